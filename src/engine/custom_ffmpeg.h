@@ -1,0 +1,382 @@
+// TCustomFFmpeg: one transcoding job with its complete option state, its files, its generic
+// option store, its statistics and its run state. Nothing here is shared between engines;
+// the process-wide items are the loaded libraries, CodecLock and CurrentLogLevel (medialib).
+//
+// The class is implemented in one file per concern:
+//   options.cpp          creation, Prepare, ResetOptions, FreeFiles, SetOption, generic options
+//   input.cpp            OpenInputFile and its setters
+//   output.cpp           OpenOutputFile, new streams
+//   option_handlers.cpp  the checked option handlers, targets
+//   setup.cpp            Transcode set-up
+//   loop.cpp             main loop, packet output, end of run
+//   video_out.cpp        picture pre-processing, hooks, video encoding, video statistics
+//   audio_out.cpp        audio and subtitle output
+//   report.cpp           progress report and statistics
+//   run_control.cpp      Run, threads, pause, resume, stop
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <limits>
+#include <memory>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "medialib/bgr_image.h"
+#include "medialib/frame_hook.h"
+#include "medialib/media_functions.h"
+
+// The engine's exception: carries only its message.
+class FFMpegException : public std::runtime_error {
+public:
+  explicit FFMpegException(const std::string &AMessage) : std::runtime_error(AMessage) {}
+};
+
+// The standard conversion error of a number option ("'%s' is not a valid integer value").
+class EConvertError : public std::runtime_error {
+public:
+  explicit EConvertError(const std::string &AMessage) : std::runtime_error(AMessage) {}
+};
+
+enum THookAction { haContinue = 0, haIgnore = 1, haStop = 2 };
+
+struct TTimeRange {
+  int64_t Start = 0; // microseconds
+  int64_t Stop = 0;
+};
+
+constexpr int MaxFiles = 20;
+constexpr int MAX_STREAMS = 20;
+constexpr int MaxStreamMaps = 20;
+constexpr int MaxMetaDataMaps = 20;
+
+struct TStreamMap {
+  int FileIndex = 0;
+  int StreamIndex = 0;
+  int SyncFileIndex = 0;
+  int SyncStreamIndex = 0;
+};
+
+struct TMetaDataMap {
+  int OutFile = 0;
+  int InFile = 0;
+};
+
+// Per-run records of the transcode (transcode_types.h).
+struct TInputFile;
+struct TInputStream;
+struct TOutputStream;
+struct TTranscodeRun;
+class TFFmpegThread;
+
+class TCustomFFmpeg;
+using TLogEvent = std::function<void(TCustomFFmpeg *Sender, int ALevel, const std::string &AMsg)>;
+using TProgressEvent = std::function<void(TCustomFFmpeg *Sender, int AFrameNumber, int AFPS,
+                                          int ACurrentDurationMs, float AQuality, float ABitRate,
+                                          int64_t ACurrentSize, int ATotalDurationMs)>;
+using TTerminateEvent = std::function<void(TCustomFFmpeg *Sender)>;
+using TBeforeHookEvent =
+    std::function<void(TCustomFFmpeg *Sender, THookAction &AHookAction, int64_t APTS)>;
+using TCustomHookEvent =
+    std::function<void(TCustomFFmpeg *Sender, TBGRImage &ABitmap, int AFrameNumber, int64_t APTS,
+                       bool &AUpdate, bool &AStopHook)>;
+
+class TCustomFFmpeg {
+public:
+  TCustomFFmpeg();
+  virtual ~TCustomFFmpeg();
+  TCustomFFmpeg(const TCustomFFmpeg &) = delete;
+  TCustomFFmpeg &operator=(const TCustomFFmpeg &) = delete;
+
+  // ---- lifecycle (options.cpp) ----
+  virtual void Create();  // called by the constructor; a subclass may add its own set-up
+  void Prepare();
+  void ResetOptions();
+  void FreeFiles();
+
+  // ---- options (options.cpp) ----
+  void SetOption(const std::string &AName, const std::string &AValue);
+  // One option per line, each split at its first "=".
+  void SetOptionText(const std::string &AText);
+  bool SetGenericOption(const std::string &AName, const std::string &AValue);
+  // Copies to ATarget every recorded generic option that AHolder knows with all AFlags bits.
+  // Options private to a codec or muxer are added to APrivate (when given) instead.
+  void ApplyContextOptions(void *ATarget, void *AHolder, int AFlags);
+  // The private (codec- or muxer-specific) options recorded for a holder, for avcodec_open2 /
+  // avformat_write_header. AMediaType is 0..4; the format holder is -1. The caller owns the copy.
+  AVDictionary *CopyPrivateOptions(int AMediaType) const;
+
+  // Typed setters used by the converter.
+  void SetVerbose(int AValue);
+  void SetGenericOptionInt(const std::string &AName, int AValue);
+  void SetAudioSampleRate(int AValue);
+  void SetAudioChannels(int AValue);
+  void SetAudioVolume(int AValue);
+  void SetAudioSyncMethod(int AValue);
+  void SetVideoSyncMethod(int AValue);
+  void SetMuxMaxDelay(float AValue);
+  void SetMuxPreload(float AValue);
+  void SetTitle(const std::string &AValue);
+  void SetAuthor(const std::string &AValue);
+  void SetCopyright(const std::string &AValue);
+  void SetComment(const std::string &AValue);
+  void SetAlbum(const std::string &AValue);
+  void SetGenre(const std::string &AValue);
+  void SetYear(int AValue);
+  void SetTrack(int AValue);
+  void SetTimeRanges(const std::vector<TTimeRange> &ARanges);
+
+  // ---- input files (input.cpp) ----
+  bool OpenInputFile(const std::string &AFileName);
+  bool LookupCodec(const char *AName, int AMediaType, bool AEncoder, AVCodecID &ACodecId);
+  void SetInputFormat(const std::string &AName);
+  void SetStartTime(int64_t AMicroseconds);
+  void SetProgramId(int AId);
+  static std::string ErrorText(const std::string &AFileName, int AResultCode);
+
+  // ---- output files (output.cpp) ----
+  bool OpenOutputFile(const std::string &AFileName);
+  void SetOutputFormat(const std::string &AName);
+  void NewVideoStream(AVFormatContext *AContext);
+  void NewAudioStream(AVFormatContext *AContext);
+  void NewSubtitleStream(AVFormatContext *AContext);
+  void CheckInputStreamKinds(bool &AHasVideo, bool &AHasAudio, bool &AHasSubtitle);
+
+  // ---- checked option handlers (option_handlers.cpp) ----
+  void SetFormat(const std::string &AValue);
+  void SetFrameRate(const std::string &AValue);
+  void SetFrameSize(const std::string &AValue);
+  void SetAspectRatio(const std::string &AValue);
+  void SetPixelFormat(const std::string &AValue);
+  void SetCropTop(int AValue);
+  void SetCropBottom(int AValue);
+  void SetCropLeft(int AValue);
+  void SetCropRight(int AValue);
+  void SetPadTop(int AValue);
+  void SetPadBottom(int AValue);
+  void SetPadLeft(int AValue);
+  void SetPadRight(int AValue);
+  void SetPadColor(int AValue);
+  void SetQScale(double AValue);
+  void SetBitRate(const std::string &AName, const std::string &AValue);
+  void SetVideoCodec(const std::string &AValue);
+  void SetAudioCodec(const std::string &AValue);
+  void SetSubtitleCodec(const std::string &AValue);
+  void SetVideoTag(const std::string &AValue);
+  void SetAudioTag(const std::string &AValue);
+  void SetIntraMatrix(const std::string &AValue);
+  void SetInterMatrix(const std::string &AValue);
+  void SetPass(int AValue);
+  void SetVStats();
+  void SetVStatsFile(const std::string &AValue);
+  void AddStreamMap(const std::string &AValue);
+  void AddMetaDataMap(const std::string &AValue);
+  void SetInputTsScale(const std::string &AValue);
+  void SetRecordingTime(const std::string &AValue);
+  void SetRecordingTimeMs(int AValue);
+  void SetStartTimeText(const std::string &AValue);
+  void SetInputTsOffset(const std::string &AValue);
+  void SetRecTimestamp(const std::string &AValue);
+  void AddFrameHook(const std::string &AValue);
+  void SetTargetOption(const std::string &AValue);
+  // ATargetType: "vcd", "svcd", "dvd", "dv", "dv50"; ANorm: "pal", "ntsc", "film" or empty.
+  void SetTarget(const std::string &ATargetType, const std::string &ANorm,
+                 const std::string &ADefaultNorm);
+
+  // ---- run control (run_control.cpp) ----
+  TFFmpegThread *Run(bool AThreaded);
+  void RunTranscode();
+  void FinishRun();
+  void Stop();
+  void Pause();
+  void Resume();
+  // Cooperative pause point of the worker: waits while paused, never holding CodecLock.
+  void CheckPause();
+
+  // ---- the log (options.cpp) ----
+  // Delivers a line to OnLog when a handler is set and ALevel <= Verbose (or ALevel < 1).
+  void Log(int ALevel, const std::string &AMessage);
+  void LogF(int ALevel, const char *AFormat, ...) __attribute__((format(printf, 3, 4)));
+
+  // ---- events ----
+  TLogEvent OnLog;
+  TProgressEvent OnProgress;
+  TTerminateEvent OnTerminate;
+  TBeforeHookEvent OnBeforeHook;
+  TCustomHookEvent OnCustomHook;
+
+  // ================= option state =================
+  // Files and mappings.
+  AVFormatContext *InputFiles[MaxFiles] = {};
+  int InputFileCount = 0;
+  int64_t InputTsOffsets[MaxFiles] = {};
+  double InputTsScales[MaxFiles][MAX_STREAMS] = {};
+  AVFormatContext *OutputFiles[MaxFiles] = {};
+  int OutputFileCount = 0;
+  TStreamMap StreamMaps[MaxStreamMaps];
+  int StreamMapCount = 0;
+  TMetaDataMap MetaDataMaps[MaxMetaDataMaps];
+  int MetaDataMapCount = 0;
+  const AVInputFormat *InputFormat = nullptr;
+  const AVOutputFormat *OutputFormat = nullptr;
+
+  // The library no longer keeps a codec context inside its streams: the engine owns one per
+  // input stream (decoder) and one per output stream (encoder), indexed like the streams.
+  std::vector<AVCodecContext *> InputCodecs[MaxFiles];
+  AVCodecContext *OutputCodecs[MaxFiles][MAX_STREAMS] = {};
+  // Codec- and muxer-private options that reach avcodec_open2 / avformat_write_header.
+  AVDictionary *OutputCodecOptions[MaxFiles][MAX_STREAMS] = {};
+  AVDictionary *OutputFormatOptions[MaxFiles] = {};
+  // The stream-copy mark of each output stream.
+  bool OutputStreamCopy[MaxFiles][MAX_STREAMS] = {};
+
+  // Video options.
+  int FrameWidth = 0, FrameHeight = 0;
+  float FrameAspectRatio = 0;
+  int FramePixFmt = -1;
+  int AudioSampleFmt = -1;
+  int PadTop = 0, PadBottom = 0, PadLeft = 0, PadRight = 0;
+  int PadColor[3] = {16, 128, 128};
+  int CropTop = 0, CropBottom = 0, CropLeft = 0, CropRight = 0;
+  int MaxFrames[4] = {2147483647, 2147483647, 2147483647, 2147483647};
+  AVRational FrameRate = {0, 0};
+  float VideoQScale = 0;
+  uint16_t *IntraMatrix = nullptr; // 64 entries, av_malloc'd
+  uint16_t *InterMatrix = nullptr;
+  char *VideoRcOverride = nullptr;
+  bool VideoDisable = false;
+  int VideoDiscard = 0;
+  char *VideoCodecName = nullptr;
+  uint32_t VideoCodecTag = 0;
+  bool SameQuality = false;
+  bool Deinterlace = false;
+  int TopFieldFirst = -1;
+  int MeThreshold = 0;
+  int IntraDcPrecision = 8;
+  bool LoopInput = false;
+  int LoopOutput = -1;
+  bool QpHist = false;
+  bool IntraOnly = false;
+
+  // Audio and subtitle options.
+  int AudioSampleRate = 44100;
+  float AudioQScale = -99999;
+  bool AudioDisable = false;
+  int AudioChannels = 2;
+  char *AudioCodecName = nullptr;
+  uint32_t AudioCodecTag = 0;
+  std::string AudioLanguage;
+  bool SubtitleDisable = false;
+  char *SubtitleCodecName = nullptr;
+  std::string SubtitleLanguage;
+  int AudioVolume = 256;
+  bool AudioStreamCopy = false, VideoStreamCopy = false, SubtitleStreamCopy = false;
+
+  // Muxing, timing and synchronisation.
+  float MuxPreload = 0.5f;
+  float MuxMaxDelay = 0.7f;
+  int64_t RecordingTime = std::numeric_limits<int64_t>::max();
+  int OutputDurationMs = -1;
+  int64_t StartTime = 0;
+  int64_t RecTimestamp = 0;
+  int64_t InputTsOffset = 0;
+  int64_t LimitFileSize = 0;
+  int VideoSyncMethod = -1;
+  int AudioSyncMethod = 0;
+  float AudioDriftThreshold = 0.1f;
+  float DtsDeltaThreshold = 10;
+  bool CopyTs = false;
+  bool Shortest = false;
+  bool InputSync = false;
+  bool RateEmu = false;
+  int VideoGlobalHeader = 0;
+  int ProgramId = 0;
+  int VideoChannel = 0;
+  char *VideoStandard = nullptr;
+
+  // Metadata of the next output file.
+  std::string Title, Author, Copyright, Comment, Genre, Album;
+  int Year = 0, Track = 0;
+
+  // Diagnostics and two-pass encoding.
+  bool HexDump = false;
+  bool PktDump = false;
+  bool DoPsnr = false;
+  int DoPass = 0;
+  std::string PassLogFileName;
+  char *VStatsFileName = nullptr;
+  FILE *VStatsFile = nullptr;
+  int Verbose = 1;
+  int ThreadCount = 1;
+  bool UsingVHook = false;
+  bool PgmyuvCompatibilityHack = false;
+  int SwsFlags = 4; // SWS_BICUBIC
+
+  // Generic option store.
+  AVCodecContext *CodecDefaults[5] = {}; // video, audio, data, subtitle, attachment
+  AVFormatContext *FormatDefaults = nullptr;
+  SwsContext *ScalerDefaults = nullptr;
+  AVDictionary *CodecPrivateOptions[5] = {}; // options only a codec's private class knows
+  AVDictionary *FormatPrivateOptions = nullptr;
+  std::vector<std::string> OptNames;
+  int OptNameCount = 0;
+
+  int BitBufferSize = 262144;
+  uint8_t *BitBuffer = nullptr;
+
+  // Statistics.
+  int64_t VideoSize = 0, AudioSize = 0, ExtraSize = 0;
+  int FramesDup = 0, FramesDrop = 0;
+  int64_t TimerStart = 0;
+
+  // Frame hooks and the custom hook.
+  TFrameHookEntry *FrameHooks = nullptr;
+  int HookFrameNumber = 0;
+  THookAction HookAction = haContinue;
+  int HookRGBPixFmt = 3; // AV_PIX_FMT_BGR24
+  int HookBitmapPixelFormat = 24;
+  uint8_t *HookBuffer = nullptr;
+  int HookBufferSize = 0;
+  uint8_t *RGBBuffer = nullptr;
+  int RGBBufferSize = 0;
+  TBGRImage *HookBitmap = nullptr;
+  SwsContext *ToRGBContext = nullptr;
+  SwsContext *FromRGBContext = nullptr;
+  std::vector<TTimeRange> TimeRanges;
+  int TimeRangeIndex = 0;
+  int TimeRangeCount = 0;
+
+  // Run state.
+  std::atomic<bool> Running{false};
+  std::atomic<bool> StopRequested{false};
+  std::atomic<bool> Finished{false};
+  std::atomic<bool> Terminated{false};
+  std::atomic<bool> ExceptionRaised{false};
+  std::string ExceptionMessage;
+  TFFmpegThread *Thread = nullptr;
+  std::string ErrorMessage;
+  int64_t ProgressInterval = 500000;
+  std::vector<TOutputStream *> OpenedEncoders;
+  std::vector<TInputStream *> OpenedDecoders;
+
+  // Cooperative pause.
+  std::mutex PauseMutex;
+  std::condition_variable PauseCondition;
+  bool Paused = false;
+
+  // Per-run state of the transcode, created by Transcode and freed by it (transcode_types.h).
+  TTranscodeRun *TranscodeRun = nullptr;
+
+protected:
+  // ---- transcode (setup.cpp, loop.cpp, video_out.cpp, audio_out.cpp, report.cpp) ----
+  void Transcode();
+  void PrintReport(bool AIsLastReport);
+
+private:
+  void ClearRunFlags();
+};

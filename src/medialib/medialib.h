@@ -1,0 +1,47 @@
+// Finding, loading and binding the FFmpeg libraries at run time, and the process-wide state
+// that goes with them.
+#pragma once
+
+#include <atomic>
+#include <mutex>
+#include <string>
+
+#include "medialib/media_functions.h"
+
+// Loads avcodec, avformat, avutil, swscale and swresample, in this order, and binds every entry
+// point of the table. Either all are bound afterwards or none is loaded. When APath is not
+// empty, a library file found in that folder is taken before the system search path.
+// A second call after success returns true at once and touches nothing.
+bool LoadLibraries(const std::string &APath, bool AVersionedNames);
+void UnloadLibraries();
+
+// Per-library loaders; on failure AError receives the library's error text.
+bool LoadAVUtil(bool AVersionedName, std::string &AError);
+bool LoadAVCodec(bool AVersionedName, bool ARegisterAll, std::string &AError);
+bool LoadAVFormat(bool AVersionedName, bool ARegisterAll, std::string &AError);
+bool LoadSwScale(bool AVersionedName, std::string &AError);
+bool LoadSwResample(bool AVersionedName, std::string &AError);
+
+bool LibrariesLoaded();
+bool AVUtilLoaded();
+bool AVCodecLoaded();
+bool AVFormatLoaded();
+bool SwScaleLoaded();
+bool SwResampleLoaded();
+// The error text of the library whose loading failed in the last LoadLibraries.
+std::string LibraryLoadError();
+
+// The file name a library is looked for under, e.g. "libavcodec.so.59" or "libavcodec.so".
+// Library is one of "avutil", "avcodec", "avformat", "swscale", "swresample".
+std::string LibraryFileName(const std::string &ALibrary, bool AVersionedName);
+
+// Log level of the library log bridge, in the program's numbering
+// (-1 quiet, 0 error, 1 info, 2 debug, 3 everything).
+extern std::atomic<int> CurrentLogLevel;
+int ToLibraryLogLevel(int ALevel);   // program numbering -> AV_LOG_*
+int FromLibraryLogLevel(int ALevel); // AV_LOG_* -> program numbering
+// Sets the library's level and CurrentLogLevel together.
+void SetMediaLogLevel(int ALevel);
+
+// Serialises codec opening and closing and stream-information probing across all engines.
+extern std::recursive_mutex CodecLock;

@@ -1,0 +1,33 @@
+// Shared helpers of the test executables.
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+namespace testing_support {
+
+// Loads the media libraries once for the process; fails the calling test when they cannot load.
+void RequireMediaLibraries();
+
+// Folder of the generated test media, and the path of one of its files.
+std::filesystem::path MediaDir();
+std::string MediaFile(const std::string &AName);
+
+// Folder of the built frame-hook example modules.
+std::filesystem::path HookDir();
+
+// A fresh empty folder under the system temp folder, removed when the object goes.
+class TempDir {
+public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir &) = delete;
+  TempDir &operator=(const TempDir &) = delete;
+  const std::filesystem::path &path() const { return path_; }
+  std::string file(const std::string &AName) const { return (path_ / AName).string(); }
+
+private:
+  std::filesystem::path path_;
+};
+
+} // namespace testing_support
