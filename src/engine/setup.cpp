@@ -1,0 +1,10 @@
+#include "engine/custom_ffmpeg.h"
+
+// Not built yet: every operation here fails loudly until it is.
+namespace {
+[[noreturn]] void notBuilt(const char *AName) {
+  throw FFMpegException(std::string(AName) + " is not built yet");
+}
+} // namespace
+
+void TCustomFFmpeg::Transcode() { notBuilt("Transcode"); }
