@@ -376,6 +376,11 @@ protected:
   // ---- transcode (setup.cpp, loop.cpp, video_out.cpp, audio_out.cpp, report.cpp) ----
   void Transcode();
   void PrintReport(bool AIsLastReport);
+  void PreProcessVideoFrame(TInputStream &AIst, AVFrame *APicture);
+  void DoVideoOut(AVFormatContext *AOutput, TOutputStream &AOst, TInputStream &AIst,
+                  AVFrame *APicture, int &AFrameSize);
+  void DoVideoStats(AVFormatContext *AOutput, TOutputStream &AOst, int AFrameSize);
+  void WriteFrame(AVFormatContext *AOutput, AVPacket *APacket, TOutputStream &AOst);
 
 private:
   void ClearRunFlags();

@@ -8,3 +8,4 @@ namespace {
 } // namespace
 
 void TCustomFFmpeg::Transcode() { notBuilt("Transcode"); }
+void TCustomFFmpeg::WriteFrame(AVFormatContext *, AVPacket *, TOutputStream &) { notBuilt("WriteFrame"); }
