@@ -374,6 +374,9 @@ public:
 
 protected:
   // ---- transcode (setup.cpp, loop.cpp, video_out.cpp, audio_out.cpp, report.cpp) ----
+  // Sets up the run (TranscodeRun), runs the main loop and ends the run. On return or throw the
+  // run tables are freed and OpenedEncoders/OpenedDecoders are empty: every codec it opened has
+  // been closed (its context freed and its InputCodecs/OutputCodecs slot cleared).
   void Transcode();
   void PrintReport(bool AIsLastReport);
   void PreProcessVideoFrame(TInputStream &AIst, AVFrame *APicture);
@@ -381,6 +384,46 @@ protected:
                   AVFrame *APicture, int &AFrameSize);
   void DoVideoStats(AVFormatContext *AOutput, TOutputStream &AOst, int AFrameSize);
   void WriteFrame(AVFormatContext *AOutput, AVPacket *APacket, TOutputStream &AOst);
+
+  // setup.cpp
+  // Closes the encoder/decoder of a stream under CodecLock and takes it off its opened list.
+  void CloseEncoder(TOutputStream &AOst);
+  void CloseDecoder(TInputStream &AIst);
+  // Closes every codec still on OpenedEncoders/OpenedDecoders (end of an aborted run).
+  void CloseOpenedCodecs();
+  void FreeTranscodeRun();
+
+  // loop.cpp
+  void TranscodeLoop();
+  int OutputPacket(TInputStream &AIst, int AIstIndex, const AVPacket *APacket);
+  // Runs the stream's bitstream filter and writes the packet (its stream index and timestamps
+  // already in the muxer stream's terms). Throws FFMpegException when the muxer fails.
+  void WriteFrame(AVFormatContext *AOutput, AVPacket *APacket, TOutputStream &AOst);
+  // The one encode path of every output stream: sends AFrame (nullptr = flush) to the encoder
+  // of AOst, then takes every packet it has ready, rescales it from the encoder to the stream
+  // time base, writes the two-pass statistics text to AOst.LogFile and hands it to WriteFrame.
+  // Returns the bytes of encoded data written (0 when the encoder had nothing ready).
+  // AFrame->pts must be in the encoder time base. Throws on encoder failure with AFailText.
+  int64_t EncodeFrame(AVFormatContext *AOutput, TOutputStream &AOst, const AVFrame *AFrame,
+                      const char *AFailText);
+
+  // video_out.cpp (picture pre-processing, hooks, video encoding through EncodeFrame, statistics)
+  // APicture: the decoded picture; PreProcessVideoFrame may repoint its data/linesize.
+  void PreProcessVideoFrame(TInputStream &AIst, AVFrame *APicture);
+  // AFrameSize: bytes of the last encoded frame (0 if none).
+  void DoVideoOut(AVFormatContext *AOutput, TOutputStream &AOst, TInputStream &AIst,
+                  AVFrame *APicture, int &AFrameSize);
+  void DoVideoStats(AVFormatContext *AOutput, TOutputStream &AOst, int AFrameSize);
+
+  // audio_out.cpp
+  // ABuf: ASize bytes of signed 16-bit interleaved samples at the decoder's rate and channels.
+  void DoAudioOut(AVFormatContext *AOutput, TOutputStream &AOst, TInputStream &AIst,
+                  const uint8_t *ABuf, int ASize);
+  // APts: the packet pts in the input stream time base.
+  void DoSubtitleOut(AVFormatContext *AOutput, TOutputStream &AOst, TInputStream &AIst,
+                     const AVSubtitle *ASub, int64_t APts);
+  // Encodes what the audio fifo still holds as a last, short frame, then flushes the encoder.
+  void FlushAudioEncoder(AVFormatContext *AOutput, TOutputStream &AOst);
 
 private:
   void ClearRunFlags();

@@ -20,11 +20,18 @@ struct TInputStream {
   AVCodecContext *Codec = nullptr; // the decoder context (owned by the engine's InputCodecs)
   bool Discard = true;
   bool DecodingNeeded = false;
+  bool RateEmu = false;
   int64_t RateEmuStart = 0;
   int FrameCount = 0;
   int64_t NextPts = AV_NOPTS_VALUE; // microseconds
   int64_t Pts = 0;                  // microseconds
   bool IsStart = true;
+  double Quality = 0; // quality of the last decoded picture (lambda units)
+
+  // Decoded audio arrives in the decoder's sample format; it is turned into signed 16-bit
+  // interleaved samples at the decoder's rate and channel count before anything else sees it.
+  SwrContext *SampleConverter = nullptr;
+  int ConverterFormat = -1, ConverterRate = 0, ConverterChannels = 0;
 };
 
 struct TOutputStream {
@@ -37,10 +44,14 @@ struct TOutputStream {
   int FrameNumber = 0;
   TInputStream *SyncIst = nullptr;
   int64_t SyncOpts = 0;
+  // Last timestamp written to the muxer, in the stream time base (AV_NOPTS_VALUE: none yet);
+  // the output position used to choose the next input and for the progress report.
+  int64_t LastPts = AV_NOPTS_VALUE;
+  int64_t LastDts = AV_NOPTS_VALUE;
 
   // Video.
   bool VideoResample = false;
-  AVFrame *PictTmp = nullptr;
+  AVFrame *PictTmp = nullptr; // owned; its buffer is at the encoder's format and size
   SwsContext *ImgResampleCtx = nullptr;
   int ResampleHeight = 0;
   bool VideoCrop = false;
@@ -50,8 +61,10 @@ struct TOutputStream {
 
   // Audio.
   bool AudioResample = false;
-  SwrContext *Resampler = nullptr;
+  SwrContext *Resampler = nullptr; // 16-bit decoder rate/channels -> 16-bit encoder rate/channels
   AVFifo *Fifo = nullptr; // bytes of 16-bit interleaved audio waiting for a full encoder frame
+  SwrContext *EncoderConverter = nullptr; // 16-bit interleaved -> the encoder's sample format
+  AVFrame *EncoderFrame = nullptr;        // one encoder frame, reused
 
   FILE *LogFile = nullptr; // two-pass statistics (pass 1)
   AVBSFContext *BitstreamFilter = nullptr;
@@ -62,4 +75,19 @@ struct TTranscodeRun {
   std::vector<TInputFile> InputFileTable;
   std::vector<TInputStream> InputStreams;
   std::vector<TOutputStream> OutputStreams;
+
+  AVPacket *ReadPacket = nullptr;    // the packet read from the demuxer
+  AVPacket *OutPacket = nullptr;     // copied or encoded packet on its way to the muxer
+  AVPacket *FilterPacket = nullptr;  // bitstream filter output
+  AVFrame *DecodedFrame = nullptr;   // the decoder's output
+  std::vector<uint8_t> SampleBuffer;    // decoded audio, 16-bit interleaved; grows only
+  std::vector<uint8_t> ResampleBuffer;  // resampler output, then one encoder frame
+  std::vector<uint8_t> SilenceBuffer;   // silence followed by input; grows only
+  std::vector<uint8_t> SubtitleBuffer;  // encoded subtitle
+  int64_t LastReportTime = 0;           // microseconds
 };
+
+// The sync clock of an output stream, in seconds from the start time.
+inline double GetSyncIpts(const TOutputStream &AOst, int64_t AStartTime) {
+  return static_cast<double>(AOst.SyncIst->Pts - AStartTime) / 1000000.0;
+}
