@@ -379,11 +379,6 @@ protected:
   // been closed (its context freed and its InputCodecs/OutputCodecs slot cleared).
   void Transcode();
   void PrintReport(bool AIsLastReport);
-  void PreProcessVideoFrame(TInputStream &AIst, AVFrame *APicture);
-  void DoVideoOut(AVFormatContext *AOutput, TOutputStream &AOst, TInputStream &AIst,
-                  AVFrame *APicture, int &AFrameSize);
-  void DoVideoStats(AVFormatContext *AOutput, TOutputStream &AOst, int AFrameSize);
-  void WriteFrame(AVFormatContext *AOutput, AVPacket *APacket, TOutputStream &AOst);
 
   // setup.cpp
   // Closes the encoder/decoder of a stream under CodecLock and takes it off its opened list.
