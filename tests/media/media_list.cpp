@@ -1,0 +1,106 @@
+// The test files other tests rely on, by name: keep names and main properties stable.
+#include "media_writer.h"
+
+namespace testmedia {
+
+namespace {
+
+// 320x240 at 25 frames per second, 44100 Hz stereo, 2.5 seconds: the common case.
+TTestMediaSpec media(const std::string &name, const std::string &video, const std::string &audio) {
+  TTestMediaSpec spec;
+  spec.name = name;
+  spec.videoCodec = video;
+  spec.audioCodec = audio;
+  return spec;
+}
+
+std::vector<TTestMediaSpec> makeList() {
+  std::vector<TTestMediaSpec> list;
+
+  list.push_back(media("avi_mpeg4_mp3.avi", "mpeg4", "libmp3lame"));
+  list.push_back(media("mkv_h264_vorbis.mkv", "libx264", "libvorbis,vorbis"));
+  list.push_back(media("mov_h264_aac.mov", "libx264", "aac"));
+  list.push_back(media("flv_h264_aac.flv", "libx264", "aac"));
+
+  // MPEG-2 program stream with B-frames, so that decode and presentation order differ.
+  TTestMediaSpec mpg = media("mpg_mpeg2_mp2.mpg", "mpeg2video", "mp2");
+  mpg.muxer = "vob";
+  mpg.maxBFrames = 2;
+  mpg.sampleRate = 48000;
+  mpg.audioBitRate = 128000;
+  list.push_back(mpg);
+
+  list.push_back(media("ts_h264_aac.ts", "libx264", "aac"));
+  list.push_back(media("webm_vp8_vorbis.webm", "libvpx", "libvorbis,vorbis"));
+  list.push_back(media("ogg_theora_vorbis.ogv", "libtheora", "libvorbis,vorbis"));
+
+  TTestMediaSpec mobile = media("3gp_h263_aac.3gp", "h263", "aac");
+  mobile.width = 176;
+  mobile.height = 144;
+  mobile.frameRate = {15, 1};
+  mobile.videoBitRate = 128000;
+  mobile.sampleRate = 22050;
+  mobile.channels = 1;
+  mobile.audioBitRate = 32000;
+  list.push_back(mobile);
+
+  list.push_back(media("wav_pcm.wav", "", "pcm_s16le"));
+  list.push_back(media("mp3_audio.mp3", "", "libmp3lame"));
+
+  TTestMediaSpec png = media("picture.png", "png", "");
+  png.stillPicture = true;
+  png.videoBitRate = 0;
+  list.push_back(png);
+  TTestMediaSpec jpg = media("picture.jpg", "mjpeg", "");
+  jpg.stillPicture = true;
+  jpg.videoBitRate = 0;
+  list.push_back(jpg);
+
+  TTestMediaSpec twoAudio = media("two_audio.mkv", "libx264", "aac");
+  twoAudio.audioStreams = 2;
+  list.push_back(twoAudio);
+
+  TTestMediaSpec subtitles = media("subtitles.mkv", "libx264", "aac");
+  subtitles.subtitleCodec = "subrip,srt";
+  list.push_back(subtitles);
+
+  // NTSC DVD frame with 16:9 display: 720x480 pixels of 32:27.
+  TTestMediaSpec anamorphic = media("anamorphic.mp4", "libx264", "aac");
+  anamorphic.width = 720;
+  anamorphic.height = 480;
+  anamorphic.frameRate = {30000, 1001};
+  anamorphic.sampleAspect = {32, 27};
+  anamorphic.videoBitRate = 500000;
+  list.push_back(anamorphic);
+
+  // PAL interlaced, top field first, with the field order stored by the container too.
+  TTestMediaSpec interlaced = media("interlaced.mkv", "mpeg2video", "mp2");
+  interlaced.width = 720;
+  interlaced.height = 576;
+  interlaced.interlaced = true;
+  interlaced.videoBitRate = 400000;
+  interlaced.sampleRate = 48000;
+  interlaced.audioBitRate = 128000;
+  list.push_back(interlaced);
+
+  TTestMediaSpec late = media("start_time.ts", "libx264", "aac");
+  late.startOffset = 10;
+  list.push_back(late);
+
+  TTestMediaSpec surround = media("aac_51.mp4", "libx264", "aac");
+  surround.sampleRate = 48000;
+  surround.channels = 6;
+  surround.audioBitRate = 256000;
+  list.push_back(surround);
+
+  return list;
+}
+
+} // namespace
+
+const std::vector<TTestMediaSpec> &TestMediaList() {
+  static const std::vector<TTestMediaSpec> list = makeList();
+  return list;
+}
+
+} // namespace testmedia

@@ -1,0 +1,70 @@
+// The test-media writer: encodes a moving test pattern and sine tones into one container file,
+// as described by one table entry.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
+
+extern "C" {
+#include <libavutil/rational.h>
+#include <libavutil/pixfmt.h>
+}
+
+namespace testmedia {
+
+using TCodecOptions = std::vector<std::pair<std::string, std::string>>;
+
+struct TTestMediaSpec {
+  std::string name;  // output file name; its extension picks the muxer unless muxer is set
+  std::string muxer; // forced muxer name where the extension is ambiguous
+
+  // Video; no video stream when videoCodec is empty. Codec names may list alternatives
+  // separated by commas, the first one present is taken.
+  std::string videoCodec;
+  int width = 320;
+  int height = 240;
+  AVRational frameRate{25, 1};
+  AVPixelFormat pixFmt = AV_PIX_FMT_NONE; // NONE: the encoder's first format
+  AVRational sampleAspect{0, 1};          // 0/1: not set
+  bool interlaced = false;                // encoded as interlaced, top field first
+  int maxBFrames = -1;                    // -1: the encoder's default
+  long videoBitRate = 300000;             // 0: the encoder's default
+  bool stillPicture = false;              // one frame only (image files)
+  TCodecOptions videoOptions;             // private options on top of the encoder's defaults
+
+  // Audio; no audio stream when audioCodec is empty.
+  std::string audioCodec;
+  int sampleRate = 44100;
+  int channels = 2; // the encoder's layout with this channel count
+  int audioStreams = 1;
+  long audioBitRate = 0; // 0: the encoder's default
+
+  // Text subtitle stream with a few events; none when empty.
+  std::string subtitleCodec;
+
+  double startOffset = 0; // seconds added to every timestamp
+  double duration = 2.5;  // seconds
+};
+
+// Failure of a media call: what was being done and the library's error text.
+class TTestMediaError : public std::runtime_error {
+public:
+  using std::runtime_error::runtime_error;
+};
+
+// Writes the file described by ASpec to APath (which need not carry the name's extension: the
+// muxer is chosen from ASpec.name or ASpec.muxer). Throws TTestMediaError on failure and
+// leaves a partial file behind for the caller to remove.
+void WriteTestMedia(const TTestMediaSpec &ASpec, const std::string &APath);
+
+// The files every test run needs, by name.
+const std::vector<TTestMediaSpec> &TestMediaList();
+
+// The most recent error line the libraries logged, cleared by every read; installed by
+// InstallLogCapture, which also forwards everything to the console when AVerbose is set.
+void InstallLogCapture(bool AVerbose);
+std::string TakeLibraryErrorLine();
+
+} // namespace testmedia
