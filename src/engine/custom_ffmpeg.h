@@ -74,6 +74,17 @@ struct TOutputStream;
 struct TTranscodeRun;
 class TFFmpegThread;
 
+// Refuses the addition of one more entry to a fixed table (input or output files, stream or
+// metadata mappings) that already holds AMax entries: raises FFMpegException naming AWhat.
+void CheckTableRoom(int ACount, int AMax, const char *AWhat);
+
+// Number conversion of option values. Raise EConvertError "'%s' is not a valid integer value"
+// or "'%s' is not a valid floating point value"; leading blanks and a "+" sign are accepted,
+// anything after the number is not. Independent of the process locale.
+int StrToInt(const std::string &AValue);
+int64_t StrToInt64(const std::string &AValue);
+double StrToFloat(const std::string &AValue);
+
 class TCustomFFmpeg;
 using TLogEvent = std::function<void(TCustomFFmpeg *Sender, int ALevel, const std::string &AMsg)>;
 using TProgressEvent = std::function<void(TCustomFFmpeg *Sender, int AFrameNumber, int AFPS,
@@ -105,11 +116,15 @@ public:
   void SetOptionText(const std::string &AText);
   bool SetGenericOption(const std::string &AName, const std::string &AValue);
   // Copies to ATarget every recorded generic option that AHolder knows with all AFlags bits.
-  // Options private to a codec or muxer are added to APrivate (when given) instead.
+  // Options private to a codec or muxer are not copied: see CopyPrivateOptions.
   void ApplyContextOptions(void *ATarget, void *AHolder, int AFlags);
   // The private (codec- or muxer-specific) options recorded for a holder, for avcodec_open2 /
-  // avformat_write_header. AMediaType is 0..4; the format holder is -1. The caller owns the copy.
+  // avformat_write_header. AMediaType is 0..4; the format holder is -1. The caller owns the copy
+  // (av_dict_free). With APrivateClass (the chosen codec's or muxer's priv_class) only the
+  // entries that class knows are copied, so a name meant for another encoder cannot make
+  // avcodec_open2 fail on the generic option of the same name; a null class gives an empty copy.
   AVDictionary *CopyPrivateOptions(int AMediaType) const;
+  AVDictionary *CopyPrivateOptions(int AMediaType, const AVClass *APrivateClass) const;
 
   // Typed setters used by the converter.
   void SetVerbose(int AValue);
@@ -199,7 +214,8 @@ public:
   void CheckPause();
 
   // ---- the log (options.cpp) ----
-  // Delivers a line to OnLog when a handler is set and ALevel <= Verbose (or ALevel < 1).
+  // Delivers a line to OnLog when a handler is set; callers check Verbose where a message
+  // depends on it.
   void Log(int ALevel, const std::string &AMessage);
   void LogF(int ALevel, const char *AFormat, ...) __attribute__((format(printf, 3, 4)));
 
