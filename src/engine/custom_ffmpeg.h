@@ -43,6 +43,13 @@ public:
   explicit EConvertError(const std::string &AMessage) : std::runtime_error(AMessage) {}
 };
 
+// A codec tag ("vtag", "atag") that is not exactly four characters: a type of its own, not an
+// FFMpegException, so a caller can tell a malformed tag from an engine failure.
+class ECodecTagError : public std::invalid_argument {
+public:
+  explicit ECodecTagError(const std::string &AMessage) : std::invalid_argument(AMessage) {}
+};
+
 enum THookAction { haContinue = 0, haIgnore = 1, haStop = 2 };
 
 struct TTimeRange {

@@ -1,0 +1,386 @@
+// The checked option handlers: what a wrong value does, and what a right one stores.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/custom_ffmpeg.h"
+#include "support/test_support.h"
+
+namespace {
+
+template <class E, class F> std::string ErrorOf(F AAction) {
+  try {
+    AAction();
+  } catch (const E &e) {
+    return e.what();
+  }
+  return "<no error>";
+}
+
+std::string Matrix(int ACount, int AValue = 16) {
+  std::string text;
+  for (int i = 0; i < ACount; ++i)
+    text += (i ? "," : "") + std::to_string(AValue + i % 3);
+  return text;
+}
+
+class OptionHandlers : public ::testing::Test {
+protected:
+  void SetUp() override {
+    testing_support::RequireMediaLibraries();
+    engine = std::make_unique<TCustomFFmpeg>();
+    engine->OnLog = [this](TCustomFFmpeg *, int, const std::string &AMsg) { log.push_back(AMsg); };
+  }
+  void TearDown() override {
+    // Inputs made by a test are the test's own: the engine must not close them.
+    for (AVFormatContext *&input : ownInputs)
+      avlib.avformat_free_context(input);
+    for (int i = 0; i < engine->InputFileCount; ++i)
+      engine->InputFiles[i] = nullptr;
+    engine->InputFileCount = 0;
+  }
+  // A stand-in for an opened input: one video stream of the given frame rate.
+  void AddInputWithVideoRate(AVRational ARate) {
+    AVFormatContext *input = avlib.avformat_alloc_context();
+    ASSERT_NE(input, nullptr);
+    ownInputs.push_back(input);
+    AVStream *audio = avlib.avformat_new_stream(input, nullptr);
+    audio->codecpar->codec_type = AVMEDIA_TYPE_AUDIO;
+    AVStream *video = avlib.avformat_new_stream(input, nullptr);
+    video->codecpar->codec_type = AVMEDIA_TYPE_VIDEO;
+    video->r_frame_rate = ARate;
+    engine->InputFiles[engine->InputFileCount++] = input;
+  }
+  bool Logged(const std::string &ALine) const {
+    for (const std::string &line : log)
+      if (line == ALine)
+        return true;
+    return false;
+  }
+
+  std::unique_ptr<TCustomFFmpeg> engine;
+  std::vector<std::string> log;
+  std::vector<AVFormatContext *> ownInputs;
+};
+
+TEST_F(OptionHandlers, FrameSizeAndRateRefuseBadTextsAndKeepThePreviousValue) {
+  engine->SetFrameSize("640x480");
+  EXPECT_EQ(engine->FrameWidth, 640);
+  EXPECT_EQ(engine->FrameHeight, 480);
+  EXPECT_EQ(ErrorOf<FFMpegException>([&] { engine->SetFrameSize("321x240"); }),
+            "Frame size must be a multiple of 2");
+  EXPECT_EQ(ErrorOf<FFMpegException>([&] { engine->SetFrameSize("320x241"); }),
+            "Frame size must be a multiple of 2");
+  EXPECT_EQ(ErrorOf<FFMpegException>([&] { engine->SetFrameSize("big"); }), "Incorrect frame size");
+  EXPECT_EQ(engine->FrameWidth, 640);
+  EXPECT_EQ(engine->FrameHeight, 480);
+  engine->SetFrameSize("");
+  EXPECT_EQ(engine->FrameWidth, 640);
+
+  engine->SetFrameRate("30000/1001");
+  EXPECT_EQ(engine->FrameRate.num, 30000);
+  EXPECT_EQ(engine->FrameRate.den, 1001);
+  EXPECT_EQ(ErrorOf<FFMpegException>([&] { engine->SetFrameRate("fast"); }), "Incorrect frame rate");
+  EXPECT_EQ(ErrorOf<FFMpegException>([&] { engine->SetFrameRate("-25"); }), "Incorrect frame rate");
+  EXPECT_EQ(engine->FrameRate.num, 30000);
+  engine->SetFrameRate("pal");
+  EXPECT_EQ(engine->FrameRate.num * 1.0 / engine->FrameRate.den, 25.0);
+}
+
+TEST_F(OptionHandlers, AspectRatioTakesBothFormsAndRefusesZero) {
+  engine->SetAspectRatio("16:9");
+  EXPECT_NEAR(engine->FrameAspectRatio, 16.0 / 9.0, 1e-6);
+  engine->SetAspectRatio("1.3333");
+  EXPECT_NEAR(engine->FrameAspectRatio, 1.3333, 1e-6);
+  engine->SetAspectRatio("-1");
+  EXPECT_EQ(engine->FrameAspectRatio, -1.0f);
+  for (const char *bad : {"4:0", "0", "abc", "x:9", "4:-3", "1.5x"})
+    EXPECT_EQ(ErrorOf<FFMpegException>([&] { engine->SetAspectRatio(bad); }),
+              "Incorrect aspect ratio specification.")
+        << bad;
+  EXPECT_EQ(engine->FrameAspectRatio, -1.0f);
+}
+
+TEST_F(OptionHandlers, CropsCheckParityAndTheShrinkingFrame) {
+  engine->FrameWidth = 320;
+  engine->FrameHeight = 240;
+  EXPECT_EQ(ErrorOf<FFMpegException>([&] { engine->SetCropTop(7); }),
+            "Top crop size must be a multiple of 2");
+  EXPECT_EQ(ErrorOf<FFMpegException>([&] { engine->SetCropRight(3); }),
+            "Right crop size must be a multiple of 2");
+  engine->SetCropTop(-2);
+  EXPECT_EQ(engine->CropTop, 0);
+  EXPECT_EQ(engine->FrameHeight, 240);
+  EXPECT_EQ(ErrorOf<FFMpegException>([&] { engine->SetCropTop(240); }),
+            "Vertical crop dimensions are outside the range of the original image.\n"
+            "Remember to crop first and scale second.");
+
+  engine->SetCropTop(100);
+  EXPECT_EQ(engine->CropTop, 100);
+  EXPECT_EQ(engine->FrameHeight, 140);
+  // The second crop counts against what the first one left.
+  EXPECT_THROW(engine->SetCropBottom(140), FFMpegException);
+  engine->SetCropBottom(20);
+  EXPECT_EQ(engine->FrameHeight, 120);
+  engine->SetCropLeft(16);
+  EXPECT_EQ(engine->FrameWidth, 304);
+  EXPECT_EQ(ErrorOf<FFMpegException>([&] { engine->SetCropRight(304); }),
+            "Horizontal crop dimensions are outside the range of the original image.\n"
+            "Remember to crop first and scale second.");
+  EXPECT_EQ(engine->CropRight, 0);
+}
+
+TEST_F(OptionHandlers, PadsCheckParityAndColoursUseVideoLevels) {
+  EXPECT_EQ(ErrorOf<FFMpegException>([&] { engine->SetPadTop(5); }),
+            "Top pad size must be a multiple of 2");
+  EXPECT_EQ(ErrorOf<FFMpegException>([&] { engine->SetPadLeft(1); }),
+            "Left pad size must be a multiple of 2");
+  engine->SetPadBottom(-4);
+  EXPECT_EQ(engine->PadBottom, 0);
+  engine->SetPadBottom(24);
+  engine->SetPadRight(8);
+  EXPECT_EQ(engine->PadBottom, 24);
+  EXPECT_EQ(engine->PadRight, 8);
+
+  struct {
+    int Colour, Y, Cb, Cr;
+  } cases[] = {{0x000000, 16, 128, 128},   {0xFFFFFF, 235, 128, 128}, {0x808080, 126, 128, 128},
+               {0x0000FF, 81, 90, 240},    // red in the low byte
+               {0xFF0000, 41, 240, 110},   // blue in the third byte
+               {0x00FF00, 144, 54, 34}};
+  for (const auto &c : cases) {
+    engine->SetPadColor(c.Colour);
+    EXPECT_EQ(engine->PadColor[0], c.Y) << std::hex << c.Colour;
+    EXPECT_EQ(engine->PadColor[1], c.Cb) << std::hex << c.Colour;
+    EXPECT_EQ(engine->PadColor[2], c.Cr) << std::hex << c.Colour;
+  }
+}
+
+TEST_F(OptionHandlers, QScaleAndPassBounds) {
+  for (double bad : {0.0, -1.0, 255.5, std::nan("")})
+    EXPECT_EQ(ErrorOf<FFMpegException>([&] { engine->SetQScale(bad); }),
+              "qscale must be > 0.0 and <= 255");
+  engine->SetQScale(255);
+  EXPECT_EQ(engine->VideoQScale, 255.0f);
+  engine->SetQScale(0.5);
+  EXPECT_EQ(engine->VideoQScale, 0.5f);
+
+  for (int bad : {0, 3, -1})
+    EXPECT_EQ(ErrorOf<FFMpegException>([&] { engine->SetPass(bad); }),
+              "pass number can be only 1 or 2");
+  engine->SetPass(2);
+  EXPECT_EQ(engine->DoPass, 2);
+}
+
+TEST_F(OptionHandlers, CodecNamesCopyMarksAndTags) {
+  engine->SetVideoCodec("copy");
+  EXPECT_TRUE(engine->VideoStreamCopy);
+  EXPECT_EQ(engine->VideoCodecName, nullptr);
+  engine->SetVideoCodec("mpeg4");
+  ASSERT_NE(engine->VideoCodecName, nullptr);
+  EXPECT_STREQ(engine->VideoCodecName, "mpeg4");
+  EXPECT_TRUE(engine->VideoStreamCopy); // a later name does not clear the mark
+  engine->SetVideoCodec("");
+  EXPECT_STREQ(engine->VideoCodecName, "mpeg4");
+  engine->SetAudioCodec("aac");
+  EXPECT_STREQ(engine->AudioCodecName, "aac");
+  EXPECT_FALSE(engine->AudioStreamCopy);
+  engine->SetSubtitleCodec("copy");
+  EXPECT_TRUE(engine->SubtitleStreamCopy);
+
+  engine->SetVideoTag("XVID");
+  EXPECT_EQ(engine->VideoCodecTag, 0x44495658u); // 'X' in the low byte
+  engine->SetAudioTag("mp4a");
+  EXPECT_EQ(engine->AudioCodecTag, uint32_t('m') | 'p' << 8 | '4' << 16 | uint32_t('a') << 24);
+  // The length check has its own error type.
+  EXPECT_EQ(ErrorOf<ECodecTagError>([&] { engine->SetVideoTag("DX5"); }).rfind(
+                "video tag parameter must be 4 chars", 0),
+            0u);
+  EXPECT_EQ(ErrorOf<ECodecTagError>([&] { engine->SetAudioTag("mp4a "); }).rfind(
+                "audio tag parameter must be 4 chars", 0),
+            0u);
+  EXPECT_EQ(engine->VideoCodecTag, 0x44495658u);
+}
+
+TEST_F(OptionHandlers, MatricesTakeExactly64SafeCoefficients) {
+  engine->SetIntraMatrix(Matrix(64));
+  ASSERT_NE(engine->IntraMatrix, nullptr);
+  for (int i = 0; i < 64; ++i)
+    ASSERT_EQ(engine->IntraMatrix[i], 16 + i % 3) << i;
+  uint16_t *kept = engine->IntraMatrix;
+
+  EXPECT_EQ(ErrorOf<FFMpegException>([&] { engine->SetIntraMatrix(Matrix(63)); }),
+            "Syntax error in matrix \"" + Matrix(63) + "\" at coeff 62");
+  EXPECT_EQ(engine->IntraMatrix, kept); // a refused matrix never reaches the encoder
+
+  engine->SetInterMatrix(" 8, 9," + Matrix(62) + ",99");
+  ASSERT_NE(engine->InterMatrix, nullptr);
+  EXPECT_EQ(engine->InterMatrix[0], 8);
+  EXPECT_EQ(engine->InterMatrix[1], 9);
+  EXPECT_EQ(engine->InterMatrix[63], 16 + 61 % 3); // the 65th number is ignored
+
+  // The encoders divide by every coefficient and store it in 8 bits.
+  std::string withZero = "0," + Matrix(63);
+  EXPECT_THROW(engine->SetInterMatrix(withZero), FFMpegException);
+  EXPECT_THROW(engine->SetInterMatrix(Matrix(63) + ",256"), FFMpegException);
+  EXPECT_THROW(engine->SetInterMatrix(Matrix(10) + ",," + Matrix(53)), FFMpegException);
+  EXPECT_EQ(engine->InterMatrix[0], 8);
+}
+
+TEST_F(OptionHandlers, StreamAndMetadataMapsParseAndStopAtTwenty) {
+  engine->AddStreamMap("0.1");
+  engine->AddStreamMap("0.1:1.0");
+  engine->AddStreamMap("0x2:010");
+  ASSERT_EQ(engine->StreamMapCount, 3);
+  const TStreamMap &a = engine->StreamMaps[0], &b = engine->StreamMaps[1],
+                   &c = engine->StreamMaps[2];
+  EXPECT_EQ((std::vector<int>{a.FileIndex, a.StreamIndex, a.SyncFileIndex, a.SyncStreamIndex}),
+            (std::vector<int>{0, 1, 0, 1}));
+  EXPECT_EQ((std::vector<int>{b.FileIndex, b.StreamIndex, b.SyncFileIndex, b.SyncStreamIndex}),
+            (std::vector<int>{0, 1, 1, 0}));
+  EXPECT_EQ((std::vector<int>{c.FileIndex, c.StreamIndex}), (std::vector<int>{2, 8}));
+  while (engine->StreamMapCount < MaxStreamMaps)
+    engine->AddStreamMap("1.1");
+  EXPECT_THROW(engine->AddStreamMap("2.2"), FFMpegException);
+  EXPECT_EQ(engine->StreamMapCount, MaxStreamMaps);
+
+  engine->AddMetaDataMap("1:0");
+  EXPECT_EQ(engine->MetaDataMaps[0].OutFile, 1);
+  EXPECT_EQ(engine->MetaDataMaps[0].InFile, 0);
+  while (engine->MetaDataMapCount < MaxMetaDataMaps)
+    engine->AddMetaDataMap("0:0");
+  EXPECT_THROW(engine->AddMetaDataMap("0:1"), FFMpegException);
+  EXPECT_EQ(engine->MetaDataMapCount, MaxMetaDataMaps);
+}
+
+TEST_F(OptionHandlers, TimestampScaleAppliesToTheNextInputWithinStreamBounds) {
+  EXPECT_EQ(ErrorOf<FFMpegException>([&] { engine->SetInputTsScale("25:1.5"); }),
+            "stream index over MAX_STREAMS(20)");
+  EXPECT_THROW(engine->SetInputTsScale("-1:2"), FFMpegException);
+  engine->SetInputTsScale("1:1.5");
+  EXPECT_EQ(engine->InputTsScales[0][1], 1.5);
+  AddInputWithVideoRate({25, 1});
+  engine->SetInputTsScale("19:0.25");
+  EXPECT_EQ(engine->InputTsScales[1][19], 0.25);
+  EXPECT_EQ(engine->InputTsScales[0][19], 0.0);
+}
+
+TEST_F(OptionHandlers, TimeOptions) {
+  engine->SetRecordingTime("01:00:00");
+  EXPECT_EQ(engine->RecordingTime, int64_t(3600) * 1000000);
+  EXPECT_EQ(engine->OutputDurationMs, 3600000);
+  engine->SetRecordingTime("0.0004"); // below a millisecond: no new limit
+  EXPECT_EQ(engine->OutputDurationMs, 3600000);
+  engine->SetRecordingTimeMs(0);
+  EXPECT_EQ(engine->RecordingTime, int64_t(3600) * 1000000);
+  // Longer than the millisecond counter holds: still a limit, never a wrapped negative one.
+  engine->SetRecordingTime("3000000");
+  EXPECT_GE(engine->RecordingTime, int64_t(2147483) * 1000000);
+  EXPECT_EQ(ErrorOf<FFMpegException>([&] { engine->SetRecordingTime("1 hour"); }),
+            "Invalid duration specification for t: 1 hour");
+
+  engine->SetStartTimeText("1.5");
+  EXPECT_EQ(engine->StartTime, 1500000);
+  engine->SetInputTsOffset("-00:00:02");
+  EXPECT_EQ(engine->InputTsOffset, -2000000);
+  EXPECT_EQ(ErrorOf<FFMpegException>([&] { engine->SetStartTimeText("soon"); }),
+            "Invalid duration specification for ss: soon");
+  engine->SetRecTimestamp("1970-01-01 00:00:10.6Z");
+  EXPECT_EQ(engine->RecTimestamp, 11);
+  EXPECT_EQ(ErrorOf<FFMpegException>([&] { engine->SetRecTimestamp("yesterday"); }),
+            "Invalid date specification for timestamp: yesterday");
+}
+
+TEST_F(OptionHandlers, FormatsAndPixelFormats) {
+  engine->SetFormat("psp"); // a muxer only
+  EXPECT_EQ(engine->InputFormat, nullptr);
+  ASSERT_NE(engine->OutputFormat, nullptr);
+  EXPECT_STREQ(engine->OutputFormat->name, "psp");
+  engine->SetFormat("avi");
+  EXPECT_NE(engine->InputFormat, nullptr);
+  EXPECT_NE(engine->OutputFormat, nullptr);
+  EXPECT_EQ(ErrorOf<FFMpegException>([&] { engine->SetFormat("nosuchformat"); }),
+            "Unknown input or output format: nosuchformat");
+  engine->SetFormat("pgmyuv");
+  EXPECT_TRUE(engine->PgmyuvCompatibilityHack);
+  EXPECT_TRUE(Logged("pgmyuv format is deprecated, use image2"));
+  ASSERT_NE(engine->OutputFormat, nullptr);
+  EXPECT_STREQ(engine->OutputFormat->name, "image2");
+
+  engine->SetPixelFormat("yuv422p");
+  EXPECT_EQ(engine->FramePixFmt, AV_PIX_FMT_YUV422P);
+  engine->SetPixelFormat("nosuchformat");
+  EXPECT_EQ(engine->FramePixFmt, -1);
+  engine->SetPixelFormat("bgr24");
+  log.clear();
+  engine->SetPixelFormat("list");
+  EXPECT_EQ(engine->FramePixFmt, AV_PIX_FMT_BGR24);
+  ASSERT_GT(log.size(), 40u);
+  EXPECT_EQ(log[0], "name nb_components nb_bits");
+  EXPECT_EQ(log[1].rfind("yuv420p", 0), 0u);
+  EXPECT_NE(log.back().back(), ' ');
+}
+
+// Puts the current directory and PATH back however the test ends.
+struct TProcessStateGuard {
+  std::filesystem::path Directory = std::filesystem::current_path();
+  const char *Path = std::getenv("PATH");
+  std::string SavedPath = Path ? Path : "";
+  ~TProcessStateGuard() {
+    std::filesystem::current_path(Directory);
+    setenv("PATH", SavedPath.c_str(), 1);
+  }
+};
+
+TEST_F(OptionHandlers, FrameHookFailureNamesTheTextAndRestoresTheDirectory) {
+  TProcessStateGuard guard;
+  testing_support::TempDir dir;
+  std::filesystem::create_directories(dir.path() / "hooks");
+  std::filesystem::current_path(dir.path());
+
+  const std::string text = "hooks/missing.so -w 4";
+  EXPECT_EQ(ErrorOf<FFMpegException>([&] { engine->AddFrameHook(text); }),
+            "Failed to add video hook function: " + text);
+  EXPECT_FALSE(engine->UsingVHook);
+  EXPECT_EQ(std::filesystem::current_path(), dir.path());
+  const std::string path = std::getenv("PATH");
+  EXPECT_EQ(path.rfind((dir.path() / "hooks").string() + ":", 0), 0u) << path;
+  // The same folder again: PATH is not extended twice.
+  EXPECT_THROW(engine->AddFrameHook("hooks/other.so|a b"), FFMpegException);
+  EXPECT_EQ(std::getenv("PATH"), path);
+}
+
+// Norm detection runs before the type is looked up, so an unknown type shows the chosen norm
+// without applying any preset.
+TEST_F(OptionHandlers, TargetNormComesFromThePrefixTheRateTheInputsOrTheDefault) {
+  EXPECT_EQ(ErrorOf<FFMpegException>([&] { engine->SetTargetOption("vcd"); }),
+            "frame_rate is invalid.");
+  EXPECT_EQ(ErrorOf<FFMpegException>([&] { engine->SetTargetOption("pal-xvcd"); }),
+            "Unknown target type");
+  EXPECT_TRUE(log.empty()); // an explicit norm is not announced
+
+  engine->FrameRate = {30000, 1001};
+  EXPECT_THROW(engine->SetTargetOption("  xvcd "), FFMpegException);
+  EXPECT_TRUE(Logged("Assuming NTSC for target."));
+
+  log.clear();
+  engine->FrameRate = {30, 1}; // neither norm: the inputs decide
+  AddInputWithVideoRate({25, 1});
+  EXPECT_THROW(engine->SetTargetOption("xvcd"), FFMpegException);
+  EXPECT_TRUE(Logged("Assuming PAL for target.")) << (log.empty() ? "" : log[0]);
+
+  log.clear();
+  engine->InputFiles[0]->streams[1]->r_frame_rate = {15, 1};
+  EXPECT_THROW(engine->SetTarget("xvcd", "auto", "pal"), FFMpegException);
+  EXPECT_TRUE(Logged("Assuming PAL for target."));
+  log.clear();
+  EXPECT_THROW(engine->SetTargetOption("xvcd"), FFMpegException); // default "ntsc"
+  EXPECT_TRUE(Logged("Assuming NTSC for target."));
+}
+
+} // namespace
