@@ -535,9 +535,7 @@ void TCustomFFmpeg::SetVStatsFile(const std::string &AValue) {
 }
 
 void TCustomFFmpeg::AddStreamMap(const std::string &AValue) {
-  if (StreamMapCount >= MaxStreamMaps)
-    throw FFMpegException(
-        Printf("Too many stream mappings: at most %d are allowed", MaxStreamMaps));
+  CheckTableRoom(StreamMapCount, MaxStreamMaps, "stream mappings");
   TStreamMap map;
   const char *p = AValue.c_str();
   map.FileIndex = LeadingIndex(p);
@@ -558,9 +556,7 @@ void TCustomFFmpeg::AddStreamMap(const std::string &AValue) {
 }
 
 void TCustomFFmpeg::AddMetaDataMap(const std::string &AValue) {
-  if (MetaDataMapCount >= MaxMetaDataMaps)
-    throw FFMpegException(
-        Printf("Too many metadata mappings: at most %d are allowed", MaxMetaDataMaps));
+  CheckTableRoom(MetaDataMapCount, MaxMetaDataMaps, "metadata mappings");
   TMetaDataMap map;
   const char *p = AValue.c_str();
   map.OutFile = LeadingIndex(p);
@@ -580,8 +576,7 @@ void TCustomFFmpeg::SetInputTsScale(const std::string &AValue) {
   if (stream < 0 || stream >= MAX_STREAMS)
     throw FFMpegException(Printf("stream index over MAX_STREAMS(%d)", MAX_STREAMS));
   // The scale belongs to the input opened next; with every input slot taken there is none.
-  if (InputFileCount >= MaxFiles)
-    throw FFMpegException(Printf("Too many input files: at most %d are allowed", MaxFiles));
+  CheckTableRoom(InputFileCount, MaxFiles, "input files");
   InputTsScales[InputFileCount][stream] = scale;
 }
 

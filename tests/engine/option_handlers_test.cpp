@@ -326,6 +326,50 @@ TEST_F(OptionHandlers, FormatsAndPixelFormats) {
   EXPECT_NE(log.back().back(), ' ');
 }
 
+TEST_F(OptionHandlers, BitRatesBelowOneKilobitAreStoredWithAWarning) {
+  const std::string warning =
+      "WARNING: The bitrate parameter is set too low. It takes bits/s as argument, not kbits/s";
+  engine->Prepare();
+  engine->OnLog = [this](TCustomFFmpeg *, int, const std::string &AMsg) { log.push_back(AMsg); };
+  engine->SetOption("b", "800000");
+  EXPECT_FALSE(Logged(warning));
+  EXPECT_EQ(engine->CodecDefaults[AVMEDIA_TYPE_VIDEO]->bit_rate, 800000);
+
+  engine->SetOption("b", "64"); // meant as kbit/s
+  EXPECT_EQ(engine->CodecDefaults[AVMEDIA_TYPE_VIDEO]->bit_rate, 64);
+  EXPECT_TRUE(Logged(warning));
+
+  // The audio holder is judged for "ab" on its own.
+  log.clear();
+  engine->SetOption("ab", "128000");
+  EXPECT_EQ(engine->CodecDefaults[AVMEDIA_TYPE_AUDIO]->bit_rate, 128000);
+  EXPECT_FALSE(Logged(warning));
+  engine->SetOption("ab", "96");
+  EXPECT_TRUE(Logged(warning));
+
+  log.clear();
+  engine->SetOption("vb", "768000");
+  EXPECT_EQ(engine->CodecDefaults[AVMEDIA_TYPE_VIDEO]->bit_rate, 768000);
+  EXPECT_FALSE(Logged(warning));
+  engine->SetBitRate("b", "");
+  EXPECT_EQ(engine->CodecDefaults[AVMEDIA_TYPE_VIDEO]->bit_rate, 768000);
+}
+
+TEST_F(OptionHandlers, OptionNamesReachTheirHandlers) {
+  engine->Prepare();
+  engine->SetOptionText("s=352x288\ncroptop=8\naspect=4:3\nmap=0.1\nt=2.5\nvtag=DIVX");
+  EXPECT_EQ(engine->FrameHeight, 280);
+  EXPECT_EQ(engine->CropTop, 8);
+  EXPECT_NEAR(engine->FrameAspectRatio, 4.0 / 3.0, 1e-6);
+  EXPECT_EQ(engine->StreamMapCount, 1);
+  EXPECT_EQ(engine->OutputDurationMs, 2500);
+  EXPECT_EQ(engine->VideoCodecTag, 0x58564944u);
+  EXPECT_EQ(ErrorOf<FFMpegException>([&] { engine->SetOption("s", "321x240"); }),
+            "Frame size must be a multiple of 2");
+  EXPECT_THROW(engine->SetOption("croptop", "abc"), EConvertError);
+  EXPECT_THROW(engine->SetOption("atag", "mp4"), ECodecTagError);
+}
+
 // Puts the current directory and PATH back however the test ends.
 struct TProcessStateGuard {
   std::filesystem::path Directory = std::filesystem::current_path();
