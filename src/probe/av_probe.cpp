@@ -1,0 +1,524 @@
+#include "probe/av_probe.h"
+
+#include <strings.h>
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+
+#include "engine/custom_ffmpeg.h"
+#include "medialib/medialib.h"
+
+namespace {
+
+// Diagnostics go to the library's log (null source), so they reach the converter's OnLog
+// like the library's own messages. ALevel is in the program's numbering.
+void probeLog(int ALevel, const char *AFormat, ...) __attribute__((format(printf, 2, 3)));
+void probeLog(int ALevel, const char *AFormat, ...) {
+  char buffer[1024];
+  va_list args;
+  va_start(args, AFormat);
+  std::vsnprintf(buffer, sizeof buffer, AFormat, args);
+  va_end(args);
+  avlib.av_log(nullptr, ToLibraryLogLevel(ALevel), "%s", buffer);
+}
+
+std::string formatText(const char *AFormat, const std::string &AText) {
+  char buffer[2048];
+  std::snprintf(buffer, sizeof buffer, AFormat, AText.c_str());
+  return buffer;
+}
+
+template <size_t N> void copyText(char (&ATarget)[N], const char *ASource) {
+  std::memset(ATarget, 0, N);
+  if (ASource)
+    avlib.av_strlcpy(ATarget, ASource, N);
+}
+
+const char *metadataValue(AVDictionary *AMetadata, const char *AKey,
+                          const char *AOtherKey = nullptr) {
+  const AVDictionaryEntry *entry = avlib.av_dict_get(AMetadata, AKey, nullptr, 0);
+  if (!entry && AOtherKey)
+    entry = avlib.av_dict_get(AMetadata, AOtherKey, nullptr, 0);
+  return entry ? entry->value : nullptr;
+}
+
+// Leading number of a metadata text such as "2007-05-01" or "3/12"; 0 when there is none.
+int32_t metadataNumber(AVDictionary *AMetadata, const char *AKey, const char *AOtherKey) {
+  const char *value = metadataValue(AMetadata, AKey, AOtherKey);
+  return value ? static_cast<int32_t>(std::strtol(value, nullptr, 10)) : 0;
+}
+
+} // namespace
+
+TAVProbe::TAVProbe() { UpdateStreamCounts(); }
+
+TAVProbe::~TAVProbe() {
+  CloseFile();
+  if (FPacket)
+    avlib.av_packet_free(&FPacket);
+  if (FFrame)
+    avlib.av_frame_free(&FFrame);
+}
+
+void TAVProbe::CheckLibraries() {
+  if (!AVCodecLoaded())
+    throw FFMpegException("LibAVCodec not loaded.");
+  if (!AVFormatLoaded())
+    throw FFMpegException("LibAVFormat not loaded.");
+  if (!AVUtilLoaded())
+    throw FFMpegException("LibAVUtil not loaded.");
+  if (!SwScaleLoaded())
+    throw FFMpegException("LibSwScale not loaded.");
+}
+
+std::string TAVProbe::OpenErrorText(const std::string &AFileName, int AResultCode) {
+  // Matched by meaning: the library's codes are this platform's errno values.
+  if (AResultCode == AVERROR_INVALIDDATA || AResultCode == AVERROR_DEMUXER_NOT_FOUND)
+    return formatText("%s: Unknown format", AFileName);
+  if (AResultCode == AVERROR(EDOM))
+    return formatText("%s: Incorrect image filename syntax.\r\n"
+                      "Use '%%d' to specify the image number:\r\n"
+                      "  for img1.jpg, img2.jpg, ..., use 'img%%d.jpg';\r\n"
+                      "  for img001.jpg, img002.jpg, ..., use 'img%%03d.jpg'.",
+                      AFileName);
+  if (AResultCode == AVERROR(EINVAL))
+    return formatText("%s: Error while parsing header", AFileName);
+  if (AResultCode == AVERROR(ENOMEM))
+    return formatText("%s: memory allocation error occurred", AFileName);
+  if (AResultCode == AVERROR(EIO))
+    return formatText("%s: I/O error occurred\r\n"
+                      "Usually that means that input file is truncated and/or corrupted.",
+                      AFileName);
+  if (AResultCode == AVERROR(ENOENT))
+    return formatText("%s: no such file or directory", AFileName);
+  return formatText("%s: Error while opening file", AFileName);
+}
+
+bool TAVProbe::LoadFile(const std::string &AFileName, const std::string &AFormat) {
+  CheckLibraries();
+  CloseFile();
+
+  const AVInputFormat *format = nullptr;
+  if (!AFormat.empty()) {
+    format = avlib.av_find_input_format(AFormat.c_str());
+    if (!format) {
+      FLastErrorMessage = formatText("Unknown input format: %s", AFormat);
+      return false;
+    }
+  }
+
+  AVFormatContext *context = avlib.avformat_alloc_context();
+  if (!context) {
+    FLastErrorMessage = OpenErrorText(AFileName, AVERROR(ENOMEM));
+    return false;
+  }
+  // On failure the library frees the context itself.
+  const int result = avlib.avformat_open_input(&context, AFileName.c_str(), format, nullptr);
+  if (result < 0) {
+    FLastErrorMessage = OpenErrorText(AFileName, result);
+    CloseFile();
+    return false;
+  }
+  FFormatContext = context;
+
+  int found;
+  {
+    std::lock_guard<std::recursive_mutex> lock(CodecLock);
+    found = avlib.avformat_find_stream_info(FFormatContext, nullptr);
+  }
+  if (found < 0) {
+    FLastErrorMessage = formatText("%s: could not find codec parameters", AFileName);
+    CloseFile();
+    return false;
+  }
+
+  UpdateStreamCounts();
+  FLoadedFormat = AFormat;
+  return true;
+}
+
+void TAVProbe::UpdateStreamCounts() {
+  FStreamCount = FProgramCount = -1;
+  FAudioStreamCount = FVideoStreamCount = FSubtitleStreamCount = -1;
+  FFirstAudioStream = FFirstVideoStream = FFirstSubtitleStream = -1;
+  if (!FFormatContext)
+    return;
+  FStreamCount = static_cast<int>(FFormatContext->nb_streams);
+  FProgramCount = static_cast<int>(FFormatContext->nb_programs);
+  FAudioStreamCount = FVideoStreamCount = FSubtitleStreamCount = 0;
+  for (int i = 0; i < FStreamCount; ++i) {
+    switch (FFormatContext->streams[i]->codecpar->codec_type) {
+    case AVMEDIA_TYPE_VIDEO:
+      if (FVideoStreamCount++ == 0)
+        FFirstVideoStream = i;
+      break;
+    case AVMEDIA_TYPE_AUDIO:
+      if (FAudioStreamCount++ == 0)
+        FFirstAudioStream = i;
+      break;
+    case AVMEDIA_TYPE_SUBTITLE:
+      if (FSubtitleStreamCount++ == 0)
+        FFirstSubtitleStream = i;
+      break;
+    default:
+      break;
+    }
+  }
+}
+
+void TAVProbe::CloseDecoder() {
+  if (FDecoderContext) {
+    std::lock_guard<std::recursive_mutex> lock(CodecLock);
+    avlib.avcodec_free_context(&FDecoderContext);
+  }
+  FDecoderStream = -1;
+  FDecoderDrained = false;
+}
+
+void TAVProbe::CloseFile() {
+  FLoadedFormat.clear();
+  FLastWasImage2 = false;
+  if (FBitmap)
+    FBitmap->Resize(0, 0);
+  if (FSwsContext) {
+    avlib.sws_freeContext(FSwsContext);
+    FSwsContext = nullptr;
+  }
+  CloseDecoder();
+  if (FFormatContext)
+    avlib.avformat_close_input(&FFormatContext);
+  if (FRGBBuffer)
+    avlib.av_freep(&FRGBBuffer);
+  FRGBBufferSize = 0;
+  UpdateStreamCounts();
+}
+
+void TAVProbe::GetFileInfo(TAVFileInfo &AInfo) {
+  AInfo = TAVFileInfo();
+  if (!FFormatContext) {
+    probeLog(1, "file not loaded.\n");
+    return;
+  }
+  AInfo.StartTime = FFormatContext->start_time;
+  AInfo.Duration = FFormatContext->duration;
+  AInfo.BitRate = static_cast<int32_t>(FFormatContext->bit_rate);
+
+  AVDictionary *metadata = FFormatContext->metadata;
+  // The container's own timestamp became the creation-time tag.
+  AInfo.Timestamp = 0;
+  if (const char *created = metadataValue(metadata, "creation_time")) {
+    int64_t microseconds = 0;
+    if (avlib.av_parse_time(&microseconds, created, 0) >= 0)
+      AInfo.Timestamp = microseconds / 1000000;
+  }
+  copyText(AInfo.Title, metadataValue(metadata, "title"));
+  copyText(AInfo.Author, metadataValue(metadata, "author", "artist"));
+  copyText(AInfo.Copyright, metadataValue(metadata, "copyright"));
+  copyText(AInfo.Comment, metadataValue(metadata, "comment"));
+  copyText(AInfo.Album, metadataValue(metadata, "album"));
+  AInfo.Year = metadataNumber(metadata, "year", "date");
+  AInfo.Track = metadataNumber(metadata, "track", nullptr);
+  copyText(AInfo.Genre, metadataValue(metadata, "genre"));
+}
+
+void TAVProbe::GetVideoInfo(int AStreamIndex, TAVVideoInfo &AInfo) {
+  AInfo = TAVVideoInfo();
+  if (!FFormatContext) {
+    probeLog(1, "file not loaded.\n");
+    return;
+  }
+  if (AStreamIndex < 0) {
+    AStreamIndex = FFirstVideoStream;
+    if (AStreamIndex == -1) {
+      probeLog(0, "no video stream.\n");
+      return;
+    }
+  } else if (AStreamIndex >= FStreamCount) {
+    probeLog(0, "stream index #%d is invalid.\n", AStreamIndex);
+    return;
+  }
+  const AVStream *stream = FFormatContext->streams[AStreamIndex];
+  const AVCodecParameters *par = stream->codecpar;
+  if (par->codec_type != AVMEDIA_TYPE_VIDEO) {
+    probeLog(0, "stream #%d is not video stream.\n", AStreamIndex);
+    return;
+  }
+
+  const AVDictionaryEntry *language = avlib.av_dict_get(stream->metadata, "language", nullptr, 0);
+  copyText(AInfo.Language, language ? language->value : nullptr);
+  copyText(AInfo.CodecName, avlib.avcodec_get_name(par->codec_id));
+  const AVRational microseconds = {1, 1000000};
+  AInfo.StartTime = stream->start_time;
+  if (stream->start_time != AV_NOPTS_VALUE)
+    AInfo.StartTimeUS = avlib.av_rescale_q(stream->start_time, stream->time_base, microseconds);
+  AInfo.Duration = stream->duration;
+  if (stream->duration != AV_NOPTS_VALUE)
+    AInfo.DurationUS = avlib.av_rescale_q(stream->duration, stream->time_base, microseconds);
+  AInfo.BitRate = static_cast<int32_t>(par->bit_rate);
+  AInfo.Height = par->height;
+  AInfo.Width = par->width;
+  // Some containers keep the sample aspect on the stream, others in the codec parameters.
+  const AVRational sampleAspect =
+      avlib.av_guess_sample_aspect_ratio(FFormatContext, const_cast<AVStream *>(stream), nullptr);
+  if (sampleAspect.num == 0 || sampleAspect.den == 0 || par->height == 0)
+    AInfo.DisplayAspect = 0;
+  else
+    AInfo.DisplayAspect =
+        static_cast<float>(av_q2d(sampleAspect) * par->width / par->height);
+  AInfo.PixelFormat = par->format;
+  AInfo.FrameRateNum = stream->r_frame_rate.num;
+  AInfo.FrameRateDen = stream->r_frame_rate.den;
+}
+
+std::string TAVProbe::GetFileName() {
+  if (!FFormatContext) {
+    probeLog(1, "file not loaded.\n");
+    return std::string();
+  }
+  std::string name = FFormatContext->url ? FFormatContext->url : "";
+  if (name.size() > 1024)
+    name.resize(1024);
+  return name;
+}
+
+std::string TAVProbe::GetFormatName() {
+  if (!FFormatContext) {
+    probeLog(1, "file not loaded.\n");
+    return std::string();
+  }
+  return FFormatContext->iformat->name;
+}
+
+// A still picture: there is nothing to seek and only one picture to decode. Files of one
+// picture open with the image pipe demuxers ("png_pipe", "jpeg_pipe", ...) on this library
+// generation, not with "image2", so those count as well.
+bool TAVProbe::IsSingleImageFormat() const {
+  if (!FFormatContext)
+    return false;
+  const char *name = FFormatContext->iformat->name;
+  if (strcasecmp(name, "image2") == 0)
+    return true;
+  const size_t length = std::strlen(name);
+  return length > 5 && std::strcmp(name + length - 5, "_pipe") == 0;
+}
+
+bool TAVProbe::Seek(int AStreamIndex, int64_t ATime) {
+  if (!FFormatContext) {
+    probeLog(1, "file not loaded.\n");
+    FLastErrorMessage = "file not loaded.";
+    return false;
+  }
+  if (IsSingleImageFormat()) {
+    probeLog(1, "\"image2\" format cannot to be seeked.\n");
+    return true;
+  }
+  int64_t time = ATime < 0 ? 0 : ATime;
+
+  int streamIndex = AStreamIndex;
+  if (AStreamIndex < 0) {
+    streamIndex = FFirstVideoStream;
+    if (streamIndex < 0)
+      streamIndex = FFirstAudioStream;
+    if (streamIndex < 0)
+      streamIndex = FFirstSubtitleStream;
+  } else if (AStreamIndex >= FStreamCount) {
+    probeLog(0, "stream index #%d is invalid.\n", AStreamIndex);
+    return false;
+  }
+
+  int64_t start;
+  if (streamIndex >= 0) {
+    const AVStream *stream = FFormatContext->streams[streamIndex];
+    time = avlib.av_rescale_q(time, AVRational{1, 1000000}, stream->time_base);
+    if (stream->duration > 0 && stream->duration < time)
+      time = stream->duration;
+    start = stream->start_time;
+  } else {
+    if (FFormatContext->duration > 0 && FFormatContext->duration < time)
+      time = FFormatContext->duration;
+    start = FFormatContext->start_time;
+  }
+  if (start != AV_NOPTS_VALUE)
+    time += start;
+
+  if (FDecoderContext) {
+    avlib.avcodec_flush_buffers(FDecoderContext);
+    FDecoderDrained = false;
+  }
+
+  // Backwards to 0 reaches the first key frame also where the first decoding time lies
+  // before the start time (streams with reordered pictures).
+  const int result = ATime > 0
+                         ? avlib.av_seek_frame(FFormatContext, streamIndex, time, 0)
+                         : avlib.av_seek_frame(FFormatContext, streamIndex, 0, AVSEEK_FLAG_BACKWARD);
+  if (result < 0)
+    probeLog(0, "could not seek to position %0.3f\n", static_cast<double>(ATime) / 1000000);
+  return true;
+}
+
+bool TAVProbe::ResolveVideoStream(int &AStreamIndex) {
+  if (!FFormatContext) {
+    probeLog(0, "file not loaded.\n");
+    return false;
+  }
+  if (AStreamIndex < 0) {
+    AStreamIndex = FFirstVideoStream;
+    if (AStreamIndex < 0) {
+      probeLog(0, "no video stream.\n");
+      return false;
+    }
+  } else if (AStreamIndex >= FStreamCount) {
+    probeLog(0, "stream index #%d is invalid.\n", AStreamIndex);
+    return false;
+  }
+  if (FFormatContext->streams[AStreamIndex]->codecpar->codec_type != AVMEDIA_TYPE_VIDEO) {
+    probeLog(0, "stream #%d is not video stream.\n", AStreamIndex);
+    return false;
+  }
+  return true;
+}
+
+void TAVProbe::OpenDecoder(int AStreamIndex) {
+  CloseDecoder();
+  const AVStream *stream = FFormatContext->streams[AStreamIndex];
+  const AVCodec *decoder = avlib.avcodec_find_decoder(stream->codecpar->codec_id);
+  char message[256];
+  if (!decoder) {
+    std::snprintf(message, sizeof message, "Unsupported codec (id=%d) for input file stream #%d",
+                  static_cast<int>(stream->codecpar->codec_id), AStreamIndex);
+    throw FFMpegException(message);
+  }
+  std::snprintf(message, sizeof message, "Error while opening codec for input file stream #%d",
+                AStreamIndex);
+  AVCodecContext *context = avlib.avcodec_alloc_context3(decoder);
+  if (!context)
+    throw FFMpegException(message);
+  int result = avlib.avcodec_parameters_to_context(context, stream->codecpar);
+  if (result >= 0) {
+    context->pkt_timebase = stream->time_base;
+    std::lock_guard<std::recursive_mutex> lock(CodecLock);
+    result = avlib.avcodec_open2(context, decoder, nullptr);
+  }
+  if (result < 0) {
+    std::lock_guard<std::recursive_mutex> lock(CodecLock);
+    avlib.avcodec_free_context(&context);
+    throw FFMpegException(message);
+  }
+  FDecoderContext = context;
+  FDecoderStream = AStreamIndex;
+  FDecoderDrained = false;
+}
+
+bool TAVProbe::DecodeNextPicture() {
+  for (;;) {
+    // A packet may hold more than one picture: take what the decoder already has first.
+    int result = avlib.avcodec_receive_frame(FDecoderContext, FFrame);
+    if (result >= 0)
+      return true;
+    if (result != AVERROR(EAGAIN))
+      return false; // drained, or the decoder gave up
+    result = avlib.av_read_frame(FFormatContext, FPacket);
+    if (result < 0) {
+      if (FDecoderDrained)
+        return false;
+      // The end of the file: let the decoder give out the pictures it still holds.
+      FDecoderDrained = true;
+      avlib.avcodec_send_packet(FDecoderContext, nullptr);
+      continue;
+    }
+    if (FPacket->stream_index == FDecoderStream)
+      // A damaged packet is skipped like one that yields no picture yet.
+      avlib.avcodec_send_packet(FDecoderContext, FPacket);
+    avlib.av_packet_unref(FPacket);
+  }
+}
+
+bool TAVProbe::ConvertPicture() {
+  TBGRImage &bitmap = *FBitmap;
+  const AVFrame &frame = *FFrame;
+  const int rowBytes = bitmap.Width * 3;
+  if (frame.format == AV_PIX_FMT_BGR24 && frame.width == bitmap.Width &&
+      frame.height == bitmap.Height) {
+    for (int y = 0; y < bitmap.Height; ++y)
+      std::memcpy(bitmap.Row(y), frame.data[0] + static_cast<ptrdiff_t>(y) * frame.linesize[0],
+                  rowBytes);
+    return true;
+  }
+
+  // Aligned rows keep the scaler on its fast path.
+  constexpr int align = 32;
+  const int needed =
+      avlib.av_image_get_buffer_size(AV_PIX_FMT_BGR24, bitmap.Width, bitmap.Height, align);
+  if (needed < 0)
+    return false;
+  if (FRGBBufferSize < needed) {
+    avlib.av_freep(&FRGBBuffer);
+    FRGBBufferSize = 0;
+    FRGBBuffer = static_cast<uint8_t *>(avlib.av_malloc(needed));
+    if (!FRGBBuffer)
+      throw FFMpegException("memory allocation error occurred");
+    FRGBBufferSize = needed;
+  }
+  uint8_t *planes[4];
+  int linesizes[4];
+  avlib.av_image_fill_arrays(planes, linesizes, FRGBBuffer, AV_PIX_FMT_BGR24, bitmap.Width,
+                             bitmap.Height, align);
+  // A picture whose size differs from the stream's coded size is scaled to it, never copied
+  // past the rows of either picture.
+  FSwsContext = avlib.sws_getCachedContext(
+      FSwsContext, frame.width, frame.height, static_cast<AVPixelFormat>(frame.format),
+      bitmap.Width, bitmap.Height, AV_PIX_FMT_BGR24, SWS_BICUBIC, nullptr, nullptr, nullptr);
+  if (!FSwsContext) {
+    probeLog(0, "Cannot initialize the toRGB conversion context\n");
+    return false;
+  }
+  avlib.sws_scale(FSwsContext, frame.data, frame.linesize, 0, frame.height, planes, linesizes);
+  for (int y = 0; y < bitmap.Height; ++y)
+    std::memcpy(bitmap.Row(y), planes[0] + static_cast<ptrdiff_t>(y) * linesizes[0], rowBytes);
+  return true;
+}
+
+TBGRImage *TAVProbe::GetFrameBitmap(int AStreamIndex) {
+  if (!FBitmap)
+    FBitmap = std::make_unique<TBGRImage>();
+  TBGRImage &bitmap = *FBitmap;
+
+  if (!ResolveVideoStream(AStreamIndex)) {
+    bitmap.Resize(0, 0);
+    return &bitmap;
+  }
+  if (FLastWasImage2 && IsSingleImageFormat())
+    return &bitmap;
+  const AVCodecParameters *par = FFormatContext->streams[AStreamIndex]->codecpar;
+  if (par->width <= 0 || par->height <= 0) {
+    bitmap.Resize(0, 0);
+    return &bitmap;
+  }
+  if (!FDecoderContext || FDecoderStream != AStreamIndex)
+    OpenDecoder(AStreamIndex);
+  if (!FPacket)
+    FPacket = avlib.av_packet_alloc();
+  if (!FFrame)
+    FFrame = avlib.av_frame_alloc();
+  if (!FPacket || !FFrame)
+    throw FFMpegException("memory allocation error occurred");
+
+  bitmap.Resize(par->width, par->height);
+  if (!DecodeNextPicture()) {
+    probeLog(2, "stream eof reached.\n");
+    bitmap.Resize(par->width, par->height, true);
+    return &bitmap;
+  }
+  const bool converted = ConvertPicture();
+  avlib.av_frame_unref(FFrame);
+  if (!converted) {
+    bitmap.Resize(par->width, par->height, true);
+    return &bitmap;
+  }
+  FLastWasImage2 = IsSingleImageFormat();
+  return &bitmap;
+}

@@ -1,0 +1,118 @@
+// TAVProbe: opens one media file for inspection (no transcoding), reports its format, streams
+// and duration, seeks, and decodes single video pictures into 24-bit BGR images for previews
+// and thumbnails. Used from one thread; its codec calls take CodecLock because engines run
+// beside it on worker threads.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "medialib/bgr_image.h"
+#include "medialib/media_functions.h"
+
+// Container information; every number is -1 and every text empty when no file is loaded.
+struct TAVFileInfo {
+  int64_t StartTime = -1; // microseconds
+  int64_t Duration = -1;  // microseconds
+  int32_t BitRate = -1;   // bit/s
+  int64_t Timestamp = -1; // creation time, seconds since 1 January 1970 UTC; 0 when unknown
+  char Title[512] = {};
+  char Author[512] = {};
+  char Copyright[512] = {};
+  char Comment[512] = {};
+  char Album[512] = {};
+  int32_t Year = -1;
+  int32_t Track = -1;
+  char Genre[32] = {};
+};
+
+// Parameters of one video stream.
+struct TAVVideoInfo {
+  char Language[4] = {};
+  char CodecName[32] = {};
+  int64_t StartTime = -1;   // stream time base
+  int64_t StartTimeUS = -1; // microseconds
+  int64_t Duration = -1;    // stream time base
+  int64_t DurationUS = -1;  // microseconds
+  int32_t BitRate = -1;
+  int32_t Height = -1;
+  int32_t Width = -1;
+  float DisplayAspect = -1.0f; // 0 when the sample aspect ratio is unknown
+  int32_t PixelFormat = -1;
+  int32_t FrameRateNum = -1;
+  int32_t FrameRateDen = -1;
+};
+
+class TAVProbe {
+public:
+  TAVProbe();
+  ~TAVProbe();
+  TAVProbe(const TAVProbe &) = delete;
+  TAVProbe &operator=(const TAVProbe &) = delete;
+
+  // Closes any open file first. False with LastErrorMessage on failure; throws FFMpegException
+  // when a media library is not loaded. AFormat empty = detect.
+  bool LoadFile(const std::string &AFileName, const std::string &AFormat = "");
+  void CloseFile();
+  // Throws FFMpegException naming the first library that is not bound.
+  static void CheckLibraries();
+
+  void GetFileInfo(TAVFileInfo &AInfo);
+  // AStreamIndex -1 = the first video stream.
+  void GetVideoInfo(int AStreamIndex, TAVVideoInfo &AInfo);
+  std::string GetFileName();
+  std::string GetFormatName();
+  // AStreamIndex -1 = automatic; ATime in microseconds, negative = the start.
+  bool Seek(int AStreamIndex, int64_t ATime);
+  // Decodes the next picture of the stream (-1 = the first video stream) into the probe's
+  // bitmap and returns it; never null, owned by the probe, valid until the next call or
+  // CloseFile. Empty (0 x 0) when there is nothing to decode, black after the last picture.
+  // Throws FFMpegException when the stream's decoder is missing or does not open.
+  TBGRImage *GetFrameBitmap(int AStreamIndex = -1);
+
+  bool FileLoaded() const { return FFormatContext != nullptr; }
+  const std::string &LastErrorMessage() const { return FLastErrorMessage; }
+  const std::string &LoadedFormat() const { return FLoadedFormat; }
+  int StreamCount() const { return FStreamCount; }
+  int ProgramCount() const { return FProgramCount; }
+  int AudioStreamCount() const { return FAudioStreamCount; }
+  int VideoStreamCount() const { return FVideoStreamCount; }
+  int SubtitleStreamCount() const { return FSubtitleStreamCount; }
+  int FirstAudioStream() const { return FFirstAudioStream; }
+  int FirstVideoStream() const { return FFirstVideoStream; }
+  int FirstSubtitleStream() const { return FFirstSubtitleStream; }
+
+  // The open-error text for a library result code, with the file name filled in.
+  static std::string OpenErrorText(const std::string &AFileName, int AResultCode);
+
+private:
+  void UpdateStreamCounts();
+  bool IsSingleImageFormat() const;
+  // Checks the stream index for GetFrameBitmap; false (with a log line) when it cannot decode.
+  bool ResolveVideoStream(int &AStreamIndex);
+  void OpenDecoder(int AStreamIndex);
+  void CloseDecoder();
+  // Decodes the next picture of FDecoderStream into FFrame; false at the end of the stream.
+  bool DecodeNextPicture();
+  bool ConvertPicture();
+
+  AVFormatContext *FFormatContext = nullptr;
+  std::string FLastErrorMessage;
+  std::string FLoadedFormat;
+  int FStreamCount = -1;
+  int FProgramCount = -1;
+  int FAudioStreamCount = -1, FVideoStreamCount = -1, FSubtitleStreamCount = -1;
+  int FFirstAudioStream = -1, FFirstVideoStream = -1, FFirstSubtitleStream = -1;
+
+  AVCodecContext *FDecoderContext = nullptr;
+  int FDecoderStream = -1;  // the stream FDecoderContext decodes
+  bool FDecoderDrained = false; // the end of the file was sent to the decoder
+  SwsContext *FSwsContext = nullptr;
+  AVPacket *FPacket = nullptr;
+  AVFrame *FFrame = nullptr;
+  std::unique_ptr<TBGRImage> FBitmap;
+  bool FLastWasImage2 = false;
+  uint8_t *FRGBBuffer = nullptr;
+  int FRGBBufferSize = 0;
+};
