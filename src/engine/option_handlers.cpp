@@ -27,7 +27,8 @@ std::string Printf(const char *AFormat, ...) {
   return buffer;
 }
 
-bool IsBlank(char C) { return C == ' ' || C == '\t' || C == '\r' || C == '\n' || C == '\v' || C == '\f'; }
+// Blanks and control characters, as a trimmed option text loses them.
+bool IsBlank(char C) { return static_cast<unsigned char>(C) <= ' '; }
 
 std::string Trim(const std::string &AText) {
   size_t first = 0, last = AText.size();

@@ -232,6 +232,21 @@ TEST_F(OptionHandlers, MatricesTakeExactly64SafeCoefficients) {
   EXPECT_EQ(engine->InterMatrix[0], 8);
 }
 
+TEST_F(OptionHandlers, VideoStatisticsFileNames) {
+  engine->SetVStatsFile("/tmp/first.log");
+  EXPECT_STREQ(engine->VStatsFileName, "/tmp/first.log");
+  engine->SetVStats();
+  ASSERT_NE(engine->VStatsFileName, nullptr);
+  const std::filesystem::path name(engine->VStatsFileName);
+  EXPECT_EQ(name.parent_path(), std::filesystem::read_symlink("/proc/self/exe").parent_path());
+  const std::string file = name.filename().string();
+  ASSERT_EQ(file.size(), std::string("vstats_hhmmss.log").size()) << file;
+  EXPECT_EQ(file.rfind("vstats_", 0), 0u);
+  EXPECT_EQ(file.substr(13), ".log");
+  EXPECT_EQ(file.substr(7, 6).find_first_not_of("0123456789"), std::string::npos) << file;
+  EXPECT_LT(std::stoi(file.substr(7, 2)), 24);
+}
+
 TEST_F(OptionHandlers, StreamAndMetadataMapsParseAndStopAtTwenty) {
   engine->AddStreamMap("0.1");
   engine->AddStreamMap("0.1:1.0");
