@@ -1,8 +1,12 @@
 // korvelo-testmedia: makes the test media files.
 //   korvelo-testmedia [--verbose] OUTDIR
 //   korvelo-testmedia [--verbose] --one FILE --duration SECONDS --size WxH [--rate N]
+#include <signal.h>
 #include <unistd.h>
 
+#include <cerrno>
+
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -55,6 +59,26 @@ bool upToDate(const fs::path &file, fs::file_time_type generatorTime) {
   return !ec && fs::is_regular_file(file, ec) && fileTime > generatorTime;
 }
 
+// Temporary files of runs that were killed ("<dot>name.PID.part" whose process is gone).
+void removeAbandonedParts(const fs::path &folder) {
+  std::error_code ec;
+  for (const auto &entry : fs::directory_iterator(folder, ec)) {
+    const std::string name = entry.path().filename().string();
+    const size_t lastDot = name.rfind('.');
+    if (name.size() < 2 || name[0] != '.' || name.compare(lastDot, std::string::npos, ".part"))
+      continue;
+    const size_t pidDot = name.rfind('.', lastDot - 1);
+    if (pidDot == std::string::npos || pidDot == 0)
+      continue;
+    char *end = nullptr;
+    const long pid = std::strtol(name.c_str() + pidDot + 1, &end, 10);
+    if (end != name.c_str() + lastDot || pid <= 0)
+      continue;
+    if (kill(static_cast<pid_t>(pid), 0) == -1 && errno == ESRCH)
+      fs::remove(entry.path(), ec);
+  }
+}
+
 int makeAll(const fs::path &folder) {
   std::error_code ec;
   fs::create_directories(folder, ec);
@@ -63,6 +87,7 @@ int makeAll(const fs::path &folder) {
                  ec.message().c_str());
     return 1;
   }
+  removeAbandonedParts(folder);
   fs::file_time_type generatorTime = fs::last_write_time("/proc/self/exe", ec);
   if (ec)
     generatorTime = fs::file_time_type::max(); // unknown: always remake

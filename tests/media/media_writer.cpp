@@ -1,5 +1,6 @@
 #include "media_writer.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
