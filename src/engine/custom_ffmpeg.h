@@ -356,6 +356,7 @@ public:
   int64_t VideoSize = 0, AudioSize = 0, ExtraSize = 0;
   int FramesDup = 0, FramesDrop = 0;
   int64_t TimerStart = 0;
+  int QpHistogram[52] = {}; // quantisers of the first video stream at each report; never reset
 
   // Frame hooks and the custom hook.
   TFrameHookEntry *FrameHooks = nullptr;
@@ -387,10 +388,12 @@ public:
   std::vector<TOutputStream *> OpenedEncoders;
   std::vector<TInputStream *> OpenedDecoders;
 
-  // Cooperative pause.
+  // Cooperative pause, and the count of threads that still work on this engine (worker or
+  // terminating thread), so that destruction never runs under them.
   std::mutex PauseMutex;
   std::condition_variable PauseCondition;
   bool Paused = false;
+  int ActiveThreads = 0; // guarded by PauseMutex
 
   // Per-run state of the transcode, created by Transcode and freed by it (transcode_types.h).
   TTranscodeRun *TranscodeRun = nullptr;
@@ -444,5 +447,10 @@ protected:
   void FlushAudioEncoder(AVFormatContext *AOutput, TOutputStream &AOst);
 
 private:
+  friend class TFFmpegThread;
   void ClearRunFlags();
+  // run_control.cpp
+  void StartTerminateThread();
+  void ThreadLeft();
+  void StopAndWait();
 };

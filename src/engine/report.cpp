@@ -1,10 +1,128 @@
-#include "engine/custom_ffmpeg.h"
+#include <algorithm>
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
 
-// Not built yet: every operation here fails loudly until it is.
+#include "engine/custom_ffmpeg.h"
+#include "engine/transcode_types.h"
+
 namespace {
-[[noreturn]] void notBuilt(const char *AName) {
-  throw FFMpegException(std::string(AName) + " is not built yet");
-}
+
+// Appends to a fixed line buffer, never past its end.
+class ReportLine {
+public:
+  void Append(const char *AFormat, ...) __attribute__((format(printf, 2, 3))) {
+    if (FLength >= sizeof FBuffer - 1)
+      return;
+    va_list args;
+    va_start(args, AFormat);
+    const int written = std::vsnprintf(FBuffer + FLength, sizeof FBuffer - FLength, AFormat, args);
+    va_end(args);
+    if (written > 0)
+      FLength = std::min(sizeof FBuffer - 1, FLength + static_cast<size_t>(written));
+  }
+  const char *Text() const { return FBuffer; }
+
+private:
+  char FBuffer[1024] = {};
+  size_t FLength = 0;
+};
+
+double Psnr(double AError) { return -10.0 * std::log10(AError); }
+
 } // namespace
 
-void TCustomFFmpeg::PrintReport(bool) { notBuilt("PrintReport"); }
+void TCustomFFmpeg::PrintReport(bool AIsLastReport) {
+  if (!TranscodeRun || OutputFileCount == 0)
+    return;
+  AVFormatContext *output = OutputFiles[0];
+  int64_t totalSize = 0;
+  if (output && output->pb) {
+    totalSize = avlib.avio_size(output->pb);
+    if (totalSize < 0)
+      totalSize = avio_tell(output->pb);
+  }
+
+  ReportLine line;
+  double ti1 = 1e10;
+  int frameNumber = -1;
+  int fps = -1;
+  float q = -1.0f;
+  bool firstVideo = true;
+  for (TOutputStream &ost : TranscodeRun->OutputStreams) {
+    AVCodecContext *enc = ost.Codec;
+    const bool isVideo = ost.Stream && ost.Stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO;
+    if (isVideo) {
+      const float streamQ = ost.EncodingNeeded ? ost.Quality / static_cast<float>(FF_QP2LAMBDA) : -1.0f;
+      if (!firstVideo) {
+        line.Append("q=%2.1f ", streamQ);
+      } else {
+        firstVideo = false;
+        const double t = (avlib.av_gettime() - TimerStart) / 1000000.0;
+        frameNumber = ost.FrameNumber;
+        // Nothing is reported before the first video frame has been encoded.
+        if (frameNumber < 1)
+          return;
+        fps = t > 1 ? static_cast<int>(frameNumber / t + 0.5) : 0;
+        q = streamQ;
+        line.Append("frame=%5d fps=%3d q=%3.1f ", frameNumber, fps, q);
+        if (AIsLastReport)
+          line.Append("L");
+        if (QpHist && ost.EncodingNeeded) {
+          const int qp = static_cast<int>(std::lround(ost.Quality / static_cast<double>(FF_QP2LAMBDA)));
+          if (qp >= 0 && qp < 52)
+            ++QpHistogram[qp];
+          for (int j = 0; j < 32; ++j)
+            line.Append("%X", static_cast<int>(std::lround(std::log(QpHistogram[j] + 1.0) / std::log(2.0))));
+        }
+        if (enc && (enc->flags & AV_CODEC_FLAG_PSNR)) {
+          double errorSum = 0, scaleSum = 0;
+          line.Append("PSNR=");
+          for (int j = 0; j < 3; ++j) {
+            double error = AIsLastReport ? static_cast<double>(enc->error[j]) : static_cast<double>(ost.Error[j]);
+            double scale = static_cast<double>(enc->width) * enc->height * 255.0 * 255.0;
+            if (AIsLastReport)
+              scale *= frameNumber;
+            if (j)
+              scale /= 4;
+            errorSum += error;
+            scaleSum += scale;
+            line.Append("%c:%2.2f ", "YUV"[j], Psnr(error / scale));
+          }
+          line.Append("*:%2.2f ", Psnr(errorSum / scaleSum));
+        }
+      }
+    }
+    if (ost.Stream && ost.CurrentPts != AV_NOPTS_VALUE) {
+      const double pts = ost.CurrentPts * av_q2d(ost.Stream->time_base);
+      if (pts > 0 && pts < ti1)
+        ti1 = pts;
+    }
+  }
+  if (ti1 < 0.01)
+    ti1 = 0.01;
+
+  if (OnProgress || Verbose > 0 || AIsLastReport) {
+    const double bitrate = totalSize * 8 / ti1 / 1000.0;
+    line.Append("size=%8.0fkB time=%0.2f bitrate=%6.1fkbits/s", totalSize / 1024.0, ti1, bitrate);
+    if (Verbose > 1)
+      line.Append(" dup=%d drop=%d", FramesDup, FramesDrop);
+    if (OnProgress)
+      OnProgress(this, frameNumber, fps, static_cast<int>(ti1 * 1000), q, static_cast<float>(bitrate),
+                 totalSize, OutputDurationMs);
+    else if (Verbose >= 0)
+      Log(1, line.Text());
+  }
+
+  if (AIsLastReport && Verbose >= 0 && OnLog) {
+    const int64_t raw = VideoSize + AudioSize + ExtraSize;
+    char overhead[64];
+    // With nothing written there is no overhead to compute.
+    if (raw > 0)
+      std::snprintf(overhead, sizeof overhead, "%f%%", 100.0 * (totalSize - raw) / raw);
+    else
+      std::snprintf(overhead, sizeof overhead, "unknown");
+    LogF(1, "video:%1.0fkB audio:%1.0fkB global headers:%1.0fkB muxing overhead %s\r\n",
+         VideoSize / 1024.0, AudioSize / 1024.0, ExtraSize / 1024.0, overhead);
+  }
+}

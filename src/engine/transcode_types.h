@@ -68,6 +68,13 @@ struct TOutputStream {
 
   FILE *LogFile = nullptr; // two-pass statistics (pass 1)
   AVBSFContext *BitstreamFilter = nullptr;
+
+  // Read by the progress report: the quality (lambda) and the per-plane errors of the last
+  // encoded frame (from the packet's quality side data), and the end of the last packet
+  // written (pts + duration, stream time base; AV_NOPTS_VALUE before the first).
+  int Quality = 0;
+  int64_t Error[4] = {};
+  int64_t CurrentPts = AV_NOPTS_VALUE;
 };
 
 // Everything one run owns. Scratch buffers are per engine (here), never per process.
