@@ -219,6 +219,8 @@ public:
   void Resume();
   // Cooperative pause point of the worker: waits while paused, never holding CodecLock.
   void CheckPause();
+  // Called on the worker thread with its kernel id before the run begins.
+  virtual void WorkerStarted(int /*AThreadId*/) {}
 
   // ---- the log (options.cpp) ----
   // Delivers a line to OnLog when a handler is set; callers check Verbose where a message

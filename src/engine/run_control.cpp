@@ -23,8 +23,10 @@ int TFFmpegThread::Start() {
   std::promise<int> started;
   std::future<int> threadId = started.get_future();
   std::thread([this, started = std::move(started)]() mutable {
-    started.set_value(CurrentThreadId());
     TCustomFFmpeg *engine = FEngine;
+    const int threadId = CurrentThreadId();
+    engine->WorkerStarted(threadId);
+    started.set_value(threadId);
     engine->RunTranscode();
     delete this;
     engine->ThreadLeft();
