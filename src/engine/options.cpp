@@ -237,8 +237,8 @@ double StrToFloat(const std::string &AValue) {
 TCustomFFmpeg::TCustomFFmpeg() { Create(); }
 
 TCustomFFmpeg::~TCustomFFmpeg() {
-  // A running job is stopped and its worker awaited by the run control before this point
-  // (Stop and the wait belong there); here the job's library objects are released.
+  // Never release the files under a worker that is still running.
+  StopAndWait();
   FreeFiles();
 }
 
