@@ -5,17 +5,7 @@
 
 #include <cstdint>
 
-extern "C" {
-// The picture handed to a module: four plane pointers and four line sizes.
-struct KorveloHookPicture {
-  uint8_t *data[4];
-  int linesize[4];
-};
-typedef int (*FrameHookConfigureFn)(void **ctxp, int argc, char *argv[]);
-typedef void (*FrameHookProcessFn)(void *ctx, KorveloHookPicture *pict, int pix_fmt, int width,
-                                   int height, int64_t pts);
-typedef void (*FrameHookReleaseFn)(void *ctx);
-}
+#include "medialib/frame_hook_module.h"
 
 struct TFrameHookEntry {
   TFrameHookEntry *Next = nullptr;
@@ -25,9 +15,19 @@ struct TFrameHookEntry {
   void *Context = nullptr;
 };
 
+// The most words a module is given, its file name included; argv holds one more, the end mark.
+constexpr int FrameHookMaxArgs = 63;
+
+// Loads argv[0] (once per process; names compared without regard to case), configures a new
+// entry with the arguments and appends it to AList. Failures are logged through the library log.
 // Codes: 0 success, -1 module not loadable, -2 no arguments / entry point missing,
 // -12 out of memory, -22 Configure failed.
 int FrameHookAdd(TFrameHookEntry *&AList, int AArgc, char *AArgv[]);
+// Runs every entry's Process on the picture, in the order the entries were added.
 void FrameHookProcess(TFrameHookEntry *AList, KorveloHookPicture *APicture, int APixFmt, int AWidth,
                       int AHeight, int64_t APts);
+// Calls each entry's Release and frees the entries; AList is empty afterwards.
 void FrameHookRelease(TFrameHookEntry *&AList);
+
+// Number of distinct module files loaded so far in this process.
+int FrameHookLoadedModuleCount();
