@@ -79,6 +79,7 @@ struct TInputFile;
 struct TInputStream;
 struct TOutputStream;
 struct TTranscodeRun;
+struct TPicturePlanes;
 class TFFmpegThread;
 
 // Refuses the addition of one more entry to a fixed table (input or output files, stream or
@@ -376,6 +377,9 @@ public:
   std::vector<TTimeRange> TimeRanges;
   int TimeRangeIndex = 0;
   int TimeRangeCount = 0;
+  // Held while HookBitmap is filled, handed to OnCustomHook and read back: whoever reads the
+  // bitmap from another thread takes it too.
+  std::mutex HookBitmapLock;
 
   // Run state.
   std::atomic<bool> Running{false};
@@ -424,7 +428,8 @@ protected:
   void WriteFrame(AVFormatContext *AOutput, AVPacket *APacket, TOutputStream &AOst);
   // The one encode path of every output stream: sends AFrame (nullptr = flush) to the encoder
   // of AOst, then takes every packet it has ready, rescales it from the encoder to the stream
-  // time base, writes the two-pass statistics text to AOst.LogFile and hands it to WriteFrame.
+  // time base, records its quality statistics (NoteCodedFrame, transcode_types.h), writes the
+  // two-pass statistics text to AOst.LogFile and hands it to WriteFrame.
   // Returns the bytes of encoded data written (0 when the encoder had nothing ready).
   // AFrame->pts must be in the encoder time base. Throws on encoder failure with AFailText.
   int64_t EncodeFrame(AVFormatContext *AOutput, TOutputStream &AOst, const AVFrame *AFrame,
@@ -437,6 +442,9 @@ protected:
   void DoVideoOut(AVFormatContext *AOutput, TOutputStream &AOst, TInputStream &AIst,
                   AVFrame *APicture, int &AFrameSize);
   void DoVideoStats(AVFormatContext *AOutput, TOutputStream &AOst, int AFrameSize);
+  // Hands the working picture to OnCustomHook as a BGR bitmap and takes back what it drew.
+  void RunCustomHook(TPicturePlanes &AWork, AVPixelFormat AFormat, int AWidth, int AHeight,
+                     int64_t APts);
 
   // audio_out.cpp
   // ABuf: ASize bytes of signed 16-bit interleaved samples at the decoder's rate and channels.

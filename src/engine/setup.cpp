@@ -9,3 +9,4 @@ namespace {
 
 void TCustomFFmpeg::Transcode() { notBuilt("Transcode"); }
 void TCustomFFmpeg::WriteFrame(AVFormatContext *, AVPacket *, TOutputStream &) { notBuilt("WriteFrame"); }
+int64_t TCustomFFmpeg::EncodeFrame(AVFormatContext *, TOutputStream &, const AVFrame *, const char *) { notBuilt("EncodeFrame"); }

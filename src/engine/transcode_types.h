@@ -34,6 +34,15 @@ struct TInputStream {
   int ConverterFormat = -1, ConverterRate = 0, ConverterChannels = 0;
 };
 
+// What the encoder reported about the last packet it produced: its quality statistics side
+// data (lambda, picture type, squared errors per plane) and its key flag.
+struct TCodedFrameInfo {
+  int Quality = 0;
+  AVPictureType PictType = AV_PICTURE_TYPE_NONE;
+  int64_t Error[4] = {};
+  bool KeyFrame = false;
+};
+
 struct TOutputStream {
   int FileIndex = 0;
   int Index = 0;
@@ -58,6 +67,7 @@ struct TOutputStream {
   int TopBand = 0, LeftBand = 0;
   bool VideoPad = false;
   int PadTop = 0, PadBottom = 0, PadLeft = 0, PadRight = 0;
+  TCodedFrameInfo CodedFrame; // of the last encoded packet (NoteCodedFrame)
 
   // Audio.
   bool AudioResample = false;
@@ -97,4 +107,31 @@ struct TTranscodeRun {
 // The sync clock of an output stream, in seconds from the start time.
 inline double GetSyncIpts(const TOutputStream &AOst, int64_t AStartTime) {
   return static_cast<double>(AOst.SyncIst->Pts - AStartTime) / 1000000.0;
+}
+
+// Records in AOst.CodedFrame what the encoder reported with APacket; called for every packet an
+// encoder returns, before the packet goes to the muxer.
+inline void NoteCodedFrame(TOutputStream &AOst, const AVPacket *APacket) {
+  TCodedFrameInfo &info = AOst.CodedFrame;
+  info.KeyFrame = (APacket->flags & AV_PKT_FLAG_KEY) != 0;
+  size_t size = 0;
+  const uint8_t *stats =
+      avlib.av_packet_get_side_data(APacket, AV_PKT_DATA_QUALITY_STATS, &size);
+  if (!stats || size < 6)
+    return;
+  // Layout: quality (32-bit LE), picture type (8 bits), error count (8 bits), 2 reserved bytes,
+  // then that many 64-bit LE errors.
+  auto le = [stats](size_t AAt, int ABytes) {
+    uint64_t v = 0;
+    for (int i = ABytes - 1; i >= 0; --i)
+      v = (v << 8) | stats[AAt + i];
+    return v;
+  };
+  info.Quality = static_cast<int>(le(0, 4));
+  info.PictType = static_cast<AVPictureType>(stats[4]);
+  const int count = stats[5] < 4 ? stats[5] : 4;
+  for (int i = 0; i < 4; ++i)
+    info.Error[i] = (i < count && size >= 8 + 8 * static_cast<size_t>(i + 1))
+                        ? static_cast<int64_t>(le(8 + 8 * i, 8))
+                        : 0;
 }

@@ -1,14 +1,367 @@
-#include "engine/custom_ffmpeg.h"
+// Video frame output: picture pre-processing (deinterlacing, the application's custom hook, the
+// frame-hook modules), the constant-frame-rate rule, crop, scale, pad, encoding and the video
+// statistics file.
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
 
-// Not built yet: every operation here fails loudly until it is.
+#include "engine/custom_ffmpeg.h"
+#include "engine/picture_ops.h"
+#include "engine/transcode_types.h"
+
 namespace {
-[[noreturn]] void notBuilt(const char *AName) {
-  throw FFMpegException(std::string(AName) + " is not built yet");
+
+// Grows an av_malloc'd buffer to at least ASize bytes; its content is not kept.
+bool growBuffer(uint8_t *&ABuffer, int &ABufferSize, int ASize) {
+  if (ABuffer && ABufferSize >= ASize)
+    return true;
+  avlib.av_freep(&ABuffer);
+  ABufferSize = 0;
+  ABuffer = static_cast<uint8_t *>(avlib.av_malloc(static_cast<size_t>(ASize)));
+  if (!ABuffer)
+    return false;
+  ABufferSize = ASize;
+  return true;
 }
+
+// The bitmap holds 3 bytes per pixel in one plane; the RGB side of the round trip must match.
+bool isPacked24(AVPixelFormat AFormat) {
+  const AVPixFmtDescriptor *desc = avlib.av_pix_fmt_desc_get(AFormat);
+  return desc && (desc->flags & AV_PIX_FMT_FLAG_RGB) && !(desc->flags & AV_PIX_FMT_FLAG_PLANAR) &&
+         desc->nb_components == 3 && desc->comp[0].step == 3;
+}
+
+std::string exceptionText(std::exception_ptr AError) {
+  try {
+    std::rethrow_exception(AError);
+  } catch (const std::exception &e) {
+    return e.what();
+  } catch (...) {
+    return "unknown exception";
+  }
+}
+
+double psnr(double ADistortion) { return -10.0 * std::log10(ADistortion); }
+
 } // namespace
 
-void TCustomFFmpeg::PreProcessVideoFrame(TInputStream &, AVFrame *) { notBuilt("PreProcessVideoFrame"); }
-void TCustomFFmpeg::DoVideoOut(AVFormatContext *, TOutputStream &, TInputStream &, AVFrame *, int &) {
-  notBuilt("DoVideoOut");
+// ---------------------------------------------------------------------------------------------
+// Picture pre-processing
+// ---------------------------------------------------------------------------------------------
+
+void TCustomFFmpeg::PreProcessVideoFrame(TInputStream &AIst, AVFrame *APicture) {
+  const int64_t pts = AIst.Pts;
+  // The picture describes itself; the decoder context may already speak of the next one.
+  const auto format = static_cast<AVPixelFormat>(APicture->format);
+  const int width = APicture->width, height = APicture->height;
+  ++HookFrameNumber;
+
+  if (!OnCustomHook && UsingVHook) {
+    if (OnBeforeHook) {
+      try {
+        OnBeforeHook(this, HookAction, pts);
+      } catch (...) {
+        Log(0, "Error occurs OnBeforeHook: " + exceptionText(std::current_exception()));
+        HookAction = haStop;
+      }
+      if (HookAction == haStop)
+        UsingVHook = false;
+    } else if (TimeRangeCount > 0) {
+      const int count = std::min(TimeRangeCount, static_cast<int>(TimeRanges.size()));
+      if (TimeRangeIndex < 0 || TimeRangeIndex >= count)
+        TimeRangeIndex = 0;
+      HookAction = haIgnore;
+      for (int i = TimeRangeIndex; i < count; ++i) {
+        const TTimeRange &range = TimeRanges[i];
+        if (range.Start <= pts && pts <= range.Stop) {
+          TimeRangeIndex = i;
+          HookAction = haContinue;
+          break;
+        }
+        if (i == count - 1 && pts > range.Stop) {
+          HookAction = haStop;
+          UsingVHook = false;
+        }
+      }
+    }
+  }
+
+  const bool modulesRun = UsingVHook && HookAction == haContinue;
+  if (!(Deinterlace || OnCustomHook || modulesRun))
+    return;
+  if (width <= 0 || height <= 0)
+    return;
+
+  // Hooks never write into the decoder's picture: the decoder may still refer to it.
+  const TPicturePlanes input = PlanesOf(APicture);
+  TPicturePlanes work;
+  const int size = avlib.av_image_get_buffer_size(format, width, height, 1);
+  if (size <= 0 || !growBuffer(HookBuffer, HookBufferSize, size)) {
+    Log(0, "hook buf malloc error.");
+    return;
+  }
+  avlib.av_image_fill_arrays(work.data, work.linesize, HookBuffer, format, width, height, 1);
+  bool copy = !Deinterlace;
+  if (Deinterlace && !DeinterlacePicture(work, input, format, width, height)) {
+    Log(0, "deinterlace error.");
+    copy = true; // the picture goes on as it came
+  }
+  if (copy)
+    avlib.av_image_copy(work.data, work.linesize, const_cast<const uint8_t **>(input.data),
+                        input.linesize, format, width, height);
+
+  if (OnCustomHook) {
+    RunCustomHook(work, format, width, height, pts);
+  } else if (modulesRun) {
+    KorveloHookPicture picture;
+    std::memcpy(picture.data, work.data, sizeof picture.data);
+    std::memcpy(picture.linesize, work.linesize, sizeof picture.linesize);
+    FrameHookProcess(FrameHooks, &picture, format, width, height, pts);
+    std::memcpy(work.data, picture.data, sizeof work.data);
+    std::memcpy(work.linesize, picture.linesize, sizeof work.linesize);
+  }
+  SetPlanes(APicture, work);
 }
-void TCustomFFmpeg::DoVideoStats(AVFormatContext *, TOutputStream &, int) { notBuilt("DoVideoStats"); }
+
+void TCustomFFmpeg::RunCustomHook(TPicturePlanes &AWork, AVPixelFormat AFormat, int AWidth,
+                                  int AHeight, int64_t APts) {
+  const auto rgbFormat = static_cast<AVPixelFormat>(HookRGBPixFmt);
+  bool stop = false;
+  TPicturePlanes rgb;
+  if (!isPacked24(rgbFormat)) {
+    Log(0, "Cannot initialize the toRGB conversion context");
+    stop = true;
+  } else if (AFormat == rgbFormat) {
+    rgb = AWork;
+  } else {
+    const int size = avlib.av_image_get_buffer_size(rgbFormat, AWidth, AHeight, 1);
+    if (size <= 0 || !growBuffer(RGBBuffer, RGBBufferSize, size)) {
+      Log(0, "hook buf malloc error.");
+      return;
+    }
+    avlib.av_image_fill_arrays(rgb.data, rgb.linesize, RGBBuffer, rgbFormat, AWidth, AHeight, 1);
+    ToRGBContext = avlib.sws_getCachedContext(ToRGBContext, AWidth, AHeight, AFormat, AWidth,
+                                              AHeight, rgbFormat, SWS_BICUBIC, nullptr, nullptr,
+                                              nullptr);
+    if (!ToRGBContext) {
+      Log(0, "Cannot initialize the toRGB conversion context");
+      stop = true;
+    } else {
+      avlib.sws_scale(ToRGBContext, AWork.data, AWork.linesize, 0, AHeight, rgb.data,
+                      rgb.linesize);
+    }
+  }
+
+  if (!stop) {
+    bool update = true, stopHook = false;
+    {
+      std::lock_guard<std::mutex> guard(HookBitmapLock);
+      if (!HookBitmap)
+        HookBitmap = new TBGRImage();
+      if (HookBitmap->Width != AWidth || HookBitmap->Height != AHeight)
+        HookBitmap->Resize(AWidth, AHeight, true);
+      const size_t rowBytes = static_cast<size_t>(AWidth) * 3;
+      for (int y = 0; y < AHeight; ++y)
+        std::memcpy(HookBitmap->Row(y), rgb.data[0] + static_cast<ptrdiff_t>(y) * rgb.linesize[0],
+                    rowBytes);
+      try {
+        OnCustomHook(this, *HookBitmap, HookFrameNumber, APts, update, stopHook);
+      } catch (...) {
+        Log(0, "Error occurs OnCustomHook: " + exceptionText(std::current_exception()));
+        update = false;
+      }
+      // The handler may have resized the bitmap; only a picture of the right size comes back.
+      if (update && HookBitmap->Width == AWidth && HookBitmap->Height == AHeight)
+        for (int y = 0; y < AHeight; ++y)
+          std::memcpy(rgb.data[0] + static_cast<ptrdiff_t>(y) * rgb.linesize[0],
+                      HookBitmap->Row(y), rowBytes);
+      else
+        update = false;
+    }
+    if (update && AFormat != rgbFormat) {
+      FromRGBContext = avlib.sws_getCachedContext(FromRGBContext, AWidth, AHeight, rgbFormat,
+                                                  AWidth, AHeight, AFormat, SWS_BICUBIC, nullptr,
+                                                  nullptr, nullptr);
+      if (!FromRGBContext) {
+        Log(0, "Cannot initialize the fromRGB conversion context");
+        stop = true;
+      } else {
+        avlib.sws_scale(FromRGBContext, rgb.data, rgb.linesize, 0, AHeight, AWork.data,
+                        AWork.linesize);
+      }
+    }
+    stop = stop || stopHook;
+  }
+
+  if (stop) {
+    OnCustomHook = nullptr;
+    HookAction = haStop;
+    UsingVHook = false;
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Encoding
+// ---------------------------------------------------------------------------------------------
+
+void TCustomFFmpeg::DoVideoOut(AVFormatContext *AOutput, TOutputStream &AOst, TInputStream &AIst,
+                               AVFrame *APicture, int &AFrameSize) {
+  AVCodecContext *enc = AOst.Codec;
+  AFrameSize = 0;
+
+  const double timeBase = av_q2d(enc->time_base);
+  const double ipts = AOst.SyncIst ? GetSyncIpts(AOst, StartTime)
+                                   : static_cast<double>(AIst.Pts - StartTime) / 1000000.0;
+  int count = VideoSyncFrameCount(VideoSyncMethod, timeBase, ipts, AOst.SyncOpts);
+  if (count == 0) {
+    ++FramesDrop;
+    if (Verbose > 2)
+      Log(1, "*** drop!");
+  } else if (count > 1) {
+    // One picture sent count times is count - 1 duplicates.
+    FramesDup += count - 1;
+    if (Verbose > 2)
+      LogF(1, "*** %d dup!", count - 1);
+  }
+  count = std::min(count, MaxFrames[AVMEDIA_TYPE_VIDEO] - AOst.FrameNumber);
+  if (count <= 0)
+    return;
+
+  // Crop: the picture without its top and left bands.
+  const auto decFormat = static_cast<AVPixelFormat>(APicture->format);
+  int srcWidth = APicture->width, srcHeight = APicture->height;
+  TPicturePlanes formatted = PlanesOf(APicture);
+  if (AOst.VideoCrop) {
+    srcWidth -= AOst.LeftBand + CropRight;
+    srcHeight -= AOst.TopBand + CropBottom;
+    TPicturePlanes cropped;
+    if (srcWidth <= 0 || srcHeight <= 0 ||
+        !CropPicture(cropped, formatted, decFormat, AOst.TopBand, AOst.LeftBand)) {
+      Log(0, "error cropping picture");
+      return;
+    }
+    formatted = cropped;
+  }
+
+  // Scale and pad into PictTmp, or encode the (cropped) picture itself.
+  const AVPixelFormat encFormat = enc->pix_fmt;
+  TPicturePlanes final = formatted;
+  const TPicturePlanes *padSource = &formatted;
+  TPicturePlanes tmp;
+  if (AOst.PictTmp)
+    tmp = PlanesOf(AOst.PictTmp);
+  TPicturePlanes scaleTarget = tmp;
+  if ((AOst.VideoPad || AOst.VideoResample) && !tmp.data[0]) {
+    Log(0, AOst.VideoPad ? "error padding picture" : "Cannot get resampling context");
+    return;
+  }
+  if (!AOst.VideoResample &&
+      (decFormat != encFormat || srcWidth + AOst.PadLeft + AOst.PadRight != enc->width ||
+       srcHeight + AOst.PadTop + AOst.PadBottom != enc->height)) {
+    // The input changed its picture size or format during the run: without a scaler the
+    // encoder would read past the picture.
+    Log(0, "picture size or format changed: picture not encoded");
+    return;
+  }
+  if (AOst.VideoPad) {
+    final = tmp;
+    if (AOst.VideoResample &&
+        !CropPicture(scaleTarget, tmp, encFormat, AOst.PadTop, AOst.PadLeft)) {
+      Log(0, "error padding picture");
+      return;
+    }
+  }
+  if (AOst.VideoResample) {
+    padSource = nullptr;
+    final = tmp;
+    // The cached scaler follows the input should its size change during the run.
+    const int dstWidth = enc->width - AOst.PadLeft - AOst.PadRight;
+    const int dstHeight = enc->height - AOst.PadTop - AOst.PadBottom;
+    AOst.ImgResampleCtx = avlib.sws_getCachedContext(AOst.ImgResampleCtx, srcWidth, srcHeight,
+                                                     decFormat, dstWidth, dstHeight, encFormat,
+                                                     SwsFlags, nullptr, nullptr, nullptr);
+    if (!AOst.ImgResampleCtx) {
+      Log(0, "Cannot get resampling context");
+      return;
+    }
+    avlib.sws_scale(AOst.ImgResampleCtx, formatted.data, formatted.linesize, 0, srcHeight,
+                    scaleTarget.data, scaleTarget.linesize);
+  }
+  if (AOst.VideoPad &&
+      !PadPicture(final, padSource, enc->height, enc->width, encFormat, AOst.PadTop,
+                  AOst.PadBottom, AOst.PadLeft, AOst.PadRight, PadColor)) {
+    Log(0, "error padding picture");
+    return;
+  }
+
+  // No muxer of these libraries takes raw pictures instead of packets, so every picture goes
+  // through the encoder. The frame handed over only points at the final picture; the encoder
+  // copies what it keeps.
+  if (!AOst.EncoderFrame) {
+    AOst.EncoderFrame = avlib.av_frame_alloc();
+    if (!AOst.EncoderFrame)
+      throw FFMpegException("Video encoding failed");
+  }
+  AVFrame *frame = AOst.EncoderFrame;
+  int interlaceFlags = enc->flags;
+  if (CodecDefaults[AVMEDIA_TYPE_VIDEO])
+    interlaceFlags |= CodecDefaults[AVMEDIA_TYPE_VIDEO]->flags;
+  const bool interlacedCoding =
+      (interlaceFlags & (AV_CODEC_FLAG_INTERLACED_DCT | AV_CODEC_FLAG_INTERLACED_ME)) != 0;
+
+  for (int i = 0; i < count && !StopRequested; ++i) {
+    CheckPause();
+    if (StopRequested)
+      break;
+    avlib.av_frame_unref(frame);
+    SetPlanes(frame, final);
+    frame->format = encFormat;
+    frame->width = enc->width;
+    frame->height = enc->height;
+    frame->sample_aspect_ratio = enc->sample_aspect_ratio;
+    frame->interlaced_frame = APicture->interlaced_frame;
+    frame->top_field_first = APicture->top_field_first;
+    if (interlacedCoding && TopFieldFirst != -1)
+      frame->top_field_first = TopFieldFirst;
+    frame->quality = static_cast<int>(std::lrint(SameQuality ? AIst.Quality : enc->global_quality));
+    frame->pict_type = MeThreshold == 0 ? AV_PICTURE_TYPE_NONE : APicture->pict_type;
+    frame->pts = AOst.SyncOpts;
+    const int64_t written = EncodeFrame(AOutput, AOst, frame, "Video encoding failed");
+    if (written > 0)
+      AFrameSize = static_cast<int>(written);
+    avlib.av_frame_unref(frame);
+    ++AOst.SyncOpts;
+    ++AOst.FrameNumber;
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Video statistics
+// ---------------------------------------------------------------------------------------------
+
+void TCustomFFmpeg::DoVideoStats(AVFormatContext *, TOutputStream &AOst, int AFrameSize) {
+  if (!VStatsFile) {
+    VStatsFile = VStatsFileName ? std::fopen(VStatsFileName, "w") : nullptr;
+    if (!VStatsFile)
+      throw FFMpegException(std::string("fopen fail: ") + (VStatsFileName ? VStatsFileName : ""));
+  }
+  const AVCodecContext *enc = AOst.Codec;
+  if (enc->codec_type != AVMEDIA_TYPE_VIDEO)
+    return;
+  const TCodedFrameInfo &coded = AOst.CodedFrame;
+  std::fprintf(VStatsFile, "frame= %5d q= %2.1f ", AOst.FrameNumber,
+               coded.Quality / static_cast<float>(FF_QP2LAMBDA));
+  if (enc->flags & AV_CODEC_FLAG_PSNR)
+    std::fprintf(VStatsFile, "PSNR= %6.2f ",
+                 psnr(coded.Error[0] / (enc->width * enc->height * 255.0 * 255.0)));
+  std::fprintf(VStatsFile, "f_size= %6d ", AFrameSize);
+  const double timeBase = av_q2d(enc->time_base);
+  const double ti1 = std::max(AOst.SyncOpts * timeBase, 0.01);
+  const double bitrate = timeBase > 0 ? AFrameSize * 8 / timeBase / 1000.0 : 0;
+  const double avgBitrate = VideoSize * 8 / ti1 / 1000.0;
+  std::fprintf(VStatsFile,
+               "s_size= %8.0fkB time= %0.3f br= %7.1fkbits/s avg_br= %7.1fkbits/s ",
+               VideoSize / 1024.0, ti1, bitrate, avgBitrate);
+  std::fprintf(VStatsFile, "type= %c\n", avlib.av_get_picture_type_char(coded.PictType));
+}
