@@ -414,6 +414,28 @@ TEST_F(OptionHandlers, FrameHookFailureNamesTheTextAndRestoresTheDirectory) {
   EXPECT_EQ(std::getenv("PATH"), path);
 }
 
+TEST_F(OptionHandlers, FrameHookModulesAreAddedWithTheirArguments) {
+  TProcessStateGuard guard;
+  const std::filesystem::path hooks = testing_support::HookDir();
+  const auto before = std::filesystem::current_path();
+  // A relative folder still leads to the module once it is the current directory.
+  std::filesystem::current_path(hooks.parent_path());
+  engine->AddFrameHook((hooks.filename() / "drawbox.so").string() + " 0 0 16 16");
+  EXPECT_TRUE(engine->UsingVHook);
+  ASSERT_NE(engine->FrameHooks, nullptr);
+  EXPECT_NE(engine->FrameHooks->Context, nullptr);
+  EXPECT_EQ(std::filesystem::current_path(), hooks.parent_path());
+
+  // With "|" the blanks stay inside the words: "0 0" is one argument and Configure refuses it.
+  const std::string module = (hooks / "drawbox.so").string();
+  EXPECT_EQ(ErrorOf<FFMpegException>([&] { engine->AddFrameHook(module + "|0 0|16|16"); }),
+            "Failed to add video hook function: " + module + "|0 0|16|16");
+  engine->AddFrameHook(module + "|2|2|8|8|16");
+  ASSERT_NE(engine->FrameHooks->Next, nullptr);
+  EXPECT_EQ(engine->FrameHooks->Next->Next, nullptr);
+  std::filesystem::current_path(before);
+}
+
 // Norm detection runs before the type is looked up, so an unknown type shows the chosen norm
 // without applying any preset.
 TEST_F(OptionHandlers, TargetNormComesFromThePrefixTheRateTheInputsOrTheDefault) {
