@@ -54,34 +54,18 @@ protected:
   TAVProbe probe;
 };
 
-// Blue, green, red at a pixel of the picture.
-struct Bgr {
-  int b, g, r;
-};
-Bgr PixelAt(const TBGRImage &AImage, int AX, int AY) {
-  const uint8_t *p = AImage.Row(AY) + AX * 3;
-  return {p[0], p[1], p[2]};
-}
-
 // The test pattern: colour bars 40 pixels wide (white, yellow, cyan, green, magenta, red,
 // blue, black) scrolling left by 4 pixels a picture, and a white 40 x 40 square that starts in
 // the top left corner and moves 5 pixels right and 3 down with every picture.
-enum class Hue { White, Yellow, Cyan, Red, Blue };
-void ExpectHue(const TBGRImage &AImage, int AX, int AY, Hue AHue) {
-  const Bgr p = PixelAt(AImage, AX, AY);
-  const bool high[3] = {p.r > 190, p.g > 190, p.b > 190};
-  const bool low[3] = {p.r < 70, p.g < 70, p.b < 70};
-  bool expected[3]; // red, green, blue present
-  switch (AHue) {
-  case Hue::White: expected[0] = expected[1] = expected[2] = true; break;
-  case Hue::Yellow: expected[0] = expected[1] = true; expected[2] = false; break;
-  case Hue::Cyan: expected[0] = false; expected[1] = expected[2] = true; break;
-  case Hue::Red: expected[0] = true; expected[1] = expected[2] = false; break;
-  case Hue::Blue: expected[0] = expected[1] = false; expected[2] = true; break;
+// AHue names the primaries present, e.g. "rg" for yellow; the others must be nearly absent.
+void ExpectHue(const TBGRImage &AImage, int AX, int AY, const std::string &AHue) {
+  const uint8_t *p = AImage.Row(AY) + AX * 3; // blue, green, red
+  const int rgb[3] = {p[2], p[1], p[0]};
+  for (int c = 0; c < 3; ++c) {
+    const bool present = AHue.find("rgb"[c]) != std::string::npos;
+    EXPECT_TRUE(present ? rgb[c] > 190 : rgb[c] < 70)
+        << "at " << AX << "," << AY << ": r=" << rgb[0] << " g=" << rgb[1] << " b=" << rgb[2];
   }
-  for (int c = 0; c < 3; ++c)
-    EXPECT_TRUE(expected[c] ? high[c] : low[c])
-        << "at " << AX << "," << AY << ": r=" << p.r << " g=" << p.g << " b=" << p.b;
 }
 
 bool AllBlack(const TBGRImage &AImage) {
@@ -101,25 +85,19 @@ bool SamePicture(const TBGRImage &A, const TBGRImage &B) {
   return true;
 }
 
-bool AllAtDefaults(const TAVVideoInfo &AInfo) {
-  const TAVVideoInfo defaults;
-  return std::memcmp(AInfo.Language, defaults.Language, sizeof defaults.Language) == 0 &&
-         AInfo.CodecName[0] == 0 && AInfo.StartTime == -1 && AInfo.StartTimeUS == -1 &&
-         AInfo.Duration == -1 && AInfo.DurationUS == -1 && AInfo.BitRate == -1 &&
-         AInfo.Width == -1 && AInfo.Height == -1 && AInfo.DisplayAspect == -1.0f &&
-         AInfo.PixelFormat == -1 && AInfo.FrameRateNum == -1 && AInfo.FrameRateDen == -1;
+bool AllAtDefaults(const TAVVideoInfo &I) {
+  return I.Language[0] == 0 && I.CodecName[0] == 0 && I.StartTime == -1 &&
+         I.StartTimeUS == -1 && I.Duration == -1 && I.DurationUS == -1 && I.BitRate == -1 &&
+         I.Width == -1 && I.Height == -1 && I.DisplayAspect == -1.0f && I.PixelFormat == -1 &&
+         I.FrameRateNum == -1 && I.FrameRateDen == -1;
 }
 
-void ExpectNoFileCounters(const TAVProbe &AProbe) {
-  EXPECT_FALSE(AProbe.FileLoaded());
-  EXPECT_EQ(AProbe.StreamCount(), -1);
-  EXPECT_EQ(AProbe.ProgramCount(), -1);
-  EXPECT_EQ(AProbe.VideoStreamCount(), -1);
-  EXPECT_EQ(AProbe.AudioStreamCount(), -1);
-  EXPECT_EQ(AProbe.SubtitleStreamCount(), -1);
-  EXPECT_EQ(AProbe.FirstVideoStream(), -1);
-  EXPECT_EQ(AProbe.FirstAudioStream(), -1);
-  EXPECT_EQ(AProbe.FirstSubtitleStream(), -1);
+void ExpectNoFileCounters(const TAVProbe &P) {
+  EXPECT_FALSE(P.FileLoaded());
+  for (int value : {P.StreamCount(), P.ProgramCount(), P.VideoStreamCount(),
+                    P.AudioStreamCount(), P.SubtitleStreamCount(), P.FirstVideoStream(),
+                    P.FirstAudioStream(), P.FirstSubtitleStream()})
+    EXPECT_EQ(value, -1);
 }
 
 } // namespace
@@ -159,11 +137,8 @@ TEST_F(ProbeTest, QueriesWithoutAFileGiveDefaults) {
   file.Duration = 12345;
   file.Title[0] = 'x';
   probe.GetFileInfo(file);
-  EXPECT_EQ(file.Duration, -1);
-  EXPECT_EQ(file.StartTime, -1);
-  EXPECT_EQ(file.BitRate, -1);
-  EXPECT_EQ(file.Year, -1);
-  EXPECT_EQ(file.Title[0], 0);
+  EXPECT_TRUE(file.Duration == -1 && file.StartTime == -1 && file.BitRate == -1 &&
+              file.Year == -1 && file.Title[0] == 0);
   EXPECT_TRUE(Logged("file not loaded.\n"));
 
   TAVVideoInfo video;
@@ -273,9 +248,9 @@ TEST_F(ProbeTest, DecodesPicturesTopDownInBlueGreenRed) {
   const TBGRImage first = *probe.GetFrameBitmap(-1);
   ASSERT_EQ(first.Width, 320);
   ASSERT_EQ(first.Height, 240);
-  ExpectHue(first, 60, 120, Hue::Yellow);
-  ExpectHue(first, 220, 120, Hue::Red);
-  ExpectHue(first, 260, 120, Hue::Blue);
+  ExpectHue(first, 60, 120, "rg");
+  ExpectHue(first, 220, 120, "r");
+  ExpectHue(first, 260, 120, "b");
 
   // Each call gives the next picture: the eleventh has the square at 50..89 x 30..69 over
   // the cyan bar; its mirror row is plain cyan, so rows run top to bottom.
@@ -283,8 +258,8 @@ TEST_F(ProbeTest, DecodesPicturesTopDownInBlueGreenRed) {
     probe.GetFrameBitmap(-1);
   const TBGRImage eleventh = *probe.GetFrameBitmap(-1);
   EXPECT_FALSE(SamePicture(first, eleventh));
-  ExpectHue(eleventh, 70, 50, Hue::White);
-  ExpectHue(eleventh, 70, 239 - 50, Hue::Cyan);
+  ExpectHue(eleventh, 70, 50, "rgb");
+  ExpectHue(eleventh, 70, 239 - 50, "gb");
 }
 
 TEST_F(ProbeTest, AfterTheLastPictureTheBitmapIsBlack) {
@@ -344,8 +319,8 @@ TEST_F(ProbeTest, StillPictureIsDecodedOnceAndNeverSeeks) {
     const TBGRImage first = *probe.GetFrameBitmap(-1);
     ASSERT_EQ(first.Width, 320);
     ASSERT_EQ(first.Height, 240);
-    ExpectHue(first, 60, 120, Hue::Yellow);
-    ExpectHue(first, 260, 120, Hue::Blue);
+    ExpectHue(first, 60, 120, "rg");
+    ExpectHue(first, 260, 120, "b");
 
     EXPECT_TRUE(probe.Seek(-1, 1000000));
     EXPECT_TRUE(Logged("\"image2\" format cannot to be seeked.\n"));
@@ -366,22 +341,6 @@ TEST_F(ProbeTest, StillPictureIsDecodedOnceAndNeverSeeks) {
   probe.CloseFile();
   EXPECT_EQ(probe.LoadedFormat(), "");
   EXPECT_TRUE(probe.GetFrameBitmap(-1)->Empty());
-}
-
-TEST(ProbeErrors, OpenErrorTextsByMeaning) {
-  EXPECT_EQ(TAVProbe::OpenErrorText("a.avi", AVERROR_INVALIDDATA), "a.avi: Unknown format");
-  EXPECT_EQ(TAVProbe::OpenErrorText("a.avi", AVERROR(EINVAL)),
-            "a.avi: Error while parsing header");
-  EXPECT_EQ(TAVProbe::OpenErrorText("a.avi", AVERROR(ENOMEM)),
-            "a.avi: memory allocation error occurred");
-  EXPECT_EQ(TAVProbe::OpenErrorText("a.avi", AVERROR(EIO)),
-            "a.avi: I/O error occurred\r\nUsually that means that input file is truncated "
-            "and/or corrupted.");
-  EXPECT_EQ(TAVProbe::OpenErrorText("img.jpg", AVERROR(EDOM)).rfind(
-                "img.jpg: Incorrect image filename syntax.\r\nUse '%d'", 0),
-            0u);
-  EXPECT_EQ(TAVProbe::OpenErrorText("a.avi", AVERROR(EACCES)),
-            "a.avi: Error while opening file");
 }
 
 TEST(ProbeLibraries, NamesTheFirstLibraryThatIsMissing) {
