@@ -352,9 +352,16 @@ bool TAVProbe::Seek(int AStreamIndex, int64_t ATime) {
 
   // Backwards to 0 reaches the first key frame also where the first decoding time lies
   // before the start time (streams with reordered pictures).
-  const int result = ATime > 0
-                         ? avlib.av_seek_frame(FFormatContext, streamIndex, time, 0)
-                         : avlib.av_seek_frame(FFormatContext, streamIndex, 0, AVSEEK_FLAG_BACKWARD);
+  int result;
+  if (ATime > 0) {
+    result = avlib.av_seek_frame(FFormatContext, streamIndex, time, 0);
+    // No key frame at or after the time (sparse key frames, or near the end): the one
+    // before it is the closest picture there is.
+    if (result < 0)
+      result = avlib.av_seek_frame(FFormatContext, streamIndex, time, AVSEEK_FLAG_BACKWARD);
+  } else {
+    result = avlib.av_seek_frame(FFormatContext, streamIndex, 0, AVSEEK_FLAG_BACKWARD);
+  }
   if (result < 0)
     probeLog(0, "could not seek to position %0.3f\n", static_cast<double>(ATime) / 1000000);
   return true;

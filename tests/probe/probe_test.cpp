@@ -308,6 +308,15 @@ TEST_F(ProbeTest, SeekingGoesToThePictureAtTheTime) {
   // Past the end: limited to the stream's duration, so still a success.
   EXPECT_TRUE(probe.Seek(-1, 60000000));
 
+  // With a single key picture at the start, seeking forward finds none after the time and
+  // falls back to the one before it rather than staying where reading was.
+  ASSERT_TRUE(probe.LoadFile(Media("mkv_h264_vorbis.mkv"), "")) << probe.LastErrorMessage();
+  const std::vector<TBGRImage> sparse = AllPictures(probe);
+  ASSERT_GT(sparse.size(), 60u);
+  EXPECT_TRUE(probe.Seek(-1, 1200000));
+  EXPECT_EQ(IndexOf(sparse, *probe.GetFrameBitmap(-1)), 0);
+  EXPECT_FALSE(Logged("could not seek to position 1.200\n"));
+
   EXPECT_FALSE(probe.Seek(9, 0));
   EXPECT_TRUE(Logged("stream index #9 is invalid.\n"));
 }
