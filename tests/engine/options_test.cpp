@@ -183,6 +183,14 @@ TEST_F(OptionsTest, ConditionalFieldsAndTexts) {
               Engine.SameQuality && Engine.Deinterlace && Engine.DoPsnr && Engine.QpHist &&
               Engine.AudioDisable && Engine.SubtitleDisable && Engine.InputSync);
 
+  // Owned texts are released by a reset, not dropped.
+  Engine.SetOption("rc_override", "0,100,2");
+  Engine.ResetOptions();
+  EXPECT_EQ(Engine.VideoStandard, nullptr);
+  EXPECT_EQ(Engine.VideoRcOverride, nullptr);
+  EXPECT_EQ(Engine.Title, "");
+  EXPECT_FALSE(Engine.PktDump);
+
   Engine.SetOption("v", "2");
   EXPECT_EQ(Engine.Verbose, 2);
   EXPECT_EQ(CurrentLogLevel, 2);
