@@ -576,17 +576,22 @@ bool TCustomFFmpeg::SetGenericOption(const std::string &AName, const std::string
     if (option && avlib.av_opt_set(CodecDefaults[t], name, value, 0) >= 0)
       acceptedName = option->name;
   }
-  if (!acceptedName && avlib.av_opt_set(FormatDefaults, name, value, 0) >= 0)
-    acceptedName = avlib.av_opt_find(FormatDefaults, name, nullptr, 0, 0)->name;
-  if (!acceptedName && avlib.av_opt_set(ScalerDefaults, name, value, 0) >= 0)
-    acceptedName = avlib.av_opt_find(ScalerDefaults, name, nullptr, 0, 0)->name;
+  // The name of the option a holder took, as the library describes it.
+  const auto setOn = [value](void *AHolder, const char *AOptionName) -> const char * {
+    if (avlib.av_opt_set(AHolder, AOptionName, value, 0) < 0)
+      return nullptr;
+    const AVOption *option = avlib.av_opt_find(AHolder, AOptionName, nullptr, 0, 0);
+    return option ? option->name : nullptr;
+  };
+  if (!acceptedName)
+    acceptedName = setOn(FormatDefaults, name);
+  if (!acceptedName)
+    acceptedName = setOn(ScalerDefaults, name);
 
   // "vb" reaches the video "b", "ab" the audio one.
   if (!acceptedName && AName.size() > 1 && (AName[0] == 'a' || AName[0] == 'v' || AName[0] == 's')) {
     AVCodecContext *holder = CodecDefaults[AName[0] == 'a' ? 1 : AName[0] == 'v' ? 0 : 3];
-    const char *rest = name + 1;
-    if (avlib.av_opt_set(holder, rest, value, 0) >= 0)
-      acceptedName = avlib.av_opt_find(holder, rest, nullptr, 0, 0)->name;
+    acceptedName = setOn(holder, name + 1);
   }
 
   // Options that only a codec's or a muxer's own class knows (libx264's "profile" or
