@@ -74,7 +74,9 @@ struct TOutputStream {
   SwrContext *Resampler = nullptr; // 16-bit decoder rate/channels -> 16-bit encoder rate/channels
   AVFifo *Fifo = nullptr; // bytes of 16-bit interleaved audio waiting for a full encoder frame
   SwrContext *EncoderConverter = nullptr; // 16-bit interleaved -> the encoder's sample format
-  AVFrame *EncoderFrame = nullptr;        // one encoder frame, reused
+  // One encoder frame, reused. Audio: with its own buffer. Video: only points at the picture
+  // being encoded (the encoder copies what it keeps). Freed for every stream at the end of a run.
+  AVFrame *EncoderFrame = nullptr;
 
   FILE *LogFile = nullptr; // two-pass statistics (pass 1)
   AVBSFContext *BitstreamFilter = nullptr;
