@@ -328,8 +328,10 @@ void TCustomFFmpeg::DoVideoOut(AVFormatContext *AOutput, TOutputStream &AOst, TI
     frame->pict_type = MeThreshold == 0 ? AV_PICTURE_TYPE_NONE : APicture->pict_type;
     frame->pts = AOst.SyncOpts;
     const int64_t written = EncodeFrame(AOutput, AOst, frame, "Video encoding failed");
-    if (written > 0)
+    if (written > 0) {
       AFrameSize = static_cast<int>(written);
+      VideoSize += written;
+    }
     avlib.av_frame_unref(frame);
     ++AOst.SyncOpts;
     ++AOst.FrameNumber;
