@@ -1,0 +1,359 @@
+#include "app/device_library.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+
+#include "app/folders.h"
+#include "app/profiles.h"
+#include "app/thumbnail.h"
+
+namespace fs = std::filesystem;
+
+const char *const MsgInsufficientSpace = "Insuffvient disk space to copy selected video files.";
+const char *const MsgDeviceFolderMissing = "The selected device folder do not exists.";
+const char *const MsgCannotCreateFolder = "Can not create output folder";
+const char *const MsgSelectFiles = "Please select video files.";
+const char *const MsgCopyFailed = "Selected video files can not be copied to PSP properly";
+const char *const MsgCopied = "Selected video files have been copied to your PSP";
+
+const char *const DeviceAVCFolder = "MP_ROOT/100ANV01/";
+const char *const DeviceMPEG4Folder = "MP_ROOT/100MNV01/";
+
+namespace {
+
+constexpr size_t CopyBufferSize = 1 << 20;
+
+bool EndsWithMP4(const std::string &AName) {
+  if (AName.size() < 4)
+    return false;
+  std::string ext = AName.substr(AName.size() - 4);
+  std::transform(ext.begin(), ext.end(), ext.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return ext == ".mp4";
+}
+
+bool Exists(const std::string &APath) {
+  struct stat st{};
+  return ::lstat(APath.c_str(), &st) == 0; // a dangling link counts: never write through it
+}
+
+int64_t RegularFileSize(const std::string &APath) {
+  struct stat st{};
+  if (::stat(APath.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+    return -1;
+  return static_cast<int64_t>(st.st_size);
+}
+
+void ListFolder(const std::string &AFolder, const char *AFormat,
+                const TDurationReader &AReadDuration, std::vector<TConvertedFile> &AFiles) {
+  if (AFolder.empty())
+    return;
+  std::vector<std::string> names;
+  std::error_code ec;
+  for (fs::directory_iterator it(AFolder, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    // Plain files only: folders, links, devices and the like are not converted videos.
+    std::error_code sec;
+    if (EndsWithMP4(name) && it->symlink_status(sec).type() == fs::file_type::regular)
+      names.push_back(name);
+  }
+  std::sort(names.begin(), names.end());
+  const std::string folder = WithSeparator(AFolder);
+  for (const std::string &name : names) {
+    TConvertedFile file;
+    file.Name = name;
+    file.Format = AFormat;
+    file.Path = folder + name;
+    const int64_t size = RegularFileSize(file.Path);
+    if (size <= 0)
+      continue;
+    if (!AReadDuration || !AReadDuration(file.Path, file.DurationUs))
+      continue;
+    file.Size = size + ThumbnailSize(file.Path);
+    AFiles.push_back(std::move(file));
+  }
+}
+
+std::vector<std::string> FreeNames(const std::string &AFolder, const char *APrefix,
+                                   size_t ACount) {
+  std::vector<std::string> names;
+  for (int n = 0; n <= 99999 && names.size() < ACount; ++n) {
+    const std::string name = AFolder + APrefix + PadNumber5(n) + ".MP4";
+    if (!Exists(name))
+      names.push_back(name);
+  }
+  return names;
+}
+
+bool MakeFolder(const std::string &AFolder) {
+  std::error_code ec;
+  fs::create_directories(AFolder, ec);
+  return fs::is_directory(AFolder, ec);
+}
+
+// Moves ATemp to ATarget unless ATarget exists. Filesystems without the no-replace rename get a
+// hard link; those without links either (FAT, as on memory sticks) get the name reserved with
+// an exclusive create first, then the rename over that empty reservation.
+bool PlaceWithoutReplacing(const std::string &ATemp, const std::string &ATarget, int &AErrno) {
+  if (::renameat2(AT_FDCWD, ATemp.c_str(), AT_FDCWD, ATarget.c_str(), RENAME_NOREPLACE) == 0)
+    return true;
+  if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) {
+    AErrno = errno;
+    return false;
+  }
+  if (::link(ATemp.c_str(), ATarget.c_str()) == 0) {
+    ::unlink(ATemp.c_str());
+    return true;
+  }
+  if (errno == EEXIST) {
+    AErrno = errno;
+    return false;
+  }
+  const int fd = ::open(ATarget.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    AErrno = errno;
+    return false;
+  }
+  ::close(fd);
+  if (::rename(ATemp.c_str(), ATarget.c_str()) == 0)
+    return true;
+  AErrno = errno;
+  ::unlink(ATarget.c_str());
+  return false;
+}
+
+bool WriteAll(int AFd, const char *AData, size_t ASize) {
+  while (ASize > 0) {
+    const ssize_t n = ::write(AFd, AData, ASize);
+    if (n < 0 && errno == EINTR)
+      continue;
+    if (n <= 0) {
+      if (n == 0)
+        errno = EIO;
+      return false;
+    }
+    AData += n;
+    ASize -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+// Closes a descriptor when it goes out of scope.
+struct TFd {
+  int Fd = -1;
+  ~TFd() {
+    if (Fd >= 0)
+      ::close(Fd);
+  }
+  int Release() {
+    const int fd = Fd;
+    Fd = -1;
+    return fd;
+  }
+};
+
+} // namespace
+
+std::string NameSpaceMessage(size_t ACount, const std::string &AKind) {
+  return "Insuffvient name space, only " + std::to_string(ACount) + " " + AKind +
+         " video file(s) can be copied to PSP";
+}
+
+std::vector<TConvertedFile> ListConvertedFiles(const std::string &AAVCFolder,
+                                               const std::string &AMPEG4Folder,
+                                               const TDurationReader &AReadDuration) {
+  std::vector<TConvertedFile> files;
+  ListFolder(AAVCFolder, "AVC", AReadDuration, files);
+  ListFolder(AMPEG4Folder, "MPEG4", AReadDuration, files);
+  return files;
+}
+
+int64_t ThumbnailSize(const std::string &APath) {
+  return std::max<int64_t>(RegularFileSize(ThumbnailFileName(APath)), 0);
+}
+
+int64_t DeviceFreeSpace(const std::string &AFolder) {
+  const std::string volume = VolumeOf(AFolder);
+  if (volume.empty())
+    return -1;
+  struct statvfs st{};
+  if (::statvfs(volume.c_str(), &st) != 0)
+    return -1;
+  return static_cast<int64_t>(st.f_bavail) * static_cast<int64_t>(st.f_frsize);
+}
+
+std::string SelectionStatusText(int64_t ASelectedSize, int64_t AFreeSpace) {
+  return FormatSizeKB(ASelectedSize) + " selected, " + FormatSizeKB(AFreeSpace) +
+         " available on device folder.";
+}
+
+int SelectionPercent(int64_t ASelectedSize, int64_t AFreeSpace) {
+  if (ASelectedSize <= 0)
+    return 0;
+  if (ASelectedSize >= AFreeSpace)
+    return 100; // also when nothing can be measured: it does not fit
+  return static_cast<int>((100 * ASelectedSize) / AFreeSpace);
+}
+
+TDeviceNames AllocateDeviceNames(const std::string &ADeviceFolder, size_t AAVCCount,
+                                 size_t AMPEG4Count) {
+  const std::string root = WithSeparator(ADeviceFolder);
+  TDeviceNames names;
+  if (AAVCCount > 0)
+    names.AVCTargets = FreeNames(root + DeviceAVCFolder, "MAQ", AAVCCount);
+  if (AMPEG4Count > 0)
+    names.MPEG4Targets = FreeNames(root + DeviceMPEG4Folder, "M4V", AMPEG4Count);
+  return names;
+}
+
+bool CopyFileNoReplace(const std::string &ASource, const std::string &ATarget,
+                       const std::function<bool(int64_t)> &AProgress, std::string &AError) {
+  auto fail = [&](const std::string &AWhat, int AErrno) {
+    AError = AWhat + ": " + std::strerror(AErrno);
+    return false;
+  };
+  if (Exists(ATarget))
+    return fail(ATarget, EEXIST);
+  TFd source;
+  source.Fd = ::open(ASource.c_str(), O_RDONLY | O_CLOEXEC);
+  if (source.Fd < 0)
+    return fail(ASource, errno);
+  const std::string folder = fs::path(ATarget).parent_path().string();
+  // A hidden name that the PSP's player ignores; mkstemp creates it exclusively.
+  std::string temp = (folder.empty() ? std::string(".") : folder) + "/.korvelo-copy-XXXXXX";
+  TFd target;
+  target.Fd = ::mkstemp(temp.data());
+  if (target.Fd < 0)
+    return fail(ATarget, errno);
+  auto discard = [&](const std::string &AWhat, int AErrno) {
+    ::close(target.Release());
+    ::unlink(temp.c_str());
+    return fail(AWhat, AErrno);
+  };
+  if (::fchmod(target.Fd, 0644) != 0) {
+  }
+  static thread_local std::vector<char> buffer;
+  buffer.resize(CopyBufferSize);
+  int64_t done = 0;
+  for (;;) {
+    const ssize_t n = ::read(source.Fd, buffer.data(), buffer.size());
+    if (n < 0 && errno == EINTR)
+      continue;
+    if (n < 0)
+      return discard(ASource, errno);
+    if (n == 0)
+      break;
+    if (!WriteAll(target.Fd, buffer.data(), static_cast<size_t>(n)))
+      return discard(ATarget, errno);
+    done += n;
+    if (AProgress && !AProgress(done))
+      return discard(ATarget, ECANCELED);
+  }
+  // On the medium before it gets its PSP name: a stick pulled out later keeps whole files.
+  if (::fsync(target.Fd) != 0)
+    return discard(ATarget, errno);
+  if (::close(target.Release()) != 0) {
+    const int err = errno;
+    ::unlink(temp.c_str());
+    return fail(ATarget, err);
+  }
+  int err = 0;
+  if (!PlaceWithoutReplacing(temp, ATarget, err)) {
+    ::unlink(temp.c_str());
+    return fail(ATarget, err);
+  }
+  return true;
+}
+
+TCopyResult CopyToDevice(const std::string &ADeviceFolder, const std::vector<TCopySource> &ASelected,
+                         const TCopyProgressFunction &AProgress, const TMessageFunction &AOnMessage) {
+  TCopyResult result;
+  auto say = [&](const std::string &AMessage) {
+    result.Messages.push_back(AMessage);
+    if (AOnMessage)
+      AOnMessage(AMessage);
+  };
+  auto refuse = [&](const char *AMessage) {
+    say(AMessage);
+    result.Outcome = TCopyOutcome::coRefused;
+    return result;
+  };
+
+  int64_t selectedSize = 0;
+  for (const TCopySource &source : ASelected)
+    selectedSize += std::max<int64_t>(RegularFileSize(source.Path), 0) + ThumbnailSize(source.Path);
+  if (DeviceFreeSpace(ADeviceFolder) < selectedSize)
+    return refuse(MsgInsufficientSpace);
+  std::error_code ec;
+  if (ADeviceFolder.empty() || !fs::is_directory(ADeviceFolder, ec))
+    return refuse(MsgDeviceFolderMissing);
+  const std::string root = WithSeparator(ADeviceFolder);
+  if (!MakeFolder(root + DeviceMPEG4Folder) || !MakeFolder(root + DeviceAVCFolder))
+    return refuse(MsgCannotCreateFolder);
+  if (ASelected.empty())
+    return refuse(MsgSelectFiles);
+
+  std::vector<std::string> avcSources, mpeg4Sources;
+  for (const TCopySource &source : ASelected)
+    (source.Format == "AVC" ? avcSources : mpeg4Sources).push_back(source.Path);
+  const TDeviceNames targets = AllocateDeviceNames(ADeviceFolder, avcSources.size(),
+                                                   mpeg4Sources.size());
+
+  std::vector<std::pair<std::string, std::string>> pairs;
+  auto plan = [&](const std::vector<std::string> &ASources,
+                  const std::vector<std::string> &ATargets, const char *AKind) {
+    if (ASources.empty())
+      return;
+    if (ASources.size() > ATargets.size())
+      say(NameSpaceMessage(ATargets.size(), AKind));
+    for (size_t i = 0; i < ATargets.size() && i < ASources.size(); ++i) {
+      if (RegularFileSize(ASources[i]) < 0)
+        continue; // vanished since the listing: its number stays unused
+      pairs.emplace_back(ASources[i], ATargets[i]);
+      const std::string thumbnail = ThumbnailFileName(ASources[i]);
+      if (RegularFileSize(thumbnail) >= 0)
+        pairs.emplace_back(thumbnail, ThumbnailFileName(ATargets[i]));
+    }
+  };
+  plan(avcSources, targets.AVCTargets, "AVC");
+  plan(mpeg4Sources, targets.MPEG4Targets, "MPEG4");
+  result.Count = pairs.size();
+  if (pairs.empty()) {
+    result.Outcome = TCopyOutcome::coNothing;
+    return result;
+  }
+
+  TCopyProgress progress;
+  progress.FileCount = pairs.size();
+  for (const auto &pair : pairs)
+    progress.BytesTotal += std::max<int64_t>(RegularFileSize(pair.first), 0);
+  for (size_t i = 0; i < pairs.size(); ++i) {
+    progress.FileIndex = i;
+    progress.Source = pairs[i].first;
+    progress.Target = pairs[i].second;
+    const int64_t base = progress.BytesDone;
+    auto onBytes = [&](int64_t ADone) {
+      progress.BytesDone = base + ADone;
+      return !AProgress || AProgress(progress);
+    };
+    if (!CopyFileNoReplace(pairs[i].first, pairs[i].second, onBytes, result.Error)) {
+      result.Outcome = TCopyOutcome::coFailed;
+      say(MsgCopyFailed);
+      return result;
+    }
+    result.Copied.push_back(pairs[i]);
+  }
+  result.Outcome = TCopyOutcome::coCopied;
+  say(MsgCopied);
+  return result;
+}

@@ -1,0 +1,46 @@
+// The output and device folders: the output sub-folders, the settings file, and the start-up
+// choice of the output folder. No window here: the caller shows the messages.
+#pragma once
+
+#include <string>
+
+extern const char *const OutputFolderErrorMessage; // "The selected output folder can not be written!"
+
+// Appends "/" unless AFolder already ends with one (an empty folder stays empty).
+std::string WithSeparator(const std::string &AFolder);
+
+// Creates AFolder's "AVC/" and then "MPEG4/" sub-folders with any missing parents and checks
+// that both can be written to. On success AVCFolder and MPEG4Folder name them; otherwise both
+// become empty. OutputFolder is not changed.
+bool PrepareOutputFolder(const std::string &AFolder);
+
+// Sets DeviceFolder and the volume (DeviceDrive) whose free space the device page measures.
+void SetDeviceFolder(const std::string &AFolder);
+
+struct TFolderSettings {
+  std::string DeviceFolder;
+  std::string OutputFolder;
+};
+
+// Reads section "Folders" of the INI file AIniFile: "DeviceFolder" (default empty) and
+// "OutputFolder" (default AAppPath). A missing or unreadable file gives the defaults.
+TFolderSettings LoadFolderSettings(const std::string &AIniFile, const std::string &AAppPath);
+// Writes both keys into section "Folders", keeping every other line of the file; creates the
+// file when needed. False when it cannot be written.
+bool SaveFolderSettings(const std::string &AIniFile, const TFolderSettings &ASettings);
+
+// What start-up decides for the output folder.
+struct TOutputFolderChoice {
+  std::string Folder;  // becomes OutputFolder and is shown in the folder field
+  bool OK = false;     // the sub-folders are ready (the window's FOutputFolderOK)
+  int ErrorCount = 0;  // how many times OutputFolderErrorMessage is to be shown (0..2)
+};
+
+// The stored output folder when it exists and its sub-folders can be made; otherwise the
+// program's folder. A stored folder that exists but fails is reported even when the fallback
+// works; one that no longer exists falls back silently. Sets OutputFolder, AVCFolder, MPEG4Folder.
+TOutputFolderChoice ChooseOutputFolder(const std::string &AStored, const std::string &AAppPath);
+
+// A folder chosen by the user: sets OutputFolder (kept even when rejected) and the sub-folders.
+// False means OutputFolderErrorMessage is to be shown.
+bool ChangeOutputFolder(const std::string &AFolder);
