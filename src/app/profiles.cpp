@@ -17,8 +17,9 @@ TEngineOptionList AVCOptions(const char *ALevel) {
           {"slices", "1"},     {"b-pyramid", "none"}, {"weightp", "0"}, {"8x8dct", "0"}};
 }
 
-// MPEG-4 Simple Profile: no B-frames, no quarter-pel, no global motion compensation.
-TEngineOptionList MPEG4Options() { return {{"bf", "0"}, {"flags", "-qpel-gmc"}}; }
+// MPEG-4 Simple Profile: no B-frames, no quarter-pel (this encoder has no global motion
+// compensation to turn off).
+TEngineOptionList MPEG4Options() { return {{"bf", "0"}, {"flags", "-qpel"}}; }
 
 } // namespace
 

@@ -154,7 +154,7 @@ TEST(EngineOptions, EncoderOptionsFirstThenTheFieldsInOrder) {
 TEST(EngineOptions, MPEG4KindsGetNoH264OptionsAndTheirOwnRate) {
   const TPSPOutputSettings out = BuildOutputOptions(1, true, "", "a.avi", "", "", 1280, 720);
   const TEngineOptionList expected = {
-      {"bf", "0"},          {"flags", "-qpel-gmc"}, {"f", "psp"},     {"acodec", "aac"},
+      {"bf", "0"},          {"flags", "-qpel"}, {"f", "psp"},     {"acodec", "aac"},
       {"ac", "2"},          {"ar", "24000"},        {"ab", "128000"}, {"vcodec", "mpeg4"},
       {"r", "30000/1001"},  {"s", "368x208"},       {"aspect", "368:208"},
       {"padtop", "0"},      {"padbottom", "0"},     {"vb", "768000"}};

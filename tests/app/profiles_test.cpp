@@ -94,7 +94,7 @@ TEST(Profiles, H264OptionsOnlyOnAVCRowsWithTheLevelTheSizeNeeds) {
       EXPECT_EQ(options.count("coder"), 0u);
       EXPECT_EQ(options.count("profile"), 0u);
       EXPECT_EQ(options.at("bf"), "0");
-      EXPECT_EQ(options.at("flags"), "-qpel-gmc");
+      EXPECT_EQ(options.at("flags"), "-qpel");
     }
   }
 }

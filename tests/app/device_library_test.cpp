@@ -1,0 +1,309 @@
+// The converted-file list, the device names and the copy onto the memory stick.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "app/device_library.h"
+#include "app/profiles.h"
+#include "support/test_support.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+void Write(const std::string &AName, const std::string &AContent) {
+  std::ofstream(AName, std::ios::binary) << AContent;
+}
+
+std::string ReadFile(const std::string &AName) {
+  std::ifstream in(AName, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+std::vector<std::string> Entries(const std::string &AFolder) {
+  std::vector<std::string> names;
+  for (const auto &entry : fs::directory_iterator(AFolder))
+    names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// Makes the temporary folders of a scope on memory (tmpfs) when the machine has it: filling a
+// device with a hundred thousand names is slow on a disk.
+struct TOnMemory {
+  std::string Saved;
+  bool Had = false;
+  TOnMemory() {
+    if (const char *t = std::getenv("TMPDIR")) {
+      Saved = t;
+      Had = true;
+    }
+    std::error_code ec;
+    if (fs::is_directory("/dev/shm", ec) && ::access("/dev/shm", W_OK) == 0)
+      ::setenv("TMPDIR", "/dev/shm", 1);
+  }
+  ~TOnMemory() {
+    if (Had)
+      ::setenv("TMPDIR", Saved.c_str(), 1);
+    else
+      ::unsetenv("TMPDIR");
+  }
+};
+
+// An output folder with converted files (video + thumbnail) and a device folder.
+struct TCopySetup {
+  testing_support::TempDir Dir;
+  std::string Out = Dir.file("out") + "/";
+  std::string Device = Dir.file("stick") + "/";
+  std::string AVCDevice = Device + "MP_ROOT/100ANV01/";
+  std::string MPEG4Device = Device + "MP_ROOT/100MNV01/";
+  TCopySetup() {
+    fs::create_directories(Out + "AVC");
+    fs::create_directories(Out + "MPEG4");
+    fs::create_directories(Device);
+  }
+  // A converted file of AKind with distinct content; AThumb adds its ".THM".
+  TCopySource Converted(const std::string &AName, const std::string &AKind, bool AThumb = true) {
+    const std::string base = Out + AKind + "/" + AName;
+    Write(base + ".mp4", "video " + AName + std::string(3000, 'v'));
+    if (AThumb)
+      Write(base + ".THM", "thumb " + AName);
+    return {base + ".mp4", AKind};
+  }
+};
+
+TEST(DeviceList, ConvertedFilesOfBothFoldersWithSizesIncludingThumbnails) {
+  TCopySetup s;
+  s.Converted("b", "AVC");
+  Write(s.Out + "AVC/a.MP4", std::string(1000, 'a'));
+  Write(s.Out + "AVC/empty.mp4", "");
+  Write(s.Out + "AVC/broken.mp4", "not a video");
+  Write(s.Out + "AVC/notes.txt", "text");
+  fs::create_directories(s.Out + "AVC/folder.mp4");
+  fs::create_symlink(s.Out + "AVC/a.MP4", s.Out + "AVC/link.mp4");
+  s.Converted("c", "MPEG4", false);
+  // A 5 GB file (sparse): its size must not wrap at 32 bits.
+  {
+    const int fd = ::open((s.Out + "MPEG4/big.mp4").c_str(), O_WRONLY | O_CREAT, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::ftruncate(fd, int64_t{5} << 30), 0);
+    ::close(fd);
+  }
+  std::vector<std::string> probed;
+  auto duration = [&](const std::string &AName, int64_t &AUs) {
+    probed.push_back(fs::path(AName).filename().string());
+    if (AName.find("broken") != std::string::npos)
+      return false;
+    AUs = static_cast<int64_t>(AName.size()) * 1000000;
+    return true;
+  };
+  const auto files = ListConvertedFiles(s.Out + "AVC/", s.Out + "MPEG4", duration);
+  ASSERT_EQ(files.size(), 4u);
+  EXPECT_EQ(files[0].Name, "a.MP4");
+  EXPECT_EQ(files[0].Format, "AVC");
+  EXPECT_EQ(files[0].Size, 1000);
+  EXPECT_EQ(files[0].Path, s.Out + "AVC/a.MP4");
+  EXPECT_EQ(files[0].DurationUs, static_cast<int64_t>(files[0].Path.size()) * 1000000);
+  EXPECT_EQ(files[1].Name, "b.mp4");
+  EXPECT_EQ(files[1].Size, 3007 + 7); // video and thumbnail
+  EXPECT_EQ(files[2].Name, "big.mp4");
+  EXPECT_EQ(files[2].Format, "MPEG4");
+  EXPECT_EQ(files[2].Size, int64_t{5} << 30);
+  EXPECT_EQ(files[3].Name, "c.mp4");
+  EXPECT_EQ(files[3].Size, 3007);
+  // Empty files, folders, links and other names never reach the probe.
+  EXPECT_EQ(probed, (std::vector<std::string>{"a.MP4", "b.mp4", "broken.mp4", "big.mp4", "c.mp4"}));
+  // Folders not ready: nothing listed (not the current folder).
+  EXPECT_TRUE(ListConvertedFiles("", "", duration).empty());
+}
+
+TEST(DeviceList, SelectionStatusAndShareOfTheFreeSpace) {
+  EXPECT_EQ(SelectionStatusText(57000, 1234567890),
+            "57 KB selected, 1,234,567 KB available on device folder.");
+  EXPECT_EQ(SelectionStatusText(0, -1), "0 KB selected, 0 KB available on device folder.");
+  EXPECT_EQ(SelectionPercent(250, 1000), 25);
+  EXPECT_EQ(SelectionPercent(0, -1), 0);
+  EXPECT_EQ(SelectionPercent(10, -1), 100);
+  EXPECT_EQ(SelectionPercent(int64_t{8} << 40, int64_t{4} << 40), 100);
+  testing_support::TempDir dir;
+  EXPECT_GT(DeviceFreeSpace(dir.path().string()), 0);
+  EXPECT_EQ(DeviceFreeSpace(""), -1);
+}
+
+TEST(DeviceNames, LowestFreeNumbersFirstPerKind) {
+  TCopySetup s;
+  fs::create_directories(s.AVCDevice);
+  Write(s.AVCDevice + "MAQ00000.MP4", "old");
+  Write(s.AVCDevice + "MAQ00002.MP4", "old");
+  Write(s.AVCDevice + "MAQ00001.THM", "a thumbnail alone does not take the number");
+  const TDeviceNames names = AllocateDeviceNames(s.Device, 3, 2);
+  EXPECT_EQ(names.AVCTargets, (std::vector<std::string>{s.AVCDevice + "MAQ00001.MP4",
+                                                         s.AVCDevice + "MAQ00003.MP4",
+                                                         s.AVCDevice + "MAQ00004.MP4"}));
+  EXPECT_EQ(names.MPEG4Targets, (std::vector<std::string>{s.MPEG4Device + "M4V00000.MP4",
+                                                           s.MPEG4Device + "M4V00001.MP4"}));
+  // The folder is a prefix; a missing separator is added.
+  EXPECT_EQ(AllocateDeviceNames(s.Dir.file("stick"), 1, 0).AVCTargets[0], s.AVCDevice + "MAQ00001.MP4");
+  EXPECT_TRUE(AllocateDeviceNames(s.Device, 0, 0).AVCTargets.empty());
+}
+
+TEST(CopyToDevice, FillsTheGapsWithVideosAndTheirThumbnails) {
+  TCopySetup s;
+  fs::create_directories(s.AVCDevice);
+  Write(s.AVCDevice + "MAQ00000.MP4", "old 0");
+  Write(s.AVCDevice + "MAQ00002.MP4", "old 2");
+  const TCopySource one = s.Converted("one", "AVC"), two = s.Converted("two", "AVC");
+  const TCopySource three = s.Converted("three", "MPEG4", false);
+  std::vector<std::string> shown;
+  int64_t lastDone = -1, total = 0;
+  const TCopyResult r = CopyToDevice(
+      s.Device, {one, three, two},
+      [&](const TCopyProgress &p) {
+        EXPECT_GT(p.BytesDone, lastDone);
+        lastDone = p.BytesDone;
+        total = p.BytesTotal;
+        return true;
+      },
+      [&](const std::string &m) { shown.push_back(m); });
+  EXPECT_EQ(r.Outcome, TCopyOutcome::coCopied);
+  EXPECT_EQ(shown, std::vector<std::string>{MsgCopied});
+  EXPECT_EQ(r.Messages, shown);
+  EXPECT_EQ(r.Count, 5u); // three videos, two thumbnails
+  EXPECT_EQ(lastDone, total);
+  EXPECT_EQ(ReadFile(s.AVCDevice + "MAQ00001.MP4"), ReadFile(one.Path));
+  EXPECT_EQ(ReadFile(s.AVCDevice + "MAQ00001.THM"), "thumb one");
+  EXPECT_EQ(ReadFile(s.AVCDevice + "MAQ00003.MP4"), ReadFile(two.Path));
+  EXPECT_EQ(ReadFile(s.AVCDevice + "MAQ00003.THM"), "thumb two");
+  EXPECT_EQ(ReadFile(s.AVCDevice + "MAQ00000.MP4"), "old 0");
+  EXPECT_EQ(ReadFile(s.AVCDevice + "MAQ00002.MP4"), "old 2");
+  EXPECT_EQ(Entries(s.AVCDevice), (std::vector<std::string>{"MAQ00000.MP4", "MAQ00001.MP4",
+                                                             "MAQ00001.THM", "MAQ00002.MP4",
+                                                             "MAQ00003.MP4", "MAQ00003.THM"}));
+  EXPECT_EQ(Entries(s.MPEG4Device), std::vector<std::string>{"M4V00000.MP4"});
+}
+
+TEST(CopyToDevice, ShortOfNumbersCopiesWhatFitsInListOrderAndSaysHowMany) {
+  TOnMemory onMemory;
+  TCopySetup s;
+  fs::create_directories(s.AVCDevice);
+  // Every number but 00005 and 99999 taken.
+  for (int n = 0; n < 99999; ++n)
+    if (n != 5) {
+      const int fd = ::open((s.AVCDevice + "MAQ" + PadNumber5(n) + ".MP4").c_str(),
+                            O_WRONLY | O_CREAT | O_EXCL, 0644);
+      ASSERT_GE(fd, 0);
+      ::close(fd);
+    }
+  const TCopySource a = s.Converted("a", "AVC"), b = s.Converted("b", "AVC", false),
+                    c = s.Converted("c", "AVC");
+  const TCopyResult r = CopyToDevice(s.Device, {a, b, c});
+  EXPECT_EQ(r.Messages, (std::vector<std::string>{
+                            "Insuffvient name space, only 2 AVC video file(s) can be copied to PSP",
+                            MsgCopied}));
+  EXPECT_EQ(r.Outcome, TCopyOutcome::coCopied);
+  EXPECT_EQ(r.Count, 3u); // a with its thumbnail, b without one
+  EXPECT_EQ(ReadFile(s.AVCDevice + "MAQ00005.MP4"), ReadFile(a.Path));
+  EXPECT_EQ(ReadFile(s.AVCDevice + "MAQ00005.THM"), "thumb a");
+  EXPECT_EQ(ReadFile(s.AVCDevice + "MAQ99999.MP4"), ReadFile(b.Path));
+  EXPECT_FALSE(fs::exists(s.AVCDevice + "MAQ99999.THM"));
+}
+
+TEST(CopyToDevice, ChecksInOrderWithTheirMessages) {
+  TCopySetup s;
+  const TCopySource a = s.Converted("a", "AVC");
+  // No device folder: its free space cannot be measured, even with nothing selected.
+  EXPECT_EQ(CopyToDevice("", {}).Messages, std::vector<std::string>{MsgInsufficientSpace});
+  // A device folder that does not exist on a volume that does.
+  TCopyResult r = CopyToDevice(s.Dir.file("nowhere"), {a});
+  EXPECT_EQ(r.Outcome, TCopyOutcome::coRefused);
+  EXPECT_EQ(r.Messages, std::vector<std::string>{MsgDeviceFolderMissing});
+  EXPECT_FALSE(fs::exists(s.Dir.file("nowhere")));
+  // The device layout cannot be made (a file where a folder belongs).
+  const std::string blocked = s.Dir.file("blocked") + "/";
+  fs::create_directories(blocked);
+  Write(blocked + "MP_ROOT", "");
+  EXPECT_EQ(CopyToDevice(blocked, {a}).Messages, std::vector<std::string>{MsgCannotCreateFolder});
+  // Nothing selected: said after the device folders have been made.
+  r = CopyToDevice(s.Device, {});
+  EXPECT_EQ(r.Messages, std::vector<std::string>{MsgSelectFiles});
+  EXPECT_TRUE(fs::is_directory(s.AVCDevice));
+  EXPECT_TRUE(fs::is_directory(s.MPEG4Device));
+  // More than the volume holds (a sparse file larger than the free space).
+  const std::string huge = s.Out + "AVC/huge.mp4";
+  const int fd = ::open(huge.c_str(), O_WRONLY | O_CREAT, 0644);
+  ASSERT_GE(fd, 0);
+  const int64_t free = DeviceFreeSpace(s.Device);
+  const bool sized = ::ftruncate(fd, free + 1) == 0;
+  ::close(fd);
+  if (!sized)
+    GTEST_SKIP() << "this file system cannot hold a sparse file of " << free + 1 << " bytes";
+  r = CopyToDevice(s.Device, {a, {huge, "AVC"}});
+  EXPECT_EQ(r.Messages, std::vector<std::string>{MsgInsufficientSpace});
+  EXPECT_TRUE(Entries(s.AVCDevice).empty());
+}
+
+TEST(CopyToDevice, VanishedSourceSkippedSilentlyAndItsNumberLeftUnused) {
+  TCopySetup s;
+  const TCopySource a = s.Converted("a", "AVC");
+  TCopyResult r = CopyToDevice(s.Device, {{s.Out + "AVC/gone.mp4", "AVC"}, a});
+  EXPECT_EQ(r.Messages, std::vector<std::string>{MsgCopied});
+  EXPECT_EQ(Entries(s.AVCDevice), (std::vector<std::string>{"MAQ00001.MP4", "MAQ00001.THM"}));
+  r = CopyToDevice(s.Device, {{s.Out + "AVC/gone.mp4", "AVC"}});
+  EXPECT_EQ(r.Outcome, TCopyOutcome::coNothing);
+  EXPECT_TRUE(r.Messages.empty());
+}
+
+TEST(CopyToDevice, NeverOverwritesAFileOnTheDevice) {
+  TCopySetup s;
+  const TCopySource a = s.Converted("a", "AVC");
+  fs::create_directories(s.AVCDevice);
+  Write(s.AVCDevice + "MAQ00000.MP4", "the user's own video");
+  std::string error;
+  EXPECT_FALSE(CopyFileNoReplace(a.Path, s.AVCDevice + "MAQ00000.MP4", {}, error));
+  EXPECT_NE(error.find("MAQ00000.MP4"), std::string::npos) << error;
+  EXPECT_EQ(ReadFile(s.AVCDevice + "MAQ00000.MP4"), "the user's own video");
+  EXPECT_EQ(Entries(s.AVCDevice), std::vector<std::string>{"MAQ00000.MP4"});
+  // A dangling link under the name counts as taken: nothing is written through it.
+  fs::create_symlink(s.Dir.file("elsewhere"), s.AVCDevice + "MAQ00001.MP4");
+  EXPECT_EQ(AllocateDeviceNames(s.Device, 1, 0).AVCTargets[0], s.AVCDevice + "MAQ00002.MP4");
+  EXPECT_FALSE(CopyFileNoReplace(a.Path, s.AVCDevice + "MAQ00001.MP4", {}, error));
+  EXPECT_FALSE(fs::exists(s.Dir.file("elsewhere")));
+  // A fresh name works, and only it appears.
+  ASSERT_TRUE(CopyFileNoReplace(a.Path, s.AVCDevice + "MAQ00002.MP4", {}, error)) << error;
+  EXPECT_EQ(ReadFile(s.AVCDevice + "MAQ00002.MP4"), ReadFile(a.Path));
+  EXPECT_EQ(Entries(s.AVCDevice).size(), 3u);
+}
+
+TEST(CopyToDevice, CancelledCopyLeavesNoFileUnderAPSPName) {
+  TCopySetup s;
+  const TCopySource small = s.Converted("small", "AVC");
+  const std::string bigPath = s.Out + "AVC/big.mp4";
+  Write(bigPath, std::string(3 << 20, 'b')); // several copy chunks
+  Write(s.Out + "AVC/big.THM", "thumb big");
+  std::vector<std::string> shown;
+  const TCopyResult r = CopyToDevice(
+      s.Device, {small, {bigPath, "AVC"}},
+      [&](const TCopyProgress &p) { return !(p.FileIndex == 2 && p.BytesDone > (1 << 20)); },
+      [&](const std::string &m) { shown.push_back(m); });
+  EXPECT_EQ(r.Outcome, TCopyOutcome::coFailed);
+  EXPECT_EQ(shown, std::vector<std::string>{MsgCopyFailed});
+  EXPECT_NE(r.Error.find("MAQ00001.MP4"), std::string::npos) << r.Error;
+  // The first video and its thumbnail are complete; of the second nothing is left, not even
+  // the temporary file.
+  EXPECT_EQ(Entries(s.AVCDevice), (std::vector<std::string>{"MAQ00000.MP4", "MAQ00000.THM"}));
+  EXPECT_EQ(r.Copied.size(), 2u);
+  // A source that cannot be read fails the same way, without a trace on the device.
+  std::string error;
+  EXPECT_FALSE(CopyFileNoReplace(s.Out + "AVC", s.AVCDevice + "MAQ00009.MP4", {}, error));
+  EXPECT_EQ(Entries(s.AVCDevice).size(), 2u);
+}
+
+} // namespace

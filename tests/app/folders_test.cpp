@@ -1,0 +1,123 @@
+// Output sub-folders, the start-up choice of the output folder and the settings file.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "app/folders.h"
+#include "app/profiles.h"
+#include "support/test_support.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+void Touch(const std::string &AName) { std::ofstream(AName) << "x"; }
+
+std::string ReadFile(const std::string &AName) {
+  std::ifstream in(AName);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+TEST(OutputFolder, SubFoldersMadeWithMissingParentsAndNoDoubledSeparator) {
+  testing_support::TempDir dir;
+  const std::string folder = dir.file("a/b/c");
+  ASSERT_TRUE(PrepareOutputFolder(folder));
+  EXPECT_EQ(AVCFolder, folder + "/AVC/");
+  EXPECT_EQ(MPEG4Folder, folder + "/MPEG4/");
+  EXPECT_TRUE(fs::is_directory(AVCFolder));
+  EXPECT_TRUE(fs::is_directory(MPEG4Folder));
+  ASSERT_TRUE(PrepareOutputFolder(folder + "/")); // existing ones count
+  EXPECT_EQ(AVCFolder, folder + "/AVC/");
+}
+
+TEST(OutputFolder, FailureEmptiesBothSubFolders) {
+  testing_support::TempDir dir;
+  ASSERT_TRUE(PrepareOutputFolder(dir.path().string()));
+  // "MPEG4" taken by a file: the AVC folder can be made but the pair is not ready.
+  const std::string other = dir.file("other");
+  fs::create_directories(other);
+  Touch(other + "/MPEG4");
+  EXPECT_FALSE(PrepareOutputFolder(other));
+  EXPECT_EQ(AVCFolder, "");
+  EXPECT_EQ(MPEG4Folder, "");
+  EXPECT_FALSE(PrepareOutputFolder(""));
+}
+
+TEST(OutputFolder, StartUpFallsBackToTheProgramFolderAndSaysSoWhenTheStoredOneFails) {
+  testing_support::TempDir dir;
+  const std::string app = dir.file("app"), stored = dir.file("stored"), bad = dir.file("bad");
+  fs::create_directories(app);
+  fs::create_directories(stored);
+  fs::create_directories(bad);
+  Touch(bad + "/AVC");
+
+  TOutputFolderChoice c = ChooseOutputFolder(stored, app);
+  EXPECT_EQ(c.Folder, stored);
+  EXPECT_TRUE(c.OK);
+  EXPECT_EQ(c.ErrorCount, 0);
+  EXPECT_EQ(OutputFolder, stored);
+  EXPECT_EQ(AVCFolder, stored + "/AVC/");
+
+  c = ChooseOutputFolder(dir.file("gone"), app); // no longer exists: silently the program's
+  EXPECT_EQ(c.Folder, app);
+  EXPECT_TRUE(c.OK);
+  EXPECT_EQ(c.ErrorCount, 0);
+
+  c = ChooseOutputFolder(bad, app); // exists but unusable: told, even though the fallback works
+  EXPECT_EQ(c.Folder, app);
+  EXPECT_TRUE(c.OK);
+  EXPECT_EQ(c.ErrorCount, 1);
+  EXPECT_EQ(AVCFolder, app + "/AVC/");
+
+  c = ChooseOutputFolder(bad, bad); // both fail: told twice
+  EXPECT_FALSE(c.OK);
+  EXPECT_EQ(c.ErrorCount, 2);
+  EXPECT_EQ(AVCFolder, "");
+
+  EXPECT_FALSE(ChangeOutputFolder(bad)); // a rejected choice is still the output folder
+  EXPECT_EQ(OutputFolder, bad);
+}
+
+TEST(Settings, DefaultsWithoutAFileAndBothKeysWrittenKeepingOtherLines) {
+  testing_support::TempDir dir;
+  const std::string ini = dir.file("Config.ini");
+  TFolderSettings s = LoadFolderSettings(ini, "/opt/korvelo/");
+  EXPECT_EQ(s.DeviceFolder, "");
+  EXPECT_EQ(s.OutputFolder, "/opt/korvelo/");
+
+  std::ofstream(ini) << "[Window]\r\nLeft=10\r\n\r\n[folders]\r\noutputfolder=/old\r\nExtra=1\r\n";
+  s = LoadFolderSettings(ini, "/app/");
+  EXPECT_EQ(s.OutputFolder, "/old"); // names compare without case, as INI files do
+  EXPECT_EQ(s.DeviceFolder, "");
+
+  ASSERT_TRUE(SaveFolderSettings(ini, {"/media/PSP/", "/videos/out"}));
+  s = LoadFolderSettings(ini, "/app/");
+  EXPECT_EQ(s.DeviceFolder, "/media/PSP/");
+  EXPECT_EQ(s.OutputFolder, "/videos/out");
+  const std::string text = ReadFile(ini);
+  EXPECT_NE(text.find("[Window]\nLeft=10\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("Extra=1"), std::string::npos) << text;
+  EXPECT_EQ(text.find("/old"), std::string::npos) << text;
+
+  // A fresh file gets the section; unchanged values are written all the same.
+  const std::string fresh = dir.file("new.ini");
+  ASSERT_TRUE(SaveFolderSettings(fresh, {"", "/app/"}));
+  EXPECT_EQ(ReadFile(fresh), "[Folders]\nDeviceFolder=\nOutputFolder=/app/\n");
+  EXPECT_FALSE(SaveFolderSettings(dir.file("no/such/dir/Config.ini"), {"", ""}));
+}
+
+TEST(Settings, DeviceFolderSetsTheVolumeMeasured) {
+  testing_support::TempDir dir;
+  SetDeviceFolder(dir.path().string());
+  EXPECT_EQ(DeviceFolder, dir.path().string());
+  EXPECT_EQ(DeviceDrive, VolumeOf(dir.path().string()));
+  EXPECT_FALSE(DeviceDrive.empty());
+  SetDeviceFolder("");
+  EXPECT_EQ(DeviceDrive, "");
+}
+
+} // namespace
