@@ -169,6 +169,8 @@ public:
   void NewAudioStream(AVFormatContext *AContext);
   void NewSubtitleStream(AVFormatContext *AContext);
   void CheckInputStreamKinds(bool &AHasVideo, bool &AHasAudio, bool &AHasSubtitle);
+  // The first of ARates (terminated by 0/0) closest to AFps; AFps itself when ARates is empty.
+  static AVRational ClosestFrameRate(AVRational AFps, const AVRational *ARates);
 
   // ---- checked option handlers (option_handlers.cpp) ----
   void SetFormat(const std::string &AValue);
@@ -241,6 +243,7 @@ public:
   AVFormatContext *InputFiles[MaxFiles] = {};
   int InputFileCount = 0;
   int64_t InputTsOffsets[MaxFiles] = {};
+  bool InputRateEmu[MaxFiles] = {}; // "re" of each input, read by the transcode set-up
   double InputTsScales[MaxFiles][MAX_STREAMS] = {};
   AVFormatContext *OutputFiles[MaxFiles] = {};
   int OutputFileCount = 0;
@@ -463,4 +466,7 @@ private:
   void StartTerminateThread();
   void ThreadLeft();
   void StopAndWait();
+  // input.cpp / output.cpp
+  void ResetInputOptions();
+  int OutputFileIndexOf(AVFormatContext *AContext) const;
 };

@@ -1,15 +1,318 @@
+// Opening input files: demuxer parameters from the option state, stream information, the start
+// seek, and the take-over of the input's picture and sound parameters into the option state.
 #include "engine/custom_ffmpeg.h"
 
-// Not built yet: every operation here fails loudly until it is.
+#include <algorithm>
+#include <cctype>
+#include <climits>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "medialib/medialib.h"
+
 namespace {
-[[noreturn]] void notBuilt(const char *AName) {
-  throw FFMpegException(std::string(AName) + " is not built yet");
+
+struct InputCloser {
+  void operator()(AVFormatContext *AContext) const { avlib.avformat_close_input(&AContext); }
+};
+using InputPtr = std::unique_ptr<AVFormatContext, InputCloser>;
+
+struct CodecContextFree {
+  void operator()(AVCodecContext *AContext) const { avlib.avcodec_free_context(&AContext); }
+};
+using CodecContextPtr = std::unique_ptr<AVCodecContext, CodecContextFree>;
+
+// An AVDictionary that is freed with its owner, whatever path is taken.
+struct Dictionary {
+  AVDictionary *Items = nullptr;
+  Dictionary() = default;
+  Dictionary(const Dictionary &) = delete;
+  Dictionary &operator=(const Dictionary &) = delete;
+  ~Dictionary() { avlib.av_dict_free(&Items); }
+  void Set(const char *AKey, const std::string &AValue) {
+    avlib.av_dict_set(&Items, AKey, AValue.c_str(), 0);
+  }
+};
+
+// RealMedia files often come without a decoder pixel format; any non-empty beginning of
+// ".rmvb" counts (".r", ".rm", ".rmv", ".rmvb"), in any case.
+bool HasRealMediaExtension(const std::string &AFileName) {
+  const auto slash = AFileName.find_last_of("/\\");
+  const auto dot = AFileName.rfind('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
+    return false;
+  std::string ext = AFileName.substr(dot);
+  std::transform(ext.begin(), ext.end(), ext.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  static const std::string rmvb = ".rmvb";
+  return ext.size() >= 2 && ext.size() <= rmvb.size() && rmvb.compare(0, ext.size(), ext) == 0;
 }
+
 } // namespace
 
-bool TCustomFFmpeg::OpenInputFile(const std::string &) { notBuilt("OpenInputFile"); }
-bool TCustomFFmpeg::LookupCodec(const char *, int, bool, AVCodecID &) { notBuilt("LookupCodec"); }
-void TCustomFFmpeg::SetInputFormat(const std::string &) { notBuilt("SetInputFormat"); }
-void TCustomFFmpeg::SetStartTime(int64_t) { notBuilt("SetStartTime"); }
-void TCustomFFmpeg::SetProgramId(int) { notBuilt("SetProgramId"); }
-std::string TCustomFFmpeg::ErrorText(const std::string &, int) { notBuilt("ErrorText"); }
+std::string TCustomFFmpeg::ErrorText(const std::string &AFileName, int AResultCode) {
+  // The file name is appended, never used as a format: it may hold '%'.
+  const char *text;
+  if (AResultCode == AVERROR_INVALIDDATA || AResultCode == AVERROR_DEMUXER_NOT_FOUND)
+    text = ": Unknown format";
+  else if (AResultCode == AVERROR(EDOM))
+    text = ": Incorrect image filename syntax.\r\n"
+           "Use '%d' to specify the image number:\r\n"
+           "  for img1.jpg, img2.jpg, ..., use 'img%d.jpg';\r\n"
+           "  for img001.jpg, img002.jpg, ..., use 'img%03d.jpg'.";
+  else if (AResultCode == AVERROR(EINVAL))
+    text = ": Error while parsing header";
+  else if (AResultCode == AVERROR(ENOMEM))
+    text = ": memory allocation error occurred";
+  else if (AResultCode == AVERROR(EIO))
+    text = ": I/O error occurred\r\n"
+           "Usually that means that input file is truncated and/or corrupted.";
+  else if (AResultCode == AVERROR(ENOENT))
+    text = ": no such file or directory";
+  else
+    text = ": Error while opening file";
+  return AFileName + text;
+}
+
+bool TCustomFFmpeg::LookupCodec(const char *AName, int AMediaType, bool AEncoder,
+                                AVCodecID &ACodecId) {
+  ACodecId = AV_CODEC_ID_NONE;
+  if (!AName)
+    return true;
+  const char *kind = AEncoder ? "encoder" : "decoder";
+  const AVCodec *codec = AEncoder ? avlib.avcodec_find_encoder_by_name(AName)
+                                  : avlib.avcodec_find_decoder_by_name(AName);
+  if (!codec) {
+    ErrorMessage = std::string("Unknown ") + kind + " '" + AName + "'";
+    return false;
+  }
+  if (codec->type != AMediaType) {
+    ErrorMessage = std::string("Invalid ") + kind + " type '" + AName + "'";
+    return false;
+  }
+  ACodecId = codec->id;
+  return true;
+}
+
+void TCustomFFmpeg::SetInputFormat(const std::string &AName) {
+  if (AName.empty())
+    return;
+  std::string name = AName;
+  if (name == "pgmyuv") {
+    PgmyuvCompatibilityHack = true;
+    Log(1, "pgmyuv format is deprecated, use image2");
+    name = "image2";
+  }
+  const AVInputFormat *format = avlib.av_find_input_format(name.c_str());
+  if (!format)
+    throw FFMpegException("Unknown input format: " + name);
+  InputFormat = format;
+}
+
+void TCustomFFmpeg::SetStartTime(int64_t AMicroseconds) {
+  if (AMicroseconds > 0)
+    StartTime = AMicroseconds;
+}
+
+void TCustomFFmpeg::SetProgramId(int AId) {
+  if (AId >= 0)
+    ProgramId = AId;
+}
+
+void TCustomFFmpeg::ResetInputOptions() {
+  avlib.av_freep(&VideoCodecName);
+  avlib.av_freep(&AudioCodecName);
+  avlib.av_freep(&SubtitleCodecName);
+  InputFormat = nullptr;
+  OutputFormat = nullptr;
+  VideoChannel = 0;
+  RateEmu = false;
+}
+
+bool TCustomFFmpeg::OpenInputFile(const std::string &AFileName) {
+  const int fileIndex = InputFileCount;
+  if (fileIndex >= MaxFiles) {
+    ErrorMessage = "Too many input files: at most " + std::to_string(MaxFiles) + " can be opened";
+    ResetInputOptions();
+    return false;
+  }
+  auto fail = [this]() {
+    ResetInputOptions();
+    return false;
+  };
+
+  // Forced decoders, also the first check of the codec names given for this input.
+  AVCodecID videoId, audioId, subtitleId;
+  if (!LookupCodec(VideoCodecName, AVMEDIA_TYPE_VIDEO, false, videoId) ||
+      !LookupCodec(AudioCodecName, AVMEDIA_TYPE_AUDIO, false, audioId) ||
+      !LookupCodec(SubtitleCodecName, AVMEDIA_TYPE_SUBTITLE, false, subtitleId))
+    return fail();
+  if (PgmyuvCompatibilityHack)
+    videoId = AV_CODEC_ID_PGMYUV;
+
+  // Demuxer parameters: only the demuxers that know a name read it; the rest stay unused.
+  Dictionary parameters;
+  if (FrameRate.num != 0 && FrameRate.den != 0)
+    parameters.Set("framerate", std::to_string(FrameRate.num) + "/" + std::to_string(FrameRate.den));
+  if (AudioSampleRate > 0)
+    parameters.Set("sample_rate", std::to_string(AudioSampleRate));
+  if (AudioChannels > 0)
+    parameters.Set("channels", std::to_string(AudioChannels));
+  const int width = FrameWidth + PadLeft + PadRight;
+  const int height = FrameHeight + PadTop + PadBottom;
+  if (width > 0 && height > 0)
+    parameters.Set("video_size", std::to_string(width) + "x" + std::to_string(height));
+  if (FramePixFmt >= 0) {
+    if (const char *name = avlib.av_get_pix_fmt_name(static_cast<AVPixelFormat>(FramePixFmt)))
+      parameters.Set("pixel_format", name);
+  }
+  if (VideoChannel != 0)
+    parameters.Set("channel", std::to_string(VideoChannel));
+  if (VideoStandard)
+    parameters.Set("standard", VideoStandard);
+  if (LoopInput)
+    parameters.Set("loop", "1");
+
+  AVFormatContext *raw = avlib.avformat_alloc_context();
+  if (!raw) {
+    ErrorMessage = ErrorText(AFileName, AVERROR(ENOMEM));
+    return fail();
+  }
+  if (FormatDefaults) {
+    try {
+      ApplyContextOptions(raw, FormatDefaults, AV_OPT_FLAG_DECODING_PARAM);
+    } catch (...) {
+      avlib.avformat_free_context(raw);
+      throw;
+    }
+  }
+  raw->video_codec_id = videoId;
+  raw->audio_codec_id = audioId;
+  raw->subtitle_codec_id = subtitleId;
+  raw->video_codec = videoId != AV_CODEC_ID_NONE ? avlib.avcodec_find_decoder(videoId) : nullptr;
+  raw->audio_codec = audioId != AV_CODEC_ID_NONE ? avlib.avcodec_find_decoder(audioId) : nullptr;
+  raw->subtitle_codec =
+      subtitleId != AV_CODEC_ID_NONE ? avlib.avcodec_find_decoder(subtitleId) : nullptr;
+
+  // On failure the library frees the context it was given.
+  int result = avlib.avformat_open_input(&raw, AFileName.c_str(), InputFormat, &parameters.Items);
+  if (result < 0) {
+    ErrorMessage = ErrorText(AFileName, result);
+    return fail();
+  }
+  InputPtr context(raw);
+
+  if (ProgramId != 0) {
+    for (unsigned i = 0; i < context->nb_programs; ++i)
+      if (context->programs[i]->id != ProgramId)
+        context->programs[i]->discard = AVDISCARD_ALL;
+  }
+
+  {
+    std::lock_guard<std::recursive_mutex> lock(CodecLock);
+    result = avlib.avformat_find_stream_info(context.get(), nullptr);
+  }
+  if (result < 0 && Verbose >= 0) {
+    ErrorMessage = AFileName + ": could not find codec parameters";
+    return fail();
+  }
+
+  int64_t timestamp = StartTime;
+  if (context->start_time != AV_NOPTS_VALUE)
+    timestamp += context->start_time;
+  if (StartTime != 0) {
+    // A failed seek leaves the demuxer where it stands; the opening goes on.
+    avlib.av_seek_frame(context.get(), -1, timestamp, AVSEEK_FLAG_BACKWARD);
+    StartTime = 0;
+  }
+
+  // The engine's decoder context of each stream; kept only when the whole opening succeeds.
+  std::vector<CodecContextPtr> codecs;
+  for (unsigned i = 0; i < context->nb_streams; ++i) {
+    AVStream *stream = context->streams[i];
+    CodecContextPtr codec(avlib.avcodec_alloc_context3(nullptr));
+    if (!codec || avlib.avcodec_parameters_to_context(codec.get(), stream->codecpar) < 0) {
+      ErrorMessage = ErrorText(AFileName, AVERROR(ENOMEM));
+      return fail();
+    }
+    codec->pkt_timebase = stream->time_base;
+    codec->thread_count = ThreadCount;
+
+    switch (codec->codec_type) {
+    case AVMEDIA_TYPE_AUDIO:
+      if (CodecDefaults[AVMEDIA_TYPE_AUDIO])
+        ApplyContextOptions(codec.get(), CodecDefaults[AVMEDIA_TYPE_AUDIO],
+                            AV_OPT_FLAG_AUDIO_PARAM | AV_OPT_FLAG_DECODING_PARAM);
+      // An unknown count or rate (0) would only break the output created from it.
+      if (codec->ch_layout.nb_channels > 0)
+        AudioChannels = codec->ch_layout.nb_channels;
+      if (codec->sample_rate > 0)
+        AudioSampleRate = codec->sample_rate;
+      if (AudioDisable)
+        stream->discard = AVDISCARD_ALL;
+      break;
+    case AVMEDIA_TYPE_VIDEO: {
+      if (CodecDefaults[AVMEDIA_TYPE_VIDEO])
+        ApplyContextOptions(codec.get(), CodecDefaults[AVMEDIA_TYPE_VIDEO],
+                            AV_OPT_FLAG_VIDEO_PARAM | AV_OPT_FLAG_DECODING_PARAM);
+      FrameHeight = codec->height;
+      FrameWidth = codec->width;
+      const AVRational sar = avlib.av_guess_sample_aspect_ratio(context.get(), stream, nullptr);
+      FrameAspectRatio = codec->height > 0
+                             ? static_cast<float>(av_q2d(sar) * codec->width / codec->height)
+                             : 0.0f;
+      // No sample aspect: square pixels, the display aspect is width / height.
+      if (FrameAspectRatio == 0 && codec->height > 0)
+        FrameAspectRatio = static_cast<float>(codec->width) / static_cast<float>(codec->height);
+      if (codec->pix_fmt == AV_PIX_FMT_NONE && HasRealMediaExtension(AFileName)) {
+        codec->pix_fmt = AV_PIX_FMT_YUV420P;
+        stream->codecpar->format = AV_PIX_FMT_YUV420P;
+      }
+      FramePixFmt = codec->pix_fmt;
+      // Edge emulation and the motion-vector debug bit that MeThreshold once needed are gone
+      // from the libraries: decoders handle edges themselves.
+      FrameRate = stream->r_frame_rate.num != 0 ? stream->r_frame_rate : stream->avg_frame_rate;
+      if (VideoDisable)
+        stream->discard = AVDISCARD_ALL;
+      else if (VideoDiscard != 0)
+        stream->discard = static_cast<AVDiscard>(VideoDiscard);
+      break;
+    }
+    case AVMEDIA_TYPE_SUBTITLE:
+      if (SubtitleDisable)
+        stream->discard = AVDISCARD_ALL;
+      break;
+    case AVMEDIA_TYPE_DATA:
+    case AVMEDIA_TYPE_ATTACHMENT:
+    case AVMEDIA_TYPE_UNKNOWN:
+      break;
+    default:
+      throw FFMpegException("invalid codec_type");
+    }
+    codecs.push_back(std::move(codec));
+  }
+
+  if (context->duration != AV_NOPTS_VALUE) {
+    const int64_t durationMs = std::min<int64_t>(context->duration / 1000, INT_MAX);
+    if (durationMs > OutputDurationMs)
+      OutputDurationMs = static_cast<int>(durationMs);
+  }
+
+  InputTsOffsets[fileIndex] = CopyTs ? InputTsOffset : InputTsOffset - timestamp;
+  InputRateEmu[fileIndex] = RateEmu;
+  if (Verbose >= 0)
+    avlib.av_dump_format(context.get(), fileIndex, AFileName.c_str(), 0);
+
+  // A slot above the count holds nothing in use; whatever is left there is stale.
+  for (AVCodecContext *&stale : InputCodecs[fileIndex])
+    avlib.avcodec_free_context(&stale);
+  InputCodecs[fileIndex].clear();
+  for (auto &codec : codecs)
+    InputCodecs[fileIndex].push_back(codec.release());
+  InputFiles[fileIndex] = context.release();
+  ++InputFileCount;
+
+  ResetInputOptions();
+  return true;
+}

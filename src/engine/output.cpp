@@ -1,15 +1,589 @@
+// Creating output files and their streams: the muxer, the kinds of stream, one encoder context
+// per stream configured from the option state, metadata, and the file opened for writing.
 #include "engine/custom_ffmpeg.h"
 
-// Not built yet: every operation here fails loudly until it is.
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <memory>
+#include <string>
+#include <vector>
+
 namespace {
-[[noreturn]] void notBuilt(const char *AName) {
-  throw FFMpegException(std::string(AName) + " is not built yet");
+
+struct CodecContextFree {
+  void operator()(AVCodecContext *AContext) const { avlib.avcodec_free_context(&AContext); }
+};
+using CodecContextPtr = std::unique_ptr<AVCodecContext, CodecContextFree>;
+
+// An output context under construction: closes its file (when opened) and frees itself.
+struct OutputContextFree {
+  void operator()(AVFormatContext *AContext) const {
+    if (AContext->pb && AContext->oformat && !(AContext->oformat->flags & AVFMT_NOFILE))
+      avlib.avio_closep(&AContext->pb);
+    avlib.avformat_free_context(AContext);
+  }
+};
+using OutputContextPtr = std::unique_ptr<AVFormatContext, OutputContextFree>;
+
+struct Dictionary {
+  AVDictionary *Items = nullptr;
+  Dictionary() = default;
+  explicit Dictionary(AVDictionary *AItems) : Items(AItems) {}
+  Dictionary(const Dictionary &) = delete;
+  Dictionary &operator=(const Dictionary &) = delete;
+  ~Dictionary() { avlib.av_dict_free(&Items); }
+  AVDictionary *Release() {
+    AVDictionary *items = Items;
+    Items = nullptr;
+    return items;
+  }
+};
+
+// At most AMaxBytes bytes of a UTF-8 text, never cutting a character in two.
+std::string Clip(const std::string &AText, size_t AMaxBytes) {
+  if (AText.size() <= AMaxBytes)
+    return AText;
+  size_t end = AMaxBytes;
+  while (end > 0 && (static_cast<unsigned char>(AText[end]) & 0xC0) == 0x80)
+    --end;
+  return AText.substr(0, end);
 }
+
+// Reads "start,end,q" groups separated by "/". False when a group is malformed.
+bool ParseRcOverride(const char *AText, std::vector<RcOverride> &ARecords) {
+  ARecords.clear();
+  if (!AText)
+    return true;
+  const char *p = AText;
+  for (;;) {
+    long values[3];
+    for (int k = 0; k < 3; ++k) {
+      char *end;
+      errno = 0;
+      values[k] = std::strtol(p, &end, 10);
+      // A group without digits would silently become an override of frame 0.
+      if (end == p || errno == ERANGE || values[k] < INT_MIN || values[k] > INT_MAX)
+        return false;
+      p = end;
+      if (k < 2) {
+        if (*p == '\0')
+          return false;
+        ++p; // the separator, a comma by convention
+      }
+    }
+    RcOverride record{};
+    record.start_frame = static_cast<int>(values[0]);
+    record.end_frame = static_cast<int>(values[1]);
+    const int q = static_cast<int>(values[2]);
+    if (q > 0) {
+      record.qscale = q;
+      record.quality_factor = 1.0f;
+    } else {
+      record.qscale = 0;
+      record.quality_factor = -q / 100.0f;
+    }
+    ARecords.push_back(record);
+    p = std::strchr(p, '/');
+    if (!p)
+      return true;
+    ++p;
+  }
+}
+
+// |AFps - ARate| compared exactly as rationals: negative when ALeft is nearer than ARight.
+int CompareDistance(AVRational AFps, AVRational ALeft, AVRational ARight) {
+  auto distance = [&](AVRational r, __int128 &num, __int128 &den) {
+    num = static_cast<__int128>(AFps.num) * r.den - static_cast<__int128>(r.num) * AFps.den;
+    if (num < 0)
+      num = -num;
+    den = static_cast<__int128>(AFps.den) * r.den;
+    if (den < 0) {
+      den = -den;
+    }
+  };
+  __int128 ln, ld, rn, rd;
+  distance(ALeft, ln, ld);
+  distance(ARight, rn, rd);
+  const __int128 a = ln * rd, b = rn * ld;
+  return a < b ? -1 : (a > b ? 1 : 0);
+}
+
+// The muxer's private option of that name, if it has one.
+bool MuxerHasOption(const AVOutputFormat *AFormat, const char *AName) {
+  if (!AFormat->priv_class)
+    return false;
+  const AVClass *klass = AFormat->priv_class;
+  return avlib.av_opt_find(&klass, AName, nullptr, 0, AV_OPT_SEARCH_FAKE_OBJ) != nullptr;
+}
+
+void SetLanguage(AVStream *AStream, std::string &ALanguage) {
+  if (ALanguage.empty())
+    return;
+  avlib.av_dict_set(&AStream->metadata, "language", ALanguage.substr(0, 3).c_str(), 0);
+  ALanguage.clear();
+}
+
 } // namespace
 
-bool TCustomFFmpeg::OpenOutputFile(const std::string &) { notBuilt("OpenOutputFile"); }
-void TCustomFFmpeg::SetOutputFormat(const std::string &) { notBuilt("SetOutputFormat"); }
-void TCustomFFmpeg::NewVideoStream(AVFormatContext *) { notBuilt("NewVideoStream"); }
-void TCustomFFmpeg::NewAudioStream(AVFormatContext *) { notBuilt("NewAudioStream"); }
-void TCustomFFmpeg::NewSubtitleStream(AVFormatContext *) { notBuilt("NewSubtitleStream"); }
-void TCustomFFmpeg::CheckInputStreamKinds(bool &, bool &, bool &) { notBuilt("CheckInputStreamKinds"); }
+AVRational TCustomFFmpeg::ClosestFrameRate(AVRational AFps, const AVRational *ARates) {
+  if (!ARates || ARates[0].den == 0)
+    return AFps;
+  int best = 0;
+  // Only a strictly nearer rate replaces: the first of equally near rates wins.
+  for (int i = 1; ARates[i].den != 0; ++i)
+    if (CompareDistance(AFps, ARates[i], ARates[best]) < 0)
+      best = i;
+  return ARates[best];
+}
+
+int TCustomFFmpeg::OutputFileIndexOf(AVFormatContext *AContext) const {
+  for (int i = 0; i < OutputFileCount; ++i)
+    if (OutputFiles[i] == AContext)
+      return i;
+  return OutputFileCount; // a file being created gets the next slot
+}
+
+void TCustomFFmpeg::SetOutputFormat(const std::string &AName) {
+  if (AName.empty())
+    return;
+  std::string name = AName;
+  if (name == "pgmyuv") {
+    PgmyuvCompatibilityHack = true;
+    Log(1, "pgmyuv format is deprecated, use image2");
+    name = "image2";
+  }
+  const AVOutputFormat *format = avlib.av_guess_format(name.c_str(), nullptr, nullptr);
+  if (!format)
+    throw FFMpegException("Unknown output format: " + name);
+  OutputFormat = format;
+}
+
+void TCustomFFmpeg::CheckInputStreamKinds(bool &AHasVideo, bool &AHasAudio, bool &AHasSubtitle) {
+  AHasVideo = AHasAudio = AHasSubtitle = false;
+  for (int i = 0; i < InputFileCount; ++i) {
+    const AVFormatContext *file = InputFiles[i];
+    for (unsigned k = 0; k < file->nb_streams; ++k) {
+      switch (file->streams[k]->codecpar->codec_type) {
+      case AVMEDIA_TYPE_VIDEO:
+        AHasVideo = true;
+        break;
+      case AVMEDIA_TYPE_AUDIO:
+        AHasAudio = true;
+        break;
+      case AVMEDIA_TYPE_SUBTITLE:
+        AHasSubtitle = true;
+        break;
+      case AVMEDIA_TYPE_UNKNOWN:
+      case AVMEDIA_TYPE_DATA:
+      case AVMEDIA_TYPE_ATTACHMENT:
+        break;
+      default:
+        throw FFMpegException("invalid codec_type of input file");
+      }
+    }
+  }
+}
+
+void TCustomFFmpeg::NewVideoStream(AVFormatContext *AContext) {
+  auto failWith = [this](const std::string &AMessage) {
+    avlib.av_freep(&VideoCodecName);
+    throw FFMpegException(AMessage);
+  };
+  const int fileIndex = OutputFileIndexOf(AContext);
+  const int streamIndex = static_cast<int>(AContext->nb_streams);
+  if (fileIndex >= MaxFiles || streamIndex >= MAX_STREAMS)
+    failWith("Could not alloc stream");
+
+  // Everything that can fail by the user's choice is checked before the stream exists, so a
+  // refused stream never leaves a half-made one in the file.
+  const AVCodec *encoder = nullptr;
+  AVCodecID codecId = AV_CODEC_ID_NONE;
+  std::vector<RcOverride> overrides;
+  if (!VideoStreamCopy) {
+    if (!VideoCodecName) {
+      codecId = avlib.av_guess_codec(AContext->oformat, nullptr, AContext->url, nullptr,
+                                     AVMEDIA_TYPE_VIDEO);
+      encoder = avlib.avcodec_find_encoder(codecId);
+    } else {
+      if (!LookupCodec(VideoCodecName, AVMEDIA_TYPE_VIDEO, true, codecId))
+        failWith(ErrorMessage);
+      // The named encoder itself, not merely the first one of its codec id.
+      encoder = avlib.avcodec_find_encoder_by_name(VideoCodecName);
+    }
+    if (!ParseRcOverride(VideoRcOverride, overrides))
+      failWith("error parsing rc_override");
+  }
+
+  CodecContextPtr codec(avlib.avcodec_alloc_context3(encoder));
+  if (!codec)
+    failWith("Could not alloc stream");
+  codec->codec_type = AVMEDIA_TYPE_VIDEO;
+  codec->thread_count = ThreadCount;
+  if (VideoCodecTag != 0)
+    codec->codec_tag = VideoCodecTag;
+
+  Dictionary privateOptions;
+  if (!VideoStreamCopy) {
+    codec->codec_id = codecId;
+    if (CodecDefaults[AVMEDIA_TYPE_VIDEO])
+      ApplyContextOptions(codec.get(), CodecDefaults[AVMEDIA_TYPE_VIDEO],
+                          AV_OPT_FLAG_VIDEO_PARAM | AV_OPT_FLAG_ENCODING_PARAM);
+    privateOptions.Items = CopyPrivateOptions(AVMEDIA_TYPE_VIDEO);
+
+    const AVRational fps = FrameRate.num != 0 ? FrameRate : AVRational{25, 1};
+    const AVRational rate =
+        ClosestFrameRate(fps, encoder ? encoder->supported_framerates : nullptr);
+    codec->time_base = AVRational{rate.den, rate.num};
+    codec->framerate = rate;
+
+    codec->width = FrameWidth + PadLeft + PadRight;
+    codec->height = FrameHeight + PadTop + PadBottom;
+    // A missing or nonsensical aspect leaves the sample aspect unknown rather than negative.
+    if (codec->width > 0 && FrameAspectRatio > 0)
+      codec->sample_aspect_ratio =
+          avlib.av_d2q(static_cast<double>(codec->height) * FrameAspectRatio / codec->width, 255);
+
+    codec->pix_fmt = static_cast<AVPixelFormat>(FramePixFmt);
+    if (encoder && encoder->pix_fmts) {
+      bool supported = false;
+      for (const AVPixelFormat *f = encoder->pix_fmts; *f != AV_PIX_FMT_NONE; ++f)
+        supported = supported || *f == codec->pix_fmt;
+      if (!supported)
+        codec->pix_fmt = encoder->pix_fmts[0];
+    }
+
+    if (IntraOnly)
+      codec->gop_size = 0;
+    if (VideoQScale != 0 || SameQuality) {
+      codec->flags |= AV_CODEC_FLAG_QSCALE;
+      codec->global_quality = static_cast<int>(FF_QP2LAMBDA * VideoQScale);
+    }
+    // The codec context frees its matrices itself, so it gets copies of the engine's.
+    for (auto [source, target] : {std::pair{IntraMatrix, &codec->intra_matrix},
+                                  std::pair{InterMatrix, &codec->inter_matrix}}) {
+      if (!source)
+        continue;
+      *target = static_cast<uint16_t *>(avlib.av_malloc(64 * sizeof(uint16_t)));
+      if (!*target)
+        failWith("Could not alloc stream");
+      std::memcpy(*target, source, 64 * sizeof(uint16_t));
+    }
+
+    if (!overrides.empty()) {
+      codec->rc_override =
+          static_cast<RcOverride *>(avlib.av_malloc(overrides.size() * sizeof(RcOverride)));
+      if (!codec->rc_override)
+        failWith("Could not alloc stream");
+      std::memcpy(codec->rc_override, overrides.data(), overrides.size() * sizeof(RcOverride));
+      codec->rc_override_count = static_cast<int>(overrides.size());
+    }
+    if (codec->rc_initial_buffer_occupancy == 0)
+      codec->rc_initial_buffer_occupancy = codec->rc_buffer_size * 3 / 4;
+    // The motion-estimation threshold no longer exists in the encoders.
+    codec->intra_dc_precision = IntraDcPrecision - 8;
+    if (DoPsnr)
+      codec->flags |= AV_CODEC_FLAG_PSNR;
+    if (DoPass == 1)
+      codec->flags |= AV_CODEC_FLAG_PASS1;
+    else if (DoPass == 2)
+      codec->flags |= AV_CODEC_FLAG_PASS2;
+  }
+
+  // After the generic options, so that a generic "flags" cannot take the header bits away.
+  if ((VideoGlobalHeader & 1) ||
+      (VideoGlobalHeader == 0 && (AContext->oformat->flags & AVFMT_GLOBALHEADER)))
+    codec->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+  if (VideoGlobalHeader & 2)
+    codec->flags2 |= AV_CODEC_FLAG2_LOCAL_HEADER;
+
+  AVStream *stream = avlib.avformat_new_stream(AContext, nullptr);
+  if (!stream)
+    failWith("Could not alloc stream");
+  if (!VideoStreamCopy)
+    stream->time_base = codec->time_base;
+
+  OutputStreamCopy[fileIndex][streamIndex] = VideoStreamCopy;
+  OutputCodecs[fileIndex][streamIndex] = codec.release();
+  avlib.av_dict_free(&OutputCodecOptions[fileIndex][streamIndex]);
+  OutputCodecOptions[fileIndex][streamIndex] = privateOptions.Release();
+
+  VideoDisable = false;
+  avlib.av_freep(&VideoCodecName);
+  VideoStreamCopy = false;
+}
+
+void TCustomFFmpeg::NewAudioStream(AVFormatContext *AContext) {
+  auto failWith = [this](const std::string &AMessage) {
+    avlib.av_freep(&AudioCodecName);
+    AudioLanguage.clear();
+    throw FFMpegException(AMessage);
+  };
+  const int fileIndex = OutputFileIndexOf(AContext);
+  const int streamIndex = static_cast<int>(AContext->nb_streams);
+  if (fileIndex >= MaxFiles || streamIndex >= MAX_STREAMS)
+    failWith("Could not alloc stream");
+
+  const AVCodec *encoder = nullptr;
+  AVCodecID codecId = AV_CODEC_ID_NONE;
+  if (!AudioStreamCopy) {
+    if (AudioCodecName) {
+      if (!LookupCodec(AudioCodecName, AVMEDIA_TYPE_AUDIO, true, codecId))
+        failWith(ErrorMessage);
+      encoder = avlib.avcodec_find_encoder_by_name(AudioCodecName);
+    } else {
+      codecId = avlib.av_guess_codec(AContext->oformat, nullptr, AContext->url, nullptr,
+                                     AVMEDIA_TYPE_AUDIO);
+      encoder = avlib.avcodec_find_encoder(codecId);
+    }
+  }
+
+  CodecContextPtr codec(avlib.avcodec_alloc_context3(encoder));
+  if (!codec)
+    failWith("Could not alloc stream");
+  codec->codec_type = AVMEDIA_TYPE_AUDIO;
+  codec->thread_count = ThreadCount;
+  if (AudioCodecTag != 0)
+    codec->codec_tag = AudioCodecTag;
+
+  Dictionary privateOptions;
+  if (!AudioStreamCopy) {
+    codec->codec_id = codecId;
+    if (CodecDefaults[AVMEDIA_TYPE_AUDIO])
+      ApplyContextOptions(codec.get(), CodecDefaults[AVMEDIA_TYPE_AUDIO],
+                          AV_OPT_FLAG_AUDIO_PARAM | AV_OPT_FLAG_ENCODING_PARAM);
+    privateOptions.Items = CopyPrivateOptions(AVMEDIA_TYPE_AUDIO);
+    if (AudioQScale > -99999) {
+      codec->flags |= AV_CODEC_FLAG_QSCALE;
+      codec->global_quality = static_cast<int>(FF_QP2LAMBDA * AudioQScale);
+    }
+    // The encoder's own first sample format until the set-up decides otherwise.
+    if (encoder && encoder->sample_fmts)
+      codec->sample_fmt = encoder->sample_fmts[0];
+  }
+  if (AContext->oformat->flags & AVFMT_GLOBALHEADER)
+    codec->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+
+  if (AudioChannels > 0) {
+    avlib.av_channel_layout_uninit(&codec->ch_layout);
+    avlib.av_channel_layout_default(&codec->ch_layout, AudioChannels);
+  }
+  codec->sample_rate = AudioSampleRate;
+  if (AudioSampleRate > 0)
+    codec->time_base = AVRational{1, AudioSampleRate};
+
+  AVStream *stream = avlib.avformat_new_stream(AContext, nullptr);
+  if (!stream)
+    failWith("Could not alloc stream");
+  if (AudioSampleRate > 0)
+    stream->time_base = codec->time_base;
+  SetLanguage(stream, AudioLanguage);
+
+  OutputStreamCopy[fileIndex][streamIndex] = AudioStreamCopy;
+  OutputCodecs[fileIndex][streamIndex] = codec.release();
+  avlib.av_dict_free(&OutputCodecOptions[fileIndex][streamIndex]);
+  OutputCodecOptions[fileIndex][streamIndex] = privateOptions.Release();
+
+  AudioDisable = false;
+  avlib.av_freep(&AudioCodecName);
+  AudioStreamCopy = false;
+}
+
+void TCustomFFmpeg::NewSubtitleStream(AVFormatContext *AContext) {
+  auto failWith = [this](const std::string &AMessage) {
+    avlib.av_freep(&SubtitleCodecName);
+    SubtitleLanguage.clear();
+    throw FFMpegException(AMessage);
+  };
+  const int fileIndex = OutputFileIndexOf(AContext);
+  const int streamIndex = static_cast<int>(AContext->nb_streams);
+  if (fileIndex >= MaxFiles || streamIndex >= MAX_STREAMS)
+    failWith("Could not alloc stream");
+
+  const AVCodec *encoder = nullptr;
+  AVCodecID codecId = AV_CODEC_ID_NONE;
+  if (!SubtitleStreamCopy) {
+    if (!LookupCodec(SubtitleCodecName, AVMEDIA_TYPE_SUBTITLE, true, codecId))
+      failWith(ErrorMessage);
+    if (SubtitleCodecName)
+      encoder = avlib.avcodec_find_encoder_by_name(SubtitleCodecName);
+  }
+
+  CodecContextPtr codec(avlib.avcodec_alloc_context3(encoder));
+  if (!codec)
+    failWith("Could not alloc stream");
+  codec->codec_type = AVMEDIA_TYPE_SUBTITLE;
+
+  Dictionary privateOptions;
+  if (!SubtitleStreamCopy) {
+    codec->codec_id = codecId;
+    if (CodecDefaults[AVMEDIA_TYPE_SUBTITLE])
+      ApplyContextOptions(codec.get(), CodecDefaults[AVMEDIA_TYPE_SUBTITLE],
+                          AV_OPT_FLAG_SUBTITLE_PARAM | AV_OPT_FLAG_ENCODING_PARAM);
+    privateOptions.Items = CopyPrivateOptions(AVMEDIA_TYPE_SUBTITLE);
+  }
+
+  AVStream *stream = avlib.avformat_new_stream(AContext, nullptr);
+  if (!stream)
+    failWith("Could not alloc stream");
+  SetLanguage(stream, SubtitleLanguage);
+
+  OutputStreamCopy[fileIndex][streamIndex] = SubtitleStreamCopy;
+  OutputCodecs[fileIndex][streamIndex] = codec.release();
+  avlib.av_dict_free(&OutputCodecOptions[fileIndex][streamIndex]);
+  OutputCodecOptions[fileIndex][streamIndex] = privateOptions.Release();
+
+  SubtitleDisable = false;
+  avlib.av_freep(&SubtitleCodecName);
+  SubtitleStreamCopy = false;
+}
+
+bool TCustomFFmpeg::OpenOutputFile(const std::string &AFileName) {
+  const int fileIndex = OutputFileCount;
+  OutputContextPtr context;
+  bool entered = false;
+
+  // Takes back everything of this file: its encoder contexts, its options, its table entry.
+  auto fail = [&](const std::string &AMessage) {
+    ErrorMessage = AMessage;
+    if (fileIndex < MaxFiles) {
+      for (int s = 0; s < MAX_STREAMS; ++s) {
+        avlib.avcodec_free_context(&OutputCodecs[fileIndex][s]);
+        avlib.av_dict_free(&OutputCodecOptions[fileIndex][s]);
+        OutputStreamCopy[fileIndex][s] = false;
+      }
+      avlib.av_dict_free(&OutputFormatOptions[fileIndex]);
+      if (entered) {
+        OutputFiles[fileIndex] = nullptr;
+        OutputFileCount = fileIndex;
+      }
+    }
+    context.reset();
+    OutputFormat = nullptr;
+    InputFormat = nullptr;
+    return false;
+  };
+
+  if (fileIndex >= MaxFiles)
+    return fail("Too many output files: at most " + std::to_string(MaxFiles) +
+                " can be created");
+
+  const AVOutputFormat *format =
+      OutputFormat ? OutputFormat : avlib.av_guess_format(nullptr, AFileName.c_str(), nullptr);
+  if (!format)
+    return fail("Unable to find a suitable output format for '" + AFileName + "'");
+
+  // Sets the muxer, its private defaults and the file name in one step.
+  AVFormatContext *raw = nullptr;
+  if (avlib.avformat_alloc_output_context2(&raw, format, nullptr, AFileName.c_str()) < 0 || !raw)
+    return fail(ErrorText(AFileName, AVERROR(ENOMEM)));
+  context.reset(raw);
+
+  try {
+    // Streaming feeds ("ffm") are gone from the libraries: every output is an ordinary file.
+    bool wantVideo =
+        VideoStreamCopy || format->video_codec != AV_CODEC_ID_NONE || VideoCodecName;
+    bool wantAudio =
+        AudioStreamCopy || format->audio_codec != AV_CODEC_ID_NONE || AudioCodecName;
+    bool wantSubtitle =
+        SubtitleStreamCopy || format->subtitle_codec != AV_CODEC_ID_NONE || SubtitleCodecName;
+    if (InputFileCount > 0) {
+      bool hasVideo, hasAudio, hasSubtitle;
+      try {
+        CheckInputStreamKinds(hasVideo, hasAudio, hasSubtitle);
+      } catch (const std::exception &e) {
+        return fail(std::string("check_audio_video_sub_inputs fail: ") + e.what());
+      }
+      wantVideo = wantVideo && hasVideo;
+      wantAudio = wantAudio && hasAudio;
+      wantSubtitle = wantSubtitle && hasSubtitle;
+    }
+
+    if (wantVideo && !VideoDisable) {
+      try {
+        NewVideoStream(context.get());
+      } catch (const std::exception &e) {
+        return fail(std::string("new_video_stream fail: ") + e.what());
+      }
+    }
+    if (wantAudio && !AudioDisable) {
+      try {
+        NewAudioStream(context.get());
+      } catch (const std::exception &e) {
+        return fail(std::string("new_audio_stream fail: ") + e.what());
+      }
+    }
+    if (wantSubtitle && !SubtitleDisable) {
+      try {
+        NewSubtitleStream(context.get());
+      } catch (const std::exception &e) {
+        // The reason, like the two above: the file name alone would not say what went wrong.
+        return fail(std::string("new_subtitle_stream fail: ") + e.what());
+      }
+    }
+
+    auto setMetadata = [&](const char *AKey, const std::string &AValue, size_t AMaxBytes) {
+      if (!AValue.empty())
+        avlib.av_dict_set(&context->metadata, AKey, Clip(AValue, AMaxBytes).c_str(), 0);
+    };
+    setMetadata("title", Title, 511);
+    setMetadata("artist", Author, 511);
+    setMetadata("copyright", Copyright, 511);
+    setMetadata("comment", Comment, 511);
+    setMetadata("album", Album, 511);
+    if (Year > 0)
+      setMetadata("date", std::to_string(Year), 31);
+    if (Track > 0)
+      setMetadata("track", std::to_string(Track), 31);
+    setMetadata("genre", Genre, 31);
+    if (RecTimestamp != 0) {
+      // The muxers read the recording time from "creation_time" (ISO 8601, UTC).
+      const time_t seconds = static_cast<time_t>(RecTimestamp);
+      struct tm utc;
+      char text[64];
+      if (gmtime_r(&seconds, &utc) &&
+          std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S.000000Z", &utc))
+        avlib.av_dict_set(&context->metadata, "creation_time", text, 0);
+    }
+
+    OutputFiles[fileIndex] = context.get();
+    OutputFileCount = fileIndex + 1;
+    entered = true;
+
+    if ((format->flags & AVFMT_NEEDNUMBER) && avlib.av_filename_number_test(context->url) == 0)
+      return fail(ErrorText(context->url, AVERROR(EDOM)));
+
+    if (!(format->flags & AVFMT_NOFILE)) {
+      // An existing file is overwritten without asking.
+      if (avlib.avio_open(&context->pb, AFileName.c_str(), AVIO_FLAG_WRITE) < 0)
+        return fail("Could not open '" + AFileName + "'");
+    }
+
+    // The muxing parameters themselves are checked when the header is written (set-up).
+    context->max_delay = static_cast<int>(MuxMaxDelay * 1000000);
+    if (FormatDefaults)
+      ApplyContextOptions(context.get(), FormatDefaults, AV_OPT_FLAG_ENCODING_PARAM);
+
+    // Private muxer options; preload and loop now live there, in the muxers that know them.
+    Dictionary muxerOptions(CopyPrivateOptions(-1));
+    if (MuxerHasOption(format, "preload") &&
+        !avlib.av_dict_get(muxerOptions.Items, "preload", nullptr, 0))
+      avlib.av_dict_set(&muxerOptions.Items, "preload",
+                        std::to_string(static_cast<int64_t>(MuxPreload * 1000000)).c_str(), 0);
+    if (MuxerHasOption(format, "loop") && !avlib.av_dict_get(muxerOptions.Items, "loop", nullptr, 0))
+      avlib.av_dict_set(&muxerOptions.Items, "loop", std::to_string(LoopOutput).c_str(), 0);
+    avlib.av_dict_free(&OutputFormatOptions[fileIndex]);
+    OutputFormatOptions[fileIndex] = muxerOptions.Release();
+  } catch (const std::exception &e) {
+    // Nothing of a half-made file may stay in the tables.
+    fail(e.what());
+    throw;
+  }
+
+  context.release();
+  OutputFormat = nullptr;
+  InputFormat = nullptr;
+  return true;
+}
