@@ -132,15 +132,17 @@ void TCustomFFmpeg::ResetInputOptions() {
 
 bool TCustomFFmpeg::OpenInputFile(const std::string &AFileName) {
   const int fileIndex = InputFileCount;
-  if (fileIndex >= MaxFiles) {
-    ErrorMessage = "Too many input files: at most " + std::to_string(MaxFiles) + " can be opened";
-    ResetInputOptions();
-    return false;
-  }
   auto fail = [this]() {
     ResetInputOptions();
     return false;
   };
+  // A full table is an ordinary failure of the opening, reported like the others.
+  try {
+    CheckTableRoom(fileIndex, MaxFiles, "input files");
+  } catch (const FFMpegException &e) {
+    ErrorMessage = e.what();
+    return fail();
+  }
 
   // Forced decoders, also the first check of the codec names given for this input.
   AVCodecID videoId, audioId, subtitleId;

@@ -3,6 +3,7 @@
 #include "engine/custom_ffmpeg.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -231,7 +232,8 @@ void TCustomFFmpeg::NewVideoStream(AVFormatContext *AContext) {
     if (CodecDefaults[AVMEDIA_TYPE_VIDEO])
       ApplyContextOptions(codec.get(), CodecDefaults[AVMEDIA_TYPE_VIDEO],
                           AV_OPT_FLAG_VIDEO_PARAM | AV_OPT_FLAG_ENCODING_PARAM);
-    privateOptions.Items = CopyPrivateOptions(AVMEDIA_TYPE_VIDEO);
+    privateOptions.Items =
+        CopyPrivateOptions(AVMEDIA_TYPE_VIDEO, encoder ? encoder->priv_class : nullptr);
 
     const AVRational fps = FrameRate.num != 0 ? FrameRate : AVRational{25, 1};
     const AVRational rate =
@@ -354,7 +356,8 @@ void TCustomFFmpeg::NewAudioStream(AVFormatContext *AContext) {
     if (CodecDefaults[AVMEDIA_TYPE_AUDIO])
       ApplyContextOptions(codec.get(), CodecDefaults[AVMEDIA_TYPE_AUDIO],
                           AV_OPT_FLAG_AUDIO_PARAM | AV_OPT_FLAG_ENCODING_PARAM);
-    privateOptions.Items = CopyPrivateOptions(AVMEDIA_TYPE_AUDIO);
+    privateOptions.Items =
+        CopyPrivateOptions(AVMEDIA_TYPE_AUDIO, encoder ? encoder->priv_class : nullptr);
     if (AudioQScale > -99999) {
       codec->flags |= AV_CODEC_FLAG_QSCALE;
       codec->global_quality = static_cast<int>(FF_QP2LAMBDA * AudioQScale);
@@ -405,10 +408,17 @@ void TCustomFFmpeg::NewSubtitleStream(AVFormatContext *AContext) {
   const AVCodec *encoder = nullptr;
   AVCodecID codecId = AV_CODEC_ID_NONE;
   if (!SubtitleStreamCopy) {
-    if (!LookupCodec(SubtitleCodecName, AVMEDIA_TYPE_SUBTITLE, true, codecId))
-      failWith(ErrorMessage);
-    if (SubtitleCodecName)
+    if (SubtitleCodecName) {
+      if (!LookupCodec(SubtitleCodecName, AVMEDIA_TYPE_SUBTITLE, true, codecId))
+        failWith(ErrorMessage);
       encoder = avlib.avcodec_find_encoder_by_name(SubtitleCodecName);
+    } else {
+      // The muxer's own subtitle codec, as for video and audio: a stream without any codec
+      // could never be encoded and would fail the whole conversion.
+      codecId = avlib.av_guess_codec(AContext->oformat, nullptr, AContext->url, nullptr,
+                                     AVMEDIA_TYPE_SUBTITLE);
+      encoder = avlib.avcodec_find_encoder(codecId);
+    }
   }
 
   CodecContextPtr codec(avlib.avcodec_alloc_context3(encoder));
@@ -422,7 +432,8 @@ void TCustomFFmpeg::NewSubtitleStream(AVFormatContext *AContext) {
     if (CodecDefaults[AVMEDIA_TYPE_SUBTITLE])
       ApplyContextOptions(codec.get(), CodecDefaults[AVMEDIA_TYPE_SUBTITLE],
                           AV_OPT_FLAG_SUBTITLE_PARAM | AV_OPT_FLAG_ENCODING_PARAM);
-    privateOptions.Items = CopyPrivateOptions(AVMEDIA_TYPE_SUBTITLE);
+    privateOptions.Items =
+        CopyPrivateOptions(AVMEDIA_TYPE_SUBTITLE, encoder ? encoder->priv_class : nullptr);
   }
 
   AVStream *stream = avlib.avformat_new_stream(AContext, nullptr);
@@ -444,6 +455,7 @@ bool TCustomFFmpeg::OpenOutputFile(const std::string &AFileName) {
   const int fileIndex = OutputFileCount;
   OutputContextPtr context;
   bool entered = false;
+  bool created = false;
 
   // Takes back everything of this file: its encoder contexts, its options, its table entry.
   auto fail = [&](const std::string &AMessage) {
@@ -461,14 +473,19 @@ bool TCustomFFmpeg::OpenOutputFile(const std::string &AFileName) {
       }
     }
     context.reset();
+    // A file this opening created and then gave up on is not left behind empty.
+    if (created)
+      std::remove(AFileName.c_str());
     OutputFormat = nullptr;
     InputFormat = nullptr;
     return false;
   };
 
-  if (fileIndex >= MaxFiles)
-    return fail("Too many output files: at most " + std::to_string(MaxFiles) +
-                " can be created");
+  try {
+    CheckTableRoom(fileIndex, MaxFiles, "output files");
+  } catch (const FFMpegException &e) {
+    return fail(e.what());
+  }
 
   const AVOutputFormat *format =
       OutputFormat ? OutputFormat : avlib.av_guess_format(nullptr, AFileName.c_str(), nullptr);
@@ -559,6 +576,7 @@ bool TCustomFFmpeg::OpenOutputFile(const std::string &AFileName) {
       // An existing file is overwritten without asking.
       if (avlib.avio_open(&context->pb, AFileName.c_str(), AVIO_FLAG_WRITE) < 0)
         return fail("Could not open '" + AFileName + "'");
+      created = true;
     }
 
     // The muxing parameters themselves are checked when the header is written (set-up).
@@ -567,7 +585,7 @@ bool TCustomFFmpeg::OpenOutputFile(const std::string &AFileName) {
       ApplyContextOptions(context.get(), FormatDefaults, AV_OPT_FLAG_ENCODING_PARAM);
 
     // Private muxer options; preload and loop now live there, in the muxers that know them.
-    Dictionary muxerOptions(CopyPrivateOptions(-1));
+    Dictionary muxerOptions(CopyPrivateOptions(-1, format->priv_class));
     if (MuxerHasOption(format, "preload") &&
         !avlib.av_dict_get(muxerOptions.Items, "preload", nullptr, 0))
       avlib.av_dict_set(&muxerOptions.Items, "preload",
