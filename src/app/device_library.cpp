@@ -43,12 +43,12 @@ bool EndsWithMP4(const std::string &AName) {
 }
 
 bool Exists(const std::string &APath) {
-  struct stat st{};
+  struct stat st {};
   return ::lstat(APath.c_str(), &st) == 0; // a dangling link counts: never write through it
 }
 
 int64_t RegularFileSize(const std::string &APath) {
-  struct stat st{};
+  struct stat st {};
   if (::stat(APath.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
     return -1;
   return static_cast<int64_t>(st.st_size);
@@ -84,8 +84,7 @@ void ListFolder(const std::string &AFolder, const char *AFormat,
   }
 }
 
-std::vector<std::string> FreeNames(const std::string &AFolder, const char *APrefix,
-                                   size_t ACount) {
+std::vector<std::string> FreeNames(const std::string &AFolder, const char *APrefix, size_t ACount) {
   std::vector<std::string> names;
   for (int n = 0; n <= 99999 && names.size() < ACount; ++n) {
     const std::string name = AFolder + APrefix + PadNumber5(n) + ".MP4";
@@ -186,7 +185,7 @@ int64_t DeviceFreeSpace(const std::string &AFolder) {
   const std::string volume = VolumeOf(AFolder);
   if (volume.empty())
     return -1;
-  struct statvfs st{};
+  struct statvfs st {};
   if (::statvfs(volume.c_str(), &st) != 0)
     return -1;
   return static_cast<int64_t>(st.f_bavail) * static_cast<int64_t>(st.f_frsize);
@@ -275,8 +274,10 @@ bool CopyFileNoReplace(const std::string &ASource, const std::string &ATarget,
   return true;
 }
 
-TCopyResult CopyToDevice(const std::string &ADeviceFolder, const std::vector<TCopySource> &ASelected,
-                         const TCopyProgressFunction &AProgress, const TMessageFunction &AOnMessage) {
+TCopyResult CopyToDevice(const std::string &ADeviceFolder,
+                         const std::vector<TCopySource> &ASelected,
+                         const TCopyProgressFunction &AProgress,
+                         const TMessageFunction &AOnMessage) {
   TCopyResult result;
   auto say = [&](const std::string &AMessage) {
     result.Messages.push_back(AMessage);
@@ -306,8 +307,8 @@ TCopyResult CopyToDevice(const std::string &ADeviceFolder, const std::vector<TCo
   std::vector<std::string> avcSources, mpeg4Sources;
   for (const TCopySource &source : ASelected)
     (source.Format == "AVC" ? avcSources : mpeg4Sources).push_back(source.Path);
-  const TDeviceNames targets = AllocateDeviceNames(ADeviceFolder, avcSources.size(),
-                                                   mpeg4Sources.size());
+  const TDeviceNames targets =
+      AllocateDeviceNames(ADeviceFolder, avcSources.size(), mpeg4Sources.size());
 
   std::vector<std::pair<std::string, std::string>> pairs;
   auto plan = [&](const std::vector<std::string> &ASources,

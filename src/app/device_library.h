@@ -8,12 +8,13 @@
 #include <string>
 #include <vector>
 
-extern const char *const MsgInsufficientSpace; // "Insuffvient disk space to copy selected video files."
+extern const char
+    *const MsgInsufficientSpace; // "Insuffvient disk space to copy selected video files."
 extern const char *const MsgDeviceFolderMissing; // "The selected device folder do not exists."
 extern const char *const MsgCannotCreateFolder;  // "Can not create output folder"
 extern const char *const MsgSelectFiles;         // "Please select video files."
-extern const char *const MsgCopyFailed;  // "Selected video files can not be copied to PSP properly"
-extern const char *const MsgCopied;      // "Selected video files have been copied to your PSP"
+extern const char *const MsgCopyFailed; // "Selected video files can not be copied to PSP properly"
+extern const char *const MsgCopied;     // "Selected video files have been copied to your PSP"
 // "Insuffvient name space, only <n> AVC video file(s) can be copied to PSP" (or MPEG4).
 std::string NameSpaceMessage(size_t ACount, const std::string &AKind);
 
@@ -68,9 +69,9 @@ struct TCopySource {
 };
 
 struct TCopyProgress {
-  int64_t BytesDone = 0;  // over all files of the copy
+  int64_t BytesDone = 0; // over all files of the copy
   int64_t BytesTotal = 0;
-  size_t FileIndex = 0;   // 0-based, thumbnails counted
+  size_t FileIndex = 0; // 0-based, thumbnails counted
   size_t FileCount = 0;
   std::string Source, Target;
 };
@@ -79,17 +80,17 @@ using TCopyProgressFunction = std::function<bool(const TCopyProgress &)>;
 using TMessageFunction = std::function<void(const std::string &)>;
 
 enum class TCopyOutcome {
-  coRefused,     // a check failed before anything was copied
-  coNothing,     // nothing left to copy (every selected source has vanished)
-  coCopied,      // every file copied
-  coFailed,      // a file could not be copied, or the copy was cancelled
+  coRefused, // a check failed before anything was copied
+  coNothing, // nothing left to copy (every selected source has vanished)
+  coCopied,  // every file copied
+  coFailed,  // a file could not be copied, or the copy was cancelled
 };
 
 struct TCopyResult {
   TCopyOutcome Outcome = TCopyOutcome::coRefused;
   std::vector<std::string> Messages; // the messages in the order they were raised
   std::vector<std::pair<std::string, std::string>> Copied; // (source, device file) done
-  size_t Count = 0;  // files to copy, thumbnails included
+  size_t Count = 0;                                        // files to copy, thumbnails included
   std::string Error; // what went wrong with which file, for a failed copy
 };
 
@@ -99,7 +100,8 @@ struct TCopyResult {
 // AOnMessage as it arises and into the result. A file on the device is never overwritten, and a
 // file is copied under a temporary name and renamed when complete, so a failed or cancelled
 // copy leaves no partial file under a PSP name. The first failure ends the copy.
-TCopyResult CopyToDevice(const std::string &ADeviceFolder, const std::vector<TCopySource> &ASelected,
+TCopyResult CopyToDevice(const std::string &ADeviceFolder,
+                         const std::vector<TCopySource> &ASelected,
                          const TCopyProgressFunction &AProgress = {},
                          const TMessageFunction &AOnMessage = {});
 

@@ -4,7 +4,8 @@
 
 #include <string>
 
-extern const char *const OutputFolderErrorMessage; // "The selected output folder can not be written!"
+extern const char
+    *const OutputFolderErrorMessage; // "The selected output folder can not be written!"
 
 // Appends "/" unless AFolder already ends with one (an empty folder stays empty).
 std::string WithSeparator(const std::string &AFolder);
@@ -31,9 +32,9 @@ bool SaveFolderSettings(const std::string &AIniFile, const TFolderSettings &ASet
 
 // What start-up decides for the output folder.
 struct TOutputFolderChoice {
-  std::string Folder;  // becomes OutputFolder and is shown in the folder field
-  bool OK = false;     // the sub-folders are ready (the window's FOutputFolderOK)
-  int ErrorCount = 0;  // how many times OutputFolderErrorMessage is to be shown (0..2)
+  std::string Folder; // becomes OutputFolder and is shown in the folder field
+  bool OK = false;    // the sub-folders are ready (the window's FOutputFolderOK)
+  int ErrorCount = 0; // how many times OutputFolderErrorMessage is to be shown (0..2)
 };
 
 // The stored output folder when it exists and its sub-folders can be made; otherwise the

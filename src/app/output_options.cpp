@@ -1,11 +1,13 @@
 #include "app/output_options.h"
 
-#include <cmath>
+#include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <stdexcept>
 #include <system_error>
 
 #include "app/thumbnail.h"
+#include "converter/option_records.h"
 
 namespace {
 
@@ -52,9 +54,9 @@ std::string TitleFor(const std::string &AMetadataTitle, const std::string &AFile
 }
 
 TPSPOutputSettings BuildOutputOptions(int AProfileIndex, bool AFit, const std::string &ATitle,
-                                      const std::string &AInputFileName,
-                                      const std::string &AAVCDir, const std::string &AMPEG4Dir,
-                                      int ASrcW, int ASrcH, int ASarNum, int ASarDen) {
+                                      const std::string &AInputFileName, const std::string &AAVCDir,
+                                      const std::string &AMPEG4Dir, int ASrcW, int ASrcH,
+                                      double ADisplayAspect) {
   if (AProfileIndex < 0 || AProfileIndex >= PSPProfileCount)
     throw std::out_of_range("profile index " + std::to_string(AProfileIndex));
   const TPSPProfile &profile = PSPProfiles[AProfileIndex];
@@ -64,9 +66,7 @@ TPSPOutputSettings BuildOutputOptions(int AProfileIndex, bool AFit, const std::s
 
   out.FrameSize = profile.Size;
   if (AFit) {
-    int srcW = ASrcW;
-    if (ASarNum > 0 && ASarDen > 0 && ASarNum != ASarDen && ASrcW > 0)
-      srcW = static_cast<int>(std::lround(static_cast<double>(ASrcW) * ASarNum / ASarDen));
+    const int srcW = DisplayWidth(ASrcW, ASrcH, ADisplayAspect);
     int w = 0, h = 0;
     FitSize(srcW, ASrcH, tw, th, w, h);
     if (w != tw && h == th) { // narrower than the profile: bands left and right
@@ -97,6 +97,30 @@ TPSPOutputSettings BuildOutputOptions(int AProfileIndex, bool AFit, const std::s
   for (int n = 1; FileExists(out.FileName); ++n)
     out.FileName = dir + base + "(" + std::to_string(n) + ")" + out.FileExt;
   return out;
+}
+
+void FillOutputOptions(const TPSPOutputSettings &ASettings, TOutputOptions &AOptions) {
+  AOptions.FileName = ASettings.FileName;
+  AOptions.FileExt = ASettings.FileExt;
+  AOptions.FileFormat = ASettings.FileFormat;
+  AOptions.AudioCodec = ASettings.AudioCodec;
+  AOptions.AudioChannels = ASettings.AudioChannels;
+  AOptions.AudioSampleRate = ASettings.AudioSampleRate;
+  AOptions.AudioBitrate = ASettings.AudioBitrate;
+  AOptions.VideoCodec = ASettings.VideoCodec;
+  AOptions.FrameRate = ASettings.FrameRate;
+  AOptions.FrameSize = ASettings.FrameSize;
+  AOptions.AspectRatio = ASettings.AspectRatio;
+  AOptions.PadTop = ASettings.PadTop;
+  AOptions.PadBottom = ASettings.PadBottom;
+  AOptions.PadLeft = ASettings.PadLeft;
+  AOptions.PadRight = ASettings.PadRight;
+  AOptions.VideoBitrate = ASettings.VideoBitrate;
+  static_assert(sizeof(AOptions.Title) > MaxTitleBytes, "the title and its zero must fit");
+  std::memset(AOptions.Title, 0, sizeof(AOptions.Title));
+  std::memcpy(AOptions.Title, ASettings.Title.data(),
+              std::min(ASettings.Title.size(), MaxTitleBytes));
+  AOptions.ExtOptions = ASettings.ExtOptionsText();
 }
 
 std::string TPSPOutputSettings::ExtOptionsText() const {

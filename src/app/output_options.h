@@ -6,6 +6,8 @@
 
 #include "app/profiles.h"
 
+struct TOutputOptions;
+
 struct TPSPOutputSettings {
   std::string FileName; // output folder + name + FileExt, numbered "(n)" when taken
   std::string FileExt;
@@ -31,19 +33,22 @@ struct TPSPOutputSettings {
   TEngineOptionList EngineOptions() const;
 };
 
+// Fills the converter's output record (initialised by InitOutputOptions) with ASettings.
+void FillOutputOptions(const TPSPOutputSettings &ASettings, TOutputOptions &AOptions);
+
 // The title field of the option records holds 511 bytes and a terminating zero.
 constexpr size_t MaxTitleBytes = 511;
 
 // The settings for converting AInputFileName with profile AProfileIndex. ASrcW x ASrcH is the
-// source picture (-1 without video); a sample aspect ratio ASarNum:ASarDen other than 1:1 makes
-// the fitting use the displayed width, so anamorphic sources keep their shape (0 = unknown,
-// square pixels). With AFit false the frame takes the profile size as it is. AAVCDir and
-// AMPEG4Dir are the output sub-folders (with a trailing "/" or empty).
+// source picture (-1 without video); ADisplayAspect, the shape the picture is shown with (the
+// probe's DisplayAspect; 0 = unknown, square pixels), makes the fitting use the displayed width,
+// so anamorphic sources keep their shape. With AFit false the frame takes the profile size as it
+// is. AAVCDir and AMPEG4Dir are the output sub-folders (with a trailing "/" or empty).
 // Throws std::out_of_range for a profile index outside 0..5.
 TPSPOutputSettings BuildOutputOptions(int AProfileIndex, bool AFit, const std::string &ATitle,
-                                      const std::string &AInputFileName,
-                                      const std::string &AAVCDir, const std::string &AMPEG4Dir,
-                                      int ASrcW, int ASrcH, int ASarNum = 0, int ASarDen = 0);
+                                      const std::string &AInputFileName, const std::string &AAVCDir,
+                                      const std::string &AMPEG4Dir, int ASrcW, int ASrcH,
+                                      double ADisplayAspect = 0);
 
 // The title a panel shows: the file's own title when it has one, else the file name without
 // folder and extension.

@@ -13,7 +13,7 @@ namespace {
 // What makes an H.264 stream play on the PSP: Main profile (so no 8x8 transform), CABAC,
 // one slice per picture, at most 3 reference frames, no B-pyramid, no weighted P prediction.
 TEngineOptionList AVCOptions(const char *ALevel) {
-  return {{"profile", "main"}, {"level", ALevel}, {"coder", "1"},       {"refs", "3"},
+  return {{"profile", "main"}, {"level", ALevel},     {"coder", "1"},   {"refs", "3"},
           {"slices", "1"},     {"b-pyramid", "none"}, {"weightp", "0"}, {"8x8dct", "0"}};
 }
 
@@ -75,7 +75,7 @@ std::string VolumeOf(const std::string &APath) {
   if (ec)
     return {};
   p = p.lexically_normal();
-  struct stat st{};
+  struct stat st {};
   while (::stat(p.c_str(), &st) != 0) {
     if (!p.has_relative_path())
       return {};
@@ -87,7 +87,7 @@ std::string VolumeOf(const std::string &APath) {
   // Walk up while the parent lies on the same device: the last such folder is the mount point.
   while (p.has_relative_path()) {
     const fs::path parent = p.parent_path();
-    struct stat pst{};
+    struct stat pst {};
     if (::stat(parent.c_str(), &pst) != 0 || pst.st_dev != st.st_dev)
       break;
     p = parent;

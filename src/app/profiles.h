@@ -29,12 +29,12 @@ extern const std::array<TPSPProfile, PSPProfileCount> PSPProfiles;
 constexpr int DefaultProfileIndex = 4;
 
 // Settings shared by every profile.
-extern const char *const PSPMuxer;        // "psp"
-extern const char *const PSPAudioCodec;   // "aac" (the libraries have no "libfaac")
-constexpr int PSPAudioBitrate = 128000;   // bit/s
-constexpr int PSPVideoBitrate = 768000;   // bit/s
-extern const char *const PSPFrameRate;    // "30000/1001"
-extern const char *const PSPFileExt;      // ".mp4"
+extern const char *const PSPMuxer;      // "psp"
+extern const char *const PSPAudioCodec; // "aac" (the libraries have no "libfaac")
+constexpr int PSPAudioBitrate = 128000; // bit/s
+constexpr int PSPVideoBitrate = 768000; // bit/s
+extern const char *const PSPFrameRate;  // "30000/1001"
+extern const char *const PSPFileExt;    // ".mp4"
 
 // Index of the profile whose Name equals AName, or -1.
 int FindProfileByName(const std::string &AName);

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
@@ -262,12 +263,20 @@ void ResamplePicture(const TBGRImage &ASrc, TBGRImage &ADst, int AW, int AH,
     AreaStretch(ASrc, ADst);
 }
 
-void FitOnCanvas(const TBGRImage &APicture, TBGRImage &ACanvas, int ABoxW, int ABoxH) {
+int DisplayWidth(int AW, int AH, double ADisplayAspect) {
+  if (ADisplayAspect <= 0 || AH <= 0 || AW <= 0 || ADisplayAspect > 100)
+    return AW;
+  return static_cast<int>(std::lround(AH * ADisplayAspect));
+}
+
+void FitOnCanvas(const TBGRImage &APicture, TBGRImage &ACanvas, int ABoxW, int ABoxH,
+                 double ADisplayAspect) {
   ACanvas.Resize(ABoxW, ABoxH, true);
   if (APicture.Empty())
     return;
   int w = 0, h = 0;
-  FitSize(APicture.Width, APicture.Height, ABoxW, ABoxH, w, h);
+  FitSize(DisplayWidth(APicture.Width, APicture.Height, ADisplayAspect), APicture.Height, ABoxW,
+          ABoxH, w, h);
   TBGRImage fitted;
   ResamplePicture(APicture, fitted, w, h, ColorBlack);
   const int left = (ABoxW - w) / 2, top = (ABoxH - h) / 2;
@@ -301,9 +310,9 @@ bool EncodeJpeg(const TBGRImage &APicture, int AQuality, std::string &AJpeg, std
 }
 
 bool MakeThumbnail(const TBGRImage &APicture, const std::string &AOutputFileName,
-                   std::string &AError) {
+                   std::string &AError, double ADisplayAspect) {
   TBGRImage canvas;
-  FitOnCanvas(APicture, canvas, ThumbnailWidth, ThumbnailHeight);
+  FitOnCanvas(APicture, canvas, ThumbnailWidth, ThumbnailHeight, ADisplayAspect);
   std::string jpeg;
   if (!EncodeJpeg(canvas, ThumbnailQuality, jpeg, AError))
     return false;

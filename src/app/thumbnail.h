@@ -25,9 +25,15 @@ void FitSize(int ASrcW, int ASrcH, int ABoxW, int ABoxH, int &AW, int &AH);
 void ResamplePicture(const TBGRImage &ASrc, TBGRImage &ADst, int AW, int AH,
                      TRGBColor ABackground = ColorBlack);
 
+// The width a AW x AH picture is shown with: AH x ADisplayAspect when that is known (> 0),
+// else AW (square pixels).
+int DisplayWidth(int AW, int AH, double ADisplayAspect);
+
 // Draws APicture fitted into a new ABoxW x ABoxH canvas, centred on black (offsets rounded
-// toward zero). Used for the 160x120 thumbnail and the panels' preview.
-void FitOnCanvas(const TBGRImage &APicture, TBGRImage &ACanvas, int ABoxW, int ABoxH);
+// toward zero), with the shape ADisplayAspect (0 = square pixels). Used for the 160x120
+// thumbnail and the panels' preview.
+void FitOnCanvas(const TBGRImage &APicture, TBGRImage &ACanvas, int ABoxW, int ABoxH,
+                 double ADisplayAspect = 0);
 
 // The thumbnail name of an output file: its extension replaced by ".THM".
 std::string ThumbnailFileName(const std::string &AOutputFileName);
@@ -36,8 +42,9 @@ std::string ThumbnailFileName(const std::string &AOutputFileName);
 // into AJpeg. False (with AError) when the picture is empty or the library fails.
 bool EncodeJpeg(const TBGRImage &APicture, int AQuality, std::string &AJpeg, std::string &AError);
 
-// Writes the ".THM" of AOutputFileName from APicture (any size; fitted into 160x120 on black).
+// Writes the ".THM" of AOutputFileName from APicture (any size, shown with ADisplayAspect;
+// fitted into 160x120 on black).
 // An existing thumbnail is replaced as a whole: the file is written under a temporary name
 // first, so a failure never leaves a broken thumbnail. False with AError on failure.
 bool MakeThumbnail(const TBGRImage &APicture, const std::string &AOutputFileName,
-                   std::string &AError);
+                   std::string &AError, double ADisplayAspect = 0);

@@ -145,13 +145,14 @@ TEST(DeviceNames, LowestFreeNumbersFirstPerKind) {
   Write(s.AVCDevice + "MAQ00002.MP4", "old");
   Write(s.AVCDevice + "MAQ00001.THM", "a thumbnail alone does not take the number");
   const TDeviceNames names = AllocateDeviceNames(s.Device, 3, 2);
-  EXPECT_EQ(names.AVCTargets, (std::vector<std::string>{s.AVCDevice + "MAQ00001.MP4",
-                                                         s.AVCDevice + "MAQ00003.MP4",
-                                                         s.AVCDevice + "MAQ00004.MP4"}));
+  EXPECT_EQ(names.AVCTargets,
+            (std::vector<std::string>{s.AVCDevice + "MAQ00001.MP4", s.AVCDevice + "MAQ00003.MP4",
+                                      s.AVCDevice + "MAQ00004.MP4"}));
   EXPECT_EQ(names.MPEG4Targets, (std::vector<std::string>{s.MPEG4Device + "M4V00000.MP4",
-                                                           s.MPEG4Device + "M4V00001.MP4"}));
+                                                          s.MPEG4Device + "M4V00001.MP4"}));
   // The folder is a prefix; a missing separator is added.
-  EXPECT_EQ(AllocateDeviceNames(s.Dir.file("stick"), 1, 0).AVCTargets[0], s.AVCDevice + "MAQ00001.MP4");
+  EXPECT_EQ(AllocateDeviceNames(s.Dir.file("stick"), 1, 0).AVCTargets[0],
+            s.AVCDevice + "MAQ00001.MP4");
   EXPECT_TRUE(AllocateDeviceNames(s.Device, 0, 0).AVCTargets.empty());
 }
 
@@ -184,9 +185,9 @@ TEST(CopyToDevice, FillsTheGapsWithVideosAndTheirThumbnails) {
   EXPECT_EQ(ReadFile(s.AVCDevice + "MAQ00003.THM"), "thumb two");
   EXPECT_EQ(ReadFile(s.AVCDevice + "MAQ00000.MP4"), "old 0");
   EXPECT_EQ(ReadFile(s.AVCDevice + "MAQ00002.MP4"), "old 2");
-  EXPECT_EQ(Entries(s.AVCDevice), (std::vector<std::string>{"MAQ00000.MP4", "MAQ00001.MP4",
-                                                             "MAQ00001.THM", "MAQ00002.MP4",
-                                                             "MAQ00003.MP4", "MAQ00003.THM"}));
+  EXPECT_EQ(Entries(s.AVCDevice),
+            (std::vector<std::string>{"MAQ00000.MP4", "MAQ00001.MP4", "MAQ00001.THM",
+                                      "MAQ00002.MP4", "MAQ00003.MP4", "MAQ00003.THM"}));
   EXPECT_EQ(Entries(s.MPEG4Device), std::vector<std::string>{"M4V00000.MP4"});
 }
 

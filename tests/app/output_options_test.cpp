@@ -5,6 +5,7 @@
 
 #include "app/output_options.h"
 #include "app/thumbnail.h"
+#include "converter/option_records.h"
 #include "support/test_support.h"
 
 namespace {
@@ -18,9 +19,9 @@ struct TFitCase {
 // Expected values worked out by hand from the fitting rule (nearest, ties to even; odd sizes
 // grow by one; the first pad is half the band, made even).
 const TFitCase FitCases[] = {
-    {640, 480, 0, "320x240", -1, -1, -1, -1}, {640, 480, 1, "278x208", -1, -1, 46, 44},
-    {640, 480, 2, "320x240", -1, -1, -1, -1}, {640, 480, 3, "278x208", -1, -1, 46, 44},
-    {640, 480, 4, "364x272", -1, -1, 58, 58}, {640, 480, 5, "640x480", -1, -1, 40, 40},
+    {640, 480, 0, "320x240", -1, -1, -1, -1},  {640, 480, 1, "278x208", -1, -1, 46, 44},
+    {640, 480, 2, "320x240", -1, -1, -1, -1},  {640, 480, 3, "278x208", -1, -1, 46, 44},
+    {640, 480, 4, "364x272", -1, -1, 58, 58},  {640, 480, 5, "640x480", -1, -1, 40, 40},
     {1280, 720, 0, "320x180", 30, 30, -1, -1}, {1280, 720, 1, "368x208", 0, 0, -1, -1},
     {1280, 720, 2, "320x180", 30, 30, -1, -1}, {1280, 720, 3, "368x208", 0, 0, -1, -1},
     {1280, 720, 4, "480x270", 2, 0, -1, -1},   {1280, 720, 5, "720x406", 38, 36, -1, -1},
@@ -53,7 +54,7 @@ TEST(Fitting, LargestSizeWithTheSourceAspectInsideTheBox) {
   FitSize(100, 85, 10, 100, w, h);
   EXPECT_EQ(h, 8);
   FitSize(100, 95, 10, 100, w, h);
-  EXPECT_EQ(h, 10); // 9.5 -> 10
+  EXPECT_EQ(h, 10);              // 9.5 -> 10
   FitSize(0, 0, 160, 120, w, h); // no picture: the box itself
   EXPECT_EQ(w, 160);
   EXPECT_EQ(h, 120);
@@ -63,8 +64,8 @@ TEST(Fitting, FrameSizeAndPadsForEverySourceAndProfile) {
   for (const TFitCase &c : FitCases) {
     SCOPED_TRACE(std::to_string(c.SrcW) + "x" + std::to_string(c.SrcH) + " into profile " +
                  std::to_string(c.Profile));
-    const TPSPOutputSettings out = BuildOutputOptions(c.Profile, true, "t", "/in/a.avi", "", "",
-                                                      c.SrcW, c.SrcH);
+    const TPSPOutputSettings out =
+        BuildOutputOptions(c.Profile, true, "t", "/in/a.avi", "", "", c.SrcW, c.SrcH);
     EXPECT_EQ(out.FrameSize, c.FrameSize);
     EXPECT_EQ(out.PadTop, c.PadTop);
     EXPECT_EQ(out.PadBottom, c.PadBottom);
@@ -93,7 +94,8 @@ TEST(Fitting, WithoutFittingOrWithoutVideoTheProfileSizeStands) {
 
 TEST(Fitting, AnamorphicSourceFittedByItsDisplayedShape) {
   // 720x480 with 32:27 pixels is a 16:9 picture: it gets bands above and below, not beside.
-  const TPSPOutputSettings out = BuildOutputOptions(4, true, "t", "a.mp4", "", "", 720, 480, 32, 27);
+  const TPSPOutputSettings out =
+      BuildOutputOptions(4, true, "t", "a.mp4", "", "", 720, 480, 16.0 / 9);
   EXPECT_EQ(out.FrameSize, "480x270");
   EXPECT_EQ(out.PadTop, 2);
   EXPECT_EQ(out.PadBottom, 0);
@@ -106,7 +108,8 @@ TEST(OutputName, BaseNameSizeKindInTheKindsFolderNumberedWhenTaken) {
   std::filesystem::create_directories(avc);
   std::filesystem::create_directories(mpeg4);
   const std::string input = "/videos/my.holiday.avi";
-  std::string expected[] = {avc + "my.holiday-480x272-AVC.mp4", avc + "my.holiday-480x272-AVC(1).mp4",
+  std::string expected[] = {avc + "my.holiday-480x272-AVC.mp4",
+                            avc + "my.holiday-480x272-AVC(1).mp4",
                             avc + "my.holiday-480x272-AVC(2).mp4"};
   for (const std::string &name : expected) {
     const TPSPOutputSettings out = BuildOutputOptions(4, true, "t", input, avc, mpeg4, 640, 480);
@@ -138,11 +141,11 @@ TEST(OutputName, TitleFromMetadataElseFileNameCutWithoutBreakingACharacter) {
 TEST(EngineOptions, EncoderOptionsFirstThenTheFieldsInOrder) {
   const TPSPOutputSettings out = BuildOutputOptions(4, true, "Summer", "a.avi", "", "", 640, 480);
   const TEngineOptionList expected = {
-      {"profile", "main"}, {"level", "21"},     {"coder", "1"},        {"refs", "3"},
-      {"slices", "1"},     {"b-pyramid", "none"}, {"weightp", "0"},    {"8x8dct", "0"},
-      {"f", "psp"},        {"acodec", "aac"},   {"ac", "2"},           {"ar", "48000"},
-      {"ab", "128000"},    {"vcodec", "libx264"}, {"r", "30000/1001"}, {"s", "364x272"},
-      {"aspect", "480:272"}, {"padleft", "58"}, {"padright", "58"},    {"vb", "768000"},
+      {"profile", "main"},   {"level", "21"},       {"coder", "1"},      {"refs", "3"},
+      {"slices", "1"},       {"b-pyramid", "none"}, {"weightp", "0"},    {"8x8dct", "0"},
+      {"f", "psp"},          {"acodec", "aac"},     {"ac", "2"},         {"ar", "48000"},
+      {"ab", "128000"},      {"vcodec", "libx264"}, {"r", "30000/1001"}, {"s", "364x272"},
+      {"aspect", "480:272"}, {"padleft", "58"},     {"padright", "58"},  {"vb", "768000"},
       {"title", "Summer"}};
   EXPECT_EQ(out.EngineOptions(), expected);
   EXPECT_EQ(out.ExtOptionsText(), "profile=main\r\nlevel=21\r\ncoder=1\r\nrefs=3\r\nslices=1\r\n"
@@ -154,11 +157,46 @@ TEST(EngineOptions, EncoderOptionsFirstThenTheFieldsInOrder) {
 TEST(EngineOptions, MPEG4KindsGetNoH264OptionsAndTheirOwnRate) {
   const TPSPOutputSettings out = BuildOutputOptions(1, true, "", "a.avi", "", "", 1280, 720);
   const TEngineOptionList expected = {
-      {"bf", "0"},          {"flags", "-qpel"}, {"f", "psp"},     {"acodec", "aac"},
-      {"ac", "2"},          {"ar", "24000"},        {"ab", "128000"}, {"vcodec", "mpeg4"},
-      {"r", "30000/1001"},  {"s", "368x208"},       {"aspect", "368:208"},
-      {"padtop", "0"},      {"padbottom", "0"},     {"vb", "768000"}};
+      {"bf", "0"},         {"flags", "-qpel"}, {"f", "psp"},          {"acodec", "aac"},
+      {"ac", "2"},         {"ar", "24000"},    {"ab", "128000"},      {"vcodec", "mpeg4"},
+      {"r", "30000/1001"}, {"s", "368x208"},   {"aspect", "368:208"}, {"padtop", "0"},
+      {"padbottom", "0"},  {"vb", "768000"}};
   EXPECT_EQ(out.EngineOptions(), expected); // an empty title sets none
+}
+
+} // namespace
+
+namespace {
+
+TEST(EngineOptions, ConverterRecordFilledFromTheSettings) {
+  const TPSPOutputSettings s =
+      BuildOutputOptions(0, true, "Summer", "/v/a.avi", "/o/AVC/", "/o/MPEG4/", 1280, 720);
+  TOutputOptions o;
+  InitOutputOptions(o);
+  FillOutputOptions(s, o);
+  EXPECT_EQ(o.FileName, "/o/MPEG4/a-320x240-MPEG4.mp4");
+  EXPECT_EQ(o.FileExt, ".mp4");
+  EXPECT_EQ(o.FileFormat, "psp");
+  EXPECT_EQ(o.AudioCodec, "aac");
+  EXPECT_EQ(o.AudioChannels, 2);
+  EXPECT_EQ(o.AudioSampleRate, 24000);
+  EXPECT_EQ(o.AudioBitrate, 128000);
+  EXPECT_EQ(o.VideoCodec, "mpeg4");
+  EXPECT_EQ(o.VideoBitrate, 768000);
+  EXPECT_EQ(o.FrameRate, "30000/1001");
+  EXPECT_EQ(o.FrameSize, "320x180");
+  EXPECT_EQ(o.AspectRatio, "320:240");
+  EXPECT_EQ(o.PadTop, 30);
+  EXPECT_EQ(o.PadBottom, 30);
+  EXPECT_EQ(o.PadLeft, -1);
+  EXPECT_EQ(o.PadRight, -1);
+  EXPECT_STREQ(o.Title, "Summer");
+  EXPECT_EQ(o.ExtOptions, "bf=0\r\nflags=-qpel");
+  EXPECT_EQ(o.VideoSyncMethod, -1); // the rest keeps its defaults
+  EXPECT_EQ(o.TargetType, 0);
+  // A title of the longest length still ends in a zero.
+  FillOutputOptions(BuildOutputOptions(4, true, std::string(2000, 'x'), "a", "", "", 1, 1), o);
+  EXPECT_EQ(std::string(o.Title).size(), MaxTitleBytes);
 }
 
 } // namespace

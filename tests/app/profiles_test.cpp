@@ -54,9 +54,10 @@ TEST(Profiles, SixRowsInOrderWithRowFourPreselected) {
   ASSERT_EQ(PSPProfiles.size(), 6u);
   EXPECT_EQ(DefaultProfileIndex, 4);
   EXPECT_EQ(PSPProfiles[DefaultProfileIndex].Name, "AVC 480x272 768kbps Stereo/128kbps");
-  const char *names[] = {"MPEG4 320x240 768kbps Stereo/128kbps", "MPEG4 368x208 768kbps Stereo/128kbps",
-                         "AVC 320x240 768kbps Stereo/128kbps",   "AVC 368x208 768kbps Stereo/128kbps",
-                         "AVC 480x272 768kbps Stereo/128kbps",   "AVC 720x480 768kbps Stereo/128kbps"};
+  const char *names[] = {
+      "MPEG4 320x240 768kbps Stereo/128kbps", "MPEG4 368x208 768kbps Stereo/128kbps",
+      "AVC 320x240 768kbps Stereo/128kbps",   "AVC 368x208 768kbps Stereo/128kbps",
+      "AVC 480x272 768kbps Stereo/128kbps",   "AVC 720x480 768kbps Stereo/128kbps"};
   const char *sizes[] = {"320x240", "368x208", "320x240", "368x208", "480x272", "720x480"};
   for (int i = 0; i < 6; ++i) {
     SCOPED_TRACE(i);

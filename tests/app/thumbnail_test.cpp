@@ -11,6 +11,7 @@
 #include <jpeglib.h>
 
 #include "app/thumbnail.h"
+#include "probe/av_probe.h"
 #include "support/test_support.h"
 
 namespace {
@@ -75,7 +76,9 @@ struct TDecodeError {
   jmp_buf Jump;
 };
 
-void OnDecodeError(j_common_ptr AInfo) { longjmp(reinterpret_cast<TDecodeError *>(AInfo->err)->Jump, 1); }
+void OnDecodeError(j_common_ptr AInfo) {
+  longjmp(reinterpret_cast<TDecodeError *>(AInfo->err)->Jump, 1);
+}
 
 // Decodes AData to grey: luma is stored at full resolution, so band edges stay sharp.
 bool DecodeLuma(const std::string &AData, TDecoded &AOut) {
@@ -153,8 +156,11 @@ TEST(Resample, BoxFilterGivesTheAreaMeanOfWhatEachPixelCovers) {
 }
 
 TEST(Resample, SolidColourStaysExactInReductionAndEnlargement) {
-  const int sizes[][4] = {{1280, 720, 160, 90}, {720, 480, 160, 107}, {128, 96, 160, 120},
-                          {400, 100, 160, 120}, {3, 3, 2, 2}};
+  const int sizes[][4] = {{1280, 720, 160, 90},
+                          {720, 480, 160, 107},
+                          {128, 96, 160, 120},
+                          {400, 100, 160, 120},
+                          {3, 3, 2, 2}};
   for (const auto &s : sizes) {
     SCOPED_TRACE(std::to_string(s[0]) + "x" + std::to_string(s[1]));
     TBGRImage dst;
@@ -195,9 +201,10 @@ struct TThumbCase {
 };
 
 TEST(Thumbnail, FrameFittedAndCentredOnBlackInABaselineJpeg) {
-  const TThumbCase cases[] = {
-      {640, 480, 0, 0, 0, 0}, {1280, 720, 15, 15, 0, 0}, {720, 480, 6, 7, 0, 0},
-      {480, 640, 0, 0, 35, 35}};
+  const TThumbCase cases[] = {{640, 480, 0, 0, 0, 0},
+                              {1280, 720, 15, 15, 0, 0},
+                              {720, 480, 6, 7, 0, 0},
+                              {480, 640, 0, 0, 35, 35}};
   testing_support::TempDir dir;
   for (const TThumbCase &c : cases) {
     SCOPED_TRACE(std::to_string(c.W) + "x" + std::to_string(c.H));
@@ -207,7 +214,7 @@ TEST(Thumbnail, FrameFittedAndCentredOnBlackInABaselineJpeg) {
     const std::string data = ReadFile(ThumbnailFileName(output));
     ASSERT_GT(data.size(), 100u);
     EXPECT_EQ(data.substr(6, 5), std::string("JFIF\0", 5));
-    EXPECT_TRUE(HasMarker(data, 0xC0)); // baseline frame header
+    EXPECT_TRUE(HasMarker(data, 0xC0));  // baseline frame header
     EXPECT_FALSE(HasMarker(data, 0xC2)); // no progressive one
     TDecoded image;
     ASSERT_TRUE(DecodeLuma(data, image));
@@ -254,6 +261,33 @@ TEST(Thumbnail, SecondWriteReplacesTheFirstAndLeavesNothingElse) {
   // A folder that does not exist fails with a message and writes nothing.
   EXPECT_FALSE(MakeThumbnail(Solid(8, 8, 1, 2, 3), dir.file("none/x.mp4"), error));
   EXPECT_NE(error.find("none/x.THM"), std::string::npos) << error;
+}
+
+TEST(Thumbnail, FirstPictureOfAnAnamorphicVideoKeepsItsDisplayedShape) {
+  testing_support::RequireMediaLibraries();
+  TAVProbe probe;
+  ASSERT_TRUE(probe.LoadFile(testing_support::MediaFile("anamorphic.mp4")))
+      << probe.LastErrorMessage();
+  TAVVideoInfo info;
+  probe.GetVideoInfo(-1, info);
+  const TBGRImage *picture = probe.GetFrameBitmap(-1);
+  ASSERT_EQ(picture->Width, 720);
+  ASSERT_EQ(picture->Height, 480);
+  testing_support::TempDir dir;
+  std::string error;
+  ASSERT_TRUE(MakeThumbnail(*picture, dir.file("a.mp4"), error, info.DisplayAspect)) << error;
+  TDecoded image;
+  ASSERT_TRUE(DecodeLuma(ReadFile(dir.file("a.THM")), image));
+  ASSERT_EQ(image.Width, 160);
+  ASSERT_EQ(image.Height, 120);
+  // Shown 16:9: 160 x 90 with 15 black rows above and below (720 x 480 as stored would
+  // give 160 x 107 with 6 and 7).
+  for (int y = 0; y < 120; ++y) {
+    if (y < 15 || y >= 105)
+      EXPECT_LE(RowMax(image, y), 4) << "row " << y;
+    else
+      EXPECT_GE(RowMax(image, y), 150) << "row " << y; // the white bar or square
+  }
 }
 
 } // namespace
