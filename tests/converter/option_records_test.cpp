@@ -170,6 +170,7 @@ TEST_F(OptionBuilderTest, DefaultRecordsSetOnlyTheAlwaysAssignedFields) {
 
 TEST_F(OptionBuilderTest, FieldsReachTheEngineAndWinOverExtOptions) {
   TOutputOptions o;
+  o.FileFormat = "psp";
   o.ExtOptions = "ar=22050\r\nab=64000\r\nac=1\r\ncoder=1\r\nlevel=21\r\ns=640x480";
   o.AudioSampleRate = 48000;
   o.AudioBitrate = 128000;
@@ -190,6 +191,8 @@ TEST_F(OptionBuilderTest, FieldsReachTheEngineAndWinOverExtOptions) {
   std::memset(o.Genre, 'x', sizeof o.Genre); // no zero byte: the whole array counts
   ApplyOutputOptions(Engine, o);
 
+  ASSERT_NE(Engine.OutputFormat, nullptr);
+  EXPECT_STREQ(Engine.OutputFormat->name, "psp");
   EXPECT_EQ(Engine.AudioSampleRate, 48000);
   EXPECT_EQ(CodecInt(AVMEDIA_TYPE_AUDIO, "b"), 128000);
   EXPECT_EQ(Engine.AudioChannels, 1) << "an option no field sets stays";
@@ -226,6 +229,75 @@ TEST_F(OptionBuilderTest, EngineRefusalsReachTheCaller) {
   } catch (const std::exception &e) {
     EXPECT_EQ(std::string(e.what()), "audio tag parameter must be 4 chars");
   }
+  TOutputOptions unknown;
+  unknown.FileFormat = "no_such_muxer";
+  EXPECT_THROW(ApplyOutputOptions(Engine, unknown), FFMpegException);
+  TInputOptions input;
+  input.FileFormat = "no_such_demuxer";
+  try {
+    ApplyInputOptions(Engine, input);
+    ADD_FAILURE() << "no exception";
+  } catch (const FFMpegException &e) {
+    EXPECT_EQ(std::string(e.what()), "Unknown input format: no_such_demuxer");
+  }
+}
+
+TEST_F(OptionBuilderTest, InputRecordReachesTheEngine) {
+  TInputOptions i;
+  i.ExtOptions = "ar=22050";
+  i.FileFormat = "avi";
+  i.StartTime = 1500;
+  i.ProgramID = 2;
+  ApplyInputOptions(Engine, i);
+  EXPECT_EQ(Engine.AudioSampleRate, 22050);
+  ASSERT_NE(Engine.InputFormat, nullptr);
+  EXPECT_STREQ(Engine.InputFormat->name, "avi");
+  EXPECT_EQ(Engine.StartTime, 1500000);
+  EXPECT_EQ(Engine.ProgramId, 2);
+
+  // Forty minutes in microseconds does not fit 32 bits.
+  TInputOptions late;
+  late.StartTime = 40 * 60 * 1000;
+  ApplyInputOptions(Engine, late);
+  EXPECT_EQ(Engine.StartTime, int64_t(40) * 60 * 1000000);
+
+  // Zero start time and negative program number leave the engine alone.
+  TInputOptions zero;
+  zero.StartTime = 0;
+  zero.ProgramID = -1;
+  ApplyInputOptions(Engine, zero);
+  EXPECT_EQ(Engine.StartTime, int64_t(40) * 60 * 1000000);
+  EXPECT_EQ(Engine.ProgramId, 2);
+}
+
+TEST_F(OptionBuilderTest, TargetRunsAfterTheFields) {
+  TOutputOptions o;
+  o.FrameSize = "320x240";
+  o.AudioSampleRate = 22050;
+  o.VideoCodec = "mpeg4";
+  o.TargetType = 3; // dvd
+  o.TargetNorm = 1; // pal
+  ApplyOutputOptions(Engine, o);
+  EXPECT_EQ(Engine.FrameWidth, 720);
+  EXPECT_EQ(Engine.FrameHeight, 576);
+  EXPECT_EQ(Engine.AudioSampleRate, 48000);
+  EXPECT_STREQ(Engine.VideoCodecName, "mpeg2video");
+  ASSERT_NE(Engine.OutputFormat, nullptr);
+  EXPECT_STREQ(Engine.OutputFormat->name, "dvd");
+  EXPECT_EQ(Engine.FrameRate.num, 25);
+
+  // "auto" with nothing to decide from takes the fallback norm.
+  TCustomFFmpeg ntsc;
+  ntsc.Prepare();
+  TOutputOptions fallback;
+  fallback.TargetType = 3;
+  fallback.TargetNorm = 0;
+  fallback.TargetNormDefault = 2;
+  fallback.FrameRate = "15"; // tells neither norm, and no input is open
+  ApplyOutputOptions(ntsc, fallback);
+  EXPECT_EQ(ntsc.FrameHeight, 480);
+  EXPECT_EQ(ntsc.FrameRate.num, 30000);
+  EXPECT_EQ(ntsc.FrameRate.den, 1001);
 }
 
 TEST_F(OptionBuilderTest, HookChoiceConnectsAtMostOneWay) {
