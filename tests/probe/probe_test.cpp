@@ -202,6 +202,29 @@ TEST_F(ProbeTest, ReportsStreamsAndVideoParameters) {
   EXPECT_EQ(probe.GetFormatName(), "");
 }
 
+TEST_F(ProbeTest, FileInfoCarriesTheContainerTags) {
+  testing_support::TempDir dir;
+  const std::string file = dir.file("tagged.mp3");
+  const std::string command =
+      "ffmpeg -v error -y -i \"" + Media("mp3_audio.mp3") +
+      "\" -c copy -metadata title=Holiday -metadata artist=Someone -metadata album=Summer "
+      "-metadata date=2007-05-01 -metadata track=3/12 -metadata genre=Pop "
+      "-metadata comment=Nice -metadata copyright=Us \"" + file + "\"";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  ASSERT_TRUE(probe.LoadFile(file, "")) << probe.LastErrorMessage();
+  TAVFileInfo info;
+  probe.GetFileInfo(info);
+  EXPECT_STREQ(info.Title, "Holiday");
+  EXPECT_STREQ(info.Author, "Someone");
+  EXPECT_STREQ(info.Album, "Summer");
+  EXPECT_STREQ(info.Comment, "Nice");
+  EXPECT_STREQ(info.Copyright, "Us");
+  EXPECT_STREQ(info.Genre, "Pop");
+  EXPECT_EQ(info.Year, 2007);
+  EXPECT_EQ(info.Track, 3);
+  EXPECT_EQ(info.Timestamp, 0); // no creation time
+}
+
 TEST_F(ProbeTest, AudioOnlyFileHasNoVideo) {
   ASSERT_TRUE(probe.LoadFile(Media("wav_pcm.wav"), "")) << probe.LastErrorMessage();
   EXPECT_EQ(probe.VideoStreamCount(), 0);
