@@ -1,0 +1,154 @@
+// TCustomAVConverter: the object through which the application converts. It holds tasks (one
+// engine each, with one input and one output file), runs them on worker threads and turns the
+// engines' callbacks into its events.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "converter/option_records.h"
+#include "engine/custom_ffmpeg.h"
+#include "probe/av_probe.h"
+
+enum TLogLevel { llQuiet = 0, llError = 1, llInfo = 2, llDebug = 3, llAll = 4 };
+
+// A task: one engine with its position in its converter's list.
+class TFFmpeg : public TCustomFFmpeg {
+public:
+  TFFmpeg();
+  void WorkerStarted(int AThreadId) override;
+  int FTaskIndex = -1;
+  std::atomic<int> FThreadID{0};
+  TInputOptions InputOptions;
+  TOutputOptions OutputOptions;
+};
+
+class TFFmpegList {
+public:
+  TFFmpegList() = default;
+  ~TFFmpegList() { Clear(); }
+  TFFmpegList(const TFFmpegList &) = delete;
+  TFFmpegList &operator=(const TFFmpegList &) = delete;
+
+  TFFmpeg *Items(int AIndex) const; // throws std::out_of_range outside the list
+  int Count() const { return static_cast<int>(FItems.size()); }
+  int Add(TFFmpeg *ATask);
+  void Delete(int AIndex);
+  void Clear();
+  TFFmpeg *FindByThreadID(int AThreadID) const;
+
+private:
+  std::vector<TFFmpeg *> FItems;
+};
+
+using TConverterBeforeHookEvent =
+    std::function<void(int AIndex, int64_t APTS, THookAction &AHookAction)>;
+using TConverterCustomHookEvent = std::function<void(
+    int AIndex, TBGRImage &ABitmap, int AFrameNumber, int64_t APTS, bool &AUpdate, bool &AStopHook)>;
+using TConverterLogEvent =
+    std::function<void(int AIndex, TLogLevel ALogLevel, const std::string &AMsg)>;
+using TConverterProgressEvent = std::function<void(
+    int AIndex, int AFrameNumber, int AFPS, int ACurrentDuration, float AQuality, float ABitRate,
+    int64_t ACurrentSize, int ATotalOutputDuration)>;
+using TConverterTerminateEvent =
+    std::function<void(int AIndex, bool AFinished, bool AException, const std::string &AMessage)>;
+
+// Runs AAction after ADelayMs milliseconds, on the caller's event loop. Used for the deferred
+// start of tasks that run without worker threads.
+using TDeferredCall = std::function<void(int ADelayMs, std::function<void()> AAction)>;
+
+class TCustomAVConverter {
+public:
+  TCustomAVConverter();
+  virtual ~TCustomAVConverter();
+  TCustomAVConverter(const TCustomAVConverter &) = delete;
+  TCustomAVConverter &operator=(const TCustomAVConverter &) = delete;
+
+  bool LoadLibraries(const std::string &APath, bool AVersionedNames);
+  int AddInputFile(const std::string &AFileName, TInputOptions *AOptions);
+  bool SetOutputFile(int AIndex, const std::string &AFileName, TOutputOptions *AOptions);
+  void RemoveTask(int AIndex);
+  void ClearTasks();
+  void StartConvert(int AThreadCount);
+  void StopConvert();
+  void PauseConvert();
+  void ResumeConvert();
+  void ClearLog();
+
+  const std::string &LastErrorMessage() const { return FLastErrorMessage; }
+  TAVProbe &AVProbe() { return *FAVProbe; }
+  int TaskCount() const { return FTasks.Count(); }
+  TFFmpeg *Task(int AIndex) const { return FTasks.Items(AIndex); }
+  TLogLevel LogLevel() const { return FLogLevel; }
+  void SetLogLevel(TLogLevel AValue);
+  int ProgressInterval() const { return FProgressInterval; }
+  void SetProgressInterval(int AValue);
+  static std::string Version() { return "2.0b"; }
+
+  // How a start without worker threads is deferred; by default a short-lived thread sleeps and
+  // then starts the task. An application with an event loop puts its own timer here.
+  TDeferredCall DeferredCall;
+
+  TConverterBeforeHookEvent OnBeforeHook;
+  TConverterCustomHookEvent OnCustomHook;
+  TConverterLogEvent OnLog;
+  TConverterProgressEvent OnProgress;
+  TConverterTerminateEvent OnTerminate;
+
+protected:
+  virtual void DoBeforeHook(TFFmpeg *ATask, int64_t APTS, THookAction &AHookAction);
+  virtual void DoCustomHook(TFFmpeg *ATask, TBGRImage &ABitmap, int AFrameNumber, int64_t APTS,
+                            bool &AUpdate, bool &AStopHook);
+  virtual void DoLog(TFFmpeg *ATask, int ALevel, const std::string &AMsg);
+  virtual void DoProgress(TFFmpeg *ATask, int AFrameNumber, int AFPS, int ACurrentDuration,
+                          float AQuality, float ABitRate, int64_t ACurrentSize,
+                          int ATotalOutputDuration);
+  virtual void DoTerminate(TFFmpeg *ATask);
+
+private:
+  friend void LogBridge(void *, int, const char *, va_list);
+  friend void UnregisterConverter(TCustomAVConverter *);
+  friend void RegisterConverter(TCustomAVConverter *);
+
+  void StartNextTask();
+  void RunTask(int AIndex);
+  void ConnectEvents(TFFmpeg *ATask);
+
+  // Library log lines are queued here and delivered under FLock by whichever thread gets it
+  // first, so a handler that logs while holding FLock can never deadlock against the bridge.
+  void QueueLibraryLine(int AThreadID, int ALevel, std::string ALine);
+  void DeliverQueuedLines();
+  struct QueuedLine {
+    int ThreadID;
+    int Level;
+    std::string Text;
+  };
+  class LockAndDeliver;
+
+  std::string FLastErrorMessage;
+  int FNextIndex = -1;
+  int FThreadCount = 0;
+  TLogLevel FLogLevel = llInfo;
+  int FProgressInterval = 500;
+  std::unique_ptr<TAVProbe> FAVProbe;
+  TFFmpegList FTasks;
+  std::recursive_mutex FLock;
+  int FFinishedCount = 0;
+  int FPendingCount = 0;
+
+  std::mutex FQueueMutex;
+  std::deque<QueuedLine> FQueue;
+  // Threads that may still touch this converter: the bridge while delivering, deferred starts.
+  std::mutex FUsersMutex;
+  std::condition_variable FUsersChanged;
+  int FUsers = 0;
+  void AddUser();
+  void ReleaseUser();
+};
