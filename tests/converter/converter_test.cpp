@@ -201,7 +201,7 @@ TEST_F(Converter, LibraryLinesOfAContextCarryItsClassPrefix) {
   ASSERT_EQ(events.lines.size(), 1u);
   const std::string &line = events.lines[0].second;
   EXPECT_EQ(line.rfind("[NULL @ ", 0), 0u) << line;
-  EXPECT_NE(line.find("] hello"), std::string::npos) << line;
+  EXPECT_NE(line.find("]hello"), std::string::npos) << line;
 }
 
 TEST(LogBridge, FormattingNeverWritesPastTheBuffer) {
