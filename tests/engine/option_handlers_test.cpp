@@ -1,6 +1,7 @@
 // The checked option handlers: what a wrong value does, and what a right one stores.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -37,12 +38,12 @@ protected:
     engine->OnLog = [this](TCustomFFmpeg *, int, const std::string &AMsg) { log.push_back(AMsg); };
   }
   void TearDown() override {
-    // Inputs made by a test are the test's own: the engine must not close them.
+    // Stand-in inputs are the test's own: the engine closes only those it opened.
+    for (int i = 0; i < engine->InputFileCount; ++i)
+      if (std::find(ownInputs.begin(), ownInputs.end(), engine->InputFiles[i]) != ownInputs.end())
+        engine->InputFiles[i] = nullptr;
     for (AVFormatContext *&input : ownInputs)
       avlib.avformat_free_context(input);
-    for (int i = 0; i < engine->InputFileCount; ++i)
-      engine->InputFiles[i] = nullptr;
-    engine->InputFileCount = 0;
   }
   // A stand-in for an opened input: one video stream of the given frame rate.
   void AddInputWithVideoRate(AVRational ARate) {
@@ -348,6 +349,90 @@ TEST_F(OptionHandlers, TargetNormComesFromThePrefixTheRateTheInputsOrTheDefault)
   log.clear();
   EXPECT_THROW(engine->SetTargetOption("xvcd"), FFMpegException); // default "ntsc"
   EXPECT_TRUE(Logged("Assuming NTSC for target."));
+}
+
+class TargetPresets : public OptionHandlers {
+protected:
+  void SetUp() override {
+    OptionHandlers::SetUp();
+    engine->Prepare();
+    engine->OnLog = [this](TCustomFFmpeg *, int, const std::string &AMsg) { log.push_back(AMsg); };
+  }
+  std::string FormatPrivate(const char *AName) const {
+    const AVDictionaryEntry *entry =
+        avlib.av_dict_get(engine->FormatPrivateOptions, AName, nullptr, 0);
+    return entry ? entry->value : "";
+  }
+};
+
+TEST_F(TargetPresets, VcdNormFromThePrefixOrTheInputRate) {
+  engine->FrameRate = {30000, 1001};
+  AddInputWithVideoRate({30000, 1001});
+  engine->SetTargetOption("pal-vcd");
+  EXPECT_TRUE(log.empty());
+  EXPECT_STREQ(engine->VideoCodecName, "mpeg1video");
+  EXPECT_STREQ(engine->AudioCodecName, "mp2");
+  EXPECT_STREQ(engine->OutputFormat->name, "vcd");
+  EXPECT_EQ((std::vector<int>{engine->FrameWidth, engine->FrameHeight, engine->FrameRate.num,
+                              engine->FrameRate.den, engine->AudioSampleRate}),
+            (std::vector<int>{352, 288, 25, 1, 44100}));
+  const AVCodecContext *video = engine->CodecDefaults[AVMEDIA_TYPE_VIDEO];
+  EXPECT_EQ((std::vector<int64_t>{video->gop_size, video->bit_rate, video->rc_max_rate,
+                                  video->rc_min_rate, video->rc_buffer_size,
+                                  engine->CodecDefaults[AVMEDIA_TYPE_AUDIO]->bit_rate,
+                                  engine->FormatDefaults->packet_size}),
+            (std::vector<int64_t>{15, 1150000, 1150000, 1150000, 327680, 224000, 2324}));
+  EXPECT_EQ(FormatPrivate("muxrate"), "1411200");
+  EXPECT_FLOAT_EQ(engine->MuxPreload, 0.44f);
+  EXPECT_NEAR(engine->FrameAspectRatio, 4.0 / 3.0, 1e-6);
+
+  engine->FrameRate = {30000, 1001}; // as the input left it
+  engine->SetTargetOption("vcd");
+  EXPECT_TRUE(Logged("Assuming NTSC for target."));
+  EXPECT_EQ(engine->FrameHeight, 240);
+  EXPECT_EQ(engine->FrameRate.num * 10000 + engine->FrameRate.den, 30000 * 10000 + 1001);
+  EXPECT_EQ(video->gop_size, 18);
+}
+
+TEST_F(TargetPresets, DvdAndDvKeepWhatTheyDoNotSet) {
+  engine->SetAspectRatio("4:3");
+  engine->AudioChannels = 1;
+  engine->SetTargetOption("pal-dvd");
+  EXPECT_NEAR(engine->FrameAspectRatio, 4.0 / 3.0, 1e-6);
+  EXPECT_EQ(engine->AudioChannels, 2);
+  EXPECT_STREQ(engine->AudioCodecName, "ac3");
+  EXPECT_EQ(FormatPrivate("muxrate"), "10080000");
+  engine->FrameAspectRatio = 0;
+  engine->AudioChannels = 6;
+  engine->SetTargetOption("ntsc-dvd");
+  EXPECT_NEAR(engine->FrameAspectRatio, 16.0 / 9.0, 1e-6);
+  EXPECT_EQ(engine->AudioChannels, 6);
+
+  engine->SetVideoCodec("mpeg4");
+  engine->SetTargetOption("ntsc-dv50");
+  EXPECT_EQ(engine->FramePixFmt, AV_PIX_FMT_YUV422P);
+  EXPECT_EQ(engine->FrameHeight, 480);
+  EXPECT_STREQ(engine->VideoCodecName, "mpeg4"); // dv sets no codecs
+  engine->SetTargetOption("ntsc-dv");
+  EXPECT_EQ(engine->FramePixFmt, AV_PIX_FMT_YUV411P);
+  engine->SetTargetOption("pal-dv");
+  EXPECT_EQ(engine->FramePixFmt, AV_PIX_FMT_YUV420P);
+  engine->SetTargetOption("film-svcd");
+  EXPECT_EQ(engine->FrameRate.num * 10000 + engine->FrameRate.den, 24000 * 10000 + 1001);
+  EXPECT_EQ(engine->FrameHeight, 480); // film uses the NTSC sizes
+  const AVDictionaryEntry *scan = avlib.av_dict_get(
+      engine->CodecPrivateOptions[AVMEDIA_TYPE_VIDEO], "scan_offset", nullptr, 0);
+  ASSERT_NE(scan, nullptr);
+  EXPECT_STREQ(scan->value, "1");
+}
+
+TEST_F(TargetPresets, AnOpenedPalInputMakesAPalTarget) {
+  ASSERT_TRUE(engine->OpenInputFile(testing_support::MediaFile("avi_mpeg4_mp3.avi")))
+      << engine->ErrorMessage;
+  log.clear();
+  engine->SetTargetOption("dvd");
+  EXPECT_TRUE(Logged("Assuming PAL for target."));
+  EXPECT_EQ(engine->FrameHeight, 576);
 }
 
 } // namespace
