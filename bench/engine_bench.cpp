@@ -19,7 +19,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -29,14 +28,11 @@
 #include <utility>
 #include <vector>
 
+#include "app/output_options.h"
 #include "engine/custom_ffmpeg.h"
 #include "medialib/medialib.h"
 #include "support/alloc_count.h"
 
-#if __has_include("app/output_options.h")
-#include "app/output_options.h"
-#define BENCH_HAVE_APP_OPTIONS 1
-#endif
 
 extern char **environ;
 
@@ -199,56 +195,20 @@ bool ReadMedia(const std::string &AFile, TSourceInfo &AInfo, std::vector<std::st
   return true;
 }
 
-#ifndef BENCH_HAVE_APP_OPTIONS
-// The picture fitted into the profile's box, centred between even pads, as the application
-// computes it; used until the application core is part of this build.
+// The options a conversion panel gives the engine for this input and the profile.
 TOptionList ProfileOptions(const TSourceInfo &ASource) {
-  const int tw = 480, th = 272;
-  double sw = ASource.Width, sh = ASource.Height;
-  if (ASource.SarNum > 0 && ASource.SarDen > 0)
-    sw = std::lround(sw * ASource.SarNum / ASource.SarDen);
-  int w = tw, h = th;
-  if (sw * th > tw * sh)
-    h = static_cast<int>(std::lround(sh * tw / sw));
-  else
-    w = static_cast<int>(std::lround(sw * th / sh));
-  int padTop = -1, padBottom = -1, padLeft = -1, padRight = -1;
-  auto centre = [](int &ASize, int ATarget, int &AFirst, int &ASecond) {
-    ASize += ASize % 2;
-    AFirst = (ATarget - ASize) / 2;
-    AFirst += AFirst % 2;
-    ASecond = ATarget - ASize - AFirst;
-  };
-  if (w != tw && h == th)
-    centre(w, tw, padLeft, padRight);
-  else if (w == tw && h != th)
-    centre(h, th, padTop, padBottom);
-  TOptionList list = {{"profile", "main"}, {"level", "21"}, {"coder", "1"},   {"refs", "3"},
-                      {"slices", "1"},     {"b-pyramid", "none"}, {"weightp", "0"},
-                      {"8x8dct", "0"},     {"f", "psp"},   {"acodec", "aac"}, {"ac", "2"},
-                      {"ar", "48000"},     {"ab", "128000"}, {"vcodec", "libx264"},
-                      {"r", "30000/1001"}, {"s", std::to_string(w) + "x" + std::to_string(h)},
-                      {"aspect", "480:272"}};
-  const std::pair<const char *, int> pads[] = {
-      {"padtop", padTop}, {"padbottom", padBottom}, {"padleft", padLeft}, {"padright", padRight}};
-  for (const auto &pad : pads)
-    if (pad.second >= 0)
-      list.emplace_back(pad.first, std::to_string(pad.second));
-  list.emplace_back("vb", "768000");
-  list.emplace_back("title", ASource.Title.empty() ? "bench" : ASource.Title);
-  return list;
-}
-#else
-TOptionList ProfileOptions(const TSourceInfo &ASource) {
+  const double displayAspect =
+      ASource.SarNum > 0 && ASource.SarDen > 0
+          ? static_cast<double>(ASource.Width) * ASource.SarNum / (ASource.Height * ASource.SarDen)
+          : 0;
   const TPSPOutputSettings out =
       BuildOutputOptions(kProfileIndex, true, TitleFor(ASource.Title, "bench"), "bench.mp4", "",
-                         "", ASource.Width, ASource.Height, ASource.SarNum, ASource.SarDen);
+                         "", ASource.Width, ASource.Height, displayAspect);
   TOptionList list;
   for (const auto &option : out.EngineOptions())
     list.emplace_back(option.first, option.second);
   return list;
 }
-#endif
 
 std::string OptionValue(const TOptionList &AOptions, const std::string &AName) {
   std::string value;
@@ -485,7 +445,7 @@ int main(int argc, char **argv) {
     std::fprintf(stderr, "korvelo-bench-engine: %s\n", LibraryLoadError().c_str());
     return 1;
   }
-  SetMediaLogLevel(0);
+  SetMediaLogLevel(-1); // failures reach us through the engine; the libraries stay quiet
 
   std::error_code ec;
   const bool ownWork = settings.Work.empty();
