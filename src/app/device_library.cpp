@@ -87,9 +87,10 @@ void ListFolder(const std::string &AFolder, const char *AFormat,
 std::vector<std::string> FreeNames(const std::string &AFolder, const char *APrefix, size_t ACount) {
   std::vector<std::string> names;
   for (int n = 0; n <= 99999 && names.size() < ACount; ++n) {
-    const std::string name = AFolder + APrefix + PadNumber5(n) + ".MP4";
-    if (!Exists(name))
-      names.push_back(name);
+    const std::string stem = AFolder + APrefix + PadNumber5(n);
+    // A thumbnail left without its video also keeps its number: the copy never overwrites.
+    if (!Exists(stem + ".MP4") && !Exists(stem + ".THM"))
+      names.push_back(stem + ".MP4");
   }
   return names;
 }

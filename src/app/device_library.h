@@ -52,8 +52,8 @@ int64_t DeviceFreeSpace(const std::string &AFolder);
 std::string SelectionStatusText(int64_t ASelectedSize, int64_t AFreeSpace);
 int SelectionPercent(int64_t ASelectedSize, int64_t AFreeSpace);
 
-// Names for AAVCCount AVC and AMPEG4Count MPEG-4 files on the device: the lowest numbers whose
-// ".MP4" does not exist yet ("MAQnnnnn.MP4" in DeviceAVCFolder, "M4Vnnnnn.MP4" in
+// Names for AAVCCount AVC and AMPEG4Count MPEG-4 files on the device: the lowest numbers with
+// neither a ".MP4" nor a ".THM" yet ("MAQnnnnn.MP4" in DeviceAVCFolder, "M4Vnnnnn.MP4" in
 // DeviceMPEG4Folder). Fewer names than asked when the 100000 numbers run out.
 struct TDeviceNames {
   std::vector<std::string> AVCTargets;
@@ -99,7 +99,8 @@ struct TCopyResult {
 // kind when numbers run short (the files that fit are still copied). Each message goes to
 // AOnMessage as it arises and into the result. A file on the device is never overwritten, and a
 // file is copied under a temporary name and renamed when complete, so a failed or cancelled
-// copy leaves no partial file under a PSP name. The first failure ends the copy.
+// copy leaves no partial file under a PSP name. The first failure ends the copy. Runs on the
+// calling thread, callbacks included: a window runs it on a worker and posts them to itself.
 TCopyResult CopyToDevice(const std::string &ADeviceFolder,
                          const std::vector<TCopySource> &ASelected,
                          const TCopyProgressFunction &AProgress = {},

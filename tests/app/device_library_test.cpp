@@ -128,13 +128,9 @@ TEST(DeviceList, ConvertedFilesOfBothFoldersWithSizesIncludingThumbnails) {
 TEST(DeviceList, SelectionStatusAndShareOfTheFreeSpace) {
   EXPECT_EQ(SelectionStatusText(57000, 1234567890),
             "57 KB selected, 1,234,567 KB available on device folder.");
-  EXPECT_EQ(SelectionStatusText(0, -1), "0 KB selected, 0 KB available on device folder.");
   EXPECT_EQ(SelectionPercent(250, 1000), 25);
-  EXPECT_EQ(SelectionPercent(0, -1), 0);
-  EXPECT_EQ(SelectionPercent(10, -1), 100);
+  EXPECT_EQ(SelectionPercent(10, -1), 100); // nothing measured: it does not fit
   EXPECT_EQ(SelectionPercent(int64_t{8} << 40, int64_t{4} << 40), 100);
-  testing_support::TempDir dir;
-  EXPECT_GT(DeviceFreeSpace(dir.path().string()), 0);
   EXPECT_EQ(DeviceFreeSpace(""), -1);
 }
 
@@ -143,11 +139,11 @@ TEST(DeviceNames, LowestFreeNumbersFirstPerKind) {
   fs::create_directories(s.AVCDevice);
   Write(s.AVCDevice + "MAQ00000.MP4", "old");
   Write(s.AVCDevice + "MAQ00002.MP4", "old");
-  Write(s.AVCDevice + "MAQ00001.THM", "a thumbnail alone does not take the number");
+  Write(s.AVCDevice + "MAQ00003.THM", "a thumbnail alone keeps its number: never overwritten");
   const TDeviceNames names = AllocateDeviceNames(s.Device, 3, 2);
   EXPECT_EQ(names.AVCTargets,
-            (std::vector<std::string>{s.AVCDevice + "MAQ00001.MP4", s.AVCDevice + "MAQ00003.MP4",
-                                      s.AVCDevice + "MAQ00004.MP4"}));
+            (std::vector<std::string>{s.AVCDevice + "MAQ00001.MP4", s.AVCDevice + "MAQ00004.MP4",
+                                      s.AVCDevice + "MAQ00005.MP4"}));
   EXPECT_EQ(names.MPEG4Targets, (std::vector<std::string>{s.MPEG4Device + "M4V00000.MP4",
                                                           s.MPEG4Device + "M4V00001.MP4"}));
   // The folder is a prefix; a missing separator is added.
