@@ -1,29 +1,143 @@
-// korvelo-convert: the command-line front end.
+// korvelo-convert: the command-line front end. Converts files with a PSP profile, lists the
+// converted files of an output folder and copies them to the memory stick.
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/folders.h"
+#include "app/profiles.h"
+#include "cli/batch.h"
+#include "cli/command_line.h"
+#include "cli/device_commands.h"
+#include "cli/progress_view.h"
+#include "cli/signals.h"
+#include "medialib/medialib.h"
 
 namespace {
 
-const char *const kUsage =
-    "Usage: korvelo-convert [OPTION]... FILE...\n"
-    "Convert video, audio and picture files into MP4 files the PSP plays.\n"
-    "\n"
-    "  -h, --help      show this help and exit\n"
-    "  -V, --version   show the version and exit\n";
+constexpr int ExitFailure = 1;
+constexpr int ExitUsage = 2;
+
+std::string ProgramFolder() {
+  std::vector<char> buffer(4096);
+  const ssize_t n = ::readlink("/proc/self/exe", buffer.data(), buffer.size() - 1);
+  if (n <= 0)
+    return {};
+  const std::string path(buffer.data(), static_cast<size_t>(n));
+  const size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+// A second Ctrl-C ends the program at once, for when a stop takes too long.
+void ForcedExit(int ASignal) {
+  const char text[] = "\nkorvelo-convert: second interrupt, exiting without waiting\n";
+  if (::write(STDERR_FILENO, text, sizeof(text) - 1) < 0) {
+  }
+  ::_exit(128 + ASignal);
+}
+
+int Convert(const TCommandLine &ACommand) {
+  const std::string outputDir = ACommand.OutputDir.empty() ? "." : ACommand.OutputDir;
+  if (!PrepareOutputFolder(outputDir)) {
+    std::fprintf(stderr, "korvelo-convert: %s: %s\n", outputDir.c_str(), OutputFolderErrorMessage);
+    return ExitFailure;
+  }
+  TBatchSettings settings;
+  settings.ProfileIndex = ACommand.ProfileIndex >= 0 ? ACommand.ProfileIndex : DefaultProfileIndex;
+  settings.Jobs = ACommand.Jobs > 0 ? ACommand.Jobs
+                                    : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  settings.LibraryPath = ProgramFolder();
+
+  std::unique_ptr<TProgressView> view = MakeProgressView(stdout, stderr);
+  TBatch batch(settings, ACommand.Files, *view);
+  int result = 0;
+  {
+    std::atomic<int> signals{0};
+    TSignalWatcher watcher([&](int ASignal) {
+      if (signals.fetch_add(1) > 0)
+        ForcedExit(ASignal);
+      batch.RequestStop(ASignal);
+    });
+    batch.Run();
+    if (watcher.FirstSignal() != 0)
+      result = 128 + watcher.FirstSignal();
+  }
+
+  const std::vector<TJobStatus> &jobs = batch.Jobs();
+  std::fflush(stdout);
+  std::printf("Converted %zu of %zu file%s (profile %d: %s).\n", batch.FinishedCount(),
+              jobs.size(), jobs.size() == 1 ? "" : "s", settings.ProfileIndex,
+              PSPProfiles[settings.ProfileIndex].Name.c_str());
+  std::fflush(stdout);
+  bool allConverted = true;
+  for (const TJobStatus &job : jobs) {
+    if (job.State == TJobState::jsFinished)
+      continue;
+    allConverted = false;
+    const char *what = job.State == TJobState::jsFailed ? "Failed" : "Stopped";
+    std::fprintf(stderr, "%s: %s: %s\n", what, job.InputFile.c_str(), job.Message.c_str());
+  }
+  if (result == 0 && !allConverted)
+    result = ExitFailure;
+  return result;
+}
+
+int Copy(const TCommandLine &ACommand) {
+  std::atomic<int> cancel{0};
+  TSignalWatcher watcher([&](int ASignal) {
+    if (cancel.exchange(ASignal) != 0)
+      ForcedExit(ASignal);
+  });
+  const int status = CopyCommand(ACommand.DeviceDir, ACommand.Files, cancel, stdout, stderr);
+  return watcher.FirstSignal() != 0 ? 128 + watcher.FirstSignal() : status;
+}
 
 } // namespace
 
 int main(int argc, char **argv) {
-  for (int i = 1; i < argc; ++i) {
-    if (!std::strcmp(argv[i], "--help") || !std::strcmp(argv[i], "-h")) {
-      std::fputs(kUsage, stdout);
-      return 0;
-    }
-    if (!std::strcmp(argv[i], "--version") || !std::strcmp(argv[i], "-V")) {
-      std::printf("korvelo-convert %s\n", KORVELO_VERSION);
-      return 0;
-    }
+  // Before any thread exists, so that every thread inherits the blocked signals.
+  TSignalWatcher::BlockSignals();
+  // A closed pipe on the output must not kill a conversion half-way through its file.
+  ::signal(SIGPIPE, SIG_IGN);
+
+  TCommandLine command;
+  std::string error;
+  if (!ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc), command, error)) {
+    std::fprintf(stderr,
+                 "korvelo-convert: %s\nTry 'korvelo-convert --help' for more information.\n",
+                 error.c_str());
+    return ExitUsage;
   }
-  std::fprintf(stderr, "korvelo-convert: converting is not available yet\n%s", kUsage);
-  return 2;
+  switch (command.Mode) {
+  case TCommandMode::cmHelp:
+    std::fputs(UsageText().c_str(), stdout);
+    return 0;
+  case TCommandMode::cmVersion:
+    std::printf("korvelo-convert %s\n", KORVELO_VERSION);
+    return 0;
+  default:
+    break;
+  }
+
+  if (!LoadLibraries(ProgramFolder(), true)) {
+    std::fprintf(stderr, "korvelo-convert: %s\n", LibraryLoadError().c_str());
+    return ExitFailure;
+  }
+  // The libraries' own messages would interleave with ours; a conversion's converter installs
+  // its log bridge instead and the failures reach the summary.
+  SetMediaLogLevel(-1);
+  switch (command.Mode) {
+  case TCommandMode::cmList:
+    return ListCommand(command.ListDir, stdout, stderr);
+  case TCommandMode::cmCopy:
+    return Copy(command);
+  default:
+    return Convert(command);
+  }
 }

@@ -1,0 +1,332 @@
+#include "cli/batch.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstring>
+
+#include "app/output_options.h"
+#include "app/profiles.h"
+#include "app/thumbnail.h"
+#include "cli/output_record.h"
+#include "converter/av_converter.h"
+
+namespace {
+
+// How often the engines report progress: often enough for a live display.
+constexpr int ProgressIntervalMs = 250;
+
+bool Exists(const std::string &APath) {
+  struct stat st{};
+  return ::lstat(APath.c_str(), &st) == 0;
+}
+
+int64_t FileSize(const std::string &APath) {
+  struct stat st{};
+  return ::stat(APath.c_str(), &st) == 0 ? static_cast<int64_t>(st.st_size) : 0;
+}
+
+// The sample aspect ratio of a picture shown at ADisplayAspect, as a fraction the output
+// builder can use; 0:0 when there is nothing to correct.
+void SampleAspect(const TAVVideoInfo &AInfo, int &ANum, int &ADen) {
+  ANum = ADen = 0;
+  if (AInfo.Width <= 0 || AInfo.Height <= 0 || !(AInfo.DisplayAspect > 0))
+    return;
+  const double sar = AInfo.DisplayAspect * AInfo.Height / AInfo.Width;
+  if (std::fabs(sar - 1.0) < 0.01)
+    return;
+  ADen = 10000;
+  ANum = static_cast<int>(std::lround(sar * ADen));
+}
+
+} // namespace
+
+// One file of the batch, with the converter that converts it while it runs.
+struct TBatch::TJob {
+  std::unique_ptr<TCustomAVConverter> Converter;
+  bool OutputOpened = false; // the output file was created by this batch
+  bool TaskEnded = false;
+  bool TaskFinished = false;
+  bool TaskException = false;
+  std::string TaskMessage;
+};
+
+TBatch::TBatch(const TBatchSettings &ASettings, const std::vector<std::string> &AFiles,
+               TProgressView &AView)
+    : FSettings(ASettings), FView(AView) {
+  if (FSettings.Jobs < 1)
+    FSettings.Jobs = 1;
+  for (const std::string &file : AFiles) {
+    TJobStatus status;
+    status.InputFile = file;
+    FStatus.push_back(status);
+    FJobs.push_back(std::make_unique<TJob>());
+  }
+}
+
+// Converters still running here (an exception left Run early) are stopped and waited for by
+// their destructors, before the status they report into goes.
+TBatch::~TBatch() {
+  for (auto &job : FJobs)
+    job->Converter.reset();
+}
+
+void TBatch::Post(TEvent AEvent) {
+  {
+    std::lock_guard<std::mutex> lock(FMutex);
+    FEvents.push_back(std::move(AEvent));
+  }
+  FChanged.notify_one();
+}
+
+void TBatch::RequestStop(int ASignal) {
+  TEvent event{};
+  event.Kind = TEvent::ekStop;
+  event.Signal = ASignal;
+  Post(std::move(event));
+}
+
+size_t TBatch::FailedCount() const {
+  size_t n = 0;
+  for (const TJobStatus &job : FStatus)
+    n += job.State == TJobState::jsFailed;
+  return n;
+}
+
+size_t TBatch::FinishedCount() const {
+  size_t n = 0;
+  for (const TJobStatus &job : FStatus)
+    n += job.State == TJobState::jsFinished;
+  return n;
+}
+
+void TBatch::Run() {
+  size_t next = 0;
+  for (;;) {
+    while (!FStopping && FActive < static_cast<size_t>(FSettings.Jobs) && next < FJobs.size()) {
+      StartJob(next++);
+      // A stop request that came while the file was being opened is seen before the next one.
+      std::deque<TEvent> events;
+      {
+        std::lock_guard<std::mutex> lock(FMutex);
+        events.swap(FEvents);
+      }
+      for (const TEvent &event : events)
+        Handle(event);
+    }
+    if (FActive == 0 && (FStopping || next >= FJobs.size()))
+      break;
+    std::deque<TEvent> events;
+    {
+      std::unique_lock<std::mutex> lock(FMutex);
+      FChanged.wait_for(lock, std::chrono::milliseconds(250), [this] { return !FEvents.empty(); });
+      events.swap(FEvents);
+    }
+    for (const TEvent &event : events)
+      Handle(event);
+    FView.Tick(FStatus);
+  }
+  for (size_t i = next; i < FStatus.size(); ++i) {
+    FStatus[i].State = TJobState::jsStopped;
+    FStatus[i].Message = "not started";
+  }
+  FView.Finish(FStatus);
+}
+
+void TBatch::StartJob(size_t AIndex) {
+  std::string error;
+  bool ok = false;
+  try {
+    ok = SetUpJob(AIndex, error);
+  } catch (const std::exception &e) {
+    error = e.what();
+  }
+  if (!ok) {
+    FailJob(AIndex, error);
+    return;
+  }
+  FStatus[AIndex].State = TJobState::jsConverting;
+  ++FActive;
+  FView.JobChanged(FStatus, AIndex);
+  // One task on one worker thread: the jobs, not the engines, make use of the cores.
+  FJobs[AIndex]->Converter->StartConvert(1);
+}
+
+// What a conversion panel does when it loads a file, with the same messages for the same
+// failures.
+bool TBatch::SetUpJob(size_t AIndex, std::string &AError) {
+  TJob &job = *FJobs[AIndex];
+  TJobStatus &status = FStatus[AIndex];
+  job.Converter = std::make_unique<TCustomAVConverter>();
+  TCustomAVConverter &converter = *job.Converter;
+  converter.SetProgressInterval(ProgressIntervalMs);
+  if (!converter.LoadLibraries(FSettings.LibraryPath, true)) {
+    AError = converter.LastErrorMessage();
+    return false;
+  }
+  TAVProbe &probe = converter.AVProbe();
+  if (!probe.LoadFile(status.InputFile)) {
+    AError = "***File load error: " + probe.LastErrorMessage();
+    return false;
+  }
+  TAVFileInfo info;
+  probe.GetFileInfo(info);
+  const std::string title = TitleFor(info.Title, probe.GetFileName());
+  TAVVideoInfo video;
+  probe.GetVideoInfo(-1, video);
+  status.DurationMs = info.Duration >= 0 ? info.Duration / 1000 : -1;
+
+  TInputOptions input;
+  InitInputOptions(input);
+  input.FileName = probe.GetFileName();
+  input.FileFormat = probe.LoadedFormat();
+  const int task = converter.AddInputFile(input.FileName, &input);
+  if (task < 0) {
+    AError = "***File open error: " + converter.LastErrorMessage();
+    return false;
+  }
+
+  int sarNum = 0, sarDen = 0;
+  SampleAspect(video, sarNum, sarDen);
+  // The name is chosen and the file created before the next file is set up, so two inputs
+  // with the same name never get the same output.
+  const TPSPOutputSettings settings =
+      BuildOutputOptions(FSettings.ProfileIndex, true, title, status.InputFile, AVCFolder,
+                         MPEG4Folder, video.Width, video.Height, sarNum, sarDen);
+  TOutputOptions output;
+  InitOutputOptions(output);
+  FillOutputOptions(settings, output);
+  status.OutputFile = output.FileName;
+  const bool opened = converter.SetOutputFile(task, output.FileName, &output);
+  job.OutputOpened = Exists(output.FileName);
+  if (!opened) {
+    AError = "***Cannot do convert, error: " + converter.LastErrorMessage();
+    converter.RemoveTask(task);
+    return false;
+  }
+
+  converter.OnProgress = [this, AIndex](int, int, int AFPS, int ACurrentDuration, float, float,
+                                        int64_t ACurrentSize, int ATotalOutputDuration) {
+    TEvent event{};
+    event.Kind = TEvent::ekProgress;
+    event.Job = AIndex;
+    event.CurrentMs = ACurrentDuration;
+    event.TotalMs = ATotalOutputDuration;
+    event.Fps = AFPS;
+    event.Size = ACurrentSize;
+    Post(std::move(event));
+  };
+  converter.OnTerminate = [this, AIndex](int ATaskIndex, bool AFinished, bool AException,
+                                         const std::string &AMessage) {
+    TEvent event{};
+    event.Kind = ATaskIndex < 0 ? TEvent::ekConverterEnd : TEvent::ekTaskEnd;
+    event.Job = AIndex;
+    event.Finished = AFinished;
+    event.Exception = AException;
+    event.Message = AMessage;
+    Post(std::move(event));
+  };
+  return true;
+}
+
+void TBatch::Handle(const TEvent &AEvent) {
+  switch (AEvent.Kind) {
+  case TEvent::ekStop:
+    if (!FStopping) {
+      FStopping = true;
+      FView.Message(FStatus,
+                    std::string("korvelo-convert: ") + strsignal(AEvent.Signal) +
+                        ": stopping the running conversions",
+                    true);
+      Stop();
+    }
+    break;
+  case TEvent::ekProgress: {
+    TJobStatus &status = FStatus[AEvent.Job];
+    if (status.State != TJobState::jsConverting)
+      break;
+    status.CurrentMs = AEvent.CurrentMs;
+    if (AEvent.TotalMs > 0)
+      status.DurationMs = AEvent.TotalMs;
+    status.Fps = AEvent.Fps;
+    status.Size = AEvent.Size;
+    FView.JobProgress(FStatus, AEvent.Job);
+    break;
+  }
+  case TEvent::ekTaskEnd: {
+    TJob &job = *FJobs[AEvent.Job];
+    job.TaskEnded = true;
+    job.TaskFinished = AEvent.Finished;
+    job.TaskException = AEvent.Exception;
+    job.TaskMessage = AEvent.Message;
+    break;
+  }
+  case TEvent::ekConverterEnd:
+    EndJob(AEvent.Job);
+    break;
+  }
+}
+
+void TBatch::Stop() {
+  for (size_t i = 0; i < FJobs.size(); ++i)
+    if (FStatus[i].State == TJobState::jsConverting && FJobs[i]->Converter)
+      FJobs[i]->Converter->StopConvert();
+}
+
+// The file's converter has ended: the outcome, the thumbnail of a finished file, and the
+// converter (with its worker) released.
+void TBatch::EndJob(size_t AIndex) {
+  TJob &job = *FJobs[AIndex];
+  TJobStatus &status = FStatus[AIndex];
+  if (status.State != TJobState::jsConverting)
+    return;
+  --FActive;
+  if (job.TaskEnded && job.TaskFinished && !job.TaskException) {
+    status.State = TJobState::jsFinished;
+    status.Size = FileSize(status.OutputFile);
+    if (status.DurationMs > 0)
+      status.CurrentMs = status.DurationMs;
+    // The picture of the input's first frame, as the panel takes it: its probe has not moved
+    // since the file was loaded.
+    std::string error;
+    try {
+      TBGRImage *picture = job.Converter->AVProbe().GetFrameBitmap(-1);
+      if (!MakeThumbnail(*picture, status.OutputFile, error))
+        status.State = TJobState::jsFailed;
+    } catch (const std::exception &e) {
+      error = e.what();
+      status.State = TJobState::jsFailed;
+    }
+    if (status.State == TJobState::jsFailed)
+      status.Message = "thumbnail not written: " + error;
+  } else if (job.TaskException || !job.TaskEnded) {
+    status.State = TJobState::jsFailed;
+    status.Message = job.TaskMessage.empty() ? "conversion failed" : job.TaskMessage;
+  } else {
+    status.State = TJobState::jsStopped;
+    status.Size = FileSize(status.OutputFile);
+    status.Message = "partial output kept: " + status.OutputFile;
+  }
+  job.Converter.reset();
+  // A failed conversion leaves no broken file behind that the device library would list and
+  // copy; the name was free before this batch took it.
+  if (status.State == TJobState::jsFailed && job.OutputOpened && !job.TaskFinished) {
+    if (::unlink(status.OutputFile.c_str()) == 0)
+      status.Message += " (incomplete output removed)";
+    job.OutputOpened = false;
+  }
+  FView.JobChanged(FStatus, AIndex);
+}
+
+void TBatch::FailJob(size_t AIndex, const std::string &AMessage) {
+  TJob &job = *FJobs[AIndex];
+  TJobStatus &status = FStatus[AIndex];
+  job.Converter.reset();
+  status.State = TJobState::jsFailed;
+  status.Message = AMessage;
+  if (job.OutputOpened && ::unlink(status.OutputFile.c_str()) == 0)
+    job.OutputOpened = false;
+  FView.JobChanged(FStatus, AIndex);
+}

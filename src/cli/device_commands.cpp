@@ -1,0 +1,182 @@
+#include "cli/device_commands.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+
+#include "app/device_library.h"
+#include "app/folders.h"
+#include "app/profiles.h"
+#include "cli/progress_view.h"
+#include "probe/av_probe.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string PadRight(const std::string &AText, size_t AWidth) {
+  return AText.size() >= AWidth ? AText : AText + std::string(AWidth - AText.size(), ' ');
+}
+
+std::string PadLeft(const std::string &AText, size_t AWidth) {
+  return AText.size() >= AWidth ? AText : std::string(AWidth - AText.size(), ' ') + AText;
+}
+
+std::string FileNameOf(const std::string &APath) {
+  const size_t slash = APath.find_last_of('/');
+  return slash == std::string::npos ? APath : APath.substr(slash + 1);
+}
+
+// The name of the folder holding APath ("AVC" for out/AVC/x.mp4).
+std::string ParentFolderName(const std::string &APath) {
+  std::error_code ec;
+  const fs::path absolute = fs::absolute(APath, ec);
+  return ec ? std::string() : absolute.parent_path().filename().string();
+}
+
+} // namespace
+
+int ListCommand(const std::string &ADir, FILE *AOut, FILE *AErr) {
+  std::error_code ec;
+  if (!fs::is_directory(ADir, ec)) {
+    std::fprintf(AErr, "korvelo-convert: %s: no such folder\n", ADir.c_str());
+    return 1;
+  }
+  // Listing never creates the sub-folders: a folder without them simply holds no files.
+  const std::string root = WithSeparator(ADir);
+  auto folder = [&](const char *AName) {
+    const std::string path = root + AName + "/";
+    return fs::is_directory(path, ec) ? path : std::string();
+  };
+  TAVProbe probe;
+  const std::vector<TConvertedFile> files = ListConvertedFiles(
+      folder("AVC"), folder("MPEG4"), [&probe](const std::string &AFile, int64_t &ADurationUs) {
+        try {
+          if (!probe.LoadFile(AFile))
+            return false;
+          TAVFileInfo info;
+          probe.GetFileInfo(info);
+          ADurationUs = info.Duration;
+          probe.CloseFile();
+          return true;
+        } catch (const std::exception &) {
+          return false;
+        }
+      });
+  if (files.empty()) {
+    std::fprintf(AOut, "No converted files in %s\n", ADir.c_str());
+    return 0;
+  }
+  size_t nameWidth = 8;
+  for (const TConvertedFile &file : files)
+    nameWidth = std::max(nameWidth, file.Name.size());
+  std::string text = PadRight("Filename", nameWidth) + "  " + PadRight("Format", 6) + "  " +
+                     PadLeft("Duration", 12) + "  " + PadLeft("File Size", 14) + "\n";
+  int64_t total = 0;
+  for (const TConvertedFile &file : files) {
+    text += PadRight(file.Name, nameWidth) + "  " + PadRight(file.Format, 6) + "  " +
+            PadLeft(FormatDuration(file.DurationUs / 1000), 12) + "  " +
+            PadLeft(FormatSizeKB(file.Size), 14) + "\n";
+    total += file.Size;
+  }
+  text += std::to_string(files.size()) + (files.size() == 1 ? " file, " : " files, ") +
+          FormatSizeKB(total) + "\n";
+  std::fputs(text.c_str(), AOut);
+  return 0;
+}
+
+std::string FormatOfConvertedFile(const std::string &APath) {
+  const std::string parent = ParentFolderName(APath);
+  if (parent == "AVC" || parent == "MPEG4")
+    return parent;
+  try {
+    TAVProbe probe;
+    if (!probe.LoadFile(APath) || probe.VideoStreamCount() <= 0)
+      return {};
+    TAVVideoInfo video;
+    probe.GetVideoInfo(-1, video);
+    return std::strcmp(video.CodecName, "h264") == 0 ? "AVC" : "MPEG4";
+  } catch (const std::exception &) {
+    return {};
+  }
+}
+
+int CopyCommand(const std::string &ADevice, const std::vector<std::string> &AFiles,
+                const std::atomic<int> &ACancel, FILE *AOut, FILE *AErr) {
+  int status = 0;
+  std::vector<TCopySource> selected;
+  for (const std::string &file : AFiles) {
+    struct stat st{};
+    const bool found = ::stat(file.c_str(), &st) == 0;
+    const int error = errno;
+    if (!found || !S_ISREG(st.st_mode)) {
+      std::fprintf(AErr, "korvelo-convert: %s: %s\n", file.c_str(),
+                   found ? "not a regular file" : std::strerror(error));
+      status = 1;
+      continue;
+    }
+    const std::string format = FormatOfConvertedFile(file);
+    if (format.empty()) {
+      std::fprintf(AErr, "korvelo-convert: %s: not a converted video file\n", file.c_str());
+      status = 1;
+      continue;
+    }
+    selected.push_back({file, format});
+  }
+
+  const bool terminal = ::isatty(::fileno(AOut)) != 0;
+  bool progressShown = false; // a progress line waits to be overwritten on the terminal
+  auto endProgressLine = [&] {
+    if (progressShown)
+      std::fputs("\r\033[K", AOut);
+    progressShown = false;
+    std::fflush(AOut);
+  };
+  size_t lastFile = static_cast<size_t>(-1);
+  auto progress = [&](const TCopyProgress &AProgress) {
+    if (ACancel.load() != 0)
+      return false;
+    if (terminal) {
+      const int percent = AProgress.BytesTotal > 0
+                              ? static_cast<int>(100 * AProgress.BytesDone / AProgress.BytesTotal)
+                              : 100;
+      const std::string line = "Copying " + std::to_string(AProgress.FileIndex + 1) + "/" +
+                               std::to_string(AProgress.FileCount) + "  " +
+                               std::to_string(percent) + "%  " + FileNameOf(AProgress.Source) +
+                               " -> " + AProgress.Target;
+      std::fputs(("\r\033[K" + FitToColumns(line, 79)).c_str(), AOut);
+      std::fflush(AOut);
+      progressShown = true;
+    } else if (AProgress.FileIndex != lastFile) {
+      std::fprintf(AOut, "copying %s -> %s\n", AProgress.Source.c_str(),
+                   AProgress.Target.c_str());
+      std::fflush(AOut);
+    }
+    lastFile = AProgress.FileIndex;
+    return true;
+  };
+  auto message = [&](const std::string &AText) {
+    endProgressLine();
+    FILE *stream = AText == MsgCopied ? AOut : AErr;
+    std::fprintf(stream, "%s\n", AText.c_str());
+    std::fflush(stream);
+  };
+
+  const TCopyResult result = CopyToDevice(ADevice, selected, progress, message);
+  endProgressLine();
+  if (result.Outcome == TCopyOutcome::coFailed && !result.Error.empty())
+    std::fprintf(AErr, "korvelo-convert: %s\n", result.Error.c_str());
+  if (result.Outcome == TCopyOutcome::coNothing)
+    std::fprintf(AErr, "korvelo-convert: none of the files could be found any more\n");
+  if (terminal)
+    for (const auto &copied : result.Copied)
+      std::fprintf(AOut, "%s -> %s\n", copied.first.c_str(), copied.second.c_str());
+  // Every file asked for is on the device only when nothing was refused or left out.
+  if (result.Outcome != TCopyOutcome::coCopied || result.Messages.size() > 1)
+    status = 1;
+  return status;
+}

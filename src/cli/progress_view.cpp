@@ -1,0 +1,287 @@
+#include "cli/progress_view.h"
+
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+#include "app/profiles.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::string FileNameOf(const std::string &APath) {
+  const size_t slash = APath.find_last_of('/');
+  return slash == std::string::npos ? APath : APath.substr(slash + 1);
+}
+
+double JobFraction(const TJobStatus &AJob) {
+  switch (AJob.State) {
+  case TJobState::jsWaiting:
+    return 0;
+  case TJobState::jsConverting:
+    if (AJob.DurationMs <= 0)
+      return 0;
+    return std::clamp(static_cast<double>(AJob.CurrentMs) / AJob.DurationMs, 0.0, 1.0);
+  default:
+    return 1;
+  }
+}
+
+int Percent(double AFraction) { return static_cast<int>(std::floor(AFraction * 100.0)); }
+
+std::string Bar(double AFraction, int AWidth) {
+  const int filled = std::clamp(static_cast<int>(AFraction * AWidth), 0, AWidth);
+  return "[" + std::string(filled, '#') + std::string(AWidth - filled, '-') + "]";
+}
+
+std::string PadLeft(const std::string &AText, size_t AWidth) {
+  return AText.size() >= AWidth ? AText : std::string(AWidth - AText.size(), ' ') + AText;
+}
+
+double Remaining(double AFraction, double AElapsed) {
+  if (AFraction >= 1)
+    return 0;
+  if (AFraction < 0.005 || AElapsed < 1)
+    return -1;
+  return AElapsed * (1 - AFraction) / AFraction;
+}
+
+std::string Counter(size_t AIndex, size_t ACount) {
+  return "[" + std::to_string(AIndex + 1) + "/" + std::to_string(ACount) + "]";
+}
+
+size_t CountDone(const std::vector<TJobStatus> &AJobs) {
+  return static_cast<size_t>(std::count_if(AJobs.begin(), AJobs.end(), [](const TJobStatus &j) {
+    return j.State != TJobState::jsWaiting && j.State != TJobState::jsConverting;
+  }));
+}
+
+// ---- terminal: live lines redrawn in place ----
+
+class TTerminalView : public TProgressView {
+public:
+  TTerminalView(FILE *AOut, FILE *AErr) : FOut(AOut), FErr(AErr) {}
+
+  void JobChanged(const std::vector<TJobStatus> &AJobs, size_t AIndex) override {
+    const TJobStatus &job = AJobs[AIndex];
+    std::string line;
+    const std::string prefix = Counter(AIndex, AJobs.size()) + " " + FileNameOf(job.InputFile);
+    switch (job.State) {
+    case TJobState::jsFinished:
+      line = prefix + ": done, " + FormatSizeKB(job.Size) + " -> " + job.OutputFile;
+      break;
+    case TJobState::jsFailed:
+      line = prefix + ": FAILED: " + job.Message;
+      break;
+    case TJobState::jsStopped:
+      line = prefix + ": stopped" + (job.Message.empty() ? "" : ": " + job.Message);
+      break;
+    default:
+      break;
+    }
+    Redraw(AJobs, line);
+  }
+
+  void JobProgress(const std::vector<TJobStatus> &AJobs, size_t) override {
+    if (Clock::now() - FLastDraw > std::chrono::milliseconds(100))
+      Redraw(AJobs, {});
+  }
+
+  void Tick(const std::vector<TJobStatus> &AJobs) override { Redraw(AJobs, {}); }
+
+  void Message(const std::vector<TJobStatus> &AJobs, const std::string &AText,
+               bool AError) override {
+    if (!AError) {
+      Redraw(AJobs, AText);
+      return;
+    }
+    Clear();
+    std::fputs((AText + "\n").c_str(), FErr);
+    std::fflush(FErr);
+    Redraw(AJobs, {});
+  }
+
+  void Finish(const std::vector<TJobStatus> &AJobs) override {
+    FFinished = true;
+    Redraw(AJobs, {});
+  }
+
+private:
+  size_t Columns() const {
+    struct winsize size{};
+    if (::ioctl(::fileno(FOut), TIOCGWINSZ, &size) == 0 && size.ws_col > 10)
+      return size.ws_col;
+    return 80;
+  }
+
+  std::string UpSequence() const {
+    return FLiveLines ? "\r\033[" + std::to_string(FLiveLines) + "A\033[J" : std::string();
+  }
+
+  void Clear() {
+    std::fputs(UpSequence().c_str(), FOut);
+    std::fflush(FOut);
+    FLiveLines = 0;
+  }
+
+  // Prints APermanent (if any) above the live lines, which are drawn anew.
+  void Redraw(const std::vector<TJobStatus> &AJobs, const std::string &APermanent) {
+    const size_t columns = Columns() - 1; // never the last column: no automatic wrap
+    std::string frame = UpSequence();
+    if (!APermanent.empty())
+      frame += APermanent + "\n";
+    size_t lines = 0;
+    if (!FFinished) {
+      for (const TJobStatus &job : AJobs) {
+        if (job.State != TJobState::jsConverting)
+          continue;
+        const double fraction = JobFraction(job);
+        std::string line = PadLeft(std::to_string(Percent(fraction)), 5) + "% " +
+                           Bar(fraction, 20) + " " + FormatDuration(job.CurrentMs);
+        if (job.DurationMs >= 0)
+          line += "/" + FormatDuration(job.DurationMs);
+        line += "  " + std::to_string(job.Fps) + " fps  " + FormatSizeKB(job.Size) + "  " +
+                FileNameOf(job.InputFile);
+        frame += FitToColumns(line, columns) + "\n";
+        ++lines;
+      }
+    }
+    const double fraction = BatchFraction(AJobs);
+    const double elapsed = std::chrono::duration<double>(Clock::now() - FStart).count();
+    std::string bar = Bar(fraction, 30) + PadLeft(std::to_string(Percent(fraction)), 4) + "%  " +
+                      std::to_string(CountDone(AJobs)) + "/" + std::to_string(AJobs.size()) +
+                      " files  elapsed " + FormatClock(elapsed);
+    if (!FFinished)
+      bar += "  remaining " + FormatClock(Remaining(fraction, elapsed));
+    frame += FitToColumns(bar, columns) + "\n";
+    ++lines;
+    std::fputs(frame.c_str(), FOut);
+    std::fflush(FOut);
+    FLiveLines = lines;
+    FLastDraw = Clock::now();
+  }
+
+  FILE *FOut;
+  FILE *FErr;
+  size_t FLiveLines = 0;
+  bool FFinished = false;
+  Clock::time_point FStart = Clock::now();
+  Clock::time_point FLastDraw{};
+};
+
+// ---- plain: appended lines only ----
+
+class TPlainView : public TProgressView {
+public:
+  TPlainView(FILE *AOut, FILE *AErr) : FOut(AOut), FErr(AErr) {}
+
+  void JobChanged(const std::vector<TJobStatus> &AJobs, size_t AIndex) override {
+    FLastStep.resize(AJobs.size(), -1);
+    const TJobStatus &job = AJobs[AIndex];
+    const std::string prefix = Counter(AIndex, AJobs.size()) + " " + job.InputFile + ": ";
+    switch (job.State) {
+    case TJobState::jsConverting:
+      Out(prefix + "converting to " + job.OutputFile);
+      break;
+    case TJobState::jsFinished:
+      Out(prefix + "done, " + FormatSizeKB(job.Size) + " (overall " +
+          std::to_string(Percent(BatchFraction(AJobs))) + "%)");
+      break;
+    case TJobState::jsFailed:
+      Err(prefix + "failed: " + job.Message);
+      break;
+    case TJobState::jsStopped:
+      Out(prefix + "stopped" + (job.Message.empty() ? "" : ": " + job.Message));
+      break;
+    default:
+      break;
+    }
+  }
+
+  // One line each time a file passes a tenth of its length.
+  void JobProgress(const std::vector<TJobStatus> &AJobs, size_t AIndex) override {
+    FLastStep.resize(AJobs.size(), -1);
+    const TJobStatus &job = AJobs[AIndex];
+    const int step = Percent(JobFraction(job)) / 10;
+    if (job.DurationMs <= 0 || step <= FLastStep[AIndex] || step >= 10)
+      return;
+    FLastStep[AIndex] = step;
+    if (step == 0)
+      return;
+    const double fraction = BatchFraction(AJobs);
+    const double elapsed = std::chrono::duration<double>(Clock::now() - FStart).count();
+    Out(Counter(AIndex, AJobs.size()) + " " + job.InputFile + ": " + std::to_string(step * 10) +
+        "% (overall " + std::to_string(Percent(fraction)) + "%, remaining " +
+        FormatClock(Remaining(fraction, elapsed)) + ")");
+  }
+
+  void Tick(const std::vector<TJobStatus> &) override {}
+
+  void Message(const std::vector<TJobStatus> &, const std::string &AText, bool AError) override {
+    if (AError)
+      Err(AText);
+    else
+      Out(AText);
+  }
+
+  void Finish(const std::vector<TJobStatus> &) override {}
+
+private:
+  void Out(const std::string &ALine) {
+    std::fputs((ALine + "\n").c_str(), FOut);
+    std::fflush(FOut);
+  }
+  void Err(const std::string &ALine) {
+    std::fflush(FOut);
+    std::fputs((ALine + "\n").c_str(), FErr);
+    std::fflush(FErr);
+  }
+
+  FILE *FOut;
+  FILE *FErr;
+  std::vector<int> FLastStep;
+  Clock::time_point FStart = Clock::now();
+};
+
+} // namespace
+
+double BatchFraction(const std::vector<TJobStatus> &AJobs) {
+  double total = 0, done = 0;
+  for (const TJobStatus &job : AJobs) {
+    const double weight = job.DurationMs > 0 ? static_cast<double>(job.DurationMs) : 1000.0;
+    total += weight;
+    done += weight * JobFraction(job);
+  }
+  return total > 0 ? done / total : 1.0;
+}
+
+std::string FormatClock(double ASeconds) {
+  if (ASeconds < 0 || !std::isfinite(ASeconds))
+    return "--:--:--";
+  const int64_t s = static_cast<int64_t>(std::llround(ASeconds));
+  return TwoDigits(s / 3600) + ":" + TwoDigits(s % 3600 / 60) + ":" + TwoDigits(s % 60);
+}
+
+std::string FitToColumns(const std::string &AText, size_t AColumns) {
+  size_t characters = 0;
+  for (size_t i = 0; i < AText.size(); ++i) {
+    if ((static_cast<unsigned char>(AText[i]) & 0xC0) == 0x80)
+      continue; // a continuation byte belongs to the character before
+    if (characters == AColumns)
+      return AText.substr(0, i);
+    ++characters;
+  }
+  return AText;
+}
+
+std::unique_ptr<TProgressView> MakeProgressView(FILE *AOut, FILE *AErr) {
+  const char *term = std::getenv("TERM");
+  if (::isatty(::fileno(AOut)) && !(term && std::strcmp(term, "dumb") == 0))
+    return std::make_unique<TTerminalView>(AOut, AErr);
+  return std::make_unique<TPlainView>(AOut, AErr);
+}
