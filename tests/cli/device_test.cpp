@@ -1,0 +1,214 @@
+// korvelo-convert's device library: listing converted files, copying them to the memory stick.
+#include <fcntl.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/profiles.h"
+#include "command_runner.h"
+#include "probe/av_probe.h"
+#include "support/test_support.h"
+
+namespace fs = std::filesystem;
+using namespace cli_test;
+using testing_support::MediaFile;
+using testing_support::TempDir;
+
+namespace {
+
+const char *const Copied = "Selected video files have been copied to your PSP";
+
+std::vector<std::string> FilesIn(const fs::path &AFolder) {
+  std::vector<std::string> names;
+  std::error_code ec;
+  for (const auto &entry : fs::directory_iterator(AFolder, ec))
+    names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// A converted file as the copy sees it: a video in an "AVC" or "MPEG4" folder, with its
+// thumbnail when AThumbnail is not empty. Contents are distinct so that copies can be told apart.
+std::string MakeSource(const std::string &AFolder, const std::string &AName,
+                       const std::string &AThumbnail) {
+  fs::create_directories(AFolder);
+  const std::string path = AFolder + "/" + AName + ".mp4";
+  WriteFile(path, "video of " + AName + std::string(5000, 'v'));
+  if (!AThumbnail.empty())
+    WriteFile(AFolder + "/" + AName + ".THM", AThumbnail);
+  return path;
+}
+
+} // namespace
+
+TEST(CliList, ConvertedFilesWithFormatDurationAndSize) {
+  TempDir work;
+  const std::string out = work.file("out");
+  ASSERT_EQ(RunConvert({"-o", out, MediaFile("mkv_h264_vorbis.mkv")}).Status, 0);
+  ASSERT_EQ(RunConvert({"-o", out, "-p", "1", MediaFile("flv_h264_aac.flv")}).Status, 0);
+  // Not converted videos: empty, unreadable, a folder.
+  WriteFile(out + "/AVC/empty.mp4", "");
+  WriteFile(out + "/AVC/junk.MP4", std::string(2000, 'j'));
+  fs::create_directories(out + "/AVC/folder.mp4");
+
+  const TRun run = RunConvert({"--list", out});
+  ASSERT_EQ(run.Status, 0) << run.All();
+  testing_support::RequireMediaLibraries();
+  // The row of AName: its format, its duration as the probe reads it, and its size with the
+  // thumbnail's, in the texts the device page uses.
+  auto expectRow = [&](const std::string &AFolder, const std::string &AName,
+                       const std::string &AFormat) {
+    SCOPED_TRACE(AName);
+    const std::string path = AFolder + "/" + AName;
+    TAVProbe probe;
+    ASSERT_TRUE(probe.LoadFile(path));
+    TAVFileInfo info;
+    probe.GetFileInfo(info);
+    const std::string thumbnail = path.substr(0, path.size() - 4) + ".THM";
+    ASSERT_GT(fs::file_size(thumbnail), 0u);
+    const size_t at = run.Out.find("\n" + AName + " ");
+    ASSERT_NE(at, std::string::npos) << run.Out;
+    std::istringstream row(run.Out.substr(at + 1, run.Out.find('\n', at + 1) - at - 1));
+    std::string name, format, duration, size, unit;
+    row >> name >> format >> duration >> size >> unit;
+    EXPECT_EQ(format, AFormat);
+    EXPECT_EQ(duration, FormatDuration(info.Duration / 1000));
+    EXPECT_EQ(size + " " + unit,
+              FormatSizeKB(static_cast<int64_t>(fs::file_size(path) + fs::file_size(thumbnail))));
+  };
+  expectRow(out + "/AVC", "mkv_h264_vorbis-480x272-AVC.mp4", "AVC");
+  expectRow(out + "/MPEG4", "flv_h264_aac-368x208-MPEG4.mp4", "MPEG4");
+  EXPECT_LT(run.Out.find("-AVC.mp4"), run.Out.find("-MPEG4.mp4"));
+  EXPECT_EQ(run.Out.find("empty.mp4"), std::string::npos);
+  EXPECT_EQ(run.Out.find("junk.MP4"), std::string::npos);
+  EXPECT_EQ(run.Out.find("folder.mp4"), std::string::npos);
+  EXPECT_NE(run.Out.find("\n2 files, "), std::string::npos) << run.Out;
+
+  // A folder without converted files lists none and is left as it was; a missing one fails.
+  const TRun empty = RunConvert({"--list", work.file("nothing-here")});
+  EXPECT_EQ(empty.Status, 1);
+  fs::create_directories(work.file("bare"));
+  const TRun bare = RunConvert({"--list", work.file("bare")});
+  EXPECT_EQ(bare.Status, 0);
+  EXPECT_NE(bare.Out.find("No converted files in "), std::string::npos);
+  EXPECT_TRUE(FilesIn(work.file("bare")).empty());
+}
+
+TEST(CliCopy, FillsTheLowestFreeNumbersWithThumbnails) {
+  TempDir work;
+  const std::string device = work.file("stick");
+  const std::string avcDir = device + "/MP_ROOT/100ANV01/";
+  fs::create_directories(avcDir);
+  WriteFile(avcDir + "MAQ00000.MP4", "old zero");
+  WriteFile(avcDir + "MAQ00002.MP4", "old two");
+  const std::string a = MakeSource(work.file("out/AVC"), "a", "thumb of a");
+  const std::string b = MakeSource(work.file("out/AVC"), "b", "thumb of b");
+  const std::string c = MakeSource(work.file("out/MPEG4"), "c", ""); // no thumbnail
+
+  const TRun run = RunConvert({"--copy-to", device, a, c, b});
+  ASSERT_EQ(run.Status, 0) << run.All();
+  EXPECT_NE(run.Out.find(Copied), std::string::npos) << run.Out;
+  EXPECT_EQ(ReadFile(avcDir + "MAQ00001.MP4"), ReadFile(a));
+  EXPECT_EQ(ReadFile(avcDir + "MAQ00001.THM"), "thumb of a");
+  EXPECT_EQ(ReadFile(avcDir + "MAQ00003.MP4"), ReadFile(b));
+  EXPECT_EQ(ReadFile(avcDir + "MAQ00003.THM"), "thumb of b");
+  EXPECT_EQ(ReadFile(avcDir + "MAQ00000.MP4"), "old zero");
+  EXPECT_EQ(ReadFile(avcDir + "MAQ00002.MP4"), "old two");
+  EXPECT_EQ(FilesIn(avcDir), (std::vector<std::string>{"MAQ00000.MP4", "MAQ00001.MP4",
+                                                       "MAQ00001.THM", "MAQ00002.MP4",
+                                                       "MAQ00003.MP4", "MAQ00003.THM"}));
+  EXPECT_EQ(FilesIn(device + "/MP_ROOT/100MNV01"), std::vector<std::string>{"M4V00000.MP4"});
+  EXPECT_EQ(ReadFile(device + "/MP_ROOT/100MNV01/M4V00000.MP4"), ReadFile(c));
+
+  // A second copy of the same files takes the next free numbers and replaces nothing.
+  const TRun again = RunConvert({"--copy-to", device, a});
+  ASSERT_EQ(again.Status, 0) << again.All();
+  EXPECT_EQ(ReadFile(avcDir + "MAQ00004.MP4"), ReadFile(a));
+  EXPECT_EQ(ReadFile(avcDir + "MAQ00001.THM"), "thumb of a");
+}
+
+TEST(CliCopy, TwoFreeNumbersForThreeFiles) {
+  TempDir work;
+  const std::string device = work.file("stick");
+  const std::string avcDir = device + "/MP_ROOT/100ANV01/";
+  fs::create_directories(avcDir);
+  for (int n = 0; n <= 99999; ++n) {
+    if (n == 7 || n == 54321)
+      continue;
+    const std::string name = avcDir + "MAQ" + PadNumber5(n) + ".MP4";
+    const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+    ASSERT_GE(fd, 0) << name;
+    ::close(fd);
+  }
+  const std::string first = MakeSource(work.file("out/AVC"), "first", "t1");
+  const std::string second = MakeSource(work.file("out/AVC"), "second", "t2");
+  const std::string third = MakeSource(work.file("out/AVC"), "third", "t3");
+  const TRun run = RunConvert({"--copy-to", device, first, second, third});
+  EXPECT_EQ(run.Status, 1) << run.All();
+  EXPECT_NE(run.Err.find("Insuffvient name space, only 2 AVC video file(s) can be copied to PSP"),
+            std::string::npos)
+      << run.Err;
+  EXPECT_EQ(ReadFile(avcDir + "MAQ00007.MP4"), ReadFile(first));
+  EXPECT_EQ(ReadFile(avcDir + "MAQ00007.THM"), "t1");
+  EXPECT_EQ(ReadFile(avcDir + "MAQ54321.MP4"), ReadFile(second));
+  EXPECT_EQ(ReadFile(avcDir + "MAQ54321.THM"), "t2");
+  EXPECT_EQ(FilesIn(avcDir).size(), 100000u + 2u);
+}
+
+TEST(CliCopy, RefusalsInTheirOrder) {
+  TempDir work;
+  const std::string video = MakeSource(work.file("out/AVC"), "v", "t");
+
+  // A missing device folder.
+  const TRun missing = RunConvert({"--copy-to", work.file("no-stick"), video});
+  EXPECT_EQ(missing.Status, 1);
+  EXPECT_NE(missing.Err.find("The selected device folder do not exists."), std::string::npos)
+      << missing.Err;
+  EXPECT_FALSE(fs::exists(work.file("no-stick")));
+
+  // More than the volume holds comes first, even before the missing folder. The source is
+  // sparse: its size counts, not the blocks it uses.
+  struct statvfs volume{};
+  ASSERT_EQ(::statvfs(work.path().c_str(), &volume), 0);
+  const std::string huge = work.file("out/AVC/huge.mp4");
+  WriteFile(huge, "");
+  fs::resize_file(huge, static_cast<uintmax_t>(volume.f_bavail) * volume.f_frsize + (1u << 30));
+  const TRun tooBig = RunConvert({"--copy-to", work.file("no-stick"), huge});
+  EXPECT_EQ(tooBig.Status, 1);
+  EXPECT_NE(tooBig.Err.find("Insuffvient disk space to copy selected video files."),
+            std::string::npos)
+      << tooBig.Err;
+  EXPECT_EQ(tooBig.Err.find("device folder do not exists"), std::string::npos);
+
+  // Device sub-folders that cannot be made.
+  const std::string blocked = work.file("blocked");
+  fs::create_directories(blocked);
+  WriteFile(blocked + "/MP_ROOT", "a file where the folder should be");
+  const TRun cannot = RunConvert({"--copy-to", blocked, video});
+  EXPECT_EQ(cannot.Status, 1);
+  EXPECT_NE(cannot.Err.find("Can not create output folder"), std::string::npos) << cannot.Err;
+
+  // Nothing selected: the device folders are made all the same.
+  const std::string stick = work.file("stick");
+  fs::create_directories(stick);
+  const TRun none = RunConvert({"--copy-to", stick});
+  EXPECT_EQ(none.Status, 1);
+  EXPECT_NE(none.Err.find("Please select video files."), std::string::npos) << none.Err;
+  EXPECT_TRUE(fs::is_directory(stick + "/MP_ROOT/100ANV01"));
+  EXPECT_TRUE(fs::is_directory(stick + "/MP_ROOT/100MNV01"));
+
+  // A file that is not there is named; the others are still copied.
+  const TRun partly = RunConvert({"--copy-to", stick, work.file("gone.mp4"), video});
+  EXPECT_EQ(partly.Status, 1);
+  EXPECT_NE(partly.Err.find(work.file("gone.mp4") + ": No such file or directory"),
+            std::string::npos)
+      << partly.Err;
+  EXPECT_EQ(ReadFile(stick + "/MP_ROOT/100ANV01/MAQ00000.MP4"), ReadFile(video));
+}
