@@ -247,7 +247,9 @@ void TBatch::Handle(const TEvent &AEvent) {
     TJobStatus &status = FStatus[AEvent.Job];
     if (status.State != TJobState::jsConverting)
       break;
-    status.CurrentMs = AEvent.CurrentMs;
+    // A time the engine could not measure comes as a negative or absurd value: keep the last.
+    if (AEvent.CurrentMs >= 0 && (status.DurationMs <= 0 || AEvent.CurrentMs <= 2 * status.DurationMs))
+      status.CurrentMs = AEvent.CurrentMs;
     if (AEvent.TotalMs > 0)
       status.DurationMs = AEvent.TotalMs;
     status.Fps = AEvent.Fps;

@@ -141,19 +141,21 @@ private:
         if (job.State != TJobState::jsConverting)
           continue;
         const double fraction = JobFraction(job);
-        std::string line = PadLeft(std::to_string(Percent(fraction)), 5) + "% " +
-                           Bar(fraction, 20) + " " + FormatDuration(job.CurrentMs);
+        std::string numbers = PadLeft(std::to_string(Percent(fraction)), 4) + "% " +
+                              Bar(fraction, 20) + " " + FormatDuration(job.CurrentMs);
         if (job.DurationMs >= 0)
-          line += "/" + FormatDuration(job.DurationMs);
-        line += "  " + std::to_string(job.Fps) + " fps  " + FormatSizeKB(job.Size) + "  " +
-                FileNameOf(job.InputFile);
+          numbers += "/" + FormatDuration(job.DurationMs);
+        numbers += "  " + std::to_string(job.Fps) + " fps  " + FormatSizeKB(job.Size);
+        // The name first, shortened when the numbers would not fit beside it.
+        const size_t room = columns > numbers.size() + 12 ? columns - numbers.size() - 2 : 10;
+        const std::string line = FitToColumns(FileNameOf(job.InputFile), room) + "  " + numbers;
         frame += FitToColumns(line, columns) + "\n";
         ++lines;
       }
     }
     const double fraction = BatchFraction(AJobs);
     const double elapsed = std::chrono::duration<double>(Clock::now() - FStart).count();
-    std::string bar = Bar(fraction, 30) + PadLeft(std::to_string(Percent(fraction)), 4) + "%  " +
+    std::string bar = Bar(fraction, columns >= 100 ? 30 : 20) + PadLeft(std::to_string(Percent(fraction)), 4) + "%  " +
                       std::to_string(CountDone(AJobs)) + "/" + std::to_string(AJobs.size()) +
                       " files  elapsed " + FormatClock(elapsed);
     if (!FFinished)
