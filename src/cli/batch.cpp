@@ -4,13 +4,11 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cmath>
 #include <cstring>
 
 #include "app/output_options.h"
 #include "app/profiles.h"
 #include "app/thumbnail.h"
-#include "cli/output_record.h"
 #include "converter/av_converter.h"
 
 namespace {
@@ -28,17 +26,9 @@ int64_t FileSize(const std::string &APath) {
   return ::stat(APath.c_str(), &st) == 0 ? static_cast<int64_t>(st.st_size) : 0;
 }
 
-// The sample aspect ratio of a picture shown at ADisplayAspect, as a fraction the output
-// builder can use; 0:0 when there is nothing to correct.
-void SampleAspect(const TAVVideoInfo &AInfo, int &ANum, int &ADen) {
-  ANum = ADen = 0;
-  if (AInfo.Width <= 0 || AInfo.Height <= 0 || !(AInfo.DisplayAspect > 0))
-    return;
-  const double sar = AInfo.DisplayAspect * AInfo.Height / AInfo.Width;
-  if (std::fabs(sar - 1.0) < 0.01)
-    return;
-  ADen = 10000;
-  ANum = static_cast<int>(std::lround(sar * ADen));
+// The shape the probe says the picture is shown with; 0 (square pixels) when it does not know.
+double DisplayAspectOf(const TAVVideoInfo &AInfo) {
+  return AInfo.DisplayAspect > 0 ? AInfo.DisplayAspect : 0;
 }
 
 } // namespace
@@ -47,6 +37,7 @@ void SampleAspect(const TAVVideoInfo &AInfo, int &ANum, int &ADen) {
 struct TBatch::TJob {
   std::unique_ptr<TCustomAVConverter> Converter;
   bool OutputOpened = false; // the output file was created by this batch
+  double DisplayAspect = 0;  // of the input's picture, for the thumbnail
   bool TaskEnded = false;
   bool TaskFinished = false;
   bool TaskException = false;
@@ -188,13 +179,12 @@ bool TBatch::SetUpJob(size_t AIndex, std::string &AError) {
     return false;
   }
 
-  int sarNum = 0, sarDen = 0;
-  SampleAspect(video, sarNum, sarDen);
+  job.DisplayAspect = DisplayAspectOf(video);
   // The name is chosen and the file created before the next file is set up, so two inputs
   // with the same name never get the same output.
   const TPSPOutputSettings settings =
       BuildOutputOptions(FSettings.ProfileIndex, true, title, status.InputFile, AVCFolder,
-                         MPEG4Folder, video.Width, video.Height, sarNum, sarDen);
+                         MPEG4Folder, video.Width, video.Height, job.DisplayAspect);
   TOutputOptions output;
   InitOutputOptions(output);
   FillOutputOptions(settings, output);
@@ -295,7 +285,7 @@ void TBatch::EndJob(size_t AIndex) {
     std::string error;
     try {
       TBGRImage *picture = job.Converter->AVProbe().GetFrameBitmap(-1);
-      if (!MakeThumbnail(*picture, status.OutputFile, error))
+      if (!MakeThumbnail(*picture, status.OutputFile, error, job.DisplayAspect))
         status.State = TJobState::jsFailed;
     } catch (const std::exception &e) {
       error = e.what();
