@@ -14,9 +14,15 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// The name part of APath, with control characters shown as "?": a line feed or an escape in a
+// file name must not move the cursor of the live display.
 std::string FileNameOf(const std::string &APath) {
   const size_t slash = APath.find_last_of('/');
-  return slash == std::string::npos ? APath : APath.substr(slash + 1);
+  std::string name = slash == std::string::npos ? APath : APath.substr(slash + 1);
+  for (char &c : name)
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+      c = '?';
+  return name;
 }
 
 double JobFraction(const TJobStatus &AJob) {
