@@ -31,6 +31,22 @@ double DisplayAspectOf(const TAVVideoInfo &AInfo) {
   return AInfo.DisplayAspect > 0 ? AInfo.DisplayAspect : 0;
 }
 
+// A library log line without its "[class @ address] " prefix, the class kept as "class: ".
+std::string LibraryErrorText(const std::string &ALine) {
+  std::string text = ALine;
+  while (!text.empty() && (text.back() == ' ' || text.back() == '.'))
+    text.pop_back();
+  const size_t at = text.find(" @ ");
+  const size_t close = text.find(']');
+  if (text.empty() || text[0] != '[' || at == std::string::npos || close == std::string::npos ||
+      at > close)
+    return text;
+  size_t start = close + 1;
+  while (start < text.size() && text[start] == ' ')
+    ++start;
+  return text.substr(1, at - 1) + ": " + text.substr(start);
+}
+
 } // namespace
 
 // One file of the batch, with the converter that converts it while it runs.
@@ -38,6 +54,7 @@ struct TBatch::TJob {
   std::unique_ptr<TCustomAVConverter> Converter;
   bool OutputOpened = false; // the output file was created by this batch
   double DisplayAspect = 0;  // of the input's picture, for the thumbnail
+  std::string LibraryError; // the media libraries' last error line from the file's task
   bool TaskEnded = false;
   bool TaskFinished = false;
   bool TaskException = false;
@@ -208,6 +225,16 @@ bool TBatch::SetUpJob(size_t AIndex, std::string &AError) {
     event.Size = ACurrentSize;
     Post(std::move(event));
   };
+  // The libraries often say why a run failed better than the engine's own message does.
+  converter.OnLog = [this, AIndex](int ATaskIndex, TLogLevel ALogLevel, const std::string &AMsg) {
+    if (ATaskIndex < 0 || ALogLevel != llError)
+      return;
+    TEvent event{};
+    event.Kind = TEvent::ekLog;
+    event.Job = AIndex;
+    event.Message = AMsg;
+    Post(std::move(event));
+  };
   converter.OnTerminate = [this, AIndex](int ATaskIndex, bool AFinished, bool AException,
                                          const std::string &AMessage) {
     TEvent event{};
@@ -247,6 +274,9 @@ void TBatch::Handle(const TEvent &AEvent) {
     FView.JobProgress(FStatus, AEvent.Job);
     break;
   }
+  case TEvent::ekLog:
+    FJobs[AEvent.Job]->LibraryError = LibraryErrorText(AEvent.Message);
+    break;
   case TEvent::ekTaskEnd: {
     TJob &job = *FJobs[AEvent.Job];
     job.TaskEnded = true;
@@ -296,6 +326,8 @@ void TBatch::EndJob(size_t AIndex) {
   } else if (job.TaskException || !job.TaskEnded) {
     status.State = TJobState::jsFailed;
     status.Message = job.TaskMessage.empty() ? "conversion failed" : job.TaskMessage;
+    if (!job.LibraryError.empty() && job.TaskMessage.find(job.LibraryError) == std::string::npos)
+      status.Message += " (" + job.LibraryError + ")";
   } else {
     status.State = TJobState::jsStopped;
     status.Size = FileSize(status.OutputFile);
