@@ -1,6 +1,5 @@
-// The video path without the main loop: picture operations (deinterlace, crop, pad), the
-// frame-rate rule, the custom hook round trip, hook time ranges and the early exits of
-// DoVideoOut.
+// The video path without the main loop: deinterlace, crop and pad, the frame-rate rule, the
+// early exits of DoVideoOut, the custom hook round trip and the hook decisions.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -22,11 +21,6 @@ struct FrameDeleter {
 };
 using FramePtr = std::unique_ptr<AVFrame, FrameDeleter>;
 
-struct CodecDeleter {
-  void operator()(AVCodecContext *AContext) const { avlib.avcodec_free_context(&AContext); }
-};
-using CodecPtr = std::unique_ptr<AVCodecContext, CodecDeleter>;
-
 FramePtr makeFrame(AVPixelFormat AFormat, int AWidth, int AHeight, uint8_t AFill = 0) {
   FramePtr frame(avlib.av_frame_alloc());
   frame->format = AFormat;
@@ -43,7 +37,6 @@ uint8_t &at(const AVFrame *AFrame, int APlane, int AX, int AY) {
   return AFrame->data[APlane][AY * AFrame->linesize[APlane] + AX];
 }
 
-// Sets every pixel of plane APlane of row AY to AValue.
 void fillRow(AVFrame *AFrame, int APlane, int AY, int AWidth, uint8_t AValue) {
   std::fill_n(AFrame->data[APlane] + AY * AFrame->linesize[APlane], AWidth, AValue);
 }
@@ -51,7 +44,6 @@ void fillRow(AVFrame *AFrame, int APlane, int AY, int AWidth, uint8_t AValue) {
 class TVideoEngine : public TCustomFFmpeg {
 public:
   using TCustomFFmpeg::DoVideoOut;
-  using TCustomFFmpeg::DoVideoStats;
   using TCustomFFmpeg::PreProcessVideoFrame;
 };
 
@@ -71,18 +63,13 @@ protected:
   std::vector<std::string> Lines;
 };
 
-// ---------------------------------------------------------------------------------------------
-// Picture operations
-// ---------------------------------------------------------------------------------------------
-
-TEST_F(VideoOutTest, DeinterlaceFiltersOddRowsAndKeepsEvenRows) {
-  // Luma rows 0,255,0,0,0,255,0,0: each odd row is the 5-tap filter of its neighbours
-  // (rows beyond the picture repeat the edge row), rounded and clipped to 0..255.
+TEST_F(VideoOutTest, DeinterlaceFiltersOddRowsIntoTheHookBuffer) {
+  // Luma rows 0,255,0,0,0,255,0,0: each odd row becomes (-1,4,2,4,-1)/8 of its neighbours
+  // (rows beyond the picture repeat the edge), rounded and clipped to 0..255.
   FramePtr picture = makeFrame(AV_PIX_FMT_YUV420P, 8, 8, 128);
   const uint8_t rows[8] = {0, 255, 0, 0, 0, 255, 0, 0};
   for (int y = 0; y < 8; ++y)
     fillRow(picture.get(), 0, y, 8, rows[y]);
-  // Chroma (4 rows): a ramp, which the filter keeps on its inner odd row.
   for (int y = 0; y < 4; ++y)
     fillRow(picture.get(), 1, y, 4, static_cast<uint8_t>(40 * y));
   uint8_t *const decoderLuma = picture->data[0];
@@ -90,101 +77,71 @@ TEST_F(VideoOutTest, DeinterlaceFiltersOddRowsAndKeepsEvenRows) {
 
   Engine.Deinterlace = true;
   Engine.PreProcessVideoFrame(Ist, picture.get());
-
-  EXPECT_NE(picture->data[0], decoderLuma) << "the decoder's picture is never written";
-  EXPECT_EQ(decoderLuma[decoderStride], 255);
+  EXPECT_EQ(picture->data[0], Engine.HookBuffer);
+  EXPECT_EQ(decoderLuma[decoderStride], 255) << "the decoder's picture is never written";
   const uint8_t expected[8] = {0, 64, 0, 0, 0, 64, 0, 0};
   for (int y = 0; y < 8; ++y)
     for (int x = 0; x < 8; ++x)
       ASSERT_EQ(at(picture.get(), 0, x, y), expected[y]) << "row " << y << " column " << x;
-  // Chroma rows 0,40,80,120: row 1 = (-0 + 0 + 80 + 320 - 120 + 4) >> 3 = 35;
-  // row 3 = (-40 + 320 + 240 + 480 - 120 + 4) >> 3 = 110.
-  EXPECT_EQ(at(picture.get(), 1, 0, 0), 0);
+  // Chroma rows 0,40,80,120: row 1 = (0 + 0 + 80 + 320 - 120 + 4) >> 3, row 3 likewise.
   EXPECT_EQ(at(picture.get(), 1, 3, 1), 35);
   EXPECT_EQ(at(picture.get(), 1, 2, 2), 80);
   EXPECT_EQ(at(picture.get(), 1, 0, 3), 110);
-  EXPECT_EQ(at(picture.get(), 2, 1, 1), 128);
   EXPECT_TRUE(Lines.empty());
-}
 
-TEST_F(VideoOutTest, DeinterlaceRefusesFormatsItCannotFilterAndPassesThePicture) {
-  FramePtr picture = makeFrame(AV_PIX_FMT_NV12, 8, 8, 0);
-  for (int y = 0; y < 8; ++y)
-    fillRow(picture.get(), 0, y, 8, static_cast<uint8_t>(y % 2 ? 200 : 10));
-  Engine.Deinterlace = true;
-  Engine.PreProcessVideoFrame(Ist, picture.get());
-  EXPECT_TRUE(logged("0 deinterlace error."));
-  for (int y = 0; y < 8; ++y)
-    EXPECT_EQ(at(picture.get(), 0, 5, y), y % 2 ? 200 : 10);
-
-  // High bit depth is refused too.
-  EXPECT_FALSE(IsPlanarYUV8(AV_PIX_FMT_YUV420P10LE));
-  EXPECT_TRUE(IsPlanarYUV8(AV_PIX_FMT_GRAY8));
-  EXPECT_TRUE(IsPlanarYUV8(AV_PIX_FMT_YUVJ422P));
-}
-
-TEST_F(VideoOutTest, HookBufferGrowsButIsNotRemadeForSmallerPictures) {
-  Engine.Deinterlace = true;
-  FramePtr big = makeFrame(AV_PIX_FMT_YUV420P, 64, 48);
-  Engine.PreProcessVideoFrame(Ist, big.get());
+  // A smaller picture reuses the buffer.
   uint8_t *const buffer = Engine.HookBuffer;
-  const int size = Engine.HookBufferSize;
-  EXPECT_GE(size, 64 * 48 * 3 / 2);
-  FramePtr small = makeFrame(AV_PIX_FMT_YUV420P, 32, 16);
+  FramePtr small = makeFrame(AV_PIX_FMT_YUV420P, 4, 4);
   Engine.PreProcessVideoFrame(Ist, small.get());
   EXPECT_EQ(Engine.HookBuffer, buffer);
-  EXPECT_EQ(Engine.HookBufferSize, size);
-  EXPECT_EQ(small->data[0], buffer);
-  EXPECT_EQ(Engine.HookFrameNumber, 2);
+
+  // Formats the filter does not know pass unchanged, with the message.
+  FramePtr nv12 = makeFrame(AV_PIX_FMT_NV12, 8, 8, 0);
+  for (int y = 0; y < 8; ++y)
+    fillRow(nv12.get(), 0, y, 8, static_cast<uint8_t>(y % 2 ? 200 : 10));
+  Engine.PreProcessVideoFrame(Ist, nv12.get());
+  EXPECT_TRUE(logged("0 deinterlace error."));
+  for (int y = 0; y < 8; ++y)
+    EXPECT_EQ(at(nv12.get(), 0, 5, y), y % 2 ? 200 : 10);
+  EXPECT_FALSE(IsPlanarYUV8(AV_PIX_FMT_YUV420P10LE));
 }
 
 TEST_F(VideoOutTest, CropOffsetsEveryPlaneByItsSubsampling) {
-  FramePtr yuv = makeFrame(AV_PIX_FMT_YUV420P, 32, 32);
   TPicturePlanes cropped;
+  FramePtr yuv = makeFrame(AV_PIX_FMT_YUV420P, 32, 32);
   ASSERT_TRUE(CropPicture(cropped, PlanesOf(yuv.get()), AV_PIX_FMT_YUV420P, 4, 6));
   EXPECT_EQ(cropped.data[0], yuv->data[0] + 4 * yuv->linesize[0] + 6);
   EXPECT_EQ(cropped.data[1], yuv->data[1] + 2 * yuv->linesize[1] + 3);
   EXPECT_EQ(cropped.data[2], yuv->data[2] + 2 * yuv->linesize[2] + 3);
-  EXPECT_EQ(cropped.linesize[0], yuv->linesize[0]);
 
   FramePtr nv12 = makeFrame(AV_PIX_FMT_NV12, 32, 32);
   ASSERT_TRUE(CropPicture(cropped, PlanesOf(nv12.get()), AV_PIX_FMT_NV12, 4, 6));
   EXPECT_EQ(cropped.data[1], nv12->data[1] + 2 * nv12->linesize[1] + 6) << "interleaved Cb Cr";
-
   FramePtr bgr = makeFrame(AV_PIX_FMT_BGR24, 32, 32);
   ASSERT_TRUE(CropPicture(cropped, PlanesOf(bgr.get()), AV_PIX_FMT_BGR24, 1, 5));
   EXPECT_EQ(cropped.data[0], bgr->data[0] + bgr->linesize[0] + 15);
-
-  // 4:2:2 packed in one plane can be cut only at even columns.
+  // Packed 4:2:2 can be cut only at even columns.
   FramePtr yuyv = makeFrame(AV_PIX_FMT_YUYV422, 32, 32);
-  EXPECT_TRUE(CropPicture(cropped, PlanesOf(yuyv.get()), AV_PIX_FMT_YUYV422, 3, 4));
-  EXPECT_EQ(cropped.data[0], yuyv->data[0] + 3 * yuyv->linesize[0] + 8);
   EXPECT_FALSE(CropPicture(cropped, PlanesOf(yuyv.get()), AV_PIX_FMT_YUYV422, 3, 5));
-  FramePtr pal = makeFrame(AV_PIX_FMT_PAL8, 32, 32);
-  EXPECT_FALSE(CropPicture(cropped, PlanesOf(pal.get()), AV_PIX_FMT_PAL8, 2, 2));
 }
 
 TEST_F(VideoOutTest, PadPaintsBordersInThePadColourAndCopiesTheInside) {
-  // A 16x12 picture with 2 rows on top, 4 below, 4 columns left, 2 right around an 10x6 inside;
-  // line sizes are wider than the picture and the bytes past the width must stay untouched.
+  // 16x12 with 2 rows on top, 4 below, 4 columns left, 2 right around a 10x6 inside. The line
+  // size is wider than the picture: the bytes past the width stay untouched.
   FramePtr dst = makeFrame(AV_PIX_FMT_YUV420P, 16, 12, 0xEE);
   ASSERT_GT(dst->linesize[0], 16);
-  FramePtr src = makeFrame(AV_PIX_FMT_YUV420P, 10, 6, 0);
+  FramePtr src = makeFrame(AV_PIX_FMT_YUV420P, 10, 6, 77);
   for (int y = 0; y < 6; ++y)
     for (int x = 0; x < 10; ++x)
       at(src.get(), 0, x, y) = static_cast<uint8_t>(100 + 10 * y + x);
-  for (int y = 0; y < 3; ++y)
-    fillRow(src.get(), 1, y, 5, 77);
   const int color[3] = {20, 60, 200};
   const TPicturePlanes srcPlanes = PlanesOf(src.get());
   ASSERT_TRUE(PadPicture(PlanesOf(dst.get()), &srcPlanes, 12, 16, AV_PIX_FMT_YUV420P, 2, 4, 4, 2,
                          color));
-
   for (int y = 0; y < 12; ++y) {
     for (int x = 0; x < 16; ++x) {
       const bool inside = y >= 2 && y < 8 && x >= 4 && x < 14;
-      const int want = inside ? 100 + 10 * (y - 2) + (x - 4) : 20;
-      ASSERT_EQ(at(dst.get(), 0, x, y), want) << "luma " << x << "," << y;
+      ASSERT_EQ(at(dst.get(), 0, x, y), inside ? 100 + 10 * (y - 2) + (x - 4) : 20) << x << "," << y;
     }
     EXPECT_EQ(at(dst.get(), 0, 16, y), 0xEE) << "past the width, row " << y;
   }
@@ -192,9 +149,7 @@ TEST_F(VideoOutTest, PadPaintsBordersInThePadColourAndCopiesTheInside) {
     for (int x = 0; x < 8; ++x) {
       const bool inside = y >= 1 && y < 4 && x >= 2 && x < 7;
       ASSERT_EQ(at(dst.get(), 1, x, y), inside ? 77 : 60) << "Cb " << x << "," << y;
-      if (!inside) {
-        ASSERT_EQ(at(dst.get(), 2, x, y), 200) << "Cr " << x << "," << y;
-      }
+      ASSERT_EQ(at(dst.get(), 2, x, y), inside ? 77 : 200) << "Cr " << x << "," << y;
     }
 
   // Without a source only the borders are painted.
@@ -203,219 +158,121 @@ TEST_F(VideoOutTest, PadPaintsBordersInThePadColourAndCopiesTheInside) {
                          color));
   EXPECT_EQ(at(scaled.get(), 0, 5, 3), 0x55);
   EXPECT_EQ(at(scaled.get(), 0, 15, 3), 20);
-  EXPECT_EQ(at(scaled.get(), 0, 5, 11), 20);
-
   FramePtr rgb = makeFrame(AV_PIX_FMT_RGB24, 16, 12);
   EXPECT_FALSE(PadPicture(PlanesOf(rgb.get()), nullptr, 12, 16, AV_PIX_FMT_RGB24, 2, 2, 2, 2,
                           color));
-  EXPECT_FALSE(PadPicture(PlanesOf(scaled.get()), nullptr, 12, 16, AV_PIX_FMT_YUV420P, 8, 8, 0,
-                          0, color))
-      << "pads larger than the picture";
 }
 
-// ---------------------------------------------------------------------------------------------
-// Frame-rate rule and the early exits of DoVideoOut
-// ---------------------------------------------------------------------------------------------
-
 TEST(VideoSyncRule, DropsDuplicatesAndFollowsTheInputClock) {
-  const double tb = 0.04; // 25 fps
+  const double tb = 0.04; // 25 fps: the default method is active
   int64_t opts = 10;
-  // Default method with a 25 fps encoder: active. 1.5 frames behind: dropped.
-  EXPECT_EQ(VideoSyncFrameCount(-1, tb, 8.5 * tb, opts), 0);
-  EXPECT_EQ(opts, 10);
-  // 3.4 frames ahead: 3 frames.
-  EXPECT_EQ(VideoSyncFrameCount(-1, tb, 13.4 * tb, opts), 3);
-  // 2.5 and 3.5 ahead round to even.
-  EXPECT_EQ(VideoSyncFrameCount(1, 1.0, 12.5, opts), 2);
-  EXPECT_EQ(VideoSyncFrameCount(1, 1.0, 13.5, opts), 4);
-  // Up to 1.1 frames either way: one frame.
+  EXPECT_EQ(VideoSyncFrameCount(-1, tb, 8.5 * tb, opts), 0) << "1.5 frames behind";
+  EXPECT_EQ(VideoSyncFrameCount(-1, tb, 13.4 * tb, opts), 3) << "3.4 frames ahead";
+  EXPECT_EQ(VideoSyncFrameCount(1, 1.0, 12.5, opts), 2) << "ties round to even";
   EXPECT_EQ(VideoSyncFrameCount(1, 1.0, 11.1, opts), 1);
   EXPECT_EQ(VideoSyncFrameCount(1, 1.0, 8.9, opts), 1);
-  EXPECT_EQ(VideoSyncFrameCount(1, 1.0, 8.8, opts), 0);
   EXPECT_EQ(opts, 10);
-
   // Method 2 never duplicates and takes the input clock.
   EXPECT_EQ(VideoSyncFrameCount(2, tb, 20 * tb, opts), 1);
   EXPECT_EQ(opts, 20);
-  EXPECT_EQ(VideoSyncFrameCount(2, tb, 19 * tb, opts), 1);
-  EXPECT_EQ(opts, 19);
   EXPECT_EQ(VideoSyncFrameCount(2, tb, 15 * tb, opts), 0) << "far behind is still dropped";
-
-  // Off, or the default with a very fine time base: no rule, the clock is taken.
-  EXPECT_EQ(VideoSyncFrameCount(0, tb, 30 * tb, opts), 1);
-  EXPECT_EQ(opts, 30);
+  // Off, or the default with a very fine time base: the clock is taken as it is.
   EXPECT_EQ(VideoSyncFrameCount(-1, 0.0001, 0.5, opts), 1);
   EXPECT_EQ(opts, 5000);
 }
 
-class DoVideoOutTest : public VideoOutTest {
-protected:
-  void SetUp() override {
-    VideoOutTest::SetUp();
-    Enc.reset(avlib.avcodec_alloc_context3(nullptr));
-    Enc->codec_type = AVMEDIA_TYPE_VIDEO;
-    Enc->time_base = {1, 25};
-    Enc->pix_fmt = AV_PIX_FMT_YUV420P;
-    Enc->width = 32;
-    Enc->height = 32;
-    Ost.Codec = Enc.get();
-    Ost.SyncIst = &Ist;
-    Engine.Verbose = 3;
-  }
-  CodecPtr Enc;
-  TOutputStream Ost;
-};
-
-TEST_F(DoVideoOutTest, PictureBehindTheOutputIsDroppedAndCounted) {
+TEST_F(VideoOutTest, DroppedPicturesAndPicturesPastTheLimitEncodeNothing) {
+  std::unique_ptr<AVCodecContext, void (*)(AVCodecContext *)> enc(
+      avlib.avcodec_alloc_context3(nullptr),
+      [](AVCodecContext *AContext) { avlib.avcodec_free_context(&AContext); });
+  enc->codec_type = AVMEDIA_TYPE_VIDEO;
+  enc->time_base = {1, 25};
+  enc->pix_fmt = AV_PIX_FMT_YUV420P;
+  enc->width = enc->height = 32;
+  TOutputStream ost;
+  ost.Codec = enc.get();
+  ost.SyncIst = &Ist;
+  Engine.Verbose = 3;
   FramePtr picture = makeFrame(AV_PIX_FMT_YUV420P, 32, 32);
-  Ost.SyncOpts = 10;
-  Ist.Pts = 340000; // 8.5 frames
   int frameSize = -1;
-  Engine.DoVideoOut(nullptr, Ost, Ist, picture.get(), frameSize);
+
+  ost.SyncOpts = 10;
+  Ist.Pts = 340000; // 8.5 frames
+  Engine.DoVideoOut(nullptr, ost, Ist, picture.get(), frameSize);
   EXPECT_EQ(frameSize, 0);
   EXPECT_EQ(Engine.FramesDrop, 1);
-  EXPECT_EQ(Ost.FrameNumber, 0);
   EXPECT_TRUE(logged("1 *** drop!"));
-}
 
-TEST_F(DoVideoOutTest, NothingIsEncodedPastTheFrameLimit) {
-  FramePtr picture = makeFrame(AV_PIX_FMT_YUV420P, 32, 32);
   Engine.MaxFrames[AVMEDIA_TYPE_VIDEO] = 100;
-  Ost.FrameNumber = 100;
-  Ost.SyncOpts = 100;
+  ost.FrameNumber = ost.SyncOpts = 100;
   Ist.Pts = 4000000;
-  int frameSize = -1;
-  Engine.DoVideoOut(nullptr, Ost, Ist, picture.get(), frameSize);
-  EXPECT_EQ(frameSize, 0);
-  EXPECT_EQ(Ost.FrameNumber, 100);
-  EXPECT_EQ(Ost.SyncOpts, 100);
-}
+  Engine.DoVideoOut(nullptr, ost, Ist, picture.get(), frameSize);
+  EXPECT_EQ(ost.FrameNumber, 100);
 
-TEST_F(DoVideoOutTest, PicturesThatCannotBeCroppedOrPaddedAreSkippedWithTheirMessage) {
-  int frameSize = -1;
-  // Crop bands larger than the picture.
-  FramePtr picture = makeFrame(AV_PIX_FMT_YUV420P, 32, 32);
-  Ost.VideoCrop = true;
-  Ost.TopBand = 40;
-  Engine.CropBottom = 0;
-  Engine.DoVideoOut(nullptr, Ost, Ist, picture.get(), frameSize);
+  ost.FrameNumber = 0;
+  ost.VideoCrop = true;
+  ost.TopBand = 40;
+  Engine.DoVideoOut(nullptr, ost, Ist, picture.get(), frameSize);
   EXPECT_TRUE(logged("0 error cropping picture"));
-
-  // Padding into an encoder format the padding cannot paint.
-  Ost.VideoCrop = false;
-  Ost.TopBand = 0;
-  Enc->pix_fmt = AV_PIX_FMT_RGB24;
-  FramePtr tmp = makeFrame(AV_PIX_FMT_RGB24, 32, 32);
-  FramePtr rgb = makeFrame(AV_PIX_FMT_RGB24, 32, 28);
-  Ost.PictTmp = tmp.get();
-  Ost.VideoPad = true;
-  Ost.PadTop = 4;
-  Ost.SyncOpts = 0;
-  Engine.DoVideoOut(nullptr, Ost, Ist, rgb.get(), frameSize);
-  EXPECT_TRUE(logged("0 error padding picture"));
-  EXPECT_EQ(frameSize, 0);
-  EXPECT_EQ(Ost.FrameNumber, 0);
-
-  // A picture whose size no longer fits the encoder and no scaler to fix it.
-  Lines.clear();
-  Enc->pix_fmt = AV_PIX_FMT_YUV420P;
-  Ost.VideoPad = false;
-  Ost.PadTop = 0;
-  FramePtr other = makeFrame(AV_PIX_FMT_YUV420P, 48, 32);
-  Engine.DoVideoOut(nullptr, Ost, Ist, other.get(), frameSize);
-  EXPECT_EQ(Lines.size(), 1u);
-  EXPECT_EQ(Ost.FrameNumber, 0);
+  EXPECT_EQ(ost.FrameNumber, 0);
 }
 
-// ---------------------------------------------------------------------------------------------
-// The custom hook
-// ---------------------------------------------------------------------------------------------
-
-TEST_F(VideoOutTest, CustomHookDrawingReachesThePicture) {
-  FramePtr picture = makeFrame(AV_PIX_FMT_YUV420P, 16, 16, 128);
-  uint8_t *const decoderLuma = picture->data[0];
-  int calls = 0;
+TEST_F(VideoOutTest, CustomHookDrawingReachesThePictureUntilTheHookStops) {
+  std::vector<int> frames;
+  Engine.UsingVHook = true;
   Engine.OnCustomHook = [&](TCustomFFmpeg *, TBGRImage &ABitmap, int AFrameNumber, int64_t APTS,
                             bool &AUpdate, bool &AStopHook) {
-    ++calls;
+    frames.push_back(AFrameNumber);
     EXPECT_EQ(ABitmap.Width, 16);
-    EXPECT_EQ(ABitmap.Height, 16);
-    EXPECT_EQ(AFrameNumber, 1);
     EXPECT_EQ(APTS, 2500000);
-    EXPECT_TRUE(AUpdate);
-    EXPECT_FALSE(AStopHook);
-    // Mid grey came in as grey.
-    EXPECT_NEAR(ABitmap.Row(8)[8 * 3 + 1], 128, 4);
-    // Paint the left half white.
-    for (int y = 0; y < 16; ++y)
+    EXPECT_NEAR(ABitmap.Row(8)[8 * 3 + 1], 128, 4) << "mid grey arrives as grey";
+    for (int y = 0; y < 16; ++y) // the left half white
       std::fill_n(ABitmap.Row(y), 8 * 3, 255);
+    AUpdate = AFrameNumber != 2;
+    AStopHook = AFrameNumber == 3;
   };
   Ist.Pts = 2500000;
-  Engine.PreProcessVideoFrame(Ist, picture.get());
-  EXPECT_EQ(calls, 1);
-  EXPECT_NE(picture->data[0], decoderLuma);
-  EXPECT_EQ(decoderLuma[0], 128) << "the decoder's picture is not written";
-  EXPECT_NEAR(at(picture.get(), 0, 2, 5), 235, 3) << "white in limited-range luma";
-  EXPECT_NEAR(at(picture.get(), 0, 13, 5), 128, 3);
-  EXPECT_NEAR(at(picture.get(), 1, 1, 1), 128, 3) << "white has no colour";
-}
-
-TEST_F(VideoOutTest, CustomHookWithoutUpdateOrFailingLeavesThePictureAlone) {
-  FramePtr picture = makeFrame(AV_PIX_FMT_YUV420P, 16, 16, 90);
-  Engine.OnCustomHook = [&](TCustomFFmpeg *, TBGRImage &ABitmap, int AFrameNumber, int64_t,
-                            bool &AUpdate, bool &) {
-    std::fill(ABitmap.Pixels.begin(), ABitmap.Pixels.end(), 255);
-    if (AFrameNumber == 1)
-      AUpdate = false;
-    else
-      throw std::runtime_error("boom");
-  };
-  Engine.PreProcessVideoFrame(Ist, picture.get());
-  EXPECT_EQ(at(picture.get(), 0, 7, 7), 90);
-  FramePtr second = makeFrame(AV_PIX_FMT_YUV420P, 16, 16, 90);
-  Engine.PreProcessVideoFrame(Ist, second.get());
-  EXPECT_EQ(at(second.get(), 0, 7, 7), 90);
-  EXPECT_TRUE(logged("0 Error occurs OnCustomHook: boom"));
-  EXPECT_TRUE(static_cast<bool>(Engine.OnCustomHook)) << "a failing hook stays connected";
-}
-
-TEST_F(VideoOutTest, CustomHookThatStopsIsNotCalledAgain) {
-  int calls = 0;
-  Engine.UsingVHook = true;
-  Engine.OnCustomHook = [&](TCustomFFmpeg *, TBGRImage &, int AFrameNumber, int64_t, bool &,
-                            bool &AStopHook) {
-    ++calls;
-    AStopHook = AFrameNumber == 10;
-  };
-  for (int i = 0; i < 15; ++i) {
-    FramePtr picture = makeFrame(AV_PIX_FMT_YUV420P, 16, 16, 90);
+  for (int i = 1; i <= 5; ++i) {
+    FramePtr picture = makeFrame(AV_PIX_FMT_YUV420P, 16, 16, 128);
+    uint8_t *const decoderLuma = picture->data[0];
     Engine.PreProcessVideoFrame(Ist, picture.get());
+    EXPECT_EQ(decoderLuma[0], 128) << "the decoder's picture is not written";
+    const bool drawn = i == 1 || i == 3;
+    EXPECT_NEAR(at(picture.get(), 0, 2, 5), drawn ? 235 : 128, 3) << "picture " << i;
+    EXPECT_NEAR(at(picture.get(), 0, 13, 5), 128, 3);
+    EXPECT_NEAR(at(picture.get(), 1, 1, 1), 128, 3) << "white has no colour";
   }
-  EXPECT_EQ(calls, 10);
+  EXPECT_EQ(frames, (std::vector<int>{1, 2, 3}));
   EXPECT_FALSE(static_cast<bool>(Engine.OnCustomHook));
   EXPECT_EQ(Engine.HookAction, haStop);
   EXPECT_FALSE(Engine.UsingVHook);
-  EXPECT_EQ(Engine.HookFrameNumber, 15);
+
+  // A hook that fails is logged, its drawing dropped, and it stays connected.
+  Engine.OnCustomHook = [&](TCustomFFmpeg *, TBGRImage &ABitmap, int, int64_t, bool &, bool &) {
+    std::fill(ABitmap.Pixels.begin(), ABitmap.Pixels.end(), 255);
+    throw std::runtime_error("boom");
+  };
+  FramePtr failing = makeFrame(AV_PIX_FMT_YUV420P, 16, 16, 90);
+  Engine.PreProcessVideoFrame(Ist, failing.get());
+  EXPECT_EQ(at(failing.get(), 0, 7, 7), 90);
+  EXPECT_TRUE(logged("0 Error occurs OnCustomHook: boom"));
+  EXPECT_TRUE(static_cast<bool>(Engine.OnCustomHook));
 }
 
 TEST_F(VideoOutTest, CustomHookOnBgrPicturesNeedsNoConversion) {
   FramePtr picture = makeFrame(AV_PIX_FMT_BGR24, 6, 4, 0);
-  at(picture.get(), 0, 3, 2) = 17; // pixel 1 of row 2, blue
+  at(picture.get(), 0, 3, 2) = 17;
   Engine.OnCustomHook = [&](TCustomFFmpeg *, TBGRImage &ABitmap, int, int64_t, bool &, bool &) {
     EXPECT_EQ(ABitmap.Row(2)[3], 17);
     ABitmap.Row(3)[17] = 201; // last pixel of the last row, red
   };
   Engine.PreProcessVideoFrame(Ist, picture.get());
   EXPECT_EQ(at(picture.get(), 0, 17, 3), 201);
-  EXPECT_EQ(at(picture.get(), 0, 3, 2), 17);
   EXPECT_EQ(Engine.ToRGBContext, nullptr);
   EXPECT_EQ(Engine.FromRGBContext, nullptr);
 }
 
-// ---------------------------------------------------------------------------------------------
-// Hook decisions: time ranges and OnBeforeHook, with a module that inverts luma
-// ---------------------------------------------------------------------------------------------
-
+// Hook decisions, observed through a module that inverts luma.
 class HookDecisionTest : public VideoOutTest {
 protected:
   void SetUp() override {
@@ -425,7 +282,6 @@ protected:
     ASSERT_EQ(FrameHookAdd(Engine.FrameHooks, 1, argv), 0);
     Engine.UsingVHook = true;
   }
-  // Whether the modules processed a picture shown at ASeconds.
   bool hooked(double ASeconds) {
     FramePtr picture = makeFrame(AV_PIX_FMT_YUV420P, 8, 8, 40);
     Ist.Pts = static_cast<int64_t>(ASeconds * 1000000);
@@ -440,7 +296,6 @@ TEST_F(HookDecisionTest, TimeRangesSelectThePicturesAndEndTheHooks) {
   EXPECT_TRUE(hooked(0));
   EXPECT_TRUE(hooked(5));
   EXPECT_FALSE(hooked(6));
-  EXPECT_EQ(Engine.HookAction, haIgnore);
   EXPECT_TRUE(Engine.UsingVHook);
   EXPECT_TRUE(hooked(11));
   EXPECT_EQ(Engine.TimeRangeIndex, 1);
@@ -451,9 +306,7 @@ TEST_F(HookDecisionTest, TimeRangesSelectThePicturesAndEndTheHooks) {
 }
 
 TEST_F(HookDecisionTest, BeforeHookDecidesAndItsFailureStopsTheHooks) {
-  std::vector<int64_t> seen;
   Engine.OnBeforeHook = [&](TCustomFFmpeg *, THookAction &AAction, int64_t APTS) {
-    seen.push_back(APTS);
     if (APTS == 3000000)
       throw std::runtime_error("bad time");
     AAction = APTS == 2000000 ? haIgnore : haContinue;
@@ -465,20 +318,6 @@ TEST_F(HookDecisionTest, BeforeHookDecidesAndItsFailureStopsTheHooks) {
   EXPECT_TRUE(logged("0 Error occurs OnBeforeHook: bad time"));
   EXPECT_FALSE(Engine.UsingVHook);
   EXPECT_FALSE(hooked(4));
-  EXPECT_EQ(seen, (std::vector<int64_t>{1000000, 2000000, 2500000, 3000000}));
-}
-
-TEST_F(HookDecisionTest, ConnectedCustomHookKeepsTheModulesOff) {
-  int calls = 0;
-  Engine.OnCustomHook = [&](TCustomFFmpeg *, TBGRImage &, int, int64_t, bool &AUpdate, bool &) {
-    ++calls;
-    AUpdate = false;
-  };
-  Engine.OnBeforeHook = [&](TCustomFFmpeg *, THookAction &, int64_t) {
-    ADD_FAILURE() << "not asked while the custom hook is connected";
-  };
-  EXPECT_FALSE(hooked(1));
-  EXPECT_EQ(calls, 1);
 }
 
 } // namespace
