@@ -4,9 +4,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <set>
 
 #include "app/device_library.h"
 #include "app/folders.h"
@@ -29,6 +31,17 @@ std::string PadLeft(const std::string &AText, size_t AWidth) {
 std::string FileNameOf(const std::string &APath) {
   const size_t slash = APath.find_last_of('/');
   return slash == std::string::npos ? APath : APath.substr(slash + 1);
+}
+
+// The extension of APath in lower case, with its dot ("" when it has none).
+std::string LowerExtension(const std::string &APath) {
+  const size_t dot = APath.find_last_of("./");
+  if (dot == std::string::npos || APath[dot] != '.')
+    return {};
+  std::string extension = APath.substr(dot);
+  for (char &c : extension)
+    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return extension;
 }
 
 // The name of the folder holding APath ("AVC" for out/AVC/x.mp4).
@@ -109,7 +122,19 @@ int CopyCommand(const std::string &ADevice, const std::vector<std::string> &AFil
                 const std::atomic<int> &ACancel, FILE *AOut, FILE *AErr) {
   int status = 0;
   std::vector<TCopySource> selected;
+  std::set<std::string> seen;
+  const std::set<std::string> named(AFiles.begin(), AFiles.end());
   for (const std::string &file : AFiles) {
+    const std::string extension = LowerExtension(file);
+    // A thumbnail named beside its video (as "out/AVC/*" names it) goes along with the video.
+    const std::string stem = file.substr(0, file.size() - extension.size());
+    if (extension == ".thm" && (named.count(stem + ".mp4") || named.count(stem + ".MP4")))
+      continue;
+    if (extension != ".mp4") {
+      std::fprintf(AErr, "korvelo-convert: %s: not an MP4 file\n", file.c_str());
+      status = 1;
+      continue;
+    }
     struct stat st{};
     const bool found = ::stat(file.c_str(), &st) == 0;
     const int error = errno;
@@ -125,7 +150,9 @@ int CopyCommand(const std::string &ADevice, const std::vector<std::string> &AFil
       status = 1;
       continue;
     }
-    selected.push_back({file, format});
+    // The same file named twice is copied once.
+    if (seen.insert(std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino)).second)
+      selected.push_back({file, format});
   }
 
   const bool terminal = ::isatty(::fileno(AOut)) != 0;

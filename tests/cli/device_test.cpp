@@ -116,7 +116,8 @@ TEST(CliCopy, FillsTheLowestFreeNumbersWithThumbnails) {
   const std::string b = MakeSource(work.file("out/AVC"), "b", "thumb of b");
   const std::string c = MakeSource(work.file("out/MPEG4"), "c", ""); // no thumbnail
 
-  const TRun run = RunConvert({"--copy-to", device, a, c, b});
+  // As a shell's "out/AVC/*" names them: thumbnails beside their videos; a file named twice.
+  const TRun run = RunConvert({"--copy-to", device, a, work.file("out/AVC/a.THM"), c, b, a});
   ASSERT_EQ(run.Status, 0) << run.All();
   EXPECT_NE(run.Out.find(Copied), std::string::npos) << run.Out;
   EXPECT_EQ(ReadFile(avcDir + "MAQ00001.MP4"), ReadFile(a));
@@ -140,7 +141,21 @@ TEST(CliCopy, FillsTheLowestFreeNumbersWithThumbnails) {
 
 TEST(CliCopy, TwoFreeNumbersForThreeFiles) {
   TempDir work;
-  const std::string device = work.file("stick");
+  // A hundred thousand files: in memory when the machine offers a memory file system.
+  std::error_code ec;
+  const fs::path memory = "/dev/shm";
+  const fs::path stick = (fs::is_directory(memory, ec) && ::access(memory.c_str(), W_OK) == 0
+                              ? memory
+                              : work.path()) /
+                         ("korvelo-stick-" + std::to_string(::getpid()));
+  struct TRemove {
+    fs::path Path;
+    ~TRemove() {
+      std::error_code ignored;
+      fs::remove_all(Path, ignored);
+    }
+  } removeStick{stick};
+  const std::string device = stick.string();
   const std::string avcDir = device + "/MP_ROOT/100ANV01/";
   fs::create_directories(avcDir);
   for (int n = 0; n <= 99999; ++n) {
@@ -208,11 +223,15 @@ TEST(CliCopy, RefusalsInTheirOrder) {
   EXPECT_TRUE(fs::is_directory(stick + "/MP_ROOT/100ANV01"));
   EXPECT_TRUE(fs::is_directory(stick + "/MP_ROOT/100MNV01"));
 
-  // A file that is not there is named; the others are still copied.
-  const TRun partly = RunConvert({"--copy-to", stick, work.file("gone.mp4"), video});
+  // Files that are not there or no MP4 are named; the others are still copied.
+  WriteFile(work.file("notes.txt"), "text");
+  const TRun partly =
+      RunConvert({"--copy-to", stick, work.file("gone.mp4"), work.file("notes.txt"), video});
   EXPECT_EQ(partly.Status, 1);
   EXPECT_NE(partly.Err.find(work.file("gone.mp4") + ": No such file or directory"),
             std::string::npos)
+      << partly.Err;
+  EXPECT_NE(partly.Err.find(work.file("notes.txt") + ": not an MP4 file"), std::string::npos)
       << partly.Err;
   EXPECT_EQ(ReadFile(stick + "/MP_ROOT/100ANV01/MAQ00000.MP4"), ReadFile(video));
 }
