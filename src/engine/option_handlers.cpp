@@ -13,7 +13,6 @@
 #include <ctime>
 #include <filesystem>
 #include <system_error>
-#include <unistd.h>
 
 namespace {
 
