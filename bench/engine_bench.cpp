@@ -59,6 +59,7 @@ struct TSettings {
 struct TSourceInfo {
   int Width = -1, Height = -1, SarNum = 0, SarDen = 0;
   double Duration = 0;
+  int64_t VideoFrames = 0;
   std::string Title;
 };
 
@@ -74,6 +75,7 @@ struct TEngineRun {
   // Steady-state window: allocations counted between two progress reports.
   int WindowStart = -1, WindowEnd = -1;
   uint64_t WindowAllocations = 0;
+  uint64_t RunAllocations = 0; // from engine creation to its destruction
 };
 
 double Seconds(std::chrono::steady_clock::duration ADuration) {
@@ -104,7 +106,14 @@ std::string LoadAverage() {
 
 // Runs a program with its output into ALog; returns its exit status (-1 when it could not run)
 // and its wall and CPU time.
-int RunProgram(const std::vector<std::string> &AArgs, const fs::path &ALog, TTimes &ATimes) {
+int RunProgram(const std::vector<std::string> &AArgs, const fs::path &ALog, TTimes &ATimes,
+               const std::vector<std::string> &AExtraEnv = {}) {
+  std::vector<char *> envp;
+  for (const std::string &entry : AExtraEnv)
+    envp.push_back(const_cast<char *>(entry.c_str()));
+  for (char **e = environ; *e; ++e)
+    envp.push_back(*e);
+  envp.push_back(nullptr);
   std::vector<char *> argv;
   for (const std::string &arg : AArgs)
     argv.push_back(const_cast<char *>(arg.c_str()));
@@ -116,7 +125,7 @@ int RunProgram(const std::vector<std::string> &AArgs, const fs::path &ALog, TTim
   posix_spawn_file_actions_adddup2(&actions, 1, 2);
   const auto started = std::chrono::steady_clock::now();
   pid_t pid = 0;
-  const int spawned = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+  const int spawned = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
   if (spawned != 0)
     return -1;
@@ -175,6 +184,7 @@ bool ReadMedia(const std::string &AFile, TSourceInfo &AInfo, std::vector<std::st
       AInfo.Height = par->height;
       AInfo.SarNum = par->sample_aspect_ratio.num;
       AInfo.SarDen = par->sample_aspect_ratio.den;
+      AInfo.VideoFrames = st->nb_frames;
     }
     if (!AStreams)
       continue;
@@ -287,6 +297,7 @@ TEngineRun RunEngine(const TSettings &ASettings, const TOptionList &AOptions,
 
   rusage before{}, after{};
   getrusage(RUSAGE_SELF, &before);
+  const uint64_t allocationsBefore = bench::AllocTotal();
   const auto started = std::chrono::steady_clock::now();
   {
     TCustomFFmpeg engine;
@@ -335,6 +346,7 @@ TEngineRun RunEngine(const TSettings &ASettings, const TOptionList &AOptions,
       run.Error = "the run did not finish" + (lastError.empty() ? "" : ": " + lastError);
   }
   run.Times.Wall = Seconds(std::chrono::steady_clock::now() - started);
+  run.RunAllocations = bench::AllocTotal() - allocationsBefore;
   getrusage(RUSAGE_SELF, &after);
   run.Times.Cpu = CpuSeconds(after) - CpuSeconds(before);
   std::error_code ec;
@@ -420,14 +432,18 @@ void PrintAttribution(const TEngineRun &ARun) {
   for (bench::TAllocOrigin origin : origins)
     std::printf("  %-20s %8.2f per frame\n", bench::OriginName(origin),
                 static_cast<double>(byOrigin[static_cast<int>(origin)]) / frames);
-  std::printf("  Sites (per frame, origin, our function -> library function):\n");
+  std::printf("  Sites (per frame, origin, our function -> library function it called [library "
+              "function that asked for the memory]):\n");
   int shown = 0;
   for (const bench::TAllocSite &site : sites) {
-    if (++shown > 25)
+    if (++shown > 30)
       break;
-    std::printf("  %8.3f  %-20s %s%s%s\n", static_cast<double>(site.Count) / frames,
+    std::printf("  %8.3f  %-20s %s%s%s", static_cast<double>(site.Count) / frames,
                 bench::OriginName(site.Origin), site.Ours.c_str(),
                 site.Entry.empty() ? "" : " -> ", site.Entry.c_str());
+    if (!site.Inner.empty() && site.Inner != site.Entry)
+      std::printf(" [%s]", site.Inner.c_str());
+    std::printf("\n");
   }
 }
 
@@ -485,7 +501,7 @@ int main(int argc, char **argv) {
     std::printf(" %s", arg.c_str());
   std::printf("\n\n");
 
-  std::vector<double> engineWall, engineCpu, ffmpegWall, ffmpegCpu, allocsPerFrame;
+  std::vector<double> engineWall, engineCpu, ffmpegWall, ffmpegCpu, allocsPerFrame, runAllocs;
   bool failed = false;
   for (int i = 1; i <= settings.Runs; ++i) {
     const TEngineRun run = RunEngine(settings, options, engineOut, false);
@@ -495,6 +511,7 @@ int main(int argc, char **argv) {
     } else {
       engineWall.push_back(run.Times.Wall);
       engineCpu.push_back(run.Times.Cpu);
+      runAllocs.push_back(static_cast<double>(run.RunAllocations));
       std::printf("run %d engine: %7.2f s wall, %7.2f s CPU", i, run.Times.Wall, run.Times.Cpu);
       if (run.WindowEnd > run.WindowStart) {
         const double perFrame = static_cast<double>(run.WindowAllocations) /
@@ -540,17 +557,44 @@ int main(int argc, char **argv) {
   std::printf("Load average after the runs: %s\n", LoadAverage().c_str());
 
   std::vector<std::string> engineStreams, ffmpegStreams;
-  TSourceInfo ignored;
-  if (fs::exists(engineOut, ec) && ReadMedia(engineOut, ignored, &engineStreams)) {
-    std::printf("\nEngine output (%ju bytes):\n", static_cast<uintmax_t>(fs::file_size(engineOut, ec)));
+  TSourceInfo engineMedia, ffmpegMedia;
+  if (fs::exists(engineOut, ec) && ReadMedia(engineOut, engineMedia, &engineStreams)) {
+    std::printf("\nEngine output (%ju bytes):\n",
+                static_cast<uintmax_t>(fs::file_size(engineOut, ec)));
     for (const std::string &line : engineStreams)
       std::printf("  %s\n", line.c_str());
   }
-  if (fs::exists(ffmpegOut, ec) && ReadMedia(ffmpegOut, ignored, &ffmpegStreams)) {
-    std::printf("ffmpeg output (%ju bytes):\n", static_cast<uintmax_t>(fs::file_size(ffmpegOut, ec)));
+  if (fs::exists(ffmpegOut, ec) && ReadMedia(ffmpegOut, ffmpegMedia, &ffmpegStreams)) {
+    std::printf("ffmpeg output (%ju bytes):\n",
+                static_cast<uintmax_t>(fs::file_size(ffmpegOut, ec)));
     for (const std::string &line : ffmpegStreams)
       std::printf("  %s\n", line.c_str());
   }
+
+#ifdef KORVELO_ALLOC_PRELOAD
+  // The same count over a whole run of each side: how much the libraries allocate when the
+  // ffmpeg tool drives them, against when the engine does.
+  if (!runAllocs.empty() && engineMedia.VideoFrames > 0 && ffmpegMedia.VideoFrames > 0) {
+    const fs::path countFile = settings.Work / "ffmpeg.allocations";
+    TTimes times;
+    const int status = RunProgram(ffmpegArgs, settings.Work / "ffmpeg.log", times,
+                                  {"LD_PRELOAD=" KORVELO_ALLOC_PRELOAD,
+                                   "KORVELO_ALLOC_COUNT_FILE=" + countFile.string()});
+    unsigned long long ffmpegAllocs = 0;
+    FILE *f = status == 0 ? std::fopen(countFile.c_str(), "r") : nullptr;
+    if (f && std::fscanf(f, "%llu", &ffmpegAllocs) == 1)
+      std::printf("\nWhole run, heap allocations per output video frame: engine %.1f (in this "
+                  "process, from engine creation to destruction), ffmpeg tool %.1f (whole "
+                  "process)\n",
+                  Median(runAllocs) / engineMedia.VideoFrames,
+                  static_cast<double>(ffmpegAllocs) / ffmpegMedia.VideoFrames);
+    else
+      std::printf("\nffmpeg allocation count: not available (status %d)\n", status);
+    if (f)
+      std::fclose(f);
+    fs::remove(countFile, ec);
+  }
+#endif
 
   if (settings.Attribution && !engineWall.empty()) {
     const TEngineRun run = RunEngine(settings, options, engineOut, true);

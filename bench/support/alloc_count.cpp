@@ -12,7 +12,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <map>
+#include <tuple>
 #include <new>
 #include <utility>
 
@@ -30,6 +32,7 @@ namespace {
 std::atomic<bool> gCounting{false};
 std::atomic<bool> gAttributing{false};
 std::atomic<uint64_t> gCount{0};
+std::atomic<uint64_t> gTotal{0};
 // Set while this thread walks its stack: the walker may allocate, and must not recurse.
 thread_local bool tInside = false;
 
@@ -42,9 +45,11 @@ bool InExe(void *AAddress) {
 
 // Allocation sites by (nearest return address of ours, return address in the library function
 // ours called), in a fixed table: recording must not allocate.
+constexpr int kInnerFrames = 4; // library frames kept above the allocator
 struct TSiteSlot {
   void *Ours;
   void *Entry;
+  void *Inner[kInnerFrames];
   uint64_t Count;
 };
 constexpr size_t kSlots = 1 << 14;
@@ -54,17 +59,19 @@ uint64_t gUnplaced = 0; // no frame of ours on the stack
 uint64_t gLost = 0;     // table full
 std::atomic_flag gSlotLock = ATOMIC_FLAG_INIT;
 
-void RecordSite(void *AOurs, void *AEntry) {
+void RecordSite(void *AOurs, void *AEntry, void *const *AInner) {
   while (gSlotLock.test_and_set(std::memory_order_acquire)) {
   }
   if (!AOurs) {
     ++gUnplaced;
   } else {
-    size_t h = (reinterpret_cast<uintptr_t>(AOurs) * 31 + reinterpret_cast<uintptr_t>(AEntry)) %
+    size_t h = (reinterpret_cast<uintptr_t>(AOurs) * 31 + reinterpret_cast<uintptr_t>(AEntry) +
+                reinterpret_cast<uintptr_t>(AInner[0]) * 7) %
                kSlots;
     for (size_t probes = 0;; ++probes, h = (h + 1) % kSlots) {
       TSiteSlot &slot = gSlots[h];
-      if (slot.Count > 0 && slot.Ours == AOurs && slot.Entry == AEntry) {
+      if (slot.Count > 0 && slot.Ours == AOurs && slot.Entry == AEntry &&
+          std::equal(AInner, AInner + kInnerFrames, slot.Inner)) {
         ++slot.Count;
         break;
       }
@@ -73,7 +80,10 @@ void RecordSite(void *AOurs, void *AEntry) {
           ++gLost;
           break;
         }
-        slot = {AOurs, AEntry, 1};
+        slot.Ours = AOurs;
+        slot.Entry = AEntry;
+        std::copy(AInner, AInner + kInnerFrames, slot.Inner);
+        slot.Count = 1;
         ++gSlotsUsed;
         break;
       }
@@ -94,7 +104,10 @@ bool InHooks(void *AAddress) {
 }
 
 ALLOC_HOOK void Note() {
-  if (!gCounting.load(std::memory_order_relaxed) || tInside)
+  if (tInside)
+    return;
+  gTotal.fetch_add(1, std::memory_order_relaxed);
+  if (!gCounting.load(std::memory_order_relaxed))
     return;
   gCount.fetch_add(1, std::memory_order_relaxed);
   if (!gAttributing.load(std::memory_order_relaxed))
@@ -108,10 +121,13 @@ ALLOC_HOOK void Note() {
   int i = first;
   while (i < n && !InExe(frames[i]))
     ++i;
+  void *inner[kInnerFrames] = {};
+  for (int k = 0; k < kInnerFrames && first + k < i; ++k)
+    inner[k] = frames[first + k];
   if (i >= n)
-    RecordSite(nullptr, nullptr);
+    RecordSite(nullptr, nullptr, inner);
   else
-    RecordSite(frames[i], i == first ? nullptr : frames[i - 1]);
+    RecordSite(frames[i], i == first ? nullptr : frames[i - 1], inner);
   tInside = false;
 }
 
@@ -211,6 +227,25 @@ bool IsAllocationEntry(const std::string &AName) {
          AName.find("strndup") != std::string::npos;
 }
 
+// The library function that asked for the memory: the innermost frame that is not one of the
+// libraries' generic allocation helpers. Named by the nearest exported symbol, so a function
+// private to a library shows as the exported one before it.
+std::string InnerName(void *const *AInner) {
+  static const char *const kHelpers[] = {"av_malloc",       "av_mallocz",     "av_calloc",
+                                         "av_realloc",      "av_realloc_f",   "av_malloc_array",
+                                         "av_buffer_alloc", "av_buffer_allocz", "av_buffer_create",
+                                         "av_realloc_array", "av_fast_realloc", "av_fast_malloc"};
+  for (int k = 0; k < kInnerFrames && AInner[k]; ++k) {
+    const TLibraryName name = NameLibraryAddress(AInner[k]);
+    if (std::find_if(std::begin(kHelpers), std::end(kHelpers), [&](const char *AHelper) {
+          return name.Symbol == AHelper;
+        }) != std::end(kHelpers))
+      continue;
+    return (name.Symbol.empty() ? "?" : name.Symbol) + " (" + name.Object + ")";
+  }
+  return "";
+}
+
 bool IsRuntimeObject(const std::string &AObject) {
   return AObject.rfind("libc.so", 0) == 0 || AObject.rfind("libstdc++.so", 0) == 0 ||
          AObject.rfind("libm.so", 0) == 0 || AObject.rfind("libgcc_s.so", 0) == 0;
@@ -246,6 +281,7 @@ void AllocCountStop() {
 }
 
 uint64_t AllocCount() { return gCount.load(); }
+uint64_t AllocTotal() { return gTotal.load(); }
 bool AllocCounting() { return gCounting.load(std::memory_order_relaxed); }
 
 const char *OriginName(TAllocOrigin AOrigin) {
@@ -281,8 +317,8 @@ std::vector<TAllocSite> AllocSites() {
   ours.erase(std::unique(ours.begin(), ours.end()), ours.end());
   const std::map<void *, std::string> exeNames = NameExeAddresses(ours);
 
-  // The same pair of functions reached from several call instructions is one site.
-  std::map<std::pair<std::string, std::string>, TAllocSite> merged;
+  // The same functions reached from several call instructions are one site.
+  std::map<std::tuple<std::string, std::string, std::string>, TAllocSite> merged;
   for (const TSiteSlot &slot : slots) {
     TAllocSite site;
     const auto found = exeNames.find(slot.Ours);
@@ -295,7 +331,8 @@ std::vector<TAllocSite> AllocSites() {
         site.Origin = IsAllocationEntry(entry.Symbol) ? TAllocOrigin::OurLibraryCall
                                                       : TAllocOrigin::LibraryWork;
     }
-    TAllocSite &into = merged[{site.Ours, site.Entry}];
+    site.Inner = InnerName(slot.Inner);
+    TAllocSite &into = merged[{site.Ours, site.Entry, site.Inner}];
     if (into.Count == 0) {
       into = site;
       into.Count = 0;
@@ -306,9 +343,9 @@ std::vector<TAllocSite> AllocSites() {
   for (auto &entry : merged)
     result.push_back(entry.second);
   if (unplaced > 0)
-    result.push_back({"-", "", TAllocOrigin::Unknown, unplaced});
+    result.push_back({"-", "", "", TAllocOrigin::Unknown, unplaced});
   if (lost > 0)
-    result.push_back({"(site table full)", "", TAllocOrigin::Unknown, lost});
+    result.push_back({"(site table full)", "", "", TAllocOrigin::Unknown, lost});
   std::sort(result.begin(), result.end(),
             [](const TAllocSite &a, const TAllocSite &b) { return a.Count > b.Count; });
   return result;

@@ -18,6 +18,8 @@ void AllocCountInit();
 void AllocCountStart(bool AAttribute);
 void AllocCountStop();
 uint64_t AllocCount();
+// Every allocation of the process since it started (the stack walks' own excepted).
+uint64_t AllocTotal();
 bool AllocCounting();
 
 // Where the counted allocations of an attributed window came from.
@@ -32,6 +34,7 @@ const char *OriginName(TAllocOrigin AOrigin);
 struct TAllocSite {
   std::string Ours;  // the function of ours on the stack nearest to the allocation
   std::string Entry; // the library function ours called (empty when ours allocated itself)
+  std::string Inner; // the library function that asked for the memory (empty: as Entry)
   TAllocOrigin Origin = TAllocOrigin::Unknown;
   uint64_t Count = 0;
 };
