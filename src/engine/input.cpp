@@ -192,10 +192,15 @@ bool TCustomFFmpeg::OpenInputFile(const std::string &AFileName) {
   raw->video_codec_id = videoId;
   raw->audio_codec_id = audioId;
   raw->subtitle_codec_id = subtitleId;
-  raw->video_codec = videoId != AV_CODEC_ID_NONE ? avlib.avcodec_find_decoder(videoId) : nullptr;
-  raw->audio_codec = audioId != AV_CODEC_ID_NONE ? avlib.avcodec_find_decoder(audioId) : nullptr;
-  raw->subtitle_codec =
-      subtitleId != AV_CODEC_ID_NONE ? avlib.avcodec_find_decoder(subtitleId) : nullptr;
+  // The named decoder itself, which need not be the first one of its codec id.
+  auto decoder = [](const char *AName, AVCodecID AId) -> const AVCodec * {
+    if (AName)
+      return avlib.avcodec_find_decoder_by_name(AName);
+    return AId != AV_CODEC_ID_NONE ? avlib.avcodec_find_decoder(AId) : nullptr;
+  };
+  raw->video_codec = decoder(PgmyuvCompatibilityHack ? nullptr : VideoCodecName, videoId);
+  raw->audio_codec = decoder(AudioCodecName, audioId);
+  raw->subtitle_codec = decoder(SubtitleCodecName, subtitleId);
 
   // On failure the library frees the context it was given.
   int result = avlib.avformat_open_input(&raw, AFileName.c_str(), InputFormat, &parameters.Items);
