@@ -245,6 +245,8 @@ public:
   int64_t InputTsOffsets[MaxFiles] = {};
   bool InputRateEmu[MaxFiles] = {}; // "re" of each input, read by the transcode set-up
   double InputTsScales[MaxFiles][MAX_STREAMS] = {};
+  // Rate emulation per input file (RateEmu as it stood when the file was opened).
+  bool InputRateEmu[MaxFiles] = {};
   AVFormatContext *OutputFiles[MaxFiles] = {};
   int OutputFileCount = 0;
   TStreamMap StreamMaps[MaxStreamMaps];
@@ -416,6 +418,11 @@ protected:
   void PrintReport(bool AIsLastReport);
 
   // setup.cpp
+  void SetupTranscode();
+  int FindStreamByProgram(AVMediaType AType);
+  void OpenEncoder(TOutputStream &AOst, TInputStream &AIst);
+  void OpenDecoder(TInputStream &AIst);
+  bool IsOpenedDecoder(const TInputStream &AIst) const;
   // Closes the encoder/decoder of a stream under CodecLock and takes it off its opened list.
   void CloseEncoder(TOutputStream &AOst);
   void CloseDecoder(TInputStream &AIst);
@@ -426,6 +433,14 @@ protected:
   // loop.cpp
   void TranscodeLoop();
   int OutputPacket(TInputStream &AIst, int AIstIndex, const AVPacket *APacket);
+  void EmulateRate(TInputStream &AIst);
+  void ServeEncoders(TInputStream &AIst, int AIstIndex, const uint8_t *ASamples, int ABytes,
+                     AVFrame *APicture, const AVSubtitle *ASubtitle, int64_t APacketPts);
+  void ServeCopies(TInputStream &AIst, int AIstIndex, const AVPacket *APacket);
+  int ConvertDecodedAudio(TInputStream &AIst, const AVFrame *AFrame);
+  void ApplyVolume(uint8_t *ASamples, int ABytes);
+  void FlushEncoders(int AIstIndex);
+  void WritePacket(AVFormatContext *AOutput, AVPacket *APacket, TOutputStream &AOst);
   // Runs the stream's bitstream filter and writes the packet (its stream index and timestamps
   // already in the muxer stream's terms). Throws FFMpegException when the muxer fails.
   void WriteFrame(AVFormatContext *AOutput, AVPacket *APacket, TOutputStream &AOst);
@@ -456,6 +471,8 @@ protected:
   // APts: the packet pts in the input stream time base.
   void DoSubtitleOut(AVFormatContext *AOutput, TOutputStream &AOst, TInputStream &AIst,
                      const AVSubtitle *ASub, int64_t APts);
+  int64_t EncodeAudioSamples(AVFormatContext *AOutput, TOutputStream &AOst, const uint8_t *AData,
+                             int ASamples, int64_t APts);
   // Encodes what the audio fifo still holds as a last, short frame, then flushes the encoder.
   void FlushAudioEncoder(AVFormatContext *AOutput, TOutputStream &AOst);
 

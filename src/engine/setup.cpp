@@ -1,12 +1,604 @@
-#include "engine/custom_ffmpeg.h"
+// Transcode set-up: the per-run records, the choice of the input stream that feeds each output
+// stream, the encoder and stream-copy parameters, scaling and two-pass files, the opening of the
+// codecs and the output headers. The main loop and the end of the run are in loop.cpp.
+#include <algorithm>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <string>
 
-// Not built yet: every operation here fails loudly until it is.
+#include "engine/custom_ffmpeg.h"
+#include "engine/transcode_types.h"
+#include "medialib/medialib.h"
+
 namespace {
-[[noreturn]] void notBuilt(const char *AName) {
-  throw FFMpegException(std::string(AName) + " is not built yet");
+
+AVMediaType InputType(const TInputStream &AIst) { return AIst.Stream->codecpar->codec_type; }
+
+// The media type of an output stream: the encoder context when the output file made one.
+AVMediaType OutputType(const TOutputStream &AOst) {
+  if (AOst.Codec && AOst.Codec->codec_type != AVMEDIA_TYPE_UNKNOWN)
+    return AOst.Codec->codec_type;
+  return AOst.Stream->codecpar->codec_type;
 }
+
+// Metadata keys copied by a metadata map (the old fixed fields and their current names).
+const char *const MetaDataKeys[] = {"title", "author", "artist", "copyright", "comment",
+                                    "album", "year",   "date",   "track",     "genre"};
+
+bool SampleFormatSupported(const AVCodec *ACodec, AVSampleFormat AFormat) {
+  if (!ACodec->sample_fmts)
+    return AFormat != AV_SAMPLE_FMT_NONE;
+  for (const AVSampleFormat *f = ACodec->sample_fmts; *f != AV_SAMPLE_FMT_NONE; ++f)
+    if (*f == AFormat)
+      return true;
+  return false;
+}
+
 } // namespace
 
-void TCustomFFmpeg::Transcode() { notBuilt("Transcode"); }
-void TCustomFFmpeg::WriteFrame(AVFormatContext *, AVPacket *, TOutputStream &) { notBuilt("WriteFrame"); }
-int64_t TCustomFFmpeg::EncodeFrame(AVFormatContext *, TOutputStream &, const AVFrame *, const char *) { notBuilt("EncodeFrame"); }
+TTranscodeRun::~TTranscodeRun() {
+  for (TInputStream &ist : InputStreams) {
+    avlib.swr_free(&ist.SampleConverter);
+    avlib.av_channel_layout_uninit(&ist.ConverterLayout);
+  }
+  for (TOutputStream &ost : OutputStreams) {
+    if (ost.LogFile)
+      std::fclose(ost.LogFile);
+    ost.LogFile = nullptr;
+    avlib.av_fifo_freep2(&ost.Fifo);
+    avlib.av_frame_free(&ost.PictTmp);
+    if (ost.ImgResampleCtx)
+      avlib.sws_freeContext(ost.ImgResampleCtx);
+    ost.ImgResampleCtx = nullptr;
+    avlib.swr_free(&ost.Resampler);
+    avlib.swr_free(&ost.EncoderConverter);
+    avlib.av_frame_free(&ost.EncoderFrame);
+    avlib.av_bsf_free(&ost.BitstreamFilter);
+  }
+  avlib.av_packet_free(&ReadPacket);
+  avlib.av_packet_free(&OutPacket);
+  avlib.av_packet_free(&FilterPacket);
+  avlib.av_frame_free(&DecodedFrame);
+}
+
+void TCustomFFmpeg::FreeTranscodeRun() {
+  delete TranscodeRun;
+  TranscodeRun = nullptr;
+}
+
+void TCustomFFmpeg::CloseEncoder(TOutputStream &AOst) {
+  std::lock_guard<std::recursive_mutex> lock(CodecLock);
+  AVCodecContext *&slot = OutputCodecs[AOst.FileIndex][AOst.Index];
+  if (slot) {
+    // The two-pass statistics input was allocated by us; the context frees it with itself.
+    avlib.avcodec_free_context(&slot);
+  }
+  AOst.Codec = nullptr;
+  OpenedEncoders.erase(std::remove(OpenedEncoders.begin(), OpenedEncoders.end(), &AOst),
+                       OpenedEncoders.end());
+}
+
+void TCustomFFmpeg::CloseDecoder(TInputStream &AIst) {
+  std::lock_guard<std::recursive_mutex> lock(CodecLock);
+  std::vector<AVCodecContext *> &codecs = InputCodecs[AIst.FileIndex];
+  if (AIst.Index < static_cast<int>(codecs.size()) && codecs[AIst.Index])
+    avlib.avcodec_free_context(&codecs[AIst.Index]);
+  AIst.Codec = nullptr;
+  OpenedDecoders.erase(std::remove(OpenedDecoders.begin(), OpenedDecoders.end(), &AIst),
+                       OpenedDecoders.end());
+}
+
+bool TCustomFFmpeg::IsOpenedDecoder(const TInputStream &AIst) const {
+  return std::find(OpenedDecoders.begin(), OpenedDecoders.end(), &AIst) != OpenedDecoders.end();
+}
+
+void TCustomFFmpeg::CloseOpenedCodecs() {
+  while (!OpenedEncoders.empty())
+    CloseEncoder(*OpenedEncoders.back());
+  while (!OpenedDecoders.empty())
+    CloseDecoder(*OpenedDecoders.back());
+}
+
+void TCustomFFmpeg::Transcode() {
+  FreeTranscodeRun();
+  TranscodeRun = new TTranscodeRun();
+  try {
+    SetupTranscode();
+    TranscodeLoop();
+  } catch (...) {
+    // The opened lists point into the run's records: close the codecs before the records go.
+    CloseOpenedCodecs();
+    FreeTranscodeRun();
+    throw;
+  }
+  CloseOpenedCodecs();
+  FreeTranscodeRun();
+}
+
+int TCustomFFmpeg::FindStreamByProgram(AVMediaType AType) {
+  TTranscodeRun &run = *TranscodeRun;
+  for (int i = 0; i < InputFileCount; ++i) {
+    AVFormatContext *ic = InputFiles[i];
+    for (unsigned j = 0; j < ic->nb_programs; ++j) {
+      const AVProgram *program = ic->programs[j];
+      if (program->id != ProgramId)
+        continue;
+      for (unsigned k = 0; k < program->nb_stream_indexes; ++k) {
+        const int sidx = run.InputFileTable[i].IstIndex + static_cast<int>(program->stream_index[k]);
+        if (program->stream_index[k] >= static_cast<unsigned>(run.InputFileTable[i].NbStreams))
+          continue;
+        const TInputStream &ist = run.InputStreams[sidx];
+        if (ist.Discard && InputType(ist) == AType)
+          return sidx;
+      }
+    }
+  }
+  return -1;
+}
+
+void TCustomFFmpeg::SetupTranscode() {
+  TTranscodeRun &run = *TranscodeRun;
+
+  // 1, 2: input files and streams.
+  run.InputFileTable.resize(InputFileCount);
+  int total = 0;
+  for (int i = 0; i < InputFileCount; ++i) {
+    run.InputFileTable[i].IstIndex = total;
+    run.InputFileTable[i].NbStreams = static_cast<int>(InputFiles[i]->nb_streams);
+    total += run.InputFileTable[i].NbStreams;
+  }
+  run.InputStreams.resize(total);
+  const int64_t now = avlib.av_gettime();
+  for (int i = 0; i < InputFileCount; ++i) {
+    for (int k = 0; k < run.InputFileTable[i].NbStreams; ++k) {
+      TInputStream &ist = run.InputStreams[run.InputFileTable[i].IstIndex + k];
+      ist.FileIndex = i;
+      ist.Index = k;
+      ist.Stream = InputFiles[i]->streams[k];
+      ist.Codec = k < static_cast<int>(InputCodecs[i].size()) ? InputCodecs[i][k] : nullptr;
+      ist.Discard = true;
+      if (InputRateEmu[i]) {
+        ist.RateEmu = true;
+        ist.RateEmuStart = now;
+        ist.FrameCount = 0;
+      }
+    }
+  }
+
+  // 3, 4, 5: output count and map checks.
+  int nbOutput = 0;
+  for (int k = 0; k < OutputFileCount; ++k) {
+    if (OutputFiles[k]->nb_streams == 0)
+      throw FFMpegException("Output file does not contain any stream");
+    nbOutput += static_cast<int>(OutputFiles[k]->nb_streams);
+  }
+  if (StreamMapCount > 0 && StreamMapCount != nbOutput)
+    throw FFMpegException("Number of stream maps must match number of output streams");
+  for (int i = 0; i < StreamMapCount; ++i) {
+    const TStreamMap &map = StreamMaps[i];
+    if (map.FileIndex < 0 || map.FileIndex >= InputFileCount || map.StreamIndex < 0 ||
+        map.StreamIndex >= run.InputFileTable[map.FileIndex].NbStreams)
+      throw FFMpegException(
+          FormatText("Could not find input stream #%d.%d", map.FileIndex, map.StreamIndex));
+    if (map.SyncFileIndex < 0 || map.SyncFileIndex >= InputFileCount ||
+        map.SyncStreamIndex < 0 ||
+        map.SyncStreamIndex >= run.InputFileTable[map.SyncFileIndex].NbStreams)
+      throw FFMpegException(
+          FormatText("Could not find sync stream #%d.%d", map.SyncFileIndex, map.SyncStreamIndex));
+  }
+
+  // 6, 7: output streams.
+  run.OutputStreams.resize(nbOutput);
+  for (int k = 0, n = 0; k < OutputFileCount; ++k) {
+    for (unsigned i = 0; i < OutputFiles[k]->nb_streams; ++i, ++n) {
+      TOutputStream &ost = run.OutputStreams[n];
+      ost.FileIndex = k;
+      ost.Index = static_cast<int>(i);
+      ost.Stream = OutputFiles[k]->streams[i];
+      ost.Codec = i < MAX_STREAMS ? OutputCodecs[k][i] : nullptr;
+      if (!ost.Codec)
+        throw FFMpegException(FormatText("Output stream #%d.%u has no codec context", k, i));
+    }
+  }
+
+  // 8: source of each output stream.
+  for (int n = 0; n < nbOutput; ++n) {
+    TOutputStream &ost = run.OutputStreams[n];
+    const AVMediaType type = OutputType(ost);
+    if (StreamMapCount > 0) {
+      const TStreamMap &map = StreamMaps[n];
+      ost.SourceIndex = run.InputFileTable[map.FileIndex].IstIndex + map.StreamIndex;
+      if (InputType(run.InputStreams[ost.SourceIndex]) != type) {
+        avlib.av_dump_format(OutputFiles[ost.FileIndex], ost.FileIndex,
+                             OutputFiles[ost.FileIndex]->url, 1);
+        throw FFMpegException(FormatText("Codec type mismatch for mapping #%d.%d -> #%d.%d",
+                                     map.FileIndex, map.StreamIndex, ost.FileIndex, ost.Index));
+      }
+    } else {
+      int found = -1;
+      if (ProgramId != 0) {
+        found = FindStreamByProgram(type);
+      } else {
+        for (int j = 0; j < total; ++j)
+          if (run.InputStreams[j].Discard && InputType(run.InputStreams[j]) == type) {
+            found = j;
+            break;
+          }
+        // Second pass: an input stream may feed several outputs; the last match wins.
+        if (found < 0)
+          for (int j = 0; j < total; ++j)
+            if (InputType(run.InputStreams[j]) == type)
+              found = j;
+      }
+      if (found < 0) {
+        avlib.av_dump_format(OutputFiles[ost.FileIndex], ost.FileIndex,
+                             OutputFiles[ost.FileIndex]->url, 1);
+        throw FFMpegException(FormatText("Could not find input stream matching output stream #%d.%d",
+                                     ost.FileIndex, ost.Index));
+      }
+      ost.SourceIndex = found;
+    }
+    run.InputStreams[ost.SourceIndex].Discard = false;
+    if (StreamMapCount > 0) {
+      const TStreamMap &map = StreamMaps[n];
+      ost.SyncIst =
+          &run.InputStreams[run.InputFileTable[map.SyncFileIndex].IstIndex + map.SyncStreamIndex];
+    } else {
+      ost.SyncIst = &run.InputStreams[ost.SourceIndex];
+    }
+  }
+
+  // 9: parameters.
+  for (int n = 0; n < nbOutput; ++n) {
+    TOutputStream &ost = run.OutputStreams[n];
+    TInputStream &ist = run.InputStreams[ost.SourceIndex];
+    AVCodecContext *enc = ost.Codec;
+    AVCodecContext *dec = ist.Codec;
+    AVStream *ist_st = ist.Stream;
+
+    if (!avlib.av_dict_get(ost.Stream->metadata, "language", nullptr, 0)) {
+      const AVDictionaryEntry *lang = avlib.av_dict_get(ist_st->metadata, "language", nullptr, 0);
+      if (lang) {
+        char language[4] = {};
+        avlib.av_strlcpy(language, lang->value, sizeof language);
+        avlib.av_dict_set(&ost.Stream->metadata, "language", language, 0);
+      }
+    }
+    ost.Stream->disposition = ist_st->disposition;
+
+    const bool copy = OutputStreamCopy[ost.FileIndex][ost.Index];
+    if (copy) {
+      AVCodecParameters *par = ost.Stream->codecpar;
+      const uint32_t wantedTag = enc->codec_tag;
+      if (avlib.avcodec_parameters_copy(par, ist_st->codecpar) < 0)
+        throw FFMpegException("av_mallocz fail");
+      if (wantedTag != 0) {
+        par->codec_tag = wantedTag;
+      } else {
+        const AVCodecTag *const *tags = OutputFiles[ost.FileIndex]->oformat->codec_tag;
+        unsigned int tag = 0;
+        if (!tags || avlib.av_codec_get_id(tags, ist_st->codecpar->codec_tag) != AV_CODEC_ID_NONE ||
+            !avlib.av_codec_get_tag2(tags, ist_st->codecpar->codec_id, &tag))
+          par->codec_tag = ist_st->codecpar->codec_tag;
+        else
+          par->codec_tag = 0;
+      }
+      ost.Stream->time_base = ist_st->time_base;
+      // The copy holder's time base counts frames, as the output position of a copied video
+      // is measured in frames.
+      AVRational frameRate = ist_st->r_frame_rate;
+      if (frameRate.num <= 0 || frameRate.den <= 0)
+        frameRate = ist_st->avg_frame_rate;
+      enc->time_base = (par->codec_type == AVMEDIA_TYPE_VIDEO && frameRate.num > 0 &&
+                        frameRate.den > 0)
+                           ? av_inv_q(frameRate)
+                           : ist_st->time_base;
+      switch (par->codec_type) {
+      case AVMEDIA_TYPE_AUDIO:
+        if (AudioVolume != 256)
+          throw FFMpegException("-acodec copy and -vol are incompatible (frames are not decoded)");
+        if ((par->block_align == 1 && par->codec_id == AV_CODEC_ID_MP3) ||
+            par->codec_id == AV_CODEC_ID_AC3)
+          par->block_align = 0;
+        break;
+      case AVMEDIA_TYPE_VIDEO:
+        if (OnCustomHook)
+          throw FFMpegException(
+              "-vcodec copy and CustomHook are incompatible (frames are not decoded)");
+        if (UsingVHook)
+          throw FFMpegException("-vcodec copy and -vhook are incompatible (frames are not decoded)");
+        ost.Stream->sample_aspect_ratio = ist_st->sample_aspect_ratio;
+        break;
+      case AVMEDIA_TYPE_SUBTITLE:
+        break;
+      default:
+        throw FFMpegException("invalid codec_type of output stream");
+      }
+      enc->codec_type = par->codec_type;
+      enc->codec_id = par->codec_id;
+      enc->width = par->width;
+      enc->height = par->height;
+      enc->sample_rate = par->sample_rate;
+      enc->bit_rate = par->bit_rate;
+    } else {
+      if (!dec)
+        throw FFMpegException(FormatText("Input stream #%d.%d has no codec context", ist.FileIndex,
+                                     ist.Index));
+      switch (enc->codec_type) {
+      case AVMEDIA_TYPE_AUDIO:
+        ost.Fifo = avlib.av_fifo_alloc2(1024, 1, 0);
+        if (!ost.Fifo)
+          throw FFMpegException("av_fifo_init fail");
+        ost.AudioResample = enc->sample_rate != dec->sample_rate || AudioSyncMethod > 1;
+        ost.EncodingNeeded = true;
+        ist.DecodingNeeded = true;
+        break;
+      case AVMEDIA_TYPE_VIDEO: {
+        ost.VideoCrop = CropTop + CropBottom + CropLeft + CropRight != 0;
+        ost.VideoPad = PadTop + PadBottom + PadLeft + PadRight != 0;
+        ost.VideoResample = enc->width != dec->width - (CropLeft + CropRight) + (PadLeft + PadRight) ||
+                            enc->height != dec->height - (CropTop + CropBottom) + (PadTop + PadBottom) ||
+                            enc->pix_fmt != dec->pix_fmt;
+        if (ost.VideoCrop) {
+          ost.TopBand = CropTop;
+          ost.LeftBand = CropLeft;
+        }
+        auto allocPicture = [&](const char *AFailText) {
+          avlib.av_frame_free(&ost.PictTmp);
+          ost.PictTmp = avlib.av_frame_alloc();
+          if (!ost.PictTmp)
+            throw FFMpegException(AFailText);
+          ost.PictTmp->format = enc->pix_fmt;
+          ost.PictTmp->width = enc->width;
+          ost.PictTmp->height = enc->height;
+          if (enc->pix_fmt == AV_PIX_FMT_NONE || avlib.av_frame_get_buffer(ost.PictTmp, 0) < 0)
+            throw FFMpegException(AFailText);
+        };
+        if (ost.VideoPad) {
+          ost.PadTop = PadTop;
+          ost.PadBottom = PadBottom;
+          ost.PadLeft = PadLeft;
+          ost.PadRight = PadRight;
+          if (!ost.VideoResample)
+            allocPicture("avpicture_alloc fail");
+        }
+        if (ost.VideoResample) {
+          allocPicture("Cannot allocate temp picture, check pix fmt");
+          if (ScalerDefaults) {
+            int64_t flags = 0;
+            if (avlib.av_opt_get_int(ScalerDefaults, "sws_flags", 0, &flags) >= 0)
+              SwsFlags = static_cast<int>(flags);
+          }
+          ost.ImgResampleCtx = avlib.sws_getContext(
+              dec->width - CropLeft - CropRight, dec->height - CropTop - CropBottom, dec->pix_fmt,
+              enc->width - PadLeft - PadRight, enc->height - PadTop - PadBottom, enc->pix_fmt,
+              SwsFlags, nullptr, nullptr, nullptr);
+          if (!ost.ImgResampleCtx)
+            throw FFMpegException("Cannot get resampling context");
+          ost.ResampleHeight = dec->height - CropTop - CropBottom;
+        }
+        ost.EncodingNeeded = true;
+        ist.DecodingNeeded = true;
+        break;
+      }
+      case AVMEDIA_TYPE_SUBTITLE:
+        ost.EncodingNeeded = true;
+        ist.DecodingNeeded = true;
+        break;
+      default:
+        throw FFMpegException("invalid codec_type of output stream");
+      }
+    }
+
+    // Two-pass statistics files.
+    if (ost.EncodingNeeded && (enc->flags & (AV_CODEC_FLAG_PASS1 | AV_CODEC_FLAG_PASS2))) {
+      std::string logName =
+          (PassLogFileName.empty() ? std::string("ffmpeg2pass") : PassLogFileName) + "-" +
+          std::to_string(n) + ".log";
+      if (logName.size() > 1023)
+        logName.resize(1023);
+      // libx264 keeps its own statistics file: point it at ours so that it never lands in the
+      // working folder nor collides with another engine's.
+      AVDictionary *&privateOptions = OutputCodecOptions[ost.FileIndex][ost.Index];
+      if (!avlib.av_dict_get(privateOptions, "stats", nullptr, 0)) {
+        const AVCodec *codec = avlib.avcodec_find_encoder(enc->codec_id);
+        if (codec && std::strcmp(codec->name, "libx264") == 0)
+          avlib.av_dict_set(&privateOptions, "stats", (logName + ".x264").c_str(), 0);
+      }
+      if (enc->flags & AV_CODEC_FLAG_PASS1) {
+        ost.LogFile = std::fopen(logName.c_str(), "w");
+        if (!ost.LogFile)
+          throw FFMpegException("creat file fail: " + logName);
+      } else {
+        FILE *f = std::fopen(logName.c_str(), "r");
+        if (!f)
+          throw FFMpegException("creat open fail: " + logName);
+        std::fseek(f, 0, SEEK_END);
+        const long size = std::ftell(f);
+        std::fseek(f, 0, SEEK_SET);
+        char *buffer = size >= 0 ? static_cast<char *>(avlib.av_malloc(size + 1)) : nullptr;
+        if (!buffer) {
+          std::fclose(f);
+          throw FFMpegException("Could not allocate log buffer");
+        }
+        const size_t got = std::fread(buffer, 1, static_cast<size_t>(size), f);
+        std::fclose(f);
+        buffer[got] = 0;
+        avlib.av_freep(&enc->stats_in);
+        enc->stats_in = buffer; // the context frees it when it is freed
+      }
+    }
+
+    if (OutputType(ost) == AVMEDIA_TYPE_VIDEO)
+      BitBufferSize = std::max(BitBufferSize, 4 * enc->width * enc->height);
+  }
+
+  // 11: the output files.
+  for (int k = 0; k < OutputFileCount; ++k)
+    avlib.av_dump_format(OutputFiles[k], k, OutputFiles[k]->url, 1);
+
+  // 12: stream mapping.
+  if (Verbose >= 0 && OnLog) {
+    Log(1, "Stream mapping:");
+    for (const TOutputStream &ost : run.OutputStreams) {
+      const TInputStream &ist = run.InputStreams[ost.SourceIndex];
+      LogF(1, "  Stream #%d.%d -> #%d.%d", ist.FileIndex, ist.Index, ost.FileIndex, ost.Index);
+      if (ost.SyncIst != &ist)
+        LogF(1, " [sync #%d.%d]", ost.SyncIst->FileIndex, ost.SyncIst->Index);
+    }
+  }
+
+  // 13: encoders.
+  for (TOutputStream &ost : run.OutputStreams) {
+    if (!ost.EncodingNeeded)
+      continue;
+    TInputStream &ist = run.InputStreams[ost.SourceIndex];
+    OpenEncoder(ost, ist);
+  }
+
+  // 14: decoders.
+  for (TInputStream &ist : run.InputStreams)
+    if (ist.DecodingNeeded && !IsOpenedDecoder(ist))
+      OpenDecoder(ist);
+
+  // 15: input clocks.
+  for (TInputStream &ist : run.InputStreams) {
+    ist.Pts = 0;
+    ist.NextPts = AV_NOPTS_VALUE;
+    ist.IsStart = true;
+  }
+
+  // 16: metadata maps.
+  for (int i = 0; i < MetaDataMapCount; ++i) {
+    const TMetaDataMap &map = MetaDataMaps[i];
+    if (map.OutFile < 0 || map.OutFile >= OutputFileCount)
+      throw FFMpegException(FormatText("Invalid output file index %d map_meta_data(%d,%d)",
+                                   map.OutFile, map.OutFile, map.InFile));
+    if (map.InFile < 0 || map.InFile >= InputFileCount)
+      throw FFMpegException(FormatText("Invalid input file index %d map_meta_data(%d,%d)",
+                                   map.InFile, map.OutFile, map.InFile));
+    for (const char *key : MetaDataKeys) {
+      const AVDictionaryEntry *e = avlib.av_dict_get(InputFiles[map.InFile]->metadata, key,
+                                                     nullptr, 0);
+      if (e)
+        avlib.av_dict_set(&OutputFiles[map.OutFile]->metadata, key, e->value, 0);
+    }
+  }
+
+  // 17: headers.
+  for (int k = 0; k < OutputFileCount; ++k) {
+    AVDictionary *options = nullptr;
+    avlib.av_dict_copy(&options, OutputFormatOptions[k], 0);
+    const int ret = avlib.avformat_write_header(OutputFiles[k], &options);
+    avlib.av_dict_free(&options);
+    if (ret < 0)
+      throw FFMpegException(
+          FormatText("Could not write header for output file #%d (incorrect codec parameters ?)", k));
+  }
+
+  // 18: a session description when every output is an RTP stream.
+  bool allRtp = OutputFileCount > 0;
+  for (int k = 0; k < OutputFileCount; ++k)
+    if (std::strcmp(OutputFiles[k]->oformat->name, "rtp") != 0)
+      allRtp = false;
+  if (allRtp && OnLog) {
+    char sdp[2048] = {};
+    avlib.av_sdp_create(OutputFiles, OutputFileCount, sdp, sizeof sdp);
+    std::string text = sdp;
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' '))
+      text.pop_back();
+    Log(1, "SDP: " + text);
+  }
+
+  // 19: the clocks of the run and of the progress report.
+  TimerStart = avlib.av_gettime();
+  run.LastReportTime = TimerStart;
+}
+
+void TCustomFFmpeg::OpenEncoder(TOutputStream &AOst, TInputStream &AIst) {
+  AVCodecContext *enc = AOst.Codec;
+  AVCodecContext *dec = AIst.Codec;
+  const AVCodec *codec = avlib.avcodec_find_encoder(enc->codec_id);
+  if (!codec)
+    throw FFMpegException(
+        FormatText("Unsupported codec for output stream #%d.%d", AOst.FileIndex, AOst.Index));
+
+  switch (enc->codec_type) {
+  case AVMEDIA_TYPE_AUDIO:
+    // The encoder takes its samples in a format it supports; the S16 samples of the sync and
+    // fifo stage are converted to it frame by frame.
+    if (!SampleFormatSupported(codec, enc->sample_fmt))
+      enc->sample_fmt = codec->sample_fmts ? codec->sample_fmts[0] : AV_SAMPLE_FMT_S16;
+    if (enc->ch_layout.nb_channels <= 0)
+      avlib.av_channel_layout_default(&enc->ch_layout,
+                                      dec->ch_layout.nb_channels > 0 ? dec->ch_layout.nb_channels : 2);
+    else if (enc->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC)
+      avlib.av_channel_layout_default(&enc->ch_layout, enc->ch_layout.nb_channels);
+    if (enc->sample_rate <= 0)
+      enc->sample_rate = dec->sample_rate > 0 ? dec->sample_rate : 44100;
+    if (enc->time_base.num <= 0 || enc->time_base.den <= 0)
+      enc->time_base = AVRational{1, enc->sample_rate};
+    break;
+  case AVMEDIA_TYPE_VIDEO:
+    if (enc->framerate.num <= 0 && enc->time_base.num > 0)
+      enc->framerate = av_inv_q(enc->time_base);
+    break;
+  case AVMEDIA_TYPE_SUBTITLE:
+    // Text subtitle encoders need the style header the decoder produces.
+    if (dec && !IsOpenedDecoder(AIst))
+      OpenDecoder(AIst);
+    if (dec && dec->subtitle_header && !enc->subtitle_header) {
+      enc->subtitle_header = static_cast<uint8_t *>(avlib.av_mallocz(dec->subtitle_header_size + 1));
+      if (enc->subtitle_header) {
+        std::memcpy(enc->subtitle_header, dec->subtitle_header, dec->subtitle_header_size);
+        enc->subtitle_header_size = dec->subtitle_header_size;
+      }
+    }
+    if (enc->time_base.num <= 0 || enc->time_base.den <= 0)
+      enc->time_base = AIst.Stream->time_base;
+    break;
+  default:
+    break;
+  }
+
+  AVDictionary *options = nullptr;
+  avlib.av_dict_copy(&options, OutputCodecOptions[AOst.FileIndex][AOst.Index], 0);
+  {
+    std::lock_guard<std::recursive_mutex> lock(CodecLock);
+    const int ret = avlib.avcodec_open2(enc, codec, &options);
+    avlib.av_dict_free(&options);
+    if (ret < 0)
+      throw FFMpegException(FormatText("Error while opening codec for output stream #%d.%d - maybe "
+                                   "incorrect parameters such as bit_rate, rate, width or height",
+                                   AOst.FileIndex, AOst.Index));
+    OpenedEncoders.push_back(&AOst);
+  }
+  ExtraSize += enc->extradata_size;
+  if (avlib.avcodec_parameters_from_context(AOst.Stream->codecpar, enc) < 0)
+    throw FFMpegException("av_mallocz fail");
+  AOst.Stream->time_base = enc->time_base;
+  if (enc->codec_type == AVMEDIA_TYPE_VIDEO) {
+    AOst.Stream->sample_aspect_ratio = enc->sample_aspect_ratio;
+    AOst.Stream->avg_frame_rate = enc->framerate;
+  }
+  if (enc->codec_type == AVMEDIA_TYPE_AUDIO) {
+    AOst.EncoderFrame = avlib.av_frame_alloc();
+    if (!AOst.EncoderFrame)
+      throw FFMpegException("av_mallocz fail");
+  }
+}
+
+void TCustomFFmpeg::OpenDecoder(TInputStream &AIst) {
+  AVCodecContext *dec = AIst.Codec;
+  const AVCodec *codec = avlib.avcodec_find_decoder(dec->codec_id);
+  if (!codec)
+    throw FFMpegException(FormatText("Unsupported codec (id=%d) for input stream #%d.%d",
+                                 static_cast<int>(dec->codec_id), AIst.FileIndex, AIst.Index));
+  dec->pkt_timebase = AIst.Stream->time_base;
+  std::lock_guard<std::recursive_mutex> lock(CodecLock);
+  if (avlib.avcodec_open2(dec, codec, nullptr) < 0)
+    throw FFMpegException(
+        FormatText("Error while opening codec for input stream #%d.%d", AIst.FileIndex, AIst.Index));
+  OpenedDecoders.push_back(&AIst);
+}

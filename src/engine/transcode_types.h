@@ -1,8 +1,10 @@
 // Per-run records of the transcode: created zero-filled by Transcode and freed by it.
 #pragma once
 
+#include <cstdarg>
 #include <cstdint>
 #include <cstdio>
+#include <string>
 #include <vector>
 
 #include "engine/custom_ffmpeg.h"
@@ -32,6 +34,7 @@ struct TInputStream {
   // interleaved samples at the decoder's rate and channel count before anything else sees it.
   SwrContext *SampleConverter = nullptr;
   int ConverterFormat = -1, ConverterRate = 0, ConverterChannels = 0;
+  AVChannelLayout ConverterLayout{}; // layout of the 16-bit samples
 };
 
 // What the encoder reported about the last packet it produced: its quality statistics side
@@ -77,6 +80,7 @@ struct TOutputStream {
   // One encoder frame, reused. Audio: with its own buffer. Video: only points at the picture
   // being encoded (the encoder copies what it keeps). Freed for every stream at the end of a run.
   AVFrame *EncoderFrame = nullptr;
+  int EncoderFrameCapacity = 0;           // samples EncoderFrame's buffer holds (audio)
 
   FILE *LogFile = nullptr; // two-pass statistics (pass 1)
   AVBSFContext *BitstreamFilter = nullptr;
@@ -91,6 +95,11 @@ struct TOutputStream {
 
 // Everything one run owns. Scratch buffers are per engine (here), never per process.
 struct TTranscodeRun {
+  TTranscodeRun() = default;
+  ~TTranscodeRun(); // frees what the records own (setup.cpp)
+  TTranscodeRun(const TTranscodeRun &) = delete;
+  TTranscodeRun &operator=(const TTranscodeRun &) = delete;
+
   std::vector<TInputFile> InputFileTable;
   std::vector<TInputStream> InputStreams;
   std::vector<TOutputStream> OutputStreams;
@@ -136,4 +145,15 @@ inline void NoteCodedFrame(TOutputStream &AOst, const AVPacket *APacket) {
     info.Error[i] = (i < count && size >= 8 + 8 * static_cast<size_t>(i + 1))
                         ? static_cast<int64_t>(le(8 + 8 * i, 8))
                         : 0;
+}
+
+// printf-style text of at most 1023 characters, for the engine's messages.
+inline std::string FormatText(const char *AFormat, ...) __attribute__((format(printf, 1, 2)));
+inline std::string FormatText(const char *AFormat, ...) {
+  char buffer[1024];
+  va_list args;
+  va_start(args, AFormat);
+  std::vsnprintf(buffer, sizeof buffer, AFormat, args);
+  va_end(args);
+  return buffer;
 }

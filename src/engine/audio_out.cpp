@@ -1,0 +1,248 @@
+// Audio and subtitle output. Audio arrives as 16-bit interleaved samples at the decoder's rate
+// and channel count; the output's sample clock is kept in step with its sync input (silence,
+// dropping, or resampler compensation), the samples are converted to the encoder's rate and
+// channels, cut into encoder frames through a byte fifo, converted to the encoder's sample
+// format and encoded.
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "engine/custom_ffmpeg.h"
+#include "engine/transcode_types.h"
+
+namespace {
+
+constexpr size_t ResampleBufferSize = 262144;
+constexpr int MaxSilenceBytes = 131072;
+constexpr size_t SubtitleBufferSize = 65536;
+
+int Channels(const AVCodecContext *AContext) { return AContext->ch_layout.nb_channels; }
+
+} // namespace
+
+// Encodes ASamples sample frames of 16-bit interleaved audio with the given pts (encoder time
+// base). Returns the encoded bytes written.
+int64_t TCustomFFmpeg::EncodeAudioSamples(AVFormatContext *AOutput, TOutputStream &AOst,
+                                          const uint8_t *AData, int ASamples, int64_t APts) {
+  AVCodecContext *enc = AOst.Codec;
+  AVFrame *frame = AOst.EncoderFrame;
+  if (frame->buf[0] && (ASamples > AOst.EncoderFrameCapacity ||
+                        avlib.av_frame_make_writable(frame) < 0)) {
+    avlib.av_frame_unref(frame);
+    AOst.EncoderFrameCapacity = 0;
+  }
+  if (!frame->buf[0]) {
+    frame->format = enc->sample_fmt;
+    frame->sample_rate = enc->sample_rate;
+    if (avlib.av_channel_layout_copy(&frame->ch_layout, &enc->ch_layout) < 0)
+      throw FFMpegException("Audio encoding failed");
+    frame->nb_samples = std::max(ASamples, enc->frame_size);
+    if (avlib.av_frame_get_buffer(frame, 0) < 0)
+      throw FFMpegException("Audio encoding failed");
+    AOst.EncoderFrameCapacity = frame->nb_samples;
+  }
+  frame->nb_samples = ASamples;
+  if (enc->sample_fmt == AV_SAMPLE_FMT_S16) {
+    std::memcpy(frame->data[0], AData, static_cast<size_t>(ASamples) * Channels(enc) * 2);
+  } else {
+    if (!AOst.EncoderConverter) {
+      if (avlib.swr_alloc_set_opts2(&AOst.EncoderConverter, &enc->ch_layout, enc->sample_fmt,
+                                    enc->sample_rate, &enc->ch_layout, AV_SAMPLE_FMT_S16,
+                                    enc->sample_rate, 0, nullptr) < 0 ||
+          avlib.swr_init(AOst.EncoderConverter) < 0) {
+        avlib.swr_free(&AOst.EncoderConverter);
+        throw FFMpegException("Audio encoding failed");
+      }
+    }
+    // Same rate on both sides: the converter holds nothing back.
+    if (avlib.swr_convert(AOst.EncoderConverter, frame->extended_data, ASamples, &AData,
+                          ASamples) != ASamples)
+      throw FFMpegException("Audio encoding failed");
+  }
+  frame->pts = APts;
+  return EncodeFrame(AOutput, AOst, frame, "Audio encoding failed");
+}
+
+void TCustomFFmpeg::DoAudioOut(AVFormatContext *AOutput, TOutputStream &AOst, TInputStream &AIst,
+                               const uint8_t *ABuf, int ASize) {
+  TTranscodeRun &run = *TranscodeRun;
+  AVCodecContext *enc = AOst.Codec;
+  const int encChannels = Channels(enc);
+  const int encRate = enc->sample_rate;
+  const int decChannels = AIst.ConverterChannels;
+  const int decRate = AIst.ConverterRate;
+  if (encChannels <= 0 || decChannels <= 0 || encRate <= 0 || decRate <= 0 || ASize <= 0)
+    return;
+  const int encFrameBytes = encChannels * 2; // bytes of one sample frame
+  const int decFrameBytes = decChannels * 2;
+  if (run.ResampleBuffer.size() < ResampleBufferSize)
+    run.ResampleBuffer.resize(ResampleBufferSize);
+
+  if (encChannels != decChannels)
+    AOst.AudioResample = true;
+  if (AOst.AudioResample && !AOst.Resampler) {
+    AVChannelLayout outLayout{};
+    avlib.av_channel_layout_copy(&outLayout, &enc->ch_layout);
+    const int ret = avlib.swr_alloc_set_opts2(&AOst.Resampler, &outLayout, AV_SAMPLE_FMT_S16,
+                                              encRate, &AIst.ConverterLayout, AV_SAMPLE_FMT_S16,
+                                              decRate, 0, nullptr);
+    avlib.av_channel_layout_uninit(&outLayout);
+    if (ret < 0 || avlib.swr_init(AOst.Resampler) < 0) {
+      avlib.swr_free(&AOst.Resampler);
+      throw FFMpegException(FormatText("Can not resample %d channels @ %d Hz to %d channels @ %d Hz",
+                                       decChannels, decRate, encChannels, encRate));
+    }
+  }
+
+  const uint8_t *buf = ABuf;
+  int size = ASize;
+  const size_t fifoBytes = avlib.av_fifo_can_read(AOst.Fifo);
+  if (AudioSyncMethod != 0) {
+    const double delta = GetSyncIpts(AOst, StartTime) * encRate - static_cast<double>(AOst.SyncOpts) -
+                         static_cast<double>(fifoBytes / encFrameBytes);
+    const double idelta = delta * decRate / encRate;
+    int byteDelta = static_cast<int>(idelta) * decFrameBytes;
+    if (std::fabs(delta) > 50) {
+      if (AIst.IsStart || std::fabs(delta) > encRate * AudioDriftThreshold) {
+        if (byteDelta < 0) {
+          byteDelta = std::max(byteDelta, -size);
+          buf += -byteDelta;
+          size += byteDelta;
+          if (Verbose > 2 && OnLog)
+            LogF(1, "discarding %d audio samples", static_cast<int>(-delta));
+          if (size == 0)
+            return;
+          AIst.IsStart = false;
+        } else {
+          // At most 128 KiB of silence and input per call, in whole sample frames; the rest
+          // follows on the next calls while IsStart stays set.
+          if (byteDelta + size <= MaxSilenceBytes) {
+            AIst.IsStart = false;
+          } else {
+            byteDelta = std::max(0, MaxSilenceBytes - size);
+            byteDelta -= byteDelta % decFrameBytes;
+          }
+          if (run.SilenceBuffer.size() < static_cast<size_t>(byteDelta + size))
+            run.SilenceBuffer.resize(static_cast<size_t>(byteDelta + size));
+          std::memset(run.SilenceBuffer.data(), 0, static_cast<size_t>(byteDelta));
+          std::memcpy(run.SilenceBuffer.data() + byteDelta, buf, static_cast<size_t>(size));
+          buf = run.SilenceBuffer.data();
+          size += byteDelta;
+          if (Verbose > 2 && OnLog)
+            LogF(1, "adding %d audio samples of silence", static_cast<int>(delta));
+        }
+      } else if (AudioSyncMethod > 1 && AOst.Resampler) {
+        const int comp = std::clamp(static_cast<int>(delta), -AudioSyncMethod, AudioSyncMethod);
+        if (Verbose > 2 && OnLog)
+          LogF(1, "compensating audio timestamp drift:%f compensation:%d in:%d", delta, comp,
+               encRate);
+        avlib.swr_set_compensation(AOst.Resampler, comp, encRate);
+      }
+    }
+  } else {
+    AOst.SyncOpts = std::llrint(GetSyncIpts(AOst, StartTime) * encRate) -
+                    static_cast<int64_t>(fifoBytes / encFrameBytes);
+  }
+
+  // Rate and channel conversion.
+  if (AOst.AudioResample) {
+    const int inSamples = size / decFrameBytes;
+    const int outMax = avlib.swr_get_out_samples(AOst.Resampler, inSamples);
+    if (outMax < 0)
+      throw FFMpegException("Audio resampling failed");
+    const size_t needed = static_cast<size_t>(outMax) * encFrameBytes;
+    if (run.ResampleBuffer.size() < needed)
+      run.ResampleBuffer.resize(needed);
+    uint8_t *out = run.ResampleBuffer.data();
+    const int got = avlib.swr_convert(AOst.Resampler, &out, outMax, &buf, inSamples);
+    if (got < 0)
+      throw FFMpegException("Audio resampling failed");
+    buf = run.ResampleBuffer.data();
+    size = got * encFrameBytes;
+  }
+  if (size <= 0)
+    return;
+
+  if (enc->frame_size > 1) {
+    // Framed encoder: whole frames go out through the fifo, the remainder waits.
+    const size_t canWrite = avlib.av_fifo_can_write(AOst.Fifo);
+    if (canWrite < static_cast<size_t>(size) &&
+        avlib.av_fifo_grow2(AOst.Fifo, static_cast<size_t>(size) - canWrite) < 0)
+      throw FFMpegException("av_fifo_realloc2() failed");
+    avlib.av_fifo_write(AOst.Fifo, buf, static_cast<size_t>(size));
+    const size_t frameBytes = static_cast<size_t>(enc->frame_size) * encFrameBytes;
+    if (run.ResampleBuffer.size() < frameBytes)
+      run.ResampleBuffer.resize(frameBytes);
+    while (avlib.av_fifo_can_read(AOst.Fifo) >= frameBytes) {
+      avlib.av_fifo_read(AOst.Fifo, run.ResampleBuffer.data(), frameBytes);
+      AudioSize += EncodeAudioSamples(AOutput, AOst, run.ResampleBuffer.data(), enc->frame_size,
+                                      AOst.SyncOpts);
+      AOst.SyncOpts += enc->frame_size;
+    }
+  } else {
+    // Encoders of any frame length (the PCM family) take the samples as they come.
+    const int samples = size / encFrameBytes;
+    const int64_t pts = AOst.SyncOpts;
+    AOst.SyncOpts += samples;
+    AudioSize += EncodeAudioSamples(AOutput, AOst, buf, samples, pts);
+  }
+}
+
+void TCustomFFmpeg::FlushAudioEncoder(AVFormatContext *AOutput, TOutputStream &AOst) {
+  TTranscodeRun &run = *TranscodeRun;
+  AVCodecContext *enc = AOst.Codec;
+  if (enc->frame_size <= 1)
+    return; // nothing is held back by encoders of any frame length
+  const int frameBytes = Channels(enc) * 2;
+  const size_t left = avlib.av_fifo_can_read(AOst.Fifo);
+  if (left >= static_cast<size_t>(frameBytes) &&
+      (enc->codec->capabilities & AV_CODEC_CAP_SMALL_LAST_FRAME)) {
+    if (run.ResampleBuffer.size() < left)
+      run.ResampleBuffer.resize(left);
+    avlib.av_fifo_read(AOst.Fifo, run.ResampleBuffer.data(), left);
+    const int samples = static_cast<int>(left / frameBytes);
+    AudioSize += EncodeAudioSamples(AOutput, AOst, run.ResampleBuffer.data(), samples, AOst.SyncOpts);
+    AOst.SyncOpts += samples;
+  }
+  AudioSize += EncodeFrame(AOutput, AOst, nullptr, "Audio encoding failed");
+}
+
+void TCustomFFmpeg::DoSubtitleOut(AVFormatContext *AOutput, TOutputStream &AOst,
+                                  TInputStream &AIst, const AVSubtitle *ASub, int64_t APts) {
+  if (APts == AV_NOPTS_VALUE) {
+    if (OnLog)
+      Log(0, "Subtitle packets must have a pts");
+    return;
+  }
+  TTranscodeRun &run = *TranscodeRun;
+  if (run.SubtitleBuffer.size() < SubtitleBufferSize)
+    run.SubtitleBuffer.resize(SubtitleBufferSize);
+  AVCodecContext *enc = AOst.Codec;
+  const bool dvb = enc->codec_id == AV_CODEC_ID_DVB_SUBTITLE;
+  // DVB subtitles need one packet that draws and one that clears.
+  const int packets = dvb ? 2 : 1;
+  for (int i = 0; i < packets; ++i) {
+    AVSubtitle sub = *ASub;
+    if (i == 1)
+      sub.num_rects = 0;
+    const int size = avlib.avcodec_encode_subtitle(enc, run.SubtitleBuffer.data(),
+                                                   static_cast<int>(run.SubtitleBuffer.size()), &sub);
+    if (size < 0)
+      throw FFMpegException("Subtitle encoding failed");
+    AVPacket *pkt = run.OutPacket;
+    if (avlib.av_new_packet(pkt, size) < 0)
+      throw FFMpegException("av_mallocz fail");
+    std::memcpy(pkt->data, run.SubtitleBuffer.data(), static_cast<size_t>(size));
+    pkt->stream_index = AOst.Index;
+    pkt->pts = avlib.av_rescale_q(APts, AIst.Stream->time_base, AOst.Stream->time_base);
+    if (dvb)
+      pkt->pts += 90 * static_cast<int64_t>(i == 0 ? ASub->start_display_time
+                                                    : ASub->end_display_time);
+    pkt->dts = pkt->pts;
+    if (!dvb && ASub->end_display_time > ASub->start_display_time)
+      pkt->duration = avlib.av_rescale_q(ASub->end_display_time - ASub->start_display_time,
+                                         AVRational{1, 1000}, AOst.Stream->time_base);
+    pkt->flags |= AV_PKT_FLAG_KEY;
+    WriteFrame(AOutput, pkt, AOst);
+  }
+}
