@@ -245,8 +245,6 @@ public:
   int64_t InputTsOffsets[MaxFiles] = {};
   bool InputRateEmu[MaxFiles] = {}; // "re" of each input, read by the transcode set-up
   double InputTsScales[MaxFiles][MAX_STREAMS] = {};
-  // Rate emulation per input file (RateEmu as it stood when the file was opened).
-  bool InputRateEmu[MaxFiles] = {};
   AVFormatContext *OutputFiles[MaxFiles] = {};
   int OutputFileCount = 0;
   TStreamMap StreamMaps[MaxStreamMaps];

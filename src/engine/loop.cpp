@@ -10,10 +10,6 @@
 #include <thread>
 
 #include "engine/custom_ffmpeg.h"
-
-extern "C" {
-#include <libavutil/intreadwrite.h>
-}
 #include "engine/transcode_types.h"
 #include "medialib/medialib.h"
 
@@ -368,7 +364,6 @@ void TCustomFFmpeg::ServeCopies(TInputStream &AIst, int AIstIndex, const AVPacke
                                               : avlib.av_rescale_q(APacket->dts, itb, otb);
     out->duration = avlib.av_rescale_q(APacket->duration, itb, otb);
     out->flags = APacket->flags;
-    ost.CodedKeyFrame = (APacket->flags & AV_PKT_FLAG_KEY) != 0;
     WriteFrame(OutputFiles[ost.FileIndex], out, ost);
     ost.FrameNumber++;
   }
@@ -461,17 +456,6 @@ int64_t TCustomFFmpeg::EncodeFrame(AVFormatContext *AOutput, TOutputStream &AOst
       throw FFMpegException(AFailText);
     if (AOst.LogFile && enc->stats_out)
       std::fprintf(AOst.LogFile, "%s", enc->stats_out);
-    size_t sideSize = 0;
-    const uint8_t *stats =
-        avlib.av_packet_get_side_data(pkt, AV_PKT_DATA_QUALITY_STATS, &sideSize);
-    if (stats && sideSize >= 5) {
-      AOst.CodedQuality = static_cast<int>(AV_RL32(stats));
-      AOst.CodedPictType = stats[4];
-      const int errors = std::min<int>(stats[5], 4);
-      for (int i = 0; i < errors && 8 + 8 * (i + 1) <= static_cast<int>(sideSize); ++i)
-        AOst.CodedError[i] = AV_RL64(stats + 8 + 8 * i);
-    }
-    AOst.CodedKeyFrame = (pkt->flags & AV_PKT_FLAG_KEY) != 0;
     if (enc->codec_type == AVMEDIA_TYPE_VIDEO && pkt->duration == 0 && enc->framerate.num > 0)
       pkt->duration = avlib.av_rescale_q(1, av_inv_q(enc->framerate), enc->time_base);
     written += pkt->size;
