@@ -59,6 +59,11 @@ int64_t TCustomFFmpeg::EncodeAudioSamples(AVFormatContext *AOutput, TOutputStrea
                           ASamples) != ASamples)
       throw FFMpegException("Audio encoding failed");
   }
+  // The sample clock follows the input clock, which may jitter by a few samples; the muxer
+  // refuses timestamps that go back, so a frame never starts before the previous one ended.
+  if (AOst.EncoderNextPts != AV_NOPTS_VALUE && APts < AOst.EncoderNextPts)
+    APts = AOst.EncoderNextPts;
+  AOst.EncoderNextPts = APts + ASamples;
   frame->pts = APts;
   return EncodeFrame(AOutput, AOst, frame, "Audio encoding failed");
 }

@@ -85,7 +85,7 @@ void TCustomFFmpeg::TranscodeLoop() {
       break;
     if (static_cast<double>(RecordingTime) / 1000000.0 <= optsMin)
       break;
-    if (LimitFileSize != 0 && OutputFiles[0]->pb && LimitFileSize < avio_tell(OutputFiles[0]->pb))
+    if (LimitFileSize != 0 && OutputFiles[0]->pb && LimitFileSize < avlib.avio_seek(OutputFiles[0]->pb, 0, SEEK_CUR))
       break;
 
     // 5: read.

@@ -71,7 +71,8 @@ void TCustomFFmpeg::CloseEncoder(TOutputStream &AOst) {
   std::lock_guard<std::recursive_mutex> lock(CodecLock);
   AVCodecContext *&slot = OutputCodecs[AOst.FileIndex][AOst.Index];
   if (slot) {
-    // The two-pass statistics input was allocated by us; the context frees it with itself.
+    // The two-pass statistics input is ours: the context does not free it.
+    avlib.av_freep(&slot->stats_in);
     avlib.avcodec_free_context(&slot);
   }
   AOst.Codec = nullptr;
@@ -109,6 +110,9 @@ void TCustomFFmpeg::Transcode() {
   } catch (...) {
     // The opened lists point into the run's records: close the codecs before the records go.
     CloseOpenedCodecs();
+    for (TOutputStream &ost : TranscodeRun->OutputStreams)
+      if (ost.Codec)
+        avlib.av_freep(&ost.Codec->stats_in); // read for an encoder that never opened
     FreeTranscodeRun();
     throw;
   }
@@ -426,7 +430,7 @@ void TCustomFFmpeg::SetupTranscode() {
         std::fclose(f);
         buffer[got] = 0;
         avlib.av_freep(&enc->stats_in);
-        enc->stats_in = buffer; // the context frees it when it is freed
+        enc->stats_in = buffer; // freed by CloseEncoder
       }
     }
 

@@ -81,6 +81,7 @@ struct TOutputStream {
   // being encoded (the encoder copies what it keeps). Freed for every stream at the end of a run.
   AVFrame *EncoderFrame = nullptr;
   int EncoderFrameCapacity = 0;           // samples EncoderFrame's buffer holds (audio)
+  int64_t EncoderNextPts = AV_NOPTS_VALUE; // end of the audio handed to the encoder so far
 
   FILE *LogFile = nullptr; // two-pass statistics (pass 1)
   AVBSFContext *BitstreamFilter = nullptr;
