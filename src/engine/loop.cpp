@@ -58,9 +58,9 @@ void TCustomFFmpeg::TranscodeLoop() {
       if (type == AVMEDIA_TYPE_VIDEO)
         opts = static_cast<double>(ost.SyncOpts) * av_q2d(ost.Codec->time_base);
       else
-        opts = ost.LastPts == AV_NOPTS_VALUE
+        opts = ost.CurrentPts == AV_NOPTS_VALUE
                    ? 0.0
-                   : static_cast<double>(ost.LastPts) * av_q2d(ost.Stream->time_base);
+                   : static_cast<double>(ost.CurrentPts) * av_q2d(ost.Stream->time_base);
       const double ipts = static_cast<double>(ist.Pts);
       if (!run.InputFileTable[ist.FileIndex].EofReached) {
         if (ipts < iptsMin) {
@@ -456,6 +456,10 @@ int64_t TCustomFFmpeg::EncodeFrame(AVFormatContext *AOutput, TOutputStream &AOst
       throw FFMpegException(AFailText);
     if (AOst.LogFile && enc->stats_out)
       std::fprintf(AOst.LogFile, "%s", enc->stats_out);
+    NoteCodedFrame(AOst, pkt);
+    AOst.Quality = AOst.CodedFrame.Quality;
+    for (int i = 0; i < 4; ++i)
+      AOst.Error[i] = AOst.CodedFrame.Error[i];
     if (enc->codec_type == AVMEDIA_TYPE_VIDEO && pkt->duration == 0 && enc->framerate.num > 0)
       pkt->duration = avlib.av_rescale_q(1, av_inv_q(enc->framerate), enc->time_base);
     written += pkt->size;
@@ -499,11 +503,9 @@ void TCustomFFmpeg::WriteFrame(AVFormatContext *AOutput, AVPacket *APacket, TOut
 
 void TCustomFFmpeg::WritePacket(AVFormatContext *AOutput, AVPacket *APacket, TOutputStream &AOst) {
   if (APacket->pts != AV_NOPTS_VALUE)
-    AOst.LastPts = APacket->pts + std::max<int64_t>(APacket->duration, 0);
+    AOst.CurrentPts = APacket->pts + std::max<int64_t>(APacket->duration, 0);
   else if (APacket->dts != AV_NOPTS_VALUE)
-    AOst.LastPts = APacket->dts + std::max<int64_t>(APacket->duration, 0);
-  if (APacket->dts != AV_NOPTS_VALUE)
-    AOst.LastDts = APacket->dts;
+    AOst.CurrentPts = APacket->dts + std::max<int64_t>(APacket->duration, 0);
   const int ret = avlib.av_interleaved_write_frame(AOutput, APacket);
   avlib.av_packet_unref(APacket);
   if (ret < 0)

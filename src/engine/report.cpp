@@ -40,7 +40,7 @@ void TCustomFFmpeg::PrintReport(bool AIsLastReport) {
   if (output && output->pb) {
     totalSize = avlib.avio_size(output->pb);
     if (totalSize < 0)
-      totalSize = avio_tell(output->pb);
+      totalSize = avlib.avio_seek(output->pb, 0, SEEK_CUR); // avio_tell, through the table
   }
 
   ReportLine line;

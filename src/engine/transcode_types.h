@@ -56,10 +56,6 @@ struct TOutputStream {
   int FrameNumber = 0;
   TInputStream *SyncIst = nullptr;
   int64_t SyncOpts = 0;
-  // Last timestamp written to the muxer, in the stream time base (AV_NOPTS_VALUE: none yet);
-  // the output position used to choose the next input and for the progress report.
-  int64_t LastPts = AV_NOPTS_VALUE;
-  int64_t LastDts = AV_NOPTS_VALUE;
 
   // Video.
   bool VideoResample = false;
@@ -88,7 +84,8 @@ struct TOutputStream {
 
   // Read by the progress report: the quality (lambda) and the per-plane errors of the last
   // encoded frame (from the packet's quality side data), and the end of the last packet
-  // written (pts + duration, stream time base; AV_NOPTS_VALUE before the first).
+  // written (pts + duration, stream time base; AV_NOPTS_VALUE before the first), which is also
+  // the output position the main loop uses to choose the next input.
   int Quality = 0;
   int64_t Error[4] = {};
   int64_t CurrentPts = AV_NOPTS_VALUE;
