@@ -438,6 +438,7 @@ protected:
   int ConvertDecodedAudio(TInputStream &AIst, const AVFrame *AFrame);
   void ApplyVolume(uint8_t *ASamples, int ABytes);
   void FlushEncoders(int AIstIndex);
+  void ShowLastPicture(TInputStream &AIst, int AIstIndex);
   void WritePacket(AVFormatContext *AOutput, AVPacket *APacket, TOutputStream &AOst);
   // Runs the stream's bitstream filter and writes the packet (its stream index and timestamps
   // already in the muxer stream's terms). Throws FFMpegException when the muxer fails.

@@ -251,6 +251,12 @@ int TCustomFFmpeg::OutputPacket(TInputStream &AIst, int AIstIndex, const AVPacke
         AIst.NextPts += static_cast<int64_t>(1000000) * rate.den / rate.num;
         PreProcessVideoFrame(AIst, frame);
         ServeEncoders(AIst, AIstIndex, nullptr, 0, frame, nullptr, pts);
+        if (!AIst.LastPicture)
+          AIst.LastPicture = avlib.av_frame_alloc();
+        if (AIst.LastPicture) {
+          avlib.av_frame_unref(AIst.LastPicture);
+          avlib.av_frame_move_ref(AIst.LastPicture, frame);
+        }
       }
       avlib.av_frame_unref(frame);
     }
@@ -285,10 +291,13 @@ int TCustomFFmpeg::OutputPacket(TInputStream &AIst, int AIstIndex, const AVPacke
   }
 
   // A stream that is decoded for one output may be copied to another.
-  if (APacket)
+  if (APacket) {
     ServeCopies(AIst, AIstIndex, APacket);
-  else
+  } else {
+    if (type == AVMEDIA_TYPE_VIDEO)
+      ShowLastPicture(AIst, AIstIndex);
     FlushEncoders(AIstIndex);
+  }
   return 0;
 }
 
@@ -416,6 +425,33 @@ void TCustomFFmpeg::ApplyVolume(uint8_t *ASamples, int ABytes) {
     const int v = (samples[i] * AudioVolume + 128) >> 8;
     samples[i] = static_cast<int16_t>(std::clamp(v, -32768, 32767));
   }
+}
+
+// End of stream: a constant-rate output whose last picture would end more than half a frame
+// before the input's last picture ends shows that picture once more (or as often as needed),
+// so that the output lasts as long as the input.
+void TCustomFFmpeg::ShowLastPicture(TInputStream &AIst, int AIstIndex) {
+  if (!AIst.LastPicture || !AIst.LastPicture->data[0] || AIst.NextPts == AV_NOPTS_VALUE ||
+      VideoSyncMethod == 0 || VideoSyncMethod == 2)
+    return;
+  const int64_t lastPts = AIst.Pts;
+  AIst.Pts = AIst.NextPts;
+  for (TOutputStream &ost : TranscodeRun->OutputStreams) {
+    if (ost.SourceIndex != AIstIndex || !ost.EncodingNeeded || ost.SyncIst != &AIst ||
+        ost.Codec->codec_type != AVMEDIA_TYPE_VIDEO)
+      continue;
+    const double timeBase = av_q2d(ost.Codec->time_base);
+    if (VideoSyncMethod < 0 && timeBase <= 0.001)
+      continue;
+    if (GetSyncIpts(ost, StartTime) / timeBase - static_cast<double>(ost.SyncOpts) <= 0.5)
+      continue;
+    int frameSize = 0;
+    DoVideoOut(OutputFiles[ost.FileIndex], ost, AIst, AIst.LastPicture, frameSize);
+    if (VStatsFileName && frameSize != 0)
+      DoVideoStats(OutputFiles[ost.FileIndex], ost, frameSize);
+  }
+  AIst.Pts = lastPts;
+  avlib.av_frame_unref(AIst.LastPicture);
 }
 
 // End of stream: what the encoders fed by this input still hold is written out.

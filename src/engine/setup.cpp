@@ -41,6 +41,7 @@ TTranscodeRun::~TTranscodeRun() {
   for (TInputStream &ist : InputStreams) {
     avlib.swr_free(&ist.SampleConverter);
     avlib.av_channel_layout_uninit(&ist.ConverterLayout);
+    avlib.av_frame_free(&ist.LastPicture);
   }
   for (TOutputStream &ost : OutputStreams) {
     if (ost.LogFile)

@@ -29,6 +29,8 @@ struct TInputStream {
   int64_t Pts = 0;                  // microseconds
   bool IsStart = true;
   double Quality = 0; // quality of the last decoded picture (lambda units)
+  // The last decoded picture (moved, not copied), shown until the end of the input at the end.
+  AVFrame *LastPicture = nullptr;
 
   // Decoded audio arrives in the decoder's sample format; it is turned into signed 16-bit
   // interleaved samples at the decoder's rate and channel count before anything else sees it.
