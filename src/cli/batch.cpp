@@ -96,13 +96,6 @@ void TBatch::RequestStop(int ASignal) {
   Post(std::move(event));
 }
 
-size_t TBatch::FailedCount() const {
-  size_t n = 0;
-  for (const TJobStatus &job : FStatus)
-    n += job.State == TJobState::jsFailed;
-  return n;
-}
-
 size_t TBatch::FinishedCount() const {
   size_t n = 0;
   for (const TJobStatus &job : FStatus)
@@ -226,7 +219,7 @@ bool TBatch::SetUpJob(size_t AIndex, std::string &AError) {
     Post(std::move(event));
   };
   // The libraries often say why a run failed better than the engine's own message does.
-  converter.OnLog = [this, AIndex](int ATaskIndex, TLogLevel ALogLevel, const std::string &AMsg) {
+  converter.SetOnLog([this, AIndex](int ATaskIndex, TLogLevel ALogLevel, const std::string &AMsg) {
     if (ATaskIndex < 0 || ALogLevel != llError)
       return;
     TEvent event{};
@@ -234,7 +227,7 @@ bool TBatch::SetUpJob(size_t AIndex, std::string &AError) {
     event.Job = AIndex;
     event.Message = AMsg;
     Post(std::move(event));
-  };
+  });
   converter.OnTerminate = [this, AIndex](int ATaskIndex, bool AFinished, bool AException,
                                          const std::string &AMessage) {
     TEvent event{};

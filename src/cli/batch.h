@@ -37,9 +37,7 @@ public:
   void RequestStop(int ASignal);
 
   const std::vector<TJobStatus> &Jobs() const { return FStatus; }
-  size_t FailedCount() const;
   size_t FinishedCount() const;
-  bool Stopped() const { return FStopping; }
 
 private:
   struct TJob;

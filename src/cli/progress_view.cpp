@@ -98,7 +98,10 @@ public:
       Redraw(AJobs, {});
   }
 
-  void Tick(const std::vector<TJobStatus> &AJobs) override { Redraw(AJobs, {}); }
+  void Tick(const std::vector<TJobStatus> &AJobs) override {
+    if (Clock::now() - FLastDraw > std::chrono::milliseconds(200))
+      Redraw(AJobs, {});
+  }
 
   void Message(const std::vector<TJobStatus> &AJobs, const std::string &AText,
                bool AError) override {

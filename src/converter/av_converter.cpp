@@ -347,6 +347,11 @@ void TCustomAVConverter::QueueLibraryLine(int AThreadID, int ALevel, std::string
   FQueue.push_back(QueuedLine{AThreadID, ALevel, std::move(ALine)});
 }
 
+void TCustomAVConverter::SetOnLog(TConverterLogEvent AHandler) {
+  LockAndDeliver lock(*this);
+  OnLog = std::move(AHandler);
+}
+
 void TCustomAVConverter::DeliverQueuedLines() {
   for (;;) {
     {

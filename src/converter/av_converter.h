@@ -99,6 +99,10 @@ public:
   TConverterBeforeHookEvent OnBeforeHook;
   TConverterCustomHookEvent OnCustomHook;
   TConverterLogEvent OnLog;
+  // Sets OnLog while no line is being delivered. Library lines reach every converter from the
+  // threads of all converters, so assigning OnLog directly while another converter's task runs
+  // is a data race.
+  void SetOnLog(TConverterLogEvent AHandler);
   TConverterProgressEvent OnProgress;
   TConverterTerminateEvent OnTerminate;
 
