@@ -42,20 +42,35 @@ void TCustomFFmpeg::TranscodeLoop() {
   if (!run.ReadPacket || !run.OutPacket || !run.FilterPacket || !run.DecodedFrame)
     throw FFMpegException("av_mallocz fail");
   AVPacket *pkt = run.ReadPacket;
+  bool subtitlesOnly = true;
+  for (const TOutputStream &ost : run.OutputStreams)
+    if (!ost.Codec || ost.Codec->codec_type != AVMEDIA_TYPE_SUBTITLE)
+      subtitlesOnly = false;
 
   while (!StopRequested) {
     CheckPause();
     if (StopRequested)
       break;
 
-    // 1: the input whose outputs lag most.
+    // 1: the input whose outputs lag most. Subtitles are sparse: their position says nothing
+    // about how far the run has got, so they count only when there is nothing else.
     double iptsMin = 1e100, optsMin = 1e100;
     int fileIndex = -1;
     for (TOutputStream &ost : run.OutputStreams) {
       const TInputStream &ist = run.InputStreams[ost.SourceIndex];
       double opts;
       const AVMediaType type = ost.Codec ? ost.Codec->codec_type : AVMEDIA_TYPE_UNKNOWN;
-      if (type == AVMEDIA_TYPE_VIDEO)
+      const int kind = type >= 0 && type < 4 ? type : 2;
+      if (type == AVMEDIA_TYPE_SUBTITLE && !subtitlesOnly) {
+        if (ost.FrameNumber >= MaxFrames[kind]) {
+          fileIndex = -1;
+          break;
+        }
+        continue;
+      }
+      // Encoded audio counts what was handed to its encoder, as video does: what the encoder
+      // has given back lags by its delay.
+      if (type == AVMEDIA_TYPE_VIDEO || (type == AVMEDIA_TYPE_AUDIO && ost.EncodingNeeded))
         opts = static_cast<double>(ost.SyncOpts) * av_q2d(ost.Codec->time_base);
       else
         opts = ost.CurrentPts == AV_NOPTS_VALUE
@@ -74,7 +89,6 @@ void TCustomFFmpeg::TranscodeLoop() {
             fileIndex = ist.FileIndex;
         }
       }
-      const int kind = type >= 0 && type < 4 ? type : 2;
       if (ost.FrameNumber >= MaxFrames[kind]) {
         fileIndex = -1;
         break;

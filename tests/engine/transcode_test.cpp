@@ -394,6 +394,57 @@ TEST_F(TranscodeTest, MapsChooseTheSourceStreamAndAreChecked) {
             "-acodec copy and -vol are incompatible (frames are not decoded)");
 }
 
+TEST_F(TranscodeTest, TwoInputsFeedOneOutputAndTheMappingIsLogged) {
+  TTestEngine engine;
+  engine.Prepare();
+  engine.OnLog = [this](TCustomFFmpeg *, int ALevel, const std::string &AMsg) {
+    Lines.push_back(std::to_string(ALevel) + ": " + AMsg);
+  };
+  const std::string output = Dir.file("two_inputs.mp4");
+  ASSERT_TRUE(engine.OpenInputFile(testing_support::MediaFile("avi_mpeg4_mp3.avi")));
+  ASSERT_TRUE(engine.OpenInputFile(testing_support::MediaFile("two_audio.mkv")));
+  for (const auto &o : TOptions{{"f", "mp4"}, {"vcodec", "mpeg4"}, {"acodec", "aac"},
+                                {"map", "0:0"}, {"map", "1:2:0:0"}})
+    engine.SetOption(o.first, o.second);
+  ASSERT_TRUE(engine.OpenOutputFile(output)) << engine.ErrorMessage;
+  ASSERT_NO_THROW(engine.Transcode());
+  engine.FreeFiles();
+  EXPECT_TRUE(Logged("1: Stream mapping:"));
+  EXPECT_TRUE(Logged("1:   Stream #0.0 -> #0.0"));
+  EXPECT_TRUE(Logged("1:   Stream #1.2 -> #0.1"));
+  EXPECT_TRUE(Logged("1:  [sync #0.0]"));
+  const TProbed out = Probe(output);
+  ASSERT_TRUE(out.Find(AVMEDIA_TYPE_VIDEO) && out.Find(AVMEDIA_TYPE_AUDIO));
+  EXPECT_NEAR(out.Find(AVMEDIA_TYPE_AUDIO)->Duration, out.Find(AVMEDIA_TYPE_VIDEO)->Duration, 0.1);
+  const TDecodedAudio audio = DecodeAudio(output);
+  const size_t mid = audio.Samples.size() / 2;
+  EXPECT_NEAR(audio.Frequency(mid - 4000, mid + 4000), 880, 20);
+}
+
+TEST_F(TranscodeTest, TimestampJumpIsClosedUnlessTimestampsAreCopied) {
+  // Two transport streams back to back: the second one's clock starts 10 s later.
+  std::ofstream joined(Dir.file("joined.ts"), std::ios::binary);
+  for (const char *name : {"ts_h264_aac.ts", "start_time.ts"}) {
+    std::ifstream part(testing_support::MediaFile(name), std::ios::binary);
+    joined << part.rdbuf();
+  }
+  joined.close();
+  const double single = Probe(testing_support::MediaFile("ts_h264_aac.ts")).Duration;
+  // With "async" the output's sample clock follows the input clock, gaps included.
+  const TOptions wav = {{"vn", ""}, {"acodec", "pcm_s16le"}, {"async", "1"}};
+  ASSERT_EQ(Convert(Dir.file("joined.ts"), {{"dts_delta_threshold", "1"}}, Dir.file("closed.wav"), wav), "");
+  ASSERT_EQ(Convert(Dir.file("joined.ts"), {{"dts_delta_threshold", "1"}, {"copyts", ""}},
+                    Dir.file("kept.wav"), wav),
+            "");
+  const TDecodedAudio closed = DecodeAudio(Dir.file("closed.wav"));
+  const TDecodedAudio kept = DecodeAudio(Dir.file("kept.wav"));
+  ASSERT_GT(closed.SampleRate, 0);
+  ASSERT_GT(kept.SampleRate, 0);
+  // Closed: both parts one after the other. Kept: the gap stays as silence up to the second part.
+  EXPECT_NEAR(double(closed.Samples.size()) / closed.SampleRate, 2 * single, 0.3);
+  EXPECT_GT(double(kept.Samples.size()) / kept.SampleRate, 2 * single + 5);
+}
+
 // ---- Two passes, time limits, volume and audio sync ----
 
 TEST_F(TranscodeTest, TwoPassWritesAndReadsItsLogAndRefusesAMissingOne) {
@@ -477,6 +528,15 @@ TEST_F(TranscodeTest, VolumeScalesSamplesAndSyncInsertsSilence) {
   EXPECT_NEAR(double(late.Samples.size()), double(plain.Samples.size() + rate / 2), rate * 0.01);
   EXPECT_LT(late.Rms(0, rate * 48 / 100), 1.0);
   EXPECT_GT(late.Rms(rate * 52 / 100, rate), 1000);
+
+  // Drift compensation goes through the resampler, here also changing the rate.
+  TOptions stretched = {{"acodec", "pcm_s16le"}, {"ar", "48000"}, {"async", "100"}};
+  ASSERT_EQ(Convert(input, {}, Dir.file("stretched.wav"), stretched), "");
+  const TDecodedAudio resampled = DecodeAudio(Dir.file("stretched.wav"));
+  EXPECT_EQ(resampled.SampleRate, 48000);
+  EXPECT_NEAR(double(resampled.Samples.size()) / 48000, double(plain.Samples.size()) / rate, 0.02);
+  const size_t mid = resampled.Samples.size() / 2;
+  EXPECT_NEAR(resampled.Frequency(mid - 4800, mid + 4800), 440, 15);
 }
 
 // ---- Subtitles, stop and bad input ----
@@ -492,6 +552,16 @@ TEST_F(TranscodeTest, TextSubtitlesBecomeMp4TextTrack) {
   ASSERT_TRUE(s);
   EXPECT_EQ(s->Codec, AV_CODEC_ID_MOV_TEXT);
   EXPECT_GE(s->Packets, 1);
+
+  // A subtitle stream without a packet for a while does not hold back the recording time.
+  const std::string cut = Dir.file("subs_t.mp4");
+  ASSERT_EQ(Convert(input, {}, cut,
+                    {{"f", "mp4"}, {"vcodec", "mpeg4"}, {"acodec", "aac"}, {"scodec", "mov_text"},
+                     {"t", "0.12"}}),
+            "");
+  const TProbed part = Probe(cut);
+  ASSERT_TRUE(part.Find(AVMEDIA_TYPE_VIDEO));
+  EXPECT_NEAR(part.Find(AVMEDIA_TYPE_VIDEO)->Duration, 0.12, 0.045);
 }
 
 TEST_F(TranscodeTest, StopBeforeTheLoopStillWritesAPlayableFileButIsNotFinished) {
