@@ -205,6 +205,20 @@ bool ReadMedia(const std::string &AFile, TSourceInfo &AInfo, std::vector<std::st
   return true;
 }
 
+// The settings line libx264 writes into the stream it encodes (empty when there is none).
+std::string X264Settings(const std::string &AFile) {
+  FILE *f = std::fopen(AFile.c_str(), "rb");
+  if (!f)
+    return "";
+  std::string head(4 << 20, '\0');
+  head.resize(std::fread(&head[0], 1, head.size(), f));
+  std::fclose(f);
+  const size_t at = head.find("x264 - core");
+  if (at == std::string::npos)
+    return "";
+  return head.substr(at, head.find('\0', at) - at);
+}
+
 // The options a conversion panel gives the engine for this input and the profile.
 TOptionList ProfileOptions(const TSourceInfo &ASource) {
   const double displayAspect =
@@ -570,6 +584,15 @@ int main(int argc, char **argv) {
     for (const std::string &line : ffmpegStreams)
       std::printf("  %s\n", line.c_str());
   }
+
+  // Same encoder settings on both sides, as libx264 itself reports them.
+  const std::string engineX264 = X264Settings(engineOut), ffmpegX264 = X264Settings(ffmpegOut);
+  if (!engineX264.empty() || !ffmpegX264.empty())
+    std::printf("libx264 settings: %s\n", engineX264 == ffmpegX264
+                                               ? "identical"
+                                               : ("DIFFERENT\n  engine: " + engineX264 +
+                                                  "\n  ffmpeg: " + ffmpegX264)
+                                                     .c_str());
 
 #ifdef KORVELO_ALLOC_PRELOAD
   // The same count over a whole run of each side: how much the libraries allocate when the
