@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <random>
 #include <unistd.h>
 
@@ -17,6 +18,17 @@ void RequireMediaLibraries() {
 
 std::filesystem::path MediaDir() { return KORVELO_TEST_MEDIA_DIR; }
 std::string MediaFile(const std::string &AName) { return (MediaDir() / AName).string(); }
+std::string LongMediaFile(int ASeconds) {
+  const std::filesystem::path file = MediaDir() / ("long_" + std::to_string(ASeconds) + "s.mp4");
+  if (!std::filesystem::exists(file)) {
+    const std::string command = std::string(KORVELO_BINARY_DIR) + "/tests/korvelo-testmedia --one '" +
+                                file.string() + "' --duration " + std::to_string(ASeconds) +
+                                " --size 320x240";
+    EXPECT_EQ(std::system(command.c_str()), 0) << command;
+  }
+  return file.string();
+}
+
 std::filesystem::path HookDir() { return KORVELO_HOOK_DIR; }
 
 TempDir::TempDir() {

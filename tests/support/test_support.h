@@ -13,6 +13,10 @@ void RequireMediaLibraries();
 std::filesystem::path MediaDir();
 std::string MediaFile(const std::string &AName);
 
+// A longer H.264 + AAC file (320x240) of ASeconds seconds, made once with the test-media
+// generator and kept beside the other test media.
+std::string LongMediaFile(int ASeconds);
+
 // Folder of the built frame-hook example modules.
 std::filesystem::path HookDir();
 
