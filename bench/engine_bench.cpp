@@ -54,6 +54,7 @@ struct TSettings {
   int Runs = 3;
   bool Keep = false;
   bool Attribution = true;
+  bool InputGiven = false; // only the default input is made when missing
 };
 
 struct TSourceInfo {
@@ -411,7 +412,7 @@ bool ParseArgs(int argc, char **argv, TSettings &ASettings) {
     const std::string arg = argv[i];
     const bool hasValue = i + 1 < argc;
     if (arg == "--input" && hasValue)
-      ASettings.Input = argv[++i];
+      ASettings.Input = argv[++i], ASettings.InputGiven = true;
     else if (arg == "--generator" && hasValue)
       ASettings.Generator = argv[++i];
     else if (arg == "--ffmpeg" && hasValue)
@@ -478,6 +479,10 @@ int main(int argc, char **argv) {
   SetMediaLogLevel(-1); // failures reach us through the engine; the libraries stay quiet
 
   std::error_code ec;
+  if (settings.InputGiven && !fs::exists(settings.Input, ec)) {
+    std::fprintf(stderr, "korvelo-bench-engine: %s does not exist\n", settings.Input.c_str());
+    return 1;
+  }
   const bool ownWork = settings.Work.empty();
   if (ownWork) {
     char pattern[] = "/tmp/korvelo-bench-engine.XXXXXX";
