@@ -83,8 +83,12 @@ void TCustomFFmpeg::DoAudioOut(AVFormatContext *AOutput, TOutputStream &AOst, TI
   if (run.ResampleBuffer.size() < ResampleBufferSize)
     run.ResampleBuffer.resize(ResampleBufferSize);
 
-  if (encChannels != decChannels)
+  if (encChannels != decChannels || encRate != decRate)
     AOst.AudioResample = true;
+  // The decoder's rate or channels may change within a stream: the resampler follows.
+  if (AOst.Resampler &&
+      (AOst.ResamplerInRate != decRate || AOst.ResamplerInChannels != decChannels))
+    avlib.swr_free(&AOst.Resampler);
   if (AOst.AudioResample && !AOst.Resampler) {
     AVChannelLayout outLayout{};
     avlib.av_channel_layout_copy(&outLayout, &enc->ch_layout);
@@ -97,6 +101,8 @@ void TCustomFFmpeg::DoAudioOut(AVFormatContext *AOutput, TOutputStream &AOst, TI
       throw FFMpegException(FormatText("Can not resample %d channels @ %d Hz to %d channels @ %d Hz",
                                        decChannels, decRate, encChannels, encRate));
     }
+    AOst.ResamplerInRate = decRate;
+    AOst.ResamplerInChannels = decChannels;
   }
 
   const uint8_t *buf = ABuf;

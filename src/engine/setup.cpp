@@ -439,7 +439,10 @@ void TCustomFFmpeg::SetupTranscode() {
       BitBufferSize = std::max(BitBufferSize, 4 * enc->width * enc->height);
   }
 
-  // 11: the output files.
+  // 11: the output files, with what is known of their encoders before they open.
+  for (TOutputStream &ost : run.OutputStreams)
+    if (ost.EncodingNeeded)
+      avlib.avcodec_parameters_from_context(ost.Stream->codecpar, ost.Codec);
   for (int k = 0; k < OutputFileCount; ++k)
     avlib.av_dump_format(OutputFiles[k], k, OutputFiles[k]->url, 1);
 

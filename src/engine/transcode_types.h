@@ -73,6 +73,7 @@ struct TOutputStream {
   // Audio.
   bool AudioResample = false;
   SwrContext *Resampler = nullptr; // 16-bit decoder rate/channels -> 16-bit encoder rate/channels
+  int ResamplerInRate = 0, ResamplerInChannels = 0;
   AVFifo *Fifo = nullptr; // bytes of 16-bit interleaved audio waiting for a full encoder frame
   SwrContext *EncoderConverter = nullptr; // 16-bit interleaved -> the encoder's sample format
   // One encoder frame, reused. Audio: with its own buffer. Video: only points at the picture
