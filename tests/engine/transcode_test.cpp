@@ -284,7 +284,8 @@ TEST_F(TranscodeTest, PspAvcOutputHasMainProfileExactSizeRateDurationAndAlignedS
 TEST_F(TranscodeTest, Mpeg4AacOutputFromEachContainerKeepsDurationAndPadsToSize) {
   for (const char *name : {"mkv_h264_vorbis.mkv", "mov_h264_aac.mov", "mpg_mpeg2_mp2.mpg",
                            "ts_h264_aac.ts", "webm_vp8_vorbis.webm", "3gp_h263_aac.3gp",
-                           "start_time.ts"}) {
+                           "start_time.ts", "flv_h264_aac.flv", "ogg_theora_vorbis.ogv",
+                           "aac_51.mp4", "interlaced.mkv", "anamorphic.mp4"}) {
     SCOPED_TRACE(name);
     const std::string input = testing_support::MediaFile(name);
     const std::string output = Dir.file(std::string(name) + ".mp4");
@@ -498,6 +499,14 @@ TEST_F(TranscodeTest, RecordingTimeAndStartTimeCutTheOutput) {
   EXPECT_NEAR(ss.Find(AVMEDIA_TYPE_VIDEO)->Duration, inputDuration - 1, 0.1);
   EXPECT_NEAR(ss.Find(AVMEDIA_TYPE_VIDEO)->Start, 0, 0.05);
   EXPECT_NEAR(ss.Find(AVMEDIA_TYPE_AUDIO)->Start, 0, 0.05);
+
+  // A frame limit ends the run at that many pictures.
+  TOptions frames = mp4;
+  frames.push_back({"vframes", "10"});
+  ASSERT_EQ(Convert(input, {}, Dir.file("vframes.mp4"), frames), "");
+  const TProbed tenFrames = Probe(Dir.file("vframes.mp4"));
+  ASSERT_TRUE(tenFrames.Find(AVMEDIA_TYPE_VIDEO));
+  EXPECT_EQ(tenFrames.Find(AVMEDIA_TYPE_VIDEO)->Packets, 10);
 
   // A size limit stops the run early.
   TOptions small = mp4;
