@@ -500,6 +500,14 @@ TEST_F(TranscodeTest, RecordingTimeAndStartTimeCutTheOutput) {
   EXPECT_NEAR(ss.Find(AVMEDIA_TYPE_VIDEO)->Start, 0, 0.05);
   EXPECT_NEAR(ss.Find(AVMEDIA_TYPE_AUDIO)->Start, 0, 0.05);
 
+  // Scaled input timestamps: a video clock running twice as fast halves the output.
+  ASSERT_EQ(Convert(input, {{"itsscale", "0:0.5"}}, Dir.file("scaled.mp4"),
+                    {{"f", "mp4"}, {"vcodec", "mpeg4"}, {"an", ""}}),
+            "");
+  const TProbed scaled = Probe(Dir.file("scaled.mp4"));
+  ASSERT_TRUE(scaled.Find(AVMEDIA_TYPE_VIDEO));
+  EXPECT_NEAR(scaled.Find(AVMEDIA_TYPE_VIDEO)->Duration, inputDuration / 2, 0.1);
+
   // A frame limit ends the run at that many pictures.
   TOptions frames = mp4;
   frames.push_back({"vframes", "10"});
