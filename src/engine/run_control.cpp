@@ -8,7 +8,6 @@
 #include <thread>
 
 #include "engine/custom_ffmpeg.h"
-#include "engine/transcode_types.h"
 #include "medialib/medialib.h"
 
 namespace {
@@ -77,18 +76,8 @@ void TCustomFFmpeg::RunTranscode() {
     ExceptionMessage = e.what();
     ExceptionRaised = true;
   }
-  // Codecs an aborted run left open are closed here; a normal end has closed them already.
-  {
-    std::lock_guard<std::recursive_mutex> lock(CodecLock);
-    for (TOutputStream *ost : OpenedEncoders)
-      if (ost && ost->EncodingNeeded && ost->Codec)
-        avlib.avcodec_free_context(&ost->Codec);
-    for (TInputStream *ist : OpenedDecoders)
-      if (ist && ist->DecodingNeeded && ist->Codec)
-        avlib.avcodec_free_context(&ist->Codec);
-  }
-  OpenedEncoders.clear();
-  OpenedDecoders.clear();
+  // Transcode closes what it opened on every path; this catches anything it could not.
+  CloseOpenedCodecs();
   FreeFiles();
   FinishRun();
 }

@@ -34,7 +34,8 @@ struct Progress {
 // One engine converting one file, with its events recorded.
 class Job {
 public:
-  Job(const std::string &AInput, const std::string &AOutput, bool AAudioOnly = false) {
+  Job(const std::string &AInput, const std::string &AOutput, bool AAudioOnly = false,
+      const char *AFormat = nullptr) {
     engine.Prepare();
     engine.SetVerbose(0);
     engine.ProgressInterval = 100000;
@@ -47,6 +48,8 @@ public:
     }
     engine.SetOption("acodec", "aac");
     engine.SetOption("ar", "48000");
+    if (AFormat)
+      engine.SetOption("f", AFormat);
     EXPECT_TRUE(engine.OpenOutputFile(AOutput)) << engine.ErrorMessage;
     engine.OnTerminate = [this](TCustomFFmpeg *) {
       std::lock_guard<std::mutex> lock(mutex);
@@ -260,6 +263,87 @@ TEST_F(RunControlE2E, DestroyStopsARunningJob) {
   job.reset();
   EXPECT_LT(std::chrono::steady_clock::now() - started, 2s);
   EXPECT_GT(CheckOutput(dir.file("destroyed.mp4")).videoFrames, 0);
+}
+
+// Without a progress handler the report goes to the log; the closing statistics line says what
+// was written, and that the overhead is unknown when nothing was.
+TEST_F(RunControlE2E, ClosingStatisticsLine) {
+  for (const char *limit : {"", "0"}) {
+    Job job(testing_support::MediaFile("wav_pcm.wav"), dir.file("stats.mp4"), true);
+    job.engine.OnProgress = nullptr;
+    job.engine.SetVerbose(1);
+    std::vector<std::string> lines;
+    job.engine.OnLog = [&](TCustomFFmpeg *, int, const std::string &AMsg) { lines.push_back(AMsg); };
+    if (*limit) {
+      // "t" applies to the output about to be opened: make a second one that gets nothing.
+      job.engine.SetOption("t", limit);
+      job.engine.SetOption("vn", "");
+      job.engine.SetOption("acodec", "aac");
+      ASSERT_TRUE(job.engine.OpenOutputFile(dir.file("empty.mp4"))) << job.engine.ErrorMessage;
+    }
+    job.engine.Run(false);
+    ASSERT_FALSE(lines.empty());
+    std::string stats;
+    for (const std::string &line : lines)
+      if (line.rfind("video:", 0) == 0)
+        stats = line;
+    ASSERT_FALSE(stats.empty()) << "no statistics line";
+    EXPECT_EQ(stats.substr(stats.size() - 2), "\r\n");
+    EXPECT_NE(stats.find("video:0kB audio:"), std::string::npos) << stats;
+    if (*limit) {
+      EXPECT_NE(stats.find("muxing overhead"), std::string::npos) << stats;
+    } else {
+      EXPECT_EQ(stats.find("unknown"), std::string::npos) << stats;
+      EXPECT_NE(stats.find("%"), std::string::npos) << stats;
+    }
+  }
+}
+
+// Every way a run can end raises OnTerminate exactly once, with what the caller reads after it.
+TEST_F(RunControlE2E, FailuresInSetUpAndInTheLoopEndTheRunOnce) {
+  { // set-up: the second pass finds no statistics from a first one
+    Job job(testing_support::MediaFile("avi_mpeg4_mp3.avi"), dir.file("pass2.mp4"));
+    ASSERT_EQ(job.engine.OutputFileCount, 1);
+    job.engine.SetOption("pass", "2");
+    job.engine.SetOption("passlogfile", dir.file("missing"));
+    job.engine.OpenOutputFile(dir.file("pass2b.mp4"));
+    job.Start();
+    ASSERT_TRUE(job.WaitForTermination());
+    std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(job.terminations, 1);
+    EXPECT_TRUE(job.engine.ExceptionRaised);
+    EXPECT_FALSE(job.engine.Finished);
+    EXPECT_EQ(job.engine.ExceptionMessage.rfind("creat open fail: ", 0), 0u) << job.engine.ExceptionMessage;
+  }
+  { // the loop: the muxer cannot write
+    Job job(testing_support::LongMediaFile(8), "/dev/full", false, "mpegts");
+    job.Start();
+    ASSERT_TRUE(job.WaitForTermination());
+    std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(job.terminations, 1);
+    EXPECT_TRUE(job.engine.ExceptionRaised);
+    EXPECT_FALSE(job.engine.Finished);
+    EXPECT_EQ(job.engine.ExceptionMessage.rfind("av_interleaved_write_frame()", 0), 0u) << job.engine.ExceptionMessage;
+  }
+}
+
+TEST_F(RunControlE2E, RunWithAnOutputButNoInputNamesTheMissingInput) {
+  TCustomFFmpeg engine;
+  engine.Prepare();
+  int terminations = 0;
+  std::string fatal;
+  engine.OnTerminate = [&](TCustomFFmpeg *) { ++terminations; };
+  engine.OnLog = [&](TCustomFFmpeg *, int ALevel, const std::string &AMsg) {
+    if (ALevel == -1)
+      fatal = AMsg;
+  };
+  ASSERT_GE(avlib.avformat_alloc_output_context2(&engine.OutputFiles[0], nullptr, "mp4", nullptr), 0);
+  engine.OutputFileCount = 1;
+  EXPECT_EQ(engine.Run(true), nullptr);
+  EXPECT_EQ(terminations, 1);
+  EXPECT_EQ(fatal, "Must supply at least one input file");
+  EXPECT_EQ(engine.ExceptionMessage, "Must supply at least one input file");
+  EXPECT_EQ(engine.OutputFileCount, 0); // released by the failed run
 }
 
 } // namespace
