@@ -134,6 +134,8 @@ int main(int argc, char **argv) {
   SetMediaLogLevel(-1);
   switch (command.Mode) {
   case TCommandMode::cmList:
+    // Listing writes nothing: Ctrl-C may end it at once.
+    TSignalWatcher::UnblockSignals();
     return ListCommand(command.ListDir, stdout, stderr);
   case TCommandMode::cmCopy:
     return Copy(command);

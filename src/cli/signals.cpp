@@ -23,6 +23,11 @@ void TSignalWatcher::BlockSignals() {
   pthread_sigmask(SIG_BLOCK, &set, nullptr);
 }
 
+void TSignalWatcher::UnblockSignals() {
+  const sigset_t set = WatchedSignals();
+  pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+}
+
 TSignalWatcher::TSignalWatcher(std::function<void(int)> AOnSignal)
     : FOnSignal(std::move(AOnSignal)) {
   BlockSignals();

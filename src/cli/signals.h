@@ -12,6 +12,8 @@ public:
   // Blocks SIGINT, SIGTERM and SIGHUP in the calling thread; threads created afterwards
   // inherit the mask, so call this first thing in main.
   static void BlockSignals();
+  // Gives the signals their default effect again, for work that needs no clean stop.
+  static void UnblockSignals();
 
   // AOnSignal runs on the watcher's thread for every SIGINT, SIGTERM or SIGHUP, with the
   // signal number; it must only hand the request over (set a flag, queue an event).
