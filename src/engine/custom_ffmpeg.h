@@ -11,6 +11,7 @@
 //   loop.cpp             main loop, packet output, end of run
 //   video_out.cpp        picture pre-processing, hooks, video encoding, video statistics
 //   audio_out.cpp        audio and subtitle output
+//   generated_out.cpp    silence and black pictures for streams the inputs do not have
 //   report.cpp           progress report and statistics
 //   run_control.cpp      Run, threads, pause, resume, stop
 #pragma once
@@ -263,6 +264,9 @@ public:
   AVDictionary *OutputFormatOptions[MaxFiles] = {};
   // The stream-copy mark of each output stream.
   bool OutputStreamCopy[MaxFiles][MAX_STREAMS] = {};
+  // A stream the inputs have nothing for (silence, black pictures), made because the muxer
+  // needs it ("psp" refuses a file without both a video and an audio stream).
+  bool OutputStreamGenerated[MaxFiles][MAX_STREAMS] = {};
 
   // Video options.
   int FrameWidth = 0, FrameHeight = 0;
@@ -462,6 +466,14 @@ protected:
   // Hands the working picture to OnCustomHook as a BGR bitmap and takes back what it drew.
   void RunCustomHook(TPicturePlanes &AWork, AVPixelFormat AFormat, int AWidth, int AHeight,
                      int64_t APts);
+
+  // generated_out.cpp
+  // Prepares the one reused frame of a generated stream (silence or a black picture) once its
+  // encoder is open.
+  void OpenGeneratedStream(TOutputStream &AOst);
+  // Encodes silence / black pictures into every generated stream up to the position of the real
+  // streams of its file; at the end of the run up to their end, and then flushes them.
+  void FeedGeneratedStreams(bool AEndOfRun);
 
   // audio_out.cpp
   // ABuf: ASize bytes of signed 16-bit interleaved samples at the decoder's rate and channels.

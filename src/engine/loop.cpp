@@ -57,6 +57,8 @@ void TCustomFFmpeg::TranscodeLoop() {
     double iptsMin = 1e100, optsMin = 1e100;
     int fileIndex = -1;
     for (TOutputStream &ost : run.OutputStreams) {
+      if (ost.Generated)
+        continue; // follows the real streams; reads nothing
       const TInputStream &ist = run.InputStreams[ost.SourceIndex];
       double opts;
       const AVMediaType type = ost.Codec ? ost.Codec->codec_type : AVMEDIA_TYPE_UNKNOWN;
@@ -168,6 +170,9 @@ void TCustomFFmpeg::TranscodeLoop() {
     }
     avlib.av_packet_unref(pkt);
 
+    // 12: streams without an input keep level with the others.
+    FeedGeneratedStreams(false);
+
     // 13: running report.
     const int64_t now = avlib.av_gettime();
     if (now - run.LastReportTime > ProgressInterval) {
@@ -180,6 +185,7 @@ void TCustomFFmpeg::TranscodeLoop() {
   for (int i = 0; i < static_cast<int>(run.InputStreams.size()); ++i)
     if (run.InputStreams[i].DecodingNeeded)
       OutputPacket(run.InputStreams[i], i, nullptr);
+  FeedGeneratedStreams(true);
   for (int k = 0; k < OutputFileCount; ++k) {
     const int ret = avlib.av_write_trailer(OutputFiles[k]);
     if (ret < 0)

@@ -284,6 +284,7 @@ void TCustomFFmpeg::ResetOptions() {
       OutputCodecs[i][s] = nullptr;
       OutputCodecOptions[i][s] = nullptr;
       OutputStreamCopy[i][s] = false;
+      OutputStreamGenerated[i][s] = false;
     }
     OutputFormatOptions[i] = nullptr;
   }
@@ -432,6 +433,8 @@ void TCustomFFmpeg::FreeFiles() {
     avlib.av_dict_free(&OutputFormatOptions[i]);
     for (bool &copy : OutputStreamCopy[i])
       copy = false;
+    for (bool &generated : OutputStreamGenerated[i])
+      generated = false;
     if (!context)
       continue;
     if (context->oformat && !(context->oformat->flags & AVFMT_NOFILE) && context->pb)

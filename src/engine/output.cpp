@@ -465,6 +465,7 @@ bool TCustomFFmpeg::OpenOutputFile(const std::string &AFileName) {
         avlib.avcodec_free_context(&OutputCodecs[fileIndex][s]);
         avlib.av_dict_free(&OutputCodecOptions[fileIndex][s]);
         OutputStreamCopy[fileIndex][s] = false;
+        OutputStreamGenerated[fileIndex][s] = false;
       }
       avlib.av_dict_free(&OutputFormatOptions[fileIndex]);
       if (entered) {
@@ -506,6 +507,7 @@ bool TCustomFFmpeg::OpenOutputFile(const std::string &AFileName) {
         AudioStreamCopy || format->audio_codec != AV_CODEC_ID_NONE || AudioCodecName;
     bool wantSubtitle =
         SubtitleStreamCopy || format->subtitle_codec != AV_CODEC_ID_NONE || SubtitleCodecName;
+    bool generateVideo = false, generateAudio = false;
     if (InputFileCount > 0) {
       bool hasVideo, hasAudio, hasSubtitle;
       try {
@@ -513,17 +515,31 @@ bool TCustomFFmpeg::OpenOutputFile(const std::string &AFileName) {
       } catch (const std::exception &e) {
         return fail(std::string("check_audio_video_sub_inputs fail: ") + e.what());
       }
-      wantVideo = wantVideo && hasVideo;
-      wantAudio = wantAudio && hasAudio;
+      // The PSP muxer refuses a file without exactly one video and one audio stream: what the
+      // inputs lack is made (black pictures, silence), encoded with the current options.
+      if (std::strcmp(format->name, "psp") == 0) {
+        generateVideo = !hasVideo && hasAudio && !VideoStreamCopy;
+        generateAudio = !hasAudio && hasVideo && !AudioStreamCopy;
+      }
+      wantVideo = (wantVideo && hasVideo) || generateVideo;
+      wantAudio = (wantAudio && hasAudio) || generateAudio;
       wantSubtitle = wantSubtitle && hasSubtitle;
     }
+    if (fileIndex < MaxFiles)
+      for (bool &generated : OutputStreamGenerated[fileIndex])
+        generated = false;
 
     if (wantVideo && !VideoDisable) {
+      // Without a picture to scale from, the frame size must be given.
+      if (generateVideo && (FrameWidth <= 0 || FrameHeight <= 0))
+        return fail("new_video_stream fail: the inputs have no video stream and no frame size "
+                    "was given to make one");
       try {
         NewVideoStream(context.get());
       } catch (const std::exception &e) {
         return fail(std::string("new_video_stream fail: ") + e.what());
       }
+      OutputStreamGenerated[fileIndex][context->nb_streams - 1] = generateVideo;
     }
     if (wantAudio && !AudioDisable) {
       try {
@@ -531,6 +547,7 @@ bool TCustomFFmpeg::OpenOutputFile(const std::string &AFileName) {
       } catch (const std::exception &e) {
         return fail(std::string("new_audio_stream fail: ") + e.what());
       }
+      OutputStreamGenerated[fileIndex][context->nb_streams - 1] = generateAudio;
     }
     if (wantSubtitle && !SubtitleDisable) {
       try {

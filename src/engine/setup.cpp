@@ -171,14 +171,17 @@ void TCustomFFmpeg::SetupTranscode() {
     }
   }
 
-  // 3, 4, 5: output count and map checks.
-  int nbOutput = 0;
+  // 3, 4, 5: output count and map checks. Maps name the sources of the streams that have one.
+  int nbOutput = 0, nbMapped = 0;
   for (int k = 0; k < OutputFileCount; ++k) {
     if (OutputFiles[k]->nb_streams == 0)
       throw FFMpegException("Output file does not contain any stream");
     nbOutput += static_cast<int>(OutputFiles[k]->nb_streams);
+    for (unsigned i = 0; i < OutputFiles[k]->nb_streams; ++i)
+      if (i >= MAX_STREAMS || !OutputStreamGenerated[k][i])
+        ++nbMapped;
   }
-  if (StreamMapCount > 0 && StreamMapCount != nbOutput)
+  if (StreamMapCount > 0 && StreamMapCount != nbMapped)
     throw FFMpegException("Number of stream maps must match number of output streams");
   for (int i = 0; i < StreamMapCount; ++i) {
     const TStreamMap &map = StreamMaps[i];
@@ -204,15 +207,24 @@ void TCustomFFmpeg::SetupTranscode() {
       ost.Codec = i < MAX_STREAMS ? OutputCodecs[k][i] : nullptr;
       if (!ost.Codec)
         throw FFMpegException(FormatText("Output stream #%d.%u has no codec context", k, i));
+      ost.Generated = i < MAX_STREAMS && OutputStreamGenerated[k][i];
+      if (ost.Generated)
+        run.HasGeneratedStreams = true;
     }
   }
 
-  // 8: source of each output stream.
-  for (int n = 0; n < nbOutput; ++n) {
+  // 8: source of each output stream; a generated stream has none.
+  for (int n = 0, mapIndex = 0; n < nbOutput; ++n) {
     TOutputStream &ost = run.OutputStreams[n];
+    if (ost.Generated) {
+      ost.SourceIndex = -1;
+      ost.SyncIst = nullptr;
+      continue;
+    }
     const AVMediaType type = OutputType(ost);
+    const int thisMap = mapIndex++;
     if (StreamMapCount > 0) {
-      const TStreamMap &map = StreamMaps[n];
+      const TStreamMap &map = StreamMaps[thisMap];
       ost.SourceIndex = run.InputFileTable[map.FileIndex].IstIndex + map.StreamIndex;
       if (InputType(run.InputStreams[ost.SourceIndex]) != type) {
         avlib.av_dump_format(OutputFiles[ost.FileIndex], ost.FileIndex,
@@ -246,7 +258,7 @@ void TCustomFFmpeg::SetupTranscode() {
     }
     run.InputStreams[ost.SourceIndex].Discard = false;
     if (StreamMapCount > 0) {
-      const TStreamMap &map = StreamMaps[n];
+      const TStreamMap &map = StreamMaps[thisMap];
       ost.SyncIst =
           &run.InputStreams[run.InputFileTable[map.SyncFileIndex].IstIndex + map.SyncStreamIndex];
     } else {
@@ -257,6 +269,10 @@ void TCustomFFmpeg::SetupTranscode() {
   // 9: parameters.
   for (int n = 0; n < nbOutput; ++n) {
     TOutputStream &ost = run.OutputStreams[n];
+    if (ost.Generated) {
+      ost.EncodingNeeded = true; // made by the encoder from nothing: its options stand as given
+      continue;
+    }
     TInputStream &ist = run.InputStreams[ost.SourceIndex];
     AVCodecContext *enc = ost.Codec;
     AVCodecContext *dec = ist.Codec;
@@ -395,7 +411,12 @@ void TCustomFFmpeg::SetupTranscode() {
         throw FFMpegException("invalid codec_type of output stream");
       }
     }
+  }
 
+  // 10: two-pass statistics files, and room for the largest picture.
+  for (int n = 0; n < nbOutput; ++n) {
+    TOutputStream &ost = run.OutputStreams[n];
+    AVCodecContext *enc = ost.Codec;
     // Two-pass statistics files.
     if (ost.EncodingNeeded && (enc->flags & (AV_CODEC_FLAG_PASS1 | AV_CODEC_FLAG_PASS2))) {
       std::string logName =
@@ -450,6 +471,11 @@ void TCustomFFmpeg::SetupTranscode() {
   if (Verbose >= 0 && OnLog) {
     Log(1, "Stream mapping:");
     for (const TOutputStream &ost : run.OutputStreams) {
+      if (ost.Generated) {
+        LogF(1, "  %s -> #%d.%d", OutputType(ost) == AVMEDIA_TYPE_VIDEO ? "Black pictures" : "Silence",
+             ost.FileIndex, ost.Index);
+        continue;
+      }
       const TInputStream &ist = run.InputStreams[ost.SourceIndex];
       LogF(1, "  Stream #%d.%d -> #%d.%d", ist.FileIndex, ist.Index, ost.FileIndex, ost.Index);
       if (ost.SyncIst != &ist)
@@ -461,6 +487,12 @@ void TCustomFFmpeg::SetupTranscode() {
   for (TOutputStream &ost : run.OutputStreams) {
     if (!ost.EncodingNeeded)
       continue;
+    if (ost.Generated) {
+      TInputStream none; // no decoder: the encoder's own options decide
+      OpenEncoder(ost, none);
+      OpenGeneratedStream(ost);
+      continue;
+    }
     TInputStream &ist = run.InputStreams[ost.SourceIndex];
     OpenEncoder(ost, ist);
   }
@@ -539,12 +571,12 @@ void TCustomFFmpeg::OpenEncoder(TOutputStream &AOst, TInputStream &AIst) {
     if (!SampleFormatSupported(codec, enc->sample_fmt))
       enc->sample_fmt = codec->sample_fmts ? codec->sample_fmts[0] : AV_SAMPLE_FMT_S16;
     if (enc->ch_layout.nb_channels <= 0)
-      avlib.av_channel_layout_default(&enc->ch_layout,
-                                      dec->ch_layout.nb_channels > 0 ? dec->ch_layout.nb_channels : 2);
+      avlib.av_channel_layout_default(
+          &enc->ch_layout, dec && dec->ch_layout.nb_channels > 0 ? dec->ch_layout.nb_channels : 2);
     else if (enc->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC)
       avlib.av_channel_layout_default(&enc->ch_layout, enc->ch_layout.nb_channels);
     if (enc->sample_rate <= 0)
-      enc->sample_rate = dec->sample_rate > 0 ? dec->sample_rate : 44100;
+      enc->sample_rate = dec && dec->sample_rate > 0 ? dec->sample_rate : 44100;
     if (enc->time_base.num <= 0 || enc->time_base.den <= 0)
       enc->time_base = AVRational{1, enc->sample_rate};
     break;

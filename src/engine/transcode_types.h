@@ -51,7 +51,8 @@ struct TCodedFrameInfo {
 struct TOutputStream {
   int FileIndex = 0;
   int Index = 0;
-  int SourceIndex = 0;
+  int SourceIndex = 0; // -1 for a generated stream: no input feeds it
+  bool Generated = false;
   AVStream *Stream = nullptr;
   AVCodecContext *Codec = nullptr; // the encoder context (owned by the engine's OutputCodecs)
   bool EncodingNeeded = false;
@@ -113,6 +114,7 @@ struct TTranscodeRun {
   std::vector<uint8_t> ResampleBuffer;  // resampler output, then one encoder frame
   std::vector<uint8_t> SilenceBuffer;   // silence followed by input; grows only
   std::vector<uint8_t> SubtitleBuffer;  // encoded subtitle
+  bool HasGeneratedStreams = false;
   int64_t LastReportTime = 0;           // microseconds
 };
 

@@ -42,7 +42,8 @@ extern "C" {
   X(av_get_picture_type_char) X(av_get_sample_fmt_name) X(av_get_bytes_per_sample) \
   X(av_sample_fmt_is_planar) X(av_get_packed_sample_fmt) X(av_samples_get_buffer_size) \
   X(av_image_alloc) X(av_image_fill_arrays) X(av_image_get_buffer_size) X(av_image_copy) \
-  X(av_image_fill_linesizes) X(av_image_check_size) \
+  X(av_image_fill_linesizes) X(av_image_check_size) X(av_image_fill_black) \
+  X(av_samples_set_silence) \
   X(av_frame_alloc) X(av_frame_free) X(av_frame_unref) X(av_frame_get_buffer) \
   X(av_frame_make_writable) X(av_frame_ref) X(av_frame_move_ref) X(av_frame_copy_props) \
   X(av_dict_set) X(av_dict_get) X(av_dict_free) X(av_dict_copy) X(av_dict_count) \
