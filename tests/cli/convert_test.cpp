@@ -187,30 +187,37 @@ TEST(CliConvert, BadInputsFailAloneWithTheirMessages) {
   WriteFile(broken, std::string(4096, 'x'));
   const std::string missing = work.file("missing.mkv");
   const std::string good = MediaFile("mkv_h264_vorbis.mkv");
-  // Opens, but the PSP's MP4 needs a picture: the run itself fails.
+  // Opens, but has neither sound nor picture for the PSP's MP4: the run itself fails.
+  const std::string textOnly = work.file("text.srt");
+  WriteFile(textOnly, "1\n00:00:00,000 --> 00:00:01,000\nHello\n\n"
+                      "2\n00:00:01,500 --> 00:00:02,500\nWorld\n");
+  // Sound only: the picture is made (black), so it converts.
   const std::string soundOnly = MediaFile("mp3_audio.mp3");
-  const TRun run = RunConvert({"-j", "2", "-o", work.file("out"), broken, good, missing, soundOnly},
-                              work.path().string());
+  const TRun run =
+      RunConvert({"-j", "2", "-o", work.file("out"), broken, good, missing, textOnly, soundOnly},
+                 work.path().string());
   SKIP_WITHOUT_ENGINE(run);
   EXPECT_EQ(run.Status, 1) << run.All();
-  EXPECT_NE(run.Out.find("Converted 1 of 4 files"), std::string::npos) << run.Out;
+  EXPECT_NE(run.Out.find("Converted 2 of 5 files"), std::string::npos) << run.Out;
   EXPECT_NE(run.Err.find("Failed: " + broken + ": ***File load error: "), std::string::npos)
       << run.Err;
   EXPECT_NE(run.Err.find("Failed: " + missing + ": ***File load error: "), std::string::npos)
       << run.Err;
-  // The library's own reason comes with the engine's message; the broken file is not kept.
-  const size_t soundFailed = run.Err.find("Failed: " + soundOnly + ": ");
-  ASSERT_NE(soundFailed, std::string::npos) << run.Err;
-  const std::string soundLine = run.Err.substr(soundFailed, run.Err.find('\n', soundFailed) - soundFailed);
-  EXPECT_NE(soundLine.find("psp: PSP mode need one video and one audio stream"), std::string::npos)
-      << soundLine;
-  EXPECT_NE(soundLine.find("(incomplete output removed)"), std::string::npos) << soundLine;
+  // The engine's reason; the broken file is not kept.
+  const size_t textFailed = run.Err.find("Failed: " + textOnly + ": ");
+  ASSERT_NE(textFailed, std::string::npos) << run.Err;
+  const std::string textLine = run.Err.substr(textFailed, run.Err.find('\n', textFailed) - textFailed);
+  EXPECT_NE(textLine.find("Output file does not contain any stream"), std::string::npos)
+      << textLine;
   EXPECT_EQ(run.Err.find("Failed: " + good), std::string::npos) << run.Err;
+  EXPECT_EQ(run.Err.find("Failed: " + soundOnly), std::string::npos) << run.Err;
   ExpectConverted(good, work.file("out") + "/AVC/mkv_h264_vorbis-480x272-AVC.mp4", "h264", 480,
                   272, 48000);
   EXPECT_EQ(FilesIn(work.file("out") + "/AVC"),
             (std::vector<std::string>{"mkv_h264_vorbis-480x272-AVC.THM",
-                                      "mkv_h264_vorbis-480x272-AVC.mp4"}));
+                                      "mkv_h264_vorbis-480x272-AVC.mp4",
+                                      "mp3_audio-480x272-AVC.THM",
+                                      "mp3_audio-480x272-AVC.mp4"}));
 }
 
 TEST(CliConvert, MPEG4ProfileIntoTheCurrentFolder) {
