@@ -249,6 +249,11 @@ void TCustomFFmpeg::DoVideoOut(AVFormatContext *AOutput, TOutputStream &AOst, TI
   TPicturePlanes final = formatted;
   const TPicturePlanes *padSource = &formatted;
   TPicturePlanes tmp;
+  // An encoder that holds pictures back may still hold the last one: draw into a buffer of our
+  // own (a no-op while nobody else refers to it).
+  if (AOst.PictTmp && (AOst.VideoPad || AOst.VideoResample) &&
+      avlib.av_frame_make_writable(AOst.PictTmp) < 0)
+    throw FFMpegException("Video encoding failed");
   if (AOst.PictTmp)
     tmp = PlanesOf(AOst.PictTmp);
   TPicturePlanes scaleTarget = tmp;
@@ -296,14 +301,17 @@ void TCustomFFmpeg::DoVideoOut(AVFormatContext *AOutput, TOutputStream &AOst, TI
   }
 
   // No muxer of these libraries takes raw pictures instead of packets, so every picture goes
-  // through the encoder. The frame handed over only points at the final picture; the encoder
-  // copies what it keeps.
+  // through the encoder. A scaled or padded picture goes as PictTmp itself: its buffer is
+  // reference-counted, so the encoder takes a reference instead of allocating and filling a copy
+  // of every picture. Any other picture goes in EncoderFrame, which only points at it; the
+  // library copies what it keeps.
   if (!AOst.EncoderFrame) {
     AOst.EncoderFrame = avlib.av_frame_alloc();
     if (!AOst.EncoderFrame)
       throw FFMpegException("Video encoding failed");
   }
-  AVFrame *frame = AOst.EncoderFrame;
+  const bool sendPictTmp = AOst.PictTmp && final.data[0] == tmp.data[0];
+  AVFrame *frame = sendPictTmp ? AOst.PictTmp : AOst.EncoderFrame;
   int interlaceFlags = enc->flags;
   if (CodecDefaults[AVMEDIA_TYPE_VIDEO])
     interlaceFlags |= CodecDefaults[AVMEDIA_TYPE_VIDEO]->flags;
@@ -314,8 +322,10 @@ void TCustomFFmpeg::DoVideoOut(AVFormatContext *AOutput, TOutputStream &AOst, TI
     CheckPause();
     if (StopRequested)
       break;
-    avlib.av_frame_unref(frame);
-    SetPlanes(frame, final);
+    if (!sendPictTmp) {
+      avlib.av_frame_unref(frame);
+      SetPlanes(frame, final);
+    }
     frame->format = encFormat;
     frame->width = enc->width;
     frame->height = enc->height;
@@ -332,7 +342,8 @@ void TCustomFFmpeg::DoVideoOut(AVFormatContext *AOutput, TOutputStream &AOst, TI
       AFrameSize = static_cast<int>(written);
       VideoSize += written;
     }
-    avlib.av_frame_unref(frame);
+    if (!sendPictTmp)
+      avlib.av_frame_unref(frame);
     ++AOst.SyncOpts;
     ++AOst.FrameNumber;
   }
