@@ -497,4 +497,15 @@ private:
   // input.cpp / output.cpp
   void ResetInputOptions();
   int OutputFileIndexOf(AVFormatContext *AContext) const;
+  // The encoder of a new output stream: the named one, else the muxer's choice for the type.
+  // False with ErrorMessage when the name is no encoder of that type.
+  bool ChooseEncoder(AVFormatContext *AContext, const char *AName, AVMediaType AType,
+                     const AVCodec *&AEncoder, AVCodecID &ACodecId);
+  // The generic options of the type onto a new encoder context; returns the private ones the
+  // encoder knows, for its opening.
+  AVDictionary *ApplyEncoderOptions(AVCodecContext *ACodec, AVMediaType AType, int AParamFlag,
+                                    const AVCodec *AEncoder);
+  // Hands a finished stream's encoder context and options to the file's tables.
+  void StoreOutputStream(int AFileIndex, int AStreamIndex, bool AStreamCopy,
+                         AVCodecContext *ACodec, AVDictionary *AOptions);
 };

@@ -147,6 +147,35 @@ int TCustomFFmpeg::OutputFileIndexOf(AVFormatContext *AContext) const {
   return OutputFileCount; // a file being created gets the next slot
 }
 
+bool TCustomFFmpeg::ChooseEncoder(AVFormatContext *AContext, const char *AName, AVMediaType AType,
+                                  const AVCodec *&AEncoder, AVCodecID &ACodecId) {
+  if (!AName) {
+    ACodecId = avlib.av_guess_codec(AContext->oformat, nullptr, AContext->url, nullptr, AType);
+    AEncoder = avlib.avcodec_find_encoder(ACodecId);
+    return true;
+  }
+  if (!LookupCodec(AName, AType, true, ACodecId))
+    return false;
+  // The named encoder itself, not merely the first one of its codec id.
+  AEncoder = avlib.avcodec_find_encoder_by_name(AName);
+  return true;
+}
+
+AVDictionary *TCustomFFmpeg::ApplyEncoderOptions(AVCodecContext *ACodec, AVMediaType AType,
+                                                 int AParamFlag, const AVCodec *AEncoder) {
+  if (CodecDefaults[AType])
+    ApplyContextOptions(ACodec, CodecDefaults[AType], AParamFlag | AV_OPT_FLAG_ENCODING_PARAM);
+  return CopyPrivateOptions(AType, AEncoder ? AEncoder->priv_class : nullptr);
+}
+
+void TCustomFFmpeg::StoreOutputStream(int AFileIndex, int AStreamIndex, bool AStreamCopy,
+                                      AVCodecContext *ACodec, AVDictionary *AOptions) {
+  OutputStreamCopy[AFileIndex][AStreamIndex] = AStreamCopy;
+  OutputCodecs[AFileIndex][AStreamIndex] = ACodec;
+  avlib.av_dict_free(&OutputCodecOptions[AFileIndex][AStreamIndex]);
+  OutputCodecOptions[AFileIndex][AStreamIndex] = AOptions;
+}
+
 void TCustomFFmpeg::SetOutputFormat(const std::string &AName) {
   if (AName.empty())
     return;
@@ -204,16 +233,8 @@ void TCustomFFmpeg::NewVideoStream(AVFormatContext *AContext) {
   AVCodecID codecId = AV_CODEC_ID_NONE;
   std::vector<RcOverride> overrides;
   if (!VideoStreamCopy) {
-    if (!VideoCodecName) {
-      codecId = avlib.av_guess_codec(AContext->oformat, nullptr, AContext->url, nullptr,
-                                     AVMEDIA_TYPE_VIDEO);
-      encoder = avlib.avcodec_find_encoder(codecId);
-    } else {
-      if (!LookupCodec(VideoCodecName, AVMEDIA_TYPE_VIDEO, true, codecId))
-        failWith(ErrorMessage);
-      // The named encoder itself, not merely the first one of its codec id.
-      encoder = avlib.avcodec_find_encoder_by_name(VideoCodecName);
-    }
+    if (!ChooseEncoder(AContext, VideoCodecName, AVMEDIA_TYPE_VIDEO, encoder, codecId))
+      failWith(ErrorMessage);
     if (!ParseRcOverride(VideoRcOverride, overrides))
       failWith("error parsing rc_override");
   }
@@ -229,11 +250,8 @@ void TCustomFFmpeg::NewVideoStream(AVFormatContext *AContext) {
   Dictionary privateOptions;
   if (!VideoStreamCopy) {
     codec->codec_id = codecId;
-    if (CodecDefaults[AVMEDIA_TYPE_VIDEO])
-      ApplyContextOptions(codec.get(), CodecDefaults[AVMEDIA_TYPE_VIDEO],
-                          AV_OPT_FLAG_VIDEO_PARAM | AV_OPT_FLAG_ENCODING_PARAM);
     privateOptions.Items =
-        CopyPrivateOptions(AVMEDIA_TYPE_VIDEO, encoder ? encoder->priv_class : nullptr);
+        ApplyEncoderOptions(codec.get(), AVMEDIA_TYPE_VIDEO, AV_OPT_FLAG_VIDEO_PARAM, encoder);
 
     const AVRational fps = FrameRate.num != 0 ? FrameRate : AVRational{25, 1};
     const AVRational rate =
@@ -307,10 +325,8 @@ void TCustomFFmpeg::NewVideoStream(AVFormatContext *AContext) {
   if (!VideoStreamCopy)
     stream->time_base = codec->time_base;
 
-  OutputStreamCopy[fileIndex][streamIndex] = VideoStreamCopy;
-  OutputCodecs[fileIndex][streamIndex] = codec.release();
-  avlib.av_dict_free(&OutputCodecOptions[fileIndex][streamIndex]);
-  OutputCodecOptions[fileIndex][streamIndex] = privateOptions.Release();
+  StoreOutputStream(fileIndex, streamIndex, VideoStreamCopy, codec.release(),
+                    privateOptions.Release());
 
   VideoDisable = false;
   avlib.av_freep(&VideoCodecName);
@@ -331,15 +347,8 @@ void TCustomFFmpeg::NewAudioStream(AVFormatContext *AContext) {
   const AVCodec *encoder = nullptr;
   AVCodecID codecId = AV_CODEC_ID_NONE;
   if (!AudioStreamCopy) {
-    if (AudioCodecName) {
-      if (!LookupCodec(AudioCodecName, AVMEDIA_TYPE_AUDIO, true, codecId))
-        failWith(ErrorMessage);
-      encoder = avlib.avcodec_find_encoder_by_name(AudioCodecName);
-    } else {
-      codecId = avlib.av_guess_codec(AContext->oformat, nullptr, AContext->url, nullptr,
-                                     AVMEDIA_TYPE_AUDIO);
-      encoder = avlib.avcodec_find_encoder(codecId);
-    }
+    if (!ChooseEncoder(AContext, AudioCodecName, AVMEDIA_TYPE_AUDIO, encoder, codecId))
+      failWith(ErrorMessage);
   }
 
   CodecContextPtr codec(avlib.avcodec_alloc_context3(encoder));
@@ -353,11 +362,8 @@ void TCustomFFmpeg::NewAudioStream(AVFormatContext *AContext) {
   Dictionary privateOptions;
   if (!AudioStreamCopy) {
     codec->codec_id = codecId;
-    if (CodecDefaults[AVMEDIA_TYPE_AUDIO])
-      ApplyContextOptions(codec.get(), CodecDefaults[AVMEDIA_TYPE_AUDIO],
-                          AV_OPT_FLAG_AUDIO_PARAM | AV_OPT_FLAG_ENCODING_PARAM);
     privateOptions.Items =
-        CopyPrivateOptions(AVMEDIA_TYPE_AUDIO, encoder ? encoder->priv_class : nullptr);
+        ApplyEncoderOptions(codec.get(), AVMEDIA_TYPE_AUDIO, AV_OPT_FLAG_AUDIO_PARAM, encoder);
     if (AudioQScale > -99999) {
       codec->flags |= AV_CODEC_FLAG_QSCALE;
       codec->global_quality = static_cast<int>(FF_QP2LAMBDA * AudioQScale);
@@ -384,10 +390,8 @@ void TCustomFFmpeg::NewAudioStream(AVFormatContext *AContext) {
     stream->time_base = codec->time_base;
   SetLanguage(stream, AudioLanguage);
 
-  OutputStreamCopy[fileIndex][streamIndex] = AudioStreamCopy;
-  OutputCodecs[fileIndex][streamIndex] = codec.release();
-  avlib.av_dict_free(&OutputCodecOptions[fileIndex][streamIndex]);
-  OutputCodecOptions[fileIndex][streamIndex] = privateOptions.Release();
+  StoreOutputStream(fileIndex, streamIndex, AudioStreamCopy, codec.release(),
+                    privateOptions.Release());
 
   AudioDisable = false;
   avlib.av_freep(&AudioCodecName);
@@ -408,17 +412,10 @@ void TCustomFFmpeg::NewSubtitleStream(AVFormatContext *AContext) {
   const AVCodec *encoder = nullptr;
   AVCodecID codecId = AV_CODEC_ID_NONE;
   if (!SubtitleStreamCopy) {
-    if (SubtitleCodecName) {
-      if (!LookupCodec(SubtitleCodecName, AVMEDIA_TYPE_SUBTITLE, true, codecId))
-        failWith(ErrorMessage);
-      encoder = avlib.avcodec_find_encoder_by_name(SubtitleCodecName);
-    } else {
-      // The muxer's own subtitle codec, as for video and audio: a stream without any codec
-      // could never be encoded and would fail the whole conversion.
-      codecId = avlib.av_guess_codec(AContext->oformat, nullptr, AContext->url, nullptr,
-                                     AVMEDIA_TYPE_SUBTITLE);
-      encoder = avlib.avcodec_find_encoder(codecId);
-    }
+    // Without a name the muxer's own subtitle codec, as for video and audio: a stream without
+    // any codec could never be encoded and would fail the whole conversion.
+    if (!ChooseEncoder(AContext, SubtitleCodecName, AVMEDIA_TYPE_SUBTITLE, encoder, codecId))
+      failWith(ErrorMessage);
   }
 
   CodecContextPtr codec(avlib.avcodec_alloc_context3(encoder));
@@ -429,11 +426,8 @@ void TCustomFFmpeg::NewSubtitleStream(AVFormatContext *AContext) {
   Dictionary privateOptions;
   if (!SubtitleStreamCopy) {
     codec->codec_id = codecId;
-    if (CodecDefaults[AVMEDIA_TYPE_SUBTITLE])
-      ApplyContextOptions(codec.get(), CodecDefaults[AVMEDIA_TYPE_SUBTITLE],
-                          AV_OPT_FLAG_SUBTITLE_PARAM | AV_OPT_FLAG_ENCODING_PARAM);
     privateOptions.Items =
-        CopyPrivateOptions(AVMEDIA_TYPE_SUBTITLE, encoder ? encoder->priv_class : nullptr);
+        ApplyEncoderOptions(codec.get(), AVMEDIA_TYPE_SUBTITLE, AV_OPT_FLAG_SUBTITLE_PARAM, encoder);
   }
 
   AVStream *stream = avlib.avformat_new_stream(AContext, nullptr);
@@ -441,10 +435,8 @@ void TCustomFFmpeg::NewSubtitleStream(AVFormatContext *AContext) {
     failWith("Could not alloc stream");
   SetLanguage(stream, SubtitleLanguage);
 
-  OutputStreamCopy[fileIndex][streamIndex] = SubtitleStreamCopy;
-  OutputCodecs[fileIndex][streamIndex] = codec.release();
-  avlib.av_dict_free(&OutputCodecOptions[fileIndex][streamIndex]);
-  OutputCodecOptions[fileIndex][streamIndex] = privateOptions.Release();
+  StoreOutputStream(fileIndex, streamIndex, SubtitleStreamCopy, codec.release(),
+                    privateOptions.Release());
 
   SubtitleDisable = false;
   avlib.av_freep(&SubtitleCodecName);

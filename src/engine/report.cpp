@@ -107,9 +107,11 @@ void TCustomFFmpeg::PrintReport(bool AIsLastReport) {
     line.Append("size=%8.0fkB time=%0.2f bitrate=%6.1fkbits/s", totalSize / 1024.0, ti1, bitrate);
     if (Verbose > 1)
       line.Append(" dup=%d drop=%d", FramesDup, FramesDrop);
+    // Before any stream has a time, ti1 is still its 1e10 start value: no duration yet.
+    const int currentMs = ti1 >= 1e10 ? 0 : static_cast<int>(std::min(ti1 * 1000, 2147483647.0));
     if (OnProgress)
-      OnProgress(this, frameNumber, fps, static_cast<int>(ti1 * 1000), q, static_cast<float>(bitrate),
-                 totalSize, OutputDurationMs);
+      OnProgress(this, frameNumber, fps, currentMs, q, static_cast<float>(bitrate), totalSize,
+                 OutputDurationMs);
     else if (Verbose >= 0)
       Log(1, line.Text());
   }
