@@ -147,9 +147,6 @@ TRun RunConvert(const std::vector<std::string> &AArgs, const std::string &AWorkD
   return process.Wait();
 }
 
-bool EngineNotBuilt(const TRun &ARun) {
-  return ARun.All().find(" is not built yet") != std::string::npos;
-}
 
 std::string ReadFile(const std::string &APath) {
   std::ifstream in(APath, std::ios::binary);

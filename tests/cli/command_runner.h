@@ -49,8 +49,6 @@ private:
 TRun RunConvert(const std::vector<std::string> &AArgs, const std::string &AWorkDir = "");
 
 // True when this build's engine cannot convert at all yet (a part of it is still missing): the
-// conversion tests then skip rather than report the command's faults.
-bool EngineNotBuilt(const TRun &ARun);
 
 std::string ReadFile(const std::string &APath);
 void WriteFile(const std::string &APath, const std::string &AContent);
@@ -74,8 +72,3 @@ bool BaselineJpegSize(const std::string &AData, int &AWidth, int &AHeight);
 
 } // namespace cli_test
 
-#define SKIP_WITHOUT_ENGINE(ARun)                                                                  \
-  do {                                                                                             \
-    if (cli_test::EngineNotBuilt(ARun))                                                            \
-      GTEST_SKIP() << "the engine cannot convert in this build yet";                               \
-  } while (0)

@@ -154,7 +154,6 @@ TEST(CliConvert, BatchOfEveryKindWithTwoJobs) {
   std::vector<std::string> args = {"--jobs", "2", "--output", out};
   args.insert(args.end(), inputs.begin(), inputs.end());
   const TRun run = RunConvert(args, work.path().string());
-  SKIP_WITHOUT_ENGINE(run);
   ASSERT_EQ(run.Status, 0) << run.All();
   EXPECT_NE(run.Out.find("Converted 6 of 6 files (profile 4: AVC 480x272 768kbps Stereo/128kbps)"),
             std::string::npos)
@@ -196,7 +195,6 @@ TEST(CliConvert, BadInputsFailAloneWithTheirMessages) {
   const TRun run =
       RunConvert({"-j", "2", "-o", work.file("out"), broken, good, missing, textOnly, soundOnly},
                  work.path().string());
-  SKIP_WITHOUT_ENGINE(run);
   EXPECT_EQ(run.Status, 1) << run.All();
   EXPECT_NE(run.Out.find("Converted 2 of 5 files"), std::string::npos) << run.Out;
   EXPECT_NE(run.Err.find("Failed: " + broken + ": ***File load error: "), std::string::npos)
@@ -224,7 +222,6 @@ TEST(CliConvert, MPEG4ProfileIntoTheCurrentFolder) {
   TempDir work;
   const std::string input = MediaFile("avi_mpeg4_mp3.avi");
   const TRun run = RunConvert({"--profile", "mpeg4-320x240", input}, work.path().string());
-  SKIP_WITHOUT_ENGINE(run);
   ASSERT_EQ(run.Status, 0) << run.All();
   ExpectConverted(input, work.file("MPEG4/avi_mpeg4_mp3-320x240-MPEG4.mp4"), "mpeg4", 320, 240,
                   24000);
@@ -256,7 +253,6 @@ TEST(CliConvert, InterruptStopsCleanly) {
       << convert.Out();
   convert.Signal(SIGINT);
   const TRun run = convert.Wait(30000);
-  SKIP_WITHOUT_ENGINE(run);
   EXPECT_EQ(run.Status, 128 + SIGINT) << run.All();
   const std::string output = work.file("out") + "/AVC/long-480x272-AVC.mp4";
   EXPECT_NE(run.Err.find("Stopped: " + longInput + ": partial output kept: " + output),
@@ -315,8 +311,6 @@ TEST(CliConvert, TerminalShowsLiveLinesAndOverallBar) {
   int status = 0;
   ASSERT_EQ(::waitpid(pid, &status, 0), pid);
   ASSERT_TRUE(WIFEXITED(status));
-  if (screen.find(" is not built yet") != std::string::npos)
-    GTEST_SKIP() << "the engine cannot convert in this build yet";
   EXPECT_EQ(WEXITSTATUS(status), 0) << screen;
   EXPECT_NE(screen.find("\033["), std::string::npos);
   EXPECT_NE(screen.find("remaining "), std::string::npos) << screen;

@@ -54,7 +54,6 @@ TEST(CliList, ConvertedFilesWithFormatDurationAndSize) {
   for (const auto &args : {std::vector<std::string>{"-o", out, MediaFile("mkv_h264_vorbis.mkv")},
                            std::vector<std::string>{"-o", out, "-p", "1", MediaFile("flv_h264_aac.flv")}}) {
     const TRun converted = RunConvert(args);
-    SKIP_WITHOUT_ENGINE(converted);
     ASSERT_EQ(converted.Status, 0) << converted.All();
   }
   // Not converted videos: empty, unreadable, a folder.
