@@ -497,6 +497,8 @@ private:
   // input.cpp / output.cpp
   void ResetInputOptions();
   int OutputFileIndexOf(AVFormatContext *AContext) const;
+  // A forced format's name as the library knows it: "pgmyuv" is image2 with the pgmyuv codec.
+  std::string FormatNameOf(const std::string &AName);
   // The encoder of a new output stream: the named one, else the muxer's choice for the type.
   // False with ErrorMessage when the name is no encoder of that type.
   bool ChooseEncoder(AVFormatContext *AContext, const char *AName, AVMediaType AType,

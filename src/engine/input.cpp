@@ -95,15 +95,18 @@ bool TCustomFFmpeg::LookupCodec(const char *AName, int AMediaType, bool AEncoder
   return true;
 }
 
+std::string TCustomFFmpeg::FormatNameOf(const std::string &AName) {
+  if (AName != "pgmyuv")
+    return AName;
+  PgmyuvCompatibilityHack = true;
+  Log(1, "pgmyuv format is deprecated, use image2");
+  return "image2";
+}
+
 void TCustomFFmpeg::SetInputFormat(const std::string &AName) {
   if (AName.empty())
     return;
-  std::string name = AName;
-  if (name == "pgmyuv") {
-    PgmyuvCompatibilityHack = true;
-    Log(1, "pgmyuv format is deprecated, use image2");
-    name = "image2";
-  }
+  const std::string name = FormatNameOf(AName);
   const AVInputFormat *format = avlib.av_find_input_format(name.c_str());
   if (!format)
     throw FFMpegException("Unknown input format: " + name);

@@ -381,12 +381,7 @@ int NormOfInputs(const TCustomFFmpeg &AEngine) {
 void TCustomFFmpeg::SetFormat(const std::string &AValue) {
   if (AValue.empty())
     return;
-  std::string name = AValue;
-  if (name == "pgmyuv") {
-    PgmyuvCompatibilityHack = true;
-    Log(1, "pgmyuv format is deprecated, use image2");
-    name = "image2";
-  }
+  const std::string name = FormatNameOf(AValue);
   InputFormat = avlib.av_find_input_format(name.c_str());
   OutputFormat = avlib.av_guess_format(name.c_str(), nullptr, nullptr);
   if (!InputFormat && !OutputFormat)

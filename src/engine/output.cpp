@@ -179,12 +179,7 @@ void TCustomFFmpeg::StoreOutputStream(int AFileIndex, int AStreamIndex, bool ASt
 void TCustomFFmpeg::SetOutputFormat(const std::string &AName) {
   if (AName.empty())
     return;
-  std::string name = AName;
-  if (name == "pgmyuv") {
-    PgmyuvCompatibilityHack = true;
-    Log(1, "pgmyuv format is deprecated, use image2");
-    name = "image2";
-  }
+  const std::string name = FormatNameOf(AName);
   const AVOutputFormat *format = avlib.av_guess_format(name.c_str(), nullptr, nullptr);
   if (!format)
     throw FFMpegException("Unknown output format: " + name);
