@@ -1,5 +1,7 @@
 #include "command_runner.h"
 
+#include <algorithm>
+
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
@@ -215,6 +217,15 @@ bool BaselineJpegSize(const std::string &AData, int &AWidth, int &AHeight) {
     i += 2 + length;
   }
   return false;
+}
+
+std::vector<std::string> FilesIn(const std::filesystem::path &AFolder) {
+  std::vector<std::string> names;
+  std::error_code ec;
+  for (const auto &entry : std::filesystem::directory_iterator(AFolder, ec))
+    names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
 } // namespace cli_test

@@ -2,6 +2,8 @@
 // outputs hold.
 #pragma once
 
+#include <filesystem>
+
 #include <sys/types.h>
 
 #include <cstdint>
@@ -69,6 +71,9 @@ TMediaInfo ReadMedia(const std::string &APath);
 
 // Width and height of a baseline JPEG (0 x 0 when the data is not one), from its SOF0 header.
 bool BaselineJpegSize(const std::string &AData, int &AWidth, int &AHeight);
+
+// The names of the entries of AFolder, sorted; empty when it cannot be read.
+std::vector<std::string> FilesIn(const std::filesystem::path &AFolder);
 
 } // namespace cli_test
 

@@ -31,15 +31,6 @@ namespace {
 
 const char *const Hint = "Try 'korvelo-convert --help' for more information.";
 
-std::vector<std::string> FilesIn(const fs::path &AFolder) {
-  std::vector<std::string> names;
-  std::error_code ec;
-  for (const auto &entry : fs::directory_iterator(AFolder, ec))
-    names.push_back(entry.path().filename().string());
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 // The output of a finished conversion: an MP4 of the profile's video and audio, about as long
 // as its input, with a 160x120 baseline JPEG thumbnail beside it.
 void ExpectConverted(const std::string &AInput, const std::string &AOutput,

@@ -25,15 +25,6 @@ namespace {
 
 const char *const Copied = "Selected video files have been copied to your PSP";
 
-std::vector<std::string> FilesIn(const fs::path &AFolder) {
-  std::vector<std::string> names;
-  std::error_code ec;
-  for (const auto &entry : fs::directory_iterator(AFolder, ec))
-    names.push_back(entry.path().filename().string());
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 // A converted file as the copy sees it: a video in an "AVC" or "MPEG4" folder, with its
 // thumbnail when AThumbnail is not empty. Contents are distinct so that copies can be told apart.
 std::string MakeSource(const std::string &AFolder, const std::string &AName,
