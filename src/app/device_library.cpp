@@ -198,10 +198,10 @@ std::string SelectionStatusText(int64_t ASelectedSize, int64_t AFreeSpace) {
 }
 
 int SelectionPercent(int64_t ASelectedSize, int64_t AFreeSpace) {
-  if (ASelectedSize <= 0)
-    return 0;
+  if (ASelectedSize <= 0 || AFreeSpace < 0)
+    return 0; // nothing selected, or nothing measured: no share to show
   if (ASelectedSize >= AFreeSpace)
-    return 100; // also when nothing can be measured: it does not fit
+    return 100;
   return static_cast<int>((100 * ASelectedSize) / AFreeSpace);
 }
 

@@ -48,7 +48,8 @@ int64_t ThumbnailSize(const std::string &APath);
 // folder is empty or no volume can be measured.
 int64_t DeviceFreeSpace(const std::string &AFolder);
 
-// The device page's status line and the share of the free space the selection needs (0..100).
+// The device page's status line and the share of the free space the selection needs (0..100;
+// 0 when the free space is unknown, 100 when the selection does not fit).
 std::string SelectionStatusText(int64_t ASelectedSize, int64_t AFreeSpace);
 int SelectionPercent(int64_t ASelectedSize, int64_t AFreeSpace);
 

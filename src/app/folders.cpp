@@ -114,6 +114,10 @@ TFolderSettings LoadFolderSettings(const std::string &AIniFile, const std::strin
 }
 
 bool SaveFolderSettings(const std::string &AIniFile, const TFolderSettings &ASettings) {
+  std::error_code ec;
+  const fs::path folder = fs::path(AIniFile).parent_path();
+  if (!folder.empty())
+    fs::create_directories(folder, ec); // the user's configuration folder on a first start
   std::vector<std::string> lines = ReadLines(AIniFile);
   const std::pair<const char *, std::string> keys[] = {{"DeviceFolder", ASettings.DeviceFolder},
                                                        {"OutputFolder", ASettings.OutputFolder}};
@@ -167,6 +171,20 @@ bool SaveFolderSettings(const std::string &AIniFile, const TFolderSettings &ASet
     return false;
   }
   return true;
+}
+
+TFolderPlaces FindFolderPlaces(const std::string &AAppPath, const std::string &AUserConfigFolder,
+                               const std::string &AVideosFolder) {
+  const std::string app = WithSeparator(AAppPath);
+  const bool appWritable = !app.empty() && ::access(app.c_str(), W_OK | X_OK) == 0;
+  std::error_code ec;
+  TFolderPlaces places;
+  places.SettingsFile = appWritable && fs::is_regular_file(app + "Config.ini", ec)
+                            ? app + "Config.ini"
+                            : WithSeparator(AUserConfigFolder) + "Config.ini";
+  places.DefaultOutput =
+      appWritable || AVideosFolder.empty() ? app : WithSeparator(AVideosFolder) + "Korvelo/";
+  return places;
 }
 
 TOutputFolderChoice ChooseOutputFolder(const std::string &AStored, const std::string &AAppPath) {

@@ -27,8 +27,20 @@ struct TFolderSettings {
 // "OutputFolder" (default AAppPath). A missing or unreadable file gives the defaults.
 TFolderSettings LoadFolderSettings(const std::string &AIniFile, const std::string &AAppPath);
 // Writes both keys into section "Folders", keeping every other line of the file; creates the
-// file when needed. False when it cannot be written.
+// file and its folder when needed. False when it cannot be written.
 bool SaveFolderSettings(const std::string &AIniFile, const TFolderSettings &ASettings);
+
+// Where the settings file and the first output folder live. A portable copy keeps Config.ini
+// beside the program; a program installed system-wide cannot write its own folder, so the
+// user's configuration folder holds the settings and the Videos folder the output.
+struct TFolderPlaces {
+  std::string SettingsFile;  // Config.ini in AAppPath or in AUserConfigFolder
+  std::string DefaultOutput; // AAppPath when writable, else AVideosFolder + "Korvelo/"
+};
+// Config.ini stays in AAppPath when that folder is writable and already holds it. The output
+// folder falls back to AAppPath when it is writable, so a first start needs no message.
+TFolderPlaces FindFolderPlaces(const std::string &AAppPath, const std::string &AUserConfigFolder,
+                               const std::string &AVideosFolder);
 
 // What start-up decides for the output folder.
 struct TOutputFolderChoice {

@@ -5,12 +5,15 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <future>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 
+#include "app/device_copy_job.h"
 #include "app/device_library.h"
 #include "app/profiles.h"
+#include "app/psp_volumes.h"
 #include "support/test_support.h"
 
 namespace fs = std::filesystem;
@@ -129,7 +132,8 @@ TEST(DeviceList, SelectionStatusAndShareOfTheFreeSpace) {
   EXPECT_EQ(SelectionStatusText(57000, 1234567890),
             "57 KB selected, 1,234,567 KB available on device folder.");
   EXPECT_EQ(SelectionPercent(250, 1000), 25);
-  EXPECT_EQ(SelectionPercent(10, -1), 100); // nothing measured: it does not fit
+  EXPECT_EQ(SelectionPercent(10, -1), 0); // nothing measured: no share
+  EXPECT_EQ(SelectionPercent(10, 0), 100); // a full stick: it does not fit
   EXPECT_EQ(SelectionPercent(int64_t{8} << 40, int64_t{4} << 40), 100);
   EXPECT_EQ(DeviceFreeSpace(""), -1);
 }
@@ -301,6 +305,75 @@ TEST(CopyToDevice, CancelledCopyLeavesNoFileUnderAPSPName) {
   std::string error;
   EXPECT_FALSE(CopyFileNoReplace(s.Out + "AVC", s.AVCDevice + "MAQ00009.MP4", {}, error));
   EXPECT_EQ(Entries(s.AVCDevice).size(), 2u);
+}
+
+TEST(CopyToDevice, JobCopiesOnItsOwnThreadAndACancelLeavesNoPSPName) {
+  TCopySetup s;
+  const std::string big = s.Out + "AVC/big.mp4";
+  Write(big, std::string(4 << 20, 'b'));
+  Write(s.Out + "AVC/big.THM", "thumb big");
+  const TCopySource small = s.Converted("small", "MPEG4");
+
+  TDeviceCopyJob job;
+  std::promise<TCopyResult> done;
+  std::vector<std::string> progressFiles; // the files reported, in order
+  bool onOtherThread = true;
+  const std::thread::id caller = std::this_thread::get_id();
+  job.OnProgress = [&](const TCopyProgress &p) {
+    onOtherThread = onOtherThread && std::this_thread::get_id() != caller;
+    if (progressFiles.empty() || progressFiles.back() != p.Target)
+      progressFiles.push_back(p.Target);
+  };
+  job.OnDone = [&](const TCopyResult &r) { done.set_value(r); };
+  ASSERT_TRUE(job.Start(s.Device, {{big, "AVC"}, small}));
+  TCopyResult r = done.get_future().get();
+  job.Wait();
+  EXPECT_FALSE(job.Running());
+  EXPECT_TRUE(onOtherThread);
+  EXPECT_EQ(r.Outcome, TCopyOutcome::coCopied);
+  EXPECT_EQ(r.Messages, std::vector<std::string>{MsgCopied});
+  EXPECT_EQ(progressFiles, (std::vector<std::string>{
+                               s.AVCDevice + "MAQ00000.MP4", s.AVCDevice + "MAQ00000.THM",
+                               s.MPEG4Device + "M4V00000.MP4", s.MPEG4Device + "M4V00000.THM"}));
+  EXPECT_EQ(ReadFile(s.AVCDevice + "MAQ00000.MP4"), ReadFile(big));
+
+  // Cancelled in the middle of the big file: nothing new under a MAQ or M4V name, no leftovers.
+  std::promise<TCopyResult> cancelled;
+  job.OnProgress = [&](const TCopyProgress &p) {
+    if (p.BytesDone > 0)
+      job.Cancel();
+  };
+  job.OnDone = [&](const TCopyResult &AResult) { cancelled.set_value(AResult); };
+  ASSERT_TRUE(job.Start(s.Device, {{big, "AVC"}, small}));
+  r = cancelled.get_future().get();
+  EXPECT_EQ(r.Outcome, TCopyOutcome::coFailed);
+  EXPECT_EQ(r.Messages, std::vector<std::string>{MsgCopyFailed});
+  EXPECT_EQ(Entries(s.AVCDevice), (std::vector<std::string>{"MAQ00000.MP4", "MAQ00000.THM"}));
+  EXPECT_EQ(Entries(s.MPEG4Device), (std::vector<std::string>{"M4V00000.MP4", "M4V00000.THM"}));
+}
+
+TEST(PSPVolumes, AVolumeWithAPSPFolderIsOfferedOnlyWhileNoDeviceFolderWorks) {
+  testing_support::TempDir dir;
+  const std::string stick = dir.file("my stick"), other = dir.file("other"),
+                    fileNamed = dir.file("file named psp");
+  fs::create_directories(stick + "/Psp/GAME");
+  fs::create_directories(other + "/DCIM");
+  fs::create_directories(fileNamed);
+  Write(fileNamed + "/PSP", "a file, not a folder");
+
+  // The mounts table escapes blanks; virtual and network mounts and the root are never looked into.
+  const std::string table = "proc /proc proc rw 0 0\n/dev/vda / ext4 rw 0 0\n"
+                            "server:/x /mnt/x nfs4 rw 0 0\n/dev/sdc1 " +
+                            other + " vfat rw 0 0\n/dev/sdd1 " + dir.file("file\\040named\\040psp") +
+                            " exfat rw 0 0\n/dev/sdb1 " + dir.file("my\\040stick") + " vfat rw 0 0\n";
+  const std::vector<std::string> volumes = ParseMountPoints(table);
+  EXPECT_EQ(volumes, (std::vector<std::string>{other, fileNamed, stick}));
+  EXPECT_EQ(FindPSPVolume(volumes), stick + "/");
+  EXPECT_EQ(FindPSPVolume({other, fileNamed}), "");
+
+  EXPECT_EQ(SuggestDeviceFolder("", volumes), stick + "/");
+  EXPECT_EQ(SuggestDeviceFolder(dir.file("unplugged"), volumes), stick + "/");
+  EXPECT_EQ(SuggestDeviceFolder(other, volumes), ""); // a working choice is left alone
 }
 
 } // namespace

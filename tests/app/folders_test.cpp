@@ -1,7 +1,11 @@
 // Output sub-folders, the start-up choice of the output folder and the settings file.
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <sstream>
 
@@ -20,6 +24,35 @@ std::string ReadFile(const std::string &AName) {
   std::stringstream s;
   s << in.rdbuf();
   return s.str();
+}
+
+// Runs AWork where folder permissions count: root writes everywhere, so as root the work runs
+// in a child process under the unprivileged user "nobody". Returns AWork's text.
+std::string AsOrdinaryUser(const std::function<std::string()> &AWork) {
+  if (::geteuid() != 0)
+    return AWork();
+  int fds[2];
+  if (::pipe(fds) != 0)
+    return "pipe failed";
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::close(fds[0]);
+    if (::setgid(65534) != 0 || ::setuid(65534) != 0)
+      ::_exit(1);
+    const std::string text = AWork();
+    const bool written = ::write(fds[1], text.data(), text.size()) ==
+                         static_cast<ssize_t>(text.size());
+    ::_exit(written ? 0 : 1);
+  }
+  ::close(fds[1]);
+  std::string text;
+  char buffer[512];
+  for (ssize_t n; (n = ::read(fds[0], buffer, sizeof buffer)) > 0;)
+    text.append(buffer, static_cast<size_t>(n));
+  ::close(fds[0]);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? text : "child failed";
 }
 
 TEST(OutputFolder, SubFoldersMadeWithMissingParentsOrBothLeftEmpty) {
@@ -97,7 +130,33 @@ TEST(Settings, DefaultsWithoutAFileAndBothKeysWrittenKeepingOtherLines) {
   const std::string fresh = dir.file("new.ini");
   ASSERT_TRUE(SaveFolderSettings(fresh, {"", "/app/"}));
   EXPECT_EQ(ReadFile(fresh), "[Folders]\nDeviceFolder=\nOutputFolder=/app/\n");
-  EXPECT_FALSE(SaveFolderSettings(dir.file("no/such/dir/Config.ini"), {"", ""}));
+  Touch(dir.file("file"));
+  EXPECT_FALSE(SaveFolderSettings(dir.file("file/Config.ini"), {"", ""}));
+}
+
+TEST(Settings, PortableCopyKeepsItsConfigOtherwiseTheUsersFoldersHoldSettingsAndOutput) {
+  testing_support::TempDir dir;
+  const std::string app = dir.file("app") + "/", config = dir.file("config/Korvelo Converter"),
+                    videos = dir.file("Videos");
+  fs::create_directories(app);
+  // Writable program folder without Config.ini: settings go to the user's folder, output stays.
+  TFolderPlaces places = FindFolderPlaces(app, config, videos);
+  EXPECT_EQ(places.SettingsFile, config + "/Config.ini");
+  EXPECT_EQ(places.DefaultOutput, app);
+  // A portable copy: Config.ini already beside the program.
+  Touch(app + "Config.ini");
+  EXPECT_EQ(FindFolderPlaces(app, config, videos).SettingsFile, app + "Config.ini");
+  // Installed system-wide: the program's folder cannot be written, even with a Config.ini.
+  fs::permissions(app, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                  fs::perm_options::remove);
+  const std::string seen = AsOrdinaryUser([&] {
+    const TFolderPlaces p = FindFolderPlaces(app, config, videos);
+    return p.SettingsFile + "|" + p.DefaultOutput;
+  });
+  EXPECT_EQ(seen, config + "/Config.ini|" + videos + "/Korvelo/");
+  // The first save creates the user's configuration folder.
+  ASSERT_TRUE(SaveFolderSettings(config + "/Config.ini", {"", videos + "/Korvelo/"}));
+  EXPECT_EQ(LoadFolderSettings(config + "/Config.ini", app).OutputFolder, videos + "/Korvelo/");
 }
 
 TEST(Settings, DeviceFolderSetsTheVolumeMeasured) {

@@ -1,0 +1,43 @@
+#include "app/device_copy_job.h"
+
+#include <chrono>
+
+TDeviceCopyJob::~TDeviceCopyJob() {
+  Cancel();
+  Wait();
+}
+
+void TDeviceCopyJob::Wait() {
+  if (FThread.joinable() && FThread.get_id() != std::this_thread::get_id())
+    FThread.join();
+}
+
+bool TDeviceCopyJob::Start(const std::string &ADeviceFolder, std::vector<TCopySource> ASelected) {
+  if (FRunning)
+    return false;
+  Wait(); // the previous copy's thread has ended: collect it
+  FCancel = false;
+  FRunning = true;
+  FThread = std::thread([this, device = ADeviceFolder, selected = std::move(ASelected)] {
+    using Clock = std::chrono::steady_clock;
+    Clock::time_point last{};
+    size_t lastFile = static_cast<size_t>(-1);
+    auto progress = [&](const TCopyProgress &AProgress) {
+      if (FCancel)
+        return false;
+      const Clock::time_point now = Clock::now();
+      if (OnProgress && (AProgress.FileIndex != lastFile ||
+                         now - last >= std::chrono::milliseconds(ProgressInterval))) {
+        lastFile = AProgress.FileIndex;
+        last = now;
+        OnProgress(AProgress);
+      }
+      return !FCancel;
+    };
+    const TCopyResult result = CopyToDevice(device, selected, progress);
+    FRunning = false;
+    if (OnDone)
+      OnDone(result);
+  });
+  return true;
+}
