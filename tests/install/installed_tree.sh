@@ -1,0 +1,64 @@
+#!/usr/bin/env bash
+# Installs the build into a temporary DESTDIR and uses the programs from there: the version, a
+# one-second conversion and the listing of its result, the manual pages, the frame-hook
+# modules, and with the window its menu entry and icons.
+# Usage: installed_tree.sh BUILD_DIR VERSION TESTMEDIA_GENERATOR WINDOW(0|1)
+set -euo pipefail
+build=$1 version=$2 generator=$3 window=$4
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+dest=$tmp/root
+status=0
+fail() { echo "FAILED: $*"; status=1; }
+
+DESTDIR=$dest cmake --install "$build" --prefix /usr > "$tmp/install.log"
+bin=$dest/usr/bin
+
+out=$("$bin/korvelo-convert" --version)
+[ "$out" = "korvelo-convert $version" ] || fail "installed --version printed '$out'"
+
+# No search path into the build folder: the installed programs stand on their own.
+for program in "$bin"/*; do
+  if readelf -d "$program" | grep -qE 'R(UN)?PATH'; then
+    fail "$program keeps a library search path:"; readelf -d "$program" | grep -E 'R(UN)?PATH'
+  fi
+done
+
+"$generator" --one "$tmp/clip.mp4" --duration 1 --size 320x240 > /dev/null
+if "$bin/korvelo-convert" --jobs 1 --output "$tmp/out" "$tmp/clip.mp4" > "$tmp/convert.log" 2>&1; then
+  "$bin/korvelo-convert" --list "$tmp/out" > "$tmp/list.log" 2>&1 || fail "--list failed"
+  grep -qE '^clip[^ ]*\.mp4 +AVC +00:00:01' "$tmp/list.log" || {
+    fail "the converted file is not listed as a one-second AVC file:"; cat "$tmp/list.log"; }
+  ls "$tmp/out/AVC/"*.THM > /dev/null 2>&1 || fail "no thumbnail beside the converted file"
+else
+  fail "the installed korvelo-convert could not convert:"; cat "$tmp/convert.log"
+fi
+
+pages=(korvelo-convert)
+[ "$window" = 1 ] && pages+=(korvelo-converter)
+for page in "${pages[@]}"; do
+  file=$dest/usr/share/man/man1/$page.1.gz
+  if [ ! -f "$file" ]; then
+    fail "no manual page $file"
+  else
+    warnings=$(LC_ALL=C man --warnings -l "$file" 2>&1 > /dev/null)
+    [ -z "$warnings" ] || fail "man -l $file warns: $warnings"
+  fi
+done
+
+hooks=$(find "$dest/usr" -path '*/korvelo-converter/hooks/*.so' | wc -l)
+[ "$hooks" -ge 2 ] || fail "frame-hook modules installed: $hooks"
+
+if [ "$window" = 1 ]; then
+  [ -x "$bin/korvelo-converter" ] || fail "no window program"
+  entry=$dest/usr/share/applications/korvelo-converter.desktop
+  [ -f "$entry" ] && desktop-file-validate "$entry" || fail "menu entry missing or invalid"
+  [ -f "$dest/usr/share/icons/hicolor/scalable/apps/korvelo-converter.svg" ] || fail "no SVG icon"
+  for size in 16 24 32 48 64 128 256; do
+    png=$dest/usr/share/icons/hicolor/${size}x${size}/apps/korvelo-converter.png
+    # The PNG header holds the width and height as 32-bit big-endian numbers at byte 16.
+    dims=$(od -An -tu1 -j16 -N8 "$png" 2>/dev/null | awk '{print $3*256+$4 "x" $7*256+$8}')
+    [ "$dims" = "${size}x${size}" ] || fail "icon $png is '$dims'"
+  done
+fi
+exit $status
