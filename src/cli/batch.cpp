@@ -6,7 +6,7 @@
 #include <chrono>
 #include <cstring>
 
-#include "app/output_options.h"
+#include "app/conversion_load.h"
 #include "app/profiles.h"
 #include "app/thumbnail.h"
 #include "converter/av_converter.h"
@@ -16,19 +16,9 @@ namespace {
 // How often the engines report progress: often enough for a live display.
 constexpr int ProgressIntervalMs = 250;
 
-bool Exists(const std::string &APath) {
-  struct stat st{};
-  return ::lstat(APath.c_str(), &st) == 0;
-}
-
 int64_t FileSize(const std::string &APath) {
   struct stat st{};
   return ::stat(APath.c_str(), &st) == 0 ? static_cast<int64_t>(st.st_size) : 0;
-}
-
-// The shape the probe says the picture is shown with; 0 (square pixels) when it does not know.
-double DisplayAspectOf(const TAVVideoInfo &AInfo) {
-  return AInfo.DisplayAspect > 0 ? AInfo.DisplayAspect : 0;
 }
 
 // A library log line without its "[class @ address] " prefix, the class kept as "class: ".
@@ -155,57 +145,23 @@ void TBatch::StartJob(size_t AIndex) {
   FJobs[AIndex]->Converter->StartConvert(1);
 }
 
-// What a conversion panel does when it loads a file, with the same messages for the same
-// failures.
+// Loads the file as a conversion panel does, with the same messages for the same failures.
 bool TBatch::SetUpJob(size_t AIndex, std::string &AError) {
   TJob &job = *FJobs[AIndex];
   TJobStatus &status = FStatus[AIndex];
   job.Converter = std::make_unique<TCustomAVConverter>();
   TCustomAVConverter &converter = *job.Converter;
   converter.SetProgressInterval(ProgressIntervalMs);
-  if (!converter.LoadLibraries(FSettings.LibraryPath, true)) {
-    AError = converter.LastErrorMessage();
+  TLoadedConversion loaded;
+  const bool ok =
+      LoadConversion(converter, FSettings.LibraryPath, status.InputFile, FSettings.ProfileIndex,
+                     loaded, AError);
+  status.OutputFile = loaded.OutputFileName;
+  job.OutputOpened = loaded.OutputCreated;
+  if (!ok)
     return false;
-  }
-  TAVProbe &probe = converter.AVProbe();
-  if (!probe.LoadFile(status.InputFile)) {
-    AError = "***File load error: " + probe.LastErrorMessage();
-    return false;
-  }
-  TAVFileInfo info;
-  probe.GetFileInfo(info);
-  const std::string title = TitleFor(info.Title, probe.GetFileName());
-  TAVVideoInfo video;
-  probe.GetVideoInfo(-1, video);
-  status.DurationMs = info.Duration >= 0 ? info.Duration / 1000 : -1;
-
-  TInputOptions input;
-  InitInputOptions(input);
-  input.FileName = probe.GetFileName();
-  input.FileFormat = probe.LoadedFormat();
-  const int task = converter.AddInputFile(input.FileName, &input);
-  if (task < 0) {
-    AError = "***File open error: " + converter.LastErrorMessage();
-    return false;
-  }
-
-  job.DisplayAspect = DisplayAspectOf(video);
-  // The name is chosen and the file created before the next file is set up, so two inputs
-  // with the same name never get the same output.
-  const TPSPOutputSettings settings =
-      BuildOutputOptions(FSettings.ProfileIndex, true, title, status.InputFile, AVCFolder,
-                         MPEG4Folder, video.Width, video.Height, job.DisplayAspect);
-  TOutputOptions output;
-  InitOutputOptions(output);
-  FillOutputOptions(settings, output);
-  status.OutputFile = output.FileName;
-  const bool opened = converter.SetOutputFile(task, output.FileName, &output);
-  job.OutputOpened = Exists(output.FileName);
-  if (!opened) {
-    AError = "***Cannot do convert, error: " + converter.LastErrorMessage();
-    converter.RemoveTask(task);
-    return false;
-  }
+  status.DurationMs = loaded.DurationUs >= 0 ? loaded.DurationUs / 1000 : -1;
+  job.DisplayAspect = loaded.DisplayAspect;
 
   converter.OnProgress = [this, AIndex](int, int, int AFPS, int ACurrentDuration, float, float,
                                         int64_t ACurrentSize, int ATotalOutputDuration) {

@@ -1,0 +1,79 @@
+#include "app/conversion_load.h"
+
+#include <sys/stat.h>
+
+#include "app/output_options.h"
+#include "app/profiles.h"
+#include "converter/av_converter.h"
+
+namespace {
+
+bool Exists(const std::string &APath) {
+  struct stat st{};
+  return ::lstat(APath.c_str(), &st) == 0;
+}
+
+} // namespace
+
+bool LoadConversion(TCustomAVConverter &AConverter, const std::string &ALibraryPath,
+                    const std::string &AFileName, int AProfileIndex, TLoadedConversion &AResult,
+                    std::string &AError) {
+  AConverter.ClearTasks();
+  if (!AConverter.LoadLibraries(ALibraryPath, true)) {
+    AError = AConverter.LastErrorMessage();
+    return false;
+  }
+  TLoadedConversion loaded;
+  TAVProbe &probe = AConverter.AVProbe();
+  if (!probe.LoadFile(AFileName)) {
+    AError = "***File load error: " + probe.LastErrorMessage();
+    return false;
+  }
+  TAVFileInfo info;
+  probe.GetFileInfo(info);
+  loaded.Title = TitleFor(info.Title, probe.GetFileName());
+  TAVVideoInfo video;
+  probe.GetVideoInfo(-1, video);
+  loaded.SrcW = video.Width;
+  loaded.SrcH = video.Height;
+  loaded.DisplayAspect = video.DisplayAspect > 0 ? video.DisplayAspect : 0;
+  loaded.DurationUs = info.Duration;
+  loaded.BitRate = info.BitRate;
+  loaded.FormatName = probe.GetFormatName();
+
+  TInputOptions input;
+  InitInputOptions(input);
+  input.FileName = probe.GetFileName();
+  input.FileFormat = probe.LoadedFormat();
+  loaded.TaskIndex = AConverter.AddInputFile(input.FileName, &input);
+  if (loaded.TaskIndex < 0) {
+    AError = "***File open error: " + AConverter.LastErrorMessage();
+    return false;
+  }
+
+  // The name is chosen and the file created before the next file is loaded, so two inputs
+  // with the same name never get the same output.
+  const TPSPOutputSettings settings =
+      BuildOutputOptions(AProfileIndex, true, loaded.Title, AFileName, AVCFolder, MPEG4Folder,
+                         loaded.SrcW, loaded.SrcH, loaded.DisplayAspect);
+  TOutputOptions output;
+  InitOutputOptions(output);
+  FillOutputOptions(settings, output);
+  loaded.OutputFileName = output.FileName;
+  const bool opened = AConverter.SetOutputFile(loaded.TaskIndex, output.FileName, &output);
+  loaded.OutputCreated = Exists(output.FileName);
+  if (!opened) {
+    AError = "***Cannot do convert, error: " + AConverter.LastErrorMessage();
+    AConverter.RemoveTask(loaded.TaskIndex);
+    loaded.TaskIndex = -1;
+    AResult = loaded;
+    return false;
+  }
+  AResult = loaded;
+  return true;
+}
+
+std::string InfoStringOf(const TLoadedConversion &ALoaded) {
+  return ALoaded.FormatName + ",  " + std::to_string(ALoaded.BitRate / 1000) + "kbps,  " +
+         std::to_string(ALoaded.SrcW) + "x" + std::to_string(ALoaded.SrcH);
+}

@@ -1,0 +1,34 @@
+// The load sequence of one conversion: probe the input, open it as a converter task, build the
+// output of the chosen PSP profile and create the output file. The conversion panel and the
+// command line both load files through it, so both name, number and configure outputs alike.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+class TCustomAVConverter;
+
+// What a successful load found and chose.
+struct TLoadedConversion {
+  int TaskIndex = -1;        // the converter's task for this file
+  std::string Title;         // the file's own title, else its name without extension
+  std::string FormatName;    // the probe's name of the input's format
+  int BitRate = -1;          // the container's, bit/s
+  int SrcW = -1, SrcH = -1;  // the first video stream's picture; -1 without video
+  double DisplayAspect = 0;  // the shape the picture is shown with; 0 = square pixels
+  int64_t DurationUs = -1;   // -1 when the probe cannot tell
+  std::string OutputFileName;
+  bool OutputCreated = false; // the output file was created by this load (it was free before)
+};
+
+// Drops the converter's earlier tasks, loads the media libraries (from ALibraryPath first),
+// probes AFileName and sets up one task converting it with profile AProfileIndex into AVCFolder
+// or MPEG4Folder. False with the message the user is shown in AError: the libraries' error
+// text alone, or "***File load error: ", "***File open error: " or "***Cannot do convert,
+// error: " followed by the reason; a refused output leaves no task behind.
+bool LoadConversion(TCustomAVConverter &AConverter, const std::string &ALibraryPath,
+                    const std::string &AFileName, int AProfileIndex, TLoadedConversion &AResult,
+                    std::string &AError);
+
+// The panel's format line: "<format>,  <kbit/s>kbps,  <width>x<height>".
+std::string InfoStringOf(const TLoadedConversion &ALoaded);

@@ -1,0 +1,29 @@
+#include "app/ui/application.h"
+
+#include <QStyleFactory>
+
+#include "app/ui/messages.h"
+#include "app/window_rules.h"
+#include "engine/custom_ffmpeg.h"
+
+TKorveloApplication::TKorveloApplication(int &AArgc, char **AArgv) : QApplication(AArgc, AArgv) {
+  setApplicationName(QStringLiteral("korvelo-converter"));
+  setApplicationVersion(QStringLiteral(KORVELO_VERSION));
+  // Fusion draws the same on every desktop; the palette stays the platform's.
+  setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+}
+
+bool TKorveloApplication::notify(QObject *AReceiver, QEvent *AEvent) {
+  try {
+    return QApplication::notify(AReceiver, AEvent);
+  } catch (const std::exception &e) {
+    AppException(e);
+  }
+  return false;
+}
+
+void AppException(const std::exception &AError) {
+  const bool engine = dynamic_cast<const FFMpegException *>(&AError) != nullptr;
+  ShowMessage(QApplication::activeWindow(), QString::fromStdString(WithFullStop(AError.what())),
+              engine ? QMessageBox::Warning : QMessageBox::Critical);
+}

@@ -1,0 +1,351 @@
+#include "app/ui/convert_item.h"
+
+#include <unistd.h>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QEvent>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QImage>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPixmap>
+#include <QProgressBar>
+#include <QSlider>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <algorithm>
+
+#include "app/profiles.h"
+#include "app/thumbnail.h"
+#include "app/ui/messages.h"
+#include "app/window_rules.h"
+#include "converter/av_converter.h"
+
+namespace {
+
+QLabel *Caption(const char *AText, QWidget *AParent) {
+  auto *label = new QLabel(QString::fromUtf8(AText), AParent);
+  label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  return label;
+}
+
+QString FromStd(const std::string &AText) { return QString::fromStdString(AText); }
+
+} // namespace
+
+TfrmConvertItem::TfrmConvertItem(QWidget *AParent)
+    : QFrame(AParent), FConverter(std::make_unique<TCustomAVConverter>()), FSelf(this) {
+  setFixedHeight(DesignHeight);
+  resize(DesignWidth, DesignHeight);
+  setAutoFillBackground(false);
+
+  auto *row = new QHBoxLayout(this);
+  row->setContentsMargins(8, 5, 8, 5);
+  row->setSpacing(8);
+
+  // The preview picture with its position slider.
+  auto *previewColumn = new QVBoxLayout;
+  previewColumn->setSpacing(2);
+  imgThumb = new QLabel(this);
+  imgThumb->setFixedSize(PreviewWidth, PreviewHeight);
+  FPreview.Resize(PreviewWidth, PreviewHeight, true);
+  ShowPreviewFrame(TBGRImage());
+  tbPreviewPos = new QSlider(Qt::Horizontal, this);
+  tbPreviewPos->setRange(0, 100);
+  tbPreviewPos->setPageStep(2);
+  tbPreviewPos->setSingleStep(1);
+  tbPreviewPos->setTickPosition(QSlider::NoTicks);
+  tbPreviewPos->setFixedWidth(PreviewWidth);
+  tbPreviewPos->setToolTip(tr("Preview position"));
+  tbPreviewPos->installEventFilter(this);
+  connect(tbPreviewPos, &QSlider::valueChanged, this, [this] { tbPreviewPosChange(); });
+  previewColumn->addWidget(imgThumb);
+  previewColumn->addWidget(tbPreviewPos);
+  previewColumn->addStretch(1);
+  row->addLayout(previewColumn);
+
+  gbInput = new QGroupBox(tr("Input"), this);
+  auto *input = new QGridLayout(gbInput);
+  input->setContentsMargins(8, 4, 8, 6);
+  input->setVerticalSpacing(4);
+  lbInputFilename = new QLabel(gbInput);
+  lbInfoString = new QLabel(gbInput);
+  lbDuration = new QLabel(QStringLiteral("00:00:00.00"), gbInput);
+  for (QLabel *value : {lbInputFilename, lbInfoString, lbDuration}) {
+    value->setMinimumWidth(40);
+    value->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+  }
+  input->addWidget(Caption("Filename:", gbInput), 0, 0);
+  input->addWidget(lbInputFilename, 0, 1);
+  input->addWidget(Caption("Format:", gbInput), 1, 0);
+  input->addWidget(lbInfoString, 1, 1);
+  input->addWidget(Caption("Duration:", gbInput), 2, 0);
+  input->addWidget(lbDuration, 2, 1);
+  input->setColumnStretch(1, 1);
+  row->addWidget(gbInput, 5);
+
+  gbOutput = new QGroupBox(tr("Output"), this);
+  auto *output = new QGridLayout(gbOutput);
+  output->setContentsMargins(8, 4, 8, 6);
+  output->setVerticalSpacing(4);
+  edOutputFilename = new QLineEdit(gbOutput);
+  edOutputFilename->setReadOnly(true);
+  edTitle = new QLineEdit(gbOutput);
+  edTitle->setReadOnly(true);
+  cboxFormat = new QComboBox(gbOutput);
+  for (const TPSPProfile &profile : PSPProfiles)
+    cboxFormat->addItem(FromStd(profile.Name));
+  cboxFormat->setCurrentIndex(DefaultProfileIndex);
+  cboxFormat->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+  pbarPreview = new QProgressBar(gbOutput);
+  pbarPreview->setRange(0, 100);
+  pbarPreview->setValue(0);
+  pbarPreview->setTextVisible(true);
+  pbarPreview->setMinimumWidth(90);
+  output->addWidget(Caption("Filename:", gbOutput), 0, 0);
+  output->addWidget(edOutputFilename, 0, 1, 1, 2);
+  output->addWidget(Caption("Title:", gbOutput), 1, 0);
+  output->addWidget(edTitle, 1, 1, 1, 2);
+  output->addWidget(Caption("Format:", gbOutput), 2, 0);
+  output->addWidget(cboxFormat, 2, 1);
+  output->addWidget(pbarPreview, 2, 2);
+  output->setColumnStretch(2, 1);
+  row->addWidget(gbOutput, 6);
+
+  ConnectConverter();
+}
+
+TfrmConvertItem::~TfrmConvertItem() {
+  // The converter goes first: its workers may still post to this panel until it has ended.
+  FConverter.reset();
+}
+
+// The converter raises its events on the conversion's worker thread: each becomes one queued
+// call with its values copied, run on the window's thread in the order raised; a call for a
+// panel that has gone meanwhile is dropped.
+void TfrmConvertItem::ConnectConverter() {
+  const QPointer<TfrmConvertItem> self = FSelf;
+  FConverter->OnProgress = [self](int, int AFrameNumber, int AFPS, int ACurrentDuration,
+                                  float AQuality, float ABitRate, int64_t ACurrentSize,
+                                  int ATotalOutputDuration) {
+    QMetaObject::invokeMethod(
+        qApp,
+        [=] {
+          if (self)
+            self->ConverterProgress(AFrameNumber, AFPS, ACurrentDuration, AQuality, ABitRate,
+                                    ACurrentSize, ATotalOutputDuration);
+        },
+        Qt::QueuedConnection);
+  };
+  FConverter->OnTerminate = [self](int AIndex, bool AFinished, bool AException,
+                                   const std::string &AMessage) {
+    QMetaObject::invokeMethod(
+        qApp,
+        [=] {
+          if (self)
+            self->ConverterTerminate(AIndex, AFinished, AException, AMessage);
+        },
+        Qt::QueuedConnection);
+  };
+}
+
+bool TfrmConvertItem::LoadInputFile(const std::string &AFileName) {
+  FInputFileName = AFileName;
+  TLoadedConversion loaded;
+  std::string error;
+  if (!LoadConversion(*FConverter, QCoreApplication::applicationDirPath().toStdString(),
+                      AFileName, cboxFormat->currentIndex(), loaded, error)) {
+    ShowMessage(window(), FromStd(error));
+    return false;
+  }
+  const bool firstLoad = FOutputFileName.empty();
+  FLoaded = loaded;
+  FDuration = loaded.DurationUs;
+  lbInfoString->setText(FromStd(InfoStringOf(loaded)));
+  ShowInputFileName();
+  lbDuration->setText(FromStd(FormatDuration(FDuration >= 0 ? FDuration / 1000 : -1)));
+  edOutputFilename->setText(FromStd(loaded.OutputFileName));
+  edOutputFilename->setCursorPosition(0);
+  edOutputFilename->setToolTip(FromStd(loaded.OutputFileName));
+  edTitle->setText(FromStd(loaded.Title));
+  edTitle->setCursorPosition(0);
+  FOutputFileName = loaded.OutputFileName;
+  FTitle = loaded.Title;
+  pbarPreview->setFormat(QStringLiteral("%p%"));
+  pbarPreview->setToolTip(QString());
+  if (firstLoad)
+    ShowFrameAt(0);
+  show();
+  update();
+  return true;
+}
+
+void TfrmConvertItem::ShowInputFileName() {
+  const QString name = FromStd(FInputFileName);
+  lbInputFilename->setToolTip(name);
+  lbInputFilename->setText(
+      lbInputFilename->fontMetrics().elidedText(name, Qt::ElideMiddle, lbInputFilename->width()));
+}
+
+void TfrmConvertItem::resizeEvent(QResizeEvent *AEvent) {
+  QFrame::resizeEvent(AEvent);
+  ShowInputFileName();
+}
+
+void TfrmConvertItem::StartItem() {
+  FConverter->StartConvert(1);
+  FState = isConverting;
+}
+
+void TfrmConvertItem::PauseItem() {
+  FConverter->PauseConvert();
+  FState = isPaused;
+}
+
+void TfrmConvertItem::ResumeItem() {
+  FConverter->ResumeConvert();
+  FState = isConverting;
+}
+
+void TfrmConvertItem::StopItem() {
+  // The state follows the termination report that comes back.
+  FConverter->StopConvert();
+}
+
+void TfrmConvertItem::ResetItem() {
+  FState = isWaiting;
+  LoadInputFile(FInputFileName);
+  pbarPreview->setValue(0);
+}
+
+void TfrmConvertItem::ClosePanel() {
+  if (FConverter) {
+    FConverter->AVProbe().CloseFile();
+    FConverter->StopConvert();
+    FConverter->ClearTasks();
+    FConverter.reset();
+  }
+  hide();
+  deleteLater();
+}
+
+void TfrmConvertItem::ConverterProgress(int AFrameNumber, int AFPS, int ACurrentDuration,
+                                        float AQuality, float ABitRate, int64_t ACurrentSize,
+                                        int ATotalOutputDuration) {
+  if (FOnItemProgress)
+    FOnItemProgress(FIndex, AFrameNumber, AFPS, ACurrentDuration, AQuality, ABitRate,
+                    ACurrentSize, ATotalOutputDuration, FState);
+  const int percent = PanelPercent(ACurrentDuration, ATotalOutputDuration);
+  if (percent >= 0 && std::min(percent, 100) != pbarPreview->value())
+    pbarPreview->setValue(std::min(percent, 100));
+}
+
+void TfrmConvertItem::ConverterTerminate(int AIndex, bool AFinished, bool AException,
+                                         const std::string &AMessage) {
+  if (!FOnItemTerminate || AIndex == -1)
+    return;
+  FState = isTerminated;
+  const QPointer<TfrmConvertItem> self = FSelf;
+  FOnItemTerminate(FIndex, AFinished, AException, AMessage);
+  if (!self)
+    return;
+  if (AFinished) {
+    pbarPreview->setValue(100);
+    MakeThumbnail();
+  } else if (AException) {
+    // A failed conversion says so on its bar, and leaves no broken file that would be listed
+    // and copied as a converted one; the name was free before this panel took it.
+    pbarPreview->setFormat(tr("Failed"));
+    pbarPreview->setToolTip(FromStd(AMessage));
+    if (FLoaded.OutputCreated && ::unlink(FOutputFileName.c_str()) == 0)
+      FLoaded.OutputCreated = false;
+  } else {
+    pbarPreview->setFormat(tr("Stopped at %p%"));
+  }
+}
+
+void TfrmConvertItem::MakeThumbnail() {
+  std::string error;
+  try {
+    TBGRImage *picture = FConverter->AVProbe().GetFrameBitmap(-1);
+    if (::MakeThumbnail(*picture, FOutputFileName, error, FLoaded.DisplayAspect))
+      return;
+  } catch (const std::exception &e) {
+    error = e.what();
+  }
+  PostMessage(window(), tr("The thumbnail of %1 was not written: %2")
+                            .arg(FromStd(FOutputFileName), FromStd(error)));
+}
+
+void TfrmConvertItem::ShowFrameAt(int64_t ATime) {
+  TAVProbe &probe = FConverter->AVProbe();
+  try {
+    probe.Seek(-1, ATime);
+    ShowPreviewFrame(*probe.GetFrameBitmap(-1));
+  } catch (const std::exception &) {
+    // A stream without a decoder has no preview: the picture stays black.
+    ShowPreviewFrame(TBGRImage());
+  }
+}
+
+void TfrmConvertItem::ShowPreviewFrame(const TBGRImage &APicture) {
+  FitOnCanvas(APicture, FPreview, PreviewWidth, PreviewHeight, FLoaded.DisplayAspect);
+  const QImage image(FPreview.Pixels.data(), FPreview.Width, FPreview.Height, FPreview.Stride,
+                     QImage::Format_BGR888);
+  imgThumb->setPixmap(QPixmap::fromImage(image));
+}
+
+bool TfrmConvertItem::eventFilter(QObject *AWatched, QEvent *AEvent) {
+  // The slider moves the preview only once the user has been in it, so that moves of the
+  // panel's own making never start a decode.
+  if (AWatched == tbPreviewPos &&
+      (AEvent->type() == QEvent::FocusIn || AEvent->type() == QEvent::MouseButtonPress ||
+       AEvent->type() == QEvent::Wheel))
+    FPreviewReady = true;
+  return QFrame::eventFilter(AWatched, AEvent);
+}
+
+void TfrmConvertItem::tbPreviewPosChange() {
+  if (!FPreviewReady || FPreviewPending)
+    return;
+  // Moves that arrive while a picture is decoded collapse into one for the latest position.
+  FPreviewPending = true;
+  QTimer::singleShot(0, this, [this] {
+    FPreviewPending = false;
+    ShowFrameAt(FDuration > 0 ? FDuration * tbPreviewPos->value() / 100 : 0);
+  });
+}
+
+void TfrmConvertItem::SetSelected(bool ASelected) {
+  FSelected = ASelected;
+  update();
+}
+
+void TfrmConvertItem::mousePressEvent(QMouseEvent *AEvent) {
+  if (AEvent->button() == Qt::LeftButton)
+    SetSelected(!FSelected);
+  QFrame::mousePressEvent(AEvent);
+}
+
+void TfrmConvertItem::paintEvent(QPaintEvent *AEvent) {
+  QFrame::paintEvent(AEvent);
+  QPainter painter(this);
+  painter.setRenderHint(QPainter::Antialiasing);
+  const QPalette &pal = palette();
+  const QRectF box = QRectF(rect()).adjusted(1.5, 1.5, -1.5, -1.5);
+  if (FSelected) {
+    QColor fill = pal.color(QPalette::Highlight);
+    fill.setAlpha(40);
+    painter.setBrush(fill);
+    painter.setPen(QPen(pal.color(QPalette::Highlight), 2.5));
+  } else {
+    painter.setBrush(pal.color(QPalette::Base).lighter(100));
+    painter.setPen(QPen(pal.color(QPalette::Mid), 1));
+  }
+  painter.drawRoundedRect(box, 5, 5);
+}

@@ -1,0 +1,109 @@
+// TfrmConvertItem: the panel that stands for one input file in the conversion list. It owns
+// one converter; the core loads the file (probe, output name, options) and the panel shows
+// what came back, drives the converter for the list and writes the thumbnail when done.
+#pragma once
+
+#include <QFrame>
+#include <QPointer>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "app/conversion_load.h"
+#include "medialib/bgr_image.h"
+
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QProgressBar;
+class QSlider;
+class TCustomAVConverter;
+
+enum TItemState { isConverting = 0, isPaused = 1, isWaiting = 2, isTerminated = 3 };
+
+using TItemProgressEvent =
+    std::function<void(int AIndex, int AFrameNumber, int AFPS, int ACurrentDuration,
+                       float AQuality, float ABitRate, int64_t ACurrentSize,
+                       int ATotalOutputDuration, TItemState AState)>;
+using TItemTerminateEvent =
+    std::function<void(int AIndex, bool AFinished, bool AException, const std::string &AMessage)>;
+
+class TfrmConvertItem : public QFrame {
+  Q_OBJECT
+
+public:
+  static constexpr int DesignWidth = 805;
+  static constexpr int DesignHeight = 138;
+  static constexpr int PreviewWidth = 138;
+  static constexpr int PreviewHeight = 102;
+
+  explicit TfrmConvertItem(QWidget *AParent = nullptr);
+  ~TfrmConvertItem() override;
+
+  // Loads AFileName with the profile chosen in the panel. A failure shows its message and
+  // leaves what the panel shows unchanged.
+  bool LoadInputFile(const std::string &AFileName);
+  void StartItem();
+  void PauseItem();
+  void ResumeItem();
+  void StopItem();
+  // Reloads the file with the profile now chosen and waits again.
+  void ResetItem();
+  // Stops and releases the converter; the panel deletes itself later.
+  void ClosePanel();
+
+  // Shows the input's picture at ATime microseconds in the preview.
+  void ShowFrameAt(int64_t ATime);
+
+  TItemState FState = isWaiting;
+  bool FSelected = false;
+  int FIndex = 0;
+  TItemProgressEvent FOnItemProgress;
+  TItemTerminateEvent FOnItemTerminate;
+
+  const std::string &InputFileName() const { return FInputFileName; }
+  const std::string &OutputFileName() const { return FOutputFileName; }
+  int64_t Duration() const { return FDuration; }
+  void SetSelected(bool ASelected);
+
+  // The controls, named as the design names them (the tests look at them too).
+  QGroupBox *gbInput = nullptr;
+  QGroupBox *gbOutput = nullptr;
+  QLabel *lbInputFilename = nullptr;
+  QLabel *lbInfoString = nullptr;
+  QLabel *lbDuration = nullptr;
+  QLineEdit *edOutputFilename = nullptr;
+  QLineEdit *edTitle = nullptr;
+  QComboBox *cboxFormat = nullptr;
+  QProgressBar *pbarPreview = nullptr;
+  QLabel *imgThumb = nullptr;
+  QSlider *tbPreviewPos = nullptr;
+
+protected:
+  void mousePressEvent(QMouseEvent *AEvent) override;
+  void paintEvent(QPaintEvent *AEvent) override;
+  void resizeEvent(QResizeEvent *AEvent) override;
+  bool eventFilter(QObject *AWatched, QEvent *AEvent) override;
+
+private:
+  void ConverterProgress(int AFrameNumber, int AFPS, int ACurrentDuration, float AQuality,
+                         float ABitRate, int64_t ACurrentSize, int ATotalOutputDuration);
+  void ConverterTerminate(int AIndex, bool AFinished, bool AException, const std::string &AMessage);
+  void tbPreviewPosChange();
+  void ShowPreviewFrame(const TBGRImage &APicture);
+  void MakeThumbnail();
+  void ShowInputFileName();
+  void ConnectConverter();
+
+  std::unique_ptr<TCustomAVConverter> FConverter;
+  QPointer<TfrmConvertItem> FSelf; // copied into the queued calls of the converter's threads
+  int64_t FDuration = 0;
+  std::string FInputFileName;
+  std::string FOutputFileName;
+  std::string FTitle;
+  TLoadedConversion FLoaded;
+  bool FPreviewReady = false;
+  bool FPreviewPending = false;
+  TBGRImage FPreview; // the picture imgThumb shows
+};

@@ -1,0 +1,272 @@
+#include "app/ui/convert_list.h"
+
+#include <QCoreApplication>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileInfo>
+#include <QMimeData>
+#include <QPainter>
+#include <QScrollBar>
+#include <QUrl>
+#include <QWheelEvent>
+#include <algorithm>
+
+#include "app/window_rules.h"
+
+namespace {
+
+constexpr int ItemGap = 2;
+constexpr int ScrollMax = 1000;
+
+bool Busy(const TfrmConvertItem *AItem) {
+  return AItem->FState == isConverting || AItem->FState == isPaused;
+}
+
+} // namespace
+
+TfrmConvertList::TfrmConvertList(QWidget *AParent) : QWidget(AParent) {
+  setAcceptDrops(true);
+  scrollbarConvertList = new QScrollBar(Qt::Vertical, this);
+  scrollbarConvertList->setRange(0, ScrollMax);
+  scrollbarConvertList->setSingleStep(1);
+  scrollbarConvertList->setPageStep(2);
+  connect(scrollbarConvertList, &QScrollBar::valueChanged, this, [this] { LayoutItems(); });
+}
+
+int TfrmConvertList::ItemWidth() const { return std::max(width() - ScrollBarWidth - 1, 0); }
+
+void TfrmConvertList::AddItem(const std::string &AFileName) {
+  auto *item = new TfrmConvertItem(this);
+  FItems.push_back(item);
+  const int index = Count() - 1;
+  item->setGeometry(0, index * (TfrmConvertItem::DesignHeight + ItemGap), ItemWidth(),
+                    TfrmConvertItem::DesignHeight);
+  item->FSelected = false;
+  item->FIndex = index;
+  item->FOnItemProgress = [this](int AIndex, int, int, int ACurrentDuration, float, float, int64_t,
+                                 int ATotalOutputDuration, TItemState AState) {
+    ItemProgress(AIndex, ACurrentDuration, ATotalOutputDuration, AState);
+  };
+  item->FOnItemTerminate = [this](int AIndex, bool AFinished, bool AException,
+                                  const std::string &AMessage) {
+    ItemTerminate(AIndex, AFinished, AException, AMessage);
+  };
+  if (item->LoadInputFile(AFileName)) {
+    item->show();
+    item->repaint();
+  } else {
+    // The panel's own message has told the user why.
+    FItems.pop_back();
+    item->ClosePanel();
+  }
+  scrollbarConvertList->setValue(ScrollMax);
+  LayoutItems();
+  update();
+}
+
+void TfrmConvertList::LayoutItems() {
+  const int clientHeight = height();
+  const int pitch = TfrmConvertItem::DesignHeight + ItemGap;
+  // The bar's steps follow what is shown: a wheel notch or arrow moves by a few lines, a page
+  // by the visible height, in thousandths of what does not fit.
+  const int hidden = Count() * TfrmConvertItem::DesignHeight - clientHeight;
+  if (hidden > 0) {
+    scrollbarConvertList->setSingleStep(std::max(1, 20 * ScrollMax / hidden));
+    scrollbarConvertList->setPageStep(
+        std::max(2, std::min(ScrollMax, clientHeight * ScrollMax / hidden)));
+  } else {
+    scrollbarConvertList->setPageStep(ScrollMax);
+  }
+  if (FItems.empty())
+    return;
+  const int offset = ListScrollOffset(Count(), TfrmConvertItem::DesignHeight, clientHeight,
+                                      scrollbarConvertList->value());
+  for (int i = 0; i < Count(); ++i)
+    FItems[static_cast<size_t>(i)]->setGeometry(0, i * pitch - offset, ItemWidth(),
+                                                TfrmConvertItem::DesignHeight);
+}
+
+void TfrmConvertList::resizeEvent(QResizeEvent *AEvent) {
+  QWidget::resizeEvent(AEvent);
+  scrollbarConvertList->setGeometry(width() - ScrollBarWidth, 0, ScrollBarWidth, height());
+  LayoutItems();
+}
+
+void TfrmConvertList::wheelEvent(QWheelEvent *AEvent) {
+  QCoreApplication::sendEvent(scrollbarConvertList, AEvent);
+}
+
+// Panels are numbered by their place, so that the overall percentage and the last panel's
+// 100 % stay right after panels before them are removed.
+void TfrmConvertList::Renumber() {
+  for (int i = 0; i < Count(); ++i)
+    FItems[static_cast<size_t>(i)]->FIndex = i;
+}
+
+void TfrmConvertList::RemoveSelected() {
+  if (FItems.empty())
+    return;
+  bool removedBusy = false;
+  std::vector<TfrmConvertItem *> kept;
+  for (TfrmConvertItem *item : FItems) {
+    if (item->FSelected) {
+      removedBusy = removedBusy || Busy(item);
+      item->ClosePanel();
+    } else {
+      kept.push_back(item);
+    }
+  }
+  FItems.swap(kept);
+  Renumber();
+  LayoutItems();
+  update();
+  // A removed converting panel does not end the batch: the next waiting panel goes on.
+  if (removedBusy)
+    StartNextWaiting();
+}
+
+void TfrmConvertList::ClearItems() {
+  std::vector<TfrmConvertItem *> items;
+  items.swap(FItems);
+  for (TfrmConvertItem *item : items)
+    item->ClosePanel();
+  ShowStatus(QString());
+  update();
+}
+
+void TfrmConvertList::StopAll() {
+  FStopRequested = true;
+  for (TfrmConvertItem *item : FItems)
+    if (Busy(item))
+      item->StopItem();
+}
+
+void TfrmConvertList::PauseAll() {
+  for (TfrmConvertItem *item : FItems)
+    if (item->FState == isConverting) {
+      item->PauseItem();
+      if (!FPauseClock.isValid())
+        FPauseClock.start();
+    }
+}
+
+void TfrmConvertList::ResumeNext() {
+  for (TfrmConvertItem *item : FItems)
+    if (item->FState == isPaused) {
+      item->ResumeItem();
+      if (FPauseClock.isValid()) {
+        FPausedMs += FPauseClock.elapsed();
+        FPauseClock.invalidate();
+      }
+      return;
+    }
+}
+
+void TfrmConvertList::StartNextWaiting() {
+  if (FStopRequested)
+    return;
+  for (TfrmConvertItem *item : FItems)
+    if (item->FState == isWaiting) {
+      item->StartItem();
+      ShowStatus(tr("Converting %1").arg(QFileInfo(QString::fromStdString(item->InputFileName()))
+                                              .fileName()));
+      return;
+    }
+}
+
+void TfrmConvertList::StartBatch() {
+  if (FItems.empty())
+    return;
+  if (std::any_of(FItems.begin(), FItems.end(), Busy))
+    return;
+  for (TfrmConvertItem *item : FItems)
+    item->ResetItem();
+  FStopRequested = false;
+  BatchStarted();
+  StartNextWaiting();
+}
+
+bool TfrmConvertList::AllTerminated() const { return std::none_of(FItems.begin(), FItems.end(), Busy); }
+
+void TfrmConvertList::BatchStarted() {
+  FBatchClock.start();
+  FPauseClock.invalidate();
+  FPausedMs = 0;
+  FBatchTotalMs = 0;
+  for (TfrmConvertItem *item : FItems)
+    FBatchTotalMs += std::max<int64_t>(item->Duration() / 1000, 0);
+}
+
+// Media time converted so far: the panels before the converting one are done.
+int64_t TfrmConvertList::BatchDoneMs(int ACurrentIndex, int64_t ACurrentMs) const {
+  int64_t done = std::max<int64_t>(ACurrentMs, 0);
+  for (int i = 0; i < ACurrentIndex && i < Count(); ++i)
+    done += std::max<int64_t>(FItems[static_cast<size_t>(i)]->Duration() / 1000, 0);
+  return done;
+}
+
+void TfrmConvertList::ItemProgress(int AIndex, int ACurrentDuration, int ATotalOutputDuration,
+                                   TItemState AState) {
+  if (!FOnListProgress)
+    return;
+  FOnListProgress(AIndex, OverallPercent(AIndex, Count(), ACurrentDuration, ATotalOutputDuration),
+                  AState);
+  if (AIndex < 0 || AIndex >= Count() || !FBatchClock.isValid())
+    return;
+  const int64_t paused = FPausedMs + (FPauseClock.isValid() ? FPauseClock.elapsed() : 0);
+  const int64_t left = EstimateTimeLeftMs(BatchDoneMs(AIndex, ACurrentDuration), FBatchTotalMs,
+                                          FBatchClock.elapsed() - paused);
+  QString text = tr("Converting %1 (%2 of %3)")
+                     .arg(QFileInfo(QString::fromStdString(Item(AIndex)->InputFileName())).fileName())
+                     .arg(AIndex + 1)
+                     .arg(Count());
+  if (left >= 0)
+    text += QStringLiteral("  \u2014  ") + QString::fromStdString(FormatTimeLeft(left));
+  ShowStatus(text);
+}
+
+void TfrmConvertList::ItemTerminate(int AIndex, bool AFinished, bool AException,
+                                    const std::string &AMessage) {
+  if (FOnListProgress)
+    FOnListProgress(AIndex, AIndex == Count() - 1 && AFinished ? 100 : -1, isTerminated);
+  if (AException)
+    ShowStatus(tr("Conversion failed: %1").arg(QString::fromStdString(AMessage)));
+  else if (!AFinished)
+    ShowStatus(tr("Conversion stopped"));
+  else if (AIndex == Count() - 1)
+    ShowStatus(tr("All conversions finished"));
+  if (AFinished)
+    StartNextWaiting();
+}
+
+void TfrmConvertList::ShowStatus(const QString &AText) {
+  if (FOnStatus)
+    FOnStatus(AText);
+}
+
+void TfrmConvertList::dragEnterEvent(QDragEnterEvent *AEvent) {
+  const QList<QUrl> urls = AEvent->mimeData()->urls();
+  if (std::any_of(urls.begin(), urls.end(), [](const QUrl &AUrl) { return AUrl.isLocalFile(); }))
+    AEvent->acceptProposedAction();
+}
+
+// Files dropped from a file manager are added in the order they come, as if chosen with Add.
+void TfrmConvertList::dropEvent(QDropEvent *AEvent) {
+  const QList<QUrl> urls = AEvent->mimeData()->urls();
+  AEvent->acceptProposedAction();
+  for (const QUrl &url : urls)
+    if (url.isLocalFile() && QFileInfo(url.toLocalFile()).isFile())
+      AddItem(url.toLocalFile().toStdString());
+}
+
+void TfrmConvertList::paintEvent(QPaintEvent *AEvent) {
+  QWidget::paintEvent(AEvent);
+  if (!FItems.empty())
+    return;
+  QPainter painter(this);
+  painter.setPen(palette().color(QPalette::PlaceholderText));
+  QRect area = rect();
+  area.setWidth(ItemWidth());
+  painter.drawText(area, Qt::AlignCenter | Qt::TextWordWrap,
+                   tr("Add video, audio or picture files with \u201cAdd\u201d, or drop them here."));
+}

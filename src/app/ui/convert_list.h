@@ -1,0 +1,72 @@
+// TfrmConvertList: the scrolling list of conversion panels on the Convert page, and the batch
+// that converts them one after another.
+#pragma once
+
+#include <QElapsedTimer>
+#include <QWidget>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "app/ui/convert_item.h"
+
+class QScrollBar;
+
+// APercent -1: no new value.
+using TListProgressEvent = std::function<void(int AIndex, int APercent, TItemState AState)>;
+
+class TfrmConvertList : public QWidget {
+  Q_OBJECT
+
+public:
+  static constexpr int ScrollBarWidth = 17;
+
+  explicit TfrmConvertList(QWidget *AParent = nullptr);
+
+  void AddItem(const std::string &AFileName);
+  void RemoveSelected();
+  void ClearItems();
+  void StartBatch();
+  // Stops the panels that convert or are paused; waiting panels stay waiting, and the batch
+  // starts no further panel until the next StartBatch.
+  void StopAll();
+  void PauseAll();
+  void ResumeNext();
+  // True when no panel converts or is paused: waiting panels never ran and have nothing to end.
+  bool AllTerminated() const;
+
+  int Count() const { return static_cast<int>(FItems.size()); }
+  TfrmConvertItem *Item(int AIndex) const { return FItems.at(static_cast<size_t>(AIndex)); }
+
+  TListProgressEvent FOnListProgress;
+  // What the batch is doing, for the status line: the file being converted and the time left.
+  std::function<void(const QString &AText)> FOnStatus;
+
+  QScrollBar *scrollbarConvertList = nullptr;
+
+protected:
+  void resizeEvent(QResizeEvent *AEvent) override;
+  void wheelEvent(QWheelEvent *AEvent) override;
+  void dragEnterEvent(QDragEnterEvent *AEvent) override;
+  void dropEvent(QDropEvent *AEvent) override;
+  void paintEvent(QPaintEvent *AEvent) override;
+
+private:
+  void LayoutItems();
+  void StartNextWaiting();
+  void ItemProgress(int AIndex, int ACurrentDuration, int ATotalOutputDuration, TItemState AState);
+  void ItemTerminate(int AIndex, bool AFinished, bool AException, const std::string &AMessage);
+  void Renumber();
+  int ItemWidth() const;
+  void ShowStatus(const QString &AText);
+  // Time bookkeeping for the status line's estimate of the whole batch.
+  void BatchStarted();
+  int64_t BatchDoneMs(int ACurrentIndex, int64_t ACurrentMs) const;
+
+  std::vector<TfrmConvertItem *> FItems;
+  bool FStopRequested = false;
+  QElapsedTimer FBatchClock;
+  int64_t FPausedMs = 0;
+  QElapsedTimer FPauseClock;
+  int64_t FBatchTotalMs = 0;
+};

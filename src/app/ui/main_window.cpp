@@ -1,0 +1,274 @@
+#include "app/ui/main_window.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileDialog>
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QMenuBar>
+#include <QProgressBar>
+#include <QScreen>
+#include <QStatusBar>
+#include <QTabWidget>
+#include <QTimer>
+#include <QToolBar>
+#include <QToolButton>
+#include <QUrl>
+#include <QVBoxLayout>
+
+#include "app/folders.h"
+#include "app/profiles.h"
+#include "app/ui/convert_list.h"
+#include "app/ui/home_picture.h"
+#include "app/ui/messages.h"
+#include "converter/av_converter.h"
+
+namespace {
+
+const char *const WindowCaption = "Korvelo Converter 1.8";
+const char *const ProductWebPage = "https://korvelo-converter.example.org/";
+const char *const SettingsFileName = "Config.ini";
+
+// The open dialog's filter in the form "Name|patterns|Name|patterns".
+const char *const OpenDialogFilter =
+    "Video/Audio/Picture Files|*.AVI;*.AVM;*.ASF;*.WMV;*.AVS;*.FLV;*.MKV;*.MOV;*.3GP;*.MP4;*.MPG;"
+    "*.MPEG;*.DAT;*.OGM;*.VOB;*.TS;*.TP;*.IFO;*.NSV;*.MP3;*.AAC;*.WAV;*.WMA;*.CDA;*.FLAC;*.M4A;"
+    "*.MID;*.MKA;*.MP2;*.MPA;*.MPC;*.APE;*.OFR;*.OGG;*.RA;*.WV;*.TTA;*.AC3;*.DTS;*.BMP;*.GIF;"
+    "*.JPEG;*.JPG;*.PNG;|Video Files|*.AVI;*.AVM;*.ASF;*.WMV;*.AVS;*.FLV;*.MKV;*.MOV;*.3GP;*.MP4;"
+    "*.MPG;*.MPEG;*.DAT;*.OGM;*.VOB;*.TS;*.TP;*.IFO;*.NSV;|All Files|*.*";
+
+constexpr int ButtonWidth = 73;
+constexpr int ButtonHeight = 21;
+
+std::string WithTrailingSlash(const QString &AFolder) {
+  QString folder = AFolder;
+  if (!folder.endsWith(QLatin1Char('/')))
+    folder += QLatin1Char('/');
+  return folder.toStdString();
+}
+
+} // namespace
+
+TfrmMain::TfrmMain(const QString &AAppPath, QWidget *AParent)
+    : QMainWindow(AParent), FConverter(std::make_unique<TCustomAVConverter>()) {
+  setWindowTitle(QString::fromUtf8(WindowCaption));
+  setMinimumSize(138, 55);
+  FAppPath = WithTrailingSlash(AAppPath.isEmpty() ? QCoreApplication::applicationDirPath() : AAppPath);
+
+  CreateMenu();
+  pcSteps = new QTabWidget(this);
+  pcSteps->setDocumentMode(false);
+  tshHome = CreateHomePage();
+  tshConvert = CreateConvertPage();
+  tshSettings = new QWidget;
+  FFoldersLayout = new QVBoxLayout(tshSettings);
+  pcSteps->addTab(tshHome, tr("Home"));
+  pcSteps->addTab(tshConvert, tr("Convert"));
+  pcSteps->addTab(tshSettings, tr("Folders and Files"));
+  pcSteps->setCurrentIndex(1);
+  setCentralWidget(pcSteps);
+
+  lbStatus = new QLabel(this);
+  statusBar()->addWidget(lbStatus, 1);
+  statusBar()->setSizeGripEnabled(true);
+
+  Timer1 = new QTimer(this);
+  Timer1->setInterval(100);
+  Timer1->setSingleShot(true);
+  connect(Timer1, &QTimer::timeout, this, [this] {
+    Timer1->stop();
+    close();
+  });
+
+  LoadSettings();
+  // The window opens even without the media libraries: each file added tries them again.
+  if (!FConverter->LoadLibraries(FAppPath, true))
+    PostMessage(this, QString::fromStdString(FConverter->LastErrorMessage()));
+
+  resize(ClientWidth, ClientHeight + menuBar()->sizeHint().height() +
+                          statusBar()->sizeHint().height());
+  if (const QScreen *screen = QGuiApplication::primaryScreen())
+    move(screen->availableGeometry().center() - rect().center());
+}
+
+TfrmMain::~TfrmMain() = default;
+
+void TfrmMain::CreateMenu() {
+  File1 = menuBar()->addAction(tr("Home"), this, [this] { pcSteps->setCurrentIndex(0); });
+  Convert1 = menuBar()->addAction(tr("Convert"), this, [this] { pcSteps->setCurrentIndex(1); });
+  Foldersandfiles1 = menuBar()->addAction(tr("Folders && Files"), this,
+                                          [this] { pcSteps->setCurrentIndex(2); });
+  Help1 = menuBar()->addAction(tr("Help"), this, [] {
+    QDesktopServices::openUrl(QUrl(QString::fromUtf8(ProductWebPage)));
+  });
+  Help1->setVisible(false);
+}
+
+QWidget *TfrmMain::CreateHomePage() {
+  auto *page = new QWidget;
+  auto *layout = new QVBoxLayout(page);
+  layout->addWidget(new THomePicture(page), 1);
+  gbAbout = new QGroupBox(tr("About"), page);
+  auto *about = new QVBoxLayout(gbAbout);
+  about->addWidget(new QLabel(tr("Thanks to Developer Teams for: FFMPEG, FAAC, x264"), gbAbout));
+  auto *link = new QLabel(gbAbout);
+  link->setText(QStringLiteral("<a href=\"%1\">%2</a>")
+                    .arg(QString::fromUtf8(ProductWebPage), tr("Korvelo Converter on the web")));
+  link->setOpenExternalLinks(true);
+  about->addWidget(link);
+  layout->addWidget(gbAbout);
+  return page;
+}
+
+QWidget *TfrmMain::CreateConvertPage() {
+  auto *page = new QWidget;
+  auto *layout = new QVBoxLayout(page);
+  layout->setContentsMargins(6, 6, 6, 6);
+  layout->setSpacing(6);
+
+  tbConvert = new QToolBar(page);
+  tbConvert->setToolButtonStyle(Qt::ToolButtonTextOnly);
+  tbConvert->setMovable(false);
+  auto button = [this](const QString &ACaption, const QString &AHint, auto AHandler) {
+    QAction *action = tbConvert->addAction(ACaption, this, AHandler);
+    action->setToolTip(AHint.isEmpty() ? ACaption : AHint);
+    if (QWidget *widget = tbConvert->widgetForAction(action))
+      widget->setMinimumSize(ButtonWidth, ButtonHeight);
+    return action;
+  };
+  btnAdd = button(tr("Add"), QString(), [this] { btnAddFilesClick(); });
+  btnRemove = button(tr("Remove"), QString(), [this] { FConvertList->RemoveSelected(); });
+  btnClear = button(tr("Clear"), QString(), [this] { FConvertList->ClearItems(); });
+  tbConvert->addSeparator();
+  btnStart = button(tr("Start"), QString(), [this] { btnStartClick(); });
+  btnStop = button(tr("Stop"), QString(), [this] { FConvertList->StopAll(); });
+  btnPause = button(tr("Pause"), QString(), [this] { FConvertList->PauseAll(); });
+  btnResume = button(tr("Resume"), QString(), [this] { FConvertList->ResumeNext(); });
+  tbConvert->addSeparator();
+  btnOpenAVCFolder = button(tr("AVC Folder"), tr("Open AVC output folder"),
+                            [this] { OpenFolder(AVCFolder); });
+  btnOpenMPEG4Folder = button(tr("MPEG4 Folder"), tr("Open MPEG4 output folder"),
+                              [this] { OpenFolder(MPEG4Folder); });
+  btnOpenDeviceFolder = button(tr("Device Folder"), tr("Open Device Folder"), [this] {
+    if (!QString::fromStdString(DeviceFolder).trimmed().isEmpty())
+      OpenFolder(DeviceFolder);
+  });
+  layout->addWidget(tbConvert);
+
+  plBackground = new QWidget(page);
+  auto *background = new QVBoxLayout(plBackground);
+  background->setContentsMargins(0, 0, 0, 0);
+  FConvertList = new TfrmConvertList(plBackground);
+  FConvertList->FOnListProgress = [this](int AIndex, int APercent, TItemState AState) {
+    ListProgress(AIndex, APercent, AState);
+  };
+  FConvertList->FOnStatus = [this](const QString &AText) { lbStatus->setText(AText); };
+  background->addWidget(FConvertList);
+  layout->addWidget(plBackground, 1);
+
+  pbarTotal = new QProgressBar(page);
+  pbarTotal->setRange(0, 100);
+  pbarTotal->setValue(0);
+  pbarTotal->setTextVisible(true);
+  layout->addWidget(pbarTotal);
+  return page;
+}
+
+QStringList TfrmMain::OpenDialogFilters() {
+  const QStringList parts = QString::fromUtf8(OpenDialogFilter).split(QLatin1Char('|'));
+  QStringList filters;
+  for (int i = 0; i + 1 < parts.size(); i += 2) {
+    QStringList patterns = parts[i + 1].split(QLatin1Char(';'), Qt::SkipEmptyParts);
+    filters << QStringLiteral("%1 (%2)").arg(parts[i], patterns.join(QLatin1Char(' ')));
+  }
+  return filters;
+}
+
+void TfrmMain::btnAddFilesClick() {
+  QFileDialog dialog(this, tr("Add files"));
+  // Qt's own dialog, so that the patterns match without regard to letter case everywhere.
+  dialog.setOption(QFileDialog::DontUseNativeDialog);
+  dialog.setFilter(dialog.filter() & ~QDir::CaseSensitive);
+  dialog.setFileMode(QFileDialog::ExistingFiles);
+  dialog.setNameFilters(OpenDialogFilters());
+  if (dialog.exec() == QDialog::Accepted)
+    AddFiles(dialog.selectedFiles());
+}
+
+void TfrmMain::AddFiles(const QStringList &AFiles) {
+  pcSteps->setCurrentWidget(tshConvert);
+  for (const QString &file : AFiles)
+    FConvertList->AddItem(file.toStdString());
+}
+
+void TfrmMain::btnStartClick() {
+  if (FOutputFolderOK)
+    FConvertList->StartBatch();
+  else
+    ShowOutputFolderError();
+}
+
+void TfrmMain::OpenFolder(const std::string &AFolder) {
+  QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(AFolder)));
+}
+
+void TfrmMain::ListProgress(int, int APercent, TItemState AState) {
+  if (APercent != -1) {
+    pbarTotal->setValue(std::clamp(APercent, 0, 100));
+    pbarTotal->repaint();
+  }
+  if (AState == isTerminated && FClosing)
+    close();
+}
+
+void TfrmMain::closeEvent(QCloseEvent *AEvent) {
+  const bool canClose = FConvertList->AllTerminated();
+  if (canClose && !FCloseScheduled) {
+    FCloseScheduled = true;
+    Timer1->start();
+  }
+  FClosing = true;
+  FConvertList->StopAll();
+  if (!canClose) {
+    lbStatus->setText(tr("Stopping the conversion before closing\u2026"));
+    AEvent->ignore();
+    return;
+  }
+  Timer1->stop();
+  SaveSettings();
+  AEvent->accept();
+}
+
+void TfrmMain::LoadSettings() {
+  const std::string ini = FAppPath + SettingsFileName;
+  const TFolderSettings settings = LoadFolderSettings(ini, FAppPath);
+  SetDeviceFolder(settings.DeviceFolder);
+  const TOutputFolderChoice choice = ChooseOutputFolder(settings.OutputFolder, FAppPath);
+  FOutputFolderOK = choice.OK;
+  // Told once the window is up, so the message stands over it.
+  for (int i = 0; i < choice.ErrorCount; ++i)
+    QTimer::singleShot(0, this, [this] { ShowOutputFolderError(); });
+}
+
+void TfrmMain::SaveSettings() {
+  TFolderSettings settings;
+  settings.DeviceFolder = DeviceFolder;
+  settings.OutputFolder = OutputFolder;
+  SaveFolderSettings(FAppPath + SettingsFileName, settings);
+}
+
+bool TfrmMain::PrepareOutputFolder(const std::string &AFolder) {
+  FOutputFolderOK = ::PrepareOutputFolder(AFolder);
+  return FOutputFolderOK;
+}
+
+void TfrmMain::ShowOutputFolderError() {
+  ShowMessage(this, QString::fromUtf8(OutputFolderErrorMessage));
+  pcSteps->setCurrentWidget(tshSettings);
+}
+
+void TfrmMain::SetFoldersPage(QWidget *AContents) { FFoldersLayout->addWidget(AContents); }

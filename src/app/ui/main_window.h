@@ -1,0 +1,88 @@
+// TfrmMain: the program's window with its Home, Convert and Folders and Files pages, the tool
+// bar that drives the conversion list, the overall progress bar and orderly closing while
+// conversions run.
+#pragma once
+
+#include <QMainWindow>
+#include <QStringList>
+#include <memory>
+#include <string>
+
+#include "app/ui/convert_item.h"
+
+class QAction;
+class QGroupBox;
+class QLabel;
+class QProgressBar;
+class QTabWidget;
+class QTimer;
+class QToolBar;
+class QVBoxLayout;
+class TCustomAVConverter;
+class TfrmConvertList;
+
+class TfrmMain : public QMainWindow {
+  Q_OBJECT
+
+public:
+  static constexpr int ClientWidth = 878;
+  static constexpr int ClientHeight = 499;
+
+  // AAppPath: the program's folder (Config.ini and the media libraries are looked for there);
+  // empty = the folder of the running program.
+  explicit TfrmMain(const QString &AAppPath = QString(), QWidget *AParent = nullptr);
+  ~TfrmMain() override;
+
+  // The file-open dialog's filters, and the files it offered when the user chose some.
+  static QStringList OpenDialogFilters();
+  void AddFiles(const QStringList &AFiles);
+
+  // Folder settings: Config.ini beside the program, the output sub-folders.
+  void LoadSettings();
+  void SaveSettings();
+  bool PrepareOutputFolder(const std::string &AFolder);
+  void ShowOutputFolderError();
+  // Page 2 hosts the Folders and Files contents; this puts AContents on it.
+  void SetFoldersPage(QWidget *AContents);
+
+  TfrmConvertList *ConvertList() const { return FConvertList; }
+  TCustomAVConverter &Converter() { return *FConverter; }
+  const std::string &AppPath() const { return FAppPath; }
+  bool OutputFolderOK() const { return FOutputFolderOK; }
+
+  QTabWidget *pcSteps = nullptr;
+  QWidget *tshHome = nullptr;
+  QWidget *tshConvert = nullptr;
+  QWidget *tshSettings = nullptr;
+  QToolBar *tbConvert = nullptr;
+  QWidget *plBackground = nullptr;
+  QProgressBar *pbarTotal = nullptr;
+  QLabel *lbStatus = nullptr;
+  QGroupBox *gbAbout = nullptr;
+  QAction *File1 = nullptr, *Convert1 = nullptr, *Foldersandfiles1 = nullptr, *Help1 = nullptr;
+  QAction *btnAdd = nullptr, *btnRemove = nullptr, *btnClear = nullptr, *btnStart = nullptr,
+          *btnStop = nullptr, *btnPause = nullptr, *btnResume = nullptr,
+          *btnOpenAVCFolder = nullptr, *btnOpenMPEG4Folder = nullptr,
+          *btnOpenDeviceFolder = nullptr;
+  QTimer *Timer1 = nullptr;
+
+protected:
+  void closeEvent(QCloseEvent *AEvent) override;
+
+private:
+  QWidget *CreateHomePage();
+  QWidget *CreateConvertPage();
+  void CreateMenu();
+  void btnAddFilesClick();
+  void btnStartClick();
+  void ListProgress(int AIndex, int APercent, TItemState AState);
+  void OpenFolder(const std::string &AFolder);
+
+  std::unique_ptr<TCustomAVConverter> FConverter;
+  TfrmConvertList *FConvertList = nullptr;
+  QVBoxLayout *FFoldersLayout = nullptr;
+  std::string FAppPath;
+  bool FOutputFolderOK = false;
+  bool FClosing = false;
+  bool FCloseScheduled = false;
+};

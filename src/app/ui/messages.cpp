@@ -1,0 +1,37 @@
+#include "app/ui/messages.h"
+
+#include <QApplication>
+#include <QPointer>
+
+namespace {
+
+TMessageSink &Sink() {
+  static TMessageSink sink;
+  return sink;
+}
+
+} // namespace
+
+void ShowMessage(QWidget *AParent, const QString &AText, QMessageBox::Icon AIcon) {
+  if (Sink()) {
+    Sink()(AText, AIcon);
+    return;
+  }
+  QMessageBox box(AIcon, QString::fromUtf8(ApplicationTitle), AText, QMessageBox::Ok, AParent);
+  box.exec();
+}
+
+void PostMessage(QWidget *AParent, const QString &AText, QMessageBox::Icon AIcon) {
+  QPointer<QWidget> parent(AParent);
+  const bool hadParent = AParent != nullptr;
+  QMetaObject::invokeMethod(
+      qApp,
+      [parent, hadParent, AText, AIcon] {
+        if (hadParent && !parent)
+          return; // the window it concerned has gone
+        ShowMessage(parent, AText, AIcon);
+      },
+      Qt::QueuedConnection);
+}
+
+void SetMessageSink(TMessageSink ASink) { Sink() = std::move(ASink); }

@@ -1,0 +1,22 @@
+// Message boxes of the window, with the application's title as caption. Tests catch them
+// instead of showing them.
+#pragma once
+
+#include <QMessageBox>
+#include <QString>
+#include <functional>
+
+// The caption of every message box.
+constexpr const char *ApplicationTitle = "Korvelo Converter";
+
+// Shows AText in a modal message box over AParent.
+void ShowMessage(QWidget *AParent, const QString &AText,
+                 QMessageBox::Icon AIcon = QMessageBox::Warning);
+// The same from a queued call: for handlers of converter events, which must never wait for a
+// person (a modal box would run the event loop inside them).
+void PostMessage(QWidget *AParent, const QString &AText,
+                 QMessageBox::Icon AIcon = QMessageBox::Warning);
+
+// While set, messages go here instead of to message boxes.
+using TMessageSink = std::function<void(const QString &AText, QMessageBox::Icon AIcon)>;
+void SetMessageSink(TMessageSink ASink);

@@ -1,0 +1,54 @@
+#include "app/window_rules.h"
+
+#include <algorithm>
+#include <cmath>
+
+int PanelPercent(int64_t ACurrentMs, int64_t ATotalMs) {
+  if (ATotalMs <= 0)
+    return -1;
+  return static_cast<int>(std::trunc(static_cast<double>(ACurrentMs) / ATotalMs * 100.0));
+}
+
+int OverallPercent(int AIndex, int ACount, int64_t ACurrentMs, int64_t ATotalMs) {
+  const int part = PanelPercent(ACurrentMs, ATotalMs);
+  if (ACount <= 0 || part < 0)
+    return -1;
+  return AIndex * 100 / ACount + part / ACount;
+}
+
+int ListScrollOffset(int ACount, int AItemHeight, int AClientHeight, int APosition) {
+  if (ACount <= 0)
+    return 0;
+  const int total = ACount * AItemHeight;
+  if (total <= AClientHeight)
+    return 0;
+  int offset = static_cast<int>(
+      std::trunc(static_cast<double>(total - AClientHeight) * APosition / 1000.0));
+  if (AClientHeight >= total - offset)
+    offset = total - AClientHeight;
+  return offset;
+}
+
+int64_t EstimateTimeLeftMs(int64_t ADoneMs, int64_t ATotalMs, int64_t AElapsedMs) {
+  // The first seconds of a run are mostly opening files and filling encoders: no estimate yet.
+  if (ADoneMs <= 0 || ATotalMs <= 0 || AElapsedMs < 2000)
+    return -1;
+  const int64_t left = std::max<int64_t>(ATotalMs - ADoneMs, 0);
+  return static_cast<int64_t>(static_cast<double>(left) * AElapsedMs / ADoneMs);
+}
+
+std::string FormatTimeLeft(int64_t AMs) {
+  const int64_t s = (AMs + 999) / 1000;
+  auto two = [](int64_t n) { return (n < 10 ? "0" : "") + std::to_string(n); };
+  if (s < 60)
+    return "about " + std::to_string(s) + " s left";
+  if (s < 3600)
+    return "about " + std::to_string(s / 60) + " min " + two(s % 60) + " s left";
+  return "about " + std::to_string(s / 3600) + " h " + two(s % 3600 / 60) + " min left";
+}
+
+std::string WithFullStop(const std::string &AMessage) {
+  if (!AMessage.empty() && static_cast<unsigned char>(AMessage.back()) > '.')
+    return AMessage + ".";
+  return AMessage;
+}

@@ -1,0 +1,53 @@
+// Takes a picture of the window as a person sees it: two files added, the first one converting.
+// Run under an X server (xvfb-run); usage: korvelo-window-shot OUTPUT.png FILE1 FILE2 [PAGE]
+#include <QDir>
+#include <QElapsedTimer>
+#include <QPixmap>
+#include <QProgressBar>
+#include <QScreen>
+#include <QTabWidget>
+#include <QTimer>
+#include <cstdio>
+
+#include "app/ui/application.h"
+#include "app/ui/convert_list.h"
+#include "app/ui/main_window.h"
+#include "support/test_support.h"
+
+int main(int argc, char **argv) {
+  if (argc < 4) {
+    std::fprintf(stderr, "usage: %s OUTPUT.png FILE1 FILE2 [PAGE]\n", argv[0]);
+    return 2;
+  }
+  TKorveloApplication app(argc, argv);
+  testing_support::TempDir appDir; // Config.ini and the outputs go here
+  TfrmMain window(QString::fromStdString(appDir.path().string()));
+  window.show();
+  const QString output = QString::fromLocal8Bit(argv[1]);
+  const QStringList files = {QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3])};
+  const int page = argc > 4 ? std::atoi(argv[4]) : 1;
+  int result = 1;
+  QTimer::singleShot(300, &window, [&] {
+    window.AddFiles(files);
+    window.pcSteps->setCurrentIndex(page);
+    if (page == 1)
+      window.btnStart->trigger();
+    auto *poll = new QTimer(&window);
+    QElapsedTimer clock;
+    clock.start();
+    QObject::connect(poll, &QTimer::timeout, &window, [&, poll, clock] {
+      const TfrmConvertList *list = window.ConvertList();
+      const bool ready = page != 1 || (list->Count() > 0 && list->Item(0)->pbarPreview->value() >= 30);
+      if (!ready && clock.elapsed() < 20000)
+        return;
+      poll->stop();
+      const QPixmap shot = window.screen()->grabWindow(0);
+      result = shot.save(output) ? 0 : 1;
+      window.ConvertList()->StopAll();
+      QTimer::singleShot(500, &app, [] { QCoreApplication::exit(); });
+    });
+    poll->start(20);
+  });
+  app.exec();
+  return result;
+}
