@@ -148,6 +148,21 @@ bool WriteAll(int AFd, const char *AData, size_t ASize) {
   return true;
 }
 
+// Writes a folder's entries to the medium: a renamed file is only safe on a stick that is
+// pulled out once its name is. A folder that cannot be synced at all (EINVAL) has nothing
+// pending to write.
+bool SyncFolder(const std::string &AFolder, int &AErrno) {
+  const int fd = ::open(AFolder.empty() ? "." : AFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) {
+    AErrno = errno;
+    return false;
+  }
+  const bool ok = ::fsync(fd) == 0 || errno == EINVAL;
+  AErrno = ok ? 0 : errno;
+  ::close(fd);
+  return ok;
+}
+
 // Closes a descriptor when it goes out of scope.
 struct TFd {
   int Fd = -1;
@@ -183,11 +198,13 @@ int64_t ThumbnailSize(const std::string &APath) {
 }
 
 int64_t DeviceFreeSpace(const std::string &AFolder) {
-  const std::string volume = VolumeOf(AFolder);
-  if (volume.empty())
+  // A stick that is not mounted leaves its folder missing: measuring the nearest existing
+  // parent would report the computer's own disk as the device's.
+  struct stat folder {};
+  if (AFolder.empty() || ::stat(AFolder.c_str(), &folder) != 0 || !S_ISDIR(folder.st_mode))
     return -1;
   struct statvfs st {};
-  if (::statvfs(volume.c_str(), &st) != 0)
+  if (::statvfs(AFolder.c_str(), &st) != 0)
     return -1;
   return static_cast<int64_t>(st.f_bavail) * static_cast<int64_t>(st.f_frsize);
 }
@@ -272,6 +289,8 @@ bool CopyFileNoReplace(const std::string &ASource, const std::string &ATarget,
     ::unlink(temp.c_str());
     return fail(ATarget, err);
   }
+  if (!SyncFolder(folder, err))
+    return fail(ATarget, err);
   return true;
 }
 
@@ -355,6 +374,15 @@ TCopyResult CopyToDevice(const std::string &ADeviceFolder,
     }
     result.Copied.push_back(pairs[i]);
   }
+  // The device folders may have been made by this copy: their entries are synced too.
+  int err = 0;
+  for (const std::string &folder : {root + "MP_ROOT", root})
+    if (!SyncFolder(folder, err)) {
+      result.Error = folder + ": " + std::strerror(err);
+      result.Outcome = TCopyOutcome::coFailed;
+      say(MsgCopyFailed);
+      return result;
+    }
   result.Outcome = TCopyOutcome::coCopied;
   say(MsgCopied);
   return result;

@@ -44,8 +44,8 @@ std::vector<TConvertedFile> ListConvertedFiles(const std::string &AAVCFolder,
 // Bytes of APath's ".THM" thumbnail, 0 when there is none.
 int64_t ThumbnailSize(const std::string &APath);
 
-// Free bytes for the calling user on the volume holding AFolder (see VolumeOf); -1 when the
-// folder is empty or no volume can be measured.
+// Free bytes for the calling user on the volume holding AFolder; -1 when AFolder is not an
+// existing folder or its volume cannot be measured.
 int64_t DeviceFreeSpace(const std::string &AFolder);
 
 // The device page's status line and the share of the free space the selection needs (0..100;
@@ -100,7 +100,8 @@ struct TCopyResult {
 // kind when numbers run short (the files that fit are still copied). Each message goes to
 // AOnMessage as it arises and into the result. A file on the device is never overwritten, and a
 // file is copied under a temporary name and renamed when complete, so a failed or cancelled
-// copy leaves no partial file under a PSP name. The first failure ends the copy. Runs on the
+// copy leaves no partial file under a PSP name. Every file and the device folders are synced to
+// the medium before success is said. The first failure ends the copy. Runs on the
 // calling thread, callbacks included: a window runs it on a worker and posts them to itself.
 TCopyResult CopyToDevice(const std::string &ADeviceFolder,
                          const std::vector<TCopySource> &ASelected,
@@ -108,8 +109,8 @@ TCopyResult CopyToDevice(const std::string &ADeviceFolder,
                          const TMessageFunction &AOnMessage = {});
 
 // Copies one file to ATarget, which must not exist: written under a temporary name in the
-// target's folder and renamed without replacing. AProgress gets the bytes copied so far and
-// cancels by returning false. False with AError on failure or cancel.
+// target's folder, synced, renamed without replacing, and the folder synced. AProgress gets the
+// bytes copied so far and cancels by returning false. False with AError on failure or cancel.
 bool CopyFileNoReplace(const std::string &ASource, const std::string &ATarget,
                        const std::function<bool(int64_t ABytesDone)> &AProgress,
                        std::string &AError);

@@ -58,7 +58,11 @@ bool SplitKey(const std::string &ALine, std::string &AKey, std::string &AValue) 
   return true;
 }
 
-std::vector<std::string> ReadLines(const std::string &AFile) {
+const char *const ByteOrderMark = "\xEF\xBB\xBF";
+
+// The file's lines without line ends. A UTF-8 byte-order mark, as editors on other systems
+// write it, is no part of the first line: ABom tells whether there was one.
+std::vector<std::string> ReadLines(const std::string &AFile, bool *ABom = nullptr) {
   std::vector<std::string> lines;
   std::ifstream in(AFile);
   for (std::string line; std::getline(in, line);) {
@@ -66,6 +70,11 @@ std::vector<std::string> ReadLines(const std::string &AFile) {
       line.pop_back();
     lines.push_back(line);
   }
+  const bool bom = !lines.empty() && lines[0].compare(0, 3, ByteOrderMark) == 0;
+  if (bom)
+    lines[0].erase(0, 3);
+  if (ABom)
+    *ABom = bom;
   return lines;
 }
 
@@ -118,7 +127,8 @@ bool SaveFolderSettings(const std::string &AIniFile, const TFolderSettings &ASet
   const fs::path folder = fs::path(AIniFile).parent_path();
   if (!folder.empty())
     fs::create_directories(folder, ec); // the user's configuration folder on a first start
-  std::vector<std::string> lines = ReadLines(AIniFile);
+  bool bom = false;
+  std::vector<std::string> lines = ReadLines(AIniFile, &bom);
   const std::pair<const char *, std::string> keys[] = {{"DeviceFolder", ASettings.DeviceFolder},
                                                        {"OutputFolder", ASettings.OutputFolder}};
   // Find the section; replace the keys in it, or add them at its end.
@@ -158,6 +168,8 @@ bool SaveFolderSettings(const std::string &AIniFile, const TFolderSettings &ASet
   const std::string temp = AIniFile + ".tmp";
   {
     std::ofstream out(temp, std::ios::trunc);
+    if (bom)
+      out << ByteOrderMark;
     for (const std::string &line : lines)
       out << line << "\n";
     out.flush();

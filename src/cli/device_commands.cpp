@@ -13,7 +13,9 @@
 #include "app/device_library.h"
 #include "app/folders.h"
 #include "app/profiles.h"
+#include "app/thumbnail.h"
 #include "cli/progress_view.h"
+#include "medialib/media_functions.h"
 #include "probe/av_probe.h"
 
 namespace fs = std::filesystem;
@@ -44,11 +46,61 @@ std::string LowerExtension(const std::string &APath) {
   return extension;
 }
 
-// The name of the folder holding APath ("AVC" for out/AVC/x.mp4).
-std::string ParentFolderName(const std::string &APath) {
-  std::error_code ec;
-  const fs::path absolute = fs::absolute(APath, ec);
-  return ec ? std::string() : absolute.parent_path().filename().string();
+// The brand of an MP4-family file's "ftyp" box ("isom", "MSNV", "qt  ", ...); empty without one.
+std::string BrandOf(const std::string &APath) {
+  char box[12] = {};
+  FILE *file = std::fopen(APath.c_str(), "rb");
+  if (!file)
+    return {};
+  const size_t n = std::fread(box, 1, sizeof box, file);
+  std::fclose(file);
+  if (n < sizeof box || std::memcmp(box + 4, "ftyp", 4) != 0)
+    return {};
+  return std::string(box + 8, 4);
+}
+
+std::string CodecProfileName(AVCodecID ACodec, int AProfile) {
+  const char *name = avlib.avcodec_profile_name(ACodec, AProfile);
+  return name ? name : "profile " + std::to_string(AProfile);
+}
+
+// Why the PSP's video player does not play the loaded file; empty when it does. AFormat
+// becomes the device folder's kind: "AVC" for H.264, "MPEG4" for MPEG-4 video.
+std::string PSPVideoProblem(const std::string &APath, TAVProbe &AProbe, std::string &AFormat) {
+  const std::string brand = BrandOf(APath);
+  if (brand == "qt  ")
+    return "QuickTime file, not MP4";
+  if (AProbe.GetFormatName().rfind("mov,", 0) != 0 || brand.empty())
+    return AProbe.GetFormatName() + " file, not MP4";
+  if (AProbe.VideoStreamCount() != 1)
+    return std::to_string(AProbe.VideoStreamCount()) + " video streams";
+  TAVVideoInfo video;
+  AProbe.GetVideoInfo(-1, video);
+  const std::string codec = video.CodecName;
+  if (codec != "h264" && codec != "mpeg4")
+    return codec + " video";
+  if (video.Width > 720 || video.Height > 480)
+    return std::to_string(video.Width) + "x" + std::to_string(video.Height) +
+           " picture, larger than 720x480";
+  if (codec == "h264") {
+    AFormat = "AVC";
+    const int profile = video.Profile & ~FF_PROFILE_H264_CONSTRAINED;
+    if (profile != FF_PROFILE_H264_BASELINE && profile != FF_PROFILE_H264_MAIN)
+      return "H.264 " + CodecProfileName(AV_CODEC_ID_H264, video.Profile) + " profile";
+    if (video.Level > 30)
+      return "H.264 level " + std::to_string(video.Level / 10) + "." +
+             std::to_string(video.Level % 10);
+  } else {
+    AFormat = "MPEG4";
+    if (video.Profile != FF_PROFILE_MPEG4_SIMPLE && video.Profile != FF_PROFILE_UNKNOWN)
+      return "MPEG-4 " + CodecProfileName(AV_CODEC_ID_MPEG4, video.Profile);
+  }
+  if (AProbe.AudioStreamCount() < 1)
+    return "no audio";
+  for (int i = 0; i < AProbe.StreamCount(); ++i)
+    if (AProbe.StreamType(i) == AVMEDIA_TYPE_AUDIO && AProbe.StreamCodecName(i) != "aac")
+      return AProbe.StreamCodecName(i) + " audio";
+  return {};
 }
 
 } // namespace
@@ -91,9 +143,12 @@ int ListCommand(const std::string &ADir, FILE *AOut, FILE *AErr) {
                      PadLeft("Duration", 12) + "  " + PadLeft("File Size", 14) + "\n";
   int64_t total = 0;
   for (const TConvertedFile &file : files) {
+    // Only a conversion that ended well gets its thumbnail: a stopped one's partial file has none.
+    struct stat st {};
+    const bool complete = ::stat(ThumbnailFileName(file.Path).c_str(), &st) == 0;
     text += PadRight(file.Name, nameWidth) + "  " + PadRight(file.Format, 6) + "  " +
             PadLeft(FormatDuration(file.DurationUs / 1000), 12) + "  " +
-            PadLeft(FormatSizeKB(file.Size), 14) + "\n";
+            PadLeft(FormatSizeKB(file.Size), 14) + (complete ? "" : "  incomplete") + "\n";
     total += file.Size;
   }
   text += std::to_string(files.size()) + (files.size() == 1 ? " file, " : " files, ") +
@@ -102,18 +157,19 @@ int ListCommand(const std::string &ADir, FILE *AOut, FILE *AErr) {
   return 0;
 }
 
-std::string FormatOfConvertedFile(const std::string &APath) {
-  const std::string parent = ParentFolderName(APath);
-  if (parent == "AVC" || parent == "MPEG4")
-    return parent;
+std::string FormatOfPSPVideo(const std::string &APath, std::string &AReason) {
   try {
     TAVProbe probe;
-    if (!probe.LoadFile(APath) || probe.VideoStreamCount() <= 0)
+    if (!probe.LoadFile(APath)) {
+      AReason = "not a video file the PSP plays";
       return {};
-    TAVVideoInfo video;
-    probe.GetVideoInfo(-1, video);
-    return std::strcmp(video.CodecName, "h264") == 0 ? "AVC" : "MPEG4";
-  } catch (const std::exception &) {
+    }
+    std::string format;
+    const std::string problem = PSPVideoProblem(APath, probe, format);
+    AReason = problem.empty() ? std::string() : "not a PSP video: " + problem + ", convert it first";
+    return problem.empty() ? format : std::string();
+  } catch (const std::exception &e) {
+    AReason = e.what();
     return {};
   }
 }
@@ -144,9 +200,10 @@ int CopyCommand(const std::string &ADevice, const std::vector<std::string> &AFil
       status = 1;
       continue;
     }
-    const std::string format = FormatOfConvertedFile(file);
+    std::string reason;
+    const std::string format = FormatOfPSPVideo(file, reason);
     if (format.empty()) {
-      std::fprintf(AErr, "korvelo-convert: %s: not a converted video file\n", file.c_str());
+      std::fprintf(AErr, "korvelo-convert: %s: %s\n", file.c_str(), reason.c_str());
       status = 1;
       continue;
     }

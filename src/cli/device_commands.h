@@ -11,9 +11,11 @@
 // them. Returns the exit status.
 int ListCommand(const std::string &ADir, FILE *AOut, FILE *AErr);
 
-// The format a converted file is copied as: the sub-folder it lies in ("AVC" or "MPEG4"), else
-// its video codec (H.264 is AVC, anything else MPEG4); empty when the file cannot be read.
-std::string FormatOfConvertedFile(const std::string &APath);
+// The device folder's kind a file the PSP's video player plays is copied as: "AVC" for H.264,
+// "MPEG4" for MPEG-4 video. Played: an MP4 with one H.264 (Baseline or Main, level 3.0 at
+// most) or MPEG-4 Simple video of at most 720x480 and AAC audio. Empty for any other file, with
+// AReason saying why ("not a PSP video: ..., convert it first").
+std::string FormatOfPSPVideo(const std::string &APath, std::string &AReason);
 
 // Copies AFiles with their thumbnails to the device folder ADevice. ACancel, set from another
 // thread, cancels the copy. Returns the exit status.

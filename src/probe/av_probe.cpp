@@ -272,6 +272,20 @@ void TAVProbe::GetVideoInfo(int AStreamIndex, TAVVideoInfo &AInfo) {
   AInfo.PixelFormat = par->format;
   AInfo.FrameRateNum = stream->r_frame_rate.num;
   AInfo.FrameRateDen = stream->r_frame_rate.den;
+  AInfo.Profile = par->profile;
+  AInfo.Level = par->level;
+}
+
+AVMediaType TAVProbe::StreamType(int AStreamIndex) const {
+  if (!FFormatContext || AStreamIndex < 0 || AStreamIndex >= FStreamCount)
+    return AVMEDIA_TYPE_UNKNOWN;
+  return FFormatContext->streams[AStreamIndex]->codecpar->codec_type;
+}
+
+std::string TAVProbe::StreamCodecName(int AStreamIndex) const {
+  if (StreamType(AStreamIndex) == AVMEDIA_TYPE_UNKNOWN)
+    return {};
+  return avlib.avcodec_get_name(FFormatContext->streams[AStreamIndex]->codecpar->codec_id);
 }
 
 std::string TAVProbe::GetFileName() {

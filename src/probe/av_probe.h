@@ -42,6 +42,8 @@ struct TAVVideoInfo {
   int32_t PixelFormat = -1;
   int32_t FrameRateNum = -1;
   int32_t FrameRateDen = -1;
+  int32_t Profile = -1; // the codec's profile number, -99 when unknown
+  int32_t Level = -1;   // the codec's level number, -99 when unknown
 };
 
 class TAVProbe {
@@ -61,6 +63,9 @@ public:
   void GetFileInfo(TAVFileInfo &AInfo);
   // AStreamIndex -1 = the first video stream.
   void GetVideoInfo(int AStreamIndex, TAVVideoInfo &AInfo);
+  // Media type and codec name of any stream; AVMEDIA_TYPE_UNKNOWN and "" for no such stream.
+  AVMediaType StreamType(int AStreamIndex) const;
+  std::string StreamCodecName(int AStreamIndex) const;
   std::string GetFileName();
   std::string GetFormatName();
   // AStreamIndex -1 = automatic; ATime in microseconds, negative = the start.

@@ -2,7 +2,10 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/syscall.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include <cstdlib>
 #include <future>
@@ -17,6 +20,28 @@
 #include "support/test_support.h"
 
 namespace fs = std::filesystem;
+
+// What the copy syncs, recorded while a test asks for it: this definition takes the place of the
+// C library's for the whole test program and still syncs through the kernel.
+namespace {
+bool RecordSyncs = false;
+std::vector<std::string> Synced; // the synced files' paths, and "said: <message>" in between
+std::string FailSyncOf;          // a path whose sync fails with EIO
+} // namespace
+
+extern "C" int fsync(int AFd) {
+  if (RecordSyncs) {
+    char path[4096];
+    const ssize_t n = ::readlink(("/proc/self/fd/" + std::to_string(AFd)).c_str(), path,
+                                 sizeof path - 1);
+    Synced.emplace_back(path, n > 0 ? static_cast<size_t>(n) : 0);
+    if (Synced.back() == FailSyncOf) {
+      errno = EIO;
+      return -1;
+    }
+  }
+  return static_cast<int>(::syscall(SYS_fsync, AFd));
+}
 
 namespace {
 
@@ -136,6 +161,12 @@ TEST(DeviceList, SelectionStatusAndShareOfTheFreeSpace) {
   EXPECT_EQ(SelectionPercent(10, 0), 100); // a full stick: it does not fit
   EXPECT_EQ(SelectionPercent(int64_t{8} << 40, int64_t{4} << 40), 100);
   EXPECT_EQ(DeviceFreeSpace(""), -1);
+  // A stick that is not there: not the free space of the disk its mount point lies on.
+  testing_support::TempDir dir;
+  EXPECT_GE(DeviceFreeSpace(dir.path().string()), 0);
+  EXPECT_EQ(DeviceFreeSpace(dir.file("not-mounted")), -1);
+  Write(dir.file("file"), "x");
+  EXPECT_EQ(DeviceFreeSpace(dir.file("file")), -1);
 }
 
 TEST(DeviceNames, LowestFreeNumbersFirstPerKind) {
@@ -191,6 +222,42 @@ TEST(CopyToDevice, FillsTheGapsWithVideosAndTheirThumbnails) {
   EXPECT_EQ(Entries(s.MPEG4Device), std::vector<std::string>{"M4V00000.MP4"});
 }
 
+TEST(CopyToDevice, EveryFileAndTheDeviceFoldersReachTheMediumBeforeSuccessIsSaid) {
+  TCopySetup s;
+  const TCopySource a = s.Converted("a", "AVC"), b = s.Converted("b", "MPEG4");
+  const std::string device = fs::canonical(s.Device).string();
+  auto said = [](const std::string &AMessage) { Synced.push_back("said: " + AMessage); };
+  RecordSyncs = true;
+  Synced.clear();
+  TCopyResult r = CopyToDevice(s.Device, {a, b}, {}, said);
+  RecordSyncs = false;
+  EXPECT_EQ(r.Outcome, TCopyOutcome::coCopied);
+  ASSERT_FALSE(Synced.empty());
+  EXPECT_EQ(Synced.back(), std::string("said: ") + MsgCopied);
+  auto syncs = [&](const std::string &APath) {
+    return std::count(Synced.begin(), Synced.end(), APath);
+  };
+  // Four files under their temporary names, then each folder that got a name, and the folders
+  // the copy made.
+  EXPECT_EQ(std::count_if(Synced.begin(), Synced.end(),
+                          [](const std::string &p) { return p.find(".korvelo-copy-") != p.npos; }),
+            4);
+  EXPECT_EQ(syncs(device + "/MP_ROOT/100ANV01"), 2);
+  EXPECT_EQ(syncs(device + "/MP_ROOT/100MNV01"), 2);
+  EXPECT_EQ(syncs(device + "/MP_ROOT"), 1);
+  EXPECT_EQ(syncs(device), 1);
+
+  // A folder that cannot be written to the medium is a failed copy, not a success.
+  FailSyncOf = device + "/MP_ROOT/100MNV01";
+  RecordSyncs = true;
+  r = CopyToDevice(s.Device, {a, b});
+  RecordSyncs = false;
+  FailSyncOf.clear();
+  EXPECT_EQ(r.Outcome, TCopyOutcome::coFailed);
+  EXPECT_EQ(r.Messages, std::vector<std::string>{MsgCopyFailed});
+  EXPECT_NE(r.Error.find("M4V00001.MP4"), std::string::npos) << r.Error;
+}
+
 TEST(CopyToDevice, ShortOfNumbersCopiesWhatFitsInListOrderAndSaysHowMany) {
   TOnMemory onMemory;
   TCopySetup s;
@@ -222,10 +289,10 @@ TEST(CopyToDevice, ChecksInOrderWithTheirMessages) {
   const TCopySource a = s.Converted("a", "AVC");
   // No device folder: its free space cannot be measured, even with nothing selected.
   EXPECT_EQ(CopyToDevice("", {}).Messages, std::vector<std::string>{MsgInsufficientSpace});
-  // A device folder that does not exist on a volume that does.
+  // A device folder that does not exist on a volume that does: nothing to measure either.
   TCopyResult r = CopyToDevice(s.Dir.file("nowhere"), {a});
   EXPECT_EQ(r.Outcome, TCopyOutcome::coRefused);
-  EXPECT_EQ(r.Messages, std::vector<std::string>{MsgDeviceFolderMissing});
+  EXPECT_EQ(r.Messages, std::vector<std::string>{MsgInsufficientSpace});
   EXPECT_FALSE(fs::exists(s.Dir.file("nowhere")));
   // The device layout cannot be made (a file where a folder belongs).
   const std::string blocked = s.Dir.file("blocked") + "/";

@@ -132,6 +132,16 @@ TEST(Settings, DefaultsWithoutAFileAndBothKeysWrittenKeepingOtherLines) {
   EXPECT_EQ(ReadFile(fresh), "[Folders]\nDeviceFolder=\nOutputFolder=/app/\n");
   Touch(dir.file("file"));
   EXPECT_FALSE(SaveFolderSettings(dir.file("file/Config.ini"), {"", ""}));
+
+  // A byte-order mark before the section, as some editors write it: the section is found,
+  // saving replaces its keys instead of adding a second section, and the mark stays.
+  const std::string marked = dir.file("bom.ini");
+  std::ofstream(marked) << "\xEF\xBB\xBF[Folders]\r\nDeviceFolder=/stick\r\nOutputFolder=/out\r\n";
+  s = LoadFolderSettings(marked, "/app/");
+  EXPECT_EQ(s.DeviceFolder, "/stick");
+  EXPECT_EQ(s.OutputFolder, "/out");
+  ASSERT_TRUE(SaveFolderSettings(marked, {"/stick2", "/out2"}));
+  EXPECT_EQ(ReadFile(marked), "\xEF\xBB\xBF[Folders]\nDeviceFolder=/stick2\nOutputFolder=/out2\n");
 }
 
 TEST(Settings, PortableCopyKeepsItsConfigOtherwiseTheUsersFoldersHoldSettingsAndOutput) {

@@ -25,13 +25,34 @@ namespace {
 
 const char *const Copied = "Selected video files have been copied to your PSP";
 
-// A converted file as the copy sees it: a video in an "AVC" or "MPEG4" folder, with its
-// thumbnail when AThumbnail is not empty. Contents are distinct so that copies can be told apart.
+// A video the PSP plays, as the copy finds it in AFolder: the generator's H.264 Baseline file,
+// or an MPEG-4 one converted here when AFolder ends in "MPEG4". A trailing "free" box naming the
+// file keeps it playable and tells copies apart; AThumbnail, when not empty, is its ".THM".
 std::string MakeSource(const std::string &AFolder, const std::string &AName,
                        const std::string &AThumbnail) {
   fs::create_directories(AFolder);
+  std::string video;
+  if (AFolder.size() >= 5 && AFolder.compare(AFolder.size() - 5, 5, "MPEG4") == 0) {
+    static std::string mpeg4;
+    if (mpeg4.empty()) {
+      static TempDir converted;
+      const TRun run = RunConvert({"-o", converted.path().string(), "-p", "1",
+                                   MediaFile("aac_51.mp4")});
+      EXPECT_EQ(run.Status, 0) << run.All();
+      for (const std::string &file : FilesIn(converted.file("MPEG4")))
+        if (file.size() > 4 && file.compare(file.size() - 4, 4, ".mp4") == 0)
+          mpeg4 = ReadFile(converted.file("MPEG4/" + file));
+    }
+    video = mpeg4;
+  } else {
+    video = ReadFile(MediaFile("aac_51.mp4"));
+  }
+  const uint32_t size = static_cast<uint32_t>(8 + AName.size());
+  const char header[8] = {static_cast<char>(size >> 24), static_cast<char>(size >> 16),
+                          static_cast<char>(size >> 8),  static_cast<char>(size),
+                          'f', 'r', 'e', 'e'};
   const std::string path = AFolder + "/" + AName + ".mp4";
-  WriteFile(path, "video of " + AName + std::string(5000, 'v'));
+  WriteFile(path, video + std::string(header, 8) + AName);
   if (!AThumbnail.empty())
     WriteFile(AFolder + "/" + AName + ".THM", AThumbnail);
   return path;
@@ -51,6 +72,8 @@ TEST(CliList, ConvertedFilesWithFormatDurationAndSize) {
   WriteFile(out + "/AVC/empty.mp4", "");
   WriteFile(out + "/AVC/junk.MP4", std::string(2000, 'j'));
   fs::create_directories(out + "/AVC/folder.mp4");
+  // A stopped conversion's partial file: a video without its thumbnail.
+  fs::copy_file(out + "/AVC/mkv_h264_vorbis-480x272-AVC.mp4", out + "/AVC/stopped.mp4");
 
   const TRun run = RunConvert({"--list", out});
   ASSERT_EQ(run.Status, 0) << run.All();
@@ -83,7 +106,12 @@ TEST(CliList, ConvertedFilesWithFormatDurationAndSize) {
   EXPECT_EQ(run.Out.find("empty.mp4"), std::string::npos);
   EXPECT_EQ(run.Out.find("junk.MP4"), std::string::npos);
   EXPECT_EQ(run.Out.find("folder.mp4"), std::string::npos);
-  EXPECT_NE(run.Out.find("\n2 files, "), std::string::npos) << run.Out;
+  EXPECT_NE(run.Out.find("\n3 files, "), std::string::npos) << run.Out;
+  const size_t stopped = run.Out.find("\nstopped.mp4 ");
+  ASSERT_NE(stopped, std::string::npos) << run.Out;
+  const std::string stoppedRow = run.Out.substr(stopped, run.Out.find('\n', stopped + 1) - stopped);
+  EXPECT_NE(stoppedRow.find(" incomplete"), std::string::npos) << run.Out;
+  EXPECT_EQ(run.Out.find("AVC.mp4 incomplete"), std::string::npos) << run.Out;
 
   // A folder without converted files lists none and is left as it was; a missing one fails.
   const TRun empty = RunConvert({"--list", work.file("nothing-here")});
@@ -175,26 +203,26 @@ TEST(CliCopy, RefusalsInTheirOrder) {
   TempDir work;
   const std::string video = MakeSource(work.file("out/AVC"), "v", "t");
 
-  // A missing device folder.
+  // A missing device folder (a stick not mounted) has no free space to measure.
   const TRun missing = RunConvert({"--copy-to", work.file("no-stick"), video});
   EXPECT_EQ(missing.Status, 1);
-  EXPECT_NE(missing.Err.find("The selected device folder do not exists."), std::string::npos)
+  EXPECT_NE(missing.Err.find("Insuffvient disk space to copy selected video files."),
+            std::string::npos)
       << missing.Err;
   EXPECT_FALSE(fs::exists(work.file("no-stick")));
 
-  // More than the volume holds comes first, even before the missing folder. The source is
-  // sparse: its size counts, not the blocks it uses.
+  // More than the volume holds. The source is sparse: its size counts, not the blocks it uses.
   struct statvfs volume{};
   ASSERT_EQ(::statvfs(work.path().c_str(), &volume), 0);
-  const std::string huge = work.file("out/AVC/huge.mp4");
-  WriteFile(huge, "");
+  const std::string huge = MakeSource(work.file("out/AVC"), "huge", "");
   fs::resize_file(huge, static_cast<uintmax_t>(volume.f_bavail) * volume.f_frsize + (1u << 30));
-  const TRun tooBig = RunConvert({"--copy-to", work.file("no-stick"), huge});
+  fs::create_directories(work.file("small-stick"));
+  const TRun tooBig = RunConvert({"--copy-to", work.file("small-stick"), huge});
   EXPECT_EQ(tooBig.Status, 1);
   EXPECT_NE(tooBig.Err.find("Insuffvient disk space to copy selected video files."),
             std::string::npos)
       << tooBig.Err;
-  EXPECT_EQ(tooBig.Err.find("device folder do not exists"), std::string::npos);
+  EXPECT_TRUE(FilesIn(work.file("small-stick")).empty());
 
   // Device sub-folders that cannot be made.
   const std::string blocked = work.file("blocked");
@@ -224,4 +252,33 @@ TEST(CliCopy, RefusalsInTheirOrder) {
   EXPECT_NE(partly.Err.find(work.file("notes.txt") + ": not an MP4 file"), std::string::npos)
       << partly.Err;
   EXPECT_EQ(ReadFile(stick + "/MP_ROOT/100ANV01/MAQ00000.MP4"), ReadFile(video));
+}
+
+TEST(CliCopy, OnlyVideosThePSPPlaysGoIntoTheFolderOfTheirCodec) {
+  TempDir work;
+  const std::string stick = work.file("stick");
+  fs::create_directories(stick);
+  // An H.264 file lying in an "MPEG4" folder and an MPEG-4 one elsewhere: the codec decides.
+  const std::string avc = MakeSource(work.file("out/MPEG4/x"), "avc", "");
+  fs::rename(avc, work.file("out/MPEG4/avc.mp4"));
+  const std::string mpeg4 = MakeSource(work.file("MPEG4"), "mpeg4", "");
+  fs::rename(mpeg4, work.file("clip.mp4"));
+  // Never converted: another container, another codec, a picture too large for the PSP.
+  fs::copy_file(MediaFile("mov_h264_aac.mov"), work.file("quicktime.mp4"));
+  fs::copy_file(MediaFile("avi_mpeg4_mp3.avi"), work.file("avi.mp4"));
+  TProcess big(TestMediaBinary(), {"--one", work.file("big.mp4"), "--duration", "1", "--size",
+                                   "800x600"});
+  ASSERT_EQ(big.Wait().Status, 0);
+  const TRun run = RunConvert({"--copy-to", stick, work.file("out/MPEG4/avc.mp4"),
+                               work.file("quicktime.mp4"), work.file("avi.mp4"),
+                               work.file("big.mp4"), work.file("clip.mp4")});
+  EXPECT_EQ(run.Status, 1) << run.All();
+  for (const char *refused : {"quicktime.mp4: not a PSP video: QuickTime file, not MP4, convert it first",
+                              "avi.mp4: not a PSP video: avi file, not MP4, convert it first",
+                              "big.mp4: not a PSP video: 800x600 picture, larger than 720x480, "
+                              "convert it first"})
+    EXPECT_NE(run.Err.find(refused), std::string::npos) << refused << "\n" << run.Err;
+  EXPECT_EQ(FilesIn(stick + "/MP_ROOT/100ANV01"), std::vector<std::string>{"MAQ00000.MP4"});
+  EXPECT_EQ(FilesIn(stick + "/MP_ROOT/100MNV01"), std::vector<std::string>{"M4V00000.MP4"});
+  EXPECT_EQ(ReadFile(stick + "/MP_ROOT/100MNV01/M4V00000.MP4"), ReadFile(work.file("clip.mp4")));
 }
