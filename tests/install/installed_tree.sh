@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the build into a temporary DESTDIR and uses the programs from there: the version, a
 # one-second conversion and the listing of its result, the manual pages, the frame-hook
-# modules, and with the window its menu entry and icons.
+# modules, and with the window that it starts, its menu entry and its icons.
 # Usage: installed_tree.sh BUILD_DIR VERSION TESTMEDIA_GENERATOR WINDOW(0|1)
 set -euo pipefail
 build=$1 version=$2 generator=$3 window=$4
@@ -50,7 +50,18 @@ hooks=$(find "$dest/usr" -path '*/korvelo-converter/hooks/*.so' | wc -l)
 [ "$hooks" -ge 2 ] || fail "frame-hook modules installed: $hooks"
 
 if [ "$window" = 1 ]; then
-  [ -x "$bin/korvelo-converter" ] || fail "no window program"
+  # The installed window starts and stays up (off screen, with its settings kept in here).
+  mkdir -p "$tmp/home"
+  HOME=$tmp/home XDG_CONFIG_HOME=$tmp/home/.config QT_QPA_PLATFORM=offscreen \
+    "$bin/korvelo-converter" "$tmp/clip.mp4" > "$tmp/window.log" 2>&1 &
+  window_pid=$!
+  sleep 2
+  if kill -0 "$window_pid" 2> /dev/null; then
+    kill "$window_pid"; wait "$window_pid" || true
+  else
+    wait "$window_pid" && code=0 || code=$?
+    fail "the installed window ended at once (status $code):"; cat "$tmp/window.log"
+  fi
   entry=$dest/usr/share/applications/korvelo-converter.desktop
   [ -f "$entry" ] && desktop-file-validate "$entry" || fail "menu entry missing or invalid"
   [ -f "$dest/usr/share/icons/hicolor/scalable/apps/korvelo-converter.svg" ] || fail "no SVG icon"
