@@ -16,6 +16,7 @@
 #include "app/folders.h"
 #include "app/profiles.h"
 #include "app/thumbnail.h"
+#include "probe/av_probe.h"
 
 namespace fs = std::filesystem;
 
@@ -182,6 +183,23 @@ struct TFd {
 std::string NameSpaceMessage(size_t ACount, const std::string &AKind) {
   return "Insuffvient name space, only " + std::to_string(ACount) + " " + AKind +
          " video file(s) can be copied to PSP";
+}
+
+TDurationReader ProbeDurationReader(TAVProbe &AProbe) {
+  return [&AProbe](const std::string &AFile, int64_t &ADurationUs) {
+    try {
+      if (!AProbe.LoadFile(AFile))
+        return false;
+      TAVFileInfo info;
+      AProbe.GetFileInfo(info);
+      ADurationUs = info.Duration;
+      AProbe.CloseFile();
+      return true;
+    } catch (const std::exception &) {
+      AProbe.CloseFile();
+      return false;
+    }
+  };
 }
 
 std::vector<TConvertedFile> ListConvertedFiles(const std::string &AAVCFolder,

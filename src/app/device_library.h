@@ -33,6 +33,10 @@ struct TConvertedFile {
 
 // Reads a media file's duration in microseconds; false when the file cannot be read as media.
 using TDurationReader = std::function<bool(const std::string &AFileName, int64_t &ADurationUs)>;
+class TAVProbe;
+// The reader the device list uses: AProbe opens each file and closes it again; a file it cannot
+// open, or libraries that are not loaded, give false.
+TDurationReader ProbeDurationReader(TAVProbe &AProbe);
 
 // The "*.MP4" files (any case) of AAVCFolder, then of AMPEG4Folder: plain files of more than
 // 0 bytes that AReadDuration accepts, each folder's in name order. An empty folder name lists

@@ -118,20 +118,8 @@ int ListCommand(const std::string &ADir, FILE *AOut, FILE *AErr) {
     return fs::is_directory(path, ec) ? path : std::string();
   };
   TAVProbe probe;
-  const std::vector<TConvertedFile> files = ListConvertedFiles(
-      folder("AVC"), folder("MPEG4"), [&probe](const std::string &AFile, int64_t &ADurationUs) {
-        try {
-          if (!probe.LoadFile(AFile))
-            return false;
-          TAVFileInfo info;
-          probe.GetFileInfo(info);
-          ADurationUs = info.Duration;
-          probe.CloseFile();
-          return true;
-        } catch (const std::exception &) {
-          return false;
-        }
-      });
+  const std::vector<TConvertedFile> files =
+      ListConvertedFiles(folder("AVC"), folder("MPEG4"), ProbeDurationReader(probe));
   if (files.empty()) {
     std::fprintf(AOut, "No converted files in %s\n", ADir.c_str());
     return 0;

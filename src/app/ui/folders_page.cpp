@@ -1,0 +1,369 @@
+#include "app/ui/folders_page.h"
+
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QProgressDialog>
+#include <QPushButton>
+#include <QSignalBlocker>
+#include <QStandardPaths>
+#include <QStatusBar>
+#include <QTableWidget>
+#include <QTimer>
+#include <QUrl>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <set>
+
+#include "app/device_copy_job.h"
+#include "app/profiles.h"
+#include "app/psp_volumes.h"
+#include "app/ui/messages.h"
+#include "probe/av_probe.h"
+
+namespace {
+
+const char *const BrowseTitle = "Please specify a directory";
+constexpr int VolumeCheckInterval = 2000; // ms, while the page shows and no device folder works
+constexpr int CopyDialogDelay = 300;      // ms: a quick copy needs no dialog
+constexpr int CopyDialogSteps = 1000;     // bytes do not fit the dialog's int range
+
+struct TColumn {
+  const char *Caption;
+  int Width;
+  Qt::Alignment Alignment;
+};
+const TColumn FileColumns[] = {{"Filename", 360, Qt::AlignLeft | Qt::AlignVCenter},
+                               {"Format", 70, Qt::AlignCenter},
+                               {"Duration", 90, Qt::AlignRight | Qt::AlignVCenter},
+                               {"File Size", 110, Qt::AlignRight | Qt::AlignVCenter}};
+
+QString Text(const std::string &AText) { return QString::fromStdString(AText); }
+
+std::string WithSlash(const QString &AFolder) {
+  return WithSeparator(QDir::fromNativeSeparators(AFolder).toStdString());
+}
+
+// The platform's folders for the settings and the output of an installed program.
+TFolderPlaces PlatformPlaces(const std::string &AAppPath) {
+  const QString config = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+  const QString videos = QStandardPaths::writableLocation(QStandardPaths::MoviesLocation);
+  return FindFolderPlaces(AAppPath, WithSlash(config) + ApplicationTitle + "/",
+                          videos.isEmpty() ? std::string() : WithSlash(videos));
+}
+
+// The rows touched by a selection change, each once.
+std::vector<int> RowsOf(const QItemSelection &ASelection) {
+  std::set<int> rows;
+  for (const QModelIndex &index : ASelection.indexes())
+    rows.insert(index.row());
+  return {rows.begin(), rows.end()};
+}
+
+} // namespace
+
+TFoldersPage::TFoldersPage(const std::string &AAppPath, QWidget *AParent)
+    : QWidget(AParent), FListVolumes(MountedVolumes), FPlaces(PlatformPlaces(AAppPath)),
+      FProbe(std::make_unique<TAVProbe>()), FCopyJob(std::make_unique<TDeviceCopyJob>()) {
+  auto *layout = new QVBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->addWidget(CreateFoldersBox());
+  layout->addWidget(CreateFilesBox(), 1);
+
+  FVolumeTimer = new QTimer(this);
+  FVolumeTimer->setInterval(VolumeCheckInterval);
+  connect(FVolumeTimer, &QTimer::timeout, this, [this] { LookForPSP(); });
+}
+
+TFoldersPage::~TFoldersPage() { FCopyJob.reset(); }
+
+QWidget *TFoldersPage::CreateFoldersBox() {
+  auto *box = new QGroupBox(tr("Folders"), this);
+  auto *grid = new QGridLayout(box);
+  auto row = [&](int ARow, const QString &ACaption, QLabel *&ALabel, QLineEdit *&AEdit,
+                 QPushButton *&AButton) {
+    ALabel = new QLabel(ACaption, box);
+    AEdit = new QLineEdit(box);
+    AEdit->setReadOnly(true);
+    AButton = new QPushButton(tr("Browse"), box);
+    grid->addWidget(ALabel, ARow, 0);
+    grid->addWidget(AEdit, ARow, 1);
+    grid->addWidget(AButton, ARow, 2);
+  };
+  row(0, tr("Device folder"), Label1, edDeviceFolder, btnDeviceFolder);
+  btnUsePSP = new QPushButton(box);
+  btnUsePSP->setVisible(false);
+  grid->addWidget(btnUsePSP, 1, 1, Qt::AlignLeft);
+  row(2, tr("Convert output folder"), Label2, edOutputFolder, btnOutputFolder);
+  grid->setColumnStretch(1, 1);
+  connect(btnDeviceFolder, &QPushButton::clicked, this, [this] { btnDeviceFolderClick(); });
+  connect(btnOutputFolder, &QPushButton::clicked, this, [this] { btnOutputFolderClick(); });
+  connect(btnUsePSP, &QPushButton::clicked, this, [this] { btnUsePSPClick(); });
+  return box;
+}
+
+QWidget *TFoldersPage::CreateFilesBox() {
+  auto *box = new QGroupBox(tr("Video files"), this);
+  auto *layout = new QGridLayout(box);
+
+  lvFiles = new QTableWidget(0, static_cast<int>(std::size(FileColumns)), box);
+  lvFiles->setShowGrid(true);
+  lvFiles->setSelectionBehavior(QAbstractItemView::SelectRows);
+  lvFiles->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  lvFiles->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  lvFiles->setWordWrap(false);
+  lvFiles->verticalHeader()->setVisible(false);
+  lvFiles->verticalHeader()->setDefaultSectionSize(lvFiles->fontMetrics().height() + 6);
+  lvFiles->horizontalHeader()->setStretchLastSection(false);
+  lvFiles->horizontalHeader()->setHighlightSections(false);
+  for (int c = 0; c < lvFiles->columnCount(); ++c) {
+    auto *header = new QTableWidgetItem(tr(FileColumns[c].Caption));
+    header->setTextAlignment(FileColumns[c].Alignment);
+    lvFiles->setHorizontalHeaderItem(c, header);
+    lvFiles->setColumnWidth(c, FileColumns[c].Width);
+  }
+  // The selection stays visible when the list loses the focus (to the Copy button).
+  QPalette palette = lvFiles->palette();
+  for (const auto role : {QPalette::Highlight, QPalette::HighlightedText})
+    palette.setColor(QPalette::Inactive, role, palette.color(QPalette::Active, role));
+  lvFiles->setPalette(palette);
+  connect(lvFiles->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+          [this](const QItemSelection &ASelected, const QItemSelection &ADeselected) {
+            lvFilesSelectionChanged(RowsOf(ASelected), RowsOf(ADeselected));
+          });
+
+  progressbarSize = new QProgressBar(box);
+  progressbarSize->setOrientation(Qt::Vertical);
+  progressbarSize->setRange(0, 100);
+  progressbarSize->setValue(0);
+  progressbarSize->setTextVisible(false);
+  progressbarSize->setToolTip(tr("Share of the device's free space the selection needs"));
+
+  btnRefresh = new QPushButton(tr("Refresh"), box);
+  btnCopy = new QPushButton(tr("Copy to PSP"), box);
+  connect(btnRefresh, &QPushButton::clicked, this, [this] {
+    RefreshFiles();
+    LookForPSP();
+  });
+  connect(btnCopy, &QPushButton::clicked, this, [this] { CopyToDevice(); });
+  auto *buttons = new QHBoxLayout;
+  buttons->addStretch(1);
+  buttons->addWidget(btnRefresh);
+  buttons->addWidget(btnCopy);
+
+  StatusBarCopyFiles = new QStatusBar(box);
+  StatusBarCopyFiles->setSizeGripEnabled(false);
+
+  layout->addWidget(lvFiles, 0, 0);
+  layout->addWidget(progressbarSize, 0, 1);
+  layout->addLayout(buttons, 1, 0, 1, 2);
+  layout->addWidget(StatusBarCopyFiles, 2, 0, 1, 2);
+  layout->setRowStretch(0, 1);
+  return box;
+}
+
+void TFoldersPage::LoadSettings() {
+  const TFolderSettings settings = LoadFolderSettings(FPlaces.SettingsFile, FPlaces.DefaultOutput);
+  SetDeviceFolder(settings.DeviceFolder);
+  edDeviceFolder->setText(Text(DeviceFolder));
+  const TOutputFolderChoice choice = ChooseOutputFolder(settings.OutputFolder,
+                                                        FPlaces.DefaultOutput);
+  edOutputFolder->setText(Text(choice.Folder));
+  FOutputFolderOK = choice.OK;
+  // Told once the window is up, so that the message stands over it.
+  for (int i = 0; i < choice.ErrorCount; ++i)
+    QTimer::singleShot(0, this, [this] { ShowOutputFolderError(); });
+  LookForPSP();
+}
+
+void TFoldersPage::SaveSettings() {
+  SaveFolderSettings(FPlaces.SettingsFile, {edDeviceFolder->text().toStdString(),
+                                            edOutputFolder->text().toStdString()});
+}
+
+void TFoldersPage::ShowOutputFolderError() {
+  ShowMessage(window(), QString::fromUtf8(OutputFolderErrorMessage));
+  emit PageWanted();
+}
+
+void TFoldersPage::OpenFolder(const std::string &AFolder) {
+  if (!Text(AFolder).trimmed().isEmpty())
+    QDesktopServices::openUrl(QUrl::fromLocalFile(Text(AFolder)));
+}
+
+QString TFoldersPage::BrowseFolder(const QString &ACurrent) {
+  if (FBrowseFolder)
+    return FBrowseFolder(ACurrent);
+  return QFileDialog::getExistingDirectory(window(), tr(BrowseTitle), ACurrent,
+                                           QFileDialog::ShowDirsOnly);
+}
+
+// Cancelling the picker keeps the folder as it was.
+void TFoldersPage::btnDeviceFolderClick() {
+  const QString folder = BrowseFolder(edDeviceFolder->text());
+  if (!folder.isEmpty())
+    UseDeviceFolder(folder.toStdString());
+}
+
+void TFoldersPage::btnOutputFolderClick() {
+  const QString folder = BrowseFolder(edOutputFolder->text());
+  if (folder.isEmpty())
+    return;
+  edOutputFolder->setText(folder);
+  FOutputFolderOK = ChangeOutputFolder(folder.toStdString());
+  if (FOutputFolderOK)
+    RefreshFiles();
+  else
+    ShowOutputFolderError();
+}
+
+void TFoldersPage::btnUsePSPClick() { UseDeviceFolder(FOfferedFolder); }
+
+void TFoldersPage::UseDeviceFolder(const std::string &AFolder) {
+  SetDeviceFolder(AFolder);
+  edDeviceFolder->setText(Text(AFolder));
+  LookForPSP();
+  // The free space shown belonged to the previous device.
+  if (lvFiles->selectionModel()->hasSelection())
+    ShowSelectionStatus();
+}
+
+void TFoldersPage::LookForPSP() {
+  FOfferedFolder = FListVolumes ? SuggestDeviceFolder(DeviceFolder, FListVolumes()) : "";
+  if (!FOfferedFolder.empty()) {
+    QString shown = Text(FOfferedFolder);
+    if (shown.size() > 1 && shown.endsWith(QLatin1Char('/')))
+      shown.chop(1);
+    btnUsePSP->setText(tr("PSP memory stick found at %1: use it").arg(shown));
+  }
+  btnUsePSP->setVisible(!FOfferedFolder.empty());
+}
+
+void TFoldersPage::showEvent(QShowEvent *AEvent) {
+  QWidget::showEvent(AEvent);
+  LookForPSP();
+  FVolumeTimer->start();
+}
+
+void TFoldersPage::hideEvent(QHideEvent *AEvent) {
+  FVolumeTimer->stop();
+  QWidget::hideEvent(AEvent);
+}
+
+void TFoldersPage::RefreshFiles() {
+  {
+    // Emptying the list is no deselection: the status line stays as it is.
+    const QSignalBlocker blocker(lvFiles->selectionModel());
+    lvFiles->setRowCount(0);
+  }
+  FSelectedSize = 0;
+  FFiles = ListConvertedFiles(AVCFolder, MPEG4Folder, ProbeDurationReader(*FProbe));
+  lvFiles->setRowCount(static_cast<int>(FFiles.size()));
+  for (int row = 0; row < lvFiles->rowCount(); ++row) {
+    const TConvertedFile &file = FFiles[static_cast<size_t>(row)];
+    const std::string cells[] = {file.Name, file.Format, FormatDuration(file.DurationUs / 1000),
+                                 FormatSizeKB(file.Size)};
+    for (int c = 0; c < lvFiles->columnCount(); ++c) {
+      auto *item = new QTableWidgetItem(Text(cells[c]));
+      item->setTextAlignment(FileColumns[c].Alignment);
+      lvFiles->setItem(row, c, item);
+    }
+  }
+}
+
+void TFoldersPage::lvFilesSelectionChanged(const std::vector<int> &ASelected,
+                                           const std::vector<int> &ADeselected) {
+  for (int row : ASelected)
+    FSelectedSize += FFiles.at(static_cast<size_t>(row)).Size;
+  for (int row : ADeselected)
+    FSelectedSize -= FFiles.at(static_cast<size_t>(row)).Size;
+  ShowSelectionStatus();
+}
+
+void TFoldersPage::ShowSelectionStatus() {
+  const int64_t free = DeviceFreeSpace(DeviceFolder);
+  StatusBarCopyFiles->showMessage(Text(SelectionStatusText(FSelectedSize, free)));
+  progressbarSize->setValue(SelectionPercent(FSelectedSize, free));
+  // Red when the selection does not fit; the platform's colour otherwise.
+  QPalette palette = progressbarSize->style()->standardPalette();
+  if (free >= 0 && FSelectedSize > free)
+    palette.setColor(QPalette::Highlight, Qt::red);
+  progressbarSize->setPalette(palette);
+}
+
+bool TFoldersPage::CopyRunning() const { return FCopyJob->Running(); }
+
+void TFoldersPage::CopyToDevice() {
+  if (FCopyJob->Running())
+    return;
+  std::vector<TCopySource> selected;
+  for (int row = 0; row < lvFiles->rowCount(); ++row)
+    if (lvFiles->selectionModel()->isRowSelected(row, QModelIndex())) {
+      const TConvertedFile &file = FFiles[static_cast<size_t>(row)];
+      selected.push_back({file.Path, file.Format});
+    }
+
+  FCopyDialog = new QProgressDialog(tr("Copying to the PSP\u2026"), tr("Cancel"), 0,
+                                    CopyDialogSteps, window());
+  FCopyDialog->setWindowTitle(QString::fromUtf8(ApplicationTitle));
+  FCopyDialog->setWindowModality(Qt::WindowModal);
+  FCopyDialog->setMinimumDuration(CopyDialogDelay);
+  FCopyDialog->setAutoClose(false);
+  FCopyDialog->setAutoReset(false);
+  FCopyDialog->setMinimumWidth(420);
+  FCopyDialog->setValue(0);
+  connect(FCopyDialog, &QProgressDialog::canceled, this, [this] {
+    FCopyDialog->setLabelText(tr("Cancelling\u2026"));
+    FCopyJob->Cancel();
+  });
+  btnCopy->setEnabled(false);
+
+  // The job's thread only posts: the page is updated on its own thread, in the order raised.
+  FCopyJob->OnProgress = [this](const TCopyProgress &AProgress) {
+    QMetaObject::invokeMethod(
+        this, [this, AProgress] { CopyProgress(AProgress); }, Qt::QueuedConnection);
+  };
+  FCopyJob->OnDone = [this](const TCopyResult &AResult) {
+    QMetaObject::invokeMethod(
+        this, [this, AResult] { CopyDone(AResult); }, Qt::QueuedConnection);
+  };
+  FCopyJob->Start(DeviceFolder, std::move(selected));
+}
+
+void TFoldersPage::CopyProgress(const TCopyProgress &AProgress) {
+  if (!FCopyDialog || FCopyDialog->wasCanceled())
+    return;
+  FCopyDialog->setLabelText(
+      tr("Copying %1 to %2 (file %3 of %4)\n%5 of %6")
+          .arg(QFileInfo(Text(AProgress.Source)).fileName(),
+               QFileInfo(Text(AProgress.Target)).fileName())
+          .arg(AProgress.FileIndex + 1)
+          .arg(AProgress.FileCount)
+          .arg(Text(FormatSizeKB(AProgress.BytesDone)), Text(FormatSizeKB(AProgress.BytesTotal))));
+  if (AProgress.BytesTotal > 0)
+    FCopyDialog->setValue(static_cast<int>(CopyDialogSteps * AProgress.BytesDone /
+                                           AProgress.BytesTotal));
+}
+
+void TFoldersPage::CopyDone(const TCopyResult &AResult) {
+  if (FCopyDialog) {
+    FCopyDialog->hide();
+    FCopyDialog->deleteLater();
+    FCopyDialog = nullptr;
+  }
+  btnCopy->setEnabled(true);
+  if (lvFiles->selectionModel()->hasSelection())
+    ShowSelectionStatus(); // the stick has less room now
+  for (const std::string &message : AResult.Messages)
+    PostMessage(window(), Text(message),
+                message == MsgCopied ? QMessageBox::Information : QMessageBox::Warning);
+}

@@ -1,0 +1,97 @@
+// The Folders and Files page: the output and device folders with their settings file, the
+// converted files of the output folder, and their copy onto the PSP's memory stick. The rules
+// live in the core (folders, device_library, device_copy_job, psp_volumes); this shows them.
+#pragma once
+
+#include <QString>
+#include <QWidget>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/device_library.h"
+#include "app/folders.h"
+
+class QLabel;
+class QLineEdit;
+class QProgressBar;
+class QProgressDialog;
+class QPushButton;
+class QStatusBar;
+class QTableWidget;
+class QTimer;
+class TAVProbe;
+class TDeviceCopyJob;
+
+class TFoldersPage : public QWidget {
+  Q_OBJECT
+
+public:
+  // AAppPath: the program's folder, ending with "/". Config.ini and the first output folder are
+  // placed from it and from the platform's configuration and Videos folders.
+  explicit TFoldersPage(const std::string &AAppPath, QWidget *AParent = nullptr);
+  // A copy still running is cancelled and waited for: no partial file stays on the stick.
+  ~TFoldersPage() override;
+
+  void LoadSettings();
+  void SaveSettings();
+  bool OutputFolderOK() const { return FOutputFolderOK; }
+  // The output folder's message; then the page asks to be shown (PageWanted).
+  void ShowOutputFolderError();
+  void RefreshFiles();
+  void CopyToDevice();
+  bool CopyRunning() const;
+  const TFolderPlaces &Places() const { return FPlaces; }
+
+  // Opens AFolder in the desktop's file manager; an empty or blank folder opens nothing.
+  static void OpenFolder(const std::string &AFolder);
+
+  // The folder picker: returns the chosen folder, empty when the user cancels. Tests replace it.
+  std::function<QString(const QString &ACurrent)> FBrowseFolder;
+  // The mount points looked at for a PSP. Tests replace it.
+  std::function<std::vector<std::string>()> FListVolumes;
+
+  QLabel *Label1 = nullptr, *Label2 = nullptr;
+  QLineEdit *edDeviceFolder = nullptr, *edOutputFolder = nullptr;
+  QPushButton *btnDeviceFolder = nullptr, *btnOutputFolder = nullptr;
+  QPushButton *btnUsePSP = nullptr; // "PSP memory stick found at …: use it", hidden otherwise
+  QTableWidget *lvFiles = nullptr;
+  QPushButton *btnCopy = nullptr, *btnRefresh = nullptr;
+  QProgressBar *progressbarSize = nullptr;
+  QStatusBar *StatusBarCopyFiles = nullptr;
+  QProgressDialog *FCopyDialog = nullptr; // while a copy runs
+
+signals:
+  // The page has something to show the user (the output folder's message).
+  void PageWanted();
+
+protected:
+  void showEvent(QShowEvent *AEvent) override;
+  void hideEvent(QHideEvent *AEvent) override;
+
+private:
+  QWidget *CreateFoldersBox();
+  QWidget *CreateFilesBox();
+  QString BrowseFolder(const QString &ACurrent);
+  void btnDeviceFolderClick();
+  void btnOutputFolderClick();
+  void btnUsePSPClick();
+  void lvFilesSelectionChanged(const std::vector<int> &ASelected,
+                               const std::vector<int> &ADeselected);
+  void ShowSelectionStatus();
+  void UseDeviceFolder(const std::string &AFolder);
+  void LookForPSP();
+  void CopyProgress(const TCopyProgress &AProgress);
+  void CopyDone(const TCopyResult &AResult);
+
+  TFolderPlaces FPlaces;
+  bool FOutputFolderOK = false;
+  std::vector<TConvertedFile> FFiles; // one per row, in row order
+  int64_t FSelectedSize = 0;
+  std::string FOfferedFolder;
+  QTimer *FVolumeTimer = nullptr;
+  std::unique_ptr<TAVProbe> FProbe;
+  std::unique_ptr<TDeviceCopyJob> FCopyJob;
+};
