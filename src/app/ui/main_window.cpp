@@ -23,6 +23,7 @@
 #include "app/folders.h"
 #include "app/profiles.h"
 #include "app/ui/convert_list.h"
+#include "app/ui/folders_page.h"
 #include "app/ui/home_picture.h"
 #include "app/ui/messages.h"
 #include "converter/av_converter.h"
@@ -31,7 +32,6 @@ namespace {
 
 const char *const WindowCaption = "Korvelo Converter 1.8";
 const char *const ProductWebPage = "https://korvelo-converter.example.org/";
-const char *const SettingsFileName = "Config.ini";
 
 // The open dialog's filter in the form "Name|patterns|Name|patterns".
 const char *const OpenDialogFilter =
@@ -66,6 +66,10 @@ TfrmMain::TfrmMain(const QString &AAppPath, QWidget *AParent)
   tshConvert = CreateConvertPage();
   tshSettings = new QWidget;
   FFoldersLayout = new QVBoxLayout(tshSettings);
+  FFoldersPage = new TFoldersPage(FAppPath, tshSettings);
+  connect(FFoldersPage, &TFoldersPage::PageWanted, this,
+          [this] { pcSteps->setCurrentWidget(tshSettings); });
+  SetFoldersPage(FFoldersPage);
   pcSteps->addTab(tshHome, tr("Home"));
   pcSteps->addTab(tshConvert, tr("Convert"));
   pcSteps->addTab(tshSettings, tr("Folders and Files"));
@@ -88,6 +92,7 @@ TfrmMain::TfrmMain(const QString &AAppPath, QWidget *AParent)
   // The window opens even without the media libraries: each file added tries them again.
   if (!FConverter->LoadLibraries(FAppPath, true))
     PostMessage(this, QString::fromStdString(FConverter->LastErrorMessage()));
+  FFoldersPage->RefreshFiles();
 
   resize(ClientWidth, ClientHeight + menuBar()->sizeHint().height() +
                           statusBar()->sizeHint().height());
@@ -206,15 +211,13 @@ void TfrmMain::AddFiles(const QStringList &AFiles) {
 }
 
 void TfrmMain::btnStartClick() {
-  if (FOutputFolderOK)
+  if (OutputFolderOK())
     FConvertList->StartBatch();
   else
     ShowOutputFolderError();
 }
 
-void TfrmMain::OpenFolder(const std::string &AFolder) {
-  QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(AFolder)));
-}
+void TfrmMain::OpenFolder(const std::string &AFolder) { TFoldersPage::OpenFolder(AFolder); }
 
 void TfrmMain::ListProgress(int, int APercent, TItemState AState) {
   if (APercent != -1) {
@@ -243,32 +246,12 @@ void TfrmMain::closeEvent(QCloseEvent *AEvent) {
   AEvent->accept();
 }
 
-void TfrmMain::LoadSettings() {
-  const std::string ini = FAppPath + SettingsFileName;
-  const TFolderSettings settings = LoadFolderSettings(ini, FAppPath);
-  SetDeviceFolder(settings.DeviceFolder);
-  const TOutputFolderChoice choice = ChooseOutputFolder(settings.OutputFolder, FAppPath);
-  FOutputFolderOK = choice.OK;
-  // Told once the window is up, so the message stands over it.
-  for (int i = 0; i < choice.ErrorCount; ++i)
-    QTimer::singleShot(0, this, [this] { ShowOutputFolderError(); });
-}
+void TfrmMain::LoadSettings() { FFoldersPage->LoadSettings(); }
 
-void TfrmMain::SaveSettings() {
-  TFolderSettings settings;
-  settings.DeviceFolder = DeviceFolder;
-  settings.OutputFolder = OutputFolder;
-  SaveFolderSettings(FAppPath + SettingsFileName, settings);
-}
+void TfrmMain::SaveSettings() { FFoldersPage->SaveSettings(); }
 
-bool TfrmMain::PrepareOutputFolder(const std::string &AFolder) {
-  FOutputFolderOK = ::PrepareOutputFolder(AFolder);
-  return FOutputFolderOK;
-}
+bool TfrmMain::OutputFolderOK() const { return FFoldersPage->OutputFolderOK(); }
 
-void TfrmMain::ShowOutputFolderError() {
-  ShowMessage(this, QString::fromUtf8(OutputFolderErrorMessage));
-  pcSteps->setCurrentWidget(tshSettings);
-}
+void TfrmMain::ShowOutputFolderError() { FFoldersPage->ShowOutputFolderError(); }
 
 void TfrmMain::SetFoldersPage(QWidget *AContents) { FFoldersLayout->addWidget(AContents); }

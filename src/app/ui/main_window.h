@@ -20,6 +20,7 @@ class QToolBar;
 class QVBoxLayout;
 class TCustomAVConverter;
 class TfrmConvertList;
+class TFoldersPage;
 
 class TfrmMain : public QMainWindow {
   Q_OBJECT
@@ -37,10 +38,9 @@ public:
   static QStringList OpenDialogFilters();
   void AddFiles(const QStringList &AFiles);
 
-  // Folder settings: Config.ini beside the program, the output sub-folders.
+  // Folder settings, kept by the Folders and Files page.
   void LoadSettings();
   void SaveSettings();
-  bool PrepareOutputFolder(const std::string &AFolder);
   void ShowOutputFolderError();
   // Page 2 hosts the Folders and Files contents; this puts AContents on it.
   void SetFoldersPage(QWidget *AContents);
@@ -48,7 +48,8 @@ public:
   TfrmConvertList *ConvertList() const { return FConvertList; }
   TCustomAVConverter &Converter() { return *FConverter; }
   const std::string &AppPath() const { return FAppPath; }
-  bool OutputFolderOK() const { return FOutputFolderOK; }
+  bool OutputFolderOK() const;
+  TFoldersPage *FoldersPage() const { return FFoldersPage; }
 
   QTabWidget *pcSteps = nullptr;
   QWidget *tshHome = nullptr;
@@ -81,8 +82,8 @@ private:
   std::unique_ptr<TCustomAVConverter> FConverter;
   TfrmConvertList *FConvertList = nullptr;
   QVBoxLayout *FFoldersLayout = nullptr;
+  TFoldersPage *FFoldersPage = nullptr;
   std::string FAppPath;
-  bool FOutputFolderOK = false;
   bool FClosing = false;
   bool FCloseScheduled = false;
 };

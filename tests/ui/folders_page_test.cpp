@@ -1,0 +1,258 @@
+// The Folders and Files page as a person uses it: the folders kept across starts, the list of
+// converted files with the selection's size, the copy onto the memory stick, the PSP offered.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QProgressDialog>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTableWidget>
+#include <QTest>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <sstream>
+#include <vector>
+
+#include "app/device_library.h"
+#include "app/profiles.h"
+#include "app/ui/folders_page.h"
+#include "app/ui/main_window.h"
+#include "app/ui/messages.h"
+#include "probe/av_probe.h"
+#include "support/test_support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using testing_support::MediaFile;
+
+bool WaitUntil(const std::function<bool()> &ACondition, int ATimeoutMs = 30000) {
+  QElapsedTimer clock;
+  clock.start();
+  while (!ACondition()) {
+    if (clock.elapsed() > ATimeoutMs)
+      return false;
+    QTest::qWait(10);
+  }
+  return true;
+}
+
+std::string ReadFile(const std::string &AName) {
+  std::ifstream in(AName, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+std::vector<std::string> Entries(const std::string &AFolder) {
+  std::vector<std::string> names;
+  std::error_code ec;
+  for (const auto &entry : fs::directory_iterator(AFolder, ec))
+    names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+class FoldersPage : public ::testing::Test {
+protected:
+  void SetUp() override {
+    testing_support::RequireMediaLibraries();
+    // The user's configuration folder of this test alone.
+    ::setenv("XDG_CONFIG_HOME", Dir.file("config").c_str(), 1);
+    fs::create_directories(App);
+    SetMessageSink([this](const QString &AText, QMessageBox::Icon) {
+      Messages.push_back(AText.toStdString());
+    });
+  }
+  void TearDown() override {
+    Main.reset();
+    SetMessageSink({});
+  }
+
+  // Starts the window as the program does; its page lists the output folder's files.
+  void Open() {
+    Main = std::make_unique<TfrmMain>(QString::fromStdString(App));
+    Main->show();
+    Page = Main->FoldersPage();
+    QTest::qWait(20); // messages of the start arrive from queued calls
+  }
+  // A converted file: a copy of a generated media file, with a thumbnail when AThumb.
+  std::string Converted(const std::string &AKind, const std::string &AName,
+                        const std::string &AMedia, bool AThumb = true) {
+    const std::string path = App + AKind + "/" + AName;
+    fs::create_directories(App + AKind);
+    fs::copy_file(MediaFile(AMedia), path, fs::copy_options::overwrite_existing);
+    if (AThumb)
+      std::ofstream(path.substr(0, path.rfind('.')) + ".THM") << "thumbnail of " << AName;
+    return path;
+  }
+  std::string Status() const { return Page->StatusBarCopyFiles->currentMessage().toStdString(); }
+  void Select(int ARow, bool ASelected) {
+    Page->lvFiles->selectionModel()->select(
+        Page->lvFiles->model()->index(ARow, 0),
+        (ASelected ? QItemSelectionModel::Select : QItemSelectionModel::Deselect) |
+            QItemSelectionModel::Rows);
+  }
+  void ChooseDeviceFolder(const std::string &AFolder) {
+    Page->FBrowseFolder = [AFolder](const QString &) { return QString::fromStdString(AFolder); };
+    Page->btnDeviceFolder->click();
+  }
+  // Clicks Copy and waits for the copy's last message.
+  void Copy(const std::function<void()> &AWhileRunning = {}) {
+    Messages.clear();
+    Page->btnCopy->click();
+    if (AWhileRunning)
+      AWhileRunning();
+    ASSERT_TRUE(WaitUntil([this] { return !Page->CopyRunning() && !Messages.empty(); }));
+    QTest::qWait(20);
+  }
+
+  testing_support::TempDir Dir;
+  std::string App = Dir.file("app") + "/";
+  std::string SettingsFile = Dir.file("config") + "/Korvelo Converter/Config.ini";
+  std::unique_ptr<TfrmMain> Main;
+  TFoldersPage *Page = nullptr;
+  std::vector<std::string> Messages;
+};
+
+TEST_F(FoldersPage, FoldersKeptAcrossStartsWithoutAMessageAndCancelKeepsTheFolder) {
+  // First start: the program's folder takes the output, silently, with both sub-folders.
+  Open();
+  EXPECT_TRUE(Messages.empty());
+  EXPECT_TRUE(Main->OutputFolderOK());
+  EXPECT_EQ(Page->edOutputFolder->text().toStdString(), App);
+  EXPECT_TRUE(fs::is_directory(App + "AVC") && fs::is_directory(App + "MPEG4"));
+  EXPECT_EQ(Page->edDeviceFolder->text(), "");
+  // No portable Config.ini beside the program: the user's configuration folder keeps it.
+  EXPECT_EQ(Page->Places().SettingsFile, SettingsFile);
+
+  // Cancelling a picker changes nothing; a chosen output folder gets its sub-folders.
+  Page->FBrowseFolder = [](const QString &) { return QString(); };
+  Page->btnOutputFolder->click();
+  Page->btnDeviceFolder->click();
+  EXPECT_EQ(Page->edOutputFolder->text().toStdString(), App);
+  EXPECT_EQ(Page->edDeviceFolder->text(), "");
+  const std::string chosen = Dir.file("chosen");
+  fs::create_directories(chosen);
+  Page->FBrowseFolder = [&](const QString &) { return QString::fromStdString(chosen); };
+  Page->btnOutputFolder->click();
+  EXPECT_EQ(AVCFolder, chosen + "/AVC/");
+  ChooseDeviceFolder(Dir.file("stick"));
+
+  // Closing writes both keys.
+  Main->close();
+  const std::string text = ReadFile(SettingsFile);
+  EXPECT_NE(text.find("DeviceFolder=" + Dir.file("stick") + "\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("OutputFolder=" + chosen + "\n"), std::string::npos) << text;
+  Main.reset();
+
+  // Next start: both come back; a stored output folder that has gone falls back silently.
+  Open();
+  EXPECT_EQ(Page->edOutputFolder->text().toStdString(), chosen);
+  EXPECT_EQ(Page->edDeviceFolder->text().toStdString(), Dir.file("stick"));
+  Main.reset();
+  fs::remove_all(chosen);
+  Open();
+  EXPECT_TRUE(Messages.empty());
+  EXPECT_EQ(Page->edOutputFolder->text().toStdString(), App);
+  EXPECT_EQ(AVCFolder, App + "AVC/");
+}
+
+TEST_F(FoldersPage, ListsConvertedFilesAndTheSelectionRestoresItsStatus) {
+  const std::string one = Converted("AVC", "one.mp4", "anamorphic.mp4");
+  const std::string two = Converted("AVC", "two.MP4", "aac_51.mp4", false);
+  const std::string three = Converted("MPEG4", "three.mp4", "mov_h264_aac.mov");
+  std::ofstream(App + "AVC/empty.mp4").flush();
+  fs::create_directories(App + "MPEG4/folder.MP4");
+  Open();
+  ChooseDeviceFolder(Dir.path().string());
+
+  const QTableWidget *list = Page->lvFiles;
+  ASSERT_EQ(list->rowCount(), 3);
+  TAVProbe probe;
+  const TDurationReader duration = ProbeDurationReader(probe);
+  const std::vector<std::pair<std::string, std::string>> rows = {
+      {one, "AVC"}, {two, "AVC"}, {three, "MPEG4"}};
+  for (int row = 0; row < 3; ++row) {
+    const std::string &path = rows[static_cast<size_t>(row)].first;
+    int64_t us = 0;
+    ASSERT_TRUE(duration(path, us));
+    EXPECT_EQ(list->item(row, 0)->text().toStdString(), fs::path(path).filename().string());
+    EXPECT_EQ(list->item(row, 1)->text().toStdString(), rows[static_cast<size_t>(row)].second);
+    EXPECT_EQ(list->item(row, 2)->text().toStdString(), FormatDuration(us / 1000));
+    EXPECT_EQ(list->item(row, 3)->text().toStdString(),
+              FormatSizeKB(static_cast<int64_t>(fs::file_size(path)) + ThumbnailSize(path)));
+  }
+
+  const int64_t free = DeviceFreeSpace(Dir.path().string());
+  const int64_t sizeOne = static_cast<int64_t>(fs::file_size(one)) + ThumbnailSize(one);
+  Select(0, true);
+  const std::string first = Status();
+  EXPECT_EQ(first, SelectionStatusText(sizeOne, free));
+  Select(2, true);
+  EXPECT_NE(Status(), first);
+  Select(2, false);
+  EXPECT_EQ(Status(), first);
+  EXPECT_EQ(Page->progressbarSize->value(), SelectionPercent(sizeOne, free));
+}
+
+TEST_F(FoldersPage, CopiesUnderTheFreeNumbersAndACancelLeavesNoPSPName) {
+  const std::string one = Converted("AVC", "one.mp4", "anamorphic.mp4");
+  const std::string two = Converted("AVC", "two.mp4", "aac_51.mp4");
+  Open();
+  // No device folder: its free space is unknown, which is the disk-space message.
+  Select(0, true);
+  Copy();
+  EXPECT_EQ(Messages, std::vector<std::string>{MsgInsufficientSpace});
+
+  const std::string stick = Dir.file("stick") + "/", avc = stick + "MP_ROOT/100ANV01/";
+  fs::create_directories(avc);
+  std::ofstream(avc + "MAQ00000.MP4") << "old 0";
+  std::ofstream(avc + "MAQ00002.MP4") << "old 2";
+  ChooseDeviceFolder(stick);
+  Select(1, true);
+  Copy();
+  EXPECT_EQ(Messages, std::vector<std::string>{MsgCopied});
+  EXPECT_EQ(Entries(avc), (std::vector<std::string>{"MAQ00000.MP4", "MAQ00001.MP4",
+                                                    "MAQ00001.THM", "MAQ00002.MP4",
+                                                    "MAQ00003.MP4", "MAQ00003.THM"}));
+  EXPECT_EQ(ReadFile(avc + "MAQ00001.MP4"), ReadFile(one));
+  EXPECT_EQ(ReadFile(avc + "MAQ00003.THM"), ReadFile(App + "AVC/two.THM"));
+
+  // A big file, cancelled from the progress dialog as soon as the copy runs.
+  ASSERT_EQ(::truncate(one.c_str(), 400 << 20), 0);
+  const std::vector<std::string> before = Entries(avc);
+  Copy([this] {
+    ASSERT_TRUE(Page->FCopyDialog);
+    Page->FCopyDialog->findChild<QPushButton *>()->click(); // its Cancel button
+  });
+  EXPECT_EQ(Messages, std::vector<std::string>{MsgCopyFailed});
+  EXPECT_EQ(Entries(avc), before);
+  EXPECT_TRUE(Page->btnCopy->isEnabled());
+}
+
+TEST_F(FoldersPage, AMountedPSPIsOfferedAndTakenWithOneClick) {
+  const std::string volume = Dir.file("PSP stick");
+  fs::create_directories(volume + "/psp/GAME");
+  Open();
+  Page->FListVolumes = [&] { return std::vector<std::string>{Dir.file("other"), volume}; };
+  Main->pcSteps->setCurrentWidget(Main->tshSettings);
+  Page->btnRefresh->click();
+  ASSERT_TRUE(Page->btnUsePSP->isVisible());
+  EXPECT_EQ(Page->btnUsePSP->text().toStdString(),
+            "PSP memory stick found at " + volume + ": use it");
+  EXPECT_EQ(DeviceFolder, ""); // nothing set without the click
+  Page->btnUsePSP->click();
+  EXPECT_EQ(Page->edDeviceFolder->text().toStdString(), volume + "/");
+  EXPECT_EQ(DeviceFolder, volume + "/");
+  EXPECT_FALSE(Page->btnUsePSP->isVisible());
+}
+
+} // namespace
