@@ -131,6 +131,8 @@ QWidget *TFoldersPage::CreateFilesBox() {
     lvFiles->setHorizontalHeaderItem(c, header);
     lvFiles->setColumnWidth(c, FileColumns[c].Width);
   }
+  // The name takes what the window gives beyond the other columns, so the rows end at the edge.
+  lvFiles->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
   // The selection stays visible when the list loses the focus (to the Copy button).
   QPalette palette = lvFiles->palette();
   for (const auto role : {QPalette::Highlight, QPalette::HighlightedText})
