@@ -65,6 +65,7 @@ protected:
   void SetUp() override {
     testing_support::RequireMediaLibraries();
     // The user's configuration folder of this test alone.
+    SavedConfigHome = qgetenv("XDG_CONFIG_HOME");
     ::setenv("XDG_CONFIG_HOME", Dir.file("config").c_str(), 1);
     fs::create_directories(App);
     SetMessageSink([this](const QString &AText, QMessageBox::Icon) {
@@ -74,6 +75,7 @@ protected:
   void TearDown() override {
     Main.reset();
     SetMessageSink({});
+    qputenv("XDG_CONFIG_HOME", SavedConfigHome);
   }
 
   // Starts the window as the program does; its page lists the output folder's files.
@@ -115,6 +117,7 @@ protected:
   }
 
   testing_support::TempDir Dir;
+  QByteArray SavedConfigHome;
   std::string App = Dir.file("app") + "/";
   std::string SettingsFile = Dir.file("config") + "/Korvelo Converter/Config.ini";
   std::unique_ptr<TfrmMain> Main;

@@ -2,11 +2,18 @@
 // platform; message boxes are caught instead of shown.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include "app/ui/application.h"
+#include "support/test_support.h"
 
 int main(int argc, char **argv) {
   qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen"
                                                                    : qgetenv("QT_QPA_PLATFORM"));
+  // The window keeps Config.ini in the user's configuration folder: one of this process's own,
+  // so that tests running side by side never read each other's folders.
+  testing_support::TempDir config;
+  ::setenv("XDG_CONFIG_HOME", config.path().c_str(), 1);
   ::testing::InitGoogleTest(&argc, argv);
   TKorveloApplication app(argc, argv);
   return RUN_ALL_TESTS();
