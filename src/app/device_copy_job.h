@@ -12,7 +12,8 @@
 
 class TDeviceCopyJob {
 public:
-  // Both run on the job's thread: a window posts them to itself and never waits there.
+  // Both run on the job's thread: a window posts them to itself and never waits there. Set
+  // them before Start and change them only after Wait: a finished copy may still be in OnDone.
   // OnProgress comes at least once per file and at most every ProgressInterval ms within one.
   std::function<void(const TCopyProgress &)> OnProgress;
   std::function<void(const TCopyResult &)> OnDone; // the last call of the job, always made

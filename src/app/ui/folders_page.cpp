@@ -79,6 +79,16 @@ TFoldersPage::TFoldersPage(const std::string &AAppPath, QWidget *AParent)
   layout->addWidget(CreateFoldersBox());
   layout->addWidget(CreateFilesBox(), 1);
 
+  // The job's thread only posts: the page is updated on its own thread, in the order raised.
+  FCopyJob->OnProgress = [this](const TCopyProgress &AProgress) {
+    QMetaObject::invokeMethod(
+        this, [this, AProgress] { CopyProgress(AProgress); }, Qt::QueuedConnection);
+  };
+  FCopyJob->OnDone = [this](const TCopyResult &AResult) {
+    QMetaObject::invokeMethod(
+        this, [this, AResult] { CopyDone(AResult); }, Qt::QueuedConnection);
+  };
+
   FVolumeTimer = new QTimer(this);
   FVolumeTimer->setInterval(VolumeCheckInterval);
   connect(FVolumeTimer, &QTimer::timeout, this, [this] { LookForPSP(); });
@@ -329,15 +339,6 @@ void TFoldersPage::CopyToDevice() {
   });
   btnCopy->setEnabled(false);
 
-  // The job's thread only posts: the page is updated on its own thread, in the order raised.
-  FCopyJob->OnProgress = [this](const TCopyProgress &AProgress) {
-    QMetaObject::invokeMethod(
-        this, [this, AProgress] { CopyProgress(AProgress); }, Qt::QueuedConnection);
-  };
-  FCopyJob->OnDone = [this](const TCopyResult &AResult) {
-    QMetaObject::invokeMethod(
-        this, [this, AResult] { CopyDone(AResult); }, Qt::QueuedConnection);
-  };
   FCopyJob->Start(DeviceFolder, std::move(selected));
 }
 
