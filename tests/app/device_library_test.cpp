@@ -11,7 +11,6 @@
 #include <future>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 #include "app/device_copy_job.h"
 #include "app/device_library.h"
@@ -24,6 +23,9 @@ namespace fs = std::filesystem;
 // What the copy syncs, recorded while a test asks for it: this definition takes the place of the
 // C library's for the whole test program and still syncs through the kernel.
 namespace {
+
+using testing_support::ReadFile;
+using testing_support::FolderEntries;
 bool RecordSyncs = false;
 std::vector<std::string> Synced; // the synced files' paths, and "said: <message>" in between
 std::string FailSyncOf;          // a path whose sync fails with EIO
@@ -47,21 +49,6 @@ namespace {
 
 void Write(const std::string &AName, const std::string &AContent) {
   std::ofstream(AName, std::ios::binary) << AContent;
-}
-
-std::string ReadFile(const std::string &AName) {
-  std::ifstream in(AName, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-std::vector<std::string> Entries(const std::string &AFolder) {
-  std::vector<std::string> names;
-  for (const auto &entry : fs::directory_iterator(AFolder))
-    names.push_back(entry.path().filename().string());
-  std::sort(names.begin(), names.end());
-  return names;
 }
 
 // Makes the temporary folders of a scope on memory (tmpfs) when the machine has it: filling a
@@ -216,10 +203,10 @@ TEST(CopyToDevice, FillsTheGapsWithVideosAndTheirThumbnails) {
   EXPECT_EQ(ReadFile(s.AVCDevice + "MAQ00003.THM"), "thumb two");
   EXPECT_EQ(ReadFile(s.AVCDevice + "MAQ00000.MP4"), "old 0");
   EXPECT_EQ(ReadFile(s.AVCDevice + "MAQ00002.MP4"), "old 2");
-  EXPECT_EQ(Entries(s.AVCDevice),
+  EXPECT_EQ(FolderEntries(s.AVCDevice),
             (std::vector<std::string>{"MAQ00000.MP4", "MAQ00001.MP4", "MAQ00001.THM",
                                       "MAQ00002.MP4", "MAQ00003.MP4", "MAQ00003.THM"}));
-  EXPECT_EQ(Entries(s.MPEG4Device), std::vector<std::string>{"M4V00000.MP4"});
+  EXPECT_EQ(FolderEntries(s.MPEG4Device), std::vector<std::string>{"M4V00000.MP4"});
 }
 
 TEST(CopyToDevice, EveryFileAndTheDeviceFoldersReachTheMediumBeforeSuccessIsSaid) {
@@ -315,7 +302,7 @@ TEST(CopyToDevice, ChecksInOrderWithTheirMessages) {
     GTEST_SKIP() << "this file system cannot hold a sparse file of " << free + 1 << " bytes";
   r = CopyToDevice(s.Device, {a, {huge, "AVC"}});
   EXPECT_EQ(r.Messages, std::vector<std::string>{MsgInsufficientSpace});
-  EXPECT_TRUE(Entries(s.AVCDevice).empty());
+  EXPECT_TRUE(FolderEntries(s.AVCDevice).empty());
 }
 
 TEST(CopyToDevice, VanishedSourceSkippedSilentlyAndItsNumberLeftUnused) {
@@ -323,7 +310,7 @@ TEST(CopyToDevice, VanishedSourceSkippedSilentlyAndItsNumberLeftUnused) {
   const TCopySource a = s.Converted("a", "AVC");
   TCopyResult r = CopyToDevice(s.Device, {{s.Out + "AVC/gone.mp4", "AVC"}, a});
   EXPECT_EQ(r.Messages, std::vector<std::string>{MsgCopied});
-  EXPECT_EQ(Entries(s.AVCDevice), (std::vector<std::string>{"MAQ00001.MP4", "MAQ00001.THM"}));
+  EXPECT_EQ(FolderEntries(s.AVCDevice), (std::vector<std::string>{"MAQ00001.MP4", "MAQ00001.THM"}));
   r = CopyToDevice(s.Device, {{s.Out + "AVC/gone.mp4", "AVC"}});
   EXPECT_EQ(r.Outcome, TCopyOutcome::coNothing);
   EXPECT_TRUE(r.Messages.empty());
@@ -338,7 +325,7 @@ TEST(CopyToDevice, NeverOverwritesAFileOnTheDevice) {
   EXPECT_FALSE(CopyFileNoReplace(a.Path, s.AVCDevice + "MAQ00000.MP4", {}, error));
   EXPECT_NE(error.find("MAQ00000.MP4"), std::string::npos) << error;
   EXPECT_EQ(ReadFile(s.AVCDevice + "MAQ00000.MP4"), "the user's own video");
-  EXPECT_EQ(Entries(s.AVCDevice), std::vector<std::string>{"MAQ00000.MP4"});
+  EXPECT_EQ(FolderEntries(s.AVCDevice), std::vector<std::string>{"MAQ00000.MP4"});
   // A dangling link under the name counts as taken: nothing is written through it.
   fs::create_symlink(s.Dir.file("elsewhere"), s.AVCDevice + "MAQ00001.MP4");
   EXPECT_EQ(AllocateDeviceNames(s.Device, 1, 0).AVCTargets[0], s.AVCDevice + "MAQ00002.MP4");
@@ -347,7 +334,7 @@ TEST(CopyToDevice, NeverOverwritesAFileOnTheDevice) {
   // A fresh name works, and only it appears.
   ASSERT_TRUE(CopyFileNoReplace(a.Path, s.AVCDevice + "MAQ00002.MP4", {}, error)) << error;
   EXPECT_EQ(ReadFile(s.AVCDevice + "MAQ00002.MP4"), ReadFile(a.Path));
-  EXPECT_EQ(Entries(s.AVCDevice).size(), 3u);
+  EXPECT_EQ(FolderEntries(s.AVCDevice).size(), 3u);
 }
 
 TEST(CopyToDevice, CancelledCopyLeavesNoFileUnderAPSPName) {
@@ -366,12 +353,12 @@ TEST(CopyToDevice, CancelledCopyLeavesNoFileUnderAPSPName) {
   EXPECT_NE(r.Error.find("MAQ00001.MP4"), std::string::npos) << r.Error;
   // The first video and its thumbnail are complete; of the second nothing is left, not even
   // the temporary file.
-  EXPECT_EQ(Entries(s.AVCDevice), (std::vector<std::string>{"MAQ00000.MP4", "MAQ00000.THM"}));
+  EXPECT_EQ(FolderEntries(s.AVCDevice), (std::vector<std::string>{"MAQ00000.MP4", "MAQ00000.THM"}));
   EXPECT_EQ(r.Copied.size(), 2u);
   // A source that cannot be read fails the same way, without a trace on the device.
   std::string error;
   EXPECT_FALSE(CopyFileNoReplace(s.Out + "AVC", s.AVCDevice + "MAQ00009.MP4", {}, error));
-  EXPECT_EQ(Entries(s.AVCDevice).size(), 2u);
+  EXPECT_EQ(FolderEntries(s.AVCDevice).size(), 2u);
 }
 
 TEST(CopyToDevice, JobCopiesOnItsOwnThreadAndACancelLeavesNoPSPName) {
@@ -415,8 +402,8 @@ TEST(CopyToDevice, JobCopiesOnItsOwnThreadAndACancelLeavesNoPSPName) {
   r = cancelled.get_future().get();
   EXPECT_EQ(r.Outcome, TCopyOutcome::coFailed);
   EXPECT_EQ(r.Messages, std::vector<std::string>{MsgCopyFailed});
-  EXPECT_EQ(Entries(s.AVCDevice), (std::vector<std::string>{"MAQ00000.MP4", "MAQ00000.THM"}));
-  EXPECT_EQ(Entries(s.MPEG4Device), (std::vector<std::string>{"M4V00000.MP4", "M4V00000.THM"}));
+  EXPECT_EQ(FolderEntries(s.AVCDevice), (std::vector<std::string>{"MAQ00000.MP4", "MAQ00000.THM"}));
+  EXPECT_EQ(FolderEntries(s.MPEG4Device), (std::vector<std::string>{"M4V00000.MP4", "M4V00000.THM"}));
 }
 
 TEST(PSPVolumes, AVolumeWithAPSPFolderIsOfferedOnlyWhileNoDeviceFolderWorks) {

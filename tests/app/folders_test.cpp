@@ -7,7 +7,6 @@
 #include <filesystem>
 #include <functional>
 #include <fstream>
-#include <sstream>
 
 #include "app/folders.h"
 #include "app/profiles.h"
@@ -17,14 +16,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-void Touch(const std::string &AName) { std::ofstream(AName) << "x"; }
+using testing_support::ReadFile;
 
-std::string ReadFile(const std::string &AName) {
-  std::ifstream in(AName);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+void Touch(const std::string &AName) { std::ofstream(AName) << "x"; }
 
 // Runs AWork where folder permissions count: root writes everywhere, so as root the work runs
 // in a child process under the unprivileged user "nobody". Returns AWork's text.

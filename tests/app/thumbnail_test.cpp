@@ -4,9 +4,7 @@
 #include <cmath>
 #include <csetjmp>
 #include <cstdio>
-#include <fstream>
 #include <random>
-#include <sstream>
 
 #include <jpeglib.h>
 
@@ -14,6 +12,8 @@
 #include "support/test_support.h"
 
 namespace {
+
+using testing_support::ReadFile;
 
 TBGRImage Solid(int AW, int AH, uint8_t AB, uint8_t AG, uint8_t AR) {
   TBGRImage image;
@@ -107,13 +107,6 @@ bool DecodeLuma(const std::string &AData, TDecoded &AOut) {
   jpeg_finish_decompress(&info);
   jpeg_destroy_decompress(&info);
   return true;
-}
-
-std::string ReadFile(const std::string &AName) {
-  std::ifstream in(AName, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
 }
 
 bool HasMarker(const std::string &AData, unsigned char AMarker) {

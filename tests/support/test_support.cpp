@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
+#include <fstream>
+#include <sstream>
 #include <random>
 #include <unistd.h>
 
@@ -30,6 +33,23 @@ std::string LongMediaFile(int ASeconds) {
 }
 
 std::filesystem::path HookDir() { return KORVELO_HOOK_DIR; }
+
+std::string ReadFile(const std::string &AName) {
+  std::ifstream in(AName, std::ios::binary);
+  std::stringstream content;
+  content << in.rdbuf();
+  return content.str();
+}
+
+std::vector<std::string> FolderEntries(const std::string &AFolder) {
+  std::vector<std::string> names;
+  std::error_code ec;
+  for (std::filesystem::directory_iterator it(AFolder, ec), end; !ec && it != end;
+       it.increment(ec))
+    names.push_back(it->path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
 
 TempDir::TempDir() {
   static std::atomic<unsigned> counter{0};

@@ -3,6 +3,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace testing_support {
 
@@ -19,6 +20,11 @@ std::string LongMediaFile(int ASeconds);
 
 // Folder of the built frame-hook example modules.
 std::filesystem::path HookDir();
+
+// The whole content of a file; empty when it cannot be read.
+std::string ReadFile(const std::string &AName);
+// The names in a folder, sorted; empty when it cannot be listed.
+std::vector<std::string> FolderEntries(const std::string &AFolder);
 
 // A fresh empty folder under the system temp folder, removed when the object goes.
 class TempDir {

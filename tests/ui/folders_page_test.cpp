@@ -17,7 +17,6 @@
 #include <fstream>
 #include <functional>
 #include <memory>
-#include <sstream>
 #include <vector>
 
 #include "app/device_library.h"
@@ -29,6 +28,9 @@
 #include "support/test_support.h"
 
 namespace {
+
+using testing_support::ReadFile;
+using testing_support::FolderEntries;
 
 namespace fs = std::filesystem;
 using testing_support::MediaFile;
@@ -42,22 +44,6 @@ bool WaitUntil(const std::function<bool()> &ACondition, int ATimeoutMs = 30000) 
     QTest::qWait(10);
   }
   return true;
-}
-
-std::string ReadFile(const std::string &AName) {
-  std::ifstream in(AName, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-std::vector<std::string> Entries(const std::string &AFolder) {
-  std::vector<std::string> names;
-  std::error_code ec;
-  for (const auto &entry : fs::directory_iterator(AFolder, ec))
-    names.push_back(entry.path().filename().string());
-  std::sort(names.begin(), names.end());
-  return names;
 }
 
 class FoldersPage : public ::testing::Test {
@@ -223,7 +209,7 @@ TEST_F(FoldersPage, CopiesUnderTheFreeNumbersAndACancelLeavesNoPSPName) {
   Select(1, true);
   Copy();
   EXPECT_EQ(Messages, std::vector<std::string>{MsgCopied});
-  EXPECT_EQ(Entries(avc), (std::vector<std::string>{"MAQ00000.MP4", "MAQ00001.MP4",
+  EXPECT_EQ(FolderEntries(avc), (std::vector<std::string>{"MAQ00000.MP4", "MAQ00001.MP4",
                                                     "MAQ00001.THM", "MAQ00002.MP4",
                                                     "MAQ00003.MP4", "MAQ00003.THM"}));
   EXPECT_EQ(ReadFile(avc + "MAQ00001.MP4"), ReadFile(one));
@@ -231,13 +217,13 @@ TEST_F(FoldersPage, CopiesUnderTheFreeNumbersAndACancelLeavesNoPSPName) {
 
   // A big file, cancelled from the progress dialog as soon as the copy runs.
   ASSERT_EQ(::truncate(one.c_str(), 400 << 20), 0);
-  const std::vector<std::string> before = Entries(avc);
+  const std::vector<std::string> before = FolderEntries(avc);
   Copy([this] {
     ASSERT_TRUE(Page->FCopyDialog);
     Page->FCopyDialog->findChild<QPushButton *>()->click(); // its Cancel button
   });
   EXPECT_EQ(Messages, std::vector<std::string>{MsgCopyFailed});
-  EXPECT_EQ(Entries(avc), before);
+  EXPECT_EQ(FolderEntries(avc), before);
   EXPECT_TRUE(Page->btnCopy->isEnabled());
 }
 
