@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QProgressDialog>
+#include <QTabWidget>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTableWidget>
@@ -20,6 +21,7 @@
 #include <vector>
 
 #include "app/device_library.h"
+#include "app/folders.h"
 #include "app/profiles.h"
 #include "app/ui/folders_page.h"
 #include "app/ui/main_window.h"
@@ -111,7 +113,7 @@ protected:
   std::vector<std::string> Messages;
 };
 
-TEST_F(FoldersPage, FoldersKeptAcrossStartsWithoutAMessageAndCancelKeepsTheFolder) {
+TEST_F(FoldersPage, FoldersKeptAcrossStartsWithFallbacksAndCancelKeepsTheFolder) {
   // First start: the program's folder takes the output, silently, with both sub-folders.
   Open();
   EXPECT_TRUE(Messages.empty());
@@ -152,6 +154,17 @@ TEST_F(FoldersPage, FoldersKeptAcrossStartsWithoutAMessageAndCancelKeepsTheFolde
   EXPECT_TRUE(Messages.empty());
   EXPECT_EQ(Page->edOutputFolder->text().toStdString(), App);
   EXPECT_EQ(AVCFolder, App + "AVC/");
+  Main.reset();
+
+  // One that exists but cannot take the sub-folders is told, on the Folders and Files page.
+  fs::create_directories(chosen);
+  std::ofstream(chosen + "/AVC") << "a file where the folder should be";
+  SaveFolderSettings(SettingsFile, {"", chosen});
+  Open();
+  EXPECT_EQ(Messages, std::vector<std::string>{OutputFolderErrorMessage});
+  EXPECT_EQ(Main->pcSteps->currentWidget(), Main->tshSettings);
+  EXPECT_EQ(Page->edOutputFolder->text().toStdString(), App);
+  EXPECT_TRUE(Main->OutputFolderOK());
 }
 
 TEST_F(FoldersPage, ListsConvertedFilesAndTheSelectionRestoresItsStatus) {
