@@ -4,6 +4,8 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <condition_variable>
+#include <deque>
 #include <stdexcept>
 #include <thread>
 
@@ -23,7 +25,138 @@ TLogLevel ToLogLevel(int ALevel) {
   return static_cast<TLogLevel>(ALevel + 1);
 }
 
+// A handler's exception stays with it: it must not end a worker thread, and with it the process,
+// nor leave the batch without its next task or its end.
+template <class F> void Guarded(F &&AHandler) {
+  try {
+    AHandler();
+  } catch (...) {
+  }
+}
+
+// Frees tasks that left their converter while a thread still works on them (a worker writing
+// its trailer, a terminating thread, a deferred start): their destructors wait for those threads
+// here, never on the thread that removed them. At program end it waits for the last of them, so
+// no output is cut off in the middle of its trailer.
+class TTaskReaper {
+public:
+  TTaskReaper() = default;
+  TTaskReaper(const TTaskReaper &) = delete;
+  TTaskReaper &operator=(const TTaskReaper &) = delete;
+  ~TTaskReaper() {
+    {
+      std::lock_guard<std::mutex> lock(FMutex);
+      FClosing = true;
+    }
+    FChanged.notify_all();
+    if (FThread.joinable())
+      FThread.join();
+  }
+  void Adopt(TFFmpeg *ATask) {
+    {
+      std::lock_guard<std::mutex> lock(FMutex);
+      FQueue.push_back(ATask);
+      try {
+        if (!FThread.joinable())
+          FThread = std::thread(&TTaskReaper::Work, this);
+      } catch (const std::system_error &) {
+        FQueue.pop_back(); // no thread to wait on: the caller waits instead, rather than crash
+      }
+      if (!FQueue.empty() && FQueue.back() == ATask) {
+        FChanged.notify_all();
+        return;
+      }
+    }
+    delete ATask;
+  }
+
+private:
+  void Work() {
+    for (;;) {
+      TFFmpeg *task;
+      {
+        std::unique_lock<std::mutex> lock(FMutex);
+        FChanged.wait(lock, [this] { return FClosing || !FQueue.empty(); });
+        if (FQueue.empty())
+          return;
+        task = FQueue.front();
+        FQueue.pop_front();
+      }
+      delete task;
+    }
+  }
+  std::mutex FMutex;
+  std::condition_variable FChanged;
+  std::deque<TFFmpeg *> FQueue;
+  bool FClosing = false;
+  std::thread FThread;
+};
+
+TTaskReaper &TaskReaper() {
+  static TTaskReaper reaper;
+  return reaper;
+}
+
 } // namespace
+
+// Ownership: the converter owns the tasks in its list. A task leaves the list (RemoveTask,
+// ClearTasks, destruction) under FLock and is detached from the gate there, so none of its
+// events reaches the converter's handlers afterwards; once the events already under way have
+// been raised, it is freed at once when no thread works on it, else handed to the reaper, which
+// frees it when its threads have ended. The callbacks hold the gate, not the converter, so a
+// worker that outlives its converter finds the gate closed and raises nothing.
+struct TConverterGate {
+  explicit TConverterGate(TCustomAVConverter *AOwner) : Owner(AOwner) {}
+  std::mutex Mutex;
+  std::condition_variable Done;
+  TCustomAVConverter *Owner; // null once the converter is going
+  int Deliveries = 0;
+};
+
+namespace {
+// The gates whose events the calling thread is raising now (a handler may call back in).
+thread_local std::vector<const TConverterGate *> tRaising;
+
+bool RaisingFor(const TConverterGate &AGate) {
+  for (const TConverterGate *gate : tRaising)
+    if (gate == &AGate)
+      return true;
+  return false;
+}
+} // namespace
+
+// One event passing the gate: Owner is the converter to raise it on, or null when the converter
+// has gone or ATask has left it.
+class TGateEntry {
+public:
+  TGateEntry(TConverterGate &AGate, TFFmpeg *ATask) : FGate(AGate), FTask(ATask) {
+    std::lock_guard<std::mutex> lock(FGate.Mutex);
+    if (!FGate.Owner || (ATask && !ATask->FAttached))
+      return;
+    Owner = FGate.Owner;
+    ++FGate.Deliveries;
+    if (ATask)
+      ++ATask->FDeliveries;
+    tRaising.push_back(&FGate);
+  }
+  ~TGateEntry() {
+    if (!Owner)
+      return;
+    tRaising.pop_back();
+    std::lock_guard<std::mutex> lock(FGate.Mutex);
+    --FGate.Deliveries;
+    if (FTask)
+      --FTask->FDeliveries;
+    FGate.Done.notify_all();
+  }
+  TGateEntry(const TGateEntry &) = delete;
+  TGateEntry &operator=(const TGateEntry &) = delete;
+  TCustomAVConverter *Owner = nullptr;
+
+private:
+  TConverterGate &FGate;
+  TFFmpeg *FTask;
+};
 
 // ---- TFFmpeg, TFFmpegList ----
 
@@ -46,12 +179,12 @@ int TFFmpegList::Add(TFFmpeg *ATask) {
   return ATask->FTaskIndex;
 }
 
-void TFFmpegList::Delete(int AIndex) {
+TFFmpeg *TFFmpegList::Take(int AIndex) {
   TFFmpeg *task = Items(AIndex);
   FItems.erase(FItems.begin() + AIndex);
-  delete task;
   for (int i = AIndex; i < Count(); ++i)
     FItems[i]->FTaskIndex = i;
+  return task;
 }
 
 void TFFmpegList::Clear() {
@@ -85,35 +218,39 @@ private:
   TCustomAVConverter &FOwner;
 };
 
-TCustomAVConverter::TCustomAVConverter() : FAVProbe(new TAVProbe) {
-  DeferredCall = [this](int ADelayMs, std::function<void()> AAction) {
-    AddUser();
-    std::thread([this, ADelayMs, AAction] {
+TCustomAVConverter::TCustomAVConverter()
+    : FAVProbe(new TAVProbe), FGate(std::make_shared<TConverterGate>(this)) {
+  DeferredCall = [](int ADelayMs, std::function<void()> AAction) {
+    std::thread([ADelayMs, AAction = std::move(AAction)] {
       std::this_thread::sleep_for(std::chrono::milliseconds(ADelayMs));
       AAction();
-      ReleaseUser();
     }).detach();
   };
   RegisterConverter(this);
 }
 
+// Returns without waiting for any conversion: running tasks are stopped and left to the
+// reaper. It waits only for events being raised right now. Not to be called from the
+// converter's own handlers.
 TCustomAVConverter::~TCustomAVConverter() {
   UnregisterConverter(this);
+  std::vector<TFFmpeg *> tasks;
   {
     LockAndDeliver lock(*this);
     FPendingCount = 0;
-    for (int i = 0; i < FTasks.Count(); ++i)
-      if (FTasks.Items(i)->Running)
-        FTasks.Items(i)->Stop();
+    while (TaskCount() > 0)
+      tasks.push_back(TakeTask(TaskCount() - 1));
   }
-  // The bridge and deferred starts may still be inside; nothing new reaches us after
-  // UnregisterConverter, and a deferred start finds no pending task.
   {
-    std::unique_lock<std::mutex> lock(FUsersMutex);
-    FUsersChanged.wait(lock, [this] { return FUsers == 0; });
+    std::unique_lock<std::mutex> lock(FGate->Mutex);
+    FGate->Owner = nullptr;
+    if (!RaisingFor(*FGate))
+      FGate->Done.wait(lock, [this] { return FGate->Deliveries == 0; });
   }
-  std::lock_guard<std::recursive_mutex> lock(FLock);
-  FTasks.Clear();
+  ReleaseTasks(tasks);
+  // The bridge may still be inside; nothing new reaches us after UnregisterConverter.
+  std::unique_lock<std::mutex> lock(FUsersMutex);
+  FUsersChanged.wait(lock, [this] { return FUsers == 0; });
 }
 
 void TCustomAVConverter::AddUser() {
@@ -147,6 +284,10 @@ void TCustomAVConverter::SetProgressInterval(int AValue) {
   FProgressInterval = AValue < 100 ? 100 : AValue;
 }
 
+void TCustomAVConverter::SetThreadPriority(TConvertPriority AValue) {
+  FThreadPriority = AValue < tpIdle ? tpIdle : AValue > tpNormal ? tpNormal : AValue;
+}
+
 int TCustomAVConverter::AddInputFile(const std::string &AFileName, TInputOptions *AOptions) {
   std::unique_ptr<TFFmpeg> task(new TFFmpeg);
   try {
@@ -170,19 +311,32 @@ int TCustomAVConverter::AddInputFile(const std::string &AFileName, TInputOptions
   }
   ConnectEvents(task.get());
   LockAndDeliver lock(*this);
+  task->FSerial = ++FNextSerial;
   return FTasks.Add(task.release());
 }
 
 void TCustomAVConverter::ConnectEvents(TFFmpeg *ATask) {
-  ATask->OnLog = [this](TCustomFFmpeg *ASender, int ALevel, const std::string &AMsg) {
-    DoLog(static_cast<TFFmpeg *>(ASender), ALevel, AMsg);
+  std::shared_ptr<TConverterGate> gate = FGate;
+  ATask->OnLog = [gate](TCustomFFmpeg *ASender, int ALevel, const std::string &AMsg) {
+    TFFmpeg *task = static_cast<TFFmpeg *>(ASender);
+    TGateEntry entry(*gate, task);
+    if (entry.Owner)
+      entry.Owner->DoLog(task, ALevel, AMsg);
   };
-  ATask->OnProgress = [this](TCustomFFmpeg *ASender, int AFrameNumber, int AFPS, int ACurrent,
+  ATask->OnProgress = [gate](TCustomFFmpeg *ASender, int AFrameNumber, int AFPS, int ACurrent,
                              float AQuality, float ABitRate, int64_t ASize, int ATotal) {
-    DoProgress(static_cast<TFFmpeg *>(ASender), AFrameNumber, AFPS, ACurrent, AQuality, ABitRate,
-               ASize, ATotal);
+    TFFmpeg *task = static_cast<TFFmpeg *>(ASender);
+    TGateEntry entry(*gate, task);
+    if (entry.Owner)
+      entry.Owner->DoProgress(task, AFrameNumber, AFPS, ACurrent, AQuality, ABitRate, ASize,
+                              ATotal);
   };
-  ATask->OnTerminate = [this](TCustomFFmpeg *ASender) { DoTerminate(static_cast<TFFmpeg *>(ASender)); };
+  ATask->OnTerminate = [gate](TCustomFFmpeg *ASender) {
+    TFFmpeg *task = static_cast<TFFmpeg *>(ASender);
+    TGateEntry entry(*gate, task);
+    if (entry.Owner)
+      entry.Owner->DoTerminate(task);
+  };
 }
 
 bool TCustomAVConverter::SetOutputFile(int AIndex, const std::string &AFileName,
@@ -194,13 +348,19 @@ bool TCustomAVConverter::SetOutputFile(int AIndex, const std::string &AFileName,
         AOptions->FileName = AFileName;
       task->OutputOptions = *AOptions;
       THookHandlers hooks;
-      hooks.CustomHook = [this](TCustomFFmpeg *ASender, TBGRImage &ABitmap, int AFrameNumber,
+      std::shared_ptr<TConverterGate> gate = FGate;
+      hooks.CustomHook = [gate](TCustomFFmpeg *ASender, TBGRImage &ABitmap, int AFrameNumber,
                                 int64_t APTS, bool &AUpdate, bool &AStopHook) {
-        DoCustomHook(static_cast<TFFmpeg *>(ASender), ABitmap, AFrameNumber, APTS, AUpdate,
-                     AStopHook);
+        TFFmpeg *task = static_cast<TFFmpeg *>(ASender);
+        TGateEntry entry(*gate, task);
+        if (entry.Owner)
+          entry.Owner->DoCustomHook(task, ABitmap, AFrameNumber, APTS, AUpdate, AStopHook);
       };
-      hooks.BeforeHook = [this](TCustomFFmpeg *ASender, THookAction &AAction, int64_t APTS) {
-        DoBeforeHook(static_cast<TFFmpeg *>(ASender), APTS, AAction);
+      hooks.BeforeHook = [gate](TCustomFFmpeg *ASender, THookAction &AAction, int64_t APTS) {
+        TFFmpeg *task = static_cast<TFFmpeg *>(ASender);
+        TGateEntry entry(*gate, task);
+        if (entry.Owner)
+          entry.Owner->DoBeforeHook(task, APTS, AAction);
       };
       ApplyOutputOptions(*task, task->OutputOptions, hooks);
     } else {
@@ -218,15 +378,60 @@ bool TCustomAVConverter::SetOutputFile(int AIndex, const std::string &AFileName,
 }
 
 void TCustomAVConverter::RemoveTask(int AIndex) {
-  LockAndDeliver lock(*this);
-  FTasks.Delete(AIndex);
+  std::vector<TFFmpeg *> removed;
+  {
+    LockAndDeliver lock(*this);
+    removed.push_back(TakeTask(AIndex));
+  }
+  ReleaseTasks(removed);
 }
 
 void TCustomAVConverter::ClearTasks() {
-  LockAndDeliver lock(*this);
-  FTasks.Clear();
-  FLastErrorMessage.clear();
-  FThreadCount = 0;
+  std::vector<TFFmpeg *> removed;
+  {
+    LockAndDeliver lock(*this);
+    while (TaskCount() > 0)
+      removed.push_back(TakeTask(TaskCount() - 1));
+    FLastErrorMessage.clear();
+    FThreadCount = 0;
+  }
+  ReleaseTasks(removed);
+}
+
+TFFmpeg *TCustomAVConverter::TakeTask(int AIndex) {
+  TFFmpeg *task = FTasks.Take(AIndex);
+  if (task->FEnded)
+    --FFinishedCount;
+  else if (AIndex >= FNextIndex && AIndex < FNextIndex + FPendingCount)
+    --FPendingCount;
+  if (AIndex < FNextIndex)
+    --FNextIndex;
+  {
+    std::lock_guard<std::mutex> lock(FGate->Mutex);
+    task->FAttached = false;
+  }
+  task->Abandon(); // a running task starts stopping now
+  return task;
+}
+
+void TCustomAVConverter::ReleaseTasks(const std::vector<TFFmpeg *> &ATasks) {
+  // Events of these tasks already under way end before this returns, unless this thread is
+  // raising one of them itself (a handler removing tasks).
+  if (!RaisingFor(*FGate)) {
+    std::unique_lock<std::mutex> lock(FGate->Mutex);
+    FGate->Done.wait(lock, [&] {
+      for (TFFmpeg *task : ATasks)
+        if (task->FDeliveries > 0)
+          return false;
+      return true;
+    });
+  }
+  for (TFFmpeg *task : ATasks) {
+    if (task->Abandon())
+      delete task;
+    else
+      TaskReaper().Adopt(task);
+  }
 }
 
 void TCustomAVConverter::ClearLog() { ClearLogList(); }
@@ -247,31 +452,64 @@ void TCustomAVConverter::StartNextTask() {
   if (FPendingCount <= 0)
     return;
   --FPendingCount;
+  if (FNextIndex < 0 || FNextIndex >= TaskCount()) { // tasks were removed meanwhile
+    FPendingCount = 0;
+    return;
+  }
   const int index = FNextIndex++;
-  if (FThreadCount <= 0)
-    DeferredCall(100, [this, index] {
-      {
-        LockAndDeliver lock(*this);
-        if (index >= TaskCount() || FTasks.Items(index)->Terminated)
-          return;
-      }
-      // Runs the whole conversion here, without holding FLock, so that it can be stopped.
-      RunTask(index);
-    });
-  else
+  if (FThreadCount > 0) {
     RunTask(index);
+    return;
+  }
+  // The deferred start holds the gate, not the converter, and finds its task by serial: by
+  // then the converter may be gone or the task removed or renumbered.
+  std::shared_ptr<TConverterGate> gate = FGate;
+  const uint64_t serial = FTasks.Items(index)->FSerial;
+  auto start = [gate, serial] {
+    TFFmpeg *task = nullptr;
+    {
+      TGateEntry entry(*gate, nullptr);
+      if (entry.Owner)
+        task = entry.Owner->ClaimDeferred(serial);
+    }
+    if (!task)
+      return;
+    // The whole conversion runs here, without FLock, so that it can be stopped.
+    task->Run(false);
+    task->ThreadLeft();
+  };
+  try {
+    DeferredCall(100, std::move(start));
+  } catch (const std::exception &) {
+    FTasks.Items(index)->Stop(); // cannot be scheduled: it ends as a task that never ran
+  }
+}
+
+void TCustomAVConverter::PrepareRun(TFFmpeg &ATask) {
+  ATask.ProgressInterval = static_cast<int64_t>(FProgressInterval) * 1000;
+  ATask.SetVerbose(static_cast<int>(FLogLevel) - 1);
+}
+
+TFFmpeg *TCustomAVConverter::ClaimDeferred(uint64_t ASerial) {
+  LockAndDeliver lock(*this);
+  for (int i = 0; i < TaskCount(); ++i) {
+    TFFmpeg *task = FTasks.Items(i);
+    if (task->FSerial != ASerial)
+      continue;
+    if (task->Terminated)
+      return nullptr;
+    PrepareRun(*task);
+    task->FThreadID = CurrentThreadId();
+    task->ThreadEntered(); // removed before it runs, it is not freed under this thread
+    return task;
+  }
+  return nullptr;
 }
 
 void TCustomAVConverter::RunTask(int AIndex) {
   TFFmpeg *task = FTasks.Items(AIndex);
-  task->ProgressInterval = static_cast<int64_t>(FProgressInterval) * 1000;
-  task->SetVerbose(static_cast<int>(FLogLevel) - 1);
-  if (FThreadCount <= 0) {
-    task->FThreadID = CurrentThreadId();
-    task->Run(false);
-    return;
-  }
-  if (TFFmpegThread *thread = task->Run(true))
+  PrepareRun(*task);
+  if (TFFmpegThread *thread = task->Run(true, FThreadPriority))
     thread->Start(); // the worker records its id in FThreadID before it does anything
   else
     task->FThreadID = 0;
@@ -309,11 +547,15 @@ void TCustomAVConverter::DoCustomHook(TFFmpeg *ATask, TBGRImage &ABitmap, int AF
     OnCustomHook(ATask->FTaskIndex, ABitmap, AFrameNumber, APTS, AUpdate, AStopHook);
 }
 
+// The events raised under FLock check again under it that their task is still in the list:
+// a removal may have come between the gate and the lock.
 void TCustomAVConverter::DoLog(TFFmpeg *ATask, int ALevel, const std::string &AMsg) {
   if (!OnLog)
     return;
   LockAndDeliver lock(*this);
-  OnLog(ATask ? ATask->FTaskIndex : -1, ToLogLevel(ALevel), AMsg);
+  if (ATask && !ATask->FAttached)
+    return;
+  Guarded([&] { OnLog(ATask ? ATask->FTaskIndex : -1, ToLogLevel(ALevel), AMsg); });
 }
 
 void TCustomAVConverter::DoProgress(TFFmpeg *ATask, int AFrameNumber, int AFPS, int ACurrentDuration,
@@ -322,20 +564,30 @@ void TCustomAVConverter::DoProgress(TFFmpeg *ATask, int AFrameNumber, int AFPS, 
   if (!OnProgress)
     return;
   LockAndDeliver lock(*this);
-  OnProgress(ATask->FTaskIndex, AFrameNumber, AFPS, ACurrentDuration, AQuality, ABitRate,
-             ACurrentSize, ATotalOutputDuration);
+  if (!ATask->FAttached)
+    return;
+  Guarded([&] {
+    OnProgress(ATask->FTaskIndex, AFrameNumber, AFPS, ACurrentDuration, AQuality, ABitRate,
+               ACurrentSize, ATotalOutputDuration);
+  });
 }
 
 void TCustomAVConverter::DoTerminate(TFFmpeg *ATask) {
   LockAndDeliver lock(*this);
+  if (!ATask->FAttached || ATask->FEnded)
+    return;
   if (OnTerminate)
-    OnTerminate(ATask->FTaskIndex, ATask->Finished, ATask->ExceptionRaised, ATask->ExceptionMessage);
+    Guarded([&] {
+      OnTerminate(ATask->FTaskIndex, ATask->Finished, ATask->ExceptionRaised,
+                  ATask->ExceptionMessage);
+    });
+  ATask->FEnded = true;
   ++FFinishedCount;
   if (FPendingCount > 0) {
     StartNextTask();
   } else if (FFinishedCount >= TaskCount()) {
     if (OnTerminate)
-      OnTerminate(-1, true, false, std::string());
+      Guarded([&] { OnTerminate(-1, true, false, std::string()); });
     ClearLog();
   }
 }
@@ -373,7 +625,7 @@ void TCustomAVConverter::DeliverQueuedLines() {
       }
       if (OnLog) {
         TFFmpeg *task = FTasks.FindByThreadID(line.ThreadID);
-        OnLog(task ? task->FTaskIndex : -1, ToLogLevel(line.Level), line.Text);
+        Guarded([&] { OnLog(task ? task->FTaskIndex : -1, ToLogLevel(line.Level), line.Text); });
       }
     }
     FLock.unlock();

@@ -19,6 +19,12 @@
 
 enum TLogLevel { llQuiet = 0, llError = 1, llInfo = 2, llDebug = 3, llAll = 4 };
 
+// The priorities a converter gives its worker threads.
+using TConvertPriority = TThreadPriority;
+
+struct TConverterGate;
+class TGateEntry;
+
 // A task: one engine with its position in its converter's list.
 class TFFmpeg : public TCustomFFmpeg {
 public:
@@ -28,6 +34,14 @@ public:
   std::atomic<int> FThreadID{0};
   TInputOptions InputOptions;
   TOutputOptions OutputOptions;
+
+private:
+  friend class TCustomAVConverter;
+  friend class TGateEntry;
+  std::atomic<bool> FAttached{true}; // in its converter's list: its events are raised
+  int FDeliveries = 0;               // its events being raised now (guarded by the gate)
+  bool FEnded = false;               // its termination was counted in the batch (under FLock)
+  uint64_t FSerial = 0;              // identifies it to a deferred start, whatever its index
 };
 
 class TFFmpegList {
@@ -40,7 +54,8 @@ public:
   TFFmpeg *Items(int AIndex) const; // throws std::out_of_range outside the list
   int Count() const { return static_cast<int>(FItems.size()); }
   int Add(TFFmpeg *ATask);
-  void Delete(int AIndex);
+  // Removes a task without freeing it and renumbers the following ones.
+  TFFmpeg *Take(int AIndex);
   void Clear();
   TFFmpeg *FindByThreadID(int AThreadID) const;
 
@@ -90,6 +105,9 @@ public:
   void SetLogLevel(TLogLevel AValue);
   int ProgressInterval() const { return FProgressInterval; }
   void SetProgressInterval(int AValue);
+  TConvertPriority ThreadPriority() const { return FThreadPriority; }
+  // Values above normal become normal: a conversion never competes with the window.
+  void SetThreadPriority(TConvertPriority AValue);
   static std::string Version() { return "2.0b"; }
 
   // How a start without worker threads is deferred; by default a short-lived thread sleeps and
@@ -121,9 +139,16 @@ private:
   friend void UnregisterConverter(TCustomAVConverter *);
   friend void RegisterConverter(TCustomAVConverter *);
 
+  friend class TGateEntry;
   void StartNextTask();
   void RunTask(int AIndex);
+  void PrepareRun(TFFmpeg &ATask);
+  TFFmpeg *ClaimDeferred(uint64_t ASerial);
   void ConnectEvents(TFFmpeg *ATask);
+  // Takes a task out of the list under FLock, keeping the batch counts right; ReleaseTasks then
+  // frees what was taken, without FLock.
+  TFFmpeg *TakeTask(int AIndex);
+  void ReleaseTasks(const std::vector<TFFmpeg *> &ATasks);
 
   // Library log lines are queued here and delivered under FLock by whichever thread gets it
   // first, so a handler that logs while holding FLock can never deadlock against the bridge.
@@ -141,15 +166,19 @@ private:
   int FThreadCount = 0;
   TLogLevel FLogLevel = llInfo;
   int FProgressInterval = 500;
+  TConvertPriority FThreadPriority = tpNormal;
   std::unique_ptr<TAVProbe> FAVProbe;
   TFFmpegList FTasks;
   std::recursive_mutex FLock;
   int FFinishedCount = 0;
   int FPendingCount = 0;
+  uint64_t FNextSerial = 0;
+  // The tasks' callbacks and deferred starts reach the converter through this, never directly.
+  std::shared_ptr<TConverterGate> FGate;
 
   std::mutex FQueueMutex;
   std::deque<QueuedLine> FQueue;
-  // Threads that may still touch this converter: the bridge while delivering, deferred starts.
+  // Threads of the log bridge that may still touch this converter.
   std::mutex FUsersMutex;
   std::condition_variable FUsersChanged;
   int FUsers = 0;

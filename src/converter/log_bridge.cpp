@@ -59,6 +59,7 @@ void TLogList::Clear() {
 }
 
 void RegisterConverter(TCustomAVConverter *AConverter) {
+  PendingText(); // made before the task reaper, so it outlives the workers the reaper waits for
   std::lock_guard<std::mutex> lock(ListLock());
   Converters().push_back(AConverter);
 }

@@ -28,6 +28,7 @@
 #include <thread>
 #include <vector>
 
+#include "engine/run_control.h"
 #include "medialib/bgr_image.h"
 #include "medialib/frame_hook.h"
 #include "medialib/media_functions.h"
@@ -215,7 +216,8 @@ public:
                  const std::string &ADefaultNorm);
 
   // ---- run control (run_control.cpp) ----
-  TFFmpegThread *Run(bool AThreaded);
+  // APriority is that of the worker thread; a run on the calling thread keeps the caller's.
+  TFFmpegThread *Run(bool AThreaded, TThreadPriority APriority = tpNormal);
   void RunTranscode();
   void FinishRun();
   void Stop();
@@ -223,6 +225,17 @@ public:
   void Resume();
   // Cooperative pause point of the worker: waits while paused, never holding CodecLock.
   void CheckPause();
+  // Sleeps up to AMicroseconds; returns false early when a pause or a stop is requested.
+  bool PausableSleep(int64_t AMicroseconds);
+  // For an owner that lets go of the engine without waiting: a running transcode is asked to
+  // stop, an engine that has not run never will, and nothing more is raised for a run that did
+  // not begin. True when no thread works on the engine any more, so it can be freed at once;
+  // otherwise its destructor waits for those threads.
+  bool Abandon();
+  // A thread that uses the engine outside a run of its own (a deferred start about to call
+  // Run) counts itself here, so that the destructor waits for it.
+  void ThreadEntered();
+  void ThreadLeft();
   // Called on the worker thread with its kernel id before the run begins.
   virtual void WorkerStarted(int /*AThreadId*/) {}
 
@@ -407,6 +420,7 @@ public:
   std::condition_variable PauseCondition;
   bool Paused = false;
   int ActiveThreads = 0; // guarded by PauseMutex
+  int64_t PausedTime = 0; // microseconds the worker spent paused in this run (worker only)
 
   // Per-run state of the transcode, created by Transcode and freed by it (transcode_types.h).
   TTranscodeRun *TranscodeRun = nullptr;
@@ -491,8 +505,8 @@ private:
   friend class TFFmpegThread;
   void ClearRunFlags();
   // run_control.cpp
-  void StartTerminateThread();
-  void ThreadLeft();
+  // A run that ends before it began: files released, message logged, termination raised.
+  void FailRun(const std::string &AMessage);
   void StopAndWait();
   // input.cpp / output.cpp
   void ResetInputOptions();

@@ -326,10 +326,14 @@ int TCustomFFmpeg::OutputPacket(TInputStream &AIst, int AIstIndex, const AVPacke
 void TCustomFFmpeg::EmulateRate(TInputStream &AIst) {
   if (!AIst.RateEmu)
     return;
-  const int64_t elapsed = avlib.av_gettime() - AIst.RateEmuStart;
-  const int64_t ahead = AIst.Pts - elapsed;
-  if (ahead > 50000)
-    std::this_thread::sleep_for(std::chrono::microseconds(ahead));
+  // The time spent paused does not count, and a stop or pause ends the wait at once.
+  for (;;) {
+    const int64_t ahead = AIst.Pts - (avlib.av_gettime() - AIst.RateEmuStart - PausedTime);
+    if (ahead <= 50000 || StopRequested)
+      break;
+    if (!PausableSleep(ahead))
+      CheckPause();
+  }
   AIst.FrameCount++;
 }
 

@@ -1,10 +1,13 @@
 #include "engine/run_control.h"
 
+#include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
-#include <future>
+#include <system_error>
 #include <thread>
 
 #include "engine/custom_ffmpeg.h"
@@ -16,55 +19,100 @@ int CurrentThreadId() { return static_cast<int>(syscall(SYS_gettid)); }
 
 } // namespace
 
+// Linux keeps a nice value per thread: the worker changes its own, relative to the one it
+// inherited. Lowering needs no privilege; raising usually does, and is then left alone.
+void SetCurrentThreadPriority(TThreadPriority APriority) {
+  static const int offsets[] = {19, 10, 5, 0, -5, -10, -20};
+  if (APriority == tpNormal || APriority < tpIdle || APriority > tpTimeCritical)
+    return;
+  const id_t tid = static_cast<id_t>(CurrentThreadId());
+  errno = 0;
+  const int current = getpriority(PRIO_PROCESS, tid);
+  if (current == -1 && errno != 0)
+    return;
+  const int wanted = APriority == tpIdle ? 19 : std::clamp(current + offsets[APriority], -20, 19);
+  setpriority(PRIO_PROCESS, tid, wanted); // refused: the thread keeps its priority
+}
+
 int TFFmpegThread::Start() {
   if (FStarted.exchange(true))
     return 0;
   std::promise<int> started;
   std::future<int> threadId = started.get_future();
-  std::thread([this, started = std::move(started)]() mutable {
+  try {
+    std::thread([this, started = std::move(started)]() mutable { Execute(started); }).detach();
+  } catch (const std::system_error &e) {
     TCustomFFmpeg *engine = FEngine;
-    const int threadId = CurrentThreadId();
-    engine->WorkerStarted(threadId);
-    started.set_value(threadId);
-    engine->RunTranscode();
+    {
+      std::lock_guard<std::mutex> lock(engine->PauseMutex);
+      engine->Thread = nullptr;
+    }
     delete this;
+    engine->FailRun(std::string("Cannot start the conversion thread: ") + e.what());
     engine->ThreadLeft();
-  }).detach();
+    return 0;
+  }
   return threadId.get();
 }
 
-TFFmpegThread *TCustomFFmpeg::Run(bool AThreaded) {
-  if (Running || Terminated)
-    return nullptr;
+void TFFmpegThread::Execute(std::promise<int> &AStarted) {
+  TCustomFFmpeg *engine = FEngine;
+  const int threadId = CurrentThreadId();
+  SetCurrentThreadPriority(FPriority);
+  engine->WorkerStarted(threadId);
+  AStarted.set_value(threadId);
+  engine->RunTranscode();
+  delete this;
+  engine->ThreadLeft();
+}
+
+// Every caller that goes on past the claim below is counted in ActiveThreads until it is done
+// with the engine, so that the destructor never frees the files under it, whichever thread it
+// runs on.
+TFFmpegThread *TCustomFFmpeg::Run(bool AThreaded, TThreadPriority APriority) {
   const char *failure = nullptr;
-  if (OutputFileCount == 0)
-    failure = "Must supply at least one output file";
-  else if (InputFileCount == 0)
-    failure = "Must supply at least one input file";
-  if (failure) {
-    FreeFiles();
-    Log(-1, failure);
-    ExceptionRaised = true;
-    ExceptionMessage = failure;
-    FinishRun();
-    return nullptr;
-  }
-  Running = true;
-  StopRequested = false;
-  Finished = false;
-  Terminated = false;
-  if (!AThreaded) {
-    RunTranscode();
-    return nullptr;
-  }
   {
     std::lock_guard<std::mutex> lock(PauseMutex);
+    if (Running || Terminated)
+      return nullptr;
+    if (OutputFileCount == 0)
+      failure = "Must supply at least one output file";
+    else if (InputFileCount == 0)
+      failure = "Must supply at least one input file";
+    // Claimed under the lock: a Stop from another thread sees a running or a terminated
+    // engine, never an idle one about to run (which would terminate it a second time).
+    if (failure) {
+      Terminated = true;
+    } else {
+      Running = true;
+      StopRequested = false;
+      Finished = false;
+      Paused = false;
+      PausedTime = 0;
+    }
     ++ActiveThreads;
-    Paused = false;
+  }
+  if (failure) {
+    FailRun(failure);
+    ThreadLeft();
+    return nullptr;
+  }
+  if (!AThreaded) {
+    RunTranscode();
+    ThreadLeft();
+    return nullptr;
   }
   std::lock_guard<std::mutex> lock(PauseMutex);
-  Thread = new TFFmpegThread(this);
+  Thread = new TFFmpegThread(this, APriority);
   return Thread;
+}
+
+void TCustomFFmpeg::FailRun(const std::string &AMessage) {
+  FreeFiles();
+  Log(-1, AMessage);
+  ExceptionRaised = true;
+  ExceptionMessage = AMessage;
+  FinishRun();
 }
 
 void TCustomFFmpeg::RunTranscode() {
@@ -86,35 +134,58 @@ void TCustomFFmpeg::FinishRun() {
   {
     std::lock_guard<std::mutex> lock(PauseMutex);
     Thread = nullptr;
+    Terminated = true;
+    Running = false;
   }
-  Running = false;
-  Terminated = true;
-  if (OnTerminate)
-    OnTerminate(this);
+  if (OnTerminate) {
+    try {
+      OnTerminate(this);
+    } catch (...) {
+      // The handler's failure is its own: it must not end the thread, and with it the process.
+    }
+  }
 }
 
 void TCustomFFmpeg::Stop() {
-  if (Running) {
-    StopRequested = true;
+  {
     std::lock_guard<std::mutex> lock(PauseMutex);
-    Paused = false;
-    PauseCondition.notify_all();
-  } else if (!Terminated) {
-    StartTerminateThread();
+    if (Running) {
+      StopRequested = true;
+      Paused = false;
+      PauseCondition.notify_all();
+      return;
+    }
+    if (Terminated)
+      return;
+    // Never ran: it still reports its end once, from another thread.
+    Terminated = true;
+    ++ActiveThreads;
+  }
+  try {
+    std::thread([this] {
+      FinishRun();
+      ThreadLeft();
+    }).detach();
+  } catch (const std::system_error &) {
+    FinishRun(); // no thread to be had: the end is reported here, still once
+    ThreadLeft();
   }
 }
 
-// An engine that never ran still reports its end once, from another thread.
-void TCustomFFmpeg::StartTerminateThread() {
-  {
-    std::lock_guard<std::mutex> lock(PauseMutex);
-    ++ActiveThreads;
-  }
-  Terminated = true; // a second Stop before the thread runs must not start another one
-  std::thread([this] {
-    FinishRun();
-    ThreadLeft();
-  }).detach();
+bool TCustomFFmpeg::Abandon() {
+  std::lock_guard<std::mutex> lock(PauseMutex);
+  if (Running)
+    StopRequested = true;
+  else
+    Terminated = true;
+  Paused = false;
+  PauseCondition.notify_all();
+  return ActiveThreads == 0;
+}
+
+void TCustomFFmpeg::ThreadEntered() {
+  std::lock_guard<std::mutex> lock(PauseMutex);
+  ++ActiveThreads;
 }
 
 void TCustomFFmpeg::ThreadLeft() {
@@ -139,12 +210,25 @@ void TCustomFFmpeg::Resume() {
 
 void TCustomFFmpeg::CheckPause() {
   std::unique_lock<std::mutex> lock(PauseMutex);
+  if (!Paused || StopRequested)
+    return;
+  const auto pausedAt = std::chrono::steady_clock::now();
   PauseCondition.wait(lock, [this] { return !Paused || StopRequested; });
+  PausedTime += std::chrono::duration_cast<std::chrono::microseconds>(
+                    std::chrono::steady_clock::now() - pausedAt)
+                    .count();
 }
 
-// Stops a running job and waits for its threads. The wait is meant to be short (the loop sees
-// the stop at its next pass); it goes on past one second rather than free the files under a
-// worker that is still writing its trailer.
+bool TCustomFFmpeg::PausableSleep(int64_t AMicroseconds) {
+  std::unique_lock<std::mutex> lock(PauseMutex);
+  PauseCondition.wait_for(lock, std::chrono::microseconds(AMicroseconds),
+                          [this] { return Paused || StopRequested; });
+  return !Paused && !StopRequested;
+}
+
+// Stops a running job and waits for every thread that still works on it, however long its
+// trailer takes: the files must not be freed under it. A converter never waits here on its
+// caller's thread; it hands such engines to a thread of its own.
 void TCustomFFmpeg::StopAndWait() {
   std::unique_lock<std::mutex> lock(PauseMutex);
   if (Thread && !Thread->Started()) {
@@ -154,12 +238,9 @@ void TCustomFFmpeg::StopAndWait() {
     --ActiveThreads;
     Running = false;
     Terminated = true;
-    return;
   }
-  if (Running)
-    StopRequested = true;
-  Paused = false;
-  PauseCondition.notify_all();
-  if (!PauseCondition.wait_for(lock, std::chrono::seconds(1), [this] { return ActiveThreads == 0; }))
-    PauseCondition.wait(lock, [this] { return ActiveThreads == 0; });
+  lock.unlock();
+  Abandon();
+  lock.lock();
+  PauseCondition.wait(lock, [this] { return ActiveThreads == 0; });
 }

@@ -2,24 +2,37 @@
 #pragma once
 
 #include <atomic>
+#include <future>
 
 class TCustomFFmpeg;
+
+// Scheduling priority of a worker thread, from idle to time-critical.
+enum TThreadPriority { tpIdle, tpLowest, tpLower, tpNormal, tpHigher, tpHighest, tpTimeCritical };
+
+// Gives the calling thread APriority relative to the priority it was started with. A request
+// the system refuses (raising without the privilege) leaves the thread as it is.
+void SetCurrentThreadPriority(TThreadPriority APriority);
 
 // Runs RunTranscode of its engine on its own thread. Created suspended by Run: nothing happens
 // until Start. Frees itself when its body returns.
 class TFFmpegThread {
 public:
-  explicit TFFmpegThread(TCustomFFmpeg *AEngine) : FEngine(AEngine) {}
+  TFFmpegThread(TCustomFFmpeg *AEngine, TThreadPriority APriority)
+      : FEngine(AEngine), FPriority(APriority) {}
   TFFmpegThread(const TFFmpegThread &) = delete;
   TFFmpegThread &operator=(const TFFmpegThread &) = delete;
 
   // Starts the thread and returns its kernel thread id. A second call does nothing and returns 0.
+  // When no thread can be created the run ends at once as a failed run (its termination is
+  // raised on the calling thread) and 0 is returned; the object is gone either way.
   int Start();
   bool Started() const { return FStarted.load(); }
 
 private:
   friend class TCustomFFmpeg;
   ~TFFmpegThread() = default;
+  void Execute(std::promise<int> &AStarted);
   TCustomFFmpeg *FEngine;
+  TThreadPriority FPriority;
   std::atomic<bool> FStarted{false};
 };
