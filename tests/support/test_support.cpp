@@ -21,15 +21,19 @@ void RequireMediaLibraries() {
 
 std::filesystem::path MediaDir() { return KORVELO_TEST_MEDIA_DIR; }
 std::string MediaFile(const std::string &AName) { return (MediaDir() / AName).string(); }
-std::string LongMediaFile(int ASeconds) {
-  const std::filesystem::path file = MediaDir() / ("long_" + std::to_string(ASeconds) + "s.mp4");
+std::string GeneratedMediaFile(const std::string &AName, double ASeconds, const std::string &ASize) {
+  const std::filesystem::path file = MediaDir() / AName;
   if (!std::filesystem::exists(file)) {
     const std::string command = std::string(KORVELO_BINARY_DIR) + "/tests/korvelo-testmedia --one '" +
                                 file.string() + "' --duration " + std::to_string(ASeconds) +
-                                " --size 320x240";
+                                " --size " + ASize;
     EXPECT_EQ(std::system(command.c_str()), 0) << command;
   }
   return file.string();
+}
+
+std::string LongMediaFile(int ASeconds) {
+  return GeneratedMediaFile("long_" + std::to_string(ASeconds) + "s.mp4", ASeconds, "320x240");
 }
 
 std::filesystem::path HookDir() { return KORVELO_HOOK_DIR; }

@@ -17,6 +17,8 @@ std::string MediaFile(const std::string &AName);
 // A longer H.264 + AAC file (320x240) of ASeconds seconds, made once with the test-media
 // generator and kept beside the other test media.
 std::string LongMediaFile(int ASeconds);
+// An H.264 + AAC file of the given length and picture size, made once like the one above.
+std::string GeneratedMediaFile(const std::string &AName, double ASeconds, const std::string &ASize);
 
 // Folder of the built frame-hook example modules.
 std::filesystem::path HookDir();

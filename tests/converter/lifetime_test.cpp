@@ -1,0 +1,212 @@
+// The converter under every order of calls a window makes: nothing hangs, every task ends once,
+// and nothing is raised for a task once it has left the converter.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <future>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <random>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "converter/av_converter.h"
+#include "support/test_support.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+// What one converter raised, per task object.
+struct Record {
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::map<const TFFmpeg *, int> ends;
+  std::set<const TFFmpeg *> removed; // their removal has returned
+  int late = 0;                      // events of a task after its removal returned
+  static inline std::atomic<int> finished{0}; // runs that reached their end, over all sequences
+
+  void Attach(TCustomAVConverter &AConverter, bool AThrow, bool ARemoveEnded) {
+    AConverter.OnTerminate = [this, &AConverter, AThrow, ARemoveEnded](
+                                 int AIndex, bool AFinished, bool, const std::string &) {
+      if (AIndex < 0)
+        return;
+      finished += AFinished;
+      // Handlers run under the converter's lock, so the list may be read here.
+      const TFFmpeg *task = AConverter.Task(AIndex);
+      {
+        std::lock_guard<std::mutex> lock(mutex);
+        ++ends[task];
+        late += removed.count(task);
+        changed.notify_all();
+      }
+      if (ARemoveEnded) {
+        AConverter.RemoveTask(AIndex);
+        std::lock_guard<std::mutex> lock(mutex);
+        removed.insert(task);
+      }
+      if (AThrow)
+        throw std::runtime_error("handler failure");
+    };
+    AConverter.OnProgress = [this, &AConverter](int AIndex, int, int, int, float, float, int64_t,
+                                                int) {
+      std::lock_guard<std::mutex> lock(mutex);
+      late += removed.count(AConverter.Task(AIndex));
+    };
+  }
+};
+
+// Aborts the test program when one call has not returned for this long: a hang shows as a
+// failure with its step instead of a silent time-out.
+class Watchdog {
+public:
+  Watchdog() : FThread([this] { Watch(); }) {}
+  ~Watchdog() {
+    FDone = true;
+    FThread.join();
+  }
+  void Enter(const char *AStep) {
+    FStep = AStep;
+    FSince = Clock::now().time_since_epoch().count();
+  }
+  void Leave() { FSince = 0; }
+
+private:
+  void Watch() {
+    while (!FDone) {
+      std::this_thread::sleep_for(100ms);
+      const auto since = FSince.load();
+      if (since && Clock::now().time_since_epoch().count() - since > std::chrono::nanoseconds(20s).count()) {
+        std::fprintf(stderr, "hang in %s\n", FStep.load());
+        std::abort();
+      }
+    }
+  }
+  std::atomic<bool> FDone{false};
+  std::atomic<const char *> FStep{""};
+  std::atomic<Clock::rep> FSince{0};
+  std::thread FThread;
+};
+
+class ConverterLifetime : public ::testing::Test {
+protected:
+  void SetUp() override {
+    testing_support::RequireMediaLibraries();
+    tiny = testing_support::GeneratedMediaFile("tiny_96x64.mp4", 0.6, "96x64");
+  }
+  // Times one call of the window's thread: it must come back within 2 s.
+  template <class F> void Call(const char *AStep, F &&ACall) {
+    watchdog.Enter(AStep);
+    const auto started = Clock::now();
+    ACall();
+    const auto took = Clock::now() - started;
+    watchdog.Leave();
+    EXPECT_LT(took, 2s) << AStep;
+  }
+  std::unique_ptr<TCustomAVConverter> MakeConverter(int ATasks, const std::string &APrefix) {
+    auto converter = std::make_unique<TCustomAVConverter>();
+    converter->SetLogLevel(llQuiet);
+    for (int i = 0; i < ATasks; ++i) {
+      EXPECT_EQ(converter->AddInputFile(tiny, nullptr), i) << converter->LastErrorMessage();
+      EXPECT_TRUE(converter->SetOutputFile(i, dir.file(APrefix + std::to_string(i) + ".mp4"), nullptr))
+          << converter->LastErrorMessage();
+    }
+    return converter;
+  }
+  std::string tiny;
+  testing_support::TempDir dir;
+  Watchdog watchdog;
+};
+
+// Several hundred random sequences of the window's calls at random moments: before a start,
+// inside the deferred start's wait, while running or paused, at the very end of a run. Some
+// handlers throw, some remove their own task from the worker thread.
+TEST_F(ConverterLifetime, RandomCallSequencesNeverHangAndEndEveryTaskOnce) {
+  std::mt19937 random(20261207);
+  for (int sequence = 0; sequence < 300; ++sequence) {
+    SCOPED_TRACE("sequence " + std::to_string(sequence));
+    Record record;
+    std::unique_ptr<TCustomAVConverter> converter =
+        MakeConverter(1 + random() % 3, "s" + std::to_string(sequence) + "_");
+    const bool removeEnded = random() % 5 == 0;
+    record.Attach(*converter, random() % 4 == 0, removeEnded);
+    std::vector<const TFFmpeg *> tasks;
+    for (int i = 0; i < converter->TaskCount(); ++i)
+      tasks.push_back(converter->Task(i));
+
+    const int steps = 1 + random() % 6;
+    bool running = false;
+    for (int step = 0; step < steps; ++step) {
+      switch (random() % 11) {
+      case 0: Call("StartConvert(1)", [&] { converter->StartConvert(1); }); running = true; break;
+      case 1: Call("StartConvert(2)", [&] { converter->StartConvert(2); }); running = true; break;
+      case 2: Call("StartConvert(0)", [&] { converter->StartConvert(0); }); running = true; break;
+      case 3: Call("PauseConvert", [&] { converter->PauseConvert(); }); running = false; break;
+      case 4: Call("ResumeConvert", [&] { converter->ResumeConvert(); }); break;
+      case 5: Call("StopConvert", [&] { converter->StopConvert(); }); break;
+      case 6: {
+        // Only this thread changes the list, unless handlers remove their tasks.
+        if (removeEnded || converter->TaskCount() == 0)
+          break;
+        const int index = random() % converter->TaskCount();
+        const TFFmpeg *task = converter->Task(index);
+        Call("RemoveTask", [&] { converter->RemoveTask(index); });
+        std::lock_guard<std::mutex> lock(record.mutex);
+        record.removed.insert(task);
+        break;
+      }
+      case 7: {
+        Call("ClearTasks", [&] { converter->ClearTasks(); });
+        std::lock_guard<std::mutex> lock(record.mutex);
+        record.removed.insert(tasks.begin(), tasks.end());
+        break;
+      }
+      case 8: { // right at the end of a run
+        if (!running)
+          break;
+        std::unique_lock<std::mutex> lock(record.mutex);
+        const size_t ended = record.ends.size();
+        record.changed.wait_for(lock, 400ms, [&] { return record.ends.size() > ended; });
+        break;
+      }
+      default:
+        std::this_thread::sleep_for(std::chrono::milliseconds(random() % 150));
+      }
+    }
+
+    if (random() % 2) {
+      // Stopped: every task still there ends exactly once.
+      Call("StopConvert", [&] { converter->StopConvert(); });
+      std::unique_lock<std::mutex> lock(record.mutex);
+      const bool allEnded = record.changed.wait_for(lock, 20s, [&] {
+        for (const TFFmpeg *task : tasks)
+          if (!record.removed.count(task) && record.ends[task] == 0)
+            return false;
+        return true;
+      });
+      EXPECT_TRUE(allEnded);
+    }
+    Call("destroy", [&] { converter.reset(); });
+    std::lock_guard<std::mutex> lock(record.mutex);
+    for (const auto &end : record.ends)
+      EXPECT_EQ(end.second, 1);
+    EXPECT_EQ(record.late, 0);
+    if (HasFailure())
+      break;
+  }
+  EXPECT_GT(Record::finished, 10); // the sequences did reach the end of runs
+}
+
+} // namespace
