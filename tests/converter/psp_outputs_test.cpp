@@ -16,61 +16,12 @@
 #include "converter/option_records.h"
 #include "engine/custom_ffmpeg.h"
 #include "probe/av_probe.h"
+#include "support/psp_checks.h"
 #include "support/test_support.h"
 
 namespace {
 
-struct StreamFacts {
-  bool present = false;
-  AVCodecID codec = AV_CODEC_ID_NONE;
-  int profile = -1, level = -1, width = 0, height = 0, sampleRate = 0, channels = 0;
-  AVRational rate{0, 1};
-  double start = 0, duration = 0; // seconds
-};
-
-struct FileFacts {
-  bool opened = false;
-  double duration = 0;
-  std::string title;
-  StreamFacts video, audio;
-  int streams = 0;
-};
-
-FileFacts Inspect(const std::string &AFile) {
-  FileFacts facts;
-  AVFormatContext *context = nullptr;
-  if (avlib.avformat_open_input(&context, AFile.c_str(), nullptr, nullptr) < 0)
-    return facts;
-  facts.opened = avlib.avformat_find_stream_info(context, nullptr) >= 0;
-  facts.duration = context->duration > 0 ? context->duration / 1e6 : 0;
-  facts.streams = static_cast<int>(context->nb_streams);
-  if (const AVDictionaryEntry *title = avlib.av_dict_get(context->metadata, "title", nullptr, 0))
-    facts.title = title->value;
-  for (unsigned i = 0; i < context->nb_streams; ++i) {
-    const AVStream *stream = context->streams[i];
-    const AVCodecParameters *par = stream->codecpar;
-    StreamFacts *s = par->codec_type == AVMEDIA_TYPE_VIDEO   ? &facts.video
-                     : par->codec_type == AVMEDIA_TYPE_AUDIO ? &facts.audio
-                                                             : nullptr;
-    if (!s || s->present)
-      continue;
-    s->present = true;
-    s->codec = par->codec_id;
-    s->profile = par->profile;
-    s->level = par->level;
-    s->width = par->width;
-    s->height = par->height;
-    s->sampleRate = par->sample_rate;
-    s->channels = par->ch_layout.nb_channels;
-    s->rate = stream->avg_frame_rate;
-    if (stream->start_time != AV_NOPTS_VALUE)
-      s->start = stream->start_time * av_q2d(stream->time_base);
-    if (stream->duration != AV_NOPTS_VALUE)
-      s->duration = stream->duration * av_q2d(stream->time_base);
-  }
-  avlib.avformat_close_input(&context);
-  return facts;
-}
+using testing_support::FileFacts;
 
 bool FileHoldsUtf16Title(const std::string &AFile, const std::string &ATitle) {
   std::ifstream in(AFile, std::ios::binary);
@@ -125,8 +76,6 @@ TEST_P(PSPOutputs, PlayOnThePSP) {
   testing_support::RequireMediaLibraries();
   const std::string input = testing_support::MediaFile(std::get<0>(GetParam()));
   const int profileIndex = std::get<1>(GetParam());
-  const TPSPProfile &profile = PSPProfiles[profileIndex];
-  const bool avc = profile.Kind == "AVC";
   testing_support::TempDir dir;
 
   // What the panel reads before it builds the options.
@@ -156,38 +105,13 @@ TEST_P(PSPOutputs, PlayOnThePSP) {
   ASSERT_TRUE(engine.Finished) << engine.ExceptionMessage;
 
   const double inputDuration = MeasuredDuration(input);
-  const FileFacts out = Inspect(settings.FileName);
+  const FileFacts out =
+      testing_support::ExpectPlaysOnPSP(settings.FileName, profileIndex, stillPicture);
   ASSERT_TRUE(out.opened);
-  EXPECT_EQ(out.streams, 2);
   // The PSP reads the title from the muxer's own metadata box, in UTF-16 big-endian.
   EXPECT_TRUE(FileHoldsUtf16Title(settings.FileName, title)) << title;
 
-  ASSERT_TRUE(out.video.present);
-  int width = 0, height = 0;
-  ASSERT_TRUE(ParseSize(profile.Size, width, height));
-  EXPECT_EQ(out.video.width, width);
-  EXPECT_EQ(out.video.height, height);
-  if (avc) {
-    EXPECT_EQ(out.video.codec, AV_CODEC_ID_H264);
-    EXPECT_EQ(out.video.profile, 77); // Main
-    EXPECT_EQ(out.video.level, width * height > 480 * 272 ? 30 : 21);
-  } else {
-    EXPECT_EQ(out.video.codec, AV_CODEC_ID_MPEG4);
-    EXPECT_EQ(out.video.profile, 0); // Simple
-  }
-  if (!stillPicture) {
-    EXPECT_EQ(out.video.rate.num, 30000);
-    EXPECT_EQ(out.video.rate.den, 1001);
-  }
-
-  ASSERT_TRUE(out.audio.present);
-  EXPECT_EQ(out.audio.codec, AV_CODEC_ID_AAC);
-  EXPECT_EQ(out.audio.channels, 2);
-  EXPECT_EQ(out.audio.sampleRate, profile.AudioSampleRate);
-
-  // Together from the start, and as long as the input (within one output frame).
-  EXPECT_NEAR(out.video.start, out.audio.start, 0.05);
-  EXPECT_NEAR(out.video.start, 0, 0.05);
+  // As long as the input (within one output frame).
   if (!stillPicture) {
     const double frame = 1001.0 / 30000.0;
     EXPECT_NEAR(out.video.duration, inputDuration, frame + 0.001);

@@ -41,7 +41,9 @@ int main(int argc, char **argv) {
       if (!ready && clock.elapsed() < 20000)
         return;
       poll->stop();
-      const QPixmap shot = window.screen()->grabWindow(0);
+      const QRect frame = window.frameGeometry();
+      const QPixmap shot =
+          window.screen()->grabWindow(0, frame.x(), frame.y(), frame.width(), frame.height());
       result = shot.save(output) ? 0 : 1;
       window.ConvertList()->StopAll();
       QTimer::singleShot(500, &app, [] { QCoreApplication::exit(); });

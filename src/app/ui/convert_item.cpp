@@ -80,6 +80,8 @@ TfrmConvertItem::TfrmConvertItem(QWidget *AParent)
     value->setMinimumWidth(40);
     value->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
   }
+  lbInputFilename->installEventFilter(this);
+  lbInfoString->installEventFilter(this);
   input->addWidget(Caption("Filename:", gbInput), 0, 0);
   input->addWidget(lbInputFilename, 0, 1);
   input->addWidget(Caption("Format:", gbInput), 1, 0);
@@ -87,7 +89,7 @@ TfrmConvertItem::TfrmConvertItem(QWidget *AParent)
   input->addWidget(Caption("Duration:", gbInput), 2, 0);
   input->addWidget(lbDuration, 2, 1);
   input->setColumnStretch(1, 1);
-  row->addWidget(gbInput, 5);
+  row->addWidget(gbInput, 1);
 
   gbOutput = new QGroupBox(tr("Output"), this);
   auto *output = new QGridLayout(gbOutput);
@@ -107,15 +109,16 @@ TfrmConvertItem::TfrmConvertItem(QWidget *AParent)
   pbarPreview->setValue(0);
   pbarPreview->setTextVisible(true);
   pbarPreview->setMinimumWidth(90);
+  // The bar shares the title's row: the profile list needs its whole width, the title does not.
   output->addWidget(Caption("Filename:", gbOutput), 0, 0);
   output->addWidget(edOutputFilename, 0, 1, 1, 2);
   output->addWidget(Caption("Title:", gbOutput), 1, 0);
-  output->addWidget(edTitle, 1, 1, 1, 2);
+  output->addWidget(edTitle, 1, 1);
+  output->addWidget(pbarPreview, 1, 2);
   output->addWidget(Caption("Format:", gbOutput), 2, 0);
-  output->addWidget(cboxFormat, 2, 1);
-  output->addWidget(pbarPreview, 2, 2);
-  output->setColumnStretch(2, 1);
-  row->addWidget(gbOutput, 6);
+  output->addWidget(cboxFormat, 2, 1, 1, 2, Qt::AlignLeft);
+  output->setColumnStretch(1, 1);
+  row->addWidget(gbOutput, 1);
 
   ConnectConverter();
 }
@@ -167,15 +170,14 @@ bool TfrmConvertItem::LoadInputFile(const std::string &AFileName) {
   FLoaded = loaded;
   FDuration = loaded.DurationUs;
   lbInfoString->setText(FromStd(InfoStringOf(loaded)));
-  ShowInputFileName();
   lbDuration->setText(FromStd(FormatDuration(FDuration >= 0 ? FDuration / 1000 : -1)));
   edOutputFilename->setText(FromStd(loaded.OutputFileName));
-  edOutputFilename->setCursorPosition(0);
   edOutputFilename->setToolTip(FromStd(loaded.OutputFileName));
   edTitle->setText(FromStd(loaded.Title));
   edTitle->setCursorPosition(0);
   FOutputFileName = loaded.OutputFileName;
   FTitle = loaded.Title;
+  FitTexts();
   pbarPreview->setFormat(QStringLiteral("%p%"));
   pbarPreview->setToolTip(QString());
   if (firstLoad)
@@ -185,16 +187,30 @@ bool TfrmConvertItem::LoadInputFile(const std::string &AFileName) {
   return true;
 }
 
-void TfrmConvertItem::ShowInputFileName() {
+// Texts wider than their field are shortened where they say least: a path loses its start (the
+// file name stays), the format line loses the end of the format's name (rate and size stay).
+// The whole text is in the tooltip.
+void TfrmConvertItem::FitTexts() {
   const QString name = FromStd(FInputFileName);
   lbInputFilename->setToolTip(name);
   lbInputFilename->setText(
-      lbInputFilename->fontMetrics().elidedText(name, Qt::ElideMiddle, lbInputFilename->width()));
-}
-
-void TfrmConvertItem::resizeEvent(QResizeEvent *AEvent) {
-  QFrame::resizeEvent(AEvent);
-  ShowInputFileName();
+      lbInputFilename->fontMetrics().elidedText(name, Qt::ElideLeft, lbInputFilename->width()));
+  if (FOutputFileName.empty())
+    return;
+  const QFontMetrics metrics = lbInfoString->fontMetrics();
+  const QString info = FromStd(InfoStringOf(FLoaded));
+  const QString format = FromStd(FLoaded.FormatName);
+  const QString rest = info.mid(format.size());
+  lbInfoString->setToolTip(info);
+  lbInfoString->setText(
+      metrics.horizontalAdvance(info) <= lbInfoString->width()
+          ? info
+          : metrics.elidedText(format, Qt::ElideRight,
+                               std::max(lbInfoString->width() - metrics.horizontalAdvance(rest),
+                                        metrics.horizontalAdvance(QStringLiteral("m\u2026")))) +
+                rest);
+  // The end of the output name (the file itself) is what matters; the folder is on the tooltip.
+  edOutputFilename->end(false);
 }
 
 void TfrmConvertItem::StartItem() {
@@ -224,6 +240,9 @@ void TfrmConvertItem::ResetItem() {
 }
 
 void TfrmConvertItem::ClosePanel() {
+  // Reports still on their way concern a panel the list no longer has.
+  FOnItemProgress = nullptr;
+  FOnItemTerminate = nullptr;
   if (FConverter) {
     FConverter->AVProbe().CloseFile();
     FConverter->StopConvert();
@@ -303,6 +322,9 @@ void TfrmConvertItem::ShowPreviewFrame(const TBGRImage &APicture) {
 bool TfrmConvertItem::eventFilter(QObject *AWatched, QEvent *AEvent) {
   // The slider moves the preview only once the user has been in it, so that moves of the
   // panel's own making never start a decode.
+  if ((AWatched == lbInputFilename || AWatched == lbInfoString) &&
+      AEvent->type() == QEvent::Resize)
+    FitTexts();
   if (AWatched == tbPreviewPos &&
       (AEvent->type() == QEvent::FocusIn || AEvent->type() == QEvent::MouseButtonPress ||
        AEvent->type() == QEvent::Wheel))

@@ -83,7 +83,6 @@ public:
 protected:
   void mousePressEvent(QMouseEvent *AEvent) override;
   void paintEvent(QPaintEvent *AEvent) override;
-  void resizeEvent(QResizeEvent *AEvent) override;
   bool eventFilter(QObject *AWatched, QEvent *AEvent) override;
 
 private:
@@ -93,7 +92,7 @@ private:
   void tbPreviewPosChange();
   void ShowPreviewFrame(const TBGRImage &APicture);
   void MakeThumbnail();
-  void ShowInputFileName();
+  void FitTexts();
   void ConnectConverter();
 
   std::unique_ptr<TCustomAVConverter> FConverter;

@@ -77,6 +77,7 @@ void TfrmConvertList::LayoutItems() {
   } else {
     scrollbarConvertList->setPageStep(ScrollMax);
   }
+  scrollbarConvertList->setEnabled(hidden > 0);
   if (FItems.empty())
     return;
   const int offset = ListScrollOffset(Count(), TfrmConvertItem::DesignHeight, clientHeight,

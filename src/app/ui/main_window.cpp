@@ -193,13 +193,17 @@ QStringList TfrmMain::OpenDialogFilters() {
   return filters;
 }
 
+void TfrmMain::ConfigureOpenDialog(QFileDialog &ADialog) {
+  // Qt's own dialog, so that the patterns match without regard to letter case everywhere.
+  ADialog.setOption(QFileDialog::DontUseNativeDialog);
+  ADialog.setFilter(ADialog.filter() & ~QDir::CaseSensitive);
+  ADialog.setFileMode(QFileDialog::ExistingFiles);
+  ADialog.setNameFilters(OpenDialogFilters());
+}
+
 void TfrmMain::btnAddFilesClick() {
   QFileDialog dialog(this, tr("Add files"));
-  // Qt's own dialog, so that the patterns match without regard to letter case everywhere.
-  dialog.setOption(QFileDialog::DontUseNativeDialog);
-  dialog.setFilter(dialog.filter() & ~QDir::CaseSensitive);
-  dialog.setFileMode(QFileDialog::ExistingFiles);
-  dialog.setNameFilters(OpenDialogFilters());
+  ConfigureOpenDialog(dialog);
   if (dialog.exec() == QDialog::Accepted)
     AddFiles(dialog.selectedFiles());
 }

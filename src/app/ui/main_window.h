@@ -11,6 +11,7 @@
 #include "app/ui/convert_item.h"
 
 class QAction;
+class QFileDialog;
 class QGroupBox;
 class QLabel;
 class QProgressBar;
@@ -36,6 +37,9 @@ public:
 
   // The file-open dialog's filters, and the files it offered when the user chose some.
   static QStringList OpenDialogFilters();
+  // Sets up the open dialog: several existing files, the filters, patterns matched without
+  // regard to letter case.
+  static void ConfigureOpenDialog(QFileDialog &ADialog);
   void AddFiles(const QStringList &AFiles);
 
   // Folder settings, kept by the Folders and Files page.

@@ -1,0 +1,79 @@
+#include "support/psp_checks.h"
+
+#include <gtest/gtest.h>
+
+#include "app/profiles.h"
+
+namespace testing_support {
+
+FileFacts Inspect(const std::string &AFile) {
+  FileFacts facts;
+  AVFormatContext *context = nullptr;
+  if (avlib.avformat_open_input(&context, AFile.c_str(), nullptr, nullptr) < 0)
+    return facts;
+  facts.opened = avlib.avformat_find_stream_info(context, nullptr) >= 0;
+  facts.duration = context->duration > 0 ? context->duration / 1e6 : 0;
+  facts.streams = static_cast<int>(context->nb_streams);
+  if (const AVDictionaryEntry *title = avlib.av_dict_get(context->metadata, "title", nullptr, 0))
+    facts.title = title->value;
+  for (unsigned i = 0; i < context->nb_streams; ++i) {
+    const AVStream *stream = context->streams[i];
+    const AVCodecParameters *par = stream->codecpar;
+    StreamFacts *s = par->codec_type == AVMEDIA_TYPE_VIDEO   ? &facts.video
+                     : par->codec_type == AVMEDIA_TYPE_AUDIO ? &facts.audio
+                                                             : nullptr;
+    if (!s || s->present)
+      continue;
+    s->present = true;
+    s->codec = par->codec_id;
+    s->profile = par->profile;
+    s->level = par->level;
+    s->width = par->width;
+    s->height = par->height;
+    s->sampleRate = par->sample_rate;
+    s->channels = par->ch_layout.nb_channels;
+    s->rate = stream->avg_frame_rate;
+    if (stream->start_time != AV_NOPTS_VALUE)
+      s->start = stream->start_time * av_q2d(stream->time_base);
+    if (stream->duration != AV_NOPTS_VALUE)
+      s->duration = stream->duration * av_q2d(stream->time_base);
+  }
+  avlib.avformat_close_input(&context);
+  return facts;
+}
+
+FileFacts ExpectPlaysOnPSP(const std::string &AFile, int AProfileIndex, bool AStillPicture) {
+  const TPSPProfile &profile = PSPProfiles.at(static_cast<size_t>(AProfileIndex));
+  const FileFacts out = Inspect(AFile);
+  EXPECT_TRUE(out.opened) << AFile;
+  if (!out.opened)
+    return out;
+  EXPECT_EQ(out.streams, 2);
+  EXPECT_TRUE(out.video.present);
+  int width = 0, height = 0;
+  EXPECT_TRUE(ParseSize(profile.Size, width, height));
+  EXPECT_EQ(out.video.width, width);
+  EXPECT_EQ(out.video.height, height);
+  if (profile.Kind == "AVC") {
+    EXPECT_EQ(out.video.codec, AV_CODEC_ID_H264);
+    EXPECT_EQ(out.video.profile, 77); // Main
+    EXPECT_EQ(out.video.level, width * height > 480 * 272 ? 30 : 21);
+  } else {
+    EXPECT_EQ(out.video.codec, AV_CODEC_ID_MPEG4);
+    EXPECT_EQ(out.video.profile, 0); // Simple
+  }
+  if (!AStillPicture) {
+    EXPECT_EQ(out.video.rate.num, 30000);
+    EXPECT_EQ(out.video.rate.den, 1001);
+  }
+  EXPECT_TRUE(out.audio.present);
+  EXPECT_EQ(out.audio.codec, AV_CODEC_ID_AAC);
+  EXPECT_EQ(out.audio.channels, 2);
+  EXPECT_EQ(out.audio.sampleRate, profile.AudioSampleRate);
+  // Together from the start.
+  EXPECT_NEAR(out.video.start, out.audio.start, 0.05);
+  EXPECT_NEAR(out.video.start, 0, 0.05);
+  return out;
+}
+
+} // namespace testing_support

@@ -1,0 +1,204 @@
+// The window as a person uses it: files added, converted one after another, paused, resumed,
+// stopped, removed, and the window closed while a conversion runs.
+#include <gtest/gtest.h>
+
+#include <QComboBox>
+#include <QFileDialog>
+#include <QFileSystemModel>
+#include <QImage>
+#include <QLabel>
+#include <QListView>
+#include <QProgressBar>
+#include <QTest>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "app/profiles.h"
+#include "app/thumbnail.h"
+#include "app/ui/convert_list.h"
+#include "app/ui/main_window.h"
+#include "app/ui/messages.h"
+#include "support/psp_checks.h"
+#include "support/test_support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using testing_support::MediaFile;
+
+bool WaitFor(const std::function<bool()> &ACondition, int ATimeoutMs = 90000) {
+  QElapsedTimer clock;
+  clock.start();
+  while (!ACondition()) {
+    if (clock.elapsed() > ATimeoutMs)
+      return false;
+    QTest::qWait(10);
+  }
+  return true;
+}
+
+class Window : public ::testing::Test {
+protected:
+  void SetUp() override {
+    testing_support::RequireMediaLibraries();
+    SetMessageSink([this](const QString &AText, QMessageBox::Icon) {
+      Messages.push_back(AText.toStdString());
+    });
+    Main = std::make_unique<TfrmMain>(QString::fromStdString(AppDir.path().string()));
+    Main->show();
+    List = Main->ConvertList();
+  }
+  void TearDown() override {
+    if (List)
+      List->StopAll();
+    WaitFor([this] { return !List || List->AllTerminated(); }, 30000);
+    Main.reset();
+    SetMessageSink({});
+  }
+
+  TfrmConvertItem *Panel(int AIndex) { return List->Item(AIndex); }
+  void Add(const std::vector<std::string> &AFiles) {
+    QStringList files;
+    for (const std::string &file : AFiles)
+      files << QString::fromStdString(file);
+    Main->AddFiles(files);
+  }
+  bool WaitForState(int AIndex, TItemState AState) {
+    return WaitFor([&] { return Panel(AIndex)->FState == AState; });
+  }
+  bool WaitForProgress(int AIndex, int APercent) {
+    return WaitFor([&] { return Panel(AIndex)->pbarPreview->value() >= APercent; });
+  }
+
+  testing_support::TempDir AppDir;
+  std::unique_ptr<TfrmMain> Main;
+  TfrmConvertList *List = nullptr;
+  std::vector<std::string> Messages;
+};
+
+TEST_F(Window, TwoFilesConvertOneAfterTheOtherIntoPlayableFilesWithThumbnails) {
+  Add({MediaFile("mov_h264_aac.mov"), MediaFile("avi_mpeg4_mp3.avi")});
+  ASSERT_EQ(List->Count(), 2);
+  EXPECT_EQ(Panel(0)->cboxFormat->count(), PSPProfileCount);
+  EXPECT_EQ(Panel(0)->cboxFormat->currentIndex(), DefaultProfileIndex);
+  // The overall bar never runs ahead of the panel that converts: half of it belongs to each.
+  bool aheadOfFirst = false;
+  QObject::connect(Main->pbarTotal, &QProgressBar::valueChanged, [&](int AValue) {
+    aheadOfFirst = aheadOfFirst || (Panel(0)->FState != isTerminated && AValue > 50);
+  });
+
+  Main->btnStart->trigger();
+  EXPECT_EQ(Panel(0)->FState, isConverting);
+  EXPECT_EQ(Panel(1)->FState, isWaiting);
+  ASSERT_TRUE(WaitForState(0, isTerminated));
+  ASSERT_TRUE(WaitForState(1, isTerminated));
+  EXPECT_TRUE(WaitFor([&] { return Main->pbarTotal->value() == 100; }, 2000));
+  EXPECT_FALSE(aheadOfFirst);
+  EXPECT_TRUE(Messages.empty()) << Messages.front();
+
+  for (int i = 0; i < 2; ++i) {
+    EXPECT_EQ(Panel(i)->pbarPreview->value(), 100);
+    const std::string output = Panel(i)->OutputFileName();
+    EXPECT_EQ(fs::path(output).parent_path(), AppDir.path() / "AVC");
+    testing_support::ExpectPlaysOnPSP(output, DefaultProfileIndex);
+    const QImage thumbnail(QString::fromStdString(ThumbnailFileName(output)), "JPEG");
+    EXPECT_EQ(thumbnail.size(), QSize(ThumbnailWidth, ThumbnailHeight)) << output;
+  }
+}
+
+TEST_F(Window, PauseHoldsTheProgressAndResumeContinuesIt) {
+  Add({testing_support::LongMediaFile(60)});
+  Main->btnStart->trigger();
+  ASSERT_TRUE(WaitForProgress(0, 2));
+  Main->btnPause->trigger();
+  EXPECT_EQ(Panel(0)->FState, isPaused);
+  QTest::qWait(300); // reports already on their way
+  const int held = Panel(0)->pbarPreview->value();
+  QTest::qWait(1500);
+  EXPECT_EQ(Panel(0)->pbarPreview->value(), held);
+  Main->btnResume->trigger();
+  EXPECT_EQ(Panel(0)->FState, isConverting);
+  EXPECT_TRUE(WaitForProgress(0, held + 1));
+}
+
+TEST_F(Window, StopEndsTheConvertingPanelAndLeavesTheNextWaiting) {
+  Add({testing_support::LongMediaFile(60), MediaFile("mov_h264_aac.mov")});
+  Main->btnStart->trigger();
+  ASSERT_TRUE(WaitForProgress(0, 1));
+  Main->btnStop->trigger();
+  ASSERT_TRUE(WaitForState(0, isTerminated));
+  QTest::qWait(500);
+  EXPECT_LT(Panel(0)->pbarPreview->value(), 100);
+  EXPECT_EQ(Panel(1)->FState, isWaiting);
+  EXPECT_LT(Main->pbarTotal->value(), 50);
+}
+
+TEST_F(Window, ClosingDuringAConversionClosesOnceItHasStopped) {
+  Add({testing_support::LongMediaFile(60)});
+  Main->btnStart->trigger();
+  ASSERT_TRUE(WaitForProgress(0, 1));
+  EXPECT_FALSE(Main->close()); // refused while the panel converts, and the panel is stopped
+  EXPECT_TRUE(Main->isVisible());
+  EXPECT_TRUE(WaitFor([&] { return !Main->isVisible(); }, 30000));
+  EXPECT_EQ(Panel(0)->FState, isTerminated);
+  EXPECT_TRUE(Messages.empty());
+  EXPECT_TRUE(fs::exists(AppDir.path() / "Config.ini"));
+}
+
+TEST_F(Window, AFileTheProbeCannotOpenIsToldAndLeavesTheListAsItWas) {
+  Add({MediaFile("mov_h264_aac.mov")});
+  const std::string notMedia = AppDir.file("notes.mp4");
+  std::ofstream(notMedia) << "not a video";
+  Add({notMedia});
+  ASSERT_EQ(Messages.size(), 1u);
+  EXPECT_EQ(Messages[0].rfind("***File load error: ", 0), 0u) << Messages[0];
+  ASSERT_EQ(List->Count(), 1);
+  EXPECT_EQ(Panel(0)->InputFileName(), MediaFile("mov_h264_aac.mov"));
+}
+
+TEST_F(Window, RemovingSelectedPanelsKeepsTheOthersInOrder) {
+  const std::vector<std::string> files = {MediaFile("mov_h264_aac.mov"), MediaFile("flv_h264_aac.flv"),
+                                          MediaFile("ts_h264_aac.ts"), MediaFile("wav_pcm.wav")};
+  Add(files);
+  ASSERT_EQ(List->Count(), 4);
+  QTest::mouseClick(Panel(0), Qt::LeftButton, {}, QPoint(3, 3));
+  QTest::mouseClick(Panel(2)->imgThumb, Qt::LeftButton);
+  EXPECT_TRUE(Panel(0)->FSelected);
+  EXPECT_FALSE(Panel(1)->FSelected);
+  Main->btnRemove->trigger();
+  ASSERT_EQ(List->Count(), 2);
+  EXPECT_EQ(Panel(0)->InputFileName(), files[1]);
+  EXPECT_EQ(Panel(1)->InputFileName(), files[3]);
+  EXPECT_LT(Panel(0)->y(), Panel(1)->y());
+  EXPECT_GE(Panel(1)->y(), Panel(0)->y() + TfrmConvertItem::DesignHeight);
+}
+
+TEST_F(Window, TheOpenDialogOffersFilesWhateverTheCaseOfTheirExtension) {
+  std::ofstream(AppDir.file("clip.mp4")) << "x";
+  std::ofstream(AppDir.file("SONG.Mp3")) << "x";
+  std::ofstream(AppDir.file("notes.txt")) << "x";
+  QFileDialog dialog;
+  TfrmMain::ConfigureOpenDialog(dialog);
+  dialog.setDirectory(QString::fromStdString(AppDir.path().string()));
+  dialog.show();
+  auto *view = dialog.findChild<QListView *>(QStringLiteral("listView"));
+  ASSERT_NE(view, nullptr);
+  QStringList shown;
+  WaitFor(
+      [&] {
+        shown.clear();
+        for (int row = 0; row < view->model()->rowCount(view->rootIndex()); ++row)
+          if (!view->isRowHidden(row))
+            shown << view->model()->index(row, 0, view->rootIndex()).data().toString();
+        return shown.contains(QStringLiteral("clip.mp4"));
+      },
+      5000);
+  EXPECT_TRUE(shown.contains(QStringLiteral("clip.mp4"))) << shown.join(' ').toStdString();
+  EXPECT_TRUE(shown.contains(QStringLiteral("SONG.Mp3")));
+  EXPECT_FALSE(shown.contains(QStringLiteral("notes.txt")));
+}
+
+} // namespace
