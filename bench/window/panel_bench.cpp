@@ -50,7 +50,7 @@ int main(int argc, char **argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
   TKorveloApplication app(argc, argv);
   const fs::path exeDir = fs::canonical("/proc/self/exe").parent_path();
-  std::string input = (exeDir.parent_path() / "media" / "bench-1920x1080-10s.mp4").string();
+  std::string input = (exeDir / "media" / "bench-1920x1080-10s.mp4").string();
   int runs = 15;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];

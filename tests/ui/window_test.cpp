@@ -19,6 +19,7 @@
 #include "app/profiles.h"
 #include "app/thumbnail.h"
 #include "app/ui/convert_list.h"
+#include "app/ui/folders_page.h"
 #include "app/ui/main_window.h"
 #include "app/ui/messages.h"
 #include "support/psp_checks.h"
@@ -145,7 +146,7 @@ TEST_F(Window, ClosingDuringAConversionClosesOnceItHasStopped) {
   EXPECT_TRUE(WaitFor([&] { return !Main->isVisible(); }, 30000));
   EXPECT_EQ(Panel(0)->FState, isTerminated);
   EXPECT_TRUE(Messages.empty());
-  EXPECT_TRUE(fs::exists(AppDir.path() / "Config.ini"));
+  EXPECT_TRUE(fs::exists(Main->FoldersPage()->Places().SettingsFile));
 }
 
 TEST_F(Window, AFileTheProbeCannotOpenIsToldAndLeavesTheListAsItWas) {
@@ -157,6 +158,19 @@ TEST_F(Window, AFileTheProbeCannotOpenIsToldAndLeavesTheListAsItWas) {
   EXPECT_EQ(Messages[0].rfind("***File load error: ", 0), 0u) << Messages[0];
   ASSERT_EQ(List->Count(), 1);
   EXPECT_EQ(Panel(0)->InputFileName(), MediaFile("mov_h264_aac.mov"));
+}
+
+TEST_F(Window, AFileGoneBeforeStartEndsItsPanelAsFailedAndTheWindowStillCloses) {
+  const std::string copy = AppDir.file("clip.mov");
+  fs::copy_file(MediaFile("mov_h264_aac.mov"), copy);
+  Add({copy});
+  fs::remove(copy);
+  Main->btnStart->trigger(); // reloads the file: its message is shown
+  ASSERT_EQ(Messages.size(), 1u);
+  EXPECT_EQ(Messages[0].rfind("***File load error: ", 0), 0u) << Messages[0];
+  ASSERT_TRUE(WaitForState(0, isTerminated));
+  EXPECT_EQ(Panel(0)->pbarPreview->text(), "Failed");
+  EXPECT_TRUE(Main->close());
 }
 
 TEST_F(Window, RemovingSelectedPanelsKeepsTheOthersInOrder) {

@@ -163,6 +163,7 @@ bool TfrmConvertItem::LoadInputFile(const std::string &AFileName) {
   std::string error;
   if (!LoadConversion(*FConverter, QCoreApplication::applicationDirPath().toStdString(),
                       AFileName, cboxFormat->currentIndex(), loaded, error)) {
+    FLastLoadError = error;
     ShowMessage(window(), FromStd(error));
     return false;
   }
@@ -214,8 +215,24 @@ void TfrmConvertItem::FitTexts() {
 }
 
 void TfrmConvertItem::StartItem() {
-  FConverter->StartConvert(1);
   FState = isConverting;
+  if (FConverter->TaskCount() == 0) {
+    // The last reload failed (the file went, say): a converter without a task would never
+    // report an end, and the batch would wait for it for ever. It ends as a failed conversion;
+    // the output name of the earlier load was given up with its task and is not this panel's.
+    FLoaded.OutputCreated = false;
+    const QPointer<TfrmConvertItem> self = FSelf;
+    const std::string message = FLastLoadError;
+    QMetaObject::invokeMethod(
+        qApp,
+        [self, message] {
+          if (self)
+            self->ConverterTerminate(0, false, true, message);
+        },
+        Qt::QueuedConnection);
+    return;
+  }
+  FConverter->StartConvert(1);
 }
 
 void TfrmConvertItem::PauseItem() {

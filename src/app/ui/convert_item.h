@@ -102,6 +102,7 @@ private:
   std::string FOutputFileName;
   std::string FTitle;
   TLoadedConversion FLoaded;
+  std::string FLastLoadError;
   bool FPreviewReady = false;
   bool FPreviewPending = false;
   TBGRImage FPreview; // the picture imgThumb shows
