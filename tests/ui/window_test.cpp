@@ -190,6 +190,19 @@ TEST_F(Window, RemovingSelectedPanelsKeepsTheOthersInOrder) {
   EXPECT_GE(Panel(1)->y(), Panel(0)->y() + TfrmConvertItem::DesignHeight);
 }
 
+TEST_F(Window, RemovingTheConvertingPanelStopsItAndTheBatchGoesOn) {
+  Add({testing_support::LongMediaFile(60), MediaFile("mov_h264_aac.mov")});
+  Main->btnStart->trigger();
+  ASSERT_TRUE(WaitForProgress(0, 1));
+  QTest::mouseClick(Panel(0)->imgThumb, Qt::LeftButton);
+  Main->btnRemove->trigger();
+  ASSERT_EQ(List->Count(), 1);
+  EXPECT_EQ(Panel(0)->FState, isConverting);
+  ASSERT_TRUE(WaitForState(0, isTerminated));
+  EXPECT_EQ(Panel(0)->pbarPreview->value(), 100);
+  EXPECT_TRUE(WaitFor([&] { return Main->pbarTotal->value() == 100; }, 2000));
+}
+
 TEST_F(Window, TheOpenDialogOffersFilesWhateverTheCaseOfTheirExtension) {
   std::ofstream(AppDir.file("clip.mp4")) << "x";
   std::ofstream(AppDir.file("SONG.Mp3")) << "x";
