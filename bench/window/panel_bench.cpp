@@ -5,7 +5,9 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEvent>
+#include <QImage>
 #include <QLabel>
+#include <QPixmap>
 #include <unistd.h>
 
 #include <algorithm>
@@ -98,6 +100,12 @@ int main(int argc, char **argv) {
         QApplication::processEvents();
       const double ms = clock.nsecsElapsed() / 1e6;
       panel->imgThumb->removeEventFilter(&watch);
+      // A black preview would mean no picture was decoded: then nothing worth timing happened.
+      const QImage preview = panel->imgThumb->pixmap().toImage();
+      if (preview.pixelColor(preview.width() / 2, preview.height() / 2) == QColor(Qt::black)) {
+        std::fprintf(stderr, "korvelo-bench-panel: the preview of %s stayed black\n", input.c_str());
+        return 1;
+      }
       if (run > 0) // the first run also loads the libraries and warms the caches
         times.push_back(ms);
       list->ClearItems();

@@ -1,5 +1,5 @@
 // Takes a picture of the window as a person sees it: two files added, the first one converting.
-// Run under an X server (xvfb-run); usage: korvelo-window-shot OUTPUT.png FILE1 FILE2 [PAGE]
+// Run under an X server (xvfb-run); usage: korvelo-window-shot OUTPUT.png FILE1 FILE2 [PAGE [WxH]]
 #include <QDir>
 #include <QElapsedTimer>
 #include <QPixmap>
@@ -16,12 +16,19 @@
 
 int main(int argc, char **argv) {
   if (argc < 4) {
-    std::fprintf(stderr, "usage: %s OUTPUT.png FILE1 FILE2 [PAGE]\n", argv[0]);
+    std::fprintf(stderr, "usage: %s OUTPUT.png FILE1 FILE2 [PAGE [WxH]]\n", argv[0]);
     return 2;
   }
   TKorveloApplication app(argc, argv);
   testing_support::TempDir appDir; // Config.ini and the outputs go here
   TfrmMain window(QString::fromStdString(appDir.path().string()));
+  if (argc > 5) {
+    const QStringList size = QString::fromLocal8Bit(argv[5]).split(QLatin1Char('x'));
+    if (size.size() == 2) {
+      window.resize(size[0].toInt(), size[1].toInt());
+      window.move(0, 0); // all of it on the screen
+    }
+  }
   window.show();
   const QString output = QString::fromLocal8Bit(argv[1]);
   const QStringList files = {QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3])};
