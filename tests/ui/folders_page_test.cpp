@@ -28,6 +28,7 @@
 #include "app/ui/messages.h"
 #include "probe/av_probe.h"
 #include "support/test_support.h"
+#include "wait_until.h"
 
 namespace {
 
@@ -36,17 +37,6 @@ using testing_support::FolderEntries;
 
 namespace fs = std::filesystem;
 using testing_support::MediaFile;
-
-bool WaitUntil(const std::function<bool()> &ACondition, int ATimeoutMs = 30000) {
-  QElapsedTimer clock;
-  clock.start();
-  while (!ACondition()) {
-    if (clock.elapsed() > ATimeoutMs)
-      return false;
-    QTest::qWait(10);
-  }
-  return true;
-}
 
 class FoldersPage : public ::testing::Test {
 protected:

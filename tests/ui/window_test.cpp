@@ -24,21 +24,16 @@
 #include "app/ui/messages.h"
 #include "support/psp_checks.h"
 #include "support/test_support.h"
+#include "wait_until.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using testing_support::MediaFile;
 
+// Conversions on a busy machine take their time.
 bool WaitFor(const std::function<bool()> &ACondition, int ATimeoutMs = 90000) {
-  QElapsedTimer clock;
-  clock.start();
-  while (!ACondition()) {
-    if (clock.elapsed() > ATimeoutMs)
-      return false;
-    QTest::qWait(10);
-  }
-  return true;
+  return WaitUntil(ACondition, ATimeoutMs);
 }
 
 class Window : public ::testing::Test {
