@@ -16,10 +16,10 @@ int OverallPercent(int AIndex, int ACount, int64_t ACurrentMs, int64_t ATotalMs)
   return AIndex * 100 / ACount + part / ACount;
 }
 
-int ListScrollOffset(int ACount, int AItemHeight, int AClientHeight, int APosition) {
+int ListScrollOffset(int ACount, int AItemHeight, int AGap, int AClientHeight, int APosition) {
   if (ACount <= 0)
     return 0;
-  const int total = ACount * AItemHeight;
+  const int total = ACount * (AItemHeight + AGap) - AGap;
   if (total <= AClientHeight)
     return 0;
   int offset = static_cast<int>(

@@ -14,9 +14,10 @@ int PanelPercent(int64_t ACurrentMs, int64_t ATotalMs);
 // panels before it count as done, those after it as not started. -1 when the total is unknown.
 int OverallPercent(int AIndex, int ACount, int64_t ACurrentMs, int64_t ATotalMs);
 
-// How far the list's panels are scrolled up, in pixels: APosition thousandths (0..1000) of the
-// height that does not fit, never past the last panel and 0 when everything fits.
-int ListScrollOffset(int ACount, int AItemHeight, int AClientHeight, int APosition);
+// How far the list's panels (AItemHeight high, AGap apart) are scrolled up, in pixels: APosition
+// thousandths (0..1000) of the height that does not fit, never past the last panel's bottom
+// and 0 when everything fits. The gaps count, so the last panel is never cut off.
+int ListScrollOffset(int ACount, int AItemHeight, int AGap, int AClientHeight, int APosition);
 
 // Time left for a batch that has converted ADoneMs of ATotalMs media time in AElapsedMs of
 // (unpaused) wall time; -1 while there is too little to go on.

@@ -14,11 +14,11 @@ TEST(WindowRules, OverallPercentCountsEarlierPanelsDoneAndLaterOnesNotStarted) {
 }
 
 TEST(WindowRules, ScrollOffsetShowsTheWholeLastPanelAndNothingWhenAllFit) {
-  // Four panels of 138 in 300 pixels: 252 do not fit.
-  EXPECT_EQ(ListScrollOffset(4, 138, 300, 0), 0);
-  EXPECT_EQ(ListScrollOffset(4, 138, 300, 500), 126);
-  EXPECT_EQ(ListScrollOffset(4, 138, 300, 1000), 252);
-  EXPECT_EQ(ListScrollOffset(2, 138, 300, 1000), 0);
+  // Four panels of 138, 2 apart, in 300 pixels: 258 do not fit.
+  EXPECT_EQ(ListScrollOffset(4, 138, 2, 300, 0), 0);
+  EXPECT_EQ(ListScrollOffset(4, 138, 2, 300, 500), 129);
+  EXPECT_EQ(ListScrollOffset(4, 138, 2, 300, 1000), 258);
+  EXPECT_EQ(ListScrollOffset(2, 138, 2, 300, 1000), 0);
 }
 
 TEST(WindowRules, TimeLeftFollowsTheRateSoFarOnceThereIsEnoughToGoOn) {

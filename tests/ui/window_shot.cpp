@@ -1,5 +1,6 @@
 // Takes a picture of the window as a person sees it: two files added, the first one converting.
 // Run under an X server (xvfb-run); usage: korvelo-window-shot OUTPUT.png FILE1 FILE2 [PAGE [WxH]]
+// FILE1 "none": the window as it first opens, with an empty list. The second panel is selected.
 #include <QDir>
 #include <QElapsedTimer>
 #include <QPixmap>
@@ -35,16 +36,22 @@ int main(int argc, char **argv) {
   const int page = argc > 4 ? std::atoi(argv[4]) : 1;
   int result = 1;
   QTimer::singleShot(300, &window, [&] {
-    window.AddFiles(files);
+    const bool empty = files[0] == QLatin1String("none");
+    if (!empty) {
+      window.AddFiles(files);
+      if (window.ConvertList()->Count() > 1)
+        window.ConvertList()->Item(1)->SetSelected(true);
+    }
     window.pcSteps->setCurrentIndex(page);
-    if (page == 1)
+    if (page == 1 && !empty)
       window.btnStart->trigger();
     auto *poll = new QTimer(&window);
     QElapsedTimer clock;
     clock.start();
     QObject::connect(poll, &QTimer::timeout, &window, [&, poll, clock] {
       const TfrmConvertList *list = window.ConvertList();
-      const bool ready = page != 1 || (list->Count() > 0 && list->Item(0)->pbarPreview->value() >= 30);
+      const bool ready = page != 1 || empty ||
+                         (list->Count() > 0 && list->Item(0)->pbarPreview->value() >= 30);
       if (!ready && clock.elapsed() < 20000)
         return;
       poll->stop();

@@ -3,6 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <QComboBox>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QMimeData>
+#include <QScrollBar>
+#include <QUrl>
 #include <QFileDialog>
 #include <QFileSystemModel>
 #include <QImage>
@@ -155,6 +160,20 @@ TEST_F(Window, AFileTheProbeCannotOpenIsToldAndLeavesTheListAsItWas) {
   EXPECT_EQ(Panel(0)->InputFileName(), MediaFile("mov_h264_aac.mov"));
 }
 
+TEST_F(Window, FilesDroppedOnTheListAreAddedInTheirOrder) {
+  QMimeData data;
+  data.setUrls({QUrl::fromLocalFile(QString::fromStdString(MediaFile("ts_h264_aac.ts"))),
+                QUrl::fromLocalFile(QString::fromStdString(MediaFile("mov_h264_aac.mov")))});
+  QDragEnterEvent enter(QPoint(50, 50), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(List, &enter);
+  ASSERT_TRUE(enter.isAccepted());
+  QDropEvent drop(QPointF(50, 50), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(List, &drop);
+  ASSERT_EQ(List->Count(), 2);
+  EXPECT_EQ(Panel(0)->InputFileName(), MediaFile("ts_h264_aac.ts"));
+  EXPECT_EQ(Panel(1)->InputFileName(), MediaFile("mov_h264_aac.mov"));
+}
+
 TEST_F(Window, AFileGoneBeforeStartEndsItsPanelAsFailedAndTheWindowStillCloses) {
   const std::string copy = AppDir.file("clip.mov");
   fs::copy_file(MediaFile("mov_h264_aac.mov"), copy);
@@ -173,6 +192,12 @@ TEST_F(Window, RemovingSelectedPanelsKeepsTheOthersInOrder) {
                                           MediaFile("ts_h264_aac.ts"), MediaFile("wav_pcm.wav")};
   Add(files);
   ASSERT_EQ(List->Count(), 4);
+  // The list scrolls so that the panel added last is in view.
+  EXPECT_TRUE(List->scrollbarConvertList->isVisible());
+  EXPECT_LE(Panel(3)->geometry().bottom(), List->height());
+  EXPECT_GE(Panel(3)->y(), 0);
+  List->scrollbarConvertList->setValue(0);
+  EXPECT_EQ(Panel(0)->y(), 0);
   QTest::mouseClick(Panel(0), Qt::LeftButton, {}, QPoint(3, 3));
   QTest::mouseClick(Panel(2)->imgThumb, Qt::LeftButton);
   EXPECT_TRUE(Panel(0)->FSelected);

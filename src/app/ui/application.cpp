@@ -1,5 +1,6 @@
 #include "app/ui/application.h"
 
+#include <QIcon>
 #include <QStyleFactory>
 
 #include "app/ui/messages.h"
@@ -9,6 +10,9 @@
 TKorveloApplication::TKorveloApplication(int &AArgc, char **AArgv) : QApplication(AArgc, AArgv) {
   setApplicationName(QStringLiteral("korvelo-converter"));
   setApplicationVersion(QStringLiteral(KORVELO_VERSION));
+  // The installed menu entry and icon carry the program's name.
+  setDesktopFileName(QStringLiteral("korvelo-converter"));
+  setWindowIcon(QIcon::fromTheme(QStringLiteral("korvelo-converter")));
   // Fusion draws the same on every desktop; the palette stays the platform's.
   setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
 }

@@ -69,19 +69,18 @@ void TfrmConvertList::LayoutItems() {
   const int pitch = TfrmConvertItem::DesignHeight + ItemGap;
   // The bar's steps follow what is shown: a wheel notch or arrow moves by a few lines, a page
   // by the visible height, in thousandths of what does not fit.
-  const int hidden = Count() * TfrmConvertItem::DesignHeight - clientHeight;
+  const int hidden = Count() * pitch - ItemGap - clientHeight;
   if (hidden > 0) {
     scrollbarConvertList->setSingleStep(std::max(1, 20 * ScrollMax / hidden));
     scrollbarConvertList->setPageStep(
         std::max(2, std::min(ScrollMax, clientHeight * ScrollMax / hidden)));
-  } else {
-    scrollbarConvertList->setPageStep(ScrollMax);
   }
-  scrollbarConvertList->setEnabled(hidden > 0);
+  // Shown only when there is something to scroll; the panels keep its place either way.
+  scrollbarConvertList->setVisible(hidden > 0);
   if (FItems.empty())
     return;
-  const int offset = ListScrollOffset(Count(), TfrmConvertItem::DesignHeight, clientHeight,
-                                      scrollbarConvertList->value());
+  const int offset = ListScrollOffset(Count(), TfrmConvertItem::DesignHeight, ItemGap,
+                                      clientHeight, scrollbarConvertList->value());
   for (int i = 0; i < Count(); ++i)
     FItems[static_cast<size_t>(i)]->setGeometry(0, i * pitch - offset, ItemWidth(),
                                                 TfrmConvertItem::DesignHeight);
