@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 
@@ -42,6 +43,7 @@ std::string LibraryErrorText(const std::string &ALine) {
 // One file of the batch, with the converter that converts it while it runs.
 struct TBatch::TJob {
   std::unique_ptr<TCustomAVConverter> Converter;
+  int Threads = 0;            // the engine's share of the cores while it converts
   bool OutputOpened = false; // the output file was created by this batch
   double DisplayAspect = 0;  // of the input's picture, for the thumbnail
   std::string LibraryError; // the media libraries' last error line from the file's task
@@ -138,11 +140,20 @@ void TBatch::StartJob(size_t AIndex) {
     FailJob(AIndex, error);
     return;
   }
+  // The cores the running jobs leave, shared with the jobs that start beside this one; a job
+  // keeps its share until it ends, so the last files get what the others leave.
+  int free = TCustomAVConverter::CoreCount();
+  for (size_t i = 0; i < FJobs.size(); ++i)
+    if (FStatus[i].State == TJobState::jsConverting)
+      free -= FJobs[i]->Threads;
+  const size_t starting = std::min(static_cast<size_t>(FSettings.Jobs) - FActive, FJobs.size() - AIndex);
+  TJob &job = *FJobs[AIndex];
+  job.Threads = std::max(1, free / static_cast<int>(std::max<size_t>(starting, 1)));
+  job.Converter->EngineThreadCount = job.Threads;
   FStatus[AIndex].State = TJobState::jsConverting;
   ++FActive;
   FView.JobChanged(FStatus, AIndex);
-  // One task on one worker thread: the jobs, not the engines, make use of the cores.
-  FJobs[AIndex]->Converter->StartConvert(1);
+  job.Converter->StartConvert(1);
 }
 
 // Loads the file as a conversion panel does, with the same messages for the same failures.

@@ -1,8 +1,10 @@
 #include "converter/av_converter.h"
 
+#include <sched.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -488,6 +490,9 @@ void TCustomAVConverter::StartNextTask() {
 void TCustomAVConverter::PrepareRun(TFFmpeg &ATask) {
   ATask.ProgressInterval = static_cast<int64_t>(FProgressInterval) * 1000;
   ATask.SetVerbose(static_cast<int>(FLogLevel) - 1);
+  ATask.ThreadCount = EngineThreadCount > 0
+                          ? EngineThreadCount
+                          : std::max(1, CoreCount() / std::max(1, std::min(FThreadCount, TaskCount())));
 }
 
 TFFmpeg *TCustomAVConverter::ClaimDeferred(uint64_t ASerial) {
@@ -513,6 +518,14 @@ void TCustomAVConverter::RunTask(int AIndex) {
     thread->Start(); // the worker records its id in FThreadID before it does anything
   else
     task->FThreadID = 0;
+}
+
+int TCustomAVConverter::CoreCount() {
+  cpu_set_t cpus;
+  CPU_ZERO(&cpus);
+  if (sched_getaffinity(0, sizeof cpus, &cpus) == 0 && CPU_COUNT(&cpus) > 0)
+    return CPU_COUNT(&cpus);
+  return std::max(1u, std::thread::hardware_concurrency());
 }
 
 void TCustomAVConverter::StopConvert() {

@@ -110,6 +110,12 @@ public:
   void SetThreadPriority(TConvertPriority AValue);
   static std::string Version() { return "2.0b"; }
 
+  // Threads each task's engine gives its decoders and encoders, decided as the task starts.
+  // 0: the cores of the machine shared among the tasks this converter runs at once.
+  int EngineThreadCount = 0;
+  // The cores this process may run on.
+  static int CoreCount();
+
   // How a start without worker threads is deferred; by default a short-lived thread sleeps and
   // then starts the task. An application with an event loop puts its own timer here.
   TDeferredCall DeferredCall;

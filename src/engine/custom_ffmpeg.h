@@ -436,6 +436,7 @@ protected:
   // setup.cpp
   void SetupTranscode();
   int FindStreamByProgram(AVMediaType AType);
+  int CodecThreadCount() const;
   void OpenEncoder(TOutputStream &AOst, TInputStream &AIst);
   void OpenDecoder(TInputStream &AIst);
   bool IsOpenedDecoder(const TInputStream &AIst) const;

@@ -255,6 +255,12 @@ int TCustomFFmpeg::OutputPacket(TInputStream &AIst, int AIstIndex, const AVPacke
       if (ret < 0)
         return -1;
       AIst.Pts = AIst.NextPts;
+      // A decoder on frame threads hands each picture back some packets later: its clock is
+      // that of the packet it was decoded from, as with a decoder on one thread, or the video
+      // would start late against the sound and outlast it.
+      if (type == AVMEDIA_TYPE_VIDEO && (dec->active_thread_type & FF_THREAD_FRAME) &&
+          frame->pkt_dts != AV_NOPTS_VALUE)
+        AIst.Pts = ToMicroseconds(frame->pkt_dts, tb);
       if (type == AVMEDIA_TYPE_AUDIO) {
         const int bytes = ConvertDecodedAudio(AIst, frame);
         if (bytes < 1) {
@@ -268,7 +274,7 @@ int TCustomFFmpeg::OutputPacket(TInputStream &AIst, int AIstIndex, const AVPacke
       } else {
         AIst.Quality = frame->quality;
         const AVRational rate = VideoFrameRate(AIst);
-        AIst.NextPts += static_cast<int64_t>(1000000) * rate.den / rate.num;
+        AIst.NextPts = AIst.Pts + static_cast<int64_t>(1000000) * rate.den / rate.num;
         PreProcessVideoFrame(AIst, frame);
         ServeEncoders(AIst, AIstIndex, nullptr, 0, frame, nullptr, pts);
         if (!AIst.LastPicture)

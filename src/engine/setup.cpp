@@ -556,6 +556,14 @@ void TCustomFFmpeg::SetupTranscode() {
   run.LastReportTime = TimerStart;
 }
 
+// The threads of one codec for the run's share of the cores (ThreadCount, set before the run).
+// Frame threads wait for the rows of the pictures they refer to part of the time, so half as
+// many again keep the cores busy, as the libraries' own automatic counts do; one core stays one.
+int TCustomFFmpeg::CodecThreadCount() const {
+  const int cores = std::max(ThreadCount, 1);
+  return cores + cores / 2;
+}
+
 void TCustomFFmpeg::OpenEncoder(TOutputStream &AOst, TInputStream &AIst) {
   AVCodecContext *enc = AOst.Codec;
   AVCodecContext *dec = AIst.Codec;
@@ -602,6 +610,10 @@ void TCustomFFmpeg::OpenEncoder(TOutputStream &AOst, TInputStream &AIst) {
     break;
   }
 
+  // Frame threads only: sliced threads would cut every picture into several slices, which the
+  // player of the device does not take. An encoder without frame threads stays on one.
+  enc->thread_count = CodecThreadCount();
+  enc->thread_type = FF_THREAD_FRAME;
   AVDictionary *options = nullptr;
   avlib.av_dict_copy(&options, OutputCodecOptions[AOst.FileIndex][AOst.Index], 0);
   {
@@ -636,6 +648,8 @@ void TCustomFFmpeg::OpenDecoder(TInputStream &AIst) {
     throw FFMpegException(FormatText("Unsupported codec (id=%d) for input stream #%d.%d",
                                  static_cast<int>(dec->codec_id), AIst.FileIndex, AIst.Index));
   dec->pkt_timebase = AIst.Stream->time_base;
+  // Large inputs are decode-bound at the device's picture sizes.
+  dec->thread_count = CodecThreadCount();
   std::lock_guard<std::recursive_mutex> lock(CodecLock);
   if (avlib.avcodec_open2(dec, codec, nullptr) < 0)
     throw FFMpegException(

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "command_runner.h"
+#include "converter/av_converter.h"
 #include "probe/av_probe.h"
 #include "support/test_support.h"
 
@@ -161,6 +162,14 @@ TEST(CliConvert, BatchOfEveryKindWithTwoJobs) {
   // Twelve files and nothing else: no temporary or partial files are left behind.
   EXPECT_EQ(FilesIn(avc).size(), 12u);
   EXPECT_TRUE(FilesIn(out + "/MPEG4").empty());
+
+  // The two files that start together share the cores rather than each taking them all.
+  bool sliced[2] = {true, true};
+  const int threads[2] = {testing_support::X264Threads(outputs[0], sliced[0]),
+                          testing_support::X264Threads(outputs[1], sliced[1])};
+  const int cores = TCustomAVConverter::CoreCount();
+  EXPECT_LE(threads[0] + threads[1], std::max(2, cores + cores / 2));
+  EXPECT_FALSE(sliced[0] || sliced[1]);
 
   // Plain lines, as the output is no terminal; the second file started before the first ended.
   const size_t secondStarted = run.Out.find("[2/6] " + inputs[1] + ": converting to " + outputs[1]);

@@ -125,6 +125,11 @@ TEST(ConverterEndToEnd, ProfileFourThroughAWorkerThreadGivesAPlayableFileAndItsT
   EXPECT_EQ(facts.audio, AV_CODEC_ID_AAC);
   EXPECT_EQ(facts.channels, 2);
   EXPECT_NEAR(facts.durationMs, 2500, 100);
+  // A lone conversion works on every core, with frame threads: one slice per picture.
+  bool sliced = true;
+  const int threads = testing_support::X264Threads(settings.FileName, sliced);
+  EXPECT_FALSE(sliced);
+  EXPECT_GT(threads, TCustomAVConverter::CoreCount() > 1 ? 1 : 0);
 
   int width = 0, height = 0;
   ASSERT_TRUE(JpegSize(ThumbnailFileName(settings.FileName), width, height));

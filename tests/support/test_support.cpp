@@ -21,6 +21,18 @@ void RequireMediaLibraries() {
 
 std::filesystem::path MediaDir() { return KORVELO_TEST_MEDIA_DIR; }
 std::string MediaFile(const std::string &AName) { return (MediaDir() / AName).string(); }
+
+int X264Threads(const std::string &AFile, bool &ASliced) {
+  const std::string content = ReadFile(AFile);
+  const size_t at = content.find("x264 - core");
+  if (at == std::string::npos)
+    return -1;
+  const std::string settings = content.substr(at, content.find('\0', at) - at);
+  const size_t threads = settings.find(" threads=");
+  ASliced = settings.find(" sliced_threads=0") == std::string::npos;
+  return threads == std::string::npos ? -1 : std::atoi(settings.c_str() + threads + 9);
+}
+
 std::string GeneratedMediaFile(const std::string &AName, double ASeconds, const std::string &ASize) {
   const std::filesystem::path file = MediaDir() / AName;
   if (!std::filesystem::exists(file)) {

@@ -20,6 +20,10 @@ std::string LongMediaFile(int ASeconds);
 // An H.264 + AAC file of the given length and picture size, made once like the one above.
 std::string GeneratedMediaFile(const std::string &AName, double ASeconds, const std::string &ASize);
 
+// The threads libx264 says it encoded AFile's video with (from the settings it writes into the
+// stream), -1 when there are none; ASliced tells whether they were sliced threads.
+int X264Threads(const std::string &AFile, bool &ASliced);
+
 // Folder of the built frame-hook example modules.
 std::filesystem::path HookDir();
 
