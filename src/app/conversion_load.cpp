@@ -23,6 +23,13 @@ bool LoadConversion(TCustomAVConverter &AConverter, const std::string &ALibraryP
     AError = AConverter.LastErrorMessage();
     return false;
   }
+  // The probe reads the input and the conversion reads it again: a pipe or device would be
+  // empty the second time, and opening a pipe without a writer waits for ever.
+  struct stat st{};
+  if (::stat(AFileName.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+    AError = "***File load error: " + AFileName + ": not a regular file, it cannot be read twice";
+    return false;
+  }
   TLoadedConversion loaded;
   TAVProbe &probe = AConverter.AVProbe();
   if (!probe.LoadFile(AFileName)) {

@@ -249,6 +249,10 @@ void FitSize(int ASrcW, int ASrcH, int ABoxW, int ABoxH, int &AW, int &AH) {
     AH = static_cast<int>(RoundDivToEven(int64_t{ASrcH} * ABoxW, ASrcW));
   else if (box > src)
     AW = static_cast<int>(RoundDivToEven(int64_t{ASrcW} * ABoxH, ASrcH));
+  // A very long picture (4096x2) would get a side of 0 pixels, which no encoder takes; 2 keeps
+  // the side even for the chroma planes.
+  AW = std::max(AW, std::min(2, ABoxW));
+  AH = std::max(AH, std::min(2, ABoxH));
 }
 
 void ResamplePicture(const TBGRImage &ASrc, TBGRImage &ADst, int AW, int AH,

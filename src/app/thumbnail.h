@@ -16,7 +16,7 @@ constexpr int ThumbnailHeight = 120;
 constexpr int ThumbnailQuality = 100;
 
 // The largest size with the source's aspect ratio that fits ABoxW x ABoxH, rounded to the
-// nearest pixel (ties to even). A source without a size fills the box.
+// nearest pixel (ties to even), never below 2 pixels. A source without a size fills the box.
 void FitSize(int ASrcW, int ASrcH, int ABoxW, int ABoxH, int &AW, int &AH);
 
 // Makes ADst exactly AW x AH holding ASrc scaled to that size: a box filter (area-weighted mean

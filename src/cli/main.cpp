@@ -23,6 +23,8 @@ namespace {
 
 constexpr int ExitFailure = 1;
 constexpr int ExitUsage = 2;
+// How long a stop request may take before the command ends without waiting for the jobs.
+constexpr int StopGraceMs = 3000;
 
 std::string ProgramFolder() {
   std::vector<char> buffer(4096);
@@ -34,13 +36,16 @@ std::string ProgramFolder() {
   return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
-// A second Ctrl-C ends the program at once, for when a stop takes too long.
-void ForcedExit(int ASignal) {
-  const char text[] = "\nkorvelo-convert: second interrupt, exiting without waiting\n";
-  if (::write(STDERR_FILENO, text, sizeof(text) - 1) < 0) {
+// Ends the program at once, for when a stop takes too long: only what a signal handler may do.
+[[noreturn]] void ExitNow(int ASignal, const char *AWhy) {
+  const std::string text = std::string("\nkorvelo-convert: ") + AWhy + ", exiting without waiting\n";
+  if (::write(STDERR_FILENO, text.data(), text.size()) < 0) {
   }
   ::_exit(128 + ASignal);
 }
+
+// A second Ctrl-C ends the program at once.
+void ForcedExit(int ASignal) { ExitNow(ASignal, "second interrupt"); }
 
 int Convert(const TCommandLine &ACommand) {
   const std::string outputDir = ACommand.OutputDir.empty() ? "." : ACommand.OutputDir;
@@ -59,11 +64,16 @@ int Convert(const TCommandLine &ACommand) {
   int result = 0;
   {
     std::atomic<int> signals{0};
-    TSignalWatcher watcher([&](int ASignal) {
-      if (signals.fetch_add(1) > 0)
-        ForcedExit(ASignal);
-      batch.RequestStop(ASignal);
-    });
+    // A job blocked in the system (a stalled network file, a device) cannot see the stop: the
+    // command ends all the same a few seconds after the request.
+    TSignalWatcher watcher(
+        [&](int ASignal) {
+          if (signals.fetch_add(1) > 0)
+            ForcedExit(ASignal);
+          batch.RequestStop(ASignal);
+        },
+        StopGraceMs,
+        [](int ASignal) { ExitNow(ASignal, "a conversion did not stop in time"); });
     batch.Run();
     if (watcher.FirstSignal() != 0)
       result = 128 + watcher.FirstSignal();

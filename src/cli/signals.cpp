@@ -3,6 +3,9 @@
 #include <pthread.h>
 #include <signal.h>
 
+#include <cerrno>
+#include <chrono>
+
 namespace {
 
 // SIGUSR2 only wakes the watcher when it is to end; it is blocked like the others.
@@ -28,8 +31,9 @@ void TSignalWatcher::UnblockSignals() {
   pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
 }
 
-TSignalWatcher::TSignalWatcher(std::function<void(int)> AOnSignal)
-    : FOnSignal(std::move(AOnSignal)) {
+TSignalWatcher::TSignalWatcher(std::function<void(int)> AOnSignal, int AGraceMs,
+                               std::function<void(int)> AOnOverdue)
+    : FOnSignal(std::move(AOnSignal)), FGraceMs(AGraceMs), FOnOverdue(std::move(AOnOverdue)) {
   BlockSignals();
   FThread = std::thread([this] { Watch(); });
 }
@@ -42,17 +46,33 @@ TSignalWatcher::~TSignalWatcher() {
 
 void TSignalWatcher::Watch() {
   const sigset_t set = WatchedSignals();
+  std::chrono::steady_clock::time_point deadline;
   for (;;) {
     int signal = 0;
-    if (sigwait(&set, &signal) != 0)
+    if (FFirstSignal.load() != 0 && FGraceMs > 0 && FOnOverdue) {
+      const auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(
+          deadline - std::chrono::steady_clock::now());
+      if (left.count() <= 0) {
+        FOnOverdue(FFirstSignal.load());
+        FGraceMs = 0; // said once
+        continue;
+      }
+      const timespec wait = {static_cast<time_t>(left.count() / 1000000000),
+                             static_cast<long>(left.count() % 1000000000)};
+      signal = sigtimedwait(&set, nullptr, &wait);
+      if (signal < 0)
+        continue; // the time is up (EAGAIN) or an interruption: the deadline is checked again
+    } else if (sigwait(&set, &signal) != 0) {
       continue;
+    }
     if (signal == SIGUSR2) {
       if (FQuit)
         return;
       continue;
     }
     int none = 0;
-    FFirstSignal.compare_exchange_strong(none, signal);
+    if (FFirstSignal.compare_exchange_strong(none, signal))
+      deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(FGraceMs);
     if (FOnSignal)
       FOnSignal(signal);
   }

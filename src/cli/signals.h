@@ -16,8 +16,11 @@ public:
   static void UnblockSignals();
 
   // AOnSignal runs on the watcher's thread for every SIGINT, SIGTERM or SIGHUP, with the
-  // signal number; it must only hand the request over (set a flag, queue an event).
-  explicit TSignalWatcher(std::function<void(int ASignal)> AOnSignal);
+  // signal number; it must only hand the request over (set a flag, queue an event). With
+  // AGraceMs > 0, AOnOverdue runs there too when the watcher still exists AGraceMs after the
+  // first signal: the work did not stop in time (blocked in a system call, for example).
+  explicit TSignalWatcher(std::function<void(int ASignal)> AOnSignal, int AGraceMs = 0,
+                          std::function<void(int ASignal)> AOnOverdue = {});
   ~TSignalWatcher();
   TSignalWatcher(const TSignalWatcher &) = delete;
   TSignalWatcher &operator=(const TSignalWatcher &) = delete;
@@ -28,6 +31,8 @@ public:
 private:
   void Watch();
   std::function<void(int)> FOnSignal;
+  int FGraceMs = 0;
+  std::function<void(int)> FOnOverdue;
   std::atomic<int> FFirstSignal{0};
   std::atomic<bool> FQuit{false};
   std::thread FThread;

@@ -257,6 +257,7 @@ public:
   AVFormatContext *InputFiles[MaxFiles] = {};
   int InputFileCount = 0;
   int64_t InputTsOffsets[MaxFiles] = {};
+  bool InputStartUnknown[MaxFiles] = {}; // no start time: the first timestamp read is the start
   bool InputRateEmu[MaxFiles] = {}; // "re" of each input, read by the transcode set-up
   double InputTsScales[MaxFiles][MAX_STREAMS] = {};
   AVFormatContext *OutputFiles[MaxFiles] = {};

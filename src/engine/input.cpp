@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/transcode_types.h"
 #include "medialib/medialib.h"
 
 namespace {
@@ -206,7 +207,8 @@ bool TCustomFFmpeg::OpenInputFile(const std::string &AFileName) {
   raw->subtitle_codec = decoder(SubtitleCodecName, subtitleId);
 
   // On failure the library frees the context it was given.
-  int result = avlib.avformat_open_input(&raw, AFileName.c_str(), InputFormat, &parameters.Items);
+  int result = avlib.avformat_open_input(&raw, LocalFileUrl(AFileName).c_str(), InputFormat,
+                                         &parameters.Items);
   if (result < 0) {
     ErrorMessage = ErrorText(AFileName, result);
     return fail();
@@ -279,6 +281,16 @@ bool TCustomFFmpeg::OpenInputFile(const std::string &AFileName) {
         codec->pix_fmt = AV_PIX_FMT_YUV420P;
         stream->codecpar->format = AV_PIX_FMT_YUV420P;
       }
+      // A damaged stream without a known picture format or size would reach the scaler's set-up,
+      // where the library ends the process. Refused here, before any output exists; a stream
+      // without a decoder fails later with its own message.
+      // (A file opened for one program of several may leave the others' streams undescribed.)
+      if (!VideoDisable && ProgramId == 0 && avlib.avcodec_find_decoder(codec->codec_id) &&
+          (codec->pix_fmt == AV_PIX_FMT_NONE || codec->width <= 0 || codec->height <= 0)) {
+        ErrorMessage = FormatText("Cannot determine the picture format of input stream #%d.%u",
+                                  fileIndex, i);
+        return fail();
+      }
       FramePixFmt = codec->pix_fmt;
       // Edge emulation and the motion-vector debug bit that MeThreshold once needed are gone
       // from the libraries: decoders handle edges themselves.
@@ -309,7 +321,11 @@ bool TCustomFFmpeg::OpenInputFile(const std::string &AFileName) {
       OutputDurationMs = static_cast<int>(durationMs);
   }
 
-  InputTsOffsets[fileIndex] = CopyTs ? InputTsOffset : InputTsOffset - timestamp;
+  // A file without a start time (damaged ones) starts at its first timestamp, which the loop
+  // takes as it reads it; counting from 0 could mean hours of nothing before the first picture.
+  InputStartUnknown[fileIndex] = !CopyTs && context->start_time == AV_NOPTS_VALUE;
+  InputTsOffsets[fileIndex] =
+      CopyTs || InputStartUnknown[fileIndex] ? InputTsOffset : InputTsOffset - timestamp;
   InputRateEmu[fileIndex] = RateEmu;
   if (Verbose >= 0)
     avlib.av_dump_format(context.get(), fileIndex, AFileName.c_str(), 0);

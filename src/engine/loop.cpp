@@ -124,7 +124,14 @@ void TCustomFFmpeg::TranscodeLoop() {
       TInputStream &ist = run.InputStreams[istIndex];
       const AVRational tb = ist.Stream->time_base;
 
-      // 8: file offset.
+      // 8: file offset; a file without a start time starts at its first timestamp.
+      if (InputStartUnknown[fileIndex]) {
+        const int64_t first = pkt->dts != AV_NOPTS_VALUE ? pkt->dts : pkt->pts;
+        if (first != AV_NOPTS_VALUE) {
+          InputTsOffsets[fileIndex] -= ToMicroseconds(first, tb);
+          InputStartUnknown[fileIndex] = false;
+        }
+      }
       const int64_t offset = avlib.av_rescale_q(InputTsOffsets[fileIndex], MicrosecondsBase, tb);
       if (pkt->dts != AV_NOPTS_VALUE)
         pkt->dts += offset;

@@ -276,6 +276,7 @@ void TCustomFFmpeg::ResetOptions() {
   for (int i = 0; i < MaxFiles; ++i) {
     InputFiles[i] = nullptr;
     InputTsOffsets[i] = 0;
+    InputStartUnknown[i] = false;
     for (int s = 0; s < MAX_STREAMS; ++s)
       InputTsScales[i][s] = 0;
     OutputFiles[i] = nullptr;

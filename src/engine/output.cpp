@@ -1,6 +1,7 @@
 // Creating output files and their streams: the muxer, the kinds of stream, one encoder context
 // per stream configured from the option state, metadata, and the file opened for writing.
 #include "engine/custom_ffmpeg.h"
+#include "medialib/medialib.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -578,7 +579,7 @@ bool TCustomFFmpeg::OpenOutputFile(const std::string &AFileName) {
 
     if (!(format->flags & AVFMT_NOFILE)) {
       // An existing file is overwritten without asking.
-      if (avlib.avio_open(&context->pb, AFileName.c_str(), AVIO_FLAG_WRITE) < 0)
+      if (avlib.avio_open(&context->pb, LocalFileUrl(AFileName).c_str(), AVIO_FLAG_WRITE) < 0)
         return fail("Could not open '" + AFileName + "'");
       created = true;
     }

@@ -157,7 +157,14 @@ int VideoSyncFrameCount(int AVideoSyncMethod, double AEncTimeBase, double AIpts,
     ASyncOpts = std::llrint(outputPts);
     return 1;
   }
-  if (vdelta > 1.1)
-    return static_cast<int>(std::min<double>(std::nearbyint(vdelta), INT_MAX));
+  if (vdelta > 1.1) {
+    // Damaged timestamps open gaps of hours; repeating a picture through them would write
+    // for hours. A longer gap is jumped: the picture stands for it once.
+    if (vdelta * AEncTimeBase > MaxFilledGapSeconds) {
+      ASyncOpts = std::llrint(outputPts);
+      return 1;
+    }
+    return static_cast<int>(std::nearbyint(vdelta));
+  }
   return 1;
 }

@@ -38,5 +38,7 @@ bool PadPicture(const TPicturePlanes &ADst, const TPicturePlanes *ASrc, int AHei
 // The constant-frame-rate rule: how many output frames one input picture becomes (0 = drop).
 // AIpts is the picture's time in seconds, AEncTimeBase the encoder's time base in seconds;
 // ASyncOpts is the next output frame number and is moved when the rule follows the input clock.
+// A gap of more than MaxFilledGapSeconds is not filled with repeated pictures.
+constexpr double MaxFilledGapSeconds = 3.0;
 int VideoSyncFrameCount(int AVideoSyncMethod, double AEncTimeBase, double AIpts,
                         int64_t &ASyncOpts);

@@ -384,6 +384,12 @@ void TCustomFFmpeg::SetupTranscode() {
           if (!ost.VideoResample)
             allocPicture("avpicture_alloc fail");
         }
+        // The scaler's set-up ends the process on a picture it cannot describe.
+        if (dec->pix_fmt == AV_PIX_FMT_NONE || dec->width - CropLeft - CropRight <= 0 ||
+            dec->height - CropTop - CropBottom <= 0)
+          throw FFMpegException(FormatText(
+              "Cannot determine the picture format of input stream #%d.%d", ist.FileIndex,
+              ist.Index));
         if (ost.VideoResample) {
           allocPicture("Cannot allocate temp picture, check pix fmt");
           if (ScalerDefaults) {

@@ -31,6 +31,10 @@ bool SwResampleLoaded();
 // The error text of the library whose loading failed in the last LoadLibraries.
 std::string LibraryLoadError();
 
+// The libraries' name for a local file: "file:" before the path, so that a name holding ":"
+// ("clip:one.mp4") is never taken for a protocol and opened as something else.
+inline std::string LocalFileUrl(const std::string &APath) { return "file:" + APath; }
+
 // The file name a library is looked for under, e.g. "libavcodec.so.59" or "libavcodec.so".
 // Library is one of "avutil", "avcodec", "avformat", "swscale", "swresample".
 std::string LibraryFileName(const std::string &ALibrary, bool AVersionedName);

@@ -117,7 +117,8 @@ bool TAVProbe::LoadFile(const std::string &AFileName, const std::string &AFormat
     return false;
   }
   // On failure the library frees the context itself.
-  const int result = avlib.avformat_open_input(&context, AFileName.c_str(), format, nullptr);
+  const int result =
+      avlib.avformat_open_input(&context, LocalFileUrl(AFileName).c_str(), format, nullptr);
   if (result < 0) {
     FLastErrorMessage = OpenErrorText(AFileName, result);
     CloseFile();
@@ -138,6 +139,7 @@ bool TAVProbe::LoadFile(const std::string &AFileName, const std::string &AFormat
 
   UpdateStreamCounts();
   FLoadedFormat = AFormat;
+  FFileName = AFileName;
   return true;
 }
 
@@ -181,6 +183,7 @@ void TAVProbe::CloseDecoder() {
 
 void TAVProbe::CloseFile() {
   FLoadedFormat.clear();
+  FFileName.clear();
   FLastWasImage2 = false;
   if (FBitmap)
     FBitmap->Resize(0, 0);
@@ -293,7 +296,7 @@ std::string TAVProbe::GetFileName() {
     probeLog(1, "file not loaded.\n");
     return std::string();
   }
-  std::string name = FFormatContext->url ? FFormatContext->url : "";
+  std::string name = FFileName;
   if (name.size() > 1024)
     name.resize(1024);
   return name;
@@ -472,8 +475,10 @@ bool TAVProbe::ConvertPicture() {
 
   // Aligned rows keep the scaler on its fast path.
   constexpr int align = 32;
+  // One row more than the picture: the scaler writes a few bytes past the last row of very
+  // narrow pictures (2x4096).
   const int needed =
-      avlib.av_image_get_buffer_size(AV_PIX_FMT_BGR24, bitmap.Width, bitmap.Height, align);
+      avlib.av_image_get_buffer_size(AV_PIX_FMT_BGR24, bitmap.Width, bitmap.Height + 1, align);
   if (needed < 0)
     return false;
   if (FRGBBufferSize < needed) {

@@ -105,6 +105,7 @@ private:
   AVFormatContext *FFormatContext = nullptr;
   std::string FLastErrorMessage;
   std::string FLoadedFormat;
+  std::string FFileName; // as given to LoadFile; the library's name has "file:" before it
   int FStreamCount = -1;
   int FProgramCount = -1;
   int FAudioStreamCount = -1, FVideoStreamCount = -1, FSubtitleStreamCount = -1;

@@ -172,6 +172,11 @@ TEST(VideoSyncRule, DropsDuplicatesAndFollowsTheInputClock) {
   EXPECT_EQ(VideoSyncFrameCount(1, 1.0, 11.1, opts), 1);
   EXPECT_EQ(VideoSyncFrameCount(1, 1.0, 8.9, opts), 1);
   EXPECT_EQ(opts, 10);
+  // A gap of a few seconds is filled; a longer one (damaged timestamps, hours) is jumped.
+  EXPECT_EQ(VideoSyncFrameCount(-1, tb, (10 + 70) * tb, opts), 70);
+  EXPECT_EQ(VideoSyncFrameCount(-1, tb, 90000.0, opts), 1);
+  EXPECT_EQ(opts, 2250000);
+  opts = 10;
   // Method 2 never duplicates and takes the input clock.
   EXPECT_EQ(VideoSyncFrameCount(2, tb, 20 * tb, opts), 1);
   EXPECT_EQ(opts, 20);
