@@ -147,6 +147,7 @@ void TfrmConvertList::PauseAll() {
       item->PauseItem();
       if (!FPauseClock.isValid())
         FPauseClock.start();
+      ShowStatus(tr("Paused"));
     }
 }
 

@@ -138,11 +138,14 @@ QWidget *TfrmMain::CreateConvertPage() {
   tbConvert = new QToolBar(page);
   tbConvert->setToolButtonStyle(Qt::ToolButtonTextOnly);
   tbConvert->setMovable(false);
+  tbConvert->layout()->setSpacing(4);
   auto button = [this](const QString &ACaption, const QString &AHint, auto AHandler) {
     QAction *action = tbConvert->addAction(ACaption, this, AHandler);
     action->setToolTip(AHint.isEmpty() ? ACaption : AHint);
-    if (QWidget *widget = tbConvert->widgetForAction(action))
+    if (auto *widget = qobject_cast<QToolButton *>(tbConvert->widgetForAction(action))) {
       widget->setMinimumSize(ButtonWidth, ButtonHeight);
+      widget->setAutoRaise(false); // drawn as buttons, as a tool bar of commands should be
+    }
     return action;
   };
   btnAdd = button(tr("Add"), QString(), [this] { btnAddFilesClick(); });
