@@ -752,8 +752,14 @@ void TCustomFFmpeg::SetTimeRanges(const std::vector<TTimeRange> &ARanges) {
 // The log
 
 void TCustomFFmpeg::Log(int ALevel, const std::string &AMessage) {
-  if (OnLog)
+  if (!OnLog)
+    return;
+  try {
     OnLog(this, ALevel, AMessage);
+  } catch (...) {
+    // A log handler's failure is its own: the run goes on, and it reports its own errors after
+    // one, from a thread that such an exception would otherwise end.
+  }
 }
 
 void TCustomFFmpeg::LogF(int ALevel, const char *AFormat, ...) {

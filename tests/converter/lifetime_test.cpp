@@ -3,14 +3,18 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <filesystem>
 #include <future>
 #include <map>
 #include <memory>
@@ -207,6 +211,82 @@ TEST_F(ConverterLifetime, RandomCallSequencesNeverHangAndEndEveryTaskOnce) {
       break;
   }
   EXPECT_GT(Record::finished, 10); // the sequences did reach the end of runs
+}
+
+// A panel closed inside the deferred start's wait never runs its conversion; one closed while
+// its worker is stuck writing (a reader that does not read) returns at once, and the worker
+// finishes its file on its own once it can write again, raising nothing.
+TEST_F(ConverterLifetime, ClosingNeverWaitsForTheWorkerNorStartsItsRun) {
+  std::atomic<int> ends{0};
+  auto converter = MakeConverter(1, "deferred");
+  converter->OnTerminate = [&](int, bool, bool, const std::string &) { ++ends; };
+  converter->StartConvert(0);
+  Call("destroy in the deferred wait", [&] { converter.reset(); });
+  std::this_thread::sleep_for(300ms);
+  EXPECT_EQ(ends, 0);
+  EXPECT_FALSE(std::filesystem::exists(dir.file("deferred0.mp4")));
+
+  const std::string pipe = dir.file("pipe.ts");
+  ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+  const int reader = open(pipe.c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(reader, 0);
+  converter = std::make_unique<TCustomAVConverter>();
+  converter->SetLogLevel(llQuiet);
+  converter->OnTerminate = [&](int, bool, bool, const std::string &) { ++ends; };
+  ASSERT_EQ(converter->AddInputFile(testing_support::LongMediaFile(8), nullptr), 0);
+  ASSERT_TRUE(converter->SetOutputFile(0, pipe, nullptr)) << converter->LastErrorMessage();
+  converter->StartConvert(1);
+  std::this_thread::sleep_for(500ms); // the pipe is full long before: the worker waits to write
+  int waiting = 0;
+  ASSERT_EQ(ioctl(reader, FIONREAD, &waiting), 0);
+  EXPECT_GE(waiting, 32768);
+  Call("StopConvert", [&] { converter->StopConvert(); });
+  Call("ClearTasks", [&] { converter->ClearTasks(); });
+  Call("destroy", [&] { converter.reset(); });
+
+  // Read what the worker still writes, to its end (its trailer and its close).
+  char buffer[65536];
+  size_t total = 0;
+  bool ended = false;
+  for (const auto until = Clock::now() + 20s; !ended && Clock::now() < until;) {
+    const ssize_t n = read(reader, buffer, sizeof buffer);
+    if (n > 0)
+      total += static_cast<size_t>(n);
+    else if (n == 0)
+      ended = true;
+    else if (errno == EAGAIN)
+      std::this_thread::sleep_for(5ms);
+    else
+      break;
+  }
+  close(reader);
+  EXPECT_TRUE(ended);
+  EXPECT_GE(total, static_cast<size_t>(waiting));
+  EXPECT_EQ(ends, 0);
+}
+
+TEST_F(ConverterLifetime, WorkersRunAtTheConvertersPriority) {
+  errno = 0;
+  const int base = getpriority(PRIO_PROCESS, 0);
+  ASSERT_EQ(errno, 0);
+  for (TConvertPriority priority : {tpIdle, tpLower, tpNormal}) {
+    auto converter = MakeConverter(1, "priority" + std::to_string(priority));
+    converter->SetThreadPriority(priority);
+    std::promise<int> nice;
+    converter->OnTerminate = [&](int AIndex, bool, bool, const std::string &) {
+      if (AIndex == 0) // raised on the worker thread
+        nice.set_value(getpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid))));
+    };
+    converter->StartConvert(1);
+    std::future<int> result = nice.get_future();
+    ASSERT_EQ(result.wait_for(20s), std::future_status::ready);
+    const int expected = priority == tpIdle ? 19 : priority == tpLower ? std::min(base + 5, 19) : base;
+    EXPECT_EQ(result.get(), expected) << "priority " << priority;
+  }
+  TCustomAVConverter converter;
+  EXPECT_EQ(converter.ThreadPriority(), tpNormal);
+  converter.SetThreadPriority(tpHighest);
+  EXPECT_EQ(converter.ThreadPriority(), tpNormal);
 }
 
 } // namespace

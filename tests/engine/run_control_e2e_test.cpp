@@ -255,14 +255,51 @@ TEST_F(RunControlE2E, RandomControlStressEndsEveryRunOnce) {
   }
 }
 
+// The engine is destroyed while its run goes on, on its own worker or on another thread that
+// called Run itself: the destructor stops the run and waits for it, never freeing its files
+// under it.
 TEST_F(RunControlE2E, DestroyStopsARunningJob) {
-  auto job = std::make_unique<Job>(testing_support::LongMediaFile(20), dir.file("destroyed.mp4"));
-  job->Start();
-  ASSERT_TRUE(job->WaitForProgress(500));
+  for (bool threaded : {true, false}) {
+    const std::string output = dir.file(threaded ? "worker.mp4" : "caller.mp4");
+    auto job = std::make_unique<Job>(testing_support::LongMediaFile(20), output);
+    std::thread caller;
+    if (threaded)
+      job->Start();
+    else
+      caller = std::thread([engine = &job->engine] { engine->Run(false); });
+    ASSERT_TRUE(job->WaitForProgress(500));
+    const auto started = std::chrono::steady_clock::now();
+    job.reset();
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 2s);
+    if (caller.joinable())
+      caller.join();
+    EXPECT_GT(CheckOutput(output).videoFrames, 0) << output;
+  }
+}
+
+// With "re" the input is read at its own pace: a pause does not make it rush afterwards, and a
+// stop ends it at once.
+TEST_F(RunControlE2E, RealTimeReadingKeepsItsPaceOverAPauseAndStopsAtOnce) {
+  Job job(testing_support::MediaFile("avi_mpeg4_mp3.avi"), dir.file("re.mp4"));
+  job.engine.InputRateEmu[0] = true;
   const auto started = std::chrono::steady_clock::now();
-  job.reset();
-  EXPECT_LT(std::chrono::steady_clock::now() - started, 2s);
-  EXPECT_GT(CheckOutput(dir.file("destroyed.mp4")).videoFrames, 0);
+  job.Start();
+  ASSERT_TRUE(job.WaitForProgress(500));
+  job.engine.Pause();
+  std::this_thread::sleep_for(800ms);
+  job.engine.Resume();
+  ASSERT_TRUE(job.WaitForTermination());
+  EXPECT_TRUE(job.engine.Finished) << job.engine.ExceptionMessage;
+  EXPECT_GT(std::chrono::steady_clock::now() - started, 3000ms); // 2.5 s of input + the pause
+
+  Job stopped(testing_support::LongMediaFile(20), dir.file("re_stopped.mp4"));
+  stopped.engine.InputRateEmu[0] = true;
+  stopped.Start();
+  ASSERT_TRUE(stopped.WaitForProgress(300));
+  const auto stopAt = std::chrono::steady_clock::now();
+  stopped.engine.Stop();
+  ASSERT_TRUE(stopped.WaitForTermination());
+  EXPECT_LT(std::chrono::steady_clock::now() - stopAt, 500ms);
 }
 
 // Without a progress handler the report goes to the log; the closing statistics line says what

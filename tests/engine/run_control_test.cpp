@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <pthread.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -93,6 +94,87 @@ TEST(RunControl, DestroyRightAfterStopWaitsForTheTerminatingThread) {
       engine.Stop();
     }
     EXPECT_EQ(terminations, 1);
+  }
+}
+
+// While it lives, no new thread of the process can start: its stack would be larger than the
+// address space.
+class NoNewThreads {
+public:
+  NoNewThreads() {
+    pthread_getattr_default_np(&FSaved);
+    pthread_attr_t huge;
+    pthread_attr_init(&huge);
+    pthread_attr_setstacksize(&huge, static_cast<size_t>(1) << 62);
+    pthread_setattr_default_np(&huge);
+    pthread_attr_destroy(&huge);
+  }
+  ~NoNewThreads() {
+    pthread_setattr_default_np(&FSaved);
+    pthread_attr_destroy(&FSaved);
+  }
+  static bool Work() {
+    try {
+      std::thread([] {}).join();
+      return false;
+    } catch (const std::system_error &) {
+      return true;
+    }
+  }
+
+private:
+  pthread_attr_t FSaved;
+};
+
+// Without a thread to be had, a run and a stop still end once (on the calling thread), and the
+// engine can be destroyed; a handler's exceptions never leave the engine's threads.
+TEST(RunControl, NoThreadsAndThrowingHandlersStillEndEveryRunOnce) {
+  testing_support::RequireMediaLibraries();
+  testing_support::TempDir dir;
+  {
+    TCustomFFmpeg engine;
+    TerminationProbe probe;
+    probe.Attach(engine);
+    engine.Prepare();
+    ASSERT_TRUE(engine.OpenInputFile(testing_support::MediaFile("wav_pcm.wav"))) << engine.ErrorMessage;
+    ASSERT_TRUE(engine.OpenOutputFile(dir.file("out.mp4"))) << engine.ErrorMessage;
+    TFFmpegThread *thread = engine.Run(true);
+    ASSERT_NE(thread, nullptr);
+    NoNewThreads none;
+    if (!NoNewThreads::Work())
+      GTEST_SKIP() << "thread creation cannot be made to fail here";
+    EXPECT_EQ(thread->Start(), 0);
+    TCustomFFmpeg idle;
+    TerminationProbe idleProbe;
+    idleProbe.Attach(idle);
+    idle.Stop();
+    EXPECT_EQ(idleProbe.terminations, 1);
+    EXPECT_EQ(idleProbe.terminateThreadId, static_cast<int>(syscall(SYS_gettid)));
+    EXPECT_EQ(probe.terminations, 1);
+    EXPECT_FALSE(engine.Running);
+    EXPECT_TRUE(engine.ExceptionRaised);
+    EXPECT_EQ(engine.ExceptionMessage.rfind("Cannot start the conversion thread: ", 0), 0u)
+        << engine.ExceptionMessage;
+  }
+  std::atomic<int> ends{0};
+  {
+    TCustomFFmpeg engine;
+    engine.OnLog = [](TCustomFFmpeg *, int, const std::string &) { throw std::runtime_error("log"); };
+    engine.OnTerminate = [&](TCustomFFmpeg *) {
+      ++ends;
+      throw 42;
+    };
+    engine.Stop(); // on a thread of its own, which the exception must not end
+    for (int i = 0; i < 200 && ends == 0; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(ends, 1);
+    TCustomFFmpeg noFiles;
+    noFiles.OnLog = engine.OnLog;
+    noFiles.OnTerminate = engine.OnTerminate;
+    noFiles.Prepare();
+    EXPECT_EQ(noFiles.Run(true), nullptr);
+    EXPECT_EQ(ends, 2);
+    EXPECT_EQ(noFiles.ExceptionMessage, "Must supply at least one output file");
   }
 }
 
