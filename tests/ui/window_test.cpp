@@ -149,6 +149,15 @@ TEST_F(Window, ClosingDuringAConversionClosesOnceItHasStopped) {
   EXPECT_TRUE(fs::exists(Main->FoldersPage()->Places().SettingsFile));
 }
 
+TEST_F(Window, ClosingWithWaitingPanelsClosesAtOnceAndLeavesNoEmptyOutputs) {
+  Add({MediaFile("mov_h264_aac.mov"), MediaFile("flv_h264_aac.flv")});
+  ASSERT_EQ(List->Count(), 2);
+  EXPECT_TRUE(Main->close());
+  Main.reset(); // the panels and their converters go with the window
+  List = nullptr;
+  EXPECT_TRUE(fs::is_empty(AppDir.path() / "AVC"));
+}
+
 TEST_F(Window, AFileTheProbeCannotOpenIsToldAndLeavesTheListAsItWas) {
   Add({MediaFile("mov_h264_aac.mov")});
   const std::string notMedia = AppDir.file("notes.mp4");
