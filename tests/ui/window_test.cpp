@@ -12,6 +12,7 @@
 #include <QFileSystemModel>
 #include <QImage>
 #include <QLabel>
+#include <QPixmap>
 #include <QListView>
 #include <QProgressBar>
 #include <QTest>
@@ -207,6 +208,13 @@ TEST_F(Window, RemovingSelectedPanelsKeepsTheOthersInOrder) {
   EXPECT_GE(Panel(3)->y(), 0);
   List->scrollbarConvertList->setValue(0);
   EXPECT_EQ(Panel(0)->y(), 0);
+  // A sound file has no picture: its preview is black, the others show theirs.
+  auto centre = [&](int AIndex) {
+    const QImage preview = Panel(AIndex)->imgThumb->pixmap().toImage();
+    return preview.pixelColor(preview.width() / 2, preview.height() / 2);
+  };
+  EXPECT_EQ(centre(3), QColor(Qt::black));
+  EXPECT_NE(centre(0), QColor(Qt::black));
   QTest::mouseClick(Panel(0), Qt::LeftButton, {}, QPoint(3, 3));
   QTest::mouseClick(Panel(2)->imgThumb, Qt::LeftButton);
   EXPECT_TRUE(Panel(0)->FSelected);
