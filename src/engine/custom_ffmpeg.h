@@ -478,6 +478,9 @@ protected:
   // AFrameSize: bytes of the last encoded frame (0 if none).
   void DoVideoOut(AVFormatContext *AOutput, TOutputStream &AOst, TInputStream &AIst,
                   AVFrame *APicture, int &AFrameSize);
+  // Crops, scales, pads and encodes APicture ACount times (part of DoVideoOut).
+  void OutputPicture(AVFormatContext *AOutput, TOutputStream &AOst, TInputStream &AIst,
+                     const AVFrame *APicture, int ACount, int &AFrameSize);
   void DoVideoStats(AVFormatContext *AOutput, TOutputStream &AOst, int AFrameSize);
   // Hands the working picture to OnCustomHook as a BGR bitmap and takes back what it drew.
   void RunCustomHook(TPicturePlanes &AWork, AVPixelFormat AFormat, int AWidth, int AHeight,

@@ -1,12 +1,14 @@
 // Opening input files: demuxer parameters from the option state, stream information, the start
 // seek, and the take-over of the input's picture and sound parameters into the option state.
 #include "engine/custom_ffmpeg.h"
+#include "engine/picture_ops.h"
 
 #include <algorithm>
 #include <cctype>
 #include <climits>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/transcode_types.h"
@@ -277,6 +279,12 @@ bool TCustomFFmpeg::OpenInputFile(const std::string &AFileName) {
       // No sample aspect: square pixels, the display aspect is width / height.
       if (FrameAspectRatio == 0 && codec->height > 0)
         FrameAspectRatio = static_cast<float>(codec->width) / static_cast<float>(codec->height);
+      // An output without a size of its own gets the picture as its viewer sees it.
+      if (PictureTurnOf(stream).Transpose) {
+        std::swap(FrameWidth, FrameHeight);
+        if (FrameAspectRatio > 0)
+          FrameAspectRatio = 1 / FrameAspectRatio;
+      }
       if (codec->pix_fmt == AV_PIX_FMT_NONE && HasRealMediaExtension(AFileName)) {
         codec->pix_fmt = AV_PIX_FMT_YUV420P;
         stream->codecpar->format = AV_PIX_FMT_YUV420P;

@@ -262,7 +262,12 @@ void TCustomFFmpeg::NewVideoStream(AVFormatContext *AContext) {
       codec->sample_aspect_ratio =
           avlib.av_d2q(static_cast<double>(codec->height) * FrameAspectRatio / codec->width, 255);
 
-    codec->pix_fmt = static_cast<AVPixelFormat>(FramePixFmt);
+    // The PSP decodes 8-bit 4:2:0 at TV range only, and the encoders' PSP profiles refuse
+    // anything else, whatever the input's format (or a format asked for).
+    const bool psp = std::strcmp(AContext->oformat->name, "psp") == 0;
+    codec->pix_fmt = psp ? AV_PIX_FMT_YUV420P : static_cast<AVPixelFormat>(FramePixFmt);
+    if (psp)
+      codec->color_range = AVCOL_RANGE_MPEG;
     if (encoder && encoder->pix_fmts) {
       bool supported = false;
       for (const AVPixelFormat *f = encoder->pix_fmts; *f != AV_PIX_FMT_NONE; ++f)

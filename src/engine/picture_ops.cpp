@@ -4,6 +4,7 @@
 #include <climits>
 #include <cmath>
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -32,7 +33,213 @@ void deinterlacePlane(uint8_t *ADst, int ADstWrap, const uint8_t *ASrc, int ASrc
   }
 }
 
+// The plain format of a "J" format, which the library takes for full range.
+AVPixelFormat PlainFormatOf(AVPixelFormat AFormat, bool &AFull) {
+  switch (AFormat) {
+  case AV_PIX_FMT_YUVJ420P:
+    AFull = true;
+    return AV_PIX_FMT_YUV420P;
+  case AV_PIX_FMT_YUVJ422P:
+    AFull = true;
+    return AV_PIX_FMT_YUV422P;
+  case AV_PIX_FMT_YUVJ444P:
+    AFull = true;
+    return AV_PIX_FMT_YUV444P;
+  case AV_PIX_FMT_YUVJ440P:
+    AFull = true;
+    return AV_PIX_FMT_YUV440P;
+  case AV_PIX_FMT_YUVJ411P:
+    AFull = true;
+    return AV_PIX_FMT_YUV411P;
+  default:
+    return AFormat;
+  }
+}
+
+// The library's matrix numbers are those of the colour space tags; only these differ from
+// its default (BT.601).
+int SwsColorspaceOf(AVColorSpace AColorspace) {
+  switch (AColorspace) {
+  case AVCOL_SPC_BT709:
+  case AVCOL_SPC_FCC:
+  case AVCOL_SPC_SMPTE240M:
+  case AVCOL_SPC_BT2020_NCL:
+  case AVCOL_SPC_BT2020_CL:
+    return static_cast<int>(AColorspace);
+  default:
+    return 0;
+  }
+}
+
 } // namespace
+
+TPictureTurn PictureTurnOfMatrix(const int32_t AMatrix[9]) {
+  // Stored (p, q) is shown at (a p + c q, b p + d q), rows going down.
+  const double a = AMatrix[0], b = AMatrix[1], c = AMatrix[3], d = AMatrix[4];
+  const double straight = std::max(std::fabs(a), std::fabs(d));
+  const double crossed = std::max(std::fabs(b), std::fabs(c));
+  const double largest = std::max(straight, crossed);
+  TPictureTurn turn;
+  if (largest <= 0)
+    return turn;
+  const double small = largest / 64; // about one degree off a quarter turn
+  if (std::fabs(b) < small && std::fabs(c) < small && std::fabs(a) > small && std::fabs(d) > small) {
+    turn.FlipX = a < 0;
+    turn.FlipY = d < 0;
+  } else if (std::fabs(a) < small && std::fabs(d) < small && std::fabs(b) > small &&
+             std::fabs(c) > small) {
+    turn.Transpose = true;
+    turn.FlipX = b < 0;
+    turn.FlipY = c < 0;
+  }
+  return turn;
+}
+
+TPictureTurn PictureTurnOf(const AVStream *AStream) {
+  size_t size = 0;
+  const uint8_t *matrix =
+      avlib.av_stream_get_side_data(AStream, AV_PKT_DATA_DISPLAYMATRIX, &size);
+  if (!matrix || size < 9 * sizeof(int32_t))
+    return TPictureTurn();
+  int32_t values[9];
+  std::memcpy(values, matrix, sizeof values);
+  return PictureTurnOfMatrix(values);
+}
+
+void TurnedSize(const TPictureTurn &ATurn, int &AWidth, int &AHeight) {
+  if (ATurn.Transpose)
+    std::swap(AWidth, AHeight);
+}
+
+void TurnPlane(uint8_t *ADst, int ADstLinesize, const uint8_t *ASrc, int ASrcLinesize,
+               int AWidth, int AHeight, int AElementBytes, const TPictureTurn &ATurn) {
+  int width = AWidth, height = AHeight;
+  TurnedSize(ATurn, width, height);
+  // Walking the stored picture: one step across or down the turned picture.
+  const ptrdiff_t across = ATurn.Transpose ? ASrcLinesize : AElementBytes;
+  const ptrdiff_t down = ATurn.Transpose ? AElementBytes : ASrcLinesize;
+  const bool backAcross = ATurn.Transpose ? ATurn.FlipY : ATurn.FlipX;
+  const bool backDown = ATurn.Transpose ? ATurn.FlipX : ATurn.FlipY;
+  const uint8_t *origin = ASrc + (backAcross ? (width - 1) * across : 0) +
+                          (backDown ? (height - 1) * down : 0);
+  const ptrdiff_t stepAcross = backAcross ? -across : across;
+  const ptrdiff_t stepDown = backDown ? -down : down;
+  for (int y = 0; y < height; ++y) {
+    const uint8_t *src = origin + y * stepDown;
+    uint8_t *dst = ADst + static_cast<ptrdiff_t>(y) * ADstLinesize;
+    if (AElementBytes == 1) {
+      for (int x = 0; x < width; ++x, src += stepAcross)
+        dst[x] = *src;
+    } else {
+      for (int x = 0; x < width; ++x, src += stepAcross, dst += AElementBytes)
+        std::memcpy(dst, src, AElementBytes);
+    }
+  }
+}
+
+bool CanTurn(AVPixelFormat AFormat, const TPictureTurn &ATurn) {
+  if (!IsPlanarYUV8(AFormat))
+    return false;
+  const AVPixFmtDescriptor *desc = avlib.av_pix_fmt_desc_get(AFormat);
+  return !ATurn.Transpose || desc->log2_chroma_w == desc->log2_chroma_h;
+}
+
+bool TurnPicture(const TPicturePlanes &ADst, const TPicturePlanes &ASrc, AVPixelFormat AFormat,
+                 int AWidth, int AHeight, const TPictureTurn &ATurn) {
+  if (AWidth <= 0 || AHeight <= 0 || !CanTurn(AFormat, ATurn))
+    return false;
+  const AVPixFmtDescriptor *desc = avlib.av_pix_fmt_desc_get(AFormat);
+  for (int p = 0; p < desc->nb_components; ++p)
+    TurnPlane(ADst.data[p], ADst.linesize[p], ASrc.data[p], ASrc.linesize[p],
+              planeSize(AWidth, p, desc->log2_chroma_w), planeSize(AHeight, p, desc->log2_chroma_h),
+              1, ATurn);
+  return true;
+}
+
+void StoredBands(const TPictureTurn &ATurn, int &ATop, int &ABottom, int &ALeft, int &ARight) {
+  // The viewer's top and bottom are stored columns when the turn transposes.
+  int top = ATop, bottom = ABottom, left = ALeft, right = ARight;
+  if (ATurn.Transpose) {
+    std::swap(top, left);
+    std::swap(bottom, right);
+  }
+  if (ATurn.FlipX)
+    std::swap(left, right);
+  if (ATurn.FlipY)
+    std::swap(top, bottom);
+  ATop = top;
+  ABottom = bottom;
+  ALeft = left;
+  ARight = right;
+}
+
+bool IsFullRange(AVPixelFormat AFormat, AVColorRange ARange) {
+  bool full = false;
+  AFormat = PlainFormatOf(AFormat, full);
+  if (full || ARange == AVCOL_RANGE_JPEG)
+    return true;
+  if (ARange == AVCOL_RANGE_MPEG)
+    return false;
+  const AVPixFmtDescriptor *desc = avlib.av_pix_fmt_desc_get(AFormat);
+  return desc && ((desc->flags & (AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_PAL)) ||
+                  desc->nb_components <= 2);
+}
+
+void TScalerSetup::SetSource(AVPixelFormat AFormat, AVColorRange ARange, AVColorSpace AColorspace) {
+  SrcFullRange = IsFullRange(AFormat, ARange);
+  bool full = false;
+  SrcFormat = PlainFormatOf(AFormat, full);
+  SrcColorspace = SwsColorspaceOf(AColorspace);
+}
+
+void TScalerSetup::SetDestination(AVPixelFormat AFormat, AVColorRange ARange) {
+  DstFullRange = IsFullRange(AFormat, ARange);
+  bool full = false;
+  DstFormat = PlainFormatOf(AFormat, full);
+}
+
+bool TScalerSetup::operator==(const TScalerSetup &AOther) const {
+  return SrcWidth == AOther.SrcWidth && SrcHeight == AOther.SrcHeight &&
+         SrcFormat == AOther.SrcFormat && SrcFullRange == AOther.SrcFullRange &&
+         SrcColorspace == AOther.SrcColorspace && DstWidth == AOther.DstWidth &&
+         DstHeight == AOther.DstHeight && DstFormat == AOther.DstFormat &&
+         DstFullRange == AOther.DstFullRange && Flags == AOther.Flags;
+}
+
+SwsContext *FitScaler(SwsContext *&AScaler, TScalerSetup &AMade, const TScalerSetup &AWanted) {
+  if (AScaler && AMade == AWanted)
+    return AScaler;
+  avlib.sws_freeContext(AScaler);
+  AScaler = nullptr;
+  AMade = TScalerSetup();
+  SwsContext *scaler = avlib.sws_alloc_context();
+  if (!scaler)
+    return nullptr;
+  const std::pair<const char *, int64_t> options[] = {
+      {"srcw", AWanted.SrcWidth},         {"srch", AWanted.SrcHeight},
+      {"src_format", AWanted.SrcFormat},  {"src_range", AWanted.SrcFullRange},
+      {"dstw", AWanted.DstWidth},         {"dsth", AWanted.DstHeight},
+      {"dst_format", AWanted.DstFormat},  {"dst_range", AWanted.DstFullRange},
+      {"sws_flags", AWanted.Flags}};
+  bool ok = true;
+  for (const auto &option : options)
+    ok = ok && avlib.av_opt_set_int(scaler, option.first, option.second, 0) >= 0;
+  if (!ok || avlib.sws_init_context(scaler, nullptr, nullptr) < 0) {
+    avlib.sws_freeContext(scaler);
+    return nullptr;
+  }
+  // The source's matrix matters only where YUV becomes RGB; between YUV formats the library
+  // would convert through RGB, which the old path never did.
+  const AVPixFmtDescriptor *dst = avlib.av_pix_fmt_desc_get(AWanted.DstFormat);
+  if (AWanted.SrcColorspace != 0 && dst && (dst->flags & AV_PIX_FMT_FLAG_RGB))
+    avlib.sws_setColorspaceDetails(scaler, avlib.sws_getCoefficients(AWanted.SrcColorspace),
+                                   AWanted.SrcFullRange,
+                                   avlib.sws_getCoefficients(SWS_CS_DEFAULT),
+                                   AWanted.DstFullRange, 0, 1 << 16, 1 << 16);
+  AScaler = scaler;
+  AMade = AWanted;
+  return scaler;
+}
 
 TPicturePlanes PlanesOf(const AVFrame *AFrame) {
   TPicturePlanes planes;

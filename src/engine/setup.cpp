@@ -49,6 +49,7 @@ TTranscodeRun::~TTranscodeRun() {
     ost.LogFile = nullptr;
     avlib.av_fifo_freep2(&ost.Fifo);
     avlib.av_frame_free(&ost.PictTmp);
+    avlib.av_frame_free(&ost.TurnTmp);
     if (ost.ImgResampleCtx)
       avlib.sws_freeContext(ost.ImgResampleCtx);
     ost.ImgResampleCtx = nullptr;
@@ -330,6 +331,17 @@ void TCustomFFmpeg::SetupTranscode() {
         if (UsingVHook)
           throw FFMpegException("-vcodec copy and -vhook are incompatible (frames are not decoded)");
         ost.Stream->sample_aspect_ratio = ist_st->sample_aspect_ratio;
+        // Copied pictures are not turned: the copy keeps the turn for its viewer.
+        if (!avlib.av_stream_get_side_data(ost.Stream, AV_PKT_DATA_DISPLAYMATRIX, nullptr)) {
+          size_t size = 0;
+          const uint8_t *matrix =
+              avlib.av_stream_get_side_data(ist_st, AV_PKT_DATA_DISPLAYMATRIX, &size);
+          uint8_t *copy = matrix ? avlib.av_stream_new_side_data(
+                                       ost.Stream, AV_PKT_DATA_DISPLAYMATRIX, size)
+                                 : nullptr;
+          if (copy)
+            std::memcpy(copy, matrix, size);
+        }
         break;
       case AVMEDIA_TYPE_SUBTITLE:
         break;
@@ -356,24 +368,45 @@ void TCustomFFmpeg::SetupTranscode() {
         ist.DecodingNeeded = true;
         break;
       case AVMEDIA_TYPE_VIDEO: {
-        ost.VideoCrop = CropTop + CropBottom + CropLeft + CropRight != 0;
-        ost.VideoPad = PadTop + PadBottom + PadLeft + PadRight != 0;
-        ost.VideoResample = enc->width != dec->width - (CropLeft + CropRight) + (PadLeft + PadRight) ||
-                            enc->height != dec->height - (CropTop + CropBottom) + (PadTop + PadBottom) ||
-                            enc->pix_fmt != dec->pix_fmt;
-        if (ost.VideoCrop) {
-          ost.TopBand = CropTop;
-          ost.LeftBand = CropLeft;
+        // A picture stored sideways is turned as its viewer sees it; crop, pads and size are
+        // meant as seen. A format the turn cannot handle goes on as stored.
+        ost.Turn = PictureTurnOf(ist_st);
+        if (!ost.Turn.None() && !CanTurn(enc->pix_fmt, ost.Turn)) {
+          LogF(0, "Pictures of %s cannot be turned as the input's display matrix asks",
+               avlib.av_get_pix_fmt_name(enc->pix_fmt));
+          ost.Turn = TPictureTurn();
         }
-        auto allocPicture = [&](const char *AFailText) {
-          avlib.av_frame_free(&ost.PictTmp);
-          ost.PictTmp = avlib.av_frame_alloc();
-          if (!ost.PictTmp)
+        int top = CropTop, bottom = CropBottom, left = CropLeft, right = CropRight;
+        StoredBands(ost.Turn, top, bottom, left, right);
+        ost.VideoCrop = top + bottom + left + right != 0;
+        ost.VideoPad = PadTop + PadBottom + PadLeft + PadRight != 0;
+        const int croppedWidth = dec->width - left - right;
+        const int croppedHeight = dec->height - top - bottom;
+        int seenWidth = croppedWidth, seenHeight = croppedHeight;
+        TurnedSize(ost.Turn, seenWidth, seenHeight);
+        // A change of range (full-range pictures into a TV-range encoder) needs the scaler
+        // as much as a change of size or format.
+        ost.VideoResample = enc->width != seenWidth + PadLeft + PadRight ||
+                            enc->height != seenHeight + PadTop + PadBottom ||
+                            enc->pix_fmt != dec->pix_fmt ||
+                            IsFullRange(dec->pix_fmt, dec->color_range) !=
+                                IsFullRange(enc->pix_fmt, enc->color_range);
+        if (ost.VideoCrop) {
+          ost.TopBand = top;
+          ost.LeftBand = left;
+          ost.BottomBand = bottom;
+          ost.RightBand = right;
+        }
+        auto allocPicture = [&](AVFrame *&APicture, int AWidth, int AHeight,
+                                const char *AFailText) {
+          avlib.av_frame_free(&APicture);
+          APicture = avlib.av_frame_alloc();
+          if (!APicture)
             throw FFMpegException(AFailText);
-          ost.PictTmp->format = enc->pix_fmt;
-          ost.PictTmp->width = enc->width;
-          ost.PictTmp->height = enc->height;
-          if (enc->pix_fmt == AV_PIX_FMT_NONE || avlib.av_frame_get_buffer(ost.PictTmp, 0) < 0)
+          APicture->format = enc->pix_fmt;
+          APicture->width = AWidth;
+          APicture->height = AHeight;
+          if (enc->pix_fmt == AV_PIX_FMT_NONE || avlib.av_frame_get_buffer(APicture, 0) < 0)
             throw FFMpegException(AFailText);
         };
         if (ost.VideoPad) {
@@ -381,29 +414,41 @@ void TCustomFFmpeg::SetupTranscode() {
           ost.PadBottom = PadBottom;
           ost.PadLeft = PadLeft;
           ost.PadRight = PadRight;
-          if (!ost.VideoResample)
-            allocPicture("avpicture_alloc fail");
         }
         // The scaler's set-up ends the process on a picture it cannot describe.
-        if (dec->pix_fmt == AV_PIX_FMT_NONE || dec->width - CropLeft - CropRight <= 0 ||
-            dec->height - CropTop - CropBottom <= 0)
+        if (dec->pix_fmt == AV_PIX_FMT_NONE || croppedWidth <= 0 || croppedHeight <= 0)
           throw FFMpegException(FormatText(
               "Cannot determine the picture format of input stream #%d.%d", ist.FileIndex,
               ist.Index));
+        if ((ost.VideoPad || !ost.Turn.None()) && !ost.VideoResample)
+          allocPicture(ost.PictTmp, enc->width, enc->height, "avpicture_alloc fail");
         if (ost.VideoResample) {
-          allocPicture("Cannot allocate temp picture, check pix fmt");
+          allocPicture(ost.PictTmp, enc->width, enc->height,
+                       "Cannot allocate temp picture, check pix fmt");
           if (ScalerDefaults) {
             int64_t flags = 0;
             if (avlib.av_opt_get_int(ScalerDefaults, "sws_flags", 0, &flags) >= 0)
               SwsFlags = static_cast<int>(flags);
           }
-          ost.ImgResampleCtx = avlib.sws_getContext(
-              dec->width - CropLeft - CropRight, dec->height - CropTop - CropBottom, dec->pix_fmt,
-              enc->width - PadLeft - PadRight, enc->height - PadTop - PadBottom, enc->pix_fmt,
-              SwsFlags, nullptr, nullptr, nullptr);
-          if (!ost.ImgResampleCtx)
+          // Scaled as stored, then turned: the same picture as turning first, with every
+          // input format and the smaller picture to turn.
+          int scaledWidth = enc->width - PadLeft - PadRight;
+          int scaledHeight = enc->height - PadTop - PadBottom;
+          TurnedSize(ost.Turn, scaledWidth, scaledHeight);
+          if (!ost.Turn.None())
+            allocPicture(ost.TurnTmp, scaledWidth, scaledHeight,
+                         "Cannot allocate temp picture, check pix fmt");
+          TScalerSetup scaler;
+          scaler.SrcWidth = croppedWidth;
+          scaler.SrcHeight = croppedHeight;
+          scaler.SetSource(dec->pix_fmt, dec->color_range, dec->colorspace);
+          scaler.DstWidth = scaledWidth;
+          scaler.DstHeight = scaledHeight;
+          scaler.SetDestination(enc->pix_fmt, enc->color_range);
+          scaler.Flags = SwsFlags;
+          if (!FitScaler(ost.ImgResampleCtx, ost.ImgResampleSetup, scaler))
             throw FFMpegException("Cannot get resampling context");
-          ost.ResampleHeight = dec->height - CropTop - CropBottom;
+          ost.ResampleHeight = croppedHeight;
         }
         ost.EncodingNeeded = true;
         ist.DecodingNeeded = true;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engine/custom_ffmpeg.h"
+#include "engine/picture_ops.h"
 
 struct TInputFile {
   bool EofReached = false;
@@ -64,9 +65,12 @@ struct TOutputStream {
   bool VideoResample = false;
   AVFrame *PictTmp = nullptr; // owned; its buffer is at the encoder's format and size
   SwsContext *ImgResampleCtx = nullptr;
+  TScalerSetup ImgResampleSetup; // what ImgResampleCtx was made for
   int ResampleHeight = 0;
   bool VideoCrop = false;
-  int TopBand = 0, LeftBand = 0;
+  int TopBand = 0, LeftBand = 0, BottomBand = 0, RightBand = 0; // of the stored picture
+  TPictureTurn Turn;          // how the input's pictures are turned for the viewer
+  AVFrame *TurnTmp = nullptr; // owned; the scaled picture before it is turned
   bool VideoPad = false;
   int PadTop = 0, PadBottom = 0, PadLeft = 0, PadRight = 0;
   TCodedFrameInfo CodedFrame; // of the last encoded packet (NoteCodedFrame)

@@ -227,14 +227,29 @@ void TCustomFFmpeg::DoVideoOut(AVFormatContext *AOutput, TOutputStream &AOst, TI
   count = std::min(count, MaxFrames[AVMEDIA_TYPE_VIDEO] - AOst.FrameNumber);
   if (count <= 0)
     return;
+  // A late picture (a hole in the input's timeline, or a slower input rate): until it is due,
+  // the viewer goes on seeing the picture before it.
+  const AVFrame *previous = AIst.LastPicture;
+  if (count > 1 && previous && previous != APicture && previous->data[0]) {
+    OutputPicture(AOutput, AOst, AIst, previous, count - 1, AFrameSize);
+    count = 1;
+  }
+  OutputPicture(AOutput, AOst, AIst, APicture, count, AFrameSize);
+}
 
-  // Crop: the picture without its top and left bands.
+void TCustomFFmpeg::OutputPicture(AVFormatContext *AOutput, TOutputStream &AOst,
+                                  TInputStream &AIst, const AVFrame *APicture, int ACount,
+                                  int &AFrameSize) {
+  AVCodecContext *enc = AOst.Codec;
+  int count = ACount;
+
+  // Crop: the picture without its bands (of the picture as stored).
   const auto decFormat = static_cast<AVPixelFormat>(APicture->format);
   int srcWidth = APicture->width, srcHeight = APicture->height;
   TPicturePlanes formatted = PlanesOf(APicture);
   if (AOst.VideoCrop) {
-    srcWidth -= AOst.LeftBand + CropRight;
-    srcHeight -= AOst.TopBand + CropBottom;
+    srcWidth -= AOst.LeftBand + AOst.RightBand;
+    srcHeight -= AOst.TopBand + AOst.BottomBand;
     TPicturePlanes cropped;
     if (srcWidth <= 0 || srcHeight <= 0 ||
         !CropPicture(cropped, formatted, decFormat, AOst.TopBand, AOst.LeftBand)) {
@@ -244,26 +259,29 @@ void TCustomFFmpeg::DoVideoOut(AVFormatContext *AOutput, TOutputStream &AOst, TI
     formatted = cropped;
   }
 
-  // Scale and pad into PictTmp, or encode the (cropped) picture itself.
+  // Scale, turn and pad into PictTmp, or encode the (cropped) picture itself.
   const AVPixelFormat encFormat = enc->pix_fmt;
+  const bool turn = !AOst.Turn.None();
+  const bool drawn = AOst.VideoPad || AOst.VideoResample || turn;
   TPicturePlanes final = formatted;
   const TPicturePlanes *padSource = &formatted;
   TPicturePlanes tmp;
   // An encoder that holds pictures back may still hold the last one: draw into a buffer of our
   // own (a no-op while nobody else refers to it).
-  if (AOst.PictTmp && (AOst.VideoPad || AOst.VideoResample) &&
-      avlib.av_frame_make_writable(AOst.PictTmp) < 0)
+  if (AOst.PictTmp && drawn && avlib.av_frame_make_writable(AOst.PictTmp) < 0)
     throw FFMpegException("Video encoding failed");
   if (AOst.PictTmp)
     tmp = PlanesOf(AOst.PictTmp);
   TPicturePlanes scaleTarget = tmp;
-  if ((AOst.VideoPad || AOst.VideoResample) && !tmp.data[0]) {
+  if (drawn && !tmp.data[0]) {
     Log(0, AOst.VideoPad ? "error padding picture" : "Cannot get resampling context");
     return;
   }
+  int seenWidth = srcWidth, seenHeight = srcHeight;
+  TurnedSize(AOst.Turn, seenWidth, seenHeight);
   if (!AOst.VideoResample &&
-      (decFormat != encFormat || srcWidth + AOst.PadLeft + AOst.PadRight != enc->width ||
-       srcHeight + AOst.PadTop + AOst.PadBottom != enc->height)) {
+      (decFormat != encFormat || seenWidth + AOst.PadLeft + AOst.PadRight != enc->width ||
+       seenHeight + AOst.PadTop + AOst.PadBottom != enc->height)) {
     // The input changed its picture size or format during the run: without a scaler the
     // encoder would read past the picture.
     Log(0, "picture size or format changed: picture not encoded");
@@ -271,27 +289,48 @@ void TCustomFFmpeg::DoVideoOut(AVFormatContext *AOutput, TOutputStream &AOst, TI
   }
   if (AOst.VideoPad) {
     final = tmp;
-    if (AOst.VideoResample &&
+    if ((AOst.VideoResample || turn) &&
         !CropPicture(scaleTarget, tmp, encFormat, AOst.PadTop, AOst.PadLeft)) {
       Log(0, "error padding picture");
       return;
     }
   }
+  TPicturePlanes turnSource = formatted;
+  int turnWidth = srcWidth, turnHeight = srcHeight;
   if (AOst.VideoResample) {
     padSource = nullptr;
     final = tmp;
-    // The cached scaler follows the input should its size change during the run.
-    const int dstWidth = enc->width - AOst.PadLeft - AOst.PadRight;
-    const int dstHeight = enc->height - AOst.PadTop - AOst.PadBottom;
-    AOst.ImgResampleCtx = avlib.sws_getCachedContext(AOst.ImgResampleCtx, srcWidth, srcHeight,
-                                                     decFormat, dstWidth, dstHeight, encFormat,
-                                                     SwsFlags, nullptr, nullptr, nullptr);
-    if (!AOst.ImgResampleCtx) {
+    // The cached scaler follows the input should its size change during the run. A turned
+    // picture is scaled as stored first.
+    turnWidth = enc->width - AOst.PadLeft - AOst.PadRight;
+    turnHeight = enc->height - AOst.PadTop - AOst.PadBottom;
+    TurnedSize(AOst.Turn, turnWidth, turnHeight);
+    TScalerSetup scaler;
+    scaler.SrcWidth = srcWidth;
+    scaler.SrcHeight = srcHeight;
+    scaler.SetSource(decFormat, APicture->color_range, APicture->colorspace);
+    scaler.DstWidth = turnWidth;
+    scaler.DstHeight = turnHeight;
+    scaler.SetDestination(encFormat, enc->color_range);
+    scaler.Flags = SwsFlags;
+    if (!FitScaler(AOst.ImgResampleCtx, AOst.ImgResampleSetup, scaler) ||
+        (turn && !AOst.TurnTmp)) {
       Log(0, "Cannot get resampling context");
       return;
     }
+    if (turn)
+      turnSource = PlanesOf(AOst.TurnTmp);
+    const TPicturePlanes &scaled = turn ? turnSource : scaleTarget;
     avlib.sws_scale(AOst.ImgResampleCtx, formatted.data, formatted.linesize, 0, srcHeight,
-                    scaleTarget.data, scaleTarget.linesize);
+                    scaled.data, scaled.linesize);
+  }
+  if (turn) {
+    padSource = nullptr;
+    final = tmp;
+    if (!TurnPicture(scaleTarget, turnSource, encFormat, turnWidth, turnHeight, AOst.Turn)) {
+      Log(0, "error turning picture");
+      return;
+    }
   }
   if (AOst.VideoPad &&
       !PadPicture(final, padSource, enc->height, enc->width, encFormat, AOst.PadTop,
@@ -330,6 +369,7 @@ void TCustomFFmpeg::DoVideoOut(AVFormatContext *AOutput, TOutputStream &AOst, TI
     frame->width = enc->width;
     frame->height = enc->height;
     frame->sample_aspect_ratio = enc->sample_aspect_ratio;
+    frame->color_range = enc->color_range;
     frame->interlaced_frame = APicture->interlaced_frame;
     frame->top_field_first = APicture->top_field_first;
     if (interlacedCoding && TopFieldFirst != -1)

@@ -12,6 +12,7 @@ extern "C" {
 #include <libavutil/avstring.h>
 #include <libavutil/channel_layout.h>
 #include <libavutil/dict.h>
+#include <libavutil/display.h>
 #include <libavutil/error.h>
 #include <libavutil/fifo.h>
 #include <libavutil/frame.h>
@@ -56,7 +57,8 @@ extern "C" {
   X(av_audio_fifo_size) X(av_audio_fifo_realloc) X(av_audio_fifo_drain) \
   X(av_channel_layout_default) X(av_channel_layout_uninit) X(av_channel_layout_copy) \
   X(av_channel_layout_describe) X(av_d2q) X(av_find_nearest_q_idx) X(av_mul_q) X(av_div_q) \
-  X(av_get_media_type_string) X(avutil_version)
+  X(av_get_media_type_string) X(avutil_version) X(av_display_rotation_get) \
+  X(av_display_rotation_set) X(av_display_matrix_flip)
 
 #define KORVELO_AVCODEC_FUNCTIONS(X) \
   X(avcodec_find_encoder) X(avcodec_find_decoder) X(avcodec_find_encoder_by_name) \
@@ -85,12 +87,13 @@ extern "C" {
   X(av_codec_get_id) X(av_codec_get_tag) X(av_codec_get_tag2) X(avformat_get_class) \
   X(av_filename_number_test) X(av_muxer_iterate) X(av_demuxer_iterate) \
   X(av_find_best_stream) X(avformat_query_codec) X(av_guess_frame_rate) \
-  X(av_guess_sample_aspect_ratio) X(avformat_version) X(av_find_default_stream_index)
+  X(av_guess_sample_aspect_ratio) X(avformat_version) X(av_find_default_stream_index) \
+  X(av_stream_get_side_data) X(av_stream_new_side_data)
 
 #define KORVELO_SWSCALE_FUNCTIONS(X) \
   X(sws_scale) X(sws_getContext) X(sws_freeContext) X(sws_getCachedContext) \
   X(sws_get_class) X(sws_alloc_context) X(sws_init_context) X(sws_isSupportedInput) \
-  X(sws_isSupportedOutput)
+  X(sws_isSupportedOutput) X(sws_setColorspaceDetails) X(sws_getCoefficients)
 
 #define KORVELO_SWRESAMPLE_FUNCTIONS(X) \
   X(swr_alloc_set_opts2) X(swr_init) X(swr_free) X(swr_convert) X(swr_set_compensation) \

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <utility>
 
 #include "engine/custom_ffmpeg.h"
 #include "medialib/medialib.h"
@@ -267,11 +268,17 @@ void TAVProbe::GetVideoInfo(int AStreamIndex, TAVVideoInfo &AInfo) {
   // Some containers keep the sample aspect on the stream, others in the codec parameters.
   const AVRational sampleAspect =
       avlib.av_guess_sample_aspect_ratio(FFormatContext, const_cast<AVStream *>(stream), nullptr);
-  if (sampleAspect.num == 0 || sampleAspect.den == 0 || par->height == 0)
+  if (sampleAspect.num == 0 || sampleAspect.den == 0 || par->height == 0 || par->width == 0)
     AInfo.DisplayAspect = 0;
   else
     AInfo.DisplayAspect =
         static_cast<float>(av_q2d(sampleAspect) * par->width / par->height);
+  // The picture as its viewer sees it: a clip stored sideways reports its upright size.
+  if (PictureTurnOf(stream).Transpose) {
+    std::swap(AInfo.Width, AInfo.Height);
+    if (AInfo.DisplayAspect > 0)
+      AInfo.DisplayAspect = 1 / AInfo.DisplayAspect;
+  }
   AInfo.PixelFormat = par->format;
   AInfo.FrameRateNum = stream->r_frame_rate.num;
   AInfo.FrameRateDen = stream->r_frame_rate.den;
@@ -461,15 +468,23 @@ bool TAVProbe::DecodeNextPicture() {
   }
 }
 
-bool TAVProbe::ConvertPicture() {
+bool TAVProbe::ConvertPicture(const TPictureTurn &ATurn) {
   TBGRImage &bitmap = *FBitmap;
   const AVFrame &frame = *FFrame;
-  const int rowBytes = bitmap.Width * 3;
-  if (frame.format == AV_PIX_FMT_BGR24 && frame.width == bitmap.Width &&
-      frame.height == bitmap.Height) {
-    for (int y = 0; y < bitmap.Height; ++y)
-      std::memcpy(bitmap.Row(y), frame.data[0] + static_cast<ptrdiff_t>(y) * frame.linesize[0],
-                  rowBytes);
+  // The picture as stored, then turned as the viewer sees it.
+  int width = bitmap.Width, height = bitmap.Height;
+  TurnedSize(ATurn, width, height);
+  auto deliver = [&](const uint8_t *ARows, int ALinesize) {
+    if (!ATurn.None()) {
+      TurnPlane(bitmap.Row(0), bitmap.Stride, ARows, ALinesize, width, height, 3, ATurn);
+      return;
+    }
+    for (int y = 0; y < height; ++y)
+      std::memcpy(bitmap.Row(y), ARows + static_cast<ptrdiff_t>(y) * ALinesize,
+                  static_cast<size_t>(width) * 3);
+  };
+  if (frame.format == AV_PIX_FMT_BGR24 && frame.width == width && frame.height == height) {
+    deliver(frame.data[0], frame.linesize[0]);
     return true;
   }
 
@@ -478,7 +493,7 @@ bool TAVProbe::ConvertPicture() {
   // One row more than the picture: the scaler writes a few bytes past the last row of very
   // narrow pictures (2x4096).
   const int needed =
-      avlib.av_image_get_buffer_size(AV_PIX_FMT_BGR24, bitmap.Width, bitmap.Height + 1, align);
+      avlib.av_image_get_buffer_size(AV_PIX_FMT_BGR24, width, height + 1, align);
   if (needed < 0)
     return false;
   if (FRGBBufferSize < needed) {
@@ -491,20 +506,26 @@ bool TAVProbe::ConvertPicture() {
   }
   uint8_t *planes[4];
   int linesizes[4];
-  avlib.av_image_fill_arrays(planes, linesizes, FRGBBuffer, AV_PIX_FMT_BGR24, bitmap.Width,
-                             bitmap.Height, align);
+  avlib.av_image_fill_arrays(planes, linesizes, FRGBBuffer, AV_PIX_FMT_BGR24, width, height,
+                             align);
   // A picture whose size differs from the stream's coded size is scaled to it, never copied
   // past the rows of either picture.
-  FSwsContext = avlib.sws_getCachedContext(
-      FSwsContext, frame.width, frame.height, static_cast<AVPixelFormat>(frame.format),
-      bitmap.Width, bitmap.Height, AV_PIX_FMT_BGR24, SWS_BICUBIC, nullptr, nullptr, nullptr);
-  if (!FSwsContext) {
+  // Full-range, deep-colour and HD pictures each need the scaler told what they are, or their
+  // colours come out washed, crushed or shifted.
+  TScalerSetup scaler;
+  scaler.SrcWidth = frame.width;
+  scaler.SrcHeight = frame.height;
+  scaler.SetSource(static_cast<AVPixelFormat>(frame.format), frame.color_range, frame.colorspace);
+  scaler.DstWidth = width;
+  scaler.DstHeight = height;
+  scaler.SetDestination(AV_PIX_FMT_BGR24, AVCOL_RANGE_JPEG);
+  scaler.Flags = SWS_BICUBIC;
+  if (!FitScaler(FSwsContext, FSwsSetup, scaler)) {
     probeLog(0, "Cannot initialize the toRGB conversion context\n");
     return false;
   }
   avlib.sws_scale(FSwsContext, frame.data, frame.linesize, 0, frame.height, planes, linesizes);
-  for (int y = 0; y < bitmap.Height; ++y)
-    std::memcpy(bitmap.Row(y), planes[0] + static_cast<ptrdiff_t>(y) * linesizes[0], rowBytes);
+  deliver(planes[0], linesizes[0]);
   return true;
 }
 
@@ -533,16 +554,20 @@ TBGRImage *TAVProbe::GetFrameBitmap(int AStreamIndex) {
   if (!FPacket || !FFrame)
     throw FFMpegException("memory allocation error occurred");
 
-  bitmap.Resize(par->width, par->height);
+  // The picture as its viewer sees it: a clip stored sideways comes out upright.
+  const TPictureTurn turn = PictureTurnOf(FFormatContext->streams[AStreamIndex]);
+  int width = par->width, height = par->height;
+  TurnedSize(turn, width, height);
+  bitmap.Resize(width, height);
   if (!DecodeNextPicture()) {
     probeLog(2, "stream eof reached.\n");
-    bitmap.Resize(par->width, par->height, true);
+    bitmap.Resize(width, height, true);
     return &bitmap;
   }
-  const bool converted = ConvertPicture();
+  const bool converted = ConvertPicture(turn);
   avlib.av_frame_unref(FFrame);
   if (!converted) {
-    bitmap.Resize(par->width, par->height, true);
+    bitmap.Resize(width, height, true);
     return &bitmap;
   }
   FLastWasImage2 = IsSingleImageFormat();

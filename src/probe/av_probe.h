@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "engine/picture_ops.h"
 #include "medialib/bgr_image.h"
 #include "medialib/media_functions.h"
 
@@ -100,7 +101,8 @@ private:
   void CloseDecoder();
   // Decodes the next picture of FDecoderStream into FFrame; false at the end of the stream.
   bool DecodeNextPicture();
-  bool ConvertPicture();
+  // Delivers FFrame into the bitmap (already of the turned size), turned by ATurn.
+  bool ConvertPicture(const TPictureTurn &ATurn);
 
   AVFormatContext *FFormatContext = nullptr;
   std::string FLastErrorMessage;
@@ -115,6 +117,7 @@ private:
   int FDecoderStream = -1;  // the stream FDecoderContext decodes
   bool FDecoderDrained = false; // the end of the file was sent to the decoder
   SwsContext *FSwsContext = nullptr;
+  TScalerSetup FSwsSetup; // what FSwsContext was made for
   AVPacket *FPacket = nullptr;
   AVFrame *FFrame = nullptr;
   std::unique_ptr<TBGRImage> FBitmap;

@@ -6,13 +6,17 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <filesystem>
 #include <fstream>
+#include <memory>
+#include <vector>
 #include <iterator>
 #include <string>
 #include <tuple>
 
 #include "app/output_options.h"
 #include "app/profiles.h"
+#include "app/thumbnail.h"
 #include "converter/option_records.h"
 #include "engine/custom_ffmpeg.h"
 #include "probe/av_probe.h"
@@ -22,6 +26,64 @@
 namespace {
 
 using testing_support::FileFacts;
+
+struct FrameFree {
+  void operator()(AVFrame *AFrame) const { avlib.av_frame_free(&AFrame); }
+};
+using FramePtr = std::unique_ptr<AVFrame, FrameFree>;
+
+// Every decoded frame of the first stream of AType (the pictures as the encoder made them, or
+// the sound as floating-point samples in planes).
+std::vector<FramePtr> DecodeAll(const std::string &AFile, AVMediaType AType) {
+  std::vector<FramePtr> frames;
+  AVFormatContext *context = nullptr;
+  if (avlib.avformat_open_input(&context, AFile.c_str(), nullptr, nullptr) < 0)
+    return frames;
+  avlib.avformat_find_stream_info(context, nullptr);
+  const int index = avlib.av_find_best_stream(context, AType, -1, -1, nullptr, 0);
+  AVCodecContext *decoder = nullptr;
+  if (index >= 0) {
+    const AVCodec *codec = avlib.avcodec_find_decoder(context->streams[index]->codecpar->codec_id);
+    decoder = avlib.avcodec_alloc_context3(codec);
+    avlib.avcodec_parameters_to_context(decoder, context->streams[index]->codecpar);
+    if (avlib.avcodec_open2(decoder, codec, nullptr) < 0)
+      avlib.avcodec_free_context(&decoder);
+  }
+  AVPacket *packet = avlib.av_packet_alloc();
+  auto receive = [&] {
+    for (;;) {
+      FramePtr frame(avlib.av_frame_alloc());
+      if (avlib.avcodec_receive_frame(decoder, frame.get()) < 0)
+        return;
+      frames.push_back(std::move(frame));
+    }
+  };
+  while (decoder && avlib.av_read_frame(context, packet) >= 0) {
+    if (packet->stream_index == index && avlib.avcodec_send_packet(decoder, packet) >= 0)
+      receive();
+    avlib.av_packet_unref(packet);
+  }
+  if (decoder && avlib.avcodec_send_packet(decoder, nullptr) >= 0)
+    receive();
+  avlib.av_packet_free(&packet);
+  avlib.avcodec_free_context(&decoder);
+  avlib.avformat_close_input(&context);
+  return frames;
+}
+
+// The largest sample magnitude of the sound (1.0 = full scale; AAC decodes to float planes).
+double PeakLevel(const std::string &AFile) {
+  double peak = 0;
+  for (const FramePtr &frame : DecodeAll(AFile, AVMEDIA_TYPE_AUDIO)) {
+    if (frame->format != AV_SAMPLE_FMT_FLTP)
+      return -1;
+    for (int c = 0; c < frame->ch_layout.nb_channels; ++c)
+      for (int i = 0; i < frame->nb_samples; ++i)
+        peak = std::max(peak, std::fabs(static_cast<double>(
+                                  reinterpret_cast<const float *>(frame->extended_data[c])[i])));
+  }
+  return peak;
+}
 
 bool FileHoldsUtf16Title(const std::string &AFile, const std::string &ATitle) {
   std::ifstream in(AFile, std::ios::binary);
@@ -35,8 +97,9 @@ bool FileHoldsUtf16Title(const std::string &AFile, const std::string &ATitle) {
 }
 
 // The time the input's pictures cover, in seconds: the longer of their count times the frame
-// duration (packet spans can leave out a picture) and their timestamp span (a timeline with a
-// gap is longer than its pictures); without video, the container's duration.
+// duration (packet spans can leave out a picture) and the span from the file's start to the end
+// of the last picture (a timeline with a gap is longer than its pictures); without video, the
+// container's duration.
 double MeasuredDuration(const std::string &AFile) {
   AVFormatContext *context = nullptr;
   if (avlib.avformat_open_input(&context, AFile.c_str(), nullptr, nullptr) < 0)
@@ -61,11 +124,48 @@ double MeasuredDuration(const std::string &AFile) {
       avlib.av_packet_unref(packet);
     }
     avlib.av_packet_free(&packet);
-    const double span = last >= first ? (last - first) * av_q2d(stream->time_base) + frame : 0;
+    // From the file's start: a picture stream that starts later is held from the start.
+    const double start = context->start_time != AV_NOPTS_VALUE
+                             ? std::min(context->start_time / 1e6, first * av_q2d(stream->time_base))
+                             : first * av_q2d(stream->time_base);
+    const double span = last >= first ? last * av_q2d(stream->time_base) + frame - start : 0;
     seconds = std::max(pictures * frame, span);
   }
   avlib.avformat_close_input(&context);
   return seconds;
+}
+
+// Converts AInput with profile AProfileIndex into AFolder as a conversion panel does: the probe
+// reads the input (AProbe stays loaded for the preview and thumbnail), the options are built
+// from what it reports, and the engine runs on this thread.
+void ConvertLikeThePanel(const std::string &AInput, int AProfileIndex, const std::string &AFolder,
+                         TAVProbe &AProbe, TPSPOutputSettings &ASettings) {
+  ASSERT_TRUE(AProbe.LoadFile(AInput)) << AProbe.LastErrorMessage();
+  TAVFileInfo info;
+  AProbe.GetFileInfo(info);
+  TAVVideoInfo video;
+  AProbe.GetVideoInfo(-1, video);
+  ASettings = BuildOutputOptions(AProfileIndex, true, TitleFor(info.Title, AInput), AInput,
+                                 AFolder + "/", AFolder + "/", video.Width, video.Height,
+                                 video.DisplayAspect > 0 ? video.DisplayAspect : 0);
+  TOutputOptions output;
+  InitOutputOptions(output);
+  FillOutputOptions(ASettings, output);
+
+  TCustomFFmpeg engine;
+  engine.Prepare();
+  engine.SetVerbose(-1);
+  ASSERT_TRUE(engine.OpenInputFile(AInput)) << engine.ErrorMessage;
+  ApplyOutputOptions(engine, output);
+  ASSERT_TRUE(engine.OpenOutputFile(ASettings.FileName)) << engine.ErrorMessage;
+  engine.Run(false);
+  ASSERT_TRUE(engine.Finished) << engine.ExceptionMessage;
+}
+
+// The input, or a skip where the libraries could not make it (an optional encoder is missing).
+std::string InputOrSkip(const std::string &AName) {
+  const std::string input = testing_support::MediaFile(AName);
+  return std::filesystem::exists(input) ? input : std::string();
 }
 
 using Case = std::tuple<std::string, int>; // input file, profile index
@@ -74,35 +174,19 @@ class PSPOutputs : public ::testing::TestWithParam<Case> {};
 
 TEST_P(PSPOutputs, PlayOnThePSP) {
   testing_support::RequireMediaLibraries();
-  const std::string input = testing_support::MediaFile(std::get<0>(GetParam()));
+  const std::string input = InputOrSkip(std::get<0>(GetParam()));
+  if (input.empty())
+    GTEST_SKIP() << std::get<0>(GetParam()) << " was not made: the libraries lack its encoder";
   const int profileIndex = std::get<1>(GetParam());
   testing_support::TempDir dir;
-
-  // What the panel reads before it builds the options.
+  const bool stillPicture = std::get<0>(GetParam()).rfind("picture", 0) == 0 ||
+                            std::get<0>(GetParam()).find(".jpg") != std::string::npos;
   TAVProbe probe;
-  ASSERT_TRUE(probe.LoadFile(input)) << probe.LastErrorMessage();
-  TAVFileInfo info;
-  probe.GetFileInfo(info);
-  TAVVideoInfo video;
-  probe.GetVideoInfo(-1, video);
-  const bool stillPicture = std::get<0>(GetParam()).rfind("picture.", 0) == 0;
-  const std::string title = TitleFor(info.Title, input);
-  const TPSPOutputSettings settings =
-      BuildOutputOptions(profileIndex, true, title, input, dir.path().string() + "/",
-                         dir.path().string() + "/", video.Width, video.Height,
-                         video.DisplayAspect > 0 ? video.DisplayAspect : 0);
-  TOutputOptions output;
-  InitOutputOptions(output);
-  FillOutputOptions(settings, output);
-
-  TCustomFFmpeg engine;
-  engine.Prepare();
-  engine.SetVerbose(-1);
-  ASSERT_TRUE(engine.OpenInputFile(input)) << engine.ErrorMessage;
-  ApplyOutputOptions(engine, output);
-  ASSERT_TRUE(engine.OpenOutputFile(settings.FileName)) << engine.ErrorMessage;
-  engine.Run(false);
-  ASSERT_TRUE(engine.Finished) << engine.ExceptionMessage;
+  TPSPOutputSettings settings;
+  ConvertLikeThePanel(input, profileIndex, dir.path().string(), probe, settings);
+  if (HasFatalFailure())
+    return;
+  const std::string &title = settings.Title;
 
   const double inputDuration = MeasuredDuration(input);
   const FileFacts out =
@@ -116,6 +200,150 @@ TEST_P(PSPOutputs, PlayOnThePSP) {
     const double frame = 1001.0 / 30000.0;
     EXPECT_NEAR(out.video.duration, inputDuration, frame + 0.001);
     EXPECT_NEAR(out.audio.duration, inputDuration, 0.1);
+  }
+  // The inputs' tone (0.3 of full scale in every channel) neither lost nor clipped by the
+  // downmix; inputs without sound get silence.
+  const double peak = PeakLevel(settings.FileName);
+  if (probe.AudioStreamCount() > 0) {
+    EXPECT_GT(peak, 0.15);
+    EXPECT_LT(peak, 0.9);
+  } else {
+    EXPECT_EQ(peak, 0);
+  }
+}
+
+// Mean luma of a 9x9 square of APicture centred on (AX, AY).
+double LumaAround(const AVFrame &APicture, int AX, int AY) {
+  double sum = 0;
+  for (int y = AY - 4; y <= AY + 4; ++y)
+    for (int x = AX - 4; x <= AX + 4; ++x)
+      sum += APicture.data[0][y * APicture.linesize[0] + x];
+  return sum / 81;
+}
+
+// Full-range black (0) and white (255) must reach the PSP as TV black (16) and white (235),
+// not as values its decoder clips or shows grey.
+TEST(PSPPictures, FullRangeBlackAndWhiteBecomeTVBlackAndWhite) {
+  testing_support::RequireMediaLibraries();
+  for (const char *name : {"full_range.jpg", "mjpeg_422.avi"}) {
+    for (int profileIndex : {4, 0}) {
+      SCOPED_TRACE(std::string(name) + " profile " + std::to_string(profileIndex));
+      testing_support::TempDir dir;
+      TAVProbe probe;
+      TPSPOutputSettings settings;
+      ConvertLikeThePanel(testing_support::MediaFile(name), profileIndex, dir.path().string(),
+                          probe, settings);
+      if (HasFatalFailure())
+        return;
+      const std::vector<FramePtr> pictures = DecodeAll(settings.FileName, AVMEDIA_TYPE_VIDEO);
+      ASSERT_FALSE(pictures.empty());
+      const AVFrame &picture = *pictures.front();
+      // The 4:3 source fills the width; its halves are black and white.
+      EXPECT_NEAR(LumaAround(picture, picture.width / 4, picture.height / 2), 16, 2);
+      EXPECT_NEAR(LumaAround(picture, picture.width * 3 / 4, picture.height / 2), 235, 2);
+    }
+  }
+}
+
+// Mean absolute luma difference of two pictures of the same size.
+double LumaDifference(const AVFrame &A, const AVFrame &B) {
+  double sum = 0;
+  for (int y = 0; y < A.height; ++y)
+    for (int x = 0; x < A.width; ++x)
+      sum += std::abs(A.data[0][y * A.linesize[0] + x] - B.data[0][y * B.linesize[0] + x]);
+  return sum / (A.width * A.height);
+}
+
+// Two seconds without pictures (1.5 s to 3.5 s) show the picture before the hole, as a player
+// would; the picture after it appears when it is due.
+TEST(PSPPictures, HoleInTheTimelineHoldsTheLastPicture) {
+  testing_support::RequireMediaLibraries();
+  testing_support::TempDir dir;
+  TAVProbe probe;
+  TPSPOutputSettings settings;
+  ConvertLikeThePanel(testing_support::MediaFile("video_gap.mkv"), 4, dir.path().string(), probe,
+                      settings);
+  if (HasFatalFailure())
+    return;
+  const std::vector<FramePtr> pictures = DecodeAll(settings.FileName, AVMEDIA_TYPE_VIDEO);
+  auto at = [&](double ASeconds) -> const AVFrame & {
+    return *pictures.at(static_cast<size_t>(ASeconds * 30000 / 1001));
+  };
+  ASSERT_GT(pictures.size(), 140u);
+  // One picture all through the hole, and it is the one from before it: the pattern moves
+  // with every picture, so it looks like its neighbour before the hole, not after it.
+  EXPECT_LT(LumaDifference(at(2.0), at(3.4)), 1.0);
+  EXPECT_LT(LumaDifference(at(2.0), at(1.45)), LumaDifference(at(2.0), at(3.6)) / 2);
+}
+
+// Red, as the test media paint their marked corner (allowing for compression).
+bool IsRed(const uint8_t *ABGR) { return ABGR[2] > 150 && ABGR[1] < 90 && ABGR[0] < 90; }
+
+// Which corners of the AW x AH area at (ALeft, ATop) of APicture are red, as "TL TR BL BR" bits.
+std::string RedCorners(const TBGRImage &APicture, int ALeft, int ATop, int AW, int AH) {
+  const int inset = std::max(3, std::min(AW, AH) / 16);
+  const int xs[] = {ALeft + inset, ALeft + AW - 1 - inset}, ys[] = {ATop + inset, ATop + AH - 1 - inset};
+  std::string corners;
+  for (int y : ys)
+    for (int x : xs)
+      corners += IsRed(APicture.Row(y) + 3 * x) ? '1' : '0';
+  return corners;
+}
+
+// A phone's portrait clip, stored landscape with a turn for the viewer, is shown and converted
+// upright: the corner the viewer sees top left stays there in the preview, in the converted
+// file and in its thumbnail.
+TEST(PSPPictures, TurnedClipsComeOutUpright) {
+  testing_support::RequireMediaLibraries();
+  for (const char *name : {"rotated_90.mp4", "rotated_270.mp4"}) {
+    for (int profileIndex : {4, 0}) {
+      SCOPED_TRACE(std::string(name) + " profile " + std::to_string(profileIndex));
+      testing_support::TempDir dir;
+      TAVProbe probe;
+      TPSPOutputSettings settings;
+      ConvertLikeThePanel(testing_support::MediaFile(name), profileIndex, dir.path().string(),
+                          probe, settings);
+      if (HasFatalFailure())
+        return;
+
+      // The probe reports the picture as shown: 320x180 stored, 180x320 seen.
+      TAVVideoInfo video;
+      probe.GetVideoInfo(-1, video);
+      EXPECT_EQ(video.Width, 180);
+      EXPECT_EQ(video.Height, 320);
+      ASSERT_TRUE(probe.Seek(-1, 0));
+      const TBGRImage preview = *probe.GetFrameBitmap(-1);
+      ASSERT_EQ(preview.Width, 180);
+      ASSERT_EQ(preview.Height, 320);
+      EXPECT_EQ(RedCorners(preview, 0, 0, 180, 320), "1000");
+
+      // Fitted upright: a narrow picture with bands left and right.
+      if (profileIndex == 4) {
+        EXPECT_EQ(settings.FrameSize, "154x272");
+        EXPECT_EQ(settings.PadLeft, 164);
+        EXPECT_EQ(settings.PadRight, 162);
+      }
+      int width = 0, height = 0;
+      ASSERT_TRUE(ParseSize(settings.FrameSize, width, height));
+      TAVProbe output;
+      ASSERT_TRUE(output.LoadFile(settings.FileName)) << output.LastErrorMessage();
+      const TBGRImage converted = *output.GetFrameBitmap(-1);
+      ASSERT_EQ(converted.Height, height);
+      EXPECT_EQ(RedCorners(converted, settings.PadLeft, 0, width, height), "1000");
+
+      // The thumbnail the panel writes from its probe's next picture.
+      std::string error;
+      ASSERT_TRUE(MakeThumbnail(*probe.GetFrameBitmap(-1), settings.FileName, error,
+                                video.DisplayAspect > 0 ? video.DisplayAspect : 0))
+          << error;
+      TAVProbe thumbnail;
+      ASSERT_TRUE(thumbnail.LoadFile(ThumbnailFileName(settings.FileName)));
+      const TBGRImage thm = *thumbnail.GetFrameBitmap(-1);
+      ASSERT_EQ(thm.Width, 160);
+      int w = 0, h = 0;
+      FitSize(180, 320, 160, 120, w, h);
+      EXPECT_EQ(RedCorners(thm, (160 - w) / 2, (120 - h) / 2, w, h), "1000");
+    }
   }
 }
 
@@ -137,7 +365,11 @@ INSTANTIATE_TEST_SUITE_P(
                                          "3gp_h263_aac.3gp", "wav_pcm.wav", "mp3_audio.mp3",
                                          "picture.png", "picture.jpg", "two_audio.mkv",
                                          "subtitles.mkv", "anamorphic.mp4", "interlaced.mkv",
-                                         "start_time.ts", "aac_51.mp4"),
+                                         "start_time.ts", "aac_51.mp4", "h264_10bit.mp4",
+                                         "hevc_10bit.mp4", "mjpeg_422.avi", "mjpeg_444.mov",
+                                         "full_range.jpg", "picture_16bit.png", "rotated_90.mp4",
+                                         "rotated_270.mp4", "video_gap.mkv",
+                                         "audio_96k_24bit.flac", "aac_71.mkv"),
                        ::testing::Values(4, 0)),
     CaseName);
 

@@ -125,6 +125,37 @@ TEST_F(VideoOutTest, CropOffsetsEveryPlaneByItsSubsampling) {
   EXPECT_FALSE(CropPicture(cropped, PlanesOf(yuyv.get()), AV_PIX_FMT_YUYV422, 3, 5));
 }
 
+// The display matrices of these libraries, turned as the ffmpeg tool turns them (transpose
+// "clock", "cclock", "cclock_flip", hflip and vflip): a 3x2 stored picture 1 2 3 / 4 5 6.
+TEST(PictureTurn, DisplayMatrixTurnsAndMirrorsAsPlayersDo) {
+  testing_support::RequireMediaLibraries();
+  struct {
+    double angle; // av_display_rotation_set
+    bool mirror;  // then av_display_matrix_flip across
+    int width;
+    std::vector<uint8_t> seen;
+  } cases[] = {
+      {0, false, 3, {1, 2, 3, 4, 5, 6}},  {90, false, 2, {4, 1, 5, 2, 6, 3}},
+      {-90, false, 2, {3, 6, 2, 5, 1, 4}}, {180, false, 3, {6, 5, 4, 3, 2, 1}},
+      {0, true, 3, {3, 2, 1, 6, 5, 4}},   {90, true, 2, {1, 4, 2, 5, 3, 6}},
+  };
+  const uint8_t stored[6] = {1, 2, 3, 4, 5, 6};
+  for (const auto &c : cases) {
+    SCOPED_TRACE(std::to_string(c.angle) + (c.mirror ? " mirrored" : ""));
+    int32_t matrix[9];
+    avlib.av_display_rotation_set(matrix, c.angle);
+    if (c.mirror)
+      avlib.av_display_matrix_flip(matrix, 1, 0);
+    const TPictureTurn turn = PictureTurnOfMatrix(matrix);
+    int width = 3, height = 2;
+    TurnedSize(turn, width, height);
+    ASSERT_EQ(width, c.width);
+    std::vector<uint8_t> seen(6);
+    TurnPlane(seen.data(), width, stored, 3, 3, 2, 1, turn);
+    EXPECT_EQ(seen, c.seen);
+  }
+}
+
 TEST_F(VideoOutTest, PadPaintsBordersInThePadColourAndCopiesTheInside) {
   // 16x12 with 2 rows on top, 4 below, 4 columns left, 2 right around a 10x6 inside. The line
   // size is wider than the picture: the bytes past the width stay untouched.

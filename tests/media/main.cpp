@@ -96,6 +96,12 @@ int makeAll(const fs::path &folder) {
     const fs::path target = folder / spec.name;
     if (upToDate(target, generatorTime))
       continue;
+    if (spec.optional && !(spec.videoCodec.empty() || HasEncoder(spec.videoCodec))) {
+      if (verbose)
+        std::printf("%s: skipped, no encoder among \"%s\"\n", target.string().c_str(),
+                    spec.videoCodec.c_str());
+      continue;
+    }
     if (!writeAtomically(spec, target))
       ++failures;
   }

@@ -93,6 +93,70 @@ std::vector<TTestMediaSpec> makeList() {
   surround.audioBitRate = 256000;
   list.push_back(surround);
 
+  // What phones and cameras make: deeper colour, other chroma layouts, full range, pictures
+  // stored sideways, holes in the timeline, high-resolution and many-channel sound.
+  TTestMediaSpec deep = media("h264_10bit.mp4", "libx264", "aac");
+  deep.pixFmt = AV_PIX_FMT_YUV420P10LE;
+  list.push_back(deep);
+  TTestMediaSpec hevc = media("hevc_10bit.mp4", "libx265", "aac");
+  hevc.pixFmt = AV_PIX_FMT_YUV420P10LE;
+  hevc.optional = true;
+  list.push_back(hevc);
+
+  TTestMediaSpec mjpeg422 = media("mjpeg_422.avi", "mjpeg", "pcm_s16le");
+  mjpeg422.pixFmt = AV_PIX_FMT_YUVJ422P;
+  mjpeg422.levels = true;
+  mjpeg422.width = 160; // intra-only pictures: small, to keep the file small
+  mjpeg422.height = 120;
+  mjpeg422.sampleRate = 22050; // and the camera's plain sound, mono
+  mjpeg422.channels = 1;
+  list.push_back(mjpeg422);
+  TTestMediaSpec mjpeg444 = media("mjpeg_444.mov", "mjpeg", "pcm_s16le");
+  mjpeg444.pixFmt = AV_PIX_FMT_YUVJ444P;
+  mjpeg444.width = 160;
+  mjpeg444.height = 120;
+  mjpeg444.sampleRate = 22050;
+  mjpeg444.channels = 1;
+  list.push_back(mjpeg444);
+
+  TTestMediaSpec fullRange = media("full_range.jpg", "mjpeg", "");
+  fullRange.pixFmt = AV_PIX_FMT_YUVJ444P;
+  fullRange.stillPicture = true;
+  fullRange.levels = true;
+  fullRange.videoBitRate = 0;
+  list.push_back(fullRange);
+  TTestMediaSpec deepPng = media("picture_16bit.png", "png", "");
+  deepPng.pixFmt = AV_PIX_FMT_RGB48BE;
+  deepPng.stillPicture = true;
+  deepPng.videoBitRate = 0;
+  list.push_back(deepPng);
+
+  // Portrait clips as phones store them: a landscape picture and a turn for the viewer.
+  for (int rotation : {90, 270}) {
+    TTestMediaSpec turned =
+        media("rotated_" + std::to_string(rotation) + ".mp4", "libx264", "aac");
+    turned.width = 320;
+    turned.height = 180;
+    turned.rotation = rotation;
+    list.push_back(turned);
+  }
+
+  TTestMediaSpec gap = media("video_gap.mkv", "libx264", "aac");
+  gap.duration = 5;
+  gap.gapStart = 1.5;
+  gap.gapLength = 2;
+  list.push_back(gap);
+
+  // FLAC keeps 24 bits from 32-bit samples, and keeps the file small.
+  TTestMediaSpec hiRes = media("audio_96k_24bit.flac", "", "flac");
+  hiRes.sampleRate = 96000;
+  hiRes.sampleFmt = AV_SAMPLE_FMT_S32;
+  list.push_back(hiRes);
+  TTestMediaSpec surround71 = media("aac_71.mkv", "libx264", "aac");
+  surround71.sampleRate = 48000;
+  surround71.channels = 8;
+  list.push_back(surround71);
+
   return list;
 }
 

@@ -103,21 +103,36 @@ template <typename T> T *checkAlloc(T *p, const char *what) {
   return p;
 }
 
-// The first encoder of a comma-separated list of names that the libraries have.
-const AVCodec *findEncoder(const std::string &names) {
+// The first encoder of a comma-separated list of names that the libraries have, or null.
+const AVCodec *firstEncoder(const std::string &names) {
   std::stringstream list(names);
   std::string name;
   while (std::getline(list, name, ','))
     if (const AVCodec *codec = avlib.avcodec_find_encoder_by_name(name.c_str()))
       return codec;
+  return nullptr;
+}
+
+const AVCodec *findEncoder(const std::string &names) {
+  if (const AVCodec *codec = firstEncoder(names))
+    return codec;
   fail("no encoder among \"" + names + "\"", 0);
 }
+
+} // namespace
+
+bool HasEncoder(const std::string &names) { return firstEncoder(names) != nullptr; }
+
+namespace {
 
 // Speed settings for the encoders that are slow by default: test media must be quick to make.
 void addDefaultOptions(const AVCodec *codec, AVDictionary **options) {
   const std::string name = codec->name;
   if (name == "libx264") {
     avlib.av_dict_set(options, "preset", "ultrafast", 0);
+  } else if (name == "libx265") {
+    avlib.av_dict_set(options, "preset", "ultrafast", 0);
+    avlib.av_dict_set(options, "x265-params", "log-level=error", 0);
   } else if (name == "libvpx") {
     avlib.av_dict_set(options, "deadline", "realtime", 0);
     avlib.av_dict_set(options, "cpu-used", "8", 0);
@@ -177,6 +192,32 @@ void fillPattern(AVFrame *frame, int64_t index) {
       u[x] = inBox ? 128 : barU[bar];
       v[x] = inBox ? 128 : barV[bar];
     }
+  }
+}
+
+// Flat black and white halves at TV range, which full-range encoders store as 0 and 255.
+void fillLevels(AVFrame *frame) {
+  const int w = frame->width, h = frame->height;
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x)
+      frame->data[0][y * frame->linesize[0] + x] = x < w / 2 ? 16 : 235;
+  for (int p = 1; p < 3; ++p)
+    for (int y = 0; y < (h + 1) / 2; ++y)
+      std::memset(frame->data[p] + y * frame->linesize[p], 128, (w + 1) / 2);
+}
+
+// A red square in the stored corner that a viewer turning the picture clockwise by
+// rotation degrees sees top left.
+void paintMarker(AVFrame *frame, int rotation) {
+  const int w = frame->width, h = frame->height, size = std::min(w, h) / 4 & ~1;
+  const bool right = rotation == 180 || rotation == 270;
+  const bool bottom = rotation == 90 || rotation == 180;
+  const int left = right ? w - size : 0, top = bottom ? h - size : 0;
+  for (int y = top; y < top + size; ++y)
+    std::memset(frame->data[0] + y * frame->linesize[0] + left, 81, size);
+  for (int y = top / 2; y < (top + size) / 2; ++y) {
+    std::memset(frame->data[1] + y * frame->linesize[1] + left / 2, 90, size / 2);
+    std::memset(frame->data[2] + y * frame->linesize[2] + left / 2, 240, size / 2);
   }
 }
 
@@ -308,6 +349,14 @@ void Writer::addVideo() {
   v->stream->r_frame_rate = spec_.frameRate;
   if (spec_.sampleAspect.num > 0)
     v->stream->sample_aspect_ratio = spec_.sampleAspect;
+  if (spec_.rotation != 0) {
+    // With rows going down, this matrix turns the picture clockwise by the angle given (the
+    // library's av_display_rotation_get reports it negated): the matrix phones write.
+    auto *matrix = reinterpret_cast<int32_t *>(checkAlloc(
+        avlib.av_stream_new_side_data(v->stream, AV_PKT_DATA_DISPLAYMATRIX, 9 * sizeof(int32_t)),
+        "a display matrix"));
+    avlib.av_display_rotation_set(matrix, spec_.rotation);
+  }
 
   auto makeFrame = [&](AVPixelFormat fmt) {
     FramePtr frame(checkAlloc(avlib.av_frame_alloc(), "a video frame"));
@@ -350,7 +399,9 @@ void Writer::addAudio(int index) {
                " Hz",
            0);
   }
-  ctx->sample_fmt = codec->sample_fmts ? codec->sample_fmts[0] : AV_SAMPLE_FMT_S16;
+  ctx->sample_fmt = spec_.sampleFmt != AV_SAMPLE_FMT_NONE ? spec_.sampleFmt
+                    : codec->sample_fmts                ? codec->sample_fmts[0]
+                                                        : AV_SAMPLE_FMT_S16;
   // The encoder's own layout for the channel count (AAC wants 5.1 with back speakers, say).
   bool haveLayout = false;
   if (codec->ch_layouts) {
@@ -468,8 +519,18 @@ void Writer::sendFrame(AVCodecContext *ctx, AVStream *stream, const AVFrame *fra
 
 void Writer::encodeVideoFrame(VideoOut &v) {
   AVFrame *frame = v.pattern.get();
+  const double time = double(v.next) / av_q2d(spec_.frameRate);
+  if (spec_.gapLength > 0 && time >= spec_.gapStart && time < spec_.gapStart + spec_.gapLength) {
+    ++v.next; // a hole in the timeline: the next picture's timestamp jumps over it
+    return;
+  }
   check(avlib.av_frame_make_writable(frame), "cannot write a video frame");
-  fillPattern(frame, v.next);
+  if (spec_.levels)
+    fillLevels(frame);
+  else
+    fillPattern(frame, v.next);
+  if (spec_.rotation != 0)
+    paintMarker(frame, spec_.rotation);
   if (v.scaler) {
     AVFrame *out = v.converted.get();
     check(avlib.av_frame_make_writable(out), "cannot write a video frame");

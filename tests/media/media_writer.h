@@ -10,6 +10,7 @@
 extern "C" {
 #include <libavutil/rational.h>
 #include <libavutil/pixfmt.h>
+#include <libavutil/samplefmt.h>
 }
 
 namespace testmedia {
@@ -33,11 +34,19 @@ struct TTestMediaSpec {
   long videoBitRate = 300000;             // 0: the encoder's default
   bool stillPicture = false;              // one frame only (image files)
   TCodecOptions videoOptions;             // private options on top of the encoder's defaults
+  // Clockwise turn (0, 90, 180, 270) a viewer gives the stored picture, written as the
+  // stream's display matrix; a red square marks the corner the viewer sees top left.
+  int rotation = 0;
+  bool levels = false;    // flat black left half and white right half instead of the bars
+  double gapStart = 0;    // seconds; no pictures from here for gapLength seconds
+  double gapLength = 0;
+  bool optional = false;  // skipped where the libraries lack its encoders
 
   // Audio; no audio stream when audioCodec is empty.
   std::string audioCodec;
   int sampleRate = 44100;
   int channels = 2; // the encoder's layout with this channel count
+  AVSampleFormat sampleFmt = AV_SAMPLE_FMT_NONE; // NONE: the encoder's first format
   int audioStreams = 1;
   long audioBitRate = 0; // 0: the encoder's default
 
@@ -58,6 +67,9 @@ public:
 // muxer is chosen from ASpec.name or ASpec.muxer). Throws TTestMediaError on failure and
 // leaves a partial file behind for the caller to remove.
 void WriteTestMedia(const TTestMediaSpec &ASpec, const std::string &APath);
+
+// Whether the libraries have an encoder among ANames (comma-separated alternatives).
+bool HasEncoder(const std::string &ANames);
 
 // The files every test run needs, by name.
 const std::vector<TTestMediaSpec> &TestMediaList();

@@ -26,6 +26,8 @@ FileFacts Inspect(const std::string &AFile) {
       continue;
     s->present = true;
     s->codec = par->codec_id;
+    s->format = par->format;
+    s->range = par->color_range;
     s->profile = par->profile;
     s->level = par->level;
     s->width = par->width;
@@ -38,6 +40,13 @@ FileFacts Inspect(const std::string &AFile) {
     if (stream->duration != AV_NOPTS_VALUE)
       s->duration = stream->duration * av_q2d(stream->time_base);
   }
+  AVPacket *packet = avlib.av_packet_alloc();
+  while (packet && avlib.av_read_frame(context, packet) >= 0) {
+    if (context->streams[packet->stream_index]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO)
+      ++facts.video.packets;
+    avlib.av_packet_unref(packet);
+  }
+  avlib.av_packet_free(&packet);
   avlib.avformat_close_input(&context);
   return facts;
 }
@@ -62,9 +71,14 @@ FileFacts ExpectPlaysOnPSP(const std::string &AFile, int AProfileIndex, bool ASt
     EXPECT_EQ(out.video.codec, AV_CODEC_ID_MPEG4);
     EXPECT_EQ(out.video.profile, 0); // Simple
   }
+  // 8-bit 4:2:0 at TV range, whatever the input's depth, chroma and range.
+  EXPECT_EQ(out.video.format, AV_PIX_FMT_YUV420P);
+  EXPECT_NE(out.video.range, AVCOL_RANGE_JPEG);
   if (!AStillPicture) {
     EXPECT_EQ(out.video.rate.num, 30000);
     EXPECT_EQ(out.video.rate.den, 1001);
+    // A constant rate over the whole file, holes in the input's timeline included.
+    EXPECT_NEAR(out.video.packets, out.video.duration * 30000 / 1001, 1.5);
   }
   EXPECT_TRUE(out.audio.present);
   EXPECT_EQ(out.audio.codec, AV_CODEC_ID_AAC);

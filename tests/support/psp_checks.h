@@ -11,6 +11,9 @@ namespace testing_support {
 struct StreamFacts {
   bool present = false;
   AVCodecID codec = AV_CODEC_ID_NONE;
+  int format = -1; // pixel or sample format
+  AVColorRange range = AVCOL_RANGE_UNSPECIFIED;
+  int packets = 0;
   int profile = -1, level = -1, width = 0, height = 0, sampleRate = 0, channels = 0;
   AVRational rate{0, 1};
   double start = 0, duration = 0; // seconds
@@ -28,9 +31,9 @@ struct FileFacts {
 FileFacts Inspect(const std::string &AFile);
 
 // Checks AFile as the PSP plays it for profile AProfileIndex: one video and one audio stream,
-// the profile's codec, codec profile, level and size, 30000/1001 frames per second (not for a
-// still picture), stereo AAC at the profile's rate, both starting together at 0. Returns the
-// facts for further checks.
+// the profile's codec, codec profile, level and size, 8-bit 4:2:0 pictures not flagged full
+// range, a constant 30000/1001 frames per second (not for a still picture), stereo AAC at the
+// profile's rate, both starting together at 0. Returns the facts for further checks.
 FileFacts ExpectPlaysOnPSP(const std::string &AFile, int AProfileIndex, bool AStillPicture = false);
 
 } // namespace testing_support
