@@ -7,6 +7,7 @@
 #include <QDropEvent>
 #include <QMimeData>
 #include <QScrollBar>
+#include <QTableWidget>
 #include <QUrl>
 #include <QFileDialog>
 #include <QFileSystemModel>
@@ -101,6 +102,9 @@ TEST_F(Window, TwoFilesConvertOneAfterTheOtherIntoPlayableFilesWithThumbnails) {
   EXPECT_FALSE(aheadOfFirst);
   EXPECT_TRUE(Messages.empty()) << Messages.front();
 
+  // Turning to the page that copies them lists the new files.
+  Main->pcSteps->setCurrentWidget(Main->tshSettings);
+  EXPECT_EQ(Main->FoldersPage()->lvFiles->rowCount(), 2);
   for (int i = 0; i < 2; ++i) {
     EXPECT_EQ(Panel(i)->pbarPreview->value(), 100);
     const std::string output = Panel(i)->OutputFileName();

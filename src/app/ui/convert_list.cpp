@@ -236,6 +236,8 @@ void TfrmConvertList::ItemTerminate(int AIndex, bool AFinished, bool AException,
     ShowStatus(tr("Conversion stopped"));
   else if (AIndex == Count() - 1)
     ShowStatus(tr("All conversions finished"));
+  if (AFinished && FOnItemFinished)
+    FOnItemFinished();
   if (AFinished)
     StartNextWaiting();
 }

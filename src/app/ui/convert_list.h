@@ -41,6 +41,8 @@ public:
   TListProgressEvent FOnListProgress;
   // What the batch is doing, for the status line: the file being converted and the time left.
   std::function<void(const QString &AText)> FOnStatus;
+  // A panel's conversion has finished: a new file is in the output folder.
+  std::function<void()> FOnItemFinished;
 
   QScrollBar *scrollbarConvertList = nullptr;
 

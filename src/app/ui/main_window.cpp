@@ -75,6 +75,13 @@ TfrmMain::TfrmMain(const QString &AAppPath, QWidget *AParent)
   pcSteps->addTab(tshSettings, tr("Folders and Files"));
   pcSteps->setCurrentIndex(1);
   setCentralWidget(pcSteps);
+  // Files converted meanwhile are listed when the user turns to the page that copies them.
+  connect(pcSteps, &QTabWidget::currentChanged, this, [this] {
+    if (pcSteps->currentWidget() == tshSettings && FConvertedSinceRefresh) {
+      FConvertedSinceRefresh = false;
+      FFoldersPage->RefreshFiles();
+    }
+  });
 
   lbStatus = new QLabel(this);
   statusBar()->addWidget(lbStatus, 1);
@@ -151,6 +158,9 @@ QWidget *TfrmMain::CreateConvertPage() {
   btnAdd = button(tr("Add"), QString(), [this] { btnAddFilesClick(); });
   btnRemove = button(tr("Remove"), QString(), [this] { FConvertList->RemoveSelected(); });
   btnClear = button(tr("Clear"), QString(), [this] { FConvertList->ClearItems(); });
+  // The keys people expect for opening files and deleting what is selected.
+  btnAdd->setShortcut(QKeySequence::Open);
+  btnRemove->setShortcut(QKeySequence::Delete);
   tbConvert->addSeparator();
   btnStart = button(tr("Start"), QString(), [this] { btnStartClick(); });
   btnStop = button(tr("Stop"), QString(), [this] { FConvertList->StopAll(); });
@@ -175,6 +185,7 @@ QWidget *TfrmMain::CreateConvertPage() {
     ListProgress(AIndex, APercent, AState);
   };
   FConvertList->FOnStatus = [this](const QString &AText) { lbStatus->setText(AText); };
+  FConvertList->FOnItemFinished = [this] { FConvertedSinceRefresh = true; };
   background->addWidget(FConvertList);
   layout->addWidget(plBackground, 1);
 

@@ -90,4 +90,5 @@ private:
   std::string FAppPath;
   bool FClosing = false;
   bool FCloseScheduled = false;
+  bool FConvertedSinceRefresh = false;
 };
