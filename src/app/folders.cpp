@@ -188,7 +188,11 @@ bool SaveFolderSettings(const std::string &AIniFile, const TFolderSettings &ASet
 TFolderPlaces FindFolderPlaces(const std::string &AAppPath, const std::string &AUserConfigFolder,
                                const std::string &AVideosFolder) {
   const std::string app = WithSeparator(AAppPath);
-  const bool appWritable = !app.empty() && ::access(app.c_str(), W_OK | X_OK) == 0;
+  // A program in a "bin" folder was installed (/usr/bin, ~/.local/bin): that folder is no place
+  // for settings or videos even when it can be written, as it can for root.
+  const bool installed = fs::path(app).parent_path().filename() == "bin";
+  const bool appWritable =
+      !app.empty() && !installed && ::access(app.c_str(), W_OK | X_OK) == 0;
   std::error_code ec;
   TFolderPlaces places;
   places.SettingsFile = appWritable && fs::is_regular_file(app + "Config.ini", ec)

@@ -38,7 +38,8 @@ struct TFolderPlaces {
   std::string DefaultOutput; // AAppPath when writable, else AVideosFolder + "Korvelo/"
 };
 // Config.ini stays in AAppPath when that folder is writable and already holds it. The output
-// folder falls back to AAppPath when it is writable, so a first start needs no message.
+// folder falls back to AAppPath when it is writable, so a first start needs no message. A
+// program in a "bin" folder counts as installed: neither goes there.
 TFolderPlaces FindFolderPlaces(const std::string &AAppPath, const std::string &AUserConfigFolder,
                                const std::string &AVideosFolder);
 

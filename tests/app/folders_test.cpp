@@ -158,6 +158,13 @@ TEST(Settings, PortableCopyKeepsItsConfigOtherwiseTheUsersFoldersHoldSettingsAnd
     return p.SettingsFile + "|" + p.DefaultOutput;
   });
   EXPECT_EQ(seen, config + "/Config.ini|" + videos + "/Korvelo/");
+  // Installed in a "bin" folder that can be written (as root can): still the user's folders.
+  const std::string bin = dir.file("usr/bin") + "/";
+  fs::create_directories(bin);
+  Touch(bin + "Config.ini");
+  places = FindFolderPlaces(bin, config, videos);
+  EXPECT_EQ(places.SettingsFile + "|" + places.DefaultOutput,
+            config + "/Config.ini|" + videos + "/Korvelo/");
   // The first save creates the user's configuration folder.
   ASSERT_TRUE(SaveFolderSettings(config + "/Config.ini", {"", videos + "/Korvelo/"}));
   EXPECT_EQ(LoadFolderSettings(config + "/Config.ini", app).OutputFolder, videos + "/Korvelo/");
