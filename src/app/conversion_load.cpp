@@ -6,15 +6,6 @@
 #include "app/profiles.h"
 #include "converter/av_converter.h"
 
-namespace {
-
-bool Exists(const std::string &APath) {
-  struct stat st{};
-  return ::lstat(APath.c_str(), &st) == 0;
-}
-
-} // namespace
-
 bool LoadConversion(TCustomAVConverter &AConverter, const std::string &ALibraryPath,
                     const std::string &AFileName, int AProfileIndex, TLoadedConversion &AResult,
                     std::string &AError) {
@@ -58,17 +49,25 @@ bool LoadConversion(TCustomAVConverter &AConverter, const std::string &ALibraryP
     return false;
   }
 
-  // The name is chosen and the file created before the next file is loaded, so two inputs
-  // with the same name never get the same output.
-  const TPSPOutputSettings settings =
+  // The name is chosen and the file created exclusively before the next file is loaded, so two
+  // inputs with the same name never get the same output, not even in two processes at once.
+  TPSPOutputSettings settings =
       BuildOutputOptions(AProfileIndex, true, loaded.Title, AFileName, AVCFolder, MPEG4Folder,
                          loaded.SrcW, loaded.SrcH, loaded.DisplayAspect);
+  std::string claimError;
+  if (!ClaimOutputFile(settings, claimError)) {
+    AError = "***Cannot do convert, error: " + claimError;
+    AConverter.RemoveTask(loaded.TaskIndex);
+    loaded.TaskIndex = -1;
+    AResult = loaded;
+    return false;
+  }
   TOutputOptions output;
   InitOutputOptions(output);
   FillOutputOptions(settings, output);
   loaded.OutputFileName = output.FileName;
   const bool opened = AConverter.SetOutputFile(loaded.TaskIndex, output.FileName, &output);
-  loaded.OutputCreated = Exists(output.FileName);
+  loaded.OutputCreated = true; // claimed above
   if (!opened) {
     AError = "***Cannot do convert, error: " + AConverter.LastErrorMessage();
     AConverter.RemoveTask(loaded.TaskIndex);

@@ -1,6 +1,10 @@
 #include "app/output_options.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <stdexcept>
@@ -20,6 +24,10 @@ void CenterPads(int &ASize, int ATarget, int &AFirst, int &ASecond) {
   if (AFirst % 2 != 0)
     ++AFirst;
   ASecond = p - AFirst;
+}
+
+std::string NumberedName(const TPSPOutputSettings &ASettings, int AN) {
+  return ASettings.NameStem + "(" + std::to_string(AN) + ")" + ASettings.FileExt;
 }
 
 bool FileExists(const std::string &AName) {
@@ -93,10 +101,30 @@ TPSPOutputSettings BuildOutputOptions(int AProfileIndex, bool AFit, const std::s
 
   const std::string base = BaseNameOf(AInputFileName) + "-" + profile.Size + "-" + profile.Kind;
   const std::string &dir = profile.Kind == "AVC" ? AAVCDir : AMPEG4Dir;
-  out.FileName = dir + base + out.FileExt;
+  out.NameStem = dir + base;
+  out.FileName = out.NameStem + out.FileExt;
   for (int n = 1; FileExists(out.FileName); ++n)
-    out.FileName = dir + base + "(" + std::to_string(n) + ")" + out.FileExt;
+    out.FileName = NumberedName(out, n);
   return out;
+}
+
+bool ClaimOutputFile(TPSPOutputSettings &ASettings, std::string &AError) {
+  int n = 0;
+  for (;;) {
+    const int fd = ::open(ASettings.FileName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd >= 0) {
+      ::close(fd);
+      return true;
+    }
+    if (errno != EEXIST || ASettings.NameStem.empty() || n >= 99999) {
+      AError = ASettings.FileName + ": " + std::strerror(errno);
+      return false;
+    }
+    // Taken since it was chosen (by another process): the next number that is free.
+    do
+      ASettings.FileName = NumberedName(ASettings, ++n);
+    while (FileExists(ASettings.FileName));
+  }
 }
 
 void FillOutputOptions(const TPSPOutputSettings &ASettings, TOutputOptions &AOptions) {

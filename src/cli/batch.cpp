@@ -272,16 +272,16 @@ void TBatch::EndJob(size_t AIndex) {
       status.CurrentMs = status.DurationMs;
     // The picture of the input's first frame, as the panel takes it: its probe has not moved
     // since the file was loaded.
+    // The video is complete without its thumbnail: converted, with a warning.
     std::string error;
+    bool written = false;
     try {
       TBGRImage *picture = job.Converter->AVProbe().GetFrameBitmap(-1);
-      if (!MakeThumbnail(*picture, status.OutputFile, error, job.DisplayAspect))
-        status.State = TJobState::jsFailed;
+      written = MakeThumbnail(*picture, status.OutputFile, error, job.DisplayAspect);
     } catch (const std::exception &e) {
       error = e.what();
-      status.State = TJobState::jsFailed;
     }
-    if (status.State == TJobState::jsFailed)
+    if (!written)
       status.Message = "thumbnail not written: " + error;
   } else if (job.TaskException || !job.TaskEnded) {
     status.State = TJobState::jsFailed;

@@ -108,7 +108,7 @@ std::string PSPVideoProblem(const std::string &APath, TAVProbe &AProbe, std::str
 int ListCommand(const std::string &ADir, FILE *AOut, FILE *AErr) {
   std::error_code ec;
   if (!fs::is_directory(ADir, ec)) {
-    std::fprintf(AErr, "korvelo-convert: %s: no such folder\n", ADir.c_str());
+    std::fprintf(AErr, "korvelo-convert: %s: no such folder\n", PrintableText(ADir).c_str());
     return 1;
   }
   // Listing never creates the sub-folders: a folder without them simply holds no files.
@@ -121,12 +121,12 @@ int ListCommand(const std::string &ADir, FILE *AOut, FILE *AErr) {
   const std::vector<TConvertedFile> files =
       ListConvertedFiles(folder("AVC"), folder("MPEG4"), ProbeDurationReader(probe));
   if (files.empty()) {
-    std::fprintf(AOut, "No converted files in %s\n", ADir.c_str());
+    std::fprintf(AOut, "No converted files in %s\n", PrintableText(ADir).c_str());
     return 0;
   }
   size_t nameWidth = 8;
   for (const TConvertedFile &file : files)
-    nameWidth = std::max(nameWidth, file.Name.size());
+    nameWidth = std::max(nameWidth, PrintableText(file.Name).size());
   std::string text = PadRight("Filename", nameWidth) + "  " + PadRight("Format", 6) + "  " +
                      PadLeft("Duration", 12) + "  " + PadLeft("File Size", 14) + "\n";
   int64_t total = 0;
@@ -134,7 +134,7 @@ int ListCommand(const std::string &ADir, FILE *AOut, FILE *AErr) {
     // Only a conversion that ended well gets its thumbnail: a stopped one's partial file has none.
     struct stat st {};
     const bool complete = ::stat(ThumbnailFileName(file.Path).c_str(), &st) == 0;
-    text += PadRight(file.Name, nameWidth) + "  " + PadRight(file.Format, 6) + "  " +
+    text += PadRight(PrintableText(file.Name), nameWidth) + "  " + PadRight(file.Format, 6) + "  " +
             PadLeft(FormatDuration(file.DurationUs / 1000), 12) + "  " +
             PadLeft(FormatSizeKB(file.Size), 14) + (complete ? "" : "  incomplete") + "\n";
     total += file.Size;
@@ -175,7 +175,7 @@ int CopyCommand(const std::string &ADevice, const std::vector<std::string> &AFil
     if (extension == ".thm" && (named.count(stem + ".mp4") || named.count(stem + ".MP4")))
       continue;
     if (extension != ".mp4") {
-      std::fprintf(AErr, "korvelo-convert: %s: not an MP4 file\n", file.c_str());
+      std::fprintf(AErr, "korvelo-convert: %s: not an MP4 file\n", PrintableText(file).c_str());
       status = 1;
       continue;
     }
@@ -183,7 +183,7 @@ int CopyCommand(const std::string &ADevice, const std::vector<std::string> &AFil
     const bool found = ::stat(file.c_str(), &st) == 0;
     const int error = errno;
     if (!found || !S_ISREG(st.st_mode)) {
-      std::fprintf(AErr, "korvelo-convert: %s: %s\n", file.c_str(),
+      std::fprintf(AErr, "korvelo-convert: %s: %s\n", PrintableText(file).c_str(),
                    found ? "not a regular file" : std::strerror(error));
       status = 1;
       continue;
@@ -191,7 +191,7 @@ int CopyCommand(const std::string &ADevice, const std::vector<std::string> &AFil
     std::string reason;
     const std::string format = FormatOfPSPVideo(file, reason);
     if (format.empty()) {
-      std::fprintf(AErr, "korvelo-convert: %s: %s\n", file.c_str(), reason.c_str());
+      std::fprintf(AErr, "korvelo-convert: %s: %s\n", PrintableText(file).c_str(), reason.c_str());
       status = 1;
       continue;
     }
@@ -220,12 +220,12 @@ int CopyCommand(const std::string &ADevice, const std::vector<std::string> &AFil
                                std::to_string(AProgress.FileCount) + "  " +
                                std::to_string(percent) + "%  " + FileNameOf(AProgress.Source) +
                                " -> " + AProgress.Target;
-      std::fputs(("\r\033[K" + FitToColumns(line, 79)).c_str(), AOut);
+      std::fputs(("\r\033[K" + FitToColumns(PrintableText(line), 79)).c_str(), AOut);
       std::fflush(AOut);
       progressShown = true;
     } else if (AProgress.FileIndex != lastFile) {
-      std::fprintf(AOut, "copying %s -> %s\n", AProgress.Source.c_str(),
-                   AProgress.Target.c_str());
+      std::fprintf(AOut, "copying %s -> %s\n", PrintableText(AProgress.Source).c_str(),
+                   PrintableText(AProgress.Target).c_str());
       std::fflush(AOut);
     }
     lastFile = AProgress.FileIndex;
@@ -241,12 +241,13 @@ int CopyCommand(const std::string &ADevice, const std::vector<std::string> &AFil
   const TCopyResult result = CopyToDevice(ADevice, selected, progress, message);
   endProgressLine();
   if (result.Outcome == TCopyOutcome::coFailed && !result.Error.empty())
-    std::fprintf(AErr, "korvelo-convert: %s\n", result.Error.c_str());
+    std::fprintf(AErr, "korvelo-convert: %s\n", PrintableText(result.Error).c_str());
   if (result.Outcome == TCopyOutcome::coNothing)
     std::fprintf(AErr, "korvelo-convert: none of the files could be found any more\n");
   if (terminal)
     for (const auto &copied : result.Copied)
-      std::fprintf(AOut, "%s -> %s\n", copied.first.c_str(), copied.second.c_str());
+      std::fprintf(AOut, "%s -> %s\n", PrintableText(copied.first).c_str(),
+                   PrintableText(copied.second).c_str());
   // Every file asked for is on the device only when nothing was refused or left out.
   if (result.Outcome != TCopyOutcome::coCopied || result.Messages.size() > 1)
     status = 1;

@@ -87,11 +87,13 @@ int Convert(const TCommandLine &ACommand) {
   std::fflush(stdout);
   bool allConverted = true;
   for (const TJobStatus &job : jobs) {
-    if (job.State == TJobState::jsFinished)
+    const bool finished = job.State == TJobState::jsFinished;
+    if (finished && job.Message.empty())
       continue;
-    allConverted = false;
-    const char *what = job.State == TJobState::jsFailed ? "Failed" : "Stopped";
-    std::fprintf(stderr, "%s: %s: %s\n", what, job.InputFile.c_str(), job.Message.c_str());
+    allConverted = allConverted && finished;
+    const char *what = finished ? "Warning" : job.State == TJobState::jsFailed ? "Failed" : "Stopped";
+    std::fprintf(stderr, "%s: %s: %s\n", what, PrintableText(job.InputFile).c_str(),
+                 PrintableText(job.Message).c_str());
   }
   if (result == 0 && !allConverted)
     result = ExitFailure;

@@ -14,27 +14,23 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// The name part of APath, with control characters shown as "?": a line feed or an escape in a
-// file name must not move the cursor of the live display.
+// The name part of APath, printable.
 std::string FileNameOf(const std::string &APath) {
   const size_t slash = APath.find_last_of('/');
-  std::string name = slash == std::string::npos ? APath : APath.substr(slash + 1);
-  for (char &c : name)
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
-      c = '?';
-  return name;
+  return PrintableText(slash == std::string::npos ? APath : APath.substr(slash + 1));
 }
 
 double JobFraction(const TJobStatus &AJob) {
   switch (AJob.State) {
   case TJobState::jsWaiting:
     return 0;
-  case TJobState::jsConverting:
+  case TJobState::jsFinished:
+    return 1;
+  default:
+    // Converting, and also failed or stopped: what was converted counts, no more.
     if (AJob.DurationMs <= 0)
       return 0;
     return std::clamp(static_cast<double>(AJob.CurrentMs) / AJob.DurationMs, 0.0, 1.0);
-  default:
-    return 1;
   }
 }
 
@@ -49,10 +45,12 @@ std::string PadLeft(const std::string &AText, size_t AWidth) {
   return AText.size() >= AWidth ? AText : std::string(AWidth - AText.size(), ' ') + AText;
 }
 
+// The time left at the speed measured so far; unknown (-1) until a few seconds have run, unless
+// half of the work is done already (a short batch).
 double Remaining(double AFraction, double AElapsed) {
   if (AFraction >= 1)
     return 0;
-  if (AFraction < 0.005 || AElapsed < 1)
+  if (AFraction <= 0 || (AElapsed < 2 && AFraction < 0.5))
     return -1;
   return AElapsed * (1 - AFraction) / AFraction;
 }
@@ -79,13 +77,15 @@ public:
     const std::string prefix = Counter(AIndex, AJobs.size()) + " " + FileNameOf(job.InputFile);
     switch (job.State) {
     case TJobState::jsFinished:
-      line = prefix + ": done, " + FormatSizeKB(job.Size) + " -> " + job.OutputFile;
+      line = prefix + ": done, " + FormatSizeKB(job.Size) + " -> " + PrintableText(job.OutputFile);
+      if (!job.Message.empty())
+        line += " (warning: " + PrintableText(job.Message) + ")";
       break;
     case TJobState::jsFailed:
-      line = prefix + ": FAILED: " + job.Message;
+      line = prefix + ": FAILED: " + PrintableText(job.Message);
       break;
     case TJobState::jsStopped:
-      line = prefix + ": stopped" + (job.Message.empty() ? "" : ": " + job.Message);
+      line = prefix + ": stopped" + (job.Message.empty() ? "" : ": " + PrintableText(job.Message));
       break;
     default:
       break;
@@ -106,11 +106,11 @@ public:
   void Message(const std::vector<TJobStatus> &AJobs, const std::string &AText,
                bool AError) override {
     if (!AError) {
-      Redraw(AJobs, AText);
+      Redraw(AJobs, PrintableText(AText));
       return;
     }
     Clear();
-    std::fputs((AText + "\n").c_str(), FErr);
+    std::fputs((PrintableText(AText) + "\n").c_str(), FErr);
     std::fflush(FErr);
     Redraw(AJobs, {});
   }
@@ -202,6 +202,8 @@ public:
     case TJobState::jsFinished:
       Out(prefix + "done, " + FormatSizeKB(job.Size) + " (overall " +
           std::to_string(Percent(BatchFraction(AJobs))) + "%)");
+      if (!job.Message.empty())
+        Err(prefix + "warning: " + job.Message);
       break;
     case TJobState::jsFailed:
       Err(prefix + "failed: " + job.Message);
@@ -214,7 +216,7 @@ public:
     }
   }
 
-  // One line each time a file passes a tenth of its length.
+  // One line each time a file passes a tenth of its length, with its share done.
   void JobProgress(const std::vector<TJobStatus> &AJobs, size_t AIndex) override {
     FLastStep.resize(AJobs.size(), -1);
     const TJobStatus &job = AJobs[AIndex];
@@ -226,8 +228,8 @@ public:
       return;
     const double fraction = BatchFraction(AJobs);
     const double elapsed = std::chrono::duration<double>(Clock::now() - FStart).count();
-    Out(Counter(AIndex, AJobs.size()) + " " + job.InputFile + ": " + std::to_string(step * 10) +
-        "% (overall " + std::to_string(Percent(fraction)) + "%, remaining " +
+    Out(Counter(AIndex, AJobs.size()) + " " + job.InputFile + ": " +
+        std::to_string(Percent(JobFraction(job))) + "% (overall " + std::to_string(Percent(fraction)) + "%, remaining " +
         FormatClock(Remaining(fraction, elapsed)) + ")");
   }
 
@@ -243,13 +245,14 @@ public:
   void Finish(const std::vector<TJobStatus> &) override {}
 
 private:
+  // Every line printable: a name or message never splits it.
   void Out(const std::string &ALine) {
-    std::fputs((ALine + "\n").c_str(), FOut);
+    std::fputs((PrintableText(ALine) + "\n").c_str(), FOut);
     std::fflush(FOut);
   }
   void Err(const std::string &ALine) {
     std::fflush(FOut);
-    std::fputs((ALine + "\n").c_str(), FErr);
+    std::fputs((PrintableText(ALine) + "\n").c_str(), FErr);
     std::fflush(FErr);
   }
 
@@ -276,6 +279,33 @@ std::string FormatClock(double ASeconds) {
     return "--:--:--";
   const int64_t s = static_cast<int64_t>(std::llround(ASeconds));
   return TwoDigits(s / 3600) + ":" + TwoDigits(s % 3600 / 60) + ":" + TwoDigits(s % 60);
+}
+
+std::string PrintableText(const std::string &AText) {
+  static const char *const hex = "0123456789abcdef";
+  std::string text;
+  text.reserve(AText.size());
+  for (const char c : AText) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u >= 0x20 && u != 0x7F) {
+      text += c;
+      continue;
+    }
+    switch (c) {
+    case '\n':
+      text += "\\n";
+      break;
+    case '\r':
+      text += "\\r";
+      break;
+    case '\t':
+      text += "\\t";
+      break;
+    default:
+      text += std::string("\\x") + hex[u >> 4] + hex[u & 15];
+    }
+  }
+  return text;
 }
 
 std::string FitToColumns(const std::string &AText, size_t AColumns) {

@@ -20,11 +20,11 @@ struct TJobStatus {
   int64_t CurrentMs = 0;     // output written so far
   int Fps = 0;
   int64_t Size = 0;          // bytes written so far
-  std::string Message;       // why it failed or stopped
+  std::string Message;       // why it failed or stopped; for a finished file, a warning
 };
 
-// The overall fraction done, in 0..1: each file weighs its duration (one second when unknown),
-// finished, failed and stopped files count as done.
+// The overall fraction done, in 0..1: each file weighs its duration (one second when unknown);
+// a finished file counts whole, any other for what it converted.
 double BatchFraction(const std::vector<TJobStatus> &AJobs);
 
 // "hh:mm:ss" of a number of seconds (negative: "--:--:--").
@@ -48,6 +48,10 @@ public:
 
 // The terminal view when AOut is a terminal, the plain one otherwise.
 std::unique_ptr<TProgressView> MakeProgressView(FILE *AOut, FILE *AErr);
+
+// AText with its control characters as C escapes ("\n", "\x1b"): a file name holding a line
+// feed or an escape never splits a line or moves the cursor.
+std::string PrintableText(const std::string &AText);
 
 // Cuts AText to at most AColumns characters (UTF-8 aware, one column per character).
 std::string FitToColumns(const std::string &AText, size_t AColumns);

@@ -73,6 +73,8 @@ std::string TCustomFFmpeg::ErrorText(const std::string &AFileName, int AResultCo
            "Usually that means that input file is truncated and/or corrupted.";
   else if (AResultCode == AVERROR(ENOENT))
     text = ": no such file or directory";
+  else if (AResultCode == AVERROR(ENOSPC) || AResultCode == AVERROR(EDQUOT))
+    text = ": No space left on device"; // a full disk is called so, wherever it strikes
   else
     text = ": Error while opening file";
   return AFileName + text;

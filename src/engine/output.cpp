@@ -584,7 +584,10 @@ bool TCustomFFmpeg::OpenOutputFile(const std::string &AFileName) {
 
     if (!(format->flags & AVFMT_NOFILE)) {
       // An existing file is overwritten without asking.
-      if (avlib.avio_open(&context->pb, LocalFileUrl(AFileName).c_str(), AVIO_FLAG_WRITE) < 0)
+      const int opened = avlib.avio_open(&context->pb, LocalFileUrl(AFileName).c_str(), AVIO_FLAG_WRITE);
+      if (opened == AVERROR(ENOSPC) || opened == AVERROR(EDQUOT))
+        return fail(ErrorText("Could not open '" + AFileName + "'", opened));
+      if (opened < 0)
         return fail("Could not open '" + AFileName + "'");
       created = true;
     }

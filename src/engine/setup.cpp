@@ -583,6 +583,8 @@ void TCustomFFmpeg::SetupTranscode() {
     avlib.av_dict_copy(&options, OutputFormatOptions[k], 0);
     const int ret = avlib.avformat_write_header(OutputFiles[k], &options);
     avlib.av_dict_free(&options);
+    if (ret == AVERROR(ENOSPC) || ret == AVERROR(EDQUOT))
+      throw FFMpegException(ErrorText(FormatText("Could not write header for output file #%d", k), ret));
     if (ret < 0)
       throw FFMpegException(
           FormatText("Could not write header for output file #%d (incorrect codec parameters ?)", k));

@@ -114,6 +114,25 @@ TEST(OutputName, BaseNameSizeKindInTheKindsFolderNumberedWhenTaken) {
             "my.holiday-320x240-AVC.mp4");
 }
 
+TEST(OutputName, ClaimedExclusivelyTakingTheNextNumberWhenAnotherProcessWasFaster) {
+  testing_support::TempDir dir;
+  const std::string avc = dir.file("AVC") + "/";
+  std::filesystem::create_directories(avc);
+  TPSPOutputSettings first = BuildOutputOptions(4, true, "t", "/in/clip.avi", avc, "", 640, 480);
+  TPSPOutputSettings second = BuildOutputOptions(4, true, "t", "/in/clip.avi", avc, "", 640, 480);
+  ASSERT_EQ(first.FileName, second.FileName); // both chose before either created the file
+  std::string error;
+  ASSERT_TRUE(ClaimOutputFile(first, error)) << error;
+  EXPECT_EQ(first.FileName, avc + "clip-480x272-AVC.mp4");
+  std::ofstream(avc + "clip-480x272-AVC(1).mp4") << "a third one";
+  ASSERT_TRUE(ClaimOutputFile(second, error)) << error;
+  EXPECT_EQ(second.FileName, avc + "clip-480x272-AVC(2).mp4");
+  EXPECT_TRUE(std::filesystem::exists(second.FileName));
+  TPSPOutputSettings nowhere = BuildOutputOptions(4, true, "t", "clip.avi", dir.file("no/"), "", 1, 1);
+  EXPECT_FALSE(ClaimOutputFile(nowhere, error));
+  EXPECT_NE(error.find("No such file or directory"), std::string::npos) << error;
+}
+
 TEST(OutputName, TitleFromMetadataElseFileNameCutWithoutBreakingACharacter) {
   EXPECT_EQ(TitleFor("Summer", "/v/holiday.avi"), "Summer");
   EXPECT_EQ(TitleFor("", "/v/holiday.avi"), "holiday");

@@ -1,10 +1,15 @@
-// korvelo-convert on damaged and unusual inputs: files the libraries cannot describe, broken
-// timestamps, pipes, hostile names and extreme picture shapes.
+// korvelo-convert on damaged and unusual inputs (files the libraries cannot describe, broken
+// timestamps, pipes, hostile names, extreme picture shapes), on full disks, and its figures.
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -155,4 +160,152 @@ TEST(CliDamaged, ColonNamesAndExtremeShapesConvert) {
   EXPECT_EQ(copy.Status, 0) << copy.All();
   EXPECT_EQ(ReadFile(work.file("stick/MP_ROOT/100ANV01/MAQ00000.MP4")),
             ReadFile(work.file("out/AVC/clip:one-480x272-AVC.mp4")));
+}
+
+// ---- names, disks and the progress figures ----
+
+TEST(CliOutputNames, TwoProcessesIntoOneFolderKeepEveryConversion) {
+  TempDir work;
+  // Two different inputs of the same base name, converted by two processes at once, twice.
+  for (const char *folder : {"a", "b"})
+    fs::create_directories(work.file(folder));
+  fs::copy_file(MediaFile("flv_h264_aac.flv"), work.file("a/clip.flv"));
+  fs::copy_file(MediaFile("tiny_96x64.mp4"), work.file("b/clip.mp4"));
+  const std::vector<std::string> args = {"-o", work.file("out"), work.file("a/clip.flv"),
+                                         work.file("b/clip.mp4")};
+  TProcess first(ConvertBinary(), args), second(ConvertBinary(), args);
+  const TRun one = first.Wait(), two = second.Wait();
+  EXPECT_EQ(one.Status, 0) << one.All();
+  EXPECT_EQ(two.Status, 0) << two.All();
+  // Four files under four names, each with its own thumbnail; two of each input's length.
+  std::vector<std::string> videos;
+  for (const std::string &name : FilesIn(work.file("out/AVC")))
+    if (name.size() > 4 && name.compare(name.size() - 4, 4, ".mp4") == 0)
+      videos.push_back(name);
+  ASSERT_EQ(videos.size(), 4u) << one.All() << two.All();
+  std::vector<double> durations;
+  for (const std::string &name : videos) {
+    const std::string path = work.file("out/AVC/" + name);
+    EXPECT_GT(fs::file_size(path.substr(0, path.size() - 4) + ".THM"), 0u) << name;
+    durations.push_back(ReadMedia(path).DurationSeconds);
+  }
+  const double tiny = ReadMedia(MediaFile("tiny_96x64.mp4")).DurationSeconds;
+  EXPECT_EQ(std::count_if(durations.begin(), durations.end(),
+                          [&](double d) { return std::fabs(d - tiny) < 0.35; }),
+            2);
+}
+
+// A small memory file system mounted for the test, when the test may mount one.
+struct TSmallDisk {
+  TempDir Dir;
+  bool Mounted = false;
+  TSmallDisk() {
+    Mounted = ::mount("tmpfs", Dir.path().c_str(), "tmpfs", 0, "size=8m") == 0;
+  }
+  ~TSmallDisk() {
+    if (Mounted)
+      ::umount2(Dir.path().c_str(), MNT_DETACH);
+  }
+  // Fills the disk so that exactly ABytes (rounded up to pages) stay free.
+  void LeaveFree(uint64_t ABytes) {
+    std::error_code ec;
+    fs::remove(Dir.file("filler"), ec);
+    struct statvfs st {};
+    ASSERT_EQ(::statvfs(Dir.path().c_str(), &st), 0);
+    const uint64_t page = st.f_frsize;
+    const uint64_t keep = (ABytes + page - 1) / page * page;
+    const uint64_t free = static_cast<uint64_t>(st.f_bavail) * page;
+    ASSERT_GE(free, keep);
+    WriteFile(Dir.file("filler"), std::string(free - keep, 'f'));
+  }
+};
+
+TEST(CliDisk, AFullDiskIsCalledSoAndAMissingThumbnailIsAWarning) {
+  TSmallDisk disk;
+  if (!disk.Mounted)
+    GTEST_SKIP() << "cannot mount a small memory file system here (needs root)";
+  TempDir work;
+  const std::string input = MediaFile("flv_h264_aac.flv");
+  const TRun reference = RunConvert({"-o", work.file("out"), input});
+  ASSERT_EQ(reference.Status, 0) << reference.All();
+  const std::string name = "flv_h264_aac-480x272-AVC";
+  const uint64_t videoSize = fs::file_size(work.file("out/AVC/" + name + ".mp4"));
+  const std::string out = disk.Dir.file("out"), video = out + "/AVC/" + name + ".mp4";
+
+  // Room for the video, none for its thumbnail: converted, with the warning.
+  fs::create_directories(out + "/AVC");
+  fs::create_directories(out + "/MPEG4");
+  disk.LeaveFree(videoSize);
+  TRun run = RunConvert({"-o", out, input});
+  EXPECT_EQ(run.Status, 0) << run.All();
+  EXPECT_NE(run.Out.find("Converted 1 of 1 file"), std::string::npos) << run.All();
+  EXPECT_NE(run.Err.find("warning: thumbnail not written: "), std::string::npos) << run.All();
+  EXPECT_NE(run.Err.find("No space left on device"), std::string::npos) << run.All();
+  EXPECT_NEAR(ReadMedia(video).DurationSeconds, ReadMedia(input).DurationSeconds, 0.35);
+  EXPECT_FALSE(fs::exists(out + "/AVC/" + name + ".THM"));
+
+  // Half the room, then none: the run fails as a full disk and leaves no broken video.
+  for (const uint64_t room : {videoSize / 2, uint64_t{0}}) {
+    SCOPED_TRACE(room);
+    fs::remove(video);
+    disk.LeaveFree(room);
+    run = RunConvert({"-o", out, input});
+    EXPECT_EQ(run.Status, 1) << run.All();
+    EXPECT_NE(run.Err.find("No space left on device"), std::string::npos) << run.All();
+    EXPECT_FALSE(fs::exists(video)) << run.All();
+  }
+}
+
+TEST(CliNames, ControlCharactersInNamesArePrintedEscaped) {
+  TempDir work;
+  const std::string input = work.file("two\nlines\x1b[2J.flv");
+  fs::copy_file(MediaFile("flv_h264_aac.flv"), input);
+  const TRun run = RunConvert({"-o", work.file("out"), input});
+  ASSERT_EQ(run.Status, 0) << run.All();
+  const std::string shown = work.file("two\\nlines\\x1b[2J.flv");
+  EXPECT_NE(run.Out.find("[1/1] " + shown + ": converting to "), std::string::npos) << run.Out;
+  EXPECT_EQ(run.Out.find('\x1b'), std::string::npos);
+  // Every line of the output is one of ours: none starts with the rest of a split name.
+  for (size_t at = 0; at < run.Out.size(); at = run.Out.find('\n', at) + 1) {
+    if (run.Out.compare(at, 5, "lines") == 0)
+      ADD_FAILURE() << run.Out;
+    if (run.Out.find('\n', at) == std::string::npos)
+      break;
+  }
+  const TRun list = RunConvert({"--list", work.file("out")});
+  EXPECT_NE(list.Out.find("\ntwo\\nlines\\x1b[2J-480x272-AVC.mp4 "), std::string::npos)
+      << list.Out;
+}
+
+TEST(CliProgress, FiguresWeightedByDurationAndFailuresCountForWhatTheyConverted) {
+  TempDir work;
+  const std::string broken = work.file("broken.avi");
+  WriteFile(broken, std::string(4096, 'x'));
+  const std::string longInput = testing_support::LongMediaFile(20);
+  const TRun run = RunConvert({"--jobs", "1", "-o", work.file("out"), broken, longInput});
+  EXPECT_EQ(run.Status, 1) << run.All();
+  // The broken file converted nothing: the other one never makes the whole batch done.
+  EXPECT_EQ(run.Out.find("(overall 100%)"), std::string::npos) << run.Out;
+  EXPECT_NE(run.Out.find("[2/2] " + longInput + ": done, "), std::string::npos) << run.Out;
+
+  // One file: its own share and the overall one are the same figure, and the time left is
+  // known once half of it is done.
+  const TRun single = RunConvert({"-o", work.file("single"), longInput});
+  ASSERT_EQ(single.Status, 0) << single.All();
+  int lines = 0;
+  for (size_t at = single.Out.find("[1/1] "); at != std::string::npos;
+       at = single.Out.find("[1/1] ", at + 1)) {
+    const std::string line = single.Out.substr(at, single.Out.find('\n', at) - at);
+    int own = -1, overall = -1;
+    const size_t colon = line.find(": ", 6);
+    if (line.find("% (overall ") == std::string::npos ||
+        std::sscanf(line.c_str() + colon + 2, "%d%% (overall %d%%", &own, &overall) != 2)
+      continue;
+    ++lines;
+    EXPECT_EQ(own, overall) << line;
+    if (own >= 50) {
+      EXPECT_EQ(line.find("remaining --:--:--"), std::string::npos) << line;
+    }
+  }
+  EXPECT_GE(lines, 5) << single.Out;
 }
