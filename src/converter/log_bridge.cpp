@@ -121,6 +121,12 @@ void LogBridge(void *ASource, int ALevel, const char *AFormat, va_list AArgs) {
     for (size_t lf; (lf = text.find('\n', start)) != std::string::npos; start = lf + 1)
       lines.push_back(text.substr(start, lf - start));
     entry.Text = text.substr(start);
+    // A text that fills the buffer goes out as it is, cut there: held back, it would leave no
+    // room for the line feed that ends it, and the thread would never be heard again.
+    if (length >= sizeof buffer - 1 && !entry.Text.empty()) {
+      lines.push_back(std::move(entry.Text));
+      entry.Text.clear();
+    }
     if (!lines.empty()) {
       receivers = Converters();
       for (TCustomAVConverter *c : receivers)

@@ -200,12 +200,14 @@ int ToLibraryLogLevel(int ALevel) {
   }
 }
 
+// By meaning: only errors are errors; a warning is information about a run that goes on, and
+// the library's verbose detail is debugging output.
 int FromLibraryLogLevel(int ALevel) {
   if (ALevel < 0)
     return -1;
-  if (ALevel <= AV_LOG_WARNING)
+  if (ALevel <= AV_LOG_ERROR)
     return 0;
-  if (ALevel <= AV_LOG_VERBOSE)
+  if (ALevel <= AV_LOG_INFO)
     return 1;
   if (ALevel <= AV_LOG_DEBUG)
     return 2;

@@ -204,6 +204,27 @@ TEST_F(Converter, LibraryLinesOfAContextCarryItsClassPrefix) {
   EXPECT_NE(line.find("]hello"), std::string::npos) << line;
 }
 
+// Library levels arrive by meaning (a warning is no error), and a message too long for the
+// bridge's buffer is delivered cut, without silencing the thread's later lines.
+TEST_F(Converter, LibraryLevelsByMeaningAndLongMessagesNeverSilenceAThread) {
+  converter.SetLogLevel(llInfo);
+  std::vector<std::pair<TLogLevel, std::string>> lines;
+  converter.SetOnLog([&](int, TLogLevel ALevel, const std::string &AMsg) { lines.emplace_back(ALevel, AMsg); });
+  avlib.av_log(nullptr, AV_LOG_ERROR, "an error\n");
+  avlib.av_log(nullptr, AV_LOG_WARNING, "a warning\n");
+  avlib.av_log(nullptr, AV_LOG_INFO, "information\n");
+  avlib.av_log(nullptr, AV_LOG_VERBOSE, "detail\n"); // below llInfo
+  const std::string huge(3000, 'x');
+  avlib.av_log(nullptr, AV_LOG_ERROR, "%s", huge.c_str());
+  avlib.av_log(nullptr, AV_LOG_ERROR, "still heard\n");
+  ASSERT_EQ(lines.size(), 5u);
+  EXPECT_EQ(lines[0], std::make_pair(llError, std::string("an error")));
+  EXPECT_EQ(lines[1], std::make_pair(llInfo, std::string("a warning")));
+  EXPECT_EQ(lines[2], std::make_pair(llInfo, std::string("information")));
+  EXPECT_EQ(lines[3].second, std::string(2047, 'x'));
+  EXPECT_EQ(lines[4], std::make_pair(llError, std::string("still heard")));
+}
+
 TEST(LogBridge, FormattingNeverWritesPastTheBuffer) {
   char buffer[32];
   std::memset(buffer, 'x', sizeof buffer);
