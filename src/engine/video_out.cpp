@@ -282,10 +282,29 @@ void TCustomFFmpeg::OutputPicture(AVFormatContext *AOutput, TOutputStream &AOst,
   if (!AOst.VideoResample &&
       (decFormat != encFormat || seenWidth + AOst.PadLeft + AOst.PadRight != enc->width ||
        seenHeight + AOst.PadTop + AOst.PadBottom != enc->height)) {
-    // The input changed its picture size or format during the run: without a scaler the
-    // encoder would read past the picture.
-    Log(0, "picture size or format changed: picture not encoded");
-    return;
+    // The input changed its picture size or format during the run: from here on it is scaled
+    // to the encoder's, as it would have been had it started so.
+    auto allocate = [&](AVFrame *&AFrame, int AWidth, int AHeight) {
+      AFrame = avlib.av_frame_alloc();
+      if (!AFrame)
+        throw FFMpegException("Cannot allocate temp picture, check pix fmt");
+      AFrame->format = encFormat;
+      AFrame->width = AWidth;
+      AFrame->height = AHeight;
+      if (avlib.av_frame_get_buffer(AFrame, 0) < 0)
+        throw FFMpegException("Cannot allocate temp picture, check pix fmt");
+    };
+    if (!AOst.PictTmp) {
+      allocate(AOst.PictTmp, enc->width, enc->height);
+      tmp = scaleTarget = PlanesOf(AOst.PictTmp);
+    }
+    if (turn && !AOst.TurnTmp) {
+      int scaledWidth = enc->width - AOst.PadLeft - AOst.PadRight;
+      int scaledHeight = enc->height - AOst.PadTop - AOst.PadBottom;
+      TurnedSize(AOst.Turn, scaledWidth, scaledHeight);
+      allocate(AOst.TurnTmp, scaledWidth, scaledHeight);
+    }
+    AOst.VideoResample = true;
   }
   if (AOst.VideoPad) {
     final = tmp;

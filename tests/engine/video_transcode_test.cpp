@@ -309,6 +309,32 @@ TEST_F(VideoTranscodeTest, FrameRateRuleDuplicatesAndDropsAndCountsWhatItDid) {
   EXPECT_NEAR(static_cast<double>(half.size()), inputPictures / 2.0, 2.0);
 }
 
+// An input whose picture size changes during the run (two transport streams one after the
+// other) is scaled to the output's size from the change on, not dropped.
+TEST_F(VideoTranscodeTest, APictureSizeChangeMidStreamIsScaledNotDropped) {
+  const std::string first = testing_support::GeneratedMediaFile("size_160x120.ts", 1, "160x120");
+  const std::string second = testing_support::GeneratedMediaFile("size_96x64.ts", 1, "96x64");
+  const std::string joined = Dir.file("joined.ts");
+  {
+    std::ofstream out(joined, std::ios::binary);
+    for (const std::string &part : {first, second})
+      out << std::ifstream(part, std::ios::binary).rdbuf();
+  }
+  const size_t firstPictures = DecodeVideo(first).size();
+  const size_t secondPictures = DecodeVideo(second).size();
+  ASSERT_GT(secondPictures, 10u);
+  const std::string output = Dir.file("joined.nut");
+  ASSERT_EQ(Convert(joined, output, RawVideo), "");
+  const std::vector<TPicture> pictures = DecodeVideo(output);
+  EXPECT_GE(pictures.size() + 2, firstPictures + secondPictures);
+  for (const TPicture &picture : pictures)
+    ASSERT_EQ(picture.Width * 1000 + picture.Height, 160 * 1000 + 120);
+  // The last picture is the second part's, scaled: its mean brightness is that of the source.
+  const TPicture &last = pictures.back();
+  const TPicture sourceLast = DecodeVideo(second).back();
+  EXPECT_NEAR(last.MeanLuma(0, 0, 160, 120), sourceLast.MeanLuma(0, 0, 96, 64), 8.0);
+}
+
 TEST_F(VideoTranscodeTest, VideoStatisticsWriteOneLinePerEncodedFrame) {
   const std::string input = testing_support::MediaFile("avi_mpeg4_mp3.avi");
   const std::string output = Dir.file("stats.avi");
