@@ -189,9 +189,11 @@ void TCustomFFmpeg::TranscodeLoop() {
   }
 
   // End of the run (also after a stop request): flush, trailers, final report, close.
-  for (int i = 0; i < static_cast<int>(run.InputStreams.size()); ++i)
-    if (run.InputStreams[i].DecodingNeeded)
-      OutputPacket(run.InputStreams[i], i, nullptr);
+  for (int i = 0; i < static_cast<int>(run.InputStreams.size()); ++i) {
+    TInputStream &ist = run.InputStreams[i];
+    if (ist.DecodingNeeded && OutputPacket(ist, i, nullptr) < 0 && Verbose >= 0)
+      LogF(1, "Error while decoding stream #%d.%d", ist.FileIndex, ist.Index);
+  }
   FeedGeneratedStreams(true);
   for (int k = 0; k < OutputFileCount; ++k) {
     const int ret = avlib.av_write_trailer(OutputFiles[k]);
@@ -243,6 +245,7 @@ int TCustomFFmpeg::OutputPacket(TInputStream &AIst, int AIstIndex, const AVPacke
   }
 
   AVCodecContext *dec = AIst.Codec;
+  bool failed = false;
   switch (type) {
   case AVMEDIA_TYPE_AUDIO:
   case AVMEDIA_TYPE_VIDEO: {
@@ -251,16 +254,27 @@ int TCustomFFmpeg::OutputPacket(TInputStream &AIst, int AIstIndex, const AVPacke
       if (run.SampleBuffer.size() < wanted)
         run.SampleBuffer.resize(wanted);
     }
+    // While draining, a picture the decoder fails on is skipped: the ones it still holds, the
+    // last picture's repetition and the encoders' flush below must not be lost with it.
     int ret = avlib.avcodec_send_packet(dec, APacket);
-    if (ret < 0 && ret != AVERROR_EOF && ret != AVERROR(EAGAIN))
-      return -1;
+    if (ret < 0 && ret != AVERROR_EOF && ret != AVERROR(EAGAIN)) {
+      if (APacket)
+        return -1;
+      failed = true;
+    }
     AVFrame *frame = run.DecodedFrame;
-    for (;;) {
+    for (int errors = 0;;) {
       ret = avlib.avcodec_receive_frame(dec, frame);
       if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF)
         break;
-      if (ret < 0)
-        return -1;
+      if (ret < 0) {
+        if (APacket)
+          return -1;
+        failed = true;
+        if (++errors > 64) // a decoder that only fails any more
+          break;
+        continue;
+      }
       AIst.Pts = AIst.NextPts;
       // A decoder on frame threads hands each picture back some packets later: its clock is
       // that of the packet it was decoded from, as with a decoder on one thread, or the video
@@ -305,9 +319,11 @@ int TCustomFFmpeg::OutputPacket(TInputStream &AIst, int AIstIndex, const AVPacke
     }
     const int ret = avlib.avcodec_decode_subtitle2(dec, &subtitle, &got, input);
     avlib.av_packet_unref(input);
-    if (ret < 0)
-      return -1;
-    if (got) {
+    if (ret < 0) {
+      if (APacket)
+        return -1;
+      failed = true;
+    } else if (got) {
       AIst.Pts = AIst.NextPts;
       try {
         ServeEncoders(AIst, AIstIndex, nullptr, 0, nullptr, &subtitle, pts);
@@ -331,7 +347,7 @@ int TCustomFFmpeg::OutputPacket(TInputStream &AIst, int AIstIndex, const AVPacke
       ShowLastPicture(AIst, AIstIndex);
     FlushEncoders(AIstIndex);
   }
-  return 0;
+  return failed ? -1 : 0;
 }
 
 // Rate emulation: reads no faster than the input plays, by waiting until the wall clock reaches
