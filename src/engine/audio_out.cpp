@@ -26,10 +26,14 @@ int64_t TCustomFFmpeg::EncodeAudioSamples(AVFormatContext *AOutput, TOutputStrea
                                           const uint8_t *AData, int ASamples, int64_t APts) {
   AVCodecContext *enc = AOst.Codec;
   AVFrame *frame = AOst.EncoderFrame;
-  if (frame->buf[0] && (ASamples > AOst.EncoderFrameCapacity ||
-                        avlib.av_frame_make_writable(frame) < 0)) {
-    avlib.av_frame_unref(frame);
-    AOst.EncoderFrameCapacity = 0;
+  if (frame->buf[0]) {
+    // A copy made writable gets the size the frame claims: claim its whole capacity, not the
+    // previous call's count.
+    frame->nb_samples = AOst.EncoderFrameCapacity;
+    if (ASamples > AOst.EncoderFrameCapacity || avlib.av_frame_make_writable(frame) < 0) {
+      avlib.av_frame_unref(frame);
+      AOst.EncoderFrameCapacity = 0;
+    }
   }
   if (!frame->buf[0]) {
     frame->format = enc->sample_fmt;
@@ -111,7 +115,9 @@ void TCustomFFmpeg::DoAudioOut(AVFormatContext *AOutput, TOutputStream &AOst, TI
   if (AudioSyncMethod != 0) {
     const double delta = GetSyncIpts(AOst, StartTime) * encRate - static_cast<double>(AOst.SyncOpts) -
                          static_cast<double>(fifoBytes / encFrameBytes);
-    const double idelta = delta * decRate / encRate;
+    // A gap of hours is more bytes than an int holds: no more than a few MiB are ever used of
+    // it at once (silence is added in steps, and at most the packet is discarded).
+    const double idelta = std::clamp(delta * decRate / encRate, -1e6, 1e6);
     int byteDelta = static_cast<int>(idelta) * decFrameBytes;
     if (std::fabs(delta) > 50) {
       if (AIst.IsStart || std::fabs(delta) > encRate * AudioDriftThreshold) {

@@ -475,8 +475,8 @@ void TCustomFFmpeg::ApplyVolume(uint8_t *ASamples, int ABytes) {
     return;
   int16_t *samples = reinterpret_cast<int16_t *>(ASamples);
   for (int i = 0; i < ABytes / 2; ++i) {
-    const int v = (samples[i] * AudioVolume + 128) >> 8;
-    samples[i] = static_cast<int16_t>(std::clamp(v, -32768, 32767));
+    const int64_t v = (int64_t{samples[i]} * AudioVolume + 128) >> 8;
+    samples[i] = static_cast<int16_t>(std::clamp<int64_t>(v, -32768, 32767));
   }
 }
 

@@ -217,31 +217,6 @@ std::vector<std::string> SplitHookWords(const std::string &AText) {
   return words;
 }
 
-// Makes AFolder the current directory until destroyed, also when the hook loading throws.
-class TCurrentDirectoryGuard {
-public:
-  explicit TCurrentDirectoryGuard(const std::filesystem::path &AFolder) {
-    std::error_code ec;
-    previous_ = std::filesystem::current_path(ec);
-    if (ec)
-      return;
-    std::filesystem::current_path(AFolder, ec);
-    changed_ = !ec;
-  }
-  ~TCurrentDirectoryGuard() {
-    if (changed_) {
-      std::error_code ec;
-      std::filesystem::current_path(previous_, ec);
-    }
-  }
-  TCurrentDirectoryGuard(const TCurrentDirectoryGuard &) = delete;
-  TCurrentDirectoryGuard &operator=(const TCurrentDirectoryGuard &) = delete;
-
-private:
-  std::filesystem::path previous_;
-  bool changed_ = false;
-};
-
 // Puts AFolder in front of PATH unless it is already one of its entries. File names are
 // case-sensitive here, so neither the folder nor PATH is changed in case.
 void PrependToPath(const std::string &AFolder) {
@@ -610,12 +585,11 @@ void TCustomFFmpeg::AddFrameHook(const std::string &AValue) {
   if (words.size() > MaxHookArgs)
     words.resize(MaxHookArgs);
 
-  std::unique_ptr<TCurrentDirectoryGuard> directory;
   if (!words.empty()) {
     std::filesystem::path module(words[0]);
     if (module.has_parent_path()) {
-      // A relative folder is resolved now: once it is the current directory, the module's
-      // own relative name would no longer lead to it.
+      // A relative folder is resolved here, never by changing the current directory: that
+      // belongs to the whole process, where other engines open relative names meanwhile.
       std::filesystem::path folder = module.parent_path();
       if (folder.is_relative()) {
         std::error_code ec;
@@ -623,7 +597,6 @@ void TCustomFFmpeg::AddFrameHook(const std::string &AValue) {
         if (!ec)
           words[0] = (folder / module.filename()).string();
       }
-      directory = std::make_unique<TCurrentDirectoryGuard>(folder);
       PrependToPath(folder.string());
     }
   }
@@ -633,7 +606,6 @@ void TCustomFFmpeg::AddFrameHook(const std::string &AValue) {
     argv.push_back(word.data());
   argv.push_back(nullptr);
   int result = FrameHookAdd(FrameHooks, static_cast<int>(words.size()), argv.data());
-  directory.reset();
   if (result != 0)
     throw FFMpegException("Failed to add video hook function: " + AValue);
   UsingVHook = true;

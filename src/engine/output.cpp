@@ -5,7 +5,9 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <algorithm>
 #include <climits>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -14,6 +16,14 @@
 #include <vector>
 
 namespace {
+
+// Seconds of a muxing option in the microseconds the library takes as an int: "muxdelay" or
+// "muxpreload" above 2147 s is the most it can hold.
+int MicrosecondsOption(float ASeconds) {
+  const float microseconds = ASeconds * 1000000.0f; // in float, as set: 0.7 s is 700000
+  return static_cast<int>(std::clamp(std::round(static_cast<double>(microseconds)),
+                                     static_cast<double>(INT_MIN), static_cast<double>(INT_MAX)));
+}
 
 struct CodecContextFree {
   void operator()(AVCodecContext *AContext) const { avlib.avcodec_free_context(&AContext); }
@@ -593,7 +603,7 @@ bool TCustomFFmpeg::OpenOutputFile(const std::string &AFileName) {
     }
 
     // The muxing parameters themselves are checked when the header is written (set-up).
-    context->max_delay = static_cast<int>(MuxMaxDelay * 1000000);
+    context->max_delay = MicrosecondsOption(MuxMaxDelay);
     if (FormatDefaults)
       ApplyContextOptions(context.get(), FormatDefaults, AV_OPT_FLAG_ENCODING_PARAM);
 
@@ -602,7 +612,7 @@ bool TCustomFFmpeg::OpenOutputFile(const std::string &AFileName) {
     if (MuxerHasOption(format, "preload") &&
         !avlib.av_dict_get(muxerOptions.Items, "preload", nullptr, 0))
       avlib.av_dict_set(&muxerOptions.Items, "preload",
-                        std::to_string(static_cast<int64_t>(MuxPreload * 1000000)).c_str(), 0);
+                        std::to_string(MicrosecondsOption(MuxPreload)).c_str(), 0);
     if (MuxerHasOption(format, "loop") && !avlib.av_dict_get(muxerOptions.Items, "loop", nullptr, 0))
       avlib.av_dict_set(&muxerOptions.Items, "loop", std::to_string(LoopOutput).c_str(), 0);
     avlib.av_dict_free(&OutputFormatOptions[fileIndex]);

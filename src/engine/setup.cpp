@@ -2,6 +2,7 @@
 // stream, the encoder and stream-copy parameters, scaling and two-pass files, the opening of the
 // codecs and the output headers. The main loop and the end of the run are in loop.cpp.
 #include <algorithm>
+#include <climits>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -508,7 +509,8 @@ void TCustomFFmpeg::SetupTranscode() {
     }
 
     if (OutputType(ost) == AVMEDIA_TYPE_VIDEO)
-      BitBufferSize = std::max(BitBufferSize, 4 * enc->width * enc->height);
+      BitBufferSize = static_cast<int>(std::min<int64_t>(
+          INT_MAX, std::max<int64_t>(BitBufferSize, int64_t{4} * enc->width * enc->height)));
   }
 
   // 11: the output files, with what is known of their encoders before they open.

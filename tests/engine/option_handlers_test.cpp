@@ -2,11 +2,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "engine/custom_ffmpeg.h"
@@ -303,8 +305,19 @@ TEST_F(OptionHandlers, FrameHookModulesLoadFromTheirFolderWithTheirArguments) {
   const std::filesystem::path hooks = testing_support::HookDir();
   std::filesystem::current_path(hooks.parent_path());
   const auto start = std::filesystem::current_path();
-  // A relative folder still leads to the module once it is the current directory.
-  engine->AddFrameHook((hooks.filename() / "drawbox.so").string() + " 0 0 16 16");
+  // A relative folder leads to the module, and the process's current directory, which other
+  // threads use meanwhile, never changes.
+  std::atomic<bool> loading{true};
+  std::atomic<int> moved{0};
+  std::thread watcher([&] {
+    while (loading)
+      moved += std::filesystem::current_path() != start;
+  });
+  for (int i = 0; i < 20; ++i)
+    engine->AddFrameHook((hooks.filename() / "drawbox.so").string() + " 0 0 16 16");
+  loading = false;
+  watcher.join();
+  EXPECT_EQ(moved, 0);
   EXPECT_TRUE(engine->UsingVHook);
   ASSERT_NE(engine->FrameHooks, nullptr);
   EXPECT_NE(engine->FrameHooks->Context, nullptr);
@@ -319,8 +332,10 @@ TEST_F(OptionHandlers, FrameHookModulesLoadFromTheirFolderWithTheirArguments) {
   EXPECT_EQ(std::filesystem::current_path(), start);
   EXPECT_EQ(std::getenv("PATH"), path); // the folder is not added twice
   engine->AddFrameHook(module + "|2|2|8|8|16");
-  ASSERT_NE(engine->FrameHooks->Next, nullptr);
-  EXPECT_EQ(engine->FrameHooks->Next->Next, nullptr);
+  int hooksAdded = 0;
+  for (TFrameHookEntry *hook = engine->FrameHooks; hook; hook = hook->Next)
+    ++hooksAdded;
+  EXPECT_EQ(hooksAdded, 21);
 }
 
 // Norm detection runs before the type is looked up, so an unknown type shows the chosen norm

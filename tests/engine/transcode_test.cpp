@@ -556,6 +556,29 @@ TEST_F(TranscodeTest, VolumeScalesSamplesAndSyncInsertsSilence) {
   EXPECT_NEAR(resampled.Frequency(mid - 4800, mid + 4800), 440, 15);
 }
 
+// Option values past what the library's numbers hold are taken as the most they can be.
+TEST_F(TranscodeTest, HugeVolumeAndMuxingDelaysSaturate) {
+  const std::string input = testing_support::MediaFile("wav_pcm.wav");
+  ASSERT_EQ(Convert(input, {}, Dir.file("plain.wav"), {{"acodec", "pcm_s16le"}}), "");
+  ASSERT_EQ(Convert(input, {}, Dir.file("loud.wav"), {{"acodec", "pcm_s16le"}, {"vol", "100000"}}), "");
+  const TDecodedAudio plain = DecodeAudio(Dir.file("plain.wav")), loud = DecodeAudio(Dir.file("loud.wav"));
+  ASSERT_EQ(plain.Samples.size(), loud.Samples.size());
+  size_t clipped = 0;
+  for (size_t i = 0; i < plain.Samples.size(); ++i)
+    if (std::abs(plain.Samples[i]) > 100) {
+      ASSERT_EQ(loud.Samples[i], plain.Samples[i] > 0 ? 32767 : -32768) << "sample " << i;
+      ++clipped;
+    }
+  EXPECT_GT(clipped, plain.Samples.size() / 2);
+
+  int maxDelay = 0;
+  ASSERT_EQ(Convert(input, {}, Dir.file("delays.mpg"),
+                    {{"f", "mpeg"}, {"acodec", "mp2"}, {"muxdelay", "3000"}, {"muxpreload", "3000"}},
+                    [&](TTestEngine &AEngine) { maxDelay = AEngine.OutputFiles[0]->max_delay; }),
+            "");
+  EXPECT_EQ(maxDelay, 2147483647);
+}
+
 // ---- Subtitles, stop and bad input ----
 
 TEST_F(TranscodeTest, TextSubtitlesBecomeMp4TextTrack) {
