@@ -16,6 +16,8 @@ namespace {
 
 // How often the engines report progress: often enough for a live display.
 constexpr int ProgressIntervalMs = 250;
+// The largest picture the probe delivers for a thumbnail: ample for 160x120.
+constexpr int ThumbnailPictureLimit = 1920;
 
 int64_t FileSize(const std::string &APath) {
   struct stat st{};
@@ -276,6 +278,8 @@ void TBatch::EndJob(size_t AIndex) {
     std::string error;
     bool written = false;
     try {
+      // The thumbnail is 160x120: a huge picture is fitted by the scaler, not held whole.
+      job.Converter->AVProbe().SetPictureLimit(ThumbnailPictureLimit, ThumbnailPictureLimit);
       TBGRImage *picture = job.Converter->AVProbe().GetFrameBitmap(-1);
       written = MakeThumbnail(*picture, status.OutputFile, error, job.DisplayAspect);
     } catch (const std::exception &e) {

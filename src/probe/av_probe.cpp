@@ -2,7 +2,10 @@
 
 #include <strings.h>
 
+#include <algorithm>
+
 #include <cerrno>
+#include <cmath>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -32,6 +35,9 @@ std::string formatText(const char *AFormat, const std::string &AText) {
   std::snprintf(buffer, sizeof buffer, AFormat, AText.c_str());
   return buffer;
 }
+
+// What the scaler may write past the last row of a packed picture: a row and a little more.
+size_t ScalerSlack(int AStride) { return static_cast<size_t>(AStride) + 64; }
 
 template <size_t N> void copyText(char (&ATarget)[N], const char *ASource) {
   std::memset(ATarget, 0, N);
@@ -488,6 +494,31 @@ bool TAVProbe::ConvertPicture(const TPictureTurn &ATurn) {
     return true;
   }
 
+  // Full-range, deep-colour and HD pictures each need the scaler told what they are, or their
+  // colours come out washed, crushed or shifted.
+  TScalerSetup scaler;
+  scaler.SrcWidth = frame.width;
+  scaler.SrcHeight = frame.height;
+  scaler.SetSource(static_cast<AVPixelFormat>(frame.format), frame.color_range, frame.colorspace);
+  scaler.DstWidth = width;
+  scaler.DstHeight = height;
+  scaler.SetDestination(AV_PIX_FMT_BGR24, AVCOL_RANGE_JPEG);
+  scaler.Flags = SWS_BICUBIC;
+  if (ATurn.None()) {
+    // Straight into the bitmap: of a 16000x16000 picture a second copy is another 768 MB.
+    // GetFrameBitmap left room past the last row for what the scaler writes beyond it.
+    if (!FitScaler(FSwsContext, FSwsSetup, scaler)) {
+      probeLog(0, "Cannot initialize the toRGB conversion context\n");
+      return false;
+    }
+    bitmap.Pixels.resize(bitmap.Pixels.size() + ScalerSlack(bitmap.Stride));
+    uint8_t *const rows[4] = {bitmap.Row(0), nullptr, nullptr, nullptr};
+    const int strides[4] = {bitmap.Stride, 0, 0, 0};
+    avlib.sws_scale(FSwsContext, frame.data, frame.linesize, 0, frame.height, rows, strides);
+    bitmap.Pixels.resize(static_cast<size_t>(bitmap.Stride) * static_cast<size_t>(bitmap.Height));
+    return true;
+  }
+
   // Aligned rows keep the scaler on its fast path.
   constexpr int align = 32;
   // One row more than the picture: the scaler writes a few bytes past the last row of very
@@ -510,16 +541,6 @@ bool TAVProbe::ConvertPicture(const TPictureTurn &ATurn) {
                              align);
   // A picture whose size differs from the stream's coded size is scaled to it, never copied
   // past the rows of either picture.
-  // Full-range, deep-colour and HD pictures each need the scaler told what they are, or their
-  // colours come out washed, crushed or shifted.
-  TScalerSetup scaler;
-  scaler.SrcWidth = frame.width;
-  scaler.SrcHeight = frame.height;
-  scaler.SetSource(static_cast<AVPixelFormat>(frame.format), frame.color_range, frame.colorspace);
-  scaler.DstWidth = width;
-  scaler.DstHeight = height;
-  scaler.SetDestination(AV_PIX_FMT_BGR24, AVCOL_RANGE_JPEG);
-  scaler.Flags = SWS_BICUBIC;
   if (!FitScaler(FSwsContext, FSwsSetup, scaler)) {
     probeLog(0, "Cannot initialize the toRGB conversion context\n");
     return false;
@@ -558,6 +579,17 @@ TBGRImage *TAVProbe::GetFrameBitmap(int AStreamIndex) {
   const TPictureTurn turn = PictureTurnOf(FFormatContext->streams[AStreamIndex]);
   int width = par->width, height = par->height;
   TurnedSize(turn, width, height);
+  // Reserved with the scaler's slack, so that ConvertPicture never moves a picture that may be
+  // hundreds of megabytes.
+  if (FMaxWidth > 0 && FMaxHeight > 0 && (width > FMaxWidth || height > FMaxHeight)) {
+    const double scale = std::min(static_cast<double>(FMaxWidth) / width,
+                                  static_cast<double>(FMaxHeight) / height);
+    width = std::max(2, static_cast<int>(std::lround(width * scale)));
+    height = std::max(2, static_cast<int>(std::lround(height * scale)));
+  }
+  const int stride = (width * 3 + 3) & ~3;
+  bitmap.Pixels.reserve(static_cast<size_t>(stride) * static_cast<size_t>(height) +
+                        ScalerSlack(stride));
   bitmap.Resize(width, height);
   if (!DecodeNextPicture()) {
     probeLog(2, "stream eof reached.\n");

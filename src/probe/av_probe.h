@@ -76,6 +76,13 @@ public:
   // CloseFile. Empty (0 x 0) when there is nothing to decode, black after the last picture.
   // Throws FFMpegException when the stream's decoder is missing or does not open.
   TBGRImage *GetFrameBitmap(int AStreamIndex = -1);
+  // Pictures larger than AMaxWidth x AMaxHeight come out of GetFrameBitmap fitted into that
+  // size, keeping their shape: a thumbnail of a 16000x16000 picture needs no 768 MB bitmap.
+  // 0 (the default) delivers every picture at its own size.
+  void SetPictureLimit(int AMaxWidth, int AMaxHeight) {
+    FMaxWidth = AMaxWidth;
+    FMaxHeight = AMaxHeight;
+  }
 
   bool FileLoaded() const { return FFormatContext != nullptr; }
   const std::string &LastErrorMessage() const { return FLastErrorMessage; }
@@ -108,6 +115,7 @@ private:
   std::string FLastErrorMessage;
   std::string FLoadedFormat;
   std::string FFileName; // as given to LoadFile; the library's name has "file:" before it
+  int FMaxWidth = 0, FMaxHeight = 0; // SetPictureLimit
   int FStreamCount = -1;
   int FProgramCount = -1;
   int FAudioStreamCount = -1, FVideoStreamCount = -1, FSubtitleStreamCount = -1;

@@ -1,6 +1,7 @@
 // korvelo-convert on damaged and unusual inputs (files the libraries cannot describe, broken
 // timestamps, pipes, hostile names, extreme picture shapes), on full disks, and its figures.
 #include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 
@@ -10,10 +11,12 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "app/thumbnail.h"
 #include "command_runner.h"
 #include "medialib/media_functions.h"
 #include "support/test_support.h"
@@ -308,4 +311,28 @@ TEST(CliProgress, FiguresWeightedByDurationAndFailuresCountForWhatTheyConverted)
     }
   }
   EXPECT_GE(lines, 5) << single.Out;
+}
+
+TEST(CliMemory, AHugePictureIsNotHeldWholeMoreThanOnce) {
+  // 8000x8000: 192 MB as a 24-bit picture. Its decoded form is held once; the thumbnail takes
+  // no full-size copy of it.
+  TBGRImage picture;
+  picture.Resize(8000, 8000);
+  for (int y = 0; y < picture.Height; ++y)
+    std::memset(picture.Row(y), y * 255 / picture.Height, static_cast<size_t>(picture.Stride));
+  std::string jpeg, error;
+  ASSERT_TRUE(EncodeJpeg(picture, 90, jpeg, error)) << error;
+  picture = TBGRImage();
+  TempDir work;
+  WriteFile(work.file("huge.jpg"), jpeg);
+  const TRun run = RunConvert({"-o", work.file("out"), work.file("huge.jpg")});
+  ASSERT_EQ(run.Status, 0) << run.All();
+  EXPECT_GT(fs::file_size(work.file("out/AVC/huge-480x272-AVC.THM")), 0u);
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "a sanitizer's own memory hides the picture's";
+#endif
+  // About 150 MB with one copy; three copies made it above 500 MB.
+  struct rusage usage {};
+  ASSERT_EQ(::getrusage(RUSAGE_CHILDREN, &usage), 0);
+  EXPECT_LT(usage.ru_maxrss, 300 * 1024) << "kilobytes at the peak";
 }
