@@ -28,6 +28,7 @@
 #include <thread>
 #include <vector>
 
+#include "engine/picture_ops.h"
 #include "engine/run_control.h"
 #include "medialib/bgr_image.h"
 #include "medialib/frame_hook.h"
@@ -81,7 +82,6 @@ struct TInputFile;
 struct TInputStream;
 struct TOutputStream;
 struct TTranscodeRun;
-struct TPicturePlanes;
 class TFFmpegThread;
 
 // Refuses the addition of one more entry to a fixed table (input or output files, stream or
@@ -395,6 +395,7 @@ public:
   TBGRImage *HookBitmap = nullptr;
   SwsContext *ToRGBContext = nullptr;
   SwsContext *FromRGBContext = nullptr;
+  TScalerSetup ToRGBSetup, FromRGBSetup; // what the two contexts were made for
   std::vector<TTimeRange> TimeRanges;
   int TimeRangeIndex = 0;
   int TimeRangeCount = 0;
@@ -483,7 +484,8 @@ protected:
                      const AVFrame *APicture, int ACount, int &AFrameSize);
   void DoVideoStats(AVFormatContext *AOutput, TOutputStream &AOst, int AFrameSize);
   // Hands the working picture to OnCustomHook as a BGR bitmap and takes back what it drew.
-  void RunCustomHook(TPicturePlanes &AWork, AVPixelFormat AFormat, int AWidth, int AHeight,
+  void RunCustomHook(TPicturePlanes &AWork, AVPixelFormat AFormat, AVColorRange ARange,
+                     AVColorSpace AColorspace, int AWidth, int AHeight,
                      int64_t APts);
 
   // generated_out.cpp

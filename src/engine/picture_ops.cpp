@@ -192,10 +192,12 @@ void TScalerSetup::SetSource(AVPixelFormat AFormat, AVColorRange ARange, AVColor
   SrcColorspace = SwsColorspaceOf(AColorspace);
 }
 
-void TScalerSetup::SetDestination(AVPixelFormat AFormat, AVColorRange ARange) {
+void TScalerSetup::SetDestination(AVPixelFormat AFormat, AVColorRange ARange,
+                                  AVColorSpace AColorspace) {
   DstFullRange = IsFullRange(AFormat, ARange);
   bool full = false;
   DstFormat = PlainFormatOf(AFormat, full);
+  DstColorspace = SwsColorspaceOf(AColorspace);
 }
 
 bool TScalerSetup::operator==(const TScalerSetup &AOther) const {
@@ -203,7 +205,8 @@ bool TScalerSetup::operator==(const TScalerSetup &AOther) const {
          SrcFormat == AOther.SrcFormat && SrcFullRange == AOther.SrcFullRange &&
          SrcColorspace == AOther.SrcColorspace && DstWidth == AOther.DstWidth &&
          DstHeight == AOther.DstHeight && DstFormat == AOther.DstFormat &&
-         DstFullRange == AOther.DstFullRange && Flags == AOther.Flags;
+         DstFullRange == AOther.DstFullRange && DstColorspace == AOther.DstColorspace &&
+         Flags == AOther.Flags;
 }
 
 SwsContext *FitScaler(SwsContext *&AScaler, TScalerSetup &AMade, const TScalerSetup &AWanted) {
@@ -228,14 +231,20 @@ SwsContext *FitScaler(SwsContext *&AScaler, TScalerSetup &AMade, const TScalerSe
     avlib.sws_freeContext(scaler);
     return nullptr;
   }
-  // The source's matrix matters only where YUV becomes RGB; between YUV formats the library
-  // would convert through RGB, which the old path never did.
-  const AVPixFmtDescriptor *dst = avlib.av_pix_fmt_desc_get(AWanted.DstFormat);
-  if (AWanted.SrcColorspace != 0 && dst && (dst->flags & AV_PIX_FMT_FLAG_RGB))
-    avlib.sws_setColorspaceDetails(scaler, avlib.sws_getCoefficients(AWanted.SrcColorspace),
-                                   AWanted.SrcFullRange,
-                                   avlib.sws_getCoefficients(SWS_CS_DEFAULT),
-                                   AWanted.DstFullRange, 0, 1 << 16, 1 << 16);
+  // The matrices matter only between YUV and RGB; between YUV formats the library would
+  // convert through RGB, which the old path never did.
+  auto isRGB = [](AVPixelFormat AFormat) {
+    const AVPixFmtDescriptor *desc = avlib.av_pix_fmt_desc_get(AFormat);
+    return desc && (desc->flags & AV_PIX_FMT_FLAG_RGB);
+  };
+  auto matrix = [](int AColorspace) {
+    return avlib.sws_getCoefficients(AColorspace ? AColorspace : SWS_CS_DEFAULT);
+  };
+  if ((AWanted.SrcColorspace != 0 || AWanted.DstColorspace != 0) &&
+      isRGB(AWanted.SrcFormat) != isRGB(AWanted.DstFormat))
+    avlib.sws_setColorspaceDetails(scaler, matrix(AWanted.SrcColorspace), AWanted.SrcFullRange,
+                                   matrix(AWanted.DstColorspace), AWanted.DstFullRange, 0,
+                                   1 << 16, 1 << 16);
   AScaler = scaler;
   AMade = AWanted;
   return scaler;

@@ -78,12 +78,14 @@ struct TScalerSetup {
   int DstWidth = 0, DstHeight = 0;
   AVPixelFormat DstFormat = AV_PIX_FMT_NONE;
   bool DstFullRange = false;
+  int DstColorspace = 0; // the destination's YUV matrix, as SrcColorspace
   int Flags = 0;
 
   // The picture format and range of the source or destination, for AFormat pictures that say
   // ARange (unspecified: full for RGB, palette and grey, limited for YUV).
   void SetSource(AVPixelFormat AFormat, AVColorRange ARange, AVColorSpace AColorspace);
-  void SetDestination(AVPixelFormat AFormat, AVColorRange ARange);
+  void SetDestination(AVPixelFormat AFormat, AVColorRange ARange,
+                      AVColorSpace AColorspace = AVCOL_SPC_UNSPECIFIED);
   bool operator==(const TScalerSetup &AOther) const;
 };
 

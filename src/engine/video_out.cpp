@@ -112,7 +112,7 @@ void TCustomFFmpeg::PreProcessVideoFrame(TInputStream &AIst, AVFrame *APicture) 
                         input.linesize, format, width, height);
 
   if (OnCustomHook) {
-    RunCustomHook(work, format, width, height, pts);
+    RunCustomHook(work, format, APicture->color_range, APicture->colorspace, width, height, pts);
   } else if (modulesRun) {
     KorveloHookPicture picture;
     std::memcpy(picture.data, work.data, sizeof picture.data);
@@ -124,7 +124,8 @@ void TCustomFFmpeg::PreProcessVideoFrame(TInputStream &AIst, AVFrame *APicture) 
   SetPlanes(APicture, work);
 }
 
-void TCustomFFmpeg::RunCustomHook(TPicturePlanes &AWork, AVPixelFormat AFormat, int AWidth,
+void TCustomFFmpeg::RunCustomHook(TPicturePlanes &AWork, AVPixelFormat AFormat,
+                                  AVColorRange ARange, AVColorSpace AColorspace, int AWidth,
                                   int AHeight, int64_t APts) {
   const auto rgbFormat = static_cast<AVPixelFormat>(HookRGBPixFmt);
   bool stop = false;
@@ -141,10 +142,14 @@ void TCustomFFmpeg::RunCustomHook(TPicturePlanes &AWork, AVPixelFormat AFormat, 
       return;
     }
     avlib.av_image_fill_arrays(rgb.data, rgb.linesize, RGBBuffer, rgbFormat, AWidth, AHeight, 1);
-    ToRGBContext = avlib.sws_getCachedContext(ToRGBContext, AWidth, AHeight, AFormat, AWidth,
-                                              AHeight, rgbFormat, SWS_BICUBIC, nullptr, nullptr,
-                                              nullptr);
-    if (!ToRGBContext) {
+    // The bitmap shows full-range, deep-colour and HD pictures in their true colours.
+    TScalerSetup toRGB;
+    toRGB.SrcWidth = toRGB.DstWidth = AWidth;
+    toRGB.SrcHeight = toRGB.DstHeight = AHeight;
+    toRGB.SetSource(AFormat, ARange, AColorspace);
+    toRGB.SetDestination(rgbFormat, AVCOL_RANGE_JPEG);
+    toRGB.Flags = SWS_BICUBIC;
+    if (!FitScaler(ToRGBContext, ToRGBSetup, toRGB)) {
       Log(0, "Cannot initialize the toRGB conversion context");
       stop = true;
     } else {
@@ -180,10 +185,13 @@ void TCustomFFmpeg::RunCustomHook(TPicturePlanes &AWork, AVPixelFormat AFormat, 
         update = false;
     }
     if (update && AFormat != rgbFormat) {
-      FromRGBContext = avlib.sws_getCachedContext(FromRGBContext, AWidth, AHeight, rgbFormat,
-                                                  AWidth, AHeight, AFormat, SWS_BICUBIC, nullptr,
-                                                  nullptr, nullptr);
-      if (!FromRGBContext) {
+      TScalerSetup fromRGB;
+      fromRGB.SrcWidth = fromRGB.DstWidth = AWidth;
+      fromRGB.SrcHeight = fromRGB.DstHeight = AHeight;
+      fromRGB.SetSource(rgbFormat, AVCOL_RANGE_JPEG, AVCOL_SPC_UNSPECIFIED);
+      fromRGB.SetDestination(AFormat, ARange, AColorspace);
+      fromRGB.Flags = SWS_BICUBIC;
+      if (!FitScaler(FromRGBContext, FromRGBSetup, fromRGB)) {
         Log(0, "Cannot initialize the fromRGB conversion context");
         stop = true;
       } else {

@@ -125,9 +125,10 @@ double MeasuredDuration(const std::string &AFile) {
     }
     avlib.av_packet_free(&packet);
     // From the file's start: a picture stream that starts later is held from the start.
+    const double firstSeconds = first * av_q2d(stream->time_base);
     const double start = context->start_time != AV_NOPTS_VALUE
-                             ? std::min(context->start_time / 1e6, first * av_q2d(stream->time_base))
-                             : first * av_q2d(stream->time_base);
+                             ? std::min(context->start_time / 1e6, firstSeconds)
+                             : firstSeconds;
     const double span = last >= first ? last * av_q2d(stream->time_base) + frame - start : 0;
     seconds = std::max(pictures * frame, span);
   }
@@ -282,7 +283,8 @@ bool IsRed(const uint8_t *ABGR) { return ABGR[2] > 150 && ABGR[1] < 90 && ABGR[0
 // Which corners of the AW x AH area at (ALeft, ATop) of APicture are red, as "TL TR BL BR" bits.
 std::string RedCorners(const TBGRImage &APicture, int ALeft, int ATop, int AW, int AH) {
   const int inset = std::max(3, std::min(AW, AH) / 16);
-  const int xs[] = {ALeft + inset, ALeft + AW - 1 - inset}, ys[] = {ATop + inset, ATop + AH - 1 - inset};
+  const int xs[] = {ALeft + inset, ALeft + AW - 1 - inset};
+  const int ys[] = {ATop + inset, ATop + AH - 1 - inset};
   std::string corners;
   for (int y : ys)
     for (int x : xs)

@@ -295,6 +295,23 @@ TEST_F(VideoOutTest, CustomHookDrawingReachesThePictureUntilTheHookStops) {
   EXPECT_TRUE(static_cast<bool>(Engine.OnCustomHook));
 }
 
+// A full-range picture reaches the application in its true levels and comes back unchanged
+// where the application drew nothing: TV black (16) stays 16, not crushed to 0 or lifted.
+TEST_F(VideoOutTest, CustomHookSeesFullRangePicturesAsTheyAre) {
+  Engine.OnCustomHook = [&](TCustomFFmpeg *, TBGRImage &ABitmap, int, int64_t, bool &, bool &) {
+    EXPECT_NEAR(ABitmap.Row(4)[4 * 3], 16, 2);
+    std::fill_n(ABitmap.Row(0), 3, 255);
+  };
+  for (AVPixelFormat format : {AV_PIX_FMT_YUVJ420P, AV_PIX_FMT_YUV420P}) {
+    FramePtr picture = makeFrame(format, 16, 16, 16);
+    std::fill_n(picture->data[1], picture->linesize[1] * 8, 128);
+    std::fill_n(picture->data[2], picture->linesize[2] * 8, 128);
+    picture->color_range = AVCOL_RANGE_JPEG;
+    Engine.PreProcessVideoFrame(Ist, picture.get());
+    EXPECT_NEAR(at(picture.get(), 0, 8, 8), 16, 2) << avlib.av_get_pix_fmt_name(format);
+  }
+}
+
 TEST_F(VideoOutTest, CustomHookOnBgrPicturesNeedsNoConversion) {
   FramePtr picture = makeFrame(AV_PIX_FMT_BGR24, 6, 4, 0);
   at(picture.get(), 0, 3, 2) = 17;
