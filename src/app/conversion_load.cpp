@@ -80,6 +80,9 @@ bool LoadConversion(TCustomAVConverter &AConverter, const std::string &ALibraryP
 }
 
 std::string InfoStringOf(const TLoadedConversion &ALoaded) {
-  return ALoaded.FormatName + ",  " + std::to_string(ALoaded.BitRate / 1000) + "kbps,  " +
-         std::to_string(ALoaded.SrcW) + "x" + std::to_string(ALoaded.SrcH);
+  // A file without pictures has no size to show (the probe gives -1 for both).
+  const std::string picture = ALoaded.SrcW > 0 && ALoaded.SrcH > 0
+                                  ? std::to_string(ALoaded.SrcW) + "x" + std::to_string(ALoaded.SrcH)
+                                  : "audio only";
+  return ALoaded.FormatName + ",  " + std::to_string(ALoaded.BitRate / 1000) + "kbps,  " + picture;
 }

@@ -30,5 +30,6 @@ bool LoadConversion(TCustomAVConverter &AConverter, const std::string &ALibraryP
                     const std::string &AFileName, int AProfileIndex, TLoadedConversion &AResult,
                     std::string &AError);
 
-// The panel's format line: "<format>,  <kbit/s>kbps,  <width>x<height>".
+// The panel's format line: "<format>,  <kbit/s>kbps,  <width>x<height>" ("audio only" in
+// place of the size when the file has no pictures).
 std::string InfoStringOf(const TLoadedConversion &ALoaded);

@@ -14,7 +14,9 @@
 #include <QImage>
 #include <QLabel>
 #include <QPixmap>
+#include <QLineEdit>
 #include <QListView>
+#include <QProcess>
 #include <QProgressBar>
 #include <QTest>
 #include <filesystem>
@@ -29,6 +31,7 @@
 #include "app/ui/folders_page.h"
 #include "app/ui/main_window.h"
 #include "app/ui/messages.h"
+#include "app/ui/window_command_line.h"
 #include "support/psp_checks.h"
 #include "support/test_support.h"
 #include "wait_until.h"
@@ -138,6 +141,9 @@ TEST_F(Window, StopEndsTheConvertingPanelAndLeavesTheNextWaiting) {
   ASSERT_TRUE(WaitForState(0, isTerminated));
   QTest::qWait(500);
   EXPECT_LT(Panel(0)->pbarPreview->value(), 100);
+  // The bar says so on one line, whatever the percentage.
+  const QProgressBar *bar = Panel(0)->pbarPreview;
+  EXPECT_GT(bar->width(), bar->fontMetrics().horizontalAdvance(QStringLiteral("Stopped at 100%")));
   EXPECT_EQ(Panel(1)->FState, isWaiting);
   EXPECT_LT(Main->pbarTotal->value(), 50);
 }
@@ -236,12 +242,63 @@ TEST_F(Window, RemovingTheConvertingPanelStopsItAndTheBatchGoesOn) {
   Main->btnStart->trigger();
   ASSERT_TRUE(WaitForProgress(0, 1));
   QTest::mouseClick(Panel(0)->imgThumb, Qt::LeftButton);
+  const std::string cutShort = Panel(0)->OutputFileName();
   Main->btnRemove->trigger();
   ASSERT_EQ(List->Count(), 1);
+  EXPECT_FALSE(fs::exists(cutShort)); // no half file for the device page to list
   EXPECT_EQ(Panel(0)->FState, isConverting);
   ASSERT_TRUE(WaitForState(0, isTerminated));
   EXPECT_EQ(Panel(0)->pbarPreview->value(), 100);
   EXPECT_TRUE(WaitFor([&] { return Main->pbarTotal->value() == 100; }, 2000));
+}
+
+TEST_F(Window, ASoundFilesPanelSaysSoAndItsOutputFollowsTheProfileChosen) {
+  Add({MediaFile("wav_pcm.wav")});
+  ASSERT_EQ(List->Count(), 1);
+  EXPECT_TRUE(Panel(0)->lbInfoString->toolTip().endsWith(QStringLiteral("kbps,  audio only")))
+      << Panel(0)->lbInfoString->toolTip().toStdString();
+  const std::string first = Panel(0)->OutputFileName();
+  QTest::keyClick(Panel(0)->cboxFormat, Qt::Key_Home); // row 0, an MPEG4 profile
+  ASSERT_EQ(Panel(0)->cboxFormat->currentIndex(), 0);
+  const std::string chosen = Panel(0)->OutputFileName();
+  EXPECT_EQ(fs::path(chosen).parent_path(), AppDir.path() / "MPEG4");
+  EXPECT_EQ(Panel(0)->edOutputFilename->text().toStdString(), chosen);
+  EXPECT_FALSE(fs::exists(first)); // the name it held before is free again
+  EXPECT_TRUE(Messages.empty());
+}
+
+TEST_F(Window, TheCommandLineAnswersHelpAndVersionAndTakesEverythingElseAsFiles) {
+  // Help and version need no display; an unknown option is refused, not added as a file.
+  auto run = [](const QStringList &AArguments, QString &AOut, QString &AErr) {
+    QProcess program;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove(QStringLiteral("DISPLAY"));
+    env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    program.setProcessEnvironment(env);
+    program.start(QStringLiteral(KORVELO_WINDOW_PROGRAM), AArguments);
+    EXPECT_TRUE(program.waitForFinished(20000));
+    AOut = QString::fromLocal8Bit(program.readAllStandardOutput());
+    AErr = QString::fromLocal8Bit(program.readAllStandardError());
+    return program.exitCode();
+  };
+  QString out, err;
+  EXPECT_EQ(run({QStringLiteral("--help")}, out, err), 0);
+  EXPECT_TRUE(out.startsWith(QStringLiteral("Usage: korvelo-converter"))) << out.toStdString();
+  EXPECT_EQ(run({QStringLiteral("-V")}, out, err), 0);
+  EXPECT_EQ(out, QStringLiteral("korvelo-converter " KORVELO_VERSION "\n"));
+  EXPECT_EQ(run({QStringLiteral("-platform"), QStringLiteral("offscreen"), QStringLiteral("--bogus")},
+                out, err),
+            2);
+  EXPECT_TRUE(err.contains(QStringLiteral("unrecognized option '--bogus'"))) << err.toStdString();
+
+  const TWindowCommandLine files = ParseWindowCommandLine(
+      {QStringLiteral("clip.mp4"), QStringLiteral("./-a.mp3"), QStringLiteral("--"),
+       QStringLiteral("-b.mp3"), QStringLiteral("--help")},
+      QStringLiteral("/videos"));
+  EXPECT_EQ(files.Command, TWindowCommand::wcOpen);
+  EXPECT_EQ(files.Files, QStringList({"/videos/clip.mp4", "/videos/-a.mp3", "/videos/-b.mp3",
+                                      "/videos/--help"}));
 }
 
 TEST_F(Window, TheOpenDialogOffersFilesWhateverTheCaseOfTheirExtension) {

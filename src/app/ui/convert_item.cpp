@@ -108,7 +108,9 @@ TfrmConvertItem::TfrmConvertItem(QWidget *AParent)
   pbarPreview->setRange(0, 100);
   pbarPreview->setValue(0);
   pbarPreview->setTextVisible(true);
-  pbarPreview->setMinimumWidth(90);
+  // Wide enough for its longest caption on one line.
+  pbarPreview->setMinimumWidth(
+      pbarPreview->fontMetrics().horizontalAdvance(tr("Stopped at %1%").arg(100)) + 16);
   // The bar shares the title's row: the profile list needs its whole width, the title does not.
   output->addWidget(Caption("Filename:", gbOutput), 0, 0);
   output->addWidget(edOutputFilename, 0, 1, 1, 2);
@@ -119,6 +121,11 @@ TfrmConvertItem::TfrmConvertItem(QWidget *AParent)
   output->addWidget(cboxFormat, 2, 1, 1, 2, Qt::AlignLeft);
   output->setColumnStretch(1, 1);
   row->addWidget(gbOutput, 1);
+  // The output's name and folder follow the profile at once, not only at the next Start.
+  connect(cboxFormat, QOverload<int>::of(&QComboBox::activated), this, [this] {
+    if (FState == isWaiting && !FInputFileName.empty())
+      LoadInputFile(FInputFileName);
+  });
 
   ConnectConverter();
 }
@@ -133,6 +140,7 @@ TfrmConvertItem::~TfrmConvertItem() {
 // panel that has gone meanwhile is dropped.
 void TfrmConvertItem::ConnectConverter() {
   const QPointer<TfrmConvertItem> self = FSelf;
+  const std::shared_ptr<std::atomic<bool>> converted = FConverted;
   FConverter->OnProgress = [self](int, int AFrameNumber, int AFPS, int ACurrentDuration,
                                   float AQuality, float ABitRate, int64_t ACurrentSize,
                                   int ATotalOutputDuration) {
@@ -145,8 +153,10 @@ void TfrmConvertItem::ConnectConverter() {
         },
         Qt::QueuedConnection);
   };
-  FConverter->OnTerminate = [self](int AIndex, bool AFinished, bool AException,
-                                   const std::string &AMessage) {
+  FConverter->OnTerminate = [self, converted](int AIndex, bool AFinished, bool AException,
+                                              const std::string &AMessage) {
+    if (AFinished && AIndex != -1)
+      converted->store(true);
     QMetaObject::invokeMethod(
         qApp,
         [=] {
@@ -232,6 +242,7 @@ void TfrmConvertItem::StartItem() {
         Qt::QueuedConnection);
     return;
   }
+  FConverted->store(false);
   FConverter->StartConvert(1);
 }
 
@@ -260,12 +271,17 @@ void TfrmConvertItem::ClosePanel() {
   // Reports still on their way concern a panel the list no longer has.
   FOnItemProgress = nullptr;
   FOnItemTerminate = nullptr;
+  const bool ran = FState == isConverting || FState == isPaused;
   if (FConverter) {
     FConverter->AVProbe().CloseFile();
     FConverter->StopConvert();
     FConverter->ClearTasks();
     FConverter.reset();
   }
+  // A conversion cut short by removing its panel leaves no half file behind: nothing shows
+  // it any more, and the device page would list and copy it as a converted one.
+  if (ran && FLoaded.OutputCreated && !FConverted->load())
+    ::unlink(FOutputFileName.c_str());
   hide();
   deleteLater();
 }

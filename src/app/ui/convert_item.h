@@ -5,6 +5,7 @@
 
 #include <QFrame>
 #include <QPointer>
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
@@ -96,6 +97,9 @@ private:
   void ConnectConverter();
 
   std::unique_ptr<TCustomAVConverter> FConverter;
+  // Set on the converter's thread when its task has converted the whole file; read once the
+  // converter has ended.
+  std::shared_ptr<std::atomic<bool>> FConverted = std::make_shared<std::atomic<bool>>(false);
   QPointer<TfrmConvertItem> FSelf; // copied into the queued calls of the converter's threads
   int64_t FDuration = 0;
   std::string FInputFileName;

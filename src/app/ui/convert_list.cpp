@@ -121,8 +121,12 @@ void TfrmConvertList::RemoveSelected() {
   LayoutItems();
   update();
   // A removed converting panel does not end the batch: the next waiting panel goes on.
-  if (removedBusy)
+  if (removedBusy) {
     StartNextWaiting();
+    if (AllTerminated())
+      ShowStatus(QString()); // the file it named is gone from the list
+  }
+  BatchChanged();
 }
 
 void TfrmConvertList::ClearItems() {
@@ -193,9 +197,30 @@ void TfrmConvertList::BatchStarted() {
   FBatchClock.start();
   FPauseClock.invalidate();
   FPausedMs = 0;
+  FBatchBaseMs = 0;
+  FLastReporter = nullptr;
   FBatchTotalMs = 0;
   for (TfrmConvertItem *item : FItems)
     FBatchTotalMs += std::max<int64_t>(item->Duration() / 1000, 0);
+}
+
+void TfrmConvertList::BatchChanged() {
+  if (!FBatchClock.isValid())
+    return;
+  const auto busy = std::find_if(FItems.begin(), FItems.end(), Busy);
+  if (busy == FItems.end()) {
+    FBatchClock.invalidate();
+    return;
+  }
+  FBatchClock.start();
+  FPausedMs = 0;
+  if (FPauseClock.isValid())
+    FPauseClock.start();
+  FBatchTotalMs = 0;
+  for (TfrmConvertItem *item : FItems)
+    FBatchTotalMs += std::max<int64_t>(item->Duration() / 1000, 0);
+  FBatchBaseMs = BatchDoneMs(static_cast<int>(busy - FItems.begin()),
+                             *busy == FLastReporter ? FLastReportedMs : 0);
 }
 
 // Media time converted so far: the panels before the converting one are done.
@@ -214,8 +239,11 @@ void TfrmConvertList::ItemProgress(int AIndex, int ACurrentDuration, int ATotalO
                   AState);
   if (AIndex < 0 || AIndex >= Count() || !FBatchClock.isValid())
     return;
+  FLastReporter = Item(AIndex);
+  FLastReportedMs = ACurrentDuration;
   const int64_t paused = FPausedMs + (FPauseClock.isValid() ? FPauseClock.elapsed() : 0);
-  const int64_t left = EstimateTimeLeftMs(BatchDoneMs(AIndex, ACurrentDuration), FBatchTotalMs,
+  const int64_t left = EstimateTimeLeftMs(BatchDoneMs(AIndex, ACurrentDuration) - FBatchBaseMs,
+                                          FBatchTotalMs - FBatchBaseMs,
                                           FBatchClock.elapsed() - paused);
   QString text = tr("Converting %1 (%2 of %3)")
                      .arg(QFileInfo(QString::fromStdString(Item(AIndex)->InputFileName())).fileName())

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QElapsedTimer>
+#include <QPointer>
 #include <QWidget>
 #include <functional>
 #include <string>
@@ -63,6 +64,9 @@ private:
   void ShowStatus(const QString &AText);
   // Time bookkeeping for the status line's estimate of the whole batch.
   void BatchStarted();
+  // Panels removed mid-batch took their time and their share with them: the estimate starts
+  // again from what is left.
+  void BatchChanged();
   int64_t BatchDoneMs(int ACurrentIndex, int64_t ACurrentMs) const;
 
   std::vector<TfrmConvertItem *> FItems;
@@ -71,4 +75,7 @@ private:
   int64_t FPausedMs = 0;
   QElapsedTimer FPauseClock;
   int64_t FBatchTotalMs = 0;
+  int64_t FBatchBaseMs = 0; // media time done when the clock was last started
+  QPointer<TfrmConvertItem> FLastReporter;
+  int64_t FLastReportedMs = 0;
 };
