@@ -169,6 +169,26 @@ std::string InputOrSkip(const std::string &AName) {
   return std::filesystem::exists(input) ? input : std::string();
 }
 
+// Converts each named input with each profile as the panel does and hands the panel's probe
+// (still on the input) and the settings to ACheck.
+template <typename TCheck>
+void ForEachConversion(std::initializer_list<const char *> ANames,
+                       std::initializer_list<int> AProfiles, TCheck ACheck) {
+  for (const char *name : ANames) {
+    for (int profileIndex : AProfiles) {
+      SCOPED_TRACE(std::string(name) + " profile " + std::to_string(profileIndex));
+      testing_support::TempDir dir;
+      TAVProbe probe;
+      TPSPOutputSettings settings;
+      ConvertLikeThePanel(testing_support::MediaFile(name), profileIndex, dir.path().string(),
+                          probe, settings);
+      if (::testing::Test::HasFatalFailure())
+        return;
+      ACheck(profileIndex, probe, settings);
+    }
+  }
+}
+
 using Case = std::tuple<std::string, int>; // input file, profile index
 
 class PSPOutputs : public ::testing::TestWithParam<Case> {};
@@ -226,24 +246,15 @@ double LumaAround(const AVFrame &APicture, int AX, int AY) {
 // not as values its decoder clips or shows grey.
 TEST(PSPPictures, FullRangeBlackAndWhiteBecomeTVBlackAndWhite) {
   testing_support::RequireMediaLibraries();
-  for (const char *name : {"full_range.jpg", "mjpeg_422.avi"}) {
-    for (int profileIndex : {4, 0}) {
-      SCOPED_TRACE(std::string(name) + " profile " + std::to_string(profileIndex));
-      testing_support::TempDir dir;
-      TAVProbe probe;
-      TPSPOutputSettings settings;
-      ConvertLikeThePanel(testing_support::MediaFile(name), profileIndex, dir.path().string(),
-                          probe, settings);
-      if (HasFatalFailure())
-        return;
-      const std::vector<FramePtr> pictures = DecodeAll(settings.FileName, AVMEDIA_TYPE_VIDEO);
-      ASSERT_FALSE(pictures.empty());
-      const AVFrame &picture = *pictures.front();
-      // The 4:3 source fills the width; its halves are black and white.
-      EXPECT_NEAR(LumaAround(picture, picture.width / 4, picture.height / 2), 16, 2);
-      EXPECT_NEAR(LumaAround(picture, picture.width * 3 / 4, picture.height / 2), 235, 2);
-    }
-  }
+  ForEachConversion({"full_range.jpg", "mjpeg_422.avi"}, {4, 0},
+                    [](int, TAVProbe &, const TPSPOutputSettings &ASettings) {
+    const std::vector<FramePtr> pictures = DecodeAll(ASettings.FileName, AVMEDIA_TYPE_VIDEO);
+    ASSERT_FALSE(pictures.empty());
+    const AVFrame &picture = *pictures.front();
+    // The 4:3 source fills the width; its halves are black and white.
+    EXPECT_NEAR(LumaAround(picture, picture.width / 4, picture.height / 2), 16, 2);
+    EXPECT_NEAR(LumaAround(picture, picture.width * 3 / 4, picture.height / 2), 235, 2);
+  });
 }
 
 // Mean absolute luma difference of two pictures of the same size.
@@ -297,56 +308,46 @@ std::string RedCorners(const TBGRImage &APicture, int ALeft, int ATop, int AW, i
 // file and in its thumbnail.
 TEST(PSPPictures, TurnedClipsComeOutUpright) {
   testing_support::RequireMediaLibraries();
-  for (const char *name : {"rotated_90.mp4", "rotated_270.mp4"}) {
-    for (int profileIndex : {4, 0}) {
-      SCOPED_TRACE(std::string(name) + " profile " + std::to_string(profileIndex));
-      testing_support::TempDir dir;
-      TAVProbe probe;
-      TPSPOutputSettings settings;
-      ConvertLikeThePanel(testing_support::MediaFile(name), profileIndex, dir.path().string(),
-                          probe, settings);
-      if (HasFatalFailure())
-        return;
+  ForEachConversion({"rotated_90.mp4", "rotated_270.mp4"}, {4, 0},
+                    [](int profileIndex, TAVProbe &probe, const TPSPOutputSettings &settings) {
+    // The probe reports the picture as shown: 320x180 stored, 180x320 seen.
+    TAVVideoInfo video;
+    probe.GetVideoInfo(-1, video);
+    EXPECT_EQ(video.Width, 180);
+    EXPECT_EQ(video.Height, 320);
+    ASSERT_TRUE(probe.Seek(-1, 0));
+    const TBGRImage preview = *probe.GetFrameBitmap(-1);
+    ASSERT_EQ(preview.Width, 180);
+    ASSERT_EQ(preview.Height, 320);
+    EXPECT_EQ(RedCorners(preview, 0, 0, 180, 320), "1000");
 
-      // The probe reports the picture as shown: 320x180 stored, 180x320 seen.
-      TAVVideoInfo video;
-      probe.GetVideoInfo(-1, video);
-      EXPECT_EQ(video.Width, 180);
-      EXPECT_EQ(video.Height, 320);
-      ASSERT_TRUE(probe.Seek(-1, 0));
-      const TBGRImage preview = *probe.GetFrameBitmap(-1);
-      ASSERT_EQ(preview.Width, 180);
-      ASSERT_EQ(preview.Height, 320);
-      EXPECT_EQ(RedCorners(preview, 0, 0, 180, 320), "1000");
-
-      // Fitted upright: a narrow picture with bands left and right.
-      if (profileIndex == 4) {
-        EXPECT_EQ(settings.FrameSize, "154x272");
-        EXPECT_EQ(settings.PadLeft, 164);
-        EXPECT_EQ(settings.PadRight, 162);
-      }
-      int width = 0, height = 0;
-      ASSERT_TRUE(ParseSize(settings.FrameSize, width, height));
-      TAVProbe output;
-      ASSERT_TRUE(output.LoadFile(settings.FileName)) << output.LastErrorMessage();
-      const TBGRImage converted = *output.GetFrameBitmap(-1);
-      ASSERT_EQ(converted.Height, height);
-      EXPECT_EQ(RedCorners(converted, settings.PadLeft, 0, width, height), "1000");
-
-      // The thumbnail the panel writes from its probe's next picture.
-      std::string error;
-      ASSERT_TRUE(MakeThumbnail(*probe.GetFrameBitmap(-1), settings.FileName, error,
-                                video.DisplayAspect > 0 ? video.DisplayAspect : 0))
-          << error;
-      TAVProbe thumbnail;
-      ASSERT_TRUE(thumbnail.LoadFile(ThumbnailFileName(settings.FileName)));
-      const TBGRImage thm = *thumbnail.GetFrameBitmap(-1);
-      ASSERT_EQ(thm.Width, 160);
-      int w = 0, h = 0;
-      FitSize(180, 320, 160, 120, w, h);
-      EXPECT_EQ(RedCorners(thm, (160 - w) / 2, (120 - h) / 2, w, h), "1000");
+    // Fitted upright: a narrow picture with bands left and right.
+    if (profileIndex == 4) {
+      EXPECT_EQ(settings.FrameSize, "154x272");
+      EXPECT_EQ(settings.PadLeft, 164);
+      EXPECT_EQ(settings.PadRight, 162);
     }
-  }
+    int width = 0, height = 0;
+    ASSERT_TRUE(ParseSize(settings.FrameSize, width, height));
+    TAVProbe output;
+    ASSERT_TRUE(output.LoadFile(settings.FileName)) << output.LastErrorMessage();
+    const TBGRImage converted = *output.GetFrameBitmap(-1);
+    ASSERT_EQ(converted.Height, height);
+    EXPECT_EQ(RedCorners(converted, settings.PadLeft, 0, width, height), "1000");
+
+    // The thumbnail the panel writes from its probe's next picture.
+    std::string error;
+    ASSERT_TRUE(MakeThumbnail(*probe.GetFrameBitmap(-1), settings.FileName, error,
+                              video.DisplayAspect > 0 ? video.DisplayAspect : 0))
+        << error;
+    TAVProbe thumbnail;
+    ASSERT_TRUE(thumbnail.LoadFile(ThumbnailFileName(settings.FileName)));
+    const TBGRImage thm = *thumbnail.GetFrameBitmap(-1);
+    ASSERT_EQ(thm.Width, 160);
+    int w = 0, h = 0;
+    FitSize(180, 320, 160, 120, w, h);
+    EXPECT_EQ(RedCorners(thm, (160 - w) / 2, (120 - h) / 2, w, h), "1000");
+  });
 }
 
 std::string CaseName(const ::testing::TestParamInfo<Case> &AInfo) {
