@@ -214,7 +214,9 @@ void TfrmConvertList::BatchChanged() {
   }
   FBatchClock.start();
   FPausedMs = 0;
-  if (FPauseClock.isValid())
+  FPauseClock.invalidate();
+  if (std::any_of(FItems.begin(), FItems.end(),
+                  [](const TfrmConvertItem *AItem) { return AItem->FState == isPaused; }))
     FPauseClock.start();
   FBatchTotalMs = 0;
   for (TfrmConvertItem *item : FItems)
