@@ -301,6 +301,24 @@ TEST_F(Window, TheCommandLineAnswersHelpAndVersionAndTakesEverythingElseAsFiles)
                                       "/videos/--help"}));
 }
 
+TEST_F(Window, StartChecksTheOutputFolderAgainAndSaysOnceWhenItCannotBeWritten) {
+  Add({MediaFile("mov_h264_aac.mov"), MediaFile("flv_h264_aac.flv")});
+  const fs::path avc = AppDir.path() / "AVC";
+  fs::remove_all(avc);
+  std::ofstream(avc) << "not a folder";
+  Main->btnStart->trigger();
+  EXPECT_EQ(Messages, std::vector<std::string>({"The selected output folder can not be written!"}));
+  EXPECT_EQ(Main->pcSteps->currentWidget(), Main->tshSettings);
+  EXPECT_EQ(Panel(0)->FState, isWaiting);
+  // A folder that has merely gone is made again.
+  fs::remove(avc);
+  Messages.clear();
+  Main->btnStart->trigger();
+  EXPECT_EQ(Panel(0)->FState, isConverting);
+  EXPECT_TRUE(fs::is_directory(avc));
+  EXPECT_TRUE(Messages.empty()) << Messages.front();
+}
+
 TEST_F(Window, TheOpenDialogOffersFilesWhateverTheCaseOfTheirExtension) {
   std::ofstream(AppDir.file("clip.mp4")) << "x";
   std::ofstream(AppDir.file("SONG.Mp3")) << "x";

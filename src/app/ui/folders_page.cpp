@@ -202,6 +202,11 @@ void TFoldersPage::SaveSettings() {
                                             edOutputFolder->text().toStdString()});
 }
 
+bool TFoldersPage::OutputFolderReady() {
+  FOutputFolderOK = PrepareOutputFolder(edOutputFolder->text().toStdString());
+  return FOutputFolderOK;
+}
+
 void TFoldersPage::ShowOutputFolderError() {
   ShowMessage(window(), QString::fromUtf8(OutputFolderErrorMessage));
   emit PageWanted();

@@ -38,6 +38,9 @@ public:
   void LoadSettings();
   void SaveSettings();
   bool OutputFolderOK() const { return FOutputFolderOK; }
+  // Checked again before a batch: the folder may have gone since it was prepared (a disk
+  // unplugged, a folder deleted, or back again). Its sub-folders are made again when they can be.
+  bool OutputFolderReady();
   // The output folder's message; then the page asks to be shown (PageWanted).
   void ShowOutputFolderError();
   void RefreshFiles();

@@ -229,7 +229,8 @@ void TfrmMain::AddFiles(const QStringList &AFiles) {
 }
 
 void TfrmMain::btnStartClick() {
-  if (OutputFolderOK())
+  // Told once here, rather than once for every file that cannot be written.
+  if (FFoldersPage->OutputFolderReady())
     FConvertList->StartBatch();
   else
     ShowOutputFolderError();
