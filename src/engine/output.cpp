@@ -276,8 +276,12 @@ void TCustomFFmpeg::NewVideoStream(AVFormatContext *AContext) {
     // anything else, whatever the input's format (or a format asked for).
     const bool psp = std::strcmp(AContext->oformat->name, "psp") == 0;
     codec->pix_fmt = psp ? AV_PIX_FMT_YUV420P : static_cast<AVPixelFormat>(FramePixFmt);
-    if (psp)
+    if (psp) {
+      // Said in the stream: H.264 carries the range flag only with a colour description, and
+      // BT.601 is the matrix untagged and RGB pictures are converted with.
       codec->color_range = AVCOL_RANGE_MPEG;
+      codec->colorspace = AVCOL_SPC_SMPTE170M;
+    }
     if (encoder && encoder->pix_fmts) {
       bool supported = false;
       for (const AVPixelFormat *f = encoder->pix_fmts; *f != AV_PIX_FMT_NONE; ++f)

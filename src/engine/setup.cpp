@@ -416,6 +416,13 @@ void TCustomFFmpeg::SetupTranscode() {
           ost.PadLeft = PadLeft;
           ost.PadRight = PadRight;
         }
+        // A TV-range output names the matrix its pictures keep (the range flag of H.264 goes
+        // with it): a YUV source's own, which the scaler keeps.
+        const AVPixFmtDescriptor *source = avlib.av_pix_fmt_desc_get(dec->pix_fmt);
+        if (enc->color_range == AVCOL_RANGE_MPEG && source &&
+            !(source->flags & AV_PIX_FMT_FLAG_RGB) && dec->colorspace != AVCOL_SPC_UNSPECIFIED &&
+            dec->colorspace != AVCOL_SPC_RGB)
+          enc->colorspace = dec->colorspace;
         // The scaler's set-up ends the process on a picture it cannot describe.
         if (dec->pix_fmt == AV_PIX_FMT_NONE || croppedWidth <= 0 || croppedHeight <= 0)
           throw FFMpegException(FormatText(

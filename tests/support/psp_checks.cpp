@@ -74,6 +74,9 @@ FileFacts ExpectPlaysOnPSP(const std::string &AFile, int AProfileIndex, bool ASt
   // 8-bit 4:2:0 at TV range, whatever the input's depth, chroma and range.
   EXPECT_EQ(out.video.format, AV_PIX_FMT_YUV420P);
   EXPECT_NE(out.video.range, AVCOL_RANGE_JPEG);
+  if (profile.Kind == "AVC") { // MPEG-4 Part 2 streams have no range flag
+    EXPECT_EQ(out.video.range, AVCOL_RANGE_MPEG);
+  }
   if (!AStillPicture) {
     EXPECT_EQ(out.video.rate.num, 30000);
     EXPECT_EQ(out.video.rate.den, 1001);
