@@ -370,6 +370,20 @@ TEST_F(TranscodeTest, StreamCopyKeepsEveryPacketAndStartsAtAKeyPacket) {
   EXPECT_TRUE(!tv || tv->Packets == 0);
   ASSERT_TRUE(tsPart.Find(AVMEDIA_TYPE_AUDIO));
   EXPECT_GT(tsPart.Find(AVMEDIA_TYPE_AUDIO)->Packets, 10);
+
+  // Copied pictures are not turned: the copy keeps the input's turn for its viewer.
+  const std::string turned = Dir.file("copy_turned.mp4");
+  ASSERT_EQ(Convert(testing_support::MediaFile("rotated_90.mp4"), {}, turned,
+                    {{"f", "mp4"}, {"vcodec", "copy"}, {"acodec", "copy"}}),
+            "");
+  AVFormatContext *context = nullptr;
+  ASSERT_GE(avlib.avformat_open_input(&context, turned.c_str(), nullptr, nullptr), 0);
+  const uint8_t *matrix = avlib.av_stream_get_side_data(
+      context->streams[0], AV_PKT_DATA_DISPLAYMATRIX, nullptr);
+  const double angle =
+      matrix ? avlib.av_display_rotation_get(reinterpret_cast<const int32_t *>(matrix)) : 0;
+  avlib.avformat_close_input(&context);
+  EXPECT_NEAR(angle, -90, 0.5) << "the clip is shown turned clockwise, as before";
 }
 
 TEST_F(TranscodeTest, MapsChooseTheSourceStreamAndAreChecked) {
