@@ -19,6 +19,7 @@
 #include <QProcess>
 #include <QProgressBar>
 #include <QTest>
+#include <QTimer>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -342,6 +343,27 @@ TEST_F(Window, TheOpenDialogOffersFilesWhateverTheCaseOfTheirExtension) {
   EXPECT_TRUE(shown.contains(QStringLiteral("clip.mp4"))) << shown.join(' ').toStdString();
   EXPECT_TRUE(shown.contains(QStringLiteral("SONG.Mp3")));
   EXPECT_FALSE(shown.contains(QStringLiteral("notes.txt")));
+}
+
+TEST_F(Window, TheOpenDialogComesBackToTheFolderTheLastFilesCameFrom) {
+  const QString media = QString::fromStdString(fs::path(MediaFile("mov_h264_aac.mov")).parent_path().string());
+  QString opened;
+  auto answer = [&](const QString &AFile) {
+    QTimer::singleShot(0, [&opened, AFile] {
+      auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+      ASSERT_NE(dialog, nullptr);
+      opened = dialog->directory().absolutePath();
+      if (AFile.isEmpty())
+        return dialog->reject();
+      dialog->selectFile(AFile);
+      static_cast<QDialog *>(dialog)->accept(); // QFileDialog takes the chosen file there
+    });
+    Main->btnAdd->trigger();
+  };
+  answer(media + QStringLiteral("/mov_h264_aac.mov"));
+  ASSERT_EQ(List->Count(), 1);
+  answer(QString());
+  EXPECT_EQ(opened, media);
 }
 
 } // namespace

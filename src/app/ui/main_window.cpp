@@ -8,6 +8,7 @@
 #include <QFileDialog>
 #include <QGroupBox>
 #include <QGuiApplication>
+#include <QHeaderView>
 #include <QLabel>
 #include <QMenuBar>
 #include <QProgressBar>
@@ -17,6 +18,7 @@
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
+#include <QTreeView>
 #include <QUrl>
 #include <QVBoxLayout>
 
@@ -213,13 +215,24 @@ void TfrmMain::ConfigureOpenDialog(QFileDialog &ADialog) {
   ADialog.setFilter(ADialog.filter() & ~QDir::CaseSensitive);
   ADialog.setFileMode(QFileDialog::ExistingFiles);
   ADialog.setNameFilters(OpenDialogFilters());
+  // Sizes, kinds and dates in full; the name takes the rest.
+  if (auto *view = ADialog.findChild<QTreeView *>(QStringLiteral("treeView"))) {
+    view->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    view->header()->setSectionResizeMode(0, QHeaderView::Stretch);
+  }
 }
 
 void TfrmMain::btnAddFilesClick() {
   QFileDialog dialog(this, tr("Add files"));
   ConfigureOpenDialog(dialog);
-  if (dialog.exec() == QDialog::Accepted)
-    AddFiles(dialog.selectedFiles());
+  // Room for the names, sizes and dates; and back in the folder the last files came from.
+  dialog.resize(dialog.sizeHint().expandedTo(QSize(760, 460)).boundedTo(size() * 0.95));
+  if (!FAddFolder.isEmpty())
+    dialog.setDirectory(FAddFolder);
+  if (dialog.exec() != QDialog::Accepted)
+    return;
+  FAddFolder = dialog.directory().absolutePath();
+  AddFiles(dialog.selectedFiles());
 }
 
 void TfrmMain::AddFiles(const QStringList &AFiles) {

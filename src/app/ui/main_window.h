@@ -88,6 +88,7 @@ private:
   QVBoxLayout *FFoldersLayout = nullptr;
   TFoldersPage *FFoldersPage = nullptr;
   std::string FAppPath;
+  QString FAddFolder; // where the open dialog was left
   bool FClosing = false;
   bool FCloseScheduled = false;
   bool FConvertedSinceRefresh = false;
