@@ -251,6 +251,9 @@ TEST_F(Window, RemovingTheConvertingPanelStopsItAndTheBatchGoesOn) {
   ASSERT_TRUE(WaitForState(0, isTerminated));
   EXPECT_EQ(Panel(0)->pbarPreview->value(), 100);
   EXPECT_TRUE(WaitFor([&] { return Main->pbarTotal->value() == 100; }, 2000));
+  Main->btnClear->trigger(); // an empty list shows no progress
+  EXPECT_EQ(Main->pbarTotal->value(), 0);
+  EXPECT_TRUE(Main->lbStatus->text().isEmpty());
 }
 
 TEST_F(Window, ASoundFilesPanelSaysSoAndItsOutputFollowsTheProfileChosen) {

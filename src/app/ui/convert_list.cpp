@@ -120,6 +120,8 @@ void TfrmConvertList::RemoveSelected() {
   Renumber();
   LayoutItems();
   update();
+  if (FItems.empty() && FOnListProgress)
+    FOnListProgress(-1, 0, isWaiting);
   // A removed converting panel does not end the batch: the next waiting panel goes on.
   if (removedBusy) {
     StartNextWaiting();
@@ -135,6 +137,9 @@ void TfrmConvertList::ClearItems() {
   for (TfrmConvertItem *item : items)
     item->ClosePanel();
   ShowStatus(QString());
+  // An empty list has done nothing yet.
+  if (FOnListProgress)
+    FOnListProgress(-1, 0, isWaiting);
   update();
 }
 
