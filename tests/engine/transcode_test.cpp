@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <cstring>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -637,6 +638,68 @@ TEST_F(TranscodeTest, RateEmulationReadsNoFasterThanTheInputPlays) {
   const double duration = Probe(input).Find(AVMEDIA_TYPE_AUDIO)->Duration;
   EXPECT_GT(seconds, duration - 0.3);
   EXPECT_LT(seconds, duration + 1.5);
+}
+
+// Copies AInput into a Matroska file with the data of its last video packet overwritten by
+// bytes no decoder takes.
+void CopyWithBrokenLastPicture(const std::string &AInput, const std::string &AOutput) {
+  int videoPackets = 0;
+  for (int pass = 0; pass < 2; ++pass) {
+    AVFormatContext *ic = nullptr;
+    ASSERT_GE(avlib.avformat_open_input(&ic, AInput.c_str(), nullptr, nullptr), 0);
+    avlib.avformat_find_stream_info(ic, nullptr);
+    AVFormatContext *oc = nullptr;
+    if (pass == 1) {
+      ASSERT_GE(avlib.avformat_alloc_output_context2(&oc, nullptr, "matroska", AOutput.c_str()), 0);
+      for (unsigned i = 0; i < ic->nb_streams; ++i) {
+        AVStream *os = avlib.avformat_new_stream(oc, nullptr);
+        avlib.avcodec_parameters_copy(os->codecpar, ic->streams[i]->codecpar);
+        os->codecpar->codec_tag = 0;
+        os->time_base = ic->streams[i]->time_base;
+      }
+      ASSERT_GE(avlib.avio_open(&oc->pb, AOutput.c_str(), AVIO_FLAG_WRITE), 0);
+      ASSERT_GE(avlib.avformat_write_header(oc, nullptr), 0);
+    }
+    AVPacket *pkt = avlib.av_packet_alloc();
+    int seen = 0;
+    while (avlib.av_read_frame(ic, pkt) >= 0) {
+      const AVStream *is = ic->streams[pkt->stream_index];
+      if (is->codecpar->codec_type == AVMEDIA_TYPE_VIDEO && ++seen == videoPackets)
+        std::memset(pkt->data, 0xFF, static_cast<size_t>(pkt->size)); // the buffer is ours alone
+      if (oc) {
+        avlib.av_packet_rescale_ts(pkt, is->time_base, oc->streams[pkt->stream_index]->time_base);
+        avlib.av_interleaved_write_frame(oc, pkt);
+      }
+      avlib.av_packet_unref(pkt);
+    }
+    videoPackets = seen;
+    avlib.av_packet_free(&pkt);
+    if (oc) {
+      avlib.av_write_trailer(oc);
+      avlib.avio_closep(&oc->pb);
+      avlib.avformat_free_context(oc);
+    }
+    avlib.avformat_close_input(&ic);
+  }
+}
+
+// A decoder on frame threads reports a broken last picture only while it is drained at the
+// end: the pictures the encoder still holds and the sound's tail are written all the same.
+TEST_F(TranscodeTest, ABrokenLastPictureLosesOnlyItself) {
+  const std::string input = Dir.file("broken_end.mkv");
+  CopyWithBrokenLastPicture(testing_support::MediaFile("mov_h264_aac.mov"), input);
+  const TProbed source = Probe(input);
+  ASSERT_NE(source.Find(AVMEDIA_TYPE_VIDEO), nullptr);
+  const std::string output = Dir.file("broken_end.mp4");
+  ASSERT_EQ(Convert(input, {}, output, {{"f", "mp4"}, {"vcodec", "libx264"}, {"acodec", "aac"}},
+                    [](TTestEngine &AEngine) { AEngine.ThreadCount = 2; }),
+            "");
+  EXPECT_TRUE(Finished);
+  EXPECT_TRUE(Logged("Error while decoding stream")); // the drain did meet the broken picture
+  const TProbed converted = Probe(output);
+  ASSERT_NE(converted.Find(AVMEDIA_TYPE_VIDEO), nullptr);
+  EXPECT_GE(converted.Find(AVMEDIA_TYPE_VIDEO)->Packets, source.Find(AVMEDIA_TYPE_VIDEO)->Packets - 2);
+  EXPECT_NEAR(converted.Find(AVMEDIA_TYPE_AUDIO)->Duration, source.Find(AVMEDIA_TYPE_AUDIO)->Duration, 0.05);
 }
 
 // Damaged inputs end the run, with or without an error, and never crash or hang.
