@@ -1,7 +1,6 @@
 #include "converter/av_converter.h"
 
 #include <sched.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -16,8 +15,6 @@
 #include "medialib/medialib.h"
 
 namespace {
-
-int CurrentThreadId() { return static_cast<int>(syscall(SYS_gettid)); }
 
 TLogLevel ToLogLevel(int ALevel) {
   if (ALevel < 0)
@@ -468,17 +465,15 @@ void TCustomAVConverter::StartNextTask() {
   std::shared_ptr<TConverterGate> gate = FGate;
   const uint64_t serial = FTasks.Items(index)->FSerial;
   auto start = [gate, serial] {
-    TFFmpeg *task = nullptr;
+    TFFmpegThread *run = nullptr;
     {
       TGateEntry entry(*gate, nullptr);
       if (entry.Owner)
-        task = entry.Owner->ClaimDeferred(serial);
+        run = entry.Owner->ClaimDeferred(serial);
     }
-    if (!task)
-      return;
     // The whole conversion runs here, without FLock, so that it can be stopped.
-    task->Run(false);
-    task->ThreadLeft();
+    if (run)
+      run->RunHere();
   };
   try {
     DeferredCall(100, std::move(start));
@@ -487,36 +482,38 @@ void TCustomAVConverter::StartNextTask() {
   }
 }
 
-void TCustomAVConverter::PrepareRun(TFFmpeg &ATask) {
+// Every run of a task is claimed here, under FLock, so a task found idle here is run by no one:
+// its settings can be written.
+TFFmpegThread *TCustomAVConverter::PrepareRun(TFFmpeg &ATask) {
+  if (ATask.Running || ATask.Terminated)
+    return nullptr;
   ATask.ProgressInterval = static_cast<int64_t>(FProgressInterval) * 1000;
   ATask.SetVerbose(static_cast<int>(FLogLevel) - 1);
   ATask.ThreadCount = EngineThreadCount > 0
                           ? EngineThreadCount
                           : std::max(1, CoreCount() / std::max(1, std::min(FThreadCount, TaskCount())));
+  return ATask.Run(true, FThreadPriority);
 }
 
-TFFmpeg *TCustomAVConverter::ClaimDeferred(uint64_t ASerial) {
+TFFmpegThread *TCustomAVConverter::ClaimDeferred(uint64_t ASerial) {
   LockAndDeliver lock(*this);
   for (int i = 0; i < TaskCount(); ++i) {
     TFFmpeg *task = FTasks.Items(i);
     if (task->FSerial != ASerial)
       continue;
-    if (task->Terminated)
-      return nullptr;
-    PrepareRun(*task);
-    task->FThreadID = CurrentThreadId();
-    task->ThreadEntered(); // removed before it runs, it is not freed under this thread
-    return task;
+    TFFmpegThread *run = PrepareRun(*task);
+    if (run)
+      run->Claim(); // from here the task is not freed before the run has ended
+    return run;
   }
   return nullptr;
 }
 
 void TCustomAVConverter::RunTask(int AIndex) {
   TFFmpeg *task = FTasks.Items(AIndex);
-  PrepareRun(*task);
-  if (TFFmpegThread *thread = task->Run(true, FThreadPriority))
+  if (TFFmpegThread *thread = PrepareRun(*task))
     thread->Start(); // the worker records its id in FThreadID before it does anything
-  else
+  else if (!task->Running)
     task->FThreadID = 0;
 }
 

@@ -148,8 +148,9 @@ private:
   friend class TGateEntry;
   void StartNextTask();
   void RunTask(int AIndex);
-  void PrepareRun(TFFmpeg &ATask);
-  TFFmpeg *ClaimDeferred(uint64_t ASerial);
+  // Claims the task's run unless it is running or ended: the run's thread object, not started.
+  TFFmpegThread *PrepareRun(TFFmpeg &ATask);
+  TFFmpegThread *ClaimDeferred(uint64_t ASerial);
   void ConnectEvents(TFFmpeg *ATask);
   // Takes a task out of the list under FLock, keeping the batch counts right; ReleaseTasks then
   // frees what was taken, without FLock.

@@ -232,10 +232,6 @@ public:
   // not begin. True when no thread works on the engine any more, so it can be freed at once;
   // otherwise its destructor waits for those threads.
   bool Abandon();
-  // A thread that uses the engine outside a run of its own (a deferred start about to call
-  // Run) counts itself here, so that the destructor waits for it.
-  void ThreadEntered();
-  void ThreadLeft();
   // Called on the worker thread with its kernel id before the run begins.
   virtual void WorkerStarted(int /*AThreadId*/) {}
 
@@ -514,6 +510,7 @@ private:
   // run_control.cpp
   // A run that ends before it began: files released, message logged, termination raised.
   void FailRun(const std::string &AMessage);
+  void ThreadLeft();
   void StopAndWait();
   // input.cpp / output.cpp
   void ResetInputOptions();

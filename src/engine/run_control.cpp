@@ -55,6 +55,18 @@ int TFFmpegThread::Start() {
   return threadId.get();
 }
 
+void TFFmpegThread::RunHere() {
+  TCustomFFmpeg *engine = FEngine;
+  {
+    std::lock_guard<std::mutex> lock(engine->PauseMutex);
+    engine->Thread = nullptr;
+  }
+  engine->WorkerStarted(CurrentThreadId());
+  engine->RunTranscode();
+  delete this;
+  engine->ThreadLeft();
+}
+
 void TFFmpegThread::Execute(std::promise<int> &AStarted) {
   TCustomFFmpeg *engine = FEngine;
   const int threadId = CurrentThreadId();
@@ -181,11 +193,6 @@ bool TCustomFFmpeg::Abandon() {
   Paused = false;
   PauseCondition.notify_all();
   return ActiveThreads == 0;
-}
-
-void TCustomFFmpeg::ThreadEntered() {
-  std::lock_guard<std::mutex> lock(PauseMutex);
-  ++ActiveThreads;
 }
 
 void TCustomFFmpeg::ThreadLeft() {

@@ -27,6 +27,12 @@ public:
   // raised on the calling thread) and 0 is returned; the object is gone either way.
   int Start();
   bool Started() const { return FStarted.load(); }
+  // For a run the caller claims under its own lock and carries out on a thread it already has,
+  // after leaving that lock: Claim marks the thread started (the engine waits for it as for any
+  // worker), RunHere then runs the body on the calling thread, which keeps its priority and
+  // cannot be paused; the object is gone afterwards.
+  void Claim() { FStarted = true; }
+  void RunHere();
 
 private:
   friend class TCustomFFmpeg;
