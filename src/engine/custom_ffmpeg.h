@@ -258,6 +258,10 @@ public:
   double InputTsScales[MaxFiles][MAX_STREAMS] = {};
   AVFormatContext *OutputFiles[MaxFiles] = {};
   int OutputFileCount = 0;
+  // Device and inode of each output file as created here: only that file is removed as empty
+  // when released, never one that has taken its name meanwhile (the run may end long after its
+  // converter let it go).
+  uint64_t OutputFileIds[MaxFiles][2] = {};
   TStreamMap StreamMaps[MaxStreamMaps];
   int StreamMapCount = 0;
   TMetaDataMap MetaDataMaps[MaxMetaDataMaps];

@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <filesystem>
 #include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <unordered_map>
 
 #include "medialib/medialib.h"
@@ -441,13 +443,12 @@ void TCustomFFmpeg::FreeFiles() {
     if (context->oformat && !(context->oformat->flags & AVFMT_NOFILE) && context->pb)
       avlib.avio_closep(&context->pb);
     // An output that never got a byte is removed rather than left behind as an empty file.
-    if (context->url && *context->url) {
-      std::error_code ec;
-      const std::filesystem::path path(context->url);
-      if (std::filesystem::is_regular_file(path, ec) && std::filesystem::file_size(path, ec) == 0 &&
-          !ec)
-        std::filesystem::remove(path, ec);
-    }
+    struct stat st;
+    if (context->url && *context->url && ::stat(context->url, &st) == 0 && S_ISREG(st.st_mode) &&
+        st.st_size == 0 && static_cast<uint64_t>(st.st_dev) == OutputFileIds[i][0] &&
+        static_cast<uint64_t>(st.st_ino) == OutputFileIds[i][1])
+      ::unlink(context->url);
+    OutputFileIds[i][0] = OutputFileIds[i][1] = 0;
     avlib.avformat_free_context(context);
     OutputFiles[i] = nullptr;
   }

@@ -3,6 +3,8 @@
 #include "engine/custom_ffmpeg.h"
 #include "medialib/medialib.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <algorithm>
@@ -475,6 +477,7 @@ bool TCustomFFmpeg::OpenOutputFile(const std::string &AFileName) {
         OutputStreamGenerated[fileIndex][s] = false;
       }
       avlib.av_dict_free(&OutputFormatOptions[fileIndex]);
+      OutputFileIds[fileIndex][0] = OutputFileIds[fileIndex][1] = 0;
       if (entered) {
         OutputFiles[fileIndex] = nullptr;
         OutputFileCount = fileIndex;
@@ -604,6 +607,11 @@ bool TCustomFFmpeg::OpenOutputFile(const std::string &AFileName) {
       if (opened < 0)
         return fail("Could not open '" + AFileName + "'");
       created = true;
+      struct stat st;
+      if (::stat(context->url, &st) == 0) {
+        OutputFileIds[fileIndex][0] = st.st_dev;
+        OutputFileIds[fileIndex][1] = st.st_ino;
+      }
     }
 
     // The muxing parameters themselves are checked when the header is written (set-up).

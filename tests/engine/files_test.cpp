@@ -278,6 +278,18 @@ TEST_F(FilesTest, MuxerFromTheNameOrForced) {
   EXPECT_STREQ(Engine.OutputFiles[1]->oformat->name, "psp");
   EXPECT_EQ(Engine.OutputFormat, nullptr);
 
+  // An empty output is removed when released, but not a file that has taken its name meanwhile
+  // (a run may end long after the name was given up).
+  std::filesystem::remove(Dir.file("clip.mp4"));
+  std::ofstream(Dir.file("clip.mp4"), std::ios::binary).flush();
+  Engine.FreeFiles();
+  EXPECT_TRUE(std::filesystem::exists(Dir.file("clip.mp4")));
+  EXPECT_FALSE(std::filesystem::exists(Dir.file("clip2.mp4")));
+  OpenInput("avi_mpeg4_mp3.avi");
+  OpenOutput("clip.mp4");
+  Engine.SetOutputFormat("psp");
+  OpenOutput("clip2.mp4");
+
   const std::string odd = Dir.file("clip.xyzzy");
   EXPECT_FALSE(Engine.OpenOutputFile(odd));
   EXPECT_EQ(Engine.ErrorMessage, "Unable to find a suitable output format for '" + odd + "'");
