@@ -173,7 +173,8 @@ TEST(CliOutputNames, TwoProcessesIntoOneFolderKeepEveryConversion) {
   for (const char *folder : {"a", "b"})
     fs::create_directories(work.file(folder));
   fs::copy_file(MediaFile("flv_h264_aac.flv"), work.file("a/clip.flv"));
-  fs::copy_file(MediaFile("tiny_96x64.mp4"), work.file("b/clip.mp4"));
+  const std::string tinyInput = testing_support::GeneratedMediaFile("tiny_96x64.mp4", 0.6, "96x64");
+  fs::copy_file(tinyInput, work.file("b/clip.mp4"));
   const std::vector<std::string> args = {"-o", work.file("out"), work.file("a/clip.flv"),
                                          work.file("b/clip.mp4")};
   TProcess first(ConvertBinary(), args), second(ConvertBinary(), args);
@@ -192,7 +193,7 @@ TEST(CliOutputNames, TwoProcessesIntoOneFolderKeepEveryConversion) {
     EXPECT_GT(fs::file_size(path.substr(0, path.size() - 4) + ".THM"), 0u) << name;
     durations.push_back(ReadMedia(path).DurationSeconds);
   }
-  const double tiny = ReadMedia(MediaFile("tiny_96x64.mp4")).DurationSeconds;
+  const double tiny = ReadMedia(tinyInput).DurationSeconds;
   EXPECT_EQ(std::count_if(durations.begin(), durations.end(),
                           [&](double d) { return std::fabs(d - tiny) < 0.35; }),
             2);
