@@ -1,0 +1,12 @@
+// Included once by each test program (test support, media generator).
+#pragma once
+
+// The media libraries are not built with ThreadSanitizer: their own threads (frame-threaded
+// decoders and encoders) hand pictures and buffers over with atomics it cannot see, so every
+// such hand-over would show as a race. Races between our own threads are still reported.
+extern "C" const char *__tsan_default_suppressions() {
+  return "race:libavcodec.so\n"
+         "race:libavutil.so\n"
+         "race:libx264.so\n"
+         "race:libx265.so\n";
+}
