@@ -16,7 +16,7 @@
 
 #include "media_writer.h"
 #include "medialib/medialib.h"
-#include "../support/tsan_suppressions.h"
+#include "../support/sanitizer_suppressions.h"
 
 namespace fs = std::filesystem;
 using namespace testmedia;

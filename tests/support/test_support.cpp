@@ -11,7 +11,7 @@
 #include <unistd.h>
 
 #include "medialib/medialib.h"
-#include "support/tsan_suppressions.h"
+#include "support/sanitizer_suppressions.h"
 
 namespace testing_support {
 

@@ -1,6 +1,9 @@
 // Included once by each test program (test support, media generator).
 #pragma once
 
+// libx265 keeps some of what its encoder allocates until the process ends.
+extern "C" const char *__lsan_default_suppressions() { return "leak:libx265.so\n"; }
+
 // The media libraries are not built with ThreadSanitizer: their own threads (frame-threaded
 // decoders and encoders) hand pictures and buffers over with atomics it cannot see, so every
 // such hand-over would show as a race. Races between our own threads are still reported.
