@@ -29,6 +29,7 @@ class TGateEntry;
 class TFFmpeg : public TCustomFFmpeg {
 public:
   TFFmpeg();
+  ~TFFmpeg() override { StopAndWait(); }
   void WorkerStarted(int AThreadId) override;
   int FTaskIndex = -1;
   std::atomic<int> FThreadID{0};

@@ -515,7 +515,13 @@ private:
   // A run that ends before it began: files released, message logged, termination raised.
   void FailRun(const std::string &AMessage);
   void ThreadLeft();
+
+protected:
+  // Stops a run and waits for every thread that still works on the engine. A subclass calls it
+  // in its own destructor, so that no callback meets it half destroyed.
   void StopAndWait();
+
+private:
   // input.cpp / output.cpp
   void ResetInputOptions();
   int OutputFileIndexOf(AVFormatContext *AContext) const;

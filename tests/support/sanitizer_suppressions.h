@@ -3,6 +3,7 @@
 
 // libx265 keeps some of what its encoder allocates until the process ends.
 extern "C" const char *__lsan_default_suppressions() { return "leak:libx265.so\n"; }
+extern "C" const char *__lsan_default_options() { return "print_suppressions=0"; }
 
 // The media libraries are not built with ThreadSanitizer: their own threads (frame-threaded
 // decoders and encoders) hand pictures and buffers over with atomics it cannot see, so every
