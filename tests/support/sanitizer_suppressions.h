@@ -4,6 +4,10 @@
 // libx265 keeps some of what its encoder allocates until the process ends.
 extern "C" const char *__lsan_default_suppressions() { return "leak:libx265.so\n"; }
 extern "C" const char *__lsan_default_options() { return "print_suppressions=0"; }
+// LeakSanitizer's exit check crashes on a stale entry of its copy of the dynamic TLS table once
+// a frame-hook module has been loaded with dlopen and glibc has grown that table. Without the
+// interception it scans what glibc itself holds, and leaks are still reported.
+extern "C" const char *__asan_default_options() { return "intercept_tls_get_addr=0"; }
 
 // The media libraries are not built with ThreadSanitizer: their own threads (frame-threaded
 // decoders and encoders) hand pictures and buffers over with atomics it cannot see, so every
