@@ -175,7 +175,7 @@ TFFmpeg *TFFmpegList::Items(int AIndex) const {
 int TFFmpegList::Add(TFFmpeg *ATask) {
   FItems.push_back(ATask);
   ATask->FTaskIndex = Count() - 1;
-  return ATask->FTaskIndex;
+  return Count() - 1;
 }
 
 TFFmpeg *TFFmpegList::Take(int AIndex) {
@@ -565,7 +565,7 @@ void TCustomAVConverter::DoLog(TFFmpeg *ATask, int ALevel, const std::string &AM
   LockAndDeliver lock(*this);
   if (ATask && !ATask->FAttached)
     return;
-  Guarded([&] { OnLog(ATask ? ATask->FTaskIndex : -1, ToLogLevel(ALevel), AMsg); });
+  Guarded([&] { OnLog(ATask ? ATask->FTaskIndex.load() : -1, ToLogLevel(ALevel), AMsg); });
 }
 
 void TCustomAVConverter::DoProgress(TFFmpeg *ATask, int AFrameNumber, int AFPS, int ACurrentDuration,
@@ -635,7 +635,7 @@ void TCustomAVConverter::DeliverQueuedLines() {
       }
       if (OnLog) {
         TFFmpeg *task = FTasks.FindByThreadID(line.ThreadID);
-        Guarded([&] { OnLog(task ? task->FTaskIndex : -1, ToLogLevel(line.Level), line.Text); });
+        Guarded([&] { OnLog(task ? task->FTaskIndex.load() : -1, ToLogLevel(line.Level), line.Text); });
       }
     }
     FLock.unlock();

@@ -31,7 +31,8 @@ public:
   TFFmpeg();
   ~TFFmpeg() override { StopAndWait(); }
   void WorkerStarted(int AThreadId) override;
-  int FTaskIndex = -1;
+  // Renumbered under the converter's lock while hook events read it on the worker without it.
+  std::atomic<int> FTaskIndex{-1};
   std::atomic<int> FThreadID{0};
   TInputOptions InputOptions;
   TOutputOptions OutputOptions;
