@@ -18,6 +18,7 @@
 #include <QListView>
 #include <QProcess>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QTest>
 #include <QTimer>
 #include <filesystem>
@@ -269,6 +270,26 @@ TEST_F(Window, ASoundFilesPanelSaysSoAndItsOutputFollowsTheProfileChosen) {
   EXPECT_EQ(Panel(0)->edOutputFilename->text().toStdString(), chosen);
   EXPECT_FALSE(fs::exists(first)); // the name it held before is free again
   EXPECT_TRUE(Messages.empty());
+}
+
+TEST_F(Window, PanelsNotStartedFollowANewOutputFolderAndTheConvertingOneKeepsItsOwn) {
+  Add({testing_support::LongMediaFile(60), MediaFile("mov_h264_aac.mov")});
+  Main->btnStart->trigger();
+  ASSERT_EQ(Panel(0)->FState, isConverting);
+  const std::string converting = Panel(0)->OutputFileName();
+  const std::string held = Panel(1)->OutputFileName();
+  const std::string chosen = AppDir.file("elsewhere");
+  fs::create_directories(chosen);
+  Main->FoldersPage()->FBrowseFolder = [&](const QString &) { return QString::fromStdString(chosen); };
+  Main->FoldersPage()->btnOutputFolder->click();
+  EXPECT_EQ(Panel(0)->OutputFileName(), converting);
+  EXPECT_EQ(Panel(0)->FState, isConverting);
+  const std::string moved = Panel(1)->OutputFileName();
+  EXPECT_EQ(fs::path(moved).parent_path(), fs::path(chosen) / "AVC");
+  EXPECT_EQ(Panel(1)->edOutputFilename->text().toStdString(), moved);
+  EXPECT_TRUE(fs::exists(moved));
+  EXPECT_FALSE(fs::exists(held)); // the name it held in the old folder is not left behind
+  EXPECT_TRUE(Messages.empty()) << Messages.front();
 }
 
 TEST_F(Window, TheCommandLineAnswersHelpAndVersionAndTakesEverythingElseAsFiles) {

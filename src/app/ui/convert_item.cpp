@@ -122,10 +122,8 @@ TfrmConvertItem::TfrmConvertItem(QWidget *AParent)
   output->setColumnStretch(1, 1);
   row->addWidget(gbOutput, 1);
   // The output's name and folder follow the profile at once, not only at the next Start.
-  connect(cboxFormat, QOverload<int>::of(&QComboBox::activated), this, [this] {
-    if (FState == isWaiting && !FInputFileName.empty())
-      LoadInputFile(FInputFileName);
-  });
+  connect(cboxFormat, QOverload<int>::of(&QComboBox::activated), this,
+          [this] { ReloadIfWaiting(); });
 
   ConnectConverter();
 }
@@ -265,6 +263,12 @@ void TfrmConvertItem::ResetItem() {
   FState = isWaiting;
   LoadInputFile(FInputFileName);
   pbarPreview->setValue(0);
+}
+
+void TfrmConvertItem::ReloadIfWaiting() {
+  // The reload drops the old task first, and with it the empty file its name was held by.
+  if (FState == isWaiting && !FInputFileName.empty())
+    LoadInputFile(FInputFileName);
 }
 
 void TfrmConvertItem::ClosePanel() {

@@ -51,6 +51,9 @@ public:
   void StopItem();
   // Reloads the file with the profile now chosen and waits again.
   void ResetItem();
+  // A panel that has not started yet takes up the profile and output folder now chosen, so that
+  // it shows the file it will write; one that converts or has converted keeps its own.
+  void ReloadIfWaiting();
   // Stops and releases the converter; the panel deletes itself later.
   void ClosePanel();
 

@@ -196,6 +196,11 @@ void TfrmConvertList::StartBatch() {
   StartNextWaiting();
 }
 
+void TfrmConvertList::ReloadWaiting() {
+  for (TfrmConvertItem *item : FItems)
+    item->ReloadIfWaiting();
+}
+
 bool TfrmConvertList::AllTerminated() const { return std::none_of(FItems.begin(), FItems.end(), Busy); }
 
 void TfrmConvertList::BatchStarted() {

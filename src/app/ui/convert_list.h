@@ -28,6 +28,8 @@ public:
   void RemoveSelected();
   void ClearItems();
   void StartBatch();
+  // The output folder has changed: panels not yet started write into the new one.
+  void ReloadWaiting();
   // Stops the panels that convert or are paused; waiting panels stay waiting, and the batch
   // starts no further panel until the next StartBatch.
   void StopAll();

@@ -237,9 +237,10 @@ void TFoldersPage::btnOutputFolderClick() {
     return;
   edOutputFolder->setText(folder);
   FOutputFolderOK = ChangeOutputFolder(folder.toStdString());
-  if (FOutputFolderOK)
+  if (FOutputFolderOK) {
     RefreshFiles();
-  else
+    emit OutputFolderChanged();
+  } else
     ShowOutputFolderError();
 }
 

@@ -69,6 +69,8 @@ public:
 signals:
   // The page has something to show the user (the output folder's message).
   void PageWanted();
+  // A new output folder is ready: what is not converted yet goes there.
+  void OutputFolderChanged();
 
 protected:
   void showEvent(QShowEvent *AEvent) override;

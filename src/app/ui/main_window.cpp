@@ -71,6 +71,8 @@ TfrmMain::TfrmMain(const QString &AAppPath, QWidget *AParent)
   FFoldersPage = new TFoldersPage(FAppPath, tshSettings);
   connect(FFoldersPage, &TFoldersPage::PageWanted, this,
           [this] { pcSteps->setCurrentWidget(tshSettings); });
+  connect(FFoldersPage, &TFoldersPage::OutputFolderChanged, this,
+          [this] { FConvertList->ReloadWaiting(); });
   SetFoldersPage(FFoldersPage);
   pcSteps->addTab(tshHome, tr("Home"));
   pcSteps->addTab(tshConvert, tr("Convert"));
