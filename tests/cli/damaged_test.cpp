@@ -1,5 +1,7 @@
 // korvelo-convert on damaged and unusual inputs (files the libraries cannot describe, broken
 // timestamps, pipes, hostile names, extreme picture shapes), on full disks, and its figures.
+#include <fcntl.h>
+#include <signal.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -131,6 +133,60 @@ TEST(CliDamaged, PipeRefusedAtOnce) {
             std::string::npos)
       << run.Err;
   EXPECT_EQ(FilesIn(work.file("out/AVC")).size(), 2u); // the other file and its thumbnail
+}
+
+// Another program holds a write lease on the input: opening it waits until the lease is given up
+// or the system's lease-break time (45 s by default) has run out, as on a stalled network file.
+// A stop request ends the command all the same, within its grace of a few seconds.
+TEST(CliDamaged, AStopEndsTheCommandWhileAJobIsBlockedOpeningItsInput) {
+  int breakSeconds = 0;
+  if (FILE *f = std::fopen("/proc/sys/fs/lease-break-time", "r")) {
+    if (std::fscanf(f, "%d", &breakSeconds) != 1)
+      breakSeconds = 0;
+    std::fclose(f);
+  }
+  if (breakSeconds < 20)
+    GTEST_SKIP() << "the lease-break time here (" << breakSeconds << " s) is too short to tell";
+  TempDir work;
+  // The kernel tells the lease holder about the waiting opener with SIGIO, which would end us.
+  struct sigaction ignore {}, previous{};
+  ignore.sa_handler = SIG_IGN;
+  ASSERT_EQ(::sigaction(SIGIO, &ignore, &previous), 0);
+  for (const int signal : {SIGTERM, SIGINT}) {
+    SCOPED_TRACE(strsignal(signal));
+    const std::string input = work.file("held-" + std::to_string(signal) + ".flv");
+    fs::copy_file(MediaFile("flv_h264_aac.flv"), input);
+    const int held = ::open(input.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(held, 0);
+    if (::fcntl(held, F_SETLEASE, F_WRLCK) != 0) {
+      const int error = errno;
+      ::close(held);
+      ::sigaction(SIGIO, &previous, nullptr);
+      GTEST_SKIP() << "no file leases here: " << std::strerror(error);
+    }
+    TProcess convert(ConvertBinary(), {"-o", work.file("out"), input});
+    // The lease is being broken (its holder is asked to step down) once the command waits.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (::fcntl(held, F_GETLEASE) == F_WRLCK && std::chrono::steady_clock::now() < deadline)
+      ::usleep(20000);
+    ASSERT_NE(::fcntl(held, F_GETLEASE), F_WRLCK) << convert.Out();
+    const auto stopped = std::chrono::steady_clock::now();
+    convert.Signal(signal);
+    const TRun run = convert.Wait(20000);
+    const auto tookMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                            std::chrono::steady_clock::now() - stopped)
+                            .count();
+    ::close(held);
+    EXPECT_EQ(run.Status, 128 + signal) << run.All();
+    EXPECT_LT(tookMs, 7000);
+    EXPECT_NE(run.Err.find("korvelo-convert: a conversion did not stop in time, exiting without "
+                           "waiting"),
+              std::string::npos)
+        << run.Err;
+    // Nothing was claimed before the input opened.
+    EXPECT_TRUE(FilesIn(work.file("out/AVC")).empty());
+  }
+  ::sigaction(SIGIO, &previous, nullptr);
 }
 
 TEST(CliDamaged, ColonNamesAndExtremeShapesConvert) {
