@@ -209,6 +209,25 @@ TEST_F(Window, AFileGoneBeforeStartEndsItsPanelAsFailedAndTheWindowStillCloses) 
   EXPECT_TRUE(Main->close());
 }
 
+TEST_F(Window, AVideoWhoseThumbnailCannotBeWrittenEndsConvertedWithTheWarning) {
+  Add({MediaFile("flv_h264_aac.flv")});
+  const std::string output = Panel(0)->OutputFileName();
+  // A folder in the thumbnail's place: the video is written, its thumbnail cannot be.
+  fs::create_directory(ThumbnailFileName(output));
+  Main->btnStart->trigger();
+  ASSERT_TRUE(WaitForState(0, isTerminated));
+  ASSERT_EQ(Panel(0)->OutputFileName(), output);
+  testing_support::ExpectPlaysOnPSP(output, DefaultProfileIndex);
+  const QProgressBar *bar = Panel(0)->pbarPreview;
+  EXPECT_EQ(bar->value(), 100);
+  EXPECT_EQ(bar->text().toStdString(), "Done, no thumbnail");
+  EXPECT_GT(bar->width(), bar->fontMetrics().horizontalAdvance(bar->text()));
+  EXPECT_NE(bar->toolTip().indexOf("Is a directory"), -1) << bar->toolTip().toStdString();
+  ASSERT_TRUE(WaitFor([&] { return !Messages.empty(); }, 5000));
+  EXPECT_EQ(Messages[0], bar->toolTip().toStdString());
+  EXPECT_EQ(Main->pbarTotal->value(), 100);
+}
+
 TEST_F(Window, RemovingSelectedPanelsKeepsTheOthersInOrder) {
   const std::vector<std::string> files = {MediaFile("mov_h264_aac.mov"), MediaFile("flv_h264_aac.flv"),
                                           MediaFile("ts_h264_aac.ts"), MediaFile("wav_pcm.wav")};

@@ -108,9 +108,11 @@ TfrmConvertItem::TfrmConvertItem(QWidget *AParent)
   pbarPreview->setRange(0, 100);
   pbarPreview->setValue(0);
   pbarPreview->setTextVisible(true);
-  // Wide enough for its longest caption on one line.
-  pbarPreview->setMinimumWidth(
-      pbarPreview->fontMetrics().horizontalAdvance(tr("Stopped at %1%").arg(100)) + 16);
+  // Wide enough for its longest captions on one line.
+  const QFontMetrics barFont = pbarPreview->fontMetrics();
+  pbarPreview->setMinimumWidth(std::max(barFont.horizontalAdvance(tr("Stopped at %1%").arg(100)),
+                                        barFont.horizontalAdvance(tr("Done, no thumbnail"))) +
+                               16);
   // The bar shares the title's row: the profile list needs its whole width, the title does not.
   output->addWidget(Caption("Filename:", gbOutput), 0, 0);
   output->addWidget(edOutputFilename, 0, 1, 1, 2);
@@ -334,8 +336,12 @@ void TfrmConvertItem::MakeThumbnail() {
   } catch (const std::exception &e) {
     error = e.what();
   }
-  PostMessage(window(), tr("The thumbnail of %1 was not written: %2")
-                            .arg(FromStd(FOutputFileName), FromStd(error)));
+  // The video is complete and stays converted; its bar keeps the warning after the message.
+  const QString warning =
+      tr("The thumbnail of %1 was not written: %2").arg(FromStd(FOutputFileName), FromStd(error));
+  pbarPreview->setFormat(tr("Done, no thumbnail"));
+  pbarPreview->setToolTip(warning);
+  PostMessage(window(), warning);
 }
 
 void TfrmConvertItem::ShowFrameAt(int64_t ATime) {
