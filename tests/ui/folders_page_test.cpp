@@ -199,6 +199,11 @@ TEST_F(FoldersPage, ListsConvertedFilesAndTheSelectionRestoresItsStatus) {
   Select(2, false);
   EXPECT_EQ(selectedPart(Status()), selectedPart(first));
   EXPECT_EQ(Page->progressbarSize->value(), SelectionPercent(sizeOne, free));
+  // Refresh drops the selection with the rows: the status no longer names what was selected.
+  Page->btnRefresh->click();
+  EXPECT_EQ(selectedPart(Status()), "0 KB");
+  EXPECT_EQ(Page->progressbarSize->value(), 0);
+  EXPECT_EQ(list->item(0, 0)->toolTip().toStdString(), one); // the whole of a name cut short
 }
 
 TEST_F(FoldersPage, CopiesUnderTheFreeNumbersAndACancelLeavesNoPSPName) {

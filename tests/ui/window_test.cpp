@@ -2,6 +2,7 @@
 // stopped, removed, and the window closed while a conversion runs.
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QComboBox>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -19,7 +20,9 @@
 #include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTabBar>
 #include <QTest>
+#include <QToolBar>
 #include <QTimer>
 #include <filesystem>
 #include <fstream>
@@ -122,17 +125,26 @@ TEST_F(Window, TwoFilesConvertOneAfterTheOtherIntoPlayableFilesWithThumbnails) {
 
 TEST_F(Window, PauseHoldsTheProgressAndResumeContinuesIt) {
   Add({testing_support::LongMediaFile(60)});
+  EXPECT_TRUE(Panel(0)->cboxFormat->isEnabled());
   Main->btnStart->trigger();
+  // A running conversion keeps its profile: the list offers no other until it has ended.
+  EXPECT_FALSE(Panel(0)->cboxFormat->isEnabled());
   ASSERT_TRUE(WaitForProgress(0, 2));
   Main->btnPause->trigger();
   EXPECT_EQ(Panel(0)->FState, isPaused);
   QTest::qWait(300); // reports already on their way
   const int held = Panel(0)->pbarPreview->value();
+  EXPECT_EQ(Panel(0)->pbarPreview->text(), QStringLiteral("Paused at %1%").arg(held));
+  EXPECT_FALSE(Panel(0)->cboxFormat->isEnabled());
   QTest::qWait(1500);
   EXPECT_EQ(Panel(0)->pbarPreview->value(), held);
   Main->btnResume->trigger();
   EXPECT_EQ(Panel(0)->FState, isConverting);
   EXPECT_TRUE(WaitForProgress(0, held + 1));
+  EXPECT_FALSE(Panel(0)->pbarPreview->text().startsWith(QStringLiteral("Paused")));
+  Main->btnStop->trigger();
+  ASSERT_TRUE(WaitForState(0, isTerminated));
+  EXPECT_TRUE(Panel(0)->cboxFormat->isEnabled());
 }
 
 TEST_F(Window, StopEndsTheConvertingPanelAndLeavesTheNextWaiting) {
@@ -256,6 +268,22 @@ TEST_F(Window, RemovingSelectedPanelsKeepsTheOthersInOrder) {
   EXPECT_EQ(Panel(1)->InputFileName(), files[3]);
   EXPECT_LT(Panel(0)->y(), Panel(1)->y());
   EXPECT_GE(Panel(1)->y(), Panel(0)->y() + TfrmConvertItem::DesignHeight);
+}
+
+TEST_F(Window, TheKeyboardReachesTheToolBarAndBringsAPanelOutOfSightIntoView) {
+  Add({MediaFile("mov_h264_aac.mov"), MediaFile("flv_h264_aac.flv"), MediaFile("ts_h264_aac.ts"),
+       MediaFile("wav_pcm.wav")});
+  ASSERT_EQ(List->Count(), 4);
+  Main->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(Main.get()));
+  Main->pcSteps->tabBar()->setFocus(Qt::TabFocusReason);
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+  EXPECT_EQ(QApplication::focusWidget(), Main->tbConvert->widgetForAction(Main->btnAdd));
+  ASSERT_LT(Panel(0)->y(), 0); // the list shows the panel added last
+  Panel(0)->edTitle->setFocus(Qt::TabFocusReason);
+  EXPECT_GE(Panel(0)->y(), 0);
+  Panel(3)->edTitle->setFocus(Qt::BacktabFocusReason);
+  EXPECT_LE(Panel(3)->geometry().bottom(), List->height());
 }
 
 TEST_F(Window, RemovingTheConvertingPanelStopsItAndTheBatchGoesOn) {

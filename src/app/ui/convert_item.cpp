@@ -224,8 +224,19 @@ void TfrmConvertItem::FitTexts() {
   edOutputFilename->end(false);
 }
 
+// A conversion under way keeps the profile it started with, so the list offers no other; a
+// paused one says so on its bar.
+void TfrmConvertItem::SetState(TItemState AState) {
+  FState = AState;
+  cboxFormat->setEnabled(AState != isConverting && AState != isPaused);
+  if (AState == isPaused)
+    pbarPreview->setFormat(tr("Paused at %p%"));
+  else if (AState == isConverting)
+    pbarPreview->setFormat(QStringLiteral("%p%"));
+}
+
 void TfrmConvertItem::StartItem() {
-  FState = isConverting;
+  SetState(isConverting);
   if (FConverter->TaskCount() == 0) {
     // The last reload failed (the file went, say): a converter without a task would never
     // report an end, and the batch would wait for it for ever. It ends as a failed conversion;
@@ -248,12 +259,12 @@ void TfrmConvertItem::StartItem() {
 
 void TfrmConvertItem::PauseItem() {
   FConverter->PauseConvert();
-  FState = isPaused;
+  SetState(isPaused);
 }
 
 void TfrmConvertItem::ResumeItem() {
   FConverter->ResumeConvert();
-  FState = isConverting;
+  SetState(isConverting);
 }
 
 void TfrmConvertItem::StopItem() {
@@ -262,7 +273,7 @@ void TfrmConvertItem::StopItem() {
 }
 
 void TfrmConvertItem::ResetItem() {
-  FState = isWaiting;
+  SetState(isWaiting);
   LoadInputFile(FInputFileName);
   pbarPreview->setValue(0);
 }
@@ -307,7 +318,7 @@ void TfrmConvertItem::ConverterTerminate(int AIndex, bool AFinished, bool AExcep
                                          const std::string &AMessage) {
   if (!FOnItemTerminate || AIndex == -1)
     return;
-  FState = isTerminated;
+  SetState(isTerminated);
   const QPointer<TfrmConvertItem> self = FSelf;
   FOnItemTerminate(FIndex, AFinished, AException, AMessage);
   if (!self)

@@ -90,6 +90,7 @@ protected:
   bool eventFilter(QObject *AWatched, QEvent *AEvent) override;
 
 private:
+  void SetState(TItemState AState);
   void ConverterProgress(int AFrameNumber, int AFPS, int ACurrentDuration, float AQuality,
                          float ABitRate, int64_t ACurrentSize, int ATotalOutputDuration);
   void ConverterTerminate(int AIndex, bool AFinished, bool AException, const std::string &AMessage);

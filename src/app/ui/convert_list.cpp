@@ -1,6 +1,6 @@
 #include "app/ui/convert_list.h"
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileInfo>
@@ -31,6 +31,33 @@ TfrmConvertList::TfrmConvertList(QWidget *AParent) : QWidget(AParent) {
   scrollbarConvertList->setSingleStep(1);
   scrollbarConvertList->setPageStep(2);
   connect(scrollbarConvertList, &QScrollBar::valueChanged, this, [this] { LayoutItems(); });
+  // Tabbing into a panel scrolled out of sight brings it into view; a click keeps the list still.
+  connect(qApp, &QApplication::focusChanged, this, [this](QWidget *, QWidget *ANow) {
+    if (QGuiApplication::mouseButtons() == Qt::NoButton)
+      ShowPanelOf(ANow);
+  });
+}
+
+void TfrmConvertList::ShowPanelOf(QWidget *AWidget) {
+  QWidget *panel = AWidget;
+  while (panel && panel->parentWidget() != this)
+    panel = panel->parentWidget();
+  const auto at = std::find(FItems.begin(), FItems.end(), panel);
+  const int pitch = TfrmConvertItem::DesignHeight + ItemGap;
+  const int hidden = Count() * pitch - ItemGap - height();
+  if (at == FItems.end() || hidden <= 0)
+    return;
+  const int top = static_cast<int>(at - FItems.begin()) * pitch;
+  const int offset = ListScrollOffset(Count(), TfrmConvertItem::DesignHeight, ItemGap, height(),
+                                      scrollbarConvertList->value());
+  // The bar counts thousandths of what is hidden: round towards the panel's side.
+  if (top < offset)
+    scrollbarConvertList->setValue(static_cast<int>(int64_t{top} * ScrollMax / hidden));
+  else if (top + TfrmConvertItem::DesignHeight > offset + height())
+    scrollbarConvertList->setValue(std::min<int>(
+        ScrollMax,
+        (int64_t{top + TfrmConvertItem::DesignHeight - height()} * ScrollMax + hidden - 1) /
+            hidden));
 }
 
 int TfrmConvertList::ItemWidth() const { return std::max(width() - ScrollBarWidth - 1, 0); }

@@ -58,6 +58,8 @@ protected:
 
 private:
   void LayoutItems();
+  // Scrolls the panel that holds AWidget fully into view.
+  void ShowPanelOf(QWidget *AWidget);
   void StartNextWaiting();
   void ItemProgress(int AIndex, int ACurrentDuration, int ATotalOutputDuration, TItemState AState);
   void ItemTerminate(int AIndex, bool AFinished, bool AException, const std::string &AMessage);

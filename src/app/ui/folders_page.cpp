@@ -279,7 +279,7 @@ void TFoldersPage::hideEvent(QHideEvent *AEvent) {
 
 void TFoldersPage::RefreshFiles() {
   {
-    // Emptying the list is no deselection: the status line stays as it is.
+    // The rows go without a deselection each: the selected size starts again from 0 below.
     const QSignalBlocker blocker(lvFiles->selectionModel());
     lvFiles->setRowCount(0);
   }
@@ -293,9 +293,14 @@ void TFoldersPage::RefreshFiles() {
     for (int c = 0; c < lvFiles->columnCount(); ++c) {
       auto *item = new QTableWidgetItem(Text(cells[c]));
       item->setTextAlignment(FileColumns[c].Alignment);
+      if (c == 0)
+        item->setToolTip(Text(file.Path)); // a long name is cut in its column
       lvFiles->setItem(row, c, item);
     }
   }
+  // The selection went with the old rows: a status that named one now says what is selected.
+  if (!StatusBarCopyFiles->currentMessage().isEmpty())
+    ShowSelectionStatus();
 }
 
 void TFoldersPage::lvFilesSelectionChanged(const std::vector<int> &ASelected,

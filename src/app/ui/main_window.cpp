@@ -156,6 +156,7 @@ QWidget *TfrmMain::CreateConvertPage() {
     if (auto *widget = qobject_cast<QToolButton *>(tbConvert->widgetForAction(action))) {
       widget->setMinimumSize(ButtonWidth, ButtonHeight);
       widget->setAutoRaise(false); // drawn as buttons, as a tool bar of commands should be
+      widget->setFocusPolicy(Qt::TabFocus); // and reached with Tab like buttons
     }
     return action;
   };
