@@ -30,17 +30,22 @@ using testing_support::TempDir;
 
 namespace {
 
-// AInput copied packet by packet into the Matroska file AOutput, the packets of AShifted streams
-// moved AShiftSeconds later: a file whose pictures start hours after its sound.
-void RemuxShifted(const std::string &AInput, const std::string &AOutput, AVMediaType AShifted,
-                  int64_t AShiftSeconds) {
+// AInput copied packet by packet into AOutput of the container AFormat, the packets of AShifted
+// streams moved AShiftSeconds later (a file whose pictures start hours after its sound); with
+// AOnlyShifted the other streams are left out.
+void RemuxShifted(const std::string &AInput, const std::string &AOutput, const char *AFormat,
+                  AVMediaType AShifted, int64_t AShiftSeconds, bool AOnlyShifted = false) {
   testing_support::RequireMediaLibraries();
   AVFormatContext *in = nullptr;
   ASSERT_GE(avlib.avformat_open_input(&in, AInput.c_str(), nullptr, nullptr), 0);
   ASSERT_GE(avlib.avformat_find_stream_info(in, nullptr), 0);
   AVFormatContext *out = nullptr;
-  ASSERT_GE(avlib.avformat_alloc_output_context2(&out, nullptr, "matroska", AOutput.c_str()), 0);
+  ASSERT_GE(avlib.avformat_alloc_output_context2(&out, nullptr, AFormat, AOutput.c_str()), 0);
+  std::vector<int> outIndex(in->nb_streams, -1);
   for (unsigned i = 0; i < in->nb_streams; ++i) {
+    if (AOnlyShifted && in->streams[i]->codecpar->codec_type != AShifted)
+      continue;
+    outIndex[i] = static_cast<int>(out->nb_streams);
     AVStream *stream = avlib.avformat_new_stream(out, nullptr);
     ASSERT_NE(stream, nullptr);
     ASSERT_GE(avlib.avcodec_parameters_copy(stream->codecpar, in->streams[i]->codecpar), 0);
@@ -52,6 +57,11 @@ void RemuxShifted(const std::string &AInput, const std::string &AOutput, AVMedia
   AVPacket *packet = avlib.av_packet_alloc();
   while (avlib.av_read_frame(in, packet) >= 0) {
     const AVStream *from = in->streams[packet->stream_index];
+    if (outIndex[packet->stream_index] < 0) {
+      avlib.av_packet_unref(packet);
+      continue;
+    }
+    packet->stream_index = outIndex[packet->stream_index];
     const AVStream *to = out->streams[packet->stream_index];
     if (from->codecpar->codec_type == AShifted) {
       const int64_t shift = avlib.av_rescale_q(AShiftSeconds, AVRational{1, 1}, from->time_base);
@@ -108,18 +118,37 @@ TEST(CliDamaged, PictureWithoutSizeOrFormatRefusedWhileTheOtherJobFinishes) {
   EXPECT_NEAR(output.DurationSeconds, ReadMedia(good).DurationSeconds, 0.35);
 }
 
-TEST(CliDamaged, PicturesHoursAfterTheSoundConvertInSeconds) {
+// Timestamps hours in: the conversion takes seconds and its output only what the input shows.
+TEST(CliDamaged, PicturesHoursInConvertInSeconds) {
   TempDir work;
+  const std::string input = MediaFile("mkv_h264_vorbis.mkv");
+  // Pictures 25 hours after the sound: a few seconds at most are filled between them.
   const std::string late = work.file("late.mkv");
-  RemuxShifted(MediaFile("mkv_h264_vorbis.mkv"), late, AVMEDIA_TYPE_VIDEO, 25 * 3600);
-  const auto start = std::chrono::steady_clock::now();
-  TProcess process(ConvertBinary(), {"-o", work.file("out"), late});
-  const TRun run = process.Wait(60000);
-  EXPECT_EQ(run.Status, 0) << run.All();
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
-  // Not 25 hours of repeated pictures: a few seconds at most were filled.
-  const std::string output = work.file("out/AVC/late-480x272-AVC.mp4");
-  EXPECT_LT(fs::file_size(output), 2000000u);
+  RemuxShifted(input, late, "matroska", AVMEDIA_TYPE_VIDEO, 25 * 3600);
+  // Pictures alone, 25 hours in, in a container that leaves the start time unknown (ASF gives
+  // an H.264 stream's first packet no presentation time): the output starts at the first one.
+  const std::string unknownStart = work.file("unknown-start.asf");
+  RemuxShifted(input, unknownStart, "asf", AVMEDIA_TYPE_VIDEO, 25 * 3600, true);
+  {
+    AVFormatContext *context = nullptr;
+    ASSERT_GE(avlib.avformat_open_input(&context, unknownStart.c_str(), nullptr, nullptr), 0);
+    ASSERT_GE(avlib.avformat_find_stream_info(context, nullptr), 0);
+    const int64_t startTime = context->start_time;
+    avlib.avformat_close_input(&context);
+    ASSERT_EQ(startTime, AV_NOPTS_VALUE) << "the library now knows this file's start";
+  }
+  for (const std::string &name : {late, unknownStart}) {
+    SCOPED_TRACE(name);
+    const auto start = std::chrono::steady_clock::now();
+    TProcess process(ConvertBinary(), {"-o", work.file("out"), name});
+    const TRun run = process.Wait(60000);
+    EXPECT_EQ(run.Status, 0) << run.All();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+  }
+  // Not 25 hours of repeated pictures or of silence.
+  EXPECT_LT(fs::file_size(work.file("out/AVC/late-480x272-AVC.mp4")), 2000000u);
+  EXPECT_NEAR(ReadMedia(work.file("out/AVC/unknown-start-480x272-AVC.mp4")).DurationSeconds,
+              ReadMedia(input).DurationSeconds, 0.35);
 }
 
 TEST(CliDamaged, PipeRefusedAtOnce) {
