@@ -286,6 +286,24 @@ TEST_F(Window, TheKeyboardReachesTheToolBarAndBringsAPanelOutOfSightIntoView) {
   EXPECT_LE(Panel(3)->geometry().bottom(), List->height());
 }
 
+TEST_F(Window, ANarrowWindowScrollsThePanelsSidewaysInsteadOfCuttingThem) {
+  Add({MediaFile("mov_h264_aac.mov")});
+  Main->resize(500, 450);
+  QTest::qWait(20);
+  const TfrmConvertItem *panel = Panel(0);
+  EXPECT_GE(panel->width(), panel->minimumSizeHint().width());
+  EXPECT_GE(panel->lbDuration->width(),
+            panel->lbDuration->fontMetrics().horizontalAdvance(panel->lbDuration->text()));
+  ASSERT_TRUE(List->scrollbarSideways->isVisible());
+  List->scrollbarSideways->setValue(List->scrollbarSideways->maximum());
+  EXPECT_LE(panel->geometry().right(), List->scrollbarConvertList->x()); // its end comes in view
+  EXPECT_LE(List->scrollbarSideways->geometry().bottom(), List->height());
+  Main->resize(1000, 500);
+  QTest::qWait(20);
+  EXPECT_FALSE(List->scrollbarSideways->isVisible());
+  EXPECT_EQ(panel->x(), 0);
+}
+
 TEST_F(Window, RemovingTheConvertingPanelStopsItAndTheBatchGoesOn) {
   Add({testing_support::LongMediaFile(60), MediaFile("mov_h264_aac.mov")});
   Main->btnStart->trigger();

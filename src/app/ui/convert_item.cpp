@@ -76,8 +76,10 @@ TfrmConvertItem::TfrmConvertItem(QWidget *AParent)
   lbInputFilename = new QLabel(gbInput);
   lbInfoString = new QLabel(gbInput);
   lbDuration = new QLabel(QStringLiteral("00:00:00.00"), gbInput);
+  // However narrow the panel, a duration shows in full; the name and format shorten to it.
+  const int valueWidth = lbDuration->fontMetrics().horizontalAdvance(lbDuration->text()) + 2;
   for (QLabel *value : {lbInputFilename, lbInfoString, lbDuration}) {
-    value->setMinimumWidth(40);
+    value->setMinimumWidth(valueWidth);
     value->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
   }
   lbInputFilename->installEventFilter(this);
@@ -213,13 +215,13 @@ void TfrmConvertItem::FitTexts() {
   const QString format = FromStd(FLoaded.FormatName);
   const QString rest = info.mid(format.size());
   lbInfoString->setToolTip(info);
-  lbInfoString->setText(
-      metrics.horizontalAdvance(info) <= lbInfoString->width()
-          ? info
-          : metrics.elidedText(format, Qt::ElideRight,
-                               std::max(lbInfoString->width() - metrics.horizontalAdvance(rest),
-                                        metrics.horizontalAdvance(QStringLiteral("m\u2026")))) +
-                rest);
+  const int formatWidth = lbInfoString->width() - metrics.horizontalAdvance(rest);
+  if (metrics.horizontalAdvance(info) <= lbInfoString->width())
+    lbInfoString->setText(info);
+  else if (formatWidth >= metrics.horizontalAdvance(QStringLiteral("m\u2026")))
+    lbInfoString->setText(metrics.elidedText(format, Qt::ElideRight, formatWidth) + rest);
+  else // too narrow even for the rate and size: the line is cut where it ends
+    lbInfoString->setText(metrics.elidedText(info, Qt::ElideRight, lbInfoString->width()));
   // The end of the output name (the file itself) is what matters; the folder is on the tooltip.
   edOutputFilename->end(false);
 }

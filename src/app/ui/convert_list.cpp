@@ -10,6 +10,7 @@
 #include <QUrl>
 #include <QWheelEvent>
 #include <algorithm>
+#include <cstdlib>
 
 #include "app/window_rules.h"
 
@@ -31,6 +32,9 @@ TfrmConvertList::TfrmConvertList(QWidget *AParent) : QWidget(AParent) {
   scrollbarConvertList->setSingleStep(1);
   scrollbarConvertList->setPageStep(2);
   connect(scrollbarConvertList, &QScrollBar::valueChanged, this, [this] { LayoutItems(); });
+  scrollbarSideways = new QScrollBar(Qt::Horizontal, this);
+  scrollbarSideways->setVisible(false);
+  connect(scrollbarSideways, &QScrollBar::valueChanged, this, [this] { LayoutItems(); });
   // Tabbing into a panel scrolled out of sight brings it into view; a click keeps the list still.
   connect(qApp, &QApplication::focusChanged, this, [this](QWidget *, QWidget *ANow) {
     if (QGuiApplication::mouseButtons() == Qt::NoButton)
@@ -44,23 +48,40 @@ void TfrmConvertList::ShowPanelOf(QWidget *AWidget) {
     panel = panel->parentWidget();
   const auto at = std::find(FItems.begin(), FItems.end(), panel);
   const int pitch = TfrmConvertItem::DesignHeight + ItemGap;
-  const int hidden = Count() * pitch - ItemGap - height();
-  if (at == FItems.end() || hidden <= 0)
+  const int clientHeight = ClientHeight();
+  const int hidden = Count() * pitch - ItemGap - clientHeight;
+  if (at == FItems.end())
+    return;
+  // Sideways: the focused control itself, when the window is narrower than the panels.
+  const QRect control(AWidget->mapTo(this, QPoint(0, 0)), AWidget->size());
+  if (control.right() >= ViewWidth())
+    scrollbarSideways->setValue(scrollbarSideways->value() + control.right() + 1 - ViewWidth());
+  else if (control.left() < 0)
+    scrollbarSideways->setValue(scrollbarSideways->value() + control.left());
+  if (hidden <= 0)
     return;
   const int top = static_cast<int>(at - FItems.begin()) * pitch;
-  const int offset = ListScrollOffset(Count(), TfrmConvertItem::DesignHeight, ItemGap, height(),
-                                      scrollbarConvertList->value());
+  const int offset = ListScrollOffset(Count(), TfrmConvertItem::DesignHeight, ItemGap,
+                                      clientHeight, scrollbarConvertList->value());
   // The bar counts thousandths of what is hidden: round towards the panel's side.
   if (top < offset)
     scrollbarConvertList->setValue(static_cast<int>(int64_t{top} * ScrollMax / hidden));
-  else if (top + TfrmConvertItem::DesignHeight > offset + height())
+  else if (top + TfrmConvertItem::DesignHeight > offset + clientHeight)
     scrollbarConvertList->setValue(std::min<int>(
         ScrollMax,
-        (int64_t{top + TfrmConvertItem::DesignHeight - height()} * ScrollMax + hidden - 1) /
+        (int64_t{top + TfrmConvertItem::DesignHeight - clientHeight} * ScrollMax + hidden - 1) /
             hidden));
 }
 
-int TfrmConvertList::ItemWidth() const { return std::max(width() - ScrollBarWidth - 1, 0); }
+int TfrmConvertList::ViewWidth() const { return std::max(width() - ScrollBarWidth - 1, 0); }
+
+// A window narrower than a panel can be scrolls the panels sideways rather than cutting them.
+int TfrmConvertList::ItemWidth() const { return std::max(ViewWidth(), FMinItemWidth); }
+
+int TfrmConvertList::ClientHeight() const {
+  const bool sideways = !FItems.empty() && ItemWidth() > ViewWidth();
+  return std::max(height() - (sideways ? ScrollBarWidth : 0), 0);
+}
 
 void TfrmConvertList::AddItem(const std::string &AFileName) {
   auto *item = new TfrmConvertItem(this);
@@ -79,6 +100,7 @@ void TfrmConvertList::AddItem(const std::string &AFileName) {
     ItemTerminate(AIndex, AFinished, AException, AMessage);
   };
   if (item->LoadInputFile(AFileName)) {
+    FMinItemWidth = std::max(FMinItemWidth, item->minimumSizeHint().width());
     item->show();
     item->repaint();
   } else {
@@ -92,7 +114,17 @@ void TfrmConvertList::AddItem(const std::string &AFileName) {
 }
 
 void TfrmConvertList::LayoutItems() {
-  const int clientHeight = height();
+  const int clientHeight = ClientHeight();
+  const int sideways = FItems.empty() ? 0 : ItemWidth() - ViewWidth();
+  scrollbarSideways->setRange(0, sideways);
+  scrollbarSideways->setPageStep(std::max(ViewWidth(), 1));
+  scrollbarSideways->setSingleStep(20);
+  scrollbarSideways->setGeometry(0, clientHeight, ViewWidth(), ScrollBarWidth);
+  scrollbarSideways->setVisible(sideways > 0);
+  scrollbarConvertList->setGeometry(width() - ScrollBarWidth, 0, ScrollBarWidth, clientHeight);
+  // Over the panels: a panel wider than the list reaches under them.
+  scrollbarConvertList->raise();
+  scrollbarSideways->raise();
   const int pitch = TfrmConvertItem::DesignHeight + ItemGap;
   // The bar's steps follow what is shown: a wheel notch or arrow moves by a few lines, a page
   // by the visible height, in thousandths of what does not fit.
@@ -109,18 +141,19 @@ void TfrmConvertList::LayoutItems() {
   const int offset = ListScrollOffset(Count(), TfrmConvertItem::DesignHeight, ItemGap,
                                       clientHeight, scrollbarConvertList->value());
   for (int i = 0; i < Count(); ++i)
-    FItems[static_cast<size_t>(i)]->setGeometry(0, i * pitch - offset, ItemWidth(),
-                                                TfrmConvertItem::DesignHeight);
+    FItems[static_cast<size_t>(i)]->setGeometry(-scrollbarSideways->value(), i * pitch - offset,
+                                                ItemWidth(), TfrmConvertItem::DesignHeight);
 }
 
 void TfrmConvertList::resizeEvent(QResizeEvent *AEvent) {
   QWidget::resizeEvent(AEvent);
-  scrollbarConvertList->setGeometry(width() - ScrollBarWidth, 0, ScrollBarWidth, height());
   LayoutItems();
 }
 
 void TfrmConvertList::wheelEvent(QWheelEvent *AEvent) {
-  QCoreApplication::sendEvent(scrollbarConvertList, AEvent);
+  const QPoint delta = AEvent->angleDelta();
+  const bool sideways = scrollbarSideways->isVisible() && std::abs(delta.x()) > std::abs(delta.y());
+  QCoreApplication::sendEvent(sideways ? scrollbarSideways : scrollbarConvertList, AEvent);
 }
 
 // Panels are numbered by their place, so that the overall percentage and the last panel's
@@ -336,7 +369,7 @@ void TfrmConvertList::paintEvent(QPaintEvent *AEvent) {
   QPainter painter(this);
   painter.setPen(palette().color(QPalette::PlaceholderText));
   QRect area = rect();
-  area.setWidth(ItemWidth());
+  area.setWidth(ViewWidth());
   painter.drawText(area, Qt::AlignCenter | Qt::TextWordWrap,
                    tr("Add video, audio or picture files with \u201cAdd\u201d, or drop them here."));
 }

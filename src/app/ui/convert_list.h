@@ -48,6 +48,7 @@ public:
   std::function<void()> FOnItemFinished;
 
   QScrollBar *scrollbarConvertList = nullptr;
+  QScrollBar *scrollbarSideways = nullptr; // shown while the panels are wider than the list
 
 protected:
   void resizeEvent(QResizeEvent *AEvent) override;
@@ -65,6 +66,8 @@ private:
   void ItemTerminate(int AIndex, bool AFinished, bool AException, const std::string &AMessage);
   void Renumber();
   int ItemWidth() const;
+  int ViewWidth() const;    // what the list shows of a panel's width
+  int ClientHeight() const; // what the list shows of its panels' height
   void ShowStatus(const QString &AText);
   // Time bookkeeping for the status line's estimate of the whole batch.
   void BatchStarted();
@@ -74,6 +77,7 @@ private:
   int64_t BatchDoneMs(int ACurrentIndex, int64_t ACurrentMs) const;
 
   std::vector<TfrmConvertItem *> FItems;
+  int FMinItemWidth = 0; // the narrowest a panel shows all of itself
   bool FStopRequested = false;
   QElapsedTimer FBatchClock;
   int64_t FPausedMs = 0;
