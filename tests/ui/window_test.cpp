@@ -258,12 +258,16 @@ TEST_F(Window, RemovingSelectedPanelsKeepsTheOthersInOrder) {
   };
   EXPECT_EQ(centre(3), QColor(Qt::black));
   EXPECT_NE(centre(0), QColor(Qt::black));
+  Main->btnRemove->trigger(); // nothing selected yet: the status line says how
+  EXPECT_EQ(List->Count(), 4);
+  EXPECT_FALSE(Main->lbStatus->text().isEmpty());
   QTest::mouseClick(Panel(0), Qt::LeftButton, {}, QPoint(3, 3));
   QTest::mouseClick(Panel(2)->imgThumb, Qt::LeftButton);
   EXPECT_TRUE(Panel(0)->FSelected);
   EXPECT_FALSE(Panel(1)->FSelected);
   Main->btnRemove->trigger();
   ASSERT_EQ(List->Count(), 2);
+  EXPECT_TRUE(Main->lbStatus->text().isEmpty());
   EXPECT_EQ(Panel(0)->InputFileName(), files[1]);
   EXPECT_EQ(Panel(1)->InputFileName(), files[3]);
   EXPECT_LT(Panel(0)->y(), Panel(1)->y());

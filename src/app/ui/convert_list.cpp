@@ -166,6 +166,15 @@ void TfrmConvertList::Renumber() {
 void TfrmConvertList::RemoveSelected() {
   if (FItems.empty())
     return;
+  if (std::none_of(FItems.begin(), FItems.end(),
+                   [](const TfrmConvertItem *AItem) { return AItem->FSelected; })) {
+    // Nothing happens without a selection: the status line says how to make one.
+    ShowStatus(tr("Click the panels to remove, then Remove."));
+    FStatusIsHint = true;
+    return;
+  }
+  if (FStatusIsHint)
+    ShowStatus(QString()); // done as it said
   bool removedBusy = false;
   std::vector<TfrmConvertItem *> kept;
   for (TfrmConvertItem *item : FItems) {
@@ -343,6 +352,7 @@ void TfrmConvertList::ItemTerminate(int AIndex, bool AFinished, bool AException,
 }
 
 void TfrmConvertList::ShowStatus(const QString &AText) {
+  FStatusIsHint = false;
   if (FOnStatus)
     FOnStatus(AText);
 }

@@ -78,6 +78,7 @@ private:
 
   std::vector<TfrmConvertItem *> FItems;
   int FMinItemWidth = 0; // the narrowest a panel shows all of itself
+  bool FStatusIsHint = false; // the status line says how to use Remove
   bool FStopRequested = false;
   QElapsedTimer FBatchClock;
   int64_t FPausedMs = 0;

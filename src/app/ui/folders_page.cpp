@@ -110,6 +110,8 @@ QWidget *TFoldersPage::CreateFoldersBox() {
     grid->addWidget(AButton, ARow, 2);
   };
   row(0, tr("Device folder"), Label1, edDeviceFolder, btnDeviceFolder);
+  // Until one is chosen the free space reads 0 KB and Copy says there is too little of it.
+  edDeviceFolder->setPlaceholderText(tr("Choose the PSP memory stick with Browse"));
   btnUsePSP = new QPushButton(box);
   btnUsePSP->setVisible(false);
   grid->addWidget(btnUsePSP, 1, 1, Qt::AlignLeft);
