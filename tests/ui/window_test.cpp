@@ -274,7 +274,7 @@ TEST_F(Window, RemovingSelectedPanelsKeepsTheOthersInOrder) {
   EXPECT_GE(Panel(1)->y(), Panel(0)->y() + TfrmConvertItem::DesignHeight);
 }
 
-TEST_F(Window, TheKeyboardReachesTheToolBarAndBringsAPanelOutOfSightIntoView) {
+TEST_F(Window, TheKeyboardReachesTheToolBarBringsAPanelOutOfSightIntoViewAndQuits) {
   Add({MediaFile("mov_h264_aac.mov"), MediaFile("flv_h264_aac.flv"), MediaFile("ts_h264_aac.ts"),
        MediaFile("wav_pcm.wav")});
   ASSERT_EQ(List->Count(), 4);
@@ -288,6 +288,8 @@ TEST_F(Window, TheKeyboardReachesTheToolBarAndBringsAPanelOutOfSightIntoView) {
   EXPECT_GE(Panel(0)->y(), 0);
   Panel(3)->edTitle->setFocus(Qt::BacktabFocusReason);
   EXPECT_LE(Panel(3)->geometry().bottom(), List->height());
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Q, Qt::ControlModifier); // quits
+  EXPECT_FALSE(Main->isVisible());
 }
 
 TEST_F(Window, ANarrowWindowScrollsThePanelsSidewaysInsteadOfCuttingThem) {
@@ -423,19 +425,29 @@ TEST_F(Window, TheOpenDialogOffersFilesWhateverTheCaseOfTheirExtension) {
   dialog.show();
   auto *view = dialog.findChild<QListView *>(QStringLiteral("listView"));
   ASSERT_NE(view, nullptr);
+  auto visible = [&] {
+    QStringList names;
+    for (int row = 0; row < view->model()->rowCount(view->rootIndex()); ++row)
+      if (!view->isRowHidden(row))
+        names << view->model()->index(row, 0, view->rootIndex()).data().toString();
+    return names;
+  };
   QStringList shown;
   WaitFor(
       [&] {
-        shown.clear();
-        for (int row = 0; row < view->model()->rowCount(view->rootIndex()); ++row)
-          if (!view->isRowHidden(row))
-            shown << view->model()->index(row, 0, view->rootIndex()).data().toString();
+        shown = visible();
         return shown.contains(QStringLiteral("clip.mp4"));
       },
       5000);
   EXPECT_TRUE(shown.contains(QStringLiteral("clip.mp4"))) << shown.join(' ').toStdString();
   EXPECT_TRUE(shown.contains(QStringLiteral("SONG.Mp3")));
   EXPECT_FALSE(shown.contains(QStringLiteral("notes.txt")));
+  // "All Files" means every file, those without an extension too.
+  std::ofstream(AppDir.file("recording")) << "x";
+  dialog.selectNameFilter(TfrmMain::OpenDialogFilters().last());
+  WaitFor([&] { return visible().contains(QStringLiteral("recording")); }, 5000);
+  EXPECT_TRUE(visible().contains(QStringLiteral("notes.txt")));
+  EXPECT_TRUE(visible().contains(QStringLiteral("recording"))) << visible().join(' ').toStdString();
 }
 
 TEST_F(Window, TheOpenDialogComesBackToTheFolderTheLastFilesCameFrom) {

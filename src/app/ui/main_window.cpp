@@ -122,6 +122,11 @@ void TfrmMain::CreateMenu() {
     QDesktopServices::openUrl(QUrl(QString::fromUtf8(ProductWebPage)));
   });
   Help1->setVisible(false);
+  // The desktop's key for closing a program; closing asks running conversions to stop first.
+  auto *quit = new QAction(this);
+  quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+  connect(quit, &QAction::triggered, this, &QWidget::close);
+  addAction(quit);
 }
 
 QWidget *TfrmMain::CreateHomePage() {
@@ -207,6 +212,10 @@ QStringList TfrmMain::OpenDialogFilters() {
   QStringList filters;
   for (int i = 0; i + 1 < parts.size(); i += 2) {
     QStringList patterns = parts[i + 1].split(QLatin1Char(';'), Qt::SkipEmptyParts);
+    // "*.*" means every file where the filter comes from; here it would want a dot in the name.
+    for (QString &pattern : patterns)
+      if (pattern == QLatin1String("*.*"))
+        pattern = QStringLiteral("*");
     filters << QStringLiteral("%1 (%2)").arg(parts[i], patterns.join(QLatin1Char(' ')));
   }
   return filters;
