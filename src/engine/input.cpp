@@ -214,7 +214,7 @@ bool TCustomFFmpeg::OpenInputFile(const std::string &AFileName) {
   int result = avlib.avformat_open_input(&raw, LocalFileUrl(AFileName).c_str(), InputFormat,
                                          &parameters.Items);
   if (result < 0) {
-    ErrorMessage = ErrorText(AFileName, result);
+    ErrorMessage = ErrorText(AFileName, InputOpenErrorCode(result, AFileName, InputFormat));
     return fail();
   }
   InputPtr context(raw);

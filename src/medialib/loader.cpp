@@ -182,6 +182,24 @@ bool SwScaleLoaded() { return swscaleLib.bound; }
 bool SwResampleLoaded() { return swresampleLib.bound; }
 std::string LibraryLoadError() { return libraryLoadError; }
 
+int InputOpenErrorCode(int AResult, const std::string &APath, bool AFormatGiven) {
+  if (AResult != AVERROR_INVALIDDATA)
+    return AResult;
+  bool known = AFormatGiven;
+  AVIOContext *io = nullptr;
+  const std::string url = LocalFileUrl(APath);
+  if (!known && avlib.avio_open(&io, url.c_str(), AVIO_FLAG_READ) >= 0) {
+    // The same look as the opening's own; a format taken on the name's extension alone (a text
+    // file called .avi) is not a known format.
+    const AVInputFormat *format = nullptr;
+    known = avlib.av_probe_input_buffer2(io, &format, url.c_str(), nullptr, 0, 0) >
+                AVPROBE_SCORE_EXTENSION &&
+            format;
+    avlib.avio_closep(&io);
+  }
+  return known ? AVERROR(EINVAL) : AResult;
+}
+
 std::string LibraryFileName(const std::string &ALibrary, bool AVersionedName) {
   for (const Library *lib : {&avutilLib, &avcodecLib, &avformatLib, &swscaleLib, &swresampleLib})
     if (ALibrary == lib->name)

@@ -79,6 +79,7 @@ extern "C" {
 #define KORVELO_AVFORMAT_FUNCTIONS(X) \
   X(avformat_alloc_context) X(avformat_free_context) X(avformat_open_input) \
   X(avformat_close_input) X(avformat_find_stream_info) X(av_find_input_format) \
+  X(av_probe_input_buffer2) \
   X(av_guess_format) X(av_guess_codec) X(avformat_alloc_output_context2) \
   X(avformat_new_stream) X(avformat_write_header) X(avformat_init_output) \
   X(av_interleaved_write_frame) X(av_write_frame) X(av_write_trailer) X(av_read_frame) \

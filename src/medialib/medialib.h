@@ -35,6 +35,12 @@ std::string LibraryLoadError();
 // ("clip:one.mp4") is never taken for a protocol and opened as something else.
 inline std::string LocalFileUrl(const std::string &APath) { return "file:" + APath; }
 
+// The error code to tell for a failed opening of the local file APath: "invalid data" is what
+// the libraries say both when no format claims the file and when the claiming format cannot
+// read its header (an MP4 cut before its index); the second is told as a header error
+// (AVERROR(EINVAL)). AFormatGiven: the format was named, not looked for.
+int InputOpenErrorCode(int AResult, const std::string &APath, bool AFormatGiven);
+
 // The file name a library is looked for under, e.g. "libavcodec.so.59" or "libavcodec.so".
 // Library is one of "avutil", "avcodec", "avformat", "swscale", "swresample".
 std::string LibraryFileName(const std::string &ALibrary, bool AVersionedName);

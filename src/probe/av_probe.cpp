@@ -127,7 +127,7 @@ bool TAVProbe::LoadFile(const std::string &AFileName, const std::string &AFormat
   const int result =
       avlib.avformat_open_input(&context, LocalFileUrl(AFileName).c_str(), format, nullptr);
   if (result < 0) {
-    FLastErrorMessage = OpenErrorText(AFileName, result);
+    FLastErrorMessage = OpenErrorText(AFileName, InputOpenErrorCode(result, AFileName, format));
     CloseFile();
     return false;
   }

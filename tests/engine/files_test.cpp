@@ -241,7 +241,7 @@ TEST_F(FilesTest, BadInputsFailWithTheirTextAndAddNothing) {
   for (const auto &[name, message] : {std::pair{missing, ": no such file or directory"},
                                       {empty, ": Unknown format"},
                                       {text, ": Unknown format"},
-                                      {truncated, ": Unknown format"}}) {
+                                      {truncated, ": Error while parsing header"}}) {
     SCOPED_TRACE(name);
     Engine.SetAudioCodec("mp3");
     EXPECT_FALSE(Engine.OpenInputFile(name));

@@ -121,6 +121,14 @@ TEST_F(ProbeTest, FailedLoadsExplainThemselvesAndLeaveNoFile) {
   }
   EXPECT_FALSE(probe.LoadFile(garbage, ""));
   EXPECT_EQ(probe.LastErrorMessage(), garbage + ": Unknown format");
+  // A known format whose header cannot be read: an MP4 cut before its index (at its end).
+  const std::string cut = dir.file("cut.mp4");
+  {
+    const std::string whole = testing_support::ReadFile(Media("anamorphic.mp4"));
+    std::ofstream(cut, std::ios::binary) << whole.substr(0, 4096);
+  }
+  EXPECT_FALSE(probe.LoadFile(cut, ""));
+  EXPECT_EQ(probe.LastErrorMessage(), cut + ": Error while parsing header");
 
   // A failed load closes the file that was open before.
   ASSERT_TRUE(probe.LoadFile(Media("avi_mpeg4_mp3.avi"), ""));
