@@ -12,7 +12,9 @@
 #include <QUrl>
 #include <QFileDialog>
 #include <QFileSystemModel>
+#include <QGuiApplication>
 #include <QImage>
+#include <QScreen>
 #include <QLabel>
 #include <QPixmap>
 #include <QLineEdit>
@@ -308,6 +310,14 @@ TEST_F(Window, ANarrowWindowScrollsThePanelsSidewaysInsteadOfCuttingThem) {
   QTest::qWait(20);
   EXPECT_FALSE(List->scrollbarSideways->isVisible());
   EXPECT_EQ(panel->x(), 0);
+}
+
+TEST_F(Window, OnAScreenSmallerThanTheDesignTheWindowFitsTheScreen) {
+  // The offscreen screen is 800x600, narrower than the design.
+  const QRect available = QGuiApplication::primaryScreen()->availableGeometry();
+  const QRect window = Main->geometry();
+  EXPECT_TRUE(available.contains(window)) << window.x() << "," << window.y() << " "
+                                          << window.width() << "x" << window.height();
 }
 
 TEST_F(Window, RemovingTheConvertingPanelStopsItAndTheBatchGoesOn) {

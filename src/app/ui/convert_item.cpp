@@ -220,8 +220,8 @@ void TfrmConvertItem::FitTexts() {
     lbInfoString->setText(info);
   else if (formatWidth >= metrics.horizontalAdvance(QStringLiteral("m\u2026")))
     lbInfoString->setText(metrics.elidedText(format, Qt::ElideRight, formatWidth) + rest);
-  else // too narrow even for the rate and size: the line is cut where it ends
-    lbInfoString->setText(metrics.elidedText(info, Qt::ElideRight, lbInfoString->width()));
+  else // too narrow even for the rate and size: as much of them as fits
+    lbInfoString->setText(metrics.elidedText(info, Qt::ElideLeft, lbInfoString->width()));
   // The end of the output name (the file itself) is what matters; the folder is on the tooltip.
   edOutputFilename->end(false);
 }

@@ -43,6 +43,8 @@ const char *const OpenDialogFilter =
     "*.JPEG;*.JPG;*.PNG;|Video Files|*.AVI;*.AVM;*.ASF;*.WMV;*.AVS;*.FLV;*.MKV;*.MOV;*.3GP;*.MP4;"
     "*.MPG;*.MPEG;*.DAT;*.OGM;*.VOB;*.TS;*.TP;*.IFO;*.NSV;|All Files|*.*";
 
+constexpr int WindowFrame = 8;     // px a desktop's window frame usually takes on each side
+constexpr int WindowTitleBar = 32; // and its title bar
 constexpr int ButtonWidth = 73;
 constexpr int ButtonHeight = 21;
 
@@ -105,10 +107,18 @@ TfrmMain::TfrmMain(const QString &AAppPath, QWidget *AParent)
     PostMessage(this, QString::fromStdString(FConverter->LastErrorMessage()));
   FFoldersPage->RefreshFiles();
 
-  resize(ClientWidth, ClientHeight + menuBar()->sizeHint().height() +
-                          statusBar()->sizeHint().height());
-  if (const QScreen *screen = QGuiApplication::primaryScreen())
-    move(screen->availableGeometry().center() - rect().center());
+  QSize design(ClientWidth,
+               ClientHeight + menuBar()->sizeHint().height() + statusBar()->sizeHint().height());
+  if (const QScreen *screen = QGuiApplication::primaryScreen()) {
+    // A screen smaller than the design gets a window that fits it, title bar and frame included
+    // (their size is the desktop's: room is left for the usual ones), never one hanging off it.
+    const QRect available = screen->availableGeometry();
+    resize(design.boundedTo(available.size() - QSize(2 * WindowFrame, WindowTitleBar + WindowFrame)));
+    const QPoint centred = available.center() - rect().center();
+    move(std::max(centred.x(), available.left()), std::max(centred.y(), available.top()));
+  } else {
+    resize(design);
+  }
 }
 
 TfrmMain::~TfrmMain() = default;
