@@ -320,6 +320,15 @@ TEST_F(Window, OnAScreenSmallerThanTheDesignTheWindowFitsTheScreen) {
                                           << window.width() << "x" << window.height();
 }
 
+TEST_F(Window, AFolderButtonThatCannotOpenItsFolderSaysSo) {
+  // The offscreen platform has no file manager to open folders with.
+  Main->btnOpenAVCFolder->trigger();
+  ASSERT_EQ(Messages.size(), 1u);
+  EXPECT_EQ(Messages[0].rfind(AVCFolder + " could not be opened", 0), 0u) << Messages[0];
+  Main->btnOpenDeviceFolder->trigger(); // none chosen: nothing to open, nothing to say
+  EXPECT_EQ(Messages.size(), 1u);
+}
+
 TEST_F(Window, RemovingTheConvertingPanelStopsItAndTheBatchGoesOn) {
   Add({testing_support::LongMediaFile(60), MediaFile("mov_h264_aac.mov")});
   Main->btnStart->trigger();

@@ -214,9 +214,9 @@ void TFoldersPage::ShowOutputFolderError() {
   emit PageWanted();
 }
 
-void TFoldersPage::OpenFolder(const std::string &AFolder) {
-  if (!Text(AFolder).trimmed().isEmpty())
-    QDesktopServices::openUrl(QUrl::fromLocalFile(Text(AFolder)));
+bool TFoldersPage::OpenFolder(const std::string &AFolder) {
+  return Text(AFolder).trimmed().isEmpty() ||
+         QDesktopServices::openUrl(QUrl::fromLocalFile(Text(AFolder)));
 }
 
 QString TFoldersPage::BrowseFolder(const QString &ACurrent) {

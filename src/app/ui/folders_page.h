@@ -48,8 +48,9 @@ public:
   bool CopyRunning() const;
   const TFolderPlaces &Places() const { return FPlaces; }
 
-  // Opens AFolder in the desktop's file manager; an empty or blank folder opens nothing.
-  static void OpenFolder(const std::string &AFolder);
+  // Opens AFolder in the desktop's file manager; an empty or blank folder opens nothing. False
+  // when the desktop has no program to open it with.
+  static bool OpenFolder(const std::string &AFolder);
 
   // The folder picker: returns the chosen folder, empty when the user cancels. Tests replace it.
   std::function<QString(const QString &ACurrent)> FBrowseFolder;

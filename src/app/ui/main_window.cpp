@@ -271,7 +271,12 @@ void TfrmMain::btnStartClick() {
     ShowOutputFolderError();
 }
 
-void TfrmMain::OpenFolder(const std::string &AFolder) { TFoldersPage::OpenFolder(AFolder); }
+// A click that opens nothing says why rather than doing nothing.
+void TfrmMain::OpenFolder(const std::string &AFolder) {
+  if (!TFoldersPage::OpenFolder(AFolder))
+    ShowMessage(this, tr("%1 could not be opened: the desktop has no program to show folders with.")
+                          .arg(QString::fromStdString(AFolder)));
+}
 
 void TfrmMain::ListProgress(int, int APercent, TItemState AState) {
   if (APercent != -1) {
