@@ -204,6 +204,15 @@ TEST_F(FoldersPage, ListsConvertedFilesAndTheSelectionRestoresItsStatus) {
   EXPECT_EQ(selectedPart(Status()), "0 KB");
   EXPECT_EQ(Page->progressbarSize->value(), 0);
   EXPECT_EQ(list->item(0, 0)->toolTip().toStdString(), one); // the whole of a name cut short
+
+  // A refused output folder lists nothing rather than the files of the folder it replaced.
+  const std::string refused = Dir.file("refused");
+  fs::create_directories(refused);
+  std::ofstream(refused + "/AVC") << "a file where the folder should be";
+  Page->FBrowseFolder = [&](const QString &) { return QString::fromStdString(refused); };
+  Page->btnOutputFolder->click();
+  EXPECT_EQ(Messages, std::vector<std::string>{OutputFolderErrorMessage});
+  EXPECT_EQ(list->rowCount(), 0);
 }
 
 TEST_F(FoldersPage, CopiesUnderTheFreeNumbersAndACancelLeavesNoPSPName) {

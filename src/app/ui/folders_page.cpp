@@ -239,10 +239,11 @@ void TFoldersPage::btnOutputFolderClick() {
     return;
   edOutputFolder->setText(folder);
   FOutputFolderOK = ChangeOutputFolder(folder.toStdString());
-  if (FOutputFolderOK) {
-    RefreshFiles();
+  // The list shows the folder the field names: none when that folder is refused.
+  RefreshFiles();
+  if (FOutputFolderOK)
     emit OutputFolderChanged();
-  } else
+  else
     ShowOutputFolderError();
 }
 
