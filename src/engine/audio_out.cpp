@@ -25,8 +25,14 @@ int Channels(const AVCodecContext *AContext) { return AContext->ch_layout.nb_cha
 int64_t TCustomFFmpeg::EncodeAudioSamples(AVFormatContext *AOutput, TOutputStream &AOst,
                                           const uint8_t *AData, int ASamples, int64_t APts) {
   AVCodecContext *enc = AOst.Codec;
-  AVFrame *frame = AOst.EncoderFrame;
-  if (frame->buf[0]) {
+  TEncodePipe *pipe = AOst.Pipe.get();
+  AVFrame *frame = pipe ? pipe->FreeFrame() : AOst.EncoderFrame;
+  if (pipe) {
+    // The thread's frames hold one encoder frame: the fifo never gives more.
+    frame->nb_samples = enc->frame_size;
+    if (ASamples > enc->frame_size || avlib.av_frame_make_writable(frame) < 0)
+      throw FFMpegException("Audio encoding failed");
+  } else if (frame->buf[0]) {
     // A copy made writable gets the size the frame claims: claim its whole capacity, not the
     // previous call's count.
     frame->nb_samples = AOst.EncoderFrameCapacity;
@@ -68,6 +74,10 @@ int64_t TCustomFFmpeg::EncodeAudioSamples(AVFormatContext *AOutput, TOutputStrea
   if (AOst.EncoderNextPts != AV_NOPTS_VALUE && APts < AOst.EncoderNextPts)
     APts = AOst.EncoderNextPts;
   AOst.EncoderNextPts = APts + ASamples;
+  if (pipe) {
+    pipe->Send(frame, APts);
+    return 0; // counted as its packets come back
+  }
   frame->pts = APts;
   return EncodeFrame(AOutput, AOst, frame, "Audio encoding failed");
 }
@@ -221,7 +231,10 @@ void TCustomFFmpeg::FlushAudioEncoder(AVFormatContext *AOutput, TOutputStream &A
     AudioSize += EncodeAudioSamples(AOutput, AOst, run.ResampleBuffer.data(), samples, AOst.SyncOpts);
     AOst.SyncOpts += samples;
   }
-  AudioSize += EncodeFrame(AOutput, AOst, nullptr, "Audio encoding failed");
+  if (AOst.Pipe)
+    AOst.Pipe->Finish();
+  else
+    AudioSize += EncodeFrame(AOutput, AOst, nullptr, "Audio encoding failed");
 }
 
 void TCustomFFmpeg::DoSubtitleOut(AVFormatContext *AOutput, TOutputStream &AOst,

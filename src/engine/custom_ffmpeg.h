@@ -464,14 +464,22 @@ protected:
   // Runs the stream's bitstream filter and writes the packet (its stream index and timestamps
   // already in the muxer stream's terms). Throws FFMpegException when the muxer fails.
   void WriteFrame(AVFormatContext *AOutput, AVPacket *APacket, TOutputStream &AOst);
-  // The one encode path of every output stream: sends AFrame (nullptr = flush) to the encoder
-  // of AOst, then takes every packet it has ready, rescales it from the encoder to the stream
-  // time base, records its quality statistics (NoteCodedFrame, transcode_types.h), writes the
-  // two-pass statistics text to AOst.LogFile and hands it to WriteFrame.
+  // The encode path of every output stream without an encoder thread of its own (a stream with
+  // one hands its frames to TEncodePipe, whose packets go through WriteEncodedPacket): sends
+  // AFrame (nullptr = flush) to the encoder of AOst, then takes every packet it has ready,
+  // rescales it from the encoder to the stream time base, records its quality statistics
+  // (NoteCodedFrame, transcode_types.h), writes the two-pass statistics text to AOst.LogFile
+  // and hands it to WriteFrame.
   // Returns the bytes of encoded data written (0 when the encoder had nothing ready).
   // AFrame->pts must be in the encoder time base. Throws on encoder failure with AFailText.
   int64_t EncodeFrame(AVFormatContext *AOutput, TOutputStream &AOst, const AVFrame *AFrame,
                       const char *AFailText);
+  // What EncodeFrame does with each packet the encoder returns, from the quality statistics on
+  // (not the two-pass text). Returns the packet's size.
+  int64_t WriteEncodedPacket(AVFormatContext *AOutput, TOutputStream &AOst, AVPacket *APacket);
+  // Gives an encoded output stream (video, or sound of fixed frames) a thread for its encoder
+  // when the run has more than one core (encode_pipe.h); without one, EncodeFrame serves it.
+  void StartEncodePipe(TOutputStream &AOst);
 
   // video_out.cpp (picture pre-processing, hooks, video encoding through EncodeFrame, statistics)
   // APicture: the decoded picture; PreProcessVideoFrame may repoint its data/linesize.

@@ -176,6 +176,10 @@ void TCustomFFmpeg::TranscodeLoop() {
       }
     }
     avlib.av_packet_unref(pkt);
+    // What the encoder threads have finished goes to the muxer as soon as possible.
+    for (TOutputStream &ost : run.OutputStreams)
+      if (ost.Pipe)
+        ost.Pipe->Deliver();
 
     // 12: streams without an input keep level with the others.
     FeedGeneratedStreams(false);
@@ -519,7 +523,10 @@ void TCustomFFmpeg::FlushEncoders(int AIstIndex) {
       FlushAudioEncoder(os, ost);
       break;
     case AVMEDIA_TYPE_VIDEO:
-      VideoSize += EncodeFrame(os, ost, nullptr, "Video encoding failed");
+      if (ost.Pipe)
+        ost.Pipe->Finish();
+      else
+        VideoSize += EncodeFrame(os, ost, nullptr, "Video encoding failed");
       break;
     default:
       break;
@@ -545,18 +552,25 @@ int64_t TCustomFFmpeg::EncodeFrame(AVFormatContext *AOutput, TOutputStream &AOst
       throw FFMpegException(AFailText);
     if (AOst.LogFile && enc->stats_out)
       std::fprintf(AOst.LogFile, "%s", enc->stats_out);
-    NoteCodedFrame(AOst, pkt);
-    AOst.Quality = AOst.CodedFrame.Quality;
-    for (int i = 0; i < 4; ++i)
-      AOst.Error[i] = AOst.CodedFrame.Error[i];
-    if (enc->codec_type == AVMEDIA_TYPE_VIDEO && pkt->duration == 0 && enc->framerate.num > 0)
-      pkt->duration = avlib.av_rescale_q(1, av_inv_q(enc->framerate), enc->time_base);
-    written += pkt->size;
-    avlib.av_packet_rescale_ts(pkt, enc->time_base, AOst.Stream->time_base);
-    pkt->stream_index = AOst.Index;
-    WriteFrame(AOutput, pkt, AOst);
+    written += WriteEncodedPacket(AOutput, AOst, pkt);
   }
   return written;
+}
+
+int64_t TCustomFFmpeg::WriteEncodedPacket(AVFormatContext *AOutput, TOutputStream &AOst,
+                                          AVPacket *APacket) {
+  const AVCodecContext *enc = AOst.Codec;
+  NoteCodedFrame(AOst, APacket);
+  AOst.Quality = AOst.CodedFrame.Quality;
+  for (int i = 0; i < 4; ++i)
+    AOst.Error[i] = AOst.CodedFrame.Error[i];
+  if (enc->codec_type == AVMEDIA_TYPE_VIDEO && APacket->duration == 0 && enc->framerate.num > 0)
+    APacket->duration = avlib.av_rescale_q(1, av_inv_q(enc->framerate), enc->time_base);
+  const int64_t size = APacket->size;
+  avlib.av_packet_rescale_ts(APacket, enc->time_base, AOst.Stream->time_base);
+  APacket->stream_index = AOst.Index;
+  WriteFrame(AOutput, APacket, AOst);
+  return size;
 }
 
 void TCustomFFmpeg::WriteFrame(AVFormatContext *AOutput, AVPacket *APacket, TOutputStream &AOst) {

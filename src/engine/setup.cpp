@@ -45,6 +45,7 @@ TTranscodeRun::~TTranscodeRun() {
     avlib.av_frame_free(&ist.LastPicture);
   }
   for (TOutputStream &ost : OutputStreams) {
+    ost.Pipe.reset(); // its thread writes to the statistics file
     if (ost.LogFile)
       std::fclose(ost.LogFile);
     ost.LogFile = nullptr;
@@ -71,6 +72,7 @@ void TCustomFFmpeg::FreeTranscodeRun() {
 }
 
 void TCustomFFmpeg::CloseEncoder(TOutputStream &AOst) {
+  AOst.Pipe.reset(); // its thread uses the encoder
   std::lock_guard<std::recursive_mutex> lock(CodecLock);
   AVCodecContext *&slot = OutputCodecs[AOst.FileIndex][AOst.Index];
   if (slot) {
@@ -555,6 +557,7 @@ void TCustomFFmpeg::SetupTranscode() {
     }
     TInputStream &ist = run.InputStreams[ost.SourceIndex];
     OpenEncoder(ost, ist);
+    StartEncodePipe(ost);
   }
 
   // 14: decoders.
@@ -701,6 +704,35 @@ void TCustomFFmpeg::OpenEncoder(TOutputStream &AOst, TInputStream &AIst) {
     if (!AOst.EncoderFrame)
       throw FFMpegException("av_mallocz fail");
   }
+}
+
+void TCustomFFmpeg::StartEncodePipe(TOutputStream &AOst) {
+  // One core: the engine thread encodes, exactly as an engine used alone always has. Sound
+  // goes through a thread only for encoders of fixed frames, which its frames are made for.
+  const AVCodecContext *enc = AOst.Codec;
+  const bool video = enc->codec_type == AVMEDIA_TYPE_VIDEO;
+  if (ThreadCount <= 1 || AOst.Generated ||
+      !(video || (enc->codec_type == AVMEDIA_TYPE_AUDIO && enc->frame_size > 1)))
+    return;
+  TOutputStream *ost = &AOst; // the run's records stay where they are until it ends
+  TEncodePipe::TPacketSink sink;
+  if (video)
+    sink = [this, ost](AVPacket *APacket) {
+      AVFormatContext *output = OutputFiles[ost->FileIndex];
+      const int64_t size = WriteEncodedPacket(output, *ost, APacket);
+      VideoSize += size;
+      if (VStatsFileName && size > 0)
+        DoVideoStats(output, *ost, static_cast<int>(size));
+    };
+  else
+    sink = [this, ost](AVPacket *APacket) {
+      AudioSize += WriteEncodedPacket(OutputFiles[ost->FileIndex], *ost, APacket);
+    };
+  AOst.Pipe = std::make_unique<TEncodePipe>(
+      AOst.Codec, AOst.LogFile, video ? "Video encoding failed" : "Audio encoding failed",
+      std::move(sink));
+  if (!AOst.Pipe->Start())
+    AOst.Pipe.reset();
 }
 
 void TCustomFFmpeg::OpenDecoder(TInputStream &AIst) {

@@ -4,10 +4,12 @@
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "engine/custom_ffmpeg.h"
+#include "engine/encode_pipe.h"
 #include "engine/picture_ops.h"
 
 struct TInputFile {
@@ -73,6 +75,9 @@ struct TOutputStream {
   AVFrame *TurnTmp = nullptr; // owned; the scaled picture before it is turned
   bool VideoPad = false;
   int PadTop = 0, PadBottom = 0, PadLeft = 0, PadRight = 0;
+  // The encoder's own thread (StartEncodePipe), or none: the engine thread encodes. Ended by
+  // CloseEncoder before the encoder closes.
+  std::unique_ptr<TEncodePipe> Pipe;
   TCodedFrameInfo CodedFrame; // of the last encoded packet (NoteCodedFrame)
 
   // Audio.

@@ -274,12 +274,16 @@ void TCustomFFmpeg::OutputPicture(AVFormatContext *AOutput, TOutputStream &AOst,
   TPicturePlanes final = formatted;
   const TPicturePlanes *padSource = &formatted;
   TPicturePlanes tmp;
+  // With an encoder thread every picture goes into one of its pictures, drawn or copied there,
+  // as the decoder's picture may change before the encoder has read it.
+  TEncodePipe *pipe = AOst.Pipe.get();
+  AVFrame *canvas = pipe ? pipe->FreeFrame() : AOst.PictTmp;
   // An encoder that holds pictures back may still hold the last one: draw into a buffer of our
   // own (a no-op while nobody else refers to it).
-  if (AOst.PictTmp && drawn && avlib.av_frame_make_writable(AOst.PictTmp) < 0)
+  if (canvas && (drawn || pipe) && avlib.av_frame_make_writable(canvas) < 0)
     throw FFMpegException("Video encoding failed");
-  if (AOst.PictTmp)
-    tmp = PlanesOf(AOst.PictTmp);
+  if (canvas)
+    tmp = PlanesOf(canvas);
   TPicturePlanes scaleTarget = tmp;
   if (drawn && !tmp.data[0]) {
     Log(0, AOst.VideoPad ? "error padding picture" : "Cannot get resampling context");
@@ -302,9 +306,10 @@ void TCustomFFmpeg::OutputPicture(AVFormatContext *AOutput, TOutputStream &AOst,
       if (avlib.av_frame_get_buffer(AFrame, 0) < 0)
         throw FFMpegException("Cannot allocate temp picture, check pix fmt");
     };
-    if (!AOst.PictTmp) {
+    if (!canvas) {
       allocate(AOst.PictTmp, enc->width, enc->height);
-      tmp = scaleTarget = PlanesOf(AOst.PictTmp);
+      canvas = AOst.PictTmp;
+      tmp = scaleTarget = PlanesOf(canvas);
     }
     if (turn && !AOst.TurnTmp) {
       int scaledWidth = enc->width - AOst.PadLeft - AOst.PadRight;
@@ -376,22 +381,19 @@ void TCustomFFmpeg::OutputPicture(AVFormatContext *AOutput, TOutputStream &AOst,
     if (!AOst.EncoderFrame)
       throw FFMpegException("Video encoding failed");
   }
-  const bool sendPictTmp = AOst.PictTmp && final.data[0] == tmp.data[0];
-  AVFrame *frame = sendPictTmp ? AOst.PictTmp : AOst.EncoderFrame;
+  if (pipe && final.data[0] != tmp.data[0]) {
+    avlib.av_image_copy(tmp.data, tmp.linesize, const_cast<const uint8_t **>(final.data),
+                        final.linesize, encFormat, enc->width, enc->height);
+    final = tmp;
+  }
+  const bool sendPictTmp = canvas && final.data[0] == tmp.data[0];
+  AVFrame *frame = sendPictTmp ? canvas : AOst.EncoderFrame;
   int interlaceFlags = enc->flags;
   if (CodecDefaults[AVMEDIA_TYPE_VIDEO])
     interlaceFlags |= CodecDefaults[AVMEDIA_TYPE_VIDEO]->flags;
   const bool interlacedCoding =
       (interlaceFlags & (AV_CODEC_FLAG_INTERLACED_DCT | AV_CODEC_FLAG_INTERLACED_ME)) != 0;
-
-  for (int i = 0; i < count && !StopRequested; ++i) {
-    CheckPause();
-    if (StopRequested)
-      break;
-    if (!sendPictTmp) {
-      avlib.av_frame_unref(frame);
-      SetPlanes(frame, final);
-    }
+  auto describe = [&] {
     frame->format = encFormat;
     frame->width = enc->width;
     frame->height = enc->height;
@@ -403,6 +405,32 @@ void TCustomFFmpeg::OutputPicture(AVFormatContext *AOutput, TOutputStream &AOst,
       frame->top_field_first = TopFieldFirst;
     frame->quality = static_cast<int>(std::lrint(SameQuality ? AIst.Quality : enc->global_quality));
     frame->pict_type = MeThreshold == 0 ? AV_PICTURE_TYPE_NONE : APicture->pict_type;
+  };
+
+  if (pipe) {
+    // The encoder thread reads the picture from its first hand-over on: it is described once,
+    // and a repeated picture only gets another time stamp. Its packets are counted as they
+    // come back.
+    describe();
+    for (int i = 0; i < count && !StopRequested; ++i) {
+      CheckPause();
+      if (StopRequested)
+        break;
+      pipe->Send(frame, AOst.SyncOpts);
+      ++AOst.SyncOpts;
+      ++AOst.FrameNumber;
+    }
+    return;
+  }
+  for (int i = 0; i < count && !StopRequested; ++i) {
+    CheckPause();
+    if (StopRequested)
+      break;
+    if (!sendPictTmp) {
+      avlib.av_frame_unref(frame);
+      SetPlanes(frame, final);
+    }
+    describe();
     frame->pts = AOst.SyncOpts;
     const int64_t written = EncodeFrame(AOutput, AOst, frame, "Video encoding failed");
     if (written > 0) {

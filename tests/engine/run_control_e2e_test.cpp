@@ -34,10 +34,12 @@ struct Progress {
 // One engine converting one file, with its events recorded.
 class Job {
 public:
+  // AThreads > 1: the encoders run on threads of their own beside the engine's.
   Job(const std::string &AInput, const std::string &AOutput, bool AAudioOnly = false,
-      const char *AFormat = nullptr) {
+      const char *AFormat = nullptr, int AThreads = 1) {
     engine.Prepare();
     engine.SetVerbose(0);
+    engine.ThreadCount = AThreads;
     engine.ProgressInterval = 100000;
     EXPECT_TRUE(engine.OpenInputFile(AInput)) << engine.ErrorMessage;
     if (!AAudioOnly) {
@@ -129,41 +131,49 @@ protected:
 TEST_F(RunControlE2E, StopMidwayWritesAPlayableOutputAndLeavesTheInputAlone) {
   const std::string input = testing_support::LongMediaFile(20);
   const std::string before = ReadAll(input);
-  Job job(input, dir.file("stopped.mp4"));
-  job.Start();
-  ASSERT_TRUE(job.WaitForProgress(2000));
-  job.engine.Stop();
-  ASSERT_TRUE(job.WaitForTermination());
-  EXPECT_EQ(job.terminations, 1);
-  EXPECT_FALSE(job.engine.Finished);
-  EXPECT_FALSE(job.engine.ExceptionRaised) << job.engine.ExceptionMessage;
-  const OutputCheck out = CheckOutput(dir.file("stopped.mp4"));
-  EXPECT_GT(out.videoFrames, 25);
-  EXPECT_GT(out.durationMs, 1000);
-  EXPECT_LT(out.durationMs, 19000);
+  for (int threads : {1, 2}) {
+    SCOPED_TRACE(threads);
+    const std::string output = dir.file("stopped" + std::to_string(threads) + ".mp4");
+    Job job(input, output, false, nullptr, threads);
+    job.Start();
+    ASSERT_TRUE(job.WaitForProgress(2000));
+    job.engine.Stop();
+    ASSERT_TRUE(job.WaitForTermination());
+    EXPECT_EQ(job.terminations, 1);
+    EXPECT_FALSE(job.engine.Finished);
+    EXPECT_FALSE(job.engine.ExceptionRaised) << job.engine.ExceptionMessage;
+    const OutputCheck out = CheckOutput(output);
+    EXPECT_GT(out.videoFrames, 25);
+    EXPECT_GT(out.durationMs, 1000);
+    EXPECT_LT(out.durationMs, 19000);
+  }
   EXPECT_EQ(ReadAll(input), before);
 }
 
 TEST_F(RunControlE2E, PauseHaltsTheWorkerAndStopWhilePausedEndsIt) {
-  Job job(testing_support::LongMediaFile(20), dir.file("paused.mp4"));
-  job.Start();
-  ASSERT_TRUE(job.WaitForProgress(1000));
-  job.engine.Pause();
-  std::this_thread::sleep_for(300ms); // whatever was under way finishes
-  const int atPause = job.LastCurrentMs();
-  const auto sizeAtPause = std::filesystem::file_size(dir.file("paused.mp4"));
-  std::this_thread::sleep_for(500ms);
-  EXPECT_EQ(job.LastCurrentMs(), atPause);
-  EXPECT_EQ(std::filesystem::file_size(dir.file("paused.mp4")), sizeAtPause);
-  job.engine.Resume();
-  ASSERT_TRUE(job.WaitForProgress(atPause + 500));
-  job.engine.Pause();
-  std::this_thread::sleep_for(100ms);
-  job.engine.Stop();
-  ASSERT_TRUE(job.WaitForTermination());
-  EXPECT_EQ(job.terminations, 1);
-  EXPECT_FALSE(job.engine.Finished);
-  EXPECT_GT(CheckOutput(dir.file("paused.mp4")).videoFrames, 0);
+  for (int threads : {1, 2}) {
+    SCOPED_TRACE(threads);
+    const std::string output = dir.file("paused" + std::to_string(threads) + ".mp4");
+    Job job(testing_support::LongMediaFile(20), output, false, nullptr, threads);
+    job.Start();
+    ASSERT_TRUE(job.WaitForProgress(1000));
+    job.engine.Pause();
+    std::this_thread::sleep_for(300ms); // whatever was under way finishes
+    const int atPause = job.LastCurrentMs();
+    const auto sizeAtPause = std::filesystem::file_size(output);
+    std::this_thread::sleep_for(500ms);
+    EXPECT_EQ(job.LastCurrentMs(), atPause);
+    EXPECT_EQ(std::filesystem::file_size(output), sizeAtPause);
+    job.engine.Resume();
+    ASSERT_TRUE(job.WaitForProgress(atPause + 500));
+    job.engine.Pause();
+    std::this_thread::sleep_for(100ms);
+    job.engine.Stop();
+    ASSERT_TRUE(job.WaitForTermination());
+    EXPECT_EQ(job.terminations, 1);
+    EXPECT_FALSE(job.engine.Finished);
+    EXPECT_GT(CheckOutput(output).videoFrames, 0);
+  }
 }
 
 TEST_F(RunControlE2E, ProgressArrivesAtTheIntervalAndGrowsToTheInputsDuration) {
@@ -227,7 +237,8 @@ TEST_F(RunControlE2E, RandomControlStressEndsEveryRunOnce) {
   std::mt19937 random(12345);
   const std::string input = testing_support::MediaFile("avi_mpeg4_mp3.avi");
   for (int i = 0; i < 200; ++i) {
-    auto job = std::make_unique<Job>(input, dir.file("stress" + std::to_string(i % 4) + ".mp4"));
+    auto job = std::make_unique<Job>(input, dir.file("stress" + std::to_string(i % 4) + ".mp4"),
+                                     false, nullptr, 1 + i % 2);
     const int plan = random() % 20; // 0: never runs, 1: runs to its end, else: stopped
     if (plan == 0) { // stopped before it ever ran
       job->engine.Stop();

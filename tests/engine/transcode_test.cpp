@@ -496,6 +496,26 @@ TEST_F(TranscodeTest, TwoPassWritesAndReadsItsLogAndRefusesAMissingOne) {
   EXPECT_FALSE(std::filesystem::exists("x264_2pass.log"));
 }
 
+// The second pass of a longer input than the first one's log fails in the encoder midway, on the
+// engine thread or on the encoder's own: the run ends with the same message either way.
+TEST_F(TranscodeTest, AnEncoderFailingMidwayEndsTheRunWithItsMessage) {
+  const std::string input = testing_support::MediaFile("mkv_h264_vorbis.mkv");
+  const std::string log = Dir.file("short");
+  const TOptions common = {{"f", "mp4"}, {"vcodec", "mpeg4"}, {"b", "300k"},
+                           {"acodec", "aac"}, {"passlogfile", log}};
+  TOptions pass1 = common, pass2 = common;
+  pass1.push_back({"pass", "1"});
+  pass1.push_back({"t", "0.3"});
+  pass2.push_back({"pass", "2"});
+  ASSERT_EQ(Convert(input, {}, Dir.file("short.mp4"), pass1), "");
+  for (int threads : {1, 2}) {
+    SCOPED_TRACE(threads);
+    EXPECT_EQ(Convert(input, {}, Dir.file("long.mp4"), pass2,
+                      [threads](TTestEngine &AEngine) { AEngine.ThreadCount = threads; }),
+              "Video encoding failed");
+  }
+}
+
 TEST_F(TranscodeTest, RecordingTimeAndStartTimeCutTheOutput) {
   const std::string input = testing_support::MediaFile("mov_h264_aac.mov");
   const double inputDuration = Probe(input).Find(AVMEDIA_TYPE_VIDEO)->Duration;
