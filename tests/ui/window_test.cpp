@@ -137,6 +137,9 @@ TEST_F(Window, PauseHoldsTheProgressAndResumeContinuesIt) {
   QTest::qWait(300); // reports already on their way
   const int held = Panel(0)->pbarPreview->value();
   EXPECT_EQ(Panel(0)->pbarPreview->text(), QStringLiteral("Paused at %1%").arg(held));
+  // A report that was on its way when the pause came does not say it converts again.
+  Panel(0)->FOnItemProgress(0, 0, 0, 1000, 0, 0, 0, 60000, isPaused);
+  EXPECT_EQ(Main->lbStatus->text(), QStringLiteral("Paused"));
   EXPECT_FALSE(Panel(0)->cboxFormat->isEnabled());
   QTest::qWait(1500);
   EXPECT_EQ(Panel(0)->pbarPreview->value(), held);
@@ -154,8 +157,12 @@ TEST_F(Window, StopEndsTheConvertingPanelAndLeavesTheNextWaiting) {
   Main->btnStart->trigger();
   ASSERT_TRUE(WaitForProgress(0, 1));
   Main->btnStop->trigger();
+  EXPECT_EQ(Main->lbStatus->text(), QStringLiteral("Stopping\u2026")); // until the end comes in
+  Panel(0)->FOnItemProgress(0, 0, 0, 1000, 0, 0, 0, 60000, isConverting); // one on its way
+  EXPECT_EQ(Main->lbStatus->text(), QStringLiteral("Stopping\u2026"));
   ASSERT_TRUE(WaitForState(0, isTerminated));
   QTest::qWait(500);
+  EXPECT_EQ(Main->lbStatus->text(), QStringLiteral("Conversion stopped"));
   EXPECT_LT(Panel(0)->pbarPreview->value(), 100);
   // The bar says so on one line, whatever the percentage.
   const QProgressBar *bar = Panel(0)->pbarPreview;

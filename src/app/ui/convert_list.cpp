@@ -214,9 +214,15 @@ void TfrmConvertList::ClearItems() {
 
 void TfrmConvertList::StopAll() {
   FStopRequested = true;
+  bool stopping = false;
   for (TfrmConvertItem *item : FItems)
-    if (Busy(item))
+    if (Busy(item)) {
       item->StopItem();
+      stopping = true;
+    }
+  // The encoders finish what they hold before the end is reported: until then Start waits.
+  if (stopping)
+    ShowStatus(tr("Stopping\u2026"));
 }
 
 void TfrmConvertList::PauseAll() {
@@ -322,6 +328,9 @@ void TfrmConvertList::ItemProgress(int AIndex, int ACurrentDuration, int ATotalO
     return;
   FLastReporter = Item(AIndex);
   FLastReportedMs = ACurrentDuration;
+  // A report still on its way when the batch was paused or stopped leaves the status saying so.
+  if (AState != isConverting || FStopRequested)
+    return;
   const int64_t paused = FPausedMs + (FPauseClock.isValid() ? FPauseClock.elapsed() : 0);
   const int64_t left = EstimateTimeLeftMs(BatchDoneMs(AIndex, ACurrentDuration) - FBatchBaseMs,
                                           FBatchTotalMs - FBatchBaseMs,
