@@ -18,7 +18,9 @@ bool LoadConversion(TCustomAVConverter &AConverter, const std::string &ALibraryP
   // empty the second time, and opening a pipe without a writer waits for ever.
   struct stat st{};
   if (::stat(AFileName.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
-    AError = "***File load error: " + AFileName + ": not a regular file, it cannot be read twice";
+    AError = "***File load error: " + AFileName +
+             (S_ISDIR(st.st_mode) ? ": a folder, not a media file"
+                                  : ": not a regular file, it cannot be read twice");
     return false;
   }
   TLoadedConversion loaded;
