@@ -208,7 +208,7 @@ TEST_F(Window, AFileTheProbeCannotOpenIsToldAndLeavesTheListAsItWas) {
   EXPECT_EQ(List->Count(), 1);
 }
 
-TEST_F(Window, FilesDroppedOnTheListAreAddedInTheirOrder) {
+TEST_F(Window, FilesAndFoldersDroppedOnTheListAreAddedInTheirOrder) {
   QMimeData data;
   data.setUrls({QUrl::fromLocalFile(QString::fromStdString(MediaFile("ts_h264_aac.ts"))),
                 QUrl::fromLocalFile(QString::fromStdString(MediaFile("mov_h264_aac.mov")))});
@@ -220,6 +220,27 @@ TEST_F(Window, FilesDroppedOnTheListAreAddedInTheirOrder) {
   ASSERT_EQ(List->Count(), 2);
   EXPECT_EQ(Panel(0)->InputFileName(), MediaFile("ts_h264_aac.ts"));
   EXPECT_EQ(Panel(1)->InputFileName(), MediaFile("mov_h264_aac.mov"));
+
+  // A folder brings its video, audio and picture files, by name; an empty one says what it is.
+  const fs::path folder = AppDir.path() / "holiday", empty = AppDir.path() / "empty";
+  fs::create_directories(folder);
+  fs::create_directories(empty);
+  fs::copy_file(MediaFile("mov_h264_aac.mov"), folder / "b.mov");
+  fs::copy_file(MediaFile("wav_pcm.wav"), folder / "a.WAV");
+  std::ofstream(folder / "notes.txt") << "not media";
+  QMimeData folders;
+  folders.setUrls({QUrl::fromLocalFile(QString::fromStdString(folder.string())),
+                   QUrl::fromLocalFile(QString::fromStdString(empty.string()))});
+  QDropEvent dropFolders(QPointF(50, 50), Qt::CopyAction, &folders, Qt::LeftButton, Qt::NoModifier);
+  QDragEnterEvent enterFolders(QPoint(50, 50), Qt::CopyAction, &folders, Qt::LeftButton,
+                               Qt::NoModifier);
+  QCoreApplication::sendEvent(List, &enterFolders);
+  QCoreApplication::sendEvent(List, &dropFolders);
+  ASSERT_EQ(List->Count(), 4);
+  EXPECT_EQ(Panel(2)->InputFileName(), (folder / "a.WAV").string());
+  EXPECT_EQ(Panel(3)->InputFileName(), (folder / "b.mov").string());
+  EXPECT_EQ(Messages, std::vector<std::string>{"***File load error: " + empty.string() +
+                                               ": a folder, not a media file"});
 }
 
 TEST_F(Window, AFileGoneBeforeStartEndsItsPanelAsFailedAndTheWindowStillCloses) {

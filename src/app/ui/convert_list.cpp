@@ -376,9 +376,17 @@ void TfrmConvertList::dragEnterEvent(QDragEnterEvent *AEvent) {
 void TfrmConvertList::dropEvent(QDropEvent *AEvent) {
   const QList<QUrl> urls = AEvent->mimeData()->urls();
   AEvent->acceptProposedAction();
+  QStringList paths;
   for (const QUrl &url : urls)
-    if (url.isLocalFile() && QFileInfo(url.toLocalFile()).isFile())
-      AddItem(url.toLocalFile().toStdString());
+    if (url.isLocalFile())
+      paths << url.toLocalFile();
+  if (FOnDropped) {
+    FOnDropped(paths);
+    return;
+  }
+  for (const QString &path : paths)
+    if (QFileInfo(path).isFile())
+      AddItem(path.toStdString());
 }
 
 void TfrmConvertList::paintEvent(QPaintEvent *AEvent) {

@@ -4,6 +4,7 @@
 
 #include <QElapsedTimer>
 #include <QPointer>
+#include <QStringList>
 #include <QWidget>
 #include <functional>
 #include <string>
@@ -46,6 +47,8 @@ public:
   std::function<void(const QString &AText)> FOnStatus;
   // A panel's conversion has finished: a new file is in the output folder.
   std::function<void()> FOnItemFinished;
+  // Files and folders dropped on the list, in their order; unset, the files are added as they are.
+  std::function<void(const QStringList &APaths)> FOnDropped;
 
   QScrollBar *scrollbarConvertList = nullptr;
   QScrollBar *scrollbarSideways = nullptr; // shown while the panels are wider than the list

@@ -6,6 +6,7 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QHeaderView>
@@ -206,6 +207,7 @@ QWidget *TfrmMain::CreateConvertPage() {
   };
   FConvertList->FOnStatus = [this](const QString &AText) { lbStatus->setText(AText); };
   FConvertList->FOnItemFinished = [this] { FConvertedSinceRefresh = true; };
+  FConvertList->FOnDropped = [this](const QStringList &APaths) { AddFiles(APaths); };
   background->addWidget(FConvertList);
   layout->addWidget(plBackground, 1);
 
@@ -217,17 +219,42 @@ QWidget *TfrmMain::CreateConvertPage() {
   return page;
 }
 
-QStringList TfrmMain::OpenDialogFilters() {
+namespace {
+
+// The open dialog's filter as (name, patterns) pairs.
+QList<QPair<QString, QStringList>> FilterEntries() {
   const QStringList parts = QString::fromUtf8(OpenDialogFilter).split(QLatin1Char('|'));
-  QStringList filters;
+  QList<QPair<QString, QStringList>> entries;
   for (int i = 0; i + 1 < parts.size(); i += 2) {
     QStringList patterns = parts[i + 1].split(QLatin1Char(';'), Qt::SkipEmptyParts);
     // "*.*" means every file where the filter comes from; here it would want a dot in the name.
     for (QString &pattern : patterns)
       if (pattern == QLatin1String("*.*"))
         pattern = QStringLiteral("*");
-    filters << QStringLiteral("%1 (%2)").arg(parts[i], patterns.join(QLatin1Char(' ')));
+    entries.append({parts[i], patterns});
   }
+  return entries;
+}
+
+// A folder stands for the video, audio and picture files in it, by name; one without any stays
+// itself, and its load says it is a folder.
+QStringList MediaFilesIn(const QString &APath) {
+  if (!QFileInfo(APath).isDir())
+    return {APath};
+  QStringList files;
+  const QDir folder(APath);
+  for (const QFileInfo &file : folder.entryInfoList(FilterEntries().first().second, QDir::Files,
+                                                    QDir::Name | QDir::IgnoreCase))
+    files << file.absoluteFilePath();
+  return files.isEmpty() ? QStringList{APath} : files;
+}
+
+} // namespace
+
+QStringList TfrmMain::OpenDialogFilters() {
+  QStringList filters;
+  for (const auto &entry : FilterEntries())
+    filters << QStringLiteral("%1 (%2)").arg(entry.first, entry.second.join(QLatin1Char(' ')));
   return filters;
 }
 
@@ -259,8 +286,9 @@ void TfrmMain::btnAddFilesClick() {
 
 void TfrmMain::AddFiles(const QStringList &AFiles) {
   pcSteps->setCurrentWidget(tshConvert);
-  for (const QString &file : AFiles)
-    FConvertList->AddItem(file.toStdString());
+  for (const QString &path : AFiles)
+    for (const QString &file : MediaFilesIn(path))
+      FConvertList->AddItem(file.toStdString());
 }
 
 void TfrmMain::btnStartClick() {
