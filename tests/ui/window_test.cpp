@@ -516,6 +516,12 @@ TEST_F(Window, TheOpenDialogComesBackToTheFolderTheLastFilesCameFrom) {
   ASSERT_EQ(List->Count(), 1);
   answer(QString());
   EXPECT_EQ(opened, media);
+  // Files dropped or named on the command line count too.
+  const QString other = QString::fromStdString(AppDir.path().string());
+  std::ofstream(AppDir.file("notes.txt")) << "x";
+  Main->AddFiles({other + QStringLiteral("/notes.txt")});
+  answer(QString());
+  EXPECT_EQ(opened, other);
 }
 
 } // namespace

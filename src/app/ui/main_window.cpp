@@ -280,8 +280,8 @@ void TfrmMain::btnAddFilesClick() {
     dialog.setDirectory(FAddFolder);
   if (dialog.exec() != QDialog::Accepted)
     return;
-  FAddFolder = dialog.directory().absolutePath();
   AddFiles(dialog.selectedFiles());
+  FAddFolder = dialog.directory().absolutePath();
 }
 
 void TfrmMain::AddFiles(const QStringList &AFiles) {
@@ -289,6 +289,11 @@ void TfrmMain::AddFiles(const QStringList &AFiles) {
   for (const QString &path : AFiles)
     for (const QString &file : MediaFilesIn(path))
       FConvertList->AddItem(file.toStdString());
+  // Files named on the command line or dropped count as the last ones added, too.
+  if (!AFiles.isEmpty()) {
+    const QFileInfo last(AFiles.last());
+    FAddFolder = last.isDir() ? last.absoluteFilePath() : last.absolutePath();
+  }
 }
 
 void TfrmMain::btnStartClick() {
