@@ -398,7 +398,9 @@ TEST_F(Window, PanelsNotStartedFollowANewOutputFolderAndTheConvertingOneKeepsIts
   const std::string held = Panel(1)->OutputFileName();
   const std::string chosen = AppDir.file("elsewhere");
   fs::create_directories(chosen);
-  Main->FoldersPage()->FBrowseFolder = [&](const QString &) { return QString::fromStdString(chosen); };
+  Main->FoldersPage()->FBrowseFolder = [&](const QString &) {
+    return QString::fromStdString(chosen);
+  };
   Main->FoldersPage()->btnOutputFolder->click();
   EXPECT_EQ(Panel(0)->OutputFileName(), converting);
   EXPECT_EQ(Panel(0)->FState, isConverting);

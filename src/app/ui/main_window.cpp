@@ -108,13 +108,14 @@ TfrmMain::TfrmMain(const QString &AAppPath, QWidget *AParent)
     PostMessage(this, QString::fromStdString(FConverter->LastErrorMessage()));
   FFoldersPage->RefreshFiles();
 
-  QSize design(ClientWidth,
-               ClientHeight + menuBar()->sizeHint().height() + statusBar()->sizeHint().height());
+  const QSize design(ClientWidth, ClientHeight + menuBar()->sizeHint().height() +
+                                      statusBar()->sizeHint().height());
+  const QSize decorations(2 * WindowFrame, WindowTitleBar + WindowFrame);
   if (const QScreen *screen = QGuiApplication::primaryScreen()) {
     // A screen smaller than the design gets a window that fits it, title bar and frame included
     // (their size is the desktop's: room is left for the usual ones), never one hanging off it.
     const QRect available = screen->availableGeometry();
-    resize(design.boundedTo(available.size() - QSize(2 * WindowFrame, WindowTitleBar + WindowFrame)));
+    resize(design.boundedTo(available.size() - decorations));
     const QPoint centred = available.center() - rect().center();
     move(std::max(centred.x(), available.left()), std::max(centred.y(), available.top()));
   } else {
