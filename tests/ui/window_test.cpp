@@ -125,6 +125,17 @@ TEST_F(Window, TwoFilesConvertOneAfterTheOtherIntoPlayableFilesWithThumbnails) {
   }
 }
 
+TEST_F(Window, TheListFollowsTheBatchFromTheFirstPanelToTheLast) {
+  Add({MediaFile("mov_h264_aac.mov"), MediaFile("wav_pcm.wav"), MediaFile("ts_h264_aac.ts"),
+       MediaFile("flv_h264_aac.flv")});
+  ASSERT_LT(Panel(0)->y(), 0); // the list shows the panel added last
+  Main->btnStart->trigger();
+  EXPECT_GE(Panel(0)->y(), 0);
+  ASSERT_TRUE(WaitFor([&] { return Panel(3)->FState != isWaiting; }));
+  EXPECT_LE(Panel(3)->geometry().bottom(), List->height());
+  EXPECT_GE(Panel(3)->y(), 0);
+}
+
 TEST_F(Window, PauseHoldsTheProgressAndResumeContinuesIt) {
   Add({testing_support::LongMediaFile(60)});
   EXPECT_TRUE(Panel(0)->cboxFormat->isEnabled());

@@ -47,9 +47,6 @@ void TfrmConvertList::ShowPanelOf(QWidget *AWidget) {
   while (panel && panel->parentWidget() != this)
     panel = panel->parentWidget();
   const auto at = std::find(FItems.begin(), FItems.end(), panel);
-  const int pitch = TfrmConvertItem::DesignHeight + ItemGap;
-  const int clientHeight = ClientHeight();
-  const int hidden = Count() * pitch - ItemGap - clientHeight;
   if (at == FItems.end())
     return;
   // Sideways: the focused control itself, when the window is narrower than the panels.
@@ -58,9 +55,16 @@ void TfrmConvertList::ShowPanelOf(QWidget *AWidget) {
     scrollbarSideways->setValue(scrollbarSideways->value() + control.right() + 1 - ViewWidth());
   else if (control.left() < 0)
     scrollbarSideways->setValue(scrollbarSideways->value() + control.left());
+  ScrollToPanel(static_cast<int>(at - FItems.begin()));
+}
+
+void TfrmConvertList::ScrollToPanel(int AIndex) {
+  const int pitch = TfrmConvertItem::DesignHeight + ItemGap;
+  const int clientHeight = ClientHeight();
+  const int hidden = Count() * pitch - ItemGap - clientHeight;
   if (hidden <= 0)
     return;
-  const int top = static_cast<int>(at - FItems.begin()) * pitch;
+  const int top = AIndex * pitch;
   const int offset = ListScrollOffset(Count(), TfrmConvertItem::DesignHeight, ItemGap,
                                       clientHeight, scrollbarConvertList->value());
   // The bar counts thousandths of what is hidden: round towards the panel's side.
@@ -252,6 +256,11 @@ void TfrmConvertList::StartNextWaiting() {
     return;
   for (TfrmConvertItem *item : FItems)
     if (item->FState == isWaiting) {
+      // The list follows the batch while the panel it showed converting is in sight.
+      if (!FFollowed || (FFollowed->y() < ClientHeight() && FFollowed->geometry().bottom() >= 0))
+        ScrollToPanel(static_cast<int>(std::find(FItems.begin(), FItems.end(), item) -
+                                       FItems.begin()));
+      FFollowed = item;
       item->StartItem();
       ShowStatus(tr("Converting %1").arg(QFileInfo(QString::fromStdString(item->InputFileName()))
                                               .fileName()));
@@ -267,6 +276,7 @@ void TfrmConvertList::StartBatch() {
   for (TfrmConvertItem *item : FItems)
     item->ResetItem();
   FStopRequested = false;
+  FFollowed = nullptr; // Start shows the first panel it converts
   BatchStarted();
   StartNextWaiting();
 }

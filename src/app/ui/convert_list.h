@@ -64,6 +64,8 @@ private:
   void LayoutItems();
   // Scrolls the panel that holds AWidget fully into view.
   void ShowPanelOf(QWidget *AWidget);
+  // Scrolls panel AIndex fully into view, up or down.
+  void ScrollToPanel(int AIndex);
   void StartNextWaiting();
   void ItemProgress(int AIndex, int ACurrentDuration, int ATotalOutputDuration, TItemState AState);
   void ItemTerminate(int AIndex, bool AFinished, bool AException, const std::string &AMessage);
@@ -82,6 +84,7 @@ private:
   std::vector<TfrmConvertItem *> FItems;
   int FMinItemWidth = 0; // the narrowest a panel shows all of itself
   bool FStatusIsHint = false; // the status line says how to use Remove
+  QPointer<TfrmConvertItem> FFollowed; // the panel the batch last started
   bool FStopRequested = false;
   QElapsedTimer FBatchClock;
   int64_t FPausedMs = 0;
