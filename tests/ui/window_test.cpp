@@ -47,6 +47,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using testing_support::MediaFile;
+using testing_support::ReadFile;
 
 // Conversions on a busy machine take their time.
 bool WaitFor(const std::function<bool()> &ACondition, int ATimeoutMs = 90000) {
@@ -455,6 +456,30 @@ TEST_F(Window, TheCommandLineAnswersHelpAndVersionAndTakesEverythingElseAsFiles)
   EXPECT_EQ(files.Command, TWindowCommand::wcOpen);
   EXPECT_EQ(files.Files, QStringList({"/videos/clip.mp4", "/videos/-a.mp3", "/videos/-b.mp3",
                                       "/videos/--help"}));
+}
+
+TEST_F(Window, ATerminateSignalClosesTheProgramAsItsCloseButtonWould) {
+  // Its own settings, output folder and file: a waiting panel holds an empty output name.
+  testing_support::TempDir home;
+  const std::string output = home.file("out"), settings = home.file("config/Korvelo Converter");
+  fs::create_directories(output);
+  fs::create_directories(settings);
+  std::ofstream(settings + "/Config.ini") << "[Folders]\nOutputFolder=" << output << "\n";
+  const std::string held = output + "/AVC/mov_h264_aac-480x272-AVC.mp4";
+  QProcess program;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert(QStringLiteral("XDG_CONFIG_HOME"), QString::fromStdString(home.file("config")));
+  program.setProcessEnvironment(env);
+  program.start(QStringLiteral(KORVELO_WINDOW_PROGRAM),
+                {QStringLiteral("-platform"), QStringLiteral("offscreen"),
+                 QString::fromStdString(MediaFile("mov_h264_aac.mov"))});
+  ASSERT_TRUE(WaitFor([&] { return fs::exists(held); }, 30000));
+  program.terminate();
+  ASSERT_TRUE(program.waitForFinished(20000));
+  EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+  EXPECT_EQ(program.exitCode(), 0);
+  EXPECT_FALSE(fs::exists(held));
+  EXPECT_NE(ReadFile(settings + "/Config.ini").find("DeviceFolder="), std::string::npos);
 }
 
 TEST_F(Window, StartChecksTheOutputFolderAgainAndSaysOnceWhenItCannotBeWritten) {

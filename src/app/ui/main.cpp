@@ -1,8 +1,13 @@
 // Korvelo Converter's window program. File names on the command line are added to the
 // conversion list, as if chosen with Add; --help and --version answer on the terminal.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <QDir>
+#include <QSocketNotifier>
 #include <QStringList>
 #include <QTimer>
+#include <csignal>
 #include <cstdio>
 
 #include "app/ui/application.h"
@@ -23,6 +28,34 @@ int Print(std::FILE *AStream, const QString &AText, int AExitCode) {
   return AExitCode;
 }
 
+int SignalPipe[2] = {-1, -1};
+
+void SignalArrived(int) {
+  const char byte = 1;
+  [[maybe_unused]] const ssize_t written = ::write(SignalPipe[1], &byte, 1);
+}
+
+// Ctrl+C in the terminal, the terminal closing or the session ending close the window as its
+// close button does: conversions stop, the settings are saved and no held output name stays
+// behind. A second signal ends the program at once, as it would have without this.
+void CloseOnSignals(TfrmMain &AWindow) {
+  if (::pipe2(SignalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+    return;
+  auto *notifier = new QSocketNotifier(SignalPipe[0], QSocketNotifier::Read, &AWindow);
+  QObject::connect(notifier, &QSocketNotifier::activated, &AWindow, [&AWindow] {
+    char byte;
+    while (::read(SignalPipe[0], &byte, 1) > 0) {
+    }
+    AWindow.close();
+  });
+  struct sigaction action {};
+  action.sa_handler = SignalArrived;
+  action.sa_flags = SA_RESETHAND | SA_RESTART;
+  sigemptyset(&action.sa_mask);
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP})
+    ::sigaction(signal, &action, nullptr);
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
@@ -40,6 +73,7 @@ int main(int argc, char **argv) {
     return Print(stderr, command.Text, 2);
 
   TfrmMain window;
+  CloseOnSignals(window);
   window.show();
   if (!command.Files.isEmpty())
     QTimer::singleShot(0, &window, [&window, files = command.Files] { window.AddFiles(files); });
