@@ -316,7 +316,7 @@ TEST_F(Window, RemovingSelectedPanelsKeepsTheOthersInOrder) {
   EXPECT_GE(Panel(1)->y(), Panel(0)->y() + TfrmConvertItem::DesignHeight);
 }
 
-TEST_F(Window, TheKeyboardReachesTheToolBarBringsAPanelOutOfSightIntoViewAndQuits) {
+TEST_F(Window, TheKeyboardAloneReachesTheToolBarShowsSelectsAndRemovesPanelsAndQuits) {
   Add({MediaFile("mov_h264_aac.mov"), MediaFile("flv_h264_aac.flv"), MediaFile("ts_h264_aac.ts"),
        MediaFile("wav_pcm.wav")});
   ASSERT_EQ(List->Count(), 4);
@@ -330,6 +330,13 @@ TEST_F(Window, TheKeyboardReachesTheToolBarBringsAPanelOutOfSightIntoViewAndQuit
   EXPECT_GE(Panel(0)->y(), 0);
   Panel(3)->edTitle->setFocus(Qt::BacktabFocusReason);
   EXPECT_LE(Panel(3)->geometry().bottom(), List->height());
+  // Tab stops at a panel itself, where Space selects it and Delete removes it.
+  Panel(1)->setFocus(Qt::TabFocusReason);
+  QTest::keyClick(Panel(1), Qt::Key_Space);
+  EXPECT_TRUE(Panel(1)->FSelected);
+  QTest::keyClick(Panel(1), Qt::Key_Delete);
+  ASSERT_EQ(List->Count(), 3);
+  EXPECT_EQ(Panel(1)->InputFileName(), MediaFile("ts_h264_aac.ts"));
   QTest::keyClick(QApplication::focusWidget(), Qt::Key_Q, Qt::ControlModifier); // quits
   EXPECT_FALSE(Main->isVisible());
 }

@@ -9,6 +9,7 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QImage>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
@@ -41,6 +42,8 @@ QString FromStd(const std::string &AText) { return QString::fromStdString(AText)
 TfrmConvertItem::TfrmConvertItem(QWidget *AParent)
     : QFrame(AParent), FConverter(std::make_unique<TCustomAVConverter>()), FSelf(this) {
   setFixedHeight(DesignHeight);
+  // Tab stops at the panel itself too: Space there selects it, as a click does.
+  setFocusPolicy(Qt::TabFocus);
   resize(DesignWidth, DesignHeight);
   setAutoFillBackground(false);
 
@@ -410,6 +413,14 @@ void TfrmConvertItem::mousePressEvent(QMouseEvent *AEvent) {
   QFrame::mousePressEvent(AEvent);
 }
 
+void TfrmConvertItem::keyPressEvent(QKeyEvent *AEvent) {
+  if (AEvent->key() == Qt::Key_Space && !AEvent->isAutoRepeat()) {
+    SetSelected(!FSelected);
+    return;
+  }
+  QFrame::keyPressEvent(AEvent);
+}
+
 void TfrmConvertItem::paintEvent(QPaintEvent *AEvent) {
   QFrame::paintEvent(AEvent);
   QPainter painter(this);
@@ -426,4 +437,9 @@ void TfrmConvertItem::paintEvent(QPaintEvent *AEvent) {
     painter.setPen(QPen(pal.color(QPalette::Mid), 1));
   }
   painter.drawRoundedRect(box, 5, 5);
+  if (hasFocus()) { // where Space would select
+    painter.setBrush(Qt::NoBrush);
+    painter.setPen(QPen(pal.color(QPalette::Highlight), 1, Qt::DashLine));
+    painter.drawRoundedRect(box.adjusted(3, 3, -3, -3), 4, 4);
+  }
 }

@@ -86,6 +86,7 @@ public:
 
 protected:
   void mousePressEvent(QMouseEvent *AEvent) override;
+  void keyPressEvent(QKeyEvent *AEvent) override;
   void paintEvent(QPaintEvent *AEvent) override;
   bool eventFilter(QObject *AWatched, QEvent *AEvent) override;
 

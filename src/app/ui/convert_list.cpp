@@ -49,12 +49,15 @@ void TfrmConvertList::ShowPanelOf(QWidget *AWidget) {
   const auto at = std::find(FItems.begin(), FItems.end(), panel);
   if (at == FItems.end())
     return;
-  // Sideways: the focused control itself, when the window is narrower than the panels.
-  const QRect control(AWidget->mapTo(this, QPoint(0, 0)), AWidget->size());
-  if (control.right() >= ViewWidth())
-    scrollbarSideways->setValue(scrollbarSideways->value() + control.right() + 1 - ViewWidth());
-  else if (control.left() < 0)
-    scrollbarSideways->setValue(scrollbarSideways->value() + control.left());
+  // Sideways: the focused control itself, when the window is narrower than the panels (a
+  // panel focused as a whole stays where it is).
+  if (AWidget != panel) {
+    const QRect control(AWidget->mapTo(this, QPoint(0, 0)), AWidget->size());
+    if (control.right() >= ViewWidth())
+      scrollbarSideways->setValue(scrollbarSideways->value() + control.right() + 1 - ViewWidth());
+    else if (control.left() < 0)
+      scrollbarSideways->setValue(scrollbarSideways->value() + control.left());
+  }
   ScrollToPanel(static_cast<int>(at - FItems.begin()));
 }
 
@@ -173,7 +176,7 @@ void TfrmConvertList::RemoveSelected() {
   if (std::none_of(FItems.begin(), FItems.end(),
                    [](const TfrmConvertItem *AItem) { return AItem->FSelected; })) {
     // Nothing happens without a selection: the status line says how to make one.
-    ShowStatus(tr("Click the panels to remove, then Remove."));
+    ShowStatus(tr("Click the panels to remove (or press Space on one), then Remove."));
     FStatusIsHint = true;
     return;
   }
