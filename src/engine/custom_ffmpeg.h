@@ -490,7 +490,10 @@ protected:
   // Crops, scales, pads and encodes APicture ACount times (part of DoVideoOut).
   void OutputPicture(AVFormatContext *AOutput, TOutputStream &AOst, TInputStream &AIst,
                      const AVFrame *APicture, int ACount, int &AFrameSize);
-  void DoVideoStats(AVFormatContext *AOutput, TOutputStream &AOst, int AFrameSize);
+  // AFrameNumber, ASyncOpts: the frames handed to the encoder so far, and the next frame's
+  // time stamp (encoder time base).
+  void DoVideoStats(AVFormatContext *AOutput, TOutputStream &AOst, int AFrameSize,
+                    int AFrameNumber, int64_t ASyncOpts);
   // Hands the working picture to OnCustomHook as a BGR bitmap and takes back what it drew.
   void RunCustomHook(TPicturePlanes &AWork, AVPixelFormat AFormat, AVColorRange ARange,
                      AVColorSpace AColorspace, int AWidth, int AHeight,

@@ -101,6 +101,10 @@ void TEncodePipe::Work() {
       Fail();
       break;
     }
+    if (frame) {
+      ++FSent.Frames;
+      FSent.NextPts = item.Pts + 1;
+    }
     for (;;) {
       FToEncoder.wait(lock, [this] { return FAbort || FPacketReady < PacketCount; });
       if (FAbort)
@@ -123,6 +127,7 @@ void TEncodePipe::Work() {
         Fail();
         break;
       }
+      FPacketSent[(FPacketHead + FPacketReady) % PacketCount] = FSent;
       ++FPacketReady;
       FToEngine.notify_all();
     }
@@ -132,10 +137,11 @@ void TEncodePipe::Work() {
 void TEncodePipe::DeliverLocked(std::unique_lock<std::mutex> &ALock) {
   while (FPacketReady > 0) {
     AVPacket *packet = FPackets[FPacketHead];
+    const TSentSoFar sent = FPacketSent[FPacketHead];
     ALock.unlock();
     std::exception_ptr error;
     try {
-      FSink(packet);
+      FSink(packet, sent);
     } catch (...) {
       error = std::current_exception();
     }

@@ -15,9 +15,15 @@
 
 class TEncodePipe {
 public:
+  // What the encoder had been given when it returned a packet: the frames sent, and the time
+  // stamp after the last of them (encoder time base).
+  struct TSentSoFar {
+    int Frames = 0;
+    int64_t NextPts = 0;
+  };
   // Called on the engine thread with each packet, in the encoder's order; it may take the
   // packet's data (the packet is unreferenced afterwards) and may throw.
-  using TPacketSink = std::function<void(AVPacket *)>;
+  using TPacketSink = std::function<void(AVPacket *, const TSentSoFar &)>;
 
   // Frames of the encoder's format and size (pictures, or sound frames of its frame size) and
   // packets for what it returns; AStatsFile receives the two-pass statistics after each packet
@@ -68,6 +74,8 @@ private:
   TPacketSink FSink;
   AVFrame *FFrames[FrameCount] = {};
   AVPacket *FPackets[PacketCount] = {};
+  TSentSoFar FPacketSent[PacketCount]; // of each packet
+  TSentSoFar FSent;                    // the encoder thread's
   std::thread FThread;
 
   std::mutex FMutex;

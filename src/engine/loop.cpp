@@ -389,7 +389,7 @@ void TCustomFFmpeg::ServeEncoders(TInputStream &AIst, int AIstIndex, const uint8
       int frameSize = 0;
       DoVideoOut(os, ost, AIst, APicture, frameSize);
       if (VStatsFileName && frameSize != 0)
-        DoVideoStats(os, ost, frameSize);
+        DoVideoStats(os, ost, frameSize, ost.FrameNumber, ost.SyncOpts);
       break;
     }
     case AVMEDIA_TYPE_SUBTITLE:
@@ -505,7 +505,7 @@ void TCustomFFmpeg::ShowLastPicture(TInputStream &AIst, int AIstIndex) {
     int frameSize = 0;
     DoVideoOut(OutputFiles[ost.FileIndex], ost, AIst, AIst.LastPicture, frameSize);
     if (VStatsFileName && frameSize != 0)
-      DoVideoStats(OutputFiles[ost.FileIndex], ost, frameSize);
+      DoVideoStats(OutputFiles[ost.FileIndex], ost, frameSize, ost.FrameNumber, ost.SyncOpts);
   }
   AIst.Pts = lastPts;
   avlib.av_frame_unref(AIst.LastPicture);

@@ -717,15 +717,16 @@ void TCustomFFmpeg::StartEncodePipe(TOutputStream &AOst) {
   TOutputStream *ost = &AOst; // the run's records stay where they are until it ends
   TEncodePipe::TPacketSink sink;
   if (video)
-    sink = [this, ost](AVPacket *APacket) {
+    sink = [this, ost](AVPacket *APacket, const TEncodePipe::TSentSoFar &ASent) {
       AVFormatContext *output = OutputFiles[ost->FileIndex];
       const int64_t size = WriteEncodedPacket(output, *ost, APacket);
       VideoSize += size;
+      // Each packet's line says what the encoder had been given then, as on one thread.
       if (VStatsFileName && size > 0)
-        DoVideoStats(output, *ost, static_cast<int>(size));
+        DoVideoStats(output, *ost, static_cast<int>(size), ASent.Frames, ASent.NextPts);
     };
   else
-    sink = [this, ost](AVPacket *APacket) {
+    sink = [this, ost](AVPacket *APacket, const TEncodePipe::TSentSoFar &) {
       AudioSize += WriteEncodedPacket(OutputFiles[ost->FileIndex], *ost, APacket);
     };
   AOst.Pipe = std::make_unique<TEncodePipe>(

@@ -448,7 +448,8 @@ void TCustomFFmpeg::OutputPicture(AVFormatContext *AOutput, TOutputStream &AOst,
 // Video statistics
 // ---------------------------------------------------------------------------------------------
 
-void TCustomFFmpeg::DoVideoStats(AVFormatContext *, TOutputStream &AOst, int AFrameSize) {
+void TCustomFFmpeg::DoVideoStats(AVFormatContext *, TOutputStream &AOst, int AFrameSize,
+                                 int AFrameNumber, int64_t ASyncOpts) {
   if (!VStatsFile) {
     VStatsFile = VStatsFileName ? std::fopen(VStatsFileName, "w") : nullptr;
     if (!VStatsFile)
@@ -458,14 +459,14 @@ void TCustomFFmpeg::DoVideoStats(AVFormatContext *, TOutputStream &AOst, int AFr
   if (enc->codec_type != AVMEDIA_TYPE_VIDEO)
     return;
   const TCodedFrameInfo &coded = AOst.CodedFrame;
-  std::fprintf(VStatsFile, "frame= %5d q= %2.1f ", AOst.FrameNumber,
+  std::fprintf(VStatsFile, "frame= %5d q= %2.1f ", AFrameNumber,
                coded.Quality / static_cast<float>(FF_QP2LAMBDA));
   if (enc->flags & AV_CODEC_FLAG_PSNR)
     std::fprintf(VStatsFile, "PSNR= %6.2f ",
                  psnr(coded.Error[0] / (enc->width * enc->height * 255.0 * 255.0)));
   std::fprintf(VStatsFile, "f_size= %6d ", AFrameSize);
   const double timeBase = av_q2d(enc->time_base);
-  const double ti1 = std::max(AOst.SyncOpts * timeBase, 0.01);
+  const double ti1 = std::max(ASyncOpts * timeBase, 0.01);
   const double bitrate = timeBase > 0 ? AFrameSize * 8 / timeBase / 1000.0 : 0;
   const double avgBitrate = VideoSize * 8 / ti1 / 1000.0;
   std::fprintf(VStatsFile,

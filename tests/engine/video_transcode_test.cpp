@@ -136,9 +136,11 @@ protected:
   // Returns the error message ("" on success).
   std::string Convert(const std::string &AInput, const std::string &AOutput,
                       const TOptions &AOptions,
-                      const std::function<void(TTestEngine &)> &AAfterRun = nullptr) {
+                      const std::function<void(TTestEngine &)> &AAfterRun = nullptr,
+                      int AThreads = 1) {
     TTestEngine engine;
     engine.Prepare();
+    engine.ThreadCount = AThreads;
     engine.OnLog = [this](TCustomFFmpeg *, int ALevel, const std::string &AMsg) {
       Lines.push_back(std::to_string(ALevel) + ": " + AMsg);
     };
@@ -335,62 +337,65 @@ TEST_F(VideoTranscodeTest, APictureSizeChangeMidStreamIsScaledNotDropped) {
   EXPECT_NEAR(last.MeanLuma(0, 0, 160, 120), sourceLast.MeanLuma(0, 0, 96, 64), 8.0);
 }
 
-TEST_F(VideoTranscodeTest, VideoStatisticsWriteOneLinePerEncodedFrame) {
-  const std::string input = testing_support::MediaFile("avi_mpeg4_mp3.avi");
-  const std::string output = Dir.file("stats.avi");
-  const std::string stats = Dir.file("vstats.log");
-  int64_t videoSize = 0;
-  ASSERT_EQ(Convert(input, output,
-                    {{"f", "avi"}, {"vcodec", "mpeg4"}, {"an", ""}, {"vframes", "30"},
-                     {"qscale", "4"}, {"psnr", ""}, {"vstats_file", stats}},
-                    [&](TTestEngine &AEngine) { videoSize = AEngine.VideoSize; }),
-            "");
-  std::ifstream in(stats);
-  ASSERT_TRUE(in.good());
-  // Each line is read back and printed again in the statistics format: any other spacing,
-  // precision or field order shows as a difference.
-  struct TStatsLine {
-    int Frame = 0, FrameSize = 0;
-    float Q = 0;
-    double Psnr = 0, SizeKB = 0, Time = 0, BitRate = 0, AvgBitRate = 0;
-    char Type = 0;
-  };
-  std::string text;
-  int lines = 0, lastFrame = 0;
-  double lastTime = 0;
-  long totalBytes = 0;
-  while (std::getline(in, text)) {
-    TStatsLine l;
-    ASSERT_EQ(std::sscanf(text.c_str(),
-                          "frame= %d q= %f PSNR= %lf f_size= %d s_size= %lfkB time= %lf "
-                          "br= %lfkbits/s avg_br= %lfkbits/s type= %c",
-                          &l.Frame, &l.Q, &l.Psnr, &l.FrameSize, &l.SizeKB, &l.Time, &l.BitRate,
-                          &l.AvgBitRate, &l.Type),
-              9)
-        << text;
-    char again[256];
-    std::snprintf(again, sizeof again,
-                  "frame= %5d q= %2.1f PSNR= %6.2f f_size= %6d s_size= %8.0fkB time= %0.3f "
-                  "br= %7.1fkbits/s avg_br= %7.1fkbits/s type= %c",
-                  l.Frame, l.Q, l.Psnr, l.FrameSize, l.SizeKB, l.Time, l.BitRate, l.AvgBitRate,
-                  l.Type);
-    EXPECT_EQ(text, again);
-    ++lines;
-    EXPECT_GT(l.Frame, lastFrame);
-    lastFrame = l.Frame;
-    EXPECT_NEAR(l.Q, 4.0, 0.05) << "the fixed quantiser";
-    EXPECT_GT(l.Psnr, 25.0) << "inf for a picture coded without loss";
-    EXPECT_NEAR(l.BitRate, l.FrameSize * 8 * 25 / 1000.0, 0.1);
-    totalBytes += l.FrameSize;
-    EXPECT_GE(l.Time, lastTime);
-    lastTime = l.Time;
-    EXPECT_TRUE(l.Type == 'I' || (lines > 1 && l.Type == 'P')) << text;
+TEST_F(VideoTranscodeTest, VideoStatisticsWriteOneLinePerEncodedFrameOnOneThreadOrMore) {
+  for (int threads : {1, 2}) {
+    SCOPED_TRACE(threads);
+    const std::string input = testing_support::MediaFile("avi_mpeg4_mp3.avi");
+    const std::string output = Dir.file("stats" + std::to_string(threads) + ".avi");
+    const std::string stats = Dir.file("vstats" + std::to_string(threads) + ".log");
+    int64_t videoSize = 0;
+    ASSERT_EQ(Convert(input, output,
+                      {{"f", "avi"}, {"vcodec", "mpeg4"}, {"an", ""}, {"vframes", "30"},
+                       {"qscale", "4"}, {"psnr", ""}, {"vstats_file", stats}},
+                      [&](TTestEngine &AEngine) { videoSize = AEngine.VideoSize; }, threads),
+              "");
+    std::ifstream in(stats);
+    ASSERT_TRUE(in.good());
+    // Each line is read back and printed again in the statistics format: any other spacing,
+    // precision or field order shows as a difference.
+    struct TStatsLine {
+      int Frame = 0, FrameSize = 0;
+      float Q = 0;
+      double Psnr = 0, SizeKB = 0, Time = 0, BitRate = 0, AvgBitRate = 0;
+      char Type = 0;
+    };
+    std::string text;
+    int lines = 0, lastFrame = 0;
+    double lastTime = 0;
+    long totalBytes = 0;
+    while (std::getline(in, text)) {
+      TStatsLine l;
+      ASSERT_EQ(std::sscanf(text.c_str(),
+                            "frame= %d q= %f PSNR= %lf f_size= %d s_size= %lfkB time= %lf "
+                            "br= %lfkbits/s avg_br= %lfkbits/s type= %c",
+                            &l.Frame, &l.Q, &l.Psnr, &l.FrameSize, &l.SizeKB, &l.Time, &l.BitRate,
+                            &l.AvgBitRate, &l.Type),
+                9)
+          << text;
+      char again[256];
+      std::snprintf(again, sizeof again,
+                    "frame= %5d q= %2.1f PSNR= %6.2f f_size= %6d s_size= %8.0fkB time= %0.3f "
+                    "br= %7.1fkbits/s avg_br= %7.1fkbits/s type= %c",
+                    l.Frame, l.Q, l.Psnr, l.FrameSize, l.SizeKB, l.Time, l.BitRate, l.AvgBitRate,
+                    l.Type);
+      EXPECT_EQ(text, again);
+      ++lines;
+      EXPECT_GT(l.Frame, lastFrame);
+      lastFrame = l.Frame;
+      EXPECT_NEAR(l.Q, 4.0, 0.05) << "the fixed quantiser";
+      EXPECT_GT(l.Psnr, 25.0) << "inf for a picture coded without loss";
+      EXPECT_NEAR(l.BitRate, l.FrameSize * 8 * 25 / 1000.0, 0.1);
+      totalBytes += l.FrameSize;
+      EXPECT_GE(l.Time, lastTime);
+      lastTime = l.Time;
+      EXPECT_TRUE(l.Type == 'I' || (lines > 1 && l.Type == 'P')) << text;
+    }
+    EXPECT_GE(lines, 25);
+    EXPECT_LE(lines, 30);
+    EXPECT_EQ(lastFrame, 30);
+    EXPECT_LE(totalBytes, videoSize);
+    EXPECT_GT(totalBytes, videoSize / 2);
   }
-  EXPECT_GE(lines, 25);
-  EXPECT_LE(lines, 30);
-  EXPECT_EQ(lastFrame, 30);
-  EXPECT_LE(totalBytes, videoSize);
-  EXPECT_GT(totalBytes, videoSize / 2);
 }
 
 } // namespace
