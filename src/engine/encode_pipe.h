@@ -53,8 +53,10 @@ public:
   void Abort();
 
 private:
-  static constexpr int FrameCount = 4;
-  static constexpr int QueueSize = 8;  // frames (or the end) waiting for the encoder
+  // Room for the engine to run ahead while the encoder's own threads wait on one another
+  // (measured: 12 against 4 frames, 2-4 % less wall time; 12 of 480x272 are 2.3 MB).
+  static constexpr int FrameCount = 12;
+  static constexpr int QueueSize = 24; // frames (or the end) waiting for the encoder
   static constexpr int PacketCount = 8; // packets waiting for the engine
   struct TItem {
     int Frame; // -1: the end of the stream
