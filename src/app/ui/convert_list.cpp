@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "app/ui/messages.h"
 #include "app/window_rules.h"
 
 namespace {
@@ -265,8 +266,8 @@ void TfrmConvertList::StartNextWaiting() {
                                        FItems.begin()));
       FFollowed = item;
       item->StartItem();
-      ShowStatus(tr("Converting %1").arg(QFileInfo(QString::fromStdString(item->InputFileName()))
-                                              .fileName()));
+      ShowStatus(tr("Converting %1").arg(OneLine(
+          QFileInfo(QString::fromStdString(item->InputFileName())).fileName())));
       return;
     }
 }
@@ -349,7 +350,8 @@ void TfrmConvertList::ItemProgress(int AIndex, int ACurrentDuration, int ATotalO
                                           FBatchTotalMs - FBatchBaseMs,
                                           FBatchClock.elapsed() - paused);
   QString text = tr("Converting %1 (%2 of %3)")
-                     .arg(QFileInfo(QString::fromStdString(Item(AIndex)->InputFileName())).fileName())
+                     .arg(OneLine(QFileInfo(QString::fromStdString(Item(AIndex)->InputFileName()))
+                                      .fileName()))
                      .arg(AIndex + 1)
                      .arg(Count());
   if (left >= 0)

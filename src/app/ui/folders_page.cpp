@@ -294,7 +294,7 @@ void TFoldersPage::RefreshFiles() {
     const std::string cells[] = {file.Name, file.Format, FormatDuration(file.DurationUs / 1000),
                                  FormatSizeKB(file.Size)};
     for (int c = 0; c < lvFiles->columnCount(); ++c) {
-      auto *item = new QTableWidgetItem(Text(cells[c]));
+      auto *item = new QTableWidgetItem(OneLine(Text(cells[c])));
       item->setTextAlignment(FileColumns[c].Alignment);
       if (c == 0)
         item->setToolTip(Text(file.Path)); // a long name is cut in its column
@@ -361,7 +361,7 @@ void TFoldersPage::CopyProgress(const TCopyProgress &AProgress) {
     return;
   FCopyDialog->setLabelText(
       tr("Copying %1 to %2 (file %3 of %4)\n%5 of %6")
-          .arg(QFileInfo(Text(AProgress.Source)).fileName(),
+          .arg(OneLine(QFileInfo(Text(AProgress.Source)).fileName()),
                QFileInfo(Text(AProgress.Target)).fileName())
           .arg(AProgress.FileIndex + 1)
           .arg(AProgress.FileCount)

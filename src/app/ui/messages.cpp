@@ -34,4 +34,12 @@ void PostMessage(QWidget *AParent, const QString &AText, QMessageBox::Icon AIcon
       Qt::QueuedConnection);
 }
 
+QString OneLine(const QString &AName) {
+  QString line = AName;
+  for (QChar &c : line)
+    if (c.category() == QChar::Other_Control)
+      c = QLatin1Char(' ');
+  return line;
+}
+
 void SetMessageSink(TMessageSink ASink) { Sink() = std::move(ASink); }

@@ -17,6 +17,10 @@ void ShowMessage(QWidget *AParent, const QString &AText,
 void PostMessage(QWidget *AParent, const QString &AText,
                  QMessageBox::Icon AIcon = QMessageBox::Warning);
 
+// AName on one line: a line break or tab in a file name becomes a blank, as the line edits show
+// it, so that a one-line row or status shows the whole name rather than its first line.
+QString OneLine(const QString &AName);
+
 // While set, messages go here instead of to message boxes.
 using TMessageSink = std::function<void(const QString &AText, QMessageBox::Icon AIcon)>;
 void SetMessageSink(TMessageSink ASink);
