@@ -9,6 +9,11 @@ int PanelPercent(int64_t ACurrentMs, int64_t ATotalMs) {
   return static_cast<int>(std::trunc(static_cast<double>(ACurrentMs) / ATotalMs * 100.0));
 }
 
+bool EndedShort(int64_t AReachedMs, int64_t ATotalMs) {
+  return ATotalMs > 0 && AReachedMs >= 0 && AReachedMs * 10 < ATotalMs * 9 &&
+         ATotalMs - AReachedMs >= 1000;
+}
+
 int OverallPercent(int AIndex, int ACount, int64_t ACurrentMs, int64_t ATotalMs) {
   const int part = PanelPercent(ACurrentMs, ATotalMs);
   if (ACount <= 0 || part < 0)

@@ -10,6 +10,11 @@
 // unknown (0 or less), so the bar stays where it is.
 int PanelPercent(int64_t ACurrentMs, int64_t ATotalMs);
 
+// Whether a conversion that finished having reached AReachedMs of the ATotalMs its input states
+// ended clearly short of it: the input was cut or damaged. Streams may end a little apart and a
+// stated duration can be an estimate, so a small shortfall does not count.
+bool EndedShort(int64_t AReachedMs, int64_t ATotalMs);
+
 // The whole list's percentage when panel AIndex of ACount reports ACurrentMs of ATotalMs: the
 // panels before it count as done, those after it as not started. -1 when the total is unknown.
 int OverallPercent(int AIndex, int ACount, int64_t ACurrentMs, int64_t ATotalMs);

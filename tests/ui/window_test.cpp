@@ -118,6 +118,7 @@ TEST_F(Window, TwoFilesConvertOneAfterTheOtherIntoPlayableFilesWithThumbnails) {
   EXPECT_EQ(Main->FoldersPage()->lvFiles->rowCount(), 2);
   for (int i = 0; i < 2; ++i) {
     EXPECT_EQ(Panel(i)->pbarPreview->value(), 100);
+    EXPECT_EQ(Panel(i)->pbarPreview->text(), "100%");
     const std::string output = Panel(i)->OutputFileName();
     EXPECT_EQ(fs::path(output).parent_path(), AppDir.path() / "AVC");
     testing_support::ExpectPlaysOnPSP(output, DefaultProfileIndex);
@@ -280,6 +281,24 @@ TEST_F(Window, AVideoWhoseThumbnailCannotBeWrittenEndsConvertedWithTheWarning) {
   ASSERT_TRUE(WaitFor([&] { return !Messages.empty(); }, 5000));
   EXPECT_EQ(Messages[0], bar->toolTip().toStdString());
   EXPECT_EQ(Main->pbarTotal->value(), 100);
+}
+
+TEST_F(Window, AnInputCutShortEndsConvertedWithTheBarSayingWhereItEnded) {
+  const std::string whole = ReadFile(MediaFile("mkv_h264_vorbis.mkv"));
+  const std::string cut = AppDir.file("cut.mkv");
+  std::ofstream(cut, std::ios::binary) << whole.substr(0, whole.size() / 2);
+  Add({cut});
+  Main->btnStart->trigger();
+  ASSERT_TRUE(WaitForState(0, isTerminated));
+  const QProgressBar *bar = Panel(0)->pbarPreview;
+  EXPECT_EQ(bar->value(), 100);
+  EXPECT_EQ(bar->text().left(15).toStdString(), "Input ended at ") << bar->text().toStdString();
+  EXPECT_GT(bar->width(), bar->fontMetrics().horizontalAdvance(bar->text()));
+  const QString stated = QString::fromStdString(FormatDuration(Panel(0)->Duration() / 1000));
+  EXPECT_NE(bar->toolTip().indexOf(stated), -1) << bar->toolTip().toStdString();
+  EXPECT_TRUE(Messages.empty());
+  // What it held is there to copy.
+  testing_support::ExpectPlaysOnPSP(Panel(0)->OutputFileName(), DefaultProfileIndex);
 }
 
 TEST_F(Window, RemovingSelectedPanelsKeepsTheOthersInOrder) {

@@ -259,6 +259,7 @@ void TfrmConvertItem::StartItem() {
     return;
   }
   FConverted->store(false);
+  FReachedMs = -1;
   FConverter->StartConvert(1);
 }
 
@@ -314,6 +315,8 @@ void TfrmConvertItem::ConverterProgress(int AFrameNumber, int AFPS, int ACurrent
   if (FOnItemProgress)
     FOnItemProgress(FIndex, AFrameNumber, AFPS, ACurrentDuration, AQuality, ABitRate,
                     ACurrentSize, ATotalOutputDuration, FState);
+  FReachedMs = ACurrentDuration;
+  FStatedMs = ATotalOutputDuration;
   const int percent = PanelPercent(ACurrentDuration, ATotalOutputDuration);
   if (percent >= 0 && std::min(percent, 100) != pbarPreview->value())
     pbarPreview->setValue(std::min(percent, 100));
@@ -330,6 +333,15 @@ void TfrmConvertItem::ConverterTerminate(int AIndex, bool AFinished, bool AExcep
     return;
   if (AFinished) {
     pbarPreview->setValue(100);
+    // The engine takes a read error for the end of the file: a cut or damaged input "finishes"
+    // short of its stated length, which the bar says rather than a plain 100 %.
+    if (EndedShort(FReachedMs, FStatedMs)) {
+      pbarPreview->setFormat(tr("Input ended at %1%").arg(PanelPercent(FReachedMs, FStatedMs)));
+      pbarPreview->setToolTip(
+          tr("The input ended at %1 of the %2 it states: it may be cut short or damaged. "
+             "What it held is converted.")
+              .arg(FromStd(FormatDuration(FReachedMs)), FromStd(FormatDuration(FStatedMs))));
+    }
     MakeThumbnail();
   } else if (AException) {
     // A failed conversion says so on its bar, and leaves no broken file that would be listed

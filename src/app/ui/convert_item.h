@@ -107,6 +107,9 @@ private:
   std::shared_ptr<std::atomic<bool>> FConverted = std::make_shared<std::atomic<bool>>(false);
   QPointer<TfrmConvertItem> FSelf; // copied into the queued calls of the converter's threads
   int64_t FDuration = 0;
+  // The media time the running conversion last reported, and the total its input states.
+  int64_t FReachedMs = -1;
+  int64_t FStatedMs = 0;
   std::string FInputFileName;
   std::string FOutputFileName;
   std::string FTitle;
