@@ -94,6 +94,24 @@ std::string FindPSPVolume(const std::vector<std::string> &AVolumes) {
   return {};
 }
 
+std::string StickRootAbove(const std::string &AFolder) {
+  std::string path = AFolder;
+  while (path.size() > 1 && path.back() == '/')
+    path.pop_back();
+  for (size_t cut = path.rfind('/'); cut != std::string::npos && cut > 0;
+       cut = path.rfind('/', cut - 1)) {
+    const std::string above = path.substr(0, cut + 1);
+    const size_t end = path.find('/', cut + 1);
+    const std::string part = path.substr(cut + 1, end == std::string::npos ? end : end - cut - 1);
+    const bool stickFolder = ::strcasecmp(part.c_str(), "PSP") == 0 ||
+                             ::strcasecmp(part.c_str(), "MP_ROOT") == 0 ||
+                             ::strcasecmp(part.c_str(), "VIDEO") == 0;
+    if (stickFolder && HoldsPSPFolder(above))
+      return above;
+  }
+  return {};
+}
+
 std::string SuggestDeviceFolder(const std::string &ADeviceFolder,
                                 const std::vector<std::string> &AVolumes) {
   if (!ADeviceFolder.empty() && IsFolder(ADeviceFolder))

@@ -20,3 +20,9 @@ std::string FindPSPVolume(const std::vector<std::string> &AVolumes);
 // exist, so a working choice is never questioned. Empty when there is nothing to offer.
 std::string SuggestDeviceFolder(const std::string &ADeviceFolder,
                                 const std::vector<std::string> &AVolumes);
+
+// The memory stick's top folder when AFolder lies inside its "PSP", "MP_ROOT" or "VIDEO" folder
+// (any letter case) — where a person looking for the videos' place tends to point — as a folder
+// ending with "/"; empty otherwise. The stick's top folder is the one holding "PSP"; the videos
+// are written under its MP_ROOT, which the PSP reads nowhere else.
+std::string StickRootAbove(const std::string &AFolder);

@@ -268,6 +268,21 @@ TEST_F(FoldersPage, AMountedPSPIsOfferedAndTakenWithOneClick) {
   EXPECT_EQ(Page->edDeviceFolder->text().toStdString(), volume + "/");
   EXPECT_EQ(DeviceFolder, volume + "/");
   EXPECT_FALSE(Page->btnUsePSP->isVisible());
+
+  // Chosen by hand, a folder inside the stick gives way to its top folder, with a word why;
+  // a folder of its own is taken as it is.
+  for (const std::string inside : {"/psp/GAME", "/PSP", "/MP_ROOT/100ANV01", "/VIDEO"}) {
+    fs::create_directories(volume + inside);
+    Messages.clear();
+    ChooseDeviceFolder(volume + inside);
+    EXPECT_EQ(Page->edDeviceFolder->text().toStdString(), volume + "/") << inside;
+    EXPECT_EQ(Messages.size(), 1u) << inside;
+  }
+  fs::create_directories(Dir.file("videos/VIDEO"));
+  Messages.clear();
+  ChooseDeviceFolder(Dir.file("videos/VIDEO"));
+  EXPECT_EQ(DeviceFolder, Dir.file("videos/VIDEO"));
+  EXPECT_TRUE(Messages.empty());
 }
 
 } // namespace

@@ -229,8 +229,17 @@ QString TFoldersPage::BrowseFolder(const QString &ACurrent) {
 // Cancelling the picker keeps the folder as it was.
 void TFoldersPage::btnDeviceFolderClick() {
   const QString folder = BrowseFolder(edDeviceFolder->text());
-  if (!folder.isEmpty())
-    UseDeviceFolder(folder.toStdString());
+  if (folder.isEmpty())
+    return;
+  // A folder inside the stick would get videos where the PSP never looks for them.
+  const std::string root = StickRootAbove(folder.toStdString());
+  if (!root.empty())
+    ShowMessage(window(),
+                tr("The PSP finds videos only from the top folder of its memory stick, so %1 is "
+                   "used as the device folder rather than %2.")
+                    .arg(Text(root), folder),
+                QMessageBox::Information);
+  UseDeviceFolder(root.empty() ? folder.toStdString() : root);
 }
 
 void TFoldersPage::btnOutputFolderClick() {
