@@ -23,6 +23,11 @@ bool LoadConversion(TCustomAVConverter &AConverter, const std::string &ALibraryP
                                   : ": not a regular file, it cannot be read twice");
     return false;
   }
+  // The libraries would blame the header of a file that has none (a download that never came).
+  if (::stat(AFileName.c_str(), &st) == 0 && st.st_size == 0) {
+    AError = "***File load error: " + AFileName + ": an empty file (0 bytes), not a media file";
+    return false;
+  }
   TLoadedConversion loaded;
   TAVProbe &probe = AConverter.AVProbe();
   if (!probe.LoadFile(AFileName)) {

@@ -209,9 +209,13 @@ TEST_F(Window, AFileTheProbeCannotOpenIsToldAndLeavesTheListAsItWas) {
   Add({MediaFile("mov_h264_aac.mov")});
   const std::string notMedia = AppDir.file("notes.mp4");
   std::ofstream(notMedia) << "not a video";
-  Add({notMedia});
-  ASSERT_EQ(Messages.size(), 1u);
+  const std::string empty = AppDir.file("empty.mp3");
+  std::ofstream(empty).flush();
+  Add({notMedia, empty});
+  ASSERT_EQ(Messages.size(), 2u);
   EXPECT_EQ(Messages[0].rfind("***File load error: ", 0), 0u) << Messages[0];
+  EXPECT_EQ(Messages[1],
+            "***File load error: " + empty + ": an empty file (0 bytes), not a media file");
   ASSERT_EQ(List->Count(), 1);
   EXPECT_EQ(Panel(0)->InputFileName(), MediaFile("mov_h264_aac.mov"));
 }
