@@ -239,6 +239,7 @@ TEST_F(Window, FilesAndFoldersDroppedOnTheListAreAddedInTheirOrder) {
   fs::create_directories(empty);
   fs::copy_file(MediaFile("mov_h264_aac.mov"), folder / "b.mov");
   fs::copy_file(MediaFile("wav_pcm.wav"), folder / "a.WAV");
+  fs::copy_file(MediaFile("webm_vp8_vorbis.webm"), folder / "c.webm"); // newer than the filter
   std::ofstream(folder / "notes.txt") << "not media";
   QMimeData folders;
   folders.setUrls({QUrl::fromLocalFile(QString::fromStdString(folder.string())),
@@ -248,9 +249,10 @@ TEST_F(Window, FilesAndFoldersDroppedOnTheListAreAddedInTheirOrder) {
                                Qt::NoModifier);
   QCoreApplication::sendEvent(List, &enterFolders);
   QCoreApplication::sendEvent(List, &dropFolders);
-  ASSERT_EQ(List->Count(), 4);
+  ASSERT_EQ(List->Count(), 5);
   EXPECT_EQ(Panel(2)->InputFileName(), (folder / "a.WAV").string());
   EXPECT_EQ(Panel(3)->InputFileName(), (folder / "b.mov").string());
+  EXPECT_EQ(Panel(4)->InputFileName(), (folder / "c.webm").string());
   EXPECT_EQ(Messages, std::vector<std::string>{"***File load error: " + empty.string() +
                                                ": a folder, not a media file"});
 }

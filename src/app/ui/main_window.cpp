@@ -44,6 +44,9 @@ const char *const OpenDialogFilter =
     "*.JPEG;*.JPG;*.PNG;|Video Files|*.AVI;*.AVM;*.ASF;*.WMV;*.AVS;*.FLV;*.MKV;*.MOV;*.3GP;*.MP4;"
     "*.MPG;*.MPEG;*.DAT;*.OGM;*.VOB;*.TS;*.TP;*.IFO;*.NSV;|All Files|*.*";
 
+// Kinds of media newer than that filter, taken from a folder as well.
+const char *const NewerMediaPatterns = "*.WEBM;*.OGV;*.M4V;*.MTS;*.M2TS;*.OPUS";
+
 constexpr int WindowFrame = 8;     // px a desktop's window frame usually takes on each side
 constexpr int WindowTitleBar = 32; // and its title bar
 constexpr int ButtonWidth = 73;
@@ -238,13 +241,16 @@ QList<QPair<QString, QStringList>> FilterEntries() {
 }
 
 // A folder stands for the video, audio and picture files in it, by name; one without any stays
-// itself, and its load says it is a folder.
+// itself, and its load says it is a folder. Besides the dialog's first filter it takes the kinds
+// that filter predates, which a folder of today's downloads or camera clips is made of.
 QStringList MediaFilesIn(const QString &APath) {
   if (!QFileInfo(APath).isDir())
     return {APath};
   QStringList files;
   const QDir folder(APath);
-  for (const QFileInfo &file : folder.entryInfoList(FilterEntries().first().second, QDir::Files,
+  const QStringList patterns = FilterEntries().first().second +
+                               QString::fromUtf8(NewerMediaPatterns).split(QLatin1Char(';'));
+  for (const QFileInfo &file : folder.entryInfoList(patterns, QDir::Files,
                                                     QDir::Name | QDir::IgnoreCase))
     files << file.absoluteFilePath();
   return files.isEmpty() ? QStringList{APath} : files;
