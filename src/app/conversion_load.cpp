@@ -43,6 +43,7 @@ bool LoadConversion(TCustomAVConverter &AConverter, const std::string &ALibraryP
   loaded.SrcH = video.Height;
   loaded.DisplayAspect = video.DisplayAspect > 0 ? video.DisplayAspect : 0;
   loaded.DurationUs = info.Duration;
+  loaded.DurationGuessed = probe.DurationGuessed();
   loaded.BitRate = info.BitRate;
   loaded.FormatName = probe.GetFormatName();
 

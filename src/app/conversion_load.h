@@ -17,6 +17,7 @@ struct TLoadedConversion {
   int SrcW = -1, SrcH = -1;  // the first video stream's picture; -1 without video
   double DisplayAspect = 0;  // the shape the picture is shown with; 0 = square pixels
   int64_t DurationUs = -1;   // -1 when the probe cannot tell
+  bool DurationGuessed = false; // only estimated from the size and bit rate
   std::string OutputFileName;
   bool OutputCreated = false; // the output file was created by this load (it was free before)
 };

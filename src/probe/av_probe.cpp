@@ -323,6 +323,11 @@ std::string TAVProbe::GetFormatName() {
   return FFormatContext->iformat->name;
 }
 
+bool TAVProbe::DurationGuessed() const {
+  return FFormatContext &&
+         FFormatContext->duration_estimation_method == AVFMT_DURATION_FROM_BITRATE;
+}
+
 // A still picture: there is nothing to seek and only one picture to decode. Files of one
 // picture open with the image pipe demuxers ("png_pipe", "jpeg_pipe", ...) on this library
 // generation, not with "image2", so those count as well.

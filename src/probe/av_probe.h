@@ -69,6 +69,9 @@ public:
   std::string StreamCodecName(int AStreamIndex) const;
   std::string GetFileName();
   std::string GetFormatName();
+  // Whether the loaded file's duration is only guessed from its size and bit rate (no index or
+  // header gives it): such a guess can be far off for variable-rate sound.
+  bool DurationGuessed() const;
   // AStreamIndex -1 = automatic; ATime in microseconds, negative = the start.
   bool Seek(int AStreamIndex, int64_t ATime);
   // Decodes the next picture of the stream (-1 = the first video stream) into the probe's

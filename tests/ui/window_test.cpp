@@ -305,6 +305,16 @@ TEST_F(Window, AnInputCutShortEndsConvertedWithTheBarSayingWhereItEnded) {
   EXPECT_TRUE(Messages.empty());
   // What it held is there to copy.
   testing_support::ExpectPlaysOnPSP(Panel(0)->OutputFileName(), DefaultProfileIndex);
+
+  // A length guessed from the bit rate (variable-rate sound without a header that counts its
+  // frames, here one with trailing junk) is no statement: the bar stays a plain 100%.
+  const std::string guessed = AppDir.file("guessed.mp3");
+  std::ofstream(guessed, std::ios::binary)
+      << ReadFile(MediaFile("mp3_audio.mp3")) << std::string(100000, '\0');
+  Add({guessed});
+  Main->btnStart->trigger();
+  ASSERT_TRUE(WaitForState(1, isTerminated));
+  EXPECT_EQ(Panel(1)->pbarPreview->text().toStdString(), "100%");
 }
 
 TEST_F(Window, RemovingSelectedPanelsKeepsTheOthersInOrder) {

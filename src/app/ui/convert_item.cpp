@@ -334,8 +334,9 @@ void TfrmConvertItem::ConverterTerminate(int AIndex, bool AFinished, bool AExcep
   if (AFinished) {
     pbarPreview->setValue(100);
     // The engine takes a read error for the end of the file: a cut or damaged input "finishes"
-    // short of its stated length, which the bar says rather than a plain 100 %.
-    if (EndedShort(FReachedMs, FStatedMs)) {
+    // short of its stated length, which the bar says rather than a plain 100 %. A length only
+    // guessed from the bit rate states nothing.
+    if (!FLoaded.DurationGuessed && EndedShort(FReachedMs, FStatedMs)) {
       pbarPreview->setFormat(tr("Input ended at %1%").arg(PanelPercent(FReachedMs, FStatedMs)));
       pbarPreview->setToolTip(
           tr("The input ended at %1 of the %2 it states: it may be cut short or damaged. "
