@@ -207,7 +207,7 @@ bool TfrmConvertItem::LoadInputFile(const std::string &AFileName) {
 // file name stays), the format line loses the end of the format's name (rate and size stay).
 // The whole text is in the tooltip.
 void TfrmConvertItem::FitTexts() {
-  const QString name = FromStd(FInputFileName);
+  const QString name = OneLine(FromStd(FInputFileName));
   lbInputFilename->setToolTip(name);
   lbInputFilename->setText(
       lbInputFilename->fontMetrics().elidedText(name, Qt::ElideLeft, lbInputFilename->width()));
