@@ -10,6 +10,7 @@
 #include "app/conversion_load.h"
 #include "app/profiles.h"
 #include "app/thumbnail.h"
+#include "app/window_rules.h"
 #include "converter/av_converter.h"
 
 namespace {
@@ -48,6 +49,7 @@ struct TBatch::TJob {
   int Threads = 0;            // the engine's share of the cores while it converts
   bool OutputOpened = false; // the output file was created by this batch
   double DisplayAspect = 0;  // of the input's picture, for the thumbnail
+  bool DurationGuessed = false; // the input's length is only estimated from its bit rate
   std::string LibraryError; // the media libraries' last error line from the file's task
   bool TaskEnded = false;
   bool TaskFinished = false;
@@ -175,6 +177,7 @@ bool TBatch::SetUpJob(size_t AIndex, std::string &AError) {
     return false;
   status.DurationMs = loaded.DurationUs >= 0 ? loaded.DurationUs / 1000 : -1;
   job.DisplayAspect = loaded.DisplayAspect;
+  job.DurationGuessed = loaded.DurationGuessed;
 
   converter.OnProgress = [this, AIndex](int, int, int AFPS, int ACurrentDuration, float, float,
                                         int64_t ACurrentSize, int ATotalOutputDuration) {
@@ -270,6 +273,12 @@ void TBatch::EndJob(size_t AIndex) {
   if (job.TaskEnded && job.TaskFinished && !job.TaskException) {
     status.State = TJobState::jsFinished;
     status.Size = FileSize(status.OutputFile);
+    // The engine takes a read error for the end of the file: a cut or damaged input "finishes"
+    // short of the length it states, which the person must hear of.
+    if (!job.DurationGuessed && EndedShort(status.CurrentMs, status.DurationMs))
+      status.Message = "the input ended at " + FormatDuration(status.CurrentMs) + " of the " +
+                       FormatDuration(status.DurationMs) +
+                       " it states: it may be cut short or damaged";
     if (status.DurationMs > 0)
       status.CurrentMs = status.DurationMs;
     // The picture of the input's first frame, as the panel takes it: its probe has not moved
@@ -286,7 +295,8 @@ void TBatch::EndJob(size_t AIndex) {
       error = e.what();
     }
     if (!written)
-      status.Message = "thumbnail not written: " + error;
+      status.Message +=
+          std::string(status.Message.empty() ? "" : "; ") + "thumbnail not written: " + error;
   } else if (job.TaskException || !job.TaskEnded) {
     status.State = TJobState::jsFailed;
     status.Message = job.TaskMessage.empty() ? "conversion failed" : job.TaskMessage;

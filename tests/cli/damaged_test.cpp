@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -308,6 +309,24 @@ struct TSmallDisk {
     WriteFile(Dir.file("filler"), std::string(free - keep, 'f'));
   }
 };
+
+// The engine reads a cut file to its break and ends as finished: what it held is converted, and
+// the person is told it ended short rather than reading a plain "done".
+TEST(CliDamaged, AnInputCutShortIsConvertedWithAWarning) {
+  TempDir work;
+  const std::string whole = ReadFile(MediaFile("mkv_h264_vorbis.mkv"));
+  const std::string cut = work.file("cut.mkv");
+  std::ofstream(cut, std::ios::binary) << whole.substr(0, whole.size() / 2);
+  const TRun run = RunConvert({"-o", work.file("out"), cut});
+  EXPECT_EQ(run.Status, 0) << run.All();
+  EXPECT_NE(run.Err.find("warning: the input ended at 00:00:0"), std::string::npos) << run.All();
+  EXPECT_NE(run.Err.find("it may be cut short or damaged"), std::string::npos) << run.All();
+  EXPECT_TRUE(fs::exists(work.file("out/AVC/cut-480x272-AVC.THM"))) << run.All();
+
+  const TRun complete = RunConvert({"-o", work.file("out"), MediaFile("mkv_h264_vorbis.mkv")});
+  EXPECT_EQ(complete.Status, 0) << complete.All();
+  EXPECT_EQ(complete.Err.find("warning"), std::string::npos) << complete.All();
+}
 
 TEST(CliDisk, AFullDiskIsCalledSoAndAMissingThumbnailIsAWarning) {
   TSmallDisk disk;
