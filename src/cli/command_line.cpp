@@ -41,6 +41,8 @@ std::string ValueOption(const std::string &AName) {
     return "--list";
   if (AName == "--copy-to")
     return "--copy-to";
+  if (AName == "--stick-list")
+    return "--stick-list";
   return {};
 }
 
@@ -62,6 +64,7 @@ bool ParseCommandLine(const std::vector<std::string> &AArgs, TCommandLine &AComm
                       std::string &AError) {
   ACommand = TCommandLine();
   bool listGiven = false, copyGiven = false;
+  std::string stickDir; // --stick-list
   std::string conversionOption; // the first of --profile, --output, --jobs given
   bool optionsEnded = false;
   for (size_t i = 0; i < AArgs.size(); ++i) {
@@ -142,6 +145,13 @@ bool ParseCommandLine(const std::vector<std::string> &AArgs, TCommandLine &AComm
       }
       copyGiven = true;
       ACommand.DeviceDir = value;
+    } else if (option == "--stick-list") {
+      if (!stickDir.empty() || value.empty()) {
+        AError = !stickDir.empty() ? "option '--stick-list' given twice"
+                                   : "option '--stick-list' requires a device folder";
+        return false;
+      }
+      stickDir = value;
     }
     if ((option == "--profile" || option == "--output" || option == "--jobs") &&
         conversionOption.empty())
@@ -151,6 +161,24 @@ bool ParseCommandLine(const std::vector<std::string> &AArgs, TCommandLine &AComm
   if (listGiven && copyGiven) {
     AError = "options '--list' and '--copy-to' cannot be used together";
     return false;
+  }
+  if (!stickDir.empty()) {
+    if (listGiven || copyGiven) {
+      AError = std::string("options '") + (listGiven ? "--list" : "--copy-to") +
+               "' and '--stick-list' cannot be used together";
+      return false;
+    }
+    if (!conversionOption.empty()) {
+      AError = "option '" + conversionOption + "' cannot be used with '--stick-list'";
+      return false;
+    }
+    if (!ACommand.Files.empty()) {
+      AError = "option '--stick-list' takes no files (unexpected '" + ACommand.Files[0] + "')";
+      return false;
+    }
+    ACommand.DeviceDir = stickDir;
+    ACommand.Mode = TCommandMode::cmStickList;
+    return true;
   }
   if ((listGiven || copyGiven) && !conversionOption.empty()) {
     AError = "option '" + conversionOption + "' cannot be used with '" +
@@ -183,6 +211,7 @@ std::string UsageText() {
       "Usage: korvelo-convert [--profile N|NAME] [--output DIR] [--jobs N] FILE...\n"
       "       korvelo-convert --list DIR\n"
       "       korvelo-convert --copy-to DEVICE [FILE...]\n"
+      "       korvelo-convert --stick-list DEVICE\n"
       "Convert video, audio and picture files into MP4 files the PSP plays, list the\n"
       "converted files, and copy them to the PSP's memory stick. An input without\n"
       "pictures gets a black picture, one without sound gets silence.\n"
@@ -204,7 +233,11 @@ std::string UsageText() {
       "                        mounted at DEVICE (MP_ROOT/100ANV01 for AVC, MP_ROOT/100MNV01\n"
       "                        for MPEG4), under the lowest free PSP file numbers;\n"
       "                        files already on the stick are never replaced, and a\n"
-      "                        file the PSP cannot play is named and left out\n"
+      "                        file the PSP cannot play is named and left out, and so is\n"
+      "                        one whose twin (same size and content) is on the stick\n"
+      "      --stick-list DEVICE  list the videos on the memory stick mounted at DEVICE:\n"
+      "                        PSP name, title, duration, size, and why the PSP will not\n"
+      "                        play one\n"
       "\n"
       "  -h, --help            show this help and exit\n"
       "  -V, --version         show the version and exit\n"

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-enum class TCommandMode { cmHelp, cmVersion, cmConvert, cmList, cmCopy };
+enum class TCommandMode { cmHelp, cmVersion, cmConvert, cmList, cmCopy, cmStickList };
 
 struct TCommandLine {
   TCommandMode Mode = TCommandMode::cmConvert;
@@ -12,7 +12,7 @@ struct TCommandLine {
   std::string OutputDir;   // empty: the current folder
   int Jobs = 0;            // 0: one per core
   std::string ListDir;     // --list
-  std::string DeviceDir;   // --copy-to
+  std::string DeviceDir;   // --copy-to, --stick-list
   std::vector<std::string> Files;
 };
 

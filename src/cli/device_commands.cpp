@@ -13,6 +13,7 @@
 #include "app/device_library.h"
 #include "app/folders.h"
 #include "app/profiles.h"
+#include "app/psp_stick.h"
 #include "app/thumbnail.h"
 #include "cli/progress_view.h"
 #include "medialib/media_functions.h"
@@ -44,63 +45,6 @@ std::string LowerExtension(const std::string &APath) {
   for (char &c : extension)
     c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return extension;
-}
-
-// The brand of an MP4-family file's "ftyp" box ("isom", "MSNV", "qt  ", ...); empty without one.
-std::string BrandOf(const std::string &APath) {
-  char box[12] = {};
-  FILE *file = std::fopen(APath.c_str(), "rb");
-  if (!file)
-    return {};
-  const size_t n = std::fread(box, 1, sizeof box, file);
-  std::fclose(file);
-  if (n < sizeof box || std::memcmp(box + 4, "ftyp", 4) != 0)
-    return {};
-  return std::string(box + 8, 4);
-}
-
-std::string CodecProfileName(AVCodecID ACodec, int AProfile) {
-  const char *name = avlib.avcodec_profile_name(ACodec, AProfile);
-  return name ? name : "profile " + std::to_string(AProfile);
-}
-
-// Why the PSP's video player does not play the loaded file; empty when it does. AFormat
-// becomes the device folder's kind: "AVC" for H.264, "MPEG4" for MPEG-4 video.
-std::string PSPVideoProblem(const std::string &APath, TAVProbe &AProbe, std::string &AFormat) {
-  const std::string brand = BrandOf(APath);
-  if (brand == "qt  ")
-    return "QuickTime file, not MP4";
-  if (AProbe.GetFormatName().rfind("mov,", 0) != 0 || brand.empty())
-    return AProbe.GetFormatName() + " file, not MP4";
-  if (AProbe.VideoStreamCount() != 1)
-    return std::to_string(AProbe.VideoStreamCount()) + " video streams";
-  TAVVideoInfo video;
-  AProbe.GetVideoInfo(-1, video);
-  const std::string codec = video.CodecName;
-  if (codec != "h264" && codec != "mpeg4")
-    return codec + " video";
-  if (video.Width > 720 || video.Height > 480)
-    return std::to_string(video.Width) + "x" + std::to_string(video.Height) +
-           " picture, larger than 720x480";
-  if (codec == "h264") {
-    AFormat = "AVC";
-    const int profile = video.Profile & ~FF_PROFILE_H264_CONSTRAINED;
-    if (profile != FF_PROFILE_H264_BASELINE && profile != FF_PROFILE_H264_MAIN)
-      return "H.264 " + CodecProfileName(AV_CODEC_ID_H264, video.Profile) + " profile";
-    if (video.Level > 30)
-      return "H.264 level " + std::to_string(video.Level / 10) + "." +
-             std::to_string(video.Level % 10);
-  } else {
-    AFormat = "MPEG4";
-    if (video.Profile != FF_PROFILE_MPEG4_SIMPLE && video.Profile != FF_PROFILE_UNKNOWN)
-      return "MPEG-4 " + CodecProfileName(AV_CODEC_ID_MPEG4, video.Profile);
-  }
-  if (AProbe.AudioStreamCount() < 1)
-    return "no audio";
-  for (int i = 0; i < AProbe.StreamCount(); ++i)
-    if (AProbe.StreamType(i) == AVMEDIA_TYPE_AUDIO && AProbe.StreamCodecName(i) != "aac")
-      return AProbe.StreamCodecName(i) + " audio";
-  return {};
 }
 
 } // namespace
@@ -145,6 +89,40 @@ int ListCommand(const std::string &ADir, FILE *AOut, FILE *AErr) {
   return 0;
 }
 
+int StickListCommand(const std::string &ADevice, FILE *AOut, FILE *AErr) {
+  std::error_code ec;
+  if (!fs::is_directory(ADevice, ec)) {
+    std::fprintf(AErr, "korvelo-convert: %s: no such folder\n", PrintableText(ADevice).c_str());
+    return 1;
+  }
+  const std::vector<TStickVideo> videos = ListStickVideos(ADevice);
+  if (videos.empty()) {
+    std::fprintf(AOut, "No videos on the memory stick at %s\n", PrintableText(ADevice).c_str());
+    return 0;
+  }
+  size_t nameWidth = 8, titleWidth = 5;
+  for (const TStickVideo &video : videos) {
+    nameWidth = std::max(nameWidth, PrintableText(video.Name).size());
+    titleWidth = std::max(titleWidth, std::min<size_t>(40, PrintableText(video.Title).size()));
+  }
+  std::string text = PadRight("PSP name", nameWidth) + "  " + PadRight("Title", titleWidth) +
+                     "  " + PadLeft("Duration", 12) + "  " + PadLeft("File Size", 14) +
+                     "  Plays\n";
+  int64_t total = 0;
+  for (const TStickVideo &video : videos) {
+    text += PadRight(PrintableText(video.Name), nameWidth) + "  " +
+            PadRight(FitToColumns(PrintableText(video.Title), 40), titleWidth) + "  " +
+            PadLeft(video.DurationUs < 0 ? "" : FormatDuration(video.DurationUs / 1000), 12) +
+            "  " + PadLeft(FormatSizeKB(video.Size), 14) + "  " +
+            (video.Problem.empty() ? "yes" : "no: " + video.Problem) + "\n";
+    total += video.Size;
+  }
+  text += std::to_string(videos.size()) + (videos.size() == 1 ? " video, " : " videos, ") +
+          FormatSizeKB(total) + "\n";
+  std::fputs(text.c_str(), AOut);
+  return 0;
+}
+
 std::string FormatOfPSPVideo(const std::string &APath, std::string &AReason) {
   try {
     TAVProbe probe;
@@ -153,7 +131,7 @@ std::string FormatOfPSPVideo(const std::string &APath, std::string &AReason) {
       return {};
     }
     std::string format;
-    const std::string problem = PSPVideoProblem(APath, probe, format);
+    const std::string problem = PSPPlayProblem(APath, probe, format);
     AReason = problem.empty() ? std::string() : "not a PSP video: " + problem + ", convert it first";
     return problem.empty() ? format : std::string();
   } catch (const std::exception &e) {
@@ -238,16 +216,22 @@ int CopyCommand(const std::string &ADevice, const std::vector<std::string> &AFil
     std::fflush(stream);
   };
 
-  const TCopyResult result = CopyToDevice(ADevice, selected, progress, message);
+  // Twins already on the stick and files too big for its FAT are named and left out.
+  const TStickCopyPlan plan = PlanStickCopy(ADevice, selected);
+  for (const std::string &left : plan.Messages) {
+    std::fprintf(AErr, "korvelo-convert: %s\n", PrintableText(left).c_str());
+    status = 1;
+  }
+  if (!selected.empty() && plan.Kept.empty())
+    return status;
+  const TCopyResult result = CopyToDevice(ADevice, plan.Kept, progress, message);
   endProgressLine();
   if (result.Outcome == TCopyOutcome::coFailed && !result.Error.empty())
     std::fprintf(AErr, "korvelo-convert: %s\n", PrintableText(result.Error).c_str());
   if (result.Outcome == TCopyOutcome::coNothing)
     std::fprintf(AErr, "korvelo-convert: none of the files could be found any more\n");
-  if (terminal)
-    for (const auto &copied : result.Copied)
-      std::fprintf(AOut, "%s -> %s\n", PrintableText(copied.first).c_str(),
-                   PrintableText(copied.second).c_str());
+  for (const std::string &line : CopiedLines(ADevice, result))
+    std::fprintf(AOut, "%s\n", PrintableText(line).c_str());
   // Every file asked for is on the device only when nothing was refused or left out.
   if (result.Outcome != TCopyOutcome::coCopied || result.Messages.size() > 1)
     status = 1;

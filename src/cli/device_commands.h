@@ -11,6 +11,10 @@
 // them. Returns the exit status.
 int ListCommand(const std::string &ADir, FILE *AOut, FILE *AErr);
 
+// Prints the videos on the memory stick mounted at ADevice with their titles, durations, sizes
+// and whether the PSP plays them. Returns the exit status.
+int StickListCommand(const std::string &ADevice, FILE *AOut, FILE *AErr);
+
 // The device folder's kind a file the PSP's video player plays is copied as: "AVC" for H.264,
 // "MPEG4" for MPEG-4 video. Played: an MP4 with one H.264 (Baseline or Main, level 3.0 at
 // most) or MPEG-4 Simple video of at most 720x480 and AAC audio. Empty for any other file, with

@@ -149,6 +149,9 @@ int main(int argc, char **argv) {
     // Listing writes nothing: Ctrl-C may end it at once.
     TSignalWatcher::UnblockSignals();
     return ListCommand(command.ListDir, stdout, stderr);
+  case TCommandMode::cmStickList:
+    TSignalWatcher::UnblockSignals();
+    return StickListCommand(command.DeviceDir, stdout, stderr);
   case TCommandMode::cmCopy:
     return Copy(command);
   default:

@@ -150,10 +150,11 @@ TEST(CliCopy, FillsTheLowestFreeNumbersWithThumbnails) {
   EXPECT_EQ(FilesIn(device + "/MP_ROOT/100MNV01"), std::vector<std::string>{"M4V00000.MP4"});
   EXPECT_EQ(ReadFile(device + "/MP_ROOT/100MNV01/M4V00000.MP4"), ReadFile(c));
 
-  // A second copy of the same files takes the next free numbers and replaces nothing.
-  const TRun again = RunConvert({"--copy-to", device, a});
+  // A later copy takes the next free numbers and replaces nothing.
+  const std::string d = MakeSource(work.file("out/AVC"), "d", "thumb of d");
+  const TRun again = RunConvert({"--copy-to", device, d});
   ASSERT_EQ(again.Status, 0) << again.All();
-  EXPECT_EQ(ReadFile(avcDir + "MAQ00004.MP4"), ReadFile(a));
+  EXPECT_EQ(ReadFile(avcDir + "MAQ00004.MP4"), ReadFile(d));
   EXPECT_EQ(ReadFile(avcDir + "MAQ00001.THM"), "thumb of a");
 }
 
@@ -275,7 +276,7 @@ TEST(CliCopy, OnlyVideosThePSPPlaysGoIntoTheFolderOfTheirCodec) {
   EXPECT_EQ(run.Status, 1) << run.All();
   for (const char *refused : {"quicktime.mp4: not a PSP video: QuickTime file, not MP4, convert it first",
                               "avi.mp4: not a PSP video: avi file, not MP4, convert it first",
-                              "big.mp4: not a PSP video: 800x600 picture, larger than 720x480, "
+                              "big.mp4: not a PSP video: size 800x600 not allowed, "
                               "convert it first"})
     EXPECT_NE(run.Err.find(refused), std::string::npos) << refused << "\n" << run.Err;
   EXPECT_EQ(FilesIn(stick + "/MP_ROOT/100ANV01"), std::vector<std::string>{"MAQ00000.MP4"});

@@ -1,0 +1,118 @@
+// korvelo-convert and the memory stick itself: what is on it, twins left out, FAT's file limit.
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "app/psp_stick.h"
+#include "command_runner.h"
+#include "support/fat_image.h"
+#include "support/test_support.h"
+
+namespace fs = std::filesystem;
+using namespace cli_test;
+using testing_support::MediaFile;
+using testing_support::TempDir;
+using testing_support::TFatStick;
+
+namespace {
+
+// A video the PSP plays (the generator's H.264 Baseline + AAC file), told apart from others of
+// its kind by a trailing "free" box holding ATag.
+void WritePlayable(const std::string &APath, const std::string &ATag) {
+  const std::string video = ReadFile(MediaFile("aac_51.mp4"));
+  const uint32_t size = static_cast<uint32_t>(8 + ATag.size());
+  const char header[8] = {static_cast<char>(size >> 24), static_cast<char>(size >> 16),
+                          static_cast<char>(size >> 8),  static_cast<char>(size),
+                          'f', 'r', 'e', 'e'};
+  WriteFile(APath, video + std::string(header, 8) + ATag);
+}
+
+// fusefat writes through write() only: no copy_file_range.
+void CopyOnto(const std::string &AFrom, const std::string &ATo) { WriteFile(ATo, ReadFile(AFrom)); }
+
+} // namespace
+
+TEST(CliStick, ListsTitlesAndVerdictsOnAFat32Stick) {
+  TFatStick stick;
+  if (!stick.Mounted())
+    GTEST_SKIP() << "no FAT32 stick for this test: " << stick.WhyNot();
+  TempDir work;
+  const TRun converted = RunConvert({"-o", work.file("out"), MediaFile("mov_h264_aac.mov")});
+  ASSERT_EQ(converted.Status, 0) << converted.All();
+  const std::string folder = stick.Root() + "MP_ROOT/100ANV01/";
+  fs::create_directories(folder);
+  CopyOnto(work.file("out/AVC/mov_h264_aac-480x272-AVC.mp4"), folder + "MAQ00000.MP4");
+  CopyOnto(work.file("out/AVC/mov_h264_aac-480x272-AVC.THM"), folder + "MAQ00000.THM");
+  CopyOnto(MediaFile("h264_10bit.mp4"), folder + "MAQ00001.MP4");
+  TProcess pal(TestMediaBinary(), {"--one", work.file("pal.mp4"), "--duration", "1", "--size",
+                                   "720x576"});
+  ASSERT_EQ(pal.Wait().Status, 0);
+  fs::create_directories(stick.Root() + "VIDEO");
+  CopyOnto(work.file("pal.mp4"), stick.Root() + "VIDEO/PAL.MP4");
+
+  const TRun run = RunConvert({"--stick-list", stick.Root()});
+  ASSERT_EQ(run.Status, 0) << run.All();
+  auto line = [&](const std::string &AName) {
+    const size_t at = run.Out.find(AName);
+    return at == std::string::npos ? std::string() : run.Out.substr(at, run.Out.find('\n', at) - at);
+  };
+  const std::string playable = line("MP_ROOT/100ANV01/MAQ00000.MP4");
+  EXPECT_NE(playable.find("mov_h264_aac"), std::string::npos) << run.Out; // its title box
+  EXPECT_NE(playable.find("00:00:02"), std::string::npos) << run.Out;
+  EXPECT_NE(playable.find("yes"), std::string::npos) << run.Out;
+  EXPECT_NE(line("MP_ROOT/100ANV01/MAQ00001.MP4").find("no: H.264 High 10 profile"),
+            std::string::npos)
+      << run.Out;
+  EXPECT_NE(line("VIDEO/PAL.MP4").find("no: size 720x576 not allowed"), std::string::npos)
+      << run.Out;
+  EXPECT_NE(run.Out.find("3 videos"), std::string::npos) << run.Out;
+
+  // Removing a video takes its thumbnail along.
+  std::string error;
+  ASSERT_TRUE(RemoveStickVideo(folder + "MAQ00000.MP4", error)) << error;
+  EXPECT_FALSE(fs::exists(folder + "MAQ00000.THM"));
+  EXPECT_TRUE(fs::exists(folder + "MAQ00001.MP4"));
+}
+
+TEST(CliStick, TwinOnTheStickIsLeftOutAndEachCopyIsNamed) {
+  TempDir work;
+  const std::string stick = work.file("stick");
+  fs::create_directories(stick + "/PSP");
+  WritePlayable(work.file("a.mp4"), "a");
+  WritePlayable(work.file("b.mp4"), "b");
+  const TRun first = RunConvert({"--copy-to", stick, work.file("a.mp4")});
+  ASSERT_EQ(first.Status, 0) << first.All();
+  EXPECT_NE(first.Out.find("a.mp4 \u2192 MP_ROOT/100ANV01/MAQ00000.MP4"), std::string::npos)
+      << first.Out;
+
+  // b.mp4 has a's size but not its content: only a is a twin.
+  const TRun again = RunConvert({"--copy-to", stick, work.file("a.mp4"), work.file("b.mp4")});
+  EXPECT_EQ(again.Status, 1) << again.All();
+  EXPECT_NE(again.Err.find("a.mp4 is already on the stick as MP_ROOT/100ANV01/MAQ00000.MP4, left out"),
+            std::string::npos)
+      << again.Err;
+  EXPECT_NE(again.Out.find("b.mp4 \u2192 MP_ROOT/100ANV01/MAQ00001.MP4"), std::string::npos)
+      << again.Out;
+  EXPECT_FALSE(fs::exists(stick + "/MP_ROOT/100ANV01/MAQ00002.MP4"));
+}
+
+TEST(CliStick, FileOf4GiBIsRefusedForAFat32StickBeforeCopying) {
+  TFatStick stick;
+  if (!stick.Mounted())
+    GTEST_SKIP() << "no FAT32 stick for this test: " << stick.WhyNot();
+  TempDir work;
+  const std::string huge = work.file("huge.mp4");
+  WritePlayable(huge, "huge");
+  fs::resize_file(huge, FatMaxFileSize + 1); // sparse: no 4 GiB written
+  const TRun run = RunConvert({"--copy-to", stick.Root(), huge});
+  EXPECT_EQ(run.Status, 1) << run.All();
+  EXPECT_NE(run.Err.find("huge.mp4 is 4,294,967 KB: a FAT32 memory stick holds no file of 4 GiB "
+                         "or more, left out"),
+            std::string::npos)
+      << run.Err;
+  EXPECT_FALSE(fs::exists(stick.Root() + "MP_ROOT/100ANV01/MAQ00000.MP4"));
+}
