@@ -50,9 +50,11 @@ hooks=$(find "$dest/usr" -path '*/korvelo-converter/hooks/*.so' | wc -l)
 [ "$hooks" -ge 2 ] || fail "frame-hook modules installed: $hooks"
 
 if [ "$window" = 1 ]; then
-  # The installed window starts and stays up (off screen, with its settings kept in here).
+  # The installed window starts and stays up (off screen, with its settings and its runtime
+  # folder kept in here: a window open elsewhere would take its file and let it end).
   mkdir -p "$tmp/home"
-  HOME=$tmp/home XDG_CONFIG_HOME=$tmp/home/.config QT_QPA_PLATFORM=offscreen \
+  mkdir -p -m 700 "$tmp/run"
+  HOME=$tmp/home XDG_CONFIG_HOME=$tmp/home/.config XDG_RUNTIME_DIR=$tmp/run QT_QPA_PLATFORM=offscreen \
     "$bin/korvelo-converter" "$tmp/clip.mp4" > "$tmp/window.log" 2>&1 &
   window_pid=$!
   sleep 2

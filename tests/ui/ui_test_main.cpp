@@ -2,6 +2,8 @@
 // platform; message boxes are caught instead of shown.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cstdlib>
 
 #include "app/ui/application.h"
@@ -14,6 +16,11 @@ int main(int argc, char **argv) {
   // so that tests running side by side never read each other's folders.
   testing_support::TempDir config;
   ::setenv("XDG_CONFIG_HOME", config.path().c_str(), 1);
+  // And a runtime folder of its own: the programs the tests start take a window of another
+  // test process for the one already open, and hand it their files.
+  testing_support::TempDir runtime;
+  ::chmod(runtime.path().c_str(), 0700);
+  ::setenv("XDG_RUNTIME_DIR", runtime.path().c_str(), 1);
   ::testing::InitGoogleTest(&argc, argv);
   TKorveloApplication app(argc, argv);
   return RUN_ALL_TESTS();

@@ -38,6 +38,7 @@
 #include "app/ui/folders_page.h"
 #include "app/ui/main_window.h"
 #include "app/ui/messages.h"
+#include "app/ui/single_instance.h"
 #include "app/ui/window_command_line.h"
 #include "support/psp_checks.h"
 #include "support/test_support.h"
@@ -139,6 +140,11 @@ TEST_F(Window, TheListFollowsTheBatchFromTheFirstPanelToTheLast) {
 }
 
 TEST_F(Window, PauseHoldsTheProgressAndResumeContinuesIt) {
+  // Presses that do nothing say why on the status line; the buttons stay enabled.
+  Main->btnStart->trigger();
+  EXPECT_EQ(Main->lbStatus->text(), QStringLiteral("Nothing to start: add files first"));
+  Main->btnResume->trigger();
+  EXPECT_EQ(Main->lbStatus->text(), QStringLiteral("Nothing is paused"));
   Add({testing_support::LongMediaFile(60)});
   EXPECT_TRUE(Panel(0)->cboxFormat->isEnabled());
   Main->btnStart->trigger();
@@ -156,6 +162,10 @@ TEST_F(Window, PauseHoldsTheProgressAndResumeContinuesIt) {
   EXPECT_FALSE(Panel(0)->cboxFormat->isEnabled());
   QTest::qWait(1500);
   EXPECT_EQ(Panel(0)->pbarPreview->value(), held);
+  Main->btnStart->trigger();
+  EXPECT_EQ(Main->lbStatus->text(), QStringLiteral("Paused: Resume goes on, Stop ends the batch"));
+  EXPECT_TRUE(Main->btnStart->isEnabled() && Main->btnResume->isEnabled());
+  EXPECT_EQ(Panel(0)->FState, isPaused);
   Main->btnResume->trigger();
   EXPECT_EQ(Panel(0)->FState, isConverting);
   EXPECT_TRUE(WaitForProgress(0, held + 1));
@@ -522,6 +532,41 @@ TEST_F(Window, ATerminateSignalClosesTheProgramAsItsCloseButtonWould) {
   EXPECT_EQ(program.exitCode(), 0);
   EXPECT_FALSE(fs::exists(held));
   EXPECT_NE(ReadFile(settings + "/Config.ini").find("DeviceFolder="), std::string::npos);
+}
+
+TEST_F(Window, ASecondLaunchHandsItsFileToTheRunningWindowAndEnds) {
+  // Two real programs with the same settings: the second names a file relative to its own
+  // folder. The first adds it (its waiting panel holds the output name) and the second ends.
+  testing_support::TempDir home;
+  const std::string output = home.file("out"), settings = home.file("config/Korvelo Converter");
+  fs::create_directories(output);
+  fs::create_directories(settings);
+  std::ofstream(settings + "/Config.ini") << "[Folders]\nOutputFolder=" << output << "\n";
+  const std::string held = output + "/AVC/mov_h264_aac-480x272-AVC.mp4";
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert(QStringLiteral("XDG_CONFIG_HOME"), QString::fromStdString(home.file("config")));
+  env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+  QProcess first, second;
+  first.setProcessEnvironment(env);
+  second.setProcessEnvironment(env);
+  first.start(QStringLiteral(KORVELO_WINDOW_PROGRAM), QStringList());
+  ASSERT_TRUE(first.waitForStarted());
+  ASSERT_TRUE(WaitFor([] { return fs::exists(TSingleInstance::SocketPath().toStdString()); },
+                      30000));
+  second.setWorkingDirectory(QString::fromStdString(fs::path(MediaFile("mov_h264_aac.mov"))
+                                                        .parent_path()
+                                                        .string()));
+  second.start(QStringLiteral(KORVELO_WINDOW_PROGRAM), {QStringLiteral("mov_h264_aac.mov")});
+  ASSERT_TRUE(second.waitForFinished(30000));
+  EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
+  EXPECT_EQ(second.exitCode(), 0);
+  EXPECT_TRUE(WaitFor([&] { return fs::exists(held); }, 30000));
+  EXPECT_EQ(first.state(), QProcess::Running);
+  first.terminate();
+  EXPECT_TRUE(first.waitForFinished(20000));
+  EXPECT_FALSE(fs::exists(held));
+  // Gone with its window: the next launch opens one of its own.
+  EXPECT_FALSE(fs::exists(TSingleInstance::SocketPath().toStdString()));
 }
 
 TEST_F(Window, StartChecksTheOutputFolderAgainAndSaysOnceWhenItCannotBeWritten) {

@@ -234,6 +234,12 @@ void TfrmConvertList::StopAll() {
 }
 
 void TfrmConvertList::PauseAll() {
+  if (std::none_of(FItems.begin(), FItems.end(),
+                   [](const TfrmConvertItem *AItem) { return AItem->FState == isConverting; })) {
+    if (std::none_of(FItems.begin(), FItems.end(), Busy))
+      ShowStatus(tr("Nothing is converting"));
+    return;
+  }
   for (TfrmConvertItem *item : FItems)
     if (item->FState == isConverting) {
       item->PauseItem();
@@ -253,6 +259,7 @@ void TfrmConvertList::ResumeNext() {
       }
       return;
     }
+  ShowStatus(tr("Nothing is paused"));
 }
 
 void TfrmConvertList::StartNextWaiting() {
@@ -273,10 +280,17 @@ void TfrmConvertList::StartNextWaiting() {
 }
 
 void TfrmConvertList::StartBatch() {
-  if (FItems.empty())
+  // The presses that do nothing say so, and the buttons stay as they are.
+  if (FItems.empty()) {
+    ShowStatus(tr("Nothing to start: add files first"));
     return;
-  if (std::any_of(FItems.begin(), FItems.end(), Busy))
+  }
+  if (std::any_of(FItems.begin(), FItems.end(), Busy)) {
+    if (std::any_of(FItems.begin(), FItems.end(),
+                    [](const TfrmConvertItem *AItem) { return AItem->FState == isPaused; }))
+      ShowStatus(tr("Paused: Resume goes on, Stop ends the batch"));
     return;
+  }
   for (TfrmConvertItem *item : FItems)
     item->ResetItem();
   FStopRequested = false;

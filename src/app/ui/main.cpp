@@ -12,6 +12,7 @@
 
 #include "app/ui/application.h"
 #include "app/ui/main_window.h"
+#include "app/ui/single_instance.h"
 #include "app/ui/window_command_line.h"
 
 namespace {
@@ -72,7 +73,16 @@ int main(int argc, char **argv) {
   if (command.Command == TWindowCommand::wcError)
     return Print(stderr, command.Text, 2);
 
+  // A window already open takes the files: the menu entry and the file manager start the
+  // program once per choice.
+  TSingleInstance instance;
+  if (instance.HandOverOrListen(QDir::currentPath(), arguments))
+    return 0;
+
   TfrmMain window;
+  instance.FOnArrived = [&window](const QString &AFolder, const QStringList &AArguments) {
+    window.TakeLaunch(AFolder, AArguments);
+  };
   CloseOnSignals(window);
   window.show();
   if (!command.Files.isEmpty())

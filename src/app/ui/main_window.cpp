@@ -29,6 +29,7 @@
 #include "app/ui/folders_page.h"
 #include "app/ui/home_picture.h"
 #include "app/ui/messages.h"
+#include "app/ui/window_command_line.h"
 #include "converter/av_converter.h"
 
 namespace {
@@ -188,7 +189,12 @@ QWidget *TfrmMain::CreateConvertPage() {
   btnRemove->setShortcut(QKeySequence::Delete);
   tbConvert->addSeparator();
   btnStart = button(tr("Start"), QString(), [this] { btnStartClick(); });
-  btnStop = button(tr("Stop"), QString(), [this] { FConvertList->StopAll(); });
+  btnStop = button(tr("Stop"), QString(), [this] {
+    const bool idle = FConvertList->AllTerminated();
+    FConvertList->StopAll();
+    if (idle)
+      lbStatus->setText(tr("Nothing to stop"));
+  });
   btnPause = button(tr("Pause"), QString(), [this] { FConvertList->PauseAll(); });
   btnResume = button(tr("Resume"), QString(), [this] { FConvertList->ResumeNext(); });
   tbConvert->addSeparator();
@@ -301,6 +307,17 @@ void TfrmMain::AddFiles(const QStringList &AFiles) {
     const QFileInfo last(AFiles.last());
     FAddFolder = last.isDir() ? last.absoluteFilePath() : last.absolutePath();
   }
+}
+
+void TfrmMain::TakeLaunch(const QString &AWorkingFolder, const QStringList &AArguments) {
+  if (isMinimized())
+    showNormal();
+  show();
+  raise();
+  activateWindow();
+  const TWindowCommandLine command = ParseWindowCommandLine(AArguments, AWorkingFolder);
+  if (command.Command == TWindowCommand::wcOpen && !command.Files.isEmpty())
+    AddFiles(command.Files);
 }
 
 void TfrmMain::btnStartClick() {

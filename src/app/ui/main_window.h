@@ -41,6 +41,9 @@ public:
   // regard to letter case.
   static void ConfigureOpenDialog(QFileDialog &ADialog);
   void AddFiles(const QStringList &AFiles);
+  // A later launch of the program: its files (relative to AWorkingFolder) are added and the
+  // window comes to the front.
+  void TakeLaunch(const QString &AWorkingFolder, const QStringList &AArguments);
 
   // Folder settings, kept by the Folders and Files page.
   void LoadSettings();
