@@ -1,6 +1,7 @@
 #include "app/conversion_load.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "app/output_options.h"
 #include "app/profiles.h"
@@ -8,6 +9,14 @@
 
 bool LoadConversion(TCustomAVConverter &AConverter, const std::string &ALibraryPath,
                     const std::string &AFileName, int AProfileIndex, TLoadedConversion &AResult,
+                    std::string &AError) {
+  return LoadConversion(AConverter, ALibraryPath, AFileName, AProfileIndex, AVCFolder, MPEG4Folder,
+                        AResult, AError);
+}
+
+bool LoadConversion(TCustomAVConverter &AConverter, const std::string &ALibraryPath,
+                    const std::string &AFileName, int AProfileIndex, const std::string &AAVCFolder,
+                    const std::string &AMPEG4Folder, TLoadedConversion &AResult,
                     std::string &AError) {
   AConverter.ClearTasks();
   if (!AConverter.LoadLibraries(ALibraryPath, true)) {
@@ -59,8 +68,10 @@ bool LoadConversion(TCustomAVConverter &AConverter, const std::string &ALibraryP
 
   // The name is chosen and the file created exclusively before the next file is loaded, so two
   // inputs with the same name never get the same output, not even in two processes at once.
+  loaded.InputFileName = input.FileName;
+  loaded.InputFormat = input.FileFormat;
   TPSPOutputSettings settings =
-      BuildOutputOptions(AProfileIndex, true, loaded.Title, AFileName, AVCFolder, MPEG4Folder,
+      BuildOutputOptions(AProfileIndex, true, loaded.Title, AFileName, AAVCFolder, AMPEG4Folder,
                          loaded.SrcW, loaded.SrcH, loaded.DisplayAspect);
   std::string claimError;
   if (!ClaimOutputFile(settings, claimError)) {
@@ -74,6 +85,11 @@ bool LoadConversion(TCustomAVConverter &AConverter, const std::string &ALibraryP
   InitOutputOptions(output);
   FillOutputOptions(settings, output);
   loaded.OutputFileName = output.FileName;
+  loaded.Output = settings;
+  if (::stat(output.FileName.c_str(), &st) == 0) {
+    loaded.OutputDevice = st.st_dev;
+    loaded.OutputInode = st.st_ino;
+  }
   const bool opened = AConverter.SetOutputFile(loaded.TaskIndex, output.FileName, &output);
   loaded.OutputCreated = true; // claimed above
   if (!opened) {
@@ -85,6 +101,55 @@ bool LoadConversion(TCustomAVConverter &AConverter, const std::string &ALibraryP
   }
   AResult = loaded;
   return true;
+}
+
+void ParkConversion(TCustomAVConverter &AConverter) {
+  AConverter.AVProbe().CloseFile();
+  AConverter.ClearTasks(true);
+}
+
+bool ReopenConversion(TCustomAVConverter &AConverter, const std::string &ALibraryPath,
+                      TLoadedConversion &ALoaded, std::string &AError) {
+  AConverter.ClearTasks(true);
+  if (!AConverter.LoadLibraries(ALibraryPath, true)) {
+    AError = AConverter.LastErrorMessage();
+    ReleaseOutputClaim(ALoaded);
+    return false;
+  }
+  TInputOptions input;
+  InitInputOptions(input);
+  input.FileName = ALoaded.InputFileName;
+  input.FileFormat = ALoaded.InputFormat;
+  ALoaded.TaskIndex = AConverter.AddInputFile(input.FileName, &input);
+  if (ALoaded.TaskIndex < 0) {
+    AError = "***File open error: " + AConverter.LastErrorMessage();
+    ReleaseOutputClaim(ALoaded);
+    return false;
+  }
+  // The claimed name: the file is there, empty, and the engine writes it over.
+  TOutputOptions output;
+  InitOutputOptions(output);
+  FillOutputOptions(ALoaded.Output, output);
+  output.FileName = ALoaded.OutputFileName;
+  if (!AConverter.SetOutputFile(ALoaded.TaskIndex, output.FileName, &output)) {
+    AError = "***Cannot do convert, error: " + AConverter.LastErrorMessage();
+    AConverter.RemoveTask(ALoaded.TaskIndex);
+    ALoaded.TaskIndex = -1;
+    ReleaseOutputClaim(ALoaded);
+    return false;
+  }
+  return true;
+}
+
+void ReleaseOutputClaim(TLoadedConversion &ALoaded) {
+  if (!ALoaded.OutputCreated || ALoaded.OutputFileName.empty())
+    return;
+  ALoaded.OutputCreated = false;
+  struct stat st{};
+  if (::stat(ALoaded.OutputFileName.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+      st.st_size == 0 && static_cast<uint64_t>(st.st_dev) == ALoaded.OutputDevice &&
+      static_cast<uint64_t>(st.st_ino) == ALoaded.OutputInode)
+    ::unlink(ALoaded.OutputFileName.c_str());
 }
 
 std::string InfoStringOf(const TLoadedConversion &ALoaded) {

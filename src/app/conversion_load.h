@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "app/output_options.h"
+
 class TCustomAVConverter;
 
 // What a successful load found and chose.
@@ -20,6 +22,11 @@ struct TLoadedConversion {
   bool DurationGuessed = false; // only estimated from the size and bit rate
   std::string OutputFileName;
   bool OutputCreated = false; // the output file was created by this load (it was free before)
+  // What reopening the task needs once it has been let go (ParkConversion).
+  std::string InputFileName;
+  std::string InputFormat;
+  TPSPOutputSettings Output;
+  uint64_t OutputDevice = 0, OutputInode = 0; // the claimed file, told from one put in its place
 };
 
 // Drops the converter's earlier tasks, loads the media libraries (from ALibraryPath first),
@@ -30,6 +37,22 @@ struct TLoadedConversion {
 bool LoadConversion(TCustomAVConverter &AConverter, const std::string &ALibraryPath,
                     const std::string &AFileName, int AProfileIndex, TLoadedConversion &AResult,
                     std::string &AError);
+// The same into the given output sub-folders (a load on another thread cannot read the globals).
+bool LoadConversion(TCustomAVConverter &AConverter, const std::string &ALibraryPath,
+                    const std::string &AFileName, int AProfileIndex, const std::string &AAVCFolder,
+                    const std::string &AMPEG4Folder, TLoadedConversion &AResult,
+                    std::string &AError);
+
+// A loaded conversion that waits holds nothing open: the probe's file and decoder and the task's
+// input and output are let go, the output's name stays claimed on disk (the empty file).
+void ParkConversion(TCustomAVConverter &AConverter);
+// Sets the task of a parked conversion up again, into the name it claimed. False with the
+// message as LoadConversion gives it; the claim is then given up (no task, no empty file).
+bool ReopenConversion(TCustomAVConverter &AConverter, const std::string &ALibraryPath,
+                      TLoadedConversion &ALoaded, std::string &AError);
+// Gives up the claim of a conversion that never wrote its output: the empty file goes, unless
+// it has been written or replaced meanwhile.
+void ReleaseOutputClaim(TLoadedConversion &ALoaded);
 
 // The panel's format line: "<format>,  <kbit/s>kbps,  <width>x<height>" ("audio only" in
 // place of the size when the file has no pictures).

@@ -385,12 +385,14 @@ void TCustomAVConverter::RemoveTask(int AIndex) {
   ReleaseTasks(removed);
 }
 
-void TCustomAVConverter::ClearTasks() {
+void TCustomAVConverter::ClearTasks(bool AKeepEmptyOutputs) {
   std::vector<TFFmpeg *> removed;
   {
     LockAndDeliver lock(*this);
-    while (TaskCount() > 0)
+    while (TaskCount() > 0) {
       removed.push_back(TakeTask(TaskCount() - 1));
+      removed.back()->KeepEmptyOutputs = AKeepEmptyOutputs;
+    }
     FLastErrorMessage.clear();
     FThreadCount = 0;
   }

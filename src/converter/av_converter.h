@@ -92,7 +92,9 @@ public:
   int AddInputFile(const std::string &AFileName, TInputOptions *AOptions);
   bool SetOutputFile(int AIndex, const std::string &AFileName, TOutputOptions *AOptions);
   void RemoveTask(int AIndex);
-  void ClearTasks();
+  // AKeepEmptyOutputs: outputs the tasks created and never wrote stay on disk, their names still
+  // claimed by the caller (by default they are removed with their tasks).
+  void ClearTasks(bool AKeepEmptyOutputs = false);
   void StartConvert(int AThreadCount);
   void StopConvert();
   void PauseConvert();

@@ -262,6 +262,9 @@ public:
   // when released, never one that has taken its name meanwhile (the run may end long after its
   // converter let it go).
   uint64_t OutputFileIds[MaxFiles][2] = {};
+  // Set when the application keeps the name claimed after letting the task go unrun (a panel
+  // that waits without open files): its empty output then stays on disk.
+  bool KeepEmptyOutputs = false;
   TStreamMap StreamMaps[MaxStreamMaps];
   int StreamMapCount = 0;
   TMetaDataMap MetaDataMaps[MaxMetaDataMaps];

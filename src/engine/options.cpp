@@ -444,8 +444,8 @@ void TCustomFFmpeg::FreeFiles() {
       avlib.avio_closep(&context->pb);
     // An output that never got a byte is removed rather than left behind as an empty file.
     struct stat st;
-    if (context->url && *context->url && ::stat(context->url, &st) == 0 && S_ISREG(st.st_mode) &&
-        st.st_size == 0) {
+    if (!KeepEmptyOutputs && context->url && *context->url && ::stat(context->url, &st) == 0 &&
+        S_ISREG(st.st_mode) && st.st_size == 0) {
       const uint64_t *id = OutputFileIds[i];
       const bool known = id[0] != 0 || id[1] != 0; // a table filled without OpenOutputFile
       if (!known || (static_cast<uint64_t>(st.st_dev) == id[0] &&

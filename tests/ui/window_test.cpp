@@ -361,6 +361,46 @@ TEST_F(Window, RemovingSelectedPanelsKeepsTheOthersInOrder) {
   EXPECT_GE(Panel(1)->y(), Panel(0)->y() + TfrmConvertItem::DesignHeight);
 }
 
+// Files of the process that are inputs or outputs (the window's own descriptors aside).
+int OpenMediaFiles(const fs::path &AOutputs) {
+  int count = 0;
+  for (const fs::directory_entry &entry : fs::directory_iterator("/proc/self/fd")) {
+    std::error_code error;
+    const std::string target = fs::read_symlink(entry.path(), error).string();
+    if (target.rfind(fs::path(MediaFile("wav_pcm.wav")).parent_path().string(), 0) == 0 ||
+        target.rfind(AOutputs.string(), 0) == 0)
+      ++count;
+  }
+  return count;
+}
+
+TEST_F(Window, AWaitingPanelKeepsItsPictureAndNameButNoFileOpenTheSliderOpensOneForAWhile) {
+  auto open = [&] { return OpenMediaFiles(AppDir.path()); };
+  Add({MediaFile("mov_h264_aac.mov"), MediaFile("mkv_h264_vorbis.mkv"), MediaFile("wav_pcm.wav")});
+  ASSERT_EQ(List->Count(), 3);
+  EXPECT_EQ(open(), 0);
+  for (int i = 0; i < 3; ++i) // each name stays claimed on disk, empty
+    EXPECT_EQ(fs::file_size(Panel(i)->OutputFileName()), 0u);
+  const QImage first = Panel(0)->imgThumb->pixmap().toImage();
+  EXPECT_NE(first.pixelColor(first.width() / 2, first.height() / 2), QColor(Qt::black));
+
+  // The slider opens the file for its pictures and lets it go once it rests.
+  QFocusEvent focus(QEvent::FocusIn);
+  QCoreApplication::sendEvent(Panel(0)->tbPreviewPos, &focus);
+  Panel(0)->tbPreviewPos->setValue(60);
+  EXPECT_TRUE(WaitFor([&] { return open() == 1; }, 5000));
+  EXPECT_TRUE(WaitFor([&] { return open() == 0; }, 5000));
+
+  // Converting reopens it; the thumbnail is taken after the end, and nothing stays open.
+  Main->btnStart->trigger();
+  ASSERT_TRUE(WaitForState(0, isTerminated));
+  EXPECT_TRUE(fs::exists(ThumbnailFileName(Panel(0)->OutputFileName())));
+  EXPECT_GT(fs::file_size(Panel(0)->OutputFileName()), 0u);
+  Main->btnStop->trigger();
+  ASSERT_TRUE(WaitFor([&] { return List->AllTerminated(); }));
+  EXPECT_TRUE(WaitFor([&] { return open() == 0; }, 5000));
+}
+
 TEST_F(Window, TheKeyboardAloneReachesTheToolBarShowsSelectsAndRemovesPanelsAndQuits) {
   Add({MediaFile("mov_h264_aac.mov"), MediaFile("flv_h264_aac.flv"), MediaFile("ts_h264_aac.ts"),
        MediaFile("wav_pcm.wav")});

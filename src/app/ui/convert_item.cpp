@@ -20,6 +20,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <stdexcept>
 
 #include "app/profiles.h"
 #include "app/thumbnail.h"
@@ -36,6 +37,9 @@ QLabel *Caption(const char *AText, QWidget *AParent) {
 }
 
 QString FromStd(const std::string &AText) { return QString::fromStdString(AText); }
+
+// How long the slider rests before the probe lets its file go.
+constexpr int ProbeRestMs = 1500;
 
 } // namespace
 
@@ -132,12 +136,23 @@ TfrmConvertItem::TfrmConvertItem(QWidget *AParent)
   connect(cboxFormat, QOverload<int>::of(&QComboBox::activated), this,
           [this] { ReloadIfWaiting(); });
 
+  FProbeRest = new QTimer(this);
+  FProbeRest->setSingleShot(true);
+  FProbeRest->setInterval(ProbeRestMs);
+  connect(FProbeRest, &QTimer::timeout, this, [this] {
+    if (FConverter)
+      FConverter->AVProbe().CloseFile();
+  });
+
   ConnectConverter();
 }
 
 TfrmConvertItem::~TfrmConvertItem() {
   // The converter goes first: its workers may still post to this panel until it has ended.
   FConverter.reset();
+  // A panel that never started gives its claimed output name back (the window closing).
+  if (FState == isWaiting)
+    ReleaseOutputClaim(FLoaded);
 }
 
 // The converter raises its events on the conversion's worker thread: each becomes one queued
@@ -174,14 +189,19 @@ void TfrmConvertItem::ConnectConverter() {
 
 bool TfrmConvertItem::LoadInputFile(const std::string &AFileName) {
   FInputFileName = AFileName;
+  FProbeRest->stop();
+  // The name the last load claimed and never wrote is given back; the load claims it again.
+  ReleaseOutputClaim(FLoaded);
   TLoadedConversion loaded;
   std::string error;
   if (!LoadConversion(*FConverter, QCoreApplication::applicationDirPath().toStdString(),
                       AFileName, cboxFormat->currentIndex(), loaded, error)) {
     FLastLoadError = error;
+    FLoadFailed = true;
     ShowMessage(window(), FromStd(error));
     return false;
   }
+  FLoadFailed = false;
   const bool firstLoad = FOutputFileName.empty();
   FLoaded = loaded;
   FDuration = loaded.DurationUs;
@@ -198,6 +218,9 @@ bool TfrmConvertItem::LoadInputFile(const std::string &AFileName) {
   pbarPreview->setToolTip(QString());
   if (firstLoad)
     ShowFrameAt(0);
+  // While it waits the panel keeps its picture and holds neither decoder nor file; Start sets
+  // the conversion up again.
+  ParkConversion(*FConverter);
   show();
   update();
   return true;
@@ -242,7 +265,14 @@ void TfrmConvertItem::SetState(TItemState AState) {
 
 void TfrmConvertItem::StartItem() {
   SetState(isConverting);
-  if (FConverter->TaskCount() == 0) {
+  std::string reopenError;
+  if (!FLoadFailed && FConverter->TaskCount() == 0 &&
+      !ReopenConversion(*FConverter, QCoreApplication::applicationDirPath().toStdString(), FLoaded,
+                        reopenError)) {
+    FLoadFailed = true;
+    FLastLoadError = reopenError;
+  }
+  if (FLoadFailed || FConverter->TaskCount() == 0) {
     // The last reload failed (the file went, say): a converter without a task would never
     // report an end, and the batch would wait for it for ever. It ends as a failed conversion;
     // the output name of the earlier load was given up with its task and is not this panel's.
@@ -305,6 +335,8 @@ void TfrmConvertItem::ClosePanel() {
   // it any more, and the device page would list and copy it as a converted one.
   if (ran && FLoaded.OutputCreated && !FConverted->load())
     ::unlink(FOutputFileName.c_str());
+  else if (FState == isWaiting)
+    ReleaseOutputClaim(FLoaded);
   hide();
   deleteLater();
 }
@@ -354,16 +386,30 @@ void TfrmConvertItem::ConverterTerminate(int AIndex, bool AFinished, bool AExcep
   } else {
     pbarPreview->setFormat(tr("Stopped at %p%"));
   }
+  // The ended task lets its files go; the next Start sets a new one up.
+  if (self && FConverter)
+    FConverter->ClearTasks();
 }
 
 void TfrmConvertItem::MakeThumbnail() {
   std::string error;
   try {
-    TBGRImage *picture = FConverter->AVProbe().GetFrameBitmap(-1);
-    if (::MakeThumbnail(*picture, FOutputFileName, error, FLoaded.DisplayAspect))
+    // The picture the preview shows, taken again when the probe has let its file go.
+    TAVProbe &probe = FConverter->AVProbe();
+    const bool wasOpen = probe.FileLoaded();
+    if (!OpenProbe())
+      throw std::runtime_error(probe.LastErrorMessage());
+    if (!wasOpen)
+      probe.Seek(-1, FPreviewTimeUs);
+    TBGRImage *picture = probe.GetFrameBitmap(-1);
+    const bool written = ::MakeThumbnail(*picture, FOutputFileName, error, FLoaded.DisplayAspect);
+    if (!wasOpen)
+      probe.CloseFile();
+    if (written)
       return;
   } catch (const std::exception &e) {
     error = e.what();
+    FConverter->AVProbe().CloseFile();
   }
   // The video is complete and stays converted; its bar keeps the warning after the message.
   const QString warning =
@@ -373,9 +419,22 @@ void TfrmConvertItem::MakeThumbnail() {
   PostMessage(window(), warning);
 }
 
-void TfrmConvertItem::ShowFrameAt(int64_t ATime) {
+bool TfrmConvertItem::OpenProbe() {
   TAVProbe &probe = FConverter->AVProbe();
+  if (probe.FileLoaded())
+    return true;
+  const std::string &name = FLoaded.InputFileName.empty() ? FInputFileName : FLoaded.InputFileName;
+  return probe.LoadFile(name, FLoaded.InputFormat);
+}
+
+void TfrmConvertItem::ShowFrameAt(int64_t ATime) {
+  if (!FConverter)
+    return;
+  TAVProbe &probe = FConverter->AVProbe();
+  FPreviewTimeUs = ATime;
   try {
+    if (!OpenProbe())
+      throw std::runtime_error(probe.LastErrorMessage());
     probe.Seek(-1, ATime);
     ShowPreviewFrame(*probe.GetFrameBitmap(-1));
   } catch (const std::exception &) {
@@ -412,6 +471,7 @@ void TfrmConvertItem::tbPreviewPosChange() {
   QTimer::singleShot(0, this, [this] {
     FPreviewPending = false;
     ShowFrameAt(FDuration > 0 ? FDuration * tbPreviewPos->value() / 100 : 0);
+    FProbeRest->start();
   });
 }
 

@@ -19,6 +19,7 @@ class QLabel;
 class QLineEdit;
 class QProgressBar;
 class QSlider;
+class QTimer;
 class TCustomAVConverter;
 
 enum TItemState { isConverting = 0, isPaused = 1, isWaiting = 2, isTerminated = 3 };
@@ -100,6 +101,9 @@ private:
   void MakeThumbnail();
   void FitTexts();
   void ConnectConverter();
+  // The probe for a picture: opened again when a waiting panel let it go.
+  bool OpenProbe();
+
 
   std::unique_ptr<TCustomAVConverter> FConverter;
   // Set on the converter's thread when its task has converted the whole file; read once the
@@ -117,5 +121,9 @@ private:
   std::string FLastLoadError;
   bool FPreviewReady = false;
   bool FPreviewPending = false;
+  bool FLoadFailed = false; // the last load failed: Start has no conversion to run
+  int64_t FPreviewTimeUs = 0; // where the picture shown was taken, for the thumbnail
   TBGRImage FPreview; // the picture imgThumb shows
+  // Closes the probe once the slider has rested: a waiting panel holds no file open.
+  QTimer *FProbeRest = nullptr;
 };

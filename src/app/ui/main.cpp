@@ -1,6 +1,7 @@
 // Korvelo Converter's window program. File names on the command line are added to the
 // conversion list, as if chosen with Add; --help and --version answer on the terminal.
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <QDir>
@@ -57,6 +58,16 @@ void CloseOnSignals(TfrmMain &AWindow) {
     ::sigaction(signal, &action, nullptr);
 }
 
+// Each panel may hold files open while it converts or shows a picture; a long list must not
+// meet the usual soft limit of 1,024 when the system allows more.
+void RaiseOpenFileLimit() {
+  struct rlimit limit {};
+  if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+    limit.rlim_cur = limit.rlim_max;
+    ::setrlimit(RLIMIT_NOFILE, &limit);
+  }
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
@@ -65,6 +76,7 @@ int main(int argc, char **argv) {
   if (early.Command == TWindowCommand::wcHelp || early.Command == TWindowCommand::wcVersion)
     return Print(stdout, early.Text, 0);
 
+  RaiseOpenFileLimit();
   TKorveloApplication app(argc, argv);
   // Qt has taken its own options out of the arguments by now.
   QStringList arguments = QCoreApplication::arguments();
