@@ -4,6 +4,8 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QDBusConnection>
+#include <QDBusMessage>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QMimeData>
@@ -607,6 +609,81 @@ TEST_F(Window, ASecondLaunchHandsItsFileToTheRunningWindowAndEnds) {
   EXPECT_FALSE(fs::exists(held));
   // Gone with its window: the next launch opens one of its own.
   EXPECT_FALSE(fs::exists(TSingleInstance::SocketPath().toStdString()));
+}
+
+// A session bus of the test's own, so that nothing reaches the desktop the tests run on.
+class PrivateBus {
+public:
+  PrivateBus() {
+    Daemon.start(QStringLiteral("dbus-daemon"),
+                 {QStringLiteral("--session"), QStringLiteral("--nofork"),
+                  QStringLiteral("--print-address=1")});
+    if (Daemon.waitForStarted() && Daemon.waitForReadyRead(10000))
+      Address = QString::fromUtf8(Daemon.readLine()).trimmed();
+  }
+  ~PrivateBus() {
+    Daemon.terminate();
+    Daemon.waitForFinished(5000);
+  }
+  QProcess Daemon;
+  QString Address;
+};
+
+TEST_F(Window, TheBatchEndIsNotifiedAndItsProgressShownOnTheLauncherEntry) {
+  PrivateBus bus;
+  ASSERT_FALSE(bus.Address.isEmpty()) << "dbus-daemon did not start";
+  // A notification service that takes the calls, and dbus-monitor watching them.
+  QDBusConnection service = QDBusConnection::connectToBus(bus.Address, QStringLiteral("service"));
+  ASSERT_TRUE(service.registerService(QStringLiteral("org.freedesktop.Notifications")));
+  QProcess monitor;
+  monitor.start(QStringLiteral("dbus-monitor"),
+                {QStringLiteral("--address"), bus.Address,
+                 QStringLiteral("interface='org.freedesktop.Notifications'"),
+                 QStringLiteral("interface='com.canonical.Unity.LauncherEntry'")});
+  QString seen;
+  auto watched = [&](const QString &AText) {
+    seen += QString::fromUtf8(monitor.readAllStandardOutput());
+    return seen.contains(AText);
+  };
+  ASSERT_TRUE(WaitFor(
+      [&] {
+        QDBusMessage probe = QDBusMessage::createSignal(
+            QStringLiteral("/probe"), QStringLiteral("com.canonical.Unity.LauncherEntry"),
+            QStringLiteral("Update"));
+        probe << QStringLiteral("application://probe") << QVariantMap();
+        service.send(probe);
+        QTest::qWait(100);
+        return watched(QStringLiteral("application://probe"));
+      },
+      10000));
+  seen.clear();
+  Main->Notifier().SetConnection(
+      QDBusConnection::connectToBus(bus.Address, QStringLiteral("window")));
+
+  // One file converts, the next has gone when its turn comes: the batch ends there.
+  const std::string copy = AppDir.file("clip.mov");
+  fs::copy_file(MediaFile("mov_h264_aac.mov"), copy);
+  Add({MediaFile("flv_h264_aac.flv"), copy});
+  fs::remove(copy);
+  Main->btnStart->trigger();
+  ASSERT_TRUE(WaitForState(1, isTerminated));
+  ASSERT_TRUE(WaitFor([&] { return watched(QStringLiteral("member=Notify")); }, 10000));
+  QTest::qWait(300);
+  watched(QString());
+  monitor.terminate();
+  monitor.waitForFinished(5000);
+  EXPECT_EQ(seen.count(QStringLiteral("member=Notify")), 1) << seen.toStdString();
+  EXPECT_TRUE(seen.contains(QStringLiteral("string \"A conversion failed\"")));
+  EXPECT_TRUE(seen.contains(QStringLiteral("string \"1 converted, 1 failed: clip.mov\"")))
+      << seen.toStdString();
+  // The launcher entry showed the batch's progress and was cleared once at its end.
+  const int updates = seen.count(QStringLiteral("application://korvelo-converter.desktop"));
+  EXPECT_GE(updates, 2);
+  EXPECT_LE(updates, 102);
+  EXPECT_EQ(seen.count(QStringLiteral("boolean false")), 1);
+  EXPECT_EQ(seen.count(QStringLiteral("boolean true")), updates - 1);
+  EXPECT_GT(seen.lastIndexOf(QStringLiteral("boolean false")),
+            seen.lastIndexOf(QStringLiteral("boolean true")));
 }
 
 TEST_F(Window, StartChecksTheOutputFolderAgainAndSaysOnceWhenItCannotBeWritten) {

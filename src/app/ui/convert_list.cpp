@@ -204,6 +204,7 @@ void TfrmConvertList::RemoveSelected() {
     StartNextWaiting();
     if (AllTerminated())
       ShowStatus(QString()); // the file it named is gone from the list
+    EndBatchIfIdle(true);
   }
   BatchChanged();
 }
@@ -213,6 +214,7 @@ void TfrmConvertList::ClearItems() {
   items.swap(FItems);
   for (TfrmConvertItem *item : items)
     item->ClosePanel();
+  EndBatchIfIdle(true);
   ShowStatus(QString());
   // An empty list has done nothing yet.
   if (FOnListProgress)
@@ -295,8 +297,19 @@ void TfrmConvertList::StartBatch() {
     item->ResetItem();
   FStopRequested = false;
   FFollowed = nullptr; // Start shows the first panel it converts
+  FBatchRunning = true;
+  FBatchConverted = 0;
+  FBatchFailed.clear();
   BatchStarted();
   StartNextWaiting();
+}
+
+void TfrmConvertList::EndBatchIfIdle(bool AStopped) {
+  if (!FBatchRunning || !AllTerminated())
+    return;
+  FBatchRunning = false;
+  if (FOnBatchEnded)
+    FOnBatchEnded(FBatchConverted, FBatchFailed, AStopped);
 }
 
 void TfrmConvertList::ReloadWaiting() {
@@ -386,7 +399,12 @@ void TfrmConvertList::ItemTerminate(int AIndex, bool AFinished, bool AException,
   if (AFinished && FOnItemFinished)
     FOnItemFinished();
   if (AFinished)
+    ++FBatchConverted;
+  else if (AException && AIndex >= 0 && AIndex < Count())
+    FBatchFailed << OneLine(QFileInfo(QString::fromStdString(Item(AIndex)->InputFileName())).fileName());
+  if (AFinished)
     StartNextWaiting();
+  EndBatchIfIdle(!AFinished && !AException);
 }
 
 void TfrmConvertList::ShowStatus(const QString &AText) {

@@ -47,6 +47,10 @@ public:
   std::function<void(const QString &AText)> FOnStatus;
   // A panel's conversion has finished: a new file is in the output folder.
   std::function<void()> FOnItemFinished;
+  // The batch has ended: the panels it converted, the names of those that failed, and whether
+  // it was stopped (by Stop, or by removing the panels) rather than run to its end.
+  std::function<void(int AConverted, const QStringList &AFailedNames, bool AStopped)> FOnBatchEnded;
+  bool BatchRunning() const { return FBatchRunning; }
   // Files and folders dropped on the list, in their order; unset, the files are added as they are.
   std::function<void(const QStringList &APaths)> FOnDropped;
 
@@ -81,7 +85,12 @@ private:
   void BatchChanged();
   int64_t BatchDoneMs(int ACurrentIndex, int64_t ACurrentMs) const;
 
+  void EndBatchIfIdle(bool AStopped);
+
   std::vector<TfrmConvertItem *> FItems;
+  bool FBatchRunning = false;
+  int FBatchConverted = 0;
+  QStringList FBatchFailed;
   int FMinItemWidth = 0; // the narrowest a panel shows all of itself
   bool FStatusIsHint = false; // the status line says how to use Remove
   QPointer<TfrmConvertItem> FFollowed; // the panel the batch last started

@@ -217,6 +217,14 @@ QWidget *TfrmMain::CreateConvertPage() {
   };
   FConvertList->FOnStatus = [this](const QString &AText) { lbStatus->setText(AText); };
   FConvertList->FOnItemFinished = [this] { FConvertedSinceRefresh = true; };
+  // Someone who turned to another window learns that the batch is over; one who stopped it
+  // is here.
+  FConvertList->FOnBatchEnded = [this](int AConverted, const QStringList &AFailedNames,
+                                       bool AStopped) {
+    FNotifier.HideProgress();
+    if (!AStopped)
+      FNotifier.BatchEnded(AConverted, AFailedNames);
+  };
   FConvertList->FOnDropped = [this](const QStringList &APaths) { AddFiles(APaths); };
   background->addWidget(FConvertList);
   layout->addWidget(plBackground, 1);
@@ -339,6 +347,8 @@ void TfrmMain::ListProgress(int, int APercent, TItemState AState) {
   if (APercent != -1) {
     pbarTotal->setValue(std::clamp(APercent, 0, 100));
     pbarTotal->repaint();
+    if (FConvertList->BatchRunning())
+      FNotifier.ShowProgress(APercent);
   }
   if (AState == isTerminated && FClosing)
     close();

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "app/ui/convert_item.h"
+#include "app/ui/desktop_notifier.h"
 
 class QAction;
 class QFileDialog;
@@ -57,6 +58,7 @@ public:
   const std::string &AppPath() const { return FAppPath; }
   bool OutputFolderOK() const;
   TFoldersPage *FoldersPage() const { return FFoldersPage; }
+  TDesktopNotifier &Notifier() { return FNotifier; }
 
   QTabWidget *pcSteps = nullptr;
   QWidget *tshHome = nullptr;
@@ -91,6 +93,7 @@ private:
   QVBoxLayout *FFoldersLayout = nullptr;
   TFoldersPage *FFoldersPage = nullptr;
   std::string FAppPath;
+  TDesktopNotifier FNotifier;
   QString FAddFolder; // where the open dialog was left
   bool FClosing = false;
   bool FCloseScheduled = false;
