@@ -2,6 +2,8 @@
 
 #include <chrono>
 
+#include "app/psp_stick.h"
+
 TDeviceCopyJob::~TDeviceCopyJob() {
   Cancel();
   Wait();
@@ -34,7 +36,12 @@ bool TDeviceCopyJob::Start(const std::string &ADeviceFolder, std::vector<TCopySo
       }
       return !FCancel;
     };
-    const TCopyResult result = CopyToDevice(device, selected, progress);
+    // Twins already on the stick and files too big for its FAT are named and left out first.
+    const TStickCopyPlan plan = PlanStickCopy(device, selected);
+    TCopyResult result;
+    if (selected.empty() || !plan.Kept.empty())
+      result = CopyToDevice(device, plan.Kept, progress);
+    result.Messages.insert(result.Messages.begin(), plan.Messages.begin(), plan.Messages.end());
     FRunning = false;
     if (OnDone)
       OnDone(result);

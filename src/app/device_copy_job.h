@@ -26,7 +26,9 @@ public:
   // Cancels a running copy and waits for it: its partial file is removed on the way out.
   ~TDeviceCopyJob();
 
-  // Runs CopyToDevice with its checks and messages; false when a copy is already running.
+  // Runs CopyToDevice with its checks and messages, after PlanStickCopy has left out the
+  // files whose twin is on the stick and those too big for its FAT (their messages first);
+  // false when a copy is already running.
   bool Start(const std::string &ADeviceFolder, std::vector<TCopySource> ASelected);
   // The copy stops at its next chunk and reports coFailed; a no-op when nothing runs.
   void Cancel() { FCancel = true; }

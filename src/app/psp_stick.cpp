@@ -446,3 +446,10 @@ std::vector<std::string> CopiedLines(const std::string &ADeviceFolder, const TCo
   }
   return lines;
 }
+
+bool DeviceFolderGone(const std::string &ADeviceFolder, const std::string &ADeviceDrive) {
+  struct stat st {};
+  if (ADeviceFolder.empty() || ::stat(ADeviceFolder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+    return true;
+  return !ADeviceDrive.empty() && MountType(ADeviceDrive).empty();
+}

@@ -66,3 +66,8 @@ TStickCopyPlan PlanStickCopy(const std::string &ADeviceFolder,
 // Where each copied video went, one line each: "clip.mp4 → MP_ROOT/100ANV01/MAQ00003.MP4"
 // (thumbnails not listed).
 std::vector<std::string> CopiedLines(const std::string &ADeviceFolder, const TCopyResult &AResult);
+
+// True when the device folder is not there now: the folder is missing, or the volume it lay on
+// (ADeviceDrive, its mount point) is no longer mounted, since an unplugged stick can leave its
+// empty mount folder behind, and a copy there would land on the computer's own disk.
+bool DeviceFolderGone(const std::string &ADeviceFolder, const std::string &ADeviceDrive);

@@ -33,7 +33,7 @@ TFatStick::TFatStick(int AMegabytes) {
   }
   if (Run("mkfs.vfat --help") == 127 ||
       Run("truncate -s " + std::to_string(AMegabytes) + "M " + Quoted(FImage) +
-          " && mkfs.vfat -F 32 -n PSP " + Quoted(FImage)) != 0) {
+          " && mkfs.vfat -F 32 -n KORVELO " + Quoted(FImage)) != 0) {
     FWhyNot = "mkfs.vfat (dosfstools) could not make a FAT32 image";
     return;
   }

@@ -5,6 +5,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <QElapsedTimer>
+#include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QProgressDialog>
@@ -28,6 +30,7 @@
 #include "app/ui/main_window.h"
 #include "app/ui/messages.h"
 #include "probe/av_probe.h"
+#include "support/fat_image.h"
 #include "support/test_support.h"
 #include "wait_until.h"
 
@@ -234,7 +237,11 @@ TEST_F(FoldersPage, CopiesUnderTheFreeNumbersAndACancelLeavesNoPSPName) {
   ChooseDeviceFolder(stick);
   Select(1, true);
   Copy();
-  EXPECT_EQ(Messages, std::vector<std::string>{MsgCopied});
+  // The message says where each video went.
+  EXPECT_EQ(Messages, std::vector<std::string>{
+                          std::string(MsgCopied) +
+                          "\n\nline break.mp4 \u2192 MP_ROOT/100ANV01/MAQ00001.MP4"
+                          "\ntwo.mp4 \u2192 MP_ROOT/100ANV01/MAQ00003.MP4"});
   EXPECT_EQ(FolderEntries(avc), (std::vector<std::string>{"MAQ00000.MP4", "MAQ00001.MP4",
                                                     "MAQ00001.THM", "MAQ00002.MP4",
                                                     "MAQ00003.MP4", "MAQ00003.THM"}));
@@ -248,7 +255,11 @@ TEST_F(FoldersPage, CopiesUnderTheFreeNumbersAndACancelLeavesNoPSPName) {
     ASSERT_TRUE(Page->FCopyDialog);
     Page->FCopyDialog->findChild<QPushButton *>()->click(); // its Cancel button
   });
-  EXPECT_EQ(Messages, std::vector<std::string>{MsgCopyFailed});
+  // two.mp4, still selected, is on the stick already.
+  EXPECT_EQ(Messages, (std::vector<std::string>{
+                          "two.mp4 is already on the stick as MP_ROOT/100ANV01/MAQ00003.MP4, "
+                          "left out",
+                          MsgCopyFailed}));
   EXPECT_EQ(FolderEntries(avc), before);
   EXPECT_TRUE(Page->btnCopy->isEnabled());
 }
@@ -260,7 +271,7 @@ TEST_F(FoldersPage, AMountedPSPIsOfferedAndTakenWithOneClick) {
   Page->FListVolumes = [&] { return std::vector<std::string>{Dir.file("other"), volume}; };
   Main->pcSteps->setCurrentWidget(Main->tshSettings);
   Page->btnRefresh->click();
-  ASSERT_TRUE(Page->btnUsePSP->isVisible());
+  ASSERT_TRUE(WaitUntil([this] { return Page->btnUsePSP->isVisible(); }));
   EXPECT_EQ(Page->btnUsePSP->text().toStdString(),
             "PSP memory stick found at " + volume + ": use it");
   EXPECT_EQ(DeviceFolder, ""); // nothing set without the click
@@ -283,6 +294,66 @@ TEST_F(FoldersPage, AMountedPSPIsOfferedAndTakenWithOneClick) {
   ChooseDeviceFolder(Dir.file("videos/VIDEO"));
   EXPECT_EQ(DeviceFolder, Dir.file("videos/VIDEO"));
   EXPECT_TRUE(Messages.empty());
+}
+
+TEST_F(FoldersPage, AStickPluggedInIsOfferedListedWithVerdictsAndMissedWhenPulledOut) {
+  testing_support::TFatStick stick;
+  if (!stick.Mounted())
+    GTEST_SKIP() << "no FAT32 stick for this test: " << stick.WhyNot();
+  const std::string avc = stick.Root() + "MP_ROOT/100ANV01/";
+  fs::create_directories(stick.Root() + "PSP/GAME");
+  fs::create_directories(avc);
+  auto put = [](const std::string &AFrom, const std::string &ATo) {
+    std::ofstream(ATo, std::ios::binary) << ReadFile(AFrom);
+  };
+  put(MediaFile("aac_51.mp4"), avc + "MAQ00000.MP4");
+  std::ofstream(avc + "MAQ00000.THM") << "thumbnail";
+  put(MediaFile("h264_10bit.mp4"), avc + "MAQ00001.MP4");
+  ASSERT_TRUE(stick.Unmount());
+  Open();
+  Main->pcSteps->setCurrentWidget(Main->tshSettings);
+  QTest::qWait(100);
+  ASSERT_FALSE(Page->btnUsePSP->isVisible());
+
+  // Plugged in: offered within a second, by the mount table's own signal.
+  QElapsedTimer clock;
+  clock.start();
+  ASSERT_TRUE(stick.Mount());
+  ASSERT_TRUE(WaitUntil([this] { return Page->btnUsePSP->isVisible(); }, 1000));
+  EXPECT_LT(clock.elapsed(), 1000);
+  Page->btnUsePSP->click();
+  ASSERT_TRUE(WaitUntil([this] { return Page->lvStick->rowCount() == 2; }, 5000));
+  auto cell = [this](int ARow, int AColumn) {
+    return Page->lvStick->item(ARow, AColumn)->text().toStdString();
+  };
+  EXPECT_EQ(cell(0, 0), "MP_ROOT/100ANV01/MAQ00000.MP4");
+  EXPECT_EQ(cell(0, 4), "yes");
+  EXPECT_EQ(cell(1, 4), "no: H.264 High 10 profile");
+
+  // Removed after a confirmation, with its thumbnail.
+  std::vector<std::string> asked;
+  Page->FConfirm = [&](const QString &AQuestion) {
+    asked.push_back(AQuestion.toStdString());
+    return true;
+  };
+  Page->lvStick->selectRow(0);
+  Page->btnRemoveFromStick->click();
+  ASSERT_EQ(asked.size(), 1u);
+  EXPECT_NE(asked[0].find("MAQ00000.MP4"), std::string::npos) << asked[0];
+  EXPECT_FALSE(fs::exists(avc + "MAQ00000.THM"));
+  ASSERT_TRUE(WaitUntil([this] { return Page->lvStick->rowCount() == 1; }, 5000));
+
+  // Pulled out: the device folder shows missing within a second, and Copy says so.
+  clock.restart();
+  ASSERT_TRUE(stick.Unmount());
+  ASSERT_TRUE(WaitUntil([this] { return Page->DeviceGone(); }, 1000));
+  EXPECT_LT(clock.elapsed(), 1000);
+  EXPECT_NE(Page->lbStickState->text().toStdString().find("missing"), std::string::npos);
+  EXPECT_EQ(Page->lvStick->rowCount(), 0);
+  Messages.clear();
+  Page->btnCopy->click();
+  ASSERT_EQ(Messages.size(), 1u);
+  EXPECT_NE(Messages[0].find("is not there any more"), std::string::npos) << Messages[0];
 }
 
 } // namespace

@@ -17,6 +17,7 @@
 #include <QSignalBlocker>
 #include <QStandardPaths>
 #include <QStatusBar>
+#include <QTabWidget>
 #include <QTableWidget>
 #include <QTimer>
 #include <QUrl>
@@ -25,6 +26,7 @@
 #include <set>
 
 #include "app/device_copy_job.h"
+#include "app/mount_watch.h"
 #include "app/profiles.h"
 #include "app/psp_volumes.h"
 #include "app/ui/messages.h"
@@ -33,7 +35,6 @@
 namespace {
 
 const char *const BrowseTitle = "Please specify a directory";
-constexpr int VolumeCheckInterval = 2000; // ms, while the page shows and no device folder works
 constexpr int CopyDialogDelay = 300;      // ms: a quick copy needs no dialog
 constexpr int CopyDialogSteps = 1000;     // bytes do not fit the dialog's int range
 
@@ -47,7 +48,39 @@ const TColumn FileColumns[] = {{"Filename", 360, Qt::AlignLeft | Qt::AlignVCente
                                {"Duration", 90, Qt::AlignRight | Qt::AlignVCenter},
                                {"File Size", 110, Qt::AlignRight | Qt::AlignVCenter}};
 
+const TColumn StickColumns[] = {{"PSP name", 230, Qt::AlignLeft | Qt::AlignVCenter},
+                                {"Title", 200, Qt::AlignLeft | Qt::AlignVCenter},
+                                {"Duration", 90, Qt::AlignRight | Qt::AlignVCenter},
+                                {"File Size", 100, Qt::AlignRight | Qt::AlignVCenter},
+                                {"Plays on the PSP", 200, Qt::AlignLeft | Qt::AlignVCenter}};
+
 QString Text(const std::string &AText) { return QString::fromStdString(AText); }
+
+// A report-style list as the page's lists look: whole rows, read-only, grid lines.
+QTableWidget *NewList(QWidget *AParent, const TColumn *AColumns, int ACount) {
+  auto *list = new QTableWidget(0, ACount, AParent);
+  list->setShowGrid(true);
+  list->setSelectionBehavior(QAbstractItemView::SelectRows);
+  list->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  list->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  list->setWordWrap(false);
+  list->verticalHeader()->setVisible(false);
+  list->verticalHeader()->setDefaultSectionSize(list->fontMetrics().height() + 6);
+  list->horizontalHeader()->setStretchLastSection(false);
+  list->horizontalHeader()->setHighlightSections(false);
+  for (int c = 0; c < ACount; ++c) {
+    auto *header = new QTableWidgetItem(QObject::tr(AColumns[c].Caption));
+    header->setTextAlignment(AColumns[c].Alignment);
+    list->setHorizontalHeaderItem(c, header);
+    list->setColumnWidth(c, AColumns[c].Width);
+  }
+  // The selection stays visible when the list loses the focus (to a button).
+  QPalette palette = list->palette();
+  for (const auto role : {QPalette::Highlight, QPalette::HighlightedText})
+    palette.setColor(QPalette::Inactive, role, palette.color(QPalette::Active, role));
+  list->setPalette(palette);
+  return list;
+}
 
 std::string WithSlash(const QString &AFolder) {
   return WithSeparator(QDir::fromNativeSeparators(AFolder).toStdString());
@@ -89,12 +122,15 @@ TFoldersPage::TFoldersPage(const std::string &AAppPath, QWidget *AParent)
         this, [this, AResult] { CopyDone(AResult); }, Qt::QueuedConnection);
   };
 
-  FVolumeTimer = new QTimer(this);
-  FVolumeTimer->setInterval(VolumeCheckInterval);
-  connect(FVolumeTimer, &QTimer::timeout, this, [this] { LookForPSP(); });
+  // Sticks coming and going are seen by the kernel's word, on a thread of their own.
+  FScanListVolumes = FListVolumes;
+  FMountWatcher = std::make_unique<TMountWatcher>([this] { ScanStick(); });
 }
 
-TFoldersPage::~TFoldersPage() { FCopyJob.reset(); }
+TFoldersPage::~TFoldersPage() {
+  FMountWatcher.reset();
+  FCopyJob.reset();
+}
 
 QWidget *TFoldersPage::CreateFoldersBox() {
   auto *box = new QGroupBox(tr("Folders"), this);
@@ -127,7 +163,8 @@ QWidget *TFoldersPage::CreateFilesBox() {
   auto *box = new QGroupBox(tr("Video files"), this);
   auto *layout = new QGridLayout(box);
 
-  lvFiles = new QTableWidget(0, static_cast<int>(std::size(FileColumns)), box);
+  tabFiles = new QTabWidget(box);
+  lvFiles = new QTableWidget(0, static_cast<int>(std::size(FileColumns)), tabFiles);
   lvFiles->setShowGrid(true);
   lvFiles->setSelectionBehavior(QAbstractItemView::SelectRows);
   lvFiles->setSelectionMode(QAbstractItemView::ExtendedSelection);
@@ -154,6 +191,24 @@ QWidget *TFoldersPage::CreateFilesBox() {
           [this](const QItemSelection &ASelected, const QItemSelection &ADeselected) {
             lvFilesSelectionChanged(RowsOf(ASelected), RowsOf(ADeselected));
           });
+  tabFiles->addTab(lvFiles, tr("Converted files"));
+
+  auto *stickPage = new QWidget(tabFiles);
+  auto *stickLayout = new QGridLayout(stickPage);
+  stickLayout->setContentsMargins(0, 0, 0, 0);
+  lvStick = NewList(stickPage, StickColumns, static_cast<int>(std::size(StickColumns)));
+  lvStick->horizontalHeader()->setSectionResizeMode(1, QHeaderView::Stretch);
+  lbStickState = new QLabel(stickPage);
+  lbStickState->setTextFormat(Qt::PlainText);
+  btnRemoveFromStick = new QPushButton(tr("Remove from stick"), stickPage);
+  btnRemoveFromStick->setToolTip(tr("Removes the selected videos and their thumbnails from the "
+                                    "memory stick"));
+  connect(btnRemoveFromStick, &QPushButton::clicked, this, [this] { btnRemoveFromStickClick(); });
+  stickLayout->addWidget(lvStick, 0, 0, 1, 2);
+  stickLayout->addWidget(lbStickState, 1, 0);
+  stickLayout->addWidget(btnRemoveFromStick, 1, 1);
+  stickLayout->setColumnStretch(0, 1);
+  tabFiles->addTab(stickPage, tr("On the memory stick"));
 
   progressbarSize = new QProgressBar(box);
   progressbarSize->setOrientation(Qt::Vertical);
@@ -177,7 +232,7 @@ QWidget *TFoldersPage::CreateFilesBox() {
   StatusBarCopyFiles = new QStatusBar(box);
   StatusBarCopyFiles->setSizeGripEnabled(false);
 
-  layout->addWidget(lvFiles, 0, 0);
+  layout->addWidget(tabFiles, 0, 0);
   layout->addWidget(progressbarSize, 0, 1);
   layout->addLayout(buttons, 1, 0, 1, 2);
   layout->addWidget(StatusBarCopyFiles, 2, 0, 1, 2);
@@ -261,6 +316,9 @@ void TFoldersPage::btnUsePSPClick() { UseDeviceFolder(FOfferedFolder); }
 void TFoldersPage::UseDeviceFolder(const std::string &AFolder) {
   SetDeviceFolder(AFolder);
   edDeviceFolder->setText(Text(AFolder));
+  // Offered again by the scan below if it still should be.
+  FOfferedFolder.clear();
+  btnUsePSP->setVisible(false);
   LookForPSP();
   // The free space shown belonged to the previous device.
   if (lvFiles->selectionModel()->hasSelection())
@@ -268,7 +326,41 @@ void TFoldersPage::UseDeviceFolder(const std::string &AFolder) {
 }
 
 void TFoldersPage::LookForPSP() {
-  FOfferedFolder = FListVolumes ? SuggestDeviceFolder(DeviceFolder, FListVolumes()) : "";
+  {
+    const std::lock_guard<std::mutex> lock(FScanLock);
+    FScanDeviceFolder = DeviceFolder;
+    FScanDeviceDrive = DeviceDrive;
+    FScanListVolumes = FListVolumes;
+  }
+  if (FMountWatcher)
+    FMountWatcher->Rescan();
+}
+
+void TFoldersPage::ScanStick() {
+  TStickScan scan;
+  std::string drive;
+  std::function<std::vector<std::string>()> listVolumes;
+  {
+    const std::lock_guard<std::mutex> lock(FScanLock);
+    scan.DeviceFolder = FScanDeviceFolder;
+    drive = FScanDeviceDrive;
+    listVolumes = FScanListVolumes;
+  }
+  scan.Gone = DeviceFolderGone(scan.DeviceFolder, drive);
+  if (listVolumes)
+    scan.Offered = SuggestDeviceFolder(scan.Gone ? std::string() : scan.DeviceFolder, listVolumes());
+  if (!scan.Gone) {
+    scan.Volume = VolumeOf(scan.DeviceFolder);
+    scan.Videos = ListStickVideos(scan.DeviceFolder);
+  }
+  QMetaObject::invokeMethod(
+      this, [this, scan] { ShowStickScan(scan); }, Qt::QueuedConnection);
+}
+
+void TFoldersPage::ShowStickScan(const TStickScan &AScan) {
+  if (AScan.DeviceFolder != DeviceFolder)
+    return; // the folder changed meanwhile: its own scan follows
+  FOfferedFolder = AScan.Offered;
   if (!FOfferedFolder.empty()) {
     QString shown = Text(FOfferedFolder);
     if (shown.size() > 1 && shown.endsWith(QLatin1Char('/')))
@@ -276,18 +368,97 @@ void TFoldersPage::LookForPSP() {
     btnUsePSP->setText(tr("PSP memory stick found at %1: use it").arg(shown));
   }
   btnUsePSP->setVisible(!FOfferedFolder.empty());
+
+  const bool wasGone = FDeviceGone;
+  FDeviceGone = !DeviceFolder.empty() && AScan.Gone;
+  // A folder chosen before its stick was plugged in lies on the stick now.
+  if (!AScan.Gone && AScan.Volume != DeviceDrive)
+    DeviceDrive = AScan.Volume;
+  QPalette palette = edDeviceFolder->style()->standardPalette();
+  if (FDeviceGone)
+    palette.setColor(QPalette::Text, Qt::red);
+  edDeviceFolder->setPalette(palette);
+  edDeviceFolder->setToolTip(FDeviceGone ? tr("Missing: the memory stick is not plugged in")
+                                         : QString());
+
+  {
+    const QSignalBlocker blocker(lvStick->selectionModel());
+    lvStick->setRowCount(0);
+  }
+  FStickVideos = AScan.Videos;
+  lvStick->setRowCount(static_cast<int>(FStickVideos.size()));
+  int64_t total = 0;
+  for (int row = 0; row < lvStick->rowCount(); ++row) {
+    const TStickVideo &video = FStickVideos[static_cast<size_t>(row)];
+    total += video.Size;
+    const std::string cells[] = {
+        video.Name, video.Title,
+        video.DurationUs < 0 ? std::string() : FormatDuration(video.DurationUs / 1000),
+        FormatSizeKB(video.Size), video.Problem.empty() ? "yes" : "no: " + video.Problem};
+    for (int c = 0; c < lvStick->columnCount(); ++c) {
+      auto *item = new QTableWidgetItem(OneLine(Text(cells[c])));
+      item->setTextAlignment(StickColumns[c].Alignment);
+      if (c == 4 && !video.Problem.empty())
+        item->setForeground(Qt::darkRed);
+      lvStick->setItem(row, c, item);
+    }
+  }
+  if (DeviceFolder.empty())
+    lbStickState->setText(tr("No device folder chosen."));
+  else if (FDeviceGone)
+    lbStickState->setText(tr("The device folder %1 is missing: plug in the PSP (USB mode) or "
+                             "choose another folder.")
+                              .arg(OneLine(Text(DeviceFolder))));
+  else
+    lbStickState->setText(tr("%n video(s), %1 on the stick; %2 free.", nullptr,
+                             lvStick->rowCount())
+                              .arg(Text(FormatSizeKB(total)),
+                                   Text(FormatSizeKB(DeviceFreeSpace(DeviceFolder)))));
+  btnRemoveFromStick->setEnabled(!FDeviceGone && lvStick->rowCount() > 0);
+  if (wasGone != FDeviceGone && lvFiles->selectionModel()->hasSelection())
+    ShowSelectionStatus();
+}
+
+void TFoldersPage::btnRemoveFromStickClick() {
+  std::vector<const TStickVideo *> chosen;
+  QString names;
+  for (int row = 0; row < lvStick->rowCount(); ++row)
+    if (lvStick->selectionModel()->isRowSelected(row, QModelIndex())) {
+      const TStickVideo &video = FStickVideos[static_cast<size_t>(row)];
+      chosen.push_back(&video);
+      names += "\n" + OneLine(Text(video.Name)) +
+               (video.Title.empty() ? QString() : " (" + OneLine(Text(video.Title)) + ")");
+    }
+  if (chosen.empty()) {
+    ShowMessage(window(), tr("Please select videos on the memory stick."));
+    return;
+  }
+  const QString question =
+      tr("Remove %n video(s) from the memory stick, with their thumbnails?", nullptr,
+         static_cast<int>(chosen.size())) +
+      "\n" + names;
+  const bool yes = FConfirm ? FConfirm(question)
+                            : QMessageBox::question(window(), QString::fromUtf8(ApplicationTitle),
+                                                    question) == QMessageBox::Yes;
+  if (!yes)
+    return;
+  QString errors;
+  for (const TStickVideo *video : chosen) {
+    std::string error;
+    if (!RemoveStickVideo(video->Path, error))
+      errors += "\n" + OneLine(Text(error));
+  }
+  if (!errors.isEmpty())
+    ShowMessage(window(), tr("Could not remove from the memory stick:") + errors);
+  LookForPSP();
 }
 
 void TFoldersPage::showEvent(QShowEvent *AEvent) {
   QWidget::showEvent(AEvent);
   LookForPSP();
-  FVolumeTimer->start();
 }
 
-void TFoldersPage::hideEvent(QHideEvent *AEvent) {
-  FVolumeTimer->stop();
-  QWidget::hideEvent(AEvent);
-}
+void TFoldersPage::hideEvent(QHideEvent *AEvent) { QWidget::hideEvent(AEvent); }
 
 void TFoldersPage::RefreshFiles() {
   {
@@ -340,6 +511,14 @@ bool TFoldersPage::CopyRunning() const { return FCopyJob->Running(); }
 void TFoldersPage::CopyToDevice() {
   if (FCopyJob->Running())
     return;
+  // A stick pulled out may leave its empty mount folder: a copy would fill the computer's disk.
+  if (!DeviceFolder.empty() && DeviceFolderGone(DeviceFolder, DeviceDrive)) {
+    ShowMessage(window(), tr("The memory stick at %1 is not there any more: plug in the PSP "
+                             "(USB mode) again, or choose another device folder.")
+                              .arg(OneLine(Text(DeviceFolder))));
+    LookForPSP();
+    return;
+  }
   std::vector<TCopySource> selected;
   for (int row = 0; row < lvFiles->rowCount(); ++row)
     if (lvFiles->selectionModel()->isRowSelected(row, QModelIndex())) {
@@ -389,7 +568,18 @@ void TFoldersPage::CopyDone(const TCopyResult &AResult) {
   btnCopy->setEnabled(true);
   if (lvFiles->selectionModel()->hasSelection())
     ShowSelectionStatus(); // the stick has less room now
-  for (const std::string &message : AResult.Messages)
-    PostMessage(window(), Text(message),
+  for (const std::string &message : AResult.Messages) {
+    QString text = Text(message);
+    // Where each video went, so that it can be found on the PSP.
+    if (message == MsgCopied) {
+      QStringList lines;
+      for (const std::string &line : CopiedLines(DeviceFolder, AResult))
+        lines << OneLine(Text(line));
+      if (!lines.isEmpty())
+        text += "\n\n" + lines.join('\n');
+    }
+    PostMessage(window(), text,
                 message == MsgCopied ? QMessageBox::Information : QMessageBox::Warning);
+  }
+  LookForPSP(); // the stick's list has changed
 }

@@ -8,11 +8,13 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include "app/device_library.h"
 #include "app/folders.h"
+#include "app/psp_stick.h"
 
 class QLabel;
 class QLineEdit;
@@ -24,6 +26,8 @@ class QTableWidget;
 class QTimer;
 class TAVProbe;
 class TDeviceCopyJob;
+class TMountWatcher;
+class QTabWidget;
 
 class TFoldersPage : public QWidget {
   Q_OBJECT
@@ -46,6 +50,11 @@ public:
   void RefreshFiles();
   void CopyToDevice();
   bool CopyRunning() const;
+  // The device folder's stick as the last mount scan saw it.
+  bool DeviceGone() const { return FDeviceGone; }
+  const std::vector<TStickVideo> &StickVideos() const { return FStickVideos; }
+  // Scans the mounts and the stick again, off the window's thread; the page shows the result.
+  void LookForPSP();
   const TFolderPlaces &Places() const { return FPlaces; }
 
   // Opens AFolder in the desktop's file manager; an empty or blank folder opens nothing. False
@@ -54,14 +63,21 @@ public:
 
   // The folder picker: returns the chosen folder, empty when the user cancels. Tests replace it.
   std::function<QString(const QString &ACurrent)> FBrowseFolder;
-  // The mount points looked at for a PSP. Tests replace it.
+  // The mount points looked at for a PSP. Tests replace it. Called on the mount watcher's
+  // thread (with a copy taken on the window's thread at each LookForPSP).
   std::function<std::vector<std::string>()> FListVolumes;
+  // Asks whether to go on (removing videos from the stick). Tests replace it.
+  std::function<bool(const QString &AQuestion)> FConfirm;
 
   QLabel *Label1 = nullptr, *Label2 = nullptr;
   QLineEdit *edDeviceFolder = nullptr, *edOutputFolder = nullptr;
   QPushButton *btnDeviceFolder = nullptr, *btnOutputFolder = nullptr;
   QPushButton *btnUsePSP = nullptr; // "PSP memory stick found at …: use it", hidden otherwise
+  QTabWidget *tabFiles = nullptr; // the converted files, and what is on the stick
   QTableWidget *lvFiles = nullptr;
+  QTableWidget *lvStick = nullptr; // the videos on the memory stick
+  QLabel *lbStickState = nullptr;  // the stick missing, or how full it is
+  QPushButton *btnRemoveFromStick = nullptr;
   QPushButton *btnCopy = nullptr, *btnRefresh = nullptr;
   QProgressBar *progressbarSize = nullptr;
   QStatusBar *StatusBarCopyFiles = nullptr;
@@ -88,7 +104,14 @@ private:
                                const std::vector<int> &ADeselected);
   void ShowSelectionStatus();
   void UseDeviceFolder(const std::string &AFolder);
-  void LookForPSP();
+  struct TStickScan {
+    std::string DeviceFolder, Offered, Volume;
+    bool Gone = true;
+    std::vector<TStickVideo> Videos;
+  };
+  void ScanStick(); // on the watcher's thread
+  void ShowStickScan(const TStickScan &AScan);
+  void btnRemoveFromStickClick();
   void CopyProgress(const TCopyProgress &AProgress);
   void CopyDone(const TCopyResult &AResult);
 
@@ -97,7 +120,12 @@ private:
   std::vector<TConvertedFile> FFiles; // one per row, in row order
   int64_t FSelectedSize = 0;
   std::string FOfferedFolder;
-  QTimer *FVolumeTimer = nullptr;
+  bool FDeviceGone = false;
+  std::vector<TStickVideo> FStickVideos; // one per lvStick row
+  std::mutex FScanLock;                  // guards the scan's input below
+  std::string FScanDeviceFolder, FScanDeviceDrive;
+  std::function<std::vector<std::string>()> FScanListVolumes;
+  std::unique_ptr<TMountWatcher> FMountWatcher;
   std::unique_ptr<TAVProbe> FProbe;
   std::unique_ptr<TDeviceCopyJob> FCopyJob;
 };
