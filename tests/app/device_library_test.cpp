@@ -398,10 +398,14 @@ TEST(CopyToDevice, JobCopiesOnItsOwnThreadAndACancelLeavesNoPSPName) {
       job.Cancel();
   };
   job.OnDone = [&](const TCopyResult &AResult) { cancelled.set_value(AResult); };
+  Write(big, std::string(4 << 20, 'c')); // a twin of what is on the stick would be left out
   ASSERT_TRUE(job.Start(s.Device, {{big, "AVC"}, small}));
   r = cancelled.get_future().get();
   EXPECT_EQ(r.Outcome, TCopyOutcome::coFailed);
-  EXPECT_EQ(r.Messages, std::vector<std::string>{MsgCopyFailed});
+  EXPECT_EQ(r.Messages, (std::vector<std::string>{
+                            "small.mp4 is already on the stick as MP_ROOT/100MNV01/M4V00000.MP4, "
+                            "left out",
+                            MsgCopyFailed}));
   EXPECT_EQ(FolderEntries(s.AVCDevice), (std::vector<std::string>{"MAQ00000.MP4", "MAQ00000.THM"}));
   EXPECT_EQ(FolderEntries(s.MPEG4Device), (std::vector<std::string>{"M4V00000.MP4", "M4V00000.THM"}));
 }

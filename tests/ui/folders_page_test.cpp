@@ -268,7 +268,10 @@ TEST_F(FoldersPage, AMountedPSPIsOfferedAndTakenWithOneClick) {
   const std::string volume = Dir.file("PSP stick");
   fs::create_directories(volume + "/psp/GAME");
   Open();
-  Page->FListVolumes = [&] { return std::vector<std::string>{Dir.file("other"), volume}; };
+  // Called on the page's mount-watching thread, perhaps after this test's locals: by value.
+  Page->FListVolumes = [volumes = std::vector<std::string>{Dir.file("other"), volume}] {
+    return volumes;
+  };
   Main->pcSteps->setCurrentWidget(Main->tshSettings);
   Page->btnRefresh->click();
   ASSERT_TRUE(WaitUntil([this] { return Page->btnUsePSP->isVisible(); }));
