@@ -53,6 +53,7 @@ bool LoadConversion(TCustomAVConverter &AConverter, const std::string &ALibraryP
   loaded.DisplayAspect = video.DisplayAspect > 0 ? video.DisplayAspect : 0;
   loaded.DurationUs = info.Duration;
   loaded.DurationGuessed = probe.DurationGuessed();
+  loaded.HasSound = probe.AudioStreamCount() > 0;
   loaded.BitRate = info.BitRate;
   loaded.FormatName = probe.GetFormatName();
 
@@ -96,6 +97,9 @@ bool LoadConversion(TCustomAVConverter &AConverter, const std::string &ALibraryP
     AError = "***Cannot do convert, error: " + AConverter.LastErrorMessage();
     AConverter.RemoveTask(loaded.TaskIndex);
     loaded.TaskIndex = -1;
+    // The claimed name is given back: an empty file under it would be listed as a conversion.
+    if (::unlink(output.FileName.c_str()) == 0)
+      loaded.OutputCreated = false;
     AResult = loaded;
     return false;
   }

@@ -20,6 +20,7 @@ struct TLoadedConversion {
   double DisplayAspect = 0;  // the shape the picture is shown with; 0 = square pixels
   int64_t DurationUs = -1;   // -1 when the probe cannot tell
   bool DurationGuessed = false; // only estimated from the size and bit rate
+  bool HasSound = false;     // the input has a sound stream, which every profile keeps
   std::string OutputFileName;
   bool OutputCreated = false; // the output file was created by this load (it was free before)
   // What reopening the task needs once it has been let go (ParkConversion).

@@ -35,8 +35,9 @@ int ListScrollOffset(int ACount, int AItemHeight, int AGap, int AClientHeight, i
 }
 
 int64_t EstimateTimeLeftMs(int64_t ADoneMs, int64_t ATotalMs, int64_t AElapsedMs) {
-  // The first seconds of a run are mostly opening files and filling encoders: no estimate yet.
-  if (ADoneMs <= 0 || ATotalMs <= 0 || AElapsedMs < 2000)
+  // The first seconds of a run are mostly opening files and filling encoders: no estimate yet,
+  // unless half of the work is done already (a short batch).
+  if (ADoneMs <= 0 || ATotalMs <= 0 || (AElapsedMs < 2000 && 2 * ADoneMs < ATotalMs))
     return -1;
   const int64_t left = std::max<int64_t>(ATotalMs - ADoneMs, 0);
   return static_cast<int64_t>(static_cast<double>(left) * AElapsedMs / ADoneMs);

@@ -25,7 +25,8 @@ int OverallPercent(int AIndex, int ACount, int64_t ACurrentMs, int64_t ATotalMs)
 int ListScrollOffset(int ACount, int AItemHeight, int AGap, int AClientHeight, int APosition);
 
 // Time left for a batch that has converted ADoneMs of ATotalMs media time in AElapsedMs of
-// (unpaused) wall time; -1 while there is too little to go on.
+// (unpaused) wall time; -1 while there is too little to go on (under 2 s, unless half is done).
+// The window's status line and korvelo-convert's overall bar both tell it.
 int64_t EstimateTimeLeftMs(int64_t ADoneMs, int64_t ATotalMs, int64_t AElapsedMs);
 // "about 45 s left", "about 3 min 05 s left", "about 1 h 12 min left".
 std::string FormatTimeLeft(int64_t AMs);

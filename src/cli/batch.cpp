@@ -8,37 +8,18 @@
 #include <cstring>
 
 #include "app/conversion_load.h"
+#include "app/conversion_outcome.h"
 #include "app/profiles.h"
-#include "app/thumbnail.h"
-#include "app/window_rules.h"
 #include "converter/av_converter.h"
 
 namespace {
 
 // How often the engines report progress: often enough for a live display.
 constexpr int ProgressIntervalMs = 250;
-// The largest picture the probe delivers for a thumbnail: ample for 160x120.
-constexpr int ThumbnailPictureLimit = 1920;
 
 int64_t FileSize(const std::string &APath) {
   struct stat st{};
   return ::stat(APath.c_str(), &st) == 0 ? static_cast<int64_t>(st.st_size) : 0;
-}
-
-// A library log line without its "[class @ address] " prefix, the class kept as "class: ".
-std::string LibraryErrorText(const std::string &ALine) {
-  std::string text = ALine;
-  while (!text.empty() && (text.back() == ' ' || text.back() == '.'))
-    text.pop_back();
-  const size_t at = text.find(" @ ");
-  const size_t close = text.find(']');
-  if (text.empty() || text[0] != '[' || at == std::string::npos || close == std::string::npos ||
-      at > close)
-    return text;
-  size_t start = close + 1;
-  while (start < text.size() && text[start] == ' ')
-    ++start;
-  return text.substr(1, at - 1) + ": " + text.substr(start);
 }
 
 } // namespace
@@ -47,14 +28,9 @@ std::string LibraryErrorText(const std::string &ALine) {
 struct TBatch::TJob {
   std::unique_ptr<TCustomAVConverter> Converter;
   int Threads = 0;            // the engine's share of the cores while it converts
-  bool OutputOpened = false; // the output file was created by this batch
-  double DisplayAspect = 0;  // of the input's picture, for the thumbnail
-  bool DurationGuessed = false; // the input's length is only estimated from its bit rate
-  std::string LibraryError; // the media libraries' last error line from the file's task
-  bool TaskEnded = false;
-  bool TaskFinished = false;
-  bool TaskException = false;
-  std::string TaskMessage;
+  TLoadedConversion Loaded;   // what the load found; its output was created by this batch
+  TLibraryErrors Errors;      // the media libraries' error lines from the file's task
+  TTaskEnd TaskEnd;
 };
 
 TBatch::TBatch(const TBatchSettings &ASettings, const std::vector<std::string> &AFiles,
@@ -172,12 +148,10 @@ bool TBatch::SetUpJob(size_t AIndex, std::string &AError) {
       LoadConversion(converter, FSettings.LibraryPath, status.InputFile, FSettings.ProfileIndex,
                      loaded, AError);
   status.OutputFile = loaded.OutputFileName;
-  job.OutputOpened = loaded.OutputCreated;
+  job.Loaded = loaded;
   if (!ok)
     return false;
   status.DurationMs = loaded.DurationUs >= 0 ? loaded.DurationUs / 1000 : -1;
-  job.DisplayAspect = loaded.DisplayAspect;
-  job.DurationGuessed = loaded.DurationGuessed;
 
   converter.OnProgress = [this, AIndex](int, int, int AFPS, int ACurrentDuration, float, float,
                                         int64_t ACurrentSize, int ATotalOutputDuration) {
@@ -191,14 +165,10 @@ bool TBatch::SetUpJob(size_t AIndex, std::string &AError) {
     Post(std::move(event));
   };
   // The libraries often say why a run failed better than the engine's own message does.
-  converter.SetOnLog([this, AIndex](int ATaskIndex, TLogLevel ALogLevel, const std::string &AMsg) {
-    if (ATaskIndex < 0 || ALogLevel != llError)
-      return;
-    TEvent event{};
-    event.Kind = TEvent::ekLog;
-    event.Job = AIndex;
-    event.Message = AMsg;
-    Post(std::move(event));
+  TLibraryErrors &errors = job.Errors;
+  converter.SetOnLog([&errors](int ATaskIndex, TLogLevel ALogLevel, const std::string &AMsg) {
+    if (ALogLevel == llError)
+      errors.Add(AMsg, ATaskIndex >= 0);
   });
   converter.OnTerminate = [this, AIndex](int ATaskIndex, bool AFinished, bool AException,
                                          const std::string &AMessage) {
@@ -239,15 +209,12 @@ void TBatch::Handle(const TEvent &AEvent) {
     FView.JobProgress(FStatus, AEvent.Job);
     break;
   }
-  case TEvent::ekLog:
-    FJobs[AEvent.Job]->LibraryError = LibraryErrorText(AEvent.Message);
-    break;
   case TEvent::ekTaskEnd: {
-    TJob &job = *FJobs[AEvent.Job];
-    job.TaskEnded = true;
-    job.TaskFinished = AEvent.Finished;
-    job.TaskException = AEvent.Exception;
-    job.TaskMessage = AEvent.Message;
+    TTaskEnd &end = FJobs[AEvent.Job]->TaskEnd;
+    end.Ended = true;
+    end.Finished = AEvent.Finished;
+    end.Exception = AEvent.Exception;
+    end.Message = AEvent.Message;
     break;
   }
   case TEvent::ekConverterEnd:
@@ -262,58 +229,41 @@ void TBatch::Stop() {
       FJobs[i]->Converter->StopConvert();
 }
 
-// The file's converter has ended: the outcome, the thumbnail of a finished file, and the
-// converter (with its worker) released.
+// The file's converter has ended: its outcome (thumbnail, removal and notes included) as the
+// window's panel gets it, and the converter (with its worker) released.
 void TBatch::EndJob(size_t AIndex) {
   TJob &job = *FJobs[AIndex];
   TJobStatus &status = FStatus[AIndex];
   if (status.State != TJobState::jsConverting)
     return;
   --FActive;
-  if (job.TaskEnded && job.TaskFinished && !job.TaskException) {
+  // The converter's workers have ended: its probe is free for the thumbnail.
+  const TConversionOutcome outcome =
+      ConcludeConversion(*job.Converter, status.InputFile, job.Loaded, job.TaskEnd,
+                         status.CurrentMs, status.DurationMs, job.Errors);
+  job.Converter.reset();
+  switch (outcome.Kind) {
+  case TOutcomeKind::okFinished:
     status.State = TJobState::jsFinished;
     status.Size = FileSize(status.OutputFile);
-    // The engine takes a read error for the end of the file: a cut or damaged input "finishes"
-    // short of the length it states, which the person must hear of.
-    if (!job.DurationGuessed && EndedShort(status.CurrentMs, status.DurationMs))
-      status.Message = "the input ended at " + FormatDuration(status.CurrentMs) + " of the " +
-                       FormatDuration(status.DurationMs) +
-                       " it states: it may be cut short or damaged";
+    status.Message = outcome.Notes();
     if (status.DurationMs > 0)
       status.CurrentMs = status.DurationMs;
-    // The picture of the input's first frame, as the panel takes it: its probe has not moved
-    // since the file was loaded.
-    // The video is complete without its thumbnail: converted, with a warning.
-    std::string error;
-    bool written = false;
-    try {
-      // The thumbnail is 160x120: a huge picture is fitted by the scaler, not held whole.
-      job.Converter->AVProbe().SetPictureLimit(ThumbnailPictureLimit, ThumbnailPictureLimit);
-      TBGRImage *picture = job.Converter->AVProbe().GetFrameBitmap(-1);
-      written = MakeThumbnail(*picture, status.OutputFile, error, job.DisplayAspect);
-    } catch (const std::exception &e) {
-      error = e.what();
-    }
-    if (!written)
-      status.Message +=
-          std::string(status.Message.empty() ? "" : "; ") + "thumbnail not written: " + error;
-  } else if (job.TaskException || !job.TaskEnded) {
+    break;
+  case TOutcomeKind::okFailed: {
     status.State = TJobState::jsFailed;
-    status.Message = job.TaskMessage.empty() ? "conversion failed" : job.TaskMessage;
-    if (!job.LibraryError.empty() && job.TaskMessage.find(job.LibraryError) == std::string::npos)
-      status.Message += " (" + job.LibraryError + ")";
-  } else {
+    // The file's line names it already.
+    std::string reason = outcome.Reason;
+    if (reason.rfind(status.InputFile + ": ", 0) == 0)
+      reason.erase(0, status.InputFile.size() + 2);
+    status.Message = reason + (outcome.OutputRemoved ? " (incomplete output removed)" : "");
+    break;
+  }
+  case TOutcomeKind::okStopped:
     status.State = TJobState::jsStopped;
     status.Size = FileSize(status.OutputFile);
-    status.Message = "partial output kept: " + status.OutputFile;
-  }
-  job.Converter.reset();
-  // A failed conversion leaves no broken file behind that the device library would list and
-  // copy; the name was free before this batch took it.
-  if (status.State == TJobState::jsFailed && job.OutputOpened && !job.TaskFinished) {
-    if (::unlink(status.OutputFile.c_str()) == 0)
-      status.Message += " (incomplete output removed)";
-    job.OutputOpened = false;
+    status.Message = outcome.Reason;
+    break;
   }
   FView.JobChanged(FStatus, AIndex);
 }
@@ -324,7 +274,7 @@ void TBatch::FailJob(size_t AIndex, const std::string &AMessage) {
   job.Converter.reset();
   status.State = TJobState::jsFailed;
   status.Message = AMessage;
-  if (job.OutputOpened && ::unlink(status.OutputFile.c_str()) == 0)
-    job.OutputOpened = false;
+  if (job.Loaded.OutputCreated && ::unlink(status.OutputFile.c_str()) == 0)
+    job.Loaded.OutputCreated = false;
   FView.JobChanged(FStatus, AIndex);
 }

@@ -42,7 +42,7 @@ public:
 private:
   struct TJob;
   struct TEvent {
-    enum TKind { ekProgress, ekLog, ekTaskEnd, ekConverterEnd, ekStop } Kind;
+    enum TKind { ekProgress, ekTaskEnd, ekConverterEnd, ekStop } Kind;
     size_t Job = 0;
     int CurrentMs = 0, TotalMs = -1, Fps = 0;
     int64_t Size = 0;

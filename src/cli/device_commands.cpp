@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <set>
 
+#include "app/conversion_outcome.h"
 #include "app/device_library.h"
 #include "app/folders.h"
 #include "app/profiles.h"
@@ -75,9 +76,7 @@ int ListCommand(const std::string &ADir, FILE *AOut, FILE *AErr) {
                      PadLeft("Duration", 12) + "  " + PadLeft("File Size", 14) + "\n";
   int64_t total = 0;
   for (const TConvertedFile &file : files) {
-    // Only a conversion that ended well gets its thumbnail: a stopped one's partial file has none.
-    struct stat st {};
-    const bool complete = ::stat(ThumbnailFileName(file.Path).c_str(), &st) == 0;
+    const bool complete = IsFinishedConversion(file.Path);
     text += PadRight(PrintableText(file.Name), nameWidth) + "  " + PadRight(file.Format, 6) + "  " +
             PadLeft(FormatDuration(file.DurationUs / 1000), 12) + "  " +
             PadLeft(FormatSizeKB(file.Size), 14) + (complete ? "" : "  incomplete") + "\n";

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "app/profiles.h"
+#include "app/window_rules.h"
 
 namespace {
 
@@ -45,14 +46,15 @@ std::string PadLeft(const std::string &AText, size_t AWidth) {
   return AText.size() >= AWidth ? AText : std::string(AWidth - AText.size(), ' ') + AText;
 }
 
-// The time left at the speed measured so far; unknown (-1) until a few seconds have run, unless
-// half of the work is done already (a short batch).
+// The time left at the speed measured so far, by the window's rule; unknown (-1) at first.
 double Remaining(double AFraction, double AElapsed) {
   if (AFraction >= 1)
     return 0;
-  if (AFraction <= 0 || (AElapsed < 2 && AFraction < 0.5))
-    return -1;
-  return AElapsed * (1 - AFraction) / AFraction;
+  constexpr double Scale = 1e6; // the fraction as parts of a million "milliseconds"
+  const int64_t left = EstimateTimeLeftMs(static_cast<int64_t>(AFraction * Scale),
+                                          static_cast<int64_t>(Scale),
+                                          static_cast<int64_t>(AElapsed * 1000));
+  return left < 0 ? -1 : left / 1000.0;
 }
 
 std::string Counter(size_t AIndex, size_t ACount) {

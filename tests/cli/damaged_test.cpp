@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "app/conversion_outcome.h"
 #include "app/thumbnail.h"
 #include "command_runner.h"
 #include "medialib/media_functions.h"
@@ -119,6 +120,32 @@ TEST(CliDamaged, PictureWithoutSizeOrFormatRefusedWhileTheOtherJobFinishes) {
   EXPECT_NEAR(output.DurationSeconds, ReadMedia(good).DurationSeconds, 0.35);
 }
 
+// Pictures whose headers read well but whose picture data does not decode: failed with the
+// reason, not "converted" into a file without a track, and nothing left behind.
+TEST(CliDamaged, PictureDataThatDoesNotDecodeFailsWithItsReasonAndLeavesNothing) {
+  TempDir work;
+  std::string jpeg = ReadFile(MediaFile("picture.jpg"));
+  const size_t table = jpeg.find("\xFF\xC4");
+  ASSERT_NE(table, std::string::npos);
+  jpeg.replace(table + 5, 20, std::string(20, '\xFF'));
+  WriteFile(work.file("tables.jpg"), jpeg);
+  std::string png = ReadFile(MediaFile("picture.png"));
+  const size_t data = png.find("IDAT");
+  ASSERT_NE(data, std::string::npos);
+  png.replace(data + 10, 190, std::string(190, '\0'));
+  WriteFile(work.file("inflate.png"), png);
+
+  const TRun run =
+      RunConvert({"-o", work.file("out"), work.file("tables.jpg"), work.file("inflate.png")});
+  EXPECT_EQ(run.Status, 1) << run.All();
+  for (const std::string &name : {work.file("tables.jpg"), work.file("inflate.png")})
+    EXPECT_NE(run.Err.find("Failed: " + name + ": no picture could be decoded ("),
+              std::string::npos)
+        << run.Err;
+  EXPECT_NE(run.Err.find("huffman table decode error"), std::string::npos) << run.Err;
+  EXPECT_TRUE(FilesIn(work.file("out/AVC")).empty());
+}
+
 // Timestamps hours in: the conversion takes seconds and its output only what the input shows.
 TEST(CliDamaged, PicturesHoursInConvertInSeconds) {
   TempDir work;
@@ -138,16 +165,26 @@ TEST(CliDamaged, PicturesHoursInConvertInSeconds) {
     avlib.avformat_close_input(&context);
     ASSERT_EQ(startTime, AV_NOPTS_VALUE) << "the library now knows this file's start";
   }
+  const std::string lateOutput = work.file("out/AVC/late-480x272-AVC.mp4");
   for (const std::string &name : {late, unknownStart}) {
     SCOPED_TRACE(name);
     const auto start = std::chrono::steady_clock::now();
     TProcess process(ConvertBinary(), {"-o", work.file("out"), name});
     const TRun run = process.Wait(60000);
-    EXPECT_EQ(run.Status, 0) << run.All();
+    // Converted only with the pictures starting at 0; else failed saying so, with no output.
+    if (name == late && run.Status == 1) {
+      EXPECT_NE(run.Err.find("the picture would start at"), std::string::npos) << run.All();
+      EXPECT_FALSE(fs::exists(lateOutput));
+    } else {
+      EXPECT_EQ(run.Status, 0) << run.All();
+    }
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
   }
   // Not 25 hours of repeated pictures or of silence.
-  EXPECT_LT(fs::file_size(work.file("out/AVC/late-480x272-AVC.mp4")), 2000000u);
+  if (fs::exists(lateOutput)) {
+    EXPECT_LT(fs::file_size(lateOutput), 2000000u);
+    EXPECT_EQ(ConvertedOutputProblem(lateOutput, true), "");
+  }
   EXPECT_NEAR(ReadMedia(work.file("out/AVC/unknown-start-480x272-AVC.mp4")).DurationSeconds,
               ReadMedia(input).DurationSeconds, 0.35);
 }

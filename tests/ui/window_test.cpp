@@ -329,6 +329,30 @@ TEST_F(Window, AnInputCutShortEndsConvertedWithTheBarSayingWhereItEnded) {
   EXPECT_EQ(Panel(1)->pbarPreview->text().toStdString(), "100%");
 }
 
+// A picture whose data does not decode: the panel fails with the reason, the batch says so,
+// and neither a track-less file nor a thumbnail is left to be copied as converted.
+TEST_F(Window, APictureThatDoesNotDecodeFailsWithItsReasonAndLeavesNothing) {
+  std::string jpeg = ReadFile(MediaFile("picture.jpg"));
+  const size_t table = jpeg.find("\xFF\xC4");
+  ASSERT_NE(table, std::string::npos);
+  jpeg.replace(table + 5, 20, std::string(20, '\xFF'));
+  const std::string damaged = AppDir.file("tables.jpg");
+  std::ofstream(damaged, std::ios::binary) << jpeg;
+  Add({damaged});
+  const std::string output = Panel(0)->OutputFileName();
+  Main->btnStart->trigger();
+  ASSERT_TRUE(WaitForState(0, isTerminated));
+  const QProgressBar *bar = Panel(0)->pbarPreview;
+  EXPECT_EQ(bar->text(), QStringLiteral("Failed"));
+  EXPECT_TRUE(bar->toolTip().startsWith(QString::fromStdString(damaged) +
+                                        QStringLiteral(": no picture could be decoded (")))
+      << bar->toolTip().toStdString();
+  EXPECT_TRUE(Main->lbStatus->text().startsWith(QStringLiteral("Conversion failed: ")));
+  EXPECT_NE(Main->lbStatus->text().indexOf(QStringLiteral("no picture could be decoded")), -1);
+  EXPECT_FALSE(fs::exists(output));
+  EXPECT_FALSE(fs::exists(ThumbnailFileName(output)));
+}
+
 TEST_F(Window, RemovingSelectedPanelsKeepsTheOthersInOrder) {
   const std::vector<std::string> files = {MediaFile("mov_h264_aac.mov"), MediaFile("flv_h264_aac.flv"),
                                           MediaFile("ts_h264_aac.ts"), MediaFile("wav_pcm.wav")};

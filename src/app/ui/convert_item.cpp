@@ -173,6 +173,12 @@ void TfrmConvertItem::ConnectConverter() {
         },
         Qt::QueuedConnection);
   };
+  // Error lines of the libraries feed the reason a conversion that decoded nothing fails with.
+  const std::shared_ptr<TLibraryErrors> errors = FErrors;
+  FConverter->SetOnLog([errors](int AIndex, TLogLevel ALogLevel, const std::string &AMsg) {
+    if (ALogLevel == llError)
+      errors->Add(AMsg, AIndex >= 0);
+  });
   FConverter->OnTerminate = [self, converted](int AIndex, bool AFinished, bool AException,
                                               const std::string &AMessage) {
     if (AFinished && AIndex != -1)
@@ -289,6 +295,7 @@ void TfrmConvertItem::StartItem() {
     return;
   }
   FConverted->store(false);
+  FErrors->Clear();
   FReachedMs = -1;
   FConverter->StartConvert(1);
 }
@@ -359,64 +366,60 @@ void TfrmConvertItem::ConverterTerminate(int AIndex, bool AFinished, bool AExcep
   if (!FOnItemTerminate || AIndex == -1)
     return;
   SetState(isTerminated);
+  TTaskEnd end;
+  end.Ended = true;
+  end.Finished = AFinished;
+  end.Exception = AException;
+  end.Message = AMessage;
+  // The thumbnail shows the picture the preview shows.
+  FOutcome = ConcludeConversion(*FConverter, FInputFileName, FLoaded, end, FReachedMs, FStatedMs,
+                                *FErrors, FPreviewTimeUs);
+  ShowOutcome();
+  // The list hears the outcome, not the engine's word: an output that falls short has failed.
   const QPointer<TfrmConvertItem> self = FSelf;
-  FOnItemTerminate(FIndex, AFinished, AException, AMessage);
+  const bool finished = FOutcome.Finished();
+  const bool failed = FOutcome.Kind == TOutcomeKind::okFailed;
+  FOnItemTerminate(FIndex, finished, failed, failed ? FOutcome.Reason : AMessage);
   if (!self)
     return;
-  if (AFinished) {
-    pbarPreview->setValue(100);
-    // The engine takes a read error for the end of the file: a cut or damaged input "finishes"
-    // short of its stated length, which the bar says rather than a plain 100 %. A length only
-    // guessed from the bit rate states nothing.
-    if (!FLoaded.DurationGuessed && EndedShort(FReachedMs, FStatedMs)) {
-      pbarPreview->setFormat(tr("Input ended at %1%").arg(PanelPercent(FReachedMs, FStatedMs)));
-      pbarPreview->setToolTip(
-          tr("The input ended at %1 of the %2 it states: it may be cut short or damaged. "
-             "What it held is converted.")
-              .arg(FromStd(FormatDuration(FReachedMs)), FromStd(FormatDuration(FStatedMs))));
-    }
-    MakeThumbnail();
-  } else if (AException) {
-    // A failed conversion says so on its bar, and leaves no broken file that would be listed
-    // and copied as a converted one; the name was free before this panel took it.
-    pbarPreview->setFormat(tr("Failed"));
-    pbarPreview->setToolTip(FromStd(AMessage));
-    if (FLoaded.OutputCreated && ::unlink(FOutputFileName.c_str()) == 0)
-      FLoaded.OutputCreated = false;
-  } else {
-    pbarPreview->setFormat(tr("Stopped at %p%"));
-  }
+  if (finished && !FOutcome.ThumbnailWritten)
+    PostMessage(window(), tr("The thumbnail of %1 was not written: %2")
+                              .arg(FromStd(FOutputFileName), FromStd(FOutcome.ThumbnailError)));
   // The ended task lets its files go; the next Start sets a new one up.
-  if (self && FConverter)
+  if (FConverter)
     FConverter->ClearTasks();
 }
 
-void TfrmConvertItem::MakeThumbnail() {
-  std::string error;
-  try {
-    // The picture the preview shows, taken again when the probe has let its file go.
-    TAVProbe &probe = FConverter->AVProbe();
-    const bool wasOpen = probe.FileLoaded();
-    if (!OpenProbe())
-      throw std::runtime_error(probe.LastErrorMessage());
-    if (!wasOpen)
-      probe.Seek(-1, FPreviewTimeUs);
-    TBGRImage *picture = probe.GetFrameBitmap(-1);
-    const bool written = ::MakeThumbnail(*picture, FOutputFileName, error, FLoaded.DisplayAspect);
-    if (!wasOpen)
-      probe.CloseFile();
-    if (written)
-      return;
-  } catch (const std::exception &e) {
-    error = e.what();
-    FConverter->AVProbe().CloseFile();
+void TfrmConvertItem::ShowOutcome() {
+  switch (FOutcome.Kind) {
+  case TOutcomeKind::okFinished:
+    pbarPreview->setValue(100);
+    if (FOutcome.EndedEarly) {
+      pbarPreview->setFormat(
+          tr("Input ended at %1%").arg(PanelPercent(FOutcome.ReachedMs, FOutcome.StatedMs)));
+      pbarPreview->setToolTip(
+          tr("The input ended at %1 of the %2 it states: it may be cut short or damaged. "
+             "What it held is converted.")
+              .arg(FromStd(FormatDuration(FOutcome.ReachedMs)),
+                   FromStd(FormatDuration(FOutcome.StatedMs))));
+    }
+    // The video is complete and stays converted; its bar keeps the warning after the message.
+    if (!FOutcome.ThumbnailWritten) {
+      pbarPreview->setFormat(tr("Done, no thumbnail"));
+      pbarPreview->setToolTip(tr("The thumbnail of %1 was not written: %2")
+                                  .arg(FromStd(FOutputFileName),
+                                       FromStd(FOutcome.ThumbnailError)));
+    }
+    break;
+  case TOutcomeKind::okFailed:
+    pbarPreview->setFormat(tr("Failed"));
+    pbarPreview->setToolTip(FromStd(FOutcome.Reason));
+    break;
+  case TOutcomeKind::okStopped:
+    pbarPreview->setFormat(tr("Stopped at %p%"));
+    pbarPreview->setToolTip(FromStd(FOutcome.Reason));
+    break;
   }
-  // The video is complete and stays converted; its bar keeps the warning after the message.
-  const QString warning =
-      tr("The thumbnail of %1 was not written: %2").arg(FromStd(FOutputFileName), FromStd(error));
-  pbarPreview->setFormat(tr("Done, no thumbnail"));
-  pbarPreview->setToolTip(warning);
-  PostMessage(window(), warning);
 }
 
 bool TfrmConvertItem::OpenProbe() {

@@ -1,6 +1,6 @@
 // TfrmConvertItem: the panel that stands for one input file in the conversion list. It owns
 // one converter; the core loads the file (probe, output name, options) and the panel shows
-// what came back, drives the converter for the list and writes the thumbnail when done.
+// what came back, drives the converter for the list and shows how each conversion ended.
 #pragma once
 
 #include <QFrame>
@@ -11,6 +11,7 @@
 #include <string>
 
 #include "app/conversion_load.h"
+#include "app/conversion_outcome.h"
 #include "medialib/bgr_image.h"
 
 class QComboBox;
@@ -70,6 +71,8 @@ public:
   const std::string &InputFileName() const { return FInputFileName; }
   const std::string &OutputFileName() const { return FOutputFileName; }
   int64_t Duration() const { return FDuration; }
+  // How the last conversion ended (valid once the panel is terminated).
+  const TConversionOutcome &Outcome() const { return FOutcome; }
   void SetSelected(bool ASelected);
 
   // The controls, named as the design names them (the tests look at them too).
@@ -98,7 +101,7 @@ private:
   void ConverterTerminate(int AIndex, bool AFinished, bool AException, const std::string &AMessage);
   void tbPreviewPosChange();
   void ShowPreviewFrame(const TBGRImage &APicture);
-  void MakeThumbnail();
+  void ShowOutcome();
   void FitTexts();
   void ConnectConverter();
   // The probe for a picture: opened again when a waiting panel let it go.
@@ -110,6 +113,9 @@ private:
   // converter has ended.
   std::shared_ptr<std::atomic<bool>> FConverted = std::make_shared<std::atomic<bool>>(false);
   QPointer<TfrmConvertItem> FSelf; // copied into the queued calls of the converter's threads
+  // The libraries' error lines of the running conversion, counted on the converter's threads.
+  std::shared_ptr<TLibraryErrors> FErrors = std::make_shared<TLibraryErrors>();
+  TConversionOutcome FOutcome;
   int64_t FDuration = 0;
   // The media time the running conversion last reported, and the total its input states.
   int64_t FReachedMs = -1;
