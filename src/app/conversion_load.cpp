@@ -98,8 +98,7 @@ bool LoadConversion(TCustomAVConverter &AConverter, const std::string &ALibraryP
     AConverter.RemoveTask(loaded.TaskIndex);
     loaded.TaskIndex = -1;
     // The claimed name is given back: an empty file under it would be listed as a conversion.
-    if (::unlink(output.FileName.c_str()) == 0)
-      loaded.OutputCreated = false;
+    ReleaseOutputClaim(loaded);
     AResult = loaded;
     return false;
   }
