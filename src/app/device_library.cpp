@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "app/conversion_outcome.h"
 #include "app/folders.h"
 #include "app/profiles.h"
 #include "app/thumbnail.h"
@@ -81,6 +82,7 @@ void ListFolder(const std::string &AFolder, const char *AFormat,
     if (!AReadDuration || !AReadDuration(file.Path, file.DurationUs))
       continue;
     file.Size = size + ThumbnailSize(file.Path);
+    file.Finished = IsFinishedConversion(file.Path);
     AFiles.push_back(std::move(file));
   }
 }

@@ -29,6 +29,7 @@ struct TConvertedFile {
   std::string Path;       // folder + name
   int64_t DurationUs = 0; // from the probe
   int64_t Size = 0;       // video plus thumbnail, in bytes (64-bit: videos pass 2 GB)
+  bool Finished = true;   // a finished conversion, not a stopped or cut-off one's part
 };
 
 // Reads a media file's duration in microseconds; false when the file cannot be read as media.

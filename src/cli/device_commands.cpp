@@ -10,7 +10,6 @@
 #include <filesystem>
 #include <set>
 
-#include "app/conversion_outcome.h"
 #include "app/device_library.h"
 #include "app/folders.h"
 #include "app/profiles.h"
@@ -76,10 +75,9 @@ int ListCommand(const std::string &ADir, FILE *AOut, FILE *AErr) {
                      PadLeft("Duration", 12) + "  " + PadLeft("File Size", 14) + "\n";
   int64_t total = 0;
   for (const TConvertedFile &file : files) {
-    const bool complete = IsFinishedConversion(file.Path);
     text += PadRight(PrintableText(file.Name), nameWidth) + "  " + PadRight(file.Format, 6) + "  " +
             PadLeft(FormatDuration(file.DurationUs / 1000), 12) + "  " +
-            PadLeft(FormatSizeKB(file.Size), 14) + (complete ? "" : "  incomplete") + "\n";
+            PadLeft(FormatSizeKB(file.Size), 14) + (file.Finished ? "" : "  incomplete") + "\n";
     total += file.Size;
   }
   text += std::to_string(files.size()) + (files.size() == 1 ? " file, " : " files, ") +

@@ -196,6 +196,48 @@ TEST_F(Window, StopEndsTheConvertingPanelAndLeavesTheNextWaiting) {
   EXPECT_LT(Main->pbarTotal->value(), 50);
 }
 
+// What a stopped conversion kept is not taken for a converted video once its panel is gone:
+// the Folders page marks it, and Copy to PSP takes it only when the person says so.
+TEST_F(Window, AStoppedConversionsFileIsIncompleteAndCopiedOnlyWhenConfirmed) {
+  Add({testing_support::LongMediaFile(60)});
+  const std::string output = Panel(0)->OutputFileName();
+  Main->btnStart->trigger();
+  ASSERT_TRUE(WaitForProgress(0, 3));
+  Main->btnStop->trigger();
+  ASSERT_TRUE(WaitForState(0, isTerminated));
+  ASSERT_TRUE(fs::exists(output)); // the partial output is kept
+  Panel(0)->SetSelected(true);
+  List->RemoveSelected();
+  Main->pcSteps->setCurrentWidget(Main->tshSettings);
+  TFoldersPage *page = Main->FoldersPage();
+  ASSERT_EQ(page->lvFiles->rowCount(), 1);
+  EXPECT_TRUE(page->lvFiles->item(0, 0)->text().endsWith(QStringLiteral("(Incomplete)")))
+      << page->lvFiles->item(0, 0)->text().toStdString();
+
+  const std::string stick = AppDir.file("stick") + "/";
+  fs::create_directories(stick);
+  page->FBrowseFolder = [&](const QString &) { return QString::fromStdString(stick); };
+  page->btnDeviceFolder->click();
+  page->lvFiles->selectRow(0);
+  QStringList questions;
+  bool answer = false;
+  page->FConfirm = [&](const QString &AQuestion) {
+    questions << AQuestion;
+    return answer;
+  };
+  Messages.clear();
+  page->btnCopy->click();
+  QTest::qWait(300);
+  ASSERT_EQ(questions.size(), 1);
+  EXPECT_NE(questions[0].indexOf(QString::fromStdString(fs::path(output).filename().string())), -1);
+  EXPECT_FALSE(page->CopyRunning());
+  EXPECT_FALSE(fs::exists(stick + "MP_ROOT/100ANV01/MAQ00000.MP4"));
+  answer = true;
+  page->btnCopy->click();
+  ASSERT_TRUE(WaitFor([&] { return !page->CopyRunning() && !Messages.empty(); }, 30000));
+  EXPECT_TRUE(fs::exists(stick + "MP_ROOT/100ANV01/MAQ00000.MP4"));
+}
+
 TEST_F(Window, ClosingDuringAConversionClosesOnceItHasStopped) {
   Add({testing_support::LongMediaFile(60)});
   Main->btnStart->trigger();

@@ -396,7 +396,8 @@ void TfrmConvertList::ItemTerminate(int AIndex, bool AFinished, bool AException,
     ShowStatus(tr("Conversion stopped"));
   else if (AIndex == Count() - 1)
     ShowStatus(tr("All conversions finished"));
-  if (AFinished && FOnItemFinished)
+  // A stopped conversion leaves its part in the output folder too: the file list must show it.
+  if (FOnItemFinished)
     FOnItemFinished();
   if (AFinished)
     ++FBatchConverted;

@@ -45,7 +45,7 @@ public:
   TListProgressEvent FOnListProgress;
   // What the batch is doing, for the status line: the file being converted and the time left.
   std::function<void(const QString &AText)> FOnStatus;
-  // A panel's conversion has finished: a new file is in the output folder.
+  // A panel's conversion has ended: a file came into (or went from) the output folder.
   std::function<void()> FOnItemFinished;
   // The batch has ended: the panels it converted, the names of those that failed, and whether
   // it was stopped (by Stop, or by removing the panels) rather than run to its end.

@@ -102,6 +102,11 @@ std::vector<int> RowsOf(const QItemSelection &ASelection) {
   return {rows.begin(), rows.end()};
 }
 
+QString IncompleteHint() {
+  return QObject::tr("Incomplete: its conversion was stopped or cut off before the end, so it "
+                     "has no thumbnail. Copy to PSP asks before copying it.");
+}
+
 } // namespace
 
 TFoldersPage::TFoldersPage(const std::string &AAppPath, QWidget *AParent)
@@ -478,6 +483,14 @@ void TFoldersPage::RefreshFiles() {
       item->setTextAlignment(FileColumns[c].Alignment);
       if (c == 0)
         item->setToolTip(Text(file.Path)); // a long name is cut in its column
+      // A stopped or cut-off conversion's part looks like any other file: it says what it is.
+      if (!file.Finished) {
+        if (c == 0) {
+          item->setText(item->text() + tr("  (Incomplete)"));
+          item->setToolTip(Text(file.Path) + "\n" + IncompleteHint());
+        }
+        item->setForeground(lvFiles->palette().color(QPalette::PlaceholderText));
+      }
       lvFiles->setItem(row, c, item);
     }
   }
@@ -520,11 +533,34 @@ void TFoldersPage::CopyToDevice() {
     return;
   }
   std::vector<TCopySource> selected;
+  QStringList incomplete;
   for (int row = 0; row < lvFiles->rowCount(); ++row)
     if (lvFiles->selectionModel()->isRowSelected(row, QModelIndex())) {
       const TConvertedFile &file = FFiles[static_cast<size_t>(row)];
-      selected.push_back({file.Path, file.Format});
+      if (!file.Finished)
+        incomplete << OneLine(Text(file.Name));
     }
+  // A part of a video would play on the PSP as if it were the whole: only when asked for.
+  bool takeIncomplete = incomplete.isEmpty();
+  if (!incomplete.isEmpty()) {
+    const QString question =
+        tr("%n of the selected files did not finish converting (stopped or cut off before "
+           "the end):",
+           nullptr, static_cast<int>(incomplete.size())) +
+        "\n" + incomplete.join('\n') + "\n\n" +
+        tr("Copy them to the PSP all the same? No leaves them out.");
+    takeIncomplete = FConfirm ? FConfirm(question)
+                              : QMessageBox::question(window(), QString::fromUtf8(ApplicationTitle),
+                                                      question) == QMessageBox::Yes;
+  }
+  for (int row = 0; row < lvFiles->rowCount(); ++row)
+    if (lvFiles->selectionModel()->isRowSelected(row, QModelIndex())) {
+      const TConvertedFile &file = FFiles[static_cast<size_t>(row)];
+      if (file.Finished || takeIncomplete)
+        selected.push_back({file.Path, file.Format});
+    }
+  if (selected.empty() && !incomplete.isEmpty())
+    return; // only unfinished ones were chosen, and left out
 
   FCopyDialog = new QProgressDialog(tr("Copying to the PSP\u2026"), tr("Cancel"), 0,
                                     CopyDialogSteps, window());
