@@ -192,8 +192,10 @@ void TAVProbe::CloseFile() {
   FLoadedFormat.clear();
   FFileName.clear();
   FLastWasImage2 = false;
-  if (FBitmap)
+  if (FBitmap) { // its memory too: a closed probe may wait a long time (a panel in a long list)
     FBitmap->Resize(0, 0);
+    std::vector<uint8_t>().swap(FBitmap->Pixels);
+  }
   if (FSwsContext) {
     avlib.sws_freeContext(FSwsContext);
     FSwsContext = nullptr;

@@ -39,8 +39,6 @@ int main(int argc, char **argv) {
     const bool empty = files[0] == QLatin1String("none");
     if (!empty) {
       window.AddFiles(files);
-      if (window.ConvertList()->Count() > 1)
-        window.ConvertList()->Item(1)->SetSelected(true);
     }
     window.pcSteps->setCurrentIndex(page);
     if (page == 1 && !empty)
@@ -50,8 +48,10 @@ int main(int argc, char **argv) {
     clock.start();
     QObject::connect(poll, &QTimer::timeout, &window, [&, poll, clock] {
       const TfrmConvertList *list = window.ConvertList();
+      if (list->Count() > 1 && !list->Item(1)->FSelected) // once its panel has loaded
+        list->Item(1)->SetSelected(true);
       const bool ready = page != 1 || empty ||
-                         (list->Count() > 0 && list->Item(0)->pbarPreview->value() >= 30);
+                         (list->Count() > 1 && list->Item(0)->pbarPreview->value() >= 30);
       if (!ready && clock.elapsed() < 20000)
         return;
       poll->stop();

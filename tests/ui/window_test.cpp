@@ -82,6 +82,12 @@ protected:
     for (const std::string &file : AFiles)
       files << QString::fromStdString(file);
     Main->AddFiles(files);
+    WaitForLoads();
+  }
+  // Added files load on other threads; their panels and messages arrive as queued calls.
+  void WaitForLoads() {
+    ASSERT_TRUE(WaitFor([this] { return List->Loading() == 0; }));
+    QCoreApplication::processEvents();
   }
   bool WaitForState(int AIndex, TItemState AState) {
     return WaitFor([&] { return Panel(AIndex)->FState == AState; });
@@ -257,21 +263,44 @@ TEST_F(Window, ClosingWithWaitingPanelsClosesAtOnceAndLeavesNoEmptyOutputs) {
   Main.reset(); // the panels and their converters go with the window
   List = nullptr;
   EXPECT_TRUE(fs::is_empty(AppDir.path() / "AVC"));
+  // Nor while files are still loading: the names claimed for them are given up.
+  Main = std::make_unique<TfrmMain>(QString::fromStdString(AppDir.path().string()));
+  Main->show();
+  List = Main->ConvertList();
+  QStringList files;
+  for (int i = 0; i < 12; ++i)
+    files << QString::fromStdString(MediaFile(i % 2 ? "mov_h264_aac.mov" : "flv_h264_aac.flv"));
+  Main->AddFiles(files);
+  WaitFor([&] { return List->Count() > 0; }, 30000);
+  EXPECT_GT(List->Loading(), 0);
+  EXPECT_TRUE(Main->close());
+  Main.reset();
+  List = nullptr;
+  EXPECT_TRUE(fs::is_empty(AppDir.path() / "AVC"));
 }
 
-TEST_F(Window, AFileTheProbeCannotOpenIsToldAndLeavesTheListAsItWas) {
-  Add({MediaFile("mov_h264_aac.mov")});
+TEST_F(Window, FilesRefusedAmongOthersAreToldInOneMessageAndTheOthersLoadInOrder) {
   const std::string notMedia = AppDir.file("notes.mp4");
   std::ofstream(notMedia) << "not a video";
   const std::string empty = AppDir.file("empty.mp3");
   std::ofstream(empty).flush();
-  Add({notMedia, empty});
+  Add({notMedia, MediaFile("mov_h264_aac.mov"), empty, MediaFile("wav_pcm.wav")});
+  ASSERT_EQ(Messages.size(), 1u);
+  EXPECT_EQ(Messages[0].rfind("2 files could not be added:\n***File load error: ", 0), 0u)
+      << Messages[0];
+  EXPECT_NE(Messages[0].find("\n***File load error: " + empty +
+                             ": an empty file (0 bytes), not a media file"),
+            std::string::npos)
+      << Messages[0];
+  ASSERT_EQ(List->Count(), 2);
+  EXPECT_EQ(Panel(0)->InputFileName(), MediaFile("mov_h264_aac.mov"));
+  EXPECT_EQ(Panel(1)->InputFileName(), MediaFile("wav_pcm.wav"));
+  // One alone says its own message.
+  Add({empty});
   ASSERT_EQ(Messages.size(), 2u);
-  EXPECT_EQ(Messages[0].rfind("***File load error: ", 0), 0u) << Messages[0];
   EXPECT_EQ(Messages[1],
             "***File load error: " + empty + ": an empty file (0 bytes), not a media file");
-  ASSERT_EQ(List->Count(), 1);
-  EXPECT_EQ(Panel(0)->InputFileName(), MediaFile("mov_h264_aac.mov"));
+  EXPECT_EQ(List->Count(), 2);
 }
 
 TEST_F(Window, FilesAndFoldersDroppedOnTheListAreAddedInTheirOrder) {
@@ -283,6 +312,7 @@ TEST_F(Window, FilesAndFoldersDroppedOnTheListAreAddedInTheirOrder) {
   ASSERT_TRUE(enter.isAccepted());
   QDropEvent drop(QPointF(50, 50), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
   QCoreApplication::sendEvent(List, &drop);
+  WaitForLoads();
   ASSERT_EQ(List->Count(), 2);
   EXPECT_EQ(Panel(0)->InputFileName(), MediaFile("ts_h264_aac.ts"));
   EXPECT_EQ(Panel(1)->InputFileName(), MediaFile("mov_h264_aac.mov"));
@@ -303,6 +333,7 @@ TEST_F(Window, FilesAndFoldersDroppedOnTheListAreAddedInTheirOrder) {
                                Qt::NoModifier);
   QCoreApplication::sendEvent(List, &enterFolders);
   QCoreApplication::sendEvent(List, &dropFolders);
+  WaitForLoads();
   ASSERT_EQ(List->Count(), 5);
   EXPECT_EQ(Panel(2)->InputFileName(), (folder / "a.WAV").string());
   EXPECT_EQ(Panel(3)->InputFileName(), (folder / "b.mov").string());
@@ -821,6 +852,7 @@ TEST_F(Window, TheOpenDialogComesBackToTheFolderTheLastFilesCameFrom) {
     Main->btnAdd->trigger();
   };
   answer(media + QStringLiteral("/mov_h264_aac.mov"));
+  WaitForLoads();
   ASSERT_EQ(List->Count(), 1);
   answer(QString());
   EXPECT_EQ(opened, media);

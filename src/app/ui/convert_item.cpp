@@ -43,8 +43,12 @@ constexpr int ProbeRestMs = 1500;
 
 } // namespace
 
-TfrmConvertItem::TfrmConvertItem(QWidget *AParent)
-    : QFrame(AParent), FConverter(std::make_unique<TCustomAVConverter>()), FSelf(this) {
+TfrmConvertItem::TfrmConvertItem(QWidget *AParent) : TfrmConvertItem(AParent, nullptr) {}
+
+TfrmConvertItem::TfrmConvertItem(QWidget *AParent, std::unique_ptr<TCustomAVConverter> AConverter)
+    : QFrame(AParent),
+      FConverter(AConverter ? std::move(AConverter) : std::make_unique<TCustomAVConverter>()),
+      FSelf(this) {
   setFixedHeight(DesignHeight);
   // Tab stops at the panel itself too: Space there selects it, as a click does.
   setFocusPolicy(Qt::TabFocus);
@@ -195,6 +199,7 @@ void TfrmConvertItem::ConnectConverter() {
 
 bool TfrmConvertItem::LoadInputFile(const std::string &AFileName) {
   FInputFileName = AFileName;
+  FReloadPending = false;
   FProbeRest->stop();
   // The name the last load claimed and never wrote is given back; the load claims it again.
   ReleaseOutputClaim(FLoaded);
@@ -209,19 +214,7 @@ bool TfrmConvertItem::LoadInputFile(const std::string &AFileName) {
   }
   FLoadFailed = false;
   const bool firstLoad = FOutputFileName.empty();
-  FLoaded = loaded;
-  FDuration = loaded.DurationUs;
-  lbInfoString->setText(FromStd(InfoStringOf(loaded)));
-  lbDuration->setText(FromStd(FormatDuration(FDuration >= 0 ? FDuration / 1000 : -1)));
-  edOutputFilename->setText(FromStd(loaded.OutputFileName));
-  edOutputFilename->setToolTip(FromStd(loaded.OutputFileName));
-  edTitle->setText(FromStd(loaded.Title));
-  edTitle->setCursorPosition(0);
-  FOutputFileName = loaded.OutputFileName;
-  FTitle = loaded.Title;
-  FitTexts();
-  pbarPreview->setFormat(QStringLiteral("%p%"));
-  pbarPreview->setToolTip(QString());
+  ShowTexts(loaded);
   if (firstLoad)
     ShowFrameAt(0);
   // While it waits the panel keeps its picture and holds neither decoder nor file; Start sets
@@ -230,6 +223,31 @@ bool TfrmConvertItem::LoadInputFile(const std::string &AFileName) {
   show();
   update();
   return true;
+}
+
+void TfrmConvertItem::ShowLoaded(const std::string &AFileName, const TLoadedConversion &ALoaded,
+                                 const TBGRImage &APreview) {
+  FInputFileName = AFileName;
+  FLoadFailed = false;
+  ShowTexts(ALoaded);
+  FPreview = APreview;
+  ShowPreviewFrame(TBGRImage(), true);
+}
+
+void TfrmConvertItem::ShowTexts(const TLoadedConversion &ALoaded) {
+  FLoaded = ALoaded;
+  FDuration = ALoaded.DurationUs;
+  lbInfoString->setText(FromStd(InfoStringOf(ALoaded)));
+  lbDuration->setText(FromStd(FormatDuration(FDuration >= 0 ? FDuration / 1000 : -1)));
+  edOutputFilename->setText(FromStd(ALoaded.OutputFileName));
+  edOutputFilename->setToolTip(FromStd(ALoaded.OutputFileName));
+  edTitle->setText(FromStd(ALoaded.Title));
+  edTitle->setCursorPosition(0);
+  FOutputFileName = ALoaded.OutputFileName;
+  FTitle = ALoaded.Title;
+  FitTexts();
+  pbarPreview->setFormat(QStringLiteral("%p%"));
+  pbarPreview->setToolTip(QString());
 }
 
 // Texts wider than their field are shortened where they say least: a path loses its start (the
@@ -270,6 +288,9 @@ void TfrmConvertItem::SetState(TItemState AState) {
 }
 
 void TfrmConvertItem::StartItem() {
+  // A load that fails here has told why; the panel then ends as a failed conversion.
+  if (FReloadPending)
+    LoadInputFile(FInputFileName);
   SetState(isConverting);
   std::string reopenError;
   if (!FLoadFailed && FConverter->TaskCount() == 0 &&
@@ -315,14 +336,16 @@ void TfrmConvertItem::StopItem() {
   FConverter->StopConvert();
 }
 
+// The reload waits for the panel's turn: a long list starts at once, and the profile and folder
+// chosen until then are the ones used.
 void TfrmConvertItem::ResetItem() {
   SetState(isWaiting);
-  LoadInputFile(FInputFileName);
+  FReloadPending = true;
   pbarPreview->setValue(0);
 }
 
 void TfrmConvertItem::ReloadIfWaiting() {
-  // The reload drops the old task first, and with it the empty file its name was held by.
+  // The reload gives the name it claimed back first, and claims it again.
   if (FState == isWaiting && !FInputFileName.empty())
     LoadInputFile(FInputFileName);
 }
@@ -446,8 +469,9 @@ void TfrmConvertItem::ShowFrameAt(int64_t ATime) {
   }
 }
 
-void TfrmConvertItem::ShowPreviewFrame(const TBGRImage &APicture) {
-  FitOnCanvas(APicture, FPreview, PreviewWidth, PreviewHeight, FLoaded.DisplayAspect);
+void TfrmConvertItem::ShowPreviewFrame(const TBGRImage &APicture, bool AFitted) {
+  if (!AFitted)
+    FitOnCanvas(APicture, FPreview, PreviewWidth, PreviewHeight, FLoaded.DisplayAspect);
   const QImage image(FPreview.Pixels.data(), FPreview.Width, FPreview.Height, FPreview.Stride,
                      QImage::Format_BGR888);
   imgThumb->setPixmap(QPixmap::fromImage(image));

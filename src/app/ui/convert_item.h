@@ -42,16 +42,22 @@ public:
   static constexpr int PreviewHeight = 102;
 
   explicit TfrmConvertItem(QWidget *AParent = nullptr);
+  // With a converter that has loaded the file already (on the loader's thread).
+  TfrmConvertItem(QWidget *AParent, std::unique_ptr<TCustomAVConverter> AConverter);
   ~TfrmConvertItem() override;
 
   // Loads AFileName with the profile chosen in the panel. A failure shows its message and
   // leaves what the panel shows unchanged.
   bool LoadInputFile(const std::string &AFileName);
+  // Shows a load done elsewhere by the panel's converter (parked) with its first picture,
+  // already fitted into the preview box.
+  void ShowLoaded(const std::string &AFileName, const TLoadedConversion &ALoaded,
+                  const TBGRImage &APreview);
   void StartItem();
   void PauseItem();
   void ResumeItem();
   void StopItem();
-  // Reloads the file with the profile now chosen and waits again.
+  // Waits again; the file is loaded anew, with the profile then chosen, when its turn comes.
   void ResetItem();
   // A panel that has not started yet takes up the profile and output folder now chosen, so that
   // it shows the file it will write; one that converts or has converted keeps its own.
@@ -100,9 +106,11 @@ private:
                          float ABitRate, int64_t ACurrentSize, int ATotalOutputDuration);
   void ConverterTerminate(int AIndex, bool AFinished, bool AException, const std::string &AMessage);
   void tbPreviewPosChange();
-  void ShowPreviewFrame(const TBGRImage &APicture);
+  // AFitted: FPreview holds the picture already.
+  void ShowPreviewFrame(const TBGRImage &APicture, bool AFitted = false);
   void ShowOutcome();
   void FitTexts();
+  void ShowTexts(const TLoadedConversion &ALoaded);
   void ConnectConverter();
   // The probe for a picture: opened again when a waiting panel let it go.
   bool OpenProbe();
@@ -128,6 +136,7 @@ private:
   bool FPreviewReady = false;
   bool FPreviewPending = false;
   bool FLoadFailed = false; // the last load failed: Start has no conversion to run
+  bool FReloadPending = false; // reset for a new batch: loaded again when started
   int64_t FPreviewTimeUs = 0; // where the picture shown was taken, for the thumbnail
   TBGRImage FPreview; // the picture imgThumb shows
   // Closes the probe once the slider has rested: a waiting panel holds no file open.

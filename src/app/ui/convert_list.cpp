@@ -12,8 +12,12 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "app/profiles.h"
+#include "app/ui/file_loader.h"
+#include "medialib/medialib.h"
 #include "app/ui/messages.h"
 #include "app/window_rules.h"
+#include "converter/av_converter.h"
 
 namespace {
 
@@ -36,12 +40,19 @@ TfrmConvertList::TfrmConvertList(QWidget *AParent) : QWidget(AParent) {
   scrollbarSideways = new QScrollBar(Qt::Horizontal, this);
   scrollbarSideways->setVisible(false);
   connect(scrollbarSideways, &QScrollBar::valueChanged, this, [this] { LayoutItems(); });
+  FLoader = new TFileLoader([this](TFileLoad &ALoad) { ItemLoaded(ALoad); }, this);
   // Tabbing into a panel scrolled out of sight brings it into view; a click keeps the list still.
   connect(qApp, &QApplication::focusChanged, this, [this](QWidget *, QWidget *ANow) {
     if (QGuiApplication::mouseButtons() == Qt::NoButton)
       ShowPanelOf(ANow);
   });
 }
+
+// The loader goes first: its workers finish the files they hold and give up the names claimed
+// for panels that will never show.
+TfrmConvertList::~TfrmConvertList() { delete FLoader; }
+
+int TfrmConvertList::Loading() const { return FLoader->Pending(); }
 
 void TfrmConvertList::ShowPanelOf(QWidget *AWidget) {
   QWidget *panel = AWidget;
@@ -92,33 +103,61 @@ int TfrmConvertList::ClientHeight() const {
 }
 
 void TfrmConvertList::AddItem(const std::string &AFileName) {
-  auto *item = new TfrmConvertItem(this);
-  FItems.push_back(item);
-  const int index = Count() - 1;
-  item->setGeometry(0, index * (TfrmConvertItem::DesignHeight + ItemGap), ItemWidth(),
-                    TfrmConvertItem::DesignHeight);
-  item->FSelected = false;
-  item->FIndex = index;
-  item->FOnItemProgress = [this](int AIndex, int, int, int ACurrentDuration, float, float, int64_t,
-                                 int ATotalOutputDuration, TItemState AState) {
-    ItemProgress(AIndex, ACurrentDuration, ATotalOutputDuration, AState);
-  };
-  item->FOnItemTerminate = [this](int AIndex, bool AFinished, bool AException,
-                                  const std::string &AMessage) {
-    ItemTerminate(AIndex, AFinished, AException, AMessage);
-  };
-  if (item->LoadInputFile(AFileName)) {
+  // Libraries not loaded yet are tried here, once, rather than on several workers at once.
+  const std::string libraryPath = QCoreApplication::applicationDirPath().toStdString();
+  if (!LibrariesLoaded())
+    TCustomAVConverter().LoadLibraries(libraryPath, true);
+  FLoader->Add(AFileName, DefaultProfileIndex, libraryPath, AVCFolder, MPEG4Folder,
+               TfrmConvertItem::PreviewWidth, TfrmConvertItem::PreviewHeight);
+}
+
+void TfrmConvertList::ItemLoaded(TFileLoad &ALoad) {
+  if (!ALoad.OK) {
+    FRefused.push_back(ALoad.Error);
+  } else {
+    auto *item = new TfrmConvertItem(this, std::move(ALoad.Converter));
+    FItems.push_back(item);
+    const int index = Count() - 1;
+    item->setGeometry(0, index * (TfrmConvertItem::DesignHeight + ItemGap), ItemWidth(),
+                      TfrmConvertItem::DesignHeight);
+    item->FSelected = false;
+    item->FIndex = index;
+    item->FOnItemProgress = [this](int AIndex, int, int, int ACurrentDuration, float, float,
+                                   int64_t, int ATotalOutputDuration, TItemState AState) {
+      ItemProgress(AIndex, ACurrentDuration, ATotalOutputDuration, AState);
+    };
+    item->FOnItemTerminate = [this](int AIndex, bool AFinished, bool AException,
+                                    const std::string &AMessage) {
+      ItemTerminate(AIndex, AFinished, AException, AMessage);
+    };
+    item->ShowLoaded(ALoad.FileName, ALoad.Loaded, ALoad.Preview);
+    // The output folder changed while the file was loading: it writes into the new one.
+    if (ALoad.AVCFolder != AVCFolder || ALoad.MPEG4Folder != MPEG4Folder)
+      item->ReloadIfWaiting();
     FMinItemWidth = std::max(FMinItemWidth, item->minimumSizeHint().width());
     item->show();
-    item->repaint();
-  } else {
-    // The panel's own message has told the user why.
-    FItems.pop_back();
-    item->ClosePanel();
+    scrollbarConvertList->setValue(ScrollMax);
+    LayoutItems();
+    update();
+    // Start was pressed before this panel was ready, and nothing converts now.
+    if (FBatchWanted && !FStopRequested && AllTerminated())
+      StartNextWaiting();
   }
-  scrollbarConvertList->setValue(ScrollMax);
-  LayoutItems();
-  update();
+  if (Loading() == 0)
+    EndBatchIfIdle(false); // the last files were refused
+  // The files refused together are told together, once the others have loaded.
+  if (!FRefused.empty() && Loading() == 0) {
+    QString text;
+    if (FRefused.size() == 1) {
+      text = QString::fromStdString(FRefused.front());
+    } else {
+      text = tr("%1 files could not be added:").arg(FRefused.size());
+      for (const std::string &refused : FRefused)
+        text += QLatin1Char('\n') + OneLine(QString::fromStdString(refused));
+    }
+    FRefused.clear();
+    PostMessage(window(), text);
+  }
 }
 
 void TfrmConvertList::LayoutItems() {
@@ -210,6 +249,9 @@ void TfrmConvertList::RemoveSelected() {
 }
 
 void TfrmConvertList::ClearItems() {
+  FLoader->Cancel();
+  FRefused.clear();
+  FBatchWanted = false;
   std::vector<TfrmConvertItem *> items;
   items.swap(FItems);
   for (TfrmConvertItem *item : items)
@@ -224,6 +266,7 @@ void TfrmConvertList::ClearItems() {
 
 void TfrmConvertList::StopAll() {
   FStopRequested = true;
+  FBatchWanted = false;
   bool stopping = false;
   for (TfrmConvertItem *item : FItems)
     if (Busy(item)) {
@@ -283,7 +326,7 @@ void TfrmConvertList::StartNextWaiting() {
 
 void TfrmConvertList::StartBatch() {
   // The presses that do nothing say so, and the buttons stay as they are.
-  if (FItems.empty()) {
+  if (FItems.empty() && Loading() == 0) {
     ShowStatus(tr("Nothing to start: add files first"));
     return;
   }
@@ -296,6 +339,7 @@ void TfrmConvertList::StartBatch() {
   for (TfrmConvertItem *item : FItems)
     item->ResetItem();
   FStopRequested = false;
+  FBatchWanted = true;
   FFollowed = nullptr; // Start shows the first panel it converts
   FBatchRunning = true;
   FBatchConverted = 0;
@@ -307,6 +351,9 @@ void TfrmConvertList::StartBatch() {
 void TfrmConvertList::EndBatchIfIdle(bool AStopped) {
   if (!FBatchRunning || !AllTerminated())
     return;
+  if (FBatchWanted && !FStopRequested && Loading() > 0)
+    return; // files still loading are part of it
+
   FBatchRunning = false;
   if (FOnBatchEnded)
     FOnBatchEnded(FBatchConverted, FBatchFailed, AStopped);
@@ -396,6 +443,8 @@ void TfrmConvertList::ItemTerminate(int AIndex, bool AFinished, bool AException,
     ShowStatus(tr("Conversion stopped"));
   else if (AIndex == Count() - 1)
     ShowStatus(tr("All conversions finished"));
+  if (!AFinished)
+    FBatchWanted = false; // a failed or stopped conversion ends the batch
   // A stopped conversion leaves its part in the output folder too: the file list must show it.
   if (FOnItemFinished)
     FOnItemFinished();

@@ -7,12 +7,15 @@
 #include <QStringList>
 #include <QWidget>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "app/ui/convert_item.h"
 
 class QScrollBar;
+class TFileLoader;
+struct TFileLoad;
 
 // APercent -1: no new value.
 using TListProgressEvent = std::function<void(int AIndex, int APercent, TItemState AState)>;
@@ -24,8 +27,14 @@ public:
   static constexpr int ScrollBarWidth = 17;
 
   explicit TfrmConvertList(QWidget *AParent = nullptr);
+  ~TfrmConvertList() override;
 
+  // Loads the file off the window's thread; its panel appears, in the order files were added,
+  // once its probe and first picture are done. A file refused says why: one message for the
+  // files refused together.
   void AddItem(const std::string &AFileName);
+  // Files added whose panels have not appeared yet.
+  int Loading() const;
   void RemoveSelected();
   void ClearItems();
   void StartBatch();
@@ -65,6 +74,7 @@ protected:
   void paintEvent(QPaintEvent *AEvent) override;
 
 private:
+  void ItemLoaded(TFileLoad &ALoad);
   void LayoutItems();
   // Scrolls the panel that holds AWidget fully into view.
   void ShowPanelOf(QWidget *AWidget);
@@ -91,6 +101,11 @@ private:
   bool FBatchRunning = false;
   int FBatchConverted = 0;
   QStringList FBatchFailed;
+  TFileLoader *FLoader = nullptr;
+  std::vector<std::string> FRefused; // messages of files refused since the last were shown
+  // Start was pressed and the batch has not been stopped or ended by a failure: panels still
+  // loading are converted when they appear.
+  bool FBatchWanted = false;
   int FMinItemWidth = 0; // the narrowest a panel shows all of itself
   bool FStatusIsHint = false; // the status line says how to use Remove
   QPointer<TfrmConvertItem> FFollowed; // the panel the batch last started
