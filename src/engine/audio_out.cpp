@@ -82,6 +82,8 @@ int64_t TCustomFFmpeg::EncodeAudioSamples(AVFormatContext *AOutput, TOutputStrea
   return EncodeFrame(AOutput, AOst, frame, "Audio encoding failed");
 }
 
+// Sound of one decoded packet to its encoder: kept in sync with the run's clock, converted to
+// the encoder's rate and channels, and cut into the encoder's frames.
 void TCustomFFmpeg::DoAudioOut(AVFormatContext *AOutput, TOutputStream &AOst, TInputStream &AIst,
                                const uint8_t *ABuf, int ASize) {
   TTranscodeRun &run = *TranscodeRun;
@@ -92,126 +94,156 @@ void TCustomFFmpeg::DoAudioOut(AVFormatContext *AOutput, TOutputStream &AOst, TI
   const int decRate = AIst.ConverterRate;
   if (encChannels <= 0 || decChannels <= 0 || encRate <= 0 || decRate <= 0 || ASize <= 0)
     return;
-  const int encFrameBytes = encChannels * 2; // bytes of one sample frame
-  const int decFrameBytes = decChannels * 2;
   if (run.ResampleBuffer.size() < ResampleBufferSize)
     run.ResampleBuffer.resize(ResampleBufferSize);
-
   if (encChannels != decChannels || encRate != decRate)
     AOst.AudioResample = true;
-  // The decoder's rate or channels may change within a stream: the resampler follows.
-  if (AOst.Resampler &&
-      (AOst.ResamplerInRate != decRate || AOst.ResamplerInChannels != decChannels))
-    avlib.swr_free(&AOst.Resampler);
-  if (AOst.AudioResample && !AOst.Resampler) {
-    AVChannelLayout outLayout{};
-    avlib.av_channel_layout_copy(&outLayout, &enc->ch_layout);
-    const int ret = avlib.swr_alloc_set_opts2(&AOst.Resampler, &outLayout, AV_SAMPLE_FMT_S16,
-                                              encRate, &AIst.ConverterLayout, AV_SAMPLE_FMT_S16,
-                                              decRate, 0, nullptr);
-    avlib.av_channel_layout_uninit(&outLayout);
-    if (ret < 0 || avlib.swr_init(AOst.Resampler) < 0) {
-      avlib.swr_free(&AOst.Resampler);
-      throw FFMpegException(FormatText("Can not resample %d channels @ %d Hz to %d channels @ %d Hz",
-                                       decChannels, decRate, encChannels, encRate));
-    }
-    AOst.ResamplerInRate = decRate;
-    AOst.ResamplerInChannels = decChannels;
-  }
+  FitResampler(AOst, AIst);
 
   const uint8_t *buf = ABuf;
   int size = ASize;
+  if (!SyncAudio(AOst, AIst, buf, size))
+    return;
+  if (AOst.AudioResample)
+    ResampleAudio(AOst, AIst, buf, size);
+  if (size > 0)
+    EncodeAudioBuffer(AOutput, AOst, buf, size);
+}
+
+// The resampler for the decoder's rate and channels, which may change within a stream.
+void TCustomFFmpeg::FitResampler(TOutputStream &AOst, TInputStream &AIst) {
+  const AVCodecContext *enc = AOst.Codec;
+  const int decChannels = AIst.ConverterChannels;
+  const int decRate = AIst.ConverterRate;
+  if (AOst.Resampler &&
+      (AOst.ResamplerInRate != decRate || AOst.ResamplerInChannels != decChannels))
+    avlib.swr_free(&AOst.Resampler);
+  if (!AOst.AudioResample || AOst.Resampler)
+    return;
+  AVChannelLayout outLayout{};
+  avlib.av_channel_layout_copy(&outLayout, &enc->ch_layout);
+  const int ret = avlib.swr_alloc_set_opts2(&AOst.Resampler, &outLayout, AV_SAMPLE_FMT_S16,
+                                            enc->sample_rate, &AIst.ConverterLayout,
+                                            AV_SAMPLE_FMT_S16, decRate, 0, nullptr);
+  avlib.av_channel_layout_uninit(&outLayout);
+  if (ret < 0 || avlib.swr_init(AOst.Resampler) < 0) {
+    avlib.swr_free(&AOst.Resampler);
+    throw FFMpegException(FormatText("Can not resample %d channels @ %d Hz to %d channels @ %d Hz",
+                                     decChannels, decRate, Channels(enc), enc->sample_rate));
+  }
+  AOst.ResamplerInRate = decRate;
+  AOst.ResamplerInChannels = decChannels;
+}
+
+// Keeps the sound on the run's clock: samples before their time are dropped, a gap is filled
+// with silence, a small drift is compensated by the resampler. ABuf/ASize may be repointed;
+// false when nothing is left of the packet.
+bool TCustomFFmpeg::SyncAudio(TOutputStream &AOst, TInputStream &AIst, const uint8_t *&ABuf,
+                              int &ASize) {
+  TTranscodeRun &run = *TranscodeRun;
+  const int encRate = AOst.Codec->sample_rate;
+  const int encFrameBytes = Channels(AOst.Codec) * 2; // bytes of one sample frame
+  const int decRate = AIst.ConverterRate;
+  const int decFrameBytes = AIst.ConverterChannels * 2;
   const size_t fifoBytes = avlib.av_fifo_can_read(AOst.Fifo);
-  if (AudioSyncMethod != 0) {
-    const double delta = GetSyncIpts(AOst, StartTime) * encRate - static_cast<double>(AOst.SyncOpts) -
-                         static_cast<double>(fifoBytes / encFrameBytes);
-    // A gap of hours is more bytes than an int holds: no more than a few MiB are ever used of
-    // it at once (silence is added in steps, and at most the packet is discarded).
-    const double idelta = std::clamp(delta * decRate / encRate, -1e6, 1e6);
-    int byteDelta = static_cast<int>(idelta) * decFrameBytes;
-    if (std::fabs(delta) > 50) {
-      if (AIst.IsStart || std::fabs(delta) > encRate * AudioDriftThreshold) {
-        if (byteDelta < 0) {
-          byteDelta = std::max(byteDelta, -size);
-          buf += -byteDelta;
-          size += byteDelta;
-          if (Verbose > 2 && OnLog)
-            LogF(1, "discarding %d audio samples", static_cast<int>(-delta));
-          if (size == 0)
-            return;
-          AIst.IsStart = false;
-        } else {
-          // At most 128 KiB of silence and input per call, in whole sample frames; the rest
-          // follows on the next calls while IsStart stays set.
-          if (byteDelta + size <= MaxSilenceBytes) {
-            AIst.IsStart = false;
-          } else {
-            byteDelta = std::max(0, MaxSilenceBytes - size);
-            byteDelta -= byteDelta % decFrameBytes;
-          }
-          if (run.SilenceBuffer.size() < static_cast<size_t>(byteDelta + size))
-            run.SilenceBuffer.resize(static_cast<size_t>(byteDelta + size));
-          std::memset(run.SilenceBuffer.data(), 0, static_cast<size_t>(byteDelta));
-          std::memcpy(run.SilenceBuffer.data() + byteDelta, buf, static_cast<size_t>(size));
-          buf = run.SilenceBuffer.data();
-          size += byteDelta;
-          if (Verbose > 2 && OnLog)
-            LogF(1, "adding %d audio samples of silence", static_cast<int>(delta));
-        }
-      } else if (AudioSyncMethod > 1 && AOst.Resampler) {
-        const int comp = std::clamp(static_cast<int>(delta), -AudioSyncMethod, AudioSyncMethod);
-        if (Verbose > 2 && OnLog)
-          LogF(1, "compensating audio timestamp drift:%f compensation:%d in:%d", delta, comp,
-               encRate);
-        avlib.swr_set_compensation(AOst.Resampler, comp, encRate);
-      }
-    }
-  } else {
+  if (AudioSyncMethod == 0) {
     AOst.SyncOpts = std::llrint(GetSyncIpts(AOst, StartTime) * encRate) -
                     static_cast<int64_t>(fifoBytes / encFrameBytes);
+    return true;
   }
-
-  // Rate and channel conversion.
-  if (AOst.AudioResample) {
-    const int inSamples = size / decFrameBytes;
-    const int outMax = avlib.swr_get_out_samples(AOst.Resampler, inSamples);
-    if (outMax < 0)
-      throw FFMpegException("Audio resampling failed");
-    const size_t needed = static_cast<size_t>(outMax) * encFrameBytes;
-    if (run.ResampleBuffer.size() < needed)
-      run.ResampleBuffer.resize(needed);
-    uint8_t *out = run.ResampleBuffer.data();
-    const int got = avlib.swr_convert(AOst.Resampler, &out, outMax, &buf, inSamples);
-    if (got < 0)
-      throw FFMpegException("Audio resampling failed");
-    buf = run.ResampleBuffer.data();
-    size = got * encFrameBytes;
-  }
-  if (size <= 0)
-    return;
-
-  if (enc->frame_size > 1) {
-    // Framed encoder: whole frames go out through the fifo, the remainder waits.
-    const size_t canWrite = avlib.av_fifo_can_write(AOst.Fifo);
-    if (canWrite < static_cast<size_t>(size) &&
-        avlib.av_fifo_grow2(AOst.Fifo, static_cast<size_t>(size) - canWrite) < 0)
-      throw FFMpegException("av_fifo_realloc2() failed");
-    avlib.av_fifo_write(AOst.Fifo, buf, static_cast<size_t>(size));
-    const size_t frameBytes = static_cast<size_t>(enc->frame_size) * encFrameBytes;
-    if (run.ResampleBuffer.size() < frameBytes)
-      run.ResampleBuffer.resize(frameBytes);
-    while (avlib.av_fifo_can_read(AOst.Fifo) >= frameBytes) {
-      avlib.av_fifo_read(AOst.Fifo, run.ResampleBuffer.data(), frameBytes);
-      AudioSize += EncodeAudioSamples(AOutput, AOst, run.ResampleBuffer.data(), enc->frame_size,
-                                      AOst.SyncOpts);
-      AOst.SyncOpts += enc->frame_size;
+  const double delta = GetSyncIpts(AOst, StartTime) * encRate - static_cast<double>(AOst.SyncOpts) -
+                       static_cast<double>(fifoBytes / encFrameBytes);
+  if (std::fabs(delta) <= 50)
+    return true;
+  // A gap of hours is more bytes than an int holds: no more than a few MiB are ever used of
+  // it at once (silence is added in steps, and at most the packet is discarded).
+  const double idelta = std::clamp(delta * decRate / encRate, -1e6, 1e6);
+  int byteDelta = static_cast<int>(idelta) * decFrameBytes;
+  if (AIst.IsStart || std::fabs(delta) > encRate * AudioDriftThreshold) {
+    if (byteDelta < 0) {
+      byteDelta = std::max(byteDelta, -ASize);
+      ABuf += -byteDelta;
+      ASize += byteDelta;
+      if (Verbose > 2 && OnLog)
+        LogF(1, "discarding %d audio samples", static_cast<int>(-delta));
+      if (ASize == 0)
+        return false;
+      AIst.IsStart = false;
+    } else {
+      // At most 128 KiB of silence and input per call, in whole sample frames; the rest
+      // follows on the next calls while IsStart stays set.
+      if (byteDelta + ASize <= MaxSilenceBytes) {
+        AIst.IsStart = false;
+      } else {
+        byteDelta = std::max(0, MaxSilenceBytes - ASize);
+        byteDelta -= byteDelta % decFrameBytes;
+      }
+      if (run.SilenceBuffer.size() < static_cast<size_t>(byteDelta + ASize))
+        run.SilenceBuffer.resize(static_cast<size_t>(byteDelta + ASize));
+      std::memset(run.SilenceBuffer.data(), 0, static_cast<size_t>(byteDelta));
+      std::memcpy(run.SilenceBuffer.data() + byteDelta, ABuf, static_cast<size_t>(ASize));
+      ABuf = run.SilenceBuffer.data();
+      ASize += byteDelta;
+      if (Verbose > 2 && OnLog)
+        LogF(1, "adding %d audio samples of silence", static_cast<int>(delta));
     }
-  } else {
-    // Encoders of any frame length (the PCM family) take the samples as they come.
-    const int samples = size / encFrameBytes;
+  } else if (AudioSyncMethod > 1 && AOst.Resampler) {
+    const int comp = std::clamp(static_cast<int>(delta), -AudioSyncMethod, AudioSyncMethod);
+    if (Verbose > 2 && OnLog)
+      LogF(1, "compensating audio timestamp drift:%f compensation:%d in:%d", delta, comp,
+           encRate);
+    avlib.swr_set_compensation(AOst.Resampler, comp, encRate);
+  }
+  return true;
+}
+
+// Rate and channel conversion into the run's resample buffer; ABuf/ASize point at the result.
+void TCustomFFmpeg::ResampleAudio(TOutputStream &AOst, const TInputStream &AIst,
+                                  const uint8_t *&ABuf, int &ASize) {
+  TTranscodeRun &run = *TranscodeRun;
+  const int encFrameBytes = Channels(AOst.Codec) * 2;
+  const int inSamples = ASize / (AIst.ConverterChannels * 2);
+  const int outMax = avlib.swr_get_out_samples(AOst.Resampler, inSamples);
+  if (outMax < 0)
+    throw FFMpegException("Audio resampling failed");
+  const size_t needed = static_cast<size_t>(outMax) * encFrameBytes;
+  if (run.ResampleBuffer.size() < needed)
+    run.ResampleBuffer.resize(needed);
+  uint8_t *out = run.ResampleBuffer.data();
+  const int got = avlib.swr_convert(AOst.Resampler, &out, outMax, &ABuf, inSamples);
+  if (got < 0)
+    throw FFMpegException("Audio resampling failed");
+  ABuf = run.ResampleBuffer.data();
+  ASize = got * encFrameBytes;
+}
+
+// A framed encoder gets whole frames through the fifo (the remainder waits); encoders of any
+// frame length (the PCM family) take the samples as they come.
+void TCustomFFmpeg::EncodeAudioBuffer(AVFormatContext *AOutput, TOutputStream &AOst,
+                                      const uint8_t *ABuf, int ASize) {
+  TTranscodeRun &run = *TranscodeRun;
+  const AVCodecContext *enc = AOst.Codec;
+  const int encFrameBytes = Channels(enc) * 2;
+  if (enc->frame_size <= 1) {
+    const int samples = ASize / encFrameBytes;
     const int64_t pts = AOst.SyncOpts;
     AOst.SyncOpts += samples;
-    AudioSize += EncodeAudioSamples(AOutput, AOst, buf, samples, pts);
+    AudioSize += EncodeAudioSamples(AOutput, AOst, ABuf, samples, pts);
+    return;
+  }
+  const size_t canWrite = avlib.av_fifo_can_write(AOst.Fifo);
+  if (canWrite < static_cast<size_t>(ASize) &&
+      avlib.av_fifo_grow2(AOst.Fifo, static_cast<size_t>(ASize) - canWrite) < 0)
+    throw FFMpegException("av_fifo_realloc2() failed");
+  avlib.av_fifo_write(AOst.Fifo, ABuf, static_cast<size_t>(ASize));
+  const size_t frameBytes = static_cast<size_t>(enc->frame_size) * encFrameBytes;
+  if (run.ResampleBuffer.size() < frameBytes)
+    run.ResampleBuffer.resize(frameBytes);
+  while (avlib.av_fifo_can_read(AOst.Fifo) >= frameBytes) {
+    avlib.av_fifo_read(AOst.Fifo, run.ResampleBuffer.data(), frameBytes);
+    AudioSize += EncodeAudioSamples(AOutput, AOst, run.ResampleBuffer.data(), enc->frame_size,
+                                    AOst.SyncOpts);
+    AOst.SyncOpts += enc->frame_size;
   }
 }
 

@@ -3,7 +3,8 @@
 // the process-wide items are the loaded libraries, CodecLock and CurrentLogLevel (medialib).
 //
 // The class is implemented in one file per concern:
-//   options.cpp          creation, Prepare, ResetOptions, FreeFiles, SetOption, generic options
+//   lifecycle.cpp        creation, Prepare, ResetOptions, FreeFiles
+//   options.cpp          SetOption, the option table, generic options
 //   input.cpp            OpenInputFile and its setters
 //   output.cpp           OpenOutputFile, new streams
 //   option_handlers.cpp  the checked option handlers, targets
@@ -82,6 +83,7 @@ struct TInputFile;
 struct TInputStream;
 struct TOutputStream;
 struct TTranscodeRun;
+struct TPictureDraw;
 class TFFmpegThread;
 
 // Refuses the addition of one more entry to a fixed table (input or output files, stream or
@@ -437,9 +439,28 @@ protected:
   // been closed (its context freed and its InputCodecs/OutputCodecs slot cleared).
   void Transcode();
   void PrintReport(bool AIsLastReport);
+  void LogMuxingOverhead(int64_t ATotalSize);
 
   // setup.cpp
   void SetupTranscode();
+  // The stages of SetupTranscode, in their order.
+  void SetupInputStreams();
+  int CheckStreamMaps();
+  void SetupOutputStreams(int ACount);
+  void ChooseSourceStreams();
+  int FindSourceStream(const TOutputStream &AOst, AVMediaType AType);
+  void SetupStreamParameters(TOutputStream &AOst);
+  void SetupStreamCopy(TOutputStream &AOst, const TInputStream &AIst);
+  void CheckStreamCopy(TOutputStream &AOst, const TInputStream &AIst);
+  void SetupVideoGeometry(TOutputStream &AOst, const TInputStream &AIst);
+  void SetupVideoScaling(TOutputStream &AOst, const TInputStream &AIst);
+  void PrepareStreamBuffers(TOutputStream &AOst, int AIndex);
+  void ReadPassStatistics(AVCodecContext *AEncoder, const std::string &ALogName);
+  void LogStreamMapping();
+  void OpenRunCodecs();
+  void CopyMappedMetadata();
+  void WriteOutputHeaders();
+  void LogSessionDescription();
   int FindStreamByProgram(AVMediaType AType);
   int CodecThreadCount() const;
   void OpenEncoder(TOutputStream &AOst, TInputStream &AIst);
@@ -454,7 +475,16 @@ protected:
 
   // loop.cpp
   void TranscodeLoop();
+  int LaggingInputFile(bool ASubtitlesOnly, double &AOptsMin);
+  bool OutputLimitReached(double AOptsMin);
+  bool ServeReadPacket(int AFileIndex, AVPacket *APacket);
+  void ShiftToInputClock(int AFileIndex, const TInputStream &AIst, AVPacket *APacket);
+  void EndTranscodeLoop();
   int OutputPacket(TInputStream &AIst, int AIstIndex, const AVPacket *APacket);
+  void AdvanceCopyClock(TInputStream &AIst, const AVPacket *APacket);
+  bool DecodeFrames(TInputStream &AIst, int AIstIndex, const AVPacket *APacket, int64_t APts);
+  void ServeDecodedFrame(TInputStream &AIst, int AIstIndex, AVFrame *AFrame, int64_t APts);
+  bool DecodeSubtitle(TInputStream &AIst, int AIstIndex, const AVPacket *APacket, int64_t APts);
   void EmulateRate(TInputStream &AIst);
   void ServeEncoders(TInputStream &AIst, int AIstIndex, const uint8_t *ASamples, int ABytes,
                      AVFrame *APicture, const AVSubtitle *ASubtitle, int64_t APacketPts);
@@ -493,6 +523,16 @@ protected:
   // Crops, scales, pads and encodes APicture ACount times (part of DoVideoOut).
   void OutputPicture(AVFormatContext *AOutput, TOutputStream &AOst, TInputStream &AIst,
                      const AVFrame *APicture, int ACount, int &AFrameSize);
+  // The stages of OutputPicture, in their order (TPictureDraw: video_out.cpp).
+  bool CropInputPicture(TPictureDraw &ADraw, const TOutputStream &AOst, const AVFrame *APicture);
+  bool PrepareCanvas(TPictureDraw &ADraw, TOutputStream &AOst);
+  void StartScalingMidRun(TPictureDraw &ADraw, TOutputStream &AOst);
+  bool ScalePicture(TPictureDraw &ADraw, TOutputStream &AOst, const AVFrame *APicture);
+  bool TurnAndPadPicture(TPictureDraw &ADraw, const TOutputStream &AOst);
+  void SendPicture(AVFormatContext *AOutput, TOutputStream &AOst, const TInputStream &AIst,
+                   const AVFrame *APicture, TPictureDraw &ADraw, int ACount, int &AFrameSize);
+  void DescribePicture(AVFrame *AFrame, const TOutputStream &AOst, const TInputStream &AIst,
+                       const AVFrame *APicture) const;
   // AFrameNumber, ASyncOpts: the frames handed to the encoder so far, and the next frame's
   // time stamp (encoder time base).
   void DoVideoStats(AVFormatContext *AOutput, TOutputStream &AOst, int AFrameSize,
@@ -514,6 +554,13 @@ protected:
   // ABuf: ASize bytes of signed 16-bit interleaved samples at the decoder's rate and channels.
   void DoAudioOut(AVFormatContext *AOutput, TOutputStream &AOst, TInputStream &AIst,
                   const uint8_t *ABuf, int ASize);
+  // The stages of DoAudioOut, in their order.
+  void FitResampler(TOutputStream &AOst, TInputStream &AIst);
+  bool SyncAudio(TOutputStream &AOst, TInputStream &AIst, const uint8_t *&ABuf, int &ASize);
+  void ResampleAudio(TOutputStream &AOst, const TInputStream &AIst, const uint8_t *&ABuf,
+                     int &ASize);
+  void EncodeAudioBuffer(AVFormatContext *AOutput, TOutputStream &AOst, const uint8_t *ABuf,
+                         int ASize);
   // APts: the packet pts in the input stream time base.
   void DoSubtitleOut(AVFormatContext *AOutput, TOutputStream &AOst, TInputStream &AIst,
                      const AVSubtitle *ASub, int64_t APts);
@@ -525,6 +572,17 @@ protected:
 private:
   friend class TFFmpegThread;
   void ClearRunFlags();
+  // lifecycle.cpp: the parts of ResetOptions and FreeFiles.
+  void ResetFileTables();
+  void ReleaseOptionTexts();
+  void ResetPictureOptions();
+  void ResetSoundOptions();
+  void ResetRunOptions();
+  void FreeOutputFiles();
+  void FreeInputFiles();
+  void FreeOptionBuffers();
+  // options.cpp
+  const char *KeepPrivateOption(const char *AName, const char *AValue);
   // run_control.cpp
   // A run that ends before it began: files released, message logged, termination raised.
   void FailRun(const std::string &AMessage);
@@ -538,6 +596,24 @@ protected:
 private:
   // input.cpp / output.cpp
   void ResetInputOptions();
+  // The stages of OpenInputFile and OpenOutputFile, in their order.
+  AVFormatContext *NewInputContext(const std::string &AFileName);
+  void SetDemuxerParameters(AVDictionary *&AParameters);
+  AVCodecContext *InputStreamCodec(AVFormatContext *AContext, unsigned AIndex, int AFileIndex,
+                                   const std::string &AFileName);
+  bool TakeInputPicture(AVFormatContext *AContext, AVStream *AStream, AVCodecContext *ACodec,
+                        int AFileIndex, const std::string &AFileName);
+  void EnterInputFile(AVFormatContext *AContext, int AFileIndex, int64_t ATimestamp,
+                      const std::string &AFileName);
+  void ForgetOutputFile(int AFileIndex, bool AEntered);
+  std::string AddOutputStreams(AVFormatContext *AContext, int AFileIndex);
+  void SetOutputMetadata(AVFormatContext *AContext);
+  std::string OpenOutputTarget(AVFormatContext *AContext, int AFileIndex,
+                               const std::string &AFileName, bool &ACreated);
+  void SetMuxerOptions(AVFormatContext *AContext, int AFileIndex);
+  void SetVideoPicture(AVCodecContext *ACodec, const AVCodec *AEncoder,
+                       const AVOutputFormat *AFormat);
+  void SetVideoCoding(AVCodecContext *ACodec, const std::vector<RcOverride> &AOverrides);
   int OutputFileIndexOf(AVFormatContext *AContext) const;
   // A forced format's name as the library knows it: "pgmyuv" is image2 with the pgmyuv codec.
   std::string FormatNameOf(const std::string &AName);

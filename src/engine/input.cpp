@@ -138,6 +138,8 @@ void TCustomFFmpeg::ResetInputOptions() {
   RateEmu = false;
 }
 
+// Opens one input with the option state given for it, and takes over its picture and sound
+// parameters. The input options are reset whatever the outcome.
 bool TCustomFFmpeg::OpenInputFile(const std::string &AFileName) {
   const int fileIndex = InputFileCount;
   auto fail = [this]() {
@@ -151,65 +153,11 @@ bool TCustomFFmpeg::OpenInputFile(const std::string &AFileName) {
     ErrorMessage = e.what();
     return fail();
   }
-
-  // Forced decoders, also the first check of the codec names given for this input.
-  AVCodecID videoId, audioId, subtitleId;
-  if (!LookupCodec(VideoCodecName, AVMEDIA_TYPE_VIDEO, false, videoId) ||
-      !LookupCodec(AudioCodecName, AVMEDIA_TYPE_AUDIO, false, audioId) ||
-      !LookupCodec(SubtitleCodecName, AVMEDIA_TYPE_SUBTITLE, false, subtitleId))
+  AVFormatContext *raw = NewInputContext(AFileName);
+  if (!raw)
     return fail();
-  if (PgmyuvCompatibilityHack)
-    videoId = AV_CODEC_ID_PGMYUV;
-
-  // Demuxer parameters: only the demuxers that know a name read it; the rest stay unused.
   Dictionary parameters;
-  if (FrameRate.num != 0 && FrameRate.den != 0)
-    parameters.Set("framerate", std::to_string(FrameRate.num) + "/" + std::to_string(FrameRate.den));
-  if (AudioSampleRate > 0)
-    parameters.Set("sample_rate", std::to_string(AudioSampleRate));
-  if (AudioChannels > 0)
-    parameters.Set("channels", std::to_string(AudioChannels));
-  const int width = FrameWidth + PadLeft + PadRight;
-  const int height = FrameHeight + PadTop + PadBottom;
-  if (width > 0 && height > 0)
-    parameters.Set("video_size", std::to_string(width) + "x" + std::to_string(height));
-  if (FramePixFmt >= 0) {
-    if (const char *name = avlib.av_get_pix_fmt_name(static_cast<AVPixelFormat>(FramePixFmt)))
-      parameters.Set("pixel_format", name);
-  }
-  if (VideoChannel != 0)
-    parameters.Set("channel", std::to_string(VideoChannel));
-  if (VideoStandard)
-    parameters.Set("standard", VideoStandard);
-  if (LoopInput)
-    parameters.Set("loop", "1");
-
-  AVFormatContext *raw = avlib.avformat_alloc_context();
-  if (!raw) {
-    ErrorMessage = ErrorText(AFileName, AVERROR(ENOMEM));
-    return fail();
-  }
-  if (FormatDefaults) {
-    try {
-      ApplyContextOptions(raw, FormatDefaults, AV_OPT_FLAG_DECODING_PARAM);
-    } catch (...) {
-      avlib.avformat_free_context(raw);
-      throw;
-    }
-  }
-  raw->video_codec_id = videoId;
-  raw->audio_codec_id = audioId;
-  raw->subtitle_codec_id = subtitleId;
-  // The named decoder itself, which need not be the first one of its codec id.
-  auto decoder = [](const char *AName, AVCodecID AId) -> const AVCodec * {
-    if (AName)
-      return avlib.avcodec_find_decoder_by_name(AName);
-    return AId != AV_CODEC_ID_NONE ? avlib.avcodec_find_decoder(AId) : nullptr;
-  };
-  raw->video_codec = decoder(PgmyuvCompatibilityHack ? nullptr : VideoCodecName, videoId);
-  raw->audio_codec = decoder(AudioCodecName, audioId);
-  raw->subtitle_codec = decoder(SubtitleCodecName, subtitleId);
-
+  SetDemuxerParameters(parameters.Items);
   // On failure the library frees the context it was given.
   int result = avlib.avformat_open_input(&raw, LocalFileUrl(AFileName).c_str(), InputFormat,
                                          &parameters.Items);
@@ -224,7 +172,6 @@ bool TCustomFFmpeg::OpenInputFile(const std::string &AFileName) {
       if (context->programs[i]->id != ProgramId)
         context->programs[i]->discard = AVDISCARD_ALL;
   }
-
   {
     std::lock_guard<std::recursive_mutex> lock(CodecLock);
     result = avlib.avformat_find_stream_info(context.get(), nullptr);
@@ -246,104 +193,12 @@ bool TCustomFFmpeg::OpenInputFile(const std::string &AFileName) {
   // The engine's decoder context of each stream; kept only when the whole opening succeeds.
   std::vector<CodecContextPtr> codecs;
   for (unsigned i = 0; i < context->nb_streams; ++i) {
-    AVStream *stream = context->streams[i];
-    CodecContextPtr codec(avlib.avcodec_alloc_context3(nullptr));
-    if (!codec || avlib.avcodec_parameters_to_context(codec.get(), stream->codecpar) < 0) {
-      ErrorMessage = ErrorText(AFileName, AVERROR(ENOMEM));
+    CodecContextPtr codec(InputStreamCodec(context.get(), i, fileIndex, AFileName));
+    if (!codec)
       return fail();
-    }
-    codec->pkt_timebase = stream->time_base;
-    codec->thread_count = ThreadCount;
-
-    switch (codec->codec_type) {
-    case AVMEDIA_TYPE_AUDIO:
-      if (CodecDefaults[AVMEDIA_TYPE_AUDIO])
-        ApplyContextOptions(codec.get(), CodecDefaults[AVMEDIA_TYPE_AUDIO],
-                            AV_OPT_FLAG_AUDIO_PARAM | AV_OPT_FLAG_DECODING_PARAM);
-      // An unknown count or rate (0) would only break the output created from it.
-      if (codec->ch_layout.nb_channels > 0)
-        AudioChannels = codec->ch_layout.nb_channels;
-      if (codec->sample_rate > 0)
-        AudioSampleRate = codec->sample_rate;
-      if (AudioDisable)
-        stream->discard = AVDISCARD_ALL;
-      break;
-    case AVMEDIA_TYPE_VIDEO: {
-      if (CodecDefaults[AVMEDIA_TYPE_VIDEO])
-        ApplyContextOptions(codec.get(), CodecDefaults[AVMEDIA_TYPE_VIDEO],
-                            AV_OPT_FLAG_VIDEO_PARAM | AV_OPT_FLAG_DECODING_PARAM);
-      FrameHeight = codec->height;
-      FrameWidth = codec->width;
-      const AVRational sar = avlib.av_guess_sample_aspect_ratio(context.get(), stream, nullptr);
-      FrameAspectRatio = codec->height > 0
-                             ? static_cast<float>(av_q2d(sar) * codec->width / codec->height)
-                             : 0.0f;
-      // No sample aspect: square pixels, the display aspect is width / height.
-      if (FrameAspectRatio == 0 && codec->height > 0)
-        FrameAspectRatio = static_cast<float>(codec->width) / static_cast<float>(codec->height);
-      // An output without a size of its own gets the picture as its viewer sees it.
-      if (PictureTurnOf(stream).Transpose) {
-        std::swap(FrameWidth, FrameHeight);
-        if (FrameAspectRatio > 0)
-          FrameAspectRatio = 1 / FrameAspectRatio;
-      }
-      if (codec->pix_fmt == AV_PIX_FMT_NONE && HasRealMediaExtension(AFileName)) {
-        codec->pix_fmt = AV_PIX_FMT_YUV420P;
-        stream->codecpar->format = AV_PIX_FMT_YUV420P;
-      }
-      // A damaged stream without a known picture format or size would reach the scaler's set-up,
-      // where the library ends the process. Refused here, before any output exists; a stream
-      // without a decoder fails later with its own message.
-      // (A file opened for one program of several may leave the others' streams undescribed.)
-      if (!VideoDisable && ProgramId == 0 && avlib.avcodec_find_decoder(codec->codec_id) &&
-          (codec->pix_fmt == AV_PIX_FMT_NONE || codec->width <= 0 || codec->height <= 0)) {
-        ErrorMessage = FormatText("Cannot determine the picture format of input stream #%d.%u",
-                                  fileIndex, i);
-        return fail();
-      }
-      FramePixFmt = codec->pix_fmt;
-      // Edge emulation and the motion-vector debug bit that MeThreshold once needed are gone
-      // from the libraries: decoders handle edges themselves.
-      FrameRate = stream->r_frame_rate.num != 0 ? stream->r_frame_rate : stream->avg_frame_rate;
-      if (VideoDisable)
-        stream->discard = AVDISCARD_ALL;
-      else if (VideoDiscard != 0)
-        stream->discard = static_cast<AVDiscard>(VideoDiscard);
-      break;
-    }
-    case AVMEDIA_TYPE_SUBTITLE:
-      if (SubtitleDisable)
-        stream->discard = AVDISCARD_ALL;
-      break;
-    case AVMEDIA_TYPE_DATA:
-    case AVMEDIA_TYPE_ATTACHMENT:
-    case AVMEDIA_TYPE_UNKNOWN:
-      break;
-    default:
-      throw FFMpegException("invalid codec_type");
-    }
     codecs.push_back(std::move(codec));
   }
-
-  if (context->duration != AV_NOPTS_VALUE) {
-    const int64_t durationMs = std::min<int64_t>(context->duration / 1000, INT_MAX);
-    if (durationMs > OutputDurationMs)
-      OutputDurationMs = static_cast<int>(durationMs);
-  }
-
-  // A file without a start time (damaged ones) starts at its first timestamp, which the loop
-  // takes as it reads it; counting from 0 could mean hours of nothing before the first picture.
-  InputStartUnknown[fileIndex] = !CopyTs && context->start_time == AV_NOPTS_VALUE;
-  InputTsOffsets[fileIndex] =
-      CopyTs || InputStartUnknown[fileIndex] ? InputTsOffset : InputTsOffset - timestamp;
-  InputRateEmu[fileIndex] = RateEmu;
-  if (Verbose >= 0)
-    avlib.av_dump_format(context.get(), fileIndex, AFileName.c_str(), 0);
-
-  // A slot above the count holds nothing in use; whatever is left there is stale.
-  for (AVCodecContext *&stale : InputCodecs[fileIndex])
-    avlib.avcodec_free_context(&stale);
-  InputCodecs[fileIndex].clear();
+  EnterInputFile(context.get(), fileIndex, timestamp, AFileName);
   for (auto &codec : codecs)
     InputCodecs[fileIndex].push_back(codec.release());
   InputFiles[fileIndex] = context.release();
@@ -351,4 +206,187 @@ bool TCustomFFmpeg::OpenInputFile(const std::string &AFileName) {
 
   ResetInputOptions();
   return true;
+}
+
+// A format context for the next input, with the forced format's options and decoders; nullptr
+// with ErrorMessage when a decoder name is wrong or memory runs out.
+AVFormatContext *TCustomFFmpeg::NewInputContext(const std::string &AFileName) {
+  // Forced decoders, also the first check of the codec names given for this input.
+  AVCodecID videoId, audioId, subtitleId;
+  if (!LookupCodec(VideoCodecName, AVMEDIA_TYPE_VIDEO, false, videoId) ||
+      !LookupCodec(AudioCodecName, AVMEDIA_TYPE_AUDIO, false, audioId) ||
+      !LookupCodec(SubtitleCodecName, AVMEDIA_TYPE_SUBTITLE, false, subtitleId))
+    return nullptr;
+  if (PgmyuvCompatibilityHack)
+    videoId = AV_CODEC_ID_PGMYUV;
+
+  AVFormatContext *raw = avlib.avformat_alloc_context();
+  if (!raw) {
+    ErrorMessage = ErrorText(AFileName, AVERROR(ENOMEM));
+    return nullptr;
+  }
+  if (FormatDefaults) {
+    try {
+      ApplyContextOptions(raw, FormatDefaults, AV_OPT_FLAG_DECODING_PARAM);
+    } catch (...) {
+      avlib.avformat_free_context(raw);
+      throw;
+    }
+  }
+  raw->video_codec_id = videoId;
+  raw->audio_codec_id = audioId;
+  raw->subtitle_codec_id = subtitleId;
+  // The named decoder itself, which need not be the first one of its codec id.
+  auto decoder = [](const char *AName, AVCodecID AId) -> const AVCodec * {
+    if (AName)
+      return avlib.avcodec_find_decoder_by_name(AName);
+    return AId != AV_CODEC_ID_NONE ? avlib.avcodec_find_decoder(AId) : nullptr;
+  };
+  raw->video_codec = decoder(PgmyuvCompatibilityHack ? nullptr : VideoCodecName, videoId);
+  raw->audio_codec = decoder(AudioCodecName, audioId);
+  raw->subtitle_codec = decoder(SubtitleCodecName, subtitleId);
+  return raw;
+}
+
+// Demuxer parameters: only the demuxers that know a name read it; the rest stay unused.
+void TCustomFFmpeg::SetDemuxerParameters(AVDictionary *&AParameters) {
+  auto set = [&](const char *AKey, const std::string &AValue) {
+    avlib.av_dict_set(&AParameters, AKey, AValue.c_str(), 0);
+  };
+  if (FrameRate.num != 0 && FrameRate.den != 0)
+    set("framerate", std::to_string(FrameRate.num) + "/" + std::to_string(FrameRate.den));
+  if (AudioSampleRate > 0)
+    set("sample_rate", std::to_string(AudioSampleRate));
+  if (AudioChannels > 0)
+    set("channels", std::to_string(AudioChannels));
+  const int width = FrameWidth + PadLeft + PadRight;
+  const int height = FrameHeight + PadTop + PadBottom;
+  if (width > 0 && height > 0)
+    set("video_size", std::to_string(width) + "x" + std::to_string(height));
+  if (FramePixFmt >= 0) {
+    if (const char *name = avlib.av_get_pix_fmt_name(static_cast<AVPixelFormat>(FramePixFmt)))
+      set("pixel_format", name);
+  }
+  if (VideoChannel != 0)
+    set("channel", std::to_string(VideoChannel));
+  if (VideoStandard)
+    set("standard", VideoStandard);
+  if (LoopInput)
+    set("loop", "1");
+}
+
+// The engine's decoder context of stream AIndex, with the generic options of its type; its
+// parameters become the option state. Nullptr with ErrorMessage when it cannot be used.
+AVCodecContext *TCustomFFmpeg::InputStreamCodec(AVFormatContext *AContext, unsigned AIndex,
+                                                int AFileIndex, const std::string &AFileName) {
+  AVStream *stream = AContext->streams[AIndex];
+  CodecContextPtr codec(avlib.avcodec_alloc_context3(nullptr));
+  if (!codec || avlib.avcodec_parameters_to_context(codec.get(), stream->codecpar) < 0) {
+    ErrorMessage = ErrorText(AFileName, AVERROR(ENOMEM));
+    return nullptr;
+  }
+  codec->pkt_timebase = stream->time_base;
+  codec->thread_count = ThreadCount;
+
+  switch (codec->codec_type) {
+  case AVMEDIA_TYPE_AUDIO:
+    if (CodecDefaults[AVMEDIA_TYPE_AUDIO])
+      ApplyContextOptions(codec.get(), CodecDefaults[AVMEDIA_TYPE_AUDIO],
+                          AV_OPT_FLAG_AUDIO_PARAM | AV_OPT_FLAG_DECODING_PARAM);
+    // An unknown count or rate (0) would only break the output created from it.
+    if (codec->ch_layout.nb_channels > 0)
+      AudioChannels = codec->ch_layout.nb_channels;
+    if (codec->sample_rate > 0)
+      AudioSampleRate = codec->sample_rate;
+    if (AudioDisable)
+      stream->discard = AVDISCARD_ALL;
+    break;
+  case AVMEDIA_TYPE_VIDEO:
+    if (!TakeInputPicture(AContext, stream, codec.get(), AFileIndex, AFileName))
+      return nullptr;
+    break;
+  case AVMEDIA_TYPE_SUBTITLE:
+    if (SubtitleDisable)
+      stream->discard = AVDISCARD_ALL;
+    break;
+  case AVMEDIA_TYPE_DATA:
+  case AVMEDIA_TYPE_ATTACHMENT:
+  case AVMEDIA_TYPE_UNKNOWN:
+    break;
+  default:
+    throw FFMpegException("invalid codec_type");
+  }
+  return codec.release();
+}
+
+// A video stream's size, aspect, format and rate become the option state, as its viewer sees
+// them. False with ErrorMessage for a picture nobody could scale.
+bool TCustomFFmpeg::TakeInputPicture(AVFormatContext *AContext, AVStream *AStream,
+                                     AVCodecContext *ACodec, int AFileIndex,
+                                     const std::string &AFileName) {
+  if (CodecDefaults[AVMEDIA_TYPE_VIDEO])
+    ApplyContextOptions(ACodec, CodecDefaults[AVMEDIA_TYPE_VIDEO],
+                        AV_OPT_FLAG_VIDEO_PARAM | AV_OPT_FLAG_DECODING_PARAM);
+  FrameHeight = ACodec->height;
+  FrameWidth = ACodec->width;
+  const AVRational sar = avlib.av_guess_sample_aspect_ratio(AContext, AStream, nullptr);
+  FrameAspectRatio = ACodec->height > 0
+                         ? static_cast<float>(av_q2d(sar) * ACodec->width / ACodec->height)
+                         : 0.0f;
+  // No sample aspect: square pixels, the display aspect is width / height.
+  if (FrameAspectRatio == 0 && ACodec->height > 0)
+    FrameAspectRatio = static_cast<float>(ACodec->width) / static_cast<float>(ACodec->height);
+  // An output without a size of its own gets the picture as its viewer sees it.
+  if (PictureTurnOf(AStream).Transpose) {
+    std::swap(FrameWidth, FrameHeight);
+    if (FrameAspectRatio > 0)
+      FrameAspectRatio = 1 / FrameAspectRatio;
+  }
+  if (ACodec->pix_fmt == AV_PIX_FMT_NONE && HasRealMediaExtension(AFileName)) {
+    ACodec->pix_fmt = AV_PIX_FMT_YUV420P;
+    AStream->codecpar->format = AV_PIX_FMT_YUV420P;
+  }
+  // A damaged stream without a known picture format or size would reach the scaler's set-up,
+  // where the library ends the process. Refused here, before any output exists; a stream
+  // without a decoder fails later with its own message.
+  // (A file opened for one program of several may leave the others' streams undescribed.)
+  if (!VideoDisable && ProgramId == 0 && avlib.avcodec_find_decoder(ACodec->codec_id) &&
+      (ACodec->pix_fmt == AV_PIX_FMT_NONE || ACodec->width <= 0 || ACodec->height <= 0)) {
+    ErrorMessage = FormatText("Cannot determine the picture format of input stream #%d.%d",
+                              AFileIndex, AStream->index);
+    return false;
+  }
+  FramePixFmt = ACodec->pix_fmt;
+  // Edge emulation and the motion-vector debug bit that MeThreshold once needed are gone
+  // from the libraries: decoders handle edges themselves.
+  FrameRate = AStream->r_frame_rate.num != 0 ? AStream->r_frame_rate : AStream->avg_frame_rate;
+  if (VideoDisable)
+    AStream->discard = AVDISCARD_ALL;
+  else if (VideoDiscard != 0)
+    AStream->discard = static_cast<AVDiscard>(VideoDiscard);
+  return true;
+}
+
+// The file's length, clock offset and rate emulation into the tables; stale decoder contexts
+// of the slot go.
+void TCustomFFmpeg::EnterInputFile(AVFormatContext *AContext, int AFileIndex, int64_t ATimestamp,
+                                   const std::string &AFileName) {
+  if (AContext->duration != AV_NOPTS_VALUE) {
+    const int64_t durationMs = std::min<int64_t>(AContext->duration / 1000, INT_MAX);
+    if (durationMs > OutputDurationMs)
+      OutputDurationMs = static_cast<int>(durationMs);
+  }
+  // A file without a start time (damaged ones) starts at its first timestamp, which the loop
+  // takes as it reads it; counting from 0 could mean hours of nothing before the first picture.
+  InputStartUnknown[AFileIndex] = !CopyTs && AContext->start_time == AV_NOPTS_VALUE;
+  InputTsOffsets[AFileIndex] =
+      CopyTs || InputStartUnknown[AFileIndex] ? InputTsOffset : InputTsOffset - ATimestamp;
+  InputRateEmu[AFileIndex] = RateEmu;
+  if (Verbose >= 0)
+    avlib.av_dump_format(AContext, AFileIndex, AFileName.c_str(), 0);
+
+  // A slot above the count holds nothing in use; whatever is left there is stale.
+  for (AVCodecContext *&stale : InputCodecs[AFileIndex])
+    avlib.avcodec_free_context(&stale);
+  InputCodecs[AFileIndex].clear();
 }

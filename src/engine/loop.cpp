@@ -33,6 +33,8 @@ AVRational VideoFrameRate(const TInputStream &AIst) {
 
 } // namespace
 
+// Reads from the input that lags most and serves its packet, until the inputs end, a limit is
+// reached or a stop is asked for; then ends the run.
 void TCustomFFmpeg::TranscodeLoop() {
   TTranscodeRun &run = *TranscodeRun;
   run.ReadPacket = avlib.av_packet_alloc();
@@ -51,60 +53,11 @@ void TCustomFFmpeg::TranscodeLoop() {
     CheckPause();
     if (StopRequested)
       break;
-
-    // 1: the input whose outputs lag most. Subtitles are sparse: their position says nothing
-    // about how far the run has got, so they count only when there is nothing else.
-    double iptsMin = 1e100, optsMin = 1e100;
-    int fileIndex = -1;
-    for (TOutputStream &ost : run.OutputStreams) {
-      if (ost.Generated)
-        continue; // follows the real streams; reads nothing
-      const TInputStream &ist = run.InputStreams[ost.SourceIndex];
-      double opts;
-      const AVMediaType type = ost.Codec ? ost.Codec->codec_type : AVMEDIA_TYPE_UNKNOWN;
-      const int kind = type >= 0 && type < 4 ? type : 2;
-      if (type == AVMEDIA_TYPE_SUBTITLE && !subtitlesOnly) {
-        if (ost.FrameNumber >= MaxFrames[kind]) {
-          fileIndex = -1;
-          break;
-        }
-        continue;
-      }
-      // Encoded audio counts what was handed to its encoder, as video does: what the encoder
-      // has given back lags by its delay.
-      if (type == AVMEDIA_TYPE_VIDEO || (type == AVMEDIA_TYPE_AUDIO && ost.EncodingNeeded))
-        opts = static_cast<double>(ost.SyncOpts) * av_q2d(ost.Codec->time_base);
-      else
-        opts = ost.CurrentPts == AV_NOPTS_VALUE
-                   ? 0.0
-                   : static_cast<double>(ost.CurrentPts) * av_q2d(ost.Stream->time_base);
-      const double ipts = static_cast<double>(ist.Pts);
-      if (!run.InputFileTable[ist.FileIndex].EofReached) {
-        if (ipts < iptsMin) {
-          iptsMin = ipts;
-          if (InputSync)
-            fileIndex = ist.FileIndex;
-        }
-        if (opts < optsMin) {
-          optsMin = opts;
-          if (!InputSync)
-            fileIndex = ist.FileIndex;
-        }
-      }
-      if (ost.FrameNumber >= MaxFrames[kind]) {
-        fileIndex = -1;
-        break;
-      }
-    }
-    // 2, 3, 4: nothing left to read, recording time reached, file size limit reached.
-    if (fileIndex < 0)
-      break;
-    if (static_cast<double>(RecordingTime) / 1000000.0 <= optsMin)
-      break;
-    if (LimitFileSize != 0 && OutputFiles[0]->pb && LimitFileSize < avlib.avio_seek(OutputFiles[0]->pb, 0, SEEK_CUR))
+    double optsMin = 1e100;
+    const int fileIndex = LaggingInputFile(subtitlesOnly, optsMin);
+    if (fileIndex < 0 || OutputLimitReached(optsMin))
       break;
 
-    // 5: read.
     AVFormatContext *ic = InputFiles[fileIndex];
     if (avlib.av_read_frame(ic, pkt) < 0) {
       run.InputFileTable[fileIndex].EofReached = true;
@@ -112,87 +65,149 @@ void TCustomFFmpeg::TranscodeLoop() {
         break;
       continue;
     }
-    const TInputFile &file = run.InputFileTable[fileIndex];
     if (PktDump && pkt->stream_index >= 0 && pkt->stream_index < static_cast<int>(ic->nb_streams))
       avlib.av_pkt_dump_log2(nullptr, AV_LOG_DEBUG, pkt, HexDump ? 1 : 0,
                              ic->streams[pkt->stream_index]);
-
-    // 7: packets of streams nobody takes are dropped.
-    if (pkt->stream_index >= 0 && pkt->stream_index < file.NbStreams &&
-        !run.InputStreams[file.IstIndex + pkt->stream_index].Discard) {
-      const int istIndex = file.IstIndex + pkt->stream_index;
-      TInputStream &ist = run.InputStreams[istIndex];
-      const AVRational tb = ist.Stream->time_base;
-
-      // 8: file offset; a file without a start time starts at its first timestamp.
-      if (InputStartUnknown[fileIndex]) {
-        const int64_t first = pkt->dts != AV_NOPTS_VALUE ? pkt->dts : pkt->pts;
-        if (first != AV_NOPTS_VALUE) {
-          InputTsOffsets[fileIndex] -= ToMicroseconds(first, tb);
-          InputStartUnknown[fileIndex] = false;
-        }
-      }
-      const int64_t offset = avlib.av_rescale_q(InputTsOffsets[fileIndex], MicrosecondsBase, tb);
-      if (pkt->dts != AV_NOPTS_VALUE)
-        pkt->dts += offset;
-      if (pkt->pts != AV_NOPTS_VALUE)
-        pkt->pts += offset;
-
-      // 9: scale.
-      if (pkt->stream_index < MAX_STREAMS) {
-        const double scale = InputTsScales[fileIndex][pkt->stream_index];
-        if (scale != 0) {
-          if (pkt->pts != AV_NOPTS_VALUE)
-            pkt->pts = static_cast<int64_t>(std::nearbyint(static_cast<double>(pkt->pts) * scale));
-          if (pkt->dts != AV_NOPTS_VALUE)
-            pkt->dts = static_cast<int64_t>(std::nearbyint(static_cast<double>(pkt->dts) * scale));
-        }
-      }
-
-      // 10: timestamp discontinuity.
-      if (pkt->dts != AV_NOPTS_VALUE && ist.NextPts != AV_NOPTS_VALUE) {
-        const int64_t pktDts = ToMicroseconds(pkt->dts, tb);
-        const int64_t delta = pktDts - ist.NextPts;
-        if ((static_cast<double>(std::llabs(delta)) > DtsDeltaThreshold * 1000000.0 ||
-             pktDts + 1 < ist.Pts) &&
-            !CopyTs) {
-          InputTsOffsets[fileIndex] -= delta;
-          if (Verbose > 2 && OnLog)
-            LogF(1, "timestamp discontinuity %lld, new offset= %lld",
-                 static_cast<long long>(delta), static_cast<long long>(InputTsOffsets[fileIndex]));
-          const int64_t shift = avlib.av_rescale_q(delta, MicrosecondsBase, tb);
-          pkt->dts -= shift;
-          if (pkt->pts != AV_NOPTS_VALUE)
-            pkt->pts -= shift;
-        }
-      }
-
-      // 11: decode and serve.
-      if (OutputPacket(ist, istIndex, pkt) < 0) {
-        if (Verbose >= 0 && OnLog)
-          LogF(1, "Error while decoding stream #%d.%d", ist.FileIndex, ist.Index);
-        avlib.av_packet_unref(pkt);
-        continue;
-      }
-    }
+    const bool served = ServeReadPacket(fileIndex, pkt);
     avlib.av_packet_unref(pkt);
+    if (!served)
+      continue; // a packet that could not be decoded: on with the next one
     // What the encoder threads have finished goes to the muxer as soon as possible.
     for (TOutputStream &ost : run.OutputStreams)
       if (ost.Pipe)
         ost.Pipe->Deliver();
 
-    // 12: streams without an input keep level with the others.
+    // Streams without an input keep level with the others.
     FeedGeneratedStreams(false);
 
-    // 13: running report.
     const int64_t now = avlib.av_gettime();
     if (now - run.LastReportTime > ProgressInterval) {
       run.LastReportTime = now;
       PrintReport(false);
     }
   }
+  EndTranscodeLoop();
+}
 
-  // End of the run (also after a stop request): flush, trailers, final report, close.
+// The input file whose outputs lag most, or -1 when nothing is left to read. Subtitles are
+// sparse: their position says nothing about how far the run has got, so they count only when
+// there is nothing else. AOptsMin: the position of the output that lags most, in seconds.
+int TCustomFFmpeg::LaggingInputFile(bool ASubtitlesOnly, double &AOptsMin) {
+  const TTranscodeRun &run = *TranscodeRun;
+  double iptsMin = 1e100;
+  int fileIndex = -1;
+  for (const TOutputStream &ost : run.OutputStreams) {
+    if (ost.Generated)
+      continue; // follows the real streams; reads nothing
+    const TInputStream &ist = run.InputStreams[ost.SourceIndex];
+    double opts;
+    const AVMediaType type = ost.Codec ? ost.Codec->codec_type : AVMEDIA_TYPE_UNKNOWN;
+    const int kind = type >= 0 && type < 4 ? type : 2;
+    if (type == AVMEDIA_TYPE_SUBTITLE && !ASubtitlesOnly) {
+      if (ost.FrameNumber >= MaxFrames[kind])
+        return -1;
+      continue;
+    }
+    // Encoded audio counts what was handed to its encoder, as video does: what the encoder
+    // has given back lags by its delay.
+    if (type == AVMEDIA_TYPE_VIDEO || (type == AVMEDIA_TYPE_AUDIO && ost.EncodingNeeded))
+      opts = static_cast<double>(ost.SyncOpts) * av_q2d(ost.Codec->time_base);
+    else
+      opts = ost.CurrentPts == AV_NOPTS_VALUE
+                 ? 0.0
+                 : static_cast<double>(ost.CurrentPts) * av_q2d(ost.Stream->time_base);
+    const double ipts = static_cast<double>(ist.Pts);
+    if (!run.InputFileTable[ist.FileIndex].EofReached) {
+      if (ipts < iptsMin) {
+        iptsMin = ipts;
+        if (InputSync)
+          fileIndex = ist.FileIndex;
+      }
+      if (opts < AOptsMin) {
+        AOptsMin = opts;
+        if (!InputSync)
+          fileIndex = ist.FileIndex;
+      }
+    }
+    if (ost.FrameNumber >= MaxFrames[kind])
+      return -1;
+  }
+  return fileIndex;
+}
+
+// The recording time or the file size limit reached.
+bool TCustomFFmpeg::OutputLimitReached(double AOptsMin) {
+  if (static_cast<double>(RecordingTime) / 1000000.0 <= AOptsMin)
+    return true;
+  return LimitFileSize != 0 && OutputFiles[0]->pb &&
+         LimitFileSize < avlib.avio_seek(OutputFiles[0]->pb, 0, SEEK_CUR);
+}
+
+// A packet read from input file AFileIndex, on the input's clock, to the streams it serves.
+// Packets of streams nobody takes are dropped. False when the packet could not be decoded.
+bool TCustomFFmpeg::ServeReadPacket(int AFileIndex, AVPacket *APacket) {
+  TTranscodeRun &run = *TranscodeRun;
+  const TInputFile &file = run.InputFileTable[AFileIndex];
+  if (APacket->stream_index < 0 || APacket->stream_index >= file.NbStreams ||
+      run.InputStreams[file.IstIndex + APacket->stream_index].Discard)
+    return true;
+  const int istIndex = file.IstIndex + APacket->stream_index;
+  TInputStream &ist = run.InputStreams[istIndex];
+  ShiftToInputClock(AFileIndex, ist, APacket);
+  if (OutputPacket(ist, istIndex, APacket) >= 0)
+    return true;
+  if (Verbose >= 0 && OnLog)
+    LogF(1, "Error while decoding stream #%d.%d", ist.FileIndex, ist.Index);
+  return false;
+}
+
+// The file's offset (a file without a start time starts at its first timestamp), the stream's
+// time scale, and a jump in the timestamps taken out of the offset.
+void TCustomFFmpeg::ShiftToInputClock(int AFileIndex, const TInputStream &AIst, AVPacket *APacket) {
+  const AVRational tb = AIst.Stream->time_base;
+  if (InputStartUnknown[AFileIndex]) {
+    const int64_t first = APacket->dts != AV_NOPTS_VALUE ? APacket->dts : APacket->pts;
+    if (first != AV_NOPTS_VALUE) {
+      InputTsOffsets[AFileIndex] -= ToMicroseconds(first, tb);
+      InputStartUnknown[AFileIndex] = false;
+    }
+  }
+  const int64_t offset = avlib.av_rescale_q(InputTsOffsets[AFileIndex], MicrosecondsBase, tb);
+  if (APacket->dts != AV_NOPTS_VALUE)
+    APacket->dts += offset;
+  if (APacket->pts != AV_NOPTS_VALUE)
+    APacket->pts += offset;
+
+  if (APacket->stream_index < MAX_STREAMS) {
+    const double scale = InputTsScales[AFileIndex][APacket->stream_index];
+    if (scale != 0) {
+      if (APacket->pts != AV_NOPTS_VALUE)
+        APacket->pts = static_cast<int64_t>(std::nearbyint(static_cast<double>(APacket->pts) * scale));
+      if (APacket->dts != AV_NOPTS_VALUE)
+        APacket->dts = static_cast<int64_t>(std::nearbyint(static_cast<double>(APacket->dts) * scale));
+    }
+  }
+
+  if (APacket->dts == AV_NOPTS_VALUE || AIst.NextPts == AV_NOPTS_VALUE || CopyTs)
+    return;
+  const int64_t pktDts = ToMicroseconds(APacket->dts, tb);
+  const int64_t delta = pktDts - AIst.NextPts;
+  if (static_cast<double>(std::llabs(delta)) > DtsDeltaThreshold * 1000000.0 ||
+      pktDts + 1 < AIst.Pts) {
+    InputTsOffsets[AFileIndex] -= delta;
+    if (Verbose > 2 && OnLog)
+      LogF(1, "timestamp discontinuity %lld, new offset= %lld", static_cast<long long>(delta),
+           static_cast<long long>(InputTsOffsets[AFileIndex]));
+    const int64_t shift = avlib.av_rescale_q(delta, MicrosecondsBase, tb);
+    APacket->dts -= shift;
+    if (APacket->pts != AV_NOPTS_VALUE)
+      APacket->pts -= shift;
+  }
+}
+
+// End of the run (also after a stop request): flush, trailers, final report, close.
+void TCustomFFmpeg::EndTranscodeLoop() {
+  TTranscodeRun &run = *TranscodeRun;
   for (int i = 0; i < static_cast<int>(run.InputStreams.size()); ++i) {
     TInputStream &ist = run.InputStreams[i];
     if (ist.DecodingNeeded && OutputPacket(ist, i, nullptr) < 0 && Verbose >= 0)
@@ -217,131 +232,37 @@ void TCustomFFmpeg::TranscodeLoop() {
 // Decodes one packet of AIst (nullptr: drain the decoder at the end) and serves every output
 // stream fed by it. Returns 0, or -1 when the packet could not be decoded.
 int TCustomFFmpeg::OutputPacket(TInputStream &AIst, int AIstIndex, const AVPacket *APacket) {
-  TTranscodeRun &run = *TranscodeRun;
-  const AVRational tb = AIst.Stream->time_base;
-
   if (AIst.NextPts == AV_NOPTS_VALUE)
     AIst.NextPts = AIst.Pts;
   if (APacket && APacket->dts != AV_NOPTS_VALUE)
-    AIst.NextPts = AIst.Pts = ToMicroseconds(APacket->dts, tb);
+    AIst.NextPts = AIst.Pts = ToMicroseconds(APacket->dts, AIst.Stream->time_base);
 
   const AVMediaType type = AIst.Stream->codecpar->codec_type;
   const int64_t pts = APacket ? APacket->pts : AV_NOPTS_VALUE;
   if (!AIst.DecodingNeeded) {
     if (!APacket)
       return 0;
-    // Stream copy: the clock advances by the packet's length.
-    AIst.Pts = AIst.NextPts;
-    if (type == AVMEDIA_TYPE_AUDIO) {
-      const int frameSize = AIst.Stream->codecpar->frame_size;
-      const int rate = AIst.Stream->codecpar->sample_rate;
-      if (APacket->duration > 0)
-        AIst.NextPts += ToMicroseconds(APacket->duration, tb);
-      else if (frameSize > 0 && rate > 0)
-        AIst.NextPts += static_cast<int64_t>(1000000) * frameSize / rate;
-    } else if (type == AVMEDIA_TYPE_VIDEO) {
-      const AVRational rate = VideoFrameRate(AIst);
-      AIst.NextPts += static_cast<int64_t>(1000000) * rate.den / rate.num;
-    }
+    AdvanceCopyClock(AIst, APacket);
     EmulateRate(AIst);
     ServeCopies(AIst, AIstIndex, APacket);
     return 0;
   }
 
-  AVCodecContext *dec = AIst.Codec;
-  bool failed = false;
+  bool decoded;
   switch (type) {
   case AVMEDIA_TYPE_AUDIO:
-  case AVMEDIA_TYPE_VIDEO: {
-    if (type == AVMEDIA_TYPE_AUDIO && APacket) {
-      const size_t wanted = std::max<size_t>(2 * static_cast<size_t>(APacket->size), 192000);
-      if (run.SampleBuffer.size() < wanted)
-        run.SampleBuffer.resize(wanted);
-    }
-    // While draining, a picture the decoder fails on is skipped: the ones it still holds, the
-    // last picture's repetition and the encoders' flush below must not be lost with it.
-    int ret = avlib.avcodec_send_packet(dec, APacket);
-    if (ret < 0 && ret != AVERROR_EOF && ret != AVERROR(EAGAIN)) {
-      if (APacket)
-        return -1;
-      failed = true;
-    }
-    AVFrame *frame = run.DecodedFrame;
-    for (int errors = 0;;) {
-      ret = avlib.avcodec_receive_frame(dec, frame);
-      if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF)
-        break;
-      if (ret < 0) {
-        if (APacket)
-          return -1;
-        failed = true;
-        if (++errors > 64) // a decoder that only fails any more
-          break;
-        continue;
-      }
-      AIst.Pts = AIst.NextPts;
-      // A decoder on frame threads hands each picture back some packets later: its clock is
-      // that of the packet it was decoded from, as with a decoder on one thread, or the video
-      // would start late against the sound and outlast it.
-      if (type == AVMEDIA_TYPE_VIDEO && (dec->active_thread_type & FF_THREAD_FRAME) &&
-          frame->pkt_dts != AV_NOPTS_VALUE)
-        AIst.Pts = ToMicroseconds(frame->pkt_dts, tb);
-      if (type == AVMEDIA_TYPE_AUDIO) {
-        const int bytes = ConvertDecodedAudio(AIst, frame);
-        if (bytes < 1) {
-          avlib.av_frame_unref(frame);
-          continue;
-        }
-        AIst.NextPts += static_cast<int64_t>(500000) * bytes /
-                        (static_cast<int64_t>(AIst.ConverterRate) * AIst.ConverterChannels);
-        ApplyVolume(run.SampleBuffer.data(), bytes);
-        ServeEncoders(AIst, AIstIndex, run.SampleBuffer.data(), bytes, nullptr, nullptr, pts);
-      } else {
-        AIst.Quality = frame->quality;
-        const AVRational rate = VideoFrameRate(AIst);
-        AIst.NextPts = AIst.Pts + static_cast<int64_t>(1000000) * rate.den / rate.num;
-        PreProcessVideoFrame(AIst, frame);
-        ServeEncoders(AIst, AIstIndex, nullptr, 0, frame, nullptr, pts);
-        if (!AIst.LastPicture)
-          AIst.LastPicture = avlib.av_frame_alloc();
-        if (AIst.LastPicture) {
-          avlib.av_frame_unref(AIst.LastPicture);
-          avlib.av_frame_move_ref(AIst.LastPicture, frame);
-        }
-      }
-      avlib.av_frame_unref(frame);
-    }
+  case AVMEDIA_TYPE_VIDEO:
+    decoded = DecodeFrames(AIst, AIstIndex, APacket, pts);
     break;
-  }
-  case AVMEDIA_TYPE_SUBTITLE: {
-    AVSubtitle subtitle{};
-    int got = 0;
-    AVPacket *input = run.FilterPacket;
-    if (APacket) {
-      if (avlib.av_packet_ref(input, APacket) < 0)
-        return -1;
-    }
-    const int ret = avlib.avcodec_decode_subtitle2(dec, &subtitle, &got, input);
-    avlib.av_packet_unref(input);
-    if (ret < 0) {
-      if (APacket)
-        return -1;
-      failed = true;
-    } else if (got) {
-      AIst.Pts = AIst.NextPts;
-      try {
-        ServeEncoders(AIst, AIstIndex, nullptr, 0, nullptr, &subtitle, pts);
-      } catch (...) {
-        avlib.avsubtitle_free(&subtitle);
-        throw;
-      }
-      avlib.avsubtitle_free(&subtitle);
-    }
+  case AVMEDIA_TYPE_SUBTITLE:
+    decoded = DecodeSubtitle(AIst, AIstIndex, APacket, pts);
     break;
-  }
   default:
     return -1;
   }
+  // A packet that fails is skipped; while draining, the rest must not be lost with it.
+  if (!decoded && APacket)
+    return -1;
 
   // A stream that is decoded for one output may be copied to another.
   if (APacket) {
@@ -351,7 +272,124 @@ int TCustomFFmpeg::OutputPacket(TInputStream &AIst, int AIstIndex, const AVPacke
       ShowLastPicture(AIst, AIstIndex);
     FlushEncoders(AIstIndex);
   }
-  return failed ? -1 : 0;
+  return decoded ? 0 : -1;
+}
+
+// Stream copy: the clock advances by the packet's length.
+void TCustomFFmpeg::AdvanceCopyClock(TInputStream &AIst, const AVPacket *APacket) {
+  AIst.Pts = AIst.NextPts;
+  const AVMediaType type = AIst.Stream->codecpar->codec_type;
+  if (type == AVMEDIA_TYPE_AUDIO) {
+    const int frameSize = AIst.Stream->codecpar->frame_size;
+    const int rate = AIst.Stream->codecpar->sample_rate;
+    if (APacket->duration > 0)
+      AIst.NextPts += ToMicroseconds(APacket->duration, AIst.Stream->time_base);
+    else if (frameSize > 0 && rate > 0)
+      AIst.NextPts += static_cast<int64_t>(1000000) * frameSize / rate;
+  } else if (type == AVMEDIA_TYPE_VIDEO) {
+    const AVRational rate = VideoFrameRate(AIst);
+    AIst.NextPts += static_cast<int64_t>(1000000) * rate.den / rate.num;
+  }
+}
+
+// Sends a sound or video packet (nullptr: drain) to the decoder and serves every frame it gives
+// back. False when it failed: at once for a packet, after the rest of the frames when draining.
+bool TCustomFFmpeg::DecodeFrames(TInputStream &AIst, int AIstIndex, const AVPacket *APacket,
+                                 int64_t APts) {
+  TTranscodeRun &run = *TranscodeRun;
+  AVCodecContext *dec = AIst.Codec;
+  bool failed = false;
+  if (AIst.Stream->codecpar->codec_type == AVMEDIA_TYPE_AUDIO && APacket) {
+    const size_t wanted = std::max<size_t>(2 * static_cast<size_t>(APacket->size), 192000);
+    if (run.SampleBuffer.size() < wanted)
+      run.SampleBuffer.resize(wanted);
+  }
+  // While draining, a picture the decoder fails on is skipped: the ones it still holds, the
+  // last picture's repetition and the encoders' flush must not be lost with it.
+  int ret = avlib.avcodec_send_packet(dec, APacket);
+  if (ret < 0 && ret != AVERROR_EOF && ret != AVERROR(EAGAIN)) {
+    if (APacket)
+      return false;
+    failed = true;
+  }
+  AVFrame *frame = run.DecodedFrame;
+  for (int errors = 0;;) {
+    ret = avlib.avcodec_receive_frame(dec, frame);
+    if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF)
+      break;
+    if (ret < 0) {
+      if (APacket)
+        return false;
+      failed = true;
+      if (++errors > 64) // a decoder that only fails any more
+        break;
+      continue;
+    }
+    ServeDecodedFrame(AIst, AIstIndex, frame, APts);
+    avlib.av_frame_unref(frame);
+  }
+  return !failed;
+}
+
+// One decoded frame on the stream's clock to the encoders it feeds; a picture is kept as the
+// last one shown.
+void TCustomFFmpeg::ServeDecodedFrame(TInputStream &AIst, int AIstIndex, AVFrame *AFrame,
+                                      int64_t APts) {
+  TTranscodeRun &run = *TranscodeRun;
+  const AVCodecContext *dec = AIst.Codec;
+  const bool video = AIst.Stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO;
+  AIst.Pts = AIst.NextPts;
+  // A decoder on frame threads hands each picture back some packets later: its clock is
+  // that of the packet it was decoded from, as with a decoder on one thread, or the video
+  // would start late against the sound and outlast it.
+  if (video && (dec->active_thread_type & FF_THREAD_FRAME) && AFrame->pkt_dts != AV_NOPTS_VALUE)
+    AIst.Pts = ToMicroseconds(AFrame->pkt_dts, AIst.Stream->time_base);
+  if (!video) {
+    const int bytes = ConvertDecodedAudio(AIst, AFrame);
+    if (bytes < 1)
+      return;
+    AIst.NextPts += static_cast<int64_t>(500000) * bytes /
+                    (static_cast<int64_t>(AIst.ConverterRate) * AIst.ConverterChannels);
+    ApplyVolume(run.SampleBuffer.data(), bytes);
+    ServeEncoders(AIst, AIstIndex, run.SampleBuffer.data(), bytes, nullptr, nullptr, APts);
+    return;
+  }
+  AIst.Quality = AFrame->quality;
+  const AVRational rate = VideoFrameRate(AIst);
+  AIst.NextPts = AIst.Pts + static_cast<int64_t>(1000000) * rate.den / rate.num;
+  PreProcessVideoFrame(AIst, AFrame);
+  ServeEncoders(AIst, AIstIndex, nullptr, 0, AFrame, nullptr, APts);
+  if (!AIst.LastPicture)
+    AIst.LastPicture = avlib.av_frame_alloc();
+  if (AIst.LastPicture) {
+    avlib.av_frame_unref(AIst.LastPicture);
+    avlib.av_frame_move_ref(AIst.LastPicture, AFrame);
+  }
+}
+
+// Decodes a subtitle packet (nullptr: drain) and serves what it gives. False when it failed.
+bool TCustomFFmpeg::DecodeSubtitle(TInputStream &AIst, int AIstIndex, const AVPacket *APacket,
+                                   int64_t APts) {
+  AVSubtitle subtitle{};
+  int got = 0;
+  AVPacket *input = TranscodeRun->FilterPacket;
+  if (APacket && avlib.av_packet_ref(input, APacket) < 0)
+    return false;
+  const int ret = avlib.avcodec_decode_subtitle2(AIst.Codec, &subtitle, &got, input);
+  avlib.av_packet_unref(input);
+  if (ret < 0)
+    return false;
+  if (!got)
+    return true;
+  AIst.Pts = AIst.NextPts;
+  try {
+    ServeEncoders(AIst, AIstIndex, nullptr, 0, nullptr, &subtitle, APts);
+  } catch (...) {
+    avlib.avsubtitle_free(&subtitle);
+    throw;
+  }
+  avlib.avsubtitle_free(&subtitle);
+  return true;
 }
 
 // Rate emulation: reads no faster than the input plays, by waiting until the wall clock reaches

@@ -1,4 +1,4 @@
-// The engine object's lifecycle, its option table and the generic option store.
+// The engine's option table and its generic option store (the lifecycle is in lifecycle.cpp).
 #include "engine/custom_ffmpeg.h"
 
 #include <algorithm>
@@ -234,286 +234,6 @@ double StrToFloat(const std::string &AValue) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// Lifecycle
-
-TCustomFFmpeg::TCustomFFmpeg() { Create(); }
-
-TCustomFFmpeg::~TCustomFFmpeg() {
-  // Never release the files under a worker that is still running.
-  StopAndWait();
-  FreeFiles();
-}
-
-void TCustomFFmpeg::Create() {
-  ProgressInterval = 500000;
-  OutputDurationMs = -1;
-  ClearRunFlags();
-  OpenedEncoders.clear();
-  OpenedDecoders.clear();
-  ResetOptions();
-}
-
-void TCustomFFmpeg::Prepare() {
-  if (!LibrariesLoaded())
-    return;
-  FreeFiles();
-  ResetOptions();
-  ClearRunFlags();
-  OutputDurationMs = -1;
-  for (int t = 0; t < 5; ++t) {
-    CodecDefaults[t] = avlib.avcodec_alloc_context3(nullptr);
-    if (!CodecDefaults[t])
-      throw FFMpegException("Could not allocate the codec option holders");
-    CodecDefaults[t]->codec_type = static_cast<AVMediaType>(t);
-  }
-  FormatDefaults = avlib.avformat_alloc_context();
-  ScalerDefaults = avlib.sws_alloc_context();
-  if (!FormatDefaults || !ScalerDefaults)
-    throw FFMpegException("Could not allocate the option holders");
-  avlib.av_opt_set_int(ScalerDefaults, "sws_flags", SwsFlags, 0);
-}
-
-void TCustomFFmpeg::ResetOptions() {
-  // Called by Create and by Prepare after FreeFiles, so the file tables hold nothing open here.
-  for (int i = 0; i < MaxFiles; ++i) {
-    InputFiles[i] = nullptr;
-    InputTsOffsets[i] = 0;
-    InputStartUnknown[i] = false;
-    for (int s = 0; s < MAX_STREAMS; ++s)
-      InputTsScales[i][s] = 0;
-    OutputFiles[i] = nullptr;
-    InputCodecs[i].clear();
-    for (int s = 0; s < MAX_STREAMS; ++s) {
-      OutputCodecs[i][s] = nullptr;
-      OutputCodecOptions[i][s] = nullptr;
-      OutputStreamCopy[i][s] = false;
-      OutputStreamGenerated[i][s] = false;
-    }
-    OutputFormatOptions[i] = nullptr;
-  }
-  InputFileCount = 0;
-  OutputFileCount = 0;
-  for (TStreamMap &map : StreamMaps)
-    map = TStreamMap{};
-  StreamMapCount = 0;
-  for (TMetaDataMap &map : MetaDataMaps)
-    map = TMetaDataMap{};
-  MetaDataMapCount = 0;
-  InputFormat = nullptr;
-  OutputFormat = nullptr;
-
-  // Owned option texts and matrices are option state, not files: release what a caller may
-  // have set since the last FreeFiles instead of dropping the reference.
-  if (LibrariesLoaded()) {
-    avlib.av_freep(&IntraMatrix);
-    avlib.av_freep(&InterMatrix);
-    avlib.av_freep(&VideoRcOverride);
-    avlib.av_freep(&VideoCodecName);
-    avlib.av_freep(&AudioCodecName);
-    avlib.av_freep(&SubtitleCodecName);
-    avlib.av_freep(&VideoStandard);
-    avlib.av_freep(&VStatsFileName);
-    for (AVDictionary *&dict : CodecPrivateOptions)
-      avlib.av_dict_free(&dict);
-    avlib.av_dict_free(&FormatPrivateOptions);
-  }
-
-  FrameWidth = FrameHeight = 0;
-  FrameAspectRatio = 0;
-  FramePixFmt = -1;
-  AudioSampleFmt = -1;
-  PadTop = PadBottom = PadLeft = PadRight = 0;
-  PadColor[0] = 16;
-  PadColor[1] = 128;
-  PadColor[2] = 128;
-  CropTop = CropBottom = CropLeft = CropRight = 0;
-  for (int &max : MaxFrames)
-    max = 2147483647;
-  FrameRate = AVRational{0, 0};
-  VideoQScale = 0;
-  VideoDisable = false;
-  VideoDiscard = 0;
-  VideoCodecTag = 0;
-  SameQuality = false;
-  Deinterlace = false;
-  TopFieldFirst = -1;
-  MeThreshold = 0;
-  IntraDcPrecision = 8;
-  LoopInput = false;
-  LoopOutput = -1;
-  QpHist = false;
-  IntraOnly = false;
-
-  AudioSampleRate = 44100;
-  AudioQScale = -99999;
-  AudioDisable = false;
-  AudioChannels = 2;
-  AudioCodecTag = 0;
-  AudioLanguage.clear();
-  SubtitleDisable = false;
-  SubtitleLanguage.clear();
-  AudioVolume = 256;
-  AudioStreamCopy = VideoStreamCopy = SubtitleStreamCopy = false;
-
-  MuxPreload = 0.5f;
-  MuxMaxDelay = 0.7f;
-  RecordingTime = std::numeric_limits<int64_t>::max();
-  OutputDurationMs = -1;
-  StartTime = 0;
-  RecTimestamp = 0;
-  InputTsOffset = 0;
-  LimitFileSize = 0;
-  VideoSyncMethod = -1;
-  AudioSyncMethod = 0;
-  AudioDriftThreshold = 0.1f;
-  DtsDeltaThreshold = 10;
-  CopyTs = false;
-  Shortest = false;
-  InputSync = false;
-  RateEmu = false;
-  VideoGlobalHeader = 0;
-  ProgramId = 0;
-  VideoChannel = 0;
-
-  Title.clear();
-  Author.clear();
-  Copyright.clear();
-  Comment.clear();
-  Genre.clear();
-  Album.clear();
-  Year = Track = 0;
-
-  HexDump = false;
-  PktDump = false;
-  DoPsnr = false;
-  DoPass = 0;
-  PassLogFileName.clear();
-  Verbose = 1;
-  ThreadCount = 1;
-  UsingVHook = false;
-  PgmyuvCompatibilityHack = false;
-  SwsFlags = 4;
-
-  OptNames.clear();
-  OptNameCount = 0;
-  BitBufferSize = 262144;
-
-  VideoSize = AudioSize = ExtraSize = 0;
-  FramesDup = FramesDrop = 0;
-  TimerStart = 0;
-
-  HookFrameNumber = 0;
-  HookAction = haContinue;
-  HookRGBPixFmt = 3;
-  HookBitmapPixelFormat = 24;
-  TimeRanges.clear();
-  TimeRangeIndex = 0;
-  TimeRangeCount = 0;
-
-  ExceptionRaised = false;
-}
-
-void TCustomFFmpeg::FreeFiles() {
-  if (!LibrariesLoaded())
-    return;
-
-  for (AVCodecContext *&holder : CodecDefaults)
-    avlib.avcodec_free_context(&holder);
-  avlib.avformat_free_context(FormatDefaults);
-  FormatDefaults = nullptr;
-  avlib.sws_freeContext(ScalerDefaults);
-  ScalerDefaults = nullptr;
-
-  for (int i = 0; i < OutputFileCount; ++i) {
-    AVFormatContext *context = OutputFiles[i];
-    {
-      std::lock_guard<std::recursive_mutex> lock(CodecLock);
-      for (AVCodecContext *&codec : OutputCodecs[i])
-        avlib.avcodec_free_context(&codec);
-    }
-    for (AVDictionary *&dict : OutputCodecOptions[i])
-      avlib.av_dict_free(&dict);
-    avlib.av_dict_free(&OutputFormatOptions[i]);
-    for (bool &copy : OutputStreamCopy[i])
-      copy = false;
-    for (bool &generated : OutputStreamGenerated[i])
-      generated = false;
-    if (!context)
-      continue;
-    if (context->oformat && !(context->oformat->flags & AVFMT_NOFILE) && context->pb)
-      avlib.avio_closep(&context->pb);
-    // An output that never got a byte is removed rather than left behind as an empty file.
-    struct stat st;
-    if (!KeepEmptyOutputs && context->url && *context->url && ::stat(context->url, &st) == 0 &&
-        S_ISREG(st.st_mode) && st.st_size == 0) {
-      const uint64_t *id = OutputFileIds[i];
-      const bool known = id[0] != 0 || id[1] != 0; // a table filled without OpenOutputFile
-      if (!known || (static_cast<uint64_t>(st.st_dev) == id[0] &&
-                     static_cast<uint64_t>(st.st_ino) == id[1]))
-        ::unlink(context->url);
-    }
-    OutputFileIds[i][0] = OutputFileIds[i][1] = 0;
-    avlib.avformat_free_context(context);
-    OutputFiles[i] = nullptr;
-  }
-  OutputFileCount = 0;
-
-  for (int i = 0; i < InputFileCount; ++i) {
-    {
-      std::lock_guard<std::recursive_mutex> lock(CodecLock);
-      for (AVCodecContext *&codec : InputCodecs[i])
-        avlib.avcodec_free_context(&codec);
-    }
-    InputCodecs[i].clear();
-    if (InputFiles[i])
-      avlib.avformat_close_input(&InputFiles[i]);
-  }
-  InputFileCount = 0;
-
-  avlib.av_freep(&IntraMatrix);
-  avlib.av_freep(&InterMatrix);
-  if (VStatsFile) {
-    std::fclose(VStatsFile);
-    VStatsFile = nullptr;
-  }
-  avlib.av_freep(&VStatsFileName);
-  OptNames.clear();
-  OptNameCount = 0;
-  for (AVDictionary *&dict : CodecPrivateOptions)
-    avlib.av_dict_free(&dict);
-  avlib.av_dict_free(&FormatPrivateOptions);
-  avlib.av_freep(&VideoCodecName);
-  avlib.av_freep(&AudioCodecName);
-  avlib.av_freep(&SubtitleCodecName);
-  avlib.av_freep(&VideoStandard);
-  avlib.av_freep(&VideoRcOverride);
-  AudioLanguage.clear();
-  SubtitleLanguage.clear();
-  avlib.av_freep(&BitBuffer);
-
-  FrameHookRelease(FrameHooks);
-  avlib.av_freep(&HookBuffer);
-  HookBufferSize = 0;
-  avlib.av_freep(&RGBBuffer);
-  RGBBufferSize = 0;
-  delete HookBitmap;
-  HookBitmap = nullptr;
-  avlib.sws_freeContext(ToRGBContext);
-  ToRGBContext = nullptr;
-  avlib.sws_freeContext(FromRGBContext);
-  FromRGBContext = nullptr;
-}
-
-void TCustomFFmpeg::ClearRunFlags() {
-  Running = false;
-  StopRequested = false;
-  Finished = false;
-  Terminated = false;
-  ExceptionRaised = false;
-  ExceptionMessage.clear();
-}
-
-// ---------------------------------------------------------------------------------------------
 // Options
 
 void TCustomFFmpeg::SetOption(const std::string &AName, const std::string &AValue) {
@@ -603,31 +323,8 @@ bool TCustomFFmpeg::SetGenericOption(const std::string &AName, const std::string
     acceptedName = setOn(holder, name + 1);
   }
 
-  // Options that only a codec's or a muxer's own class knows (libx264's "profile" or
-  // "preset", the mpeg muxer's "muxrate") are kept for avcodec_open2 / avformat_write_header.
-  if (!acceptedName) {
-    const AVClass *codecClass = avlib.avcodec_get_class();
-    const AVOption *generic =
-        avlib.av_opt_find(&codecClass, name, nullptr, 0, AV_OPT_SEARCH_FAKE_OBJ);
-    for (int t = 0; t < 5; ++t) {
-      const AVOption *option =
-          avlib.av_opt_find(&codecClass, name, nullptr, kCodecHolderMasks[t],
-                            AV_OPT_SEARCH_CHILDREN | AV_OPT_SEARCH_FAKE_OBJ);
-      if (option && option != generic &&
-          avlib.av_dict_set(&CodecPrivateOptions[t], name, value, 0) >= 0)
-        acceptedName = option->name;
-    }
-  }
-  if (!acceptedName) {
-    const AVClass *formatClass = avlib.avformat_get_class();
-    const AVOption *generic =
-        avlib.av_opt_find(&formatClass, name, nullptr, 0, AV_OPT_SEARCH_FAKE_OBJ);
-    const AVOption *option = avlib.av_opt_find(&formatClass, name, nullptr, 0,
-                                               AV_OPT_SEARCH_CHILDREN | AV_OPT_SEARCH_FAKE_OBJ);
-    if (option && option != generic &&
-        avlib.av_dict_set(&FormatPrivateOptions, name, value, 0) >= 0)
-      acceptedName = option->name;
-  }
+  if (!acceptedName)
+    acceptedName = KeepPrivateOption(name, value);
   if (!acceptedName)
     return false;
 
@@ -639,6 +336,34 @@ bool TCustomFFmpeg::SetGenericOption(const std::string &AName, const std::string
     SetMediaLogLevel(2);
   }
   return true;
+}
+
+// Options that only a codec's or a muxer's own class knows (libx264's "profile" or "preset", the
+// mpeg muxer's "muxrate") are kept for avcodec_open2 / avformat_write_header. Returns the name
+// the library gives the option, or nullptr when no class knows it.
+const char *TCustomFFmpeg::KeepPrivateOption(const char *AName, const char *AValue) {
+  const char *acceptedName = nullptr;
+  const AVClass *codecClass = avlib.avcodec_get_class();
+  const AVOption *generic =
+      avlib.av_opt_find(&codecClass, AName, nullptr, 0, AV_OPT_SEARCH_FAKE_OBJ);
+  for (int t = 0; t < 5; ++t) {
+    const AVOption *option =
+        avlib.av_opt_find(&codecClass, AName, nullptr, kCodecHolderMasks[t],
+                          AV_OPT_SEARCH_CHILDREN | AV_OPT_SEARCH_FAKE_OBJ);
+    if (option && option != generic &&
+        avlib.av_dict_set(&CodecPrivateOptions[t], AName, AValue, 0) >= 0)
+      acceptedName = option->name;
+  }
+  if (acceptedName)
+    return acceptedName;
+  const AVClass *formatClass = avlib.avformat_get_class();
+  generic = avlib.av_opt_find(&formatClass, AName, nullptr, 0, AV_OPT_SEARCH_FAKE_OBJ);
+  const AVOption *option = avlib.av_opt_find(&formatClass, AName, nullptr, 0,
+                                             AV_OPT_SEARCH_CHILDREN | AV_OPT_SEARCH_FAKE_OBJ);
+  if (option && option != generic &&
+      avlib.av_dict_set(&FormatPrivateOptions, AName, AValue, 0) >= 0)
+    return option->name;
+  return nullptr;
 }
 
 void TCustomFFmpeg::ApplyContextOptions(void *ATarget, void *AHolder, int AFlags) {

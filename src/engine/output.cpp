@@ -261,72 +261,8 @@ void TCustomFFmpeg::NewVideoStream(AVFormatContext *AContext) {
     privateOptions.Items =
         ApplyEncoderOptions(codec.get(), AVMEDIA_TYPE_VIDEO, AV_OPT_FLAG_VIDEO_PARAM, encoder);
 
-    const AVRational fps = FrameRate.num != 0 ? FrameRate : AVRational{25, 1};
-    const AVRational rate =
-        ClosestFrameRate(fps, encoder ? encoder->supported_framerates : nullptr);
-    codec->time_base = AVRational{rate.den, rate.num};
-    codec->framerate = rate;
-
-    codec->width = FrameWidth + PadLeft + PadRight;
-    codec->height = FrameHeight + PadTop + PadBottom;
-    // A missing or nonsensical aspect leaves the sample aspect unknown rather than negative.
-    if (codec->width > 0 && FrameAspectRatio > 0)
-      codec->sample_aspect_ratio =
-          avlib.av_d2q(static_cast<double>(codec->height) * FrameAspectRatio / codec->width, 255);
-
-    // The PSP decodes 8-bit 4:2:0 at TV range only, and the encoders' PSP profiles refuse
-    // anything else, whatever the input's format (or a format asked for).
-    const bool psp = std::strcmp(AContext->oformat->name, "psp") == 0;
-    codec->pix_fmt = psp ? AV_PIX_FMT_YUV420P : static_cast<AVPixelFormat>(FramePixFmt);
-    if (psp) {
-      // Said in the stream: H.264 carries the range flag only with a colour description, and
-      // BT.601 is the matrix untagged and RGB pictures are converted with.
-      codec->color_range = AVCOL_RANGE_MPEG;
-      codec->colorspace = AVCOL_SPC_SMPTE170M;
-    }
-    if (encoder && encoder->pix_fmts) {
-      bool supported = false;
-      for (const AVPixelFormat *f = encoder->pix_fmts; *f != AV_PIX_FMT_NONE; ++f)
-        supported = supported || *f == codec->pix_fmt;
-      if (!supported)
-        codec->pix_fmt = encoder->pix_fmts[0];
-    }
-
-    if (IntraOnly)
-      codec->gop_size = 0;
-    if (VideoQScale != 0 || SameQuality) {
-      codec->flags |= AV_CODEC_FLAG_QSCALE;
-      codec->global_quality = static_cast<int>(FF_QP2LAMBDA * VideoQScale);
-    }
-    // The codec context frees its matrices itself, so it gets copies of the engine's.
-    for (auto [source, target] : {std::pair{IntraMatrix, &codec->intra_matrix},
-                                  std::pair{InterMatrix, &codec->inter_matrix}}) {
-      if (!source)
-        continue;
-      *target = static_cast<uint16_t *>(avlib.av_malloc(64 * sizeof(uint16_t)));
-      if (!*target)
-        failWith("Could not alloc stream");
-      std::memcpy(*target, source, 64 * sizeof(uint16_t));
-    }
-
-    if (!overrides.empty()) {
-      codec->rc_override =
-          static_cast<RcOverride *>(avlib.av_malloc(overrides.size() * sizeof(RcOverride)));
-      if (!codec->rc_override)
-        failWith("Could not alloc stream");
-      std::memcpy(codec->rc_override, overrides.data(), overrides.size() * sizeof(RcOverride));
-      codec->rc_override_count = static_cast<int>(overrides.size());
-    }
-    if (codec->rc_initial_buffer_occupancy == 0)
-      codec->rc_initial_buffer_occupancy = codec->rc_buffer_size * 3 / 4;
-    // The motion-estimation threshold no longer exists in the encoders.
-    codec->intra_dc_precision = IntraDcPrecision - 8;
-    if (DoPsnr)
-      codec->flags |= AV_CODEC_FLAG_PSNR;
-    if (DoPass == 1)
-      codec->flags |= AV_CODEC_FLAG_PASS1;
-    else if (DoPass == 2)
-      codec->flags |= AV_CODEC_FLAG_PASS2;
+    SetVideoPicture(codec.get(), encoder, AContext->oformat);
+    SetVideoCoding(codec.get(), overrides);
   }
 
   // After the generic options, so that a generic "flags" cannot take the header bits away.
@@ -348,6 +284,84 @@ void TCustomFFmpeg::NewVideoStream(AVFormatContext *AContext) {
   VideoDisable = false;
   avlib.av_freep(&VideoCodecName);
   VideoStreamCopy = false;
+}
+
+// Rate, size, aspect and picture format of a new encoded video stream, from the option state.
+void TCustomFFmpeg::SetVideoPicture(AVCodecContext *ACodec, const AVCodec *AEncoder,
+                                    const AVOutputFormat *AFormat) {
+  const AVRational fps = FrameRate.num != 0 ? FrameRate : AVRational{25, 1};
+  const AVRational rate =
+      ClosestFrameRate(fps, AEncoder ? AEncoder->supported_framerates : nullptr);
+  ACodec->time_base = AVRational{rate.den, rate.num};
+  ACodec->framerate = rate;
+
+  ACodec->width = FrameWidth + PadLeft + PadRight;
+  ACodec->height = FrameHeight + PadTop + PadBottom;
+  // A missing or nonsensical aspect leaves the sample aspect unknown rather than negative.
+  if (ACodec->width > 0 && FrameAspectRatio > 0)
+    ACodec->sample_aspect_ratio =
+        avlib.av_d2q(static_cast<double>(ACodec->height) * FrameAspectRatio / ACodec->width, 255);
+
+  // The PSP decodes 8-bit 4:2:0 at TV range only, and the encoders' PSP profiles refuse
+  // anything else, whatever the input's format (or a format asked for).
+  const bool psp = std::strcmp(AFormat->name, "psp") == 0;
+  ACodec->pix_fmt = psp ? AV_PIX_FMT_YUV420P : static_cast<AVPixelFormat>(FramePixFmt);
+  if (psp) {
+    // Said in the stream: H.264 carries the range flag only with a colour description, and
+    // BT.601 is the matrix untagged and RGB pictures are converted with.
+    ACodec->color_range = AVCOL_RANGE_MPEG;
+    ACodec->colorspace = AVCOL_SPC_SMPTE170M;
+  }
+  if (AEncoder && AEncoder->pix_fmts) {
+    bool supported = false;
+    for (const AVPixelFormat *f = AEncoder->pix_fmts; *f != AV_PIX_FMT_NONE; ++f)
+      supported = supported || *f == ACodec->pix_fmt;
+    if (!supported)
+      ACodec->pix_fmt = AEncoder->pix_fmts[0];
+  }
+}
+
+// Quality, matrices, rate control overrides and pass flags of a new encoded video stream.
+void TCustomFFmpeg::SetVideoCoding(AVCodecContext *ACodec, const std::vector<RcOverride> &AOverrides) {
+  auto failWith = [this](const std::string &AMessage) {
+    avlib.av_freep(&VideoCodecName);
+    throw FFMpegException(AMessage);
+  };
+  if (IntraOnly)
+    ACodec->gop_size = 0;
+  if (VideoQScale != 0 || SameQuality) {
+    ACodec->flags |= AV_CODEC_FLAG_QSCALE;
+    ACodec->global_quality = static_cast<int>(FF_QP2LAMBDA * VideoQScale);
+  }
+  // The codec context frees its matrices itself, so it gets copies of the engine's.
+  for (auto [source, target] : {std::pair{IntraMatrix, &ACodec->intra_matrix},
+                                std::pair{InterMatrix, &ACodec->inter_matrix}}) {
+    if (!source)
+      continue;
+    *target = static_cast<uint16_t *>(avlib.av_malloc(64 * sizeof(uint16_t)));
+    if (!*target)
+      failWith("Could not alloc stream");
+    std::memcpy(*target, source, 64 * sizeof(uint16_t));
+  }
+
+  if (!AOverrides.empty()) {
+    ACodec->rc_override =
+        static_cast<RcOverride *>(avlib.av_malloc(AOverrides.size() * sizeof(RcOverride)));
+    if (!ACodec->rc_override)
+      failWith("Could not alloc stream");
+    std::memcpy(ACodec->rc_override, AOverrides.data(), AOverrides.size() * sizeof(RcOverride));
+    ACodec->rc_override_count = static_cast<int>(AOverrides.size());
+  }
+  if (ACodec->rc_initial_buffer_occupancy == 0)
+    ACodec->rc_initial_buffer_occupancy = ACodec->rc_buffer_size * 3 / 4;
+  // The motion-estimation threshold no longer exists in the encoders.
+  ACodec->intra_dc_precision = IntraDcPrecision - 8;
+  if (DoPsnr)
+    ACodec->flags |= AV_CODEC_FLAG_PSNR;
+  if (DoPass == 1)
+    ACodec->flags |= AV_CODEC_FLAG_PASS1;
+  else if (DoPass == 2)
+    ACodec->flags |= AV_CODEC_FLAG_PASS2;
 }
 
 void TCustomFFmpeg::NewAudioStream(AVFormatContext *AContext) {
@@ -460,29 +474,16 @@ void TCustomFFmpeg::NewSubtitleStream(AVFormatContext *AContext) {
   SubtitleStreamCopy = false;
 }
 
+// Creates one output with its streams from the option state given for it and opens its file.
+// On failure nothing of it stays in the tables or on disk.
 bool TCustomFFmpeg::OpenOutputFile(const std::string &AFileName) {
   const int fileIndex = OutputFileCount;
   OutputContextPtr context;
   bool entered = false;
   bool created = false;
-
-  // Takes back everything of this file: its encoder contexts, its options, its table entry.
   auto fail = [&](const std::string &AMessage) {
     ErrorMessage = AMessage;
-    if (fileIndex < MaxFiles) {
-      for (int s = 0; s < MAX_STREAMS; ++s) {
-        avlib.avcodec_free_context(&OutputCodecs[fileIndex][s]);
-        avlib.av_dict_free(&OutputCodecOptions[fileIndex][s]);
-        OutputStreamCopy[fileIndex][s] = false;
-        OutputStreamGenerated[fileIndex][s] = false;
-      }
-      avlib.av_dict_free(&OutputFormatOptions[fileIndex]);
-      OutputFileIds[fileIndex][0] = OutputFileIds[fileIndex][1] = 0;
-      if (entered) {
-        OutputFiles[fileIndex] = nullptr;
-        OutputFileCount = fileIndex;
-      }
-    }
+    ForgetOutputFile(fileIndex, entered);
     context.reset();
     // A file this opening created and then gave up on is not left behind empty.
     if (created)
@@ -497,12 +498,10 @@ bool TCustomFFmpeg::OpenOutputFile(const std::string &AFileName) {
   } catch (const FFMpegException &e) {
     return fail(e.what());
   }
-
   const AVOutputFormat *format =
       OutputFormat ? OutputFormat : avlib.av_guess_format(nullptr, AFileName.c_str(), nullptr);
   if (!format)
     return fail("Unable to find a suitable output format for '" + AFileName + "'");
-
   // Sets the muxer, its private defaults and the file name in one step.
   AVFormatContext *raw = nullptr;
   if (avlib.avformat_alloc_output_context2(&raw, format, nullptr, AFileName.c_str()) < 0 || !raw)
@@ -510,125 +509,17 @@ bool TCustomFFmpeg::OpenOutputFile(const std::string &AFileName) {
   context.reset(raw);
 
   try {
-    // Streaming feeds ("ffm") are gone from the libraries: every output is an ordinary file.
-    bool wantVideo =
-        VideoStreamCopy || format->video_codec != AV_CODEC_ID_NONE || VideoCodecName;
-    bool wantAudio =
-        AudioStreamCopy || format->audio_codec != AV_CODEC_ID_NONE || AudioCodecName;
-    bool wantSubtitle =
-        SubtitleStreamCopy || format->subtitle_codec != AV_CODEC_ID_NONE || SubtitleCodecName;
-    bool generateVideo = false, generateAudio = false;
-    if (InputFileCount > 0) {
-      bool hasVideo, hasAudio, hasSubtitle;
-      try {
-        CheckInputStreamKinds(hasVideo, hasAudio, hasSubtitle);
-      } catch (const std::exception &e) {
-        return fail(std::string("check_audio_video_sub_inputs fail: ") + e.what());
-      }
-      // The PSP muxer refuses a file without exactly one video and one audio stream: what the
-      // inputs lack is made (black pictures, silence), encoded with the current options.
-      if (std::strcmp(format->name, "psp") == 0) {
-        generateVideo = !hasVideo && hasAudio && !VideoStreamCopy;
-        generateAudio = !hasAudio && hasVideo && !AudioStreamCopy;
-      }
-      wantVideo = (wantVideo && hasVideo) || generateVideo;
-      wantAudio = (wantAudio && hasAudio) || generateAudio;
-      wantSubtitle = wantSubtitle && hasSubtitle;
-    }
-    if (fileIndex < MaxFiles)
-      for (bool &generated : OutputStreamGenerated[fileIndex])
-        generated = false;
-
-    if (wantVideo && !VideoDisable) {
-      // Without a picture to scale from, the frame size must be given.
-      if (generateVideo && (FrameWidth <= 0 || FrameHeight <= 0))
-        return fail("new_video_stream fail: the inputs have no video stream and no frame size "
-                    "was given to make one");
-      try {
-        NewVideoStream(context.get());
-      } catch (const std::exception &e) {
-        return fail(std::string("new_video_stream fail: ") + e.what());
-      }
-      OutputStreamGenerated[fileIndex][context->nb_streams - 1] = generateVideo;
-    }
-    if (wantAudio && !AudioDisable) {
-      try {
-        NewAudioStream(context.get());
-      } catch (const std::exception &e) {
-        return fail(std::string("new_audio_stream fail: ") + e.what());
-      }
-      OutputStreamGenerated[fileIndex][context->nb_streams - 1] = generateAudio;
-    }
-    if (wantSubtitle && !SubtitleDisable) {
-      try {
-        NewSubtitleStream(context.get());
-      } catch (const std::exception &e) {
-        // The reason, like the two above: the file name alone would not say what went wrong.
-        return fail(std::string("new_subtitle_stream fail: ") + e.what());
-      }
-    }
-
-    auto setMetadata = [&](const char *AKey, const std::string &AValue, size_t AMaxBytes) {
-      if (!AValue.empty())
-        avlib.av_dict_set(&context->metadata, AKey, Clip(AValue, AMaxBytes).c_str(), 0);
-    };
-    setMetadata("title", Title, 511);
-    setMetadata("artist", Author, 511);
-    setMetadata("copyright", Copyright, 511);
-    setMetadata("comment", Comment, 511);
-    setMetadata("album", Album, 511);
-    if (Year > 0)
-      setMetadata("date", std::to_string(Year), 31);
-    if (Track > 0)
-      setMetadata("track", std::to_string(Track), 31);
-    setMetadata("genre", Genre, 31);
-    if (RecTimestamp != 0) {
-      // The muxers read the recording time from "creation_time" (ISO 8601, UTC).
-      const time_t seconds = static_cast<time_t>(RecTimestamp);
-      struct tm utc;
-      char text[64];
-      if (gmtime_r(&seconds, &utc) &&
-          std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S.000000Z", &utc))
-        avlib.av_dict_set(&context->metadata, "creation_time", text, 0);
-    }
-
+    std::string error = AddOutputStreams(context.get(), fileIndex);
+    if (!error.empty())
+      return fail(error);
+    SetOutputMetadata(context.get());
     OutputFiles[fileIndex] = context.get();
     OutputFileCount = fileIndex + 1;
     entered = true;
-
-    if ((format->flags & AVFMT_NEEDNUMBER) && avlib.av_filename_number_test(context->url) == 0)
-      return fail(ErrorText(context->url, AVERROR(EDOM)));
-
-    if (!(format->flags & AVFMT_NOFILE)) {
-      // An existing file is overwritten without asking.
-      const int opened = avlib.avio_open(&context->pb, LocalFileUrl(AFileName).c_str(), AVIO_FLAG_WRITE);
-      if (opened == AVERROR(ENOSPC) || opened == AVERROR(EDQUOT))
-        return fail(ErrorText("Could not open '" + AFileName + "'", opened));
-      if (opened < 0)
-        return fail("Could not open '" + AFileName + "'");
-      created = true;
-      struct stat st;
-      if (::stat(context->url, &st) == 0) {
-        OutputFileIds[fileIndex][0] = st.st_dev;
-        OutputFileIds[fileIndex][1] = st.st_ino;
-      }
-    }
-
-    // The muxing parameters themselves are checked when the header is written (set-up).
-    context->max_delay = MicrosecondsOption(MuxMaxDelay);
-    if (FormatDefaults)
-      ApplyContextOptions(context.get(), FormatDefaults, AV_OPT_FLAG_ENCODING_PARAM);
-
-    // Private muxer options; preload and loop now live there, in the muxers that know them.
-    Dictionary muxerOptions(CopyPrivateOptions(-1, format->priv_class));
-    if (MuxerHasOption(format, "preload") &&
-        !avlib.av_dict_get(muxerOptions.Items, "preload", nullptr, 0))
-      avlib.av_dict_set(&muxerOptions.Items, "preload",
-                        std::to_string(MicrosecondsOption(MuxPreload)).c_str(), 0);
-    if (MuxerHasOption(format, "loop") && !avlib.av_dict_get(muxerOptions.Items, "loop", nullptr, 0))
-      avlib.av_dict_set(&muxerOptions.Items, "loop", std::to_string(LoopOutput).c_str(), 0);
-    avlib.av_dict_free(&OutputFormatOptions[fileIndex]);
-    OutputFormatOptions[fileIndex] = muxerOptions.Release();
+    error = OpenOutputTarget(context.get(), fileIndex, AFileName, created);
+    if (!error.empty())
+      return fail(error);
+    SetMuxerOptions(context.get(), fileIndex);
   } catch (const std::exception &e) {
     // Nothing of a half-made file may stay in the tables.
     fail(e.what());
@@ -639,4 +530,154 @@ bool TCustomFFmpeg::OpenOutputFile(const std::string &AFileName) {
   OutputFormat = nullptr;
   InputFormat = nullptr;
   return true;
+}
+
+// Takes back everything of output AFileIndex: its encoder contexts, its options, its table
+// entry (when AEntered).
+void TCustomFFmpeg::ForgetOutputFile(int AFileIndex, bool AEntered) {
+  if (AFileIndex >= MaxFiles)
+    return;
+  for (int s = 0; s < MAX_STREAMS; ++s) {
+    avlib.avcodec_free_context(&OutputCodecs[AFileIndex][s]);
+    avlib.av_dict_free(&OutputCodecOptions[AFileIndex][s]);
+    OutputStreamCopy[AFileIndex][s] = false;
+    OutputStreamGenerated[AFileIndex][s] = false;
+  }
+  avlib.av_dict_free(&OutputFormatOptions[AFileIndex]);
+  OutputFileIds[AFileIndex][0] = OutputFileIds[AFileIndex][1] = 0;
+  if (AEntered) {
+    OutputFiles[AFileIndex] = nullptr;
+    OutputFileCount = AFileIndex;
+  }
+}
+
+// The video, sound and subtitle streams the muxer and the inputs call for. Returns the reason
+// when one cannot be made, else an empty text.
+std::string TCustomFFmpeg::AddOutputStreams(AVFormatContext *AContext, int AFileIndex) {
+  const AVOutputFormat *format = AContext->oformat;
+  // Streaming feeds ("ffm") are gone from the libraries: every output is an ordinary file.
+  bool wantVideo = VideoStreamCopy || format->video_codec != AV_CODEC_ID_NONE || VideoCodecName;
+  bool wantAudio = AudioStreamCopy || format->audio_codec != AV_CODEC_ID_NONE || AudioCodecName;
+  bool wantSubtitle =
+      SubtitleStreamCopy || format->subtitle_codec != AV_CODEC_ID_NONE || SubtitleCodecName;
+  bool generateVideo = false, generateAudio = false;
+  if (InputFileCount > 0) {
+    bool hasVideo, hasAudio, hasSubtitle;
+    try {
+      CheckInputStreamKinds(hasVideo, hasAudio, hasSubtitle);
+    } catch (const std::exception &e) {
+      return std::string("check_audio_video_sub_inputs fail: ") + e.what();
+    }
+    // The PSP muxer refuses a file without exactly one video and one audio stream: what the
+    // inputs lack is made (black pictures, silence), encoded with the current options.
+    if (std::strcmp(format->name, "psp") == 0) {
+      generateVideo = !hasVideo && hasAudio && !VideoStreamCopy;
+      generateAudio = !hasAudio && hasVideo && !AudioStreamCopy;
+    }
+    wantVideo = (wantVideo && hasVideo) || generateVideo;
+    wantAudio = (wantAudio && hasAudio) || generateAudio;
+    wantSubtitle = wantSubtitle && hasSubtitle;
+  }
+  if (AFileIndex < MaxFiles)
+    for (bool &generated : OutputStreamGenerated[AFileIndex])
+      generated = false;
+
+  if (wantVideo && !VideoDisable) {
+    // Without a picture to scale from, the frame size must be given.
+    if (generateVideo && (FrameWidth <= 0 || FrameHeight <= 0))
+      return "new_video_stream fail: the inputs have no video stream and no frame size "
+             "was given to make one";
+    try {
+      NewVideoStream(AContext);
+    } catch (const std::exception &e) {
+      return std::string("new_video_stream fail: ") + e.what();
+    }
+    OutputStreamGenerated[AFileIndex][AContext->nb_streams - 1] = generateVideo;
+  }
+  if (wantAudio && !AudioDisable) {
+    try {
+      NewAudioStream(AContext);
+    } catch (const std::exception &e) {
+      return std::string("new_audio_stream fail: ") + e.what();
+    }
+    OutputStreamGenerated[AFileIndex][AContext->nb_streams - 1] = generateAudio;
+  }
+  if (wantSubtitle && !SubtitleDisable) {
+    try {
+      NewSubtitleStream(AContext);
+    } catch (const std::exception &e) {
+      // The reason, like the two above: the file name alone would not say what went wrong.
+      return std::string("new_subtitle_stream fail: ") + e.what();
+    }
+  }
+  return std::string();
+}
+
+// Title, author and the rest of the file's description, clipped to the sizes once stored.
+void TCustomFFmpeg::SetOutputMetadata(AVFormatContext *AContext) {
+  auto setMetadata = [&](const char *AKey, const std::string &AValue, size_t AMaxBytes) {
+    if (!AValue.empty())
+      avlib.av_dict_set(&AContext->metadata, AKey, Clip(AValue, AMaxBytes).c_str(), 0);
+  };
+  setMetadata("title", Title, 511);
+  setMetadata("artist", Author, 511);
+  setMetadata("copyright", Copyright, 511);
+  setMetadata("comment", Comment, 511);
+  setMetadata("album", Album, 511);
+  if (Year > 0)
+    setMetadata("date", std::to_string(Year), 31);
+  if (Track > 0)
+    setMetadata("track", std::to_string(Track), 31);
+  setMetadata("genre", Genre, 31);
+  if (RecTimestamp != 0) {
+    // The muxers read the recording time from "creation_time" (ISO 8601, UTC).
+    const time_t seconds = static_cast<time_t>(RecTimestamp);
+    struct tm utc;
+    char text[64];
+    if (gmtime_r(&seconds, &utc) &&
+        std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S.000000Z", &utc))
+      avlib.av_dict_set(&AContext->metadata, "creation_time", text, 0);
+  }
+}
+
+// Opens the file itself (an existing one is overwritten without asking) and notes which file it
+// is, so that only this one is ever removed. Returns the reason of a failure, else empty.
+std::string TCustomFFmpeg::OpenOutputTarget(AVFormatContext *AContext, int AFileIndex,
+                                            const std::string &AFileName, bool &ACreated) {
+  const AVOutputFormat *format = AContext->oformat;
+  if ((format->flags & AVFMT_NEEDNUMBER) && avlib.av_filename_number_test(AContext->url) == 0)
+    return ErrorText(AContext->url, AVERROR(EDOM));
+  if (format->flags & AVFMT_NOFILE)
+    return std::string();
+  const int opened =
+      avlib.avio_open(&AContext->pb, LocalFileUrl(AFileName).c_str(), AVIO_FLAG_WRITE);
+  if (opened == AVERROR(ENOSPC) || opened == AVERROR(EDQUOT))
+    return ErrorText("Could not open '" + AFileName + "'", opened);
+  if (opened < 0)
+    return "Could not open '" + AFileName + "'";
+  ACreated = true;
+  struct stat st;
+  if (::stat(AContext->url, &st) == 0) {
+    OutputFileIds[AFileIndex][0] = st.st_dev;
+    OutputFileIds[AFileIndex][1] = st.st_ino;
+  }
+  return std::string();
+}
+
+// The muxing parameters, checked when the header is written (set-up); preload and loop now
+// live among the private options of the muxers that know them.
+void TCustomFFmpeg::SetMuxerOptions(AVFormatContext *AContext, int AFileIndex) {
+  const AVOutputFormat *format = AContext->oformat;
+  AContext->max_delay = MicrosecondsOption(MuxMaxDelay);
+  if (FormatDefaults)
+    ApplyContextOptions(AContext, FormatDefaults, AV_OPT_FLAG_ENCODING_PARAM);
+  Dictionary muxerOptions(CopyPrivateOptions(-1, format->priv_class));
+  if (MuxerHasOption(format, "preload") &&
+      !avlib.av_dict_get(muxerOptions.Items, "preload", nullptr, 0))
+    avlib.av_dict_set(&muxerOptions.Items, "preload",
+                      std::to_string(MicrosecondsOption(MuxPreload)).c_str(), 0);
+  if (MuxerHasOption(format, "loop") && !avlib.av_dict_get(muxerOptions.Items, "loop", nullptr, 0))
+    avlib.av_dict_set(&muxerOptions.Items, "loop", std::to_string(LoopOutput).c_str(), 0);
+  avlib.av_dict_free(&OutputFormatOptions[AFileIndex]);
+  OutputFormatOptions[AFileIndex] = muxerOptions.Release();
 }

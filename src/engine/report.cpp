@@ -30,8 +30,38 @@ private:
 
 double Psnr(double AError) { return -10.0 * std::log10(AError); }
 
+// The quantiser histogram of the first video stream, one hex digit (log2 of the count) per value.
+void AppendQpHistogram(ReportLine &ALine, int *AHistogram, int AQuality) {
+  const int qp = static_cast<int>(std::lround(AQuality / static_cast<double>(FF_QP2LAMBDA)));
+  if (qp >= 0 && qp < 52)
+    ++AHistogram[qp];
+  for (int j = 0; j < 32; ++j)
+    ALine.Append("%X", static_cast<int>(std::lround(std::log(AHistogram[j] + 1.0) / std::log(2.0))));
+}
+
+// The picture quality per plane: of the last picture while running, of the whole run at the end.
+void AppendPsnr(ReportLine &ALine, const AVCodecContext *AEnc, const TOutputStream &AOst,
+                bool AIsLastReport, int AFrameNumber) {
+  double errorSum = 0, scaleSum = 0;
+  ALine.Append("PSNR=");
+  for (int j = 0; j < 3; ++j) {
+    double error = AIsLastReport ? static_cast<double>(AEnc->error[j]) : static_cast<double>(AOst.Error[j]);
+    double scale = static_cast<double>(AEnc->width) * AEnc->height * 255.0 * 255.0;
+    if (AIsLastReport)
+      scale *= AFrameNumber;
+    if (j)
+      scale /= 4;
+    errorSum += error;
+    scaleSum += scale;
+    ALine.Append("%c:%2.2f ", "YUV"[j], Psnr(error / scale));
+  }
+  ALine.Append("*:%2.2f ", Psnr(errorSum / scaleSum));
+}
+
 } // namespace
 
+// The progress line (or the OnProgress call) with frames, speed, quality, size and time; at the
+// end of the run also the sizes of the streams.
 void TCustomFFmpeg::PrintReport(bool AIsLastReport) {
   if (!TranscodeRun || OutputFileCount == 0)
     return;
@@ -68,29 +98,10 @@ void TCustomFFmpeg::PrintReport(bool AIsLastReport) {
         line.Append("frame=%5d fps=%3d q=%3.1f ", frameNumber, fps, q);
         if (AIsLastReport)
           line.Append("L");
-        if (QpHist && ost.EncodingNeeded) {
-          const int qp = static_cast<int>(std::lround(ost.Quality / static_cast<double>(FF_QP2LAMBDA)));
-          if (qp >= 0 && qp < 52)
-            ++QpHistogram[qp];
-          for (int j = 0; j < 32; ++j)
-            line.Append("%X", static_cast<int>(std::lround(std::log(QpHistogram[j] + 1.0) / std::log(2.0))));
-        }
-        if (enc && (enc->flags & AV_CODEC_FLAG_PSNR)) {
-          double errorSum = 0, scaleSum = 0;
-          line.Append("PSNR=");
-          for (int j = 0; j < 3; ++j) {
-            double error = AIsLastReport ? static_cast<double>(enc->error[j]) : static_cast<double>(ost.Error[j]);
-            double scale = static_cast<double>(enc->width) * enc->height * 255.0 * 255.0;
-            if (AIsLastReport)
-              scale *= frameNumber;
-            if (j)
-              scale /= 4;
-            errorSum += error;
-            scaleSum += scale;
-            line.Append("%c:%2.2f ", "YUV"[j], Psnr(error / scale));
-          }
-          line.Append("*:%2.2f ", Psnr(errorSum / scaleSum));
-        }
+        if (QpHist && ost.EncodingNeeded)
+          AppendQpHistogram(line, QpHistogram, ost.Quality);
+        if (enc && (enc->flags & AV_CODEC_FLAG_PSNR))
+          AppendPsnr(line, enc, ost, AIsLastReport, frameNumber);
       }
     }
     if (ost.Stream && ost.CurrentPts != AV_NOPTS_VALUE) {
@@ -116,15 +127,19 @@ void TCustomFFmpeg::PrintReport(bool AIsLastReport) {
       Log(1, line.Text());
   }
 
-  if (AIsLastReport && Verbose >= 0 && OnLog) {
-    const int64_t raw = VideoSize + AudioSize + ExtraSize;
-    char overhead[64];
-    // With nothing written there is no overhead to compute.
-    if (raw > 0)
-      std::snprintf(overhead, sizeof overhead, "%f%%", 100.0 * (totalSize - raw) / raw);
-    else
-      std::snprintf(overhead, sizeof overhead, "unknown");
-    LogF(1, "video:%1.0fkB audio:%1.0fkB global headers:%1.0fkB muxing overhead %s\r\n",
-         VideoSize / 1024.0, AudioSize / 1024.0, ExtraSize / 1024.0, overhead);
-  }
+  if (AIsLastReport && Verbose >= 0 && OnLog)
+    LogMuxingOverhead(totalSize);
+}
+
+// The sizes of the encoded streams and what the container added to them.
+void TCustomFFmpeg::LogMuxingOverhead(int64_t ATotalSize) {
+  const int64_t raw = VideoSize + AudioSize + ExtraSize;
+  char overhead[64];
+  // With nothing written there is no overhead to compute.
+  if (raw > 0)
+    std::snprintf(overhead, sizeof overhead, "%f%%", 100.0 * (ATotalSize - raw) / raw);
+  else
+    std::snprintf(overhead, sizeof overhead, "unknown");
+  LogF(1, "video:%1.0fkB audio:%1.0fkB global headers:%1.0fkB muxing overhead %s\r\n",
+       VideoSize / 1024.0, AudioSize / 1024.0, ExtraSize / 1024.0, overhead);
 }

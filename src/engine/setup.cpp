@@ -36,6 +36,32 @@ bool SampleFormatSupported(const AVCodec *ACodec, AVSampleFormat AFormat) {
   return false;
 }
 
+// Copies the display matrix of a stream, unless the target has one of its own.
+void CopyDisplayMatrix(AVStream *AFrom, AVStream *ATo) {
+  if (avlib.av_stream_get_side_data(ATo, AV_PKT_DATA_DISPLAYMATRIX, nullptr))
+    return;
+  size_t size = 0;
+  const uint8_t *matrix = avlib.av_stream_get_side_data(AFrom, AV_PKT_DATA_DISPLAYMATRIX, &size);
+  uint8_t *copy =
+      matrix ? avlib.av_stream_new_side_data(ATo, AV_PKT_DATA_DISPLAYMATRIX, size) : nullptr;
+  if (copy)
+    std::memcpy(copy, matrix, size);
+}
+
+// A picture of its own buffer, in the encoder's format, made once for the run.
+void AllocPicture(AVFrame *&APicture, AVPixelFormat AFormat, int AWidth, int AHeight,
+                  const char *AFailText) {
+  avlib.av_frame_free(&APicture);
+  APicture = avlib.av_frame_alloc();
+  if (!APicture)
+    throw FFMpegException(AFailText);
+  APicture->format = AFormat;
+  APicture->width = AWidth;
+  APicture->height = AHeight;
+  if (AFormat == AV_PIX_FMT_NONE || avlib.av_frame_get_buffer(APicture, 0) < 0)
+    throw FFMpegException(AFailText);
+}
+
 } // namespace
 
 TTranscodeRun::~TTranscodeRun() {
@@ -146,10 +172,43 @@ int TCustomFFmpeg::FindStreamByProgram(AVMediaType AType) {
   return -1;
 }
 
+// Builds the run's records from the opened files, opens its codecs and writes the headers.
 void TCustomFFmpeg::SetupTranscode() {
   TTranscodeRun &run = *TranscodeRun;
+  SetupInputStreams();
+  SetupOutputStreams(CheckStreamMaps());
+  ChooseSourceStreams();
+  for (TOutputStream &ost : run.OutputStreams)
+    SetupStreamParameters(ost);
+  for (int n = 0; n < static_cast<int>(run.OutputStreams.size()); ++n)
+    PrepareStreamBuffers(run.OutputStreams[n], n);
 
-  // 1, 2: input files and streams.
+  // What is known of the encoders before they open goes into the files' descriptions.
+  for (TOutputStream &ost : run.OutputStreams)
+    if (ost.EncodingNeeded)
+      avlib.avcodec_parameters_from_context(ost.Stream->codecpar, ost.Codec);
+  for (int k = 0; k < OutputFileCount; ++k)
+    avlib.av_dump_format(OutputFiles[k], k, OutputFiles[k]->url, 1);
+  LogStreamMapping();
+
+  OpenRunCodecs();
+  for (TInputStream &ist : run.InputStreams) {
+    ist.Pts = 0;
+    ist.NextPts = AV_NOPTS_VALUE;
+    ist.IsStart = true;
+  }
+  CopyMappedMetadata();
+  WriteOutputHeaders();
+  LogSessionDescription();
+
+  // The clocks of the run and of the progress report.
+  TimerStart = avlib.av_gettime();
+  run.LastReportTime = TimerStart;
+}
+
+// One record per stream of every input file; each stays discarded until an output takes it.
+void TCustomFFmpeg::SetupInputStreams() {
+  TTranscodeRun &run = *TranscodeRun;
   run.InputFileTable.resize(InputFileCount);
   int total = 0;
   for (int i = 0; i < InputFileCount; ++i) {
@@ -174,8 +233,12 @@ void TCustomFFmpeg::SetupTranscode() {
       }
     }
   }
+}
 
-  // 3, 4, 5: output count and map checks. Maps name the sources of the streams that have one.
+// Refuses an output without streams and maps that name no stream; maps name the sources of the
+// streams that have one. Returns the number of output streams.
+int TCustomFFmpeg::CheckStreamMaps() {
+  const TTranscodeRun &run = *TranscodeRun;
   int nbOutput = 0, nbMapped = 0;
   for (int k = 0; k < OutputFileCount; ++k) {
     if (OutputFiles[k]->nb_streams == 0)
@@ -199,9 +262,13 @@ void TCustomFFmpeg::SetupTranscode() {
       throw FFMpegException(
           FormatText("Could not find sync stream #%d.%d", map.SyncFileIndex, map.SyncStreamIndex));
   }
+  return nbOutput;
+}
 
-  // 6, 7: output streams.
-  run.OutputStreams.resize(nbOutput);
+// One record per stream of every output file, with the encoder context the file made for it.
+void TCustomFFmpeg::SetupOutputStreams(int ACount) {
+  TTranscodeRun &run = *TranscodeRun;
+  run.OutputStreams.resize(ACount);
   for (int k = 0, n = 0; k < OutputFileCount; ++k) {
     for (unsigned i = 0; i < OutputFiles[k]->nb_streams; ++i, ++n) {
       TOutputStream &ost = run.OutputStreams[n];
@@ -216,10 +283,13 @@ void TCustomFFmpeg::SetupTranscode() {
         run.HasGeneratedStreams = true;
     }
   }
+}
 
-  // 8: source of each output stream; a generated stream has none.
-  for (int n = 0, mapIndex = 0; n < nbOutput; ++n) {
-    TOutputStream &ost = run.OutputStreams[n];
+// The input stream that feeds each output stream, by map or by type; a generated stream has none.
+void TCustomFFmpeg::ChooseSourceStreams() {
+  TTranscodeRun &run = *TranscodeRun;
+  int mapIndex = 0;
+  for (TOutputStream &ost : run.OutputStreams) {
     if (ost.Generated) {
       ost.SourceIndex = -1;
       ost.SyncIst = nullptr;
@@ -236,316 +306,315 @@ void TCustomFFmpeg::SetupTranscode() {
         throw FFMpegException(FormatText("Codec type mismatch for mapping #%d.%d -> #%d.%d",
                                      map.FileIndex, map.StreamIndex, ost.FileIndex, ost.Index));
       }
-    } else {
-      int found = -1;
-      if (ProgramId != 0) {
-        found = FindStreamByProgram(type);
-      } else {
-        for (int j = 0; j < total; ++j)
-          if (run.InputStreams[j].Discard && InputType(run.InputStreams[j]) == type) {
-            found = j;
-            break;
-          }
-        // Second pass: an input stream may feed several outputs; the last match wins.
-        if (found < 0)
-          for (int j = 0; j < total; ++j)
-            if (InputType(run.InputStreams[j]) == type)
-              found = j;
-      }
-      if (found < 0) {
-        avlib.av_dump_format(OutputFiles[ost.FileIndex], ost.FileIndex,
-                             OutputFiles[ost.FileIndex]->url, 1);
-        throw FFMpegException(FormatText("Could not find input stream matching output stream #%d.%d",
-                                     ost.FileIndex, ost.Index));
-      }
-      ost.SourceIndex = found;
-    }
-    run.InputStreams[ost.SourceIndex].Discard = false;
-    if (StreamMapCount > 0) {
-      const TStreamMap &map = StreamMaps[thisMap];
       ost.SyncIst =
           &run.InputStreams[run.InputFileTable[map.SyncFileIndex].IstIndex + map.SyncStreamIndex];
     } else {
+      ost.SourceIndex = FindSourceStream(ost, type);
       ost.SyncIst = &run.InputStreams[ost.SourceIndex];
     }
+    run.InputStreams[ost.SourceIndex].Discard = false;
+  }
+}
+
+// Without maps: the first input stream of the type nobody takes yet (of the chosen program).
+int TCustomFFmpeg::FindSourceStream(const TOutputStream &AOst, AVMediaType AType) {
+  const TTranscodeRun &run = *TranscodeRun;
+  const int total = static_cast<int>(run.InputStreams.size());
+  int found = -1;
+  if (ProgramId != 0) {
+    found = FindStreamByProgram(AType);
+  } else {
+    for (int j = 0; j < total; ++j)
+      if (run.InputStreams[j].Discard && InputType(run.InputStreams[j]) == AType) {
+        found = j;
+        break;
+      }
+    // Second pass: an input stream may feed several outputs; the last match wins.
+    if (found < 0)
+      for (int j = 0; j < total; ++j)
+        if (InputType(run.InputStreams[j]) == AType)
+          found = j;
+  }
+  if (found < 0) {
+    avlib.av_dump_format(OutputFiles[AOst.FileIndex], AOst.FileIndex,
+                         OutputFiles[AOst.FileIndex]->url, 1);
+    throw FFMpegException(FormatText("Could not find input stream matching output stream #%d.%d",
+                                     AOst.FileIndex, AOst.Index));
+  }
+  return found;
+}
+
+// The stream's language and disposition from its source, then its copy or encoding parameters.
+void TCustomFFmpeg::SetupStreamParameters(TOutputStream &AOst) {
+  if (AOst.Generated) {
+    AOst.EncodingNeeded = true; // made by the encoder from nothing: its options stand as given
+    return;
+  }
+  TInputStream &ist = TranscodeRun->InputStreams[AOst.SourceIndex];
+  if (!avlib.av_dict_get(AOst.Stream->metadata, "language", nullptr, 0)) {
+    const AVDictionaryEntry *lang = avlib.av_dict_get(ist.Stream->metadata, "language", nullptr, 0);
+    if (lang) {
+      char language[4] = {};
+      avlib.av_strlcpy(language, lang->value, sizeof language);
+      avlib.av_dict_set(&AOst.Stream->metadata, "language", language, 0);
+    }
+  }
+  AOst.Stream->disposition = ist.Stream->disposition;
+
+  if (OutputStreamCopy[AOst.FileIndex][AOst.Index]) {
+    SetupStreamCopy(AOst, ist);
+    return;
+  }
+  if (!ist.Codec)
+    throw FFMpegException(FormatText("Input stream #%d.%d has no codec context", ist.FileIndex,
+                                     ist.Index));
+  switch (AOst.Codec->codec_type) {
+  case AVMEDIA_TYPE_AUDIO:
+    AOst.Fifo = avlib.av_fifo_alloc2(1024, 1, 0);
+    if (!AOst.Fifo)
+      throw FFMpegException("av_fifo_init fail");
+    AOst.AudioResample = AOst.Codec->sample_rate != ist.Codec->sample_rate || AudioSyncMethod > 1;
+    break;
+  case AVMEDIA_TYPE_VIDEO:
+    SetupVideoGeometry(AOst, ist);
+    SetupVideoScaling(AOst, ist);
+    break;
+  case AVMEDIA_TYPE_SUBTITLE:
+    break;
+  default:
+    throw FFMpegException("invalid codec_type of output stream");
+  }
+  AOst.EncodingNeeded = true;
+  ist.DecodingNeeded = true;
+}
+
+// A copied stream takes the input's parameters as they are; only its tag follows the muxer.
+void TCustomFFmpeg::SetupStreamCopy(TOutputStream &AOst, const TInputStream &AIst) {
+  AVCodecContext *enc = AOst.Codec;
+  AVStream *ist_st = AIst.Stream;
+  AVCodecParameters *par = AOst.Stream->codecpar;
+  const uint32_t wantedTag = enc->codec_tag;
+  if (avlib.avcodec_parameters_copy(par, ist_st->codecpar) < 0)
+    throw FFMpegException("av_mallocz fail");
+  if (wantedTag != 0) {
+    par->codec_tag = wantedTag;
+  } else {
+    const AVCodecTag *const *tags = OutputFiles[AOst.FileIndex]->oformat->codec_tag;
+    unsigned int tag = 0;
+    if (!tags || avlib.av_codec_get_id(tags, ist_st->codecpar->codec_tag) != AV_CODEC_ID_NONE ||
+        !avlib.av_codec_get_tag2(tags, ist_st->codecpar->codec_id, &tag))
+      par->codec_tag = ist_st->codecpar->codec_tag;
+    else
+      par->codec_tag = 0;
+  }
+  AOst.Stream->time_base = ist_st->time_base;
+  // The copy holder's time base counts frames, as the output position of a copied video
+  // is measured in frames.
+  AVRational frameRate = ist_st->r_frame_rate;
+  if (frameRate.num <= 0 || frameRate.den <= 0)
+    frameRate = ist_st->avg_frame_rate;
+  enc->time_base = (par->codec_type == AVMEDIA_TYPE_VIDEO && frameRate.num > 0 &&
+                    frameRate.den > 0)
+                       ? av_inv_q(frameRate)
+                       : ist_st->time_base;
+  CheckStreamCopy(AOst, AIst);
+  enc->codec_type = par->codec_type;
+  enc->codec_id = par->codec_id;
+  enc->width = par->width;
+  enc->height = par->height;
+  enc->sample_rate = par->sample_rate;
+  enc->bit_rate = par->bit_rate;
+}
+
+// What a copy cannot do: frames that are never decoded cannot be changed.
+void TCustomFFmpeg::CheckStreamCopy(TOutputStream &AOst, const TInputStream &AIst) {
+  AVCodecParameters *par = AOst.Stream->codecpar;
+  switch (par->codec_type) {
+  case AVMEDIA_TYPE_AUDIO:
+    if (AudioVolume != 256)
+      throw FFMpegException("-acodec copy and -vol are incompatible (frames are not decoded)");
+    if ((par->block_align == 1 && par->codec_id == AV_CODEC_ID_MP3) ||
+        par->codec_id == AV_CODEC_ID_AC3)
+      par->block_align = 0;
+    break;
+  case AVMEDIA_TYPE_VIDEO:
+    if (OnCustomHook)
+      throw FFMpegException(
+          "-vcodec copy and CustomHook are incompatible (frames are not decoded)");
+    if (UsingVHook)
+      throw FFMpegException("-vcodec copy and -vhook are incompatible (frames are not decoded)");
+    AOst.Stream->sample_aspect_ratio = AIst.Stream->sample_aspect_ratio;
+    // Copied pictures are not turned: the copy keeps the turn for its viewer.
+    CopyDisplayMatrix(AIst.Stream, AOst.Stream);
+    break;
+  case AVMEDIA_TYPE_SUBTITLE:
+    break;
+  default:
+    throw FFMpegException("invalid codec_type of output stream");
+  }
+}
+
+// Turn, crop and pad of an encoded video stream, and whether its pictures need the scaler.
+void TCustomFFmpeg::SetupVideoGeometry(TOutputStream &AOst, const TInputStream &AIst) {
+  const AVCodecContext *enc = AOst.Codec;
+  const AVCodecContext *dec = AIst.Codec;
+  // A picture stored sideways is turned as its viewer sees it; crop, pads and size are
+  // meant as seen. A format the turn cannot handle goes on as stored.
+  AOst.Turn = PictureTurnOf(AIst.Stream);
+  if (!AOst.Turn.None() && !CanTurn(enc->pix_fmt, AOst.Turn)) {
+    LogF(0, "Pictures of %s cannot be turned as the input's display matrix asks",
+         avlib.av_get_pix_fmt_name(enc->pix_fmt));
+    AOst.Turn = TPictureTurn();
+  }
+  int top = CropTop, bottom = CropBottom, left = CropLeft, right = CropRight;
+  StoredBands(AOst.Turn, top, bottom, left, right);
+  AOst.VideoCrop = top + bottom + left + right != 0;
+  AOst.VideoPad = PadTop + PadBottom + PadLeft + PadRight != 0;
+  int seenWidth = dec->width - left - right, seenHeight = dec->height - top - bottom;
+  TurnedSize(AOst.Turn, seenWidth, seenHeight);
+  // A change of range (full-range pictures into a TV-range encoder) needs the scaler
+  // as much as a change of size or format.
+  AOst.VideoResample = enc->width != seenWidth + PadLeft + PadRight ||
+                       enc->height != seenHeight + PadTop + PadBottom ||
+                       enc->pix_fmt != dec->pix_fmt ||
+                       IsFullRange(dec->pix_fmt, dec->color_range) !=
+                           IsFullRange(enc->pix_fmt, enc->color_range);
+  if (AOst.VideoCrop) {
+    AOst.TopBand = top;
+    AOst.LeftBand = left;
+    AOst.BottomBand = bottom;
+    AOst.RightBand = right;
+  }
+  if (AOst.VideoPad) {
+    AOst.PadTop = PadTop;
+    AOst.PadBottom = PadBottom;
+    AOst.PadLeft = PadLeft;
+    AOst.PadRight = PadRight;
+  }
+}
+
+// The pictures drawn into and the scaler, made once for the run.
+void TCustomFFmpeg::SetupVideoScaling(TOutputStream &AOst, const TInputStream &AIst) {
+  AVCodecContext *enc = AOst.Codec;
+  const AVCodecContext *dec = AIst.Codec;
+  const int croppedWidth = dec->width - AOst.LeftBand - AOst.RightBand;
+  const int croppedHeight = dec->height - AOst.TopBand - AOst.BottomBand;
+  // A TV-range output names the matrix its pictures keep (the range flag of H.264 goes
+  // with it): a YUV source's own, which the scaler keeps.
+  const AVPixFmtDescriptor *source = avlib.av_pix_fmt_desc_get(dec->pix_fmt);
+  if (enc->color_range == AVCOL_RANGE_MPEG && source &&
+      !(source->flags & AV_PIX_FMT_FLAG_RGB) && dec->colorspace != AVCOL_SPC_UNSPECIFIED &&
+      dec->colorspace != AVCOL_SPC_RGB)
+    enc->colorspace = dec->colorspace;
+  // The scaler's set-up ends the process on a picture it cannot describe.
+  if (dec->pix_fmt == AV_PIX_FMT_NONE || croppedWidth <= 0 || croppedHeight <= 0)
+    throw FFMpegException(FormatText(
+        "Cannot determine the picture format of input stream #%d.%d", AIst.FileIndex,
+        AIst.Index));
+  if ((AOst.VideoPad || !AOst.Turn.None()) && !AOst.VideoResample)
+    AllocPicture(AOst.PictTmp, enc->pix_fmt, enc->width, enc->height, "avpicture_alloc fail");
+  if (!AOst.VideoResample)
+    return;
+  AllocPicture(AOst.PictTmp, enc->pix_fmt, enc->width, enc->height,
+               "Cannot allocate temp picture, check pix fmt");
+  if (ScalerDefaults) {
+    int64_t flags = 0;
+    if (avlib.av_opt_get_int(ScalerDefaults, "sws_flags", 0, &flags) >= 0)
+      SwsFlags = static_cast<int>(flags);
+  }
+  // Scaled as stored, then turned: the same picture as turning first, with every
+  // input format and the smaller picture to turn.
+  int scaledWidth = enc->width - PadLeft - PadRight;
+  int scaledHeight = enc->height - PadTop - PadBottom;
+  TurnedSize(AOst.Turn, scaledWidth, scaledHeight);
+  if (!AOst.Turn.None())
+    AllocPicture(AOst.TurnTmp, enc->pix_fmt, scaledWidth, scaledHeight,
+                 "Cannot allocate temp picture, check pix fmt");
+  TScalerSetup scaler;
+  scaler.SrcWidth = croppedWidth;
+  scaler.SrcHeight = croppedHeight;
+  scaler.SetSource(dec->pix_fmt, dec->color_range, dec->colorspace);
+  scaler.DstWidth = scaledWidth;
+  scaler.DstHeight = scaledHeight;
+  scaler.SetDestination(enc->pix_fmt, enc->color_range);
+  scaler.Flags = SwsFlags;
+  if (!FitScaler(AOst.ImgResampleCtx, AOst.ImgResampleSetup, scaler))
+    throw FFMpegException("Cannot get resampling context");
+  AOst.ResampleHeight = croppedHeight;
+}
+
+// The two-pass statistics files of stream AIndex, and room for the largest picture.
+void TCustomFFmpeg::PrepareStreamBuffers(TOutputStream &AOst, int AIndex) {
+  AVCodecContext *enc = AOst.Codec;
+  if (AOst.EncodingNeeded && (enc->flags & (AV_CODEC_FLAG_PASS1 | AV_CODEC_FLAG_PASS2))) {
+    std::string logName =
+        (PassLogFileName.empty() ? std::string("ffmpeg2pass") : PassLogFileName) + "-" +
+        std::to_string(AIndex) + ".log";
+    if (logName.size() > 1023)
+      logName.resize(1023);
+    // libx264 keeps its own statistics file: point it at ours so that it never lands in the
+    // working folder nor collides with another engine's.
+    AVDictionary *&privateOptions = OutputCodecOptions[AOst.FileIndex][AOst.Index];
+    if (!avlib.av_dict_get(privateOptions, "stats", nullptr, 0)) {
+      const AVCodec *codec = avlib.avcodec_find_encoder(enc->codec_id);
+      if (codec && std::strcmp(codec->name, "libx264") == 0)
+        avlib.av_dict_set(&privateOptions, "stats", (logName + ".x264").c_str(), 0);
+    }
+    if (enc->flags & AV_CODEC_FLAG_PASS1) {
+      AOst.LogFile = std::fopen(logName.c_str(), "w");
+      if (!AOst.LogFile)
+        throw FFMpegException("creat file fail: " + logName);
+    } else {
+      ReadPassStatistics(enc, logName);
+    }
   }
 
-  // 9: parameters.
-  for (int n = 0; n < nbOutput; ++n) {
-    TOutputStream &ost = run.OutputStreams[n];
+  if (OutputType(AOst) == AVMEDIA_TYPE_VIDEO)
+    BitBufferSize = static_cast<int>(std::min<int64_t>(
+        INT_MAX, std::max<int64_t>(BitBufferSize, int64_t{4} * enc->width * enc->height)));
+}
+
+// The second pass reads what the first one wrote, as the encoder's statistics input.
+void TCustomFFmpeg::ReadPassStatistics(AVCodecContext *AEncoder, const std::string &ALogName) {
+  FILE *f = std::fopen(ALogName.c_str(), "r");
+  if (!f)
+    throw FFMpegException("creat open fail: " + ALogName);
+  std::fseek(f, 0, SEEK_END);
+  const long size = std::ftell(f);
+  std::fseek(f, 0, SEEK_SET);
+  char *buffer = size >= 0 ? static_cast<char *>(avlib.av_malloc(size + 1)) : nullptr;
+  if (!buffer) {
+    std::fclose(f);
+    throw FFMpegException("Could not allocate log buffer");
+  }
+  const size_t got = std::fread(buffer, 1, static_cast<size_t>(size), f);
+  std::fclose(f);
+  buffer[got] = 0;
+  avlib.av_freep(&AEncoder->stats_in);
+  AEncoder->stats_in = buffer; // freed by CloseEncoder
+}
+
+// Which input stream feeds which output stream, for the log.
+void TCustomFFmpeg::LogStreamMapping() {
+  if (Verbose < 0 || !OnLog)
+    return;
+  Log(1, "Stream mapping:");
+  for (const TOutputStream &ost : TranscodeRun->OutputStreams) {
     if (ost.Generated) {
-      ost.EncodingNeeded = true; // made by the encoder from nothing: its options stand as given
+      LogF(1, "  %s -> #%d.%d", OutputType(ost) == AVMEDIA_TYPE_VIDEO ? "Black pictures" : "Silence",
+           ost.FileIndex, ost.Index);
       continue;
     }
-    TInputStream &ist = run.InputStreams[ost.SourceIndex];
-    AVCodecContext *enc = ost.Codec;
-    AVCodecContext *dec = ist.Codec;
-    AVStream *ist_st = ist.Stream;
-
-    if (!avlib.av_dict_get(ost.Stream->metadata, "language", nullptr, 0)) {
-      const AVDictionaryEntry *lang = avlib.av_dict_get(ist_st->metadata, "language", nullptr, 0);
-      if (lang) {
-        char language[4] = {};
-        avlib.av_strlcpy(language, lang->value, sizeof language);
-        avlib.av_dict_set(&ost.Stream->metadata, "language", language, 0);
-      }
-    }
-    ost.Stream->disposition = ist_st->disposition;
-
-    const bool copy = OutputStreamCopy[ost.FileIndex][ost.Index];
-    if (copy) {
-      AVCodecParameters *par = ost.Stream->codecpar;
-      const uint32_t wantedTag = enc->codec_tag;
-      if (avlib.avcodec_parameters_copy(par, ist_st->codecpar) < 0)
-        throw FFMpegException("av_mallocz fail");
-      if (wantedTag != 0) {
-        par->codec_tag = wantedTag;
-      } else {
-        const AVCodecTag *const *tags = OutputFiles[ost.FileIndex]->oformat->codec_tag;
-        unsigned int tag = 0;
-        if (!tags || avlib.av_codec_get_id(tags, ist_st->codecpar->codec_tag) != AV_CODEC_ID_NONE ||
-            !avlib.av_codec_get_tag2(tags, ist_st->codecpar->codec_id, &tag))
-          par->codec_tag = ist_st->codecpar->codec_tag;
-        else
-          par->codec_tag = 0;
-      }
-      ost.Stream->time_base = ist_st->time_base;
-      // The copy holder's time base counts frames, as the output position of a copied video
-      // is measured in frames.
-      AVRational frameRate = ist_st->r_frame_rate;
-      if (frameRate.num <= 0 || frameRate.den <= 0)
-        frameRate = ist_st->avg_frame_rate;
-      enc->time_base = (par->codec_type == AVMEDIA_TYPE_VIDEO && frameRate.num > 0 &&
-                        frameRate.den > 0)
-                           ? av_inv_q(frameRate)
-                           : ist_st->time_base;
-      switch (par->codec_type) {
-      case AVMEDIA_TYPE_AUDIO:
-        if (AudioVolume != 256)
-          throw FFMpegException("-acodec copy and -vol are incompatible (frames are not decoded)");
-        if ((par->block_align == 1 && par->codec_id == AV_CODEC_ID_MP3) ||
-            par->codec_id == AV_CODEC_ID_AC3)
-          par->block_align = 0;
-        break;
-      case AVMEDIA_TYPE_VIDEO:
-        if (OnCustomHook)
-          throw FFMpegException(
-              "-vcodec copy and CustomHook are incompatible (frames are not decoded)");
-        if (UsingVHook)
-          throw FFMpegException("-vcodec copy and -vhook are incompatible (frames are not decoded)");
-        ost.Stream->sample_aspect_ratio = ist_st->sample_aspect_ratio;
-        // Copied pictures are not turned: the copy keeps the turn for its viewer.
-        if (!avlib.av_stream_get_side_data(ost.Stream, AV_PKT_DATA_DISPLAYMATRIX, nullptr)) {
-          size_t size = 0;
-          const uint8_t *matrix =
-              avlib.av_stream_get_side_data(ist_st, AV_PKT_DATA_DISPLAYMATRIX, &size);
-          uint8_t *copy = matrix ? avlib.av_stream_new_side_data(
-                                       ost.Stream, AV_PKT_DATA_DISPLAYMATRIX, size)
-                                 : nullptr;
-          if (copy)
-            std::memcpy(copy, matrix, size);
-        }
-        break;
-      case AVMEDIA_TYPE_SUBTITLE:
-        break;
-      default:
-        throw FFMpegException("invalid codec_type of output stream");
-      }
-      enc->codec_type = par->codec_type;
-      enc->codec_id = par->codec_id;
-      enc->width = par->width;
-      enc->height = par->height;
-      enc->sample_rate = par->sample_rate;
-      enc->bit_rate = par->bit_rate;
-    } else {
-      if (!dec)
-        throw FFMpegException(FormatText("Input stream #%d.%d has no codec context", ist.FileIndex,
-                                     ist.Index));
-      switch (enc->codec_type) {
-      case AVMEDIA_TYPE_AUDIO:
-        ost.Fifo = avlib.av_fifo_alloc2(1024, 1, 0);
-        if (!ost.Fifo)
-          throw FFMpegException("av_fifo_init fail");
-        ost.AudioResample = enc->sample_rate != dec->sample_rate || AudioSyncMethod > 1;
-        ost.EncodingNeeded = true;
-        ist.DecodingNeeded = true;
-        break;
-      case AVMEDIA_TYPE_VIDEO: {
-        // A picture stored sideways is turned as its viewer sees it; crop, pads and size are
-        // meant as seen. A format the turn cannot handle goes on as stored.
-        ost.Turn = PictureTurnOf(ist_st);
-        if (!ost.Turn.None() && !CanTurn(enc->pix_fmt, ost.Turn)) {
-          LogF(0, "Pictures of %s cannot be turned as the input's display matrix asks",
-               avlib.av_get_pix_fmt_name(enc->pix_fmt));
-          ost.Turn = TPictureTurn();
-        }
-        int top = CropTop, bottom = CropBottom, left = CropLeft, right = CropRight;
-        StoredBands(ost.Turn, top, bottom, left, right);
-        ost.VideoCrop = top + bottom + left + right != 0;
-        ost.VideoPad = PadTop + PadBottom + PadLeft + PadRight != 0;
-        const int croppedWidth = dec->width - left - right;
-        const int croppedHeight = dec->height - top - bottom;
-        int seenWidth = croppedWidth, seenHeight = croppedHeight;
-        TurnedSize(ost.Turn, seenWidth, seenHeight);
-        // A change of range (full-range pictures into a TV-range encoder) needs the scaler
-        // as much as a change of size or format.
-        ost.VideoResample = enc->width != seenWidth + PadLeft + PadRight ||
-                            enc->height != seenHeight + PadTop + PadBottom ||
-                            enc->pix_fmt != dec->pix_fmt ||
-                            IsFullRange(dec->pix_fmt, dec->color_range) !=
-                                IsFullRange(enc->pix_fmt, enc->color_range);
-        if (ost.VideoCrop) {
-          ost.TopBand = top;
-          ost.LeftBand = left;
-          ost.BottomBand = bottom;
-          ost.RightBand = right;
-        }
-        auto allocPicture = [&](AVFrame *&APicture, int AWidth, int AHeight,
-                                const char *AFailText) {
-          avlib.av_frame_free(&APicture);
-          APicture = avlib.av_frame_alloc();
-          if (!APicture)
-            throw FFMpegException(AFailText);
-          APicture->format = enc->pix_fmt;
-          APicture->width = AWidth;
-          APicture->height = AHeight;
-          if (enc->pix_fmt == AV_PIX_FMT_NONE || avlib.av_frame_get_buffer(APicture, 0) < 0)
-            throw FFMpegException(AFailText);
-        };
-        if (ost.VideoPad) {
-          ost.PadTop = PadTop;
-          ost.PadBottom = PadBottom;
-          ost.PadLeft = PadLeft;
-          ost.PadRight = PadRight;
-        }
-        // A TV-range output names the matrix its pictures keep (the range flag of H.264 goes
-        // with it): a YUV source's own, which the scaler keeps.
-        const AVPixFmtDescriptor *source = avlib.av_pix_fmt_desc_get(dec->pix_fmt);
-        if (enc->color_range == AVCOL_RANGE_MPEG && source &&
-            !(source->flags & AV_PIX_FMT_FLAG_RGB) && dec->colorspace != AVCOL_SPC_UNSPECIFIED &&
-            dec->colorspace != AVCOL_SPC_RGB)
-          enc->colorspace = dec->colorspace;
-        // The scaler's set-up ends the process on a picture it cannot describe.
-        if (dec->pix_fmt == AV_PIX_FMT_NONE || croppedWidth <= 0 || croppedHeight <= 0)
-          throw FFMpegException(FormatText(
-              "Cannot determine the picture format of input stream #%d.%d", ist.FileIndex,
-              ist.Index));
-        if ((ost.VideoPad || !ost.Turn.None()) && !ost.VideoResample)
-          allocPicture(ost.PictTmp, enc->width, enc->height, "avpicture_alloc fail");
-        if (ost.VideoResample) {
-          allocPicture(ost.PictTmp, enc->width, enc->height,
-                       "Cannot allocate temp picture, check pix fmt");
-          if (ScalerDefaults) {
-            int64_t flags = 0;
-            if (avlib.av_opt_get_int(ScalerDefaults, "sws_flags", 0, &flags) >= 0)
-              SwsFlags = static_cast<int>(flags);
-          }
-          // Scaled as stored, then turned: the same picture as turning first, with every
-          // input format and the smaller picture to turn.
-          int scaledWidth = enc->width - PadLeft - PadRight;
-          int scaledHeight = enc->height - PadTop - PadBottom;
-          TurnedSize(ost.Turn, scaledWidth, scaledHeight);
-          if (!ost.Turn.None())
-            allocPicture(ost.TurnTmp, scaledWidth, scaledHeight,
-                         "Cannot allocate temp picture, check pix fmt");
-          TScalerSetup scaler;
-          scaler.SrcWidth = croppedWidth;
-          scaler.SrcHeight = croppedHeight;
-          scaler.SetSource(dec->pix_fmt, dec->color_range, dec->colorspace);
-          scaler.DstWidth = scaledWidth;
-          scaler.DstHeight = scaledHeight;
-          scaler.SetDestination(enc->pix_fmt, enc->color_range);
-          scaler.Flags = SwsFlags;
-          if (!FitScaler(ost.ImgResampleCtx, ost.ImgResampleSetup, scaler))
-            throw FFMpegException("Cannot get resampling context");
-          ost.ResampleHeight = croppedHeight;
-        }
-        ost.EncodingNeeded = true;
-        ist.DecodingNeeded = true;
-        break;
-      }
-      case AVMEDIA_TYPE_SUBTITLE:
-        ost.EncodingNeeded = true;
-        ist.DecodingNeeded = true;
-        break;
-      default:
-        throw FFMpegException("invalid codec_type of output stream");
-      }
-    }
+    const TInputStream &ist = TranscodeRun->InputStreams[ost.SourceIndex];
+    LogF(1, "  Stream #%d.%d -> #%d.%d", ist.FileIndex, ist.Index, ost.FileIndex, ost.Index);
+    if (ost.SyncIst != &ist)
+      LogF(1, " [sync #%d.%d]", ost.SyncIst->FileIndex, ost.SyncIst->Index);
   }
+}
 
-  // 10: two-pass statistics files, and room for the largest picture.
-  for (int n = 0; n < nbOutput; ++n) {
-    TOutputStream &ost = run.OutputStreams[n];
-    AVCodecContext *enc = ost.Codec;
-    // Two-pass statistics files.
-    if (ost.EncodingNeeded && (enc->flags & (AV_CODEC_FLAG_PASS1 | AV_CODEC_FLAG_PASS2))) {
-      std::string logName =
-          (PassLogFileName.empty() ? std::string("ffmpeg2pass") : PassLogFileName) + "-" +
-          std::to_string(n) + ".log";
-      if (logName.size() > 1023)
-        logName.resize(1023);
-      // libx264 keeps its own statistics file: point it at ours so that it never lands in the
-      // working folder nor collides with another engine's.
-      AVDictionary *&privateOptions = OutputCodecOptions[ost.FileIndex][ost.Index];
-      if (!avlib.av_dict_get(privateOptions, "stats", nullptr, 0)) {
-        const AVCodec *codec = avlib.avcodec_find_encoder(enc->codec_id);
-        if (codec && std::strcmp(codec->name, "libx264") == 0)
-          avlib.av_dict_set(&privateOptions, "stats", (logName + ".x264").c_str(), 0);
-      }
-      if (enc->flags & AV_CODEC_FLAG_PASS1) {
-        ost.LogFile = std::fopen(logName.c_str(), "w");
-        if (!ost.LogFile)
-          throw FFMpegException("creat file fail: " + logName);
-      } else {
-        FILE *f = std::fopen(logName.c_str(), "r");
-        if (!f)
-          throw FFMpegException("creat open fail: " + logName);
-        std::fseek(f, 0, SEEK_END);
-        const long size = std::ftell(f);
-        std::fseek(f, 0, SEEK_SET);
-        char *buffer = size >= 0 ? static_cast<char *>(avlib.av_malloc(size + 1)) : nullptr;
-        if (!buffer) {
-          std::fclose(f);
-          throw FFMpegException("Could not allocate log buffer");
-        }
-        const size_t got = std::fread(buffer, 1, static_cast<size_t>(size), f);
-        std::fclose(f);
-        buffer[got] = 0;
-        avlib.av_freep(&enc->stats_in);
-        enc->stats_in = buffer; // freed by CloseEncoder
-      }
-    }
-
-    if (OutputType(ost) == AVMEDIA_TYPE_VIDEO)
-      BitBufferSize = static_cast<int>(std::min<int64_t>(
-          INT_MAX, std::max<int64_t>(BitBufferSize, int64_t{4} * enc->width * enc->height)));
-  }
-
-  // 11: the output files, with what is known of their encoders before they open.
-  for (TOutputStream &ost : run.OutputStreams)
-    if (ost.EncodingNeeded)
-      avlib.avcodec_parameters_from_context(ost.Stream->codecpar, ost.Codec);
-  for (int k = 0; k < OutputFileCount; ++k)
-    avlib.av_dump_format(OutputFiles[k], k, OutputFiles[k]->url, 1);
-
-  // 12: stream mapping.
-  if (Verbose >= 0 && OnLog) {
-    Log(1, "Stream mapping:");
-    for (const TOutputStream &ost : run.OutputStreams) {
-      if (ost.Generated) {
-        LogF(1, "  %s -> #%d.%d", OutputType(ost) == AVMEDIA_TYPE_VIDEO ? "Black pictures" : "Silence",
-             ost.FileIndex, ost.Index);
-        continue;
-      }
-      const TInputStream &ist = run.InputStreams[ost.SourceIndex];
-      LogF(1, "  Stream #%d.%d -> #%d.%d", ist.FileIndex, ist.Index, ost.FileIndex, ost.Index);
-      if (ost.SyncIst != &ist)
-        LogF(1, " [sync #%d.%d]", ost.SyncIst->FileIndex, ost.SyncIst->Index);
-    }
-  }
-
-  // 13: encoders.
+// Encoders first (a subtitle encoder opens its decoder for the style header), then decoders.
+void TCustomFFmpeg::OpenRunCodecs() {
+  TTranscodeRun &run = *TranscodeRun;
   for (TOutputStream &ost : run.OutputStreams) {
     if (!ost.EncodingNeeded)
       continue;
@@ -559,20 +628,13 @@ void TCustomFFmpeg::SetupTranscode() {
     OpenEncoder(ost, ist);
     StartEncodePipe(ost);
   }
-
-  // 14: decoders.
   for (TInputStream &ist : run.InputStreams)
     if (ist.DecodingNeeded && !IsOpenedDecoder(ist))
       OpenDecoder(ist);
+}
 
-  // 15: input clocks.
-  for (TInputStream &ist : run.InputStreams) {
-    ist.Pts = 0;
-    ist.NextPts = AV_NOPTS_VALUE;
-    ist.IsStart = true;
-  }
-
-  // 16: metadata maps.
+// The metadata maps copy the known keys of an input file into an output file.
+void TCustomFFmpeg::CopyMappedMetadata() {
   for (int i = 0; i < MetaDataMapCount; ++i) {
     const TMetaDataMap &map = MetaDataMaps[i];
     if (map.OutFile < 0 || map.OutFile >= OutputFileCount)
@@ -588,8 +650,10 @@ void TCustomFFmpeg::SetupTranscode() {
         avlib.av_dict_set(&OutputFiles[map.OutFile]->metadata, key, e->value, 0);
     }
   }
+}
 
-  // 17: headers.
+// The muxers check their parameters here; a full disk is told as such.
+void TCustomFFmpeg::WriteOutputHeaders() {
   for (int k = 0; k < OutputFileCount; ++k) {
     AVDictionary *options = nullptr;
     avlib.av_dict_copy(&options, OutputFormatOptions[k], 0);
@@ -601,24 +665,22 @@ void TCustomFFmpeg::SetupTranscode() {
       throw FFMpegException(
           FormatText("Could not write header for output file #%d (incorrect codec parameters ?)", k));
   }
+}
 
-  // 18: a session description when every output is an RTP stream.
+// A session description when every output is an RTP stream, for the receiver to use.
+void TCustomFFmpeg::LogSessionDescription() {
   bool allRtp = OutputFileCount > 0;
   for (int k = 0; k < OutputFileCount; ++k)
     if (std::strcmp(OutputFiles[k]->oformat->name, "rtp") != 0)
       allRtp = false;
-  if (allRtp && OnLog) {
-    char sdp[2048] = {};
-    avlib.av_sdp_create(OutputFiles, OutputFileCount, sdp, sizeof sdp);
-    std::string text = sdp;
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' '))
-      text.pop_back();
-    Log(1, "SDP: " + text);
-  }
-
-  // 19: the clocks of the run and of the progress report.
-  TimerStart = avlib.av_gettime();
-  run.LastReportTime = TimerStart;
+  if (!allRtp || !OnLog)
+    return;
+  char sdp[2048] = {};
+  avlib.av_sdp_create(OutputFiles, OutputFileCount, sdp, sizeof sdp);
+  std::string text = sdp;
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' '))
+    text.pop_back();
+  Log(1, "SDP: " + text);
 }
 
 // The threads of one codec for the run's share of the cores (ThreadCount, set before the run).

@@ -245,203 +245,260 @@ void TCustomFFmpeg::DoVideoOut(AVFormatContext *AOutput, TOutputStream &AOst, TI
   OutputPicture(AOutput, AOst, AIst, APicture, count, AFrameSize);
 }
 
+// One picture on its way to the encoder: its planes at each step and where they are drawn.
+struct TPictureDraw {
+  AVPixelFormat DecFormat = AV_PIX_FMT_NONE;
+  AVPixelFormat EncFormat = AV_PIX_FMT_NONE;
+  int SrcWidth = 0, SrcHeight = 0; // of the cropped input picture
+  bool Turn = false;
+  TPicturePlanes Formatted;                // the input picture without its bands
+  TPicturePlanes Final;                    // what the encoder gets
+  const TPicturePlanes *PadSource = nullptr;
+  TPicturePlanes Tmp;                      // the canvas's planes
+  TPicturePlanes ScaleTarget;              // inside the pads of the canvas
+  TPicturePlanes TurnSource;
+  int TurnWidth = 0, TurnHeight = 0;
+  TEncodePipe *Pipe = nullptr;
+  AVFrame *Canvas = nullptr;
+};
+
+// Crops, scales, turns and pads the picture, then encodes it ACount times.
 void TCustomFFmpeg::OutputPicture(AVFormatContext *AOutput, TOutputStream &AOst,
                                   TInputStream &AIst, const AVFrame *APicture, int ACount,
                                   int &AFrameSize) {
-  AVCodecContext *enc = AOst.Codec;
-  int count = ACount;
-
-  // Crop: the picture without its bands (of the picture as stored).
-  const auto decFormat = static_cast<AVPixelFormat>(APicture->format);
-  int srcWidth = APicture->width, srcHeight = APicture->height;
-  TPicturePlanes formatted = PlanesOf(APicture);
-  if (AOst.VideoCrop) {
-    srcWidth -= AOst.LeftBand + AOst.RightBand;
-    srcHeight -= AOst.TopBand + AOst.BottomBand;
-    TPicturePlanes cropped;
-    if (srcWidth <= 0 || srcHeight <= 0 ||
-        !CropPicture(cropped, formatted, decFormat, AOst.TopBand, AOst.LeftBand)) {
-      Log(0, "error cropping picture");
-      return;
-    }
-    formatted = cropped;
-  }
-
-  // Scale, turn and pad into PictTmp, or encode the (cropped) picture itself.
-  const AVPixelFormat encFormat = enc->pix_fmt;
-  const bool turn = !AOst.Turn.None();
-  const bool drawn = AOst.VideoPad || AOst.VideoResample || turn;
-  TPicturePlanes final = formatted;
-  const TPicturePlanes *padSource = &formatted;
-  TPicturePlanes tmp;
-  // With an encoder thread every picture goes into one of its pictures, drawn or copied there,
-  // as the decoder's picture may change before the encoder has read it.
-  TEncodePipe *pipe = AOst.Pipe.get();
-  AVFrame *canvas = pipe ? pipe->FreeFrame() : AOst.PictTmp;
-  // An encoder that holds pictures back may still hold the last one: draw into a buffer of our
-  // own (a no-op while nobody else refers to it).
-  if (canvas && (drawn || pipe) && avlib.av_frame_make_writable(canvas) < 0)
-    throw FFMpegException("Video encoding failed");
-  if (canvas)
-    tmp = PlanesOf(canvas);
-  TPicturePlanes scaleTarget = tmp;
-  if (drawn && !tmp.data[0]) {
-    Log(0, AOst.VideoPad ? "error padding picture" : "Cannot get resampling context");
+  TPictureDraw draw;
+  if (!CropInputPicture(draw, AOst, APicture) || !PrepareCanvas(draw, AOst))
     return;
-  }
-  int seenWidth = srcWidth, seenHeight = srcHeight;
-  TurnedSize(AOst.Turn, seenWidth, seenHeight);
-  if (!AOst.VideoResample &&
-      (decFormat != encFormat || seenWidth + AOst.PadLeft + AOst.PadRight != enc->width ||
-       seenHeight + AOst.PadTop + AOst.PadBottom != enc->height)) {
-    // The input changed its picture size or format during the run: from here on it is scaled
-    // to the encoder's, as it would have been had it started so.
-    auto allocate = [&](AVFrame *&AFrame, int AWidth, int AHeight) {
-      AFrame = avlib.av_frame_alloc();
-      if (!AFrame)
-        throw FFMpegException("Cannot allocate temp picture, check pix fmt");
-      AFrame->format = encFormat;
-      AFrame->width = AWidth;
-      AFrame->height = AHeight;
-      if (avlib.av_frame_get_buffer(AFrame, 0) < 0)
-        throw FFMpegException("Cannot allocate temp picture, check pix fmt");
-    };
-    if (!canvas) {
-      allocate(AOst.PictTmp, enc->width, enc->height);
-      canvas = AOst.PictTmp;
-      tmp = scaleTarget = PlanesOf(canvas);
-    }
-    if (turn && !AOst.TurnTmp) {
-      int scaledWidth = enc->width - AOst.PadLeft - AOst.PadRight;
-      int scaledHeight = enc->height - AOst.PadTop - AOst.PadBottom;
-      TurnedSize(AOst.Turn, scaledWidth, scaledHeight);
-      allocate(AOst.TurnTmp, scaledWidth, scaledHeight);
-    }
-    AOst.VideoResample = true;
-  }
   if (AOst.VideoPad) {
-    final = tmp;
-    if ((AOst.VideoResample || turn) &&
-        !CropPicture(scaleTarget, tmp, encFormat, AOst.PadTop, AOst.PadLeft)) {
+    draw.Final = draw.Tmp;
+    if ((AOst.VideoResample || draw.Turn) &&
+        !CropPicture(draw.ScaleTarget, draw.Tmp, draw.EncFormat, AOst.PadTop, AOst.PadLeft)) {
       Log(0, "error padding picture");
       return;
     }
   }
-  TPicturePlanes turnSource = formatted;
-  int turnWidth = srcWidth, turnHeight = srcHeight;
-  if (AOst.VideoResample) {
-    padSource = nullptr;
-    final = tmp;
-    // The cached scaler follows the input should its size change during the run. A turned
-    // picture is scaled as stored first.
-    turnWidth = enc->width - AOst.PadLeft - AOst.PadRight;
-    turnHeight = enc->height - AOst.PadTop - AOst.PadBottom;
-    TurnedSize(AOst.Turn, turnWidth, turnHeight);
-    TScalerSetup scaler;
-    scaler.SrcWidth = srcWidth;
-    scaler.SrcHeight = srcHeight;
-    scaler.SetSource(decFormat, APicture->color_range, APicture->colorspace);
-    scaler.DstWidth = turnWidth;
-    scaler.DstHeight = turnHeight;
-    scaler.SetDestination(encFormat, enc->color_range);
-    scaler.Flags = SwsFlags;
-    if (!FitScaler(AOst.ImgResampleCtx, AOst.ImgResampleSetup, scaler) ||
-        (turn && !AOst.TurnTmp)) {
-      Log(0, "Cannot get resampling context");
-      return;
+  if (!ScalePicture(draw, AOst, APicture) || !TurnAndPadPicture(draw, AOst))
+    return;
+  SendPicture(AOutput, AOst, AIst, APicture, draw, ACount, AFrameSize);
+}
+
+// The picture without its bands (of the picture as stored).
+bool TCustomFFmpeg::CropInputPicture(TPictureDraw &ADraw, const TOutputStream &AOst,
+                                     const AVFrame *APicture) {
+  ADraw.DecFormat = static_cast<AVPixelFormat>(APicture->format);
+  ADraw.EncFormat = AOst.Codec->pix_fmt;
+  ADraw.SrcWidth = APicture->width;
+  ADraw.SrcHeight = APicture->height;
+  ADraw.Turn = !AOst.Turn.None();
+  ADraw.Formatted = PlanesOf(APicture);
+  if (AOst.VideoCrop) {
+    ADraw.SrcWidth -= AOst.LeftBand + AOst.RightBand;
+    ADraw.SrcHeight -= AOst.TopBand + AOst.BottomBand;
+    TPicturePlanes cropped;
+    if (ADraw.SrcWidth <= 0 || ADraw.SrcHeight <= 0 ||
+        !CropPicture(cropped, ADraw.Formatted, ADraw.DecFormat, AOst.TopBand, AOst.LeftBand)) {
+      Log(0, "error cropping picture");
+      return false;
     }
-    if (turn)
-      turnSource = PlanesOf(AOst.TurnTmp);
-    const TPicturePlanes &scaled = turn ? turnSource : scaleTarget;
-    avlib.sws_scale(AOst.ImgResampleCtx, formatted.data, formatted.linesize, 0, srcHeight,
-                    scaled.data, scaled.linesize);
+    ADraw.Formatted = cropped;
   }
-  if (turn) {
-    padSource = nullptr;
-    final = tmp;
-    if (!TurnPicture(scaleTarget, turnSource, encFormat, turnWidth, turnHeight, AOst.Turn)) {
+  ADraw.Final = ADraw.Formatted;
+  ADraw.PadSource = &ADraw.Formatted;
+  return true;
+}
+
+// The picture drawn into: PictTmp, or with an encoder thread one of its pictures, as the
+// decoder's picture may change before the encoder has read it.
+bool TCustomFFmpeg::PrepareCanvas(TPictureDraw &ADraw, TOutputStream &AOst) {
+  const bool drawn = AOst.VideoPad || AOst.VideoResample || ADraw.Turn;
+  ADraw.Pipe = AOst.Pipe.get();
+  ADraw.Canvas = ADraw.Pipe ? ADraw.Pipe->FreeFrame() : AOst.PictTmp;
+  // An encoder that holds pictures back may still hold the last one: draw into a buffer of our
+  // own (a no-op while nobody else refers to it).
+  if (ADraw.Canvas && (drawn || ADraw.Pipe) && avlib.av_frame_make_writable(ADraw.Canvas) < 0)
+    throw FFMpegException("Video encoding failed");
+  if (ADraw.Canvas)
+    ADraw.Tmp = PlanesOf(ADraw.Canvas);
+  ADraw.ScaleTarget = ADraw.Tmp;
+  if (drawn && !ADraw.Tmp.data[0]) {
+    Log(0, AOst.VideoPad ? "error padding picture" : "Cannot get resampling context");
+    return false;
+  }
+  int seenWidth = ADraw.SrcWidth, seenHeight = ADraw.SrcHeight;
+  TurnedSize(AOst.Turn, seenWidth, seenHeight);
+  const AVCodecContext *enc = AOst.Codec;
+  if (!AOst.VideoResample &&
+      (ADraw.DecFormat != ADraw.EncFormat || seenWidth + AOst.PadLeft + AOst.PadRight != enc->width ||
+       seenHeight + AOst.PadTop + AOst.PadBottom != enc->height))
+    StartScalingMidRun(ADraw, AOst);
+  return true;
+}
+
+// The input changed its picture size or format during the run: from here on it is scaled
+// to the encoder's, as it would have been had it started so.
+void TCustomFFmpeg::StartScalingMidRun(TPictureDraw &ADraw, TOutputStream &AOst) {
+  const AVCodecContext *enc = AOst.Codec;
+  auto allocate = [&](AVFrame *&AFrame, int AWidth, int AHeight) {
+    AFrame = avlib.av_frame_alloc();
+    if (!AFrame)
+      throw FFMpegException("Cannot allocate temp picture, check pix fmt");
+    AFrame->format = ADraw.EncFormat;
+    AFrame->width = AWidth;
+    AFrame->height = AHeight;
+    if (avlib.av_frame_get_buffer(AFrame, 0) < 0)
+      throw FFMpegException("Cannot allocate temp picture, check pix fmt");
+  };
+  if (!ADraw.Canvas) {
+    allocate(AOst.PictTmp, enc->width, enc->height);
+    ADraw.Canvas = AOst.PictTmp;
+    ADraw.Tmp = ADraw.ScaleTarget = PlanesOf(ADraw.Canvas);
+  }
+  if (ADraw.Turn && !AOst.TurnTmp) {
+    int scaledWidth = enc->width - AOst.PadLeft - AOst.PadRight;
+    int scaledHeight = enc->height - AOst.PadTop - AOst.PadBottom;
+    TurnedSize(AOst.Turn, scaledWidth, scaledHeight);
+    allocate(AOst.TurnTmp, scaledWidth, scaledHeight);
+  }
+  AOst.VideoResample = true;
+}
+
+// Scales into the canvas inside its pads, or into TurnTmp when the picture is turned after.
+// The cached scaler follows the input should its size change during the run.
+bool TCustomFFmpeg::ScalePicture(TPictureDraw &ADraw, TOutputStream &AOst,
+                                 const AVFrame *APicture) {
+  const AVCodecContext *enc = AOst.Codec;
+  ADraw.TurnSource = ADraw.Formatted;
+  ADraw.TurnWidth = ADraw.SrcWidth;
+  ADraw.TurnHeight = ADraw.SrcHeight;
+  if (!AOst.VideoResample)
+    return true;
+  ADraw.PadSource = nullptr;
+  ADraw.Final = ADraw.Tmp;
+  ADraw.TurnWidth = enc->width - AOst.PadLeft - AOst.PadRight;
+  ADraw.TurnHeight = enc->height - AOst.PadTop - AOst.PadBottom;
+  TurnedSize(AOst.Turn, ADraw.TurnWidth, ADraw.TurnHeight);
+  TScalerSetup scaler;
+  scaler.SrcWidth = ADraw.SrcWidth;
+  scaler.SrcHeight = ADraw.SrcHeight;
+  scaler.SetSource(ADraw.DecFormat, APicture->color_range, APicture->colorspace);
+  scaler.DstWidth = ADraw.TurnWidth;
+  scaler.DstHeight = ADraw.TurnHeight;
+  scaler.SetDestination(ADraw.EncFormat, enc->color_range);
+  scaler.Flags = SwsFlags;
+  if (!FitScaler(AOst.ImgResampleCtx, AOst.ImgResampleSetup, scaler) ||
+      (ADraw.Turn && !AOst.TurnTmp)) {
+    Log(0, "Cannot get resampling context");
+    return false;
+  }
+  if (ADraw.Turn)
+    ADraw.TurnSource = PlanesOf(AOst.TurnTmp);
+  const TPicturePlanes &scaled = ADraw.Turn ? ADraw.TurnSource : ADraw.ScaleTarget;
+  avlib.sws_scale(AOst.ImgResampleCtx, ADraw.Formatted.data, ADraw.Formatted.linesize, 0,
+                  ADraw.SrcHeight, scaled.data, scaled.linesize);
+  return true;
+}
+
+// Turns the (scaled) picture into the canvas as its viewer sees it, then fills the pads.
+bool TCustomFFmpeg::TurnAndPadPicture(TPictureDraw &ADraw, const TOutputStream &AOst) {
+  const AVCodecContext *enc = AOst.Codec;
+  if (ADraw.Turn) {
+    ADraw.PadSource = nullptr;
+    ADraw.Final = ADraw.Tmp;
+    if (!TurnPicture(ADraw.ScaleTarget, ADraw.TurnSource, ADraw.EncFormat, ADraw.TurnWidth,
+                     ADraw.TurnHeight, AOst.Turn)) {
       Log(0, "error turning picture");
-      return;
+      return false;
     }
   }
   if (AOst.VideoPad &&
-      !PadPicture(final, padSource, enc->height, enc->width, encFormat, AOst.PadTop,
-                  AOst.PadBottom, AOst.PadLeft, AOst.PadRight, PadColor)) {
+      !PadPicture(ADraw.Final, ADraw.PadSource, enc->height, enc->width, ADraw.EncFormat,
+                  AOst.PadTop, AOst.PadBottom, AOst.PadLeft, AOst.PadRight, PadColor)) {
     Log(0, "error padding picture");
-    return;
+    return false;
   }
+  return true;
+}
 
-  // No muxer of these libraries takes raw pictures instead of packets, so every picture goes
-  // through the encoder. A scaled or padded picture goes as PictTmp itself: its buffer is
-  // reference-counted, so the encoder takes a reference instead of allocating and filling a copy
-  // of every picture. Any other picture goes in EncoderFrame, which only points at it; the
-  // library copies what it keeps.
+// No muxer of these libraries takes raw pictures instead of packets, so every picture goes
+// through the encoder. A scaled or padded picture goes as the canvas itself: its buffer is
+// reference-counted, so the encoder takes a reference instead of allocating and filling a copy
+// of every picture. Any other picture goes in EncoderFrame, which only points at it; the
+// library copies what it keeps.
+void TCustomFFmpeg::SendPicture(AVFormatContext *AOutput, TOutputStream &AOst,
+                                const TInputStream &AIst, const AVFrame *APicture,
+                                TPictureDraw &ADraw, int ACount, int &AFrameSize) {
+  const AVCodecContext *enc = AOst.Codec;
   if (!AOst.EncoderFrame) {
     AOst.EncoderFrame = avlib.av_frame_alloc();
     if (!AOst.EncoderFrame)
       throw FFMpegException("Video encoding failed");
   }
-  if (pipe && final.data[0] != tmp.data[0]) {
-    avlib.av_image_copy(tmp.data, tmp.linesize, const_cast<const uint8_t **>(final.data),
-                        final.linesize, encFormat, enc->width, enc->height);
-    final = tmp;
+  if (ADraw.Pipe && ADraw.Final.data[0] != ADraw.Tmp.data[0]) {
+    avlib.av_image_copy(ADraw.Tmp.data, ADraw.Tmp.linesize,
+                        const_cast<const uint8_t **>(ADraw.Final.data), ADraw.Final.linesize,
+                        ADraw.EncFormat, enc->width, enc->height);
+    ADraw.Final = ADraw.Tmp;
   }
-  const bool sendPictTmp = canvas && final.data[0] == tmp.data[0];
-  AVFrame *frame = sendPictTmp ? canvas : AOst.EncoderFrame;
-  int interlaceFlags = enc->flags;
-  if (CodecDefaults[AVMEDIA_TYPE_VIDEO])
-    interlaceFlags |= CodecDefaults[AVMEDIA_TYPE_VIDEO]->flags;
-  const bool interlacedCoding =
-      (interlaceFlags & (AV_CODEC_FLAG_INTERLACED_DCT | AV_CODEC_FLAG_INTERLACED_ME)) != 0;
-  auto describe = [&] {
-    frame->format = encFormat;
-    frame->width = enc->width;
-    frame->height = enc->height;
-    frame->sample_aspect_ratio = enc->sample_aspect_ratio;
-    frame->color_range = enc->color_range;
-    frame->interlaced_frame = APicture->interlaced_frame;
-    frame->top_field_first = APicture->top_field_first;
-    if (interlacedCoding && TopFieldFirst != -1)
-      frame->top_field_first = TopFieldFirst;
-    frame->quality = static_cast<int>(std::lrint(SameQuality ? AIst.Quality : enc->global_quality));
-    frame->pict_type = MeThreshold == 0 ? AV_PICTURE_TYPE_NONE : APicture->pict_type;
-  };
+  const bool sendCanvas = ADraw.Canvas && ADraw.Final.data[0] == ADraw.Tmp.data[0];
+  AVFrame *frame = sendCanvas ? ADraw.Canvas : AOst.EncoderFrame;
 
-  if (pipe) {
+  if (ADraw.Pipe) {
     // The encoder thread reads the picture from its first hand-over on: it is described once,
     // and a repeated picture only gets another time stamp. Its packets are counted as they
     // come back.
-    describe();
-    for (int i = 0; i < count && !StopRequested; ++i) {
+    DescribePicture(frame, AOst, AIst, APicture);
+    for (int i = 0; i < ACount && !StopRequested; ++i) {
       CheckPause();
       if (StopRequested)
         break;
-      pipe->Send(frame, AOst.SyncOpts);
+      ADraw.Pipe->Send(frame, AOst.SyncOpts);
       ++AOst.SyncOpts;
       ++AOst.FrameNumber;
     }
     return;
   }
-  for (int i = 0; i < count && !StopRequested; ++i) {
+  for (int i = 0; i < ACount && !StopRequested; ++i) {
     CheckPause();
     if (StopRequested)
       break;
-    if (!sendPictTmp) {
+    if (!sendCanvas) {
       avlib.av_frame_unref(frame);
-      SetPlanes(frame, final);
+      SetPlanes(frame, ADraw.Final);
     }
-    describe();
+    DescribePicture(frame, AOst, AIst, APicture);
     frame->pts = AOst.SyncOpts;
     const int64_t written = EncodeFrame(AOutput, AOst, frame, "Video encoding failed");
     if (written > 0) {
       AFrameSize = static_cast<int>(written);
       VideoSize += written;
     }
-    if (!sendPictTmp)
+    if (!sendCanvas)
       avlib.av_frame_unref(frame);
     ++AOst.SyncOpts;
     ++AOst.FrameNumber;
   }
+}
+
+// What the encoder reads beside the planes: format, size, aspect, range, fields and quality.
+void TCustomFFmpeg::DescribePicture(AVFrame *AFrame, const TOutputStream &AOst,
+                                    const TInputStream &AIst, const AVFrame *APicture) const {
+  const AVCodecContext *enc = AOst.Codec;
+  int interlaceFlags = enc->flags;
+  if (CodecDefaults[AVMEDIA_TYPE_VIDEO])
+    interlaceFlags |= CodecDefaults[AVMEDIA_TYPE_VIDEO]->flags;
+  const bool interlacedCoding =
+      (interlaceFlags & (AV_CODEC_FLAG_INTERLACED_DCT | AV_CODEC_FLAG_INTERLACED_ME)) != 0;
+  AFrame->format = enc->pix_fmt;
+  AFrame->width = enc->width;
+  AFrame->height = enc->height;
+  AFrame->sample_aspect_ratio = enc->sample_aspect_ratio;
+  AFrame->color_range = enc->color_range;
+  AFrame->interlaced_frame = APicture->interlaced_frame;
+  AFrame->top_field_first = APicture->top_field_first;
+  if (interlacedCoding && TopFieldFirst != -1)
+    AFrame->top_field_first = TopFieldFirst;
+  AFrame->quality = static_cast<int>(std::lrint(SameQuality ? AIst.Quality : enc->global_quality));
+  AFrame->pict_type = MeThreshold == 0 ? AV_PICTURE_TYPE_NONE : APicture->pict_type;
 }
 
 // ---------------------------------------------------------------------------------------------
