@@ -19,6 +19,8 @@
 #include <QScreen>
 #include <QLabel>
 #include <QPixmap>
+#include <QPlainTextEdit>
+#include <QDialog>
 #include <QLineEdit>
 #include <QListView>
 #include <QProcess>
@@ -352,6 +354,23 @@ TEST_F(Window, AFileGoneBeforeStartEndsItsPanelAsFailedAndTheWindowStillCloses) 
   EXPECT_EQ(Messages[0].rfind("***File load error: ", 0), 0u) << Messages[0];
   ASSERT_TRUE(WaitForState(0, isTerminated));
   EXPECT_EQ(Panel(0)->pbarPreview->text(), "Failed");
+  // The panel says why, and its log (from the context menu) holds the library's words.
+  EXPECT_TRUE(Panel(0)->lbReason->text().startsWith("Failed: no such file or directory"))
+      << Panel(0)->lbReason->text().toStdString();
+  EXPECT_TRUE(Panel(0)->lbReason->isVisible());
+  EXPECT_EQ(Panel(0)->lbReason->toolTip(), Panel(0)->pbarPreview->toolTip());
+  Panel(0)->actShowLog->trigger();
+  QPlainTextEdit *log = nullptr;
+  for (QWidget *widget : QApplication::topLevelWidgets())
+    if (auto *dialog = qobject_cast<QDialog *>(widget); dialog && dialog->isVisible())
+      log = dialog->findChild<QPlainTextEdit *>();
+  ASSERT_NE(log, nullptr);
+  EXPECT_TRUE(log->isReadOnly());
+  EXPECT_NE(log->toPlainText().indexOf(QString::fromStdString(Messages[0])), -1)
+      << log->toPlainText().toStdString();
+  EXPECT_NE(log->toPlainText().indexOf(QStringLiteral("Failed: ") + Panel(0)->lbReason->toolTip()),
+            -1);
+  log->window()->close();
   EXPECT_TRUE(Main->close());
 }
 

@@ -3,7 +3,17 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QClipboard>
 #include <QComboBox>
+#include <QContextMenuEvent>
+#include <QDesktopServices>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QFileInfo>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QUrl>
 #include <QEvent>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -24,6 +34,7 @@
 
 #include "app/profiles.h"
 #include "app/thumbnail.h"
+#include "app/ui/folders_page.h"
 #include "app/ui/messages.h"
 #include "app/window_rules.h"
 #include "converter/av_converter.h"
@@ -75,6 +86,12 @@ TfrmConvertItem::TfrmConvertItem(QWidget *AParent, std::unique_ptr<TCustomAVConv
   tbPreviewPos->setToolTip(tr("Preview position"));
   tbPreviewPos->installEventFilter(this);
   connect(tbPreviewPos, &QSlider::valueChanged, this, [this] { tbPreviewPosChange(); });
+  // Over the foot of the picture, on a failed panel: why, in short, whatever the panel's width.
+  lbReason = new QLabel(imgThumb);
+  lbReason->setWordWrap(true);
+  lbReason->setAlignment(Qt::AlignCenter);
+  lbReason->setStyleSheet(QStringLiteral("background: rgba(0, 0, 0, 190); color: white; padding: 2px;"));
+  lbReason->hide();
   previewColumn->addWidget(imgThumb);
   previewColumn->addWidget(tbPreviewPos);
   previewColumn->addStretch(1);
@@ -148,6 +165,20 @@ TfrmConvertItem::TfrmConvertItem(QWidget *AParent, std::unique_ptr<TCustomAVConv
       FConverter->AVProbe().CloseFile();
   });
 
+  mnuPanel = new QMenu(this);
+  actShowLog = mnuPanel->addAction(tr("Show log\u2026"), this, [this] { ShowLog(); });
+  actOpenFolder = mnuPanel->addAction(tr("Open containing folder"), this, [this] {
+    const QString folder = QFileInfo(FromStd(FOutputFileName)).absolutePath();
+    if (!TFoldersPage::OpenFolder(folder.toStdString()))
+      ShowMessage(window(), tr("%1 could not be opened: the desktop has no program to show "
+                               "folders with.").arg(folder));
+  });
+  actPlay = mnuPanel->addAction(tr("Play"), this, [this] {
+    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(FileToPlay())))
+      ShowMessage(window(), tr("%1 could not be played: the desktop has no player for it.")
+                                .arg(FileToPlay()));
+  });
+
   ConnectConverter();
 }
 
@@ -177,11 +208,22 @@ void TfrmConvertItem::ConnectConverter() {
         },
         Qt::QueuedConnection);
   };
-  // Error lines of the libraries feed the reason a conversion that decoded nothing fails with.
+  // Error lines of the libraries feed the reason a conversion that decoded nothing fails with;
+  // the panel's log takes the lines of this converter's own tasks (library lines of other
+  // panels' threads reach every converter, without a task).
   const std::shared_ptr<TLibraryErrors> errors = FErrors;
-  FConverter->SetOnLog([errors](int AIndex, TLogLevel ALogLevel, const std::string &AMsg) {
+  FConverter->SetOnLog([errors, self](int AIndex, TLogLevel ALogLevel, const std::string &AMsg) {
     if (ALogLevel == llError)
       errors->Add(AMsg, AIndex >= 0);
+    if (AIndex < 0)
+      return;
+    QMetaObject::invokeMethod(
+        qApp,
+        [=] {
+          if (self)
+            self->AddToLog(QString::fromStdString(AMsg).trimmed());
+        },
+        Qt::QueuedConnection);
   });
   FConverter->OnTerminate = [self, converted](int AIndex, bool AFinished, bool AException,
                                               const std::string &AMessage) {
@@ -209,6 +251,7 @@ bool TfrmConvertItem::LoadInputFile(const std::string &AFileName) {
                       AFileName, cboxFormat->currentIndex(), loaded, error)) {
     FLastLoadError = error;
     FLoadFailed = true;
+    AddToLog(FromStd(error));
     ShowMessage(window(), FromStd(error));
     return false;
   }
@@ -318,6 +361,8 @@ void TfrmConvertItem::StartItem() {
   FConverted->store(false);
   FErrors->Clear();
   FReachedMs = -1;
+  AddToLog(tr("Converting %1 into %2 (%3)")
+               .arg(FromStd(FInputFileName), FromStd(FOutputFileName), cboxFormat->currentText()));
   FConverter->StartConvert(1);
 }
 
@@ -339,6 +384,9 @@ void TfrmConvertItem::StopItem() {
 // The reload waits for the panel's turn: a long list starts at once, and the profile and folder
 // chosen until then are the ones used.
 void TfrmConvertItem::ResetItem() {
+  // The log tells the conversion about to run, with its load.
+  FLog.clear();
+  ShowReason(QString());
   SetState(isWaiting);
   FReloadPending = true;
   pbarPreview->setValue(0);
@@ -398,6 +446,12 @@ void TfrmConvertItem::ConverterTerminate(int AIndex, bool AFinished, bool AExcep
   FOutcome = ConcludeConversion(*FConverter, FInputFileName, FLoaded, end, FReachedMs, FStatedMs,
                                 *FErrors, FPreviewTimeUs);
   ShowOutcome();
+  if (FOutcome.Kind == TOutcomeKind::okFinished)
+    AddToLog(tr("Converted"));
+  else if (FOutcome.Kind == TOutcomeKind::okFailed)
+    AddToLog(tr("Failed: %1").arg(FromStd(FOutcome.Reason)));
+  else
+    AddToLog(tr("Stopped at %1%: %2").arg(pbarPreview->value()).arg(FromStd(FOutcome.Reason)));
   // The list hears the outcome, not the engine's word: an output that falls short has failed.
   const QPointer<TfrmConvertItem> self = FSelf;
   const bool finished = FOutcome.Finished();
@@ -437,6 +491,7 @@ void TfrmConvertItem::ShowOutcome() {
   case TOutcomeKind::okFailed:
     pbarPreview->setFormat(tr("Failed"));
     pbarPreview->setToolTip(FromStd(FOutcome.Reason));
+    ShowReason(FromStd(FOutcome.Reason));
     break;
   case TOutcomeKind::okStopped:
     pbarPreview->setFormat(tr("Stopped at %p%"));
@@ -542,4 +597,71 @@ void TfrmConvertItem::paintEvent(QPaintEvent *AEvent) {
     painter.setPen(QPen(pal.color(QPalette::Highlight), 1, Qt::DashLine));
     painter.drawRoundedRect(box.adjusted(3, 3, -3, -3), 4, 4);
   }
+}
+
+void TfrmConvertItem::AddToLog(const QString &ALine) {
+  // A damaged file can make the libraries complain about every packet: the start and the
+  // latest lines are kept, which hold the setup and the end.
+  constexpr int MaxLines = 2000;
+  if (FLog.size() >= MaxLines)
+    FLog.erase(FLog.begin() + MaxLines / 2, FLog.begin() + MaxLines / 2 + MaxLines / 10);
+  FLog << ALine;
+}
+
+QString TfrmConvertItem::FileToPlay() const {
+  const QString output = FromStd(FOutputFileName);
+  if (FState == isTerminated && FConverted->load() && QFileInfo(output).size() > 0)
+    return output;
+  return FromStd(FInputFileName);
+}
+
+void TfrmConvertItem::ShowLog() {
+  auto *dialog = new QDialog(window());
+  dialog->setAttribute(Qt::WA_DeleteOnClose);
+  dialog->setWindowTitle(tr("Log of %1").arg(OneLine(QFileInfo(FromStd(FInputFileName)).fileName())));
+  auto *layout = new QVBoxLayout(dialog);
+  auto *text = new QPlainTextEdit(dialog);
+  text->setReadOnly(true);
+  text->setLineWrapMode(QPlainTextEdit::NoWrap);
+  text->setPlainText(FLog.isEmpty() ? tr("Nothing has been said about this file yet.") : LogText());
+  layout->addWidget(text);
+  auto *buttons = new QDialogButtonBox(QDialogButtonBox::Close, dialog);
+  QPushButton *copy = buttons->addButton(tr("Copy"), QDialogButtonBox::ActionRole);
+  connect(copy, &QPushButton::clicked, dialog,
+          [text] { QGuiApplication::clipboard()->setText(text->toPlainText()); });
+  connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::close);
+  layout->addWidget(buttons);
+  dialog->resize(dialog->fontMetrics().averageCharWidth() * 90,
+                 dialog->fontMetrics().height() * 24);
+  dialog->show();
+}
+
+void TfrmConvertItem::contextMenuEvent(QContextMenuEvent *AEvent) {
+  actOpenFolder->setEnabled(!FOutputFileName.empty() &&
+                            QFileInfo(QFileInfo(FromStd(FOutputFileName)).absolutePath()).isDir());
+  actPlay->setEnabled(QFileInfo(FileToPlay()).isFile());
+  mnuPanel->exec(AEvent->globalPos());
+}
+
+// The reason is what the message says after the file's name ("…clip.mov: no such file or
+// directory"); all of it is on the tooltip and in the log. Empty: the panel has not failed.
+void TfrmConvertItem::ShowReason(const QString &AMessage) {
+  FReason = AMessage;
+  lbReason->setVisible(!AMessage.isEmpty());
+  if (AMessage.isEmpty())
+    return;
+  QString reason = AMessage;
+  for (const std::string &name : {FInputFileName, FOutputFileName}) {
+    const QString named = FromStd(name) + QStringLiteral(": ");
+    const int at = name.empty() ? -1 : AMessage.indexOf(named);
+    if (at >= 0 && at + named.size() < AMessage.size()) {
+      reason = AMessage.mid(at + named.size());
+      break;
+    }
+  }
+  lbReason->setText(tr("Failed: %1").arg(reason));
+  lbReason->setToolTip(AMessage);
+  imgThumb->setToolTip(AMessage);
+  const int height = std::min(lbReason->heightForWidth(PreviewWidth), PreviewHeight);
+  lbReason->setGeometry(0, PreviewHeight - height, PreviewWidth, height);
 }

@@ -5,6 +5,7 @@
 
 #include <QFrame>
 #include <QPointer>
+#include <QStringList>
 #include <atomic>
 #include <functional>
 #include <memory>
@@ -14,7 +15,9 @@
 #include "app/conversion_outcome.h"
 #include "medialib/bgr_image.h"
 
+class QAction;
 class QComboBox;
+class QMenu;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -93,11 +96,19 @@ public:
   QProgressBar *pbarPreview = nullptr;
   QLabel *imgThumb = nullptr;
   QSlider *tbPreviewPos = nullptr;
+  QLabel *lbReason = nullptr; // why the conversion failed, in short
+  // The context menu: the conversion's messages, the output's folder, the file in a player.
+  QMenu *mnuPanel = nullptr;
+  QAction *actShowLog = nullptr, *actOpenFolder = nullptr, *actPlay = nullptr;
+
+  // What the engine, the converter and the load said about this file's last conversion.
+  QString LogText() const { return FLog.join(QLatin1Char('\n')); }
 
 protected:
   void mousePressEvent(QMouseEvent *AEvent) override;
   void keyPressEvent(QKeyEvent *AEvent) override;
   void paintEvent(QPaintEvent *AEvent) override;
+  void contextMenuEvent(QContextMenuEvent *AEvent) override;
   bool eventFilter(QObject *AWatched, QEvent *AEvent) override;
 
 private:
@@ -112,6 +123,11 @@ private:
   void FitTexts();
   void ShowTexts(const TLoadedConversion &ALoaded);
   void ConnectConverter();
+  void AddToLog(const QString &ALine);
+  void ShowReason(const QString &AMessage);
+  void ShowLog();
+  // The converted file when there is one, otherwise the input.
+  QString FileToPlay() const;
   // The probe for a picture: opened again when a waiting panel let it go.
   bool OpenProbe();
 
@@ -139,6 +155,8 @@ private:
   bool FReloadPending = false; // reset for a new batch: loaded again when started
   int64_t FPreviewTimeUs = 0; // where the picture shown was taken, for the thumbnail
   TBGRImage FPreview; // the picture imgThumb shows
+  QStringList FLog;
+  QString FReason; // the failure's message in full
   // Closes the probe once the slider has rested: a waiting panel holds no file open.
   QTimer *FProbeRest = nullptr;
 };
