@@ -248,7 +248,11 @@ void TCustomFFmpeg::SetOption(const std::string &AName, const std::string &AValu
     Log(1, "Do nothing: option - " + AName);
     return;
   case OptionEntry::Refused:
-    throw FFMpegException("TODO: option - " + AName);
+    // Said as what it is: threads follow the engine's share of the cores, and the engine has
+    // no bitstream filters to name.
+    throw FFMpegException("Unsupported option: " + AName +
+                          (AName == "threads" ? " (the engine chooses its own threads)"
+                                              : " (bitstream filters are not available)"));
   case OptionEntry::Handler:
     it->second.handler(*this, AValue);
     return;

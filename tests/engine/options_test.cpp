@@ -113,7 +113,7 @@ TEST_F(OptionsTest, OptionTextStopsAtRefusedOptionKeepingEarlierOnes) {
     Engine.SetOptionText("  \r\ntitle=A = B\r\n\r\nac=6\rthreads=2\nvol=100\n\t");
     FAIL() << "threads must be refused";
   } catch (const FFMpegException &e) {
-    EXPECT_STREQ(e.what(), "TODO: option - threads");
+    EXPECT_STREQ(e.what(), "Unsupported option: threads (the engine chooses its own threads)");
   }
   EXPECT_EQ(Engine.Title, "A = B") << "split at the first '=' only";
   EXPECT_EQ(Engine.AudioChannels, 6);

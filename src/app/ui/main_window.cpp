@@ -98,11 +98,11 @@ TfrmMain::TfrmMain(const QString &AAppPath, QWidget *AParent)
   statusBar()->addWidget(lbStatus, 1);
   statusBar()->setSizeGripEnabled(true);
 
-  Timer1 = new QTimer(this);
-  Timer1->setInterval(100);
-  Timer1->setSingleShot(true);
-  connect(Timer1, &QTimer::timeout, this, [this] {
-    Timer1->stop();
+  CloseTimer = new QTimer(this);
+  CloseTimer->setInterval(100);
+  CloseTimer->setSingleShot(true);
+  connect(CloseTimer, &QTimer::timeout, this, [this] {
+    CloseTimer->stop();
     close();
   });
 
@@ -130,14 +130,14 @@ TfrmMain::TfrmMain(const QString &AAppPath, QWidget *AParent)
 TfrmMain::~TfrmMain() = default;
 
 void TfrmMain::CreateMenu() {
-  File1 = menuBar()->addAction(tr("Home"), this, [this] { pcSteps->setCurrentIndex(0); });
-  Convert1 = menuBar()->addAction(tr("Convert"), this, [this] { pcSteps->setCurrentIndex(1); });
-  Foldersandfiles1 = menuBar()->addAction(tr("Folders && Files"), this,
+  HomeMenu = menuBar()->addAction(tr("Home"), this, [this] { pcSteps->setCurrentIndex(0); });
+  ConvertMenu = menuBar()->addAction(tr("Convert"), this, [this] { pcSteps->setCurrentIndex(1); });
+  FoldersMenu = menuBar()->addAction(tr("Folders && Files"), this,
                                           [this] { pcSteps->setCurrentIndex(2); });
-  Help1 = menuBar()->addAction(tr("Help"), this, [] {
+  HelpMenu = menuBar()->addAction(tr("Help"), this, [] {
     QDesktopServices::openUrl(QUrl(QString::fromUtf8(ProductWebPage)));
   });
-  Help1->setVisible(false);
+  HelpMenu->setVisible(false);
   // The desktop's key for closing a program; closing asks running conversions to stop first.
   auto *quit = new QAction(this);
   quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
@@ -358,7 +358,7 @@ void TfrmMain::closeEvent(QCloseEvent *AEvent) {
   const bool canClose = FConvertList->AllTerminated();
   if (canClose && !FCloseScheduled) {
     FCloseScheduled = true;
-    Timer1->start();
+    CloseTimer->start();
   }
   FClosing = true;
   FConvertList->StopAll();
@@ -367,7 +367,7 @@ void TfrmMain::closeEvent(QCloseEvent *AEvent) {
     AEvent->ignore();
     return;
   }
-  Timer1->stop();
+  CloseTimer->stop();
   SaveSettings();
   AEvent->accept();
 }

@@ -69,12 +69,13 @@ public:
   QProgressBar *pbarTotal = nullptr;
   QLabel *lbStatus = nullptr;
   QGroupBox *gbAbout = nullptr;
-  QAction *File1 = nullptr, *Convert1 = nullptr, *Foldersandfiles1 = nullptr, *Help1 = nullptr;
+  // The menu bar's entries, one per page, and Help.
+  QAction *HomeMenu = nullptr, *ConvertMenu = nullptr, *FoldersMenu = nullptr, *HelpMenu = nullptr;
   QAction *btnAdd = nullptr, *btnRemove = nullptr, *btnClear = nullptr, *btnStart = nullptr,
           *btnStop = nullptr, *btnPause = nullptr, *btnResume = nullptr,
           *btnOpenAVCFolder = nullptr, *btnOpenMPEG4Folder = nullptr,
           *btnOpenDeviceFolder = nullptr;
-  QTimer *Timer1 = nullptr;
+  QTimer *CloseTimer = nullptr; // closes the window once the panels have stopped
 
 protected:
   void closeEvent(QCloseEvent *AEvent) override;
