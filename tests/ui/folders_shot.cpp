@@ -45,6 +45,11 @@ int main(int argc, char **argv) {
   }
   const std::string stick = dir.file("media/PSP");
   fs::create_directories(stick + "/PSP");
+  // On the stick already: a video the PSP plays and one it does not.
+  fs::create_directories(stick + "/MP_ROOT/100ANV01");
+  fs::copy_file(testing_support::MediaFile("aac_51.mp4"), stick + "/MP_ROOT/100ANV01/MAQ00000.MP4");
+  fs::copy_file(testing_support::MediaFile("h264_10bit.mp4"),
+                stick + "/MP_ROOT/100ANV01/MAQ00001.MP4");
   fs::create_directories(dir.file("config") + "/Korvelo Converter");
   std::ofstream(dir.file("config") + "/Korvelo Converter/Config.ini")
       << "[Folders]\nDeviceFolder=" << dir.file("media/not plugged in") << "\n";
@@ -52,6 +57,9 @@ int main(int argc, char **argv) {
   TfrmMain window(QString::fromStdString(appDir));
   window.FoldersPage()->FListVolumes = [stick] { return std::vector<std::string>{stick}; };
   window.show();
+  // Two files waiting on the Convert page: the status line weighs them against the stick.
+  window.AddFiles({QString::fromStdString(testing_support::MediaFile("mov_h264_aac.mov")),
+                   QString::fromStdString(testing_support::MediaFile("anamorphic.mp4"))});
   window.pcSteps->setCurrentWidget(window.tshSettings);
   int result = 1;
   auto save = [&](const char *AFile) {

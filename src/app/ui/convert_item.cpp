@@ -33,6 +33,7 @@
 #include <stdexcept>
 
 #include "app/profiles.h"
+#include "app/size_estimate.h"
 #include "app/thumbnail.h"
 #include "app/ui/folders_page.h"
 #include "app/ui/messages.h"
@@ -150,7 +151,13 @@ TfrmConvertItem::TfrmConvertItem(QWidget *AParent, std::unique_ptr<TCustomAVConv
   output->addWidget(edTitle, 1, 1);
   output->addWidget(pbarPreview, 1, 2);
   output->addWidget(Caption("Format:", gbOutput), 2, 0);
-  output->addWidget(cboxFormat, 2, 1, 1, 2, Qt::AlignLeft);
+  lbExpectedSize = new QLabel(gbOutput);
+  lbExpectedSize->setToolTip(tr("Expected size of the converted file"));
+  auto *formatRow = new QHBoxLayout;
+  formatRow->addWidget(cboxFormat);
+  formatRow->addStretch(1);
+  formatRow->addWidget(lbExpectedSize);
+  output->addLayout(formatRow, 2, 1, 1, 2);
   output->setColumnStretch(1, 1);
   row->addWidget(gbOutput, 1);
   // The output's name and folder follow the profile at once, not only at the next Start.
@@ -282,6 +289,9 @@ void TfrmConvertItem::ShowTexts(const TLoadedConversion &ALoaded) {
   FDuration = ALoaded.DurationUs;
   lbInfoString->setText(FromStd(InfoStringOf(ALoaded)));
   lbDuration->setText(FromStd(FormatDuration(FDuration >= 0 ? FDuration / 1000 : -1)));
+  FExpectedSize = EstimateOutputSize(cboxFormat->currentIndex(), FDuration, ALoaded.SrcW > 0);
+  lbExpectedSize->setText(
+      FExpectedSize > 0 ? tr("about %1").arg(FromStd(FormatSizeKB(FExpectedSize))) : QString());
   edOutputFilename->setText(FromStd(ALoaded.OutputFileName));
   edOutputFilename->setToolTip(FromStd(ALoaded.OutputFileName));
   edTitle->setText(FromStd(ALoaded.Title));

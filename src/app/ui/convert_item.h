@@ -82,6 +82,8 @@ public:
   int64_t Duration() const { return FDuration; }
   // How the last conversion ended (valid once the panel is terminated).
   const TConversionOutcome &Outcome() const { return FOutcome; }
+  // The output's expected size in bytes (0 before a load), as the panel shows it.
+  int64_t ExpectedSize() const { return FExpectedSize; }
   void SetSelected(bool ASelected);
 
   // The controls, named as the design names them (the tests look at them too).
@@ -93,6 +95,7 @@ public:
   QLineEdit *edOutputFilename = nullptr;
   QLineEdit *edTitle = nullptr;
   QComboBox *cboxFormat = nullptr;
+  QLabel *lbExpectedSize = nullptr; // "about 12,345 KB"
   QProgressBar *pbarPreview = nullptr;
   QLabel *imgThumb = nullptr;
   QSlider *tbPreviewPos = nullptr;
@@ -141,6 +144,7 @@ private:
   std::shared_ptr<TLibraryErrors> FErrors = std::make_shared<TLibraryErrors>();
   TConversionOutcome FOutcome;
   int64_t FDuration = 0;
+  int64_t FExpectedSize = 0;
   // The media time the running conversion last reported, and the total its input states.
   int64_t FReachedMs = -1;
   int64_t FStatedMs = 0;

@@ -17,7 +17,7 @@
 #include <QSignalBlocker>
 #include <QStandardPaths>
 #include <QStatusBar>
-#include <QTabWidget>
+#include <QSplitter>
 #include <QTableWidget>
 #include <QTimer>
 #include <QUrl>
@@ -48,7 +48,7 @@ const TColumn FileColumns[] = {{"Filename", 360, Qt::AlignLeft | Qt::AlignVCente
                                {"Duration", 90, Qt::AlignRight | Qt::AlignVCenter},
                                {"File Size", 110, Qt::AlignRight | Qt::AlignVCenter}};
 
-const TColumn StickColumns[] = {{"PSP name", 230, Qt::AlignLeft | Qt::AlignVCenter},
+const TColumn StickColumns[] = {{"PSP name", 250, Qt::AlignLeft | Qt::AlignVCenter},
                                 {"Title", 200, Qt::AlignLeft | Qt::AlignVCenter},
                                 {"Duration", 90, Qt::AlignRight | Qt::AlignVCenter},
                                 {"File Size", 100, Qt::AlignRight | Qt::AlignVCenter},
@@ -168,8 +168,9 @@ QWidget *TFoldersPage::CreateFilesBox() {
   auto *box = new QGroupBox(tr("Video files"), this);
   auto *layout = new QGridLayout(box);
 
-  tabFiles = new QTabWidget(box);
-  lvFiles = new QTableWidget(0, static_cast<int>(std::size(FileColumns)), tabFiles);
+  splFiles = new QSplitter(Qt::Vertical, box);
+  splFiles->setChildrenCollapsible(false);
+  lvFiles = new QTableWidget(0, static_cast<int>(std::size(FileColumns)), splFiles);
   lvFiles->setShowGrid(true);
   lvFiles->setSelectionBehavior(QAbstractItemView::SelectRows);
   lvFiles->setSelectionMode(QAbstractItemView::ExtendedSelection);
@@ -196,9 +197,10 @@ QWidget *TFoldersPage::CreateFilesBox() {
           [this](const QItemSelection &ASelected, const QItemSelection &ADeselected) {
             lvFilesSelectionChanged(RowsOf(ASelected), RowsOf(ADeselected));
           });
-  tabFiles->addTab(lvFiles, tr("Converted files"));
+  splFiles->addWidget(lvFiles);
 
-  auto *stickPage = new QWidget(tabFiles);
+  // Beside what could be copied, what the stick holds already.
+  auto *stickPage = new QWidget(splFiles);
   auto *stickLayout = new QGridLayout(stickPage);
   stickLayout->setContentsMargins(0, 0, 0, 0);
   lvStick = NewList(stickPage, StickColumns, static_cast<int>(std::size(StickColumns)));
@@ -209,11 +211,15 @@ QWidget *TFoldersPage::CreateFilesBox() {
   btnRemoveFromStick->setToolTip(tr("Removes the selected videos and their thumbnails from the "
                                     "memory stick"));
   connect(btnRemoveFromStick, &QPushButton::clicked, this, [this] { btnRemoveFromStickClick(); });
-  stickLayout->addWidget(lvStick, 0, 0, 1, 2);
-  stickLayout->addWidget(lbStickState, 1, 0);
-  stickLayout->addWidget(btnRemoveFromStick, 1, 1);
+  stickLayout->addWidget(new QLabel(tr("On the memory stick:"), stickPage), 0, 0, 1, 2);
+  stickLayout->addWidget(lvStick, 1, 0, 1, 2);
+  stickLayout->addWidget(lbStickState, 2, 0);
+  stickLayout->addWidget(btnRemoveFromStick, 2, 1);
+  stickLayout->setRowStretch(1, 1);
   stickLayout->setColumnStretch(0, 1);
-  tabFiles->addTab(stickPage, tr("On the memory stick"));
+  splFiles->addWidget(stickPage);
+  splFiles->setStretchFactor(0, 3);
+  splFiles->setStretchFactor(1, 2);
 
   progressbarSize = new QProgressBar(box);
   progressbarSize->setOrientation(Qt::Vertical);
@@ -237,7 +243,7 @@ QWidget *TFoldersPage::CreateFilesBox() {
   StatusBarCopyFiles = new QStatusBar(box);
   StatusBarCopyFiles->setSizeGripEnabled(false);
 
-  layout->addWidget(tabFiles, 0, 0);
+  layout->addWidget(splFiles, 0, 0);
   layout->addWidget(progressbarSize, 0, 1);
   layout->addLayout(buttons, 1, 0, 1, 2);
   layout->addWidget(StatusBarCopyFiles, 2, 0, 1, 2);
@@ -357,6 +363,7 @@ void TFoldersPage::ScanStick() {
   if (!scan.Gone) {
     scan.Volume = VolumeOf(scan.DeviceFolder);
     scan.Videos = ListStickVideos(scan.DeviceFolder);
+    scan.Free = DeviceFreeSpace(scan.DeviceFolder);
   }
   QMetaObject::invokeMethod(
       this, [this, scan] { ShowStickScan(scan); }, Qt::QueuedConnection);
@@ -376,6 +383,7 @@ void TFoldersPage::ShowStickScan(const TStickScan &AScan) {
 
   const bool wasGone = FDeviceGone;
   FDeviceGone = !DeviceFolder.empty() && AScan.Gone;
+  FDeviceFree = AScan.Gone ? -1 : AScan.Free;
   // A folder chosen before its stick was plugged in lies on the stick now.
   if (!AScan.Gone && AScan.Volume != DeviceDrive)
     DeviceDrive = AScan.Volume;
@@ -415,13 +423,14 @@ void TFoldersPage::ShowStickScan(const TStickScan &AScan) {
                              "choose another folder.")
                               .arg(OneLine(Text(DeviceFolder))));
   else
-    lbStickState->setText(tr("%n video(s), %1 on the stick; %2 free.", nullptr,
-                             lvStick->rowCount())
-                              .arg(Text(FormatSizeKB(total)),
-                                   Text(FormatSizeKB(DeviceFreeSpace(DeviceFolder)))));
+    lbStickState->setText((lvStick->rowCount() == 1 ? tr("1 video")
+                                                    : tr("%1 videos").arg(lvStick->rowCount())) +
+                          tr(", %1 on the stick; %2 free.")
+                              .arg(Text(FormatSizeKB(total)), Text(FormatSizeKB(AScan.Free))));
   btnRemoveFromStick->setEnabled(!FDeviceGone && lvStick->rowCount() > 0);
   if (wasGone != FDeviceGone && lvFiles->selectionModel()->hasSelection())
     ShowSelectionStatus();
+  emit StickScanned();
 }
 
 void TFoldersPage::btnRemoveFromStickClick() {

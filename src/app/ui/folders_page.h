@@ -27,7 +27,7 @@ class QTimer;
 class TAVProbe;
 class TDeviceCopyJob;
 class TMountWatcher;
-class QTabWidget;
+class QSplitter;
 
 class TFoldersPage : public QWidget {
   Q_OBJECT
@@ -53,6 +53,8 @@ public:
   // The device folder's stick as the last mount scan saw it.
   bool DeviceGone() const { return FDeviceGone; }
   const std::vector<TStickVideo> &StickVideos() const { return FStickVideos; }
+  // The stick's free bytes as the last scan measured them; -1 when it is not there.
+  int64_t DeviceFree() const { return FDeviceFree; }
   // Scans the mounts and the stick again, off the window's thread; the page shows the result.
   void LookForPSP();
   const TFolderPlaces &Places() const { return FPlaces; }
@@ -73,7 +75,7 @@ public:
   QLineEdit *edDeviceFolder = nullptr, *edOutputFolder = nullptr;
   QPushButton *btnDeviceFolder = nullptr, *btnOutputFolder = nullptr;
   QPushButton *btnUsePSP = nullptr; // "PSP memory stick found at …: use it", hidden otherwise
-  QTabWidget *tabFiles = nullptr; // the converted files, and what is on the stick
+  QSplitter *splFiles = nullptr; // the converted files above, what is on the stick below
   QTableWidget *lvFiles = nullptr;
   QTableWidget *lvStick = nullptr; // the videos on the memory stick
   QLabel *lbStickState = nullptr;  // the stick missing, or how full it is
@@ -88,6 +90,8 @@ signals:
   void PageWanted();
   // A new output folder is ready: what is not converted yet goes there.
   void OutputFolderChanged();
+  // A scan of the mounts and the stick has been shown (DeviceGone, DeviceFree, StickVideos).
+  void StickScanned();
 
 protected:
   void showEvent(QShowEvent *AEvent) override;
@@ -107,6 +111,7 @@ private:
   struct TStickScan {
     std::string DeviceFolder, Offered, Volume;
     bool Gone = true;
+    int64_t Free = -1;
     std::vector<TStickVideo> Videos;
   };
   void ScanStick(); // on the watcher's thread
@@ -121,6 +126,7 @@ private:
   int64_t FSelectedSize = 0;
   std::string FOfferedFolder;
   bool FDeviceGone = false;
+  int64_t FDeviceFree = -1;
   std::vector<TStickVideo> FStickVideos; // one per lvStick row
   std::mutex FScanLock;                  // guards the scan's input below
   std::string FScanDeviceFolder, FScanDeviceDrive;

@@ -25,6 +25,8 @@
 
 #include "app/folders.h"
 #include "app/profiles.h"
+#include "app/size_estimate.h"
+#include "app/ui/convert_item.h"
 #include "app/ui/convert_list.h"
 #include "app/ui/folders_page.h"
 #include "app/ui/home_picture.h"
@@ -96,6 +98,15 @@ TfrmMain::TfrmMain(const QString &AAppPath, QWidget *AParent)
 
   lbStatus = new QLabel(this);
   statusBar()->addWidget(lbStatus, 1);
+  lbFit = new QLabel(this);
+  statusBar()->addPermanentWidget(lbFit);
+  // Panels come, go and change profile; the stick's space comes from the page's own scans.
+  // A look at numbers already known, no disk touched.
+  auto *fitTimer = new QTimer(this);
+  fitTimer->setInterval(500);
+  connect(fitTimer, &QTimer::timeout, this, [this] { ShowFitLine(); });
+  fitTimer->start();
+  connect(FFoldersPage, &TFoldersPage::StickScanned, this, [this] { ShowFitLine(); });
   statusBar()->setSizeGripEnabled(true);
 
   CloseTimer = new QTimer(this);
@@ -128,6 +139,17 @@ TfrmMain::TfrmMain(const QString &AAppPath, QWidget *AParent)
 }
 
 TfrmMain::~TfrmMain() = default;
+
+void TfrmMain::ShowFitLine() {
+  int64_t expected = 0;
+  for (int i = 0; i < FConvertList->Count(); ++i)
+    expected += FConvertList->Item(i)->ExpectedSize();
+  const bool show = FConvertList->Count() > 0;
+  lbFit->setVisible(show);
+  if (show)
+    lbFit->setText(QString::fromStdString(
+        FitLineText(expected, !DeviceFolder.empty(), FFoldersPage->DeviceFree())));
+}
 
 void TfrmMain::CreateMenu() {
   HomeMenu = menuBar()->addAction(tr("Home"), this, [this] { pcSteps->setCurrentIndex(0); });

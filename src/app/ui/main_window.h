@@ -68,6 +68,9 @@ public:
   QWidget *plBackground = nullptr;
   QProgressBar *pbarTotal = nullptr;
   QLabel *lbStatus = nullptr;
+  // The batch's expected size against the stick's free space, on the Convert page.
+  QLabel *lbFit = nullptr;
+  void ShowFitLine();
   QGroupBox *gbAbout = nullptr;
   // The menu bar's entries, one per page, and Help.
   QAction *HomeMenu = nullptr, *ConvertMenu = nullptr, *FoldersMenu = nullptr, *HelpMenu = nullptr;
