@@ -339,10 +339,10 @@ void TCustomFFmpeg::ServeDecodedFrame(TInputStream &AIst, int AIstIndex, AVFrame
   const AVCodecContext *dec = AIst.Codec;
   const bool video = AIst.Stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO;
   AIst.Pts = AIst.NextPts;
-  // A decoder on frame threads hands each picture back some packets later: its clock is
-  // that of the packet it was decoded from, as with a decoder on one thread, or the video
-  // would start late against the sound and outlast it.
-  if (video && (dec->active_thread_type & FF_THREAD_FRAME) && AFrame->pkt_dts != AV_NOPTS_VALUE)
+  // A decoder on frame threads (video, and sound such as FLAC) hands each frame back some
+  // packets later: its clock is that of the packet it was decoded from, as with a decoder on
+  // one thread, or that stream would start late against the other and outlast it.
+  if ((dec->active_thread_type & FF_THREAD_FRAME) && AFrame->pkt_dts != AV_NOPTS_VALUE)
     AIst.Pts = ToMicroseconds(AFrame->pkt_dts, AIst.Stream->time_base);
   if (!video) {
     const int bytes = ConvertDecodedAudio(AIst, AFrame);

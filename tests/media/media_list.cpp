@@ -152,6 +152,10 @@ std::vector<TTestMediaSpec> makeList() {
   hiRes.sampleRate = 96000;
   hiRes.sampleFmt = AV_SAMPLE_FMT_S32;
   list.push_back(hiRes);
+  // FLAC is decoded on frame threads, which hand each block back some packets late.
+  TTestMediaSpec flacVideo = media("mkv_h264_flac.mkv", "libx264", "flac");
+  flacVideo.sampleRate = 48000;
+  list.push_back(flacVideo);
   TTestMediaSpec surround71 = media("aac_71.mkv", "libx264", "aac");
   surround71.sampleRate = 48000;
   surround71.channels = 8;

@@ -176,6 +176,7 @@ const std::vector<ExpectedFile> &expectedFiles() {
       {"rotated_270.mp4", {video(AV_CODEC_ID_H264, 320, 180), audio(AV_CODEC_ID_AAC)}},
       {"video_gap.mkv", {video(AV_CODEC_ID_H264), audio(AV_CODEC_ID_AAC)}, false, 0, 0.1, 4.9, 5.1},
       {"audio_96k_24bit.flac", {audio(AV_CODEC_ID_FLAC, 96000)}},
+      {"mkv_h264_flac.mkv", {video(AV_CODEC_ID_H264), audio(AV_CODEC_ID_FLAC, 48000)}},
       {"aac_71.mkv", {video(AV_CODEC_ID_H264), audio(AV_CODEC_ID_AAC, 48000, 8)}},
   };
   return files;
