@@ -15,6 +15,7 @@ namespace {
 constexpr size_t ResampleBufferSize = 262144;
 constexpr int MaxSilenceBytes = 131072;
 constexpr size_t SubtitleBufferSize = 65536;
+constexpr int MaxPieceSamples = 16384; // output samples resampled at a time
 
 int Channels(const AVCodecContext *AContext) { return AContext->ch_layout.nb_channels; }
 
@@ -104,10 +105,32 @@ void TCustomFFmpeg::DoAudioOut(AVFormatContext *AOutput, TOutputStream &AOst, TI
   int size = ASize;
   if (!SyncAudio(AOst, AIst, buf, size))
     return;
-  if (AOst.AudioResample)
-    ResampleAudio(AOst, AIst, buf, size);
-  if (size > 0)
-    EncodeAudioBuffer(AOutput, AOst, buf, size);
+  if (!AOst.AudioResample) {
+    if (size > 0)
+      EncodeAudioBuffer(AOutput, AOst, buf, size);
+    return;
+  }
+  // Rate and channel conversion in pieces of at most about MaxPieceSamples output samples: a
+  // header that claims a rate of a few Hz makes each input sample thousands of output samples,
+  // and a packet hours of sound. Between pieces the run keeps up and sees a stop.
+  const int decFrameBytes = decChannels * 2;
+  const int piece = static_cast<int>(
+      std::clamp<int64_t>(int64_t{MaxPieceSamples} * decRate / encRate, 1, MaxPieceSamples));
+  for (int done = 0, total = size / decFrameBytes; done < total;) {
+    const int count = std::min(piece, total - done);
+    const uint8_t *pieceBuf = buf + static_cast<size_t>(done) * decFrameBytes;
+    int pieceSize = count * decFrameBytes;
+    done += count;
+    ResampleAudio(AOst, AIst, pieceBuf, pieceSize);
+    if (pieceSize > 0)
+      EncodeAudioBuffer(AOutput, AOst, pieceBuf, pieceSize);
+    if (done < total) {
+      CheckPause();
+      if (StopRequested)
+        return;
+      KeepUp();
+    }
+  }
 }
 
 // The resampler for the decoder's rate and channels, which may change within a stream.

@@ -549,6 +549,9 @@ protected:
   // Encodes silence / black pictures into every generated stream up to the position of the real
   // streams of its file; at the end of the run up to their end, and then flushes them.
   void FeedGeneratedStreams(bool AEndOfRun);
+  // Between packets, and between the pieces of a long one: what the encoder threads finished
+  // goes to the muxer, generated streams keep level, and the running report is made when due.
+  void KeepUp();
 
   // audio_out.cpp
   // ABuf: ASize bytes of signed 16-bit interleaved samples at the decoder's rate and channels.

@@ -72,19 +72,8 @@ void TCustomFFmpeg::TranscodeLoop() {
     avlib.av_packet_unref(pkt);
     if (!served)
       continue; // a packet that could not be decoded: on with the next one
-    // What the encoder threads have finished goes to the muxer as soon as possible.
-    for (TOutputStream &ost : run.OutputStreams)
-      if (ost.Pipe)
-        ost.Pipe->Deliver();
-
-    // Streams without an input keep level with the others.
-    FeedGeneratedStreams(false);
-
-    const int64_t now = avlib.av_gettime();
-    if (now - run.LastReportTime > ProgressInterval) {
-      run.LastReportTime = now;
-      PrintReport(false);
-    }
+    // Generated streams level, running report.
+    KeepUp();
   }
   EndTranscodeLoop();
 }
@@ -227,6 +216,20 @@ void TCustomFFmpeg::EndTranscodeLoop() {
     if (ist.DecodingNeeded)
       CloseDecoder(ist);
   Finished = !StopRequested;
+}
+
+void TCustomFFmpeg::KeepUp() {
+  TTranscodeRun &run = *TranscodeRun;
+  // What the encoder threads have finished goes to the muxer as soon as possible.
+  for (TOutputStream &ost : run.OutputStreams)
+    if (ost.Pipe)
+      ost.Pipe->Deliver();
+  FeedGeneratedStreams(false);
+  const int64_t now = avlib.av_gettime();
+  if (now - run.LastReportTime > ProgressInterval) {
+    run.LastReportTime = now;
+    PrintReport(false);
+  }
 }
 
 // Decodes one packet of AIst (nullptr: drain the decoder at the end) and serves every output

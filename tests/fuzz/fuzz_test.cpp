@@ -34,7 +34,8 @@ std::vector<fs::path> Seeds() {
   std::vector<fs::path> files;
   for (const auto &entry : fs::directory_iterator(testing_support::MediaDir()))
     if (entry.is_regular_file() && entry.file_size() < 2000000 &&
-        entry.path().filename().string().rfind("long_", 0) != 0)
+        entry.path().filename().string().rfind("long_", 0) != 0 &&
+        entry.path().filename() != "wav_1hz_header.wav") // 30 hours long by its header
       files.push_back(entry.path());
   std::sort(files.begin(), files.end());
   return files;

@@ -45,6 +45,10 @@ std::vector<TTestMediaSpec> makeList() {
   list.push_back(mobile);
 
   list.push_back(media("wav_pcm.wav", "", "pcm_s16le"));
+  // A header that says 1 Hz: every second of sound claims to last 44100 seconds.
+  TTestMediaSpec oneHertz = media("wav_1hz_header.wav", "", "pcm_s16le");
+  oneHertz.headerSampleRate = 1;
+  list.push_back(oneHertz);
   list.push_back(media("mp3_audio.mp3", "", "libmp3lame"));
 
   TTestMediaSpec png = media("picture.png", "png", "");

@@ -663,6 +663,31 @@ void Writer::run() {
     check(avlib.avio_closep(&oc->pb), "cannot close the file");
 }
 
+// Writes ARate into the "fmt " chunk of the WAV file APath, as its sample rate and (with the
+// block size unchanged) its byte rate.
+void patchWavRate(const std::string &APath, int ARate) {
+  std::FILE *file = std::fopen(APath.c_str(), "r+b");
+  if (!file)
+    throw TTestMediaError(APath + ": cannot reopen the file");
+  unsigned char header[64] = {};
+  const size_t got = std::fread(header, 1, sizeof header, file);
+  const unsigned char *fmt =
+      got >= 36 && std::memcmp(header + 12, "fmt ", 4) == 0 ? header + 20 : nullptr;
+  bool written = false;
+  if (fmt) {
+    const unsigned blockAlign = fmt[12] | (fmt[13] << 8);
+    const uint32_t byteRate = static_cast<uint32_t>(ARate) * blockAlign;
+    unsigned char rates[8];
+    for (int i = 0; i < 4; ++i) {
+      rates[i] = static_cast<unsigned char>(static_cast<uint32_t>(ARate) >> (8 * i));
+      rates[4 + i] = static_cast<unsigned char>(byteRate >> (8 * i));
+    }
+    written = std::fseek(file, 24, SEEK_SET) == 0 && std::fwrite(rates, 1, 8, file) == 8;
+  }
+  if (std::fclose(file) != 0 || !written)
+    throw TTestMediaError(APath + ": cannot write the WAV header's rate");
+}
+
 } // namespace
 
 void InstallLogCapture(bool AVerbose) {
@@ -681,6 +706,8 @@ std::string TakeLibraryErrorLine() {
 void WriteTestMedia(const TTestMediaSpec &ASpec, const std::string &APath) {
   TakeLibraryErrorLine(); // an older line says nothing about this file
   Writer(ASpec, APath).run();
+  if (ASpec.headerSampleRate > 0)
+    patchWavRate(APath, ASpec.headerSampleRate);
 }
 
 } // namespace testmedia

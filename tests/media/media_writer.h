@@ -49,6 +49,9 @@ struct TTestMediaSpec {
   AVSampleFormat sampleFmt = AV_SAMPLE_FMT_NONE; // NONE: the encoder's first format
   int audioStreams = 1;
   long audioBitRate = 0; // 0: the encoder's default
+  // A WAV header that lies: the rate its "fmt " chunk states instead of the real one (0: the
+  // real one), patched in after writing.
+  int headerSampleRate = 0;
 
   // Text subtitle stream with a few events; none when empty.
   std::string subtitleCodec;

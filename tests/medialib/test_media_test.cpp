@@ -149,6 +149,7 @@ const std::vector<ExpectedFile> &expectedFiles() {
       {"3gp_h263_aac.3gp",
        {video(AV_CODEC_ID_H263, 176, 144, {12, 11}), audio(AV_CODEC_ID_AAC, 22050, 1)}},
       {"wav_pcm.wav", {audio(AV_CODEC_ID_PCM_S16LE)}},
+      {"wav_1hz_header.wav", {audio(AV_CODEC_ID_PCM_S16LE, 1)}, false, 0, 0.1, 1e5, 1.2e5},
       {"mp3_audio.mp3", {audio(AV_CODEC_ID_MP3)}},
       {"picture.png", {video(AV_CODEC_ID_PNG)}, true},
       {"picture.jpg", {video(AV_CODEC_ID_MJPEG)}, true},
