@@ -17,6 +17,7 @@
 #include "cli/device_commands.h"
 #include "cli/progress_view.h"
 #include "cli/signals.h"
+#include "engine/unfinished_outputs.h"
 #include "medialib/medialib.h"
 
 namespace {
@@ -36,11 +37,19 @@ std::string ProgramFolder() {
   return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
-// Ends the program at once, for when a stop takes too long: only what a signal handler may do.
-[[noreturn]] void ExitNow(int ASignal, const char *AWhy) {
-  const std::string text = std::string("\nkorvelo-convert: ") + AWhy + ", exiting without waiting\n";
-  if (::write(STDERR_FILENO, text.data(), text.size()) < 0) {
+void WriteError(const std::string &AText) {
+  if (::write(STDERR_FILENO, AText.data(), AText.size()) < 0) {
   }
+}
+
+// Ends the program at once, for when a stop takes too long. A file cut off before its index
+// does not play: it is removed rather than left under its real name.
+[[noreturn]] void ExitNow(int ASignal, const char *AWhy) {
+  WriteError(std::string("\nkorvelo-convert: ") + AWhy + ", exiting without waiting\n");
+  RemoveUnfinishedOutputs([](const char *APath) {
+    WriteError("korvelo-convert: " + PrintableText(APath) +
+               ": removed, it was cut off before its end\n");
+  });
   ::_exit(128 + ASignal);
 }
 

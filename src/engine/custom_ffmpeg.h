@@ -17,6 +17,7 @@
 //   run_control.cpp      Run, threads, pause, resume, stop
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -267,6 +268,12 @@ public:
   // Set when the application keeps the name claimed after letting the task go unrun (a panel
   // that waits without open files): its empty output then stays on disk.
   bool KeepEmptyOutputs = false;
+  // Each output file's note among the unfinished outputs, from its header to its index (-1: none).
+  std::array<int, MaxFiles> UnfinishedNotes = [] {
+    std::array<int, MaxFiles> none;
+    none.fill(-1);
+    return none;
+  }();
   TStreamMap StreamMaps[MaxStreamMaps];
   int StreamMapCount = 0;
   TMetaDataMap MetaDataMaps[MaxMetaDataMaps];

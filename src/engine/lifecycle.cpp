@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <limits>
 
+#include "engine/unfinished_outputs.h"
 #include "medialib/medialib.h"
 
 namespace {
@@ -256,6 +257,9 @@ void TCustomFFmpeg::FreeOutputFiles() {
       copy = false;
     for (bool &generated : OutputStreamGenerated[i])
       generated = false;
+    // What becomes of a file released without its index is its caller's to decide.
+    ForgetUnfinishedOutput(UnfinishedNotes[i]);
+    UnfinishedNotes[i] = -1;
     if (!context)
       continue;
     if (context->oformat && !(context->oformat->flags & AVFMT_NOFILE) && context->pb)

@@ -11,6 +11,7 @@
 
 #include "engine/custom_ffmpeg.h"
 #include "engine/transcode_types.h"
+#include "engine/unfinished_outputs.h"
 #include "medialib/medialib.h"
 
 namespace {
@@ -207,6 +208,8 @@ void TCustomFFmpeg::EndTranscodeLoop() {
     const int ret = avlib.av_write_trailer(OutputFiles[k]);
     if (ret < 0)
       throw FFMpegException(ErrorText("av_write_trailer()", ret));
+    ForgetUnfinishedOutput(UnfinishedNotes[k]);
+    UnfinishedNotes[k] = -1;
   }
   PrintReport(true);
   for (TOutputStream &ost : run.OutputStreams)

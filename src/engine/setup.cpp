@@ -10,6 +10,7 @@
 
 #include "engine/custom_ffmpeg.h"
 #include "engine/transcode_types.h"
+#include "engine/unfinished_outputs.h"
 #include "medialib/medialib.h"
 
 namespace {
@@ -657,6 +658,10 @@ void TCustomFFmpeg::WriteOutputHeaders() {
   for (int k = 0; k < OutputFileCount; ++k) {
     AVDictionary *options = nullptr;
     avlib.av_dict_copy(&options, OutputFormatOptions[k], 0);
+    // From its first byte to its index the file does not play.
+    if (OutputFileIds[k][1] != 0 && UnfinishedNotes[k] < 0)
+      UnfinishedNotes[k] =
+          NoteUnfinishedOutput(OutputFiles[k]->url, OutputFileIds[k][0], OutputFileIds[k][1]);
     const int ret = avlib.avformat_write_header(OutputFiles[k], &options);
     avlib.av_dict_free(&options);
     if (ret == AVERROR(ENOSPC) || ret == AVERROR(EDQUOT))

@@ -11,9 +11,11 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "command_runner.h"
@@ -266,6 +268,33 @@ TEST(CliConvert, InterruptStopsCleanly) {
   EXPECT_GT(media.DurationSeconds, 1.0);
   EXPECT_LT(media.DurationSeconds, 29.0);
   EXPECT_EQ(FilesIn(work.file("out") + "/AVC"), std::vector<std::string>{"long-480x272-AVC.mp4"});
+}
+
+// A second Ctrl-C ends the command without waiting: the file it cut off before its index, which
+// would not play, is not left under its name.
+TEST(CliConvert, SecondInterruptLeavesNoFileWithoutItsIndex) {
+  TempDir work;
+  const std::string input = work.file("long.mkv");
+  {
+    TProcess make(TestMediaBinary(), {"--one", input, "--duration", "20", "--size", "640x480"});
+    ASSERT_EQ(make.Wait().Status, 0);
+  }
+  TProcess convert(ConvertBinary(), {"-o", work.file("out"), input});
+  ASSERT_TRUE(convert.WaitForOutput("converting to", 30000)) << convert.Out();
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  convert.Signal(SIGINT);
+  // Apart, or the two arrive as one; well before the stop has written the index.
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  convert.Signal(SIGINT);
+  const TRun run = convert.Wait(30000);
+  EXPECT_EQ(run.Status, 128 + SIGINT) << run.All();
+  const std::string output = work.file("out") + "/AVC/long-480x272-AVC.mp4";
+  if (run.Err.find("second interrupt, exiting without waiting") == std::string::npos)
+    GTEST_SKIP() << "the stop was done before the second interrupt came: " << run.Err;
+  EXPECT_NE(run.Err.find("korvelo-convert: " + output + ": removed, it was cut off before its end"),
+            std::string::npos)
+      << run.Err;
+  EXPECT_FALSE(fs::exists(output));
 }
 
 // On a terminal: a live line per running file and the overall bar with the remaining time.

@@ -15,6 +15,7 @@
 #include "app/ui/main_window.h"
 #include "app/ui/single_instance.h"
 #include "app/ui/window_command_line.h"
+#include "engine/unfinished_outputs.h"
 
 namespace {
 
@@ -31,10 +32,20 @@ int Print(std::FILE *AStream, const QString &AText, int AExitCode) {
 }
 
 int SignalPipe[2] = {-1, -1};
+volatile sig_atomic_t SignalsArrived = 0;
 
-void SignalArrived(int) {
-  const char byte = 1;
-  [[maybe_unused]] const ssize_t written = ::write(SignalPipe[1], &byte, 1);
+void SignalArrived(int ASignal) {
+  if (SignalsArrived == 0) {
+    SignalsArrived = 1;
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t written = ::write(SignalPipe[1], &byte, 1);
+    return;
+  }
+  // The second one ends the program as the signal would have, but a file cut off before its
+  // index, which would not play, is not left under its name.
+  RemoveUnfinishedOutputs();
+  ::signal(ASignal, SIG_DFL);
+  ::raise(ASignal);
 }
 
 // Ctrl+C in the terminal, the terminal closing or the session ending close the window as its
@@ -52,7 +63,7 @@ void CloseOnSignals(TfrmMain &AWindow) {
   });
   struct sigaction action {};
   action.sa_handler = SignalArrived;
-  action.sa_flags = SA_RESETHAND | SA_RESTART;
+  action.sa_flags = SA_RESTART;
   sigemptyset(&action.sa_mask);
   for (const int signal : {SIGINT, SIGTERM, SIGHUP})
     ::sigaction(signal, &action, nullptr);
