@@ -21,6 +21,9 @@ int main(int argc, char **argv) {
   testing_support::TempDir runtime;
   ::chmod(runtime.path().c_str(), 0700);
   ::setenv("XDG_RUNTIME_DIR", runtime.path().c_str(), 1);
+  // The files a closed window left waiting, offered at the next start, stay in here too.
+  testing_support::TempDir state;
+  ::setenv("XDG_STATE_HOME", state.path().c_str(), 1);
   ::testing::InitGoogleTest(&argc, argv);
   TKorveloApplication app(argc, argv);
   return RUN_ALL_TESTS();

@@ -802,6 +802,30 @@ TEST_F(Window, TheBatchEndIsNotifiedAndItsProgressShownOnTheLauncherEntry) {
             seen.lastIndexOf(QStringLiteral("boolean true")));
 }
 
+TEST_F(Window, FilesLeftWaitingAreOfferedBackAtTheNextStartButNotOneThatHasGone) {
+  const std::string gone = AppDir.file("gone.mov"), kept = AppDir.file("kept.flv");
+  fs::copy_file(MediaFile("mov_h264_aac.mov"), gone);
+  fs::copy_file(MediaFile("flv_h264_aac.flv"), kept);
+  Add({gone, kept});
+  ASSERT_EQ(List->Count(), 2);
+  EXPECT_FALSE(Main->btnRestore->isVisible());
+  ASSERT_TRUE(Main->close());
+  fs::remove(gone);
+
+  Main = std::make_unique<TfrmMain>(QString::fromStdString(AppDir.path().string()));
+  Main->show();
+  List = Main->ConvertList();
+  EXPECT_EQ(List->Count(), 0); // offered, not added unasked
+  ASSERT_TRUE(Main->btnRestore->isVisible());
+  EXPECT_EQ(Main->btnRestore->text(), QStringLiteral("Restore 1 file from last time"));
+  Main->btnRestore->click();
+  WaitForLoads();
+  ASSERT_EQ(List->Count(), 1);
+  EXPECT_EQ(Panel(0)->InputFileName(), kept);
+  EXPECT_FALSE(Main->btnRestore->isVisible());
+  EXPECT_TRUE(Messages.empty()) << Messages.front();
+}
+
 TEST_F(Window, StartChecksTheOutputFolderAgainAndSaysOnceWhenItCannotBeWritten) {
   Add({MediaFile("mov_h264_aac.mov"), MediaFile("flv_h264_aac.flv")});
   const fs::path avc = AppDir.path() / "AVC";

@@ -13,6 +13,7 @@
 #include <QLabel>
 #include <QMenuBar>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QScreen>
 #include <QStatusBar>
 #include <QTabWidget>
@@ -25,6 +26,7 @@
 
 #include "app/folders.h"
 #include "app/profiles.h"
+#include "app/remembered_batch.h"
 #include "app/size_estimate.h"
 #include "app/ui/convert_item.h"
 #include "app/ui/convert_list.h"
@@ -108,6 +110,22 @@ TfrmMain::TfrmMain(const QString &AAppPath, QWidget *AParent)
   fitTimer->start();
   connect(FFoldersPage, &TFoldersPage::StickScanned, this, [this] { ShowFitLine(); });
   statusBar()->setSizeGripEnabled(true);
+  // Files that were still to convert when the window last closed, and are still there.
+  FRestorable = ReadRememberedBatch(RememberedBatchPath());
+  btnRestore = new QPushButton(statusBar());
+  btnRestore->setText(FRestorable.size() == 1
+                          ? tr("Restore 1 file from last time")
+                          : tr("Restore %1 files from last time").arg(FRestorable.size()));
+  btnRestore->setVisible(!FRestorable.empty());
+  connect(btnRestore, &QPushButton::clicked, this, [this] {
+    QStringList files;
+    for (const std::string &file : FRestorable)
+      files << QString::fromStdString(file);
+    FRestorable.clear();
+    btnRestore->hide();
+    AddFiles(files);
+  });
+  statusBar()->addPermanentWidget(btnRestore);
 
   CloseTimer = new QTimer(this);
   CloseTimer->setInterval(100);
@@ -377,6 +395,14 @@ void TfrmMain::ListProgress(int, int APercent, TItemState AState) {
 }
 
 void TfrmMain::closeEvent(QCloseEvent *AEvent) {
+  // What is still to convert as closing begins (the running conversion is stopped by it) is
+  // offered back at the next start.
+  if (!FClosing) {
+    FLeftUnconverted.clear();
+    for (int i = 0; i < FConvertList->Count(); ++i)
+      if (FConvertList->Item(i)->FState != isTerminated)
+        FLeftUnconverted.push_back(FConvertList->Item(i)->InputFileName());
+  }
   const bool canClose = FConvertList->AllTerminated();
   if (canClose && !FCloseScheduled) {
     FCloseScheduled = true;
@@ -391,6 +417,9 @@ void TfrmMain::closeEvent(QCloseEvent *AEvent) {
   }
   CloseTimer->stop();
   SaveSettings();
+  std::vector<std::string> remembered = FLeftUnconverted;
+  remembered.insert(remembered.end(), FRestorable.begin(), FRestorable.end());
+  WriteRememberedBatch(RememberedBatchPath(), remembered);
   AEvent->accept();
 }
 

@@ -7,6 +7,7 @@
 #include <QStringList>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/ui/convert_item.h"
 #include "app/ui/desktop_notifier.h"
@@ -16,6 +17,7 @@ class QFileDialog;
 class QGroupBox;
 class QLabel;
 class QProgressBar;
+class QPushButton;
 class QTabWidget;
 class QTimer;
 class QToolBar;
@@ -79,6 +81,8 @@ public:
           *btnOpenAVCFolder = nullptr, *btnOpenMPEG4Folder = nullptr,
           *btnOpenDeviceFolder = nullptr;
   QTimer *CloseTimer = nullptr; // closes the window once the panels have stopped
+  // On the status line while files left waiting when the window last closed can be added back.
+  QPushButton *btnRestore = nullptr;
 
 protected:
   void closeEvent(QCloseEvent *AEvent) override;
@@ -102,4 +106,6 @@ private:
   bool FClosing = false;
   bool FCloseScheduled = false;
   bool FConvertedSinceRefresh = false;
+  std::vector<std::string> FRestorable;     // offered by btnRestore, not taken yet
+  std::vector<std::string> FLeftUnconverted; // the list's unconverted files as closing began
 };
