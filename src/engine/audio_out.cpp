@@ -170,8 +170,16 @@ bool TCustomFFmpeg::SyncAudio(TOutputStream &AOst, TInputStream &AIst, const uin
   const int decFrameBytes = AIst.ConverterChannels * 2;
   const size_t fifoBytes = avlib.av_fifo_can_read(AOst.Fifo);
   if (AudioSyncMethod == 0) {
+    const int64_t before = AOst.SyncOpts;
     AOst.SyncOpts = std::llrint(GetSyncIpts(AOst, StartTime) * encRate) -
                     static_cast<int64_t>(fifoBytes / encFrameBytes);
+    // As for pictures: a gap too long to be real (a damaged time stamp) is not carried into
+    // the output; the sound follows on and keeps the shift.
+    const double jumped = static_cast<double>(AOst.SyncOpts - before) / encRate;
+    if (jumped > MaxFilledGapSeconds) {
+      AOst.JumpedSeconds += jumped;
+      AOst.SyncOpts = before;
+    }
     return true;
   }
   const double delta = GetSyncIpts(AOst, StartTime) * encRate - static_cast<double>(AOst.SyncOpts) -

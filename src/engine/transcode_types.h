@@ -62,6 +62,9 @@ struct TOutputStream {
   int FrameNumber = 0;
   TInputStream *SyncIst = nullptr;
   int64_t SyncOpts = 0;
+  // Seconds of the input's clock jumped over: a gap too long to fill (a damaged time stamp
+  // hours or days away) is not carried into the output, which goes on where it was.
+  double JumpedSeconds = 0;
 
   // Video.
   bool VideoResample = false;
@@ -129,7 +132,7 @@ struct TTranscodeRun {
 
 // The sync clock of an output stream, in seconds from the start time.
 inline double GetSyncIpts(const TOutputStream &AOst, int64_t AStartTime) {
-  return static_cast<double>(AOst.SyncIst->Pts - AStartTime) / 1000000.0;
+  return static_cast<double>(AOst.SyncIst->Pts - AStartTime) / 1000000.0 - AOst.JumpedSeconds;
 }
 
 // Records in AOst.CodedFrame what the encoder reported with APacket; called for every packet an

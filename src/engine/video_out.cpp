@@ -219,9 +219,18 @@ void TCustomFFmpeg::DoVideoOut(AVFormatContext *AOutput, TOutputStream &AOst, TI
   AFrameSize = 0;
 
   const double timeBase = av_q2d(enc->time_base);
-  const double ipts = AOst.SyncIst ? GetSyncIpts(AOst, StartTime)
-                                   : static_cast<double>(AIst.Pts - StartTime) / 1000000.0;
+  const double ipts =
+      AOst.SyncIst ? GetSyncIpts(AOst, StartTime)
+                   : static_cast<double>(AIst.Pts - StartTime) / 1000000.0 - AOst.JumpedSeconds;
+  const int64_t before = AOst.SyncOpts;
   int count = VideoSyncFrameCount(VideoSyncMethod, timeBase, ipts, AOst.SyncOpts);
+  // A gap too long to fill: the picture follows on where the output is rather than start or
+  // stand for hours there, and the pictures after it keep the shift.
+  const double jumped = static_cast<double>(AOst.SyncOpts - before) * timeBase;
+  if (jumped > MaxFilledGapSeconds) {
+    AOst.JumpedSeconds += jumped;
+    AOst.SyncOpts = before;
+  }
   if (count == 0) {
     ++FramesDrop;
     if (Verbose > 2)
