@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <system_error>
@@ -122,7 +124,13 @@ TFolderSettings LoadFolderSettings(const std::string &AIniFile, const std::strin
   return settings;
 }
 
-bool SaveFolderSettings(const std::string &AIniFile, const TFolderSettings &ASettings) {
+bool SaveFolderSettings(const std::string &AIniFile, const TFolderSettings &ASettings,
+                        std::string *AError) {
+  auto fail = [&](const std::string &AFile) {
+    if (AError)
+      *AError = AFile + ": " + std::strerror(errno != 0 ? errno : EIO);
+    return false;
+  };
   std::error_code ec;
   const fs::path folder = fs::path(AIniFile).parent_path();
   if (!folder.empty())
@@ -167,20 +175,24 @@ bool SaveFolderSettings(const std::string &AIniFile, const TFolderSettings &ASet
   // Written beside and renamed, so a failed write keeps the previous settings.
   const std::string temp = AIniFile + ".tmp";
   {
+    errno = 0;
     std::ofstream out(temp, std::ios::trunc);
     if (bom)
       out << ByteOrderMark;
     for (const std::string &line : lines)
       out << line << "\n";
-    out.flush();
+    // What is still buffered is written by the close: a full disk shows there.
+    out.close();
     if (!out) {
+      const bool failed = fail(temp);
       std::remove(temp.c_str());
-      return false;
+      return failed;
     }
   }
   if (std::rename(temp.c_str(), AIniFile.c_str()) != 0) {
+    const bool failed = fail(AIniFile);
     std::remove(temp.c_str());
-    return false;
+    return failed;
   }
   return true;
 }

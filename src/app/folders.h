@@ -27,8 +27,10 @@ struct TFolderSettings {
 // "OutputFolder" (default AAppPath). A missing or unreadable file gives the defaults.
 TFolderSettings LoadFolderSettings(const std::string &AIniFile, const std::string &AAppPath);
 // Writes both keys into section "Folders", keeping every other line of the file; creates the
-// file and its folder when needed. False when it cannot be written.
-bool SaveFolderSettings(const std::string &AIniFile, const TFolderSettings &ASettings);
+// file and its folder when needed. False when it cannot be written, with the reason in AError
+// (a full disk included: the file is closed and checked before it replaces the old one).
+bool SaveFolderSettings(const std::string &AIniFile, const TFolderSettings &ASettings,
+                        std::string *AError = nullptr);
 
 // Where the settings file and the first output folder live. A portable copy keeps Config.ini
 // beside the program; a program installed system-wide cannot write its own folder, so the

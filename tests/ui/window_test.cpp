@@ -30,6 +30,7 @@
 #include <QTest>
 #include <QToolBar>
 #include <QTimer>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -579,6 +580,43 @@ TEST_F(Window, AFolderButtonThatCannotOpenItsFolderSaysSo) {
   EXPECT_EQ(Messages.size(), 1u);
 }
 
+// A paused batch stays paused when its paused panel is removed: the next one waits for Resume.
+TEST_F(Window, RemovingThePausedPanelLeavesTheBatchPausedUntilResume) {
+  Add({testing_support::LongMediaFile(60), MediaFile("mov_h264_aac.mov")});
+  Main->btnStart->trigger();
+  ASSERT_TRUE(WaitForProgress(0, 1));
+  Main->btnPause->trigger();
+  Panel(0)->SetSelected(true);
+  Main->btnRemove->trigger();
+  ASSERT_EQ(List->Count(), 1);
+  QTest::qWait(500);
+  EXPECT_EQ(Panel(0)->FState, isWaiting);
+  EXPECT_EQ(Main->lbStatus->text(), QStringLiteral("Paused"));
+  Main->btnResume->trigger();
+  ASSERT_TRUE(WaitForState(0, isTerminated));
+  EXPECT_EQ(Panel(0)->pbarPreview->value(), 100);
+}
+
+// A file added while the last panel converts, whose load fails: its message box runs the
+// event loop while that conversion ends, and the batch must not start the failed panel.
+TEST_F(Window, AFileThatFailsToLoadDuringTheBatchIsNeverStarted) {
+  const std::string broken = AppDir.file("broken.mp4");
+  std::ofstream(broken, std::ios::binary) << std::string(4096, 'x');
+  Add({MediaFile("mov_h264_aac.mov")});
+  Main->btnStart->trigger();
+  SetMessageSink([this](const QString &AText, QMessageBox::Icon) {
+    Messages.push_back(AText.toStdString());
+    WaitFor([this] { return List->AllTerminated(); }, 60000); // as long as a person reads
+  });
+  Add({broken});
+  ASSERT_EQ(Messages.size(), 1u);
+  ASSERT_TRUE(WaitForState(0, isTerminated));
+  QTest::qWait(300);
+  EXPECT_EQ(List->Count(), 1);
+  EXPECT_EQ(Main->lbStatus->text(), QStringLiteral("All conversions finished"));
+  EXPECT_EQ(Main->pbarTotal->value(), 100);
+}
+
 TEST_F(Window, RemovingTheConvertingPanelStopsItAndTheBatchGoesOn) {
   Add({testing_support::LongMediaFile(60), MediaFile("mov_h264_aac.mov")});
   Main->btnStart->trigger();
@@ -676,20 +714,34 @@ TEST_F(Window, ATerminateSignalClosesTheProgramAsItsCloseButtonWould) {
   fs::create_directories(settings);
   std::ofstream(settings + "/Config.ini") << "[Folders]\nOutputFolder=" << output << "\n";
   const std::string held = output + "/AVC/mov_h264_aac-480x272-AVC.mp4";
-  QProcess program;
-  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-  env.insert(QStringLiteral("XDG_CONFIG_HOME"), QString::fromStdString(home.file("config")));
-  program.setProcessEnvironment(env);
-  program.start(QStringLiteral(KORVELO_WINDOW_PROGRAM),
-                {QStringLiteral("-platform"), QStringLiteral("offscreen"),
-                 QString::fromStdString(MediaFile("mov_h264_aac.mov"))});
-  ASSERT_TRUE(WaitFor([&] { return fs::exists(held); }, 30000));
-  program.terminate();
-  ASSERT_TRUE(program.waitForFinished(20000));
-  EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
-  EXPECT_EQ(program.exitCode(), 0);
-  EXPECT_FALSE(fs::exists(held));
-  EXPECT_NE(ReadFile(settings + "/Config.ini").find("DeviceFolder="), std::string::npos);
+  // It ends as a command line program ended by the signal does; the second time its settings
+  // cannot be written (the file it writes first is taken by a folder), which it says.
+  for (const auto &[signal, status] : {std::pair{SIGTERM, 143}, std::pair{SIGINT, 130}}) {
+    SCOPED_TRACE(signal);
+    QProcess program;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), QString::fromStdString(home.file("config")));
+    program.setProcessEnvironment(env);
+    program.start(QStringLiteral(KORVELO_WINDOW_PROGRAM),
+                  {QStringLiteral("-platform"), QStringLiteral("offscreen"),
+                   QString::fromStdString(MediaFile("mov_h264_aac.mov"))});
+    ASSERT_TRUE(WaitFor([&] { return fs::exists(held); }, 30000));
+    ::kill(static_cast<pid_t>(program.processId()), signal);
+    ASSERT_TRUE(program.waitForFinished(20000));
+    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(program.exitCode(), status);
+    EXPECT_FALSE(fs::exists(held));
+    const std::string errors = program.readAllStandardError().toStdString();
+    if (signal == SIGTERM) {
+      EXPECT_NE(ReadFile(settings + "/Config.ini").find("DeviceFolder="), std::string::npos);
+      fs::create_directory(settings + "/Config.ini.tmp");
+    } else {
+      EXPECT_NE(errors.find("The folder settings could not be saved (" + settings +
+                            "/Config.ini.tmp: "),
+                std::string::npos)
+          << errors;
+    }
+  }
 }
 
 TEST_F(Window, ASecondLaunchHandsItsFileToTheRunningWindowAndEnds) {

@@ -222,11 +222,12 @@ void TfrmConvertList::RemoveSelected() {
   }
   if (FStatusIsHint)
     ShowStatus(QString()); // done as it said
-  bool removedBusy = false;
+  bool removedConverting = false, removedPaused = false;
   std::vector<TfrmConvertItem *> kept;
   for (TfrmConvertItem *item : FItems) {
     if (item->FSelected) {
-      removedBusy = removedBusy || Busy(item);
+      removedConverting = removedConverting || item->FState == isConverting;
+      removedPaused = removedPaused || item->FState == isPaused;
       item->ClosePanel();
     } else {
       kept.push_back(item);
@@ -238,8 +239,19 @@ void TfrmConvertList::RemoveSelected() {
   update();
   if (FItems.empty() && FOnListProgress)
     FOnListProgress(-1, 0, isWaiting);
+  // A removed paused panel leaves the batch paused: Resume goes on with the next waiting one.
+  if (removedPaused && !removedConverting && !FStopRequested &&
+      std::any_of(FItems.begin(), FItems.end(),
+                  [](const TfrmConvertItem *AItem) { return AItem->FState == isWaiting; })) {
+    FHeldByPause = true;
+    ShowStatus(tr("Paused"));
+  } else if (removedPaused && !removedConverting) {
+    if (AllTerminated())
+      ShowStatus(QString());
+    EndBatchIfIdle(true);
+  }
   // A removed converting panel does not end the batch: the next waiting panel goes on.
-  if (removedBusy) {
+  if (removedConverting) {
     StartNextWaiting();
     if (AllTerminated())
       ShowStatus(QString()); // the file it named is gone from the list
@@ -267,6 +279,11 @@ void TfrmConvertList::ClearItems() {
 void TfrmConvertList::StopAll() {
   FStopRequested = true;
   FBatchWanted = false;
+  if (FHeldByPause) { // nothing runs: the held batch simply ends
+    FHeldByPause = false;
+    ShowStatus(tr("Conversion stopped"));
+    EndBatchIfIdle(true);
+  }
   bool stopping = false;
   for (TfrmConvertItem *item : FItems)
     if (Busy(item)) {
@@ -295,6 +312,15 @@ void TfrmConvertList::PauseAll() {
 }
 
 void TfrmConvertList::ResumeNext() {
+  // The paused panel was removed: the batch goes on with the next waiting one.
+  if (FHeldByPause && AllTerminated()) {
+    FHeldByPause = false;
+    FBatchClock.start();
+    StartNextWaiting();
+    BatchChanged();
+    EndBatchIfIdle(false);
+    return;
+  }
   for (TfrmConvertItem *item : FItems)
     if (item->FState == isPaused) {
       item->ResumeItem();
@@ -308,7 +334,7 @@ void TfrmConvertList::ResumeNext() {
 }
 
 void TfrmConvertList::StartNextWaiting() {
-  if (FStopRequested)
+  if (FStopRequested || FHeldByPause)
     return;
   for (TfrmConvertItem *item : FItems)
     if (item->FState == isWaiting) {
@@ -340,6 +366,7 @@ void TfrmConvertList::StartBatch() {
     item->ResetItem();
   FStopRequested = false;
   FBatchWanted = true;
+  FHeldByPause = false;
   FFollowed = nullptr; // Start shows the first panel it converts
   FBatchRunning = true;
   FBatchConverted = 0;
@@ -349,7 +376,7 @@ void TfrmConvertList::StartBatch() {
 }
 
 void TfrmConvertList::EndBatchIfIdle(bool AStopped) {
-  if (!FBatchRunning || !AllTerminated())
+  if (!FBatchRunning || !AllTerminated() || FHeldByPause)
     return;
   if (FBatchWanted && !FStopRequested && Loading() > 0)
     return; // files still loading are part of it

@@ -110,6 +110,8 @@ private:
   bool FStatusIsHint = false; // the status line says how to use Remove
   QPointer<TfrmConvertItem> FFollowed; // the panel the batch last started
   bool FStopRequested = false;
+  // The paused panel was removed: the batch waits for Resume before it goes on.
+  bool FHeldByPause = false;
   QElapsedTimer FBatchClock;
   int64_t FPausedMs = 0;
   QElapsedTimer FPauseClock;

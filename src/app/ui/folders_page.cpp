@@ -265,9 +265,13 @@ void TFoldersPage::LoadSettings() {
   LookForPSP();
 }
 
-void TFoldersPage::SaveSettings() {
-  SaveFolderSettings(FPlaces.SettingsFile, {edDeviceFolder->text().toStdString(),
-                                            edOutputFolder->text().toStdString()});
+QString TFoldersPage::SaveSettings() {
+  std::string error;
+  if (SaveFolderSettings(FPlaces.SettingsFile,
+                         {edDeviceFolder->text().toStdString(), edOutputFolder->text().toStdString()},
+                         &error))
+    return {};
+  return Text(error);
 }
 
 bool TFoldersPage::OutputFolderReady() {

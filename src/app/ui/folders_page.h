@@ -40,7 +40,8 @@ public:
   ~TFoldersPage() override;
 
   void LoadSettings();
-  void SaveSettings();
+  // Empty when saved; else why Config.ini could not be written.
+  QString SaveSettings();
   bool OutputFolderOK() const { return FOutputFolderOK; }
   // Checked again before a batch: the folder may have gone since it was prepared (a disk
   // unplugged, a folder deleted, or back again). Its sub-folders are made again when they can be.

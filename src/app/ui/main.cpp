@@ -34,9 +34,14 @@ int Print(std::FILE *AStream, const QString &AText, int AExitCode) {
 int SignalPipe[2] = {-1, -1};
 volatile sig_atomic_t SignalsArrived = 0;
 
+// The signal that closed the window: the program ends with 128 + its number, as a command
+// line program ended by it would, so that scripts and session managers tell it from a normal end.
+volatile sig_atomic_t ClosingSignal = 0;
+
 void SignalArrived(int ASignal) {
   if (SignalsArrived == 0) {
     SignalsArrived = 1;
+    ClosingSignal = ASignal;
     const char byte = 1;
     [[maybe_unused]] const ssize_t written = ::write(SignalPipe[1], &byte, 1);
     return;
@@ -59,6 +64,7 @@ void CloseOnSignals(TfrmMain &AWindow) {
     char byte;
     while (::read(SignalPipe[0], &byte, 1) > 0) {
     }
+    AWindow.FClosingForSignal = true;
     AWindow.close();
   });
   struct sigaction action {};
@@ -110,5 +116,6 @@ int main(int argc, char **argv) {
   window.show();
   if (!command.Files.isEmpty())
     QTimer::singleShot(0, &window, [&window, files = command.Files] { window.AddFiles(files); });
-  return app.exec();
+  const int status = app.exec();
+  return ClosingSignal != 0 ? 128 + ClosingSignal : status;
 }

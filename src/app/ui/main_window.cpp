@@ -23,6 +23,7 @@
 #include <QTreeView>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <cstdio>
 
 #include "app/folders.h"
 #include "app/profiles.h"
@@ -425,7 +426,18 @@ void TfrmMain::closeEvent(QCloseEvent *AEvent) {
 
 void TfrmMain::LoadSettings() { FFoldersPage->LoadSettings(); }
 
-void TfrmMain::SaveSettings() { FFoldersPage->SaveSettings(); }
+void TfrmMain::SaveSettings() {
+  const QString error = FFoldersPage->SaveSettings();
+  if (error.isEmpty())
+    return;
+  const QString text = tr("The folder settings could not be saved (%1): the next start will not "
+                          "know the folders chosen now.")
+                           .arg(error);
+  if (FClosingForSignal)
+    std::fprintf(stderr, "korvelo-converter: %s\n", text.toLocal8Bit().constData());
+  else
+    ShowMessage(this, text);
+}
 
 bool TfrmMain::OutputFolderOK() const { return FFoldersPage->OutputFolderOK(); }
 

@@ -48,7 +48,7 @@ public:
   // window comes to the front.
   void TakeLaunch(const QString &AWorkingFolder, const QStringList &AArguments);
 
-  // Folder settings, kept by the Folders and Files page.
+  // Folder settings, kept by the Folders and Files page. A save that fails is told.
   void LoadSettings();
   void SaveSettings();
   void ShowOutputFolderError();
@@ -83,6 +83,9 @@ public:
   QTimer *CloseTimer = nullptr; // closes the window once the panels have stopped
   // On the status line while files left waiting when the window last closed can be added back.
   QPushButton *btnRestore = nullptr;
+  // The window closes for a signal (the terminal or session ending): nobody is there to answer
+  // a message box, so what must be told goes to the error stream.
+  bool FClosingForSignal = false;
 
 protected:
   void closeEvent(QCloseEvent *AEvent) override;
