@@ -1,6 +1,7 @@
 #include "app/device_library.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -253,6 +254,39 @@ TDeviceNames AllocateDeviceNames(const std::string &ADeviceFolder, size_t AAVCCo
   return names;
 }
 
+TLeftovers RemoveCopyLeftovers(const std::string &ADeviceFolder) {
+  TLeftovers found;
+  const std::string root = WithSeparator(ADeviceFolder);
+  for (const char *sub : {DeviceAVCFolder, DeviceMPEG4Folder}) {
+    std::error_code ec;
+    for (fs::directory_iterator it(root + sub, ec), end; !ec && it != end; it.increment(ec)) {
+      const std::string name = it->path().filename().string();
+      std::error_code sec;
+      if (name.rfind(CopyTempPrefix, 0) != 0 ||
+          it->symlink_status(sec).type() != fs::file_type::regular)
+        continue;
+      const std::string path = it->path().string();
+      TFd fd;
+      fd.Fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+      // One another copy is still writing keeps its lock: it is not a leftover.
+      if (fd.Fd < 0 || ::flock(fd.Fd, LOCK_EX | LOCK_NB) != 0)
+        continue;
+      const int64_t size = RegularFileSize(path);
+      if (::unlink(path.c_str()) == 0) {
+        ++found.Count;
+        found.Bytes += std::max<int64_t>(size, 0);
+      }
+    }
+  }
+  return found;
+}
+
+std::string LeftoversMessage(const TLeftovers &ALeftovers) {
+  return "Removed " + std::to_string(ALeftovers.Count) + " unfinished file" +
+         (ALeftovers.Count == 1 ? "" : "s") + " (" + FormatSizeKB(ALeftovers.Bytes) +
+         ") left on the memory stick by an earlier copy that was interrupted.";
+}
+
 bool CopyFileNoReplace(const std::string &ASource, const std::string &ATarget,
                        const std::function<bool(int64_t)> &AProgress, std::string &AError) {
   auto fail = [&](const std::string &AWhat, int AErrno) {
@@ -267,11 +301,13 @@ bool CopyFileNoReplace(const std::string &ASource, const std::string &ATarget,
     return fail(ASource, errno);
   const std::string folder = fs::path(ATarget).parent_path().string();
   // A hidden name that the PSP's player ignores; mkstemp creates it exclusively.
-  std::string temp = (folder.empty() ? std::string(".") : folder) + "/.korvelo-copy-XXXXXX";
+  std::string temp = (folder.empty() ? std::string(".") : folder) + "/" + CopyTempPrefix + "XXXXXX";
   TFd target;
   target.Fd = ::mkstemp(temp.data());
   if (target.Fd < 0)
     return fail(ATarget, errno);
+  // Held while it is written: a later copy removes only the ones nobody writes any more.
+  ::flock(target.Fd, LOCK_EX | LOCK_NB);
   auto discard = [&](const std::string &AWhat, int AErrno) {
     ::close(target.Release());
     ::unlink(temp.c_str());
@@ -330,6 +366,13 @@ TCopyResult CopyToDevice(const std::string &ADeviceFolder,
     return result;
   };
 
+  // Temporary files of a copy cut off earlier (a stick pulled out) take room and are never
+  // finished: they go first, and the person hears of it.
+  if (!ADeviceFolder.empty()) {
+    result.Leftovers = RemoveCopyLeftovers(ADeviceFolder);
+    if (result.Leftovers.Count > 0)
+      say(LeftoversMessage(result.Leftovers));
+  }
   int64_t selectedSize = 0;
   for (const TCopySource &source : ASelected)
     selectedSize += std::max<int64_t>(RegularFileSize(source.Path), 0) + ThumbnailSize(source.Path);

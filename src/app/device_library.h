@@ -92,12 +92,27 @@ enum class TCopyOutcome {
   coFailed,  // a file could not be copied, or the copy was cancelled
 };
 
+// Temporary files of an interrupted copy found and removed from the device folders.
+struct TLeftovers {
+  size_t Count = 0;
+  int64_t Bytes = 0;
+};
+// The hidden name a file is copied under before it gets its PSP name.
+constexpr const char *CopyTempPrefix = ".korvelo-copy-";
+// Removes the temporary files of earlier copies that no copy is writing any more from
+// ADeviceFolder's AVC and MPEG-4 folders.
+TLeftovers RemoveCopyLeftovers(const std::string &ADeviceFolder);
+// "Removed 2 unfinished files (48,512 KB) left on the memory stick by an earlier copy that was
+// interrupted."
+std::string LeftoversMessage(const TLeftovers &ALeftovers);
+
 struct TCopyResult {
   TCopyOutcome Outcome = TCopyOutcome::coRefused;
   std::vector<std::string> Messages; // the messages in the order they were raised
   std::vector<std::pair<std::string, std::string>> Copied; // (source, device file) done
   size_t Count = 0;                                        // files to copy, thumbnails included
   std::string Error; // what went wrong with which file, for a failed copy
+  TLeftovers Leftovers; // an earlier interrupted copy's files, removed first
 };
 
 // Copies ASelected and their thumbnails into ADeviceFolder after the checks, in this order:
@@ -105,7 +120,8 @@ struct TCopyResult {
 // kind when numbers run short (the files that fit are still copied). Each message goes to
 // AOnMessage as it arises and into the result. A file on the device is never overwritten, and a
 // file is copied under a temporary name and renamed when complete, so a failed or cancelled
-// copy leaves no partial file under a PSP name. Every file and the device folders are synced to
+// copy leaves no partial file under a PSP name; the temporary files an earlier copy left when
+// it was cut off are removed first, with a message saying so. Every file and the device folders are synced to
 // the medium before success is said. The first failure ends the copy. Runs on the
 // calling thread, callbacks included: a window runs it on a worker and posts them to itself.
 TCopyResult CopyToDevice(const std::string &ADeviceFolder,

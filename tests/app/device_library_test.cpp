@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -359,6 +360,32 @@ TEST(CopyToDevice, CancelledCopyLeavesNoFileUnderAPSPName) {
   std::string error;
   EXPECT_FALSE(CopyFileNoReplace(s.Out + "AVC", s.AVCDevice + "MAQ00009.MP4", {}, error));
   EXPECT_EQ(FolderEntries(s.AVCDevice).size(), 2u);
+}
+
+// A stick pulled out mid-copy keeps the hidden file the copy wrote; the next copy removes it
+// and says so, but leaves one another copy is still writing.
+TEST(CopyToDevice, AnInterruptedCopysLeftoversAreRemovedAndTold) {
+  TCopySetup s;
+  fs::create_directories(s.AVCDevice);
+  fs::create_directories(s.MPEG4Device);
+  Write(s.AVCDevice + ".korvelo-copy-a1b2c3", std::string(2048, 'v'));
+  Write(s.MPEG4Device + ".korvelo-copy-d4e5f6", std::string(1024, 'v'));
+  const std::string busy = s.AVCDevice + ".korvelo-copy-busy00";
+  Write(busy, "being written");
+  const int writer = ::open(busy.c_str(), O_RDONLY);
+  ASSERT_GE(writer, 0);
+  ASSERT_EQ(::flock(writer, LOCK_EX), 0);
+  std::vector<std::string> shown;
+  const TCopyResult r = CopyToDevice(s.Device, {s.Converted("one", "AVC")}, {},
+                                     [&](const std::string &m) { shown.push_back(m); });
+  ::close(writer);
+  EXPECT_EQ(r.Outcome, TCopyOutcome::coCopied);
+  EXPECT_EQ(shown, (std::vector<std::string>{"Removed 2 unfinished files (3 KB) left on the memory "
+                                             "stick by an earlier copy that was interrupted.",
+                                             MsgCopied}));
+  EXPECT_EQ(FolderEntries(s.AVCDevice),
+            (std::vector<std::string>{".korvelo-copy-busy00", "MAQ00000.MP4", "MAQ00000.THM"}));
+  EXPECT_TRUE(FolderEntries(s.MPEG4Device).empty());
 }
 
 TEST(CopyToDevice, JobCopiesOnItsOwnThreadAndACancelLeavesNoPSPName) {
