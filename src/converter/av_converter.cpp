@@ -613,6 +613,7 @@ void TCustomAVConverter::QueueLibraryLine(int AThreadID, int ALevel, std::string
 
 void TCustomAVConverter::SetOnLog(TConverterLogEvent AHandler) {
   LockAndDeliver lock(*this);
+  FLogQuiet = !AHandler;
   OnLog = std::move(AHandler);
 }
 

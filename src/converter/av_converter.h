@@ -130,6 +130,8 @@ public:
   // Sets OnLog while no line is being delivered. Library lines reach every converter from the
   // threads of all converters, so assigning OnLog directly while another converter's task runs
   // is a data race.
+  // An empty handler also takes the converter off the library lines' round: a long list of idle
+  // converters (a window's waiting panels) costs a line nothing.
   void SetOnLog(TConverterLogEvent AHandler);
   TConverterProgressEvent OnProgress;
   TConverterTerminateEvent OnTerminate;
@@ -187,6 +189,7 @@ private:
   // The tasks' callbacks and deferred starts reach the converter through this, never directly.
   std::shared_ptr<TConverterGate> FGate;
 
+  std::atomic<bool> FLogQuiet{false}; // set through SetOnLog: no library lines wanted
   std::mutex FQueueMutex;
   std::deque<QueuedLine> FQueue;
   // Threads of the log bridge that may still touch this converter.

@@ -128,9 +128,11 @@ void LogBridge(void *ASource, int ALevel, const char *AFormat, va_list AArgs) {
       entry.Text.clear();
     }
     if (!lines.empty()) {
-      receivers = Converters();
-      for (TCustomAVConverter *c : receivers)
-        c->AddUser();
+      for (TCustomAVConverter *c : Converters())
+        if (!c->FLogQuiet.load()) {
+          receivers.push_back(c);
+          c->AddUser();
+        }
     }
   }
   // Delivered outside the list lock: each converter takes the lines under its own lock when it

@@ -1,6 +1,7 @@
 // The window as a person uses it: files added, converted one after another, paused, resumed,
 // stopped, removed, and the window closed while a conversion runs.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <QApplication>
 #include <QComboBox>
@@ -12,6 +13,7 @@
 #include <QScrollBar>
 #include <QTableWidget>
 #include <QUrl>
+#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QFileSystemModel>
 #include <QGuiApplication>
@@ -518,6 +520,64 @@ TEST_F(Window, AWaitingPanelKeepsItsPictureAndNameButNoFileOpenTheSliderOpensOne
   Main->btnStop->trigger();
   ASSERT_TRUE(WaitFor([&] { return List->AllTerminated(); }));
   EXPECT_TRUE(WaitFor([&] { return open() == 0; }, 5000));
+}
+
+TEST_F(Window, ElevenHundredFilesUnderTheUsualOpenFileLimitAllLoadWhileTheWindowAnswers) {
+  const int ManyFiles = qEnvironmentVariableIntValue("MANY") ? qEnvironmentVariableIntValue("MANY") : 1100;
+  rlimit saved{};
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+  rlimit low = saved;
+  low.rlim_cur = std::min<rlim_t>(1024, saved.rlim_max);
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
+  const fs::path folder = AppDir.path() / "many";
+  fs::create_directories(folder);
+  // The smallest sound file: a tenth of a second of 8 kHz mono silence.
+  const fs::path tiny = folder / "tiny.wav";
+  {
+    std::ofstream wav(tiny, std::ios::binary);
+    auto put = [&](uint32_t AValue, int ABytes) {
+      for (int b = 0; b < ABytes; ++b)
+        wav.put(static_cast<char>((AValue >> (8 * b)) & 0xff));
+    };
+    const uint32_t samples = 800;
+    wav << "RIFF";
+    put(36 + samples * 2, 4);
+    wav << "WAVEfmt ";
+    put(16, 4), put(1, 2), put(1, 2), put(8000, 4), put(16000, 4), put(2, 2), put(16, 2);
+    wav << "data";
+    put(samples * 2, 4);
+    for (uint32_t i = 0; i < samples; ++i)
+      put(0, 2);
+  }
+  QStringList files;
+  for (int i = 0; i < ManyFiles; ++i) {
+    const fs::path file = folder / ("sound " + std::to_string(i) + ".wav");
+    fs::create_hard_link(tiny, file);
+    files << QString::fromStdString(file.string());
+  }
+  // The window's thread answers throughout: a timer keeps ticking while the files load.
+  QElapsedTimer sinceTick;
+  qint64 longestGap = 0;
+  QTimer ticker;
+  ticker.setInterval(10);
+  QObject::connect(&ticker, &QTimer::timeout, [&] {
+    longestGap = std::max(longestGap, sinceTick.restart());
+  });
+  sinceTick.start();
+  ticker.start();
+  Main->AddFiles(files);
+  EXPECT_LT(sinceTick.elapsed(), 1000); // adding returns at once
+  const bool loaded = WaitFor([&] { return List->Loading() == 0; }, 120000);
+  ticker.stop();
+  setrlimit(RLIMIT_NOFILE, &saved);
+  ASSERT_TRUE(loaded);
+  QCoreApplication::processEvents();
+  EXPECT_TRUE(Messages.empty()) << Messages.front().substr(0, 300);
+  EXPECT_EQ(List->Count(), ManyFiles);
+  // Generous for a shared machine; the benchmark measures the real figure.
+  EXPECT_LT(longestGap, 2000);
+  EXPECT_EQ(OpenMediaFiles(AppDir.path()), 0);
+  EXPECT_EQ(List->Item(ManyFiles - 1)->InputFileName(), files.last().toStdString());
 }
 
 TEST_F(Window, TheKeyboardAloneReachesTheToolBarShowsSelectsAndRemovesPanelsAndQuits) {

@@ -200,6 +200,32 @@ TfrmConvertItem::~TfrmConvertItem() {
 // The converter raises its events on the conversion's worker thread: each becomes one queued
 // call with its values copied, run on the window's thread in the order raised; a call for a
 // panel that has gone meanwhile is dropped.
+// Error lines of the libraries feed the reason a conversion that decoded nothing fails with;
+// the panel's log takes the lines of this converter's own tasks (library lines of other
+// panels' threads reach every listening converter, without a task). Only a converting panel
+// listens: every line reaches every listener, and a long list waits.
+void TfrmConvertItem::ListenToLibraries(bool AListen) {
+  if (!AListen) {
+    FConverter->SetOnLog(nullptr);
+    return;
+  }
+  const std::shared_ptr<TLibraryErrors> errors = FErrors;
+  const QPointer<TfrmConvertItem> self = FSelf;
+  FConverter->SetOnLog([errors, self](int AIndex, TLogLevel ALogLevel, const std::string &AMsg) {
+    if (ALogLevel == llError)
+      errors->Add(AMsg, AIndex >= 0);
+    if (AIndex < 0)
+      return;
+    QMetaObject::invokeMethod(
+        qApp,
+        [=] {
+          if (self)
+            self->AddToLog(QString::fromStdString(AMsg).trimmed());
+        },
+        Qt::QueuedConnection);
+  });
+}
+
 void TfrmConvertItem::ConnectConverter() {
   const QPointer<TfrmConvertItem> self = FSelf;
   const std::shared_ptr<std::atomic<bool>> converted = FConverted;
@@ -215,23 +241,7 @@ void TfrmConvertItem::ConnectConverter() {
         },
         Qt::QueuedConnection);
   };
-  // Error lines of the libraries feed the reason a conversion that decoded nothing fails with;
-  // the panel's log takes the lines of this converter's own tasks (library lines of other
-  // panels' threads reach every converter, without a task).
-  const std::shared_ptr<TLibraryErrors> errors = FErrors;
-  FConverter->SetOnLog([errors, self](int AIndex, TLogLevel ALogLevel, const std::string &AMsg) {
-    if (ALogLevel == llError)
-      errors->Add(AMsg, AIndex >= 0);
-    if (AIndex < 0)
-      return;
-    QMetaObject::invokeMethod(
-        qApp,
-        [=] {
-          if (self)
-            self->AddToLog(QString::fromStdString(AMsg).trimmed());
-        },
-        Qt::QueuedConnection);
-  });
+  ListenToLibraries(false);
   FConverter->OnTerminate = [self, converted](int AIndex, bool AFinished, bool AException,
                                               const std::string &AMessage) {
     if (AFinished && AIndex != -1)
@@ -370,6 +380,7 @@ void TfrmConvertItem::StartItem() {
   }
   FConverted->store(false);
   FErrors->Clear();
+  ListenToLibraries(true);
   FReachedMs = -1;
   AddToLog(tr("Converting %1 into %2 (%3)")
                .arg(FromStd(FInputFileName), FromStd(FOutputFileName), cboxFormat->currentText()));
@@ -455,6 +466,7 @@ void TfrmConvertItem::ConverterTerminate(int AIndex, bool AFinished, bool AExcep
   // The thumbnail shows the picture the preview shows.
   FOutcome = ConcludeConversion(*FConverter, FInputFileName, FLoaded, end, FReachedMs, FStatedMs,
                                 *FErrors, FPreviewTimeUs);
+  ListenToLibraries(false);
   ShowOutcome();
   if (FOutcome.Kind == TOutcomeKind::okFinished)
     AddToLog(tr("Converted"));

@@ -131,6 +131,7 @@ private:
   void ShowLog();
   // The converted file when there is one, otherwise the input.
   QString FileToPlay() const;
+  void ListenToLibraries(bool AListen);
   // The probe for a picture: opened again when a waiting panel let it go.
   bool OpenProbe();
 
