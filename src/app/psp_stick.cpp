@@ -148,8 +148,8 @@ int64_t RegularFileSize(const std::string &APath) {
   return static_cast<int64_t>(st.st_size);
 }
 
-// The file-system type the mount table gives for the mount point AMountPoint.
-std::string MountType(const std::string &AMountPoint) {
+// The file-system type (or, with ASource, the device) the mount table gives for AMountPoint.
+std::string MountType(const std::string &AMountPoint, bool ASource = false) {
   std::ifstream in("/proc/self/mountinfo");
   std::string line, found;
   while (std::getline(in, line)) {
@@ -158,8 +158,10 @@ std::string MountType(const std::string &AMountPoint) {
     fields >> id >> parent >> dev >> root >> point;
     while (fields >> field && field != "-") {
     }
-    std::string type;
-    fields >> type;
+    std::string type, source;
+    fields >> type >> source;
+    if (ASource)
+      type = source;
     // Mount tables write blanks as "\040"; a stick's mount point with one still matches.
     std::string unescaped;
     for (size_t i = 0; i < point.size(); ++i) {
@@ -452,4 +454,40 @@ bool DeviceFolderGone(const std::string &ADeviceFolder, const std::string &ADevi
   if (ADeviceFolder.empty() || ::stat(ADeviceFolder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
     return true;
   return !ADeviceDrive.empty() && MountType(ADeviceDrive).empty();
+}
+
+std::string MountSource(const std::string &AMountPoint) {
+  std::string point = AMountPoint;
+  while (point.size() > 1 && point.back() == '/')
+    point.pop_back();
+  return MountType(point, true);
+}
+
+std::vector<std::string> ProgramsUsing(const std::string &AMountPoint) {
+  std::string root = AMountPoint;
+  while (root.size() > 1 && root.back() == '/')
+    root.pop_back();
+  std::vector<std::string> programs;
+  std::error_code ec;
+  for (fs::directory_iterator proc("/proc", ec), end; !ec && proc != end; proc.increment(ec)) {
+    const std::string pid = proc->path().filename().string();
+    if (pid.find_first_not_of("0123456789") != std::string::npos)
+      continue;
+    bool uses = false;
+    std::error_code fec;
+    for (fs::directory_iterator fd(proc->path() / "fd", fec), fend; !fec && fd != fend && !uses;
+         fd.increment(fec)) {
+      std::error_code lec;
+      const std::string target = fs::read_symlink(fd->path(), lec).string();
+      uses = !lec && (target == root || target.compare(0, root.size() + 1, root + "/") == 0);
+    }
+    if (!uses)
+      continue;
+    std::string name;
+    std::ifstream(proc->path() / "comm") >> name;
+    const std::string entry = name + " (" + pid + ")";
+    if (std::find(programs.begin(), programs.end(), entry) == programs.end())
+      programs.push_back(entry);
+  }
+  return programs;
 }

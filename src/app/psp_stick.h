@@ -71,3 +71,10 @@ std::vector<std::string> CopiedLines(const std::string &ADeviceFolder, const TCo
 // (ADeviceDrive, its mount point) is no longer mounted, since an unplugged stick can leave its
 // empty mount folder behind, and a copy there would land on the computer's own disk.
 bool DeviceFolderGone(const std::string &ADeviceFolder, const std::string &ADeviceDrive);
+
+// The device the mount table names for the mount point AMountPoint ("/dev/sdb1"); empty when
+// nothing is mounted there.
+std::string MountSource(const std::string &AMountPoint);
+// The programs ("vlc (4711)") holding a file open under AMountPoint, each once: why a stick
+// cannot be unmounted.
+std::vector<std::string> ProgramsUsing(const std::string &AMountPoint);

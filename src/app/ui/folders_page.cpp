@@ -27,6 +27,7 @@
 
 #include "app/device_copy_job.h"
 #include "app/mount_watch.h"
+#include "app/ui/stick_eject.h"
 #include "app/profiles.h"
 #include "app/psp_volumes.h"
 #include "app/ui/messages.h"
@@ -133,6 +134,8 @@ TFoldersPage::TFoldersPage(const std::string &AAppPath, QWidget *AParent)
 }
 
 TFoldersPage::~TFoldersPage() {
+  if (FEjectThread.joinable())
+    FEjectThread.join();
   FMountWatcher.reset();
   FCopyJob.reset();
 }
@@ -213,8 +216,15 @@ QWidget *TFoldersPage::CreateFilesBox() {
   connect(btnRemoveFromStick, &QPushButton::clicked, this, [this] { btnRemoveFromStickClick(); });
   stickLayout->addWidget(new QLabel(tr("On the memory stick:"), stickPage), 0, 0, 1, 2);
   stickLayout->addWidget(lvStick, 1, 0, 1, 2);
+  btnEject = new QPushButton(tr("Eject"), stickPage);
+  btnEject->setToolTip(tr("Writes everything out, unmounts the stick and powers it off, so that "
+                          "it can be pulled out safely"));
+  connect(btnEject, &QPushButton::clicked, this, [this] { btnEjectClick(); });
+  auto *stickButtons = new QHBoxLayout;
+  stickButtons->addWidget(btnRemoveFromStick);
+  stickButtons->addWidget(btnEject);
   stickLayout->addWidget(lbStickState, 2, 0);
-  stickLayout->addWidget(btnRemoveFromStick, 2, 1);
+  stickLayout->addLayout(stickButtons, 2, 1);
   stickLayout->setRowStretch(1, 1);
   stickLayout->setColumnStretch(0, 1);
   splFiles->addWidget(stickPage);
@@ -432,6 +442,7 @@ void TFoldersPage::ShowStickScan(const TStickScan &AScan) {
                           tr(", %1 on the stick; %2 free.")
                               .arg(Text(FormatSizeKB(total)), Text(FormatSizeKB(AScan.Free))));
   btnRemoveFromStick->setEnabled(!FDeviceGone && lvStick->rowCount() > 0);
+  btnEject->setEnabled(!FDeviceGone && !DeviceFolder.empty() && !FEjectThread.joinable());
   if (wasGone != FDeviceGone && lvFiles->selectionModel()->hasSelection())
     ShowSelectionStatus();
   emit StickScanned();
@@ -469,6 +480,26 @@ void TFoldersPage::btnRemoveFromStickClick() {
   if (!errors.isEmpty())
     ShowMessage(window(), tr("Could not remove from the memory stick:") + errors);
   LookForPSP();
+}
+
+void TFoldersPage::btnEjectClick() {
+  if (FEjectThread.joinable() || DeviceDrive.empty() || FCopyJob->Running())
+    return;
+  btnEject->setEnabled(false);
+  lbStickState->setText(tr("Ejecting the stick\u2026"));
+  // udisks2 answers when the stick's cache is written out: seconds on a slow stick.
+  FEjectThread = std::thread([this, point = QString::fromStdString(DeviceDrive)] {
+    const TEjectResult result = EjectStick(point);
+    QMetaObject::invokeMethod(
+        this,
+        [this, result] {
+          FEjectThread.join();
+          ShowMessage(window(), result.Message,
+                      result.Ejected ? QMessageBox::Information : QMessageBox::Warning);
+          LookForPSP();
+        },
+        Qt::QueuedConnection);
+  });
 }
 
 void TFoldersPage::showEvent(QShowEvent *AEvent) {

@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -81,6 +82,7 @@ public:
   QTableWidget *lvStick = nullptr; // the videos on the memory stick
   QLabel *lbStickState = nullptr;  // the stick missing, or how full it is
   QPushButton *btnRemoveFromStick = nullptr;
+  QPushButton *btnEject = nullptr; // unmount and power off through udisks2
   QPushButton *btnCopy = nullptr, *btnRefresh = nullptr;
   QProgressBar *progressbarSize = nullptr;
   QStatusBar *StatusBarCopyFiles = nullptr;
@@ -118,6 +120,8 @@ private:
   void ScanStick(); // on the watcher's thread
   void ShowStickScan(const TStickScan &AScan);
   void btnRemoveFromStickClick();
+  void btnEjectClick();
+  std::thread FEjectThread;
   void CopyProgress(const TCopyProgress &AProgress);
   void CopyDone(const TCopyResult &AResult);
 
