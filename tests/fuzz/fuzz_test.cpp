@@ -1,12 +1,14 @@
 // Damaged variants of the generated media, each through one conversion of korvelo-convert: none
-// may crash it, hang it, or come out "converted" without a readable file. Seeded: a failing case
-// is repeated by its seed and number. Not part of the default run (see the README).
+// may crash it, hang it, or come out "converted" as a file the PSP would not play (nor fail and
+// leave its output behind). Seeded: a failing case is repeated by its seed and number. Not part
+// of the default run (see the README).
 //
 // KORVELO_FUZZ_SEED (default 1), KORVELO_FUZZ_COUNT (default 300), KORVELO_FUZZ_CASE (run only
 // that case). Failing inputs are kept in fuzz-failures/ of the build folder.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <random>
@@ -14,6 +16,8 @@
 #include <vector>
 
 #include "../cli/command_runner.h"
+#include "app/thumbnail.h"
+#include "support/psp_checks.h"
 #include "support/test_support.h"
 
 namespace fs = std::filesystem;
@@ -73,6 +77,29 @@ void Damage(std::string &AData, std::mt19937_64 &ARandom, std::string &AWhat) {
   }
 }
 
+// What keeps a file said to be converted from playing on the PSP, empty when nothing does:
+// the checks the other tests make of every profile's output, for the default profile.
+std::string PSPProblem(const std::string &AOutput) {
+  const testing_support::FileFacts out = testing_support::Inspect(AOutput);
+  if (!out.opened)
+    return "said converted, but its output does not open";
+  if (!out.video.present || out.video.packets < 1)
+    return "said converted, but its output has no picture";
+  if (!out.audio.present)
+    return "said converted, but its output has no sound";
+  if (out.video.codec != AV_CODEC_ID_H264 || out.video.width != 480 || out.video.height != 272 ||
+      out.video.format != AV_PIX_FMT_YUV420P)
+    return "said converted, but its picture is not the profile's";
+  if (out.audio.codec != AV_CODEC_ID_AAC || out.audio.channels != 2)
+    return "said converted, but its sound is not the profile's";
+  if (std::fabs(out.video.start) > 0.05 || std::fabs(out.audio.start - out.video.start) > 0.05)
+    return "said converted, but its streams start at " + std::to_string(out.video.start) +
+           " and " + std::to_string(out.audio.start) + " s";
+  if (!fs::exists(ThumbnailFileName(AOutput)))
+    return "said converted, but has no thumbnail";
+  return {};
+}
+
 } // namespace
 
 TEST(Fuzz, DamagedMediaNeverCrashOrHangTheConversion) {
@@ -81,6 +108,7 @@ TEST(Fuzz, DamagedMediaNeverCrashOrHangTheConversion) {
   const int64_t only = EnvNumber("KORVELO_FUZZ_CASE", -1);
   ::setenv("ASAN_OPTIONS", ("exitcode=" + std::to_string(SanitizerExit)).c_str(), 1);
   ::setenv("UBSAN_OPTIONS", ("exitcode=" + std::to_string(SanitizerExit)).c_str(), 1);
+  testing_support::RequireMediaLibraries(); // for reading the outputs back
   const std::vector<fs::path> seeds = Seeds();
   ASSERT_FALSE(seeds.empty());
   testing_support::TempDir work;
@@ -99,13 +127,15 @@ TEST(Fuzz, DamagedMediaNeverCrashOrHangTheConversion) {
     const std::string out = work.file("out");
     TProcess convert(ConvertBinary(), {"--jobs", "1", "-o", out, input});
     const TRun run = convert.Wait(90000);
+    const std::string output =
+        out + "/AVC/" + fs::path(input).stem().string() + "-480x272-AVC.mp4";
     std::string problem;
     if (run.Status != 0 && run.Status != 1)
       problem = run.Status < 0 ? "hung" : "ended with status " + std::to_string(run.Status);
-    else if (run.Status == 0 && !ReadMedia(out + "/AVC/" + fs::path(input).stem().string() +
-                                           "-480x272-AVC.mp4")
-                                     .Opened)
-      problem = "said converted, but its output does not open";
+    else if (run.Status == 0)
+      problem = PSPProblem(output);
+    else if (fs::exists(output) || fs::exists(ThumbnailFileName(output)))
+      problem = "failed, but left its output or thumbnail behind";
     if (!problem.empty()) {
       ++failed;
       ADD_FAILURE() << "seed " << seed << " case " << n << " (" << source.filename().string()
