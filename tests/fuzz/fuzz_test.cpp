@@ -3,7 +3,7 @@
 // leave its output behind). Seeded: a failing case is repeated by its seed and number. Not part
 // of the default run (see the README).
 //
-// KORVELO_FUZZ_SEED (default 1), KORVELO_FUZZ_COUNT (default 300), KORVELO_FUZZ_CASE (run only
+// KORVELO_FUZZ_SEED (default 1), KORVELO_FUZZ_COUNT (default 500), KORVELO_FUZZ_CASE (run only
 // that case). Failing inputs are kept in fuzz-failures/ of the build folder.
 #include <gtest/gtest.h>
 
@@ -104,7 +104,7 @@ std::string PSPProblem(const std::string &AOutput) {
 
 TEST(Fuzz, DamagedMediaNeverCrashOrHangTheConversion) {
   const uint64_t seed = static_cast<uint64_t>(EnvNumber("KORVELO_FUZZ_SEED", 1));
-  const int64_t count = EnvNumber("KORVELO_FUZZ_COUNT", 300);
+  const int64_t count = EnvNumber("KORVELO_FUZZ_COUNT", 500);
   const int64_t only = EnvNumber("KORVELO_FUZZ_CASE", -1);
   ::setenv("ASAN_OPTIONS", ("exitcode=" + std::to_string(SanitizerExit)).c_str(), 1);
   ::setenv("UBSAN_OPTIONS", ("exitcode=" + std::to_string(SanitizerExit)).c_str(), 1);
