@@ -35,6 +35,9 @@ if(TARGET korvelo-converter)
   install(TARGETS korvelo-converter RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   install(FILES ${KORVELO_PACKAGING_DIR}/korvelo-converter.desktop
     DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+  # Software centres list the program by its AppStream metainfo.
+  install(FILES ${KORVELO_PACKAGING_DIR}/korvelo-converter.metainfo.xml
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
   install(FILES ${KORVELO_PACKAGING_DIR}/korvelo-converter.svg
     DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
   find_program(RSVG_CONVERT rsvg-convert REQUIRED)

@@ -66,6 +66,10 @@ if [ "$window" = 1 ]; then
   fi
   entry=$dest/usr/share/applications/korvelo-converter.desktop
   [ -f "$entry" ] && desktop-file-validate "$entry" || fail "menu entry missing or invalid"
+  grep -q '^MimeType=.*image/png;' "$entry" || fail "the menu entry does not offer pictures"
+  metainfo=$dest/usr/share/metainfo/korvelo-converter.metainfo.xml
+  [ -f "$metainfo" ] && appstreamcli validate --no-net "$metainfo" > /dev/null ||
+    fail "AppStream metainfo missing or invalid"
   [ -f "$dest/usr/share/icons/hicolor/scalable/apps/korvelo-converter.svg" ] || fail "no SVG icon"
   for size in 16 24 32 48 64 128 256; do
     png=$dest/usr/share/icons/hicolor/${size}x${size}/apps/korvelo-converter.png

@@ -11,7 +11,9 @@
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QLabel>
+#include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
@@ -179,6 +181,20 @@ void TfrmMain::CreateMenu() {
     QDesktopServices::openUrl(QUrl(QString::fromUtf8(ProductWebPage)));
   });
   HelpMenu->setVisible(false);
+  // The desktop's usual Help menu, with the Home page's About text.
+  QMenu *help = menuBar()->addMenu(tr("&Help"));
+  help->addAction(tr("Korvelo Converter on the &web"), this, [] {
+    QDesktopServices::openUrl(QUrl(QString::fromUtf8(ProductWebPage)));
+  });
+  AboutAction = help->addAction(tr("&About Korvelo Converter"), this, [this] {
+    QMessageBox::about(
+        this, tr("About Korvelo Converter"),
+        tr("<h3>%1</h3><p>Version %2</p><p>Turns video, audio and picture files into MP4 files "
+           "that the PSP plays, and copies them onto its memory stick.</p>"
+           "<p>Thanks to Developer Teams for: FFMPEG, FAAC, x264</p><p><a href=\"%3\">%4</a></p>")
+            .arg(QString::fromUtf8(WindowCaption), QStringLiteral(KORVELO_VERSION),
+                 QString::fromUtf8(ProductWebPage), tr("Korvelo Converter on the web")));
+  });
   // The desktop's key for closing a program; closing asks running conversions to stop first.
   auto *quit = new QAction(this);
   quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));

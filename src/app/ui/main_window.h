@@ -76,6 +76,7 @@ public:
   QGroupBox *gbAbout = nullptr;
   // The menu bar's entries, one per page, and Help.
   QAction *HomeMenu = nullptr, *ConvertMenu = nullptr, *FoldersMenu = nullptr, *HelpMenu = nullptr;
+  QAction *AboutAction = nullptr; // in the Help menu
   QAction *btnAdd = nullptr, *btnRemove = nullptr, *btnClear = nullptr, *btnStart = nullptr,
           *btnStop = nullptr, *btnPause = nullptr, *btnResume = nullptr,
           *btnOpenAVCFolder = nullptr, *btnOpenMPEG4Folder = nullptr,
