@@ -24,6 +24,7 @@
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPalette>
 #include <QPixmap>
 #include <QProgressBar>
 #include <QSlider>
@@ -130,6 +131,13 @@ TfrmConvertItem::TfrmConvertItem(QWidget *AParent, std::unique_ptr<TCustomAVConv
   edOutputFilename->setReadOnly(true);
   edTitle = new QLineEdit(gbOutput);
   edTitle->setReadOnly(true);
+  // Fields that take no typing look like it: the window's colour instead of the white of an
+  // editable field. Their text can still be selected and copied.
+  for (QLineEdit *field : {edOutputFilename, edTitle}) {
+    QPalette look = field->palette();
+    look.setColor(QPalette::Base, look.color(QPalette::Window));
+    field->setPalette(look);
+  }
   cboxFormat = new QComboBox(gbOutput);
   for (const TPSPProfile &profile : PSPProfiles)
     cboxFormat->addItem(FromStd(profile.Name));
