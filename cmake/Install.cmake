@@ -55,7 +55,7 @@ endif()
 add_custom_target(korvelo_packaging_files ALL DEPENDS ${KORVELO_BUILT_FILES})
 
 # The Debian package. dpkg-shlibdeps finds what the programs link (the C++ runtime, libjpeg,
-# Qt); the media libraries are opened at run time and Qt's platform plugins are loaded by Qt, so
+# libass, Qt); the media libraries are opened at run time and Qt's platform plugins are loaded by Qt, so
 # no link names them and they are declared by package name.
 set(CPACK_PACKAGE_NAME korvelo-converter)
 set(CPACK_PACKAGE_VENDOR "Korvelo")

@@ -3,21 +3,60 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <climits>
+#include <cstdint>
+
 #include "app/output_options.h"
 #include "app/profiles.h"
 #include "converter/av_converter.h"
 
+namespace {
+
+// The input's side of a content choice: where it starts, or how long its one picture lasts.
+void ApplyContent(const TResolvedContent &AContent, TInputOptions &AInput) {
+  if (AContent.Still) {
+    // One picture lasting the whole still: decoded once (a huge photo takes seconds), shown
+    // until the recording time by the engine's repeating of the last picture.
+    AInput.ExtOptions += "r=1/" + std::to_string(AContent.StillSeconds) + "\n";
+  } else if (AContent.StartMs > 0) {
+    AInput.StartTime = static_cast<int32_t>(std::min<int64_t>(AContent.StartMs, INT32_MAX));
+  }
+}
+
+// The output's side: its length, the subtitles to burn in, the sound track.
+void ApplyContent(const TResolvedContent &AContent, TOutputOptions &AOutput) {
+  if (AContent.LengthMs > 0)
+    AOutput.RecordingTime = static_cast<int32_t>(std::min<int64_t>(AContent.LengthMs, INT32_MAX));
+  // Option lines follow the profile's.
+  if (!AOutput.ExtOptions.empty() && AOutput.ExtOptions.back() != '\n')
+    AOutput.ExtOptions += '\n';
+  if (AContent.Subtitle.Kind == TSubtitleKind::skStream)
+    AOutput.ExtOptions += "burn_subtitles=" + std::to_string(AContent.Subtitle.StreamIndex) + "\n";
+  else if (AContent.Subtitle.Kind == TSubtitleKind::skFile)
+    AOutput.ExtOptions += "burn_subtitles_file=" + AContent.Subtitle.FileName + "\n";
+  if (AContent.AudioStream >= 0) {
+    // Maps name the source of every output stream the input feeds: the picture the engine
+    // would take anyway, and the chosen sound.
+    if (AContent.VideoStream >= 0)
+      AOutput.ExtOptions += "map=0:" + std::to_string(AContent.VideoStream) + "\n";
+    AOutput.ExtOptions += "map=0:" + std::to_string(AContent.AudioStream) + "\n";
+  }
+}
+
+} // namespace
+
 bool LoadConversion(TCustomAVConverter &AConverter, const std::string &ALibraryPath,
                     const std::string &AFileName, int AProfileIndex, TLoadedConversion &AResult,
-                    std::string &AError) {
+                    std::string &AError, const TContentChoice &AChoice) {
   return LoadConversion(AConverter, ALibraryPath, AFileName, AProfileIndex, AVCFolder, MPEG4Folder,
-                        AResult, AError);
+                        AResult, AError, AChoice);
 }
 
 bool LoadConversion(TCustomAVConverter &AConverter, const std::string &ALibraryPath,
                     const std::string &AFileName, int AProfileIndex, const std::string &AAVCFolder,
                     const std::string &AMPEG4Folder, TLoadedConversion &AResult,
-                    std::string &AError) {
+                    std::string &AError, const TContentChoice &AChoice) {
   AConverter.ClearTasks();
   if (!AConverter.LoadLibraries(ALibraryPath, true)) {
     AError = AConverter.LastErrorMessage();
@@ -57,10 +96,17 @@ bool LoadConversion(TCustomAVConverter &AConverter, const std::string &ALibraryP
   loaded.BitRate = info.BitRate;
   loaded.FormatName = probe.GetFormatName();
 
+  if (!ResolveContentChoice(probe, AFileName, info.Duration, AChoice, LocaleLanguage(),
+                            loaded.Content, AError))
+    return false;
+  loaded.OutputDurationUs =
+      loaded.Content.LengthMs > 0 ? loaded.Content.LengthMs * 1000 : loaded.DurationUs;
+
   TInputOptions input;
   InitInputOptions(input);
   input.FileName = probe.GetFileName();
   input.FileFormat = probe.LoadedFormat();
+  ApplyContent(loaded.Content, input);
   loaded.TaskIndex = AConverter.AddInputFile(input.FileName, &input);
   if (loaded.TaskIndex < 0) {
     AError = "***File open error: " + AConverter.LastErrorMessage();
@@ -85,6 +131,7 @@ bool LoadConversion(TCustomAVConverter &AConverter, const std::string &ALibraryP
   TOutputOptions output;
   InitOutputOptions(output);
   FillOutputOptions(settings, output);
+  ApplyContent(loaded.Content, output);
   loaded.OutputFileName = output.FileName;
   loaded.Output = settings;
   if (::stat(output.FileName.c_str(), &st) == 0) {
@@ -123,6 +170,7 @@ bool ReopenConversion(TCustomAVConverter &AConverter, const std::string &ALibrar
   InitInputOptions(input);
   input.FileName = ALoaded.InputFileName;
   input.FileFormat = ALoaded.InputFormat;
+  ApplyContent(ALoaded.Content, input);
   ALoaded.TaskIndex = AConverter.AddInputFile(input.FileName, &input);
   if (ALoaded.TaskIndex < 0) {
     AError = "***File open error: " + AConverter.LastErrorMessage();
@@ -133,6 +181,7 @@ bool ReopenConversion(TCustomAVConverter &AConverter, const std::string &ALibrar
   TOutputOptions output;
   InitOutputOptions(output);
   FillOutputOptions(ALoaded.Output, output);
+  ApplyContent(ALoaded.Content, output);
   output.FileName = ALoaded.OutputFileName;
   if (!AConverter.SetOutputFile(ALoaded.TaskIndex, output.FileName, &output)) {
     AError = "***Cannot do convert, error: " + AConverter.LastErrorMessage();

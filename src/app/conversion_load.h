@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "app/content_choice.h"
 #include "app/output_options.h"
 
 class TCustomAVConverter;
@@ -28,21 +29,26 @@ struct TLoadedConversion {
   std::string InputFormat;
   TPSPOutputSettings Output;
   uint64_t OutputDevice = 0, OutputInode = 0; // the claimed file, told from one put in its place
+  TResolvedContent Content; // the sound track, subtitles, range or still length taken
+  // How long the output lasts: the chosen range, a still's length, else the input's duration.
+  int64_t OutputDurationUs = -1;
 };
 
 // Drops the converter's earlier tasks, loads the media libraries (from ALibraryPath first),
 // probes AFileName and sets up one task converting it with profile AProfileIndex into AVCFolder
 // or MPEG4Folder. False with the message the user is shown in AError: the libraries' error
 // text alone, or "***File load error: ", "***File open error: " or "***Cannot do convert,
-// error: " followed by the reason; a refused output leaves no task behind.
+// error: " followed by the reason; a refused output leaves no task behind. AChoice picks the
+// sound track, subtitles, range and still length; a choice the input cannot meet fails with
+// the reason alone ("no sound track 3 in film.mkv (its sound tracks: ...)").
 bool LoadConversion(TCustomAVConverter &AConverter, const std::string &ALibraryPath,
                     const std::string &AFileName, int AProfileIndex, TLoadedConversion &AResult,
-                    std::string &AError);
+                    std::string &AError, const TContentChoice &AChoice = TContentChoice());
 // The same into the given output sub-folders (a load on another thread cannot read the globals).
 bool LoadConversion(TCustomAVConverter &AConverter, const std::string &ALibraryPath,
                     const std::string &AFileName, int AProfileIndex, const std::string &AAVCFolder,
                     const std::string &AMPEG4Folder, TLoadedConversion &AResult,
-                    std::string &AError);
+                    std::string &AError, const TContentChoice &AChoice = TContentChoice());
 
 // A loaded conversion that waits holds nothing open: the probe's file and decoder and the task's
 // input and output are let go, the output's name stays claimed on disk (the empty file).

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <limits>
@@ -239,12 +240,16 @@ TConversionOutcome ConcludeConversion(TCustomAVConverter &AConverter, const std:
     // video is complete without its thumbnail: finished, with a warning.
     TAVProbe &probe = AConverter.AVProbe();
     const bool wasOpen = probe.FileLoaded();
+    // A conversion of part of the input shows where that part begins.
+    const int64_t rangeStartUs = ALoaded.Content.StartMs * 1000;
     try {
       if (!wasOpen) {
         const std::string &input = ALoaded.InputFileName.empty() ? AInput : ALoaded.InputFileName;
         if (!probe.LoadFile(input, ALoaded.InputFormat))
           throw std::runtime_error(probe.LastErrorMessage());
-        probe.Seek(-1, APictureTimeUs);
+        probe.Seek(-1, std::max(APictureTimeUs, rangeStartUs));
+      } else if (rangeStartUs > 0) {
+        probe.Seek(-1, rangeStartUs);
       }
       probe.SetPictureLimit(ThumbnailPictureLimit, ThumbnailPictureLimit);
       TBGRImage *picture = probe.GetFrameBitmap(-1);

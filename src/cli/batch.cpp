@@ -146,12 +146,12 @@ bool TBatch::SetUpJob(size_t AIndex, std::string &AError) {
   TLoadedConversion loaded;
   const bool ok =
       LoadConversion(converter, FSettings.LibraryPath, status.InputFile, FSettings.ProfileIndex,
-                     loaded, AError);
+                     loaded, AError, FSettings.Content);
   status.OutputFile = loaded.OutputFileName;
   job.Loaded = loaded;
   if (!ok)
     return false;
-  status.DurationMs = loaded.DurationUs >= 0 ? loaded.DurationUs / 1000 : -1;
+  status.DurationMs = loaded.OutputDurationUs >= 0 ? loaded.OutputDurationUs / 1000 : -1;
 
   converter.OnProgress = [this, AIndex](int, int, int AFPS, int ACurrentDuration, float, float,
                                         int64_t ACurrentSize, int ATotalOutputDuration) {

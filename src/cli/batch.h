@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "app/content_choice.h"
 #include "cli/progress_view.h"
 
 class TCustomAVConverter;
@@ -18,6 +19,7 @@ struct TBatchSettings {
   int ProfileIndex = 4;
   int Jobs = 1;            // conversions at the same time, at least 1
   std::string LibraryPath; // folder searched first for the media libraries
+  TContentChoice Content;  // sound track, subtitles, range and still length of every file
 };
 
 class TBatch {

@@ -1,6 +1,8 @@
 #include "cli/command_line.h"
 
+#include <algorithm>
 #include <cctype>
+#include <cstdint>
 #include <cstdlib>
 #include <string>
 
@@ -43,6 +45,9 @@ std::string ValueOption(const std::string &AName) {
     return "--copy-to";
   if (AName == "--stick-list")
     return "--stick-list";
+  for (const char *name : {"--audio-track", "--subtitles", "--start", "--end", "--still-seconds"})
+    if (AName == name)
+      return AName;
   return {};
 }
 
@@ -152,8 +157,32 @@ bool ParseCommandLine(const std::vector<std::string> &AArgs, TCommandLine &AComm
         return false;
       }
       stickDir = value;
+    } else if (option == "--audio-track" || option == "--subtitles") {
+      if (value.empty()) {
+        AError = "option '" + option + "' requires a value";
+        return false;
+      }
+      (option == "--audio-track" ? ACommand.Content.AudioTrack : ACommand.Content.Subtitles) =
+          value;
+    } else if (option == "--start" || option == "--end") {
+      int64_t ms = 0;
+      if (!ParseClockTime(value, ms)) {
+        AError = "invalid time '" + value + "' for '" + option + "' (HH:MM:SS[.mmm] or seconds)";
+        return false;
+      }
+      (option == "--start" ? ACommand.Content.StartMs : ACommand.Content.EndMs) = ms;
+    } else if (option == "--still-seconds") {
+      int seconds = 0;
+      if (!ParseJobs(value, seconds) || seconds > 3600) {
+        AError = "invalid length '" + value + "' for '--still-seconds' (1 to 3600 seconds)";
+        return false;
+      }
+      ACommand.Content.StillSeconds = seconds;
     }
-    if ((option == "--profile" || option == "--output" || option == "--jobs") &&
+    const bool contentOption = option == "--audio-track" || option == "--subtitles" ||
+                               option == "--start" || option == "--end" ||
+                               option == "--still-seconds";
+    if ((option == "--profile" || option == "--output" || option == "--jobs" || contentOption) &&
         conversionOption.empty())
       conversionOption = option;
   }
@@ -198,6 +227,11 @@ bool ParseCommandLine(const std::vector<std::string> &AArgs, TCommandLine &AComm
     ACommand.Mode = TCommandMode::cmCopy;
     return true;
   }
+  if (ACommand.Content.EndMs >= 0 && ACommand.Content.EndMs <= std::max<int64_t>(ACommand.Content.StartMs, 0)) {
+    AError = "the end (" + FormatClockTime(ACommand.Content.EndMs) + ") is not after the start (" +
+             FormatClockTime(std::max<int64_t>(ACommand.Content.StartMs, 0)) + ")";
+    return false;
+  }
   if (ACommand.Files.empty()) {
     AError = "no input files";
     return false;
@@ -223,6 +257,19 @@ std::string UsageText() {
       "                        its AVC or MPEG4 sub-folder, which is created when missing\n"
       "  -j, --jobs N          convert up to N files at the same time (default: one per\n"
       "                        processor core)\n"
+      "      --audio-track N|LANG  the sound track: the Nth of the file's sound tracks, or\n"
+      "                        the first in a language such as eng or de (default: the\n"
+      "                        file's first sound track)\n"
+      "      --subtitles N|LANG|FILE|none  subtitles burned into the picture: the Nth\n"
+      "                        subtitles (the file's streams, then NAME.srt, .ass, .ssa\n"
+      "                        and NAME.LANG.srt beside it), the first in a language, or\n"
+      "                        a .srt/.ass/.ssa file\n"
+      "                        (default: none, or a forced stream when the sound is not in\n"
+      "                        your language)\n"
+      "      --start TIME      convert from TIME (HH:MM:SS[.mmm] or seconds) on\n"
+      "      --end TIME        convert up to TIME; the thumbnail and the progress follow\n"
+      "      --still-seconds N how long a picture (JPEG, PNG, BMP) shows, with silent sound\n"
+      "                        (default: 5)\n"
       "  Existing files are never replaced: a name that is taken gets \"(1)\", \"(2)\", ...\n"
       "  Each finished file gets its PSP thumbnail (.THM) beside it. Ctrl-C stops the\n"
       "  running conversions and keeps what they have written so far.\n"

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "app/content_choice.h"
+
 enum class TCommandMode { cmHelp, cmVersion, cmConvert, cmList, cmCopy, cmStickList };
 
 struct TCommandLine {
@@ -14,6 +16,7 @@ struct TCommandLine {
   std::string ListDir;     // --list
   std::string DeviceDir;   // --copy-to, --stick-list
   std::vector<std::string> Files;
+  TContentChoice Content; // --audio-track, --subtitles, --start, --end, --still-seconds
 };
 
 // Parses the arguments after the program name. False with AError (one line, without the

@@ -67,6 +67,7 @@ int Convert(const TCommandLine &ACommand) {
   settings.Jobs = ACommand.Jobs > 0 ? ACommand.Jobs
                                     : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
   settings.LibraryPath = ProgramFolder();
+  settings.Content = ACommand.Content;
 
   std::unique_ptr<TProgressView> view = MakeProgressView(stdout, stderr);
   TBatch batch(settings, ACommand.Files, *view);

@@ -257,6 +257,9 @@ public:
   int InputFileCount = 0;
   int64_t InputTsOffsets[MaxFiles] = {};
   bool InputStartUnknown[MaxFiles] = {}; // no start time: the first timestamp read is the start
+  // Opened at a start time ("ss"): the seek lands on a key picture before it, and what is
+  // decoded before the start is left out rather than muxed at negative times.
+  bool InputCutAtStart[MaxFiles] = {};
   bool InputRateEmu[MaxFiles] = {}; // "re" of each input, read by the transcode set-up
   double InputTsScales[MaxFiles][MAX_STREAMS] = {};
   AVFormatContext *OutputFiles[MaxFiles] = {};
@@ -342,6 +345,9 @@ public:
   int64_t RecordingTime = std::numeric_limits<int64_t>::max();
   int OutputDurationMs = -1;
   int64_t StartTime = 0;
+  // Subtitles burned into the picture: a subtitle stream of the first input, or a file.
+  int BurnSubtitleStream = -1;
+  std::string BurnSubtitleFile;
   int64_t RecTimestamp = 0;
   int64_t InputTsOffset = 0;
   int64_t LimitFileSize = 0;
@@ -536,6 +542,7 @@ protected:
   void StartScalingMidRun(TPictureDraw &ADraw, TOutputStream &AOst);
   bool ScalePicture(TPictureDraw &ADraw, TOutputStream &AOst, const AVFrame *APicture);
   bool TurnAndPadPicture(TPictureDraw &ADraw, const TOutputStream &AOst);
+  void BurnSubtitles(TPictureDraw &ADraw, TOutputStream &AOst);
   void SendPicture(AVFormatContext *AOutput, TOutputStream &AOst, const TInputStream &AIst,
                    const AVFrame *APicture, TPictureDraw &ADraw, int ACount, int &AFrameSize);
   void DescribePicture(AVFrame *AFrame, const TOutputStream &AOst, const TInputStream &AIst,
@@ -553,6 +560,8 @@ protected:
   // Prepares the one reused frame of a generated stream (silence or a black picture) once its
   // encoder is open.
   void OpenGeneratedStream(TOutputStream &AOst);
+  // The burn-in stage of the picture path (subtitle_burn.cpp).
+  void OpenSubtitleBurn();
   // Encodes silence / black pictures into every generated stream up to the position of the real
   // streams of its file; at the end of the run up to their end, and then flushes them.
   void FeedGeneratedStreams(bool AEndOfRun);

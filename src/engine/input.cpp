@@ -184,6 +184,7 @@ bool TCustomFFmpeg::OpenInputFile(const std::string &AFileName) {
   int64_t timestamp = StartTime;
   if (context->start_time != AV_NOPTS_VALUE)
     timestamp += context->start_time;
+  InputCutAtStart[fileIndex] = StartTime > 0 && !CopyTs;
   if (StartTime != 0) {
     // A failed seek leaves the demuxer where it stands; the opening goes on.
     avlib.av_seek_frame(context.get(), -1, timestamp, AVSEEK_FLAG_BACKWARD);

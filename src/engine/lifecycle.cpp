@@ -81,6 +81,7 @@ void TCustomFFmpeg::ResetFileTables() {
     InputFiles[i] = nullptr;
     InputTsOffsets[i] = 0;
     InputStartUnknown[i] = false;
+    InputCutAtStart[i] = false;
     for (int s = 0; s < MAX_STREAMS; ++s)
       InputTsScales[i][s] = 0;
     OutputFiles[i] = nullptr;
@@ -173,6 +174,8 @@ void TCustomFFmpeg::ResetRunOptions() {
   RecordingTime = std::numeric_limits<int64_t>::max();
   OutputDurationMs = -1;
   StartTime = 0;
+  BurnSubtitleStream = -1;
+  BurnSubtitleFile.clear();
   RecTimestamp = 0;
   InputTsOffset = 0;
   LimitFileSize = 0;

@@ -3,6 +3,7 @@
 // every output stream it serves. Then the end of the run: flushing, trailers, the final report
 // and the closing of the codecs. WriteFrame is the one path by which packets reach a muxer.
 #include <algorithm>
+#include <limits>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
@@ -138,6 +139,9 @@ bool TCustomFFmpeg::OutputLimitReached(double AOptsMin) {
 bool TCustomFFmpeg::ServeReadPacket(int AFileIndex, AVPacket *APacket) {
   TTranscodeRun &run = *TranscodeRun;
   const TInputFile &file = run.InputFileTable[AFileIndex];
+  // The subtitles burned into the picture are read from their stream as it comes.
+  if (run.Burner && AFileIndex == 0 && APacket->stream_index == run.Burner->StreamIndex())
+    run.Burner->TakePacket(APacket, InputTsOffsets[AFileIndex]);
   if (APacket->stream_index < 0 || APacket->stream_index >= file.NbStreams ||
       run.InputStreams[file.IstIndex + APacket->stream_index].Discard)
     return true;
@@ -357,14 +361,43 @@ void TCustomFFmpeg::ServeDecodedFrame(TInputStream &AIst, int AIstIndex, AVFrame
     AIst.NextPts += static_cast<int64_t>(500000) * bytes /
                     (static_cast<int64_t>(AIst.ConverterRate) * AIst.ConverterChannels);
     ApplyVolume(run.SampleBuffer.data(), bytes);
-    ServeEncoders(AIst, AIstIndex, run.SampleBuffer.data(), bytes, nullptr, nullptr, APts);
+    // Sound before a chosen start is cut off to the sample, so that it starts with the
+    // picture; a stretch muxed at negative times would play on players that ignore edits.
+    int skip = 0;
+    if (InputCutAtStart[AIst.FileIndex] && AIst.Pts < 0) {
+      const int frameBytes = 2 * AIst.ConverterChannels;
+      const int64_t samples =
+          (-AIst.Pts * AIst.ConverterRate + 999999) / static_cast<int64_t>(1000000);
+      if (samples * frameBytes >= bytes)
+        return;
+      skip = static_cast<int>(samples) * frameBytes;
+      AIst.Pts = 0;
+    }
+    // And at the recording time ("t"), so that it ends with the picture.
+    int keep = bytes - skip;
+    if (RecordingTime != std::numeric_limits<int64_t>::max()) {
+      const int frameBytes = 2 * AIst.ConverterChannels;
+      const int64_t room = RecordingTime - AIst.Pts;
+      const int64_t samples = room <= 0 ? 0 : room * AIst.ConverterRate / 1000000;
+      if (samples * frameBytes < keep)
+        keep = static_cast<int>(samples) * frameBytes;
+    }
+    if (keep > 0)
+      ServeEncoders(AIst, AIstIndex, run.SampleBuffer.data() + skip, keep, nullptr, nullptr, APts);
     return;
   }
   AIst.Quality = AFrame->quality;
   const AVRational rate = VideoFrameRate(AIst);
   AIst.NextPts = AIst.Pts + static_cast<int64_t>(1000000) * rate.den / rate.num;
   PreProcessVideoFrame(AIst, AFrame);
-  ServeEncoders(AIst, AIstIndex, nullptr, 0, AFrame, nullptr, APts);
+  // Pictures before a chosen start are left out (the one nearest to it is the first), and
+  // so are those past the recording time.
+  const int64_t middle = AIst.Pts + (AIst.NextPts - AIst.Pts) / 2;
+  const bool beforeStart = InputCutAtStart[AIst.FileIndex] && middle <= 0;
+  if (middle >= RecordingTime)
+    return;
+  if (!beforeStart)
+    ServeEncoders(AIst, AIstIndex, nullptr, 0, AFrame, nullptr, APts);
   if (!AIst.LastPicture)
     AIst.LastPicture = avlib.av_frame_alloc();
   if (AIst.LastPicture) {
@@ -536,20 +569,29 @@ void TCustomFFmpeg::ShowLastPicture(TInputStream &AIst, int AIstIndex) {
       VideoSyncMethod == 0 || VideoSyncMethod == 2)
     return;
   const int64_t lastPts = AIst.Pts;
-  AIst.Pts = AIst.NextPts;
-  for (TOutputStream &ost : TranscodeRun->OutputStreams) {
-    if (ost.SourceIndex != AIstIndex || !ost.EncodingNeeded || ost.SyncIst != &AIst ||
-        ost.Codec->codec_type != AVMEDIA_TYPE_VIDEO)
-      continue;
-    const double timeBase = av_q2d(ost.Codec->time_base);
-    if (VideoSyncMethod < 0 && timeBase <= 0.001)
-      continue;
-    if (GetSyncIpts(ost, StartTime) / timeBase - static_cast<double>(ost.SyncOpts) <= 0.5)
-      continue;
-    int frameSize = 0;
-    DoVideoOut(OutputFiles[ost.FileIndex], ost, AIst, AIst.LastPicture, frameSize);
-    if (VStatsFileName && frameSize != 0)
-      DoVideoStats(OutputFiles[ost.FileIndex], ost, frameSize, ost.FrameNumber, ost.SyncOpts);
+  // Pictures past the recording time were not shown: the output ends there. A long last
+  // picture (a still's one picture) is shown in steps that stay below the longest gap the
+  // frame-rate keeping fills.
+  const int64_t end = std::min(AIst.NextPts, RecordingTime);
+  const auto step = static_cast<int64_t>(MaxFilledGapSeconds * 1000000.0 / 2);
+  for (int64_t at = std::min(end, lastPts + step);; at = std::min(end, at + step)) {
+    AIst.Pts = at;
+    for (TOutputStream &ost : TranscodeRun->OutputStreams) {
+      if (ost.SourceIndex != AIstIndex || !ost.EncodingNeeded || ost.SyncIst != &AIst ||
+          ost.Codec->codec_type != AVMEDIA_TYPE_VIDEO)
+        continue;
+      const double timeBase = av_q2d(ost.Codec->time_base);
+      if (VideoSyncMethod < 0 && timeBase <= 0.001)
+        continue;
+      if (GetSyncIpts(ost, StartTime) / timeBase - static_cast<double>(ost.SyncOpts) <= 0.5)
+        continue;
+      int frameSize = 0;
+      DoVideoOut(OutputFiles[ost.FileIndex], ost, AIst, AIst.LastPicture, frameSize);
+      if (VStatsFileName && frameSize != 0)
+        DoVideoStats(OutputFiles[ost.FileIndex], ost, frameSize, ost.FrameNumber, ost.SyncOpts);
+    }
+    if (at >= end || StopRequested)
+      break;
   }
   AIst.Pts = lastPts;
   avlib.av_frame_unref(AIst.LastPicture);

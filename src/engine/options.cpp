@@ -161,6 +161,8 @@ const std::unordered_map<std::string, OptionEntry> &optionTable() {
       {"genre", KORVELO_TEXT_KEEP(Genre)}, {"album", KORVELO_TEXT_KEEP(Album)},
       {"alang", KORVELO_OPTION(E.AudioLanguage = V)},
       {"slang", KORVELO_OPTION(E.SubtitleLanguage = V)},
+      {"burn_subtitles", KORVELO_OPTION(E.BurnSubtitleStream = StrToInt(V))},
+      {"burn_subtitles_file", KORVELO_OPTION(E.BurnSubtitleFile = V)},
       {"passlogfile", KORVELO_OPTION(E.PassLogFileName = V)},
       {"rc_override", KORVELO_OPTION(replaceText(E.VideoRcOverride, V))},
       {"tvstd", KORVELO_OPTION(replaceText(E.VideoStandard, V))},

@@ -193,6 +193,7 @@ void TCustomFFmpeg::SetupTranscode() {
   LogStreamMapping();
 
   OpenRunCodecs();
+  OpenSubtitleBurn();
   for (TInputStream &ist : run.InputStreams) {
     ist.Pts = 0;
     ist.NextPts = AV_NOPTS_VALUE;

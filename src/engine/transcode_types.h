@@ -11,6 +11,7 @@
 #include "engine/custom_ffmpeg.h"
 #include "engine/encode_pipe.h"
 #include "engine/picture_ops.h"
+#include "engine/subtitle_burn.h"
 
 struct TInputFile {
   bool EofReached = false;
@@ -128,6 +129,7 @@ struct TTranscodeRun {
   std::vector<uint8_t> SubtitleBuffer;  // encoded subtitle
   bool HasGeneratedStreams = false;
   int64_t LastReportTime = 0;           // microseconds
+  std::unique_ptr<TSubtitleBurner> Burner; // subtitles burned into the picture, when chosen
 };
 
 // The sync clock of an output stream, in seconds from the start time.

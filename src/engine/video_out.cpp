@@ -288,6 +288,7 @@ void TCustomFFmpeg::OutputPicture(AVFormatContext *AOutput, TOutputStream &AOst,
   }
   if (!ScalePicture(draw, AOst, APicture) || !TurnAndPadPicture(draw, AOst))
     return;
+  BurnSubtitles(draw, AOst);
   SendPicture(AOutput, AOst, AIst, APicture, draw, ACount, AFrameSize);
 }
 
@@ -426,6 +427,37 @@ bool TCustomFFmpeg::TurnAndPadPicture(TPictureDraw &ADraw, const TOutputStream &
     return false;
   }
   return true;
+}
+
+// Burn-in: subtitles are drawn last, on the encoder's picture, into a buffer of our own (the
+// decoder's picture is not ours to write).
+void TCustomFFmpeg::BurnSubtitles(TPictureDraw &ADraw, TOutputStream &AOst) {
+  TSubtitleBurner *burner = TranscodeRun->Burner.get();
+  if (!burner)
+    return;
+  const AVCodecContext *enc = AOst.Codec;
+  if (ADraw.Final.data[0] != ADraw.Tmp.data[0]) {
+    if (!ADraw.Canvas) {
+      AOst.PictTmp = avlib.av_frame_alloc();
+      if (!AOst.PictTmp)
+        throw FFMpegException("Cannot allocate temp picture, check pix fmt");
+      AOst.PictTmp->format = ADraw.EncFormat;
+      AOst.PictTmp->width = enc->width;
+      AOst.PictTmp->height = enc->height;
+      if (avlib.av_frame_get_buffer(AOst.PictTmp, 0) < 0)
+        throw FFMpegException("Cannot allocate temp picture, check pix fmt");
+      ADraw.Canvas = AOst.PictTmp;
+    }
+    if (avlib.av_frame_make_writable(ADraw.Canvas) < 0)
+      throw FFMpegException("Video encoding failed");
+    ADraw.Tmp = PlanesOf(ADraw.Canvas);
+    avlib.av_image_copy(ADraw.Tmp.data, ADraw.Tmp.linesize,
+                        const_cast<const uint8_t **>(ADraw.Final.data), ADraw.Final.linesize,
+                        ADraw.EncFormat, enc->width, enc->height);
+    ADraw.Final = ADraw.Tmp;
+  }
+  burner->Draw(ADraw.Final.data, ADraw.Final.linesize,
+               std::llrint(static_cast<double>(AOst.SyncOpts) * av_q2d(enc->time_base) * 1000.0));
 }
 
 // No muxer of these libraries takes raw pictures instead of packets, so every picture goes

@@ -306,6 +306,25 @@ std::string TAVProbe::StreamCodecName(int AStreamIndex) const {
   return avlib.avcodec_get_name(FFormatContext->streams[AStreamIndex]->codecpar->codec_id);
 }
 
+TAVStreamInfo TAVProbe::GetStreamInfo(int AStreamIndex) const {
+  TAVStreamInfo info;
+  if (StreamType(AStreamIndex) == AVMEDIA_TYPE_UNKNOWN)
+    return info;
+  const AVStream *stream = FFormatContext->streams[AStreamIndex];
+  info.Index = AStreamIndex;
+  info.Type = stream->codecpar->codec_type;
+  info.CodecId = stream->codecpar->codec_id;
+  if (const AVDictionaryEntry *tag = avlib.av_dict_get(stream->metadata, "language", nullptr, 0))
+    if (std::strcmp(tag->value, "und") != 0)
+      info.Language = tag->value;
+  if (const AVDictionaryEntry *tag = avlib.av_dict_get(stream->metadata, "title", nullptr, 0))
+    info.Title = tag->value;
+  info.Channels = stream->codecpar->ch_layout.nb_channels;
+  info.Default = (stream->disposition & AV_DISPOSITION_DEFAULT) != 0;
+  info.Forced = (stream->disposition & AV_DISPOSITION_FORCED) != 0;
+  return info;
+}
+
 std::string TAVProbe::GetFileName() {
   if (!FFormatContext) {
     probeLog(1, "file not loaded.\n");

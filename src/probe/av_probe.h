@@ -47,6 +47,18 @@ struct TAVVideoInfo {
   int32_t Level = -1;   // the codec's level number, -99 when unknown
 };
 
+// One stream as a person chooses among them: what its tags and parameters say.
+struct TAVStreamInfo {
+  int Index = -1;
+  AVMediaType Type = AVMEDIA_TYPE_UNKNOWN;
+  AVCodecID CodecId = AV_CODEC_ID_NONE;
+  std::string Language; // the "language" tag, empty when untagged or "und"
+  std::string Title;    // the "title" tag
+  int Channels = 0;     // sound streams
+  bool Default = false;
+  bool Forced = false;
+};
+
 class TAVProbe {
 public:
   TAVProbe();
@@ -67,6 +79,8 @@ public:
   // Media type and codec name of any stream; AVMEDIA_TYPE_UNKNOWN and "" for no such stream.
   AVMediaType StreamType(int AStreamIndex) const;
   std::string StreamCodecName(int AStreamIndex) const;
+  // Tags and parameters of any stream; Index -1 for no such stream.
+  TAVStreamInfo GetStreamInfo(int AStreamIndex) const;
   std::string GetFileName();
   std::string GetFormatName();
   // Whether the loaded file's duration is only guessed from its size and bit rate (no index or

@@ -64,9 +64,27 @@ std::vector<TTestMediaSpec> makeList() {
   twoAudio.audioStreams = 2;
   list.push_back(twoAudio);
 
+  // Two languages of different layouts, as films come: tones of 440 Hz and 880 Hz tell them
+  // apart in a conversion.
+  TTestMediaSpec languages = media("two_languages.mkv", "libx264", "aac");
+  languages.audioStreams = 2;
+  languages.sampleRate = 48000;
+  languages.audioLanguages = {"eng", "fre"};
+  languages.audioChannelsPerStream = {2, 6};
+  list.push_back(languages);
+
   TTestMediaSpec subtitles = media("subtitles.mkv", "libx264", "aac");
   subtitles.subtitleCodec = "subrip,srt";
   list.push_back(subtitles);
+  // Styled text in other scripts, and a DVD's bitmap subtitles, to burn into the picture.
+  TTestMediaSpec assSubtitles = media("subtitles_ass.mkv", "libx264", "aac");
+  assSubtitles.subtitleCodec = "ass";
+  assSubtitles.subtitleLanguage = "rus";
+  assSubtitles.subtitleTexts = {"Привет, мир", "Γειά σου, κόσμε", "Третий титр"};
+  list.push_back(assSubtitles);
+  TTestMediaSpec dvdSubtitles = media("subtitles_dvd.mkv", "libx264", "aac");
+  dvdSubtitles.subtitleCodec = "dvdsub";
+  list.push_back(dvdSubtitles);
 
   // NTSC DVD frame with 16:9 display: 720x480 pixels of 32:27.
   TTestMediaSpec anamorphic = media("anamorphic.mp4", "libx264", "aac");

@@ -267,6 +267,7 @@ struct SubtitleOut {
   size_t next = 0;
   size_t count = 0;
   int64_t offsetMs = 0;
+  bool bitmap = false;
   std::vector<uint8_t> buffer;
 };
 
@@ -389,6 +390,9 @@ void Writer::addAudio(int index) {
   auto a = std::make_unique<AudioOut>();
   a->ctx.reset(checkAlloc(avlib.avcodec_alloc_context3(codec), "an audio encoder"));
   AVCodecContext *ctx = a->ctx.get();
+  const int channels = index < static_cast<int>(spec_.audioChannelsPerStream.size())
+                           ? spec_.audioChannelsPerStream[index]
+                           : spec_.channels;
   ctx->sample_rate = spec_.sampleRate;
   if (codec->supported_samplerates) {
     bool supported = false;
@@ -406,17 +410,17 @@ void Writer::addAudio(int index) {
   bool haveLayout = false;
   if (codec->ch_layouts) {
     for (const AVChannelLayout *l = codec->ch_layouts; l->nb_channels; ++l)
-      if (l->nb_channels == spec_.channels) {
+      if (l->nb_channels == channels) {
         check(avlib.av_channel_layout_copy(&ctx->ch_layout, l), "cannot copy a layout");
         haveLayout = true;
         break;
       }
     if (!haveLayout)
-      fail(std::string(codec->name) + " has no layout of " + std::to_string(spec_.channels) +
+      fail(std::string(codec->name) + " has no layout of " + std::to_string(channels) +
                " channels",
            0);
   } else {
-    avlib.av_channel_layout_default(&ctx->ch_layout, spec_.channels);
+    avlib.av_channel_layout_default(&ctx->ch_layout, channels);
   }
   if (spec_.audioBitRate > 0)
     ctx->bit_rate = spec_.audioBitRate;
@@ -429,6 +433,8 @@ void Writer::addAudio(int index) {
   openEncoder(ctx, codec, {}, "audio");
 
   a->stream = checkAlloc(avlib.avformat_new_stream(output_.get(), nullptr), "an audio stream");
+  if (index < static_cast<int>(spec_.audioLanguages.size()))
+    avlib.av_dict_set(&a->stream->metadata, "language", spec_.audioLanguages[index].c_str(), 0);
   check(avlib.avcodec_parameters_from_context(a->stream->codecpar, ctx),
         "cannot copy the audio encoder parameters");
   a->stream->time_base = ctx->time_base;
@@ -468,11 +474,16 @@ void Writer::addSubtitles() {
   s->ctx.reset(checkAlloc(avlib.avcodec_alloc_context3(codec), "a subtitle encoder"));
   AVCodecContext *ctx = s->ctx.get();
   ctx->time_base = AVRational{1, 1000};
+  s->bitmap = codec->id == AV_CODEC_ID_DVD_SUBTITLE;
+  ctx->width = spec_.width;
+  ctx->height = spec_.height;
   // A minimal ASS header: the ass encoder needs one, and the text encoders read its styles.
   static const char header[] = "[Script Info]\r\nScriptType: v4.00+\r\nPlayResX: 384\r\n"
                                "PlayResY: 288\r\n\r\n[V4+ Styles]\r\nFormat: Name, Fontname, "
-                               "Fontsize, PrimaryColour, Bold, Italic, Alignment\r\n"
-                               "Style: Default,Arial,16,&Hffffff,0,0,2\r\n\r\n[Events]\r\n"
+                               "Fontsize, PrimaryColour, OutlineColour, Bold, Italic, "
+                               "BorderStyle, Outline, Alignment\r\n"
+                               "Style: Default,Arial,16,&Hffffff,&H000000,0,0,1,2,2\r\n\r\n"
+                               "[Events]\r\n"
                                "Format: Layer, Start, End, Style, Name, MarginL, MarginR, "
                                "MarginV, Effect, Text\r\n";
   ctx->subtitle_header = static_cast<uint8_t *>(
@@ -488,6 +499,8 @@ void Writer::addSubtitles() {
   check(avlib.avcodec_parameters_from_context(s->stream->codecpar, ctx),
         "cannot copy the subtitle encoder parameters");
   s->stream->time_base = ctx->time_base;
+  if (!spec_.subtitleLanguage.empty())
+    avlib.av_dict_set(&s->stream->metadata, "language", spec_.subtitleLanguage.c_str(), 0);
   s->offsetMs = std::llround(spec_.startOffset * 1000);
   for (const SubtitleEvent &event : kSubtitleEvents)
     if (event.startMs < spec_.duration * 1000)
@@ -574,14 +587,34 @@ void Writer::encodeAudioFrame(AudioOut &a) {
 }
 
 void Writer::encodeSubtitle(SubtitleOut &s) {
-  const SubtitleEvent &event = kSubtitleEvents[s.next++];
-  const std::string dialogue = std::string("0,0,Default,,0,0,0,,") + event.text;
+  const size_t index = s.next++;
+  const SubtitleEvent &event = kSubtitleEvents[index];
+  const std::string dialogue =
+      std::string("0,0,Default,,0,0,0,,") +
+      (index < spec_.subtitleTexts.size() ? spec_.subtitleTexts[index] : std::string(event.text));
   AVSubtitleRect rect{};
   rect.type = SUBTITLE_ASS;
   rect.ass = const_cast<char *>(dialogue.c_str());
   AVSubtitleRect *rects[] = {&rect};
   AVSubtitle subtitle{};
   subtitle.format = 1; // text
+  // A DVD subtitle: a white box of palette entry 1 on transparent entry 0, in the lower third.
+  std::vector<uint8_t> box;
+  const uint32_t palette[4] = {0x00000000, 0xFFFFFFFF, 0xFF000000, 0xFF808080};
+  if (s.bitmap) {
+    rect = AVSubtitleRect{};
+    rect.type = SUBTITLE_BITMAP;
+    rect.w = spec_.width / 2;
+    rect.h = spec_.height / 8;
+    rect.x = spec_.width / 4;
+    rect.y = spec_.height * 3 / 4;
+    box.assign(static_cast<size_t>(rect.w) * rect.h, 1);
+    rect.data[0] = box.data();
+    rect.linesize[0] = rect.w;
+    rect.data[1] = reinterpret_cast<uint8_t *>(const_cast<uint32_t *>(palette));
+    rect.nb_colors = 4;
+    subtitle.format = 0;
+  }
   subtitle.start_display_time = 0;
   subtitle.end_display_time = static_cast<uint32_t>(event.endMs - event.startMs);
   subtitle.num_rects = 1;

@@ -48,13 +48,18 @@ struct TTestMediaSpec {
   int channels = 2; // the encoder's layout with this channel count
   AVSampleFormat sampleFmt = AV_SAMPLE_FMT_NONE; // NONE: the encoder's first format
   int audioStreams = 1;
+  std::vector<std::string> audioLanguages; // the streams' language tags, in order
+  std::vector<int> audioChannelsPerStream; // the streams' channel counts where not channels
   long audioBitRate = 0; // 0: the encoder's default
   // A WAV header that lies: the rate its "fmt " chunk states instead of the real one (0: the
   // real one), patched in after writing.
   int headerSampleRate = 0;
 
-  // Text subtitle stream with a few events; none when empty.
+  // Subtitle stream with a few events; none when empty. Text, or for "dvdsub" a white box in
+  // the lower part of the picture.
   std::string subtitleCodec;
+  std::vector<std::string> subtitleTexts; // the events' texts, in place of the English ones
+  std::string subtitleLanguage;
 
   double startOffset = 0; // seconds added to every timestamp
   double duration = 2.5;  // seconds
