@@ -101,6 +101,10 @@ bool LoadConversion(TCustomAVConverter &AConverter, const std::string &ALibraryP
     return false;
   loaded.OutputDurationUs =
       loaded.Content.LengthMs > 0 ? loaded.Content.LengthMs * 1000 : loaded.DurationUs;
+  loaded.SoundTracks = SoundTracks(probe);
+  loaded.Subtitles = SubtitleTracks(probe);
+  for (const TTrackEntry &file : SideSubtitleFiles(AFileName))
+    loaded.Subtitles.push_back(file);
 
   TInputOptions input;
   InitInputOptions(input);

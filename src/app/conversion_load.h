@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "app/content_choice.h"
 #include "app/output_options.h"
@@ -32,6 +33,9 @@ struct TLoadedConversion {
   TResolvedContent Content; // the sound track, subtitles, range or still length taken
   // How long the output lasts: the chosen range, a still's length, else the input's duration.
   int64_t OutputDurationUs = -1;
+  // What there is to choose from: the sound streams, and the subtitle streams followed by the
+  // subtitle files beside the input (the numbers TContentChoice counts).
+  std::vector<TTrackEntry> SoundTracks, Subtitles;
 };
 
 // Drops the converter's earlier tasks, loads the media libraries (from ALibraryPath first),

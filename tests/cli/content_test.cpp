@@ -24,6 +24,7 @@ std::string OutputOf(const TempDir &ADir, const std::string &AStem) {
 } // namespace
 
 TEST(CliContent, SoundTrackByNumberOrLanguage) {
+  RequireMediaLibraries();
   const std::string input = MediaFile("two_languages.mkv");
   TempDir byDefault, byLanguage, byNumber;
   // The first track (English, 440 Hz) unless another is chosen; the French one is 5.1 at 880 Hz.
@@ -54,6 +55,7 @@ TEST(CliContent, SoundTrackByNumberOrLanguage) {
 }
 
 TEST(CliContent, StartAndEndCutTheInput) {
+  RequireMediaLibraries();
   // 25 pictures a second, each different: the picture at 1.000 s is number 25.
   const std::string input = MediaFile("mov_h264_aac.mov");
   TempDir dir;
@@ -104,6 +106,7 @@ TEST(CliContent, StartAndEndCutTheInput) {
 }
 
 TEST(CliContent, PictureBecomesAStillWithSilentSound) {
+  RequireMediaLibraries();
   TempDir dir;
   const TRun run = RunConvert({"-o", dir.path().string(), MediaFile("picture.jpg")});
   const TRun shorter =
@@ -167,6 +170,7 @@ void ExpectShownOnlyWithin(const std::string &AWith, const std::string &AWithout
 } // namespace
 
 TEST(CliContent, TextSubtitlesAreDrawnOnlyWhileTheyShow) {
+  RequireMediaLibraries();
   // ASS in Cyrillic and Greek at 0.22-0.92, 1.02-1.72 and 1.82-2.42 s (Matroska's times).
   const std::string input = MediaFile("subtitles_ass.mkv");
   TempDir plain, burned;
@@ -192,6 +196,7 @@ TEST(CliContent, TextSubtitlesAreDrawnOnlyWhileTheyShow) {
 }
 
 TEST(CliContent, DvdSubtitlesAreBlendedScaledWithThePicture) {
+  RequireMediaLibraries();
   // A white box over the middle half of the 320x240 picture, rows 180-210: in the 363x272
   // picture 58 points from the left, that is x 149-330, y 204-238.
   const std::string input = MediaFile("subtitles_dvd.mkv");
@@ -211,6 +216,7 @@ TEST(CliContent, DvdSubtitlesAreBlendedScaledWithThePicture) {
 }
 
 TEST(CliContent, BadSubtitleChoicesFailAloneWithTheirReason) {
+  RequireMediaLibraries();
   TempDir dir;
   fs::create_symlink(MediaFile("mov_h264_aac.mov"), dir.file("film.mov"));
   WriteFile(dir.file("latin1.srt"), "1\n00:00:01,000 --> 00:00:02,000\nGr\xfc\xdf" "e\n\n");

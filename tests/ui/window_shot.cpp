@@ -7,6 +7,7 @@
 #include <QProgressBar>
 #include <QScreen>
 #include <QTabWidget>
+#include <QMenu>
 #include <QTimer>
 #include <cstdio>
 
@@ -33,7 +34,12 @@ int main(int argc, char **argv) {
   window.show();
   const QString output = QString::fromLocal8Bit(argv[1]);
   const QStringList files = {QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3])};
-  const int page = argc > 4 ? std::atoi(argv[4]) : 1;
+  // PAGE "content": the Convert page without starting, the first panel with its second sound
+  // track, its first subtitles and the part from 1 s to 2 s chosen, and its menu open.
+  const bool content = argc > 4 && QString::fromLocal8Bit(argv[4]) == QLatin1String("content");
+  const int page = content ? 1 : argc > 4 ? std::atoi(argv[4]) : 1;
+  bool contentChosen = false;
+  qint64 chosenAt = 0;
   int result = 1;
   QTimer::singleShot(300, &window, [&] {
     const bool empty = files[0] == QLatin1String("none");
@@ -41,7 +47,7 @@ int main(int argc, char **argv) {
       window.AddFiles(files);
     }
     window.pcSteps->setCurrentIndex(page);
-    if (page == 1 && !empty)
+    if (page == 1 && !empty && !content)
       window.btnStart->trigger();
     auto *poll = new QTimer(&window);
     QElapsedTimer clock;
@@ -50,7 +56,28 @@ int main(int argc, char **argv) {
       const TfrmConvertList *list = window.ConvertList();
       if (list->Count() > 1 && !list->Item(1)->FSelected) // once its panel has loaded
         list->Item(1)->SetSelected(true);
-      const bool ready = page != 1 || empty ||
+      if (content && !contentChosen && list->Count() > 1 &&
+          !list->Item(0)->OutputFileName().empty() && !list->Item(1)->OutputFileName().empty()) {
+        contentChosen = true;
+        chosenAt = clock.elapsed();
+        TfrmConvertItem *item = list->Item(0);
+        TContentChoice choice;
+        choice.AudioTrack = "2";
+        choice.Subtitles = "1";
+        choice.StartMs = 1000;
+        choice.EndMs = 2000;
+        item->SetContentChoice(choice);
+        // The menu and its Sound list, open over the second panel.
+        auto *menu = new QMenu(item);
+        item->AddContentActions(*menu);
+        menu->popup(item->mapToGlobal(QPoint(item->width() / 2, item->height())));
+        QMenu *sound = menu->actions().constFirst()->menu();
+        sound->popup(menu->mapToGlobal(QPoint(menu->sizeHint().width(), 0)));
+      }
+      if (content && (!contentChosen || clock.elapsed() - chosenAt < 1500) &&
+          clock.elapsed() < 20000)
+        return;
+      const bool ready = page != 1 || empty || content ||
                          (list->Count() > 1 && list->Item(0)->pbarPreview->value() >= 30);
       if (!ready && clock.elapsed() < 20000)
         return;

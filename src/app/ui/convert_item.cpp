@@ -119,7 +119,23 @@ TfrmConvertItem::TfrmConvertItem(QWidget *AParent, std::unique_ptr<TCustomAVConv
   input->addWidget(Caption("Format:", gbInput), 1, 0);
   input->addWidget(lbInfoString, 1, 1);
   input->addWidget(Caption("Duration:", gbInput), 2, 0);
-  input->addWidget(lbDuration, 2, 1);
+  // Beside the duration, in a word, what else goes into the file (chosen from the panel's
+  // context menu): the part converted, the sound, the subtitles. The row is there already:
+  // the panel keeps its size.
+  lbContent = new QLabel(gbInput);
+  lbContent->setObjectName(QStringLiteral("lbContent"));
+  lbContent->setMinimumWidth(0);
+  lbContent->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+  lbContent->installEventFilter(this);
+  auto *durationRow = new QHBoxLayout;
+  durationRow->setContentsMargins(0, 0, 0, 0);
+  durationRow->setSpacing(12);
+  // The duration keeps its width; the line beside it takes what is left.
+  lbDuration->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
+  lbDuration->setFixedWidth(valueWidth);
+  durationRow->addWidget(lbDuration);
+  durationRow->addWidget(lbContent, 1);
+  input->addLayout(durationRow, 2, 1);
   input->setColumnStretch(1, 1);
   row->addWidget(gbInput, 1);
 
@@ -273,7 +289,7 @@ bool TfrmConvertItem::LoadInputFile(const std::string &AFileName) {
   TLoadedConversion loaded;
   std::string error;
   if (!LoadConversion(*FConverter, QCoreApplication::applicationDirPath().toStdString(),
-                      AFileName, cboxFormat->currentIndex(), loaded, error)) {
+                      AFileName, cboxFormat->currentIndex(), loaded, error, FContent)) {
     FLastLoadError = error;
     FLoadFailed = true;
     AddToLog(FromStd(error));
@@ -307,7 +323,9 @@ void TfrmConvertItem::ShowTexts(const TLoadedConversion &ALoaded) {
   FDuration = ALoaded.DurationUs;
   lbInfoString->setText(FromStd(InfoStringOf(ALoaded)));
   lbDuration->setText(FromStd(FormatDuration(FDuration >= 0 ? FDuration / 1000 : -1)));
-  FExpectedSize = EstimateOutputSize(cboxFormat->currentIndex(), FDuration, ALoaded.SrcW > 0);
+  // The estimate follows the part converted.
+  FExpectedSize = EstimateOutputSize(cboxFormat->currentIndex(), ALoaded.OutputDurationUs,
+                                     ALoaded.SrcW > 0);
   lbExpectedSize->setText(
       FExpectedSize > 0 ? tr("about %1").arg(FromStd(FormatSizeKB(FExpectedSize))) : QString());
   edOutputFilename->setText(FromStd(ALoaded.OutputFileName));
@@ -345,6 +363,7 @@ void TfrmConvertItem::FitTexts() {
     lbInfoString->setText(metrics.elidedText(info, Qt::ElideLeft, lbInfoString->width()));
   // The end of the output name (the file itself) is what matters; the folder is on the tooltip.
   edOutputFilename->end(false);
+  ShowContent();
 }
 
 // A conversion under way keeps the profile it started with, so the list offers no other; a
@@ -565,7 +584,7 @@ void TfrmConvertItem::ShowPreviewFrame(const TBGRImage &APicture, bool AFitted) 
 bool TfrmConvertItem::eventFilter(QObject *AWatched, QEvent *AEvent) {
   // The slider moves the preview only once the user has been in it, so that moves of the
   // panel's own making never start a decode.
-  if ((AWatched == lbInputFilename || AWatched == lbInfoString) &&
+  if ((AWatched == lbInputFilename || AWatched == lbInfoString || AWatched == lbContent) &&
       AEvent->type() == QEvent::Resize)
     FitTexts();
   if (AWatched == tbPreviewPos &&
@@ -601,6 +620,15 @@ void TfrmConvertItem::mousePressEvent(QMouseEvent *AEvent) {
 void TfrmConvertItem::keyPressEvent(QKeyEvent *AEvent) {
   if (AEvent->key() == Qt::Key_Space && !AEvent->isAutoRepeat()) {
     SetSelected(!FSelected);
+    return;
+  }
+  // "[" and "]" set the start and the end of the part to convert at the preview's picture.
+  if ((AEvent->key() == Qt::Key_BracketLeft || AEvent->key() == Qt::Key_BracketRight) &&
+      !AEvent->isAutoRepeat()) {
+    if (AEvent->key() == Qt::Key_BracketLeft)
+      SetRangeStart();
+    else
+      SetRangeEnd();
     return;
   }
   QFrame::keyPressEvent(AEvent);
@@ -670,6 +698,7 @@ void TfrmConvertItem::contextMenuEvent(QContextMenuEvent *AEvent) {
   actOpenFolder->setEnabled(!FOutputFileName.empty() &&
                             QFileInfo(QFileInfo(FromStd(FOutputFileName)).absolutePath()).isDir());
   actPlay->setEnabled(QFileInfo(FileToPlay()).isFile());
+  RefreshContentActions();
   mnuPanel->exec(AEvent->globalPos());
 }
 

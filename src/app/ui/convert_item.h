@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/conversion_load.h"
 #include "app/conversion_outcome.h"
@@ -18,6 +19,7 @@
 class QAction;
 class QComboBox;
 class QMenu;
+class QAction;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -99,6 +101,20 @@ public:
   QProgressBar *pbarPreview = nullptr;
   QLabel *imgThumb = nullptr;
   QSlider *tbPreviewPos = nullptr;
+  // What goes into the file besides the profile, in a word: the part, the sound, the subtitles.
+  QLabel *lbContent = nullptr;
+
+  // The sound track, subtitles, range and still length chosen for this file (remembered
+  // while the panel lives, used by every load and Start).
+  const TContentChoice &ContentChoice() const { return FContent; }
+  // Takes AChoice and loads the file again with it; a choice the file cannot meet shows its
+  // message and the last good choice stays.
+  bool SetContentChoice(const TContentChoice &AChoice);
+  // The menu entries for the content: Sound, Subtitles, Set start, Set end, Whole file.
+  void AddContentActions(QMenu &AMenu);
+  // Start or end of the part to convert at the preview's picture.
+  void SetRangeStart();
+  void SetRangeEnd();
   QLabel *lbReason = nullptr; // why the conversion failed, in short
   // The context menu: the conversion's messages, the output's folder, the file in a player.
   QMenu *mnuPanel = nullptr;
@@ -153,6 +169,10 @@ private:
   std::string FOutputFileName;
   std::string FTitle;
   TLoadedConversion FLoaded;
+  TContentChoice FContent;
+  QMenu *FContentHolder = nullptr; // owns the content entries shown in mnuPanel
+  void RefreshContentActions();
+  void ShowContent();
   std::string FLastLoadError;
   bool FPreviewReady = false;
   bool FPreviewPending = false;

@@ -1,0 +1,175 @@
+// The panel's choices of what goes into the file: the sound track, the subtitles burned in,
+// the part of the input (from the preview's position), shown in a word on the Format row.
+#include <QActionGroup>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QLabel>
+#include <QMenu>
+
+#include "app/profiles.h"
+#include "app/ui/convert_item.h"
+#include "app/ui/messages.h"
+
+namespace {
+
+QString FromStd(const std::string &AText) { return QString::fromStdString(AText); }
+
+// "00:01:30 – 00:21:05"; an open end is the input's end.
+QString RangeText(const TContentChoice &AChoice, int64_t ADurationUs) {
+  const int64_t start = std::max<int64_t>(AChoice.StartMs, 0);
+  const int64_t end = AChoice.EndMs >= 0 ? AChoice.EndMs : ADurationUs / 1000;
+  return FromStd(FormatClockTime(start)) + QStringLiteral(" \u2013 ") +
+         (end >= 0 ? FromStd(FormatClockTime(end)) : QStringLiteral("end"));
+}
+
+} // namespace
+
+bool TfrmConvertItem::SetContentChoice(const TContentChoice &AChoice) {
+  const TContentChoice last = FContent;
+  FContent = AChoice;
+  if (FState != isWaiting || FInputFileName.empty()) {
+    ShowContent();
+    return true;
+  }
+  if (!LoadInputFile(FInputFileName)) {
+    // The message has been shown; the file is loaded again as it was.
+    FContent = last;
+    LoadInputFile(FInputFileName);
+    return false;
+  }
+  return true;
+}
+
+void TfrmConvertItem::SetRangeStart() {
+  if (FState != isWaiting || FDuration <= 0)
+    return;
+  TContentChoice choice = FContent;
+  choice.StartMs = FPreviewTimeUs / 1000;
+  // A start at or after the end moves the end out of the way.
+  if (choice.EndMs >= 0 && choice.EndMs <= choice.StartMs)
+    choice.EndMs = -1;
+  SetContentChoice(choice);
+}
+
+void TfrmConvertItem::SetRangeEnd() {
+  if (FState != isWaiting || FDuration <= 0)
+    return;
+  TContentChoice choice = FContent;
+  choice.EndMs = FPreviewTimeUs / 1000;
+  SetContentChoice(choice);
+}
+
+void TfrmConvertItem::AddContentActions(QMenu &AMenu) {
+  const bool waiting = FState == isWaiting && !FInputFileName.empty();
+
+  QMenu *sound = AMenu.addMenu(tr("Sound"));
+  auto *soundGroup = new QActionGroup(sound);
+  for (size_t i = 0; i < FLoaded.SoundTracks.size(); ++i) {
+    QAction *action = sound->addAction(FromStd(FLoaded.SoundTracks[i].Label));
+    action->setCheckable(true);
+    action->setActionGroup(soundGroup);
+    const std::string number = std::to_string(i + 1);
+    action->setChecked(FContent.AudioTrack == number || (FContent.AudioTrack.empty() && i == 0));
+    connect(action, &QAction::triggered, this, [this, number] {
+      TContentChoice choice = FContent;
+      choice.AudioTrack = number == "1" ? std::string() : number;
+      SetContentChoice(choice);
+    });
+  }
+  sound->setEnabled(waiting && FLoaded.SoundTracks.size() > 1);
+
+  QMenu *subtitles = AMenu.addMenu(tr("Subtitles"));
+  auto *subtitleGroup = new QActionGroup(subtitles);
+  const std::string chosen = FLoaded.Content.Subtitle.Label;
+  auto addSubtitle = [&](const QString &AText, const std::string &AValue, bool AChecked) {
+    QAction *action = subtitles->addAction(AText);
+    action->setCheckable(true);
+    action->setActionGroup(subtitleGroup);
+    action->setChecked(AChecked);
+    connect(action, &QAction::triggered, this, [this, AValue] {
+      TContentChoice choice = FContent;
+      choice.Subtitles = AValue;
+      SetContentChoice(choice);
+    });
+  };
+  addSubtitle(tr("None"), "none", FLoaded.Content.Subtitle.Kind == TSubtitleKind::skNone);
+  for (size_t i = 0; i < FLoaded.Subtitles.size(); ++i) {
+    const bool isChosen =
+        FLoaded.Content.Subtitle.Kind != TSubtitleKind::skNone &&
+        (FLoaded.Subtitles[i].StreamIndex >= 0
+             ? FLoaded.Content.Subtitle.StreamIndex == FLoaded.Subtitles[i].StreamIndex
+             : FLoaded.Content.Subtitle.FileName == FLoaded.Subtitles[i].FileName);
+    addSubtitle(FromStd(FLoaded.Subtitles[i].Label), std::to_string(i + 1), isChosen);
+  }
+  subtitles->addSeparator();
+  QAction *other = subtitles->addAction(tr("Subtitle file..."));
+  connect(other, &QAction::triggered, this, [this] {
+    const QString file = QFileDialog::getOpenFileName(
+        window(), tr("Subtitles to burn into the picture"),
+        QFileInfo(FromStd(FInputFileName)).absolutePath(),
+        tr("Subtitles (*.srt *.ass *.ssa *.vtt *.SRT *.ASS *.SSA *.VTT)"));
+    if (file.isEmpty())
+      return;
+    TContentChoice choice = FContent;
+    choice.Subtitles = file.toStdString();
+    SetContentChoice(choice);
+  });
+  subtitles->setEnabled(waiting);
+
+  AMenu.addSeparator();
+  const bool timed = waiting && FDuration > 0 && !FLoaded.Content.Still;
+  const QString at = FromStd(FormatClockTime(FPreviewTimeUs / 1000));
+  QAction *start = AMenu.addAction(tr("Set start (%1)").arg(at), this, [this] { SetRangeStart(); });
+  start->setShortcut(QKeySequence(Qt::Key_BracketLeft));
+  start->setEnabled(timed);
+  QAction *end = AMenu.addAction(tr("Set end (%1)").arg(at), this, [this] { SetRangeEnd(); });
+  end->setShortcut(QKeySequence(Qt::Key_BracketRight));
+  end->setEnabled(timed && FPreviewTimeUs / 1000 > std::max<int64_t>(FContent.StartMs, 0));
+  QAction *whole = AMenu.addAction(tr("Whole file"), this, [this] {
+    TContentChoice choice = FContent;
+    choice.StartMs = choice.EndMs = -1;
+    SetContentChoice(choice);
+  });
+  whole->setEnabled(timed && (FContent.StartMs > 0 || FContent.EndMs >= 0));
+}
+
+// The content entries head the panel's context menu, made afresh from what the file offers
+// each time it opens.
+void TfrmConvertItem::RefreshContentActions() {
+  if (FContentHolder) {
+    for (QAction *action : FContentHolder->actions())
+      mnuPanel->removeAction(action);
+    delete FContentHolder;
+  }
+  FContentHolder = new QMenu(this);
+  AddContentActions(*FContentHolder);
+  FContentHolder->addSeparator();
+  const QList<QAction *> existing = mnuPanel->actions();
+  mnuPanel->insertActions(existing.isEmpty() ? nullptr : existing.first(),
+                          FContentHolder->actions());
+}
+
+void TfrmConvertItem::ShowContent() {
+  if (!lbContent)
+    return;
+  QStringList parts;
+  const TResolvedContent &content = FLoaded.Content;
+  if (content.Still)
+    parts << tr("%1 s still").arg(content.StillSeconds);
+  else if (FContent.StartMs > 0 || FContent.EndMs >= 0)
+    parts << RangeText(FContent, FDuration);
+  if (FLoaded.SoundTracks.size() > 1) {
+    int track = 0;
+    for (size_t i = 0; i < FLoaded.SoundTracks.size(); ++i)
+      if (FLoaded.SoundTracks[i].StreamIndex == content.AudioStream)
+        track = static_cast<int>(i);
+    parts << tr("Sound %1").arg(FromStd(FLoaded.SoundTracks[track].Label));
+  }
+  if (content.Subtitle.Kind != TSubtitleKind::skNone)
+    parts << tr("Subtitles %1").arg(FromStd(content.Subtitle.Label));
+  const QString text = parts.join(QStringLiteral(", "));
+  lbContent->setToolTip(text.isEmpty() ? QString()
+                                       : text + tr("\n(right-click the panel to choose)"));
+  lbContent->setText(
+      lbContent->fontMetrics().elidedText(text, Qt::ElideRight, std::max(lbContent->width(), 40)));
+}
