@@ -225,14 +225,14 @@ TCustomAVConverter::TCustomAVConverter()
       AAction();
     }).detach();
   };
-  RegisterConverter(this);
+  RegisterLogInbox(&FLogInbox);
 }
 
 // Returns without waiting for any conversion: running tasks are stopped and left to the
 // reaper. It waits only for events being raised right now. Not to be called from the
 // converter's own handlers.
 TCustomAVConverter::~TCustomAVConverter() {
-  UnregisterConverter(this);
+  UnregisterLogInbox(&FLogInbox);
   std::vector<TFFmpeg *> tasks;
   {
     LockAndDeliver lock(*this);
@@ -247,20 +247,8 @@ TCustomAVConverter::~TCustomAVConverter() {
       FGate->Done.wait(lock, [this] { return FGate->Deliveries == 0; });
   }
   ReleaseTasks(tasks);
-  // The bridge may still be inside; nothing new reaches us after UnregisterConverter.
-  std::unique_lock<std::mutex> lock(FUsersMutex);
-  FUsersChanged.wait(lock, [this] { return FUsers == 0; });
-}
-
-void TCustomAVConverter::AddUser() {
-  std::lock_guard<std::mutex> lock(FUsersMutex);
-  ++FUsers;
-}
-
-void TCustomAVConverter::ReleaseUser() {
-  std::lock_guard<std::mutex> lock(FUsersMutex);
-  --FUsers;
-  FUsersChanged.notify_all();
+  // The bridge may still be inside; nothing new reaches us after UnregisterLogInbox.
+  FLogInbox.WaitUnused();
 }
 
 bool TCustomAVConverter::LoadLibraries(const std::string &APath, bool AVersionedNames) {
@@ -606,36 +594,21 @@ void TCustomAVConverter::DoTerminate(TFFmpeg *ATask) {
 
 // ---- library log lines ----
 
-void TCustomAVConverter::QueueLibraryLine(int AThreadID, int ALevel, std::string ALine) {
-  std::lock_guard<std::mutex> lock(FQueueMutex);
-  FQueue.push_back(QueuedLine{AThreadID, ALevel, std::move(ALine)});
-}
-
 void TCustomAVConverter::SetOnLog(TConverterLogEvent AHandler) {
   LockAndDeliver lock(*this);
-  FLogQuiet = !AHandler;
+  FLogInbox.SetQuiet(!AHandler);
   OnLog = std::move(AHandler);
 }
 
 void TCustomAVConverter::DeliverQueuedLines() {
   for (;;) {
-    {
-      std::lock_guard<std::mutex> lock(FQueueMutex);
-      if (FQueue.empty())
-        return;
-    }
+    if (FLogInbox.Empty())
+      return;
     // When someone else holds FLock, it delivers these lines as it leaves.
     if (!FLock.try_lock())
       return;
-    for (;;) {
-      QueuedLine line;
-      {
-        std::lock_guard<std::mutex> lock(FQueueMutex);
-        if (FQueue.empty())
-          break;
-        line = std::move(FQueue.front());
-        FQueue.pop_front();
-      }
+    TLogInbox::Line line;
+    while (FLogInbox.Take(line)) {
       if (OnLog) {
         TFFmpeg *task = FTasks.FindByThreadID(line.ThreadID);
         Guarded([&] { OnLog(task ? task->FTaskIndex.load() : -1, ToLogLevel(line.Level), line.Text); });

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "converter/log_bridge.h"
 #include "converter/option_records.h"
 #include "engine/custom_ffmpeg.h"
 #include "probe/av_probe.h"
@@ -147,10 +148,6 @@ protected:
   virtual void DoTerminate(TFFmpeg *ATask);
 
 private:
-  friend void LogBridge(void *, int, const char *, va_list);
-  friend void UnregisterConverter(TCustomAVConverter *);
-  friend void RegisterConverter(TCustomAVConverter *);
-
   friend class TGateEntry;
   void StartNextTask();
   void RunTask(int AIndex);
@@ -163,15 +160,9 @@ private:
   TFFmpeg *TakeTask(int AIndex);
   void ReleaseTasks(const std::vector<TFFmpeg *> &ATasks);
 
-  // Library log lines are queued here and delivered under FLock by whichever thread gets it
+  // Library log lines wait in FLogInbox and are delivered under FLock by whichever thread gets it
   // first, so a handler that logs while holding FLock can never deadlock against the bridge.
-  void QueueLibraryLine(int AThreadID, int ALevel, std::string ALine);
   void DeliverQueuedLines();
-  struct QueuedLine {
-    int ThreadID;
-    int Level;
-    std::string Text;
-  };
   class LockAndDeliver;
 
   std::string FLastErrorMessage;
@@ -189,13 +180,6 @@ private:
   // The tasks' callbacks and deferred starts reach the converter through this, never directly.
   std::shared_ptr<TConverterGate> FGate;
 
-  std::atomic<bool> FLogQuiet{false}; // set through SetOnLog: no library lines wanted
-  std::mutex FQueueMutex;
-  std::deque<QueuedLine> FQueue;
-  // Threads of the log bridge that may still touch this converter.
-  std::mutex FUsersMutex;
-  std::condition_variable FUsersChanged;
-  int FUsers = 0;
-  void AddUser();
-  void ReleaseUser();
+  // Registered with the log bridge for the converter's lifetime.
+  TLogInbox FLogInbox{[this] { DeliverQueuedLines(); }};
 };

@@ -9,19 +9,18 @@
 #include <utility>
 #include <vector>
 
-#include "converter/av_converter.h"
 #include "medialib/medialib.h"
 
 namespace {
 
-// The converter list and the pending text per thread share one lock.
+// The inbox list and the pending text per thread share one lock.
 std::mutex &ListLock() {
   static std::mutex lock;
   return lock;
 }
-std::vector<TCustomAVConverter *> &Converters() {
-  static std::vector<TCustomAVConverter *> converters;
-  return converters;
+std::vector<TLogInbox *> &Inboxes() {
+  static std::vector<TLogInbox *> inboxes;
+  return inboxes;
 }
 TLogList &PendingText() {
   static TLogList list;
@@ -58,16 +57,51 @@ void TLogList::Clear() {
   FFirst.Next = nullptr;
 }
 
-void RegisterConverter(TCustomAVConverter *AConverter) {
-  PendingText(); // made before the task reaper, so it outlives the workers the reaper waits for
-  std::lock_guard<std::mutex> lock(ListLock());
-  Converters().push_back(AConverter);
+bool TLogInbox::Empty() {
+  std::lock_guard<std::mutex> lock(FMutex);
+  return FLines.empty();
 }
 
-void UnregisterConverter(TCustomAVConverter *AConverter) {
+bool TLogInbox::Take(Line &ALine) {
+  std::lock_guard<std::mutex> lock(FMutex);
+  if (FLines.empty())
+    return false;
+  ALine = std::move(FLines.front());
+  FLines.pop_front();
+  return true;
+}
+
+void TLogInbox::Push(int AThreadID, int ALevel, const std::string &AText) {
+  std::lock_guard<std::mutex> lock(FMutex);
+  FLines.push_back(Line{AThreadID, ALevel, AText});
+}
+
+void TLogInbox::AddUser() {
+  std::lock_guard<std::mutex> lock(FUsersMutex);
+  ++FUsers;
+}
+
+void TLogInbox::ReleaseUser() {
+  std::lock_guard<std::mutex> lock(FUsersMutex);
+  --FUsers;
+  FUsersChanged.notify_all();
+}
+
+void TLogInbox::WaitUnused() {
+  std::unique_lock<std::mutex> lock(FUsersMutex);
+  FUsersChanged.wait(lock, [this] { return FUsers == 0; });
+}
+
+void RegisterLogInbox(TLogInbox *AInbox) {
+  PendingText(); // made before the task reaper, so it outlives the workers the reaper waits for
   std::lock_guard<std::mutex> lock(ListLock());
-  auto &list = Converters();
-  list.erase(std::remove(list.begin(), list.end(), AConverter), list.end());
+  Inboxes().push_back(AInbox);
+}
+
+void UnregisterLogInbox(TLogInbox *AInbox) {
+  std::lock_guard<std::mutex> lock(ListLock());
+  auto &list = Inboxes();
+  list.erase(std::remove(list.begin(), list.end(), AInbox), list.end());
 }
 
 void ClearLogList() {
@@ -97,7 +131,7 @@ void LogBridge(void *ASource, int ALevel, const char *AFormat, va_list AArgs) {
     return;
   const int threadId = static_cast<int>(syscall(SYS_gettid));
   std::vector<std::string> lines;
-  std::vector<TCustomAVConverter *> receivers;
+  std::vector<TLogInbox *> receivers;
   {
     std::lock_guard<std::mutex> lock(ListLock());
     TLogList::Entry &entry = PendingText().FindOrAdd(threadId);
@@ -128,19 +162,19 @@ void LogBridge(void *ASource, int ALevel, const char *AFormat, va_list AArgs) {
       entry.Text.clear();
     }
     if (!lines.empty()) {
-      for (TCustomAVConverter *c : Converters())
-        if (!c->FLogQuiet.load()) {
-          receivers.push_back(c);
-          c->AddUser();
+      // Only converters that listen get the lines (a waiting panel's does not).
+      for (TLogInbox *inbox : Inboxes())
+        if (!inbox->Quiet()) {
+          receivers.push_back(inbox);
+          inbox->AddUser();
         }
     }
   }
-  // Delivered outside the list lock: each converter takes the lines under its own lock when it
-  // can, or its current lock holder delivers them on leaving.
-  for (TCustomAVConverter *c : receivers) {
+  // Queued outside the list lock; each inbox's owner drains it when told.
+  for (TLogInbox *inbox : receivers) {
     for (const std::string &line : lines)
-      c->QueueLibraryLine(threadId, level, line);
-    c->DeliverQueuedLines();
-    c->ReleaseUser();
+      inbox->Push(threadId, level, line);
+    inbox->Arrived();
+    inbox->ReleaseUser();
   }
 }

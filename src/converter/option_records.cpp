@@ -1,4 +1,5 @@
 #include "converter/option_records.h"
+#include "engine/text.h"
 
 #include <cerrno>
 #include <cmath>
@@ -8,20 +9,10 @@
 
 namespace {
 
-bool isBlank(char c) { return static_cast<unsigned char>(c) <= ' '; }
-
-std::string trim(const std::string &AText) {
-  size_t begin = 0, end = AText.size();
-  while (begin < end && isBlank(AText[begin]))
-    ++begin;
-  while (end > begin && isBlank(AText[end - 1]))
-    --end;
-  return AText.substr(begin, end - begin);
-}
 
 // A whole text as a decimal 64-bit number, ADefault when it is not one.
 int64_t toInt64(const std::string &AText, int64_t ADefault) {
-  const std::string text = trim(AText);
+  const std::string text = TrimBlanks(AText);
   if (text.empty())
     return ADefault;
   errno = 0;
@@ -79,12 +70,12 @@ void ApplyInputOptions(TCustomFFmpeg &AEngine, const TInputOptions &AOptions) {
 
 std::vector<TTimeRange> ParseHookTimeRanges(const std::string &AText) {
   std::vector<TTimeRange> ranges;
-  const std::string text = trim(AText);
+  const std::string text = TrimBlanks(AText);
   size_t pos = 0;
   for (;;) {
     const size_t comma = text.find(',', pos);
     const std::string entry =
-        trim(text.substr(pos, comma == std::string::npos ? std::string::npos : comma - pos));
+        TrimBlanks(text.substr(pos, comma == std::string::npos ? std::string::npos : comma - pos));
     const size_t dash = entry.find('-');
     const std::string startText = entry.substr(0, dash);
     const std::string stopText = dash == std::string::npos ? std::string() : entry.substr(dash + 1);

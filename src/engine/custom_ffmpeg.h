@@ -30,30 +30,12 @@
 #include <thread>
 #include <vector>
 
+#include "engine/engine_error.h"
 #include "engine/picture_ops.h"
 #include "engine/run_control.h"
 #include "medialib/bgr_image.h"
 #include "medialib/frame_hook.h"
 #include "medialib/media_functions.h"
-
-// The engine's exception: carries only its message.
-class FFMpegException : public std::runtime_error {
-public:
-  explicit FFMpegException(const std::string &AMessage) : std::runtime_error(AMessage) {}
-};
-
-// The standard conversion error of a number option ("'%s' is not a valid integer value").
-class EConvertError : public std::runtime_error {
-public:
-  explicit EConvertError(const std::string &AMessage) : std::runtime_error(AMessage) {}
-};
-
-// A codec tag ("vtag", "atag") that is not exactly four characters: a type of its own, not an
-// FFMpegException, so a caller can tell a malformed tag from an engine failure.
-class ECodecTagError : public std::invalid_argument {
-public:
-  explicit ECodecTagError(const std::string &AMessage) : std::invalid_argument(AMessage) {}
-};
 
 enum THookAction { haContinue = 0, haIgnore = 1, haStop = 2 };
 

@@ -1,6 +1,7 @@
 // The option handlers that check their value or do more than store it, and the presets of the
 // "target" option (VCD, SVCD, DVD, DV).
 #include "engine/custom_ffmpeg.h"
+#include "engine/text.h"
 
 #include <cerrno>
 #include <charconv>
@@ -16,27 +17,10 @@
 
 namespace {
 
-std::string Printf(const char *AFormat, ...) __attribute__((format(printf, 1, 2)));
-std::string Printf(const char *AFormat, ...) {
-  char buffer[1024];
-  va_list args;
-  va_start(args, AFormat);
-  std::vsnprintf(buffer, sizeof buffer, AFormat, args);
-  va_end(args);
-  return buffer;
-}
-
 // Blanks and control characters, as a trimmed option text loses them.
 bool IsBlank(char C) { return static_cast<unsigned char>(C) <= ' '; }
 
-std::string Trim(const std::string &AText) {
-  size_t first = 0, last = AText.size();
-  while (first < last && IsBlank(AText[first]))
-    ++first;
-  while (last > first && IsBlank(AText[last - 1]))
-    --last;
-  return AText.substr(first, last - first);
-}
+
 
 bool StartsWith(const std::string &AText, const char *APrefix) {
   return AText.compare(0, std::strlen(APrefix), APrefix) == 0;
@@ -101,10 +85,10 @@ void ApplyCrop(int AValue, const char *ASide, bool AVertical, int &ACrop, int &A
   if (AValue < 0)
     return;
   if (AValue % 2 != 0)
-    throw FFMpegException(Printf("%s crop size must be a multiple of 2", ASide));
+    throw FFMpegException(FormatText("%s crop size must be a multiple of 2", ASide));
   if (AValue >= ADimension)
     throw FFMpegException(
-        Printf("%s crop dimensions are outside the range of the original image.\n"
+        FormatText("%s crop dimensions are outside the range of the original image.\n"
                "Remember to crop first and scale second.",
                AVertical ? "Vertical" : "Horizontal"));
   ACrop = AValue;
@@ -115,7 +99,7 @@ void ApplyPad(int AValue, const char *ASide, int &APad) {
   if (AValue < 0)
     return;
   if (AValue % 2 != 0)
-    throw FFMpegException(Printf("%s pad size must be a multiple of 2", ASide));
+    throw FFMpegException(FormatText("%s pad size must be a multiple of 2", ASide));
   APad = AValue;
 }
 
@@ -146,7 +130,7 @@ void ParseMatrix(const std::string &AText, uint16_t *&AMatrix) {
     errno = 0;
     long value = std::strtol(p, nullptr, 10);
     if (value < 1 || value > 255 || errno == ERANGE)
-      throw FFMpegException(Printf("Invalid coefficient in matrix \"%s\" at coeff %d: it must lie "
+      throw FFMpegException(FormatText("Invalid coefficient in matrix \"%s\" at coeff %d: it must lie "
                                    "between 1 and 255",
                                    AText.c_str(), i));
     values[i] = static_cast<uint16_t>(value);
@@ -155,7 +139,7 @@ void ParseMatrix(const std::string &AText, uint16_t *&AMatrix) {
     p = std::strchr(p, ',');
     if (!p)
       throw FFMpegException(
-          Printf("Syntax error in matrix \"%s\" at coeff %d", AText.c_str(), i));
+          FormatText("Syntax error in matrix \"%s\" at coeff %d", AText.c_str(), i));
     ++p;
   }
   auto *matrix = static_cast<uint16_t *>(avlib.av_mallocz(sizeof values));
@@ -182,7 +166,7 @@ void ApplyCodecTag(const std::string &AValue, const char *AKind, uint32_t &ATag)
   if (AValue.empty())
     return;
   if (AValue.size() != 4)
-    throw ECodecTagError(Printf("%s tag parameter must be 4 chars", AKind));
+    throw ECodecTagError(FormatText("%s tag parameter must be 4 chars", AKind));
   const auto *c = reinterpret_cast<const unsigned char *>(AValue.data());
   ATag = uint32_t(c[0]) | uint32_t(c[1]) << 8 | uint32_t(c[2]) << 16 | uint32_t(c[3]) << 24;
 }
@@ -192,7 +176,7 @@ void ApplyCodecTag(const std::string &AValue, const char *AKind, uint32_t &ATag)
 int64_t ParseTime(const std::string &AText, bool ADuration, const char *AOption) {
   int64_t result = 0;
   if (avlib.av_parse_time(&result, AText.c_str(), ADuration ? 1 : 0) < 0)
-    throw FFMpegException(Printf("Invalid %s specification for %s: %s",
+    throw FFMpegException(FormatText("Invalid %s specification for %s: %s",
                                  ADuration ? "duration" : "date", AOption, AText.c_str()));
   return result;
 }
@@ -360,7 +344,7 @@ void TCustomFFmpeg::SetFormat(const std::string &AValue) {
   InputFormat = avlib.av_find_input_format(name.c_str());
   OutputFormat = avlib.av_guess_format(name.c_str(), nullptr, nullptr);
   if (!InputFormat && !OutputFormat)
-    throw FFMpegException(Printf("Unknown input or output format: %s", AValue.c_str()));
+    throw FFMpegException(FormatText("Unknown input or output format: %s", AValue.c_str()));
 }
 
 void TCustomFFmpeg::SetFrameRate(const std::string &AValue) {
@@ -417,7 +401,7 @@ void TCustomFFmpeg::SetPixelFormat(const std::string &AValue) {
   char line[128];
   for (int i = -1; i < 0 || avlib.av_pix_fmt_desc_get(static_cast<AVPixelFormat>(i)); ++i) {
     avlib.av_get_pix_fmt_string(line, sizeof line, static_cast<AVPixelFormat>(i));
-    Log(1, Trim(line));
+    Log(1, TrimBlanks(line));
   }
 }
 
@@ -493,7 +477,7 @@ void TCustomFFmpeg::SetVStats() {
   std::time_t now = std::time(nullptr);
   std::tm local{};
   localtime_r(&now, &local);
-  std::string name = Printf("%svstats_%02d%02d%02d.log", ProgramFolder().c_str(), local.tm_hour,
+  std::string name = FormatText("%svstats_%02d%02d%02d.log", ProgramFolder().c_str(), local.tm_hour,
                             local.tm_min, local.tm_sec);
   avlib.av_freep(&VStatsFileName);
   VStatsFileName = avlib.av_strdup(name.c_str());
@@ -544,7 +528,7 @@ void TCustomFFmpeg::SetInputTsScale(const std::string &AValue) {
   if (!LeadingDecimal(p, scale, end))
     scale = 0;
   if (stream < 0 || stream >= MAX_STREAMS)
-    throw FFMpegException(Printf("stream index over MAX_STREAMS(%d)", MAX_STREAMS));
+    throw FFMpegException(FormatText("stream index over MAX_STREAMS(%d)", MAX_STREAMS));
   // The scale belongs to the input opened next; with every input slot taken there is none.
   CheckTableRoom(InputFileCount, MaxFiles, "input files");
   InputTsScales[InputFileCount][stream] = scale;
@@ -612,7 +596,7 @@ void TCustomFFmpeg::AddFrameHook(const std::string &AValue) {
 }
 
 void TCustomFFmpeg::SetTargetOption(const std::string &AValue) {
-  std::string type = Trim(AValue);
+  std::string type = TrimBlanks(AValue);
   std::string norm = "auto";
   for (const char *prefix : {"pal-", "ntsc-", "film-"}) {
     if (StartsWith(type, prefix)) {

@@ -1,5 +1,6 @@
 // The engine's option table and its generic option store (the lifecycle is in lifecycle.cpp).
 #include "engine/custom_ffmpeg.h"
+#include "engine/text.h"
 
 #include <algorithm>
 #include <cfloat>
@@ -54,17 +55,6 @@ float convertSingle(const std::string &AValue) {
   return static_cast<float>(value);
 }
 
-bool isBlank(char c) { return static_cast<unsigned char>(c) <= ' '; }
-
-// Trims blanks and control characters at both ends.
-std::string trimmed(const std::string &AText) {
-  size_t first = 0, last = AText.size();
-  while (first < last && isBlank(AText[first]))
-    ++first;
-  while (last > first && isBlank(AText[last - 1]))
-    --last;
-  return AText.substr(first, last - first);
-}
 
 // Media types of the codec holders and the option flags each one takes.
 constexpr int kCodecHolderMasks[5] = {AV_OPT_FLAG_VIDEO_PARAM, AV_OPT_FLAG_AUDIO_PARAM, 0,
@@ -262,7 +252,7 @@ void TCustomFFmpeg::SetOption(const std::string &AName, const std::string &AValu
 }
 
 void TCustomFFmpeg::SetOptionText(const std::string &AText) {
-  const std::string text = trimmed(AText);
+  const std::string text = TrimBlanks(AText);
   size_t pos = 0;
   while (pos < text.size()) {
     size_t end = text.find_first_of("\r\n", pos);
@@ -282,7 +272,7 @@ void TCustomFFmpeg::SetOptionText(const std::string &AText) {
 }
 
 bool TCustomFFmpeg::SetGenericOption(const std::string &AName, const std::string &AValue) {
-  if (trimmed(AName).empty() || trimmed(AValue).empty())
+  if (TrimBlanks(AName).empty() || TrimBlanks(AValue).empty())
     return false;
   if (!CodecDefaults[0] || !FormatDefaults || !ScalerDefaults)
     return false; // not prepared: there is no store
@@ -295,7 +285,7 @@ bool TCustomFFmpeg::SetGenericOption(const std::string &AName, const std::string
     std::string rest;
     if (takeFlagToken(AValue, "SCAN_OFFSET", sign, rest)) {
       bool accepted = SetGenericOption("scan_offset", sign == '-' ? "0" : "1");
-      if (!trimmed(rest).empty())
+      if (!TrimBlanks(rest).empty())
         accepted = SetGenericOption("flags", rest) || accepted;
       return accepted;
     }

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/text.h"
 #include "engine/custom_ffmpeg.h"
 #include "engine/encode_pipe.h"
 #include "engine/picture_ops.h"
@@ -164,13 +165,3 @@ inline void NoteCodedFrame(TOutputStream &AOst, const AVPacket *APacket) {
                         : 0;
 }
 
-// printf-style text of at most 1023 characters, for the engine's messages.
-inline std::string FormatText(const char *AFormat, ...) __attribute__((format(printf, 1, 2)));
-inline std::string FormatText(const char *AFormat, ...) {
-  char buffer[1024];
-  va_list args;
-  va_start(args, AFormat);
-  std::vsnprintf(buffer, sizeof buffer, AFormat, args);
-  va_end(args);
-  return buffer;
-}

@@ -13,7 +13,8 @@
 #include <mutex>
 #include <utility>
 
-#include "engine/custom_ffmpeg.h"
+#include "engine/engine_error.h"
+#include "engine/text.h"
 #include "medialib/medialib.h"
 
 namespace {
@@ -22,12 +23,11 @@ namespace {
 // like the library's own messages. ALevel is in the program's numbering.
 void probeLog(int ALevel, const char *AFormat, ...) __attribute__((format(printf, 2, 3)));
 void probeLog(int ALevel, const char *AFormat, ...) {
-  char buffer[1024];
   va_list args;
   va_start(args, AFormat);
-  std::vsnprintf(buffer, sizeof buffer, AFormat, args);
+  const std::string text = FormatTextV(AFormat, args);
   va_end(args);
-  avlib.av_log(nullptr, ToLibraryLogLevel(ALevel), "%s", buffer);
+  avlib.av_log(nullptr, ToLibraryLogLevel(ALevel), "%s", text.c_str());
 }
 
 std::string formatText(const char *AFormat, const std::string &AText) {

@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <string>
 
-#include "command_runner.h"
+#include "support/command_runner.h"
 #include "support/decoded_media.h"
 #include "support/psp_checks.h"
 #include "support/test_support.h"

@@ -18,7 +18,7 @@
 #include <thread>
 #include <vector>
 
-#include "command_runner.h"
+#include "support/command_runner.h"
 #include "converter/av_converter.h"
 #include "probe/av_probe.h"
 #include "support/test_support.h"

@@ -22,7 +22,7 @@
 
 #include "app/conversion_outcome.h"
 #include "app/thumbnail.h"
-#include "command_runner.h"
+#include "support/command_runner.h"
 #include "medialib/media_functions.h"
 #include "support/test_support.h"
 

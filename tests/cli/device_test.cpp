@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "app/profiles.h"
-#include "command_runner.h"
+#include "support/command_runner.h"
 #include "probe/av_probe.h"
 #include "support/test_support.h"
 

@@ -12,7 +12,7 @@
 #include "app/psp_stick.h"
 #include "app/size_estimate.h"
 #include "probe/av_probe.h"
-#include "command_runner.h"
+#include "support/command_runner.h"
 #include "support/fat_image.h"
 #include "support/test_support.h"
 

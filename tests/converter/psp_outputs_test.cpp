@@ -20,6 +20,7 @@
 #include "converter/option_records.h"
 #include "engine/custom_ffmpeg.h"
 #include "probe/av_probe.h"
+#include "support/decode.h"
 #include "support/psp_checks.h"
 #include "support/test_support.h"
 
@@ -27,54 +28,12 @@ namespace {
 
 using testing_support::FileFacts;
 
-struct FrameFree {
-  void operator()(AVFrame *AFrame) const { avlib.av_frame_free(&AFrame); }
-};
-using FramePtr = std::unique_ptr<AVFrame, FrameFree>;
-
-// Every decoded frame of the first stream of AType (the pictures as the encoder made them, or
-// the sound as floating-point samples in planes).
-std::vector<FramePtr> DecodeAll(const std::string &AFile, AVMediaType AType) {
-  std::vector<FramePtr> frames;
-  AVFormatContext *context = nullptr;
-  if (avlib.avformat_open_input(&context, AFile.c_str(), nullptr, nullptr) < 0)
-    return frames;
-  avlib.avformat_find_stream_info(context, nullptr);
-  const int index = avlib.av_find_best_stream(context, AType, -1, -1, nullptr, 0);
-  AVCodecContext *decoder = nullptr;
-  if (index >= 0) {
-    const AVCodec *codec = avlib.avcodec_find_decoder(context->streams[index]->codecpar->codec_id);
-    decoder = avlib.avcodec_alloc_context3(codec);
-    avlib.avcodec_parameters_to_context(decoder, context->streams[index]->codecpar);
-    if (avlib.avcodec_open2(decoder, codec, nullptr) < 0)
-      avlib.avcodec_free_context(&decoder);
-  }
-  AVPacket *packet = avlib.av_packet_alloc();
-  auto receive = [&] {
-    for (;;) {
-      FramePtr frame(avlib.av_frame_alloc());
-      if (avlib.avcodec_receive_frame(decoder, frame.get()) < 0)
-        return;
-      frames.push_back(std::move(frame));
-    }
-  };
-  while (decoder && avlib.av_read_frame(context, packet) >= 0) {
-    if (packet->stream_index == index && avlib.avcodec_send_packet(decoder, packet) >= 0)
-      receive();
-    avlib.av_packet_unref(packet);
-  }
-  if (decoder && avlib.avcodec_send_packet(decoder, nullptr) >= 0)
-    receive();
-  avlib.av_packet_free(&packet);
-  avlib.avcodec_free_context(&decoder);
-  avlib.avformat_close_input(&context);
-  return frames;
-}
+using testing_support::FramePtr;
 
 // The largest sample magnitude of the sound (1.0 = full scale; AAC decodes to float planes).
 double PeakLevel(const std::string &AFile) {
   double peak = 0;
-  for (const FramePtr &frame : DecodeAll(AFile, AVMEDIA_TYPE_AUDIO)) {
+  for (const FramePtr &frame : testing_support::DecodeFile(AFile, AVMEDIA_TYPE_AUDIO)) {
     if (frame->format != AV_SAMPLE_FMT_FLTP)
       return -1;
     for (int c = 0; c < frame->ch_layout.nb_channels; ++c)
@@ -251,7 +210,7 @@ TEST(PSPPictures, FullRangeBlackAndWhiteBecomeTVBlackAndWhite) {
   testing_support::RequireMediaLibraries();
   ForEachConversion({"full_range.jpg", "mjpeg_422.avi"}, {4, 0},
                     [](int, TAVProbe &, const TPSPOutputSettings &ASettings) {
-    const std::vector<FramePtr> pictures = DecodeAll(ASettings.FileName, AVMEDIA_TYPE_VIDEO);
+    const std::vector<FramePtr> pictures = testing_support::DecodeFile(ASettings.FileName, AVMEDIA_TYPE_VIDEO);
     ASSERT_FALSE(pictures.empty());
     const AVFrame &picture = *pictures.front();
     // The 4:3 source fills the width; its halves are black and white.
@@ -280,7 +239,7 @@ TEST(PSPPictures, HoleInTheTimelineHoldsTheLastPicture) {
                       settings);
   if (HasFatalFailure())
     return;
-  const std::vector<FramePtr> pictures = DecodeAll(settings.FileName, AVMEDIA_TYPE_VIDEO);
+  const std::vector<FramePtr> pictures = testing_support::DecodeFile(settings.FileName, AVMEDIA_TYPE_VIDEO);
   auto at = [&](double ASeconds) -> const AVFrame & {
     return *pictures.at(static_cast<size_t>(ASeconds * 30000 / 1001));
   };

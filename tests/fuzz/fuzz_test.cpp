@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "../cli/command_runner.h"
 #include "app/thumbnail.h"
+#include "support/command_runner.h"
 #include "support/psp_checks.h"
 #include "support/test_support.h"
 

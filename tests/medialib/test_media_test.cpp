@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "medialib/medialib.h"
+#include "support/decode.h"
 #include "support/test_support.h"
 
 namespace fs = std::filesystem;
@@ -34,10 +35,7 @@ struct CodecContextFree {
   void operator()(AVCodecContext *c) const { avlib.avcodec_free_context(&c); }
 };
 using CodecContextPtr = std::unique_ptr<AVCodecContext, CodecContextFree>;
-struct FrameFree {
-  void operator()(AVFrame *f) const { avlib.av_frame_free(&f); }
-};
-using FramePtr = std::unique_ptr<AVFrame, FrameFree>;
+using testing_support::FramePtr;
 struct PacketFree {
   void operator()(AVPacket *p) const { avlib.av_packet_free(&p); }
 };
@@ -71,32 +69,6 @@ CodecContextPtr openDecoder(const AVStream *stream) {
   if (avlib.avcodec_open2(ctx.get(), codec, nullptr) < 0)
     return nullptr;
   return ctx;
-}
-
-// Decodes the first AWanted frames of one stream (fewer if the stream ends first).
-std::vector<FramePtr> decodeFrames(AVFormatContext *ic, int AStream, size_t AWanted) {
-  std::vector<FramePtr> frames;
-  CodecContextPtr ctx = openDecoder(ic->streams[AStream]);
-  if (!ctx)
-    return frames;
-  PacketPtr pkt(avlib.av_packet_alloc());
-  auto drain = [&] {
-    for (;;) {
-      FramePtr frame(avlib.av_frame_alloc());
-      if (avlib.avcodec_receive_frame(ctx.get(), frame.get()) < 0)
-        return;
-      frames.push_back(std::move(frame));
-    }
-  };
-  while (frames.size() < AWanted && avlib.av_read_frame(ic, pkt.get()) >= 0) {
-    if (pkt->stream_index == AStream)
-      avlib.avcodec_send_packet(ctx.get(), pkt.get());
-    avlib.av_packet_unref(pkt.get());
-    drain();
-  }
-  avlib.avcodec_send_packet(ctx.get(), nullptr);
-  drain();
-  return frames;
 }
 
 struct ExpectedStream {
@@ -245,7 +217,7 @@ TEST(TestMedia, AnamorphicAspectIsStoredByContainerAndBitstream) {
   const AVStream *st = input->streams[0];
   // The container's own field and the codec's both say 32:27, so either reader sees 16:9.
   EXPECT_EQ(av_cmp_q(st->sample_aspect_ratio, AVRational{32, 27}), 0);
-  std::vector<FramePtr> frames = decodeFrames(input.get(), 0, 1);
+  std::vector<FramePtr> frames = testing_support::DecodeStream(input.get(), 0, 1);
   ASSERT_FALSE(frames.empty());
   EXPECT_EQ(av_cmp_q(frames[0]->sample_aspect_ratio, AVRational{32, 27}), 0);
   EXPECT_EQ(av_cmp_q(st->avg_frame_rate, AVRational{30000, 1001}), 0);
@@ -256,7 +228,7 @@ TEST(TestMedia, InterlacedFileDecodesAsTopFieldFirst) {
   InputPtr input = openMedia(MediaFile("interlaced.mkv"));
   ASSERT_TRUE(input);
   EXPECT_EQ(input->streams[0]->codecpar->field_order, AV_FIELD_TT);
-  std::vector<FramePtr> frames = decodeFrames(input.get(), 0, 5);
+  std::vector<FramePtr> frames = testing_support::DecodeStream(input.get(), 0, 5);
   ASSERT_GE(frames.size(), 5u);
   for (const FramePtr &frame : frames) {
     EXPECT_EQ(frame->interlaced_frame, 1);
@@ -303,7 +275,7 @@ TEST(TestMedia, PictureMovesAndToneIsAudible) {
     SCOPED_TRACE(name);
     InputPtr input = openMedia(MediaFile(name));
     ASSERT_TRUE(input);
-    std::vector<FramePtr> frames = decodeFrames(input.get(), 0, 11);
+    std::vector<FramePtr> frames = testing_support::DecodeStream(input.get(), 0, 11);
     ASSERT_GE(frames.size(), 11u);
     const AVFrame *a = frames[0].get();
     const AVFrame *b = frames[10].get();
@@ -316,7 +288,7 @@ TEST(TestMedia, PictureMovesAndToneIsAudible) {
 
     InputPtr again = openMedia(MediaFile(name));
     ASSERT_TRUE(again);
-    std::vector<FramePtr> sound = decodeFrames(again.get(), 1, 40);
+    std::vector<FramePtr> sound = testing_support::DecodeStream(again.get(), 1, 40);
     ASSERT_FALSE(sound.empty());
     const AVFrame *last = sound.back().get();
     ASSERT_TRUE(last->format == AV_SAMPLE_FMT_FLTP || last->format == AV_SAMPLE_FMT_S16P ||

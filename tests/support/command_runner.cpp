@@ -1,4 +1,4 @@
-#include "command_runner.h"
+#include "support/command_runner.h"
 
 #include <algorithm>
 
