@@ -42,8 +42,10 @@ std::string FormatGB(int64_t ABytes) {
   char text[32];
   if (ABytes >= 100000000)
     std::snprintf(text, sizeof text, "%.1f GB", static_cast<double>(ABytes) / 1e9);
-  else
+  else if (ABytes >= 1000000)
     std::snprintf(text, sizeof text, "%.0f MB", static_cast<double>(ABytes) / 1e6);
+  else // a few short clips must not read "Expected 0 MB"
+    std::snprintf(text, sizeof text, "%.0f KB", static_cast<double>(ABytes) / 1e3);
   return text;
 }
 

@@ -123,6 +123,14 @@ TEST(CliStick, FileOf4GiBIsRefusedForAFat32StickBeforeCopying) {
 
 // Busy pictures with film grain and noisy sound, as a camera gives: what the encoders' rate
 // control is made for (flat generated pictures come out far below any target).
+TEST(SizeEstimate, TheFitLineSaysTheTotalInUnitsThatShowIt) {
+  EXPECT_EQ(FitLineText(404000, false, 0), "Expected 404 KB");
+  EXPECT_EQ(FitLineText(1200000000, true, 3400000000),
+            "Expected 1.2 GB \u2014 fits on the PSP memory stick (3.4 GB free)");
+  EXPECT_EQ(FitLineText(1200000000, true, 800000000),
+            "Expected 1.2 GB \u2014 does not fit: 0.4 GB too much (0.8 GB free)");
+}
+
 TEST(SizeEstimate, WithinFivePercentOfTheRealOutputForEveryProfile) {
   TempDir work;
   const std::string input = work.file("grain.mkv");
