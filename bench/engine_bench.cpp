@@ -33,7 +33,6 @@
 #include "medialib/medialib.h"
 #include "support/alloc_count.h"
 
-
 extern char **environ;
 
 namespace fs = std::filesystem;
@@ -192,7 +191,8 @@ bool ReadMedia(const std::string &AFile, TSourceInfo &AInfo, std::vector<std::st
     char line[256];
     const double seconds = st->duration > 0 ? st->duration * av_q2d(st->time_base) : 0;
     if (par->codec_type == AVMEDIA_TYPE_VIDEO)
-      std::snprintf(line, sizeof line, "%s %dx%d profile %d level %d, %lld frames, %.2f s, %lld kbit/s",
+      std::snprintf(line, sizeof line,
+                    "%s %dx%d profile %d level %d, %lld frames, %.2f s, %lld kbit/s",
                     avlib.avcodec_get_name(par->codec_id), par->width, par->height, par->profile,
                     par->level, static_cast<long long>(st->nb_frames), seconds,
                     static_cast<long long>(par->bit_rate / 1000));
@@ -227,8 +227,8 @@ TOptionList ProfileOptions(const TSourceInfo &ASource) {
           ? static_cast<double>(ASource.Width) * ASource.SarNum / (ASource.Height * ASource.SarDen)
           : 0;
   const TPSPOutputSettings out =
-      BuildOutputOptions(kProfileIndex, true, TitleFor(ASource.Title, "bench"), "bench.mp4", "",
-                         "", ASource.Width, ASource.Height, displayAspect);
+      BuildOutputOptions(kProfileIndex, true, TitleFor(ASource.Title, "bench"), "bench.mp4", "", "",
+                         ASource.Width, ASource.Height, displayAspect);
   TOptionList list;
   for (const auto &option : out.EngineOptions())
     list.emplace_back(option.first, option.second);
@@ -248,9 +248,10 @@ std::string OptionValue(const TOptionList &AOptions, const std::string &AName) {
 // of the profile handed to the video encoder.
 std::vector<std::string> FFmpegCommand(const TSettings &ASettings, const TOptionList &AOptions,
                                        const std::string &AOutput) {
-  std::vector<std::string> args = {ASettings.FFmpeg, "-nostdin", "-hide_banner", "-loglevel",
-                                   "error", "-y", "-threads", "1", "-i", ASettings.Input,
-                                   "-threads", "1", "-filter_threads", "1"};
+  std::vector<std::string> args = {
+      ASettings.FFmpeg,  "-nostdin", "-hide_banner", "-loglevel",     "error",    "-y",
+      "-threads",        "1",        "-i",           ASettings.Input, "-threads", "1",
+      "-filter_threads", "1"};
   const std::string size = OptionValue(AOptions, "s");
   std::string filter;
   if (!size.empty()) {
@@ -276,9 +277,8 @@ std::vector<std::string> FFmpegCommand(const TSettings &ASettings, const TOption
     args.push_back(filter);
   }
   const std::pair<const char *, const char *> renamed[] = {
-      {"f", "-f"},        {"acodec", "-c:a"}, {"ac", "-ac"},          {"ar", "-ar"},
-      {"ab", "-b:a"},     {"vcodec", "-c:v"}, {"r", "-r"},            {"aspect", "-aspect"},
-      {"vb", "-b:v"},     {"b", "-b:v"}};
+      {"f", "-f"},        {"acodec", "-c:a"}, {"ac", "-ac"},         {"ar", "-ar"},  {"ab", "-b:a"},
+      {"vcodec", "-c:v"}, {"r", "-r"},        {"aspect", "-aspect"}, {"vb", "-b:v"}, {"b", "-b:v"}};
   for (const auto &option : AOptions) {
     const std::string &name = option.first;
     if (name == "s" || name.rfind("pad", 0) == 0)
@@ -383,9 +383,9 @@ bool MakeInput(const TSettings &ASettings) {
   std::fflush(stdout);
   TTimes times;
   const fs::path log = ASettings.Work / "testmedia.log";
-  const int status = RunProgram({ASettings.Generator, "--one", ASettings.Input, "--duration", "60",
-                                 "--size", "640x480"},
-                                log, times);
+  const int status = RunProgram(
+      {ASettings.Generator, "--one", ASettings.Input, "--duration", "60", "--size", "640x480"}, log,
+      times);
   if (status != 0) {
     std::fprintf(stderr, "korvelo-bench-engine: the generator %s failed:\n%s\n",
                  ASettings.Generator.c_str(), LastLines(log).c_str());
@@ -440,10 +440,9 @@ void PrintAttribution(const TEngineRun &ARun) {
   std::printf("\nWhere they come from (untimed run, frames %d..%d, %llu allocations):\n",
               ARun.WindowStart, ARun.WindowEnd,
               static_cast<unsigned long long>(ARun.WindowAllocations));
-  const bench::TAllocOrigin origins[] = {bench::TAllocOrigin::OurCode,
-                                         bench::TAllocOrigin::OurLibraryCall,
-                                         bench::TAllocOrigin::LibraryWork,
-                                         bench::TAllocOrigin::Unknown};
+  const bench::TAllocOrigin origins[] = {
+      bench::TAllocOrigin::OurCode, bench::TAllocOrigin::OurLibraryCall,
+      bench::TAllocOrigin::LibraryWork, bench::TAllocOrigin::Unknown};
   for (bench::TAllocOrigin origin : origins)
     std::printf("  %-20s %8.2f per frame\n", bench::OriginName(origin),
                 static_cast<double>(byOrigin[static_cast<int>(origin)]) / frames);
@@ -454,8 +453,8 @@ void PrintAttribution(const TEngineRun &ARun) {
     if (++shown > 30)
       break;
     std::printf("  %8.3f  %-20s %s%s%s", static_cast<double>(site.Count) / frames,
-                bench::OriginName(site.Origin), site.Ours.c_str(),
-                site.Entry.empty() ? "" : " -> ", site.Entry.c_str());
+                bench::OriginName(site.Origin), site.Ours.c_str(), site.Entry.empty() ? "" : " -> ",
+                site.Entry.c_str());
     if (!site.Inner.empty() && site.Inner != site.Entry)
       std::printf(" [%s]", site.Inner.c_str());
     std::printf("\n");
@@ -533,8 +532,8 @@ int main(int argc, char **argv) {
       runAllocs.push_back(static_cast<double>(run.RunAllocations));
       std::printf("run %d engine: %7.2f s wall, %7.2f s CPU", i, run.Times.Wall, run.Times.Cpu);
       if (run.WindowEnd > run.WindowStart) {
-        const double perFrame = static_cast<double>(run.WindowAllocations) /
-                                (run.WindowEnd - run.WindowStart);
+        const double perFrame =
+            static_cast<double>(run.WindowAllocations) / (run.WindowEnd - run.WindowStart);
         allocsPerFrame.push_back(perFrame);
         std::printf(", %.2f allocations per frame (frames %d..%d)", perFrame, run.WindowStart,
                     run.WindowEnd);
@@ -563,8 +562,8 @@ int main(int argc, char **argv) {
   if (!engineWall.empty() && !ffmpegWall.empty()) {
     const double ew = Median(engineWall), fw = Median(ffmpegWall);
     const double engineCpuMedian = Median(engineCpu), fc = Median(ffmpegCpu);
-    std::printf("engine %.2f s wall / %.2f s CPU, ffmpeg %.2f s wall / %.2f s CPU\n", ew, engineCpuMedian, fw,
-                fc);
+    std::printf("engine %.2f s wall / %.2f s CPU, ffmpeg %.2f s wall / %.2f s CPU\n", ew,
+                engineCpuMedian, fw, fc);
     std::printf("Ratio engine/ffmpeg: wall %.3f, CPU %.3f (target 1.10 or less)\n", ew / fw,
                 engineCpuMedian / fc);
   } else {
@@ -593,11 +592,10 @@ int main(int argc, char **argv) {
   // Same encoder settings on both sides, as libx264 itself reports them.
   const std::string engineX264 = X264Settings(engineOut), ffmpegX264 = X264Settings(ffmpegOut);
   if (!engineX264.empty() || !ffmpegX264.empty())
-    std::printf("libx264 settings: %s\n", engineX264 == ffmpegX264
-                                               ? "identical"
-                                               : ("DIFFERENT\n  engine: " + engineX264 +
-                                                  "\n  ffmpeg: " + ffmpegX264)
-                                                     .c_str());
+    std::printf("libx264 settings: %s\n",
+                engineX264 == ffmpegX264
+                    ? "identical"
+                    : ("DIFFERENT\n  engine: " + engineX264 + "\n  ffmpeg: " + ffmpegX264).c_str());
 
 #ifdef KORVELO_ALLOC_PRELOAD
   // The same count over a whole run of each side: how much the libraries allocate when the
@@ -605,9 +603,9 @@ int main(int argc, char **argv) {
   if (!runAllocs.empty() && engineMedia.VideoFrames > 0 && ffmpegMedia.VideoFrames > 0) {
     const fs::path countFile = settings.Work / "ffmpeg.allocations";
     TTimes times;
-    const int status = RunProgram(ffmpegArgs, settings.Work / "ffmpeg.log", times,
-                                  {"LD_PRELOAD=" KORVELO_ALLOC_PRELOAD,
-                                   "KORVELO_ALLOC_COUNT_FILE=" + countFile.string()});
+    const int status = RunProgram(
+        ffmpegArgs, settings.Work / "ffmpeg.log", times,
+        {"LD_PRELOAD=" KORVELO_ALLOC_PRELOAD, "KORVELO_ALLOC_COUNT_FILE=" + countFile.string()});
     unsigned long long ffmpegAllocs = 0;
     FILE *f = status == 0 ? std::fopen(countFile.c_str(), "r") : nullptr;
     if (f && std::fscanf(f, "%llu", &ffmpegAllocs) == 1)

@@ -98,7 +98,8 @@ int main(int argc, char **argv) {
   std::printf("  %-28s %14s %14s\n", "flags", "1920x1080 to", "640x480 to");
   std::printf("  %-28s %14s %14s\n", "", "480x270", "364x272");
   for (const auto &f : flags)
-    std::printf("  %-28s %14.3f %14.3f\n", f.Name, Measure(1920, 1080, 480, 270, f.Flags, frames, false),
+    std::printf("  %-28s %14.3f %14.3f\n", f.Name,
+                Measure(1920, 1080, 480, 270, f.Flags, frames, false),
                 Measure(640, 480, 364, 272, f.Flags, frames, false));
   std::printf("  %-28s %14.3f %14.3f\n", "bicubic, a scaler per frame",
               Measure(1920, 1080, 480, 270, SWS_BICUBIC, frames / 4 + 1, true),

@@ -213,13 +213,28 @@ TLibraryName NameLibraryAddress(void *AAddress) {
 // Library calls whose purpose is to hand memory (or a new reference) to the caller: using them
 // per frame is the caller's choice.
 bool IsAllocationEntry(const std::string &AName) {
-  static const char *const kNames[] = {
-      "av_frame_get_buffer", "av_new_packet",     "av_grow_packet",     "av_packet_ref",
-      "av_frame_ref",        "av_frame_clone",    "av_packet_clone",    "av_buffer_ref",
-      "av_dict_set",         "av_dict_set_int",   "av_dict_copy",       "av_fifo_grow2",
-      "av_audio_fifo_realloc", "sws_getContext",  "sws_getCachedContext", "av_samples_alloc",
-      "av_image_alloc",      "av_packet_new_side_data", "av_frame_new_side_data",
-      "av_frame_make_writable", "av_packet_make_writable", "av_asprintf"};
+  static const char *const kNames[] = {"av_frame_get_buffer",
+                                       "av_new_packet",
+                                       "av_grow_packet",
+                                       "av_packet_ref",
+                                       "av_frame_ref",
+                                       "av_frame_clone",
+                                       "av_packet_clone",
+                                       "av_buffer_ref",
+                                       "av_dict_set",
+                                       "av_dict_set_int",
+                                       "av_dict_copy",
+                                       "av_fifo_grow2",
+                                       "av_audio_fifo_realloc",
+                                       "sws_getContext",
+                                       "sws_getCachedContext",
+                                       "av_samples_alloc",
+                                       "av_image_alloc",
+                                       "av_packet_new_side_data",
+                                       "av_frame_new_side_data",
+                                       "av_frame_make_writable",
+                                       "av_packet_make_writable",
+                                       "av_asprintf"};
   for (const char *n : kNames)
     if (AName == n)
       return true;
@@ -231,10 +246,10 @@ bool IsAllocationEntry(const std::string &AName) {
 // libraries' generic allocation helpers. Named by the nearest exported symbol, so a function
 // private to a library shows as the exported one before it.
 std::string InnerName(void *const *AInner) {
-  static const char *const kHelpers[] = {"av_malloc",       "av_mallocz",     "av_calloc",
-                                         "av_realloc",      "av_realloc_f",   "av_malloc_array",
-                                         "av_buffer_alloc", "av_buffer_allocz", "av_buffer_create",
-                                         "av_realloc_array", "av_fast_realloc", "av_fast_malloc"};
+  static const char *const kHelpers[] = {"av_malloc",        "av_mallocz",       "av_calloc",
+                                         "av_realloc",       "av_realloc_f",     "av_malloc_array",
+                                         "av_buffer_alloc",  "av_buffer_allocz", "av_buffer_create",
+                                         "av_realloc_array", "av_fast_realloc",  "av_fast_malloc"};
   for (int k = 0; k < kInnerFrames && AInner[k]; ++k) {
     const TLibraryName name = NameLibraryAddress(AInner[k]);
     if (std::find_if(std::begin(kHelpers), std::end(kHelpers), [&](const char *AHelper) {
@@ -440,6 +455,4 @@ void operator delete[](void *APointer, size_t) noexcept { __libc_free(APointer);
 void operator delete(void *APointer, std::align_val_t) noexcept { __libc_free(APointer); }
 void operator delete[](void *APointer, std::align_val_t) noexcept { __libc_free(APointer); }
 void operator delete(void *APointer, size_t, std::align_val_t) noexcept { __libc_free(APointer); }
-void operator delete[](void *APointer, size_t, std::align_val_t) noexcept {
-  __libc_free(APointer);
-}
+void operator delete[](void *APointer, size_t, std::align_val_t) noexcept { __libc_free(APointer); }

@@ -76,7 +76,8 @@ int main(int argc, char **argv) {
   }
   std::string failure;
   SetMessageSink([&](const QString &AText, QMessageBox::Icon) { failure = AText.toStdString(); });
-  const fs::path appDir = fs::temp_directory_path() / ("korvelo-bench-panel-" + std::to_string(getpid()));
+  const fs::path appDir =
+      fs::temp_directory_path() / ("korvelo-bench-panel-" + std::to_string(getpid()));
   fs::create_directories(appDir);
   std::vector<double> times;
   {
@@ -103,7 +104,8 @@ int main(int argc, char **argv) {
       // A black preview would mean no picture was decoded: then nothing worth timing happened.
       const QImage preview = panel->imgThumb->pixmap().toImage();
       if (preview.pixelColor(preview.width() / 2, preview.height() / 2) == QColor(Qt::black)) {
-        std::fprintf(stderr, "korvelo-bench-panel: the preview of %s stayed black\n", input.c_str());
+        std::fprintf(stderr, "korvelo-bench-panel: the preview of %s stayed black\n",
+                     input.c_str());
         return 1;
       }
       if (run > 0) // the first run also loads the libraries and warms the caches

@@ -126,8 +126,9 @@ int main(int argc, char **argv) {
   const std::string generator = KORVELO_TESTMEDIA_PATH;
   const fs::path small = media / "scale-320x240-2s.mp4", big = media / "scale-1920x1080-2s.mp4",
                  hevc = media / "scale-hevc10-1920x1080-2s.mkv";
-  bool made = Make(generator + " --one '" + small.string() + "' --duration 2 --size 320x240", small) &&
-              Make(generator + " --one '" + big.string() + "' --duration 2 --size 1920x1080", big);
+  bool made =
+      Make(generator + " --one '" + small.string() + "' --duration 2 --size 320x240", small) &&
+      Make(generator + " --one '" + big.string() + "' --duration 2 --size 1920x1080", big);
   if (made && !fs::exists(hevc) && std::system("command -v ffmpeg > /dev/null") == 0)
     Make("ffmpeg -nostdin -y -f lavfi -i testsrc2=size=1920x1080:rate=30000/1001 -f lavfi -i "
          "sine=frequency=440 -t 2 -c:v libx265 -preset ultrafast -pix_fmt yuv420p10le -c:a aac '" +
@@ -147,7 +148,8 @@ int main(int argc, char **argv) {
                                     {"MP3 sound", testMedia / "mp3_audio.mp3", 65},
                                     {"WAV sound", testMedia / "wav_pcm.wav", 60}};
 
-  const fs::path work = fs::temp_directory_path() / ("korvelo-bench-scale-" + std::to_string(getpid()));
+  const fs::path work =
+      fs::temp_directory_path() / ("korvelo-bench-scale-" + std::to_string(getpid()));
   const fs::path inputs = work / "in";
   fs::create_directories(inputs);
   QStringList files;
@@ -219,7 +221,8 @@ int main(int argc, char **argv) {
   const long rssAfter = ResidentKB();
   const int filesAfter = OpenFiles();
   const int panels = std::max(list->Count(), 1);
-  std::printf("files added: %d, panels shown: %d, messages: %d\n", expected, list->Count(), messages);
+  std::printf("files added: %d, panels shown: %d, messages: %d\n", expected, list->Count(),
+              messages);
   std::printf("all panels shown after: %.2f s (goal < 15 s); CPU time meanwhile %.2f s, so "
               "%.2f s on two free cores\n",
               shownMs / 1000.0, shownCpuS, shownCpuS / 2);

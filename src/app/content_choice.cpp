@@ -22,9 +22,9 @@ std::string Lower(std::string AText) {
 }
 
 bool AllDigits(const std::string &AText) {
-  return !AText.empty() && AText.size() <= 6 &&
-         std::all_of(AText.begin(), AText.end(),
-                     [](char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; });
+  return !AText.empty() && AText.size() <= 6 && std::all_of(AText.begin(), AText.end(), [](char c) {
+    return std::isdigit(static_cast<unsigned char>(c)) != 0;
+  });
 }
 
 bool EndsWith(const std::string &AText, const std::string &AEnd) {
@@ -33,32 +33,51 @@ bool EndsWith(const std::string &AText, const std::string &AEnd) {
 }
 
 bool IsRegularFile(const std::string &APath) {
-  struct stat st{};
+  struct stat st {};
   return ::stat(APath.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 // The names people see on players, not the libraries' short ids.
 std::string CodecLabel(AVCodecID AId) {
   switch (AId) {
-  case AV_CODEC_ID_AAC: return "AAC";
-  case AV_CODEC_ID_AC3: return "AC-3";
-  case AV_CODEC_ID_EAC3: return "E-AC-3";
-  case AV_CODEC_ID_DTS: return "DTS";
-  case AV_CODEC_ID_TRUEHD: return "TrueHD";
-  case AV_CODEC_ID_MP2: return "MP2";
-  case AV_CODEC_ID_MP3: return "MP3";
-  case AV_CODEC_ID_VORBIS: return "Vorbis";
-  case AV_CODEC_ID_OPUS: return "Opus";
-  case AV_CODEC_ID_FLAC: return "FLAC";
-  case AV_CODEC_ID_SUBRIP: return "SubRip";
-  case AV_CODEC_ID_ASS: return "ASS";
-  case AV_CODEC_ID_SSA: return "SSA";
-  case AV_CODEC_ID_MOV_TEXT: return "mov_text";
-  case AV_CODEC_ID_WEBVTT: return "WebVTT";
-  case AV_CODEC_ID_DVD_SUBTITLE: return "DVD";
-  case AV_CODEC_ID_DVB_SUBTITLE: return "DVB";
-  case AV_CODEC_ID_HDMV_PGS_SUBTITLE: return "PGS";
-  default: break;
+  case AV_CODEC_ID_AAC:
+    return "AAC";
+  case AV_CODEC_ID_AC3:
+    return "AC-3";
+  case AV_CODEC_ID_EAC3:
+    return "E-AC-3";
+  case AV_CODEC_ID_DTS:
+    return "DTS";
+  case AV_CODEC_ID_TRUEHD:
+    return "TrueHD";
+  case AV_CODEC_ID_MP2:
+    return "MP2";
+  case AV_CODEC_ID_MP3:
+    return "MP3";
+  case AV_CODEC_ID_VORBIS:
+    return "Vorbis";
+  case AV_CODEC_ID_OPUS:
+    return "Opus";
+  case AV_CODEC_ID_FLAC:
+    return "FLAC";
+  case AV_CODEC_ID_SUBRIP:
+    return "SubRip";
+  case AV_CODEC_ID_ASS:
+    return "ASS";
+  case AV_CODEC_ID_SSA:
+    return "SSA";
+  case AV_CODEC_ID_MOV_TEXT:
+    return "mov_text";
+  case AV_CODEC_ID_WEBVTT:
+    return "WebVTT";
+  case AV_CODEC_ID_DVD_SUBTITLE:
+    return "DVD";
+  case AV_CODEC_ID_DVB_SUBTITLE:
+    return "DVB";
+  case AV_CODEC_ID_HDMV_PGS_SUBTITLE:
+    return "PGS";
+  default:
+    break;
   }
   if (AId >= AV_CODEC_ID_PCM_S16LE && AId < AV_CODEC_ID_ADPCM_IMA_QT)
     return "PCM";
@@ -70,11 +89,16 @@ std::string CodecLabel(AVCodecID AId) {
 
 std::string ChannelsLabel(int AChannels) {
   switch (AChannels) {
-  case 1: return "mono";
-  case 2: return "stereo";
-  case 6: return "5.1";
-  case 8: return "7.1";
-  default: return AChannels > 0 ? std::to_string(AChannels) + " ch" : std::string();
+  case 1:
+    return "mono";
+  case 2:
+    return "stereo";
+  case 6:
+    return "5.1";
+  case 8:
+    return "7.1";
+  default:
+    return AChannels > 0 ? std::to_string(AChannels) + " ch" : std::string();
   }
 }
 
@@ -157,7 +181,9 @@ std::string TrackLabel(const TAVStreamInfo &AInfo) {
   return label;
 }
 
-std::vector<TTrackEntry> SoundTracks(TAVProbe &AProbe) { return TracksOf(AProbe, AVMEDIA_TYPE_AUDIO); }
+std::vector<TTrackEntry> SoundTracks(TAVProbe &AProbe) {
+  return TracksOf(AProbe, AVMEDIA_TYPE_AUDIO);
+}
 
 std::vector<TTrackEntry> SubtitleTracks(TAVProbe &AProbe) {
   return TracksOf(AProbe, AVMEDIA_TYPE_SUBTITLE);
@@ -188,9 +214,8 @@ std::vector<TTrackEntry> SideSubtitleFiles(const std::string &AVideoFile) {
       if (rest[rest.size() - 4] != '.' || !LooksLikeLanguage(language))
         continue;
     }
-    const std::string path = folder == "." && AVideoFile.find('/') == std::string::npos
-                                 ? name
-                                 : folder + "/" + name;
+    const std::string path =
+        folder == "." && AVideoFile.find('/') == std::string::npos ? name : folder + "/" + name;
     if (!IsRegularFile(path))
       continue;
     TTrackEntry track;
@@ -311,7 +336,8 @@ bool CheckSubtitleFile(const std::string &AFileName, std::string &AError) {
   }
   const auto *bytes = reinterpret_cast<const unsigned char *>(text.data());
   const size_t size = text.size();
-  if (size >= 2 && ((bytes[0] == 0xFF && bytes[1] == 0xFE) || (bytes[0] == 0xFE && bytes[1] == 0xFF)))
+  if (size >= 2 &&
+      ((bytes[0] == 0xFF && bytes[1] == 0xFE) || (bytes[0] == 0xFE && bytes[1] == 0xFF)))
     return true; // UTF-16 with its mark: the libraries' text readers convert it
   for (size_t i = 0; i < size;) {
     const unsigned char c = bytes[i];
@@ -344,8 +370,7 @@ bool CheckSubtitleFile(const std::string &AFileName, std::string &AError) {
 
 bool IsStillPicture(TAVProbe &AProbe) {
   const std::string format = AProbe.GetFormatName();
-  const bool imageFormat =
-      format == "image2" || (format.size() > 5 && EndsWith(format, "_pipe"));
+  const bool imageFormat = format == "image2" || (format.size() > 5 && EndsWith(format, "_pipe"));
   return imageFormat && AProbe.VideoStreamCount() == 1 && AProbe.AudioStreamCount() <= 0;
 }
 
@@ -371,8 +396,8 @@ bool ResolveContentChoice(TAVProbe &AProbe, const std::string &AFileName, int64_
     if (AllDigits(AChoice.AudioTrack)) {
       const long n = std::strtol(AChoice.AudioTrack.c_str(), nullptr, 10);
       if (n < 1 || n > static_cast<long>(sound.size())) {
-        AError = "no sound track " + AChoice.AudioTrack + " in " + name + " (its sound tracks: " +
-                 ListOf(sound) + ")";
+        AError = "no sound track " + AChoice.AudioTrack + " in " + name +
+                 " (its sound tracks: " + ListOf(sound) + ")";
         return false;
       }
       soundTrack = static_cast<int>(n - 1);

@@ -29,9 +29,9 @@ enum class TSubtitleKind { skNone, skStream, skFile };
 
 struct TSubtitleSource {
   TSubtitleKind Kind = TSubtitleKind::skNone;
-  int StreamIndex = -1;  // skStream: the input's stream number
-  std::string FileName;  // skFile
-  std::string Label;     // how the panel and the log name it
+  int StreamIndex = -1; // skStream: the input's stream number
+  std::string FileName; // skFile
+  std::string Label;    // how the panel and the log name it
 };
 
 // What a choice means for one probed input.

@@ -64,7 +64,7 @@ bool LoadConversion(TCustomAVConverter &AConverter, const std::string &ALibraryP
   }
   // The probe reads the input and the conversion reads it again: a pipe or device would be
   // empty the second time, and opening a pipe without a writer waits for ever.
-  struct stat st{};
+  struct stat st {};
   if (::stat(AFileName.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
     AError = "***File load error: " + AFileName +
              (S_ISDIR(st.st_mode) ? ": a folder, not a media file"
@@ -201,17 +201,18 @@ void ReleaseOutputClaim(TLoadedConversion &ALoaded) {
   if (!ALoaded.OutputCreated || ALoaded.OutputFileName.empty())
     return;
   ALoaded.OutputCreated = false;
-  struct stat st{};
-  if (::stat(ALoaded.OutputFileName.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
-      st.st_size == 0 && static_cast<uint64_t>(st.st_dev) == ALoaded.OutputDevice &&
+  struct stat st {};
+  if (::stat(ALoaded.OutputFileName.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size == 0 &&
+      static_cast<uint64_t>(st.st_dev) == ALoaded.OutputDevice &&
       static_cast<uint64_t>(st.st_ino) == ALoaded.OutputInode)
     ::unlink(ALoaded.OutputFileName.c_str());
 }
 
 std::string InfoStringOf(const TLoadedConversion &ALoaded) {
   // A file without pictures has no size to show (the probe gives -1 for both).
-  const std::string picture = ALoaded.SrcW > 0 && ALoaded.SrcH > 0
-                                  ? std::to_string(ALoaded.SrcW) + "x" + std::to_string(ALoaded.SrcH)
-                                  : "audio only";
+  const std::string picture =
+      ALoaded.SrcW > 0 && ALoaded.SrcH > 0
+          ? std::to_string(ALoaded.SrcW) + "x" + std::to_string(ALoaded.SrcH)
+          : "audio only";
   return ALoaded.FormatName + ",  " + std::to_string(ALoaded.BitRate / 1000) + "kbps,  " + picture;
 }

@@ -14,15 +14,15 @@ class TCustomAVConverter;
 
 // What a successful load found and chose.
 struct TLoadedConversion {
-  int TaskIndex = -1;        // the converter's task for this file
-  std::string Title;         // the file's own title, else its name without extension
-  std::string FormatName;    // the probe's name of the input's format
-  int BitRate = -1;          // the container's, bit/s
-  int SrcW = -1, SrcH = -1;  // the first video stream's picture; -1 without video
-  double DisplayAspect = 0;  // the shape the picture is shown with; 0 = square pixels
-  int64_t DurationUs = -1;   // -1 when the probe cannot tell
+  int TaskIndex = -1;           // the converter's task for this file
+  std::string Title;            // the file's own title, else its name without extension
+  std::string FormatName;       // the probe's name of the input's format
+  int BitRate = -1;             // the container's, bit/s
+  int SrcW = -1, SrcH = -1;     // the first video stream's picture; -1 without video
+  double DisplayAspect = 0;     // the shape the picture is shown with; 0 = square pixels
+  int64_t DurationUs = -1;      // -1 when the probe cannot tell
   bool DurationGuessed = false; // only estimated from the size and bit rate
-  bool HasSound = false;     // the input has a sound stream, which every profile keeps
+  bool HasSound = false;        // the input has a sound stream, which every profile keeps
   std::string OutputFileName;
   bool OutputCreated = false; // the output file was created by this load (it was free before)
   // What reopening the task needs once it has been let go (ParkConversion).

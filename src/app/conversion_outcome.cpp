@@ -31,7 +31,7 @@ std::string Seconds(double ASeconds) {
 
 struct TStreamFacts {
   int Index = -1;
-  int64_t Frames = 0;  // from the file's index, else the packets seen
+  int64_t Frames = 0; // from the file's index, else the packets seen
   int Packets = 0;
   double Start = std::numeric_limits<double>::infinity();
   double FrameTime = 0; // one frame's length, seconds
@@ -55,14 +55,14 @@ bool ReadOutputFacts(const std::string &AFileName, TStreamFacts &AVideo, TStream
     facts->Index = static_cast<int>(i);
     facts->Frames = stream->nb_frames;
     if (par->codec_type == AVMEDIA_TYPE_VIDEO) {
-      AVRational rate = stream->avg_frame_rate.num > 0 ? stream->avg_frame_rate
-                                                       : stream->r_frame_rate;
-      facts->FrameTime = rate.num > 0 && rate.den > 0 ? static_cast<double>(rate.den) / rate.num
-                                                      : 0.1;
+      AVRational rate =
+          stream->avg_frame_rate.num > 0 ? stream->avg_frame_rate : stream->r_frame_rate;
+      facts->FrameTime =
+          rate.num > 0 && rate.den > 0 ? static_cast<double>(rate.den) / rate.num : 0.1;
     } else {
       const int samples = par->frame_size > 0 ? par->frame_size : 1024;
-      facts->FrameTime = par->sample_rate > 0 ? static_cast<double>(samples) / par->sample_rate
-                                              : 0.1;
+      facts->FrameTime =
+          par->sample_rate > 0 ? static_cast<double>(samples) / par->sample_rate : 0.1;
     }
   }
   AVPacket *packet = avlib.av_packet_alloc();
@@ -181,7 +181,7 @@ bool OutputHasPicture(const std::string &AFileName) {
 }
 
 bool IsFinishedConversion(const std::string &APath) {
-  struct stat st{};
+  struct stat st {};
   return ::stat(ThumbnailFileName(APath).c_str(), &st) == 0;
 }
 

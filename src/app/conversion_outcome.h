@@ -50,10 +50,10 @@ enum class TOutcomeKind {
 
 struct TConversionOutcome {
   TOutcomeKind Kind = TOutcomeKind::okFailed;
-  std::string Reason;         // failed: why, naming the input; stopped: what was kept
-  bool EndedEarly = false;    // finished short of the length the input states
-  int64_t ReachedMs = -1;     // media time converted
-  int64_t StatedMs = -1;      // the input's stated length
+  std::string Reason;      // failed: why, naming the input; stopped: what was kept
+  bool EndedEarly = false; // finished short of the length the input states
+  int64_t ReachedMs = -1;  // media time converted
+  int64_t StatedMs = -1;   // the input's stated length
   bool ThumbnailWritten = false;
   std::string ThumbnailError; // finished without a thumbnail: why
   bool OutputRemoved = false; // the output file was deleted (failed, or stopped before a frame)

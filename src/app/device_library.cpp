@@ -156,7 +156,8 @@ bool WriteAll(int AFd, const char *AData, size_t ASize) {
 // pulled out once its name is. A folder that cannot be synced at all (EINVAL) has nothing
 // pending to write.
 bool SyncFolder(const std::string &AFolder, int &AErrno) {
-  const int fd = ::open(AFolder.empty() ? "." : AFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const int fd =
+      ::open(AFolder.empty() ? "." : AFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) {
     AErrno = errno;
     return false;

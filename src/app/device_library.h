@@ -111,7 +111,7 @@ struct TCopyResult {
   std::vector<std::string> Messages; // the messages in the order they were raised
   std::vector<std::pair<std::string, std::string>> Copied; // (source, device file) done
   size_t Count = 0;                                        // files to copy, thumbnails included
-  std::string Error; // what went wrong with which file, for a failed copy
+  std::string Error;    // what went wrong with which file, for a failed copy
   TLeftovers Leftovers; // an earlier interrupted copy's files, removed first
 };
 
@@ -121,9 +121,9 @@ struct TCopyResult {
 // AOnMessage as it arises and into the result. A file on the device is never overwritten, and a
 // file is copied under a temporary name and renamed when complete, so a failed or cancelled
 // copy leaves no partial file under a PSP name; the temporary files an earlier copy left when
-// it was cut off are removed first, with a message saying so. Every file and the device folders are synced to
-// the medium before success is said. The first failure ends the copy. Runs on the
-// calling thread, callbacks included: a window runs it on a worker and posts them to itself.
+// it was cut off are removed first, with a message saying so. Every file and the device folders are
+// synced to the medium before success is said. The first failure ends the copy. Runs on the calling
+// thread, callbacks included: a window runs it on a worker and posts them to itself.
 TCopyResult CopyToDevice(const std::string &ADeviceFolder,
                          const std::vector<TCopySource> &ASelected,
                          const TCopyProgressFunction &AProgress = {},

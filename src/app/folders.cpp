@@ -203,8 +203,7 @@ TFolderPlaces FindFolderPlaces(const std::string &AAppPath, const std::string &A
   // A program in a "bin" folder was installed (/usr/bin, ~/.local/bin): that folder is no place
   // for settings or videos even when it can be written, as it can for root.
   const bool installed = fs::path(app).parent_path().filename() == "bin";
-  const bool appWritable =
-      !app.empty() && !installed && ::access(app.c_str(), W_OK | X_OK) == 0;
+  const bool appWritable = !app.empty() && !installed && ::access(app.c_str(), W_OK | X_OK) == 0;
   std::error_code ec;
   TFolderPlaces places;
   places.SettingsFile = appWritable && fs::is_regular_file(app + "Config.ini", ec)

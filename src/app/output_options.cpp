@@ -111,7 +111,8 @@ TPSPOutputSettings BuildOutputOptions(int AProfileIndex, bool AFit, const std::s
 bool ClaimOutputFile(TPSPOutputSettings &ASettings, std::string &AError) {
   int n = 0;
   for (;;) {
-    const int fd = ::open(ASettings.FileName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    const int fd =
+        ::open(ASettings.FileName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     if (fd >= 0) {
       ::close(fd);
       return true;

@@ -226,7 +226,8 @@ std::string ReadPSPTitle(const std::string &APath) {
   // Walk the top-level boxes to "moov" without reading the media data between them.
   unsigned char header[16];
   uint64_t pos = 0;
-  while (in.seekg(static_cast<std::streamoff>(pos)) && in.read(reinterpret_cast<char *>(header), 8)) {
+  while (in.seekg(static_cast<std::streamoff>(pos)) &&
+         in.read(reinterpret_cast<char *>(header), 8)) {
     uint64_t size = Be32(header);
     uint64_t headerSize = 8;
     if (size == 1) {

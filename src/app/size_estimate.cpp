@@ -32,8 +32,7 @@ int64_t EstimateOutputSize(int AProfileIndex, int64_t ADurationUs, bool AInputHa
   double payload = (videoBitrate + PSPAudioBitrate) * seconds / 8;
   if (mpeg4 && AInputHasVideo)
     payload += std::min(MPEG4StartBytes, PSPVideoBitrate * seconds / 8 / 2);
-  const double samples =
-      seconds * (FrameRate + profile.AudioSampleRate / AudioSamplesPerFrame);
+  const double samples = seconds * (FrameRate + profile.AudioSampleRate / AudioSamplesPerFrame);
   return static_cast<int64_t>(payload) + HeaderBytes +
          static_cast<int64_t>(samples) * IndexBytesPerSample;
 }

@@ -27,8 +27,8 @@ int ListScrollOffset(int ACount, int AItemHeight, int AGap, int AClientHeight, i
   const int total = ACount * (AItemHeight + AGap) - AGap;
   if (total <= AClientHeight)
     return 0;
-  int offset = static_cast<int>(
-      std::trunc(static_cast<double>(total - AClientHeight) * APosition / 1000.0));
+  int offset =
+      static_cast<int>(std::trunc(static_cast<double>(total - AClientHeight) * APosition / 1000.0));
   if (AClientHeight >= total - offset)
     offset = total - AClientHeight;
   return offset;

@@ -18,7 +18,7 @@ namespace {
 constexpr int ProgressIntervalMs = 250;
 
 int64_t FileSize(const std::string &APath) {
-  struct stat st{};
+  struct stat st {};
   return ::stat(APath.c_str(), &st) == 0 ? static_cast<int64_t>(st.st_size) : 0;
 }
 
@@ -27,9 +27,9 @@ int64_t FileSize(const std::string &APath) {
 // One file of the batch, with the converter that converts it while it runs.
 struct TBatch::TJob {
   std::unique_ptr<TCustomAVConverter> Converter;
-  int Threads = 0;            // the engine's share of the cores while it converts
-  TLoadedConversion Loaded;   // what the load found; its output was created by this batch
-  TLibraryErrors Errors;      // the media libraries' error lines from the file's task
+  int Threads = 0;          // the engine's share of the cores while it converts
+  TLoadedConversion Loaded; // what the load found; its output was created by this batch
+  TLibraryErrors Errors;    // the media libraries' error lines from the file's task
   TTaskEnd TaskEnd;
 };
 
@@ -126,7 +126,8 @@ void TBatch::StartJob(size_t AIndex) {
   for (size_t i = 0; i < FJobs.size(); ++i)
     if (FStatus[i].State == TJobState::jsConverting)
       free -= FJobs[i]->Threads;
-  const size_t starting = std::min(static_cast<size_t>(FSettings.Jobs) - FActive, FJobs.size() - AIndex);
+  const size_t starting =
+      std::min(static_cast<size_t>(FSettings.Jobs) - FActive, FJobs.size() - AIndex);
   TJob &job = *FJobs[AIndex];
   job.Threads = std::max(1, free / static_cast<int>(std::max<size_t>(starting, 1)));
   job.Converter->EngineThreadCount = job.Threads;
@@ -144,9 +145,8 @@ bool TBatch::SetUpJob(size_t AIndex, std::string &AError) {
   TCustomAVConverter &converter = *job.Converter;
   converter.SetProgressInterval(ProgressIntervalMs);
   TLoadedConversion loaded;
-  const bool ok =
-      LoadConversion(converter, FSettings.LibraryPath, status.InputFile, FSettings.ProfileIndex,
-                     loaded, AError, FSettings.Content);
+  const bool ok = LoadConversion(converter, FSettings.LibraryPath, status.InputFile,
+                                 FSettings.ProfileIndex, loaded, AError, FSettings.Content);
   status.OutputFile = loaded.OutputFileName;
   job.Loaded = loaded;
   if (!ok)
@@ -200,7 +200,8 @@ void TBatch::Handle(const TEvent &AEvent) {
     if (status.State != TJobState::jsConverting)
       break;
     // A time the engine could not measure comes as a negative or absurd value: keep the last.
-    if (AEvent.CurrentMs >= 0 && (status.DurationMs <= 0 || AEvent.CurrentMs <= 2 * status.DurationMs))
+    if (AEvent.CurrentMs >= 0 &&
+        (status.DurationMs <= 0 || AEvent.CurrentMs <= 2 * status.DurationMs))
       status.CurrentMs = AEvent.CurrentMs;
     if (AEvent.TotalMs > 0)
       status.DurationMs = AEvent.TotalMs;

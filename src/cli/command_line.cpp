@@ -69,7 +69,7 @@ bool ParseCommandLine(const std::vector<std::string> &AArgs, TCommandLine &AComm
                       std::string &AError) {
   ACommand = TCommandLine();
   bool listGiven = false, copyGiven = false;
-  std::string stickDir; // --stick-list
+  std::string stickDir;         // --stick-list
   std::string conversionOption; // the first of --profile, --output, --jobs given
   bool optionsEnded = false;
   for (size_t i = 0; i < AArgs.size(); ++i) {
@@ -227,7 +227,8 @@ bool ParseCommandLine(const std::vector<std::string> &AArgs, TCommandLine &AComm
     ACommand.Mode = TCommandMode::cmCopy;
     return true;
   }
-  if (ACommand.Content.EndMs >= 0 && ACommand.Content.EndMs <= std::max<int64_t>(ACommand.Content.StartMs, 0)) {
+  if (ACommand.Content.EndMs >= 0 &&
+      ACommand.Content.EndMs <= std::max<int64_t>(ACommand.Content.StartMs, 0)) {
     AError = "the end (" + FormatClockTime(ACommand.Content.EndMs) + ") is not after the start (" +
              FormatClockTime(std::max<int64_t>(ACommand.Content.StartMs, 0)) + ")";
     return false;
@@ -295,9 +296,8 @@ std::string UsageText() {
     text += "  " + std::to_string(i) + "  " + profile.Name + "  (" + profile.Kind + "-" +
             profile.Size + ")" + (i == DefaultProfileIndex ? "  default" : "") + "\n";
   }
-  text +=
-      "\n"
-      "Exit status: 0 when every file was converted (or copied), 1 when one failed or\n"
-      "was refused, 2 for a usage error, 128 + the signal number when interrupted.\n";
+  text += "\n"
+          "Exit status: 0 when every file was converted (or copied), 1 when one failed or\n"
+          "was refused, 2 for a usage error, 128 + the signal number when interrupted.\n";
   return text;
 }

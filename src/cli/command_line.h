@@ -10,11 +10,11 @@ enum class TCommandMode { cmHelp, cmVersion, cmConvert, cmList, cmCopy, cmStickL
 
 struct TCommandLine {
   TCommandMode Mode = TCommandMode::cmConvert;
-  int ProfileIndex = -1;   // -1: the default profile
-  std::string OutputDir;   // empty: the current folder
-  int Jobs = 0;            // 0: one per core
-  std::string ListDir;     // --list
-  std::string DeviceDir;   // --copy-to, --stick-list
+  int ProfileIndex = -1; // -1: the default profile
+  std::string OutputDir; // empty: the current folder
+  int Jobs = 0;          // 0: one per core
+  std::string ListDir;   // --list
+  std::string DeviceDir; // --copy-to, --stick-list
   std::vector<std::string> Files;
   TContentChoice Content; // --audio-track, --subtitles, --start, --end, --still-seconds
 };

@@ -102,9 +102,8 @@ int StickListCommand(const std::string &ADevice, FILE *AOut, FILE *AErr) {
     nameWidth = std::max(nameWidth, PrintableText(video.Name).size());
     titleWidth = std::max(titleWidth, std::min<size_t>(40, PrintableText(video.Title).size()));
   }
-  std::string text = PadRight("PSP name", nameWidth) + "  " + PadRight("Title", titleWidth) +
-                     "  " + PadLeft("Duration", 12) + "  " + PadLeft("File Size", 14) +
-                     "  Plays\n";
+  std::string text = PadRight("PSP name", nameWidth) + "  " + PadRight("Title", titleWidth) + "  " +
+                     PadLeft("Duration", 12) + "  " + PadLeft("File Size", 14) + "  Plays\n";
   int64_t total = 0;
   for (const TStickVideo &video : videos) {
     text += PadRight(PrintableText(video.Name), nameWidth) + "  " +
@@ -129,7 +128,8 @@ std::string FormatOfPSPVideo(const std::string &APath, std::string &AReason) {
     }
     std::string format;
     const std::string problem = PSPPlayProblem(APath, probe, format);
-    AReason = problem.empty() ? std::string() : "not a PSP video: " + problem + ", convert it first";
+    AReason =
+        problem.empty() ? std::string() : "not a PSP video: " + problem + ", convert it first";
     return problem.empty() ? format : std::string();
   } catch (const std::exception &e) {
     AReason = e.what();
@@ -154,7 +154,7 @@ int CopyCommand(const std::string &ADevice, const std::vector<std::string> &AFil
       status = 1;
       continue;
     }
-    struct stat st{};
+    struct stat st {};
     const bool found = ::stat(file.c_str(), &st) == 0;
     const int error = errno;
     if (!found || !S_ISREG(st.st_mode)) {

@@ -64,8 +64,9 @@ int Convert(const TCommandLine &ACommand) {
   }
   TBatchSettings settings;
   settings.ProfileIndex = ACommand.ProfileIndex >= 0 ? ACommand.ProfileIndex : DefaultProfileIndex;
-  settings.Jobs = ACommand.Jobs > 0 ? ACommand.Jobs
-                                    : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  settings.Jobs = ACommand.Jobs > 0
+                      ? ACommand.Jobs
+                      : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
   settings.LibraryPath = ProgramFolder();
   settings.Content = ACommand.Content;
 
@@ -82,8 +83,7 @@ int Convert(const TCommandLine &ACommand) {
             ForcedExit(ASignal);
           batch.RequestStop(ASignal);
         },
-        StopGraceMs,
-        [](int ASignal) { ExitNow(ASignal, "a conversion did not stop in time"); });
+        StopGraceMs, [](int ASignal) { ExitNow(ASignal, "a conversion did not stop in time"); });
     batch.Run();
     if (watcher.FirstSignal() != 0)
       result = 128 + watcher.FirstSignal();
@@ -91,8 +91,8 @@ int Convert(const TCommandLine &ACommand) {
 
   const std::vector<TJobStatus> &jobs = batch.Jobs();
   std::fflush(stdout);
-  std::printf("Converted %zu of %zu file%s (profile %d: %s).\n", batch.FinishedCount(),
-              jobs.size(), jobs.size() == 1 ? "" : "s", settings.ProfileIndex,
+  std::printf("Converted %zu of %zu file%s (profile %d: %s).\n", batch.FinishedCount(), jobs.size(),
+              jobs.size() == 1 ? "" : "s", settings.ProfileIndex,
               PSPProfiles[settings.ProfileIndex].Name.c_str());
   std::fflush(stdout);
   bool allConverted = true;
@@ -101,7 +101,9 @@ int Convert(const TCommandLine &ACommand) {
     if (finished && job.Message.empty())
       continue;
     allConverted = allConverted && finished;
-    const char *what = finished ? "Warning" : job.State == TJobState::jsFailed ? "Failed" : "Stopped";
+    const char *what = finished                           ? "Warning"
+                       : job.State == TJobState::jsFailed ? "Failed"
+                                                          : "Stopped";
     std::fprintf(stderr, "%s: %s: %s\n", what, PrintableText(job.InputFile).c_str(),
                  PrintableText(job.Message).c_str());
   }

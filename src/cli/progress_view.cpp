@@ -51,9 +51,9 @@ double Remaining(double AFraction, double AElapsed) {
   if (AFraction >= 1)
     return 0;
   constexpr double Scale = 1e6; // the fraction as parts of a million "milliseconds"
-  const int64_t left = EstimateTimeLeftMs(static_cast<int64_t>(AFraction * Scale),
-                                          static_cast<int64_t>(Scale),
-                                          static_cast<int64_t>(AElapsed * 1000));
+  const int64_t left =
+      EstimateTimeLeftMs(static_cast<int64_t>(AFraction * Scale), static_cast<int64_t>(Scale),
+                         static_cast<int64_t>(AElapsed * 1000));
   return left < 0 ? -1 : left / 1000.0;
 }
 
@@ -124,7 +124,7 @@ public:
 
 private:
   size_t Columns() const {
-    struct winsize size{};
+    struct winsize size {};
     if (::ioctl(::fileno(FOut), TIOCGWINSZ, &size) == 0 && size.ws_col > 10)
       return size.ws_col;
     return 80;
@@ -166,7 +166,8 @@ private:
     }
     const double fraction = BatchFraction(AJobs);
     const double elapsed = std::chrono::duration<double>(Clock::now() - FStart).count();
-    std::string bar = Bar(fraction, columns >= 100 ? 30 : 20) + PadLeft(std::to_string(Percent(fraction)), 4) + "%  " +
+    std::string bar = Bar(fraction, columns >= 100 ? 30 : 20) +
+                      PadLeft(std::to_string(Percent(fraction)), 4) + "%  " +
                       std::to_string(CountDone(AJobs)) + "/" + std::to_string(AJobs.size()) +
                       " files  elapsed " + FormatClock(elapsed);
     if (!FFinished)
@@ -231,7 +232,8 @@ public:
     const double fraction = BatchFraction(AJobs);
     const double elapsed = std::chrono::duration<double>(Clock::now() - FStart).count();
     Out(Counter(AIndex, AJobs.size()) + " " + job.InputFile + ": " +
-        std::to_string(Percent(JobFraction(job))) + "% (overall " + std::to_string(Percent(fraction)) + "%, remaining " +
+        std::to_string(Percent(JobFraction(job))) + "% (overall " +
+        std::to_string(Percent(fraction)) + "%, remaining " +
         FormatClock(Remaining(fraction, elapsed)) + ")");
   }
 

@@ -14,13 +14,13 @@ enum class TJobState { jsWaiting, jsConverting, jsFinished, jsFailed, jsStopped 
 // One file of the batch as the view shows it.
 struct TJobStatus {
   std::string InputFile;
-  std::string OutputFile;    // empty until the output name is known
+  std::string OutputFile; // empty until the output name is known
   TJobState State = TJobState::jsWaiting;
-  int64_t DurationMs = -1;   // of the input, -1 when unknown
-  int64_t CurrentMs = 0;     // output written so far
+  int64_t DurationMs = -1; // of the input, -1 when unknown
+  int64_t CurrentMs = 0;   // output written so far
   int Fps = 0;
-  int64_t Size = 0;          // bytes written so far
-  std::string Message;       // why it failed or stopped; for a finished file, a warning
+  int64_t Size = 0;    // bytes written so far
+  std::string Message; // why it failed or stopped; for a finished file, a warning
 };
 
 // The overall fraction done, in 0..1: each file weighs its duration (one second when unknown);

@@ -479,9 +479,10 @@ TFFmpegThread *TCustomAVConverter::PrepareRun(TFFmpeg &ATask) {
     return nullptr;
   ATask.ProgressInterval = static_cast<int64_t>(FProgressInterval) * 1000;
   ATask.SetVerbose(static_cast<int>(FLogLevel) - 1);
-  ATask.ThreadCount = EngineThreadCount > 0
-                          ? EngineThreadCount
-                          : std::max(1, CoreCount() / std::max(1, std::min(FThreadCount, TaskCount())));
+  ATask.ThreadCount =
+      EngineThreadCount > 0
+          ? EngineThreadCount
+          : std::max(1, CoreCount() / std::max(1, std::min(FThreadCount, TaskCount())));
   return ATask.Run(true, FThreadPriority);
 }
 
@@ -558,9 +559,9 @@ void TCustomAVConverter::DoLog(TFFmpeg *ATask, int ALevel, const std::string &AM
   Guarded([&] { OnLog(ATask ? ATask->FTaskIndex.load() : -1, ToLogLevel(ALevel), AMsg); });
 }
 
-void TCustomAVConverter::DoProgress(TFFmpeg *ATask, int AFrameNumber, int AFPS, int ACurrentDuration,
-                                    float AQuality, float ABitRate, int64_t ACurrentSize,
-                                    int ATotalOutputDuration) {
+void TCustomAVConverter::DoProgress(TFFmpeg *ATask, int AFrameNumber, int AFPS,
+                                    int ACurrentDuration, float AQuality, float ABitRate,
+                                    int64_t ACurrentSize, int ATotalOutputDuration) {
   if (!OnProgress)
     return;
   LockAndDeliver lock(*this);
@@ -611,7 +612,8 @@ void TCustomAVConverter::DeliverQueuedLines() {
     while (FLogInbox.Take(line)) {
       if (OnLog) {
         TFFmpeg *task = FTasks.FindByThreadID(line.ThreadID);
-        Guarded([&] { OnLog(task ? task->FTaskIndex.load() : -1, ToLogLevel(line.Level), line.Text); });
+        Guarded(
+            [&] { OnLog(task ? task->FTaskIndex.load() : -1, ToLogLevel(line.Level), line.Text); });
       }
     }
     FLock.unlock();

@@ -68,13 +68,14 @@ private:
 
 using TConverterBeforeHookEvent =
     std::function<void(int AIndex, int64_t APTS, THookAction &AHookAction)>;
-using TConverterCustomHookEvent = std::function<void(
-    int AIndex, TBGRImage &ABitmap, int AFrameNumber, int64_t APTS, bool &AUpdate, bool &AStopHook)>;
+using TConverterCustomHookEvent =
+    std::function<void(int AIndex, TBGRImage &ABitmap, int AFrameNumber, int64_t APTS,
+                       bool &AUpdate, bool &AStopHook)>;
 using TConverterLogEvent =
     std::function<void(int AIndex, TLogLevel ALogLevel, const std::string &AMsg)>;
-using TConverterProgressEvent = std::function<void(
-    int AIndex, int AFrameNumber, int AFPS, int ACurrentDuration, float AQuality, float ABitRate,
-    int64_t ACurrentSize, int ATotalOutputDuration)>;
+using TConverterProgressEvent =
+    std::function<void(int AIndex, int AFrameNumber, int AFPS, int ACurrentDuration, float AQuality,
+                       float ABitRate, int64_t ACurrentSize, int ATotalOutputDuration)>;
 using TConverterTerminateEvent =
     std::function<void(int AIndex, bool AFinished, bool AException, const std::string &AMessage)>;
 

@@ -117,7 +117,8 @@ size_t FormatLogMessage(char *ABuffer, size_t ASize, size_t APrefixLength, const
     ABuffer[ASize - 1] = 0;
     return ASize - 1;
   }
-  const int written = std::vsnprintf(ABuffer + APrefixLength, ASize - APrefixLength, AFormat, AArgs);
+  const int written =
+      std::vsnprintf(ABuffer + APrefixLength, ASize - APrefixLength, AFormat, AArgs);
   if (written < 0) {
     ABuffer[APrefixLength] = 0;
     return APrefixLength;
@@ -141,8 +142,8 @@ void LogBridge(void *ASource, int ALevel, const char *AFormat, va_list AArgs) {
       const AVClass *avClass = *static_cast<const AVClass *const *>(ASource);
       if (avClass) {
         const char *name = avClass->item_name ? avClass->item_name(ASource) : avClass->class_name;
-        const int n = std::snprintf(buffer, sizeof buffer, "[%s @ %08" PRIXPTR "]", name ? name : "",
-                                    reinterpret_cast<uintptr_t>(avClass));
+        const int n = std::snprintf(buffer, sizeof buffer, "[%s @ %08" PRIXPTR "]",
+                                    name ? name : "", reinterpret_cast<uintptr_t>(avClass));
         length = n > 0 ? std::min(sizeof buffer - 1, static_cast<size_t>(n)) : 0;
       }
     } else if (!entry.Text.empty()) {

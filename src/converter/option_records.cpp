@@ -9,7 +9,6 @@
 
 namespace {
 
-
 // A whole text as a decimal 64-bit number, ADefault when it is not one.
 int64_t toInt64(const std::string &AText, int64_t ADefault) {
   const std::string text = TrimBlanks(AText);
@@ -30,10 +29,14 @@ template <size_t N> std::string fixedText(const char (&AText)[N]) {
 
 const char *targetName(int32_t AType) {
   switch (AType) {
-  case 1: return "vcd";
-  case 2: return "svcd";
-  case 3: return "dvd";
-  default: return nullptr;
+  case 1:
+    return "vcd";
+  case 2:
+    return "svcd";
+  case 3:
+    return "dvd";
+  default:
+    return nullptr;
   }
 }
 

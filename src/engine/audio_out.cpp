@@ -145,9 +145,9 @@ void TCustomFFmpeg::FitResampler(TOutputStream &AOst, TInputStream &AIst) {
     return;
   AVChannelLayout outLayout{};
   avlib.av_channel_layout_copy(&outLayout, &enc->ch_layout);
-  const int ret = avlib.swr_alloc_set_opts2(&AOst.Resampler, &outLayout, AV_SAMPLE_FMT_S16,
-                                            enc->sample_rate, &AIst.ConverterLayout,
-                                            AV_SAMPLE_FMT_S16, decRate, 0, nullptr);
+  const int ret =
+      avlib.swr_alloc_set_opts2(&AOst.Resampler, &outLayout, AV_SAMPLE_FMT_S16, enc->sample_rate,
+                                &AIst.ConverterLayout, AV_SAMPLE_FMT_S16, decRate, 0, nullptr);
   avlib.av_channel_layout_uninit(&outLayout);
   if (ret < 0 || avlib.swr_init(AOst.Resampler) < 0) {
     avlib.swr_free(&AOst.Resampler);
@@ -221,8 +221,7 @@ bool TCustomFFmpeg::SyncAudio(TOutputStream &AOst, TInputStream &AIst, const uin
   } else if (AudioSyncMethod > 1 && AOst.Resampler) {
     const int comp = std::clamp(static_cast<int>(delta), -AudioSyncMethod, AudioSyncMethod);
     if (Verbose > 2 && OnLog)
-      LogF(1, "compensating audio timestamp drift:%f compensation:%d in:%d", delta, comp,
-           encRate);
+      LogF(1, "compensating audio timestamp drift:%f compensation:%d in:%d", delta, comp, encRate);
     avlib.swr_set_compensation(AOst.Resampler, comp, encRate);
   }
   return true;
@@ -291,7 +290,8 @@ void TCustomFFmpeg::FlushAudioEncoder(AVFormatContext *AOutput, TOutputStream &A
       run.ResampleBuffer.resize(left);
     avlib.av_fifo_read(AOst.Fifo, run.ResampleBuffer.data(), left);
     const int samples = static_cast<int>(left / frameBytes);
-    AudioSize += EncodeAudioSamples(AOutput, AOst, run.ResampleBuffer.data(), samples, AOst.SyncOpts);
+    AudioSize +=
+        EncodeAudioSamples(AOutput, AOst, run.ResampleBuffer.data(), samples, AOst.SyncOpts);
     AOst.SyncOpts += samples;
   }
   if (AOst.Pipe)
@@ -300,8 +300,8 @@ void TCustomFFmpeg::FlushAudioEncoder(AVFormatContext *AOutput, TOutputStream &A
     AudioSize += EncodeFrame(AOutput, AOst, nullptr, "Audio encoding failed");
 }
 
-void TCustomFFmpeg::DoSubtitleOut(AVFormatContext *AOutput, TOutputStream &AOst,
-                                  TInputStream &AIst, const AVSubtitle *ASub, int64_t APts) {
+void TCustomFFmpeg::DoSubtitleOut(AVFormatContext *AOutput, TOutputStream &AOst, TInputStream &AIst,
+                                  const AVSubtitle *ASub, int64_t APts) {
   if (APts == AV_NOPTS_VALUE) {
     if (OnLog)
       Log(0, "Subtitle packets must have a pts");
@@ -318,8 +318,8 @@ void TCustomFFmpeg::DoSubtitleOut(AVFormatContext *AOutput, TOutputStream &AOst,
     AVSubtitle sub = *ASub;
     if (i == 1)
       sub.num_rects = 0;
-    const int size = avlib.avcodec_encode_subtitle(enc, run.SubtitleBuffer.data(),
-                                                   static_cast<int>(run.SubtitleBuffer.size()), &sub);
+    const int size = avlib.avcodec_encode_subtitle(
+        enc, run.SubtitleBuffer.data(), static_cast<int>(run.SubtitleBuffer.size()), &sub);
     if (size < 0)
       throw FFMpegException("Subtitle encoding failed");
     AVPacket *pkt = run.OutPacket;
@@ -329,8 +329,8 @@ void TCustomFFmpeg::DoSubtitleOut(AVFormatContext *AOutput, TOutputStream &AOst,
     pkt->stream_index = AOst.Index;
     pkt->pts = avlib.av_rescale_q(APts, AIst.Stream->time_base, AOst.Stream->time_base);
     if (dvb)
-      pkt->pts += 90 * static_cast<int64_t>(i == 0 ? ASub->start_display_time
-                                                    : ASub->end_display_time);
+      pkt->pts +=
+          90 * static_cast<int64_t>(i == 0 ? ASub->start_display_time : ASub->end_display_time);
     pkt->dts = pkt->pts;
     if (!dvb && ASub->end_display_time > ASub->start_display_time)
       pkt->duration = avlib.av_rescale_q(ASub->end_display_time - ASub->start_display_time,

@@ -82,9 +82,9 @@ double StrToFloat(const std::string &AValue);
 
 class TCustomFFmpeg;
 using TLogEvent = std::function<void(TCustomFFmpeg *Sender, int ALevel, const std::string &AMsg)>;
-using TProgressEvent = std::function<void(TCustomFFmpeg *Sender, int AFrameNumber, int AFPS,
-                                          int ACurrentDurationMs, float AQuality, float ABitRate,
-                                          int64_t ACurrentSize, int ATotalDurationMs)>;
+using TProgressEvent =
+    std::function<void(TCustomFFmpeg *Sender, int AFrameNumber, int AFPS, int ACurrentDurationMs,
+                       float AQuality, float ABitRate, int64_t ACurrentSize, int ATotalDurationMs)>;
 using TTerminateEvent = std::function<void(TCustomFFmpeg *Sender)>;
 using TBeforeHookEvent =
     std::function<void(TCustomFFmpeg *Sender, THookAction &AHookAction, int64_t APTS)>;
@@ -100,7 +100,7 @@ public:
   TCustomFFmpeg &operator=(const TCustomFFmpeg &) = delete;
 
   // ---- lifecycle (options.cpp) ----
-  virtual void Create();  // called by the constructor; a subclass may add its own set-up
+  virtual void Create(); // called by the constructor; a subclass may add its own set-up
   void Prepare();
   void ResetOptions();
   void FreeFiles();
@@ -421,7 +421,7 @@ public:
   std::mutex PauseMutex;
   std::condition_variable PauseCondition;
   bool Paused = false;
-  int ActiveThreads = 0; // guarded by PauseMutex
+  int ActiveThreads = 0;  // guarded by PauseMutex
   int64_t PausedTime = 0; // microseconds the worker spent paused in this run (worker only)
 
   // Per-run state of the transcode, created by Transcode and freed by it (transcode_types.h).
@@ -531,12 +531,11 @@ protected:
                        const AVFrame *APicture) const;
   // AFrameNumber, ASyncOpts: the frames handed to the encoder so far, and the next frame's
   // time stamp (encoder time base).
-  void DoVideoStats(AVFormatContext *AOutput, TOutputStream &AOst, int AFrameSize,
-                    int AFrameNumber, int64_t ASyncOpts);
+  void DoVideoStats(AVFormatContext *AOutput, TOutputStream &AOst, int AFrameSize, int AFrameNumber,
+                    int64_t ASyncOpts);
   // Hands the working picture to OnCustomHook as a BGR bitmap and takes back what it drew.
   void RunCustomHook(TPicturePlanes &AWork, AVPixelFormat AFormat, AVColorRange ARange,
-                     AVColorSpace AColorspace, int AWidth, int AHeight,
-                     int64_t APts);
+                     AVColorSpace AColorspace, int AWidth, int AHeight, int64_t APts);
 
   // generated_out.cpp
   // Prepares the one reused frame of a generated stream (silence or a black picture) once its
@@ -627,6 +626,6 @@ private:
   AVDictionary *ApplyEncoderOptions(AVCodecContext *ACodec, AVMediaType AType, int AParamFlag,
                                     const AVCodec *AEncoder);
   // Hands a finished stream's encoder context and options to the file's tables.
-  void StoreOutputStream(int AFileIndex, int AStreamIndex, bool AStreamCopy,
-                         AVCodecContext *ACodec, AVDictionary *AOptions);
+  void StoreOutputStream(int AFileIndex, int AStreamIndex, bool AStreamCopy, AVCodecContext *ACodec,
+                         AVDictionary *AOptions);
 };

@@ -29,8 +29,7 @@ public:
   // packets for what it returns; AStatsFile receives the two-pass statistics after each packet
   // (nullptr: none). Throws FFMpegException with AFailText when memory runs out. Nothing runs
   // before Start.
-  TEncodePipe(AVCodecContext *AEncoder, FILE *AStatsFile, const char *AFailText,
-              TPacketSink ASink);
+  TEncodePipe(AVCodecContext *AEncoder, FILE *AStatsFile, const char *AFailText, TPacketSink ASink);
   ~TEncodePipe(); // Abort, then frees the frames and packets
   TEncodePipe(const TEncodePipe &) = delete;
   TEncodePipe &operator=(const TEncodePipe &) = delete;
@@ -56,7 +55,7 @@ private:
   // Room for the engine to run ahead while the encoder's own threads wait on one another
   // (measured: 12 against 4 frames, 2-4 % less wall time; 12 of 480x272 are 2.3 MB).
   static constexpr int FrameCount = 12;
-  static constexpr int QueueSize = 24; // frames (or the end) waiting for the encoder
+  static constexpr int QueueSize = 24;  // frames (or the end) waiting for the encoder
   static constexpr int PacketCount = 8; // packets waiting for the engine
   struct TItem {
     int Frame; // -1: the end of the stream
@@ -83,7 +82,7 @@ private:
   std::mutex FMutex;
   std::condition_variable FToEncoder; // an item queued, a packet taken, or the abort
   std::condition_variable FToEngine;  // a frame or queue place freed, a packet, the end, a failure
-  int FUses[FrameCount] = {};       // queued or being encoded
+  int FUses[FrameCount] = {};         // queued or being encoded
   TItem FQueue[QueueSize] = {};
   int FQueueHead = 0, FQueueCount = 0;
   int FPacketHead = 0, FPacketReady = 0; // ready packets: FPacketHead and the ones after it

@@ -100,10 +100,9 @@ void TCustomFFmpeg::FeedGeneratedStreams(bool AEndOfRun) {
       // The sample clock counts in the encoder time base, one tick per sample.
       const int64_t end = std::llround(std::max(target, 0.0) / av_q2d(enc->time_base));
       const int full = ost.EncoderFrameCapacity;
-      const bool shortLast =
-          enc->frame_size <= 0 ||
-          (enc->codec->capabilities &
-           (AV_CODEC_CAP_SMALL_LAST_FRAME | AV_CODEC_CAP_VARIABLE_FRAME_SIZE));
+      const bool shortLast = enc->frame_size <= 0 ||
+                             (enc->codec->capabilities &
+                              (AV_CODEC_CAP_SMALL_LAST_FRAME | AV_CODEC_CAP_VARIABLE_FRAME_SIZE));
       while (ost.SyncOpts < end) {
         int samples = full;
         if (end - ost.SyncOpts < full) {

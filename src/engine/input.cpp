@@ -331,9 +331,8 @@ bool TCustomFFmpeg::TakeInputPicture(AVFormatContext *AContext, AVStream *AStrea
   FrameHeight = ACodec->height;
   FrameWidth = ACodec->width;
   const AVRational sar = avlib.av_guess_sample_aspect_ratio(AContext, AStream, nullptr);
-  FrameAspectRatio = ACodec->height > 0
-                         ? static_cast<float>(av_q2d(sar) * ACodec->width / ACodec->height)
-                         : 0.0f;
+  FrameAspectRatio =
+      ACodec->height > 0 ? static_cast<float>(av_q2d(sar) * ACodec->width / ACodec->height) : 0.0f;
   // No sample aspect: square pixels, the display aspect is width / height.
   if (FrameAspectRatio == 0 && ACodec->height > 0)
     FrameAspectRatio = static_cast<float>(ACodec->width) / static_cast<float>(ACodec->height);

@@ -176,9 +176,11 @@ void TCustomFFmpeg::ShiftToInputClock(int AFileIndex, const TInputStream &AIst, 
     const double scale = InputTsScales[AFileIndex][APacket->stream_index];
     if (scale != 0) {
       if (APacket->pts != AV_NOPTS_VALUE)
-        APacket->pts = static_cast<int64_t>(std::nearbyint(static_cast<double>(APacket->pts) * scale));
+        APacket->pts =
+            static_cast<int64_t>(std::nearbyint(static_cast<double>(APacket->pts) * scale));
       if (APacket->dts != AV_NOPTS_VALUE)
-        APacket->dts = static_cast<int64_t>(std::nearbyint(static_cast<double>(APacket->dts) * scale));
+        APacket->dts =
+            static_cast<int64_t>(std::nearbyint(static_cast<double>(APacket->dts) * scale));
     }
   }
 
@@ -533,8 +535,8 @@ int TCustomFFmpeg::ConvertDecodedAudio(TInputStream &AIst, const AVFrame *AFrame
                                   AFrame->sample_rate, 0, nullptr) < 0 ||
         avlib.swr_init(AIst.SampleConverter) < 0) {
       avlib.swr_free(&AIst.SampleConverter);
-      throw FFMpegException(FormatText("Can not convert audio of input stream #%d.%d", AIst.FileIndex,
-                                   AIst.Index));
+      throw FFMpegException(
+          FormatText("Can not convert audio of input stream #%d.%d", AIst.FileIndex, AIst.Index));
     }
     AIst.ConverterFormat = AFrame->format;
     AIst.ConverterRate = AFrame->sample_rate;
@@ -673,11 +675,10 @@ void TCustomFFmpeg::WriteFrame(AVFormatContext *AOutput, AVPacket *APacket, TOut
     }
     if (ret < 0 && ret != AVERROR(EAGAIN) && ret != AVERROR_EOF) {
       if (OnLog) {
-        const std::string what = FormatText("%s failed for stream %d, codec %s",
-                                        AOst.BitstreamFilter->filter->name, AOst.Index,
-                                        AOst.EncodingNeeded && AOst.Codec && AOst.Codec->codec
-                                            ? AOst.Codec->codec->name
-                                            : "copy");
+        const std::string what = FormatText(
+            "%s failed for stream %d, codec %s", AOst.BitstreamFilter->filter->name, AOst.Index,
+            AOst.EncodingNeeded && AOst.Codec && AOst.Codec->codec ? AOst.Codec->codec->name
+                                                                   : "copy");
         Log(0, ErrorText(what, ret));
       }
       // The unfiltered packet goes out as it is.

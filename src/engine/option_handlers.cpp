@@ -20,8 +20,6 @@ namespace {
 // Blanks and control characters, as a trimmed option text loses them.
 bool IsBlank(char C) { return static_cast<unsigned char>(C) <= ' '; }
 
-
-
 bool StartsWith(const std::string &AText, const char *APrefix) {
   return AText.compare(0, std::strlen(APrefix), APrefix) == 0;
 }
@@ -89,8 +87,8 @@ void ApplyCrop(int AValue, const char *ASide, bool AVertical, int &ACrop, int &A
   if (AValue >= ADimension)
     throw FFMpegException(
         FormatText("%s crop dimensions are outside the range of the original image.\n"
-               "Remember to crop first and scale second.",
-               AVertical ? "Vertical" : "Horizontal"));
+                   "Remember to crop first and scale second.",
+                   AVertical ? "Vertical" : "Horizontal"));
   ACrop = AValue;
   ADimension -= AValue;
 }
@@ -130,9 +128,10 @@ void ParseMatrix(const std::string &AText, uint16_t *&AMatrix) {
     errno = 0;
     long value = std::strtol(p, nullptr, 10);
     if (value < 1 || value > 255 || errno == ERANGE)
-      throw FFMpegException(FormatText("Invalid coefficient in matrix \"%s\" at coeff %d: it must lie "
-                                   "between 1 and 255",
-                                   AText.c_str(), i));
+      throw FFMpegException(
+          FormatText("Invalid coefficient in matrix \"%s\" at coeff %d: it must lie "
+                     "between 1 and 255",
+                     AText.c_str(), i));
     values[i] = static_cast<uint16_t>(value);
     if (i == 63)
       break;
@@ -177,7 +176,7 @@ int64_t ParseTime(const std::string &AText, bool ADuration, const char *AOption)
   int64_t result = 0;
   if (avlib.av_parse_time(&result, AText.c_str(), ADuration ? 1 : 0) < 0)
     throw FFMpegException(FormatText("Invalid %s specification for %s: %s",
-                                 ADuration ? "duration" : "date", AOption, AText.c_str()));
+                                     ADuration ? "duration" : "date", AOption, AText.c_str()));
   return result;
 }
 
@@ -258,7 +257,14 @@ struct TTargetPreset {
 };
 
 const TTargetPreset TargetPresets[] = {
-    {"vcd", "mpeg1video", "mp2", "vcd", "352x288", "352x240", nullptr, nullptr,
+    {"vcd",
+     "mpeg1video",
+     "mp2",
+     "vcd",
+     "352x288",
+     "352x240",
+     nullptr,
+     nullptr,
      {{"gop", "15", "18"},
       {"b", "1150000", "1150000"},
       {"maxrate", "1150000", "1150000"},
@@ -268,8 +274,18 @@ const TTargetPreset TargetPresets[] = {
       {"packetsize", "2324", "2324"},
       {"muxrate", "1411200", "1411200"},
       {nullptr, nullptr, nullptr}},
-     44100, TTargetChannels::Stereo, 0.44f, "4:3"},
-    {"svcd", "mpeg2video", "mp2", "svcd", "480x576", "480x480", nullptr, nullptr,
+     44100,
+     TTargetChannels::Stereo,
+     0.44f,
+     "4:3"},
+    {"svcd",
+     "mpeg2video",
+     "mp2",
+     "svcd",
+     "480x576",
+     "480x480",
+     nullptr,
+     nullptr,
      {{"gop", "15", "18"},
       {"b", "2040000", "2040000"},
       {"maxrate", "2516000", "2516000"},
@@ -279,8 +295,18 @@ const TTargetPreset TargetPresets[] = {
       {"ab", "224000", "224000"},
       {"packetsize", "2324", "2324"},
       {nullptr, nullptr, nullptr}},
-     44100, TTargetChannels::StereoIfMono, -1, "4:3"},
-    {"dvd", "mpeg2video", "ac3", "dvd", "720x576", "720x480", nullptr, nullptr,
+     44100,
+     TTargetChannels::StereoIfMono,
+     -1,
+     "4:3"},
+    {"dvd",
+     "mpeg2video",
+     "ac3",
+     "dvd",
+     "720x576",
+     "720x480",
+     nullptr,
+     nullptr,
      {{"gop", "15", "18"},
       {"b", "6000000", "6000000"},
       {"maxrate", "9000000", "9000000"},
@@ -290,13 +316,36 @@ const TTargetPreset TargetPresets[] = {
       {"muxrate", "10080000", "10080000"},
       {"ab", "448000", "448000"},
       {nullptr, nullptr, nullptr}},
-     48000, TTargetChannels::StereoIfMono, -1, "16:9"},
-    {"dv", nullptr, nullptr, "dv", "720x576", "720x480", "yuv420p", "yuv411p",
+     48000,
+     TTargetChannels::StereoIfMono,
+     -1,
+     "16:9"},
+    {"dv",
+     nullptr,
+     nullptr,
+     "dv",
+     "720x576",
+     "720x480",
+     "yuv420p",
+     "yuv411p",
      {{nullptr, nullptr, nullptr}},
-     48000, TTargetChannels::Stereo, -1, nullptr},
-    {"dv50", nullptr, nullptr, "dv", "720x576", "720x480", "yuv422p", "yuv422p",
+     48000,
+     TTargetChannels::Stereo,
+     -1,
+     nullptr},
+    {"dv50",
+     nullptr,
+     nullptr,
+     "dv",
+     "720x576",
+     "720x480",
+     "yuv422p",
+     "yuv422p",
      {{nullptr, nullptr, nullptr}},
-     48000, TTargetChannels::Stereo, -1, nullptr},
+     48000,
+     TTargetChannels::Stereo,
+     -1,
+     nullptr},
 };
 
 // Frame rates by norm: PAL, NTSC, film.
@@ -478,7 +527,7 @@ void TCustomFFmpeg::SetVStats() {
   std::tm local{};
   localtime_r(&now, &local);
   std::string name = FormatText("%svstats_%02d%02d%02d.log", ProgramFolder().c_str(), local.tm_hour,
-                            local.tm_min, local.tm_sec);
+                                local.tm_min, local.tm_sec);
   avlib.av_freep(&VStatsFileName);
   VStatsFileName = avlib.av_strdup(name.c_str());
 }

@@ -21,8 +21,8 @@
 
 void CheckTableRoom(int ACount, int AMax, const char *AWhat) {
   if (ACount >= AMax)
-    throw FFMpegException("Too many " + std::string(AWhat) + ": at most " +
-                          std::to_string(AMax) + " are allowed");
+    throw FFMpegException("Too many " + std::string(AWhat) + ": at most " + std::to_string(AMax) +
+                          " are allowed");
 }
 
 namespace {
@@ -54,7 +54,6 @@ float convertSingle(const std::string &AValue) {
     throw EConvertError("'" + AValue + "' is not a valid floating point value");
   return static_cast<float>(value);
 }
-
 
 // Media types of the codec holders and the option flags each one takes.
 constexpr int kCodecHolderMasks[5] = {AV_OPT_FLAG_VIDEO_PARAM, AV_OPT_FLAG_AUDIO_PARAM, 0,
@@ -102,8 +101,10 @@ struct OptionEntry {
   OptionHandler handler;
 };
 
-#define KORVELO_OPTION(body) \
-  OptionEntry { OptionEntry::Handler, [](TCustomFFmpeg &E, const std::string &V) { body; } }
+#define KORVELO_OPTION(body)                                                                       \
+  OptionEntry {                                                                                    \
+    OptionEntry::Handler, [](TCustomFFmpeg &E, const std::string &V) { body; }                     \
+  }
 #define KORVELO_SWITCH(field) KORVELO_OPTION((void)V; E.field = true)
 #define KORVELO_INT(field) KORVELO_OPTION(E.field = StrToInt(V))
 #define KORVELO_FLOAT(field) KORVELO_OPTION(E.field = convertSingle(V))
@@ -115,27 +116,51 @@ const std::unordered_map<std::string, OptionEntry> &optionTable() {
   static const std::unordered_map<std::string, OptionEntry> table = {
       // Accepted without effect: input files are opened by OpenInputFile, outputs are always
       // overwritten, and the rest belong to a command line this engine does not have.
-      {"L", doNothing}, {"h", doNothing}, {"version", doNothing}, {"formats", doNothing},
-      {"i", doNothing}, {"y", doNothing}, {"benchmark", doNothing}, {"apre", doNothing},
-      {"vpre", doNothing}, {"spre", doNothing},
-      {"threads", refused}, {"absf", refused}, {"vbsf", refused}, {"sbsf", refused},
+      {"L", doNothing},
+      {"h", doNothing},
+      {"version", doNothing},
+      {"formats", doNothing},
+      {"i", doNothing},
+      {"y", doNothing},
+      {"benchmark", doNothing},
+      {"apre", doNothing},
+      {"vpre", doNothing},
+      {"spre", doNothing},
+      {"threads", refused},
+      {"absf", refused},
+      {"vbsf", refused},
+      {"sbsf", refused},
 
-      {"dump", KORVELO_SWITCH(PktDump)}, {"hex", KORVELO_SWITCH(HexDump)},
-      {"re", KORVELO_SWITCH(RateEmu)}, {"loop_input", KORVELO_SWITCH(LoopInput)},
-      {"copyts", KORVELO_SWITCH(CopyTs)}, {"shortest", KORVELO_SWITCH(Shortest)},
-      {"intra", KORVELO_SWITCH(IntraOnly)}, {"vn", KORVELO_SWITCH(VideoDisable)},
-      {"sameq", KORVELO_SWITCH(SameQuality)}, {"deinterlace", KORVELO_SWITCH(Deinterlace)},
-      {"psnr", KORVELO_SWITCH(DoPsnr)}, {"qphist", KORVELO_SWITCH(QpHist)},
-      {"an", KORVELO_SWITCH(AudioDisable)}, {"sn", KORVELO_SWITCH(SubtitleDisable)},
+      {"dump", KORVELO_SWITCH(PktDump)},
+      {"hex", KORVELO_SWITCH(HexDump)},
+      {"re", KORVELO_SWITCH(RateEmu)},
+      {"loop_input", KORVELO_SWITCH(LoopInput)},
+      {"copyts", KORVELO_SWITCH(CopyTs)},
+      {"shortest", KORVELO_SWITCH(Shortest)},
+      {"intra", KORVELO_SWITCH(IntraOnly)},
+      {"vn", KORVELO_SWITCH(VideoDisable)},
+      {"sameq", KORVELO_SWITCH(SameQuality)},
+      {"deinterlace", KORVELO_SWITCH(Deinterlace)},
+      {"psnr", KORVELO_SWITCH(DoPsnr)},
+      {"qphist", KORVELO_SWITCH(QpHist)},
+      {"an", KORVELO_SWITCH(AudioDisable)},
+      {"sn", KORVELO_SWITCH(SubtitleDisable)},
       {"isync", KORVELO_SWITCH(InputSync)},
 
-      {"vframes", KORVELO_INT(MaxFrames[0])}, {"aframes", KORVELO_INT(MaxFrames[1])},
-      {"dframes", KORVELO_INT(MaxFrames[2])}, {"loop_output", KORVELO_INT(LoopOutput)},
-      {"vsync", KORVELO_INT(VideoSyncMethod)}, {"async", KORVELO_INT(AudioSyncMethod)},
-      {"vglobal", KORVELO_INT(VideoGlobalHeader)}, {"programid", KORVELO_INT(ProgramId)},
-      {"vdt", KORVELO_INT(VideoDiscard)}, {"dc", KORVELO_INT(IntraDcPrecision)},
-      {"vol", KORVELO_INT(AudioVolume)}, {"me_threshold", KORVELO_INT(MeThreshold)},
-      {"top", KORVELO_INT(TopFieldFirst)}, {"vc", KORVELO_INT(VideoChannel)},
+      {"vframes", KORVELO_INT(MaxFrames[0])},
+      {"aframes", KORVELO_INT(MaxFrames[1])},
+      {"dframes", KORVELO_INT(MaxFrames[2])},
+      {"loop_output", KORVELO_INT(LoopOutput)},
+      {"vsync", KORVELO_INT(VideoSyncMethod)},
+      {"async", KORVELO_INT(AudioSyncMethod)},
+      {"vglobal", KORVELO_INT(VideoGlobalHeader)},
+      {"programid", KORVELO_INT(ProgramId)},
+      {"vdt", KORVELO_INT(VideoDiscard)},
+      {"dc", KORVELO_INT(IntraDcPrecision)},
+      {"vol", KORVELO_INT(AudioVolume)},
+      {"me_threshold", KORVELO_INT(MeThreshold)},
+      {"top", KORVELO_INT(TopFieldFirst)},
+      {"vc", KORVELO_INT(VideoChannel)},
       {"ar", KORVELO_OPTION(const int n = StrToInt(V); if (n > 0) E.AudioSampleRate = n)},
       {"ac", KORVELO_OPTION(const int n = StrToInt(V); if (n > 0) E.AudioChannels = n)},
       {"v", KORVELO_OPTION(E.SetVerbose(StrToInt(V)))},
@@ -143,12 +168,16 @@ const std::unordered_map<std::string, OptionEntry> &optionTable() {
 
       {"adrift_threshold", KORVELO_FLOAT(AudioDriftThreshold)},
       {"dts_delta_threshold", KORVELO_FLOAT(DtsDeltaThreshold)},
-      {"aq", KORVELO_FLOAT(AudioQScale)}, {"muxdelay", KORVELO_FLOAT(MuxMaxDelay)},
+      {"aq", KORVELO_FLOAT(AudioQScale)},
+      {"muxdelay", KORVELO_FLOAT(MuxMaxDelay)},
       {"muxpreload", KORVELO_FLOAT(MuxPreload)},
 
-      {"title", KORVELO_TEXT_KEEP(Title)}, {"author", KORVELO_TEXT_KEEP(Author)},
-      {"copyright", KORVELO_TEXT_KEEP(Copyright)}, {"comment", KORVELO_TEXT_KEEP(Comment)},
-      {"genre", KORVELO_TEXT_KEEP(Genre)}, {"album", KORVELO_TEXT_KEEP(Album)},
+      {"title", KORVELO_TEXT_KEEP(Title)},
+      {"author", KORVELO_TEXT_KEEP(Author)},
+      {"copyright", KORVELO_TEXT_KEEP(Copyright)},
+      {"comment", KORVELO_TEXT_KEEP(Comment)},
+      {"genre", KORVELO_TEXT_KEEP(Genre)},
+      {"album", KORVELO_TEXT_KEEP(Album)},
       {"alang", KORVELO_OPTION(E.AudioLanguage = V)},
       {"slang", KORVELO_OPTION(E.SubtitleLanguage = V)},
       {"burn_subtitles", KORVELO_OPTION(E.BurnSubtitleStream = StrToInt(V))},
@@ -157,8 +186,10 @@ const std::unordered_map<std::string, OptionEntry> &optionTable() {
       {"rc_override", KORVELO_OPTION(replaceText(E.VideoRcOverride, V))},
       {"tvstd", KORVELO_OPTION(replaceText(E.VideoStandard, V))},
 
-      {"f", KORVELO_OPTION(E.SetFormat(V))}, {"r", KORVELO_OPTION(E.SetFrameRate(V))},
-      {"s", KORVELO_OPTION(E.SetFrameSize(V))}, {"aspect", KORVELO_OPTION(E.SetAspectRatio(V))},
+      {"f", KORVELO_OPTION(E.SetFormat(V))},
+      {"r", KORVELO_OPTION(E.SetFrameRate(V))},
+      {"s", KORVELO_OPTION(E.SetFrameSize(V))},
+      {"aspect", KORVELO_OPTION(E.SetAspectRatio(V))},
       {"pix_fmt", KORVELO_OPTION(E.SetPixelFormat(V))},
       {"croptop", KORVELO_OPTION(E.SetCropTop(StrToInt(V)))},
       {"cropbottom", KORVELO_OPTION(E.SetCropBottom(StrToInt(V)))},
@@ -170,12 +201,14 @@ const std::unordered_map<std::string, OptionEntry> &optionTable() {
       {"padright", KORVELO_OPTION(E.SetPadRight(StrToInt(V)))},
       {"padcolor", KORVELO_OPTION(E.SetPadColor(StrToInt(V)))},
       {"qscale", KORVELO_OPTION(E.SetQScale(StrToFloat(V)))},
-      {"b", KORVELO_OPTION(E.SetBitRate("b", V))}, {"vb", KORVELO_OPTION(E.SetBitRate("vb", V))},
+      {"b", KORVELO_OPTION(E.SetBitRate("b", V))},
+      {"vb", KORVELO_OPTION(E.SetBitRate("vb", V))},
       {"ab", KORVELO_OPTION(E.SetBitRate("ab", V))},
       {"vcodec", KORVELO_OPTION(E.SetVideoCodec(V))},
       {"acodec", KORVELO_OPTION(E.SetAudioCodec(V))},
       {"scodec", KORVELO_OPTION(E.SetSubtitleCodec(V))},
-      {"vtag", KORVELO_OPTION(E.SetVideoTag(V))}, {"atag", KORVELO_OPTION(E.SetAudioTag(V))},
+      {"vtag", KORVELO_OPTION(E.SetVideoTag(V))},
+      {"atag", KORVELO_OPTION(E.SetAudioTag(V))},
       {"intra_matrix", KORVELO_OPTION(E.SetIntraMatrix(V))},
       {"inter_matrix", KORVELO_OPTION(E.SetInterMatrix(V))},
       {"pass", KORVELO_OPTION(E.SetPass(StrToInt(V)))},
@@ -184,7 +217,8 @@ const std::unordered_map<std::string, OptionEntry> &optionTable() {
       {"map", KORVELO_OPTION(E.AddStreamMap(V))},
       {"map_meta_data", KORVELO_OPTION(E.AddMetaDataMap(V))},
       {"itsscale", KORVELO_OPTION(E.SetInputTsScale(V))},
-      {"t", KORVELO_OPTION(E.SetRecordingTime(V))}, {"ss", KORVELO_OPTION(E.SetStartTimeText(V))},
+      {"t", KORVELO_OPTION(E.SetRecordingTime(V))},
+      {"ss", KORVELO_OPTION(E.SetStartTimeText(V))},
       {"itsoffset", KORVELO_OPTION(E.SetInputTsOffset(V))},
       {"timestamp", KORVELO_OPTION(E.SetRecTimestamp(V))},
       {"target", KORVELO_OPTION(E.SetTargetOption(V))},
@@ -196,10 +230,9 @@ const std::unordered_map<std::string, OptionEntry> &optionTable() {
       {"newaudio", KORVELO_OPTION((void)V; if (E.OutputFileCount == 0) throw FFMpegException(
                                       "At least one output file must be specified");
                                   E.NewAudioStream(E.OutputFiles[E.OutputFileCount - 1]))},
-      {"newsubtitle",
-       KORVELO_OPTION((void)V; if (E.OutputFileCount == 0) throw FFMpegException(
-                          "At least one output file must be specified");
-                      E.NewSubtitleStream(E.OutputFiles[E.OutputFileCount - 1]))},
+      {"newsubtitle", KORVELO_OPTION((void)V; if (E.OutputFileCount == 0) throw FFMpegException(
+                                         "At least one output file must be specified");
+                                     E.NewSubtitleStream(E.OutputFiles[E.OutputFileCount - 1]))},
   };
   return table;
 }
@@ -314,7 +347,8 @@ bool TCustomFFmpeg::SetGenericOption(const std::string &AName, const std::string
     acceptedName = setOn(ScalerDefaults, name);
 
   // "vb" reaches the video "b", "ab" the audio one.
-  if (!acceptedName && AName.size() > 1 && (AName[0] == 'a' || AName[0] == 'v' || AName[0] == 's')) {
+  if (!acceptedName && AName.size() > 1 &&
+      (AName[0] == 'a' || AName[0] == 'v' || AName[0] == 's')) {
     AVCodecContext *holder = CodecDefaults[AName[0] == 'a' ? 1 : AName[0] == 'v' ? 0 : 3];
     acceptedName = setOn(holder, name + 1);
   }
@@ -343,9 +377,8 @@ const char *TCustomFFmpeg::KeepPrivateOption(const char *AName, const char *AVal
   const AVOption *generic =
       avlib.av_opt_find(&codecClass, AName, nullptr, 0, AV_OPT_SEARCH_FAKE_OBJ);
   for (int t = 0; t < 5; ++t) {
-    const AVOption *option =
-        avlib.av_opt_find(&codecClass, AName, nullptr, kCodecHolderMasks[t],
-                          AV_OPT_SEARCH_CHILDREN | AV_OPT_SEARCH_FAKE_OBJ);
+    const AVOption *option = avlib.av_opt_find(&codecClass, AName, nullptr, kCodecHolderMasks[t],
+                                               AV_OPT_SEARCH_CHILDREN | AV_OPT_SEARCH_FAKE_OBJ);
     if (option && option != generic &&
         avlib.av_dict_set(&CodecPrivateOptions[t], AName, AValue, 0) >= 0)
       acceptedName = option->name;
@@ -377,9 +410,9 @@ void TCustomFFmpeg::ApplyContextOptions(void *ATarget, void *AHolder, int AFlags
 }
 
 AVDictionary *TCustomFFmpeg::CopyPrivateOptions(int AMediaType) const {
-  const AVDictionary *source = AMediaType == -1                      ? FormatPrivateOptions
+  const AVDictionary *source = AMediaType == -1                    ? FormatPrivateOptions
                                : AMediaType >= 0 && AMediaType < 5 ? CodecPrivateOptions[AMediaType]
-                                                                     : nullptr;
+                                                                   : nullptr;
   AVDictionary *copy = nullptr;
   if (source)
     avlib.av_dict_copy(&copy, source, 0);

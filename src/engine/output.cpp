@@ -322,7 +322,8 @@ void TCustomFFmpeg::SetVideoPicture(AVCodecContext *ACodec, const AVCodec *AEnco
 }
 
 // Quality, matrices, rate control overrides and pass flags of a new encoded video stream.
-void TCustomFFmpeg::SetVideoCoding(AVCodecContext *ACodec, const std::vector<RcOverride> &AOverrides) {
+void TCustomFFmpeg::SetVideoCoding(AVCodecContext *ACodec,
+                                   const std::vector<RcOverride> &AOverrides) {
   auto failWith = [this](const std::string &AMessage) {
     avlib.av_freep(&VideoCodecName);
     throw FFMpegException(AMessage);
@@ -457,8 +458,8 @@ void TCustomFFmpeg::NewSubtitleStream(AVFormatContext *AContext) {
   Dictionary privateOptions;
   if (!SubtitleStreamCopy) {
     codec->codec_id = codecId;
-    privateOptions.Items =
-        ApplyEncoderOptions(codec.get(), AVMEDIA_TYPE_SUBTITLE, AV_OPT_FLAG_SUBTITLE_PARAM, encoder);
+    privateOptions.Items = ApplyEncoderOptions(codec.get(), AVMEDIA_TYPE_SUBTITLE,
+                                               AV_OPT_FLAG_SUBTITLE_PARAM, encoder);
   }
 
   AVStream *stream = avlib.avformat_new_stream(AContext, nullptr);

@@ -9,7 +9,9 @@
 namespace {
 
 // Width or height of plane APlane of a picture (chroma planes are subsampled).
-int planeSize(int ASize, int APlane, int AShift) { return APlane == 0 ? ASize : -((-ASize) >> AShift); }
+int planeSize(int ASize, int APlane, int AShift) {
+  return APlane == 0 ? ASize : -((-ASize) >> AShift);
+}
 
 uint8_t clip8(int AValue) { return static_cast<uint8_t>(std::clamp(AValue, 0, 255)); }
 
@@ -83,7 +85,8 @@ TPictureTurn PictureTurnOfMatrix(const int32_t AMatrix[9]) {
   if (largest <= 0)
     return turn;
   const double small = largest / 64; // about one degree off a quarter turn
-  if (std::fabs(b) < small && std::fabs(c) < small && std::fabs(a) > small && std::fabs(d) > small) {
+  if (std::fabs(b) < small && std::fabs(c) < small && std::fabs(a) > small &&
+      std::fabs(d) > small) {
     turn.FlipX = a < 0;
     turn.FlipY = d < 0;
   } else if (std::fabs(a) < small && std::fabs(d) < small && std::fabs(b) > small &&
@@ -97,8 +100,7 @@ TPictureTurn PictureTurnOfMatrix(const int32_t AMatrix[9]) {
 
 TPictureTurn PictureTurnOf(const AVStream *AStream) {
   size_t size = 0;
-  const uint8_t *matrix =
-      avlib.av_stream_get_side_data(AStream, AV_PKT_DATA_DISPLAYMATRIX, &size);
+  const uint8_t *matrix = avlib.av_stream_get_side_data(AStream, AV_PKT_DATA_DISPLAYMATRIX, &size);
   if (!matrix || size < 9 * sizeof(int32_t))
     return TPictureTurn();
   int32_t values[9];
@@ -111,8 +113,8 @@ void TurnedSize(const TPictureTurn &ATurn, int &AWidth, int &AHeight) {
     std::swap(AWidth, AHeight);
 }
 
-void TurnPlane(uint8_t *ADst, int ADstLinesize, const uint8_t *ASrc, int ASrcLinesize,
-               int AWidth, int AHeight, int AElementBytes, const TPictureTurn &ATurn) {
+void TurnPlane(uint8_t *ADst, int ADstLinesize, const uint8_t *ASrc, int ASrcLinesize, int AWidth,
+               int AHeight, int AElementBytes, const TPictureTurn &ATurn) {
   int width = AWidth, height = AHeight;
   TurnedSize(ATurn, width, height);
   // Walking the stored picture: one step across or down the turned picture.
@@ -120,8 +122,8 @@ void TurnPlane(uint8_t *ADst, int ADstLinesize, const uint8_t *ASrc, int ASrcLin
   const ptrdiff_t down = ATurn.Transpose ? AElementBytes : ASrcLinesize;
   const bool backAcross = ATurn.Transpose ? ATurn.FlipY : ATurn.FlipX;
   const bool backDown = ATurn.Transpose ? ATurn.FlipX : ATurn.FlipY;
-  const uint8_t *origin = ASrc + (backAcross ? (width - 1) * across : 0) +
-                          (backDown ? (height - 1) * down : 0);
+  const uint8_t *origin =
+      ASrc + (backAcross ? (width - 1) * across : 0) + (backDown ? (height - 1) * down : 0);
   const ptrdiff_t stepAcross = backAcross ? -across : across;
   const ptrdiff_t stepDown = backDown ? -down : down;
   for (int y = 0; y < height; ++y) {
@@ -181,8 +183,8 @@ bool IsFullRange(AVPixelFormat AFormat, AVColorRange ARange) {
   if (ARange == AVCOL_RANGE_MPEG)
     return false;
   const AVPixFmtDescriptor *desc = avlib.av_pix_fmt_desc_get(AFormat);
-  return desc && ((desc->flags & (AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_PAL)) ||
-                  desc->nb_components <= 2);
+  return desc &&
+         ((desc->flags & (AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_PAL)) || desc->nb_components <= 2);
 }
 
 void TScalerSetup::SetSource(AVPixelFormat AFormat, AVColorRange ARange, AVColorSpace AColorspace) {
@@ -219,10 +221,10 @@ SwsContext *FitScaler(SwsContext *&AScaler, TScalerSetup &AMade, const TScalerSe
   if (!scaler)
     return nullptr;
   const std::pair<const char *, int64_t> options[] = {
-      {"srcw", AWanted.SrcWidth},         {"srch", AWanted.SrcHeight},
-      {"src_format", AWanted.SrcFormat},  {"src_range", AWanted.SrcFullRange},
-      {"dstw", AWanted.DstWidth},         {"dsth", AWanted.DstHeight},
-      {"dst_format", AWanted.DstFormat},  {"dst_range", AWanted.DstFullRange},
+      {"srcw", AWanted.SrcWidth},        {"srch", AWanted.SrcHeight},
+      {"src_format", AWanted.SrcFormat}, {"src_range", AWanted.SrcFullRange},
+      {"dstw", AWanted.DstWidth},        {"dsth", AWanted.DstHeight},
+      {"dst_format", AWanted.DstFormat}, {"dst_range", AWanted.DstFullRange},
       {"sws_flags", AWanted.Flags}};
   bool ok = true;
   for (const auto &option : options)
@@ -243,8 +245,8 @@ SwsContext *FitScaler(SwsContext *&AScaler, TScalerSetup &AMade, const TScalerSe
   if ((AWanted.SrcColorspace != 0 || AWanted.DstColorspace != 0) &&
       isRGB(AWanted.SrcFormat) != isRGB(AWanted.DstFormat))
     avlib.sws_setColorspaceDetails(scaler, matrix(AWanted.SrcColorspace), AWanted.SrcFullRange,
-                                   matrix(AWanted.DstColorspace), AWanted.DstFullRange, 0,
-                                   1 << 16, 1 << 16);
+                                   matrix(AWanted.DstColorspace), AWanted.DstFullRange, 0, 1 << 16,
+                                   1 << 16);
   AScaler = scaler;
   AMade = AWanted;
   return scaler;
@@ -309,8 +311,8 @@ bool CropPicture(TPicturePlanes &ADst, const TPicturePlanes &ASrc, AVPixelFormat
     const bool chroma = yuv && (c == 1 || c == 2);
     const int top = chroma ? ATop >> desc->log2_chroma_h : ATop;
     const int left = chroma ? ALeft >> desc->log2_chroma_w : ALeft;
-    const ptrdiff_t offset =
-        static_cast<ptrdiff_t>(top) * ASrc.linesize[comp.plane] + static_cast<ptrdiff_t>(left) * comp.step;
+    const ptrdiff_t offset = static_cast<ptrdiff_t>(top) * ASrc.linesize[comp.plane] +
+                             static_cast<ptrdiff_t>(left) * comp.step;
     // Packed formats with subsampled chroma (e.g. 4:2:2 in one plane) can only be cut at the
     // start of a pixel group: every component of a plane must agree on the offset.
     if (known[comp.plane] && offsets[comp.plane] != offset)
@@ -350,8 +352,8 @@ bool PadPicture(const TPicturePlanes &ADst, const TPicturePlanes *ASrc, int AHei
       std::memset(row, color, left);
       std::memset(row + width - right, color, right);
       if (ASrc)
-        std::memcpy(row + left,
-                    ASrc->data[p] + static_cast<ptrdiff_t>(y - top) * ASrc->linesize[p], inner);
+        std::memcpy(row + left, ASrc->data[p] + static_cast<ptrdiff_t>(y - top) * ASrc->linesize[p],
+                    inner);
     }
   }
   return true;

@@ -54,8 +54,8 @@ void TurnedSize(const TPictureTurn &ATurn, int &AWidth, int &AHeight);
 
 // Writes into ADst the AWidth x AHeight stored plane ASrc of AElementBytes per pixel as the
 // viewer sees it (ADst has the turned size).
-void TurnPlane(uint8_t *ADst, int ADstLinesize, const uint8_t *ASrc, int ASrcLinesize,
-               int AWidth, int AHeight, int AElementBytes, const TPictureTurn &ATurn);
+void TurnPlane(uint8_t *ADst, int ADstLinesize, const uint8_t *ASrc, int ASrcLinesize, int AWidth,
+               int AHeight, int AElementBytes, const TPictureTurn &ATurn);
 
 // Whether TurnPicture can turn AFormat pictures so: 8-bit planar YUV or grey, with chroma
 // subsampled alike across and down when the turn transposes.

@@ -36,7 +36,8 @@ void AppendQpHistogram(ReportLine &ALine, int *AHistogram, int AQuality) {
   if (qp >= 0 && qp < 52)
     ++AHistogram[qp];
   for (int j = 0; j < 32; ++j)
-    ALine.Append("%X", static_cast<int>(std::lround(std::log(AHistogram[j] + 1.0) / std::log(2.0))));
+    ALine.Append("%X",
+                 static_cast<int>(std::lround(std::log(AHistogram[j] + 1.0) / std::log(2.0))));
 }
 
 // The picture quality per plane: of the last picture while running, of the whole run at the end.
@@ -45,7 +46,8 @@ void AppendPsnr(ReportLine &ALine, const AVCodecContext *AEnc, const TOutputStre
   double errorSum = 0, scaleSum = 0;
   ALine.Append("PSNR=");
   for (int j = 0; j < 3; ++j) {
-    double error = AIsLastReport ? static_cast<double>(AEnc->error[j]) : static_cast<double>(AOst.Error[j]);
+    double error =
+        AIsLastReport ? static_cast<double>(AEnc->error[j]) : static_cast<double>(AOst.Error[j]);
     double scale = static_cast<double>(AEnc->width) * AEnc->height * 255.0 * 255.0;
     if (AIsLastReport)
       scale *= AFrameNumber;
@@ -83,7 +85,8 @@ void TCustomFFmpeg::PrintReport(bool AIsLastReport) {
     AVCodecContext *enc = ost.Codec;
     const bool isVideo = ost.Stream && ost.Stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO;
     if (isVideo) {
-      const float streamQ = ost.EncodingNeeded ? ost.Quality / static_cast<float>(FF_QP2LAMBDA) : -1.0f;
+      const float streamQ =
+          ost.EncodingNeeded ? ost.Quality / static_cast<float>(FF_QP2LAMBDA) : -1.0f;
       if (!firstVideo) {
         line.Append("q=%2.1f ", streamQ);
       } else {

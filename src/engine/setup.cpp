@@ -161,7 +161,8 @@ int TCustomFFmpeg::FindStreamByProgram(AVMediaType AType) {
       if (program->id != ProgramId)
         continue;
       for (unsigned k = 0; k < program->nb_stream_indexes; ++k) {
-        const int sidx = run.InputFileTable[i].IstIndex + static_cast<int>(program->stream_index[k]);
+        const int sidx =
+            run.InputFileTable[i].IstIndex + static_cast<int>(program->stream_index[k]);
         if (program->stream_index[k] >= static_cast<unsigned>(run.InputFileTable[i].NbStreams))
           continue;
         const TInputStream &ist = run.InputStreams[sidx];
@@ -258,8 +259,7 @@ int TCustomFFmpeg::CheckStreamMaps() {
         map.StreamIndex >= run.InputFileTable[map.FileIndex].NbStreams)
       throw FFMpegException(
           FormatText("Could not find input stream #%d.%d", map.FileIndex, map.StreamIndex));
-    if (map.SyncFileIndex < 0 || map.SyncFileIndex >= InputFileCount ||
-        map.SyncStreamIndex < 0 ||
+    if (map.SyncFileIndex < 0 || map.SyncFileIndex >= InputFileCount || map.SyncStreamIndex < 0 ||
         map.SyncStreamIndex >= run.InputFileTable[map.SyncFileIndex].NbStreams)
       throw FFMpegException(
           FormatText("Could not find sync stream #%d.%d", map.SyncFileIndex, map.SyncStreamIndex));
@@ -306,7 +306,7 @@ void TCustomFFmpeg::ChooseSourceStreams() {
         avlib.av_dump_format(OutputFiles[ost.FileIndex], ost.FileIndex,
                              OutputFiles[ost.FileIndex]->url, 1);
         throw FFMpegException(FormatText("Codec type mismatch for mapping #%d.%d -> #%d.%d",
-                                     map.FileIndex, map.StreamIndex, ost.FileIndex, ost.Index));
+                                         map.FileIndex, map.StreamIndex, ost.FileIndex, ost.Index));
       }
       ost.SyncIst =
           &run.InputStreams[run.InputFileTable[map.SyncFileIndex].IstIndex + map.SyncStreamIndex];
@@ -368,8 +368,8 @@ void TCustomFFmpeg::SetupStreamParameters(TOutputStream &AOst) {
     return;
   }
   if (!ist.Codec)
-    throw FFMpegException(FormatText("Input stream #%d.%d has no codec context", ist.FileIndex,
-                                     ist.Index));
+    throw FFMpegException(
+        FormatText("Input stream #%d.%d has no codec context", ist.FileIndex, ist.Index));
   switch (AOst.Codec->codec_type) {
   case AVMEDIA_TYPE_AUDIO:
     AOst.Fifo = avlib.av_fifo_alloc2(1024, 1, 0);
@@ -415,8 +415,7 @@ void TCustomFFmpeg::SetupStreamCopy(TOutputStream &AOst, const TInputStream &AIs
   AVRational frameRate = ist_st->r_frame_rate;
   if (frameRate.num <= 0 || frameRate.den <= 0)
     frameRate = ist_st->avg_frame_rate;
-  enc->time_base = (par->codec_type == AVMEDIA_TYPE_VIDEO && frameRate.num > 0 &&
-                    frameRate.den > 0)
+  enc->time_base = (par->codec_type == AVMEDIA_TYPE_VIDEO && frameRate.num > 0 && frameRate.den > 0)
                        ? av_inv_q(frameRate)
                        : ist_st->time_base;
   CheckStreamCopy(AOst, AIst);
@@ -476,11 +475,10 @@ void TCustomFFmpeg::SetupVideoGeometry(TOutputStream &AOst, const TInputStream &
   TurnedSize(AOst.Turn, seenWidth, seenHeight);
   // A change of range (full-range pictures into a TV-range encoder) needs the scaler
   // as much as a change of size or format.
-  AOst.VideoResample = enc->width != seenWidth + PadLeft + PadRight ||
-                       enc->height != seenHeight + PadTop + PadBottom ||
-                       enc->pix_fmt != dec->pix_fmt ||
-                       IsFullRange(dec->pix_fmt, dec->color_range) !=
-                           IsFullRange(enc->pix_fmt, enc->color_range);
+  AOst.VideoResample =
+      enc->width != seenWidth + PadLeft + PadRight ||
+      enc->height != seenHeight + PadTop + PadBottom || enc->pix_fmt != dec->pix_fmt ||
+      IsFullRange(dec->pix_fmt, dec->color_range) != IsFullRange(enc->pix_fmt, enc->color_range);
   if (AOst.VideoCrop) {
     AOst.TopBand = top;
     AOst.LeftBand = left;
@@ -504,15 +502,13 @@ void TCustomFFmpeg::SetupVideoScaling(TOutputStream &AOst, const TInputStream &A
   // A TV-range output names the matrix its pictures keep (the range flag of H.264 goes
   // with it): a YUV source's own, which the scaler keeps.
   const AVPixFmtDescriptor *source = avlib.av_pix_fmt_desc_get(dec->pix_fmt);
-  if (enc->color_range == AVCOL_RANGE_MPEG && source &&
-      !(source->flags & AV_PIX_FMT_FLAG_RGB) && dec->colorspace != AVCOL_SPC_UNSPECIFIED &&
-      dec->colorspace != AVCOL_SPC_RGB)
+  if (enc->color_range == AVCOL_RANGE_MPEG && source && !(source->flags & AV_PIX_FMT_FLAG_RGB) &&
+      dec->colorspace != AVCOL_SPC_UNSPECIFIED && dec->colorspace != AVCOL_SPC_RGB)
     enc->colorspace = dec->colorspace;
   // The scaler's set-up ends the process on a picture it cannot describe.
   if (dec->pix_fmt == AV_PIX_FMT_NONE || croppedWidth <= 0 || croppedHeight <= 0)
-    throw FFMpegException(FormatText(
-        "Cannot determine the picture format of input stream #%d.%d", AIst.FileIndex,
-        AIst.Index));
+    throw FFMpegException(FormatText("Cannot determine the picture format of input stream #%d.%d",
+                                     AIst.FileIndex, AIst.Index));
   if ((AOst.VideoPad || !AOst.Turn.None()) && !AOst.VideoResample)
     AllocPicture(AOst.PictTmp, enc->pix_fmt, enc->width, enc->height, "avpicture_alloc fail");
   if (!AOst.VideoResample)
@@ -549,9 +545,8 @@ void TCustomFFmpeg::SetupVideoScaling(TOutputStream &AOst, const TInputStream &A
 void TCustomFFmpeg::PrepareStreamBuffers(TOutputStream &AOst, int AIndex) {
   AVCodecContext *enc = AOst.Codec;
   if (AOst.EncodingNeeded && (enc->flags & (AV_CODEC_FLAG_PASS1 | AV_CODEC_FLAG_PASS2))) {
-    std::string logName =
-        (PassLogFileName.empty() ? std::string("ffmpeg2pass") : PassLogFileName) + "-" +
-        std::to_string(AIndex) + ".log";
+    std::string logName = (PassLogFileName.empty() ? std::string("ffmpeg2pass") : PassLogFileName) +
+                          "-" + std::to_string(AIndex) + ".log";
     if (logName.size() > 1023)
       logName.resize(1023);
     // libx264 keeps its own statistics file: point it at ours so that it never lands in the
@@ -603,8 +598,9 @@ void TCustomFFmpeg::LogStreamMapping() {
   Log(1, "Stream mapping:");
   for (const TOutputStream &ost : TranscodeRun->OutputStreams) {
     if (ost.Generated) {
-      LogF(1, "  %s -> #%d.%d", OutputType(ost) == AVMEDIA_TYPE_VIDEO ? "Black pictures" : "Silence",
-           ost.FileIndex, ost.Index);
+      LogF(1, "  %s -> #%d.%d",
+           OutputType(ost) == AVMEDIA_TYPE_VIDEO ? "Black pictures" : "Silence", ost.FileIndex,
+           ost.Index);
       continue;
     }
     const TInputStream &ist = TranscodeRun->InputStreams[ost.SourceIndex];
@@ -641,13 +637,13 @@ void TCustomFFmpeg::CopyMappedMetadata() {
     const TMetaDataMap &map = MetaDataMaps[i];
     if (map.OutFile < 0 || map.OutFile >= OutputFileCount)
       throw FFMpegException(FormatText("Invalid output file index %d map_meta_data(%d,%d)",
-                                   map.OutFile, map.OutFile, map.InFile));
+                                       map.OutFile, map.OutFile, map.InFile));
     if (map.InFile < 0 || map.InFile >= InputFileCount)
       throw FFMpegException(FormatText("Invalid input file index %d map_meta_data(%d,%d)",
-                                   map.InFile, map.OutFile, map.InFile));
+                                       map.InFile, map.OutFile, map.InFile));
     for (const char *key : MetaDataKeys) {
-      const AVDictionaryEntry *e = avlib.av_dict_get(InputFiles[map.InFile]->metadata, key,
-                                                     nullptr, 0);
+      const AVDictionaryEntry *e =
+          avlib.av_dict_get(InputFiles[map.InFile]->metadata, key, nullptr, 0);
       if (e)
         avlib.av_dict_set(&OutputFiles[map.OutFile]->metadata, key, e->value, 0);
     }
@@ -666,10 +662,11 @@ void TCustomFFmpeg::WriteOutputHeaders() {
     const int ret = avlib.avformat_write_header(OutputFiles[k], &options);
     avlib.av_dict_free(&options);
     if (ret == AVERROR(ENOSPC) || ret == AVERROR(EDQUOT))
-      throw FFMpegException(ErrorText(FormatText("Could not write header for output file #%d", k), ret));
-    if (ret < 0)
       throw FFMpegException(
-          FormatText("Could not write header for output file #%d (incorrect codec parameters ?)", k));
+          ErrorText(FormatText("Could not write header for output file #%d", k), ret));
+    if (ret < 0)
+      throw FFMpegException(FormatText(
+          "Could not write header for output file #%d (incorrect codec parameters ?)", k));
   }
 }
 
@@ -730,7 +727,8 @@ void TCustomFFmpeg::OpenEncoder(TOutputStream &AOst, TInputStream &AIst) {
     if (dec && !IsOpenedDecoder(AIst))
       OpenDecoder(AIst);
     if (dec && dec->subtitle_header && !enc->subtitle_header) {
-      enc->subtitle_header = static_cast<uint8_t *>(avlib.av_mallocz(dec->subtitle_header_size + 1));
+      enc->subtitle_header =
+          static_cast<uint8_t *>(avlib.av_mallocz(dec->subtitle_header_size + 1));
       if (enc->subtitle_header) {
         std::memcpy(enc->subtitle_header, dec->subtitle_header, dec->subtitle_header_size);
         enc->subtitle_header_size = dec->subtitle_header_size;
@@ -754,9 +752,10 @@ void TCustomFFmpeg::OpenEncoder(TOutputStream &AOst, TInputStream &AIst) {
     const int ret = avlib.avcodec_open2(enc, codec, &options);
     avlib.av_dict_free(&options);
     if (ret < 0)
-      throw FFMpegException(FormatText("Error while opening codec for output stream #%d.%d - maybe "
-                                   "incorrect parameters such as bit_rate, rate, width or height",
-                                   AOst.FileIndex, AOst.Index));
+      throw FFMpegException(
+          FormatText("Error while opening codec for output stream #%d.%d - maybe "
+                     "incorrect parameters such as bit_rate, rate, width or height",
+                     AOst.FileIndex, AOst.Index));
     OpenedEncoders.push_back(&AOst);
   }
   ExtraSize += enc->extradata_size;
@@ -809,13 +808,13 @@ void TCustomFFmpeg::OpenDecoder(TInputStream &AIst) {
   const AVCodec *codec = avlib.avcodec_find_decoder(dec->codec_id);
   if (!codec)
     throw FFMpegException(FormatText("Unsupported codec (id=%d) for input stream #%d.%d",
-                                 static_cast<int>(dec->codec_id), AIst.FileIndex, AIst.Index));
+                                     static_cast<int>(dec->codec_id), AIst.FileIndex, AIst.Index));
   dec->pkt_timebase = AIst.Stream->time_base;
   // Large inputs are decode-bound at the device's picture sizes.
   dec->thread_count = CodecThreadCount();
   std::lock_guard<std::recursive_mutex> lock(CodecLock);
   if (avlib.avcodec_open2(dec, codec, nullptr) < 0)
-    throw FFMpegException(
-        FormatText("Error while opening codec for input stream #%d.%d", AIst.FileIndex, AIst.Index));
+    throw FFMpegException(FormatText("Error while opening codec for input stream #%d.%d",
+                                     AIst.FileIndex, AIst.Index));
   OpenedDecoders.push_back(&AIst);
 }

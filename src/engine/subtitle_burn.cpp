@@ -128,8 +128,7 @@ void TSubtitleBurner::AddFonts(AVFormatContext *AInput) {
   ass_set_fonts(FRenderer, nullptr, "sans-serif", ASS_FONTPROVIDER_AUTODETECT, nullptr, 1);
 }
 
-void TSubtitleBurner::OpenStream(AVFormatContext *AInput, int AStream,
-                                 const TGeometry &AGeometry) {
+void TSubtitleBurner::OpenStream(AVFormatContext *AInput, int AStream, const TGeometry &AGeometry) {
   if (!AInput || AStream < 0 || AStream >= static_cast<int>(AInput->nb_streams) ||
       AInput->streams[AStream]->codecpar->codec_type != AVMEDIA_TYPE_SUBTITLE)
     throw FFMpegException(FormatText("Input stream #0.%d is no subtitle stream", AStream));
@@ -202,9 +201,8 @@ void TSubtitleBurner::Decode(const AVPacket *APacket, int64_t AOffsetUs) {
 
 void TSubtitleBurner::TakeSubtitle(const AVSubtitle &ASubtitle, int64_t AStartUs) {
   const int64_t startMs = AStartUs / 1000 + ASubtitle.start_display_time;
-  const bool ended =
-      ASubtitle.end_display_time != 0 && ASubtitle.end_display_time != UINT32_MAX &&
-      ASubtitle.end_display_time > ASubtitle.start_display_time;
+  const bool ended = ASubtitle.end_display_time != 0 && ASubtitle.end_display_time != UINT32_MAX &&
+                     ASubtitle.end_display_time > ASubtitle.start_display_time;
   const int64_t durationMs =
       ended ? int64_t(ASubtitle.end_display_time) - ASubtitle.start_display_time : UnendedMs;
   if (!FBitmap) {
@@ -269,8 +267,8 @@ void TSubtitleBurner::TakeSubtitle(const AVSubtitle &ASubtitle, int64_t AStartUs
                                                             std::max(1, y1 - y0)));
       const uint8_t *row = rect->data[0] + static_cast<ptrdiff_t>(sy) * rect->linesize[0];
       for (int x = 0; x < piece.W; ++x) {
-        const int sx = std::min(rect->w - 1, static_cast<int>(int64_t(piece.X + x - x0) *
-                                                              rect->w / std::max(1, x1 - x0)));
+        const int sx = std::min(rect->w - 1, static_cast<int>(int64_t(piece.X + x - x0) * rect->w /
+                                                              std::max(1, x1 - x0)));
         piece.Pixels[static_cast<size_t>(y) * piece.W + x] = palette[row[sx]];
       }
     }
@@ -365,7 +363,8 @@ void TSubtitleBurner::DrawBitmaps(uint8_t *const AData[4], const int ALinesize[4
         uint8_t *u = AData[1] + static_cast<ptrdiff_t>(y / 2) * ALinesize[1];
         uint8_t *v = AData[2] + static_cast<ptrdiff_t>(y / 2) * ALinesize[2];
         for (int x = piece.X & ~1; x < piece.X + piece.W; x += 2) {
-          const TYuva &s = piece.Pixels[static_cast<size_t>(sy) * piece.W + std::max(0, x - piece.X)];
+          const TYuva &s =
+              piece.Pixels[static_cast<size_t>(sy) * piece.W + std::max(0, x - piece.X)];
           if (s.A) {
             u[x / 2] = Mix(u[x / 2], s.U, s.A * 255);
             v[x / 2] = Mix(v[x / 2], s.V, s.A * 255);
@@ -416,8 +415,8 @@ void TCustomFFmpeg::OpenSubtitleBurn() {
   if (!BurnSubtitleFile.empty()) {
     // The file's times count from the film's beginning, as the chosen start does.
     const AVFormatContext *input = InputFiles[0];
-    const int64_t offset =
-        InputTsOffsets[0] + (input->start_time != AV_NOPTS_VALUE && !CopyTs ? input->start_time : 0);
+    const int64_t offset = InputTsOffsets[0] +
+                           (input->start_time != AV_NOPTS_VALUE && !CopyTs ? input->start_time : 0);
     burner->OpenFile(BurnSubtitleFile, offset, geometry);
   } else {
     burner->OpenStream(InputFiles[0], BurnSubtitleStream, geometry);

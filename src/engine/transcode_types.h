@@ -94,7 +94,7 @@ struct TOutputStream {
   // One encoder frame, reused. Audio: with its own buffer. Video: only points at the picture
   // being encoded (the encoder copies what it keeps). Freed for every stream at the end of a run.
   AVFrame *EncoderFrame = nullptr;
-  int EncoderFrameCapacity = 0;           // samples EncoderFrame's buffer holds (audio)
+  int EncoderFrameCapacity = 0;            // samples EncoderFrame's buffer holds (audio)
   int64_t EncoderNextPts = AV_NOPTS_VALUE; // end of the audio handed to the encoder so far
 
   FILE *LogFile = nullptr; // two-pass statistics (pass 1)
@@ -120,16 +120,16 @@ struct TTranscodeRun {
   std::vector<TInputStream> InputStreams;
   std::vector<TOutputStream> OutputStreams;
 
-  AVPacket *ReadPacket = nullptr;    // the packet read from the demuxer
-  AVPacket *OutPacket = nullptr;     // copied or encoded packet on its way to the muxer
-  AVPacket *FilterPacket = nullptr;  // bitstream filter output
-  AVFrame *DecodedFrame = nullptr;   // the decoder's output
-  std::vector<uint8_t> SampleBuffer;    // decoded audio, 16-bit interleaved; grows only
-  std::vector<uint8_t> ResampleBuffer;  // resampler output, then one encoder frame
-  std::vector<uint8_t> SilenceBuffer;   // silence followed by input; grows only
-  std::vector<uint8_t> SubtitleBuffer;  // encoded subtitle
+  AVPacket *ReadPacket = nullptr;      // the packet read from the demuxer
+  AVPacket *OutPacket = nullptr;       // copied or encoded packet on its way to the muxer
+  AVPacket *FilterPacket = nullptr;    // bitstream filter output
+  AVFrame *DecodedFrame = nullptr;     // the decoder's output
+  std::vector<uint8_t> SampleBuffer;   // decoded audio, 16-bit interleaved; grows only
+  std::vector<uint8_t> ResampleBuffer; // resampler output, then one encoder frame
+  std::vector<uint8_t> SilenceBuffer;  // silence followed by input; grows only
+  std::vector<uint8_t> SubtitleBuffer; // encoded subtitle
   bool HasGeneratedStreams = false;
-  int64_t LastReportTime = 0;           // microseconds
+  int64_t LastReportTime = 0;              // microseconds
   std::unique_ptr<TSubtitleBurner> Burner; // subtitles burned into the picture, when chosen
 };
 
@@ -144,8 +144,7 @@ inline void NoteCodedFrame(TOutputStream &AOst, const AVPacket *APacket) {
   TCodedFrameInfo &info = AOst.CodedFrame;
   info.KeyFrame = (APacket->flags & AV_PKT_FLAG_KEY) != 0;
   size_t size = 0;
-  const uint8_t *stats =
-      avlib.av_packet_get_side_data(APacket, AV_PKT_DATA_QUALITY_STATS, &size);
+  const uint8_t *stats = avlib.av_packet_get_side_data(APacket, AV_PKT_DATA_QUALITY_STATS, &size);
   if (!stats || size < 6)
     return;
   // Layout: quality (32-bit LE), picture type (8 bits), error count (8 bits), 2 reserved bytes,
@@ -164,4 +163,3 @@ inline void NoteCodedFrame(TOutputStream &AOst, const AVPacket *APacket) {
                         ? static_cast<int64_t>(le(8 + 8 * i, 8))
                         : 0;
 }
-

@@ -124,9 +124,8 @@ void TCustomFFmpeg::PreProcessVideoFrame(TInputStream &AIst, AVFrame *APicture) 
   SetPlanes(APicture, work);
 }
 
-void TCustomFFmpeg::RunCustomHook(TPicturePlanes &AWork, AVPixelFormat AFormat,
-                                  AVColorRange ARange, AVColorSpace AColorspace, int AWidth,
-                                  int AHeight, int64_t APts) {
+void TCustomFFmpeg::RunCustomHook(TPicturePlanes &AWork, AVPixelFormat AFormat, AVColorRange ARange,
+                                  AVColorSpace AColorspace, int AWidth, int AHeight, int64_t APts) {
   const auto rgbFormat = static_cast<AVPixelFormat>(HookRGBPixFmt);
   bool stop = false;
   TPicturePlanes rgb;
@@ -153,8 +152,7 @@ void TCustomFFmpeg::RunCustomHook(TPicturePlanes &AWork, AVPixelFormat AFormat,
       Log(0, "Cannot initialize the toRGB conversion context");
       stop = true;
     } else {
-      avlib.sws_scale(ToRGBContext, AWork.data, AWork.linesize, 0, AHeight, rgb.data,
-                      rgb.linesize);
+      avlib.sws_scale(ToRGBContext, AWork.data, AWork.linesize, 0, AHeight, rgb.data, rgb.linesize);
     }
   }
 
@@ -179,8 +177,8 @@ void TCustomFFmpeg::RunCustomHook(TPicturePlanes &AWork, AVPixelFormat AFormat,
       // The handler may have resized the bitmap; only a picture of the right size comes back.
       if (update && HookBitmap->Width == AWidth && HookBitmap->Height == AHeight)
         for (int y = 0; y < AHeight; ++y)
-          std::memcpy(rgb.data[0] + static_cast<ptrdiff_t>(y) * rgb.linesize[0],
-                      HookBitmap->Row(y), rowBytes);
+          std::memcpy(rgb.data[0] + static_cast<ptrdiff_t>(y) * rgb.linesize[0], HookBitmap->Row(y),
+                      rowBytes);
       else
         update = false;
     }
@@ -260,11 +258,11 @@ struct TPictureDraw {
   AVPixelFormat EncFormat = AV_PIX_FMT_NONE;
   int SrcWidth = 0, SrcHeight = 0; // of the cropped input picture
   bool Turn = false;
-  TPicturePlanes Formatted;                // the input picture without its bands
-  TPicturePlanes Final;                    // what the encoder gets
+  TPicturePlanes Formatted; // the input picture without its bands
+  TPicturePlanes Final;     // what the encoder gets
   const TPicturePlanes *PadSource = nullptr;
-  TPicturePlanes Tmp;                      // the canvas's planes
-  TPicturePlanes ScaleTarget;              // inside the pads of the canvas
+  TPicturePlanes Tmp;         // the canvas's planes
+  TPicturePlanes ScaleTarget; // inside the pads of the canvas
   TPicturePlanes TurnSource;
   int TurnWidth = 0, TurnHeight = 0;
   TEncodePipe *Pipe = nullptr;
@@ -272,9 +270,8 @@ struct TPictureDraw {
 };
 
 // Crops, scales, turns and pads the picture, then encodes it ACount times.
-void TCustomFFmpeg::OutputPicture(AVFormatContext *AOutput, TOutputStream &AOst,
-                                  TInputStream &AIst, const AVFrame *APicture, int ACount,
-                                  int &AFrameSize) {
+void TCustomFFmpeg::OutputPicture(AVFormatContext *AOutput, TOutputStream &AOst, TInputStream &AIst,
+                                  const AVFrame *APicture, int ACount, int &AFrameSize) {
   TPictureDraw draw;
   if (!CropInputPicture(draw, AOst, APicture) || !PrepareCanvas(draw, AOst))
     return;
@@ -337,9 +334,9 @@ bool TCustomFFmpeg::PrepareCanvas(TPictureDraw &ADraw, TOutputStream &AOst) {
   int seenWidth = ADraw.SrcWidth, seenHeight = ADraw.SrcHeight;
   TurnedSize(AOst.Turn, seenWidth, seenHeight);
   const AVCodecContext *enc = AOst.Codec;
-  if (!AOst.VideoResample &&
-      (ADraw.DecFormat != ADraw.EncFormat || seenWidth + AOst.PadLeft + AOst.PadRight != enc->width ||
-       seenHeight + AOst.PadTop + AOst.PadBottom != enc->height))
+  if (!AOst.VideoResample && (ADraw.DecFormat != ADraw.EncFormat ||
+                              seenWidth + AOst.PadLeft + AOst.PadRight != enc->width ||
+                              seenHeight + AOst.PadTop + AOst.PadBottom != enc->height))
     StartScalingMidRun(ADraw, AOst);
   return true;
 }
@@ -567,8 +564,7 @@ void TCustomFFmpeg::DoVideoStats(AVFormatContext *, TOutputStream &AOst, int AFr
   const double ti1 = std::max(ASyncOpts * timeBase, 0.01);
   const double bitrate = timeBase > 0 ? AFrameSize * 8 / timeBase / 1000.0 : 0;
   const double avgBitrate = VideoSize * 8 / ti1 / 1000.0;
-  std::fprintf(VStatsFile,
-               "s_size= %8.0fkB time= %0.3f br= %7.1fkbits/s avg_br= %7.1fkbits/s ",
+  std::fprintf(VStatsFile, "s_size= %8.0fkB time= %0.3f br= %7.1fkbits/s avg_br= %7.1fkbits/s ",
                VideoSize / 1024.0, ti1, bitrate, avgBitrate);
   std::fprintf(VStatsFile, "type= %c\n", avlib.av_get_picture_type_char(coded.PictType));
 }

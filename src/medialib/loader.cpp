@@ -13,8 +13,8 @@ namespace {
 
 struct Library {
   Library(const char *AName, int AVersionMajor) : name(AName), versionMajor(AVersionMajor) {}
-  const char *name;     // "avcodec"
-  int versionMajor;     // from the headers compiled against
+  const char *name; // "avcodec"
+  int versionMajor; // from the headers compiled against
   void *handle = nullptr;
   bool versionedName = true;
   bool bound = false;
@@ -91,10 +91,10 @@ bool loadLibrary(Library &lib, bool versioned, std::string &error, Bind bind) {
   return true;
 }
 
-#define KORVELO_BIND_ENTRY_POINT(name)                                                   \
-  if (void *p = dlsym(handle, #name))                                                      \
-    avlib.name = reinterpret_cast<decltype(avlib.name)>(p);                                \
-  else                                                                                     \
+#define KORVELO_BIND_ENTRY_POINT(name)                                                             \
+  if (void *p = dlsym(handle, #name))                                                              \
+    avlib.name = reinterpret_cast<decltype(avlib.name)>(p);                                        \
+  else                                                                                             \
     return #name;
 
 const char *bindAVUtil(void *handle) {
@@ -211,10 +211,14 @@ int ToLibraryLogLevel(int ALevel) {
   if (ALevel < 0)
     return AV_LOG_QUIET;
   switch (ALevel) {
-  case 0: return AV_LOG_ERROR;
-  case 1: return AV_LOG_INFO;
-  case 2: return AV_LOG_DEBUG;
-  default: return AV_LOG_TRACE;
+  case 0:
+    return AV_LOG_ERROR;
+  case 1:
+    return AV_LOG_INFO;
+  case 2:
+    return AV_LOG_DEBUG;
+  default:
+    return AV_LOG_TRACE;
   }
 }
 

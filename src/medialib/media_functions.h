@@ -32,6 +32,7 @@ extern "C" {
 
 // Entry points per library, in binding order. A library counts as bound only when every
 // name of its list is found; the first missing one is named in the error text.
+// clang-format off
 #define KORVELO_AVUTIL_FUNCTIONS(X) \
   X(av_log_set_callback) X(av_log_default_callback) X(av_log_get_level) X(av_log_set_level) \
   X(av_log) X(av_vlog) X(av_log_format_line2) X(av_strlcpy) X(av_strstart) X(av_reduce) \
@@ -100,6 +101,7 @@ extern "C" {
   X(swr_alloc_set_opts2) X(swr_init) X(swr_free) X(swr_convert) X(swr_set_compensation) \
   X(swr_get_delay) X(swr_get_out_samples) X(swr_alloc) X(swr_is_initialized)
 
+// clang-format on
 #define KORVELO_DECLARE_ENTRY_POINT(name) decltype(&::name) name = nullptr;
 
 // One pointer per bound entry point. Read without locking by every thread after loading.

@@ -279,8 +279,7 @@ void TAVProbe::GetVideoInfo(int AStreamIndex, TAVVideoInfo &AInfo) {
   if (sampleAspect.num == 0 || sampleAspect.den == 0 || par->height == 0 || par->width == 0)
     AInfo.DisplayAspect = 0;
   else
-    AInfo.DisplayAspect =
-        static_cast<float>(av_q2d(sampleAspect) * par->width / par->height);
+    AInfo.DisplayAspect = static_cast<float>(av_q2d(sampleAspect) * par->width / par->height);
   // The picture as its viewer sees it: a clip stored sideways reports its upright size.
   if (PictureTurnOf(stream).Transpose) {
     std::swap(AInfo.Width, AInfo.Height);
@@ -549,8 +548,7 @@ bool TAVProbe::ConvertPicture(const TPictureTurn &ATurn) {
   constexpr int align = 32;
   // One row more than the picture: the scaler writes a few bytes past the last row of very
   // narrow pictures (2x4096).
-  const int needed =
-      avlib.av_image_get_buffer_size(AV_PIX_FMT_BGR24, width, height + 1, align);
+  const int needed = avlib.av_image_get_buffer_size(AV_PIX_FMT_BGR24, width, height + 1, align);
   if (needed < 0)
     return false;
   if (FRGBBufferSize < needed) {
@@ -563,8 +561,7 @@ bool TAVProbe::ConvertPicture(const TPictureTurn &ATurn) {
   }
   uint8_t *planes[4];
   int linesizes[4];
-  avlib.av_image_fill_arrays(planes, linesizes, FRGBBuffer, AV_PIX_FMT_BGR24, width, height,
-                             align);
+  avlib.av_image_fill_arrays(planes, linesizes, FRGBBuffer, AV_PIX_FMT_BGR24, width, height, align);
   // A picture whose size differs from the stream's coded size is scaled to it, never copied
   // past the rows of either picture.
   if (!FitScaler(FSwsContext, FSwsSetup, scaler)) {
@@ -608,8 +605,8 @@ TBGRImage *TAVProbe::GetFrameBitmap(int AStreamIndex) {
   // Reserved with the scaler's slack, so that ConvertPicture never moves a picture that may be
   // hundreds of megabytes.
   if (FMaxWidth > 0 && FMaxHeight > 0 && (width > FMaxWidth || height > FMaxHeight)) {
-    const double scale = std::min(static_cast<double>(FMaxWidth) / width,
-                                  static_cast<double>(FMaxHeight) / height);
+    const double scale =
+        std::min(static_cast<double>(FMaxWidth) / width, static_cast<double>(FMaxHeight) / height);
     width = std::max(2, static_cast<int>(std::lround(width * scale)));
     height = std::max(2, static_cast<int>(std::lround(height * scale)));
   }

@@ -139,7 +139,7 @@ private:
   int FFirstAudioStream = -1, FFirstVideoStream = -1, FFirstSubtitleStream = -1;
 
   AVCodecContext *FDecoderContext = nullptr;
-  int FDecoderStream = -1;  // the stream FDecoderContext decodes
+  int FDecoderStream = -1;      // the stream FDecoderContext decodes
   bool FDecoderDrained = false; // the end of the file was sent to the decoder
   SwsContext *FSwsContext = nullptr;
   TScalerSetup FSwsSetup; // what FSwsContext was made for

@@ -25,8 +25,8 @@ namespace fs = std::filesystem;
 // C library's for the whole test program and still syncs through the kernel.
 namespace {
 
-using testing_support::ReadFile;
 using testing_support::FolderEntries;
+using testing_support::ReadFile;
 bool RecordSyncs = false;
 std::vector<std::string> Synced; // the synced files' paths, and "said: <message>" in between
 std::string FailSyncOf;          // a path whose sync fails with EIO
@@ -35,8 +35,8 @@ std::string FailSyncOf;          // a path whose sync fails with EIO
 extern "C" int fsync(int AFd) {
   if (RecordSyncs) {
     char path[4096];
-    const ssize_t n = ::readlink(("/proc/self/fd/" + std::to_string(AFd)).c_str(), path,
-                                 sizeof path - 1);
+    const ssize_t n =
+        ::readlink(("/proc/self/fd/" + std::to_string(AFd)).c_str(), path, sizeof path - 1);
     Synced.emplace_back(path, n > 0 ? static_cast<size_t>(n) : 0);
     if (Synced.back() == FailSyncOf) {
       errno = EIO;
@@ -145,7 +145,7 @@ TEST(DeviceList, SelectionStatusAndShareOfTheFreeSpace) {
   EXPECT_EQ(SelectionStatusText(57000, 1234567890),
             "57 KB selected, 1,234,567 KB available on device folder.");
   EXPECT_EQ(SelectionPercent(250, 1000), 25);
-  EXPECT_EQ(SelectionPercent(10, -1), 0); // nothing measured: no share
+  EXPECT_EQ(SelectionPercent(10, -1), 0);  // nothing measured: no share
   EXPECT_EQ(SelectionPercent(10, 0), 100); // a full stick: it does not fit
   EXPECT_EQ(SelectionPercent(int64_t{8} << 40, int64_t{4} << 40), 100);
   EXPECT_EQ(DeviceFreeSpace(""), -1);
@@ -434,7 +434,8 @@ TEST(CopyToDevice, JobCopiesOnItsOwnThreadAndACancelLeavesNoPSPName) {
                             "left out",
                             MsgCopyFailed}));
   EXPECT_EQ(FolderEntries(s.AVCDevice), (std::vector<std::string>{"MAQ00000.MP4", "MAQ00000.THM"}));
-  EXPECT_EQ(FolderEntries(s.MPEG4Device), (std::vector<std::string>{"M4V00000.MP4", "M4V00000.THM"}));
+  EXPECT_EQ(FolderEntries(s.MPEG4Device),
+            (std::vector<std::string>{"M4V00000.MP4", "M4V00000.THM"}));
 }
 
 TEST(PSPVolumes, AVolumeWithAPSPFolderIsOfferedOnlyWhileNoDeviceFolderWorks) {
@@ -449,8 +450,9 @@ TEST(PSPVolumes, AVolumeWithAPSPFolderIsOfferedOnlyWhileNoDeviceFolderWorks) {
   // The mounts table escapes blanks; virtual and network mounts and the root are never looked into.
   const std::string table = "proc /proc proc rw 0 0\n/dev/vda / ext4 rw 0 0\n"
                             "server:/x /mnt/x nfs4 rw 0 0\n/dev/sdc1 " +
-                            other + " vfat rw 0 0\n/dev/sdd1 " + dir.file("file\\040named\\040psp") +
-                            " exfat rw 0 0\n/dev/sdb1 " + dir.file("my\\040stick") + " vfat rw 0 0\n";
+                            other + " vfat rw 0 0\n/dev/sdd1 " +
+                            dir.file("file\\040named\\040psp") + " exfat rw 0 0\n/dev/sdb1 " +
+                            dir.file("my\\040stick") + " vfat rw 0 0\n";
   const std::vector<std::string> volumes = ParseMountPoints(table);
   EXPECT_EQ(volumes, (std::vector<std::string>{other, fileNamed, stick}));
   EXPECT_EQ(FindPSPVolume(volumes), stick + "/");

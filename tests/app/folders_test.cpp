@@ -34,8 +34,8 @@ std::string AsOrdinaryUser(const std::function<std::string()> &AWork) {
     if (::setgid(65534) != 0 || ::setuid(65534) != 0)
       ::_exit(1);
     const std::string text = AWork();
-    const bool written = ::write(fds[1], text.data(), text.size()) ==
-                         static_cast<ssize_t>(text.size());
+    const bool written =
+        ::write(fds[1], text.data(), text.size()) == static_cast<ssize_t>(text.size());
     ::_exit(written ? 0 : 1);
   }
   ::close(fds[1]);

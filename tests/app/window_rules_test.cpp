@@ -25,7 +25,7 @@ TEST(WindowRules, TimeLeftFollowsTheRateSoFarOnceThereIsEnoughToGoOn) {
   EXPECT_EQ(EstimateTimeLeftMs(0, 60000, 10000), -1);
   EXPECT_EQ(EstimateTimeLeftMs(1000, 60000, 1000), -1);
   EXPECT_EQ(EstimateTimeLeftMs(20000, 60000, 10000), 20000); // twice real time
-  EXPECT_EQ(EstimateTimeLeftMs(40000, 60000, 1000), 500); // a short batch, half done at once
+  EXPECT_EQ(EstimateTimeLeftMs(40000, 60000, 1000), 500);    // a short batch, half done at once
   EXPECT_EQ(FormatTimeLeft(44200), "about 45 s left");
   EXPECT_EQ(FormatTimeLeft(185000), "about 3 min 05 s left");
   EXPECT_EQ(FormatTimeLeft(4320000), "about 1 h 12 min left");

@@ -92,7 +92,8 @@ TEST(CliContent, StartAndEndCutTheInput) {
   EXPECT_EQ(best, 25);
 
   // An end before the start is a usage error; a start past the end fails the file alone.
-  const TRun backwards = RunConvert({"-o", dir.path().string(), "--start", "5", "--end", "0:04", input});
+  const TRun backwards =
+      RunConvert({"-o", dir.path().string(), "--start", "5", "--end", "0:04", input});
   EXPECT_EQ(backwards.Status, 2);
   EXPECT_NE(backwards.Err.find("the end (00:00:04) is not after the start (00:00:05)"),
             std::string::npos)
@@ -121,7 +122,7 @@ TEST(CliContent, PictureBecomesAStillWithSilentSound) {
   for (float sample : sound.Mono)
     loudest = std::max(loudest, std::abs(sample));
   EXPECT_LT(loudest, 0.001f);
-  EXPECT_NEAR(ExpectPlaysOnPSP( dir.file("AVC/picture-480x272-AVC(1).mp4"), 4).duration, 2.0, 0.15);
+  EXPECT_NEAR(ExpectPlaysOnPSP(dir.file("AVC/picture-480x272-AVC(1).mp4"), 4).duration, 2.0, 0.15);
 }
 
 namespace {
@@ -186,8 +187,8 @@ TEST(CliContent, TextSubtitlesAreDrawnOnlyWhileTheyShow) {
   TempDir side;
   fs::create_symlink(MediaFile("mov_h264_aac.mov"), side.file("film.mov"));
   WriteFile(side.file("film.ru.srt"), "1\n00:00:01,000 --> 00:00:01,600\nПривет из файла\n\n");
-  const TRun found = RunConvert({"-o", side.file("out"), "--subtitles", "ru", "--start", "0.5",
-                                 side.file("film.mov")});
+  const TRun found = RunConvert(
+      {"-o", side.file("out"), "--subtitles", "ru", "--start", "0.5", side.file("film.mov")});
   const TRun cut = RunConvert({"-o", side.file("plain"), "--start", "0.5", side.file("film.mov")});
   ASSERT_EQ(found.Status, 0) << found.All();
   ASSERT_EQ(cut.Status, 0) << cut.All();
@@ -219,7 +220,8 @@ TEST(CliContent, BadSubtitleChoicesFailAloneWithTheirReason) {
   RequireMediaLibraries();
   TempDir dir;
   fs::create_symlink(MediaFile("mov_h264_aac.mov"), dir.file("film.mov"));
-  WriteFile(dir.file("latin1.srt"), "1\n00:00:01,000 --> 00:00:02,000\nGr\xfc\xdf" "e\n\n");
+  WriteFile(dir.file("latin1.srt"), "1\n00:00:01,000 --> 00:00:02,000\nGr\xfc\xdf"
+                                    "e\n\n");
   WriteFile(dir.file("broken.srt"), "this is no subtitle file at all\n");
   struct TCase {
     std::vector<std::string> Args;

@@ -118,7 +118,8 @@ TEST(CliCommandLine, HelpVersionAndUsageErrors) {
       {{"--jobs", "0", "a.avi"}, "invalid number of jobs '0'"},
       {{"-jx", "a.avi"}, "invalid number of jobs 'x'"},
       {{"a.avi", "--output"}, "option '--output' requires an argument"},
-      {{"--list", "d", "--copy-to", "e"}, "options '--list' and '--copy-to' cannot be used together"},
+      {{"--list", "d", "--copy-to", "e"},
+       "options '--list' and '--copy-to' cannot be used together"},
       {{"--list", "d", "a.avi"}, "option '--list' takes no files"},
       {{"--copy-to", "d", "--profile", "1", "a.avi"},
        "option '--profile' cannot be used with '--copy-to'"},
@@ -206,18 +207,18 @@ TEST(CliConvert, BadInputsFailAloneWithTheirMessages) {
   // The engine's reason; the broken file is not kept.
   const size_t textFailed = run.Err.find("Failed: " + textOnly + ": ");
   ASSERT_NE(textFailed, std::string::npos) << run.Err;
-  const std::string textLine = run.Err.substr(textFailed, run.Err.find('\n', textFailed) - textFailed);
+  const std::string textLine =
+      run.Err.substr(textFailed, run.Err.find('\n', textFailed) - textFailed);
   EXPECT_NE(textLine.find("Output file does not contain any stream"), std::string::npos)
       << textLine;
   EXPECT_EQ(run.Err.find("Failed: " + good), std::string::npos) << run.Err;
   EXPECT_EQ(run.Err.find("Failed: " + soundOnly), std::string::npos) << run.Err;
-  ExpectConverted(good, work.file("out") + "/AVC/mkv_h264_vorbis-480x272-AVC.mp4", "h264", 480,
-                  272, 48000);
+  ExpectConverted(good, work.file("out") + "/AVC/mkv_h264_vorbis-480x272-AVC.mp4", "h264", 480, 272,
+                  48000);
   EXPECT_EQ(FilesIn(work.file("out") + "/AVC"),
             (std::vector<std::string>{"mkv_h264_vorbis-480x272-AVC.THM",
                                       "mkv_h264_vorbis-480x272-AVC.mp4",
-                                      "mp3_audio-480x272-AVC.THM",
-                                      "mp3_audio-480x272-AVC.mp4"}));
+                                      "mp3_audio-480x272-AVC.THM", "mp3_audio-480x272-AVC.mp4"}));
 }
 
 TEST(CliConvert, MPEG4ProfileIntoTheCurrentFolder) {
@@ -251,8 +252,7 @@ TEST(CliConvert, InterruptStopsCleanly) {
   const std::string shortInput = MediaFile("avi_mpeg4_mp3.avi");
   TProcess convert(ConvertBinary(), {"--jobs", "1", "-o", work.file("out"), longInput, shortInput});
   // A tenth of the first file done: well inside it, as the whole takes seconds.
-  ASSERT_TRUE(convert.WaitForOutput("% (overall ", 60000))
-      << convert.Out();
+  ASSERT_TRUE(convert.WaitForOutput("% (overall ", 60000)) << convert.Out();
   convert.Signal(SIGINT);
   const TRun run = convert.Wait(30000);
   EXPECT_EQ(run.Status, 128 + SIGINT) << run.All();
@@ -301,7 +301,7 @@ TEST(CliConvert, SecondInterruptLeavesNoFileWithoutItsIndex) {
 TEST(CliConvert, TerminalShowsLiveLinesAndOverallBar) {
   TempDir work;
   int master = -1, slave = -1;
-  struct winsize size{};
+  struct winsize size {};
   size.ws_col = 100;
   size.ws_row = 30;
   ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, &size), 0);

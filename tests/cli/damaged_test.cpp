@@ -105,8 +105,8 @@ TEST(CliDamaged, PictureWithoutSizeOrFormatRefusedWhileTheOtherJobFinishes) {
   WriteFile(work.file("zeroed.jpg"), jpeg);
   const std::string good = MediaFile("mkv_h264_vorbis.mkv");
 
-  const TRun run = RunConvert({"--jobs", "2", "-o", work.file("out"), png, good,
-                               work.file("zeroed.jpg")});
+  const TRun run =
+      RunConvert({"--jobs", "2", "-o", work.file("out"), png, good, work.file("zeroed.jpg")});
   EXPECT_EQ(run.Status, 1) << run.All();
   for (const std::string &name : {png, work.file("zeroed.jpg")})
     EXPECT_NE(run.Err.find(name + ": ***File open error: Cannot determine the picture format of "
@@ -191,8 +191,7 @@ TEST(CliDamaged, PipeRefusedAtOnce) {
   TProcess process(ConvertBinary(), {"-o", work.file("out"), pipe, MediaFile("flv_h264_aac.flv")});
   const TRun run = process.Wait(30000);
   EXPECT_EQ(run.Status, 1) << run.All();
-  EXPECT_NE(run.Err.find(pipe + ": not a regular file, it cannot be read twice"),
-            std::string::npos)
+  EXPECT_NE(run.Err.find(pipe + ": not a regular file, it cannot be read twice"), std::string::npos)
       << run.Err;
   EXPECT_EQ(FilesIn(work.file("out/AVC")).size(), 2u); // the other file and its thumbnail
 }
@@ -211,7 +210,8 @@ TEST(CliDamaged, AStopEndsTheCommandWhileAJobIsBlockedOpeningItsInput) {
     GTEST_SKIP() << "the lease-break time here (" << breakSeconds << " s) is too short to tell";
   TempDir work;
   // The kernel tells the lease holder about the waiting opener with SIGIO, which would end us.
-  struct sigaction ignore {}, previous{};
+  struct sigaction ignore {
+  }, previous{};
   ignore.sa_handler = SIG_IGN;
   ASSERT_EQ(::sigaction(SIGIO, &ignore, &previous), 0);
   for (const int signal : {SIGTERM, SIGINT}) {
@@ -292,8 +292,8 @@ TEST(CliDamaged, ColonNamesAndExtremeShapesConvert) {
   const TRun run = RunConvert({"-o", "out", "clip:one.flv", "shape-4096x2.mkv", "shape-2x4096.mkv"},
                               work.path().string());
   ASSERT_EQ(run.Status, 0) << run.All();
-  for (const char *name : {"clip:one-480x272-AVC", "shape-4096x2-480x272-AVC",
-                           "shape-2x4096-480x272-AVC"}) {
+  for (const char *name :
+       {"clip:one-480x272-AVC", "shape-4096x2-480x272-AVC", "shape-2x4096-480x272-AVC"}) {
     SCOPED_TRACE(name);
     const TMediaInfo output = ReadMedia(work.file(std::string("out/AVC/") + name + ".mp4"));
     ASSERT_EQ(output.Video.size(), 1u);
@@ -350,9 +350,7 @@ TEST(CliOutputNames, TwoProcessesIntoOneFolderKeepEveryConversion) {
 struct TSmallDisk {
   TempDir Dir;
   bool Mounted = false;
-  TSmallDisk() {
-    Mounted = ::mount("tmpfs", Dir.path().c_str(), "tmpfs", 0, "size=8m") == 0;
-  }
+  TSmallDisk() { Mounted = ::mount("tmpfs", Dir.path().c_str(), "tmpfs", 0, "size=8m") == 0; }
   ~TSmallDisk() {
     if (Mounted)
       ::umount2(Dir.path().c_str(), MNT_DETACH);
@@ -442,8 +440,7 @@ TEST(CliNames, ControlCharactersInNamesArePrintedEscaped) {
       break;
   }
   const TRun list = RunConvert({"--list", work.file("out")});
-  EXPECT_NE(list.Out.find("\ntwo\\nlines\\x1b[2J-480x272-AVC.mp4 "), std::string::npos)
-      << list.Out;
+  EXPECT_NE(list.Out.find("\ntwo\\nlines\\x1b[2J-480x272-AVC.mp4 "), std::string::npos) << list.Out;
 }
 
 TEST(CliProgress, FiguresWeightedByDurationAndFailuresCountForWhatTheyConverted) {

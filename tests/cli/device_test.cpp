@@ -36,8 +36,8 @@ std::string MakeSource(const std::string &AFolder, const std::string &AName,
     static std::string mpeg4;
     if (mpeg4.empty()) {
       static TempDir converted;
-      const TRun run = RunConvert({"-o", converted.path().string(), "-p", "1",
-                                   MediaFile("aac_51.mp4")});
+      const TRun run =
+          RunConvert({"-o", converted.path().string(), "-p", "1", MediaFile("aac_51.mp4")});
       EXPECT_EQ(run.Status, 0) << run.All();
       for (const std::string &file : FilesIn(converted.file("MPEG4")))
         if (file.size() > 4 && file.compare(file.size() - 4, 4, ".mp4") == 0)
@@ -48,9 +48,14 @@ std::string MakeSource(const std::string &AFolder, const std::string &AName,
     video = ReadFile(MediaFile("aac_51.mp4"));
   }
   const uint32_t size = static_cast<uint32_t>(8 + AName.size());
-  const char header[8] = {static_cast<char>(size >> 24), static_cast<char>(size >> 16),
-                          static_cast<char>(size >> 8),  static_cast<char>(size),
-                          'f', 'r', 'e', 'e'};
+  const char header[8] = {static_cast<char>(size >> 24),
+                          static_cast<char>(size >> 16),
+                          static_cast<char>(size >> 8),
+                          static_cast<char>(size),
+                          'f',
+                          'r',
+                          'e',
+                          'e'};
   const std::string path = AFolder + "/" + AName + ".mp4";
   WriteFile(path, video + std::string(header, 8) + AName);
   if (!AThumbnail.empty())
@@ -63,8 +68,9 @@ std::string MakeSource(const std::string &AFolder, const std::string &AName,
 TEST(CliList, ConvertedFilesWithFormatDurationAndSize) {
   TempDir work;
   const std::string out = work.file("out");
-  for (const auto &args : {std::vector<std::string>{"-o", out, MediaFile("mkv_h264_vorbis.mkv")},
-                           std::vector<std::string>{"-o", out, "-p", "1", MediaFile("flv_h264_aac.flv")}}) {
+  for (const auto &args :
+       {std::vector<std::string>{"-o", out, MediaFile("mkv_h264_vorbis.mkv")},
+        std::vector<std::string>{"-o", out, "-p", "1", MediaFile("flv_h264_aac.flv")}}) {
     const TRun converted = RunConvert(args);
     ASSERT_EQ(converted.Status, 0) << converted.All();
   }
@@ -144,9 +150,9 @@ TEST(CliCopy, FillsTheLowestFreeNumbersWithThumbnails) {
   EXPECT_EQ(ReadFile(avcDir + "MAQ00003.THM"), "thumb of b");
   EXPECT_EQ(ReadFile(avcDir + "MAQ00000.MP4"), "old zero");
   EXPECT_EQ(ReadFile(avcDir + "MAQ00002.MP4"), "old two");
-  EXPECT_EQ(FilesIn(avcDir), (std::vector<std::string>{"MAQ00000.MP4", "MAQ00001.MP4",
-                                                       "MAQ00001.THM", "MAQ00002.MP4",
-                                                       "MAQ00003.MP4", "MAQ00003.THM"}));
+  EXPECT_EQ(FilesIn(avcDir),
+            (std::vector<std::string>{"MAQ00000.MP4", "MAQ00001.MP4", "MAQ00001.THM",
+                                      "MAQ00002.MP4", "MAQ00003.MP4", "MAQ00003.THM"}));
   EXPECT_EQ(FilesIn(device + "/MP_ROOT/100MNV01"), std::vector<std::string>{"M4V00000.MP4"});
   EXPECT_EQ(ReadFile(device + "/MP_ROOT/100MNV01/M4V00000.MP4"), ReadFile(c));
 
@@ -163,10 +169,9 @@ TEST(CliCopy, TwoFreeNumbersForThreeFiles) {
   // A hundred thousand files: in memory when the machine offers a memory file system.
   std::error_code ec;
   const fs::path memory = "/dev/shm";
-  const fs::path stick = (fs::is_directory(memory, ec) && ::access(memory.c_str(), W_OK) == 0
-                              ? memory
-                              : work.path()) /
-                         ("korvelo-stick-" + std::to_string(::getpid()));
+  const fs::path stick =
+      (fs::is_directory(memory, ec) && ::access(memory.c_str(), W_OK) == 0 ? memory : work.path()) /
+      ("korvelo-stick-" + std::to_string(::getpid()));
   struct TRemove {
     fs::path Path;
     ~TRemove() {
@@ -213,7 +218,7 @@ TEST(CliCopy, RefusalsInTheirOrder) {
   EXPECT_FALSE(fs::exists(work.file("no-stick")));
 
   // More than the volume holds. The source is sparse: its size counts, not the blocks it uses.
-  struct statvfs volume{};
+  struct statvfs volume {};
   ASSERT_EQ(::statvfs(work.path().c_str(), &volume), 0);
   const std::string huge = MakeSource(work.file("out/AVC"), "huge", "");
   fs::resize_file(huge, static_cast<uintmax_t>(volume.f_bavail) * volume.f_frsize + (1u << 30));
@@ -267,17 +272,18 @@ TEST(CliCopy, OnlyVideosThePSPPlaysGoIntoTheFolderOfTheirCodec) {
   // Never converted: another container, another codec, a picture too large for the PSP.
   fs::copy_file(MediaFile("mov_h264_aac.mov"), work.file("quicktime.mp4"));
   fs::copy_file(MediaFile("avi_mpeg4_mp3.avi"), work.file("avi.mp4"));
-  TProcess big(TestMediaBinary(), {"--one", work.file("big.mp4"), "--duration", "1", "--size",
-                                   "800x600"});
+  TProcess big(TestMediaBinary(),
+               {"--one", work.file("big.mp4"), "--duration", "1", "--size", "800x600"});
   ASSERT_EQ(big.Wait().Status, 0);
-  const TRun run = RunConvert({"--copy-to", stick, work.file("out/MPEG4/avc.mp4"),
-                               work.file("quicktime.mp4"), work.file("avi.mp4"),
-                               work.file("big.mp4"), work.file("clip.mp4")});
+  const TRun run =
+      RunConvert({"--copy-to", stick, work.file("out/MPEG4/avc.mp4"), work.file("quicktime.mp4"),
+                  work.file("avi.mp4"), work.file("big.mp4"), work.file("clip.mp4")});
   EXPECT_EQ(run.Status, 1) << run.All();
-  for (const char *refused : {"quicktime.mp4: not a PSP video: QuickTime file, not MP4, convert it first",
-                              "avi.mp4: not a PSP video: avi file, not MP4, convert it first",
-                              "big.mp4: not a PSP video: size 800x600 not allowed, "
-                              "convert it first"})
+  for (const char *refused :
+       {"quicktime.mp4: not a PSP video: QuickTime file, not MP4, convert it first",
+        "avi.mp4: not a PSP video: avi file, not MP4, convert it first",
+        "big.mp4: not a PSP video: size 800x600 not allowed, "
+        "convert it first"})
     EXPECT_NE(run.Err.find(refused), std::string::npos) << refused << "\n" << run.Err;
   EXPECT_EQ(FilesIn(stick + "/MP_ROOT/100ANV01"), std::vector<std::string>{"MAQ00000.MP4"});
   EXPECT_EQ(FilesIn(stick + "/MP_ROOT/100MNV01"), std::vector<std::string>{"M4V00000.MP4"});

@@ -29,9 +29,14 @@ namespace {
 void WritePlayable(const std::string &APath, const std::string &ATag) {
   const std::string video = ReadFile(MediaFile("aac_51.mp4"));
   const uint32_t size = static_cast<uint32_t>(8 + ATag.size());
-  const char header[8] = {static_cast<char>(size >> 24), static_cast<char>(size >> 16),
-                          static_cast<char>(size >> 8),  static_cast<char>(size),
-                          'f', 'r', 'e', 'e'};
+  const char header[8] = {static_cast<char>(size >> 24),
+                          static_cast<char>(size >> 16),
+                          static_cast<char>(size >> 8),
+                          static_cast<char>(size),
+                          'f',
+                          'r',
+                          'e',
+                          'e'};
   WriteFile(APath, video + std::string(header, 8) + ATag);
 }
 
@@ -52,8 +57,8 @@ TEST(CliStick, ListsTitlesAndVerdictsOnAFat32Stick) {
   CopyOnto(work.file("out/AVC/mov_h264_aac-480x272-AVC.mp4"), folder + "MAQ00000.MP4");
   CopyOnto(work.file("out/AVC/mov_h264_aac-480x272-AVC.THM"), folder + "MAQ00000.THM");
   CopyOnto(MediaFile("h264_10bit.mp4"), folder + "MAQ00001.MP4");
-  TProcess pal(TestMediaBinary(), {"--one", work.file("pal.mp4"), "--duration", "1", "--size",
-                                   "720x576"});
+  TProcess pal(TestMediaBinary(),
+               {"--one", work.file("pal.mp4"), "--duration", "1", "--size", "720x576"});
   ASSERT_EQ(pal.Wait().Status, 0);
   fs::create_directories(stick.Root() + "VIDEO");
   CopyOnto(work.file("pal.mp4"), stick.Root() + "VIDEO/PAL.MP4");
@@ -62,7 +67,8 @@ TEST(CliStick, ListsTitlesAndVerdictsOnAFat32Stick) {
   ASSERT_EQ(run.Status, 0) << run.All();
   auto line = [&](const std::string &AName) {
     const size_t at = run.Out.find(AName);
-    return at == std::string::npos ? std::string() : run.Out.substr(at, run.Out.find('\n', at) - at);
+    return at == std::string::npos ? std::string()
+                                   : run.Out.substr(at, run.Out.find('\n', at) - at);
   };
   const std::string playable = line("MP_ROOT/100ANV01/MAQ00000.MP4");
   EXPECT_NE(playable.find("mov_h264_aac"), std::string::npos) << run.Out; // its title box
@@ -96,8 +102,9 @@ TEST(CliStick, TwinOnTheStickIsLeftOutAndEachCopyIsNamed) {
   // b.mp4 has a's size but not its content: only a is a twin.
   const TRun again = RunConvert({"--copy-to", stick, work.file("a.mp4"), work.file("b.mp4")});
   EXPECT_EQ(again.Status, 1) << again.All();
-  EXPECT_NE(again.Err.find("a.mp4 is already on the stick as MP_ROOT/100ANV01/MAQ00000.MP4, left out"),
-            std::string::npos)
+  EXPECT_NE(
+      again.Err.find("a.mp4 is already on the stick as MP_ROOT/100ANV01/MAQ00000.MP4, left out"),
+      std::string::npos)
       << again.Err;
   EXPECT_NE(again.Out.find("b.mp4 \u2192 MP_ROOT/100ANV01/MAQ00001.MP4"), std::string::npos)
       << again.Out;

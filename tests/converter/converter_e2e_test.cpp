@@ -105,7 +105,8 @@ TEST(ConverterEndToEnd, ProfileFourThroughAWorkerThreadGivesAPlayableFileAndItsT
     ended.notify_all();
   };
   ASSERT_EQ(converter.AddInputFile(input, nullptr), 0) << converter.LastErrorMessage();
-  ASSERT_TRUE(converter.SetOutputFile(0, settings.FileName, &output)) << converter.LastErrorMessage();
+  ASSERT_TRUE(converter.SetOutputFile(0, settings.FileName, &output))
+      << converter.LastErrorMessage();
   converter.StartConvert(1);
   {
     std::unique_lock<std::mutex> lock(mutex);
@@ -113,7 +114,8 @@ TEST(ConverterEndToEnd, ProfileFourThroughAWorkerThreadGivesAPlayableFileAndItsT
   }
   EXPECT_EQ(order, (std::vector<int>{0, -1}));
   ASSERT_TRUE(finished) << message;
-  ASSERT_TRUE(MakeThumbnail(*probe.GetFrameBitmap(-1), settings.FileName, error, video.DisplayAspect))
+  ASSERT_TRUE(
+      MakeThumbnail(*probe.GetFrameBitmap(-1), settings.FileName, error, video.DisplayAspect))
       << error;
 
   EXPECT_EQ(std::filesystem::path(settings.FileName).parent_path(), dir.path() / "AVC");

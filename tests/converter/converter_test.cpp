@@ -38,7 +38,8 @@ struct EventLog {
   std::vector<std::pair<int, std::string>> lines;
 
   void Attach(TCustomAVConverter &AConverter) {
-    AConverter.OnTerminate = [this](int AIndex, bool AFinished, bool AException, const std::string &AMessage) {
+    AConverter.OnTerminate = [this](int AIndex, bool AFinished, bool AException,
+                                    const std::string &AMessage) {
       std::lock_guard<std::mutex> lock(mutex);
       terminations.push_back({AIndex, AFinished, AException, AMessage, ThisThreadId()});
       changed.notify_all();
@@ -209,7 +210,8 @@ TEST_F(Converter, LibraryLinesOfAContextCarryItsClassPrefix) {
 TEST_F(Converter, LibraryLevelsByMeaningAndLongMessagesNeverSilenceAThread) {
   converter.SetLogLevel(llInfo);
   std::vector<std::pair<TLogLevel, std::string>> lines;
-  converter.SetOnLog([&](int, TLogLevel ALevel, const std::string &AMsg) { lines.emplace_back(ALevel, AMsg); });
+  converter.SetOnLog(
+      [&](int, TLogLevel ALevel, const std::string &AMsg) { lines.emplace_back(ALevel, AMsg); });
   avlib.av_log(nullptr, AV_LOG_ERROR, "an error\n");
   avlib.av_log(nullptr, AV_LOG_WARNING, "a warning\n");
   avlib.av_log(nullptr, AV_LOG_INFO, "information\n");
@@ -238,7 +240,7 @@ TEST(LogBridge, FormattingNeverWritesPastTheBuffer) {
   };
   EXPECT_EQ(format(0, "%s", longText.c_str()), 15u);
   EXPECT_EQ(std::string(buffer), std::string(15, 'a'));
-  EXPECT_EQ(buffer[16], 'x'); // nothing written beyond the given size
+  EXPECT_EQ(buffer[16], 'x');               // nothing written beyond the given size
   EXPECT_EQ(format(20, "%s", "more"), 15u); // a prefix already filling it
   EXPECT_EQ(buffer[16], 'x');
 }

@@ -38,13 +38,13 @@ struct Record {
   std::mutex mutex;
   std::condition_variable changed;
   std::map<const TFFmpeg *, int> ends;
-  std::set<const TFFmpeg *> removed; // their removal has returned
-  int late = 0;                      // events of a task after its removal returned
+  std::set<const TFFmpeg *> removed;          // their removal has returned
+  int late = 0;                               // events of a task after its removal returned
   static inline std::atomic<int> finished{0}; // runs that reached their end, over all sequences
 
   void Attach(TCustomAVConverter &AConverter, bool AThrow, bool ARemoveEnded) {
-    AConverter.OnTerminate = [this, &AConverter, AThrow, ARemoveEnded](
-                                 int AIndex, bool AFinished, bool, const std::string &) {
+    AConverter.OnTerminate = [this, &AConverter, AThrow, ARemoveEnded](int AIndex, bool AFinished,
+                                                                       bool, const std::string &) {
       if (AIndex < 0)
         return;
       finished += AFinished;
@@ -92,7 +92,8 @@ private:
     while (!FDone) {
       std::this_thread::sleep_for(100ms);
       const auto since = FSince.load();
-      if (since && Clock::now().time_since_epoch().count() - since > std::chrono::nanoseconds(20s).count()) {
+      if (since &&
+          Clock::now().time_since_epoch().count() - since > std::chrono::nanoseconds(20s).count()) {
         std::fprintf(stderr, "hang in %s\n", FStep.load());
         std::abort();
       }
@@ -124,7 +125,8 @@ protected:
     converter->SetLogLevel(llQuiet);
     for (int i = 0; i < ATasks; ++i) {
       EXPECT_EQ(converter->AddInputFile(tiny, nullptr), i) << converter->LastErrorMessage();
-      EXPECT_TRUE(converter->SetOutputFile(i, dir.file(APrefix + std::to_string(i) + ".mp4"), nullptr))
+      EXPECT_TRUE(
+          converter->SetOutputFile(i, dir.file(APrefix + std::to_string(i) + ".mp4"), nullptr))
           << converter->LastErrorMessage();
     }
     return converter;
@@ -154,12 +156,28 @@ TEST_F(ConverterLifetime, RandomCallSequencesNeverHangAndEndEveryTaskOnce) {
     bool running = false;
     for (int step = 0; step < steps; ++step) {
       switch (random() % 11) {
-      case 0: Call("StartConvert(1)", [&] { converter->StartConvert(1); }); running = true; break;
-      case 1: Call("StartConvert(2)", [&] { converter->StartConvert(2); }); running = true; break;
-      case 2: Call("StartConvert(0)", [&] { converter->StartConvert(0); }); running = true; break;
-      case 3: Call("PauseConvert", [&] { converter->PauseConvert(); }); running = false; break;
-      case 4: Call("ResumeConvert", [&] { converter->ResumeConvert(); }); break;
-      case 5: Call("StopConvert", [&] { converter->StopConvert(); }); break;
+      case 0:
+        Call("StartConvert(1)", [&] { converter->StartConvert(1); });
+        running = true;
+        break;
+      case 1:
+        Call("StartConvert(2)", [&] { converter->StartConvert(2); });
+        running = true;
+        break;
+      case 2:
+        Call("StartConvert(0)", [&] { converter->StartConvert(0); });
+        running = true;
+        break;
+      case 3:
+        Call("PauseConvert", [&] { converter->PauseConvert(); });
+        running = false;
+        break;
+      case 4:
+        Call("ResumeConvert", [&] { converter->ResumeConvert(); });
+        break;
+      case 5:
+        Call("StopConvert", [&] { converter->StopConvert(); });
+        break;
       case 6: {
         // Only this thread changes the list, unless handlers remove their tasks.
         if (removeEnded || converter->TaskCount() == 0)
@@ -280,7 +298,9 @@ TEST_F(ConverterLifetime, WorkersRunAtTheConvertersPriority) {
     converter->StartConvert(1);
     std::future<int> result = nice.get_future();
     ASSERT_EQ(result.wait_for(20s), std::future_status::ready);
-    const int expected = priority == tpIdle ? 19 : priority == tpLower ? std::min(base + 5, 19) : base;
+    const int expected = priority == tpIdle    ? 19
+                         : priority == tpLower ? std::min(base + 5, 19)
+                                               : base;
     EXPECT_EQ(result.get(), expected) << "priority " << priority;
   }
   TCustomAVConverter converter;

@@ -356,6 +356,5 @@ TEST_F(OptionBuilderTest, TimestampFieldSetsTheRecordingTimestamp) {
   EXPECT_EQ(Engine.RecTimestamp, 86400);
   o.Timestamp = 0;
   ApplyOutputOptions(Engine, o);
-  EXPECT_NEAR(static_cast<double>(Engine.RecTimestamp), static_cast<double>(std::time(nullptr)),
-              2);
+  EXPECT_NEAR(static_cast<double>(Engine.RecTimestamp), static_cast<double>(std::time(nullptr)), 2);
 }

@@ -208,15 +208,17 @@ double LumaAround(const AVFrame &APicture, int AX, int AY) {
 // not as values its decoder clips or shows grey.
 TEST(PSPPictures, FullRangeBlackAndWhiteBecomeTVBlackAndWhite) {
   testing_support::RequireMediaLibraries();
-  ForEachConversion({"full_range.jpg", "mjpeg_422.avi"}, {4, 0},
-                    [](int, TAVProbe &, const TPSPOutputSettings &ASettings) {
-    const std::vector<FramePtr> pictures = testing_support::DecodeFile(ASettings.FileName, AVMEDIA_TYPE_VIDEO);
-    ASSERT_FALSE(pictures.empty());
-    const AVFrame &picture = *pictures.front();
-    // The 4:3 source fills the width; its halves are black and white.
-    EXPECT_NEAR(LumaAround(picture, picture.width / 4, picture.height / 2), 16, 2);
-    EXPECT_NEAR(LumaAround(picture, picture.width * 3 / 4, picture.height / 2), 235, 2);
-  });
+  ForEachConversion(
+      {"full_range.jpg", "mjpeg_422.avi"}, {4, 0},
+      [](int, TAVProbe &, const TPSPOutputSettings &ASettings) {
+        const std::vector<FramePtr> pictures =
+            testing_support::DecodeFile(ASettings.FileName, AVMEDIA_TYPE_VIDEO);
+        ASSERT_FALSE(pictures.empty());
+        const AVFrame &picture = *pictures.front();
+        // The 4:3 source fills the width; its halves are black and white.
+        EXPECT_NEAR(LumaAround(picture, picture.width / 4, picture.height / 2), 16, 2);
+        EXPECT_NEAR(LumaAround(picture, picture.width * 3 / 4, picture.height / 2), 235, 2);
+      });
 }
 
 // Mean absolute luma difference of two pictures of the same size.
@@ -239,7 +241,8 @@ TEST(PSPPictures, HoleInTheTimelineHoldsTheLastPicture) {
                       settings);
   if (HasFatalFailure())
     return;
-  const std::vector<FramePtr> pictures = testing_support::DecodeFile(settings.FileName, AVMEDIA_TYPE_VIDEO);
+  const std::vector<FramePtr> pictures =
+      testing_support::DecodeFile(settings.FileName, AVMEDIA_TYPE_VIDEO);
   auto at = [&](double ASeconds) -> const AVFrame & {
     return *pictures.at(static_cast<size_t>(ASeconds * 30000 / 1001));
   };
@@ -272,44 +275,44 @@ TEST(PSPPictures, TurnedClipsComeOutUpright) {
   testing_support::RequireMediaLibraries();
   ForEachConversion({"rotated_90.mp4", "rotated_270.mp4"}, {4, 0},
                     [](int profileIndex, TAVProbe &probe, const TPSPOutputSettings &settings) {
-    // The probe reports the picture as shown: 320x180 stored, 180x320 seen.
-    TAVVideoInfo video;
-    probe.GetVideoInfo(-1, video);
-    EXPECT_EQ(video.Width, 180);
-    EXPECT_EQ(video.Height, 320);
-    ASSERT_TRUE(probe.Seek(-1, 0));
-    const TBGRImage preview = *probe.GetFrameBitmap(-1);
-    ASSERT_EQ(preview.Width, 180);
-    ASSERT_EQ(preview.Height, 320);
-    EXPECT_EQ(RedCorners(preview, 0, 0, 180, 320), "1000");
+                      // The probe reports the picture as shown: 320x180 stored, 180x320 seen.
+                      TAVVideoInfo video;
+                      probe.GetVideoInfo(-1, video);
+                      EXPECT_EQ(video.Width, 180);
+                      EXPECT_EQ(video.Height, 320);
+                      ASSERT_TRUE(probe.Seek(-1, 0));
+                      const TBGRImage preview = *probe.GetFrameBitmap(-1);
+                      ASSERT_EQ(preview.Width, 180);
+                      ASSERT_EQ(preview.Height, 320);
+                      EXPECT_EQ(RedCorners(preview, 0, 0, 180, 320), "1000");
 
-    // Fitted upright: a narrow picture with bands left and right.
-    if (profileIndex == 4) {
-      EXPECT_EQ(settings.FrameSize, "154x272");
-      EXPECT_EQ(settings.PadLeft, 164);
-      EXPECT_EQ(settings.PadRight, 162);
-    }
-    int width = 0, height = 0;
-    ASSERT_TRUE(ParseSize(settings.FrameSize, width, height));
-    TAVProbe output;
-    ASSERT_TRUE(output.LoadFile(settings.FileName)) << output.LastErrorMessage();
-    const TBGRImage converted = *output.GetFrameBitmap(-1);
-    ASSERT_EQ(converted.Height, height);
-    EXPECT_EQ(RedCorners(converted, settings.PadLeft, 0, width, height), "1000");
+                      // Fitted upright: a narrow picture with bands left and right.
+                      if (profileIndex == 4) {
+                        EXPECT_EQ(settings.FrameSize, "154x272");
+                        EXPECT_EQ(settings.PadLeft, 164);
+                        EXPECT_EQ(settings.PadRight, 162);
+                      }
+                      int width = 0, height = 0;
+                      ASSERT_TRUE(ParseSize(settings.FrameSize, width, height));
+                      TAVProbe output;
+                      ASSERT_TRUE(output.LoadFile(settings.FileName)) << output.LastErrorMessage();
+                      const TBGRImage converted = *output.GetFrameBitmap(-1);
+                      ASSERT_EQ(converted.Height, height);
+                      EXPECT_EQ(RedCorners(converted, settings.PadLeft, 0, width, height), "1000");
 
-    // The thumbnail the panel writes from its probe's next picture.
-    std::string error;
-    ASSERT_TRUE(MakeThumbnail(*probe.GetFrameBitmap(-1), settings.FileName, error,
-                              video.DisplayAspect > 0 ? video.DisplayAspect : 0))
-        << error;
-    TAVProbe thumbnail;
-    ASSERT_TRUE(thumbnail.LoadFile(ThumbnailFileName(settings.FileName)));
-    const TBGRImage thm = *thumbnail.GetFrameBitmap(-1);
-    ASSERT_EQ(thm.Width, 160);
-    int w = 0, h = 0;
-    FitSize(180, 320, 160, 120, w, h);
-    EXPECT_EQ(RedCorners(thm, (160 - w) / 2, (120 - h) / 2, w, h), "1000");
-  });
+                      // The thumbnail the panel writes from its probe's next picture.
+                      std::string error;
+                      ASSERT_TRUE(MakeThumbnail(*probe.GetFrameBitmap(-1), settings.FileName, error,
+                                                video.DisplayAspect > 0 ? video.DisplayAspect : 0))
+                          << error;
+                      TAVProbe thumbnail;
+                      ASSERT_TRUE(thumbnail.LoadFile(ThumbnailFileName(settings.FileName)));
+                      const TBGRImage thm = *thumbnail.GetFrameBitmap(-1);
+                      ASSERT_EQ(thm.Width, 160);
+                      int w = 0, h = 0;
+                      FitSize(180, 320, 160, 120, w, h);
+                      EXPECT_EQ(RedCorners(thm, (160 - w) / 2, (120 - h) / 2, w, h), "1000");
+                    });
 }
 
 std::string CaseName(const ::testing::TestParamInfo<Case> &AInfo) {
@@ -323,19 +326,17 @@ std::string CaseName(const ::testing::TestParamInfo<Case> &AInfo) {
 
 INSTANTIATE_TEST_SUITE_P(
     EveryInputKind, PSPOutputs,
-    ::testing::Combine(::testing::Values("avi_mpeg4_mp3.avi", "mkv_h264_vorbis.mkv",
-                                         "mov_h264_aac.mov", "flv_h264_aac.flv",
-                                         "mpg_mpeg2_mp2.mpg", "ts_h264_aac.ts",
-                                         "webm_vp8_vorbis.webm", "ogg_theora_vorbis.ogv",
-                                         "3gp_h263_aac.3gp", "wav_pcm.wav", "mp3_audio.mp3",
-                                         "picture.png", "picture.jpg", "two_audio.mkv",
-                                         "subtitles.mkv", "anamorphic.mp4", "interlaced.mkv",
-                                         "start_time.ts", "aac_51.mp4", "h264_10bit.mp4",
-                                         "hevc_10bit.mp4", "mjpeg_422.avi", "mjpeg_444.mov",
-                                         "full_range.jpg", "picture_16bit.png", "rotated_90.mp4",
-                                         "rotated_270.mp4", "video_gap.mkv",
-                                         "audio_96k_24bit.flac", "mkv_h264_flac.mkv", "aac_71.mkv"),
-                       ::testing::Values(4, 0)),
+    ::testing::Combine(
+        ::testing::Values("avi_mpeg4_mp3.avi", "mkv_h264_vorbis.mkv", "mov_h264_aac.mov",
+                          "flv_h264_aac.flv", "mpg_mpeg2_mp2.mpg", "ts_h264_aac.ts",
+                          "webm_vp8_vorbis.webm", "ogg_theora_vorbis.ogv", "3gp_h263_aac.3gp",
+                          "wav_pcm.wav", "mp3_audio.mp3", "picture.png", "picture.jpg",
+                          "two_audio.mkv", "subtitles.mkv", "anamorphic.mp4", "interlaced.mkv",
+                          "start_time.ts", "aac_51.mp4", "h264_10bit.mp4", "hevc_10bit.mp4",
+                          "mjpeg_422.avi", "mjpeg_444.mov", "full_range.jpg", "picture_16bit.png",
+                          "rotated_90.mp4", "rotated_270.mp4", "video_gap.mkv",
+                          "audio_96k_24bit.flac", "mkv_h264_flac.mkv", "aac_71.mkv"),
+        ::testing::Values(4, 0)),
     CaseName);
 
 INSTANTIATE_TEST_SUITE_P(LargestAVC, PSPOutputs,

@@ -294,7 +294,8 @@ TEST_F(FilesTest, MuxerFromTheNameOrForced) {
   EXPECT_FALSE(Engine.OpenOutputFile(odd));
   EXPECT_EQ(Engine.ErrorMessage, "Unable to find a suitable output format for '" + odd + "'");
   EXPECT_EQ(Engine.OutputFileCount, 2);
-  EXPECT_EQ(MessageOf([&] { Engine.SetOutputFormat("no-such"); }), "Unknown output format: no-such");
+  EXPECT_EQ(MessageOf([&] { Engine.SetOutputFormat("no-such"); }),
+            "Unknown output format: no-such");
 
   // Twenty outputs at most.
   for (int i = 2; i < MaxFiles; ++i) {

@@ -118,8 +118,8 @@ TDecoded Decode(const std::string &APath, AVMediaType AType) {
         for (int c = 0; c < frame->ch_layout.nb_channels; ++c) {
           const float *samples = reinterpret_cast<const float *>(frame->extended_data[c]);
           for (int i = 0; i < frame->nb_samples; ++i)
-            result.Peak = std::max(result.Peak,
-                                   static_cast<int>(std::lround(std::fabs(samples[i]) * 32767)));
+            result.Peak =
+                std::max(result.Peak, static_cast<int>(std::lround(std::fabs(samples[i]) * 32767)));
         }
         result.Samples += frame->nb_samples;
       }
@@ -141,11 +141,11 @@ TDecoded Decode(const std::string &APath, AVMediaType AType) {
   return result;
 }
 
-const TOptions PspAvc = {{"f", "psp"},    {"vcodec", "libx264"}, {"profile", "main"},
-                         {"acodec", "aac"}, {"ar", "24000"},      {"ac", "2"},
-                         {"b", "768k"},   {"r", "30000/1001"},   {"s", "480x272"}};
-const TOptions PspMpeg4 = {{"f", "psp"}, {"vcodec", "mpeg4"},     {"acodec", "aac"},
-                           {"ar", "48000"}, {"ac", "2"},          {"b", "768k"},
+const TOptions PspAvc = {{"f", "psp"},      {"vcodec", "libx264"}, {"profile", "main"},
+                         {"acodec", "aac"}, {"ar", "24000"},       {"ac", "2"},
+                         {"b", "768k"},     {"r", "30000/1001"},   {"s", "480x272"}};
+const TOptions PspMpeg4 = {{"f", "psp"},        {"vcodec", "mpeg4"}, {"acodec", "aac"},
+                           {"ar", "48000"},     {"ac", "2"},         {"b", "768k"},
                            {"r", "30000/1001"}, {"s", "480x272"}};
 
 class GeneratedStreamsTest : public ::testing::Test {
@@ -199,10 +199,11 @@ TEST_F(GeneratedStreamsTest, AudioOnlyInputGetsBlackPicturesAsLongAsItsSound) {
     const std::vector<TStreamInfo> in = Streams(input);
     inAudio = Find(in, AVMEDIA_TYPE_AUDIO);
     ASSERT_TRUE(inAudio);
-    for (const auto &[options, codec] : {std::pair{PspAvc, AV_CODEC_ID_H264},
-                                         std::pair{PspMpeg4, AV_CODEC_ID_MPEG4}}) {
+    for (const auto &[options, codec] :
+         {std::pair{PspAvc, AV_CODEC_ID_H264}, std::pair{PspMpeg4, AV_CODEC_ID_MPEG4}}) {
       SCOPED_TRACE(std::string(name) + " " + avlib.avcodec_get_name(codec));
-      const std::string output = Dir.file(std::string(name) + "." + avlib.avcodec_get_name(codec) + ".mp4");
+      const std::string output =
+          Dir.file(std::string(name) + "." + avlib.avcodec_get_name(codec) + ".mp4");
       ASSERT_EQ(Convert(input, output, options), "");
       EXPECT_EQ(Generated, (std::vector<bool>{true, false}));
       EXPECT_TRUE(Logged("Black pictures -> #0.0"));

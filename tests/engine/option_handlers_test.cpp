@@ -129,9 +129,9 @@ TEST_F(OptionHandlers, CropsAndPadsCheckParityAndRange) {
 TEST_F(OptionHandlers, PadColourBecomesVideoLevelYCbCr) {
   struct {
     int Colour, Y, Cb, Cr;
-  } cases[] = {{0x000000, 16, 128, 128}, {0xFFFFFF, 235, 128, 128}, {0x808080, 126, 128, 128},
-               {0x0000FF, 81, 90, 240} /* red in the low byte */, {0xFF0000, 41, 240, 110},
-               {0x00FF00, 144, 54, 34}};
+  } cases[] = {{0x000000, 16, 128, 128},  {0xFFFFFF, 235, 128, 128},
+               {0x808080, 126, 128, 128}, {0x0000FF, 81, 90, 240} /* red in the low byte */,
+               {0xFF0000, 41, 240, 110},  {0x00FF00, 144, 54, 34}};
   for (const auto &c : cases) {
     engine->SetPadColor(c.Colour);
     EXPECT_EQ((std::vector<int>{engine->PadColor[0], engine->PadColor[1], engine->PadColor[2]}),
@@ -161,11 +161,13 @@ TEST_F(OptionHandlers, QScalePassCodecNamesAndTags) {
   engine->SetVideoTag("XVID");
   EXPECT_EQ(engine->VideoCodecTag, 0x44495658u); // 'X' in the low byte
   // The length check has its own error type.
-  EXPECT_EQ(ErrorOf<ECodecTagError>([&] { engine->SetVideoTag("DX5"); }).rfind(
-                "video tag parameter must be 4 chars", 0),
+  EXPECT_EQ(ErrorOf<ECodecTagError>([&] {
+              engine->SetVideoTag("DX5");
+            }).rfind("video tag parameter must be 4 chars", 0),
             0u);
-  EXPECT_EQ(ErrorOf<ECodecTagError>([&] { engine->SetAudioTag("mp4a "); }).rfind(
-                "audio tag parameter must be 4 chars", 0),
+  EXPECT_EQ(ErrorOf<ECodecTagError>([&] {
+              engine->SetAudioTag("mp4a ");
+            }).rfind("audio tag parameter must be 4 chars", 0),
             0u);
   EXPECT_EQ(engine->VideoCodecTag, 0x44495658u);
 }
@@ -185,7 +187,8 @@ TEST_F(OptionHandlers, MatricesTakeExactly64SafeCoefficients) {
   EXPECT_EQ(engine->InterMatrix[0] * 100 + engine->InterMatrix[1], 809);
   EXPECT_EQ(engine->InterMatrix[63], 16 + 61 % 3); // the 65th number is ignored
   // The encoders divide by every coefficient (0 kills the process) and store it in 8 bits.
-  for (const std::string &bad : {"0," + Matrix(63), Matrix(63) + ",256", Matrix(10) + ",," + Matrix(53)})
+  for (const std::string &bad :
+       {"0," + Matrix(63), Matrix(63) + ",256", Matrix(10) + ",," + Matrix(53)})
     EXPECT_THROW(engine->SetInterMatrix(bad), FFMpegException) << bad;
   EXPECT_EQ(engine->InterMatrix[0], 8);
 }
@@ -269,7 +272,6 @@ TEST_F(OptionHandlers, FormatsAndPixelFormats) {
   EXPECT_EQ(log[0], "name nb_components nb_bits");
   EXPECT_EQ(log[1].rfind("yuv420p", 0), 0u);
   EXPECT_NE(log.back().back(), ' ');
-
 }
 
 TEST_F(OptionHandlers, BitRatesBelowOneKilobitAreStoredWithAWarning) {
@@ -435,8 +437,8 @@ TEST_F(TargetPresets, DvdAndDvKeepWhatTheyDoNotSet) {
   engine->SetTargetOption("film-svcd");
   EXPECT_EQ(engine->FrameRate.num * 10000 + engine->FrameRate.den, 24000 * 10000 + 1001);
   EXPECT_EQ(engine->FrameHeight, 480); // film uses the NTSC sizes
-  const AVDictionaryEntry *scan = avlib.av_dict_get(
-      engine->CodecPrivateOptions[AVMEDIA_TYPE_VIDEO], "scan_offset", nullptr, 0);
+  const AVDictionaryEntry *scan =
+      avlib.av_dict_get(engine->CodecPrivateOptions[AVMEDIA_TYPE_VIDEO], "scan_offset", nullptr, 0);
   ASSERT_NE(scan, nullptr);
   EXPECT_STREQ(scan->value, "1");
 }

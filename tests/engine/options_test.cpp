@@ -175,8 +175,8 @@ TEST_F(OptionsTest, ConditionalFieldsAndTexts) {
   ASSERT_NE(Engine.VideoStandard, nullptr);
   EXPECT_STREQ(Engine.VideoStandard, "NTSC");
 
-  for (const char *name : {"dump", "hex", "re", "loop_input", "copyts", "shortest", "intra",
-                           "vn", "sameq", "deinterlace", "psnr", "qphist", "an", "sn", "isync"})
+  for (const char *name : {"dump", "hex", "re", "loop_input", "copyts", "shortest", "intra", "vn",
+                           "sameq", "deinterlace", "psnr", "qphist", "an", "sn", "isync"})
     Engine.SetOption(name, "");
   EXPECT_TRUE(Engine.PktDump && Engine.HexDump && Engine.RateEmu && Engine.LoopInput &&
               Engine.CopyTs && Engine.Shortest && Engine.IntraOnly && Engine.VideoDisable &&

@@ -61,7 +61,8 @@ public:
     engine.OnProgress = [this](TCustomFFmpeg *, int AFrame, int AFPS, int ACurrent, float AQ, float,
                                int64_t ASize, int ATotal) {
       std::lock_guard<std::mutex> lock(mutex);
-      reports.push_back({AFrame, AFPS, ACurrent, AQ, ASize, ATotal, std::chrono::steady_clock::now()});
+      reports.push_back(
+          {AFrame, AFPS, ACurrent, AQ, ASize, ATotal, std::chrono::steady_clock::now()});
       changed.notify_all();
     };
   }
@@ -240,7 +241,7 @@ TEST_F(RunControlE2E, RandomControlStressEndsEveryRunOnce) {
     auto job = std::make_unique<Job>(input, dir.file("stress" + std::to_string(i % 4) + ".mp4"),
                                      false, nullptr, 1 + i % 2);
     const int plan = random() % 20; // 0: never runs, 1: runs to its end, else: stopped
-    if (plan == 0) { // stopped before it ever ran
+    if (plan == 0) {                // stopped before it ever ran
       job->engine.Stop();
       ASSERT_TRUE(job->WaitForTermination());
     } else {
@@ -248,9 +249,14 @@ TEST_F(RunControlE2E, RandomControlStressEndsEveryRunOnce) {
       for (int step = 0; step < 3; ++step) {
         std::this_thread::sleep_for(std::chrono::microseconds(random() % 20000));
         switch (random() % 3) {
-        case 0: job->engine.Pause(); break;
-        case 1: job->engine.Resume(); break;
-        default: break;
+        case 0:
+          job->engine.Pause();
+          break;
+        case 1:
+          job->engine.Resume();
+          break;
+        default:
+          break;
         }
       }
       if (plan != 1)
@@ -321,7 +327,9 @@ TEST_F(RunControlE2E, ClosingStatisticsLine) {
     job.engine.OnProgress = nullptr;
     job.engine.SetVerbose(1);
     std::vector<std::string> lines;
-    job.engine.OnLog = [&](TCustomFFmpeg *, int, const std::string &AMsg) { lines.push_back(AMsg); };
+    job.engine.OnLog = [&](TCustomFFmpeg *, int, const std::string &AMsg) {
+      lines.push_back(AMsg);
+    };
     if (*limit) {
       // "t" applies to the output about to be opened: make a second one that gets nothing.
       job.engine.SetOption("t", limit);
@@ -361,7 +369,8 @@ TEST_F(RunControlE2E, FailuresInSetUpAndInTheLoopEndTheRunOnce) {
     EXPECT_EQ(job.terminations, 1);
     EXPECT_TRUE(job.engine.ExceptionRaised);
     EXPECT_FALSE(job.engine.Finished);
-    EXPECT_EQ(job.engine.ExceptionMessage.rfind("creat open fail: ", 0), 0u) << job.engine.ExceptionMessage;
+    EXPECT_EQ(job.engine.ExceptionMessage.rfind("creat open fail: ", 0), 0u)
+        << job.engine.ExceptionMessage;
   }
   { // the loop: the muxer cannot write
     Job job(testing_support::LongMediaFile(8), "/dev/full", false, "mpegts");
@@ -371,7 +380,8 @@ TEST_F(RunControlE2E, FailuresInSetUpAndInTheLoopEndTheRunOnce) {
     EXPECT_EQ(job.terminations, 1);
     EXPECT_TRUE(job.engine.ExceptionRaised);
     EXPECT_FALSE(job.engine.Finished);
-    EXPECT_EQ(job.engine.ExceptionMessage.rfind("av_interleaved_write_frame()", 0), 0u) << job.engine.ExceptionMessage;
+    EXPECT_EQ(job.engine.ExceptionMessage.rfind("av_interleaved_write_frame()", 0), 0u)
+        << job.engine.ExceptionMessage;
   }
 }
 
@@ -385,7 +395,8 @@ TEST_F(RunControlE2E, RunWithAnOutputButNoInputNamesTheMissingInput) {
     if (ALevel == -1)
       fatal = AMsg;
   };
-  ASSERT_GE(avlib.avformat_alloc_output_context2(&engine.OutputFiles[0], nullptr, "mp4", nullptr), 0);
+  ASSERT_GE(avlib.avformat_alloc_output_context2(&engine.OutputFiles[0], nullptr, "mp4", nullptr),
+            0);
   engine.OutputFileCount = 1;
   EXPECT_EQ(engine.Run(true), nullptr);
   EXPECT_EQ(terminations, 1);

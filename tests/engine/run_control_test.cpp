@@ -136,7 +136,8 @@ TEST(RunControl, NoThreadsAndThrowingHandlersStillEndEveryRunOnce) {
     TerminationProbe probe;
     probe.Attach(engine);
     engine.Prepare();
-    ASSERT_TRUE(engine.OpenInputFile(testing_support::MediaFile("wav_pcm.wav"))) << engine.ErrorMessage;
+    ASSERT_TRUE(engine.OpenInputFile(testing_support::MediaFile("wav_pcm.wav")))
+        << engine.ErrorMessage;
     ASSERT_TRUE(engine.OpenOutputFile(dir.file("out.mp4"))) << engine.ErrorMessage;
     TFFmpegThread *thread = engine.Run(true);
     ASSERT_NE(thread, nullptr);
@@ -159,7 +160,9 @@ TEST(RunControl, NoThreadsAndThrowingHandlersStillEndEveryRunOnce) {
   std::atomic<int> ends{0};
   {
     TCustomFFmpeg engine;
-    engine.OnLog = [](TCustomFFmpeg *, int, const std::string &) { throw std::runtime_error("log"); };
+    engine.OnLog = [](TCustomFFmpeg *, int, const std::string &) {
+      throw std::runtime_error("log");
+    };
     engine.OnTerminate = [&](TCustomFFmpeg *) {
       ++ends;
       throw 42;

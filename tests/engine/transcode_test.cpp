@@ -259,11 +259,10 @@ protected:
   bool Finished = false;
 };
 
-const TOptions PspAvc = {{"f", "psp"},      {"vcodec", "libx264"}, {"profile", "main"},
-                         {"level", "21"},   {"coder", "1"},        {"refs", "3"},
-                         {"b-pyramid", "none"}, {"acodec", "aac"}, {"ar", "24000"},
-                         {"ac", "2"},       {"ab", "128k"},        {"b", "768k"},
-                         {"r", "30000/1001"}, {"s", "320x240"}};
+const TOptions PspAvc = {
+    {"f", "psp"},   {"vcodec", "libx264"}, {"profile", "main"}, {"level", "21"}, {"coder", "1"},
+    {"refs", "3"},  {"b-pyramid", "none"}, {"acodec", "aac"},   {"ar", "24000"}, {"ac", "2"},
+    {"ab", "128k"}, {"b", "768k"},         {"r", "30000/1001"}, {"s", "320x240"}};
 
 // ---- Encoded outputs: what a player sees ----
 
@@ -303,17 +302,17 @@ TEST_F(TranscodeTest, PspAvcOutputHasMainProfileExactSizeRateDurationAndAlignedS
 // With two cores the encoders run on threads of their own and the decoders on frame threads;
 // the MPEG-4 encoder has no threads of its own, so its stream stays the same to the byte.
 TEST_F(TranscodeTest, Mpeg4AacOutputFromEachContainerKeepsDurationAndPadsToSize) {
-  for (const char *name : {"mkv_h264_vorbis.mkv", "mov_h264_aac.mov", "mpg_mpeg2_mp2.mpg",
-                           "ts_h264_aac.ts", "webm_vp8_vorbis.webm", "3gp_h263_aac.3gp",
-                           "start_time.ts", "flv_h264_aac.flv", "ogg_theora_vorbis.ogv",
-                           "aac_51.mp4", "interlaced.mkv", "anamorphic.mp4"}) {
+  for (const char *name :
+       {"mkv_h264_vorbis.mkv", "mov_h264_aac.mov", "mpg_mpeg2_mp2.mpg", "ts_h264_aac.ts",
+        "webm_vp8_vorbis.webm", "3gp_h263_aac.3gp", "start_time.ts", "flv_h264_aac.flv",
+        "ogg_theora_vorbis.ogv", "aac_51.mp4", "interlaced.mkv", "anamorphic.mp4"}) {
     SCOPED_TRACE(name);
     const std::string input = testing_support::MediaFile(name);
     const std::string output = Dir.file(std::string(name) + ".mp4");
-    const TOptions options = {{"f", "mp4"},       {"vcodec", "mpeg4"}, {"acodec", "aac"},
-                              {"ar", "48000"},    {"ac", "2"},         {"b", "768k"},
-                              {"r", "25"},        {"s", "300x208"},    {"padtop", "16"},
-                              {"padbottom", "16"}, {"padleft", "10"},  {"padright", "10"}};
+    const TOptions options = {{"f", "mp4"},        {"vcodec", "mpeg4"}, {"acodec", "aac"},
+                              {"ar", "48000"},     {"ac", "2"},         {"b", "768k"},
+                              {"r", "25"},         {"s", "300x208"},    {"padtop", "16"},
+                              {"padbottom", "16"}, {"padleft", "10"},   {"padright", "10"}};
     ASSERT_EQ(Convert(input, {}, output, options), "");
     const std::string threaded = Dir.file(std::string(name) + ".threads.mp4");
     ASSERT_EQ(Convert(input, {}, threaded, options,
@@ -404,8 +403,8 @@ TEST_F(TranscodeTest, StreamCopyKeepsEveryPacketAndStartsAtAKeyPacket) {
             "");
   AVFormatContext *context = nullptr;
   ASSERT_GE(avlib.avformat_open_input(&context, turned.c_str(), nullptr, nullptr), 0);
-  const uint8_t *matrix = avlib.av_stream_get_side_data(
-      context->streams[0], AV_PKT_DATA_DISPLAYMATRIX, nullptr);
+  const uint8_t *matrix =
+      avlib.av_stream_get_side_data(context->streams[0], AV_PKT_DATA_DISPLAYMATRIX, nullptr);
   const double angle =
       matrix ? avlib.av_display_rotation_get(reinterpret_cast<const int32_t *>(matrix)) : 0;
   avlib.avformat_close_input(&context);
@@ -427,12 +426,15 @@ TEST_F(TranscodeTest, MapsChooseTheSourceStreamAndAreChecked) {
   EXPECT_EQ(Convert(input, {}, Dir.file("bad1.wav"),
                     {{"vn", ""}, {"acodec", "pcm_s16le"}, {"map", "0:1"}, {"map", "0:2"}}),
             "Number of stream maps must match number of output streams");
-  EXPECT_EQ(Convert(input, {}, Dir.file("bad2.wav"), {{"vn", ""}, {"acodec", "pcm_s16le"}, {"map", "0:5"}}),
+  EXPECT_EQ(Convert(input, {}, Dir.file("bad2.wav"),
+                    {{"vn", ""}, {"acodec", "pcm_s16le"}, {"map", "0:5"}}),
             "Could not find input stream #0.5");
-  EXPECT_EQ(Convert(input, {}, Dir.file("bad3.wav"), {{"vn", ""}, {"acodec", "pcm_s16le"}, {"map", "0:0"}}),
+  EXPECT_EQ(Convert(input, {}, Dir.file("bad3.wav"),
+                    {{"vn", ""}, {"acodec", "pcm_s16le"}, {"map", "0:0"}}),
             "Codec type mismatch for mapping #0.0 -> #0.0");
-  EXPECT_EQ(Convert(input, {}, Dir.file("bad4.mp4"), {{"acodec", "copy"}, {"vol", "512"}, {"vn", ""}}),
-            "-acodec copy and -vol are incompatible (frames are not decoded)");
+  EXPECT_EQ(
+      Convert(input, {}, Dir.file("bad4.mp4"), {{"acodec", "copy"}, {"vol", "512"}, {"vn", ""}}),
+      "-acodec copy and -vol are incompatible (frames are not decoded)");
 }
 
 TEST_F(TranscodeTest, TwoInputsFeedOneOutputAndTheMappingIsLogged) {
@@ -444,8 +446,11 @@ TEST_F(TranscodeTest, TwoInputsFeedOneOutputAndTheMappingIsLogged) {
   const std::string output = Dir.file("two_inputs.mp4");
   ASSERT_TRUE(engine.OpenInputFile(testing_support::MediaFile("avi_mpeg4_mp3.avi")));
   ASSERT_TRUE(engine.OpenInputFile(testing_support::MediaFile("two_audio.mkv")));
-  for (const auto &o : TOptions{{"f", "mp4"}, {"vcodec", "mpeg4"}, {"acodec", "aac"},
-                                {"map", "0:0"}, {"map", "1:2:0:0"}})
+  for (const auto &o : TOptions{{"f", "mp4"},
+                                {"vcodec", "mpeg4"},
+                                {"acodec", "aac"},
+                                {"map", "0:0"},
+                                {"map", "1:2:0:0"}})
     engine.SetOption(o.first, o.second);
   ASSERT_TRUE(engine.OpenOutputFile(output)) << engine.ErrorMessage;
   ASSERT_NO_THROW(engine.Transcode());
@@ -473,7 +478,9 @@ TEST_F(TranscodeTest, TimestampJumpIsClosedUnlessTimestampsAreCopied) {
   const double single = Probe(testing_support::MediaFile("ts_h264_aac.ts")).Duration;
   // With "async" the output's sample clock follows the input clock, gaps included.
   const TOptions wav = {{"vn", ""}, {"acodec", "pcm_s16le"}, {"async", "1"}};
-  ASSERT_EQ(Convert(Dir.file("joined.ts"), {{"dts_delta_threshold", "1"}}, Dir.file("closed.wav"), wav), "");
+  ASSERT_EQ(
+      Convert(Dir.file("joined.ts"), {{"dts_delta_threshold", "1"}}, Dir.file("closed.wav"), wav),
+      "");
   ASSERT_EQ(Convert(Dir.file("joined.ts"), {{"dts_delta_threshold", "1"}, {"copyts", ""}},
                     Dir.file("kept.wav"), wav),
             "");
@@ -491,8 +498,8 @@ TEST_F(TranscodeTest, TimestampJumpIsClosedUnlessTimestampsAreCopied) {
 TEST_F(TranscodeTest, TwoPassWritesAndReadsItsLogAndRefusesAMissingOne) {
   const std::string input = testing_support::MediaFile("mkv_h264_vorbis.mkv");
   const std::string log = Dir.file("stats");
-  const TOptions common = {{"f", "mp4"}, {"vcodec", "mpeg4"}, {"b", "300k"}, {"an", ""},
-                           {"passlogfile", log}};
+  const TOptions common = {
+      {"f", "mp4"}, {"vcodec", "mpeg4"}, {"b", "300k"}, {"an", ""}, {"passlogfile", log}};
   TOptions pass1 = common, pass2 = common;
   pass1.push_back({"pass", "1"});
   pass2.push_back({"pass", "2"});
@@ -512,8 +519,8 @@ TEST_F(TranscodeTest, TwoPassWritesAndReadsItsLogAndRefusesAMissingOne) {
             "creat open fail: " + Dir.file("nothing") + "-0.log");
 
   // libx264 keeps its own statistics beside ours, never in the working folder.
-  TOptions x264 = {{"f", "mp4"}, {"vcodec", "libx264"}, {"b", "300k"}, {"an", ""},
-                   {"passlogfile", log + "x"}};
+  TOptions x264 = {
+      {"f", "mp4"}, {"vcodec", "libx264"}, {"b", "300k"}, {"an", ""}, {"passlogfile", log + "x"}};
   x264.push_back({"pass", "1"});
   ASSERT_EQ(Convert(input, {}, Dir.file("x1.mp4"), x264), "");
   x264.back().second = "2";
@@ -526,8 +533,8 @@ TEST_F(TranscodeTest, TwoPassWritesAndReadsItsLogAndRefusesAMissingOne) {
 TEST_F(TranscodeTest, AnEncoderFailingMidwayEndsTheRunWithItsMessage) {
   const std::string input = testing_support::MediaFile("mkv_h264_vorbis.mkv");
   const std::string log = Dir.file("short");
-  const TOptions common = {{"f", "mp4"}, {"vcodec", "mpeg4"}, {"b", "300k"},
-                           {"acodec", "aac"}, {"passlogfile", log}};
+  const TOptions common = {
+      {"f", "mp4"}, {"vcodec", "mpeg4"}, {"b", "300k"}, {"acodec", "aac"}, {"passlogfile", log}};
   TOptions pass1 = common, pass2 = common;
   pass1.push_back({"pass", "1"});
   pass1.push_back({"t", "0.3"});
@@ -590,7 +597,8 @@ TEST_F(TranscodeTest, VolumeScalesSamplesAndSyncInsertsSilence) {
   TOptions loud = wav;
   loud.push_back({"vol", "128"});
   ASSERT_EQ(Convert(input, {}, Dir.file("half.wav"), loud), "");
-  const TDecodedAudio plain = DecodeAudio(Dir.file("plain.wav")), half = DecodeAudio(Dir.file("half.wav"));
+  const TDecodedAudio plain = DecodeAudio(Dir.file("plain.wav")),
+                      half = DecodeAudio(Dir.file("half.wav"));
   ASSERT_EQ(plain.Samples.size(), half.Samples.size());
   ASSERT_GT(plain.Rms(0, plain.Samples.size()), 1000);
   EXPECT_NEAR(half.Rms(0, half.Samples.size()) / plain.Rms(0, plain.Samples.size()), 0.5, 0.01);
@@ -620,8 +628,10 @@ TEST_F(TranscodeTest, VolumeScalesSamplesAndSyncInsertsSilence) {
 TEST_F(TranscodeTest, HugeVolumeAndMuxingDelaysSaturate) {
   const std::string input = testing_support::MediaFile("wav_pcm.wav");
   ASSERT_EQ(Convert(input, {}, Dir.file("plain.wav"), {{"acodec", "pcm_s16le"}}), "");
-  ASSERT_EQ(Convert(input, {}, Dir.file("loud.wav"), {{"acodec", "pcm_s16le"}, {"vol", "100000"}}), "");
-  const TDecodedAudio plain = DecodeAudio(Dir.file("plain.wav")), loud = DecodeAudio(Dir.file("loud.wav"));
+  ASSERT_EQ(Convert(input, {}, Dir.file("loud.wav"), {{"acodec", "pcm_s16le"}, {"vol", "100000"}}),
+            "");
+  const TDecodedAudio plain = DecodeAudio(Dir.file("plain.wav")),
+                      loud = DecodeAudio(Dir.file("loud.wav"));
   ASSERT_EQ(plain.Samples.size(), loud.Samples.size());
   size_t clipped = 0;
   for (size_t i = 0; i < plain.Samples.size(); ++i)
@@ -632,10 +642,11 @@ TEST_F(TranscodeTest, HugeVolumeAndMuxingDelaysSaturate) {
   EXPECT_GT(clipped, plain.Samples.size() / 2);
 
   int maxDelay = 0;
-  ASSERT_EQ(Convert(input, {}, Dir.file("delays.mpg"),
-                    {{"f", "mpeg"}, {"acodec", "mp2"}, {"muxdelay", "3000"}, {"muxpreload", "3000"}},
-                    [&](TTestEngine &AEngine) { maxDelay = AEngine.OutputFiles[0]->max_delay; }),
-            "");
+  ASSERT_EQ(
+      Convert(input, {}, Dir.file("delays.mpg"),
+              {{"f", "mpeg"}, {"acodec", "mp2"}, {"muxdelay", "3000"}, {"muxpreload", "3000"}},
+              [&](TTestEngine &AEngine) { maxDelay = AEngine.OutputFiles[0]->max_delay; }),
+      "");
   EXPECT_EQ(maxDelay, 2147483647);
 }
 
@@ -656,7 +667,10 @@ TEST_F(TranscodeTest, TextSubtitlesBecomeMp4TextTrack) {
   // A subtitle stream without a packet for a while does not hold back the recording time.
   const std::string cut = Dir.file("subs_t.mp4");
   ASSERT_EQ(Convert(input, {}, cut,
-                    {{"f", "mp4"}, {"vcodec", "mpeg4"}, {"acodec", "aac"}, {"scodec", "mov_text"},
+                    {{"f", "mp4"},
+                     {"vcodec", "mpeg4"},
+                     {"acodec", "aac"},
+                     {"scodec", "mov_text"},
                      {"t", "0.12"}}),
             "");
   const TProbed part = Probe(cut);
@@ -743,8 +757,10 @@ TEST_F(TranscodeTest, ABrokenLastPictureLosesOnlyItself) {
   EXPECT_TRUE(Logged("Error while decoding stream")); // the drain did meet the broken picture
   const TProbed converted = Probe(output);
   ASSERT_NE(converted.Find(AVMEDIA_TYPE_VIDEO), nullptr);
-  EXPECT_GE(converted.Find(AVMEDIA_TYPE_VIDEO)->Packets, source.Find(AVMEDIA_TYPE_VIDEO)->Packets - 2);
-  EXPECT_NEAR(converted.Find(AVMEDIA_TYPE_AUDIO)->Duration, source.Find(AVMEDIA_TYPE_AUDIO)->Duration, 0.05);
+  EXPECT_GE(converted.Find(AVMEDIA_TYPE_VIDEO)->Packets,
+            source.Find(AVMEDIA_TYPE_VIDEO)->Packets - 2);
+  EXPECT_NEAR(converted.Find(AVMEDIA_TYPE_AUDIO)->Duration,
+              source.Find(AVMEDIA_TYPE_AUDIO)->Duration, 0.05);
 }
 
 // Damaged inputs end the run, with or without an error, and never crash or hang.

@@ -135,9 +135,9 @@ TEST(PictureTurn, DisplayMatrixTurnsAndMirrorsAsPlayersDo) {
     int width;
     std::vector<uint8_t> seen;
   } cases[] = {
-      {0, false, 3, {1, 2, 3, 4, 5, 6}},  {90, false, 2, {4, 1, 5, 2, 6, 3}},
+      {0, false, 3, {1, 2, 3, 4, 5, 6}},   {90, false, 2, {4, 1, 5, 2, 6, 3}},
       {-90, false, 2, {3, 6, 2, 5, 1, 4}}, {180, false, 3, {6, 5, 4, 3, 2, 1}},
-      {0, true, 3, {3, 2, 1, 6, 5, 4}},   {90, true, 2, {1, 4, 2, 5, 3, 6}},
+      {0, true, 3, {3, 2, 1, 6, 5, 4}},    {90, true, 2, {1, 4, 2, 5, 3, 6}},
   };
   const uint8_t stored[6] = {1, 2, 3, 4, 5, 6};
   for (const auto &c : cases) {
@@ -167,12 +167,13 @@ TEST_F(VideoOutTest, PadPaintsBordersInThePadColourAndCopiesTheInside) {
       at(src.get(), 0, x, y) = static_cast<uint8_t>(100 + 10 * y + x);
   const int color[3] = {20, 60, 200};
   const TPicturePlanes srcPlanes = PlanesOf(src.get());
-  ASSERT_TRUE(PadPicture(PlanesOf(dst.get()), &srcPlanes, 12, 16, AV_PIX_FMT_YUV420P, 2, 4, 4, 2,
-                         color));
+  ASSERT_TRUE(
+      PadPicture(PlanesOf(dst.get()), &srcPlanes, 12, 16, AV_PIX_FMT_YUV420P, 2, 4, 4, 2, color));
   for (int y = 0; y < 12; ++y) {
     for (int x = 0; x < 16; ++x) {
       const bool inside = y >= 2 && y < 8 && x >= 4 && x < 14;
-      ASSERT_EQ(at(dst.get(), 0, x, y), inside ? 100 + 10 * (y - 2) + (x - 4) : 20) << x << "," << y;
+      ASSERT_EQ(at(dst.get(), 0, x, y), inside ? 100 + 10 * (y - 2) + (x - 4) : 20)
+          << x << "," << y;
     }
     EXPECT_EQ(at(dst.get(), 0, 16, y), 0xEE) << "past the width, row " << y;
   }
@@ -185,13 +186,13 @@ TEST_F(VideoOutTest, PadPaintsBordersInThePadColourAndCopiesTheInside) {
 
   // Without a source only the borders are painted.
   FramePtr scaled = makeFrame(AV_PIX_FMT_YUV420P, 16, 12, 0x55);
-  ASSERT_TRUE(PadPicture(PlanesOf(scaled.get()), nullptr, 12, 16, AV_PIX_FMT_YUV420P, 2, 4, 4, 2,
-                         color));
+  ASSERT_TRUE(
+      PadPicture(PlanesOf(scaled.get()), nullptr, 12, 16, AV_PIX_FMT_YUV420P, 2, 4, 4, 2, color));
   EXPECT_EQ(at(scaled.get(), 0, 5, 3), 0x55);
   EXPECT_EQ(at(scaled.get(), 0, 15, 3), 20);
   FramePtr rgb = makeFrame(AV_PIX_FMT_RGB24, 16, 12);
-  EXPECT_FALSE(PadPicture(PlanesOf(rgb.get()), nullptr, 12, 16, AV_PIX_FMT_RGB24, 2, 2, 2, 2,
-                          color));
+  EXPECT_FALSE(
+      PadPicture(PlanesOf(rgb.get()), nullptr, 12, 16, AV_PIX_FMT_RGB24, 2, 2, 2, 2, color));
 }
 
 TEST(VideoSyncRule, DropsDuplicatesAndFollowsTheInputClock) {

@@ -77,7 +77,8 @@ std::vector<TPicture> DecodeVideo(const std::string &APath, size_t AMax = 1000) 
       uint8_t *data[4] = {};
       int linesize[4] = {};
       for (int p = 0; p < 3; ++p) {
-        picture.Plane[p].resize(static_cast<size_t>(picture.PlaneWidth(p)) * picture.PlaneHeight(p));
+        picture.Plane[p].resize(static_cast<size_t>(picture.PlaneWidth(p)) *
+                                picture.PlaneHeight(p));
         data[p] = picture.Plane[p].data();
         linesize[p] = picture.PlaneWidth(p);
       }
@@ -85,10 +86,9 @@ std::vector<TPicture> DecodeVideo(const std::string &APath, size_t AMax = 1000) 
         avlib.av_image_copy(data, linesize, const_cast<const uint8_t **>(frame->data),
                             frame->linesize, AV_PIX_FMT_YUV420P, frame->width, frame->height);
       } else {
-        sws = avlib.sws_getCachedContext(sws, frame->width, frame->height,
-                                         static_cast<AVPixelFormat>(frame->format), frame->width,
-                                         frame->height, AV_PIX_FMT_YUV420P, SWS_POINT, nullptr,
-                                         nullptr, nullptr);
+        sws = avlib.sws_getCachedContext(
+            sws, frame->width, frame->height, static_cast<AVPixelFormat>(frame->format),
+            frame->width, frame->height, AV_PIX_FMT_YUV420P, SWS_POINT, nullptr, nullptr, nullptr);
         avlib.sws_scale(sws, frame->data, frame->linesize, 0, frame->height, data, linesize);
       }
       pictures.push_back(std::move(picture));
@@ -116,8 +116,8 @@ bool SamePictures(const TPicture &A, const TPicture &B) {
 }
 
 // Raw pictures in a NUT file: the encoder input, unchanged.
-const TOptions RawVideo = {{"f", "nut"}, {"vcodec", "rawvideo"}, {"pix_fmt", "yuv420p"},
-                           {"an", ""}};
+const TOptions RawVideo = {
+    {"f", "nut"}, {"vcodec", "rawvideo"}, {"pix_fmt", "yuv420p"}, {"an", ""}};
 
 TOptions With(TOptions ABase, const TOptions &AMore) {
   ABase.insert(ABase.end(), AMore.begin(), AMore.end());
@@ -188,8 +188,8 @@ TEST_F(VideoTranscodeTest, DeinterlacingFiltersEveryPictureBeforeEncoding) {
     EXPECT_TRUE(SamePictures(plainOut[i], source[i])) << "picture " << i;
     TPicture expected = source[i];
     TPicture copy = source[i];
-    ASSERT_TRUE(DeinterlacePicture(expected.Planes(), copy.Planes(), AV_PIX_FMT_YUV420P,
-                                   copy.Width, copy.Height));
+    ASSERT_TRUE(DeinterlacePicture(expected.Planes(), copy.Planes(), AV_PIX_FMT_YUV420P, copy.Width,
+                                   copy.Height));
     EXPECT_TRUE(SamePictures(filteredOut[i], expected)) << "picture " << i;
     EXPECT_FALSE(SamePictures(filteredOut[i], plainOut[i])) << "picture " << i;
   }
@@ -205,10 +205,17 @@ TEST_F(VideoTranscodeTest, CropAndPadWithoutScalingKeepThePixelsAndPaintTheBorde
   // 0x00FF00: pure green. Bands of 8 rows and 16 columns are cut and added back as borders;
   // the size given is the picture's without its borders.
   ASSERT_EQ(Convert(input, output,
-                    With(RawVideo, {{"vframes", "2"}, {"croptop", "8"}, {"cropbottom", "8"},
-                                    {"cropleft", "16"}, {"cropright", "16"}, {"padtop", "8"},
-                                    {"padbottom", "8"}, {"padleft", "16"}, {"padright", "16"},
-                                    {"padcolor", "65280"}, {"s", "288x224"}})),
+                    With(RawVideo, {{"vframes", "2"},
+                                    {"croptop", "8"},
+                                    {"cropbottom", "8"},
+                                    {"cropleft", "16"},
+                                    {"cropright", "16"},
+                                    {"padtop", "8"},
+                                    {"padbottom", "8"},
+                                    {"padleft", "16"},
+                                    {"padright", "16"},
+                                    {"padcolor", "65280"},
+                                    {"s", "288x224"}})),
             "");
   const std::vector<TPicture> out = DecodeVideo(output);
   ASSERT_EQ(out.size(), 2u);
@@ -235,8 +242,12 @@ TEST_F(VideoTranscodeTest, CropScaleAndPadMakeTheEncoderSizeWithExactBorders) {
   ASSERT_EQ(source.size(), 1u);
   const std::string output = Dir.file("scaled.nut");
   ASSERT_EQ(Convert(input, output,
-                    With(RawVideo, {{"vframes", "1"}, {"croptop", "40"}, {"cropbottom", "40"},
-                                    {"padtop", "20"}, {"padbottom", "20"}, {"s", "160x80"}})),
+                    With(RawVideo, {{"vframes", "1"},
+                                    {"croptop", "40"},
+                                    {"cropbottom", "40"},
+                                    {"padtop", "20"},
+                                    {"padbottom", "20"},
+                                    {"s", "160x80"}})),
             "");
   const std::vector<TPicture> out = DecodeVideo(output);
   ASSERT_EQ(out.size(), 1u);
@@ -262,11 +273,11 @@ TEST_F(VideoTranscodeTest, HookModulesChangeTheEncodedPicturesInOrder) {
   const std::string drawbox = (testing_support::HookDir() / "drawbox.so").string();
   const std::string invert = (testing_support::HookDir() / "invert.so").string();
   ASSERT_EQ(Convert(input, plain, With(RawVideo, {{"vframes", "3"}})), "");
-  ASSERT_EQ(Convert(input, hooked,
-                    With(RawVideo, {{"vframes", "3"},
-                                    {"vhook", drawbox + " 10 20 30 40 200"},
-                                    {"vhook", invert}})),
-            "");
+  ASSERT_EQ(
+      Convert(input, hooked,
+              With(RawVideo,
+                   {{"vframes", "3"}, {"vhook", drawbox + " 10 20 30 40 200"}, {"vhook", invert}})),
+      "");
   const std::vector<TPicture> a = DecodeVideo(plain), b = DecodeVideo(hooked);
   ASSERT_EQ(a.size(), 3u);
   ASSERT_EQ(b.size(), 3u);
@@ -344,10 +355,16 @@ TEST_F(VideoTranscodeTest, VideoStatisticsWriteOneLinePerEncodedFrameOnOneThread
     const std::string output = Dir.file("stats" + std::to_string(threads) + ".avi");
     const std::string stats = Dir.file("vstats" + std::to_string(threads) + ".log");
     int64_t videoSize = 0;
-    ASSERT_EQ(Convert(input, output,
-                      {{"f", "avi"}, {"vcodec", "mpeg4"}, {"an", ""}, {"vframes", "30"},
-                       {"qscale", "4"}, {"psnr", ""}, {"vstats_file", stats}},
-                      [&](TTestEngine &AEngine) { videoSize = AEngine.VideoSize; }, threads),
+    ASSERT_EQ(Convert(
+                  input, output,
+                  {{"f", "avi"},
+                   {"vcodec", "mpeg4"},
+                   {"an", ""},
+                   {"vframes", "30"},
+                   {"qscale", "4"},
+                   {"psnr", ""},
+                   {"vstats_file", stats}},
+                  [&](TTestEngine &AEngine) { videoSize = AEngine.VideoSize; }, threads),
               "");
     std::ifstream in(stats);
     ASSERT_TRUE(in.good());

@@ -93,8 +93,8 @@ std::string PSPProblem(const std::string &AOutput) {
   if (out.audio.codec != AV_CODEC_ID_AAC || out.audio.channels != 2)
     return "said converted, but its sound is not the profile's";
   if (std::fabs(out.video.start) > 0.05 || std::fabs(out.audio.start - out.video.start) > 0.05)
-    return "said converted, but its streams start at " + std::to_string(out.video.start) +
-           " and " + std::to_string(out.audio.start) + " s";
+    return "said converted, but its streams start at " + std::to_string(out.video.start) + " and " +
+           std::to_string(out.audio.start) + " s";
   if (!fs::exists(ThumbnailFileName(AOutput)))
     return "said converted, but has no thumbnail";
   return {};
@@ -127,8 +127,7 @@ TEST(Fuzz, DamagedMediaNeverCrashOrHangTheConversion) {
     const std::string out = work.file("out");
     TProcess convert(ConvertBinary(), {"--jobs", "1", "-o", out, input});
     const TRun run = convert.Wait(90000);
-    const std::string output =
-        out + "/AVC/" + fs::path(input).stem().string() + "-480x272-AVC.mp4";
+    const std::string output = out + "/AVC/" + fs::path(input).stem().string() + "-480x272-AVC.mp4";
     std::string problem;
     if (run.Status != 0 && run.Status != 1)
       problem = run.Status < 0 ? "hung" : "ended with status " + std::to_string(run.Status);

@@ -34,8 +34,7 @@ int Configure(void **ctxp, int argc, char *argv[]) {
     return 1;
   box.luma = 235;
   if (!parseInt(argv[1], &box.x) || !parseInt(argv[2], &box.y) || !parseInt(argv[3], &box.w) ||
-      !parseInt(argv[4], &box.h) || (argc == 6 && !parseInt(argv[5], &box.luma)) ||
-      box.luma > 255)
+      !parseInt(argv[4], &box.h) || (argc == 6 && !parseInt(argv[5], &box.luma)) || box.luma > 255)
     return 1;
   ctx = malloc(sizeof *ctx);
   if (!ctx)
@@ -49,15 +48,22 @@ int Configure(void **ctxp, int argc, char *argv[]) {
 static int hasLumaPlane(int pix_fmt) {
   /* yuv420p, yuv422p, yuv444p, yuv410p, yuv411p, gray, yuvj420p, yuvj422p, yuvj444p */
   switch (pix_fmt) {
-  case 0: case 4: case 5: case 6: case 7: case 8: case 12: case 13: case 14:
+  case 0:
+  case 4:
+  case 5:
+  case 6:
+  case 7:
+  case 8:
+  case 12:
+  case 13:
+  case 14:
     return 1;
   default:
     return 0;
   }
 }
 
-void Process(void *ctx, KorveloHookPicture *pict, int pix_fmt, int width, int height,
-             int64_t pts) {
+void Process(void *ctx, KorveloHookPicture *pict, int pix_fmt, int width, int height, int64_t pts) {
   const DrawBox *box = ctx;
   int x1, y1, x, y;
   (void)pts;

@@ -6,8 +6,7 @@ static int processed = 0;
 
 int invert_processed_count(void) { return processed; }
 
-void Process(void *ctx, KorveloHookPicture *pict, int pix_fmt, int width, int height,
-             int64_t pts) {
+void Process(void *ctx, KorveloHookPicture *pict, int pix_fmt, int width, int height, int64_t pts) {
   int x, y;
   (void)ctx;
   (void)pts;

@@ -155,8 +155,7 @@ std::vector<TTestMediaSpec> makeList() {
 
   // Portrait clips as phones store them: a landscape picture and a turn for the viewer.
   for (int rotation : {90, 270}) {
-    TTestMediaSpec turned =
-        media("rotated_" + std::to_string(rotation) + ".mp4", "libx264", "aac");
+    TTestMediaSpec turned = media("rotated_" + std::to_string(rotation) + ".mp4", "libx264", "aac");
     turned.width = 320;
     turned.height = 180;
     turned.rotation = rotation;

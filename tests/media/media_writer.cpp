@@ -284,8 +284,7 @@ private:
   void encodeVideoFrame(VideoOut &v);
   void encodeAudioFrame(AudioOut &a);
   void encodeSubtitle(SubtitleOut &s);
-  void sendFrame(AVCodecContext *ctx, AVStream *stream, const AVFrame *frame,
-                 const char *what);
+  void sendFrame(AVCodecContext *ctx, AVStream *stream, const AVFrame *frame, const char *what);
   void writePacket(AVPacket *pkt, AVCodecContext *ctx, AVStream *stream);
 
   const TTestMediaSpec &spec_;
@@ -325,8 +324,8 @@ void Writer::addVideo() {
   ctx->framerate = spec_.frameRate;
   ctx->time_base = av_inv_q(spec_.frameRate);
   ctx->pix_fmt = spec_.pixFmt != AV_PIX_FMT_NONE ? spec_.pixFmt
-                 : codec->pix_fmts                ? codec->pix_fmts[0]
-                                                  : AV_PIX_FMT_YUV420P;
+                 : codec->pix_fmts               ? codec->pix_fmts[0]
+                                                 : AV_PIX_FMT_YUV420P;
   if (spec_.videoBitRate > 0)
     ctx->bit_rate = spec_.videoBitRate;
   if (spec_.maxBFrames >= 0)
@@ -370,17 +369,13 @@ void Writer::addVideo() {
   v->pattern = makeFrame(AV_PIX_FMT_YUV420P);
   if (ctx->pix_fmt != AV_PIX_FMT_YUV420P) {
     v->converted = makeFrame(ctx->pix_fmt);
-    v->scaler.reset(avlib.sws_getContext(ctx->width, ctx->height, AV_PIX_FMT_YUV420P,
-                                         ctx->width, ctx->height, ctx->pix_fmt, SWS_BICUBIC,
-                                         nullptr, nullptr, nullptr));
+    v->scaler.reset(avlib.sws_getContext(ctx->width, ctx->height, AV_PIX_FMT_YUV420P, ctx->width,
+                                         ctx->height, ctx->pix_fmt, SWS_BICUBIC, nullptr, nullptr,
+                                         nullptr));
     if (!v->scaler)
-      fail(std::string("cannot convert yuv420p to ") +
-               avlib.av_get_pix_fmt_name(ctx->pix_fmt),
-           0);
+      fail(std::string("cannot convert yuv420p to ") + avlib.av_get_pix_fmt_name(ctx->pix_fmt), 0);
   }
-  v->frameCount = spec_.stillPicture
-                      ? 1
-                      : std::llround(spec_.duration * av_q2d(spec_.frameRate));
+  v->frameCount = spec_.stillPicture ? 1 : std::llround(spec_.duration * av_q2d(spec_.frameRate));
   v->ptsOffset = std::llround(spec_.startOffset / av_q2d(ctx->time_base));
   video_ = std::move(v);
 }
@@ -399,13 +394,12 @@ void Writer::addAudio(int index) {
     for (const int *rate = codec->supported_samplerates; *rate; ++rate)
       supported = supported || *rate == spec_.sampleRate;
     if (!supported)
-      fail(std::string(codec->name) + " does not take " + std::to_string(spec_.sampleRate) +
-               " Hz",
+      fail(std::string(codec->name) + " does not take " + std::to_string(spec_.sampleRate) + " Hz",
            0);
   }
   ctx->sample_fmt = spec_.sampleFmt != AV_SAMPLE_FMT_NONE ? spec_.sampleFmt
-                    : codec->sample_fmts                ? codec->sample_fmts[0]
-                                                        : AV_SAMPLE_FMT_S16;
+                    : codec->sample_fmts                  ? codec->sample_fmts[0]
+                                                          : AV_SAMPLE_FMT_S16;
   // The encoder's own layout for the channel count (AAC wants 5.1 with back speakers, say).
   bool haveLayout = false;
   if (codec->ch_layouts) {
@@ -416,8 +410,7 @@ void Writer::addAudio(int index) {
         break;
       }
     if (!haveLayout)
-      fail(std::string(codec->name) + " has no layout of " + std::to_string(channels) +
-               " channels",
+      fail(std::string(codec->name) + " has no layout of " + std::to_string(channels) + " channels",
            0);
   } else {
     avlib.av_channel_layout_default(&ctx->ch_layout, channels);
@@ -446,8 +439,7 @@ void Writer::addAudio(int index) {
     frame->format = fmt;
     frame->nb_samples = a->frameSize;
     frame->sample_rate = ctx->sample_rate;
-    check(avlib.av_channel_layout_copy(&frame->ch_layout, &ctx->ch_layout),
-          "cannot copy a layout");
+    check(avlib.av_channel_layout_copy(&frame->ch_layout, &ctx->ch_layout), "cannot copy a layout");
     check(avlib.av_frame_get_buffer(frame.get(), 0), "cannot allocate an audio frame");
     return frame;
   };
@@ -486,16 +478,15 @@ void Writer::addSubtitles() {
                                "[Events]\r\n"
                                "Format: Layer, Start, End, Style, Name, MarginL, MarginR, "
                                "MarginV, Effect, Text\r\n";
-  ctx->subtitle_header = static_cast<uint8_t *>(
-      checkAlloc(avlib.av_mallocz(sizeof header), "a subtitle header"));
+  ctx->subtitle_header =
+      static_cast<uint8_t *>(checkAlloc(avlib.av_mallocz(sizeof header), "a subtitle header"));
   std::memcpy(ctx->subtitle_header, header, sizeof header);
   ctx->subtitle_header_size = static_cast<int>(sizeof header - 1);
   if (format_->flags & AVFMT_GLOBALHEADER)
     ctx->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
   openEncoder(ctx, codec, {}, "subtitle");
 
-  s->stream =
-      checkAlloc(avlib.avformat_new_stream(output_.get(), nullptr), "a subtitle stream");
+  s->stream = checkAlloc(avlib.avformat_new_stream(output_.get(), nullptr), "a subtitle stream");
   check(avlib.avcodec_parameters_from_context(s->stream->codecpar, ctx),
         "cannot copy the subtitle encoder parameters");
   s->stream->time_base = ctx->time_base;
@@ -576,8 +567,7 @@ void Writer::encodeAudioFrame(AudioOut &a) {
     AVFrame *out = a.converted.get();
     check(avlib.av_frame_make_writable(out), "cannot write an audio frame");
     const uint8_t **in = const_cast<const uint8_t **>(frame->extended_data);
-    check(avlib.swr_convert(a.resampler.get(), out->extended_data, a.frameSize, in,
-                            a.frameSize),
+    check(avlib.swr_convert(a.resampler.get(), out->extended_data, a.frameSize, in, a.frameSize),
           "cannot convert audio samples");
     frame = out;
   }
@@ -620,10 +610,10 @@ void Writer::encodeSubtitle(SubtitleOut &s) {
   subtitle.num_rects = 1;
   subtitle.rects = rects;
   subtitle.pts = (s.offsetMs + event.startMs) * 1000;
-  const int size = check(avlib.avcodec_encode_subtitle(s.ctx.get(), s.buffer.data(),
-                                                       static_cast<int>(s.buffer.size()),
-                                                       &subtitle),
-                         "cannot encode a subtitle");
+  const int size =
+      check(avlib.avcodec_encode_subtitle(s.ctx.get(), s.buffer.data(),
+                                          static_cast<int>(s.buffer.size()), &subtitle),
+            "cannot encode a subtitle");
   AVPacket *pkt = packet_.get();
   check(avlib.av_new_packet(pkt, size), "cannot allocate a subtitle packet");
   std::memcpy(pkt->data, s.buffer.data(), size);

@@ -37,20 +37,20 @@ struct TTestMediaSpec {
   // Clockwise turn (0, 90, 180, 270) a viewer gives the stored picture, written as the
   // stream's display matrix; a red square marks the corner the viewer sees top left.
   int rotation = 0;
-  bool levels = false;    // flat black left half and white right half instead of the bars
-  double gapStart = 0;    // seconds; no pictures from here for gapLength seconds
+  bool levels = false; // flat black left half and white right half instead of the bars
+  double gapStart = 0; // seconds; no pictures from here for gapLength seconds
   double gapLength = 0;
-  bool optional = false;  // skipped where the libraries lack its encoders
+  bool optional = false; // skipped where the libraries lack its encoders
 
   // Audio; no audio stream when audioCodec is empty.
   std::string audioCodec;
   int sampleRate = 44100;
-  int channels = 2; // the encoder's layout with this channel count
+  int channels = 2;                              // the encoder's layout with this channel count
   AVSampleFormat sampleFmt = AV_SAMPLE_FMT_NONE; // NONE: the encoder's first format
   int audioStreams = 1;
   std::vector<std::string> audioLanguages; // the streams' language tags, in order
   std::vector<int> audioChannelsPerStream; // the streams' channel counts where not channels
-  long audioBitRate = 0; // 0: the encoder's default
+  long audioBitRate = 0;                   // 0: the encoder's default
   // A WAV header that lies: the rate its "fmt " chunk states instead of the real one (0: the
   // real one), patched in after writing.
   int headerSampleRate = 0;

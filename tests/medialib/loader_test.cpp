@@ -143,8 +143,8 @@ TEST_F(LoaderTest, TheNameFlagPicksExactlyOneFileName) {
   const std::string plain = PlaceFake(LibraryFileName("avformat", false));
   const std::string versioned = PlaceGarbage(LibraryFileName("avformat", true));
   EXPECT_FALSE(LoadLibraries(Folder.path().string(), false));
-  EXPECT_TRUE(StartsWith(LibraryLoadError(), "Load function " + FirstNameTheFakeLacks() + "@" +
-                                                 plain + " error: "))
+  EXPECT_TRUE(StartsWith(LibraryLoadError(),
+                         "Load function " + FirstNameTheFakeLacks() + "@" + plain + " error: "))
       << LibraryLoadError();
   EXPECT_FALSE(LoadLibraries(Folder.path().string(), true));
   EXPECT_TRUE(StartsWith(LibraryLoadError(), "Load libraray " + versioned + " error: "))

@@ -97,12 +97,12 @@ ExpectedStream subtitle(AVCodecID codec) { return ExpectedStream{AVMEDIA_TYPE_SU
 struct ExpectedFile {
   std::string name;
   std::vector<ExpectedStream> streams;
-  bool still = false;       // a picture: no duration
-  double startMin = 0;      // start time range in seconds
+  bool still = false;  // a picture: no duration
+  double startMin = 0; // start time range in seconds
   double startMax = 0.1;
   double durationMin = 2.0; // duration range in seconds
   double durationMax = 3.0;
-  bool optional = false;    // made only where the libraries have its encoder
+  bool optional = false; // made only where the libraries have its encoder
 };
 
 const std::vector<ExpectedFile> &expectedFiles() {
@@ -113,7 +113,10 @@ const std::vector<ExpectedFile> &expectedFiles() {
       {"flv_h264_aac.flv", {video(AV_CODEC_ID_H264), audio(AV_CODEC_ID_AAC)}},
       // A program stream's clock starts after the multiplexer's preload of half a second.
       {"mpg_mpeg2_mp2.mpg",
-       {video(AV_CODEC_ID_MPEG2VIDEO), audio(AV_CODEC_ID_MP2, 48000)}, false, 0, 0.6},
+       {video(AV_CODEC_ID_MPEG2VIDEO), audio(AV_CODEC_ID_MP2, 48000)},
+       false,
+       0,
+       0.6},
       {"ts_h264_aac.ts", {video(AV_CODEC_ID_H264), audio(AV_CODEC_ID_AAC)}},
       {"webm_vp8_vorbis.webm", {video(AV_CODEC_ID_VP8), audio(AV_CODEC_ID_VORBIS)}},
       {"ogg_theora_vorbis.ogv", {video(AV_CODEC_ID_THEORA), audio(AV_CODEC_ID_VORBIS)}},
@@ -125,26 +128,30 @@ const std::vector<ExpectedFile> &expectedFiles() {
       {"mp3_audio.mp3", {audio(AV_CODEC_ID_MP3)}},
       {"picture.png", {video(AV_CODEC_ID_PNG)}, true},
       {"picture.jpg", {video(AV_CODEC_ID_MJPEG)}, true},
-      {"two_audio.mkv",
-       {video(AV_CODEC_ID_H264), audio(AV_CODEC_ID_AAC), audio(AV_CODEC_ID_AAC)}},
+      {"two_audio.mkv", {video(AV_CODEC_ID_H264), audio(AV_CODEC_ID_AAC), audio(AV_CODEC_ID_AAC)}},
       {"subtitles.mkv",
        {video(AV_CODEC_ID_H264), audio(AV_CODEC_ID_AAC), subtitle(AV_CODEC_ID_SUBRIP)}},
       {"two_languages.mkv",
-       {video(AV_CODEC_ID_H264), audio(AV_CODEC_ID_AAC, 48000, 2), audio(AV_CODEC_ID_AAC, 48000, 6)}},
+       {video(AV_CODEC_ID_H264), audio(AV_CODEC_ID_AAC, 48000, 2),
+        audio(AV_CODEC_ID_AAC, 48000, 6)}},
       {"subtitles_ass.mkv",
        {video(AV_CODEC_ID_H264), audio(AV_CODEC_ID_AAC), subtitle(AV_CODEC_ID_ASS)}},
       {"subtitles_dvd.mkv",
        {video(AV_CODEC_ID_H264), audio(AV_CODEC_ID_AAC), subtitle(AV_CODEC_ID_DVD_SUBTITLE)}},
-      {"anamorphic.mp4",
-       {video(AV_CODEC_ID_H264, 720, 480, {32, 27}), audio(AV_CODEC_ID_AAC)}},
-      {"interlaced.mkv",
-       {video(AV_CODEC_ID_MPEG2VIDEO, 720, 576), audio(AV_CODEC_ID_MP2, 48000)}},
+      {"anamorphic.mp4", {video(AV_CODEC_ID_H264, 720, 480, {32, 27}), audio(AV_CODEC_ID_AAC)}},
+      {"interlaced.mkv", {video(AV_CODEC_ID_MPEG2VIDEO, 720, 576), audio(AV_CODEC_ID_MP2, 48000)}},
       // AAC's encoder delay puts the first audio packet a few milliseconds before 10 s.
       {"start_time.ts", {video(AV_CODEC_ID_H264), audio(AV_CODEC_ID_AAC)}, false, 9.95, 10.05},
       {"aac_51.mp4", {video(AV_CODEC_ID_H264), audio(AV_CODEC_ID_AAC, 48000, 6)}},
       {"h264_10bit.mp4", {video(AV_CODEC_ID_H264), audio(AV_CODEC_ID_AAC)}},
-      {"hevc_10bit.mp4", {video(AV_CODEC_ID_HEVC), audio(AV_CODEC_ID_AAC)}, false, 0, 0.1, 2.0,
-       3.0, true},
+      {"hevc_10bit.mp4",
+       {video(AV_CODEC_ID_HEVC), audio(AV_CODEC_ID_AAC)},
+       false,
+       0,
+       0.1,
+       2.0,
+       3.0,
+       true},
       {"mjpeg_422.avi",
        {video(AV_CODEC_ID_MJPEG, 160, 120), audio(AV_CODEC_ID_PCM_S16LE, 22050, 1)}},
       {"mjpeg_444.mov",
@@ -204,7 +211,8 @@ TEST(TestMedia, EveryFileHasTheExpectedStreamsStartAndDuration) {
     const double duration = ic->duration / double(AV_TIME_BASE);
     EXPECT_GE(duration, want.durationMin);
     EXPECT_LE(duration, want.durationMax);
-    const double start = ic->start_time == AV_NOPTS_VALUE ? 0 : ic->start_time / double(AV_TIME_BASE);
+    const double start =
+        ic->start_time == AV_NOPTS_VALUE ? 0 : ic->start_time / double(AV_TIME_BASE);
     EXPECT_GE(start, want.startMin);
     EXPECT_LE(start, want.startMax);
   }
@@ -282,8 +290,8 @@ TEST(TestMedia, PictureMovesAndToneIsAudible) {
     long differing = 0;
     for (int y = 0; y < a->height; ++y)
       for (int x = 0; x < a->width; ++x)
-        differing += std::abs(a->data[0][y * a->linesize[0] + x] -
-                              b->data[0][y * b->linesize[0] + x]) > 24;
+        differing +=
+            std::abs(a->data[0][y * a->linesize[0] + x] - b->data[0][y * b->linesize[0] + x]) > 24;
     EXPECT_GT(differing, a->width * a->height / 10) << "the picture barely changes";
 
     InputPtr again = openMedia(MediaFile(name));
@@ -298,11 +306,15 @@ TEST(TestMedia, PictureMovesAndToneIsAudible) {
     for (int i = 0; i < last->nb_samples; ++i) {
       double v;
       switch (last->format) {
-      case AV_SAMPLE_FMT_FLTP: v = reinterpret_cast<const float *>(last->data[0])[i]; break;
+      case AV_SAMPLE_FMT_FLTP:
+        v = reinterpret_cast<const float *>(last->data[0])[i];
+        break;
       case AV_SAMPLE_FMT_FLT:
         v = reinterpret_cast<const float *>(last->data[0])[i * last->ch_layout.nb_channels];
         break;
-      case AV_SAMPLE_FMT_S16P: v = reinterpret_cast<const int16_t *>(last->data[0])[i] / 32768.0; break;
+      case AV_SAMPLE_FMT_S16P:
+        v = reinterpret_cast<const int16_t *>(last->data[0])[i] / 32768.0;
+        break;
       default:
         v = reinterpret_cast<const int16_t *>(last->data[0])[i * last->ch_layout.nb_channels] /
             32768.0;

@@ -86,17 +86,17 @@ bool SamePicture(const TBGRImage &A, const TBGRImage &B) {
 }
 
 bool AllAtDefaults(const TAVVideoInfo &I) {
-  return I.Language[0] == 0 && I.CodecName[0] == 0 && I.StartTime == -1 &&
-         I.StartTimeUS == -1 && I.Duration == -1 && I.DurationUS == -1 && I.BitRate == -1 &&
-         I.Width == -1 && I.Height == -1 && I.DisplayAspect == -1.0f && I.PixelFormat == -1 &&
+  return I.Language[0] == 0 && I.CodecName[0] == 0 && I.StartTime == -1 && I.StartTimeUS == -1 &&
+         I.Duration == -1 && I.DurationUS == -1 && I.BitRate == -1 && I.Width == -1 &&
+         I.Height == -1 && I.DisplayAspect == -1.0f && I.PixelFormat == -1 &&
          I.FrameRateNum == -1 && I.FrameRateDen == -1;
 }
 
 void ExpectNoFileCounters(const TAVProbe &P) {
   EXPECT_FALSE(P.FileLoaded());
-  for (int value : {P.StreamCount(), P.ProgramCount(), P.VideoStreamCount(),
-                    P.AudioStreamCount(), P.SubtitleStreamCount(), P.FirstVideoStream(),
-                    P.FirstAudioStream(), P.FirstSubtitleStream()})
+  for (int value : {P.StreamCount(), P.ProgramCount(), P.VideoStreamCount(), P.AudioStreamCount(),
+                    P.SubtitleStreamCount(), P.FirstVideoStream(), P.FirstAudioStream(),
+                    P.FirstSubtitleStream()})
     EXPECT_EQ(value, -1);
 }
 
@@ -217,7 +217,8 @@ TEST_F(ProbeTest, FileInfoCarriesTheContainerTags) {
       "ffmpeg -v error -y -i \"" + Media("mp3_audio.mp3") +
       "\" -c copy -metadata title=Holiday -metadata artist=Someone -metadata album=Summer "
       "-metadata date=2007-05-01 -metadata track=3/12 -metadata genre=Pop "
-      "-metadata comment=Nice -metadata copyright=Us \"" + file + "\"";
+      "-metadata comment=Nice -metadata copyright=Us \"" +
+      file + "\"";
   ASSERT_EQ(std::system(command.c_str()), 0);
   ASSERT_TRUE(probe.LoadFile(file, "")) << probe.LastErrorMessage();
   TAVFileInfo info;

@@ -76,8 +76,8 @@ TProcess::TProcess(const std::string &AProgram, const std::vector<std::string> &
   posix_spawnattr_setsigmask(&attributes, &none);
   posix_spawnattr_setsigdefault(&attributes, &all);
   posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-  const int error = posix_spawn(&FPid, AProgram.c_str(), &actions, &attributes, argv.data(),
-                                environ);
+  const int error =
+      posix_spawn(&FPid, AProgram.c_str(), &actions, &attributes, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attributes);
   if (error != 0)
@@ -149,7 +149,6 @@ TRun RunConvert(const std::vector<std::string> &AArgs, const std::string &AWorkD
   return process.Wait();
 }
 
-
 std::string ReadFile(const std::string &APath) {
   std::ifstream in(APath, std::ios::binary);
   std::ostringstream text;
@@ -211,8 +210,8 @@ bool BaselineJpegSize(const std::string &AData, int &AWidth, int &AHeight) {
       AWidth = (byte(i + 7) << 8) | byte(i + 8);
       return true;
     }
-    if (marker == 0xDA || (marker >= 0xC1 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 &&
-                           marker != 0xCC))
+    if (marker == 0xDA ||
+        (marker >= 0xC1 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC))
       return false; // scan data or a frame of another kind before any baseline header
     i += 2 + length;
   }

@@ -76,4 +76,3 @@ bool BaselineJpegSize(const std::string &AData, int &AWidth, int &AHeight);
 std::vector<std::string> FilesIn(const std::filesystem::path &AFolder);
 
 } // namespace cli_test
-

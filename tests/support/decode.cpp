@@ -50,8 +50,7 @@ std::vector<FramePtr> DecodeFile(const std::string &AFile, AVMediaType AType) {
     return {};
   avlib.avformat_find_stream_info(input, nullptr);
   const int index = avlib.av_find_best_stream(input, AType, -1, -1, nullptr, 0);
-  std::vector<FramePtr> frames =
-      DecodeStream(input, index, std::numeric_limits<size_t>::max());
+  std::vector<FramePtr> frames = DecodeStream(input, index, std::numeric_limits<size_t>::max());
   avlib.avformat_close_input(&input);
   return frames;
 }

@@ -104,7 +104,8 @@ std::vector<TDecodedPicture> DecodePictures(const std::string &AFile, size_t AMa
       APlane.resize(static_cast<size_t>(AW) * AH);
       for (int y = 0; y < AH; ++y)
         std::memcpy(&APlane[static_cast<size_t>(y) * AW],
-                    AFrame->data[AIndex] + static_cast<ptrdiff_t>(y) * AFrame->linesize[AIndex], AW);
+                    AFrame->data[AIndex] + static_cast<ptrdiff_t>(y) * AFrame->linesize[AIndex],
+                    AW);
     };
     copyPlane(picture.Luma, 0, picture.Width, picture.Height);
     copyPlane(picture.U, 1, (picture.Width + 1) / 2, (picture.Height + 1) / 2);

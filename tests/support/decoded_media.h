@@ -10,7 +10,7 @@ namespace testing_support {
 
 struct TDecodedPicture {
   int Width = 0, Height = 0;
-  double Time = 0; // seconds
+  double Time = 0;                 // seconds
   std::vector<uint8_t> Luma, U, V; // 4:2:0 planes without padding
 
   uint8_t Y(int AX, int AY) const { return Luma[static_cast<size_t>(AY) * Width + AX]; }
@@ -24,8 +24,8 @@ std::vector<TDecodedPicture> DecodePictures(const std::string &AFile, size_t AMa
 
 struct TDecodedSound {
   int Rate = 0, Channels = 0;
-  double Start = 0;           // seconds, of the first decoded samples
-  std::vector<float> Mono;    // the channels' mean
+  double Start = 0;        // seconds, of the first decoded samples
+  std::vector<float> Mono; // the channels' mean
 };
 
 // All the sound of the first (or AStreamIndex) audio stream of AFile.

@@ -11,7 +11,9 @@ namespace testing_support {
 
 namespace {
 
-int Run(const std::string &ACommand) { return std::system((ACommand + " >/dev/null 2>&1").c_str()); }
+int Run(const std::string &ACommand) {
+  return std::system((ACommand + " >/dev/null 2>&1").c_str());
+}
 
 std::string Quoted(const std::string &AText) { return "'" + AText + "'"; }
 

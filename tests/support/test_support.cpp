@@ -34,12 +34,13 @@ int X264Threads(const std::string &AFile, bool &ASliced) {
   return threads == std::string::npos ? -1 : std::atoi(settings.c_str() + threads + 9);
 }
 
-std::string GeneratedMediaFile(const std::string &AName, double ASeconds, const std::string &ASize) {
+std::string GeneratedMediaFile(const std::string &AName, double ASeconds,
+                               const std::string &ASize) {
   const std::filesystem::path file = MediaDir() / AName;
   if (!std::filesystem::exists(file)) {
-    const std::string command = std::string(KORVELO_BINARY_DIR) + "/tests/korvelo-testmedia --one '" +
-                                file.string() + "' --duration " + std::to_string(ASeconds) +
-                                " --size " + ASize;
+    const std::string command = std::string(KORVELO_BINARY_DIR) +
+                                "/tests/korvelo-testmedia --one '" + file.string() +
+                                "' --duration " + std::to_string(ASeconds) + " --size " + ASize;
     EXPECT_EQ(std::system(command.c_str()), 0) << command;
   }
   return file.string();
@@ -61,8 +62,7 @@ std::string ReadFile(const std::string &AName) {
 std::vector<std::string> FolderEntries(const std::string &AFolder) {
   std::vector<std::string> names;
   std::error_code ec;
-  for (std::filesystem::directory_iterator it(AFolder, ec), end; !ec && it != end;
-       it.increment(ec))
+  for (std::filesystem::directory_iterator it(AFolder, ec), end; !ec && it != end; it.increment(ec))
     names.push_back(it->path().filename().string());
   std::sort(names.begin(), names.end());
   return names;

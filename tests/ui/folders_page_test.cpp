@@ -36,8 +36,8 @@
 
 namespace {
 
-using testing_support::ReadFile;
 using testing_support::FolderEntries;
+using testing_support::ReadFile;
 
 namespace fs = std::filesystem;
 using testing_support::MediaFile;
@@ -240,13 +240,13 @@ TEST_F(FoldersPage, CopiesUnderTheFreeNumbersAndACancelLeavesNoPSPName) {
   Select(1, true);
   Copy();
   // The message says where each video went.
-  EXPECT_EQ(Messages, std::vector<std::string>{
-                          std::string(MsgCopied) +
-                          "\n\nline break.mp4 \u2192 MP_ROOT/100ANV01/MAQ00001.MP4"
-                          "\ntwo.mp4 \u2192 MP_ROOT/100ANV01/MAQ00003.MP4"});
-  EXPECT_EQ(FolderEntries(avc), (std::vector<std::string>{"MAQ00000.MP4", "MAQ00001.MP4",
-                                                    "MAQ00001.THM", "MAQ00002.MP4",
-                                                    "MAQ00003.MP4", "MAQ00003.THM"}));
+  EXPECT_EQ(Messages,
+            std::vector<std::string>{std::string(MsgCopied) +
+                                     "\n\nline break.mp4 \u2192 MP_ROOT/100ANV01/MAQ00001.MP4"
+                                     "\ntwo.mp4 \u2192 MP_ROOT/100ANV01/MAQ00003.MP4"});
+  EXPECT_EQ(FolderEntries(avc),
+            (std::vector<std::string>{"MAQ00000.MP4", "MAQ00001.MP4", "MAQ00001.THM",
+                                      "MAQ00002.MP4", "MAQ00003.MP4", "MAQ00003.THM"}));
   EXPECT_EQ(ReadFile(avc + "MAQ00001.MP4"), ReadFile(one));
   EXPECT_EQ(ReadFile(avc + "MAQ00003.THM"), ReadFile(App + "AVC/two.THM"));
 

@@ -44,8 +44,8 @@ public:
       reply = AMessage.createReply(
           QVariant::fromValue(QList<QDBusObjectPath>{QDBusObjectPath(BlockPath)}));
     } else if (AMessage.member() == "Unmount" && Busy) {
-      reply = AMessage.createErrorReply("org.freedesktop.UDisks2.Error.DeviceBusy",
-                                        "target is busy");
+      reply =
+          AMessage.createErrorReply("org.freedesktop.UDisks2.Error.DeviceBusy", "target is busy");
     } else if (AMessage.member() == "Get") {
       reply = AMessage.createReply(
           QVariant::fromValue(QDBusVariant(QVariant::fromValue(QDBusObjectPath(DrivePath)))));
@@ -89,8 +89,8 @@ TEST(StickEject, UnmountsAndPowersOffThroughUDisks2AndSaysWhyNot) {
   QDBusConnection service = QDBusConnection::connectToBus(address, "eject-udisks");
   ASSERT_TRUE(service.registerService("org.freedesktop.UDisks2"));
   TFakeUDisks udisks;
-  ASSERT_TRUE(service.registerVirtualObject("/org/freedesktop/UDisks2", &udisks,
-                                            QDBusConnection::SubPath));
+  ASSERT_TRUE(
+      service.registerVirtualObject("/org/freedesktop/UDisks2", &udisks, QDBusConnection::SubPath));
 
   // Busy: a file open on the stick, and who holds it.
   udisks.Busy = true;

@@ -10,8 +10,8 @@
 #include "support/test_support.h"
 
 int main(int argc, char **argv) {
-  qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen"
-                                                                   : qgetenv("QT_QPA_PLATFORM"));
+  qputenv("QT_QPA_PLATFORM",
+          qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
   // The window keeps Config.ini in the user's configuration folder: one of this process's own,
   // so that tests running side by side never read each other's folders.
   testing_support::TempDir config;

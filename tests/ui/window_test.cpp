@@ -193,7 +193,7 @@ TEST_F(Window, StopEndsTheConvertingPanelAndLeavesTheNextWaiting) {
   Main->btnStart->trigger();
   ASSERT_TRUE(WaitForProgress(0, 1));
   Main->btnStop->trigger();
-  EXPECT_EQ(Main->lbStatus->text(), QStringLiteral("Stopping\u2026")); // until the end comes in
+  EXPECT_EQ(Main->lbStatus->text(), QStringLiteral("Stopping\u2026"));    // until the end comes in
   Panel(0)->FOnItemProgress(0, 0, 0, 1000, 0, 0, 0, 60000, isConverting); // one on its way
   EXPECT_EQ(Main->lbStatus->text(), QStringLiteral("Stopping\u2026"));
   ASSERT_TRUE(WaitForState(0, isTerminated));
@@ -449,7 +449,8 @@ TEST_F(Window, APictureThatDoesNotDecodeFailsWithItsReasonAndLeavesNothing) {
 }
 
 TEST_F(Window, RemovingSelectedPanelsKeepsTheOthersInOrder) {
-  const std::vector<std::string> files = {MediaFile("mov_h264_aac.mov"), MediaFile("flv_h264_aac.flv"),
+  const std::vector<std::string> files = {MediaFile("mov_h264_aac.mov"),
+                                          MediaFile("flv_h264_aac.flv"),
                                           MediaFile("ts_h264_aac.ts"), MediaFile("wav_pcm.wav")};
   Add(files);
   ASSERT_EQ(List->Count(), 4);
@@ -523,7 +524,8 @@ TEST_F(Window, AWaitingPanelKeepsItsPictureAndNameButNoFileOpenTheSliderOpensOne
 }
 
 TEST_F(Window, ElevenHundredFilesUnderTheUsualOpenFileLimitAllLoadWhileTheWindowAnswers) {
-  const int ManyFiles = qEnvironmentVariableIntValue("MANY") ? qEnvironmentVariableIntValue("MANY") : 1100;
+  const int ManyFiles =
+      qEnvironmentVariableIntValue("MANY") ? qEnvironmentVariableIntValue("MANY") : 1100;
   rlimit saved{};
   ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
   rlimit low = saved;
@@ -560,9 +562,8 @@ TEST_F(Window, ElevenHundredFilesUnderTheUsualOpenFileLimitAllLoadWhileTheWindow
   qint64 longestGap = 0;
   QTimer ticker;
   ticker.setInterval(10);
-  QObject::connect(&ticker, &QTimer::timeout, [&] {
-    longestGap = std::max(longestGap, sinceTick.restart());
-  });
+  QObject::connect(&ticker, &QTimer::timeout,
+                   [&] { longestGap = std::max(longestGap, sinceTick.restart()); });
   sinceTick.start();
   ticker.start();
   Main->AddFiles(files);
@@ -627,8 +628,8 @@ TEST_F(Window, OnAScreenSmallerThanTheDesignTheWindowFitsTheScreen) {
   // The offscreen screen is 800x600, narrower than the design.
   const QRect available = QGuiApplication::primaryScreen()->availableGeometry();
   const QRect window = Main->geometry();
-  EXPECT_TRUE(available.contains(window)) << window.x() << "," << window.y() << " "
-                                          << window.width() << "x" << window.height();
+  EXPECT_TRUE(available.contains(window))
+      << window.x() << "," << window.y() << " " << window.width() << "x" << window.height();
 }
 
 TEST_F(Window, AFolderButtonThatCannotOpenItsFolderSaysSo) {
@@ -752,9 +753,10 @@ TEST_F(Window, TheCommandLineAnswersHelpAndVersionAndTakesEverythingElseAsFiles)
   EXPECT_TRUE(out.startsWith(QStringLiteral("Usage: korvelo-converter"))) << out.toStdString();
   EXPECT_EQ(run({QStringLiteral("-V")}, out, err), 0);
   EXPECT_EQ(out, QStringLiteral("korvelo-converter " KORVELO_VERSION "\n"));
-  EXPECT_EQ(run({QStringLiteral("-platform"), QStringLiteral("offscreen"), QStringLiteral("--bogus")},
-                out, err),
-            2);
+  EXPECT_EQ(
+      run({QStringLiteral("-platform"), QStringLiteral("offscreen"), QStringLiteral("--bogus")},
+          out, err),
+      2);
   EXPECT_TRUE(err.contains(QStringLiteral("unrecognized option '--bogus'"))) << err.toStdString();
 
   const TWindowCommandLine files = ParseWindowCommandLine(
@@ -796,9 +798,9 @@ TEST_F(Window, ATerminateSignalClosesTheProgramAsItsCloseButtonWould) {
       EXPECT_NE(ReadFile(settings + "/Config.ini").find("DeviceFolder="), std::string::npos);
       fs::create_directory(settings + "/Config.ini.tmp");
     } else {
-      EXPECT_NE(errors.find("The folder settings could not be saved (" + settings +
-                            "/Config.ini.tmp: "),
-                std::string::npos)
+      EXPECT_NE(
+          errors.find("The folder settings could not be saved (" + settings + "/Config.ini.tmp: "),
+          std::string::npos)
           << errors;
     }
   }
@@ -821,11 +823,10 @@ TEST_F(Window, ASecondLaunchHandsItsFileToTheRunningWindowAndEnds) {
   second.setProcessEnvironment(env);
   first.start(QStringLiteral(KORVELO_WINDOW_PROGRAM), QStringList());
   ASSERT_TRUE(first.waitForStarted());
-  ASSERT_TRUE(WaitFor([] { return fs::exists(TSingleInstance::SocketPath().toStdString()); },
-                      30000));
-  second.setWorkingDirectory(QString::fromStdString(fs::path(MediaFile("mov_h264_aac.mov"))
-                                                        .parent_path()
-                                                        .string()));
+  ASSERT_TRUE(
+      WaitFor([] { return fs::exists(TSingleInstance::SocketPath().toStdString()); }, 30000));
+  second.setWorkingDirectory(
+      QString::fromStdString(fs::path(MediaFile("mov_h264_aac.mov")).parent_path().string()));
   second.start(QStringLiteral(KORVELO_WINDOW_PROGRAM), {QStringLiteral("mov_h264_aac.mov")});
   ASSERT_TRUE(second.waitForFinished(30000));
   EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
@@ -992,7 +993,8 @@ TEST_F(Window, TheOpenDialogOffersFilesWhateverTheCaseOfTheirExtension) {
 }
 
 TEST_F(Window, TheOpenDialogComesBackToTheFolderTheLastFilesCameFrom) {
-  const QString media = QString::fromStdString(fs::path(MediaFile("mov_h264_aac.mov")).parent_path().string());
+  const QString media =
+      QString::fromStdString(fs::path(MediaFile("mov_h264_aac.mov")).parent_path().string());
   QString opened;
   auto answer = [&](const QString &AFile) {
     QTimer::singleShot(0, [&opened, AFile] {

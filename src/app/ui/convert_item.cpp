@@ -92,7 +92,8 @@ TfrmConvertItem::TfrmConvertItem(QWidget *AParent, std::unique_ptr<TCustomAVConv
   lbReason = new QLabel(imgThumb);
   lbReason->setWordWrap(true);
   lbReason->setAlignment(Qt::AlignCenter);
-  lbReason->setStyleSheet(QStringLiteral("background: rgba(0, 0, 0, 190); color: white; padding: 2px;"));
+  lbReason->setStyleSheet(
+      QStringLiteral("background: rgba(0, 0, 0, 190); color: white; padding: 2px;"));
   lbReason->hide();
   previewColumn->addWidget(imgThumb);
   previewColumn->addWidget(tbPreviewPos);
@@ -202,12 +203,14 @@ TfrmConvertItem::TfrmConvertItem(QWidget *AParent, std::unique_ptr<TCustomAVConv
     const QString folder = QFileInfo(FromStd(FOutputFileName)).absolutePath();
     if (!TFoldersPage::OpenFolder(folder.toStdString()))
       ShowMessage(window(), tr("%1 could not be opened: the desktop has no program to show "
-                               "folders with.").arg(folder));
+                               "folders with.")
+                                .arg(folder));
   });
   actPlay = mnuPanel->addAction(tr("Play"), this, [this] {
     if (!QDesktopServices::openUrl(QUrl::fromLocalFile(FileToPlay())))
-      ShowMessage(window(), tr("%1 could not be played: the desktop has no player for it.")
-                                .arg(FileToPlay()));
+      ShowMessage(
+          window(),
+          tr("%1 could not be played: the desktop has no player for it.").arg(FileToPlay()));
   });
 
   ConnectConverter();
@@ -288,8 +291,8 @@ bool TfrmConvertItem::LoadInputFile(const std::string &AFileName) {
   ReleaseOutputClaim(FLoaded);
   TLoadedConversion loaded;
   std::string error;
-  if (!LoadConversion(*FConverter, QCoreApplication::applicationDirPath().toStdString(),
-                      AFileName, cboxFormat->currentIndex(), loaded, error, FContent)) {
+  if (!LoadConversion(*FConverter, QCoreApplication::applicationDirPath().toStdString(), AFileName,
+                      cboxFormat->currentIndex(), loaded, error, FContent)) {
     FLastLoadError = error;
     FLoadFailed = true;
     AddToLog(FromStd(error));
@@ -324,8 +327,8 @@ void TfrmConvertItem::ShowTexts(const TLoadedConversion &ALoaded) {
   lbInfoString->setText(FromStd(InfoStringOf(ALoaded)));
   lbDuration->setText(FromStd(FormatDuration(FDuration >= 0 ? FDuration / 1000 : -1)));
   // The estimate follows the part converted.
-  FExpectedSize = EstimateOutputSize(cboxFormat->currentIndex(), ALoaded.OutputDurationUs,
-                                     ALoaded.SrcW > 0);
+  FExpectedSize =
+      EstimateOutputSize(cboxFormat->currentIndex(), ALoaded.OutputDurationUs, ALoaded.SrcW > 0);
   lbExpectedSize->setText(
       FExpectedSize > 0 ? tr("about %1").arg(FromStd(FormatSizeKB(FExpectedSize))) : QString());
   edOutputFilename->setText(FromStd(ALoaded.OutputFileName));
@@ -471,8 +474,8 @@ void TfrmConvertItem::ConverterProgress(int AFrameNumber, int AFPS, int ACurrent
                                         float AQuality, float ABitRate, int64_t ACurrentSize,
                                         int ATotalOutputDuration) {
   if (FOnItemProgress)
-    FOnItemProgress(FIndex, AFrameNumber, AFPS, ACurrentDuration, AQuality, ABitRate,
-                    ACurrentSize, ATotalOutputDuration, FState);
+    FOnItemProgress(FIndex, AFrameNumber, AFPS, ACurrentDuration, AQuality, ABitRate, ACurrentSize,
+                    ATotalOutputDuration, FState);
   FReachedMs = ACurrentDuration;
   FStatedMs = ATotalOutputDuration;
   const int percent = PanelPercent(ACurrentDuration, ATotalOutputDuration);
@@ -533,8 +536,7 @@ void TfrmConvertItem::ShowOutcome() {
     if (!FOutcome.ThumbnailWritten) {
       pbarPreview->setFormat(tr("Done, no thumbnail"));
       pbarPreview->setToolTip(tr("The thumbnail of %1 was not written: %2")
-                                  .arg(FromStd(FOutputFileName),
-                                       FromStd(FOutcome.ThumbnailError)));
+                                  .arg(FromStd(FOutputFileName), FromStd(FOutcome.ThumbnailError)));
     }
     break;
   case TOutcomeKind::okFailed:
@@ -676,7 +678,8 @@ QString TfrmConvertItem::FileToPlay() const {
 void TfrmConvertItem::ShowLog() {
   auto *dialog = new QDialog(window());
   dialog->setAttribute(Qt::WA_DeleteOnClose);
-  dialog->setWindowTitle(tr("Log of %1").arg(OneLine(QFileInfo(FromStd(FInputFileName)).fileName())));
+  dialog->setWindowTitle(
+      tr("Log of %1").arg(OneLine(QFileInfo(FromStd(FInputFileName)).fileName())));
   auto *layout = new QVBoxLayout(dialog);
   auto *text = new QPlainTextEdit(dialog);
   text->setReadOnly(true);

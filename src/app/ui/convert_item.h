@@ -30,10 +30,9 @@ class TCustomAVConverter;
 
 enum TItemState { isConverting = 0, isPaused = 1, isWaiting = 2, isTerminated = 3 };
 
-using TItemProgressEvent =
-    std::function<void(int AIndex, int AFrameNumber, int AFPS, int ACurrentDuration,
-                       float AQuality, float ABitRate, int64_t ACurrentSize,
-                       int ATotalOutputDuration, TItemState AState)>;
+using TItemProgressEvent = std::function<void(
+    int AIndex, int AFrameNumber, int AFPS, int ACurrentDuration, float AQuality, float ABitRate,
+    int64_t ACurrentSize, int ATotalOutputDuration, TItemState AState)>;
 using TItemTerminateEvent =
     std::function<void(int AIndex, bool AFinished, bool AException, const std::string &AMessage)>;
 
@@ -151,7 +150,6 @@ private:
   // The probe for a picture: opened again when a waiting panel let it go.
   bool OpenProbe();
 
-
   std::unique_ptr<TCustomAVConverter> FConverter;
   // Set on the converter's thread when its task has converted the whole file; read once the
   // converter has ended.
@@ -176,10 +174,10 @@ private:
   std::string FLastLoadError;
   bool FPreviewReady = false;
   bool FPreviewPending = false;
-  bool FLoadFailed = false; // the last load failed: Start has no conversion to run
+  bool FLoadFailed = false;    // the last load failed: Start has no conversion to run
   bool FReloadPending = false; // reset for a new batch: loaded again when started
-  int64_t FPreviewTimeUs = 0; // where the picture shown was taken, for the thumbnail
-  TBGRImage FPreview; // the picture imgThumb shows
+  int64_t FPreviewTimeUs = 0;  // where the picture shown was taken, for the thumbnail
+  TBGRImage FPreview;          // the picture imgThumb shows
   QStringList FLog;
   QString FReason; // the failure's message in full
   // Closes the probe once the slider has rested: a waiting panel holds no file open.

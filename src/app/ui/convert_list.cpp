@@ -80,8 +80,8 @@ void TfrmConvertList::ScrollToPanel(int AIndex) {
   if (hidden <= 0)
     return;
   const int top = AIndex * pitch;
-  const int offset = ListScrollOffset(Count(), TfrmConvertItem::DesignHeight, ItemGap,
-                                      clientHeight, scrollbarConvertList->value());
+  const int offset = ListScrollOffset(Count(), TfrmConvertItem::DesignHeight, ItemGap, clientHeight,
+                                      scrollbarConvertList->value());
   // The bar counts thousandths of what is hidden: round towards the panel's side.
   if (top < offset)
     scrollbarConvertList->setValue(static_cast<int>(int64_t{top} * ScrollMax / hidden));
@@ -187,8 +187,8 @@ void TfrmConvertList::LayoutItems() {
   scrollbarConvertList->setVisible(hidden > 0);
   if (FItems.empty())
     return;
-  const int offset = ListScrollOffset(Count(), TfrmConvertItem::DesignHeight, ItemGap,
-                                      clientHeight, scrollbarConvertList->value());
+  const int offset = ListScrollOffset(Count(), TfrmConvertItem::DesignHeight, ItemGap, clientHeight,
+                                      scrollbarConvertList->value());
   // Only the panels in sight and two either side of them are shown (Tab reaches those next to
   // the view, which then scrolls): a hidden panel costs nothing to move, so a list of a
   // thousand lays out as quickly as one of ten.
@@ -196,8 +196,8 @@ void TfrmConvertList::LayoutItems() {
   for (int i = 0; i < Count(); ++i) {
     TfrmConvertItem *item = FItems[static_cast<size_t>(i)];
     const int top = i * pitch - offset;
-    const bool near = top + TfrmConvertItem::DesignHeight + margin > 0 &&
-                      top < clientHeight + margin;
+    const bool near =
+        top + TfrmConvertItem::DesignHeight + margin > 0 && top < clientHeight + margin;
     item->setGeometry(-scrollbarSideways->value(), top, ItemWidth(), TfrmConvertItem::DesignHeight);
     if (item->isHidden() == near)
       item->setVisible(near);
@@ -352,12 +352,13 @@ void TfrmConvertList::StartNextWaiting() {
     if (item->FState == isWaiting) {
       // The list follows the batch while the panel it showed converting is in sight.
       if (!FFollowed || (FFollowed->y() < ClientHeight() && FFollowed->geometry().bottom() >= 0))
-        ScrollToPanel(static_cast<int>(std::find(FItems.begin(), FItems.end(), item) -
-                                       FItems.begin()));
+        ScrollToPanel(
+            static_cast<int>(std::find(FItems.begin(), FItems.end(), item) - FItems.begin()));
       FFollowed = item;
       item->StartItem();
-      ShowStatus(tr("Converting %1").arg(OneLine(
-          QFileInfo(QString::fromStdString(item->InputFileName())).fileName())));
+      ShowStatus(
+          tr("Converting %1")
+              .arg(OneLine(QFileInfo(QString::fromStdString(item->InputFileName())).fileName())));
       return;
     }
 }
@@ -403,7 +404,9 @@ void TfrmConvertList::ReloadWaiting() {
     item->ReloadIfWaiting();
 }
 
-bool TfrmConvertList::AllTerminated() const { return std::none_of(FItems.begin(), FItems.end(), Busy); }
+bool TfrmConvertList::AllTerminated() const {
+  return std::none_of(FItems.begin(), FItems.end(), Busy);
+}
 
 void TfrmConvertList::BatchStarted() {
   FBatchClock.start();
@@ -459,14 +462,14 @@ void TfrmConvertList::ItemProgress(int AIndex, int ACurrentDuration, int ATotalO
   if (AState != isConverting || FStopRequested)
     return;
   const int64_t paused = FPausedMs + (FPauseClock.isValid() ? FPauseClock.elapsed() : 0);
-  const int64_t left = EstimateTimeLeftMs(BatchDoneMs(AIndex, ACurrentDuration) - FBatchBaseMs,
-                                          FBatchTotalMs - FBatchBaseMs,
-                                          FBatchClock.elapsed() - paused);
-  QString text = tr("Converting %1 (%2 of %3)")
-                     .arg(OneLine(QFileInfo(QString::fromStdString(Item(AIndex)->InputFileName()))
-                                      .fileName()))
-                     .arg(AIndex + 1)
-                     .arg(Count());
+  const int64_t left =
+      EstimateTimeLeftMs(BatchDoneMs(AIndex, ACurrentDuration) - FBatchBaseMs,
+                         FBatchTotalMs - FBatchBaseMs, FBatchClock.elapsed() - paused);
+  QString text =
+      tr("Converting %1 (%2 of %3)")
+          .arg(OneLine(QFileInfo(QString::fromStdString(Item(AIndex)->InputFileName())).fileName()))
+          .arg(AIndex + 1)
+          .arg(Count());
   if (left >= 0)
     text += QStringLiteral("  \u2014  ") + QString::fromStdString(FormatTimeLeft(left));
   ShowStatus(text);
@@ -490,7 +493,8 @@ void TfrmConvertList::ItemTerminate(int AIndex, bool AFinished, bool AException,
   if (AFinished)
     ++FBatchConverted;
   else if (AException && AIndex >= 0 && AIndex < Count())
-    FBatchFailed << OneLine(QFileInfo(QString::fromStdString(Item(AIndex)->InputFileName())).fileName());
+    FBatchFailed << OneLine(
+        QFileInfo(QString::fromStdString(Item(AIndex)->InputFileName())).fileName());
   if (AFinished)
     StartNextWaiting();
   EndBatchIfIdle(!AFinished && !AException);
@@ -533,6 +537,7 @@ void TfrmConvertList::paintEvent(QPaintEvent *AEvent) {
   painter.setPen(palette().color(QPalette::PlaceholderText));
   QRect area = rect();
   area.setWidth(ViewWidth());
-  painter.drawText(area, Qt::AlignCenter | Qt::TextWordWrap,
-                   tr("Add video, audio or picture files with \u201cAdd\u201d, or drop them here."));
+  painter.drawText(
+      area, Qt::AlignCenter | Qt::TextWordWrap,
+      tr("Add video, audio or picture files with \u201cAdd\u201d, or drop them here."));
 }

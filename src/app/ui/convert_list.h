@@ -106,8 +106,8 @@ private:
   // Start was pressed and the batch has not been stopped or ended by a failure: panels still
   // loading are converted when they appear.
   bool FBatchWanted = false;
-  int FMinItemWidth = 0; // the narrowest a panel shows all of itself
-  bool FStatusIsHint = false; // the status line says how to use Remove
+  int FMinItemWidth = 0;               // the narrowest a panel shows all of itself
+  bool FStatusIsHint = false;          // the status line says how to use Remove
   QPointer<TfrmConvertItem> FFollowed; // the panel the batch last started
   bool FStopRequested = false;
   // The paused panel was removed: the batch waits for Resume before it goes on.

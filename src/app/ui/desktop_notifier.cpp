@@ -57,7 +57,8 @@ QString TDesktopNotifier::SummaryOf(int, const QStringList &AFailedNames) {
 QString TDesktopNotifier::BodyOf(int AConverted, const QStringList &AFailedNames) {
   QString body = Tr("%1 converted").arg(AConverted);
   if (!AFailedNames.isEmpty())
-    body += Tr(", %1 failed: %2").arg(AFailedNames.size()).arg(AFailedNames.join(QStringLiteral(", ")));
+    body +=
+        Tr(", %1 failed: %2").arg(AFailedNames.size()).arg(AFailedNames.join(QStringLiteral(", ")));
   return body;
 }
 
@@ -65,17 +66,18 @@ void TDesktopNotifier::BatchEnded(int AConverted, const QStringList &AFailedName
   if (!FConnection.isConnected())
     return;
   QDBusMessage call = QDBusMessage::createMethodCall(
-      QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("/org/freedesktop/Notifications"),
+      QStringLiteral("org.freedesktop.Notifications"),
+      QStringLiteral("/org/freedesktop/Notifications"),
       QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("Notify"));
   QVariantMap hints;
   hints.insert(QStringLiteral("desktop-entry"), QStringLiteral("korvelo-converter"));
-  hints.insert(QStringLiteral("category"), AFailedNames.isEmpty() ? QStringLiteral("transfer.complete")
-                                                                  : QStringLiteral("transfer.error"));
+  hints.insert(QStringLiteral("category"), AFailedNames.isEmpty()
+                                               ? QStringLiteral("transfer.complete")
+                                               : QStringLiteral("transfer.error"));
   // Servers may read the body as markup: a file name is text.
   call << QStringLiteral("Korvelo Converter") << uint(0) << QStringLiteral("korvelo-converter")
-       << SummaryOf(AConverted, AFailedNames)
-       << BodyOf(AConverted, AFailedNames).toHtmlEscaped() << QStringList() << hints
-       << int(-1);
+       << SummaryOf(AConverted, AFailedNames) << BodyOf(AConverted, AFailedNames).toHtmlEscaped()
+       << QStringList() << hints << int(-1);
   // Not waited for: the window never hangs on a notification service.
   FConnection.send(call);
 }

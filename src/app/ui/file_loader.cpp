@@ -90,7 +90,8 @@ void TFileLoader::Work() {
     FDone.emplace(job.Serial, std::move(result));
     if (!FDeliveryPosted && !FStopping) {
       FDeliveryPosted = true;
-      QMetaObject::invokeMethod(this, [this] { DeliverReady(); }, Qt::QueuedConnection);
+      QMetaObject::invokeMethod(
+          this, [this] { DeliverReady(); }, Qt::QueuedConnection);
     }
   }
 }
@@ -133,7 +134,8 @@ void TFileLoader::DeliverReady() {
         return;
       }
       if (clock.elapsed() >= DeliverySliceMs) {
-        QMetaObject::invokeMethod(this, [this] { DeliverReady(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this] { DeliverReady(); }, Qt::QueuedConnection);
         return;
       }
       serial = next->first;

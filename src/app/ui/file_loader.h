@@ -20,15 +20,14 @@
 #include "converter/av_converter.h"
 #include "medialib/bgr_image.h"
 
-
 // One file's load, as it comes back.
 struct TFileLoad {
   std::string FileName;
   bool OK = false;
-  std::string Error; // the message the user is shown when not OK
+  std::string Error;                             // the message the user is shown when not OK
   std::unique_ptr<TCustomAVConverter> Converter; // parked: no task, probe closed
   TLoadedConversion Loaded;
-  TBGRImage Preview; // the first picture fitted into the panel's preview box
+  TBGRImage Preview;                  // the first picture fitted into the panel's preview box
   std::string AVCFolder, MPEG4Folder; // the output folders it was loaded for
 };
 

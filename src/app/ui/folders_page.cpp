@@ -36,8 +36,8 @@
 namespace {
 
 const char *const BrowseTitle = "Please specify a directory";
-constexpr int CopyDialogDelay = 300;      // ms: a quick copy needs no dialog
-constexpr int CopyDialogSteps = 1000;     // bytes do not fit the dialog's int range
+constexpr int CopyDialogDelay = 300;  // ms: a quick copy needs no dialog
+constexpr int CopyDialogSteps = 1000; // bytes do not fit the dialog's int range
 
 struct TColumn {
   const char *Caption;
@@ -265,8 +265,8 @@ void TFoldersPage::LoadSettings() {
   const TFolderSettings settings = LoadFolderSettings(FPlaces.SettingsFile, FPlaces.DefaultOutput);
   SetDeviceFolder(settings.DeviceFolder);
   edDeviceFolder->setText(Text(DeviceFolder));
-  const TOutputFolderChoice choice = ChooseOutputFolder(settings.OutputFolder,
-                                                        FPlaces.DefaultOutput);
+  const TOutputFolderChoice choice =
+      ChooseOutputFolder(settings.OutputFolder, FPlaces.DefaultOutput);
   edOutputFolder->setText(Text(choice.Folder));
   FOutputFolderOK = choice.OK;
   // Told once the window is up, so that the message stands over it.
@@ -277,9 +277,9 @@ void TFoldersPage::LoadSettings() {
 
 QString TFoldersPage::SaveSettings() {
   std::string error;
-  if (SaveFolderSettings(FPlaces.SettingsFile,
-                         {edDeviceFolder->text().toStdString(), edOutputFolder->text().toStdString()},
-                         &error))
+  if (SaveFolderSettings(
+          FPlaces.SettingsFile,
+          {edDeviceFolder->text().toStdString(), edOutputFolder->text().toStdString()}, &error))
     return {};
   return Text(error);
 }
@@ -373,7 +373,8 @@ void TFoldersPage::ScanStick() {
   }
   scan.Gone = DeviceFolderGone(scan.DeviceFolder, drive);
   if (listVolumes)
-    scan.Offered = SuggestDeviceFolder(scan.Gone ? std::string() : scan.DeviceFolder, listVolumes());
+    scan.Offered =
+        SuggestDeviceFolder(scan.Gone ? std::string() : scan.DeviceFolder, listVolumes());
   if (!scan.Gone) {
     scan.Volume = VolumeOf(scan.DeviceFolder);
     scan.Videos = ListStickVideos(scan.DeviceFolder);
@@ -437,10 +438,10 @@ void TFoldersPage::ShowStickScan(const TStickScan &AScan) {
                              "choose another folder.")
                               .arg(OneLine(Text(DeviceFolder))));
   else
-    lbStickState->setText((lvStick->rowCount() == 1 ? tr("1 video")
-                                                    : tr("%1 videos").arg(lvStick->rowCount())) +
-                          tr(", %1 on the stick; %2 free.")
-                              .arg(Text(FormatSizeKB(total)), Text(FormatSizeKB(AScan.Free))));
+    lbStickState->setText(
+        (lvStick->rowCount() == 1 ? tr("1 video") : tr("%1 videos").arg(lvStick->rowCount())) +
+        tr(", %1 on the stick; %2 free.")
+            .arg(Text(FormatSizeKB(total)), Text(FormatSizeKB(AScan.Free))));
   btnRemoveFromStick->setEnabled(!FDeviceGone && lvStick->rowCount() > 0);
   btnEject->setEnabled(!FDeviceGone && !DeviceFolder.empty() && !FEjectThread.joinable());
   if (wasGone != FDeviceGone && lvFiles->selectionModel()->hasSelection())
@@ -462,10 +463,9 @@ void TFoldersPage::btnRemoveFromStickClick() {
     ShowMessage(window(), tr("Please select videos on the memory stick."));
     return;
   }
-  const QString question =
-      tr("Remove %n video(s) from the memory stick, with their thumbnails?", nullptr,
-         static_cast<int>(chosen.size())) +
-      "\n" + names;
+  const QString question = tr("Remove %n video(s) from the memory stick, with their thumbnails?",
+                              nullptr, static_cast<int>(chosen.size())) +
+                           "\n" + names;
   const bool yes = FConfirm ? FConfirm(question)
                             : QMessageBox::question(window(), QString::fromUtf8(ApplicationTitle),
                                                     question) == QMessageBox::Yes;
@@ -635,8 +635,8 @@ void TFoldersPage::CopyProgress(const TCopyProgress &AProgress) {
           .arg(AProgress.FileCount)
           .arg(Text(FormatSizeKB(AProgress.BytesDone)), Text(FormatSizeKB(AProgress.BytesTotal))));
   if (AProgress.BytesTotal > 0)
-    FCopyDialog->setValue(static_cast<int>(CopyDialogSteps * AProgress.BytesDone /
-                                           AProgress.BytesTotal));
+    FCopyDialog->setValue(
+        static_cast<int>(CopyDialogSteps * AProgress.BytesDone / AProgress.BytesTotal));
 }
 
 void TFoldersPage::CopyDone(const TCopyResult &AResult) {

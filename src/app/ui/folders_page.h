@@ -77,7 +77,7 @@ public:
   QLineEdit *edDeviceFolder = nullptr, *edOutputFolder = nullptr;
   QPushButton *btnDeviceFolder = nullptr, *btnOutputFolder = nullptr;
   QPushButton *btnUsePSP = nullptr; // "PSP memory stick found at …: use it", hidden otherwise
-  QSplitter *splFiles = nullptr; // the converted files above, what is on the stick below
+  QSplitter *splFiles = nullptr;    // the converted files above, what is on the stick below
   QTableWidget *lvFiles = nullptr;
   QTableWidget *lvStick = nullptr; // the videos on the memory stick
   QLabel *lbStickState = nullptr;  // the stick missing, or how full it is

@@ -96,7 +96,8 @@ void THomePicture::paintEvent(QPaintEvent *) {
   title.setBold(true);
   painter.setFont(title);
   painter.setPen(QColor(245, 248, 255));
-  painter.drawText(QRectF(0, 60, DesignW, 80), Qt::AlignCenter, QStringLiteral("Korvelo Converter"));
+  painter.drawText(QRectF(0, 60, DesignW, 80), Qt::AlignCenter,
+                   QStringLiteral("Korvelo Converter"));
   QFont sub = font();
   sub.setPixelSize(24);
   painter.setFont(sub);

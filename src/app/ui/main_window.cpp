@@ -73,7 +73,8 @@ TfrmMain::TfrmMain(const QString &AAppPath, QWidget *AParent)
     : QMainWindow(AParent), FConverter(std::make_unique<TCustomAVConverter>()) {
   setWindowTitle(QString::fromUtf8(WindowCaption));
   setMinimumSize(138, 55);
-  FAppPath = WithTrailingSlash(AAppPath.isEmpty() ? QCoreApplication::applicationDirPath() : AAppPath);
+  FAppPath =
+      WithTrailingSlash(AAppPath.isEmpty() ? QCoreApplication::applicationDirPath() : AAppPath);
 
   CreateMenu();
   pcSteps = new QTabWidget(this);
@@ -175,17 +176,15 @@ void TfrmMain::ShowFitLine() {
 void TfrmMain::CreateMenu() {
   HomeMenu = menuBar()->addAction(tr("Home"), this, [this] { pcSteps->setCurrentIndex(0); });
   ConvertMenu = menuBar()->addAction(tr("Convert"), this, [this] { pcSteps->setCurrentIndex(1); });
-  FoldersMenu = menuBar()->addAction(tr("Folders && Files"), this,
-                                          [this] { pcSteps->setCurrentIndex(2); });
-  HelpMenu = menuBar()->addAction(tr("Help"), this, [] {
-    QDesktopServices::openUrl(QUrl(QString::fromUtf8(ProductWebPage)));
-  });
+  FoldersMenu =
+      menuBar()->addAction(tr("Folders && Files"), this, [this] { pcSteps->setCurrentIndex(2); });
+  HelpMenu = menuBar()->addAction(
+      tr("Help"), this, [] { QDesktopServices::openUrl(QUrl(QString::fromUtf8(ProductWebPage))); });
   HelpMenu->setVisible(false);
   // The desktop's usual Help menu, with the Home page's About text.
   QMenu *help = menuBar()->addMenu(tr("&Help"));
-  help->addAction(tr("Korvelo Converter on the &web"), this, [] {
-    QDesktopServices::openUrl(QUrl(QString::fromUtf8(ProductWebPage)));
-  });
+  help->addAction(tr("Korvelo Converter on the &web"), this,
+                  [] { QDesktopServices::openUrl(QUrl(QString::fromUtf8(ProductWebPage))); });
   AboutAction = help->addAction(tr("&About Korvelo Converter"), this, [this] {
     QMessageBox::about(
         this, tr("About Korvelo Converter"),
@@ -233,7 +232,7 @@ QWidget *TfrmMain::CreateConvertPage() {
     action->setToolTip(AHint.isEmpty() ? ACaption : AHint);
     if (auto *widget = qobject_cast<QToolButton *>(tbConvert->widgetForAction(action))) {
       widget->setMinimumSize(ButtonWidth, ButtonHeight);
-      widget->setAutoRaise(false); // drawn as buttons, as a tool bar of commands should be
+      widget->setAutoRaise(false);          // drawn as buttons, as a tool bar of commands should be
       widget->setFocusPolicy(Qt::TabFocus); // and reached with Tab like buttons
     }
     return action;
@@ -255,8 +254,8 @@ QWidget *TfrmMain::CreateConvertPage() {
   btnPause = button(tr("Pause"), QString(), [this] { FConvertList->PauseAll(); });
   btnResume = button(tr("Resume"), QString(), [this] { FConvertList->ResumeNext(); });
   tbConvert->addSeparator();
-  btnOpenAVCFolder = button(tr("AVC Folder"), tr("Open AVC output folder"),
-                            [this] { OpenFolder(AVCFolder); });
+  btnOpenAVCFolder =
+      button(tr("AVC Folder"), tr("Open AVC output folder"), [this] { OpenFolder(AVCFolder); });
   btnOpenMPEG4Folder = button(tr("MPEG4 Folder"), tr("Open MPEG4 output folder"),
                               [this] { OpenFolder(MPEG4Folder); });
   btnOpenDeviceFolder = button(tr("Device Folder"), tr("Open Device Folder"), [this] {
@@ -321,8 +320,8 @@ QStringList MediaFilesIn(const QString &APath) {
   const QDir folder(APath);
   const QStringList patterns = FilterEntries().first().second +
                                QString::fromUtf8(NewerMediaPatterns).split(QLatin1Char(';'));
-  for (const QFileInfo &file : folder.entryInfoList(patterns, QDir::Files,
-                                                    QDir::Name | QDir::IgnoreCase))
+  for (const QFileInfo &file :
+       folder.entryInfoList(patterns, QDir::Files, QDir::Name | QDir::IgnoreCase))
     files << file.absoluteFilePath();
   return files.isEmpty() ? QStringList{APath} : files;
 }

@@ -110,6 +110,6 @@ private:
   bool FClosing = false;
   bool FCloseScheduled = false;
   bool FConvertedSinceRefresh = false;
-  std::vector<std::string> FRestorable;     // offered by btnRestore, not taken yet
+  std::vector<std::string> FRestorable;      // offered by btnRestore, not taken yet
   std::vector<std::string> FLeftUnconverted; // the list's unconverted files as closing began
 };

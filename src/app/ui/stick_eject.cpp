@@ -42,8 +42,8 @@ TEjectResult EjectStick(const QString &AMountPoint, const QDBusConnection &ABus)
   }
   const QString device = QString::fromStdString(MountSource(point));
   if (device.isEmpty()) {
-    result.Message = QObject::tr("Nothing is mounted at %1: the stick may be gone already.")
-                         .arg(AMountPoint);
+    result.Message =
+        QObject::tr("Nothing is mounted at %1: the stick may be gone already.").arg(AMountPoint);
     return result;
   }
   if (!ABus.isConnected()) {
@@ -58,14 +58,15 @@ TEjectResult EjectStick(const QString &AMountPoint, const QDBusConnection &ABus)
       Call(ABus, ManagerPath, QStringLiteral("org.freedesktop.UDisks2.Manager"),
            QStringLiteral("ResolveDevice"), {spec, QVariantMap()});
   if (Failed(resolved)) {
-    const bool absent = resolved.errorName() == QLatin1String("org.freedesktop.DBus.Error.ServiceUnknown") ||
-                        resolved.errorName() == QLatin1String("org.freedesktop.DBus.Error.NameHasNoOwner");
-    result.Message = absent ? QObject::tr("This desktop has no udisks2 service, so the stick "
-                                          "cannot be ejected from here: unmount %1 with the "
-                                          "file manager.")
-                                  .arg(AMountPoint)
-                            : QObject::tr("udisks2 does not know %1: %2")
-                                  .arg(device, resolved.errorMessage());
+    const bool absent =
+        resolved.errorName() == QLatin1String("org.freedesktop.DBus.Error.ServiceUnknown") ||
+        resolved.errorName() == QLatin1String("org.freedesktop.DBus.Error.NameHasNoOwner");
+    result.Message =
+        absent ? QObject::tr("This desktop has no udisks2 service, so the stick "
+                             "cannot be ejected from here: unmount %1 with the "
+                             "file manager.")
+                     .arg(AMountPoint)
+               : QObject::tr("udisks2 does not know %1: %2").arg(device, resolved.errorMessage());
     return result;
   }
   const QList<QDBusObjectPath> blocks =
@@ -91,8 +92,8 @@ TEjectResult EjectStick(const QString &AMountPoint, const QDBusConnection &ABus)
                                          "in %1. Close it and eject again.")
                                  .arg(programs.join(QStringLiteral(", ")));
     } else {
-      result.Message = QObject::tr("The stick could not be unmounted: %1")
-                           .arg(unmounted.errorMessage());
+      result.Message =
+          QObject::tr("The stick could not be unmounted: %1").arg(unmounted.errorMessage());
     }
     return result;
   }

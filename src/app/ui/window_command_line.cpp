@@ -40,7 +40,8 @@ TWindowCommandLine ParseWindowCommandLine(const QStringList &AArguments,
     } else if (arg == QLatin1String("--help") || arg == QLatin1String("-h")) {
       return {TWindowCommand::wcHelp, {}, UsageText()};
     } else if (arg == QLatin1String("--version") || arg == QLatin1String("-V")) {
-      return {TWindowCommand::wcVersion, {},
+      return {TWindowCommand::wcVersion,
+              {},
               QStringLiteral("%1 %2\n").arg(QString::fromUtf8(ProgramName),
                                             QStringLiteral(KORVELO_VERSION))};
     } else if (result.Command != TWindowCommand::wcError) {
