@@ -1,5 +1,7 @@
 // Takes a picture of the window as a person sees it: two files added, the first one converting.
-// Run under an X server (xvfb-run); usage: korvelo-window-shot OUTPUT.png FILE1 FILE2 [PAGE [WxH]]
+// Run under an X server (xvfb-run); usage:
+//   korvelo-window-shot OUTPUT.png FILE1 FILE2 [PAGE [WxH [MORE FILES...]]]
+// WxH "-": the size the window takes by itself on the screen.
 // FILE1 "none": the window as it first opens, with an empty list. The second panel is selected.
 #include <QDir>
 #include <QElapsedTimer>
@@ -18,7 +20,8 @@
 
 int main(int argc, char **argv) {
   if (argc < 4) {
-    std::fprintf(stderr, "usage: %s OUTPUT.png FILE1 FILE2 [PAGE [WxH]]\n", argv[0]);
+    std::fprintf(stderr, "usage: %s OUTPUT.png FILE1 FILE2 [PAGE [WxH [MORE FILES...]]]\n",
+                 argv[0]);
     return 2;
   }
   TKorveloApplication app(argc, argv);
@@ -33,7 +36,9 @@ int main(int argc, char **argv) {
   }
   window.show();
   const QString output = QString::fromLocal8Bit(argv[1]);
-  const QStringList files = {QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3])};
+  QStringList files = {QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3])};
+  for (int i = 6; i < argc; ++i)
+    files << QString::fromLocal8Bit(argv[i]);
   // PAGE "content": the Convert page without starting, the first panel with its second sound
   // track, its first subtitles and the part from 1 s to 2 s chosen, and its menu open.
   const bool content = argc > 4 && QString::fromLocal8Bit(argv[4]) == QLatin1String("content");

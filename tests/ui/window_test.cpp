@@ -29,8 +29,9 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTabBar>
+#include <QRegularExpression>
 #include <QTest>
-#include <QToolBar>
+#include <QToolButton>
 #include <QTimer>
 #include <csignal>
 #include <filesystem>
@@ -41,11 +42,13 @@
 
 #include "app/profiles.h"
 #include "app/thumbnail.h"
+#include "app/ui/command_bar.h"
 #include "app/ui/convert_list.h"
 #include "app/ui/folders_page.h"
 #include "app/ui/main_window.h"
 #include "app/ui/messages.h"
 #include "app/ui/single_instance.h"
+#include "app/ui/text_fit.h"
 #include "app/ui/window_command_line.h"
 #include "support/psp_checks.h"
 #include "support/test_support.h"
@@ -632,6 +635,70 @@ TEST_F(Window, OnAScreenSmallerThanTheDesignTheWindowFitsTheScreen) {
       << window.x() << "," << window.y() << " " << window.width() << "x" << window.height();
 }
 
+// On an 800x600 screen every command is on the bar with its whole caption, and long names lose
+// their middle, never what follows them.
+TEST_F(Window, OnASmallScreenEveryCommandShowsAndLongTextsLoseTheirMiddle) {
+  for (QAction *action : {Main->btnAdd, Main->btnRemove, Main->btnClear, Main->btnStart,
+                          Main->btnStop, Main->btnPause, Main->btnResume, Main->btnOpenAVCFolder,
+                          Main->btnOpenMPEG4Folder, Main->btnOpenDeviceFolder}) {
+    const QToolButton *button = Main->tbConvert->widgetForAction(action);
+    ASSERT_NE(button, nullptr);
+    EXPECT_TRUE(button->isVisible()) << action->text().toStdString();
+    EXPECT_GE(button->width(), button->sizeHint().width()) << action->text().toStdString();
+    EXPECT_FALSE(button->icon().isNull()) << action->text().toStdString();
+    // on the bar, and the bar above the list, both on the screen
+    EXPECT_TRUE(Main->tbConvert->rect().contains(button->geometry()))
+        << action->text().toStdString() << " " << button->y() << " " << Main->tbConvert->height();
+    EXPECT_TRUE(
+        Main->rect().contains(QRect(button->mapTo(Main.get(), QPoint(0, 0)), button->size())))
+        << action->text().toStdString();
+  }
+  EXPECT_LE(Main->tbConvert->geometry().bottom(), Main->plBackground->geometry().top());
+
+  const fs::path folder = AppDir.path() / "holiday videos of the whole family from last summer";
+  fs::create_directories(folder);
+  const std::string file = (folder / "at the seaside, part one.mov").string();
+  fs::copy_file(MediaFile("mov_h264_aac.mov"), file);
+  Add({file});
+  ASSERT_EQ(List->Count(), 1);
+  const TfrmConvertItem *panel = Panel(0);
+  const auto *output = static_cast<const TPathField *>(panel->edOutputFilename);
+  const QString outputName = QFileInfo(output->text()).fileName();
+  EXPECT_TRUE(output->ShownText().endsWith(QStringLiteral("\u2026/") + outputName))
+      << output->ShownText().toStdString();
+  EXPECT_TRUE(
+      output->ShownText().startsWith(QString::fromStdString(AppDir.path().string()).left(4)));
+  EXPECT_EQ(output->toolTip(), output->text());
+  // The input's field is narrower: its name shortens too, but keeps its start and its end.
+  const QString input = panel->lbInputFilename->text();
+  EXPECT_TRUE(input.contains(QStringLiteral("\u2026")) && input.endsWith(QStringLiteral(".mov")))
+      << input.toStdString();
+  EXPECT_EQ(panel->lbInputFilename->toolTip().toStdString(), file);
+
+  const QString status = QStringLiteral(
+      "Converting the whole family at the seaside on a sunny afternoon in august, with "
+      "grandmother, the neighbours and the dog, part one of three.mov (1 of 1)  \u2014  about 37 s "
+      "left");
+  Main->lbStatus->setText(status);
+  EXPECT_TRUE(Main->lbStatus->ShownText().contains(QStringLiteral("\u2026")));
+  EXPECT_TRUE(
+      Main->lbStatus->ShownText().endsWith(QStringLiteral("(1 of 1)  \u2014  about 37 s left")))
+      << Main->lbStatus->ShownText().toStdString();
+  EXPECT_EQ(Main->lbStatus->toolTip(), status);
+
+  // However narrow the format line, the bit rate shows whole or not at all.
+  const QString line = QStringLiteral("mov,mp4,m4a,3gp,3g2,mj2,  124kbps,  640x480");
+  const QFontMetrics metrics = panel->lbInfoString->fontMetrics();
+  for (int width = metrics.horizontalAdvance(line);
+       width >= metrics.horizontalAdvance(QStringLiteral("\u2026 124kbps")); --width) {
+    const QString shown =
+        ElideFormatLine(metrics, line, QStringLiteral("mov,mp4,m4a,3gp,3g2,mj2"), width);
+    EXPECT_TRUE(shown.contains(QRegularExpression(QStringLiteral("[ ,]124kbps"))))
+        << shown.toStdString();
+    EXPECT_LE(metrics.horizontalAdvance(shown), width);
+  }
+}
+
 TEST_F(Window, AFolderButtonThatCannotOpenItsFolderSaysSo) {
   // The offscreen platform has no file manager to open folders with.
   Main->btnOpenAVCFolder->trigger();
@@ -922,6 +989,11 @@ TEST_F(Window, FilesLeftWaitingAreOfferedBackAtTheNextStartButNotOneThatHasGone)
   Add({gone, kept});
   ASSERT_EQ(List->Count(), 2);
   EXPECT_FALSE(Main->btnRestore->isVisible());
+  // One more still loading as the window closes is remembered too.
+  const std::string loading = AppDir.file("loading.ts");
+  fs::copy_file(MediaFile("ts_h264_aac.ts"), loading);
+  Main->AddFiles({QString::fromStdString(loading)});
+  ASSERT_EQ(List->Loading(), 1);
   ASSERT_TRUE(Main->close());
   fs::remove(gone);
 
@@ -930,11 +1002,12 @@ TEST_F(Window, FilesLeftWaitingAreOfferedBackAtTheNextStartButNotOneThatHasGone)
   List = Main->ConvertList();
   EXPECT_EQ(List->Count(), 0); // offered, not added unasked
   ASSERT_TRUE(Main->btnRestore->isVisible());
-  EXPECT_EQ(Main->btnRestore->text(), QStringLiteral("Restore 1 file from last time"));
+  EXPECT_EQ(Main->btnRestore->text(), QStringLiteral("Restore 2 files from last time"));
   Main->btnRestore->click();
   WaitForLoads();
-  ASSERT_EQ(List->Count(), 1);
+  ASSERT_EQ(List->Count(), 2);
   EXPECT_EQ(Panel(0)->InputFileName(), kept);
+  EXPECT_EQ(Panel(1)->InputFileName(), loading);
   EXPECT_FALSE(Main->btnRestore->isVisible());
   EXPECT_TRUE(Messages.empty()) << Messages.front();
 }

@@ -38,6 +38,7 @@
 #include "app/thumbnail.h"
 #include "app/ui/folders_page.h"
 #include "app/ui/messages.h"
+#include "app/ui/text_fit.h"
 #include "app/window_rules.h"
 #include "converter/av_converter.h"
 
@@ -144,7 +145,7 @@ TfrmConvertItem::TfrmConvertItem(QWidget *AParent, std::unique_ptr<TCustomAVConv
   auto *output = new QGridLayout(gbOutput);
   output->setContentsMargins(8, 4, 8, 6);
   output->setVerticalSpacing(4);
-  edOutputFilename = new QLineEdit(gbOutput);
+  edOutputFilename = new TPathField(gbOutput);
   edOutputFilename->setReadOnly(true);
   edTitle = new QLineEdit(gbOutput);
   edTitle->setReadOnly(true);
@@ -342,29 +343,21 @@ void TfrmConvertItem::ShowTexts(const TLoadedConversion &ALoaded) {
   pbarPreview->setToolTip(QString());
 }
 
-// Texts wider than their field are shortened where they say least: a path loses its start (the
-// file name stays), the format line loses the end of the format's name (rate and size stay).
-// The whole text is in the tooltip.
+// Texts wider than their field are shortened where they say least: a path loses the middle of
+// its folder (the file name stays), the format line loses the format's name (rate and size
+// stay). The whole text is in the tooltip.
 void TfrmConvertItem::FitTexts() {
   const QString name = OneLine(FromStd(FInputFileName));
   lbInputFilename->setToolTip(name);
   lbInputFilename->setText(
-      lbInputFilename->fontMetrics().elidedText(name, Qt::ElideLeft, lbInputFilename->width()));
+      ElidePath(lbInputFilename->fontMetrics(), name, lbInputFilename->width()));
   if (FOutputFileName.empty())
     return;
-  const QFontMetrics metrics = lbInfoString->fontMetrics();
   const QString info = FromStd(InfoStringOf(FLoaded));
-  const QString format = FromStd(FLoaded.FormatName);
-  const QString rest = info.mid(format.size());
   lbInfoString->setToolTip(info);
-  const int formatWidth = lbInfoString->width() - metrics.horizontalAdvance(rest);
-  if (metrics.horizontalAdvance(info) <= lbInfoString->width())
-    lbInfoString->setText(info);
-  else if (formatWidth >= metrics.horizontalAdvance(QStringLiteral("m\u2026")))
-    lbInfoString->setText(metrics.elidedText(format, Qt::ElideRight, formatWidth) + rest);
-  else // too narrow even for the rate and size: as much of them as fits
-    lbInfoString->setText(metrics.elidedText(info, Qt::ElideLeft, lbInfoString->width()));
-  // The end of the output name (the file itself) is what matters; the folder is on the tooltip.
+  lbInfoString->setText(ElideFormatLine(lbInfoString->fontMetrics(), info,
+                                        FromStd(FLoaded.FormatName), lbInfoString->width()));
+  // With the focus the output field shows its path from the end: the file itself.
   edOutputFilename->end(false);
   ShowContent();
 }

@@ -54,6 +54,8 @@ TfrmConvertList::~TfrmConvertList() { delete FLoader; }
 
 int TfrmConvertList::Loading() const { return FLoader->Pending(); }
 
+std::vector<std::string> TfrmConvertList::LoadingFiles() const { return FLoader->PendingFiles(); }
+
 void TfrmConvertList::ShowPanelOf(QWidget *AWidget) {
   QWidget *panel = AWidget;
   while (panel && panel->parentWidget() != this)

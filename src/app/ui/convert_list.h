@@ -33,8 +33,9 @@ public:
   // once its probe and first picture are done. A file refused says why: one message for the
   // files refused together.
   void AddItem(const std::string &AFileName);
-  // Files added whose panels have not appeared yet.
+  // Files added whose panels have not appeared yet, and their names in the order added.
   int Loading() const;
+  std::vector<std::string> LoadingFiles() const;
   void RemoveSelected();
   void ClearItems();
   void StartBatch();

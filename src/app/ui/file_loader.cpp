@@ -43,6 +43,7 @@ TFileLoader::~TFileLoader() {
 void TFileLoader::Add(const std::string &AFileName, int AProfileIndex,
                       const std::string &ALibraryPath, const std::string &AAVCFolder,
                       const std::string &AMPEG4Folder, int APreviewW, int APreviewH) {
+  FPendingNames.emplace(FNextSerial, AFileName);
   {
     std::lock_guard<std::mutex> lock(FMutex);
     FJobs.push_back({FNextSerial++, AFileName, ALibraryPath, AAVCFolder, AMPEG4Folder,
@@ -58,7 +59,15 @@ int TFileLoader::Pending() const {
   return static_cast<int>(FNextSerial - std::max(FNextDelivery, FCancelledBelow));
 }
 
+std::vector<std::string> TFileLoader::PendingFiles() const {
+  std::vector<std::string> files;
+  for (const auto &pending : FPendingNames)
+    files.push_back(pending.second);
+  return files;
+}
+
 void TFileLoader::Cancel() {
+  FPendingNames.clear();
   std::lock_guard<std::mutex> lock(FMutex);
   FCancelledBelow = FNextSerial;
 }
@@ -143,6 +152,7 @@ void TFileLoader::DeliverReady() {
       FDone.erase(next);
     }
     ++FNextDelivery;
+    FPendingNames.erase(serial);
     if (serial < FCancelledBelow) {
       ReleaseOutputClaim(load.Loaded);
       continue;

@@ -45,6 +45,8 @@ public:
            int APreviewH);
   // Files added and not delivered yet.
   int Pending() const;
+  // Their names, in the order they were added.
+  std::vector<std::string> PendingFiles() const;
   // Forgets the files not delivered yet (the list was cleared): their claims are given up.
   void Cancel();
 
@@ -68,6 +70,8 @@ private:
   uint64_t FNextSerial = 0;
   uint64_t FNextDelivery = 0;
   uint64_t FCancelledBelow = 0;
+  // The names of the files not delivered yet, by serial. Window's thread only.
+  std::map<uint64_t, std::string> FPendingNames;
   bool FDeliveryPosted = false;
   bool FStopping = false;
   std::vector<std::thread> FWorkers;

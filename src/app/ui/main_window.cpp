@@ -1,6 +1,7 @@
 #include "app/ui/main_window.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDesktopServices>
@@ -17,25 +18,28 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QStyle>
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QTimer>
-#include <QToolBar>
-#include <QToolButton>
 #include <QTreeView>
 #include <QUrl>
 #include <QVBoxLayout>
 #include <cstdio>
+#include <functional>
+#include <initializer_list>
 
 #include "app/folders.h"
 #include "app/profiles.h"
 #include "app/remembered_batch.h"
 #include "app/size_estimate.h"
+#include "app/ui/command_bar.h"
 #include "app/ui/convert_item.h"
 #include "app/ui/convert_list.h"
 #include "app/ui/folders_page.h"
 #include "app/ui/home_picture.h"
 #include "app/ui/messages.h"
+#include "app/ui/text_fit.h"
 #include "app/ui/window_command_line.h"
 #include "converter/av_converter.h"
 
@@ -59,6 +63,17 @@ constexpr int WindowFrame = 8;     // px a desktop's window frame usually takes 
 constexpr int WindowTitleBar = 32; // and its title bar
 constexpr int ButtonWidth = 73;
 constexpr int ButtonHeight = 21;
+
+// The desktop's icon for a command (the first of ANames its icon theme has), or the style's own
+// where no icon theme is installed.
+QIcon ThemeIcon(std::initializer_list<const char *> ANames, QStyle::StandardPixmap AStandard) {
+  for (const char *name : ANames) {
+    const QIcon icon = QIcon::fromTheme(QString::fromLatin1(name));
+    if (!icon.isNull())
+      return icon;
+  }
+  return QApplication::style()->standardIcon(AStandard);
+}
 
 std::string WithTrailingSlash(const QString &AFolder) {
   QString folder = AFolder;
@@ -102,7 +117,7 @@ TfrmMain::TfrmMain(const QString &AAppPath, QWidget *AParent)
     }
   });
 
-  lbStatus = new QLabel(this);
+  lbStatus = new TElidedLabel(this);
   statusBar()->addWidget(lbStatus, 1);
   lbFit = new QLabel(this);
   statusBar()->addPermanentWidget(lbFit);
@@ -223,45 +238,49 @@ QWidget *TfrmMain::CreateConvertPage() {
   layout->setContentsMargins(6, 6, 6, 6);
   layout->setSpacing(6);
 
-  tbConvert = new QToolBar(page);
-  tbConvert->setToolButtonStyle(Qt::ToolButtonTextOnly);
-  tbConvert->setMovable(false);
-  tbConvert->layout()->setSpacing(4);
-  auto button = [this](const QString &ACaption, const QString &AHint, auto AHandler) {
-    QAction *action = tbConvert->addAction(ACaption, this, AHandler);
-    action->setToolTip(AHint.isEmpty() ? ACaption : AHint);
-    if (auto *widget = qobject_cast<QToolButton *>(tbConvert->widgetForAction(action))) {
-      widget->setMinimumSize(ButtonWidth, ButtonHeight);
-      widget->setAutoRaise(false);          // drawn as buttons, as a tool bar of commands should be
-      widget->setFocusPolicy(Qt::TabFocus); // and reached with Tab like buttons
-    }
-    return action;
+  tbConvert = new TCommandBar(QSize(ButtonWidth, ButtonHeight), page);
+  auto button = [this](const QString &ACaption, const QIcon &AIcon, const QString &AHint,
+                       std::function<void()> AHandler) {
+    return tbConvert->AddCommand(ACaption, AIcon, AHint, std::move(AHandler));
   };
-  btnAdd = button(tr("Add"), QString(), [this] { btnAddFilesClick(); });
-  btnRemove = button(tr("Remove"), QString(), [this] { FConvertList->RemoveSelected(); });
-  btnClear = button(tr("Clear"), QString(), [this] { FConvertList->ClearItems(); });
+  btnAdd = button(tr("Add"), ThemeIcon({"list-add"}, QStyle::SP_DialogOpenButton), QString(),
+                  [this] { btnAddFilesClick(); });
+  btnRemove = button(tr("Remove"), ThemeIcon({"list-remove"}, QStyle::SP_DialogDiscardButton),
+                     QString(), [this] { FConvertList->RemoveSelected(); });
+  btnClear = button(tr("Clear"),
+                    ThemeIcon({"edit-clear-all", "edit-clear"}, QStyle::SP_LineEditClearButton),
+                    QString(), [this] { FConvertList->ClearItems(); });
   // The keys people expect for opening files and deleting what is selected.
   btnAdd->setShortcut(QKeySequence::Open);
   btnRemove->setShortcut(QKeySequence::Delete);
-  tbConvert->addSeparator();
-  btnStart = button(tr("Start"), QString(), [this] { btnStartClick(); });
-  btnStop = button(tr("Stop"), QString(), [this] {
-    const bool idle = FConvertList->AllTerminated();
-    FConvertList->StopAll();
-    if (idle)
-      lbStatus->setText(tr("Nothing to stop"));
-  });
-  btnPause = button(tr("Pause"), QString(), [this] { FConvertList->PauseAll(); });
-  btnResume = button(tr("Resume"), QString(), [this] { FConvertList->ResumeNext(); });
-  tbConvert->addSeparator();
+  tbConvert->AddSeparator();
+  btnStart = button(tr("Start"), ThemeIcon({"media-playback-start"}, QStyle::SP_MediaPlay),
+                    QString(), [this] { btnStartClick(); });
+  btnStop = button(tr("Stop"), ThemeIcon({"media-playback-stop"}, QStyle::SP_MediaStop), QString(),
+                   [this] {
+                     const bool idle = FConvertList->AllTerminated();
+                     FConvertList->StopAll();
+                     if (idle)
+                       lbStatus->setText(tr("Nothing to stop"));
+                   });
+  btnPause = button(tr("Pause"), ThemeIcon({"media-playback-pause"}, QStyle::SP_MediaPause),
+                    QString(), [this] { FConvertList->PauseAll(); });
+  btnResume = button(tr("Resume"), ThemeIcon({"media-seek-forward"}, QStyle::SP_MediaSeekForward),
+                     QString(), [this] { FConvertList->ResumeNext(); });
+  tbConvert->AddSeparator();
   btnOpenAVCFolder =
-      button(tr("AVC Folder"), tr("Open AVC output folder"), [this] { OpenFolder(AVCFolder); });
-  btnOpenMPEG4Folder = button(tr("MPEG4 Folder"), tr("Open MPEG4 output folder"),
-                              [this] { OpenFolder(MPEG4Folder); });
-  btnOpenDeviceFolder = button(tr("Device Folder"), tr("Open Device Folder"), [this] {
-    if (!QString::fromStdString(DeviceFolder).trimmed().isEmpty())
-      OpenFolder(DeviceFolder);
-  });
+      button(tr("AVC Folder"), ThemeIcon({"folder-videos", "folder"}, QStyle::SP_DirOpenIcon),
+             tr("Open AVC output folder"), [this] { OpenFolder(AVCFolder); });
+  btnOpenMPEG4Folder =
+      button(tr("MPEG4 Folder"), ThemeIcon({"folder-videos", "folder"}, QStyle::SP_DirOpenIcon),
+             tr("Open MPEG4 output folder"), [this] { OpenFolder(MPEG4Folder); });
+  btnOpenDeviceFolder =
+      button(tr("Device Folder"),
+             ThemeIcon({"media-flash", "drive-removable-media"}, QStyle::SP_DriveFDIcon),
+             tr("Open Device Folder"), [this] {
+               if (!QString::fromStdString(DeviceFolder).trimmed().isEmpty())
+                 OpenFolder(DeviceFolder);
+             });
   layout->addWidget(tbConvert);
 
   plBackground = new QWidget(page);
@@ -412,12 +431,14 @@ void TfrmMain::ListProgress(int, int APercent, TItemState AState) {
 
 void TfrmMain::closeEvent(QCloseEvent *AEvent) {
   // What is still to convert as closing begins (the running conversion is stopped by it) is
-  // offered back at the next start.
+  // offered back at the next start, with the files added that are still loading.
   if (!FClosing) {
     FLeftUnconverted.clear();
     for (int i = 0; i < FConvertList->Count(); ++i)
       if (FConvertList->Item(i)->FState != isTerminated)
         FLeftUnconverted.push_back(FConvertList->Item(i)->InputFileName());
+    for (const std::string &file : FConvertList->LoadingFiles())
+      FLeftUnconverted.push_back(file);
   }
   const bool canClose = FConvertList->AllTerminated();
   if (canClose && !FCloseScheduled) {

@@ -20,8 +20,9 @@ class QProgressBar;
 class QPushButton;
 class QTabWidget;
 class QTimer;
-class QToolBar;
 class QVBoxLayout;
+class TCommandBar;
+class TElidedLabel;
 class TCustomAVConverter;
 class TfrmConvertList;
 class TFoldersPage;
@@ -66,10 +67,11 @@ public:
   QWidget *tshHome = nullptr;
   QWidget *tshConvert = nullptr;
   QWidget *tshSettings = nullptr;
-  QToolBar *tbConvert = nullptr;
+  TCommandBar *tbConvert = nullptr; // wraps onto a second row rather than hide a button
   QWidget *plBackground = nullptr;
   QProgressBar *pbarTotal = nullptr;
-  QLabel *lbStatus = nullptr;
+  // Shortened in the middle when too long; the whole text is its tooltip then.
+  TElidedLabel *lbStatus = nullptr;
   // The batch's expected size against the stick's free space, on the Convert page.
   QLabel *lbFit = nullptr;
   void ShowFitLine();

@@ -1,0 +1,140 @@
+#include "app/ui/text_fit.h"
+
+#include <QEvent>
+#include <QFontMetrics>
+#include <QPainter>
+#include <QStyle>
+#include <QStyleOptionFrame>
+
+namespace {
+
+const QString Ellipsis = QStringLiteral("\u2026");
+
+} // namespace
+
+QString ElidePath(const QFontMetrics &AMetrics, const QString &APath, int AWidth) {
+  if (AMetrics.horizontalAdvance(APath) <= AWidth)
+    return APath;
+  const int slash = APath.lastIndexOf(QLatin1Char('/'));
+  if (slash > 0) {
+    const QString name = APath.mid(slash); // with its "/", which says a folder went before
+    const int folderWidth = AWidth - AMetrics.horizontalAdvance(name);
+    // Some of the folder's start is worth showing only if more than the "…" fits.
+    if (folderWidth >=
+        AMetrics.horizontalAdvance(APath.left(std::min<qsizetype>(slash, 3)) + Ellipsis))
+      return AMetrics.elidedText(APath.left(slash), Qt::ElideRight, folderWidth) + name;
+    // Too long a name: the room is its own, and it loses its middle.
+    const QString folderMark = Ellipsis + QLatin1Char('/');
+    const int nameWidth = AWidth - AMetrics.horizontalAdvance(folderMark);
+    if (nameWidth >= AMetrics.horizontalAdvance(QStringLiteral("mm") + Ellipsis))
+      return folderMark + AMetrics.elidedText(name.mid(1), Qt::ElideMiddle, nameWidth);
+  }
+  return AMetrics.elidedText(APath, Qt::ElideMiddle, AWidth);
+}
+
+QString ElideFormatLine(const QFontMetrics &AMetrics, const QString &ALine, const QString &AName,
+                        int AWidth) {
+  if (AMetrics.horizontalAdvance(ALine) <= AWidth)
+    return ALine;
+  if (!ALine.startsWith(AName))
+    return AMetrics.elidedText(ALine, Qt::ElideRight, AWidth);
+  const QString rest = ALine.mid(AName.size()); // ",  124kbps,  640x480"
+  const int nameWidth = AWidth - AMetrics.horizontalAdvance(rest);
+  if (nameWidth >= AMetrics.horizontalAdvance(QStringLiteral("m") + Ellipsis))
+    return AMetrics.elidedText(AName, Qt::ElideRight, nameWidth) + rest;
+  // Without the name: "… 124kbps,  640x480"; then the size shortens from its end, and goes. A
+  // blank after the "…" shows that no digit of the rate is missing.
+  int start = 0;
+  while (start < rest.size() && (rest[start] == QLatin1Char(',') || rest[start].isSpace()))
+    ++start;
+  const QString withoutName = Ellipsis + QLatin1Char(' ') + rest.mid(start);
+  if (AMetrics.horizontalAdvance(withoutName) <= AWidth)
+    return withoutName;
+  const int sizeAt = withoutName.indexOf(QLatin1Char(','));
+  if (sizeAt < 0)
+    return AMetrics.elidedText(withoutName, Qt::ElideRight, AWidth);
+  const QString rate = withoutName.left(sizeAt);
+  const int sizeWidth = AWidth - AMetrics.horizontalAdvance(rate);
+  if (sizeWidth < AMetrics.horizontalAdvance(QStringLiteral(",  m") + Ellipsis))
+    return AMetrics.horizontalAdvance(rate) <= AWidth
+               ? rate
+               : AMetrics.elidedText(rate, Qt::ElideRight, AWidth);
+  return rate + AMetrics.elidedText(withoutName.mid(sizeAt), Qt::ElideRight, sizeWidth);
+}
+
+TElidedLabel::TElidedLabel(QWidget *AParent) : QFrame(AParent) {
+  setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+}
+
+void TElidedLabel::setText(const QString &AText) {
+  if (AText == FText)
+    return;
+  FText = AText;
+  UpdateToolTip();
+  updateGeometry();
+  update();
+}
+
+QString TElidedLabel::ShownText() const {
+  return fontMetrics().elidedText(FText, Qt::ElideMiddle, contentsRect().width());
+}
+
+QSize TElidedLabel::sizeHint() const {
+  const QFontMetrics metrics = fontMetrics();
+  return {metrics.horizontalAdvance(FText) + frameWidth() * 2, metrics.height() + frameWidth() * 2};
+}
+
+QSize TElidedLabel::minimumSizeHint() const {
+  const QFontMetrics metrics = fontMetrics();
+  return {metrics.horizontalAdvance(Ellipsis) * 3, metrics.height() + frameWidth() * 2};
+}
+
+void TElidedLabel::paintEvent(QPaintEvent *AEvent) {
+  QFrame::paintEvent(AEvent);
+  QPainter painter(this);
+  painter.setPen(palette().color(QPalette::WindowText));
+  painter.drawText(contentsRect(), Qt::AlignLeft | Qt::AlignVCenter, ShownText());
+}
+
+void TElidedLabel::resizeEvent(QResizeEvent *AEvent) {
+  QFrame::resizeEvent(AEvent);
+  UpdateToolTip();
+}
+
+void TElidedLabel::changeEvent(QEvent *AEvent) {
+  QFrame::changeEvent(AEvent);
+  if (AEvent->type() == QEvent::FontChange)
+    UpdateToolTip();
+}
+
+void TElidedLabel::UpdateToolTip() { setToolTip(ShownText() == FText ? QString() : FText); }
+
+TPathField::TPathField(QWidget *AParent) : QLineEdit(AParent) {}
+
+// Where QLineEdit draws its text: the style's contents rectangle less the text margins and the
+// field's own two pixels on each side.
+QRect TPathField::TextRect() const {
+  QStyleOptionFrame panel;
+  initStyleOption(&panel);
+  const QRect contents = style()->subElementRect(QStyle::SE_LineEditContents, &panel, this);
+  return contents.marginsRemoved(textMargins()).adjusted(2, 0, -2, 0);
+}
+
+QString TPathField::ShownText() const {
+  return ElidePath(fontMetrics(), text(), TextRect().width());
+}
+
+void TPathField::paintEvent(QPaintEvent *AEvent) {
+  const QString shown = ShownText();
+  if (hasFocus() || shown == text()) {
+    QLineEdit::paintEvent(AEvent);
+    return;
+  }
+  QPainter painter(this);
+  QStyleOptionFrame panel;
+  initStyleOption(&panel);
+  style()->drawPrimitive(QStyle::PE_PanelLineEdit, &panel, &painter, this);
+  painter.setPen(
+      palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::Text));
+  painter.drawText(TextRect(), Qt::AlignLeft | Qt::AlignVCenter, shown);
+}
