@@ -70,7 +70,7 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION video)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(KORVELO_RUNTIME_PACKAGES
-  "libavcodec59, libavformat59, libavutil57, libswscale6, libswresample4")
+  "libavcodec59, libavformat59, libavutil57, libswscale6, libswresample4, libsystemd0")
 if(TARGET korvelo-converter)
   string(APPEND KORVELO_RUNTIME_PACKAGES ", qt6-qpa-plugins")
 endif()

@@ -43,8 +43,8 @@ std::string ValueOption(const std::string &AName) {
     return "--list";
   if (AName == "--copy-to")
     return "--copy-to";
-  if (AName == "--stick-list")
-    return "--stick-list";
+  if (AName == "--stick-list" || AName == "--eject")
+    return AName;
   for (const char *name : {"--audio-track", "--subtitles", "--start", "--end", "--still-seconds"})
     if (AName == name)
       return AName;
@@ -69,8 +69,8 @@ bool ParseCommandLine(const std::vector<std::string> &AArgs, TCommandLine &AComm
                       std::string &AError) {
   ACommand = TCommandLine();
   bool listGiven = false, copyGiven = false;
-  std::string stickDir;         // --stick-list
-  std::string conversionOption; // the first of --profile, --output, --jobs given
+  std::string stickOption, stickDir; // --stick-list or --eject, and its folder
+  std::string conversionOption;      // the first of --profile, --output, --jobs given
   bool optionsEnded = false;
   for (size_t i = 0; i < AArgs.size(); ++i) {
     const std::string &arg = AArgs[i];
@@ -150,12 +150,15 @@ bool ParseCommandLine(const std::vector<std::string> &AArgs, TCommandLine &AComm
       }
       copyGiven = true;
       ACommand.DeviceDir = value;
-    } else if (option == "--stick-list") {
-      if (!stickDir.empty() || value.empty()) {
-        AError = !stickDir.empty() ? "option '--stick-list' given twice"
-                                   : "option '--stick-list' requires a device folder";
+    } else if (option == "--stick-list" || option == "--eject") {
+      if (!stickOption.empty() || value.empty()) {
+        AError = stickOption == option ? "option '" + option + "' given twice"
+                 : !stickOption.empty()
+                     ? "options '" + stickOption + "' and '" + option + "' cannot be used together"
+                     : "option '" + option + "' requires a device folder";
         return false;
       }
+      stickOption = option;
       stickDir = value;
     } else if (option == "--audio-track" || option == "--subtitles") {
       if (value.empty()) {
@@ -191,22 +194,23 @@ bool ParseCommandLine(const std::vector<std::string> &AArgs, TCommandLine &AComm
     AError = "options '--list' and '--copy-to' cannot be used together";
     return false;
   }
-  if (!stickDir.empty()) {
+  if (!stickOption.empty()) {
     if (listGiven || copyGiven) {
-      AError = std::string("options '") + (listGiven ? "--list" : "--copy-to") +
-               "' and '--stick-list' cannot be used together";
+      AError = std::string("options '") + (listGiven ? "--list" : "--copy-to") + "' and '" +
+               stickOption + "' cannot be used together";
       return false;
     }
     if (!conversionOption.empty()) {
-      AError = "option '" + conversionOption + "' cannot be used with '--stick-list'";
+      AError = "option '" + conversionOption + "' cannot be used with '" + stickOption + "'";
       return false;
     }
     if (!ACommand.Files.empty()) {
-      AError = "option '--stick-list' takes no files (unexpected '" + ACommand.Files[0] + "')";
+      AError =
+          "option '" + stickOption + "' takes no files (unexpected '" + ACommand.Files[0] + "')";
       return false;
     }
     ACommand.DeviceDir = stickDir;
-    ACommand.Mode = TCommandMode::cmStickList;
+    ACommand.Mode = stickOption == "--eject" ? TCommandMode::cmEject : TCommandMode::cmStickList;
     return true;
   }
   if ((listGiven || copyGiven) && !conversionOption.empty()) {
@@ -247,6 +251,7 @@ std::string UsageText() {
       "       korvelo-convert --list DIR\n"
       "       korvelo-convert --copy-to DEVICE [FILE...]\n"
       "       korvelo-convert --stick-list DEVICE\n"
+      "       korvelo-convert --eject DEVICE\n"
       "Convert video, audio and picture files into MP4 files the PSP plays, list the\n"
       "converted files, and copy them to the PSP's memory stick. An input without\n"
       "pictures gets a black picture, one without sound gets silence.\n"
@@ -286,6 +291,10 @@ std::string UsageText() {
       "      --stick-list DEVICE  list the videos on the memory stick mounted at DEVICE:\n"
       "                        PSP name, title, duration, size, and why the PSP will not\n"
       "                        play one\n"
+      "      --eject DEVICE    write out what is cached, unmount the memory stick that\n"
+      "                        DEVICE (its device folder, or any path on it) lies on and\n"
+      "                        power it off, through udisks2 on the system bus; a busy\n"
+      "                        stick names the programs holding its files\n"
       "\n"
       "  -h, --help            show this help and exit\n"
       "  -V, --version         show the version and exit\n"
@@ -297,7 +306,8 @@ std::string UsageText() {
             profile.Size + ")" + (i == DefaultProfileIndex ? "  default" : "") + "\n";
   }
   text += "\n"
-          "Exit status: 0 when every file was converted (or copied), 1 when one failed or\n"
-          "was refused, 2 for a usage error, 128 + the signal number when interrupted.\n";
+          "Exit status: 0 when every file was converted (or copied, or the stick ejected),\n"
+          "1 when one failed or was refused, 2 for a usage error, 128 + the signal number\n"
+          "when interrupted.\n";
   return text;
 }

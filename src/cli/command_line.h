@@ -6,7 +6,7 @@
 
 #include "app/content_choice.h"
 
-enum class TCommandMode { cmHelp, cmVersion, cmConvert, cmList, cmCopy, cmStickList };
+enum class TCommandMode { cmHelp, cmVersion, cmConvert, cmList, cmCopy, cmStickList, cmEject };
 
 struct TCommandLine {
   TCommandMode Mode = TCommandMode::cmConvert;
@@ -14,7 +14,7 @@ struct TCommandLine {
   std::string OutputDir; // empty: the current folder
   int Jobs = 0;          // 0: one per core
   std::string ListDir;   // --list
-  std::string DeviceDir; // --copy-to, --stick-list
+  std::string DeviceDir; // --copy-to, --stick-list, --eject
   std::vector<std::string> Files;
   TContentChoice Content; // --audio-track, --subtitles, --start, --end, --still-seconds
 };

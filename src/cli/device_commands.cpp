@@ -14,8 +14,10 @@
 #include "app/folders.h"
 #include "app/profiles.h"
 #include "app/psp_stick.h"
+#include "app/stick_eject.h"
 #include "app/thumbnail.h"
 #include "cli/progress_view.h"
+#include "cli/udisks2_sdbus.h"
 #include "medialib/media_functions.h"
 #include "probe/av_probe.h"
 
@@ -117,6 +119,17 @@ int StickListCommand(const std::string &ADevice, FILE *AOut, FILE *AErr) {
           FormatSizeKB(total) + "\n";
   std::fputs(text.c_str(), AOut);
   return 0;
+}
+
+int EjectCommand(const std::string &APath, FILE *AOut, FILE *AErr) {
+  TSdBusUDisks2Bus udisks;
+  const TEjectResult result = EjectStick(APath, udisks);
+  if (result.Ejected) {
+    std::fprintf(AOut, "%s\n", PrintableText(result.Message).c_str());
+    return 0;
+  }
+  std::fprintf(AErr, "korvelo-convert: %s\n", PrintableText(result.Message).c_str());
+  return 1;
 }
 
 std::string FormatOfPSPVideo(const std::string &APath, std::string &AReason) {

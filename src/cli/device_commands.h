@@ -15,6 +15,10 @@ int ListCommand(const std::string &ADir, FILE *AOut, FILE *AErr);
 // and whether the PSP plays them. Returns the exit status.
 int StickListCommand(const std::string &ADevice, FILE *AOut, FILE *AErr);
 
+// Writes out, unmounts and powers off the memory stick APath lies on, through udisks2 on the
+// system bus, saying what happened as the window does. Returns the exit status.
+int EjectCommand(const std::string &APath, FILE *AOut, FILE *AErr);
+
 // The device folder's kind a file the PSP's video player plays is copied as: "AVC" for H.264,
 // "MPEG4" for MPEG-4 video. Played: an MP4 with one H.264 (Baseline or Main, level 3.0 at
 // most) or MPEG-4 Simple video of at most 720x480 and AAC audio. Empty for any other file, with

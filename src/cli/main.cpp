@@ -1,5 +1,5 @@
 // korvelo-convert: the command-line front end. Converts files with a PSP profile, lists the
-// converted files of an output folder and copies them to the memory stick.
+// converted files of an output folder, copies them to the memory stick and ejects it.
 #include <signal.h>
 #include <unistd.h>
 
@@ -145,6 +145,11 @@ int main(int argc, char **argv) {
   case TCommandMode::cmVersion:
     std::printf("korvelo-convert %s\n", KORVELO_VERSION);
     return 0;
+  case TCommandMode::cmEject:
+    // No media library is needed; udisks2 finishes an unmount once asked, so Ctrl-C may end
+    // the wait.
+    TSignalWatcher::UnblockSignals();
+    return EjectCommand(command.DeviceDir, stdout, stderr);
   default:
     break;
   }

@@ -17,7 +17,8 @@ deb=${debs[0]}
 
 dpkg-deb --info "$deb"
 depends=$(dpkg-deb --field "$deb" Depends)
-wanted=(libavcodec59 libavformat59 libavutil57 libswscale6 libswresample4 libjpeg62-turbo libass9 libc6)
+wanted=(libavcodec59 libavformat59 libavutil57 libswscale6 libswresample4 libjpeg62-turbo libass9 libc6
+  libsystemd0)
 [ "$window" = 1 ] && wanted+=(libqt6widgets6 qt6-qpa-plugins)
 for package in "${wanted[@]}"; do
   grep -qE "(^|, )$package( |,|$)" <<< "$depends" || fail "Depends lacks $package"

@@ -27,7 +27,7 @@
 
 #include "app/device_copy_job.h"
 #include "app/mount_watch.h"
-#include "app/ui/stick_eject.h"
+#include "app/ui/udisks2_qt.h"
 #include "app/profiles.h"
 #include "app/psp_volumes.h"
 #include "app/ui/messages.h"
@@ -488,13 +488,14 @@ void TFoldersPage::btnEjectClick() {
   btnEject->setEnabled(false);
   lbStickState->setText(tr("Ejecting the stick\u2026"));
   // udisks2 answers when the stick's cache is written out: seconds on a slow stick.
-  FEjectThread = std::thread([this, point = QString::fromStdString(DeviceDrive)] {
-    const TEjectResult result = EjectStick(point);
+  FEjectThread = std::thread([this, point = DeviceDrive] {
+    TQtUDisks2Bus udisks;
+    const TEjectResult result = EjectStick(point, udisks);
     QMetaObject::invokeMethod(
         this,
         [this, result] {
           FEjectThread.join();
-          ShowMessage(window(), result.Message,
+          ShowMessage(window(), QString::fromStdString(result.Message),
                       result.Ejected ? QMessageBox::Information : QMessageBox::Warning);
           LookForPSP();
         },
