@@ -61,10 +61,16 @@ bool TFatStick::Mount() {
 bool TFatStick::Unmount() {
   if (!FMounted)
     return true;
-  if (Run((FFuse ? "fusermount -u " : "umount ") + Quoted(FMountPoint)) != 0)
-    return false;
-  FMounted = false;
-  return true;
+  // A window of another test running at the same time may be looking into this stick's PSP
+  // folder for a moment (it offers every mounted PSP): busy for that long, not for good.
+  for (int attempt = 0; attempt < 30; ++attempt) {
+    if (Run((FFuse ? "fusermount -u " : "umount ") + Quoted(FMountPoint)) == 0) {
+      FMounted = false;
+      return true;
+    }
+    ::usleep(100000);
+  }
+  return false;
 }
 
 TFatStick::~TFatStick() {
