@@ -58,7 +58,7 @@ int64_t RegularFileSize(const std::string &APath) {
 }
 
 void ListFolder(const std::string &AFolder, const char *AFormat,
-                const TDurationReader &AReadDuration, std::vector<TConvertedFile> &AFiles) {
+                std::vector<TConvertedFile> &AFiles) {
   if (AFolder.empty())
     return;
   std::vector<std::string> names;
@@ -79,8 +79,6 @@ void ListFolder(const std::string &AFolder, const char *AFormat,
     file.Path = folder + name;
     const int64_t size = RegularFileSize(file.Path);
     if (size <= 0)
-      continue;
-    if (!AReadDuration || !AReadDuration(file.Path, file.DurationUs))
       continue;
     file.Size = size + ThumbnailSize(file.Path);
     file.Finished = IsFinishedConversion(file.Path);
@@ -206,12 +204,25 @@ TDurationReader ProbeDurationReader(TAVProbe &AProbe) {
   };
 }
 
+std::vector<TConvertedFile> ListConvertedCandidates(const std::string &AAVCFolder,
+                                                    const std::string &AMPEG4Folder) {
+  std::vector<TConvertedFile> files;
+  ListFolder(AAVCFolder, "AVC", files);
+  ListFolder(AMPEG4Folder, "MPEG4", files);
+  return files;
+}
+
 std::vector<TConvertedFile> ListConvertedFiles(const std::string &AAVCFolder,
                                                const std::string &AMPEG4Folder,
                                                const TDurationReader &AReadDuration) {
-  std::vector<TConvertedFile> files;
-  ListFolder(AAVCFolder, "AVC", AReadDuration, files);
-  ListFolder(AMPEG4Folder, "MPEG4", AReadDuration, files);
+  std::vector<TConvertedFile> files = ListConvertedCandidates(AAVCFolder, AMPEG4Folder);
+  files.erase(std::remove_if(files.begin(), files.end(),
+                             [&](TConvertedFile &AFile) {
+                               AFile.DurationRead =
+                                   AReadDuration && AReadDuration(AFile.Path, AFile.DurationUs);
+                               return !AFile.DurationRead;
+                             }),
+              files.end());
   return files;
 }
 

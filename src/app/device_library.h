@@ -24,12 +24,13 @@ extern const char *const DeviceMPEG4Folder; // "MP_ROOT/100MNV01/"
 
 // One converted file as the device page lists it.
 struct TConvertedFile {
-  std::string Name;       // entry name without folder (the row's caption)
-  std::string Format;     // "AVC" or "MPEG4"
-  std::string Path;       // folder + name
-  int64_t DurationUs = 0; // from the probe
-  int64_t Size = 0;       // video plus thumbnail, in bytes (64-bit: videos pass 2 GB)
-  bool Finished = true;   // a finished conversion, not a stopped or cut-off one's part
+  std::string Name;          // entry name without folder (the row's caption)
+  std::string Format;        // "AVC" or "MPEG4"
+  std::string Path;          // folder + name
+  int64_t DurationUs = 0;    // from the probe (or what it said before, kept in a cache)
+  bool DurationRead = false; // DurationUs is known
+  int64_t Size = 0;          // video plus thumbnail, in bytes (64-bit: videos pass 2 GB)
+  bool Finished = true;      // a finished conversion, not a stopped or cut-off one's part
 };
 
 // Reads a media file's duration in microseconds; false when the file cannot be read as media.
@@ -40,8 +41,11 @@ class TAVProbe;
 TDurationReader ProbeDurationReader(TAVProbe &AProbe);
 
 // The "*.MP4" files (any case) of AAVCFolder, then of AMPEG4Folder: plain files of more than
-// 0 bytes that AReadDuration accepts, each folder's in name order. An empty folder name lists
-// nothing (the sub-folders are not ready).
+// 0 bytes, each folder's in name order, with their sizes and whether they are finished, but no
+// durations yet. An empty folder name lists nothing (the sub-folders are not ready).
+std::vector<TConvertedFile> ListConvertedCandidates(const std::string &AAVCFolder,
+                                                    const std::string &AMPEG4Folder);
+// Those of them that AReadDuration accepts, with their durations.
 std::vector<TConvertedFile> ListConvertedFiles(const std::string &AAVCFolder,
                                                const std::string &AMPEG4Folder,
                                                const TDurationReader &AReadDuration);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QElapsedTimer>
@@ -49,6 +50,8 @@ protected:
     // The user's configuration folder of this test alone.
     SavedConfigHome = qgetenv("XDG_CONFIG_HOME");
     ::setenv("XDG_CONFIG_HOME", Dir.file("config").c_str(), 1);
+    SavedCacheHome = qgetenv("XDG_CACHE_HOME");
+    ::setenv("XDG_CACHE_HOME", Dir.file("cache").c_str(), 1);
     fs::create_directories(App);
     SetMessageSink([this](const QString &AText, QMessageBox::Icon) {
       Messages.push_back(AText.toStdString());
@@ -58,6 +61,7 @@ protected:
     Main.reset();
     SetMessageSink({});
     qputenv("XDG_CONFIG_HOME", SavedConfigHome);
+    qputenv("XDG_CACHE_HOME", SavedCacheHome);
   }
 
   // Starts the window as the program does; its page lists the output folder's files.
@@ -76,6 +80,15 @@ protected:
     if (AThumb)
       std::ofstream(path.substr(0, path.rfind('.')) + ".THM") << "thumbnail of " << AName;
     return path;
+  }
+  // The durations are read off the window's thread: the list fills in.
+  bool DurationsFilled() {
+    return WaitUntil([this] {
+      for (int row = 0; row < Page->lvFiles->rowCount(); ++row)
+        if (Page->lvFiles->item(row, 2)->text().isEmpty())
+          return false;
+      return Page->DurationsPending() == 0;
+    });
   }
   std::string Status() const { return Page->StatusBarCopyFiles->currentMessage().toStdString(); }
   void Select(int ARow, bool ASelected) {
@@ -99,7 +112,7 @@ protected:
   }
 
   testing_support::TempDir Dir;
-  QByteArray SavedConfigHome;
+  QByteArray SavedConfigHome, SavedCacheHome;
   std::string App = Dir.file("app") + "/";
   std::string SettingsFile = Dir.file("config") + "/Korvelo Converter/Config.ini";
   std::unique_ptr<TfrmMain> Main;
@@ -166,11 +179,14 @@ TEST_F(FoldersPage, ListsConvertedFilesAndTheSelectionRestoresItsStatus) {
   const std::string two = Converted("AVC", "two.MP4", "aac_51.mp4", false);
   const std::string three = Converted("MPEG4", "three.mp4", "mov_h264_aac.mov");
   std::ofstream(App + "AVC/empty.mp4").flush();
+  std::ofstream(App + "AVC/not a video.mp4") << "text";
   fs::create_directories(App + "MPEG4/folder.MP4");
   Open();
   ChooseDeviceFolder(Dir.path().string());
 
+  // The file that is not a video leaves the list once it has been tried.
   const QTableWidget *list = Page->lvFiles;
+  ASSERT_TRUE(DurationsFilled());
   ASSERT_EQ(list->rowCount(), 3);
   TAVProbe probe;
   const TDurationReader duration = ProbeDurationReader(probe);
@@ -210,6 +226,7 @@ TEST_F(FoldersPage, ListsConvertedFilesAndTheSelectionRestoresItsStatus) {
   // Refresh drops the selection with the rows: the status no longer names what was selected.
   Page->btnRefresh->click();
   EXPECT_EQ(selectedPart(Status()), "0 KB");
+  ASSERT_TRUE(DurationsFilled());
   EXPECT_EQ(Page->progressbarSize->value(), 0);
   EXPECT_EQ(list->item(0, 0)->toolTip().toStdString(), one); // the whole of a name cut short
 
@@ -221,6 +238,62 @@ TEST_F(FoldersPage, ListsConvertedFilesAndTheSelectionRestoresItsStatus) {
   Page->btnOutputFolder->click();
   EXPECT_EQ(Messages, std::vector<std::string>{OutputFolderErrorMessage});
   EXPECT_EQ(list->rowCount(), 0);
+}
+
+// The window opens without waiting for the durations of the output folder's files: the page
+// lists them at once and fills them in. The next start takes those of unchanged files from the
+// cache in the user's cache folder; a changed file is read again.
+TEST_F(FoldersPage, TheListShowsAtOnceFillsInAndTheNextStartKnowsUnchangedFiles) {
+  std::vector<std::string> files;
+  for (int i = 0; i < 12; ++i)
+    files.push_back(Converted("AVC", "clip " + std::to_string(10 + i) + ".mp4",
+                              i % 2 ? "mov_h264_aac.mov" : "aac_51.mp4"));
+  auto durationOf = [this](int ARow) { return Page->lvFiles->item(ARow, 2)->text(); };
+  // Closed while the durations are still being read: it closes at once.
+  Main = std::make_unique<TfrmMain>(QString::fromStdString(App));
+  Page = Main->FoldersPage();
+  ASSERT_EQ(Page->lvFiles->rowCount(), 12);
+  for (int row = 0; row < 12; ++row)
+    EXPECT_EQ(durationOf(row), "") << row;
+  EXPECT_GT(Page->DurationsPending(), 0u);
+  QElapsedTimer clock;
+  clock.start();
+  Main.reset();
+  EXPECT_LT(clock.elapsed(), 5000);
+
+  Open();
+  ASSERT_TRUE(DurationsFilled());
+  ASSERT_EQ(Page->lvFiles->rowCount(), 12);
+  TAVProbe probe;
+  int64_t us = 0;
+  ASSERT_TRUE(ProbeDurationReader(probe)(files[0], us));
+  const QString first = durationOf(0);
+  EXPECT_EQ(first.toStdString(), FormatDuration(us / 1000));
+  Main.reset();
+
+  // Unchanged to the cache (size and time kept), though it could no longer be read: its
+  // duration is there from the start, nothing is read.
+  struct stat before {};
+  ASSERT_EQ(::stat(files[0].c_str(), &before), 0);
+  {
+    std::ofstream garbage(files[0], std::ios::binary | std::ios::in);
+    garbage << std::string(static_cast<size_t>(before.st_size), 'x');
+  }
+  const timespec kept[2] = {before.st_atim, before.st_mtim};
+  ASSERT_EQ(::utimensat(AT_FDCWD, files[0].c_str(), kept, 0), 0);
+  Main = std::make_unique<TfrmMain>(QString::fromStdString(App));
+  Page = Main->FoldersPage();
+  EXPECT_EQ(durationOf(0), first);
+  EXPECT_EQ(Page->DurationsPending(), 0u);
+
+  // Changed: read again, and not a video any more, so not listed.
+  const timespec later[2] = {{0, UTIME_OMIT}, {before.st_mtim.tv_sec + 60, 0}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, files[0].c_str(), later, 0), 0);
+  Page->btnRefresh->click();
+  EXPECT_EQ(durationOf(0), "");
+  ASSERT_TRUE(DurationsFilled());
+  ASSERT_EQ(Page->lvFiles->rowCount(), 11);
+  EXPECT_EQ(Page->lvFiles->item(0, 0)->text().toStdString(), "clip 11.mp4");
 }
 
 TEST_F(FoldersPage, CopiesUnderTheFreeNumbersAndACancelLeavesNoPSPName) {

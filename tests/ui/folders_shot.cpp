@@ -29,6 +29,7 @@ int main(int argc, char **argv) {
   testing_support::TempDir dir;
   const std::string appDir = dir.file("Korvelo") + "/";
   ::setenv("XDG_CONFIG_HOME", dir.file("config").c_str(), 1);
+  ::setenv("XDG_CACHE_HOME", dir.file("cache").c_str(), 1);
   const std::pair<const char *, const char *> files[] = {
       {"AVC/Holiday at the sea 480x272 AVC.mp4", "anamorphic.mp4"},
       {"AVC/Concert 480x272 AVC.mp4", "aac_51.mp4"},

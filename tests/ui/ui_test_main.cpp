@@ -24,6 +24,9 @@ int main(int argc, char **argv) {
   // The files a closed window left waiting, offered at the next start, stay in here too.
   testing_support::TempDir state;
   ::setenv("XDG_STATE_HOME", state.path().c_str(), 1);
+  // And the cache of the converted files' durations.
+  testing_support::TempDir cache;
+  ::setenv("XDG_CACHE_HOME", cache.path().c_str(), 1);
   ::testing::InitGoogleTest(&argc, argv);
   TKorveloApplication app(argc, argv);
   return RUN_ALL_TESTS();

@@ -31,7 +31,6 @@
 #include "app/profiles.h"
 #include "app/psp_volumes.h"
 #include "app/ui/messages.h"
-#include "probe/av_probe.h"
 
 namespace {
 
@@ -112,7 +111,7 @@ QString IncompleteHint() {
 
 TFoldersPage::TFoldersPage(const std::string &AAppPath, QWidget *AParent)
     : QWidget(AParent), FListVolumes(MountedVolumes), FPlaces(PlatformPlaces(AAppPath)),
-      FProbe(std::make_unique<TAVProbe>()), FCopyJob(std::make_unique<TDeviceCopyJob>()) {
+      FCopyJob(std::make_unique<TDeviceCopyJob>()) {
   auto *layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
   layout->addWidget(CreateFoldersBox());
@@ -128,6 +127,13 @@ TFoldersPage::TFoldersPage(const std::string &AAppPath, QWidget *AParent)
         this, [this, AResult] { CopyDone(AResult); }, Qt::QueuedConnection);
   };
 
+  // Durations are read on the scan's thread; each comes back to the window's.
+  FDurationScan = std::make_unique<TDurationScan>(
+      DurationCachePath(), [this](const TDurationScan::TResult &AResult) {
+        QMetaObject::invokeMethod(
+            this, [this, AResult] { DurationRead(AResult); }, Qt::QueuedConnection);
+      });
+
   // Sticks coming and going are seen by the kernel's word, on a thread of their own.
   FScanListVolumes = FListVolumes;
   FMountWatcher = std::make_unique<TMountWatcher>([this] { ScanStick(); });
@@ -138,6 +144,7 @@ TFoldersPage::~TFoldersPage() {
     FEjectThread.join();
   FMountWatcher.reset();
   FCopyJob.reset();
+  FDurationScan.reset(); // at most one file's read to wait for
 }
 
 QWidget *TFoldersPage::CreateFoldersBox() {
@@ -517,11 +524,15 @@ void TFoldersPage::RefreshFiles() {
     lvFiles->setRowCount(0);
   }
   FSelectedSize = 0;
-  FFiles = ListConvertedFiles(AVCFolder, MPEG4Folder, ProbeDurationReader(*FProbe));
+  FFiles = ListConvertedCandidates(AVCFolder, MPEG4Folder);
+  FScan = FDurationScan->Start(FFiles);
+  FFillRow = 0;
   lvFiles->setRowCount(static_cast<int>(FFiles.size()));
   for (int row = 0; row < lvFiles->rowCount(); ++row) {
     const TConvertedFile &file = FFiles[static_cast<size_t>(row)];
-    const std::string cells[] = {file.Name, file.Format, FormatDuration(file.DurationUs / 1000),
+    const std::string cells[] = {file.Name, file.Format,
+                                 file.DurationRead ? FormatDuration(file.DurationUs / 1000)
+                                                   : std::string(),
                                  FormatSizeKB(file.Size)};
     for (int c = 0; c < lvFiles->columnCount(); ++c) {
       auto *item = new QTableWidgetItem(OneLine(Text(cells[c])));
@@ -541,6 +552,42 @@ void TFoldersPage::RefreshFiles() {
   }
   // The selection went with the old rows: a status that named one now says what is selected.
   if (!StatusBarCopyFiles->currentMessage().isEmpty())
+    ShowSelectionStatus();
+}
+
+void TFoldersPage::DurationRead(const TDurationScan::TResult &AResult) {
+  if (AResult.Scan != FScan)
+    return; // of a list refreshed since
+  // Rows only leave the list, never move down: the file is at FFillRow or after it.
+  size_t row = std::min(FFillRow, FFiles.size());
+  while (row < FFiles.size() && FFiles[row].Path != AResult.Path)
+    ++row;
+  if (row == FFiles.size())
+    return;
+  FFillRow = row + 1;
+  if (!AResult.OK) {
+    RemoveFileRow(static_cast<int>(row));
+    FFillRow = row;
+    return;
+  }
+  TConvertedFile &file = FFiles[row];
+  file.DurationUs = AResult.DurationUs;
+  file.DurationRead = true;
+  lvFiles->item(static_cast<int>(row), 2)->setText(Text(FormatDuration(file.DurationUs / 1000)));
+}
+
+// A file that is not readable as media is not a converted video: it leaves the list, and the
+// selection's size without it.
+void TFoldersPage::RemoveFileRow(int ARow) {
+  const bool selected = lvFiles->selectionModel()->isRowSelected(ARow, QModelIndex());
+  {
+    const QSignalBlocker blocker(lvFiles->selectionModel());
+    lvFiles->removeRow(ARow);
+  }
+  if (selected)
+    FSelectedSize -= FFiles[static_cast<size_t>(ARow)].Size;
+  FFiles.erase(FFiles.begin() + ARow);
+  if (selected)
     ShowSelectionStatus();
 }
 

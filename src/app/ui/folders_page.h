@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "app/device_library.h"
+#include "app/duration_scan.h"
 #include "app/folders.h"
 #include "app/psp_stick.h"
 
@@ -25,7 +26,6 @@ class QPushButton;
 class QStatusBar;
 class QTableWidget;
 class QTimer;
-class TAVProbe;
 class TDeviceCopyJob;
 class TMountWatcher;
 class QSplitter;
@@ -49,7 +49,11 @@ public:
   bool OutputFolderReady();
   // The output folder's message; then the page asks to be shown (PageWanted).
   void ShowOutputFolderError();
+  // Lists the converted files at once; their durations fill in as they are read, off the
+  // window's thread (a file that turns out not to be a video leaves the list).
   void RefreshFiles();
+  // Files of the list whose durations are still being read.
+  size_t DurationsPending() const { return FDurationScan->Pending(); }
   void CopyToDevice();
   bool CopyRunning() const;
   // The device folder's stick as the last mount scan saw it.
@@ -110,6 +114,8 @@ private:
   void lvFilesSelectionChanged(const std::vector<int> &ASelected,
                                const std::vector<int> &ADeselected);
   void ShowSelectionStatus();
+  void DurationRead(const TDurationScan::TResult &AResult);
+  void RemoveFileRow(int ARow);
   void UseDeviceFolder(const std::string &AFolder);
   struct TStickScan {
     std::string DeviceFolder, Offered, Volume;
@@ -137,6 +143,8 @@ private:
   std::string FScanDeviceFolder, FScanDeviceDrive;
   std::function<std::vector<std::string>()> FScanListVolumes;
   std::unique_ptr<TMountWatcher> FMountWatcher;
-  std::unique_ptr<TAVProbe> FProbe;
+  std::unique_ptr<TDurationScan> FDurationScan;
+  uint64_t FScan = 0;  // the durations being read are of this Start
+  size_t FFillRow = 0; // where the next duration read is expected (they come in row order)
   std::unique_ptr<TDeviceCopyJob> FCopyJob;
 };
