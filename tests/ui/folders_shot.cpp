@@ -2,6 +2,8 @@
 // two of them selected, a device folder chosen and a PSP offered.
 // Run under an X server (xvfb-run); usage: korvelo-folders-shot OUTPUT.png [OFFER.png [COPY.png]]
 // OFFER.png shows the page before the offered PSP is taken, COPY.png the copy's progress.
+#include <QApplication>
+#include <QElapsedTimer>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QScreen>
@@ -62,6 +64,18 @@ int main(int argc, char **argv) {
   window.AddFiles({QString::fromStdString(testing_support::MediaFile("mov_h264_aac.mov")),
                    QString::fromStdString(testing_support::MediaFile("anamorphic.mp4"))});
   window.pcSteps->setCurrentWidget(window.tshSettings);
+  // The durations come in from the thread that reads them: the picture shows them all.
+  QTableWidget *list = window.FoldersPage()->lvFiles;
+  const auto filled = [list] {
+    for (int row = 0; row < list->rowCount(); ++row)
+      if (list->item(row, 2)->text().isEmpty())
+        return false;
+    return true;
+  };
+  QElapsedTimer clock;
+  clock.start();
+  while (!filled() && clock.elapsed() < 30000)
+    QApplication::processEvents(QEventLoop::WaitForMoreEvents);
   int result = 1;
   auto save = [&](const char *AFile) {
     return window.screen()->grabWindow(0).save(QString::fromLocal8Bit(AFile));
@@ -72,7 +86,6 @@ int main(int argc, char **argv) {
     // Device folder chosen, then two rows selected, as a person would.
     window.FoldersPage()->btnUsePSP->click();
     window.FoldersPage()->FListVolumes = [] { return std::vector<std::string>{}; };
-    QTableWidget *list = window.FoldersPage()->lvFiles;
     list->selectRow(0);
     list->selectionModel()->select(list->model()->index(3, 0),
                                    QItemSelectionModel::Select | QItemSelectionModel::Rows);
