@@ -3,7 +3,9 @@
 //   korvelo-window-shot OUTPUT.png FILE1 FILE2 [PAGE [WxH [MORE FILES...]]]
 // WxH "-": the size the window takes by itself on the screen.
 // FILE1 "none": the window as it first opens, with an empty list. The second panel is selected.
+#include <QApplication>
 #include <QDir>
+#include <QFont>
 #include <QElapsedTimer>
 #include <QPixmap>
 #include <QProgressBar>
@@ -12,10 +14,12 @@
 #include <QMenu>
 #include <QTimer>
 #include <cstdio>
+#include <cstdlib>
 
 #include "app/ui/application.h"
 #include "app/ui/convert_list.h"
 #include "app/ui/main_window.h"
+#include "app/ui/text_fit.h"
 #include "support/test_support.h"
 
 int main(int argc, char **argv) {
@@ -25,6 +29,12 @@ int main(int argc, char **argv) {
     return 2;
   }
   TKorveloApplication app(argc, argv);
+  // KORVELO_SHOT_FONT_PT: the desktop's font at that size, as a desktop's settings would give it.
+  if (const char *points = std::getenv("KORVELO_SHOT_FONT_PT")) {
+    QFont font = QApplication::font();
+    font.setPointSizeF(std::atof(points));
+    QApplication::setFont(font);
+  }
   testing_support::TempDir appDir; // Config.ini and the outputs go here
   TfrmMain window(QString::fromStdString(appDir.path().string()));
   if (argc > 5) {
@@ -82,8 +92,11 @@ int main(int argc, char **argv) {
       if (content && (!contentChosen || clock.elapsed() - chosenAt < 1500) &&
           clock.elapsed() < 20000)
         return;
-      const bool ready = page != 1 || empty || content ||
-                         (list->Count() > 1 && list->Item(0)->pbarPreview->value() >= 30);
+      const bool ready =
+          page != 1 || empty || content ||
+          // a third of the first file done, with the time left if it comes
+          (list->Count() > 1 && list->Item(0)->pbarPreview->value() >= 30 &&
+           (window.lbStatus->text().endsWith(QStringLiteral(" left")) || clock.elapsed() > 5000));
       if (!ready && clock.elapsed() < 20000)
         return;
       poll->stop();

@@ -136,6 +136,9 @@ void TfrmConvertList::ItemLoaded(TFileLoad &ALoad) {
     // The output folder changed while the file was loading: it writes into the new one.
     if (ALoad.AVCFolder != AVCFolder || ALoad.MPEG4Folder != MPEG4Folder)
       item->ReloadIfWaiting();
+    // A file that joins a running batch adds its time to the estimate of the time left.
+    if (FBatchWanted && FBatchClock.isValid())
+      FBatchTotalMs += std::max<int64_t>(item->Duration() / 1000, 0);
     FMinItemWidth = std::max(FMinItemWidth, item->minimumSizeHint().width());
     // The list shows the panel added last; moving the bar lays the panels out.
     if (scrollbarConvertList->value() == ScrollMax)

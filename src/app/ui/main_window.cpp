@@ -160,8 +160,14 @@ TfrmMain::TfrmMain(const QString &AAppPath, QWidget *AParent)
     PostMessage(this, QString::fromStdString(FConverter->LastErrorMessage()));
   FFoldersPage->RefreshFiles();
 
-  const QSize design(ClientWidth, ClientHeight + menuBar()->sizeHint().height() +
-                                      statusBar()->sizeHint().height());
+  // As wide as the command buttons need on one row with the desktop's font, if that is wider
+  // than the design; a screen without the room gets them on two rows.
+  const QMargins page = tshConvert->layout()->contentsMargins();
+  const int commands = tbConvert->sizeHint().width() + page.left() + page.right() +
+                       2 * style()->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, pcSteps) + 4;
+  const QSize design(std::max(ClientWidth, commands), ClientHeight +
+                                                          menuBar()->sizeHint().height() +
+                                                          statusBar()->sizeHint().height());
   const QSize decorations(2 * WindowFrame, WindowTitleBar + WindowFrame);
   if (const QScreen *screen = QGuiApplication::primaryScreen()) {
     // A screen smaller than the design gets a window that fits it, title bar and frame included
