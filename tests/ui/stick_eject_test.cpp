@@ -1,7 +1,8 @@
 // Eject through udisks2, from the window (Qt D-Bus) and from korvelo-convert --eject (sd-bus),
-// tried against a private D-Bus bus started here with a stand-in for the udisks2 service: this
-// machine has no system bus and no udev for the real daemon. The calls, their arguments and the
-// answers' handling are real; the stand-in only answers.
+// tried against a private D-Bus bus started here with a stand-in for the udisks2 service. The
+// calls, their arguments and the answers' handling are real; the stand-in only answers, and it
+// has a drive to power off, which the real daemon's test (tests/cli/eject_test.cpp, a loop
+// device) cannot have.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
