@@ -351,9 +351,12 @@ TEST_F(FoldersPage, AMountedPSPIsOfferedAndTakenWithOneClick) {
   };
   Main->pcSteps->setCurrentWidget(Main->tshSettings);
   Page->btnRefresh->click();
-  ASSERT_TRUE(WaitUntil([this] { return Page->btnUsePSP->isVisible(); }));
-  EXPECT_EQ(Page->btnUsePSP->text().toStdString(),
-            "PSP memory stick found at " + volume + ": use it");
+  // The scan before the Refresh read the real mount table, where a FAT stick of another test
+  // running alongside may be offered: wait for this test's volume.
+  ASSERT_TRUE(WaitUntil([&] {
+    return Page->btnUsePSP->isVisible() && Page->btnUsePSP->text().toStdString() ==
+                                               "PSP memory stick found at " + volume + ": use it";
+  })) << Page->btnUsePSP->text().toStdString();
   EXPECT_EQ(DeviceFolder, ""); // nothing set without the click
   Page->btnUsePSP->click();
   EXPECT_EQ(Page->edDeviceFolder->text().toStdString(), volume + "/");
