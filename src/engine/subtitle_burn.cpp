@@ -216,6 +216,7 @@ void TSubtitleBurner::TakeSubtitle(const AVSubtitle &ASubtitle, int64_t AStartUs
       std::string line = std::to_string(FReadOrder++) + (afterOrder ? afterOrder : ",");
       ass_process_chunk(FTrack, &line[0], static_cast<int>(line.size()), startMs, durationMs);
       ++FEventCount;
+      FSameUntilMs = INT64_MIN; // the new line may show in the span drawn last
     }
     return;
   }
@@ -290,11 +291,54 @@ void TSubtitleBurner::Draw(uint8_t *const AData[4], const int ALinesize[4], int6
     DrawText(AData, ALinesize, ATimeMs);
 }
 
+// Whether an event's picture may change while it shows: moves, fades, karaoke, transforms
+// and scrolling effects. The rest looks the same throughout its time.
+static bool Animated(const ASS_Event &AEvent) {
+  if (AEvent.Effect && AEvent.Effect[0])
+    return true;
+  const char *text = AEvent.Text;
+  if (!text)
+    return false;
+  for (const char *tag : {"\\t(", "\\move", "\\fad", "\\k", "\\K"})
+    if (std::strstr(text, tag))
+      return true;
+  return false;
+}
+
+bool TSubtitleBurner::TextUnchangedAt(int64_t ATimeMs) const {
+  return ATimeMs >= FSameFromMs && ATimeMs < FSameUntilMs;
+}
+
+// After libass drew ATimeMs: the span around it in which no event starts or ends; when every
+// event showing in it is still, what libass drew is drawn again there.
+void TSubtitleBurner::NoteTextRender(int64_t ATimeMs) {
+  int64_t from = INT64_MIN, until = INT64_MAX;
+  for (int i = 0; i < FTrack->n_events; ++i) {
+    const ASS_Event &event = FTrack->events[i];
+    const int64_t start = event.Start, end = event.Start + event.Duration;
+    if (start <= ATimeMs && ATimeMs < end && Animated(event)) {
+      FSameUntilMs = INT64_MIN;
+      return;
+    }
+    for (const int64_t edge : {start, end}) {
+      if (edge <= ATimeMs)
+        from = std::max(from, edge);
+      else
+        until = std::min(until, edge);
+    }
+  }
+  FSameFromMs = from;
+  FSameUntilMs = until;
+}
+
 void TSubtitleBurner::DrawText(uint8_t *const AData[4], const int ALinesize[4], int64_t ATimeMs) {
-  int changed = 0;
-  // libass keeps the bitmaps of what it drew last and hands them back while nothing changes.
-  for (const ASS_Image *image = ass_render_frame(FRenderer, FTrack, ATimeMs, &changed); image;
-       image = image->next) {
+  if (!TextUnchangedAt(ATimeMs)) {
+    int changed = 0;
+    // libass keeps the bitmaps of what it drew last and hands them back while nothing changes.
+    FImages = ass_render_frame(FRenderer, FTrack, ATimeMs, &changed);
+    NoteTextRender(ATimeMs);
+  }
+  for (const ASS_Image *image = FImages; image; image = image->next) {
     const uint32_t color = image->color;
     const int opacity = 255 - static_cast<int>(color & 0xFF);
     if (opacity == 0 || image->w <= 0 || image->h <= 0)
@@ -303,28 +347,35 @@ void TSubtitleBurner::DrawText(uint8_t *const AData[4], const int ALinesize[4], 
     const int x0 = std::max(0, image->dst_x), y0 = std::max(0, image->dst_y);
     const int x1 = std::min(FGeometry.FrameWidth, image->dst_x + image->w);
     const int y1 = std::min(FGeometry.FrameHeight, image->dst_y + image->h);
+    if (x0 >= x1 || y0 >= y1)
+      continue;
+    // Rows of the glyph bitmap, indexed by the frame's x.
+    auto row = [&](int AY) {
+      return image->bitmap + static_cast<ptrdiff_t>(AY - image->dst_y) * image->stride;
+    };
+    const int dx = image->dst_x;
     for (int y = y0; y < y1; ++y) {
-      const uint8_t *src = image->bitmap + static_cast<ptrdiff_t>(y - image->dst_y) * image->stride;
+      const uint8_t *src = row(y);
       uint8_t *dst = AData[0] + static_cast<ptrdiff_t>(y) * ALinesize[0];
       for (int x = x0; x < x1; ++x) {
-        const int k = src[x - image->dst_x];
+        const int k = src[x - dx];
         if (k)
           dst[x] = Mix(dst[x], c.Y, k * opacity);
       }
     }
-    // Chroma: each sample covers 2x2 pictures points; their mean coverage weighs it.
+    // Chroma: each sample covers 2x2 picture points; their mean coverage weighs it.
     for (int cy = y0 / 2; cy <= (y1 - 1) / 2; ++cy) {
+      const int ya = std::max(cy * 2, y0);
+      const uint8_t *top = row(ya);
+      const uint8_t *bottom = cy * 2 + 1 < y1 && cy * 2 >= y0 ? row(ya + 1) : nullptr;
       uint8_t *u = AData[1] + static_cast<ptrdiff_t>(cy) * ALinesize[1];
       uint8_t *v = AData[2] + static_cast<ptrdiff_t>(cy) * ALinesize[2];
       for (int cx = x0 / 2; cx <= (x1 - 1) / 2; ++cx) {
-        int sum = 0;
-        for (int dy = 0; dy < 2; ++dy)
-          for (int dx = 0; dx < 2; ++dx) {
-            const int x = cx * 2 + dx, y = cy * 2 + dy;
-            if (x >= x0 && x < x1 && y >= y0 && y < y1)
-              sum += image->bitmap[static_cast<ptrdiff_t>(y - image->dst_y) * image->stride +
-                                   (x - image->dst_x)];
-          }
+        const int xa = std::max(cx * 2, x0) - dx;
+        const bool pair = cx * 2 >= x0 && cx * 2 + 1 < x1;
+        int sum = top[xa] + (pair ? top[xa + 1] : 0);
+        if (bottom)
+          sum += bottom[xa] + (pair ? bottom[xa + 1] : 0);
         if (sum) {
           const int k = (sum / 4) * opacity;
           u[cx] = Mix(u[cx], c.U, k);

@@ -59,6 +59,8 @@ private:
   void Decode(const AVPacket *APacket, int64_t AOffsetUs);
   void TakeSubtitle(const AVSubtitle &ASubtitle, int64_t AStartUs);
   void DrawText(uint8_t *const AData[4], const int ALinesize[4], int64_t ATimeMs);
+  bool TextUnchangedAt(int64_t ATimeMs) const;
+  void NoteTextRender(int64_t ATimeMs);
   void DrawBitmaps(uint8_t *const AData[4], const int ALinesize[4], int64_t ATimeMs);
 
   TGeometry FGeometry;
@@ -72,6 +74,10 @@ private:
   ASS_Library *FLibrary = nullptr;
   ASS_Renderer *FRenderer = nullptr;
   ASS_Track *FTrack = nullptr;
+  // What libass drew last (its own, valid until the next render), and the times around it in
+  // which the same still events show unchanged: there it is drawn again without asking libass.
+  const struct ass_image *FImages = nullptr;
+  int64_t FSameFromMs = 0, FSameUntilMs = -1;
 
   std::vector<std::unique_ptr<TBitmapEvent>> FBitmaps; // in start order
 };
