@@ -73,6 +73,18 @@ std::vector<TTestMediaSpec> makeList() {
   languages.audioChannelsPerStream = {2, 6};
   list.push_back(languages);
 
+  // A film in English and French with forced German subtitles (for the lines in neither).
+  TTestMediaSpec forced = media("forced_subtitles.mkv", "libx264", "aac");
+  forced.audioStreams = 2;
+  forced.sampleRate = 48000;
+  forced.audioLanguages = {"eng", "fre"};
+  forced.audioChannelsPerStream = {2, 6};
+  forced.subtitleCodec = "subrip,srt";
+  forced.subtitleLanguage = "ger";
+  forced.subtitleForced = true;
+  forced.subtitleTexts = {"Erster Untertitel", "Zweiter Untertitel", "Dritter Untertitel"};
+  list.push_back(forced);
+
   TTestMediaSpec subtitles = media("subtitles.mkv", "libx264", "aac");
   subtitles.subtitleCodec = "subrip,srt";
   list.push_back(subtitles);

@@ -492,6 +492,8 @@ void Writer::addSubtitles() {
   s->stream->time_base = ctx->time_base;
   if (!spec_.subtitleLanguage.empty())
     avlib.av_dict_set(&s->stream->metadata, "language", spec_.subtitleLanguage.c_str(), 0);
+  if (spec_.subtitleForced)
+    s->stream->disposition |= AV_DISPOSITION_FORCED;
   s->offsetMs = std::llround(spec_.startOffset * 1000);
   for (const SubtitleEvent &event : kSubtitleEvents)
     if (event.startMs < spec_.duration * 1000)

@@ -60,6 +60,7 @@ struct TTestMediaSpec {
   std::string subtitleCodec;
   std::vector<std::string> subtitleTexts; // the events' texts, in place of the English ones
   std::string subtitleLanguage;
+  bool subtitleForced = false; // the stream's "forced" disposition
 
   double startOffset = 0; // seconds added to every timestamp
   double duration = 2.5;  // seconds
