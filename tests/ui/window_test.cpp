@@ -25,6 +25,7 @@
 #include <QDialog>
 #include <QLineEdit>
 #include <QListView>
+#include <QMenu>
 #include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
@@ -50,6 +51,7 @@
 #include "app/ui/single_instance.h"
 #include "app/ui/text_fit.h"
 #include "app/ui/window_command_line.h"
+#include "support/decoded_media.h"
 #include "support/psp_checks.h"
 #include "support/test_support.h"
 #include "wait_until.h"
@@ -1103,6 +1105,77 @@ TEST_F(Window, TheOpenDialogComesBackToTheFolderTheLastFilesCameFrom) {
   Main->AddFiles({other + QStringLiteral("/notes.txt")});
   answer(QString());
   EXPECT_EQ(opened, other);
+}
+
+// Chooses the entry APath (a submenu's title, then the entry's text up to its end) from the
+// panel's context menu, opened as a right click opens it.
+void ChooseFromPanelMenu(TfrmConvertItem *APanel, const QStringList &APath) {
+  bool chosen = false;
+  QTimer::singleShot(0, [&] {
+    auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+    QAction *found = nullptr;
+    for (const QString &step : APath) {
+      found = nullptr;
+      for (QAction *action : menu ? menu->actions() : QList<QAction *>())
+        if (action->text().startsWith(step))
+          found = action;
+      if (!found)
+        break;
+      if (found->menu())
+        menu = found->menu();
+    }
+    QApplication::activePopupWidget()->close();
+    if (found && found->isEnabled()) {
+      found->trigger();
+      chosen = true;
+    }
+  });
+  QContextMenuEvent click(QContextMenuEvent::Mouse, QPoint(10, 10),
+                          APanel->mapToGlobal(QPoint(10, 10)));
+  QApplication::sendEvent(APanel, &click);
+  ASSERT_TRUE(chosen) << APath.join(QStringLiteral(" > ")).toStdString();
+}
+
+TEST_F(Window, SoundSubtitlesAndPartChosenOnThePanelAreShownAndConverted) {
+  // English sound at 440 Hz, French 5.1 at 880 Hz, German subtitles.
+  Add({MediaFile("forced_subtitles.mkv")});
+  ASSERT_EQ(List->Count(), 1);
+  TfrmConvertItem *panel = Panel(0);
+  ChooseFromPanelMenu(panel, {QStringLiteral("Sound"), QStringLiteral("fre")});
+  ChooseFromPanelMenu(panel, {QStringLiteral("Subtitles"), QStringLiteral("ger")});
+  // The part from the preview's picture at 20 % to the one at 60 % (the slider moves the
+  // picture once the user has been in it).
+  QTest::mouseClick(panel->tbPreviewPos, Qt::LeftButton);
+  const auto markAt = [&](int APercent, Qt::Key AKey) {
+    panel->tbPreviewPos->setValue(APercent);
+    QTest::qWait(50); // the picture is fetched after the slider has moved
+    QTest::keyClick(panel, AKey);
+  };
+  markAt(20, Qt::Key_BracketLeft);
+  markAt(60, Qt::Key_BracketRight);
+  const TContentChoice &choice = panel->ContentChoice();
+  EXPECT_NEAR(choice.StartMs, panel->Duration() / 1000 * 20 / 100, 1);
+  EXPECT_NEAR(choice.EndMs, panel->Duration() / 1000 * 60 / 100, 1);
+  const QString shown = panel->lbContent->toolTip();
+  for (const std::string &part :
+       {FormatClockTime(choice.StartMs) + " \u2013 " + FormatClockTime(choice.EndMs),
+        std::string("Sound fre \u00b7 AAC 5.1"), std::string("Subtitles ger")})
+    EXPECT_TRUE(shown.contains(QString::fromStdString(part))) << shown.toStdString();
+  EXPECT_TRUE(Messages.empty()) << Messages.front();
+
+  // Start converts what the panel shows: that part, with the French sound.
+  Main->btnStart->trigger();
+  ASSERT_TRUE(WaitForState(0, isTerminated));
+  ASSERT_TRUE(panel->Outcome().Finished()) << panel->LogText().toStdString();
+  const double length = (choice.EndMs - choice.StartMs) / 1000.0;
+  const testing_support::TDecodedSound sound =
+      testing_support::DecodeSound(panel->OutputFileName());
+  ASSERT_GT(sound.Rate, 0);
+  EXPECT_NEAR(static_cast<double>(sound.Mono.size()) / sound.Rate, length, 0.05);
+  EXPECT_GT(testing_support::ToneFrequency(sound), 660); // 880 Hz, not the English 440 Hz
+  const auto pictures = testing_support::DecodePictures(panel->OutputFileName());
+  ASSERT_FALSE(pictures.empty());
+  EXPECT_NEAR(pictures.back().Time + 1001.0 / 30000, length, 0.05);
 }
 
 } // namespace

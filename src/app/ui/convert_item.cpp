@@ -121,23 +121,12 @@ TfrmConvertItem::TfrmConvertItem(QWidget *AParent, std::unique_ptr<TCustomAVConv
   input->addWidget(Caption("Format:", gbInput), 1, 0);
   input->addWidget(lbInfoString, 1, 1);
   input->addWidget(Caption("Duration:", gbInput), 2, 0);
-  // Beside the duration, in a word, what else goes into the file (chosen from the panel's
-  // context menu): the part converted, the sound, the subtitles. The row is there already:
-  // the panel keeps its size.
-  lbContent = new QLabel(gbInput);
-  lbContent->setObjectName(QStringLiteral("lbContent"));
-  lbContent->setMinimumWidth(0);
-  lbContent->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-  lbContent->installEventFilter(this);
-  auto *durationRow = new QHBoxLayout;
-  durationRow->setContentsMargins(0, 0, 0, 0);
-  durationRow->setSpacing(12);
-  // The duration keeps its width; the line beside it takes what is left.
+  // The duration keeps its width; the values' column is a little wider still, so that on a
+  // narrow panel the file's name keeps its extension.
   lbDuration->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
   lbDuration->setFixedWidth(valueWidth);
-  durationRow->addWidget(lbDuration);
-  durationRow->addWidget(lbContent, 1);
-  input->addLayout(durationRow, 2, 1);
+  input->addWidget(lbDuration, 2, 1);
+  input->setColumnMinimumWidth(1, valueWidth + 12);
   input->setColumnStretch(1, 1);
   row->addWidget(gbInput, 1);
 
@@ -186,6 +175,14 @@ TfrmConvertItem::TfrmConvertItem(QWidget *AParent, std::unique_ptr<TCustomAVConv
   output->addLayout(formatRow, 2, 1, 1, 2);
   output->setColumnStretch(1, 1);
   row->addWidget(gbOutput, 1);
+  // On the Output group's title line, in a word, what else goes into the file (chosen from the
+  // panel's context menu): the part converted, the sound, the subtitles. That line is free the
+  // whole group's width, so the panel keeps its size and rows; placed by PlaceContentLine.
+  lbContent = new QLabel(gbOutput);
+  lbContent->setObjectName(QStringLiteral("lbContent"));
+  lbContent->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  lbContent->installEventFilter(this);
+  gbOutput->installEventFilter(this);
   // The output's name and folder follow the profile at once, not only at the next Start.
   connect(cboxFormat, QOverload<int>::of(&QComboBox::activated), this,
           [this] { ReloadIfWaiting(); });
@@ -582,6 +579,10 @@ bool TfrmConvertItem::eventFilter(QObject *AWatched, QEvent *AEvent) {
   if ((AWatched == lbInputFilename || AWatched == lbInfoString || AWatched == lbContent) &&
       AEvent->type() == QEvent::Resize)
     FitTexts();
+  if (AWatched == gbOutput &&
+      (AEvent->type() == QEvent::Resize || AEvent->type() == QEvent::FontChange ||
+       AEvent->type() == QEvent::StyleChange))
+    PlaceContentLine();
   if (AWatched == tbPreviewPos &&
       (AEvent->type() == QEvent::FocusIn || AEvent->type() == QEvent::MouseButtonPress ||
        AEvent->type() == QEvent::Wheel))

@@ -171,6 +171,7 @@ private:
   QMenu *FContentHolder = nullptr; // owns the content entries shown in mnuPanel
   void RefreshContentActions();
   void ShowContent();
+  void PlaceContentLine();
   std::string FLastLoadError;
   bool FPreviewReady = false;
   bool FPreviewPending = false;

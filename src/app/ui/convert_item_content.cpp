@@ -1,10 +1,15 @@
 // The panel's choices of what goes into the file: the sound track, the subtitles burned in,
-// the part of the input (from the preview's position), shown in a word on the Format row.
+// the part of the input (from the preview's position), shown in a word on the Output group's
+// title line.
 #include <QActionGroup>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QGroupBox>
 #include <QLabel>
+#include <QLayout>
 #include <QMenu>
+#include <QStyle>
+#include <QStyleOptionGroupBox>
 
 #include "app/profiles.h"
 #include "app/ui/convert_item.h"
@@ -165,11 +170,38 @@ void TfrmConvertItem::ShowContent() {
         track = static_cast<int>(i);
     parts << tr("Sound %1").arg(FromStd(FLoaded.SoundTracks[track].Label));
   }
-  if (content.Subtitle.Kind != TSubtitleKind::skNone)
-    parts << tr("Subtitles %1").arg(FromStd(content.Subtitle.Label));
+  // The line names a subtitle stream by its language alone (the codec says little to a
+  // person); the tooltip says all.
+  QStringList full = parts;
+  if (content.Subtitle.Kind != TSubtitleKind::skNone) {
+    QString name = FromStd(content.Subtitle.Label);
+    full << tr("Subtitles %1").arg(name);
+    for (const TTrackEntry &track : FLoaded.Subtitles)
+      if (content.Subtitle.Kind == TSubtitleKind::skStream &&
+          track.StreamIndex == content.Subtitle.StreamIndex && !track.Language.empty())
+        name =
+            track.Forced ? tr("%1 (forced)").arg(FromStd(track.Language)) : FromStd(track.Language);
+    parts << tr("Subtitles %1").arg(name);
+  }
   const QString text = parts.join(QStringLiteral(", "));
   lbContent->setToolTip(text.isEmpty() ? QString()
-                                       : text + tr("\n(right-click the panel to choose)"));
+                                       : full.join(QStringLiteral(", ")) +
+                                             tr("\n(right-click the panel to choose)"));
   lbContent->setText(
       lbContent->fontMetrics().elidedText(text, Qt::ElideRight, std::max(lbContent->width(), 40)));
+}
+
+// After the group's title and a gap of two letters, to the group's right margin.
+void TfrmConvertItem::PlaceContentLine() {
+  QStyleOptionGroupBox option;
+  option.initFrom(gbOutput);
+  option.text = gbOutput->title();
+  option.textAlignment = gbOutput->alignment();
+  option.lineWidth = 1;
+  option.subControls = QStyle::SC_GroupBoxFrame | QStyle::SC_GroupBoxLabel;
+  const QRect title = gbOutput->style()->subControlRect(QStyle::CC_GroupBox, &option,
+                                                        QStyle::SC_GroupBoxLabel, gbOutput);
+  const int left = title.right() + 1 + 2 * gbOutput->fontMetrics().averageCharWidth();
+  const int right = gbOutput->width() - gbOutput->layout()->contentsMargins().right();
+  lbContent->setGeometry(left, title.top(), std::max(0, right - left), title.height());
 }
