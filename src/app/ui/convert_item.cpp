@@ -121,11 +121,9 @@ TfrmConvertItem::TfrmConvertItem(QWidget *AParent, std::unique_ptr<TCustomAVConv
   input->addWidget(Caption("Format:", gbInput), 1, 0);
   input->addWidget(lbInfoString, 1, 1);
   input->addWidget(Caption("Duration:", gbInput), 2, 0);
-  // The duration keeps its width; the values' column is a little wider still, so that on a
-  // narrow panel the file's name keeps its extension.
-  lbDuration->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
-  lbDuration->setFixedWidth(valueWidth);
   input->addWidget(lbDuration, 2, 1);
+  // The values' column is a little wider than a duration, so that on a narrow panel the file's
+  // name keeps its extension.
   input->setColumnMinimumWidth(1, valueWidth + 12);
   input->setColumnStretch(1, 1);
   row->addWidget(gbInput, 1);
