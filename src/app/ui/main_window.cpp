@@ -118,6 +118,9 @@ TfrmMain::TfrmMain(const QString &AAppPath, QWidget *AParent)
   });
 
   lbStatus = new TElidedLabel(this);
+  // A blank's room before the expected size beside it, however long the status.
+  lbStatus->setContentsMargins(0, 0,
+                               lbStatus->fontMetrics().horizontalAdvance(QLatin1Char(' ')) * 2, 0);
   statusBar()->addWidget(lbStatus, 1);
   lbFit = new QLabel(this);
   statusBar()->addPermanentWidget(lbFit);
