@@ -27,11 +27,13 @@
 #include "app/device_library.h"
 #include "app/folders.h"
 #include "app/profiles.h"
+#include "app/psp_stick.h"
 #include "app/ui/folders_page.h"
 #include "app/ui/main_window.h"
 #include "app/ui/messages.h"
 #include "probe/av_probe.h"
 #include "support/fat_image.h"
+#include "support/udisks2_stick.h"
 #include "support/test_support.h"
 #include "wait_until.h"
 
@@ -440,3 +442,22 @@ TEST_F(FoldersPage, AStickPluggedInIsOfferedListedWithVerdictsAndMissedWhenPulle
 }
 
 } // namespace
+
+// The Eject button against the real udisks2 daemon on a private system bus (an ext4 loop stick,
+// which has no drive to power off).
+TEST_F(FoldersPage, EjectUnmountsTheStickThroughTheRealUDisks2) {
+  testing_support::TUDisks2Stick stick; // first: the window's system bus is the private one
+  if (!stick.Unavailable().empty())
+    GTEST_SKIP() << stick.Unavailable();
+  ASSERT_EQ(stick.Error(), "");
+  Open();
+  Main->pcSteps->setCurrentWidget(Main->tshSettings);
+  ChooseDeviceFolder(stick.Root());
+  ASSERT_TRUE(WaitUntil([this] { return Page->btnEject->isEnabled(); }));
+  Messages.clear();
+  Page->btnEject->click();
+  ASSERT_TRUE(WaitUntil([this] { return !Messages.empty(); }));
+  EXPECT_EQ(Messages, std::vector<std::string>{"The stick has been unmounted: it can be removed."});
+  EXPECT_EQ(MountSource(stick.Root()), "");
+  EXPECT_TRUE(WaitUntil([this] { return !Page->btnEject->isEnabled(); }));
+}
