@@ -1113,10 +1113,13 @@ void ChooseFromPanelMenu(TfrmConvertItem *APanel, const QStringList &APath) {
   bool chosen = false;
   QTimer::singleShot(0, [&] {
     auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+    if (!menu)
+      return;
+    QWidget *opened = menu;
     QAction *found = nullptr;
     for (const QString &step : APath) {
       found = nullptr;
-      for (QAction *action : menu ? menu->actions() : QList<QAction *>())
+      for (QAction *action : menu->actions())
         if (action->text().startsWith(step))
           found = action;
       if (!found)
@@ -1124,7 +1127,7 @@ void ChooseFromPanelMenu(TfrmConvertItem *APanel, const QStringList &APath) {
       if (found->menu())
         menu = found->menu();
     }
-    QApplication::activePopupWidget()->close();
+    opened->close();
     if (found && found->isEnabled()) {
       found->trigger();
       chosen = true;
