@@ -261,6 +261,17 @@ TPicturePlanes PlanesOf(const AVFrame *AFrame) {
   return planes;
 }
 
+bool AllocPicture(AVFrame *&APicture, AVPixelFormat AFormat, int AWidth, int AHeight) {
+  avlib.av_frame_free(&APicture);
+  APicture = avlib.av_frame_alloc();
+  if (!APicture)
+    return false;
+  APicture->format = AFormat;
+  APicture->width = AWidth;
+  APicture->height = AHeight;
+  return AFormat != AV_PIX_FMT_NONE && avlib.av_frame_get_buffer(APicture, 0) >= 0;
+}
+
 void SetPlanes(AVFrame *AFrame, const TPicturePlanes &APlanes) {
   for (int i = 0; i < 4; ++i) {
     AFrame->data[i] = APlanes.data[i];

@@ -15,6 +15,10 @@ struct TPicturePlanes {
 TPicturePlanes PlanesOf(const AVFrame *AFrame);
 void SetPlanes(AVFrame *AFrame, const TPicturePlanes &APlanes);
 
+// Makes APicture a AWidth x AHeight AFormat picture with a buffer of its own, freeing the one it
+// held. False when the libraries cannot make it (APicture is then freed or without a buffer).
+bool AllocPicture(AVFrame *&APicture, AVPixelFormat AFormat, int AWidth, int AHeight);
+
 // 8-bit planar YUV (any chroma subsampling, no alpha) or 8-bit gray: what deinterlacing and
 // padding support.
 bool IsPlanarYUV8(AVPixelFormat AFormat);

@@ -50,16 +50,9 @@ void CopyDisplayMatrix(AVStream *AFrom, AVStream *ATo) {
 }
 
 // A picture of its own buffer, in the encoder's format, made once for the run.
-void AllocPicture(AVFrame *&APicture, AVPixelFormat AFormat, int AWidth, int AHeight,
-                  const char *AFailText) {
-  avlib.av_frame_free(&APicture);
-  APicture = avlib.av_frame_alloc();
-  if (!APicture)
-    throw FFMpegException(AFailText);
-  APicture->format = AFormat;
-  APicture->width = AWidth;
-  APicture->height = AHeight;
-  if (AFormat == AV_PIX_FMT_NONE || avlib.av_frame_get_buffer(APicture, 0) < 0)
+void AllocRunPicture(AVFrame *&APicture, AVPixelFormat AFormat, int AWidth, int AHeight,
+                     const char *AFailText) {
+  if (!AllocPicture(APicture, AFormat, AWidth, AHeight))
     throw FFMpegException(AFailText);
 }
 
@@ -510,11 +503,11 @@ void TCustomFFmpeg::SetupVideoScaling(TOutputStream &AOst, const TInputStream &A
     throw FFMpegException(FormatText("Cannot determine the picture format of input stream #%d.%d",
                                      AIst.FileIndex, AIst.Index));
   if ((AOst.VideoPad || !AOst.Turn.None()) && !AOst.VideoResample)
-    AllocPicture(AOst.PictTmp, enc->pix_fmt, enc->width, enc->height, "avpicture_alloc fail");
+    AllocRunPicture(AOst.PictTmp, enc->pix_fmt, enc->width, enc->height, "avpicture_alloc fail");
   if (!AOst.VideoResample)
     return;
-  AllocPicture(AOst.PictTmp, enc->pix_fmt, enc->width, enc->height,
-               "Cannot allocate temp picture, check pix fmt");
+  AllocRunPicture(AOst.PictTmp, enc->pix_fmt, enc->width, enc->height,
+                  "Cannot allocate temp picture, check pix fmt");
   if (ScalerDefaults) {
     int64_t flags = 0;
     if (avlib.av_opt_get_int(ScalerDefaults, "sws_flags", 0, &flags) >= 0)
@@ -526,8 +519,8 @@ void TCustomFFmpeg::SetupVideoScaling(TOutputStream &AOst, const TInputStream &A
   int scaledHeight = enc->height - PadTop - PadBottom;
   TurnedSize(AOst.Turn, scaledWidth, scaledHeight);
   if (!AOst.Turn.None())
-    AllocPicture(AOst.TurnTmp, enc->pix_fmt, scaledWidth, scaledHeight,
-                 "Cannot allocate temp picture, check pix fmt");
+    AllocRunPicture(AOst.TurnTmp, enc->pix_fmt, scaledWidth, scaledHeight,
+                    "Cannot allocate temp picture, check pix fmt");
   TScalerSetup scaler;
   scaler.SrcWidth = croppedWidth;
   scaler.SrcHeight = croppedHeight;

@@ -346,13 +346,7 @@ bool TCustomFFmpeg::PrepareCanvas(TPictureDraw &ADraw, TOutputStream &AOst) {
 void TCustomFFmpeg::StartScalingMidRun(TPictureDraw &ADraw, TOutputStream &AOst) {
   const AVCodecContext *enc = AOst.Codec;
   auto allocate = [&](AVFrame *&AFrame, int AWidth, int AHeight) {
-    AFrame = avlib.av_frame_alloc();
-    if (!AFrame)
-      throw FFMpegException("Cannot allocate temp picture, check pix fmt");
-    AFrame->format = ADraw.EncFormat;
-    AFrame->width = AWidth;
-    AFrame->height = AHeight;
-    if (avlib.av_frame_get_buffer(AFrame, 0) < 0)
+    if (!AllocPicture(AFrame, ADraw.EncFormat, AWidth, AHeight))
       throw FFMpegException("Cannot allocate temp picture, check pix fmt");
   };
   if (!ADraw.Canvas) {
@@ -435,13 +429,7 @@ void TCustomFFmpeg::BurnSubtitles(TPictureDraw &ADraw, TOutputStream &AOst) {
   const AVCodecContext *enc = AOst.Codec;
   if (ADraw.Final.data[0] != ADraw.Tmp.data[0]) {
     if (!ADraw.Canvas) {
-      AOst.PictTmp = avlib.av_frame_alloc();
-      if (!AOst.PictTmp)
-        throw FFMpegException("Cannot allocate temp picture, check pix fmt");
-      AOst.PictTmp->format = ADraw.EncFormat;
-      AOst.PictTmp->width = enc->width;
-      AOst.PictTmp->height = enc->height;
-      if (avlib.av_frame_get_buffer(AOst.PictTmp, 0) < 0)
+      if (!AllocPicture(AOst.PictTmp, ADraw.EncFormat, enc->width, enc->height))
         throw FFMpegException("Cannot allocate temp picture, check pix fmt");
       ADraw.Canvas = AOst.PictTmp;
     }
