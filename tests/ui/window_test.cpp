@@ -676,6 +676,9 @@ TEST_F(Window, OnASmallScreenEveryCommandShowsAndLongTextsLoseTheirMiddle) {
   EXPECT_TRUE(input.contains(QStringLiteral("\u2026")) && input.endsWith(QStringLiteral(".mov")))
       << input.toStdString();
   EXPECT_EQ(panel->lbInputFilename->toolTip().toStdString(), file);
+  // The panel fits the list's width: nothing to scroll sideways for.
+  EXPECT_LE(panel->width(), List->width() - List->scrollbarConvertList->width())
+      << panel->minimumSizeHint().width();
 
   // However narrow the format line, the bit rate shows whole or not at all.
   const QString line = QStringLiteral("mov,mp4,m4a,3gp,3g2,mj2,  124kbps,  640x480");

@@ -126,7 +126,7 @@ TfrmConvertItem::TfrmConvertItem(QWidget *AParent, std::unique_ptr<TCustomAVConv
   // name keeps its extension.
   input->setColumnMinimumWidth(1, valueWidth + 12);
   input->setColumnStretch(1, 1);
-  row->addWidget(gbInput, 1);
+  row->addWidget(gbInput, 3);
 
   gbOutput = new QGroupBox(tr("Output"), this);
   auto *output = new QGridLayout(gbOutput);
@@ -143,11 +143,21 @@ TfrmConvertItem::TfrmConvertItem(QWidget *AParent, std::unique_ptr<TCustomAVConv
     look.setColor(QPalette::Base, look.color(QPalette::Window));
     field->setPalette(look);
   }
-  cboxFormat = new QComboBox(gbOutput);
+  auto *format = new TElidedComboBox(gbOutput);
+  cboxFormat = format;
   for (const TPSPProfile &profile : PSPProfiles)
     cboxFormat->addItem(FromStd(profile.Name));
   cboxFormat->setCurrentIndex(DefaultProfileIndex);
   cboxFormat->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+  // On a narrow panel the list may shorten the profile's name to its kind and picture size
+  // ("MPEG4 368x208…"); its popup stays as wide as the longest name.
+  QString narrowest;
+  for (const TPSPProfile &profile : PSPProfiles) {
+    const QString kindAndSize = FromStd(profile.Name).section(QLatin1Char(' '), 0, 1);
+    if (kindAndSize.size() > narrowest.size())
+      narrowest = kindAndSize;
+  }
+  format->SetShortest(narrowest + QChar(0x2026));
   pbarPreview = new QProgressBar(gbOutput);
   pbarPreview->setRange(0, 100);
   pbarPreview->setValue(0);
@@ -166,13 +176,17 @@ TfrmConvertItem::TfrmConvertItem(QWidget *AParent, std::unique_ptr<TCustomAVConv
   output->addWidget(Caption("Format:", gbOutput), 2, 0);
   lbExpectedSize = new QLabel(gbOutput);
   lbExpectedSize->setToolTip(tr("Expected size of the converted file"));
+  lbExpectedSize->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  // The list keeps its own width beside the title's column; the estimate sits under the bar.
   auto *formatRow = new QHBoxLayout;
   formatRow->addWidget(cboxFormat);
   formatRow->addStretch(1);
-  formatRow->addWidget(lbExpectedSize);
-  output->addLayout(formatRow, 2, 1, 1, 2);
+  output->addLayout(formatRow, 2, 1);
+  output->addWidget(lbExpectedSize, 2, 2);
   output->setColumnStretch(1, 1);
-  row->addWidget(gbOutput, 1);
+  // The groups share the room as the design's panel does, about 3 to 7: the output has the more
+  // to show (the path with its folder, title, bar, profile).
+  row->addWidget(gbOutput, 7);
   // On the Output group's title line, in a word, what else goes into the file (chosen from the
   // panel's context menu): the part converted, the sound, the subtitles. That line is free the
   // whole group's width, so the panel keeps its size and rows; placed by PlaceContentLine.

@@ -1,10 +1,13 @@
 #include "app/ui/text_fit.h"
 
+#include <QAbstractItemView>
 #include <QEvent>
 #include <QFontMetrics>
 #include <QPainter>
 #include <QStyle>
+#include <QStyleOptionComboBox>
 #include <QStyleOptionFrame>
+#include <QStylePainter>
 
 namespace {
 
@@ -137,4 +140,60 @@ void TPathField::paintEvent(QPaintEvent *AEvent) {
   painter.setPen(
       palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::Text));
   painter.drawText(TextRect(), Qt::AlignLeft | Qt::AlignVCenter, shown);
+}
+
+TElidedComboBox::TElidedComboBox(QWidget *AParent) : QComboBox(AParent) {
+  connect(this, &QComboBox::currentTextChanged, this, [this] { UpdateToolTip(); });
+}
+
+QString TElidedComboBox::ShownText() const {
+  QStyleOptionComboBox option;
+  initStyleOption(&option);
+  // The label's room as the style draws it, a pixel in on each side.
+  const int room =
+      style()
+          ->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, this)
+          .width() -
+      2;
+  return fontMetrics().elidedText(currentText(), Qt::ElideRight, room);
+}
+
+void TElidedComboBox::SetShortest(const QString &AShortest) {
+  FShortest = AShortest;
+  updateGeometry();
+}
+
+QSize TElidedComboBox::minimumSizeHint() const {
+  const QSize whole = QComboBox::minimumSizeHint();
+  if (FShortest.isEmpty())
+    return whole;
+  QStyleOptionComboBox option;
+  initStyleOption(&option);
+  const QSize text(fontMetrics().horizontalAdvance(FShortest), fontMetrics().height());
+  const int shortest = style()->sizeFromContents(QStyle::CT_ComboBox, &option, text, this).width();
+  return {std::min(whole.width(), shortest), whole.height()};
+}
+
+void TElidedComboBox::showPopup() {
+  view()->setMinimumWidth(view()->sizeHintForColumn(0) + 2 * view()->frameWidth());
+  QComboBox::showPopup();
+}
+
+void TElidedComboBox::paintEvent(QPaintEvent *) {
+  QStylePainter painter(this);
+  painter.setPen(palette().color(QPalette::Text));
+  QStyleOptionComboBox option;
+  initStyleOption(&option);
+  painter.drawComplexControl(QStyle::CC_ComboBox, option);
+  option.currentText = ShownText();
+  painter.drawControl(QStyle::CE_ComboBoxLabel, option);
+}
+
+void TElidedComboBox::resizeEvent(QResizeEvent *AEvent) {
+  QComboBox::resizeEvent(AEvent);
+  UpdateToolTip();
+}
+
+void TElidedComboBox::UpdateToolTip() {
+  setToolTip(ShownText() == currentText() ? QString() : currentText());
 }

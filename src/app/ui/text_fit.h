@@ -2,6 +2,7 @@
 // middle with "…" rather than being cut at an edge, and show all of themselves on hover.
 #pragma once
 
+#include <QComboBox>
 #include <QFrame>
 #include <QLineEdit>
 #include <QString>
@@ -58,4 +59,26 @@ protected:
 
 private:
   QRect TextRect() const;
+};
+
+// A list whose shown choice loses its end with "…" when the box is narrower than the choice,
+// which is then its tooltip; the popup stays as wide as the longest entry. Its narrowest is
+// the room of AShortest (in the present font), as wide as the choices, set by SetShortest.
+class TElidedComboBox : public QComboBox {
+  Q_OBJECT
+
+public:
+  explicit TElidedComboBox(QWidget *AParent = nullptr);
+  QString ShownText() const;
+  void SetShortest(const QString &AShortest);
+  QSize minimumSizeHint() const override;
+  void showPopup() override;
+
+protected:
+  void paintEvent(QPaintEvent *AEvent) override;
+  void resizeEvent(QResizeEvent *AEvent) override;
+
+private:
+  void UpdateToolTip();
+  QString FShortest;
 };
