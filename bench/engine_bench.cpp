@@ -273,7 +273,7 @@ std::vector<std::string> FFmpegCommand(const TSettings &ASettings, const TOption
               std::to_string(top);
   }
   if (!filter.empty()) {
-    args.push_back("-vf");
+    args.emplace_back("-vf");
     args.push_back(filter);
   }
   const std::pair<const char *, const char *> renamed[] = {
@@ -284,7 +284,7 @@ std::vector<std::string> FFmpegCommand(const TSettings &ASettings, const TOption
     if (name == "s" || name.rfind("pad", 0) == 0)
       continue;
     if (name == "title") {
-      args.push_back("-metadata");
+      args.emplace_back("-metadata");
       args.push_back("title=" + option.second);
       continue;
     }

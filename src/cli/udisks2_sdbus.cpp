@@ -58,7 +58,7 @@ TBusAnswer TSdBusUDisks2Bus::ResolveDevice(const std::string &ADevice,
         int r = sd_bus_message_enter_container(AReply, 'a', "o");
         const char *path = nullptr;
         while (r >= 0 && (r = sd_bus_message_read(AReply, "o", &path)) > 0)
-          ABlocks.push_back(path);
+          ABlocks.emplace_back(path);
         return r < 0 ? r : sd_bus_message_exit_container(AReply);
       });
 }

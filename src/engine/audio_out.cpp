@@ -168,11 +168,12 @@ bool TCustomFFmpeg::SyncAudio(TOutputStream &AOst, TInputStream &AIst, const uin
   const int encFrameBytes = Channels(AOst.Codec) * 2; // bytes of one sample frame
   const int decRate = AIst.ConverterRate;
   const int decFrameBytes = AIst.ConverterChannels * 2;
-  const size_t fifoBytes = avlib.av_fifo_can_read(AOst.Fifo);
+  // Whole sample frames waiting in the fifo (it holds whole frames only).
+  const int64_t fifoFrames =
+      static_cast<int64_t>(avlib.av_fifo_can_read(AOst.Fifo) / static_cast<size_t>(encFrameBytes));
   if (AudioSyncMethod == 0) {
     const int64_t before = AOst.SyncOpts;
-    AOst.SyncOpts = std::llrint(GetSyncIpts(AOst, StartTime) * encRate) -
-                    static_cast<int64_t>(fifoBytes / encFrameBytes);
+    AOst.SyncOpts = std::llrint(GetSyncIpts(AOst, StartTime) * encRate) - fifoFrames;
     // As for pictures: a gap too long to be real (a damaged time stamp) is not carried into
     // the output; the sound follows on and keeps the shift.
     const double jumped = static_cast<double>(AOst.SyncOpts - before) / encRate;
@@ -183,7 +184,7 @@ bool TCustomFFmpeg::SyncAudio(TOutputStream &AOst, TInputStream &AIst, const uin
     return true;
   }
   const double delta = GetSyncIpts(AOst, StartTime) * encRate - static_cast<double>(AOst.SyncOpts) -
-                       static_cast<double>(fifoBytes / encFrameBytes);
+                       static_cast<double>(fifoFrames);
   if (std::fabs(delta) <= 50)
     return true;
   // A gap of hours is more bytes than an int holds: no more than a few MiB are ever used of
@@ -209,8 +210,9 @@ bool TCustomFFmpeg::SyncAudio(TOutputStream &AOst, TInputStream &AIst, const uin
         byteDelta = std::max(0, MaxSilenceBytes - ASize);
         byteDelta -= byteDelta % decFrameBytes;
       }
-      if (run.SilenceBuffer.size() < static_cast<size_t>(byteDelta + ASize))
-        run.SilenceBuffer.resize(static_cast<size_t>(byteDelta + ASize));
+      const size_t needed = static_cast<size_t>(byteDelta) + static_cast<size_t>(ASize);
+      if (run.SilenceBuffer.size() < needed)
+        run.SilenceBuffer.resize(needed);
       std::memset(run.SilenceBuffer.data(), 0, static_cast<size_t>(byteDelta));
       std::memcpy(run.SilenceBuffer.data() + byteDelta, ABuf, static_cast<size_t>(ASize));
       ABuf = run.SilenceBuffer.data();

@@ -110,6 +110,7 @@ struct OptionEntry {
 #define KORVELO_FLOAT(field) KORVELO_OPTION(E.field = convertSingle(V))
 #define KORVELO_TEXT_KEEP(field) KORVELO_OPTION(if (!V.empty()) E.field = V)
 
+// NOLINTNEXTLINE(readability-function-size): the option table itself, data rather than code
 const std::unordered_map<std::string, OptionEntry> &optionTable() {
   static const OptionEntry doNothing{OptionEntry::DoNothing, nullptr};
   static const OptionEntry refused{OptionEntry::Refused, nullptr};

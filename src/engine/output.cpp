@@ -527,7 +527,7 @@ bool TCustomFFmpeg::OpenOutputFile(const std::string &AFileName) {
     throw;
   }
 
-  context.release();
+  (void)context.release(); // OutputFiles holds it from here
   OutputFormat = nullptr;
   InputFormat = nullptr;
   return true;

@@ -96,7 +96,7 @@ void TCustomFFmpeg::PrintReport(bool AIsLastReport) {
         // Nothing is reported before the first video frame has been encoded.
         if (frameNumber < 1)
           return;
-        fps = t > 1 ? static_cast<int>(frameNumber / t + 0.5) : 0;
+        fps = t > 1 ? static_cast<int>(std::lround(frameNumber / t)) : 0;
         q = streamQ;
         line.Append("frame=%5d fps=%3d q=%3.1f ", frameNumber, fps, q);
         if (AIsLastReport)

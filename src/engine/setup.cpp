@@ -727,7 +727,7 @@ void TCustomFFmpeg::OpenEncoder(TOutputStream &AOst, TInputStream &AIst) {
         enc->subtitle_header_size = dec->subtitle_header_size;
       }
     }
-    if (enc->time_base.num <= 0 || enc->time_base.den <= 0)
+    if (AIst.Stream && (enc->time_base.num <= 0 || enc->time_base.den <= 0))
       enc->time_base = AIst.Stream->time_base;
     break;
   default:

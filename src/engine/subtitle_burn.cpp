@@ -199,6 +199,23 @@ void TSubtitleBurner::Decode(const AVPacket *APacket, int64_t AOffsetUs) {
   avlib.avsubtitle_free(&subtitle);
 }
 
+// Text lines go to libass, which keeps them and says what shows when.
+void TSubtitleBurner::TakeTextSubtitle(const AVSubtitle &ASubtitle, int64_t AStartMs,
+                                       int64_t ADurationMs) {
+  for (unsigned i = 0; i < ASubtitle.num_rects; ++i) {
+    const AVSubtitleRect *rect = ASubtitle.rects[i];
+    if (rect->type != SUBTITLE_ASS || !rect->ass)
+      continue;
+    // Our own read-order number: files made by other tools often number every line 0,
+    // which libass would take for repeats of the first.
+    const char *afterOrder = std::strchr(rect->ass, ',');
+    std::string line = std::to_string(FReadOrder++) + (afterOrder ? afterOrder : ",");
+    ass_process_chunk(FTrack, &line[0], static_cast<int>(line.size()), AStartMs, ADurationMs);
+    ++FEventCount;
+    FSameUntilMs = INT64_MIN; // the new line may show in the span drawn last
+  }
+}
+
 void TSubtitleBurner::TakeSubtitle(const AVSubtitle &ASubtitle, int64_t AStartUs) {
   const int64_t startMs = AStartUs / 1000 + ASubtitle.start_display_time;
   const bool ended = ASubtitle.end_display_time != 0 && ASubtitle.end_display_time != UINT32_MAX &&
@@ -206,18 +223,7 @@ void TSubtitleBurner::TakeSubtitle(const AVSubtitle &ASubtitle, int64_t AStartUs
   const int64_t durationMs =
       ended ? int64_t(ASubtitle.end_display_time) - ASubtitle.start_display_time : UnendedMs;
   if (!FBitmap) {
-    for (unsigned i = 0; i < ASubtitle.num_rects; ++i) {
-      const AVSubtitleRect *rect = ASubtitle.rects[i];
-      if (rect->type != SUBTITLE_ASS || !rect->ass)
-        continue;
-      // Our own read-order number: files made by other tools often number every line 0,
-      // which libass would take for repeats of the first.
-      const char *afterOrder = std::strchr(rect->ass, ',');
-      std::string line = std::to_string(FReadOrder++) + (afterOrder ? afterOrder : ",");
-      ass_process_chunk(FTrack, &line[0], static_cast<int>(line.size()), startMs, durationMs);
-      ++FEventCount;
-      FSameUntilMs = INT64_MIN; // the new line may show in the span drawn last
-    }
+    TakeTextSubtitle(ASubtitle, startMs, durationMs);
     return;
   }
 

@@ -58,6 +58,7 @@ private:
   void SetUpText();
   void Decode(const AVPacket *APacket, int64_t AOffsetUs);
   void TakeSubtitle(const AVSubtitle &ASubtitle, int64_t AStartUs);
+  void TakeTextSubtitle(const AVSubtitle &ASubtitle, int64_t AStartMs, int64_t ADurationMs);
   void DrawText(uint8_t *const AData[4], const int ALinesize[4], int64_t ATimeMs);
   bool TextUnchangedAt(int64_t ATimeMs) const;
   void NoteTextRender(int64_t ATimeMs);

@@ -32,7 +32,7 @@ bool isPacked24(AVPixelFormat AFormat) {
          desc->nb_components == 3 && desc->comp[0].step == 3;
 }
 
-std::string exceptionText(std::exception_ptr AError) {
+std::string exceptionText(const std::exception_ptr &AError) {
   try {
     std::rethrow_exception(AError);
   } catch (const std::exception &e) {

@@ -102,6 +102,7 @@ extern "C" {
   X(swr_get_delay) X(swr_get_out_samples) X(swr_alloc) X(swr_is_initialized)
 
 // clang-format on
+// NOLINTNEXTLINE(bugprone-macro-parentheses): name is a declarator, which cannot be parenthesized
 #define KORVELO_DECLARE_ENTRY_POINT(name) decltype(&::name) name = nullptr;
 
 // One pointer per bound entry point. Read without locking by every thread after loading.

@@ -350,7 +350,7 @@ TEST_F(RunControlE2E, ClosingStatisticsLine) {
       EXPECT_NE(stats.find("muxing overhead"), std::string::npos) << stats;
     } else {
       EXPECT_EQ(stats.find("unknown"), std::string::npos) << stats;
-      EXPECT_NE(stats.find("%"), std::string::npos) << stats;
+      EXPECT_NE(stats.find('%'), std::string::npos) << stats;
     }
   }
 }

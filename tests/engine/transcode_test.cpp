@@ -610,7 +610,7 @@ TEST_F(TranscodeTest, VolumeScalesSamplesAndSyncInsertsSilence) {
   const TDecodedAudio late = DecodeAudio(Dir.file("late.wav"));
   const size_t rate = static_cast<size_t>(late.SampleRate);
   ASSERT_GT(rate, 0u);
-  EXPECT_NEAR(double(late.Samples.size()), double(plain.Samples.size() + rate / 2), rate * 0.01);
+  EXPECT_NEAR(double(late.Samples.size()), double(plain.Samples.size()) + rate / 2.0, rate * 0.01);
   EXPECT_LT(late.Rms(0, rate * 48 / 100), 1.0);
   EXPECT_GT(late.Rms(rate * 52 / 100, rate), 1000);
 

@@ -27,7 +27,7 @@ void captureLog(void *, int ALevel, const char *AFormat, va_list AArgs) {
   char buffer[1024];
   std::vsnprintf(buffer, sizeof buffer, AFormat, AArgs);
   std::lock_guard<std::mutex> guard(logLock);
-  logLines.push_back(buffer);
+  logLines.emplace_back(buffer);
 }
 
 std::string modulePath(const std::string &AName) {

@@ -263,7 +263,7 @@ TEST(TestMedia, SubtitleStreamCarriesTimedTextEvents) {
       int got = 0;
       EXPECT_GE(avlib.avcodec_decode_subtitle2(decoder.get(), &sub, &got, pkt.get()), 0);
       if (got && sub.num_rects > 0 && sub.rects[0]->ass)
-        texts.push_back(sub.rects[0]->ass);
+        texts.emplace_back(sub.rects[0]->ass);
       starts.push_back(pkt->pts * av_q2d(input->streams[2]->time_base));
       EXPECT_GT(pkt->duration, 0);
       avlib.avsubtitle_free(&sub);

@@ -30,7 +30,7 @@ void captureLog(void *, int, const char *AFormat, va_list AArgs) {
   char line[1024];
   std::vsnprintf(line, sizeof line, AFormat, AArgs);
   std::lock_guard<std::mutex> lock(logMutex);
-  logLines.push_back(line);
+  logLines.emplace_back(line);
 }
 
 class ProbeTest : public ::testing::Test {

@@ -1160,8 +1160,11 @@ TEST_F(Window, SoundSubtitlesAndPartChosenOnThePanelAreShownAndConverted) {
   markAt(20, Qt::Key_BracketLeft);
   markAt(60, Qt::Key_BracketRight);
   const TContentChoice &choice = panel->ContentChoice();
-  EXPECT_NEAR(choice.StartMs, panel->Duration() / 1000 * 20 / 100, 1);
-  EXPECT_NEAR(choice.EndMs, panel->Duration() / 1000 * 60 / 100, 1);
+  // Whole milliseconds, as the marks are taken.
+  const int64_t startMs = panel->Duration() / 1000 * 20 / 100;
+  const int64_t endMs = panel->Duration() / 1000 * 60 / 100;
+  EXPECT_NEAR(choice.StartMs, startMs, 1);
+  EXPECT_NEAR(choice.EndMs, endMs, 1);
   const QString shown = panel->lbContent->toolTip();
   for (const std::string &part :
        {FormatClockTime(choice.StartMs) + " \u2013 " + FormatClockTime(choice.EndMs),

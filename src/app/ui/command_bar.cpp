@@ -27,7 +27,7 @@ QAction *TCommandBar::AddCommand(const QString &ACaption, const QIcon &AIcon, co
                                  std::function<void()> AHandler) {
   auto *action = new QAction(AIcon, ACaption, this);
   action->setToolTip(AHint.isEmpty() ? ACaption : AHint);
-  connect(action, &QAction::triggered, this, [AHandler] { AHandler(); });
+  connect(action, &QAction::triggered, this, [handler = std::move(AHandler)] { handler(); });
   auto *button = new QToolButton(this);
   button->setDefaultAction(action); // its shortcut works anywhere in the window
   button->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);

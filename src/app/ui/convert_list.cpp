@@ -57,6 +57,8 @@ int TfrmConvertList::Loading() const { return FLoader->Pending(); }
 std::vector<std::string> TfrmConvertList::LoadingFiles() const { return FLoader->PendingFiles(); }
 
 void TfrmConvertList::ShowPanelOf(QWidget *AWidget) {
+  if (!AWidget)
+    return;
   QWidget *panel = AWidget;
   while (panel && panel->parentWidget() != this)
     panel = panel->parentWidget();
