@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "app/ui/application.h"
+#include "window_bench.h"
 #include "app/ui/convert_list.h"
 #include "app/ui/main_window.h"
 #include "app/ui/messages.h"
@@ -26,24 +27,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-
-// Notes when the watched widget has painted.
-class TPaintWatch : public QObject {
-public:
-  bool Painted = false;
-
-protected:
-  bool eventFilter(QObject *AWatched, QEvent *AEvent) override {
-    if (AEvent->type() == QEvent::Paint)
-      Painted = true;
-    return QObject::eventFilter(AWatched, AEvent);
-  }
-};
-
-double Median(std::vector<double> AValues) {
-  std::sort(AValues.begin(), AValues.end());
-  return AValues[AValues.size() / 2];
-}
 
 } // namespace
 

@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "app/ui/application.h"
+#include "window_bench.h"
 #include "app/ui/convert_list.h"
 #include "app/ui/main_window.h"
 #include "app/ui/messages.h"
@@ -55,13 +56,6 @@ double ThreadCpuMs() {
   timespec now{};
   clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
   return now.tv_sec * 1e3 + now.tv_nsec / 1e6;
-}
-
-double ProcessCpuS() {
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
-         (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
 bool Make(const std::string &ACommand, const fs::path &AFile) {
@@ -202,7 +196,7 @@ int main(int argc, char **argv) {
     peakFiles = std::max(peakFiles, OpenFiles());
     if (shownMs < 0 && list->Count() + messages >= expected && !list->Loading()) {
       shownMs = clock.elapsed();
-      shownCpuS = ProcessCpuS() - cpuAtStart;
+      shownCpuS = ProcessCpuMs() / 1e3 - cpuAtStart;
       app.Timing = false;
       QTimer::singleShot(2000, &app, [&] { app.quit(); }); // then the panels wait
     }
@@ -211,7 +205,7 @@ int main(int argc, char **argv) {
     clock.start();
     tick.start();
     app.Timing = true;
-    cpuAtStart = ProcessCpuS();
+    cpuAtStart = ProcessCpuMs() / 1e3;
     ticker.start();
     watch.start();
     window->AddFiles(files);

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "app/ui/application.h"
+#include "window_bench.h"
 #include "app/ui/folders_page.h"
 #include "app/ui/main_window.h"
 #include "app/ui/messages.h"
@@ -29,34 +30,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Notes the first paint of any widget.
-class TPaintWatch : public QObject {
-public:
-  bool Painted = false;
-
-protected:
-  bool eventFilter(QObject *AWatched, QEvent *AEvent) override {
-    if (AEvent->type() == QEvent::Paint)
-      Painted = true;
-    return QObject::eventFilter(AWatched, AEvent);
-  }
-};
-
-double ProcessCpuMs() {
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3 +
-         (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3;
-}
-
 double LoadAverage() {
   double load[1] = {0};
   return getloadavg(load, 1) == 1 ? load[0] : -1;
-}
-
-double Median(std::vector<double> AValues) {
-  std::sort(AValues.begin(), AValues.end());
-  return AValues.empty() ? 0 : AValues[AValues.size() / 2];
 }
 
 bool ListFilled(const QTableWidget *AList, int AFiles) {
