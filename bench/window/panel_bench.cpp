@@ -18,11 +18,11 @@
 #include <string>
 #include <vector>
 
-#include "app/ui/application.h"
+#include "ui/application.h"
 #include "window_bench.h"
-#include "app/ui/convert_list.h"
-#include "app/ui/main_window.h"
-#include "app/ui/messages.h"
+#include "ui/convert_list.h"
+#include "ui/main_window.h"
+#include "ui/messages.h"
 
 namespace {
 

@@ -20,11 +20,11 @@
 #include <string>
 #include <vector>
 
-#include "app/ui/application.h"
+#include "ui/application.h"
 #include "window_bench.h"
-#include "app/ui/folders_page.h"
-#include "app/ui/main_window.h"
-#include "app/ui/messages.h"
+#include "ui/folders_page.h"
+#include "ui/main_window.h"
+#include "ui/messages.h"
 
 namespace {
 

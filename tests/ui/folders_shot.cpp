@@ -15,9 +15,9 @@
 #include <fstream>
 
 #include "app/folders.h"
-#include "app/ui/application.h"
-#include "app/ui/folders_page.h"
-#include "app/ui/main_window.h"
+#include "ui/application.h"
+#include "ui/folders_page.h"
+#include "ui/main_window.h"
 #include "support/test_support.h"
 
 namespace fs = std::filesystem;

@@ -24,7 +24,7 @@
 
 #include "app/psp_stick.h"
 #include "app/stick_eject.h"
-#include "app/ui/udisks2_qt.h"
+#include "ui/udisks2_qt.h"
 #include "support/command_runner.h"
 #include "support/fat_image.h"
 #include "wait_until.h"

@@ -6,7 +6,7 @@
 
 #include <cstdlib>
 
-#include "app/ui/application.h"
+#include "ui/application.h"
 #include "support/test_support.h"
 
 int main(int argc, char **argv) {

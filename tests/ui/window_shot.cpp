@@ -16,10 +16,10 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "app/ui/application.h"
-#include "app/ui/convert_list.h"
-#include "app/ui/main_window.h"
-#include "app/ui/text_fit.h"
+#include "ui/application.h"
+#include "ui/convert_list.h"
+#include "ui/main_window.h"
+#include "ui/text_fit.h"
 #include "support/test_support.h"
 
 int main(int argc, char **argv) {

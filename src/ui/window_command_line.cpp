@@ -1,4 +1,4 @@
-#include "app/ui/window_command_line.h"
+#include "ui/window_command_line.h"
 
 #include <QDir>
 

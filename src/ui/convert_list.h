@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "app/ui/convert_item.h"
+#include "ui/convert_item.h"
 
 class QScrollBar;
 class TFileLoader;

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "app/ui/convert_item.h"
-#include "app/ui/desktop_notifier.h"
+#include "ui/convert_item.h"
+#include "ui/desktop_notifier.h"
 
 class QAction;
 class QFileDialog;

@@ -1,4 +1,4 @@
-#include "app/ui/folders_page.h"
+#include "ui/folders_page.h"
 
 #include <QDesktopServices>
 #include <QDir>
@@ -27,10 +27,10 @@
 
 #include "app/device_copy_job.h"
 #include "app/mount_watch.h"
-#include "app/ui/udisks2_qt.h"
+#include "ui/udisks2_qt.h"
 #include "app/profiles.h"
 #include "app/psp_volumes.h"
-#include "app/ui/messages.h"
+#include "ui/messages.h"
 
 namespace {
 

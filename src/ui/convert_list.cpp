@@ -1,4 +1,4 @@
-#include "app/ui/convert_list.h"
+#include "ui/convert_list.h"
 
 #include <QApplication>
 #include <QDragEnterEvent>
@@ -13,9 +13,9 @@
 #include <cstdlib>
 
 #include "app/profiles.h"
-#include "app/ui/file_loader.h"
+#include "ui/file_loader.h"
 #include "medialib/medialib.h"
-#include "app/ui/messages.h"
+#include "ui/messages.h"
 #include "app/window_rules.h"
 #include "converter/av_converter.h"
 

@@ -1,4 +1,4 @@
-#include "app/ui/messages.h"
+#include "ui/messages.h"
 
 #include <QApplication>
 #include <QPointer>

@@ -12,8 +12,8 @@
 #include <QStyleOptionGroupBox>
 
 #include "app/profiles.h"
-#include "app/ui/convert_item.h"
-#include "app/ui/messages.h"
+#include "ui/convert_item.h"
+#include "ui/messages.h"
 
 namespace {
 

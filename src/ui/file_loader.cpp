@@ -1,4 +1,4 @@
-#include "app/ui/file_loader.h"
+#include "ui/file_loader.h"
 
 #include <sys/resource.h>
 #include <sys/syscall.h>

@@ -1,4 +1,4 @@
-#include "app/ui/convert_item.h"
+#include "ui/convert_item.h"
 
 #include <unistd.h>
 
@@ -36,9 +36,9 @@
 #include "app/profiles.h"
 #include "app/size_estimate.h"
 #include "app/thumbnail.h"
-#include "app/ui/folders_page.h"
-#include "app/ui/messages.h"
-#include "app/ui/text_fit.h"
+#include "ui/folders_page.h"
+#include "ui/messages.h"
+#include "ui/text_fit.h"
 #include "app/window_rules.h"
 #include "converter/av_converter.h"
 

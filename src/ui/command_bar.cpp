@@ -1,4 +1,4 @@
-#include "app/ui/command_bar.h"
+#include "ui/command_bar.h"
 
 #include <QAction>
 #include <QEvent>

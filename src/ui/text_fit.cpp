@@ -1,4 +1,4 @@
-#include "app/ui/text_fit.h"
+#include "ui/text_fit.h"
 
 #include <QAbstractItemView>
 #include <QEvent>

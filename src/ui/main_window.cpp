@@ -1,4 +1,4 @@
-#include "app/ui/main_window.h"
+#include "ui/main_window.h"
 
 #include <QAction>
 #include <QApplication>
@@ -33,14 +33,14 @@
 #include "app/profiles.h"
 #include "app/remembered_batch.h"
 #include "app/size_estimate.h"
-#include "app/ui/command_bar.h"
-#include "app/ui/convert_item.h"
-#include "app/ui/convert_list.h"
-#include "app/ui/folders_page.h"
-#include "app/ui/home_picture.h"
-#include "app/ui/messages.h"
-#include "app/ui/text_fit.h"
-#include "app/ui/window_command_line.h"
+#include "ui/command_bar.h"
+#include "ui/convert_item.h"
+#include "ui/convert_list.h"
+#include "ui/folders_page.h"
+#include "ui/home_picture.h"
+#include "ui/messages.h"
+#include "ui/text_fit.h"
+#include "ui/window_command_line.h"
 #include "converter/av_converter.h"
 
 namespace {

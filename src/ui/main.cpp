@@ -11,10 +11,10 @@
 #include <csignal>
 #include <cstdio>
 
-#include "app/ui/application.h"
-#include "app/ui/main_window.h"
-#include "app/ui/single_instance.h"
-#include "app/ui/window_command_line.h"
+#include "ui/application.h"
+#include "ui/main_window.h"
+#include "ui/single_instance.h"
+#include "ui/window_command_line.h"
 #include "engine/unfinished_outputs.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "app/ui/udisks2_qt.h"
+#include "ui/udisks2_qt.h"
 
 #include <QDBusArgument>
 #include <QDBusMessage>

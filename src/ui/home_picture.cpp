@@ -1,4 +1,4 @@
-#include "app/ui/home_picture.h"
+#include "ui/home_picture.h"
 
 #include <QLinearGradient>
 #include <QPainter>

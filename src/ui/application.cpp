@@ -1,9 +1,9 @@
-#include "app/ui/application.h"
+#include "ui/application.h"
 
 #include <QIcon>
 #include <QStyleFactory>
 
-#include "app/ui/messages.h"
+#include "ui/messages.h"
 #include "app/window_rules.h"
 #include "engine/custom_ffmpeg.h"
 

@@ -1,4 +1,4 @@
-#include "app/ui/desktop_notifier.h"
+#include "ui/desktop_notifier.h"
 
 #include <QCoreApplication>
 #include <QDBusMessage>
