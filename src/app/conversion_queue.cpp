@@ -1,0 +1,611 @@
+#include "app/conversion_queue.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <chrono>
+
+#include "app/conversion_load.h"
+#include "app/window_rules.h"
+#include "converter/av_converter.h"
+
+namespace {
+
+// Enough of a run's log to tell what went wrong, without a long run growing without bound.
+constexpr size_t MaxLogLines = 5000;
+
+int64_t NowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+int64_t FileSize(const std::string &APath) {
+  struct stat st {};
+  return ::stat(APath.c_str(), &st) == 0 ? static_cast<int64_t>(st.st_size) : 0;
+}
+
+bool Busy(TConversionState AState) {
+  return AState == TConversionState::csConverting || AState == TConversionState::csPaused ||
+         AState == TConversionState::csLoading;
+}
+
+} // namespace
+
+// A job with what runs it. Only the queue's thread touches the converter and the load; Data is
+// written there under FLock and copied under it by the front ends.
+struct TConversionQueue::TEntry {
+  TConversionJob Data;
+  std::unique_ptr<TCustomAVConverter> Converter;
+  TLoadedConversion Loaded;
+  bool Parked = false;      // loaded, its name claimed, its files let go until its turn
+  bool LoadRefused = false; // its load on add failed: Start does not try it again
+  bool Removing = false;    // removed while converting: goes once its converter ends
+  bool InBatch = false;     // counts in the batch's time left
+  TLibraryErrors Errors;
+  TTaskEnd TaskEnd;
+  int Threads = 0;
+  int64_t StartedMs = 0, PausedMs = 0, PauseStartMs = -1;
+};
+
+TConversionQueue::TConversionQueue(TQueueSettings ASettings, TQueueListener AListener)
+    : FSettings(std::move(ASettings)), FListener(std::move(AListener)) {
+  FSettings.Policy.Jobs = std::max(1, FSettings.Policy.Jobs);
+  FThread = std::thread([this] { Run(); });
+}
+
+// Running conversions are stopped and concluded as usual (the thread ends once they have), so
+// nothing is left half-written; names claimed by jobs that never ran are given back.
+TConversionQueue::~TConversionQueue() {
+  {
+    std::lock_guard<std::mutex> lock(FLock);
+    FCommands.emplace_back([this] { DoStop(); });
+    FQuit = true;
+  }
+  FWake.notify_all();
+  FThread.join();
+  for (auto &entry : FEntries) {
+    if (entry->Parked)
+      ReleaseOutputClaim(entry->Loaded);
+    entry->Converter.reset();
+  }
+}
+
+void TConversionQueue::Post(TCommand ACommand) {
+  {
+    std::lock_guard<std::mutex> lock(FLock);
+    FCommands.push_back(std::move(ACommand));
+  }
+  FWake.notify_all();
+}
+
+void TConversionQueue::Run() {
+  for (;;) {
+    TCommand command;
+    {
+      std::unique_lock<std::mutex> lock(FLock);
+      FWake.wait(lock, [this] { return !FCommands.empty() || (FQuit && FActive == 0); });
+      if (FCommands.empty())
+        break;
+      command = std::move(FCommands.front());
+      FCommands.pop_front();
+      FBusy = true;
+    }
+    command();
+    {
+      std::lock_guard<std::mutex> lock(FLock);
+      FBusy = false;
+    }
+    FIdle.notify_all();
+  }
+}
+
+void TConversionQueue::WaitIdle() {
+  std::unique_lock<std::mutex> lock(FLock);
+  FIdle.wait(lock, [this] { return FCommands.empty() && !FBusy && !FBatchRunning; });
+}
+
+bool TConversionQueue::BatchRunning() const {
+  std::lock_guard<std::mutex> lock(FLock);
+  return FBatchRunning;
+}
+
+std::vector<TConversionJob> TConversionQueue::Jobs() const {
+  std::lock_guard<std::mutex> lock(FLock);
+  std::vector<TConversionJob> jobs;
+  jobs.reserve(FEntries.size());
+  for (const auto &entry : FEntries)
+    if (!entry->Removing)
+      jobs.push_back(entry->Data);
+  return jobs;
+}
+
+bool TConversionQueue::Job(int AId, TConversionJob &AJob) const {
+  std::lock_guard<std::mutex> lock(FLock);
+  for (const auto &entry : FEntries)
+    if (entry->Data.Id == AId && !entry->Removing) {
+      AJob = entry->Data;
+      return true;
+    }
+  return false;
+}
+
+// Media time done against the batch's whole, over the wall time it ran unpaused.
+int64_t TConversionQueue::BatchTimeLeftMs() const {
+  std::lock_guard<std::mutex> lock(FLock);
+  if (!FBatchRunning)
+    return -1;
+  int64_t done = 0, total = 0;
+  for (const auto &entry : FEntries) {
+    const TConversionJob &job = entry->Data;
+    if (!entry->InBatch || entry->Removing)
+      continue;
+    const int64_t length = std::max<int64_t>(job.DurationMs, 0);
+    total += length;
+    done +=
+        job.State == TConversionState::csFinished ? length : std::max<int64_t>(job.CurrentMs, 0);
+  }
+  const int64_t paused = FPausedMs + (FPauseStartMs >= 0 ? NowMs() - FPauseStartMs : 0);
+  return EstimateTimeLeftMs(done, total, NowMs() - FBatchStartMs - paused);
+}
+
+TConversionQueue::TEntry *TConversionQueue::Find(int AId) {
+  for (auto &entry : FEntries)
+    if (entry->Data.Id == AId)
+      return entry.get();
+  return nullptr;
+}
+
+void TConversionQueue::Raise(TQueueEventKind AKind, int AId) {
+  if (FListener)
+    FListener(TQueueEvent{AKind, AId});
+}
+
+template <class F> void TConversionQueue::Change(TEntry &AEntry, F AChange) {
+  {
+    std::lock_guard<std::mutex> lock(FLock);
+    AChange(AEntry.Data);
+  }
+  Raise(TQueueEventKind::qeChanged, AEntry.Data.Id);
+}
+
+int TConversionQueue::Add(const std::string &AInputFile, int AProfileIndex,
+                          const TContentChoice &AContent) {
+  auto entry = std::make_unique<TEntry>();
+  entry->Data.InputFile = AInputFile;
+  entry->Data.ProfileIndex = AProfileIndex;
+  entry->Data.Content = AContent;
+  int id = 0;
+  {
+    std::lock_guard<std::mutex> lock(FLock);
+    id = entry->Data.Id = FNextId++;
+  }
+  TEntry *raw = entry.release();
+  Post([this, raw] {
+    {
+      std::lock_guard<std::mutex> lock(FLock);
+      FEntries.emplace_back(raw);
+      // A file added while Start's batch runs is part of it; after its end it only waits.
+      raw->InBatch = FBatchWanted;
+    }
+    Raise(TQueueEventKind::qeChanged, raw->Data.Id);
+    if (FSettings.Policy.LoadOnAdd)
+      LoadEntry(*raw);
+    StartNext();
+  });
+  return id;
+}
+
+// Loads the job to show what it holds, claims its name, and lets its files go until its turn.
+void TConversionQueue::LoadEntry(TEntry &AEntry) {
+  Change(AEntry, [](TConversionJob &AJob) { AJob.State = TConversionState::csLoading; });
+  std::string error;
+  bool ok = false;
+  try {
+    ok = OpenEntry(AEntry, error);
+    if (ok)
+      ParkConversion(*AEntry.Converter);
+  } catch (const std::exception &e) {
+    error = e.what();
+    ok = false;
+  }
+  AEntry.Parked = ok;
+  AEntry.LoadRefused = !ok;
+  if (!ok) {
+    ReleaseOutputClaim(AEntry.Loaded);
+    AEntry.Converter.reset();
+  }
+  Change(AEntry, [&](TConversionJob &AJob) {
+    AJob.State = ok ? TConversionState::csWaiting : TConversionState::csFailed;
+    AJob.Message = error;
+    if (!ok)
+      AJob.OutputFile.clear();
+  });
+}
+
+// Sets the job's task up: the parked one opened again in the name it holds, else a new load.
+bool TConversionQueue::OpenEntry(TEntry &AEntry, std::string &AError) {
+  if (AEntry.Parked && AEntry.Converter) {
+    AEntry.Parked = false;
+    return ReopenConversion(*AEntry.Converter, FSettings.LibraryPath, AEntry.Loaded, AError);
+  }
+  AEntry.Converter = std::make_unique<TCustomAVConverter>();
+  AEntry.Converter->SetProgressInterval(FSettings.ProgressIntervalMs);
+  TLoadedConversion loaded;
+  const bool ok = LoadConversion(*AEntry.Converter, FSettings.LibraryPath, AEntry.Data.InputFile,
+                                 AEntry.Data.ProfileIndex, FSettings.AVCFolder,
+                                 FSettings.MPEG4Folder, loaded, AError, AEntry.Data.Content);
+  AEntry.Loaded = loaded;
+  Change(AEntry, [&](TConversionJob &AJob) {
+    AJob.OutputFile = loaded.OutputCreated ? loaded.OutputFileName : std::string();
+    if (!ok)
+      return;
+    AJob.Title = loaded.Title;
+    AJob.Info = InfoStringOf(loaded);
+    AJob.SoundTracks = loaded.SoundTracks;
+    AJob.Subtitles = loaded.Subtitles;
+    AJob.DurationMs = loaded.OutputDurationUs >= 0 ? loaded.OutputDurationUs / 1000 : -1;
+  });
+  return ok;
+}
+
+void TConversionQueue::StartNext() {
+  const auto waiting = [](const std::unique_ptr<TEntry> &AEntry) {
+    return AEntry->Data.State == TConversionState::csWaiting && !AEntry->Removing;
+  };
+  while (FBatchWanted && !FHeldByPause && FActive < FSettings.Policy.Jobs) {
+    const auto next = std::find_if(FEntries.begin(), FEntries.end(), waiting);
+    if (next == FEntries.end())
+      break;
+    StartEntry(**next);
+  }
+}
+
+void TConversionQueue::StartEntry(TEntry &AEntry) {
+  Change(AEntry, [](TConversionJob &AJob) { AJob.State = TConversionState::csLoading; });
+  std::string error;
+  bool ok = false;
+  try {
+    ok = OpenEntry(AEntry, error);
+  } catch (const std::exception &e) {
+    error = e.what();
+  }
+  if (!ok) {
+    Fail(AEntry, error);
+    return;
+  }
+  // The cores the running jobs leave, shared with the jobs that start beside this one; a job
+  // keeps its share until it ends, so the last files get what the others leave.
+  int free = TCustomAVConverter::CoreCount();
+  size_t waiting = 0;
+  for (const auto &entry : FEntries) {
+    if (entry->Data.State == TConversionState::csConverting ||
+        entry->Data.State == TConversionState::csPaused)
+      free -= entry->Threads;
+    waiting += entry->Data.State == TConversionState::csWaiting;
+  }
+  const size_t starting = std::min<size_t>(FSettings.Policy.Jobs - FActive, waiting + 1);
+  AEntry.Threads = std::max(1, free / static_cast<int>(starting));
+  AEntry.Converter->EngineThreadCount = AEntry.Threads;
+  AEntry.Errors.Clear();
+  AEntry.TaskEnd = TTaskEnd();
+  AEntry.StartedMs = NowMs();
+  AEntry.PausedMs = 0;
+  AEntry.PauseStartMs = -1;
+  Connect(AEntry);
+  ++FActive;
+  Change(AEntry, [](TConversionJob &AJob) { AJob.State = TConversionState::csConverting; });
+  AEntry.Converter->StartConvert(1);
+}
+
+// The converter's events come on its workers: they only post to the queue's thread.
+void TConversionQueue::Connect(TEntry &AEntry) {
+  const int id = AEntry.Data.Id;
+  TCustomAVConverter &converter = *AEntry.Converter;
+  converter.OnProgress = [this, id](int, int, int AFPS, int ACurrentMs, float, float, int64_t ASize,
+                                    int ATotalMs) {
+    Post([=] { Progress(id, ACurrentMs, ATotalMs, AFPS, ASize); });
+  };
+  converter.OnTerminate = [this, id](int ATaskIndex, bool AFinished, bool AException,
+                                     const std::string &AMessage) {
+    Post([=] {
+      TEntry *entry = Find(id);
+      if (!entry)
+        return;
+      if (ATaskIndex < 0) {
+        ConverterEnded(id);
+        return;
+      }
+      entry->TaskEnd.Ended = true;
+      entry->TaskEnd.Finished = AFinished;
+      entry->TaskEnd.Exception = AException;
+      entry->TaskEnd.Message = AMessage;
+    });
+  };
+  // The converter, and with it this handler, goes before the entry does.
+  TEntry *entry = &AEntry;
+  converter.SetOnLog([this, entry](int ATaskIndex, TLogLevel ALevel, const std::string &AMsg) {
+    // The libraries often say why a run failed better than the engine's own message does.
+    if (ALevel == llError)
+      entry->Errors.Add(AMsg, ATaskIndex >= 0);
+    std::lock_guard<std::mutex> lock(FLock);
+    if (entry->Data.Log.size() < MaxLogLines)
+      entry->Data.Log.push_back(AMsg);
+  });
+}
+
+void TConversionQueue::Progress(int AId, int ACurrentMs, int ATotalMs, int AFps, int64_t ASize) {
+  TEntry *entry = Find(AId);
+  if (!entry || entry->Data.State != TConversionState::csConverting)
+    return;
+  const int64_t elapsed = NowMs() - entry->StartedMs - entry->PausedMs;
+  Change(*entry, [&](TConversionJob &AJob) {
+    // A time the engine could not measure comes as a negative or absurd value: keep the last.
+    if (ACurrentMs >= 0 && (AJob.DurationMs <= 0 || ACurrentMs <= 2 * AJob.DurationMs))
+      AJob.CurrentMs = ACurrentMs;
+    if (ATotalMs > 0)
+      AJob.DurationMs = ATotalMs;
+    AJob.Fps = AFps;
+    AJob.Size = ASize;
+    AJob.TimeLeftMs = EstimateTimeLeftMs(AJob.CurrentMs, AJob.DurationMs, elapsed);
+  });
+}
+
+void TConversionQueue::ConverterEnded(int AId) {
+  TEntry *entry = Find(AId);
+  if (entry && (entry->Data.State == TConversionState::csConverting ||
+                entry->Data.State == TConversionState::csPaused))
+    Ended(*entry);
+}
+
+// The job's converter has ended: its outcome (check, thumbnail, removal) decided once, the
+// converter and its worker released, and the batch goes on or ends by the policy.
+void TConversionQueue::Ended(TEntry &AEntry) {
+  --FActive;
+  TConversionJob job;
+  {
+    std::lock_guard<std::mutex> lock(FLock);
+    job = AEntry.Data;
+  }
+  const TConversionOutcome outcome =
+      ConcludeConversion(*AEntry.Converter, job.InputFile, AEntry.Loaded, AEntry.TaskEnd,
+                         job.CurrentMs, job.DurationMs, AEntry.Errors);
+  AEntry.Converter.reset();
+  const int64_t size = outcome.OutputRemoved ? 0 : FileSize(AEntry.Loaded.OutputFileName);
+  Change(AEntry, [&](TConversionJob &AJob) {
+    AJob.Ended = true;
+    AJob.Outcome = outcome;
+    AJob.Size = size;
+    AJob.TimeLeftMs = -1;
+    if (outcome.OutputRemoved)
+      AJob.OutputFile.clear();
+    switch (outcome.Kind) {
+    case TOutcomeKind::okFinished:
+      AJob.State = TConversionState::csFinished;
+      AJob.Message = outcome.Notes();
+      if (AJob.DurationMs > 0)
+        AJob.CurrentMs = AJob.DurationMs;
+      break;
+    case TOutcomeKind::okFailed:
+      AJob.State = TConversionState::csFailed;
+      AJob.Message = outcome.Reason;
+      break;
+    case TOutcomeKind::okStopped:
+      AJob.State = TConversionState::csStopped;
+      AJob.Message = outcome.Reason;
+      break;
+    }
+  });
+  // A removed job's end is not the batch's: the next one goes on.
+  if (AEntry.Removing)
+    Erase(AEntry.Data.Id);
+  else if (!outcome.Finished() && !FSettings.Policy.GoOnAfterFailure)
+    FBatchWanted = false;
+  StartNext();
+  EndBatchIfIdle();
+}
+
+// A job that could not be set up ends as a failed conversion, with what it claimed given back.
+void TConversionQueue::Fail(TEntry &AEntry, const std::string &AMessage) {
+  ReleaseOutputClaim(AEntry.Loaded);
+  AEntry.Converter.reset();
+  AEntry.Parked = false;
+  Change(AEntry, [&](TConversionJob &AJob) {
+    AJob.State = TConversionState::csFailed;
+    AJob.Ended = true;
+    AJob.Outcome = TConversionOutcome();
+    AJob.Outcome.Reason = AMessage;
+    AJob.Message = AMessage;
+    AJob.OutputFile.clear();
+  });
+  if (!FSettings.Policy.GoOnAfterFailure)
+    FBatchWanted = false;
+}
+
+void TConversionQueue::Erase(int AId) {
+  std::unique_ptr<TEntry> gone;
+  {
+    std::lock_guard<std::mutex> lock(FLock);
+    const auto at = std::find_if(FEntries.begin(), FEntries.end(),
+                                 [AId](const auto &AEntry) { return AEntry->Data.Id == AId; });
+    if (at == FEntries.end())
+      return;
+    gone = std::move(*at);
+    FEntries.erase(at);
+  }
+  Raise(TQueueEventKind::qeRemoved, AId);
+}
+
+void TConversionQueue::EndBatchIfIdle() {
+  if (!FBatchRunning || FActive > 0 || FHeldByPause)
+    return;
+  {
+    std::lock_guard<std::mutex> lock(FLock);
+    FBatchRunning = false;
+    // Only Start begins the next batch: a file added now waits for it.
+    FBatchWanted = false;
+    FPauseStartMs = -1;
+  }
+  Raise(TQueueEventKind::qeBatchEnded, 0);
+}
+
+void TConversionQueue::Start() {
+  Post([this] { DoStart(); });
+}
+
+// Every job converts again, into a name claimed anew when its last run used its claim.
+void TConversionQueue::DoStart() {
+  if (FActive > 0 || FHeldByPause)
+    return;
+  for (auto &entry : FEntries) {
+    if (entry->Removing || entry->LoadRefused)
+      continue;
+    {
+      std::lock_guard<std::mutex> lock(FLock);
+      entry->InBatch = true;
+    }
+    Change(*entry, [](TConversionJob &AJob) {
+      AJob.State = TConversionState::csWaiting;
+      AJob.Ended = false;
+      AJob.Outcome = TConversionOutcome();
+      AJob.Message.clear();
+      AJob.Log.clear();
+      AJob.CurrentMs = 0;
+      AJob.Fps = 0;
+      AJob.TimeLeftMs = -1;
+    });
+  }
+  {
+    std::lock_guard<std::mutex> lock(FLock);
+    FBatchRunning = true;
+    FBatchWanted = true;
+    FBatchStartMs = NowMs();
+    FPausedMs = 0;
+    FPauseStartMs = -1;
+  }
+  StartNext();
+  EndBatchIfIdle();
+}
+
+void TConversionQueue::Stop() {
+  Post([this] { DoStop(); });
+}
+
+void TConversionQueue::DoStop() {
+  FBatchWanted = false;
+  FHeldByPause = false;
+  // The state follows each converter's end when it comes.
+  for (auto &entry : FEntries)
+    if (entry->Converter && (entry->Data.State == TConversionState::csConverting ||
+                             entry->Data.State == TConversionState::csPaused))
+      entry->Converter->StopConvert();
+  EndBatchIfIdle();
+}
+
+void TConversionQueue::Pause() {
+  Post([this] { DoPauseResume(true); });
+}
+
+void TConversionQueue::Resume() {
+  Post([this] { DoPauseResume(false); });
+}
+
+void TConversionQueue::DoPauseResume(bool APause) {
+  const int64_t now = NowMs();
+  const TConversionState from =
+      APause ? TConversionState::csConverting : TConversionState::csPaused;
+  for (auto &entry : FEntries) {
+    if (entry->Data.State != from || !entry->Converter)
+      continue;
+    if (APause) {
+      entry->Converter->PauseConvert();
+      entry->PauseStartMs = now;
+    } else {
+      entry->Converter->ResumeConvert();
+      entry->PausedMs += now - entry->PauseStartMs;
+    }
+    Change(*entry, [APause](TConversionJob &AJob) {
+      AJob.State = APause ? TConversionState::csPaused : TConversionState::csConverting;
+    });
+  }
+  {
+    std::lock_guard<std::mutex> lock(FLock);
+    if (APause && FPauseStartMs < 0)
+      FPauseStartMs = now;
+    if (!APause && FPauseStartMs >= 0) {
+      FPausedMs += now - FPauseStartMs;
+      FPauseStartMs = -1;
+    }
+  }
+  // The paused job was removed: Resume goes on with the next.
+  if (!APause && FHeldByPause) {
+    FHeldByPause = false;
+    StartNext();
+    EndBatchIfIdle();
+  }
+}
+
+void TConversionQueue::Remove(int AId) {
+  Post([this, AId] { DoRemove(AId); });
+}
+
+void TConversionQueue::DoRemove(int AId) {
+  TEntry *entry = Find(AId);
+  if (!entry || entry->Removing)
+    return;
+  const TConversionState state = entry->Data.State;
+  if (Busy(state) && entry->Converter) {
+    // A removed paused job leaves the batch paused: Resume goes on with the next waiting one.
+    if (state == TConversionState::csPaused && FBatchWanted &&
+        std::any_of(FEntries.begin(), FEntries.end(), [entry](const auto &AOther) {
+          return AOther.get() != entry && AOther->Data.State == TConversionState::csWaiting;
+        }))
+      FHeldByPause = true;
+    {
+      std::lock_guard<std::mutex> lock(FLock);
+      entry->Removing = true;
+    }
+    Raise(TQueueEventKind::qeRemoved, AId);
+    entry->Converter->StopConvert();
+    return;
+  }
+  if (entry->Parked)
+    ReleaseOutputClaim(entry->Loaded);
+  entry->Converter.reset();
+  Erase(AId);
+  EndBatchIfIdle();
+}
+
+void TConversionQueue::SetChoice(int AId, int AProfileIndex, const TContentChoice &AContent) {
+  Post([this, AId, AProfileIndex, AContent] {
+    TEntry *entry = Find(AId);
+    if (!entry || entry->Removing || Busy(entry->Data.State))
+      return;
+    {
+      std::lock_guard<std::mutex> lock(FLock);
+      entry->Data.ProfileIndex = AProfileIndex;
+      entry->Data.Content = AContent;
+    }
+    if (entry->Parked)
+      Reload(*entry);
+  });
+}
+
+void TConversionQueue::SetFolders(const std::string &AAVCFolder, const std::string &AMPEG4Folder) {
+  Post([this, AAVCFolder, AMPEG4Folder] {
+    FSettings.AVCFolder = AAVCFolder;
+    FSettings.MPEG4Folder = AMPEG4Folder;
+    // Waiting jobs write into the new folders; running ones keep the names they write.
+    for (auto &entry : FEntries)
+      if (entry->Parked && entry->Data.State == TConversionState::csWaiting)
+        Reload(*entry);
+  });
+}
+
+// The name claimed for the old choice goes back before the new one is claimed.
+void TConversionQueue::Reload(TEntry &AEntry) {
+  ReleaseOutputClaim(AEntry.Loaded);
+  AEntry.Parked = false;
+  AEntry.Converter.reset();
+  LoadEntry(AEntry);
+}
