@@ -161,12 +161,12 @@ void TConversionQueue::Raise(TQueueEventKind AKind, int AId) {
     FListener(TQueueEvent{AKind, AId});
 }
 
-template <class F> void TConversionQueue::Change(TEntry &AEntry, F AChange) {
+template <class F> void TConversionQueue::Change(TEntry &AEntry, F AChange, TQueueEventKind AKind) {
   {
     std::lock_guard<std::mutex> lock(FLock);
     AChange(AEntry.Data);
   }
-  Raise(TQueueEventKind::qeChanged, AEntry.Data.Id);
+  Raise(AKind, AEntry.Data.Id);
 }
 
 int TConversionQueue::Add(const std::string &AInputFile, int AProfileIndex,
@@ -339,16 +339,19 @@ void TConversionQueue::Progress(int AId, int ACurrentMs, int ATotalMs, int AFps,
   if (!entry || entry->Data.State != TConversionState::csConverting)
     return;
   const int64_t elapsed = NowMs() - entry->StartedMs - entry->PausedMs;
-  Change(*entry, [&](TConversionJob &AJob) {
-    // A time the engine could not measure comes as a negative or absurd value: keep the last.
-    if (ACurrentMs >= 0 && (AJob.DurationMs <= 0 || ACurrentMs <= 2 * AJob.DurationMs))
-      AJob.CurrentMs = ACurrentMs;
-    if (ATotalMs > 0)
-      AJob.DurationMs = ATotalMs;
-    AJob.Fps = AFps;
-    AJob.Size = ASize;
-    AJob.TimeLeftMs = EstimateTimeLeftMs(AJob.CurrentMs, AJob.DurationMs, elapsed);
-  });
+  Change(
+      *entry,
+      [&](TConversionJob &AJob) {
+        // A time the engine could not measure comes as a negative or absurd value: keep the last.
+        if (ACurrentMs >= 0 && (AJob.DurationMs <= 0 || ACurrentMs <= 2 * AJob.DurationMs))
+          AJob.CurrentMs = ACurrentMs;
+        if (ATotalMs > 0)
+          AJob.DurationMs = ATotalMs;
+        AJob.Fps = AFps;
+        AJob.Size = ASize;
+        AJob.TimeLeftMs = EstimateTimeLeftMs(AJob.CurrentMs, AJob.DurationMs, elapsed);
+      },
+      TQueueEventKind::qeProgress);
 }
 
 void TConversionQueue::ConverterEnded(int AId) {

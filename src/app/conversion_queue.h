@@ -116,7 +116,8 @@ private:
   void Run();
   TEntry *Find(int AId);
   void Raise(TQueueEventKind AKind, int AId);
-  template <class F> void Change(TEntry &AEntry, F AChange);
+  template <class F>
+  void Change(TEntry &AEntry, F AChange, TQueueEventKind AKind = TQueueEventKind::qeChanged);
 
   void LoadEntry(TEntry &AEntry);
   void Reload(TEntry &AEntry);

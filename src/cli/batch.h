@@ -1,9 +1,9 @@
-// A batch of conversions: every file converted as a conversion panel converts it (probe, output
-// name and options of the profile, converter task, thumbnail), up to a given number at once.
+// A batch of conversions on the command line: the files go through the core's conversion queue
+// (the same jobs, loads, outcomes and thumbnails as the window's), which goes on after a failed
+// file and converts up to a given number at once; this shows its progress.
 #pragma once
 
 #include <condition_variable>
-#include <cstdint>
 #include <deque>
 #include <memory>
 #include <mutex>
@@ -11,9 +11,8 @@
 #include <vector>
 
 #include "app/content_choice.h"
+#include "app/conversion_queue.h"
 #include "cli/progress_view.h"
-
-class TCustomAVConverter;
 
 struct TBatchSettings {
   int ProfileIndex = 4;
@@ -42,33 +41,26 @@ public:
   size_t FinishedCount() const;
 
 private:
-  struct TJob;
   struct TEvent {
-    enum TKind { ekProgress, ekTaskEnd, ekConverterEnd, ekStop } Kind;
-    size_t Job = 0;
-    int CurrentMs = 0, TotalMs = -1, Fps = 0;
-    int64_t Size = 0;
-    bool Finished = false, Exception = false;
-    int Signal = 0;
-    std::string Message;
+    TQueueEvent Queue;
+    int Signal = 0; // a stop request when not 0
   };
 
-  void Post(TEvent AEvent);
-  void StartJob(size_t AIndex);
-  bool SetUpJob(size_t AIndex, std::string &AError);
-  void Handle(const TEvent &AEvent);
-  void EndJob(size_t AIndex);
-  void FailJob(size_t AIndex, const std::string &AMessage);
-  void Stop();
+  void Post(const TEvent &AEvent);
+  // False once the queue's batch has ended.
+  bool Handle(const TEvent &AEvent);
+  void Show(size_t AIndex, const TConversionJob &AJob, bool AProgress);
 
   TBatchSettings FSettings;
+  std::vector<std::string> FFiles;
   TProgressView &FView;
   std::vector<TJobStatus> FStatus;
-  std::vector<std::unique_ptr<TJob>> FJobs;
-  size_t FActive = 0;
+  std::vector<int> FIds; // the queue's job of each file
   bool FStopping = false;
 
   std::mutex FMutex;
   std::condition_variable FChanged;
   std::deque<TEvent> FEvents;
+  // Last: it goes first, so no event comes after the rest has gone.
+  std::unique_ptr<TConversionQueue> FQueue;
 };
