@@ -293,7 +293,7 @@ void TfrmConvertItem::ConnectConverter() {
   };
 }
 
-bool TfrmConvertItem::LoadInputFile(const std::string &AFileName) {
+bool TfrmConvertItem::LoadInputFile(const std::string &AFileName, bool ATell) {
   FInputFileName = AFileName;
   FReloadPending = false;
   FProbeRest->stop();
@@ -306,7 +306,8 @@ bool TfrmConvertItem::LoadInputFile(const std::string &AFileName) {
     FLastLoadError = error;
     FLoadFailed = true;
     AddToLog(FromStd(error));
-    ShowMessage(window(), FromStd(error));
+    if (ATell)
+      ShowMessage(window(), FromStd(error));
     return false;
   }
   FLoadFailed = false;
@@ -382,10 +383,10 @@ void TfrmConvertItem::SetState(TItemState AState) {
     pbarPreview->setFormat(QStringLiteral("%p%"));
 }
 
-void TfrmConvertItem::StartItem() {
-  // A load that fails here has told why; the panel then ends as a failed conversion.
+void TfrmConvertItem::StartItem(bool AFromEnd) {
+  // The panel then ends as a failed conversion, with the load's reason.
   if (FReloadPending)
-    LoadInputFile(FInputFileName);
+    LoadInputFile(FInputFileName, !AFromEnd);
   SetState(isConverting);
   std::string reopenError;
   if (!FLoadFailed && FConverter->TaskCount() == 0 &&

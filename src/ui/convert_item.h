@@ -52,12 +52,15 @@ public:
 
   // Loads AFileName with the profile chosen in the panel. A failure shows its message and
   // leaves what the panel shows unchanged.
-  bool LoadInputFile(const std::string &AFileName);
+  // ATell: a failure is also told in a message box.
+  bool LoadInputFile(const std::string &AFileName, bool ATell = true);
   // Shows a load done elsewhere by the panel's converter (parked) with its first picture,
   // already fitted into the preview box.
   void ShowLoaded(const std::string &AFileName, const TLoadedConversion &ALoaded,
                   const TBGRImage &APreview);
-  void StartItem();
+  // AFromEnd: started from the end of the conversion before. A reload that fails then shows
+  // its reason on the panel only: a message box would run the event loop inside that end.
+  void StartItem(bool AFromEnd = false);
   void PauseItem();
   void ResumeItem();
   void StopItem();

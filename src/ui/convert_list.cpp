@@ -276,7 +276,16 @@ void TfrmConvertList::RemoveSelected() {
       ShowStatus(QString()); // the file it named is gone from the list
     EndBatchIfIdle(true);
   }
+  if (removedConverting || removedPaused)
+    TellIfAllEnded();
   BatchChanged();
+}
+
+// A removed panel reports no end of its own: a window that waits for the conversions to end
+// before it closes hears it from here.
+void TfrmConvertList::TellIfAllEnded() {
+  if (AllTerminated() && FOnListProgress)
+    FOnListProgress(-1, -1, isTerminated);
 }
 
 void TfrmConvertList::ClearItems() {
@@ -285,6 +294,7 @@ void TfrmConvertList::ClearItems() {
   FBatchWanted = false;
   std::vector<TfrmConvertItem *> items;
   items.swap(FItems);
+  const bool busy = std::any_of(items.begin(), items.end(), Busy);
   for (TfrmConvertItem *item : items)
     item->ClosePanel();
   EndBatchIfIdle(true);
@@ -292,6 +302,8 @@ void TfrmConvertList::ClearItems() {
   // An empty list has done nothing yet.
   if (FOnListProgress)
     FOnListProgress(-1, 0, isWaiting);
+  if (busy)
+    TellIfAllEnded();
   update();
 }
 
@@ -352,7 +364,7 @@ void TfrmConvertList::ResumeNext() {
   ShowStatus(tr("Nothing is paused"));
 }
 
-void TfrmConvertList::StartNextWaiting() {
+void TfrmConvertList::StartNextWaiting(bool AFromEnd) {
   if (FStopRequested || FHeldByPause)
     return;
   for (TfrmConvertItem *item : FItems)
@@ -362,7 +374,7 @@ void TfrmConvertList::StartNextWaiting() {
         ScrollToPanel(
             static_cast<int>(std::find(FItems.begin(), FItems.end(), item) - FItems.begin()));
       FFollowed = item;
-      item->StartItem();
+      item->StartItem(AFromEnd);
       ShowStatus(
           tr("Converting %1")
               .arg(OneLine(QFileInfo(QString::fromStdString(item->InputFileName())).fileName())));
@@ -402,6 +414,8 @@ void TfrmConvertList::EndBatchIfIdle(bool AStopped) {
     return; // files still loading are part of it
 
   FBatchRunning = false;
+  // Only Start begins the next batch: a file added from now on waits for it.
+  FBatchWanted = false;
   if (FOnBatchEnded)
     FOnBatchEnded(FBatchConverted, FBatchFailed, AStopped);
 }
@@ -503,7 +517,7 @@ void TfrmConvertList::ItemTerminate(int AIndex, bool AFinished, bool AException,
     FBatchFailed << OneLine(
         QFileInfo(QString::fromStdString(Item(AIndex)->InputFileName())).fileName());
   if (AFinished)
-    StartNextWaiting();
+    StartNextWaiting(true);
   EndBatchIfIdle(!AFinished && !AException);
 }
 

@@ -81,7 +81,9 @@ private:
   void ShowPanelOf(QWidget *AWidget);
   // Scrolls panel AIndex fully into view, up or down.
   void ScrollToPanel(int AIndex);
-  void StartNextWaiting();
+  // AFromEnd: started from the end of the conversion before, which must not wait for a person.
+  void StartNextWaiting(bool AFromEnd = false);
+  void TellIfAllEnded();
   void ItemProgress(int AIndex, int ACurrentDuration, int ATotalOutputDuration, TItemState AState);
   void ItemTerminate(int AIndex, bool AFinished, bool AException, const std::string &AMessage);
   void Renumber();

@@ -266,6 +266,41 @@ TEST_F(Window, ClosingDuringAConversionClosesOnceItHasStopped) {
   EXPECT_TRUE(fs::exists(Main->FoldersPage()->Places().SettingsFile));
 }
 
+// A removed panel reports no end of its own: the close still completes.
+TEST_F(Window, ClosingDuringAConversionThenRemovingItsPanelStillCloses) {
+  Add({testing_support::LongMediaFile(60)});
+  Main->btnStart->trigger();
+  ASSERT_TRUE(WaitForProgress(0, 1));
+  EXPECT_FALSE(Main->close());
+  Panel(0)->SetSelected(true);
+  Main->btnRemove->trigger();
+  EXPECT_TRUE(WaitFor([&] { return !Main->isVisible(); }, 30000));
+}
+
+// A file added after a batch that ended well waits for Start; Start converts every panel again,
+// and a reload that fails as the panel before it ends shows its reason on its panel, with no
+// message box inside that end.
+TEST_F(Window, AFileAddedAfterTheBatchWaitsForStartAndItsFailedReloadShowsOnItsPanel) {
+  Add({MediaFile("mov_h264_aac.mov")});
+  Main->btnStart->trigger();
+  ASSERT_TRUE(WaitForState(0, isTerminated));
+  ASSERT_TRUE(WaitFor([&] { return !List->BatchRunning(); }));
+  const std::string first = Panel(0)->OutputFileName();
+  const std::string copy = AppDir.file("clip.mov");
+  fs::copy_file(MediaFile("mov_h264_aac.mov"), copy);
+  Add({copy});
+  QTest::qWait(500);
+  EXPECT_EQ(Panel(1)->FState, isWaiting);
+  fs::remove(copy);
+  Main->btnStart->trigger();
+  ASSERT_TRUE(WaitForState(1, isTerminated));
+  EXPECT_TRUE(Panel(0)->Outcome().Finished());
+  EXPECT_NE(Panel(0)->OutputFileName(), first);
+  EXPECT_EQ(Panel(1)->pbarPreview->text(), "Failed");
+  EXPECT_TRUE(Panel(1)->lbReason->isVisible());
+  EXPECT_TRUE(Messages.empty()) << Messages.front();
+}
+
 TEST_F(Window, ClosingWithWaitingPanelsClosesAtOnceAndLeavesNoEmptyOutputs) {
   Add({MediaFile("mov_h264_aac.mov"), MediaFile("flv_h264_aac.flv")});
   ASSERT_EQ(List->Count(), 2);
