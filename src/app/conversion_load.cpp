@@ -44,6 +44,94 @@ void ApplyContent(const TResolvedContent &AContent, TOutputOptions &AOutput) {
   }
 }
 
+// The probe reads the input and the conversion reads it again: a pipe or device would be empty
+// the second time, and opening a pipe without a writer waits for ever. The libraries would blame
+// the header of an empty file (a download that never came).
+bool CheckInputFile(const std::string &AFileName, std::string &AError) {
+  struct stat st {};
+  if (::stat(AFileName.c_str(), &st) != 0)
+    return true; // the probe says why
+  if (!S_ISREG(st.st_mode)) {
+    AError = "***File load error: " + AFileName +
+             (S_ISDIR(st.st_mode) ? ": a folder, not a media file"
+                                  : ": not a regular file, it cannot be read twice");
+    return false;
+  }
+  if (st.st_size == 0) {
+    AError = "***File load error: " + AFileName + ": an empty file (0 bytes), not a media file";
+    return false;
+  }
+  return true;
+}
+
+// What the probe tells of the input, and the content chosen from it.
+bool ProbeInput(TAVProbe &AProbe, const std::string &AFileName, const TContentChoice &AChoice,
+                TLoadedConversion &ALoaded, std::string &AError) {
+  if (!AProbe.LoadFile(AFileName)) {
+    AError = "***File load error: " + AProbe.LastErrorMessage();
+    return false;
+  }
+  TAVFileInfo info;
+  AProbe.GetFileInfo(info);
+  ALoaded.Title = TitleFor(info.Title, AProbe.GetFileName());
+  TAVVideoInfo video;
+  AProbe.GetVideoInfo(-1, video);
+  ALoaded.SrcW = video.Width;
+  ALoaded.SrcH = video.Height;
+  ALoaded.DisplayAspect = video.DisplayAspect > 0 ? video.DisplayAspect : 0;
+  ALoaded.DurationUs = info.Duration;
+  ALoaded.DurationGuessed = AProbe.DurationGuessed();
+  ALoaded.HasSound = AProbe.AudioStreamCount() > 0;
+  ALoaded.BitRate = info.BitRate;
+  ALoaded.FormatName = AProbe.GetFormatName();
+
+  if (!ResolveContentChoice(AProbe, AFileName, info.Duration, AChoice, LocaleLanguage(),
+                            ALoaded.Content, AError))
+    return false;
+  ALoaded.OutputDurationUs =
+      ALoaded.Content.LengthMs > 0 ? ALoaded.Content.LengthMs * 1000 : ALoaded.DurationUs;
+  ALoaded.SoundTracks = SoundTracks(AProbe);
+  ALoaded.Subtitles = SubtitleTracks(AProbe);
+  for (const TTrackEntry &file : SideSubtitleFiles(AFileName))
+    ALoaded.Subtitles.push_back(file);
+  return true;
+}
+
+// The name is chosen and the file created exclusively before the next file is loaded, so two
+// inputs with the same name never get the same output, not even in two processes at once.
+bool ClaimAndSetOutput(TCustomAVConverter &AConverter, TPSPOutputSettings &ASettings,
+                       TLoadedConversion &ALoaded, std::string &AError) {
+  std::string claimError;
+  if (!ClaimOutputFile(ASettings, claimError)) {
+    AError = "***Cannot do convert, error: " + claimError;
+    AConverter.RemoveTask(ALoaded.TaskIndex);
+    ALoaded.TaskIndex = -1;
+    return false;
+  }
+  TOutputOptions output;
+  InitOutputOptions(output);
+  FillOutputOptions(ASettings, output);
+  ApplyContent(ALoaded.Content, output);
+  ALoaded.OutputFileName = output.FileName;
+  ALoaded.Output = ASettings;
+  struct stat st {};
+  if (::stat(output.FileName.c_str(), &st) == 0) {
+    ALoaded.OutputDevice = st.st_dev;
+    ALoaded.OutputInode = st.st_ino;
+  }
+  const bool opened = AConverter.SetOutputFile(ALoaded.TaskIndex, output.FileName, &output);
+  ALoaded.OutputCreated = true; // claimed above
+  if (!opened) {
+    AError = "***Cannot do convert, error: " + AConverter.LastErrorMessage();
+    AConverter.RemoveTask(ALoaded.TaskIndex);
+    ALoaded.TaskIndex = -1;
+    // The claimed name is given back: an empty file under it would be listed as a conversion.
+    ReleaseOutputClaim(ALoaded);
+    return false;
+  }
+  return true;
+}
+
 } // namespace
 
 bool LoadConversion(TCustomAVConverter &AConverter, const std::string &ALibraryPath,
@@ -62,49 +150,10 @@ bool LoadConversion(TCustomAVConverter &AConverter, const std::string &ALibraryP
     AError = AConverter.LastErrorMessage();
     return false;
   }
-  // The probe reads the input and the conversion reads it again: a pipe or device would be
-  // empty the second time, and opening a pipe without a writer waits for ever.
-  struct stat st {};
-  if (::stat(AFileName.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
-    AError = "***File load error: " + AFileName +
-             (S_ISDIR(st.st_mode) ? ": a folder, not a media file"
-                                  : ": not a regular file, it cannot be read twice");
-    return false;
-  }
-  // The libraries would blame the header of a file that has none (a download that never came).
-  if (::stat(AFileName.c_str(), &st) == 0 && st.st_size == 0) {
-    AError = "***File load error: " + AFileName + ": an empty file (0 bytes), not a media file";
-    return false;
-  }
   TLoadedConversion loaded;
   TAVProbe &probe = AConverter.AVProbe();
-  if (!probe.LoadFile(AFileName)) {
-    AError = "***File load error: " + probe.LastErrorMessage();
+  if (!CheckInputFile(AFileName, AError) || !ProbeInput(probe, AFileName, AChoice, loaded, AError))
     return false;
-  }
-  TAVFileInfo info;
-  probe.GetFileInfo(info);
-  loaded.Title = TitleFor(info.Title, probe.GetFileName());
-  TAVVideoInfo video;
-  probe.GetVideoInfo(-1, video);
-  loaded.SrcW = video.Width;
-  loaded.SrcH = video.Height;
-  loaded.DisplayAspect = video.DisplayAspect > 0 ? video.DisplayAspect : 0;
-  loaded.DurationUs = info.Duration;
-  loaded.DurationGuessed = probe.DurationGuessed();
-  loaded.HasSound = probe.AudioStreamCount() > 0;
-  loaded.BitRate = info.BitRate;
-  loaded.FormatName = probe.GetFormatName();
-
-  if (!ResolveContentChoice(probe, AFileName, info.Duration, AChoice, LocaleLanguage(),
-                            loaded.Content, AError))
-    return false;
-  loaded.OutputDurationUs =
-      loaded.Content.LengthMs > 0 ? loaded.Content.LengthMs * 1000 : loaded.DurationUs;
-  loaded.SoundTracks = SoundTracks(probe);
-  loaded.Subtitles = SubtitleTracks(probe);
-  for (const TTrackEntry &file : SideSubtitleFiles(AFileName))
-    loaded.Subtitles.push_back(file);
 
   TInputOptions input;
   InitInputOptions(input);
@@ -116,45 +165,14 @@ bool LoadConversion(TCustomAVConverter &AConverter, const std::string &ALibraryP
     AError = "***File open error: " + AConverter.LastErrorMessage();
     return false;
   }
-
-  // The name is chosen and the file created exclusively before the next file is loaded, so two
-  // inputs with the same name never get the same output, not even in two processes at once.
   loaded.InputFileName = input.FileName;
   loaded.InputFormat = input.FileFormat;
   TPSPOutputSettings settings =
       BuildOutputOptions(AProfileIndex, true, loaded.Title, AFileName, AAVCFolder, AMPEG4Folder,
                          loaded.SrcW, loaded.SrcH, loaded.DisplayAspect);
-  std::string claimError;
-  if (!ClaimOutputFile(settings, claimError)) {
-    AError = "***Cannot do convert, error: " + claimError;
-    AConverter.RemoveTask(loaded.TaskIndex);
-    loaded.TaskIndex = -1;
-    AResult = loaded;
-    return false;
-  }
-  TOutputOptions output;
-  InitOutputOptions(output);
-  FillOutputOptions(settings, output);
-  ApplyContent(loaded.Content, output);
-  loaded.OutputFileName = output.FileName;
-  loaded.Output = settings;
-  if (::stat(output.FileName.c_str(), &st) == 0) {
-    loaded.OutputDevice = st.st_dev;
-    loaded.OutputInode = st.st_ino;
-  }
-  const bool opened = AConverter.SetOutputFile(loaded.TaskIndex, output.FileName, &output);
-  loaded.OutputCreated = true; // claimed above
-  if (!opened) {
-    AError = "***Cannot do convert, error: " + AConverter.LastErrorMessage();
-    AConverter.RemoveTask(loaded.TaskIndex);
-    loaded.TaskIndex = -1;
-    // The claimed name is given back: an empty file under it would be listed as a conversion.
-    ReleaseOutputClaim(loaded);
-    AResult = loaded;
-    return false;
-  }
+  const bool ok = ClaimAndSetOutput(AConverter, settings, loaded, AError);
   AResult = loaded;
-  return true;
+  return ok;
 }
 
 void ParkConversion(TCustomAVConverter &AConverter) {

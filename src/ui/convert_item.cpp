@@ -73,6 +73,22 @@ TfrmConvertItem::TfrmConvertItem(QWidget *AParent, std::unique_ptr<TCustomAVConv
   row->setContentsMargins(8, 5, 8, 5);
   row->setSpacing(8);
 
+  CreatePreview(*row);
+  CreateInputGroup(*row);
+  CreateOutputGroup(*row);
+  FProbeRest = new QTimer(this);
+  FProbeRest->setSingleShot(true);
+  FProbeRest->setInterval(ProbeRestMs);
+  connect(FProbeRest, &QTimer::timeout, this, [this] {
+    if (FConverter)
+      FConverter->AVProbe().CloseFile();
+  });
+
+  CreateMenu();
+  ConnectConverter();
+}
+
+void TfrmConvertItem::CreatePreview(QHBoxLayout &ARow) {
   // The preview picture with its position slider.
   auto *previewColumn = new QVBoxLayout;
   previewColumn->setSpacing(2);
@@ -99,8 +115,10 @@ TfrmConvertItem::TfrmConvertItem(QWidget *AParent, std::unique_ptr<TCustomAVConv
   previewColumn->addWidget(imgThumb);
   previewColumn->addWidget(tbPreviewPos);
   previewColumn->addStretch(1);
-  row->addLayout(previewColumn);
+  ARow.addLayout(previewColumn);
+}
 
+void TfrmConvertItem::CreateInputGroup(QHBoxLayout &ARow) {
   gbInput = new QGroupBox(tr("Input"), this);
   auto *input = new QGridLayout(gbInput);
   input->setContentsMargins(8, 4, 8, 6);
@@ -126,8 +144,10 @@ TfrmConvertItem::TfrmConvertItem(QWidget *AParent, std::unique_ptr<TCustomAVConv
   // name keeps its extension.
   input->setColumnMinimumWidth(1, valueWidth + 12);
   input->setColumnStretch(1, 1);
-  row->addWidget(gbInput, 3);
+  ARow.addWidget(gbInput, 3);
+}
 
+void TfrmConvertItem::CreateOutputGroup(QHBoxLayout &ARow) {
   gbOutput = new QGroupBox(tr("Output"), this);
   auto *output = new QGridLayout(gbOutput);
   output->setContentsMargins(8, 4, 8, 6);
@@ -143,21 +163,7 @@ TfrmConvertItem::TfrmConvertItem(QWidget *AParent, std::unique_ptr<TCustomAVConv
     look.setColor(QPalette::Base, look.color(QPalette::Window));
     field->setPalette(look);
   }
-  auto *format = new TElidedComboBox(gbOutput);
-  cboxFormat = format;
-  for (const TPSPProfile &profile : PSPProfiles)
-    cboxFormat->addItem(FromStd(profile.Name));
-  cboxFormat->setCurrentIndex(DefaultProfileIndex);
-  cboxFormat->setSizeAdjustPolicy(QComboBox::AdjustToContents);
-  // On a narrow panel the list may shorten the profile's name to its kind and picture size
-  // ("MPEG4 368x208…"); its popup stays as wide as the longest name.
-  QString narrowest;
-  for (const TPSPProfile &profile : PSPProfiles) {
-    const QString kindAndSize = FromStd(profile.Name).section(QLatin1Char(' '), 0, 1);
-    if (kindAndSize.size() > narrowest.size())
-      narrowest = kindAndSize;
-  }
-  format->SetShortest(narrowest + QChar(0x2026));
+  CreateFormatBox();
   pbarPreview = new QProgressBar(gbOutput);
   pbarPreview->setRange(0, 100);
   pbarPreview->setValue(0);
@@ -186,7 +192,7 @@ TfrmConvertItem::TfrmConvertItem(QWidget *AParent, std::unique_ptr<TCustomAVConv
   output->setColumnStretch(1, 1);
   // The groups share the room as the design's panel does, about 3 to 7: the output has the more
   // to show (the path with its folder, title, bar, profile).
-  row->addWidget(gbOutput, 7);
+  ARow.addWidget(gbOutput, 7);
   // On the Output group's title line, in a word, what else goes into the file (chosen from the
   // panel's context menu): the part converted, the sound, the subtitles. That line is free the
   // whole group's width, so the panel keeps its size and rows; placed by PlaceContentLine.
@@ -198,15 +204,28 @@ TfrmConvertItem::TfrmConvertItem(QWidget *AParent, std::unique_ptr<TCustomAVConv
   // The output's name and folder follow the profile at once, not only at the next Start.
   connect(cboxFormat, QOverload<int>::of(&QComboBox::activated), this,
           [this] { ReloadIfWaiting(); });
+}
 
-  FProbeRest = new QTimer(this);
-  FProbeRest->setSingleShot(true);
-  FProbeRest->setInterval(ProbeRestMs);
-  connect(FProbeRest, &QTimer::timeout, this, [this] {
-    if (FConverter)
-      FConverter->AVProbe().CloseFile();
-  });
+// The profiles, the default chosen.
+void TfrmConvertItem::CreateFormatBox() {
+  auto *format = new TElidedComboBox(gbOutput);
+  cboxFormat = format;
+  for (const TPSPProfile &profile : PSPProfiles)
+    cboxFormat->addItem(FromStd(profile.Name));
+  cboxFormat->setCurrentIndex(DefaultProfileIndex);
+  cboxFormat->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+  // On a narrow panel the list may shorten the profile's name to its kind and picture size
+  // ("MPEG4 368x208…"); its popup stays as wide as the longest name.
+  QString narrowest;
+  for (const TPSPProfile &profile : PSPProfiles) {
+    const QString kindAndSize = FromStd(profile.Name).section(QLatin1Char(' '), 0, 1);
+    if (kindAndSize.size() > narrowest.size())
+      narrowest = kindAndSize;
+  }
+  format->SetShortest(narrowest + QChar(0x2026));
+}
 
+void TfrmConvertItem::CreateMenu() {
   mnuPanel = new QMenu(this);
   actShowLog = mnuPanel->addAction(tr("Show log\u2026"), this, [this] { ShowLog(); });
   actOpenFolder = mnuPanel->addAction(tr("Open containing folder"), this, [this] {
@@ -222,8 +241,6 @@ TfrmConvertItem::TfrmConvertItem(QWidget *AParent, std::unique_ptr<TCustomAVConv
           window(),
           tr("%1 could not be played: the desktop has no player for it.").arg(FileToPlay()));
   });
-
-  ConnectConverter();
 }
 
 TfrmConvertItem::~TfrmConvertItem() {

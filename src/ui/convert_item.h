@@ -21,6 +21,7 @@ class QComboBox;
 class QMenu;
 class QAction;
 class QGroupBox;
+class QHBoxLayout;
 class QLabel;
 class QLineEdit;
 class QProgressBar;
@@ -133,6 +134,12 @@ protected:
   bool eventFilter(QObject *AWatched, QEvent *AEvent) override;
 
 private:
+  // The constructor's stages: the preview, the groups, the profile list and the context menu.
+  void CreatePreview(QHBoxLayout &ARow);
+  void CreateInputGroup(QHBoxLayout &ARow);
+  void CreateOutputGroup(QHBoxLayout &ARow);
+  void CreateFormatBox();
+  void CreateMenu();
   void SetState(TItemState AState);
   void ConverterProgress(int AFrameNumber, int AFPS, int ACurrentDuration, float AQuality,
                          float ABitRate, int64_t ACurrentSize, int ATotalOutputDuration);
