@@ -36,6 +36,7 @@
 #include "app/profiles.h"
 #include "app/size_estimate.h"
 #include "app/thumbnail.h"
+#include "ui/file_loader.h"
 #include "ui/folders_page.h"
 #include "ui/messages.h"
 #include "ui/text_fit.h"
@@ -313,6 +314,7 @@ void TfrmConvertItem::ConnectConverter() {
 bool TfrmConvertItem::LoadInputFile(const std::string &AFileName, bool ATell) {
   FInputFileName = AFileName;
   FReloadPending = false;
+  FReloadAwaited = false;
   FProbeRest->stop();
   // The name the last load claimed and never wrote is given back; the load claims it again.
   ReleaseOutputClaim(FLoaded);
@@ -401,7 +403,10 @@ void TfrmConvertItem::SetState(TItemState AState) {
 }
 
 void TfrmConvertItem::StartItem(bool AFromEnd) {
-  // The panel then ends as a failed conversion, with the load's reason.
+  // The panel then ends as a failed conversion, with the load's reason. A reload still under way
+  // elsewhere gave the name up: the panel loads now rather than wait for it.
+  if (FReloadAwaited)
+    FReloadPending = true;
   if (FReloadPending)
     LoadInputFile(FInputFileName, !AFromEnd);
   SetState(isConverting);
@@ -467,6 +472,32 @@ void TfrmConvertItem::ReloadIfWaiting() {
   // The reload gives the name it claimed back first, and claims it again.
   if (FState == isWaiting && !FInputFileName.empty())
     LoadInputFile(FInputFileName);
+}
+
+void TfrmConvertItem::GiveUpClaim() {
+  ReleaseOutputClaim(FLoaded);
+  FReloadAwaited = true;
+}
+
+void TfrmConvertItem::AwaitReload(uint64_t ASerial) { FReloadSerial = ASerial; }
+
+bool TfrmConvertItem::TakeReload(TFileLoad &ALoad) {
+  if (!FReloadAwaited || ALoad.Serial != FReloadSerial || FState != isWaiting)
+    return false;
+  FReloadAwaited = false;
+  if (!ALoad.OK) {
+    FLastLoadError = ALoad.Error;
+    FLoadFailed = true;
+    AddToLog(FromStd(ALoad.Error));
+    ShowMessage(window(), FromStd(ALoad.Error));
+    return true;
+  }
+  FProbeRest->stop();
+  FConverter = std::move(ALoad.Converter);
+  ConnectConverter();
+  FLoadFailed = false;
+  ShowTexts(ALoad.Loaded);
+  return true;
 }
 
 void TfrmConvertItem::ClosePanel() {

@@ -28,6 +28,7 @@ class QProgressBar;
 class QSlider;
 class QTimer;
 class TCustomAVConverter;
+struct TFileLoad;
 
 enum TItemState { isConverting = 0, isPaused = 1, isWaiting = 2, isTerminated = 3 };
 
@@ -70,6 +71,12 @@ public:
   // A panel that has not started yet takes up the profile and output folder now chosen, so that
   // it shows the file it will write; one that converts or has converted keeps its own.
   void ReloadIfWaiting();
+  // A reload elsewhere (the output folder changed): the waiting panel gives its name back, then
+  // waits for load ASerial, which TakeReload shows. A Start meanwhile loads it at once instead.
+  void GiveUpClaim();
+  void AwaitReload(uint64_t ASerial);
+  // False when the panel no longer wants this load: it started or loaded again since.
+  bool TakeReload(TFileLoad &ALoad);
   // Stops and releases the converter; the panel deletes itself later.
   void ClosePanel();
 
@@ -187,8 +194,10 @@ private:
   bool FPreviewPending = false;
   bool FLoadFailed = false;    // the last load failed: Start has no conversion to run
   bool FReloadPending = false; // reset for a new batch: loaded again when started
-  int64_t FPreviewTimeUs = 0;  // where the picture shown was taken, for the thumbnail
-  TBGRImage FPreview;          // the picture imgThumb shows
+  bool FReloadAwaited = false; // a reload elsewhere is under way; FReloadSerial names it
+  uint64_t FReloadSerial = 0;
+  int64_t FPreviewTimeUs = 0; // where the picture shown was taken, for the thumbnail
+  TBGRImage FPreview;         // the picture imgThumb shows
   QStringList FLog;
   QString FReason; // the failure's message in full
   // Closes the probe once the slider has rested: a waiting panel holds no file open.

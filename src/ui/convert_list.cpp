@@ -1,6 +1,7 @@
 #include "ui/convert_list.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileInfo>
@@ -41,6 +42,7 @@ TfrmConvertList::TfrmConvertList(QWidget *AParent) : QWidget(AParent) {
   scrollbarSideways->setVisible(false);
   connect(scrollbarSideways, &QScrollBar::valueChanged, this, [this] { LayoutItems(); });
   FLoader = new TFileLoader([this](TFileLoad &ALoad) { ItemLoaded(ALoad); }, this);
+  FReloader = new TFileLoader([this](TFileLoad &ALoad) { ReloadDelivered(ALoad); }, this);
   // Tabbing into a panel scrolled out of sight brings it into view; a click keeps the list still.
   connect(qApp, &QApplication::focusChanged, this, [this](QWidget *, QWidget *ANow) {
     if (QGuiApplication::mouseButtons() == Qt::NoButton)
@@ -50,7 +52,10 @@ TfrmConvertList::TfrmConvertList(QWidget *AParent) : QWidget(AParent) {
 
 // The loader goes first: its workers finish the files they hold and give up the names claimed
 // for panels that will never show.
-TfrmConvertList::~TfrmConvertList() { delete FLoader; }
+TfrmConvertList::~TfrmConvertList() {
+  delete FLoader;
+  delete FReloader;
+}
 
 int TfrmConvertList::Loading() const { return FLoader->Pending(); }
 
@@ -420,9 +425,31 @@ void TfrmConvertList::EndBatchIfIdle(bool AStopped) {
     FOnBatchEnded(FBatchConverted, FBatchFailed, AStopped);
 }
 
+// Off the window's thread: a long list of waiting panels would hold it for each one's probe.
 void TfrmConvertList::ReloadWaiting() {
-  for (TfrmConvertItem *item : FItems)
-    item->ReloadIfWaiting();
+  const std::string libraryPath = QCoreApplication::applicationDirPath().toStdString();
+  for (TfrmConvertItem *item : FItems) {
+    if (item->FState != isWaiting || item->InputFileName().empty())
+      continue;
+    item->GiveUpClaim();
+    const uint64_t serial =
+        FReloader->Add(item->InputFileName(), item->cboxFormat->currentIndex(), libraryPath,
+                       AVCFolder, MPEG4Folder, 0, 0, item->ContentChoice());
+    item->AwaitReload(serial);
+    FReloads[serial] = item;
+  }
+}
+
+// A load no panel takes any more gives its claim back.
+void TfrmConvertList::ReloadDelivered(TFileLoad &ALoad) {
+  const auto at = FReloads.find(ALoad.Serial);
+  QPointer<TfrmConvertItem> item;
+  if (at != FReloads.end()) {
+    item = at->second;
+    FReloads.erase(at);
+  }
+  if (!item || !item->TakeReload(ALoad))
+    ReleaseOutputClaim(ALoad.Loaded);
 }
 
 bool TfrmConvertList::AllTerminated() const {

@@ -7,6 +7,7 @@
 #include <QStringList>
 #include <QWidget>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -105,6 +106,10 @@ private:
   int FBatchConverted = 0;
   QStringList FBatchFailed;
   TFileLoader *FLoader = nullptr;
+  // Loads the waiting panels again when the output folder changes; the panel each load is for.
+  TFileLoader *FReloader = nullptr;
+  std::map<uint64_t, QPointer<TfrmConvertItem>> FReloads;
+  void ReloadDelivered(TFileLoad &ALoad);
   std::vector<std::string> FRefused; // messages of files refused since the last were shown
   // Start was pressed and the batch has not been stopped or ended by a failure: panels still
   // loading are converted when they appear.

@@ -40,19 +40,22 @@ TFileLoader::~TFileLoader() {
     ReleaseOutputClaim(done.second.Loaded);
 }
 
-void TFileLoader::Add(const std::string &AFileName, int AProfileIndex,
-                      const std::string &ALibraryPath, const std::string &AAVCFolder,
-                      const std::string &AMPEG4Folder, int APreviewW, int APreviewH) {
-  FPendingNames.emplace(FNextSerial, AFileName);
+uint64_t TFileLoader::Add(const std::string &AFileName, int AProfileIndex,
+                          const std::string &ALibraryPath, const std::string &AAVCFolder,
+                          const std::string &AMPEG4Folder, int APreviewW, int APreviewH,
+                          const TContentChoice &AChoice) {
+  const uint64_t serial = FNextSerial;
+  FPendingNames.emplace(serial, AFileName);
   {
     std::lock_guard<std::mutex> lock(FMutex);
     FJobs.push_back({FNextSerial++, AFileName, ALibraryPath, AAVCFolder, AMPEG4Folder,
-                     AProfileIndex, APreviewW, APreviewH});
+                     AProfileIndex, APreviewW, APreviewH, AChoice});
   }
   FWake.notify_one();
   const int wanted = std::min<int>(MaxWorkers, std::max(1, TCustomAVConverter::CoreCount()));
   if (static_cast<int>(FWorkers.size()) < wanted)
     FWorkers.emplace_back([this] { Work(); });
+  return serial;
 }
 
 int TFileLoader::Pending() const {
@@ -85,6 +88,7 @@ void TFileLoader::Work() {
       FJobs.pop_front();
     }
     TFileLoad result;
+    result.Serial = job.Serial;
     result.FileName = job.FileName;
     result.AVCFolder = job.AVCFolder;
     result.MPEG4Folder = job.MPEG4Folder;
@@ -109,16 +113,19 @@ void TFileLoader::Load(const TJob &AJob, TFileLoad &AResult) {
   try {
     auto converter = std::make_unique<TCustomAVConverter>();
     if (!LoadConversion(*converter, AJob.LibraryPath, AJob.FileName, AJob.Profile, AJob.AVCFolder,
-                        AJob.MPEG4Folder, AResult.Loaded, AResult.Error))
+                        AJob.MPEG4Folder, AResult.Loaded, AResult.Error, AJob.Choice))
       return;
     TAVProbe &probe = converter->AVProbe();
-    try {
-      probe.Seek(-1, 0);
-      FitOnCanvas(*probe.GetFrameBitmap(-1), AResult.Preview, AJob.PreviewW, AJob.PreviewH,
-                  AResult.Loaded.DisplayAspect);
-    } catch (const std::exception &) {
-      // A stream without a decoder has no preview: the picture stays black.
-      FitOnCanvas(TBGRImage(), AResult.Preview, AJob.PreviewW, AJob.PreviewH);
+    // A reload keeps the picture the panel shows.
+    if (AJob.PreviewW > 0) {
+      try {
+        probe.Seek(-1, 0);
+        FitOnCanvas(*probe.GetFrameBitmap(-1), AResult.Preview, AJob.PreviewW, AJob.PreviewH,
+                    AResult.Loaded.DisplayAspect);
+      } catch (const std::exception &) {
+        // A stream without a decoder has no preview: the picture stays black.
+        FitOnCanvas(TBGRImage(), AResult.Preview, AJob.PreviewW, AJob.PreviewH);
+      }
     }
     ParkConversion(*converter);
     AResult.Converter = std::move(converter);

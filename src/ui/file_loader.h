@@ -22,6 +22,7 @@
 
 // One file's load, as it comes back.
 struct TFileLoad {
+  uint64_t Serial = 0; // as Add returned it
   std::string FileName;
   bool OK = false;
   std::string Error;                             // the message the user is shown when not OK
@@ -40,9 +41,10 @@ public:
   // Waits for the files being loaded; their claims and those not delivered yet are given up.
   ~TFileLoader() override;
 
-  void Add(const std::string &AFileName, int AProfileIndex, const std::string &ALibraryPath,
-           const std::string &AAVCFolder, const std::string &AMPEG4Folder, int APreviewW,
-           int APreviewH);
+  // Returns the load's serial. APreviewW 0: no preview picture is taken.
+  uint64_t Add(const std::string &AFileName, int AProfileIndex, const std::string &ALibraryPath,
+               const std::string &AAVCFolder, const std::string &AMPEG4Folder, int APreviewW,
+               int APreviewH, const TContentChoice &AChoice = TContentChoice());
   // Files added and not delivered yet.
   int Pending() const;
   // Their names, in the order they were added.
@@ -55,6 +57,7 @@ private:
     uint64_t Serial;
     std::string FileName, LibraryPath, AVCFolder, MPEG4Folder;
     int Profile, PreviewW, PreviewH;
+    TContentChoice Choice;
   };
   void Work();
   static void Load(const TJob &AJob, TFileLoad &AResult);

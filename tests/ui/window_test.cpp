@@ -843,6 +843,8 @@ TEST_F(Window, PanelsNotStartedFollowANewOutputFolderAndTheConvertingOneKeepsIts
   Main->FoldersPage()->btnOutputFolder->click();
   EXPECT_EQ(Panel(0)->OutputFileName(), converting);
   EXPECT_EQ(Panel(0)->FState, isConverting);
+  // The waiting panel is loaded again off the window's thread.
+  EXPECT_TRUE(WaitFor([&] { return Panel(1)->OutputFileName() != held; }));
   const std::string moved = Panel(1)->OutputFileName();
   EXPECT_EQ(fs::path(moved).parent_path(), fs::path(chosen) / "AVC");
   EXPECT_EQ(Panel(1)->edOutputFilename->text().toStdString(), moved);
