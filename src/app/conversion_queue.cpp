@@ -32,6 +32,10 @@ bool Busy(TConversionState AState) {
 
 } // namespace
 
+bool ProgressTimeUsable(int64_t ACurrentMs, int64_t ADurationMs) {
+  return ACurrentMs >= 0 && (ADurationMs <= 0 || ACurrentMs <= 2 * ADurationMs);
+}
+
 // A job with what runs it. Only the queue's thread touches the converter and the load; Data is
 // written there under FLock and copied under it by the front ends.
 struct TConversionQueue::TEntry {
@@ -342,8 +346,7 @@ void TConversionQueue::Progress(int AId, int ACurrentMs, int ATotalMs, int AFps,
   Change(
       *entry,
       [&](TConversionJob &AJob) {
-        // A time the engine could not measure comes as a negative or absurd value: keep the last.
-        if (ACurrentMs >= 0 && (AJob.DurationMs <= 0 || ACurrentMs <= 2 * AJob.DurationMs))
+        if (ProgressTimeUsable(ACurrentMs, AJob.DurationMs))
           AJob.CurrentMs = ACurrentMs;
         if (ATotalMs > 0)
           AJob.DurationMs = ATotalMs;
@@ -372,7 +375,7 @@ void TConversionQueue::Ended(TEntry &AEntry) {
   }
   const TConversionOutcome outcome =
       ConcludeConversion(*AEntry.Converter, job.InputFile, AEntry.Loaded, AEntry.TaskEnd,
-                         job.CurrentMs, job.DurationMs, AEntry.Errors);
+                         job.CurrentMs, job.DurationMs, AEntry.Errors, job.PictureTimeUs);
   AEntry.Converter.reset();
   const int64_t size = outcome.OutputRemoved ? 0 : FileSize(AEntry.Loaded.OutputFileName);
   Change(AEntry, [&](TConversionJob &AJob) {
@@ -611,4 +614,13 @@ void TConversionQueue::Reload(TEntry &AEntry) {
   AEntry.Parked = false;
   AEntry.Converter.reset();
   LoadEntry(AEntry);
+}
+
+void TConversionQueue::SetPictureTime(int AId, int64_t ATimeUs) {
+  Post([this, AId, ATimeUs] {
+    if (TEntry *entry = Find(AId)) {
+      std::lock_guard<std::mutex> lock(FLock);
+      entry->Data.PictureTimeUs = ATimeUs;
+    }
+  });
 }

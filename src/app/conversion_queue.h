@@ -42,8 +42,9 @@ struct TConversionJob {
   int64_t CurrentMs = 0;   // converted so far
   int Fps = 0;
   int64_t Size = 0;
-  int64_t TimeLeftMs = -1; // this job's, -1 while there is too little to go on
-  bool Ended = false;      // Outcome holds how the last run ended
+  int64_t TimeLeftMs = -1;   // this job's, -1 while there is too little to go on
+  int64_t PictureTimeUs = 0; // the thumbnail's picture in the input
+  bool Ended = false;        // Outcome holds how the last run ended
   TConversionOutcome Outcome;
   std::string Message; // why it failed or stopped; a finished one's warnings
   std::vector<std::string> Log;
@@ -75,6 +76,10 @@ using TQueueListener = std::function<void(const TQueueEvent &AEvent)>;
 
 class TCustomAVConverter;
 
+// Whether a reported media time can be taken: one the engine could not measure comes negative
+// or absurd (beyond twice the known length), and the last good one is kept instead.
+bool ProgressTimeUsable(int64_t ACurrentMs, int64_t ADurationMs);
+
 class TConversionQueue {
 public:
   TConversionQueue(TQueueSettings ASettings, TQueueListener AListener);
@@ -93,6 +98,8 @@ public:
   // A job not converting takes the new choice (loaded again when the policy loads on add).
   void SetChoice(int AId, int AProfileIndex, const TContentChoice &AContent);
   void SetFolders(const std::string &AAVCFolder, const std::string &AMPEG4Folder);
+  // Where in the input the job's thumbnail is taken (the preview's picture), microseconds.
+  void SetPictureTime(int AId, int64_t ATimeUs);
   // Converts every job again; nothing happens while one converts or is paused.
   void Start();
   // Stops what converts; the batch then ends, waiting jobs stay waiting.

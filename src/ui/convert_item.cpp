@@ -33,6 +33,7 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include "app/conversion_queue.h"
 #include "app/profiles.h"
 #include "app/size_estimate.h"
 #include "app/thumbnail.h"
@@ -437,6 +438,7 @@ void TfrmConvertItem::StartItem(bool AFromEnd) {
   FErrors->Clear();
   ListenToLibraries(true);
   FReachedMs = -1;
+  FStatedMs = 0;
   AddToLog(tr("Converting %1 into %2 (%3)")
                .arg(FromStd(FInputFileName), FromStd(FOutputFileName), cboxFormat->currentText()));
   FConverter->StartConvert(1);
@@ -527,8 +529,11 @@ void TfrmConvertItem::ConverterProgress(int AFrameNumber, int AFPS, int ACurrent
   if (FOnItemProgress)
     FOnItemProgress(FIndex, AFrameNumber, AFPS, ACurrentDuration, AQuality, ABitRate, ACurrentSize,
                     ATotalOutputDuration, FState);
-  FReachedMs = ACurrentDuration;
-  FStatedMs = ATotalOutputDuration;
+  // The same times as the command line's are taken; an absurd one keeps the last good one.
+  if (ATotalOutputDuration > 0)
+    FStatedMs = ATotalOutputDuration;
+  if (ProgressTimeUsable(ACurrentDuration, FStatedMs))
+    FReachedMs = ACurrentDuration;
   const int percent = PanelPercent(ACurrentDuration, ATotalOutputDuration);
   if (percent >= 0 && std::min(percent, 100) != pbarPreview->value())
     pbarPreview->setValue(std::min(percent, 100));
