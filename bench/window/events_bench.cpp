@@ -22,6 +22,7 @@
 #include "ui/folders_page.h"
 #include "ui/main_window.h"
 #include "ui/messages.h"
+#include "window_bench.h"
 
 namespace {
 
@@ -45,15 +46,6 @@ private:
   QTimer FTimer;
   QElapsedTimer FClock;
 };
-
-bool MakeInput(const std::string &AInput) {
-  if (fs::exists(AInput))
-    return true;
-  fs::create_directories(fs::path(AInput).parent_path());
-  const std::string command = std::string(KORVELO_TESTMEDIA_PATH) + " --one '" + AInput +
-                              "' --duration 10 --size 1920x1080 > /dev/null";
-  return std::system(command.c_str()) == 0 && fs::exists(AInput);
-}
 
 void RunFor(int AMs) {
   QElapsedTimer clock;
@@ -82,7 +74,7 @@ int main(int argc, char **argv) {
       return 2;
     }
   }
-  if (!MakeInput(input)) {
+  if (!MakeBenchInput(input, 10, "1920x1080")) {
     std::fprintf(stderr, "korvelo-bench-window-events: could not make %s\n", input.c_str());
     return 1;
   }

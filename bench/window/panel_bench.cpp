@@ -48,14 +48,9 @@ int main(int argc, char **argv) {
       return 2;
     }
   }
-  if (!fs::exists(input)) {
-    fs::create_directories(fs::path(input).parent_path());
-    const std::string command = std::string(KORVELO_TESTMEDIA_PATH) + " --one '" + input +
-                                "' --duration 10 --size 1920x1080 > /dev/null";
-    if (std::system(command.c_str()) != 0 || !fs::exists(input)) {
-      std::fprintf(stderr, "korvelo-bench-panel: could not make %s\n", input.c_str());
-      return 1;
-    }
+  if (!MakeBenchInput(input, 10, "1920x1080")) {
+    std::fprintf(stderr, "korvelo-bench-panel: could not make %s\n", input.c_str());
+    return 1;
   }
   std::string failure;
   SetMessageSink([&](const QString &AText, QMessageBox::Icon) { failure = AText.toStdString(); });

@@ -7,6 +7,9 @@
 #include <QObject>
 
 #include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
 #include <vector>
 
 // Notes the first paint of the widget it watches.
@@ -34,3 +37,18 @@ inline double Median(std::vector<double> AValues) {
   std::sort(AValues.begin(), AValues.end());
   return AValues.empty() ? 0 : AValues[AValues.size() / 2];
 }
+
+#ifdef KORVELO_TESTMEDIA_PATH
+// Makes AInput, an H.264 file of ASeconds and ASize ("1920x1080"), with the test-media
+// generator unless it is there already.
+inline bool MakeBenchInput(const std::string &AInput, int ASeconds, const std::string &ASize) {
+  namespace fs = std::filesystem;
+  if (fs::exists(AInput))
+    return true;
+  fs::create_directories(fs::path(AInput).parent_path());
+  const std::string command = std::string(KORVELO_TESTMEDIA_PATH) + " --one '" + AInput +
+                              "' --duration " + std::to_string(ASeconds) + " --size " + ASize +
+                              " > /dev/null";
+  return std::system(command.c_str()) == 0 && fs::exists(AInput);
+}
+#endif

@@ -97,6 +97,24 @@ bool ProbeInput(TAVProbe &AProbe, const std::string &AFileName, const TContentCh
   return true;
 }
 
+// Sets the task's output into the name the load claimed; a refusal gives the claim back, as an
+// empty file under it would be listed as a conversion.
+bool SetClaimedOutput(TCustomAVConverter &AConverter, TLoadedConversion &ALoaded,
+                      std::string &AError) {
+  TOutputOptions output;
+  InitOutputOptions(output);
+  FillOutputOptions(ALoaded.Output, output);
+  ApplyContent(ALoaded.Content, output);
+  output.FileName = ALoaded.OutputFileName;
+  if (AConverter.SetOutputFile(ALoaded.TaskIndex, output.FileName, &output))
+    return true;
+  AError = "***Cannot do convert, error: " + AConverter.LastErrorMessage();
+  AConverter.RemoveTask(ALoaded.TaskIndex);
+  ALoaded.TaskIndex = -1;
+  ReleaseOutputClaim(ALoaded);
+  return false;
+}
+
 // The name is chosen and the file created exclusively before the next file is loaded, so two
 // inputs with the same name never get the same output, not even in two processes at once.
 bool ClaimAndSetOutput(TCustomAVConverter &AConverter, TPSPOutputSettings &ASettings,
@@ -111,7 +129,6 @@ bool ClaimAndSetOutput(TCustomAVConverter &AConverter, TPSPOutputSettings &ASett
   TOutputOptions output;
   InitOutputOptions(output);
   FillOutputOptions(ASettings, output);
-  ApplyContent(ALoaded.Content, output);
   ALoaded.OutputFileName = output.FileName;
   ALoaded.Output = ASettings;
   struct stat st {};
@@ -119,17 +136,8 @@ bool ClaimAndSetOutput(TCustomAVConverter &AConverter, TPSPOutputSettings &ASett
     ALoaded.OutputDevice = st.st_dev;
     ALoaded.OutputInode = st.st_ino;
   }
-  const bool opened = AConverter.SetOutputFile(ALoaded.TaskIndex, output.FileName, &output);
   ALoaded.OutputCreated = true; // claimed above
-  if (!opened) {
-    AError = "***Cannot do convert, error: " + AConverter.LastErrorMessage();
-    AConverter.RemoveTask(ALoaded.TaskIndex);
-    ALoaded.TaskIndex = -1;
-    // The claimed name is given back: an empty file under it would be listed as a conversion.
-    ReleaseOutputClaim(ALoaded);
-    return false;
-  }
-  return true;
+  return SetClaimedOutput(AConverter, ALoaded, AError);
 }
 
 } // namespace
@@ -200,19 +208,7 @@ bool ReopenConversion(TCustomAVConverter &AConverter, const std::string &ALibrar
     return false;
   }
   // The claimed name: the file is there, empty, and the engine writes it over.
-  TOutputOptions output;
-  InitOutputOptions(output);
-  FillOutputOptions(ALoaded.Output, output);
-  ApplyContent(ALoaded.Content, output);
-  output.FileName = ALoaded.OutputFileName;
-  if (!AConverter.SetOutputFile(ALoaded.TaskIndex, output.FileName, &output)) {
-    AError = "***Cannot do convert, error: " + AConverter.LastErrorMessage();
-    AConverter.RemoveTask(ALoaded.TaskIndex);
-    ALoaded.TaskIndex = -1;
-    ReleaseOutputClaim(ALoaded);
-    return false;
-  }
-  return true;
+  return SetClaimedOutput(AConverter, ALoaded, AError);
 }
 
 void ReleaseOutputClaim(TLoadedConversion &ALoaded) {
