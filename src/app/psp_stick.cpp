@@ -5,6 +5,8 @@
 #include <sys/vfs.h>
 #include <unistd.h>
 
+#include <strings.h>
+
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -267,6 +269,25 @@ std::string ReadPSPTitle(const std::string &APath) {
   return {};
 }
 
+std::string StickNameProblem(const std::string &AName) {
+  const size_t slash = AName.find_last_of('/');
+  const std::string folder =
+      slash == std::string::npos ? std::string() : AName.substr(0, slash + 1);
+  const std::string name = AName.substr(folder.size());
+  const char *prefix = folder == DeviceAVCFolder     ? "MAQ"
+                       : folder == DeviceMPEG4Folder ? "M4V"
+                                                     : nullptr;
+  if (!prefix)
+    return {}; // the VIDEO folder lists any name
+  bool numbered =
+      name.size() == 12 && EndsWithMP4(name) && ::strncasecmp(name.c_str(), prefix, 3) == 0;
+  for (size_t i = 3; numbered && i < 8; ++i)
+    numbered = std::isdigit(static_cast<unsigned char>(name[i])) != 0;
+  if (numbered)
+    return {};
+  return std::string("the PSP lists only ") + prefix + "nnnnn.MP4 names in " + folder;
+}
+
 std::vector<TStickVideo> ListStickVideos(const std::string &ADeviceFolder) {
   std::vector<TStickVideo> videos;
   if (ADeviceFolder.empty())
@@ -303,6 +324,9 @@ std::vector<TStickVideo> ListStickVideos(const std::string &ADeviceFolder) {
         video.Problem = "not a video file";
       }
       probe.CloseFile();
+      const std::string nameProblem = StickNameProblem(video.Name);
+      if (!nameProblem.empty())
+        video.Problem = video.Problem.empty() ? nameProblem : video.Problem + "; " + nameProblem;
       videos.push_back(video);
     }
   }

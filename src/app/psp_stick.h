@@ -33,8 +33,14 @@ struct TStickVideo {
 // The folders, relative to the device folder, where the PSP's video player looks.
 extern const char *const StickVideoFolders[3]; // MP_ROOT/100ANV01/, MP_ROOT/100MNV01/, VIDEO/
 
+// Why the PSP's video player does not list the stick's video AName (relative to the device
+// folder): its MP_ROOT folders show only their numbered names ("MAQ00001.MP4"). Empty when it
+// is listed.
+std::string StickNameProblem(const std::string &AName);
+
 // The "*.MP4" files (any case) of the stick's video folders, each folder's in name order. A
-// file the libraries cannot read is listed with the problem "not a video file".
+// file the libraries cannot read is listed with the problem "not a video file", one the
+// player does not list with StickNameProblem.
 std::vector<TStickVideo> ListStickVideos(const std::string &ADeviceFolder);
 
 // Removes a video from the stick together with its ".THM" thumbnail, and syncs the folder.

@@ -25,7 +25,8 @@ int EjectCommand(const std::string &APath, FILE *AOut, FILE *AErr);
 // AReason saying why ("not a PSP video: ..., convert it first").
 std::string FormatOfPSPVideo(const std::string &APath, std::string &AReason);
 
-// Copies AFiles with their thumbnails to the device folder ADevice. ACancel, set from another
-// thread, cancels the copy. Returns the exit status.
+// Copies AFiles with their thumbnails to the device folder ADevice. A conversion that did not
+// finish is left out unless ATakePartial. ACancel, set from another thread, cancels the copy.
+// Returns the exit status.
 int CopyCommand(const std::string &ADevice, const std::vector<std::string> &AFiles,
-                const std::atomic<int> &ACancel, FILE *AOut, FILE *AErr);
+                const std::atomic<int> &ACancel, FILE *AOut, FILE *AErr, bool ATakePartial = false);

@@ -118,7 +118,8 @@ int Copy(const TCommandLine &ACommand) {
     if (cancel.exchange(ASignal) != 0)
       ForcedExit(ASignal);
   });
-  const int status = CopyCommand(ACommand.DeviceDir, ACommand.Files, cancel, stdout, stderr);
+  const int status =
+      CopyCommand(ACommand.DeviceDir, ACommand.Files, cancel, stdout, stderr, ACommand.TakePartial);
   return watcher.FirstSignal() != 0 ? 128 + watcher.FirstSignal() : status;
 }
 

@@ -261,9 +261,10 @@ TEST(CopyToDevice, ShortOfNumbersCopiesWhatFitsInListOrderAndSaysHowMany) {
   const TCopySource a = s.Converted("a", "AVC"), b = s.Converted("b", "AVC", false),
                     c = s.Converted("c", "AVC");
   const TCopyResult r = CopyToDevice(s.Device, {a, b, c});
-  EXPECT_EQ(r.Messages, (std::vector<std::string>{
-                            "Insuffvient name space, only 2 AVC video file(s) can be copied to PSP",
-                            MsgCopied}));
+  EXPECT_EQ(
+      r.Messages,
+      (std::vector<std::string>{
+          "Insufficient name space, only 2 AVC video file(s) can be copied to PSP", MsgCopied}));
   EXPECT_EQ(r.Outcome, TCopyOutcome::coCopied);
   EXPECT_EQ(r.Count, 3u); // a with its thumbnail, b without one
   EXPECT_EQ(ReadFile(s.AVCDevice + "MAQ00005.MP4"), ReadFile(a.Path));
@@ -277,10 +278,10 @@ TEST(CopyToDevice, ChecksInOrderWithTheirMessages) {
   const TCopySource a = s.Converted("a", "AVC");
   // No device folder: its free space cannot be measured, even with nothing selected.
   EXPECT_EQ(CopyToDevice("", {}).Messages, std::vector<std::string>{MsgInsufficientSpace});
-  // A device folder that does not exist on a volume that does: nothing to measure either.
+  // A device folder that does not exist: said as such, not as a lack of room.
   TCopyResult r = CopyToDevice(s.Dir.file("nowhere"), {a});
   EXPECT_EQ(r.Outcome, TCopyOutcome::coRefused);
-  EXPECT_EQ(r.Messages, std::vector<std::string>{MsgInsufficientSpace});
+  EXPECT_EQ(r.Messages, std::vector<std::string>{MsgDeviceFolderMissing});
   EXPECT_FALSE(fs::exists(s.Dir.file("nowhere")));
   // The device layout cannot be made (a file where a folder belongs).
   const std::string blocked = s.Dir.file("blocked") + "/";

@@ -195,7 +195,7 @@ TEST(CliCopy, TwoFreeNumbersForThreeFiles) {
   const std::string third = MakeSource(work.file("out/AVC"), "third", "t3");
   const TRun run = RunConvert({"--copy-to", device, first, second, third});
   EXPECT_EQ(run.Status, 1) << run.All();
-  EXPECT_NE(run.Err.find("Insuffvient name space, only 2 AVC video file(s) can be copied to PSP"),
+  EXPECT_NE(run.Err.find("Insufficient name space, only 2 AVC video file(s) can be copied to PSP"),
             std::string::npos)
       << run.Err;
   EXPECT_EQ(ReadFile(avcDir + "MAQ00007.MP4"), ReadFile(first));
@@ -209,11 +209,10 @@ TEST(CliCopy, RefusalsInTheirOrder) {
   TempDir work;
   const std::string video = MakeSource(work.file("out/AVC"), "v", "t");
 
-  // A missing device folder (a stick not mounted) has no free space to measure.
+  // A missing device folder (a stick not mounted) is said as such, not as a lack of room.
   const TRun missing = RunConvert({"--copy-to", work.file("no-stick"), video});
   EXPECT_EQ(missing.Status, 1);
-  EXPECT_NE(missing.Err.find("Insuffvient disk space to copy selected video files."),
-            std::string::npos)
+  EXPECT_NE(missing.Err.find("The selected device folder do not exists."), std::string::npos)
       << missing.Err;
   EXPECT_FALSE(fs::exists(work.file("no-stick")));
 
@@ -225,7 +224,7 @@ TEST(CliCopy, RefusalsInTheirOrder) {
   fs::create_directories(work.file("small-stick"));
   const TRun tooBig = RunConvert({"--copy-to", work.file("small-stick"), huge});
   EXPECT_EQ(tooBig.Status, 1);
-  EXPECT_NE(tooBig.Err.find("Insuffvient disk space to copy selected video files."),
+  EXPECT_NE(tooBig.Err.find("Insufficient disk space to copy selected video files."),
             std::string::npos)
       << tooBig.Err;
   EXPECT_TRUE(FilesIn(work.file("small-stick")).empty());
