@@ -387,6 +387,7 @@ namespace {
 struct TDeviceWatch {
   std::string Root, Drive;
   dev_t Device = 0;
+  ino_t Inode = 0;
   bool Start(const std::string &ARoot, const std::string &ADrive) {
     Root = ARoot;
     Drive = ADrive;
@@ -394,11 +395,13 @@ struct TDeviceWatch {
     if (::stat(Root.c_str(), &st) != 0)
       return false;
     Device = st.st_dev;
+    Inode = st.st_ino;
     return Still();
   }
   bool Still() const {
     struct stat st {};
-    if (::stat(Root.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_dev != Device)
+    if (::stat(Root.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_dev != Device ||
+        st.st_ino != Inode)
       return false;
     return Drive.empty() || !DeviceFolderGone(Root, Drive);
   }
@@ -539,6 +542,8 @@ TCopyResult CopyToDevice(const std::string &ADeviceFolder,
       return false;
     }
     const bool copied = CopyFileTakingName(ASource, ATarget, onBytes, next, result.Error);
+    if (!copied && !watch.Still())
+      result.Error = ATarget + ": " + MsgStickGone; // the reason behind a missing folder
     if (!copied)
       result.FailedSource = ASource;
     else
@@ -548,9 +553,10 @@ TCopyResult CopyToDevice(const std::string &ADeviceFolder,
   };
   for (const TCopyItem &item : items) {
     std::string video = item.Target;
+    const bool videoCopied = copyOne(item.Source, video, item.Prefix);
+    // The thumbnail follows the number the video got.
     std::string thumbnail = ThumbnailFileName(video);
-    if (!copyOne(item.Source, video, item.Prefix) ||
-        (!item.Thumbnail.empty() && !copyOne(item.Thumbnail, thumbnail, nullptr))) {
+    if (!videoCopied || (!item.Thumbnail.empty() && !copyOne(item.Thumbnail, thumbnail, nullptr))) {
       result.Outcome = TCopyOutcome::coFailed;
       say(MsgCopyFailed);
       return result;

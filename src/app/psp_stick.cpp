@@ -349,6 +349,30 @@ bool RemoveStickVideo(const std::string &APath, std::string &AError) {
   return true;
 }
 
+bool RemoveStickVideoAt(const std::string &ADeviceFolder, const std::string &AName, int64_t ASize,
+                        std::string &AError) {
+  const size_t slash = AName.find_last_of('/');
+  const std::string folder =
+      slash == std::string::npos ? std::string() : AName.substr(0, slash + 1);
+  const std::string name = AName.substr(folder.size());
+  bool videoFolder = false;
+  for (const char *known : StickVideoFolders)
+    videoFolder = videoFolder || folder == known;
+  const std::string path = WithSeparator(ADeviceFolder) + AName;
+  struct stat st {};
+  if (ADeviceFolder.empty() || !videoFolder || !EndsWithMP4(name) ||
+      ::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+    AError = AName + ": not on the memory stick any more, nothing removed";
+    return false;
+  }
+  // Another video under the same name since the list was read (a copy took the freed number).
+  if (ASize >= 0 && static_cast<int64_t>(st.st_size) != ASize) {
+    AError = AName + ": another video has taken this name since, nothing removed";
+    return false;
+  }
+  return RemoveStickVideo(path, AError);
+}
+
 bool ContentHash(const std::string &APath, uint64_t &AHash) {
   const int fd = ::open(APath.c_str(), O_RDONLY);
   if (fd < 0)

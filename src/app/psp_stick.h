@@ -47,6 +47,14 @@ std::vector<TStickVideo> ListStickVideos(const std::string &ADeviceFolder);
 // False with AError when the video could not be removed (a missing thumbnail is no error).
 bool RemoveStickVideo(const std::string &APath, std::string &AError);
 
+// Removes the stick's video AName (relative to ADeviceFolder, as TStickVideo::Name) and its
+// thumbnail, but only while it is still a plain ".MP4" file of one of the stick's video folders
+// of ASize bytes (any size when ASize is -1): a list read before a question box may have been
+// replaced since, and the removal must take what was asked about or nothing. False with AError
+// when nothing was removed.
+bool RemoveStickVideoAt(const std::string &ADeviceFolder, const std::string &AName, int64_t ASize,
+                        std::string &AError);
+
 // A 64-bit hash of a file's content; false when it cannot be read.
 bool ContentHash(const std::string &APath, uint64_t &AHash);
 

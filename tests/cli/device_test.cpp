@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "app/output_verdict.h"
 #include "app/profiles.h"
 #include "support/command_runner.h"
 #include "probe/av_probe.h"
@@ -287,4 +288,27 @@ TEST(CliCopy, OnlyVideosThePSPPlaysGoIntoTheFolderOfTheirCodec) {
   EXPECT_EQ(FilesIn(stick + "/MP_ROOT/100ANV01"), std::vector<std::string>{"MAQ00000.MP4"});
   EXPECT_EQ(FilesIn(stick + "/MP_ROOT/100MNV01"), std::vector<std::string>{"M4V00000.MP4"});
   EXPECT_EQ(ReadFile(stick + "/MP_ROOT/100MNV01/M4V00000.MP4"), ReadFile(work.file("clip.mp4")));
+}
+
+TEST(CliCopy, AStoppedConversionOnlyWhenAskedAndAnEarlierCopysLeftoversAreNoFailure) {
+  TempDir work;
+  const std::string stick = work.file("stick");
+  const std::string avcDir = stick + "/MP_ROOT/100ANV01/";
+  fs::create_directories(avcDir);
+  const std::string stopped = MakeSource(work.file("out/AVC"), "stopped", "");
+  ASSERT_TRUE(RecordOutputVerdict(stopped, TOutputVerdict::ovStopped));
+
+  TRun run = RunConvert({"--copy-to", stick, stopped});
+  EXPECT_EQ(run.Status, 1) << run.All();
+  EXPECT_NE(run.Err.find("stopped.mp4: its conversion did not finish (stopped or cut off), left "
+                         "out; --copy-incomplete copies it all the same"),
+            std::string::npos)
+      << run.Err;
+  EXPECT_TRUE(FilesIn(avcDir).empty());
+
+  WriteFile(avcDir + ".korvelo-copy-cut", "half a video from a copy cut off");
+  run = RunConvert({"--copy-to", stick, "--copy-incomplete", stopped});
+  EXPECT_EQ(run.Status, 0) << run.All();
+  EXPECT_NE(run.Out.find("Removed 1 unfinished file"), std::string::npos) << run.All();
+  EXPECT_EQ(FilesIn(avcDir), std::vector<std::string>{"MAQ00000.MP4"});
 }
