@@ -437,6 +437,25 @@ bool OnFatVolume(const std::string &AFolder) {
   return type == "vfat" || type == "msdos" || type == "fuse.fusefat";
 }
 
+std::vector<TStickVideo> ListStickVideoSizes(const std::string &ADeviceFolder) {
+  std::vector<TStickVideo> videos;
+  const std::string root = WithSeparator(ADeviceFolder);
+  for (const char *folder : StickVideoFolders) {
+    std::error_code ec;
+    for (fs::directory_iterator it(root + folder, ec), end; !ec && it != end; it.increment(ec)) {
+      const std::string name = it->path().filename().string();
+      if (!EndsWithMP4(name))
+        continue;
+      TStickVideo video;
+      video.Name = std::string(folder) + name;
+      video.Path = root + video.Name;
+      video.Size = RegularFileSize(video.Path);
+      videos.push_back(video);
+    }
+  }
+  return videos;
+}
+
 TStickCopyPlan PlanStickCopy(const std::string &ADeviceFolder,
                              const std::vector<TCopySource> &ASelected) {
   TStickCopyPlan plan;
@@ -457,20 +476,7 @@ TStickCopyPlan PlanStickCopy(const std::string &ADeviceFolder,
       continue;
     }
     if (!listed) {
-      // Sizes only: the stick's files are read for a hash when a size matches.
-      const std::string root = WithSeparator(ADeviceFolder);
-      for (const char *folder : StickVideoFolders)
-        for (fs::directory_iterator it(root + folder, ec), end; !ec && it != end;
-             it.increment(ec)) {
-          const std::string name = it->path().filename().string();
-          if (!EndsWithMP4(name))
-            continue;
-          TStickVideo video;
-          video.Name = std::string(folder) + name;
-          video.Path = root + video.Name;
-          video.Size = RegularFileSize(video.Path);
-          onStick.push_back(video);
-        }
+      onStick = ListStickVideoSizes(ADeviceFolder);
       listed = true;
     }
     const std::string twin = FindTwinOnStick(ADeviceFolder, source.Path, onStick);

@@ -43,6 +43,9 @@ std::string StickNameProblem(const std::string &AName);
 // player does not list with StickNameProblem.
 std::vector<TStickVideo> ListStickVideos(const std::string &ADeviceFolder);
 
+// The same files with their names and sizes only, nothing read: for finding twins.
+std::vector<TStickVideo> ListStickVideoSizes(const std::string &ADeviceFolder);
+
 // Removes a video from the stick together with its ".THM" thumbnail, and syncs the folder.
 // False with AError when the video could not be removed (a missing thumbnail is no error).
 bool RemoveStickVideo(const std::string &APath, std::string &AError);

@@ -14,12 +14,16 @@
 #include <cstring>
 #include <filesystem>
 #include <set>
+#include <sstream>
 
 #include "app/device_library.h"
 #include "app/folders.h"
 #include "app/output_verdict.h"
 #include "app/profiles.h"
 #include "app/psp_stick.h"
+#include "app/size_estimate.h"
+#include "app/stick_errand.h"
+#include "app/stick_fit.h"
 #include "app/stick_eject.h"
 #include "app/thumbnail.h"
 #include "cli/progress_view.h"
@@ -316,6 +320,144 @@ int CopyCommand(const std::string &ADevice, const std::vector<std::string> &AFil
   // Every file asked for is on the device only when nothing was refused or left out; removing
   // an earlier copy's leftovers is no failure.
   if (result.Outcome != TCopyOutcome::coCopied || refusals > 0)
+    status = 1;
+  return status;
+}
+
+namespace {
+
+// The files of a --to-stick in the person's order: PSP videos taken as they are, the others
+// waiting for their conversion (Pending lists their places).
+struct TToStickPlan {
+  std::vector<TErrandVideo> Videos;
+  std::vector<std::string> ToConvert;
+  std::vector<size_t> Pending;
+};
+
+TToStickPlan PlanToStick(const std::vector<std::string> &AFiles) {
+  TToStickPlan plan;
+  for (const std::string &file : AFiles) {
+    TErrandVideo video;
+    video.Name = FileNameOf(file);
+    std::string reason;
+    if (LowerExtension(file) == ".mp4") // only an MP4 can be a PSP video already
+      video.Format = FormatOfPSPVideo(file, reason);
+    if (!video.Format.empty() && !IsPartialConversion(file)) {
+      video.Path = file;
+    } else {
+      video.Format.clear();
+      plan.Pending.push_back(plan.Videos.size());
+      plan.ToConvert.push_back(file);
+    }
+    plan.Videos.push_back(video);
+  }
+  return plan;
+}
+
+// What converting AFiles comes to, from their probed lengths (the range asked for, when one is).
+std::vector<TFitInput> FitInputs(const std::vector<std::string> &AFiles,
+                                 const TContentChoice &AContent) {
+  std::vector<TFitInput> inputs;
+  TAVProbe probe;
+  for (const std::string &file : AFiles) {
+    TFitInput input;
+    try {
+      if (probe.LoadFile(file)) {
+        TAVFileInfo info;
+        probe.GetFileInfo(info);
+        const int64_t start = std::max<int64_t>(AContent.StartMs, 0) * 1000;
+        const int64_t end = AContent.EndMs >= 0
+                                ? std::min<int64_t>(AContent.EndMs * 1000, info.Duration)
+                                : info.Duration;
+        input.DurationUs = std::max<int64_t>(end - start, 0);
+        input.HasVideo = probe.VideoStreamCount() > 0;
+      }
+    } catch (const std::exception &) {
+    }
+    probe.CloseFile();
+    inputs.push_back(input);
+  }
+  return inputs;
+}
+
+// The converted outputs take their places in the plan, or say why they are missing.
+void TakeConversions(const std::vector<TJobStatus> &AJobs, TToStickPlan &APlan) {
+  for (size_t i = 0; i < APlan.Pending.size(); ++i) {
+    TErrandVideo &video = APlan.Videos[APlan.Pending[i]];
+    if (i >= AJobs.size() || AJobs[i].State != TJobState::jsFinished) {
+      const bool failed = i < AJobs.size() && AJobs[i].State == TJobState::jsFailed;
+      video.Why = std::string(failed ? "not converted" : "its conversion was stopped") +
+                  (i < AJobs.size() && !AJobs[i].Message.empty() ? ": " + AJobs[i].Message : "");
+      continue;
+    }
+    video.Path = AJobs[i].OutputFile;
+    std::string reason;
+    video.Format = FormatOfPSPVideo(video.Path, reason);
+    if (video.Format.empty())
+      video.Why = reason;
+  }
+}
+
+} // namespace
+
+int ToStickCommand(const TCommandLine &ACommand, const TConvertFunction &AConvert,
+                   const TGuardedCopy &AGuard, FILE *AOut, FILE *AErr) {
+  const std::string &device = ACommand.DeviceDir;
+  if (DeviceFreeSpace(device) < 0) {
+    std::fprintf(AErr, "korvelo-convert: %s: %s\n", PrintableText(device).c_str(),
+                 MsgDeviceFolderMissing);
+    return 1;
+  }
+  TToStickPlan plan = PlanToStick(ACommand.Files);
+  TContentChoice content = ACommand.Content;
+  const int profile = ACommand.ProfileIndex >= 0 ? ACommand.ProfileIndex : DefaultProfileIndex;
+  TStickFit fit;
+  const int64_t cluster = StickClusterBytes(device);
+  if (ACommand.FitStick && !plan.ToConvert.empty()) {
+    int64_t taken = 0;
+    for (const TErrandVideo &video : plan.Videos)
+      taken += video.Path.empty() ? 0 : StickRoomFor(video.Path, cluster);
+    fit = FitToStick(profile, FitInputs(plan.ToConvert, content), taken, DeviceFreeSpace(device),
+                     cluster);
+    FILE *stream = fit.Possible ? AOut : AErr;
+    std::fprintf(stream, "%s%s\n", fit.Possible ? "" : "korvelo-convert: ", fit.Text().c_str());
+    if (!fit.Possible)
+      return 1;
+    if (!fit.FitsAsIs)
+      content.VideoBitrate = fit.VideoBitrate;
+  }
+  int status = 0;
+  if (!plan.ToConvert.empty()) {
+    std::vector<TJobStatus> jobs;
+    status = AConvert(plan.ToConvert, content, jobs);
+    if (status >= 128) // interrupted: nothing goes to the stick
+      return status;
+    TakeConversions(jobs, plan);
+  }
+  TErrandReport report;
+  const int copyStatus = AGuard([&](const std::atomic<int> &ACancel) {
+    TCopyProgressLine line(AOut, ACancel);
+    report = SendToStick(device, plan.Videos,
+                         [&](const TCopyProgress &AProgress) { return line.Show(AProgress); });
+    line.End();
+    return 0;
+  });
+  for (const std::string &message : report.Messages)
+    std::fprintf(AOut, "%s\n", PrintableText(message).c_str());
+  if (ACommand.FitStick && !fit.FitsAsIs) {
+    int64_t real = 0;
+    for (const TErrandVideo &video : plan.Videos)
+      real += video.Path.empty() ? 0 : StickRoomFor(video.Path, cluster);
+    std::fprintf(AOut, "%s\n", EstimateAfterText(fit.Expected, real).c_str());
+  }
+  std::istringstream lines(report.Text());
+  for (std::string text; std::getline(lines, text);)
+    std::fprintf(AOut, "%s\n", PrintableText(text).c_str());
+  std::fflush(AOut);
+  if (copyStatus != 0)
+    return copyStatus;
+  status = report.Complete() ? status : 1;
+  if (ACommand.EjectAfter && EjectCommand(device, AOut, AErr) != 0)
     status = 1;
   return status;
 }
