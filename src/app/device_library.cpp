@@ -480,6 +480,32 @@ std::string NextFreeName(const std::string &ATaken, const char *APrefix) {
   return {};
 }
 
+// Copies one file of a device copy, unless the stick has gone: ATarget becomes the name it got.
+bool CopyOneFile(const std::string &ASource, std::string &ATarget, const char *APrefix,
+                 const TDeviceWatch &AWatch, const TCopyProgressFunction &AProgress,
+                 TCopyProgress &AState, TCopyResult &AResult) {
+  AState.Source = ASource;
+  AState.Target = ATarget;
+  const int64_t base = AState.BytesDone;
+  auto onBytes = [&](int64_t ADone) {
+    AState.BytesDone = base + ADone;
+    return !AProgress || AProgress(AState);
+  };
+  std::function<std::string(const std::string &)> next;
+  if (APrefix)
+    next = [APrefix](const std::string &ATaken) { return NextFreeName(ATaken, APrefix); };
+  const bool copied =
+      AWatch.Still() && CopyFileTakingName(ASource, ATarget, onBytes, next, AResult.Error);
+  if (!copied && !AWatch.Still())
+    AResult.Error = ATarget + ": " + MsgStickGone; // the reason behind a missing folder
+  if (!copied)
+    AResult.FailedSource = ASource;
+  else
+    AResult.Copied.emplace_back(ASource, ATarget);
+  ++AState.FileIndex;
+  return copied;
+}
+
 } // namespace
 
 bool CopyFileNoReplace(const std::string &ASource, const std::string &ATarget,
@@ -526,30 +552,7 @@ TCopyResult CopyToDevice(const std::string &ADeviceFolder,
   TDeviceWatch watch;
   watch.Start(root, ADeviceDrive);
   auto copyOne = [&](const std::string &ASource, std::string &ATarget, const char *APrefix) {
-    progress.Source = ASource;
-    progress.Target = ATarget;
-    const int64_t base = progress.BytesDone;
-    auto onBytes = [&](int64_t ADone) {
-      progress.BytesDone = base + ADone;
-      return !AProgress || AProgress(progress);
-    };
-    std::function<std::string(const std::string &)> next;
-    if (APrefix)
-      next = [APrefix](const std::string &ATaken) { return NextFreeName(ATaken, APrefix); };
-    if (!watch.Still()) {
-      result.Error = ATarget + ": " + MsgStickGone;
-      result.FailedSource = ASource;
-      return false;
-    }
-    const bool copied = CopyFileTakingName(ASource, ATarget, onBytes, next, result.Error);
-    if (!copied && !watch.Still())
-      result.Error = ATarget + ": " + MsgStickGone; // the reason behind a missing folder
-    if (!copied)
-      result.FailedSource = ASource;
-    else
-      result.Copied.emplace_back(ASource, ATarget);
-    ++progress.FileIndex;
-    return copied;
+    return CopyOneFile(ASource, ATarget, APrefix, watch, AProgress, progress, result);
   };
   for (const TCopyItem &item : items) {
     std::string video = item.Target;
