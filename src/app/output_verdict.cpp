@@ -4,6 +4,8 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -66,6 +68,42 @@ TOutputVerdict VerdictWithoutRecord(const std::string &APath) {
   return newer ? TOutputVerdict::ovFinished : TOutputVerdict::ovUnknown;
 }
 
+std::string AbsolutePath(const std::string &APath) {
+  std::error_code ec;
+  const std::filesystem::path path = std::filesystem::absolute(APath, ec);
+  return ec ? APath : path.lexically_normal().string();
+}
+
+// How the record under a file's identity relates to it.
+enum class TRecordMatch {
+  rmNone,      // no record
+  rmForeign,   // a record of another file that had its inode before
+  rmRewritten, // this file's record, but the file was written again since
+  rmMatch,     // this file's record, and AVerdict is its verdict
+};
+
+TRecordMatch ReadRecord(const std::string &APath, TOutputVerdict &AVerdict) {
+  const std::string record = VerdictRecordName(APath);
+  std::ifstream in;
+  if (!record.empty())
+    in.open(record);
+  if (!in.is_open())
+    return TRecordMatch::rmNone;
+  std::string header, word, path;
+  TFileStamp recorded, now;
+  std::getline(in, header);
+  in >> word >> recorded.Size >> recorded.Seconds >> recorded.Nanoseconds;
+  in.ignore(1);
+  std::getline(in, path);
+  if (!in || header != RecordHeader || !StampOf(APath, now))
+    return TRecordMatch::rmForeign;
+  if (now == recorded) {
+    AVerdict = VerdictFromWord(word);
+    return TRecordMatch::rmMatch;
+  }
+  return path == AbsolutePath(APath) ? TRecordMatch::rmRewritten : TRecordMatch::rmForeign;
+}
+
 } // namespace
 
 TOutputVerdict VerdictOf(const TConversionOutcome &AOutcome) {
@@ -78,25 +116,42 @@ TOutputVerdict VerdictOf(const TConversionOutcome &AOutcome) {
 }
 
 std::string VerdictRecordName(const std::string &APath) {
-  const size_t slash = APath.find_last_of('/');
-  const size_t name = slash == std::string::npos ? 0 : slash + 1;
-  return APath.substr(0, name) + "." + APath.substr(name) + ".outcome";
+  struct stat st {};
+  if (::stat(APath.c_str(), &st) != 0)
+    return {};
+  const char *state = std::getenv("XDG_STATE_HOME");
+  std::string folder;
+  if (state && *state == '/') {
+    folder = state;
+  } else {
+    const char *home = std::getenv("HOME");
+    if (!home || !*home)
+      return {};
+    folder = std::string(home) + "/.local/state";
+  }
+  return folder + "/korvelo-converter/outcomes/" +
+         std::to_string(static_cast<unsigned long long>(st.st_dev)) + "-" +
+         std::to_string(static_cast<unsigned long long>(st.st_ino));
 }
 
 bool RecordOutputVerdict(const std::string &APath, TOutputVerdict AVerdict) {
   const std::string record = VerdictRecordName(APath);
   TFileStamp stamp;
-  if (AVerdict == TOutputVerdict::ovUnknown || !StampOf(APath, stamp)) {
-    ::unlink(record.c_str());
+  if (record.empty() || AVerdict == TOutputVerdict::ovUnknown || !StampOf(APath, stamp)) {
+    if (!record.empty())
+      ::unlink(record.c_str());
     return AVerdict == TOutputVerdict::ovUnknown;
   }
+  std::error_code ec;
+  std::filesystem::create_directories(std::filesystem::path(record).parent_path(), ec);
   // Written whole under another name first: a record is either the old one or the new one.
   const std::string temp = record + ".new";
   {
     std::ofstream out(temp, std::ios::trunc);
     out << RecordHeader << "\n"
         << VerdictWord(AVerdict) << " " << stamp.Size << " " << stamp.Seconds << " "
-        << stamp.Nanoseconds << "\n";
+        << stamp.Nanoseconds << "\n"
+        << AbsolutePath(APath) << "\n";
     out.close();
     if (!out) {
       ::unlink(temp.c_str());
@@ -113,25 +168,20 @@ bool RecordOutputVerdict(const std::string &APath, TOutputVerdict AVerdict) {
 }
 
 TOutputVerdict ReadOutputVerdict(const std::string &APath) {
-  std::ifstream in(VerdictRecordName(APath));
-  if (!in)
-    return VerdictWithoutRecord(APath);
-  std::string header, word;
-  TFileStamp recorded, now;
-  std::getline(in, header);
-  in >> word >> recorded.Size >> recorded.Seconds >> recorded.Nanoseconds;
-  // A record that does not describe the file as it is now belongs to an earlier file of that
-  // name, or the file was written again since: nothing is known of it.
-  if (!in || header != RecordHeader || !StampOf(APath, now) || !(now == recorded))
+  TOutputVerdict verdict = TOutputVerdict::ovUnknown;
+  switch (ReadRecord(APath, verdict)) {
+  case TRecordMatch::rmMatch:
+    return verdict;
+  case TRecordMatch::rmRewritten:
     return TOutputVerdict::ovUnknown;
-  return VerdictFromWord(word);
+  default: // no record of this file (another file had its inode before)
+    return VerdictWithoutRecord(APath);
+  }
 }
 
 bool IsPartialConversion(const std::string &APath) {
-  const TOutputVerdict verdict = ReadOutputVerdict(APath);
-  if (verdict == TOutputVerdict::ovStopped)
-    return true;
-  struct stat record {};
-  return verdict == TOutputVerdict::ovUnknown &&
-         ::stat(VerdictRecordName(APath).c_str(), &record) == 0;
+  TOutputVerdict verdict = TOutputVerdict::ovUnknown;
+  const TRecordMatch match = ReadRecord(APath, verdict);
+  return match == TRecordMatch::rmRewritten ||
+         (match == TRecordMatch::rmMatch && verdict == TOutputVerdict::ovStopped);
 }

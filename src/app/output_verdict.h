@@ -1,7 +1,8 @@
-// How a converted file's conversion ended, kept with the file: the Folders and Files page,
+// How a converted file's conversion ended, recorded for the file: the Folders and Files page,
 // korvelo-convert --list and the copy onto the stick all decide "finished" by it. The record
-// names the file's size and modification time, so a record left from a deleted file, or a file
-// written again since, counts for nothing; a file without a record was cut off before its end.
+// lies in the user's state folder under the file's identity (its volume and inode, so it
+// follows a rename) and names the file's size and modification time, so a record left from a
+// deleted file, or a file written again since, counts for nothing.
 #pragma once
 
 #include <string>
@@ -37,5 +38,7 @@ inline bool IsCompleteVerdict(TOutputVerdict AVerdict) {
 // refuses one cut off before its index.
 bool IsPartialConversion(const std::string &APath);
 
-// The hidden file beside APath that holds its record (".NAME.outcome").
+// The file that holds APath's record: $XDG_STATE_HOME/korvelo-converter/outcomes/DEV-INODE
+// (by default under ~/.local/state). Empty when APath does not exist or there is no state
+// folder.
 std::string VerdictRecordName(const std::string &APath);

@@ -38,8 +38,8 @@ namespace {
 // The columns AText takes on a terminal: wide characters two, combining marks none. The C
 // library's tables are read under a UTF-8 locale for this thread only.
 size_t DisplayColumns(const std::string &AText) {
-  static const locale_t utf8 = ::newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
-  if (utf8 == static_cast<locale_t>(0))
+  static const locale_t utf8 = ::newlocale(LC_CTYPE_MASK, "C.UTF-8", nullptr);
+  if (utf8 == nullptr)
     return AText.size();
   const locale_t previous = ::uselocale(utf8);
   size_t columns = 0;
@@ -219,16 +219,16 @@ std::vector<TCopySource> CopySources(const std::vector<std::string> &AFiles, boo
       refuse(file, found ? "not a regular file" : std::strerror(error));
       continue;
     }
-    // Part of a video would play on the PSP as if it were the whole: only when asked for.
-    if (!ATakePartial && IsPartialConversion(file)) {
-      refuse(file, "its conversion did not finish (stopped or cut off), left out; "
-                   "--copy-incomplete copies it all the same");
-      continue;
-    }
     std::string reason;
     const std::string format = FormatOfPSPVideo(file, reason);
     if (format.empty()) {
       refuse(file, reason);
+      continue;
+    }
+    // Part of a video would play on the PSP as if it were the whole: only when asked for.
+    if (!ATakePartial && IsPartialConversion(file)) {
+      refuse(file, "its conversion did not finish (stopped or cut off), left out; "
+                   "--copy-incomplete copies it all the same");
       continue;
     }
     // The same file named twice is copied once.

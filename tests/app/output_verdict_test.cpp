@@ -4,6 +4,8 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 
 #include "app/conversion_outcome.h"
@@ -24,7 +26,8 @@ void SetModified(const std::string &APath, time_t ASeconds) {
 } // namespace
 
 TEST(OutputVerdict, TheRecordNotALeftoverThumbnailDecidesFinished) {
-  testing_support::TempDir dir;
+  testing_support::TempDir dir, state;
+  ::setenv("XDG_STATE_HOME", state.path().c_str(), 1);
   const std::string stopped = dir.file("stopped.mp4"), noThumb = dir.file("nothumb.mp4"),
                     old = dir.file("old.mp4"), legacy = dir.file("legacy.mp4");
 
@@ -47,6 +50,13 @@ TEST(OutputVerdict, TheRecordNotALeftoverThumbnailDecidesFinished) {
   EXPECT_TRUE(IsFinishedConversion(old));
   Write(old, "cut off");
   EXPECT_EQ(ReadOutputVerdict(old), TOutputVerdict::ovUnknown);
+  EXPECT_TRUE(IsPartialConversion(old));
+  // Another file under the same inode (the first deleted, its inode given to a new file): the
+  // record is not its.
+  const std::string other = dir.file("other.mp4");
+  std::filesystem::rename(old, other);
+  Write(other, "someone's own video");
+  EXPECT_FALSE(IsPartialConversion(other));
 
   // No record at all (converted before records were kept): finished only when its thumbnail
   // came after it; a thumbnail older than the video was left by a deleted file.
@@ -57,4 +67,5 @@ TEST(OutputVerdict, TheRecordNotALeftoverThumbnailDecidesFinished) {
   EXPECT_TRUE(IsFinishedConversion(legacy));
   SetModified(dir.file("legacy.THM"), 999999000);
   EXPECT_FALSE(IsFinishedConversion(legacy));
+  ::unsetenv("XDG_STATE_HOME");
 }

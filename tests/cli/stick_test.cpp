@@ -142,13 +142,7 @@ TEST(SizeEstimate, TheFitLineSaysTheTotalInUnitsThatShowIt) {
 TEST(SizeEstimate, WithinFivePercentOfTheRealOutputForEveryProfile) {
   TempDir work;
   const std::string input = work.file("grain.mkv");
-  const int made = std::system(("ffmpeg -v error -y -f lavfi -i "
-                                "\"testsrc2=s=640x480:r=30000/1001,noise=alls=12:allf=t\" -f lavfi "
-                                "-i \"anoisesrc=r=48000:a=0.3\" -ac 2 -t 4 -c:v libx264 -preset "
-                                "ultrafast -qp 18 -c:a aac -b:a 192k '" +
-                                input + "' >/dev/null 2>&1")
-                                   .c_str());
-  if (made != 0)
+  if (!MakeBusyClip(input, 4))
     GTEST_SKIP() << "Debian's ffmpeg is needed to make the busy test clip";
   testing_support::RequireMediaLibraries();
   TAVProbe probe;
