@@ -121,9 +121,13 @@ TErrandReport SendToStick(const std::string &ADeviceFolder,
                           const std::vector<TErrandVideo> &AVideos,
                           const TCopyProgressFunction &AProgress, const std::string &ADeviceDrive) {
   TErrandReport report;
-  bool full = false;
+  bool full = false, ended = false;
   const int64_t cluster = StickClusterBytes(ADeviceFolder);
   for (const TErrandVideo &video : AVideos) {
+    if (ended) { // a failed or cancelled copy: the rest is named, not left unsaid
+      report.Problems.push_back(video.Name + ": not sent, the copy ended before it");
+      continue;
+    }
     if (!video.Why.empty() || IsPartialConversion(video.Path)) {
       report.Problems.push_back(video.Name + ": " +
                                 (video.Why.empty() ? "its conversion did not finish" : video.Why));
@@ -147,8 +151,7 @@ TErrandReport SendToStick(const std::string &ADeviceFolder,
       report.NotFitting.push_back(video.Name + " (needs " + FormatSizeKB(room) + ")");
       continue;
     }
-    if (!SendOne(ADeviceFolder, video, AProgress, ADeviceDrive, report))
-      break;
+    ended = !SendOne(ADeviceFolder, video, AProgress, ADeviceDrive, report);
   }
   report.FreeAfter = DeviceFreeSpace(ADeviceFolder);
   return report;
