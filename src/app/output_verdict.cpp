@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "app/conversion_outcome.h"
+#include "app/remembered_batch.h"
 #include "app/thumbnail.h"
 
 namespace {
@@ -119,18 +120,12 @@ std::string VerdictRecordName(const std::string &APath) {
   struct stat st {};
   if (::stat(APath.c_str(), &st) != 0)
     return {};
-  const char *state = std::getenv("XDG_STATE_HOME");
-  std::string folder;
-  if (state && *state == '/') {
-    folder = state;
-  } else {
-    const char *home = std::getenv("HOME");
-    if (!home || !*home)
-      return {};
-    folder = std::string(home) + "/.local/state";
-  }
-  return folder + "/korvelo-converter/outcomes/" +
-         std::to_string(static_cast<unsigned long long>(st.st_dev)) + "-" +
+  // The program's state folder, where the waiting batch is kept too.
+  const std::string batch = RememberedBatchPath();
+  if (batch.empty())
+    return {};
+  const std::string folder = std::filesystem::path(batch).parent_path().string();
+  return folder + "/outcomes/" + std::to_string(static_cast<unsigned long long>(st.st_dev)) + "-" +
          std::to_string(static_cast<unsigned long long>(st.st_ino));
 }
 
