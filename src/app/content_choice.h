@@ -23,6 +23,7 @@ struct TContentChoice {
   int64_t StartMs = -1; // -1: from the beginning
   int64_t EndMs = -1;   // -1: to the end
   int StillSeconds = 5; // how long a picture input lasts
+  int VideoBitrate = 0; // bit/s of the picture; 0: the profiles' usual rate
 };
 
 enum class TSubtitleKind { skNone, skStream, skFile };

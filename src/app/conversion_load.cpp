@@ -178,6 +178,8 @@ bool LoadConversion(TCustomAVConverter &AConverter, const std::string &ALibraryP
   TPSPOutputSettings settings =
       BuildOutputOptions(AProfileIndex, true, loaded.Title, AFileName, AAVCFolder, AMPEG4Folder,
                          loaded.SrcW, loaded.SrcH, loaded.DisplayAspect);
+  if (AChoice.VideoBitrate > 0) // a batch made to fit the memory stick
+    settings.VideoBitrate = AChoice.VideoBitrate;
   const bool ok = ClaimAndSetOutput(AConverter, settings, loaded, AError);
   AResult = loaded;
   return ok;

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <limits>
 
+#include "app/output_verdict.h"
 #include "app/profiles.h"
 #include "app/thumbnail.h"
 #include "app/window_rules.h"
@@ -181,8 +182,7 @@ bool OutputHasPicture(const std::string &AFileName) {
 }
 
 bool IsFinishedConversion(const std::string &APath) {
-  struct stat st {};
-  return ::stat(ThumbnailFileName(APath).c_str(), &st) == 0;
+  return IsCompleteVerdict(ReadOutputVerdict(APath));
 }
 
 TConversionOutcome ConcludeConversion(TCustomAVConverter &AConverter, const std::string &AInput,
@@ -264,5 +264,7 @@ TConversionOutcome ConcludeConversion(TCustomAVConverter &AConverter, const std:
     break;
   }
   }
+  if (ALoaded.OutputCreated)
+    RecordOutputVerdict(output, VerdictOf(outcome));
   return outcome;
 }

@@ -85,7 +85,7 @@ std::string ConvertedOutputProblem(const std::string &AFileName, bool ANeedSound
 // Whether an output file holds at least one picture: a stop that came before keeps nothing.
 bool OutputHasPicture(const std::string &AFileName);
 
-// Whether APath in the output folder is a finished conversion: only a conversion that ended
-// well gets its thumbnail, so a stopped one's partial file, or one cut off by the end of the
-// program, has none. The rule of the Folders and Files page and of korvelo-convert --list.
+// Whether APath in the output folder is a finished conversion, by the verdict recorded with it
+// (app/output_verdict.h): a stopped one's partial file, or one cut off by the end of the
+// program, is not. The rule of the Folders and Files page, korvelo-convert --list and the copy.
 bool IsFinishedConversion(const std::string &APath);

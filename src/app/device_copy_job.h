@@ -28,8 +28,11 @@ public:
 
   // Runs CopyToDevice with its checks and messages, after PlanStickCopy has left out the
   // files whose twin is on the stick and those too big for its FAT (their messages first);
-  // false when a copy is already running.
-  bool Start(const std::string &ADeviceFolder, std::vector<TCopySource> ASelected);
+  // false when a copy is already running. With ADeviceDrive (the stick's mount point) the copy
+  // checks itself that the stick is still mounted there: a question box may have been open
+  // while it was pulled out.
+  bool Start(const std::string &ADeviceFolder, std::vector<TCopySource> ASelected,
+             const std::string &ADeviceDrive = {});
   // The copy stops at its next chunk and reports coFailed; a no-op when nothing runs.
   void Cancel() { FCancel = true; }
   // True from Start until the copy has ended; false already while OnDone runs, so that OnDone

@@ -17,17 +17,19 @@
 #include "app/conversion_outcome.h"
 #include "app/folders.h"
 #include "app/profiles.h"
+#include "app/psp_stick.h"
 #include "app/thumbnail.h"
 #include "probe/av_probe.h"
 
 namespace fs = std::filesystem;
 
-const char *const MsgInsufficientSpace = "Insuffvient disk space to copy selected video files.";
+const char *const MsgInsufficientSpace = "Insufficient disk space to copy selected video files.";
 const char *const MsgDeviceFolderMissing = "The selected device folder do not exists.";
 const char *const MsgCannotCreateFolder = "Can not create output folder";
 const char *const MsgSelectFiles = "Please select video files.";
 const char *const MsgCopyFailed = "Selected video files can not be copied to PSP properly";
 const char *const MsgCopied = "Selected video files have been copied to your PSP";
+const char *const MsgStickGone = "the memory stick is not there any more";
 
 const char *const DeviceAVCFolder = "MP_ROOT/100ANV01/";
 const char *const DeviceMPEG4Folder = "MP_ROOT/100MNV01/";
@@ -183,7 +185,7 @@ struct TFd {
 } // namespace
 
 std::string NameSpaceMessage(size_t ACount, const std::string &AKind) {
-  return "Insuffvient name space, only " + std::to_string(ACount) + " " + AKind +
+  return "Insufficient name space, only " + std::to_string(ACount) + " " + AKind +
          " video file(s) can be copied to PSP";
 }
 
@@ -299,13 +301,22 @@ std::string LeftoversMessage(const TLeftovers &ALeftovers) {
          ") left on the memory stick by an earlier copy that was interrupted.";
 }
 
-bool CopyFileNoReplace(const std::string &ASource, const std::string &ATarget,
-                       const std::function<bool(int64_t)> &AProgress, std::string &AError) {
+namespace {
+
+// Copies ASource under a temporary name beside ATarget, then gives it ATarget's name without
+// replacing anything. When that name has been taken meanwhile and ANext is set, the copy takes
+// the name ANext gives (ATarget is updated) rather than failing.
+bool CopyFileTakingName(const std::string &ASource, std::string &ATarget,
+                        const std::function<bool(int64_t)> &AProgress,
+                        const std::function<std::string(const std::string &)> &ANext,
+                        std::string &AError) {
   auto fail = [&](const std::string &AWhat, int AErrno) {
     AError = AWhat + ": " + std::strerror(AErrno);
     return false;
   };
-  if (Exists(ATarget))
+  while (Exists(ATarget) && ANext && !ATarget.empty())
+    ATarget = ANext(ATarget);
+  if (ATarget.empty() || Exists(ATarget))
     return fail(ATarget, EEXIST);
   TFd source;
   source.Fd = ::open(ASource.c_str(), O_RDONLY | O_CLOEXEC);
@@ -353,101 +364,206 @@ bool CopyFileNoReplace(const std::string &ASource, const std::string &ATarget,
     return fail(ATarget, err);
   }
   int err = 0;
-  if (!PlaceWithoutReplacing(temp, ATarget, err)) {
-    ::unlink(temp.c_str());
-    return fail(ATarget, err);
+  while (!PlaceWithoutReplacing(temp, ATarget, err)) {
+    const std::string next = err == EEXIST && ANext ? ANext(ATarget) : std::string();
+    if (next.empty()) {
+      ::unlink(temp.c_str());
+      return fail(ATarget, err);
+    }
+    ATarget = next;
   }
   if (!SyncFolder(folder, err))
     return fail(ATarget, err);
   return true;
 }
 
+} // namespace
+
+namespace {
+
+// The device folder as it was when the copy began: a stick pulled out meanwhile leaves its mount
+// folder on the computer's disk (another file system) or takes it away, and a copy must not go on
+// into it.
+struct TDeviceWatch {
+  std::string Root, Drive;
+  dev_t Device = 0;
+  ino_t Inode = 0;
+  bool Start(const std::string &ARoot, const std::string &ADrive) {
+    Root = ARoot;
+    Drive = ADrive;
+    struct stat st {};
+    if (::stat(Root.c_str(), &st) != 0)
+      return false;
+    Device = st.st_dev;
+    Inode = st.st_ino;
+    return Still();
+  }
+  bool Still() const {
+    struct stat st {};
+    if (::stat(Root.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_dev != Device ||
+        st.st_ino != Inode)
+      return false;
+    return Drive.empty() || !DeviceFolderGone(Root, Drive);
+  }
+};
+
+// The checks before anything is copied, in their order; empty when the copy may go on.
+const char *CopyRefusal(const std::string &ADeviceFolder, const std::vector<TCopySource> &ASelected,
+                        const std::string &ADeviceDrive) {
+  std::error_code ec;
+  // A folder that is not there has no free space to measure: that is not a lack of room.
+  if (!ADeviceFolder.empty() &&
+      (!fs::is_directory(ADeviceFolder, ec) || DeviceFolderGone(ADeviceFolder, ADeviceDrive)))
+    return MsgDeviceFolderMissing;
+  int64_t selectedSize = 0;
+  for (const TCopySource &source : ASelected)
+    selectedSize += std::max<int64_t>(RegularFileSize(source.Path), 0) + ThumbnailSize(source.Path);
+  if (DeviceFreeSpace(ADeviceFolder) < selectedSize)
+    return MsgInsufficientSpace;
+  if (ADeviceFolder.empty())
+    return MsgDeviceFolderMissing;
+  const std::string root = WithSeparator(ADeviceFolder);
+  if (!MakeFolder(root + DeviceMPEG4Folder) || !MakeFolder(root + DeviceAVCFolder))
+    return MsgCannotCreateFolder;
+  if (ASelected.empty())
+    return MsgSelectFiles;
+  return nullptr;
+}
+
+// One video to copy, with its thumbnail when it has one.
+struct TCopyItem {
+  std::string Source, Target, Thumbnail;
+  const char *Prefix = "MAQ";
+};
+
+std::vector<TCopyItem> PlanCopyItems(const std::string &ADeviceFolder,
+                                     const std::vector<TCopySource> &ASelected,
+                                     const std::function<void(const std::string &)> &ASay) {
+  std::vector<std::string> avcSources, mpeg4Sources;
+  for (const TCopySource &source : ASelected)
+    (source.Format == "AVC" ? avcSources : mpeg4Sources).push_back(source.Path);
+  const TDeviceNames targets =
+      AllocateDeviceNames(ADeviceFolder, avcSources.size(), mpeg4Sources.size());
+  std::vector<TCopyItem> items;
+  auto plan = [&](const std::vector<std::string> &ASources,
+                  const std::vector<std::string> &ATargets, const char *AKind,
+                  const char *APrefix) {
+    if (ASources.empty())
+      return;
+    if (ASources.size() > ATargets.size())
+      ASay(NameSpaceMessage(ATargets.size(), AKind));
+    for (size_t i = 0; i < ATargets.size() && i < ASources.size(); ++i) {
+      if (RegularFileSize(ASources[i]) < 0)
+        continue; // vanished since the listing: its number stays unused
+      TCopyItem item{ASources[i], ATargets[i], ThumbnailFileName(ASources[i]), APrefix};
+      if (RegularFileSize(item.Thumbnail) < 0)
+        item.Thumbnail.clear();
+      items.push_back(item);
+    }
+  };
+  plan(avcSources, targets.AVCTargets, "AVC", "MAQ");
+  plan(mpeg4Sources, targets.MPEG4Targets, "MPEG4", "M4V");
+  return items;
+}
+
+// The next number after ATaken's that has neither a video nor a thumbnail: another copy onto
+// the same stick took the name meanwhile.
+std::string NextFreeName(const std::string &ATaken, const char *APrefix) {
+  const std::string folder = fs::path(ATaken).parent_path().string() + "/";
+  const std::string stem = fs::path(ATaken).stem().string();
+  const int taken = std::atoi(stem.c_str() + std::min<size_t>(3, stem.size()));
+  for (int n = taken + 1; n <= 99999; ++n) {
+    const std::string name = folder + APrefix + PadNumber5(n);
+    if (!Exists(name + ".MP4") && !Exists(name + ".THM"))
+      return name + ".MP4";
+  }
+  return {};
+}
+
+// Copies one file of a device copy, unless the stick has gone: ATarget becomes the name it got.
+bool CopyOneFile(const std::string &ASource, std::string &ATarget, const char *APrefix,
+                 const TDeviceWatch &AWatch, const TCopyProgressFunction &AProgress,
+                 TCopyProgress &AState, TCopyResult &AResult) {
+  AState.Source = ASource;
+  AState.Target = ATarget;
+  const int64_t base = AState.BytesDone;
+  auto onBytes = [&](int64_t ADone) {
+    AState.BytesDone = base + ADone;
+    return !AProgress || AProgress(AState);
+  };
+  std::function<std::string(const std::string &)> next;
+  if (APrefix)
+    next = [APrefix](const std::string &ATaken) { return NextFreeName(ATaken, APrefix); };
+  const bool copied =
+      AWatch.Still() && CopyFileTakingName(ASource, ATarget, onBytes, next, AResult.Error);
+  if (!copied && !AWatch.Still())
+    AResult.Error = ATarget + ": " + MsgStickGone; // the reason behind a missing folder
+  if (!copied)
+    AResult.FailedSource = ASource;
+  else
+    AResult.Copied.emplace_back(ASource, ATarget);
+  ++AState.FileIndex;
+  return copied;
+}
+
+} // namespace
+
+bool CopyFileNoReplace(const std::string &ASource, const std::string &ATarget,
+                       const std::function<bool(int64_t)> &AProgress, std::string &AError) {
+  std::string target = ATarget;
+  return CopyFileTakingName(ASource, target, AProgress, {}, AError);
+}
+
 TCopyResult CopyToDevice(const std::string &ADeviceFolder,
                          const std::vector<TCopySource> &ASelected,
-                         const TCopyProgressFunction &AProgress,
-                         const TMessageFunction &AOnMessage) {
+                         const TCopyProgressFunction &AProgress, const TMessageFunction &AOnMessage,
+                         const std::string &ADeviceDrive) {
   TCopyResult result;
   auto say = [&](const std::string &AMessage) {
     result.Messages.push_back(AMessage);
     if (AOnMessage)
       AOnMessage(AMessage);
   };
-  auto refuse = [&](const char *AMessage) {
-    say(AMessage);
-    result.Outcome = TCopyOutcome::coRefused;
-    return result;
-  };
-
   // Temporary files of a copy cut off earlier (a stick pulled out) take room and are never
   // finished: they go first, and the person hears of it.
-  if (!ADeviceFolder.empty()) {
+  if (!ADeviceFolder.empty() && !DeviceFolderGone(ADeviceFolder, ADeviceDrive)) {
     result.Leftovers = RemoveCopyLeftovers(ADeviceFolder);
     if (result.Leftovers.Count > 0)
       say(LeftoversMessage(result.Leftovers));
   }
-  int64_t selectedSize = 0;
-  for (const TCopySource &source : ASelected)
-    selectedSize += std::max<int64_t>(RegularFileSize(source.Path), 0) + ThumbnailSize(source.Path);
-  if (DeviceFreeSpace(ADeviceFolder) < selectedSize)
-    return refuse(MsgInsufficientSpace);
-  std::error_code ec;
-  if (ADeviceFolder.empty() || !fs::is_directory(ADeviceFolder, ec))
-    return refuse(MsgDeviceFolderMissing);
-  const std::string root = WithSeparator(ADeviceFolder);
-  if (!MakeFolder(root + DeviceMPEG4Folder) || !MakeFolder(root + DeviceAVCFolder))
-    return refuse(MsgCannotCreateFolder);
-  if (ASelected.empty())
-    return refuse(MsgSelectFiles);
-
-  std::vector<std::string> avcSources, mpeg4Sources;
-  for (const TCopySource &source : ASelected)
-    (source.Format == "AVC" ? avcSources : mpeg4Sources).push_back(source.Path);
-  const TDeviceNames targets =
-      AllocateDeviceNames(ADeviceFolder, avcSources.size(), mpeg4Sources.size());
-
-  std::vector<std::pair<std::string, std::string>> pairs;
-  auto plan = [&](const std::vector<std::string> &ASources,
-                  const std::vector<std::string> &ATargets, const char *AKind) {
-    if (ASources.empty())
-      return;
-    if (ASources.size() > ATargets.size())
-      say(NameSpaceMessage(ATargets.size(), AKind));
-    for (size_t i = 0; i < ATargets.size() && i < ASources.size(); ++i) {
-      if (RegularFileSize(ASources[i]) < 0)
-        continue; // vanished since the listing: its number stays unused
-      pairs.emplace_back(ASources[i], ATargets[i]);
-      const std::string thumbnail = ThumbnailFileName(ASources[i]);
-      if (RegularFileSize(thumbnail) >= 0)
-        pairs.emplace_back(thumbnail, ThumbnailFileName(ATargets[i]));
-    }
-  };
-  plan(avcSources, targets.AVCTargets, "AVC");
-  plan(mpeg4Sources, targets.MPEG4Targets, "MPEG4");
-  result.Count = pairs.size();
-  if (pairs.empty()) {
+  if (const char *refusal = CopyRefusal(ADeviceFolder, ASelected, ADeviceDrive)) {
+    say(refusal);
+    result.Outcome = TCopyOutcome::coRefused;
+    return result;
+  }
+  const std::vector<TCopyItem> items = PlanCopyItems(ADeviceFolder, ASelected, say);
+  TCopyProgress progress;
+  for (const TCopyItem &item : items) {
+    progress.FileCount += item.Thumbnail.empty() ? 1 : 2;
+    progress.BytesTotal += std::max<int64_t>(RegularFileSize(item.Source), 0) +
+                           std::max<int64_t>(RegularFileSize(item.Thumbnail), 0);
+  }
+  result.Count = progress.FileCount;
+  if (items.empty()) {
     result.Outcome = TCopyOutcome::coNothing;
     return result;
   }
-
-  TCopyProgress progress;
-  progress.FileCount = pairs.size();
-  for (const auto &pair : pairs)
-    progress.BytesTotal += std::max<int64_t>(RegularFileSize(pair.first), 0);
-  for (size_t i = 0; i < pairs.size(); ++i) {
-    progress.FileIndex = i;
-    progress.Source = pairs[i].first;
-    progress.Target = pairs[i].second;
-    const int64_t base = progress.BytesDone;
-    auto onBytes = [&](int64_t ADone) {
-      progress.BytesDone = base + ADone;
-      return !AProgress || AProgress(progress);
-    };
-    if (!CopyFileNoReplace(pairs[i].first, pairs[i].second, onBytes, result.Error)) {
+  const std::string root = WithSeparator(ADeviceFolder);
+  TDeviceWatch watch;
+  watch.Start(root, ADeviceDrive);
+  auto copyOne = [&](const std::string &ASource, std::string &ATarget, const char *APrefix) {
+    return CopyOneFile(ASource, ATarget, APrefix, watch, AProgress, progress, result);
+  };
+  for (const TCopyItem &item : items) {
+    std::string video = item.Target;
+    const bool videoCopied = copyOne(item.Source, video, item.Prefix);
+    // The thumbnail follows the number the video got.
+    std::string thumbnail = ThumbnailFileName(video);
+    if (!videoCopied || (!item.Thumbnail.empty() && !copyOne(item.Thumbnail, thumbnail, nullptr))) {
       result.Outcome = TCopyOutcome::coFailed;
       say(MsgCopyFailed);
       return result;
     }
-    result.Copied.push_back(pairs[i]);
   }
   // The device folders may have been made by this copy: their entries are synced too.
   int err = 0;
@@ -461,4 +577,22 @@ TCopyResult CopyToDevice(const std::string &ADeviceFolder,
   result.Outcome = TCopyOutcome::coCopied;
   say(MsgCopied);
   return result;
+}
+
+std::string CopyFailureDetails(const std::string &ADeviceFolder, const TCopyResult &AResult) {
+  if (AResult.Outcome != TCopyOutcome::coFailed)
+    return {};
+  const std::string root = WithSeparator(ADeviceFolder);
+  auto shown = [&](const std::string &APath) {
+    return APath.compare(0, root.size(), root) == 0 ? APath.substr(root.size()) : APath;
+  };
+  std::string text = shown(AResult.Error) + ".";
+  std::string before;
+  for (const auto &copied : AResult.Copied)
+    if (EndsWithMP4(copied.second))
+      before += (before.empty() ? "" : ", ") + fs::path(copied.first).filename().string() + " (" +
+                shown(copied.second) + ")";
+  text += before.empty() ? " Nothing was copied before it."
+                         : " Copied before it, and whole on the stick: " + before + ".";
+  return text;
 }

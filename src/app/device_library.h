@@ -9,13 +9,14 @@
 #include <vector>
 
 extern const char
-    *const MsgInsufficientSpace; // "Insuffvient disk space to copy selected video files."
+    *const MsgInsufficientSpace; // "Insufficient disk space to copy selected video files."
 extern const char *const MsgDeviceFolderMissing; // "The selected device folder do not exists."
 extern const char *const MsgCannotCreateFolder;  // "Can not create output folder"
 extern const char *const MsgSelectFiles;         // "Please select video files."
 extern const char *const MsgCopyFailed; // "Selected video files can not be copied to PSP properly"
 extern const char *const MsgCopied;     // "Selected video files have been copied to your PSP"
-// "Insuffvient name space, only <n> AVC video file(s) can be copied to PSP" (or MPEG4).
+extern const char *const MsgStickGone;  // "the memory stick is not there any more"
+// "Insufficient name space, only <n> AVC video file(s) can be copied to PSP" (or MPEG4).
 std::string NameSpaceMessage(size_t ACount, const std::string &AKind);
 
 // Device layout, relative to the device folder.
@@ -115,23 +116,34 @@ struct TCopyResult {
   std::vector<std::string> Messages; // the messages in the order they were raised
   std::vector<std::pair<std::string, std::string>> Copied; // (source, device file) done
   size_t Count = 0;                                        // files to copy, thumbnails included
-  std::string Error;    // what went wrong with which file, for a failed copy
-  TLeftovers Leftovers; // an earlier interrupted copy's files, removed first
+  std::string Error;        // what went wrong with which file, for a failed copy
+  std::string FailedSource; // the file being copied when it went wrong
+  TLeftovers Leftovers;     // an earlier interrupted copy's files, removed first
 };
 
 // Copies ASelected and their thumbnails into ADeviceFolder after the checks, in this order:
-// free space, device folder, device sub-folders, selection; then the name-space message per
-// kind when numbers run short (the files that fit are still copied). Each message goes to
-// AOnMessage as it arises and into the result. A file on the device is never overwritten, and a
-// file is copied under a temporary name and renamed when complete, so a failed or cancelled
-// copy leaves no partial file under a PSP name; the temporary files an earlier copy left when
-// it was cut off are removed first, with a message saying so. Every file and the device folders are
-// synced to the medium before success is said. The first failure ends the copy. Runs on the calling
-// thread, callbacks included: a window runs it on a worker and posts them to itself.
+// device folder there (and, with ADeviceDrive, the stick still mounted there), free space,
+// device sub-folders, selection; then the name-space message per kind when numbers run short
+// (the files that fit are still copied). Each message goes to AOnMessage as it arises and into
+// the result. A file on the device is never overwritten: a number another copy takes meanwhile
+// makes this one take the next free number. A file is copied under a temporary name and renamed
+// when complete, so a failed or cancelled copy leaves no partial file under a PSP name; the
+// temporary files an earlier copy left when it was cut off are removed first, with a message
+// saying so. A stick pulled out during the copy ends it before the next file, so nothing lands
+// in an empty mount folder. Every file and the device folders are synced to the medium before
+// success is said. The first failure ends the copy. Runs on the calling thread, callbacks
+// included: a window runs it on a worker and posts them to itself.
 TCopyResult CopyToDevice(const std::string &ADeviceFolder,
                          const std::vector<TCopySource> &ASelected,
                          const TCopyProgressFunction &AProgress = {},
-                         const TMessageFunction &AOnMessage = {});
+                         const TMessageFunction &AOnMessage = {},
+                         const std::string &ADeviceDrive = {});
+
+// A failed copy in words for the person: the reason with the file it concerned, and the videos
+// copied whole before it ("MP_ROOT/100ANV01/MAQ00002.MP4: No space left on device. Copied
+// before it, and whole on the stick: a.mp4 (MP_ROOT/100ANV01/MAQ00001.MP4)."). Empty unless
+// AResult failed.
+std::string CopyFailureDetails(const std::string &ADeviceFolder, const TCopyResult &AResult);
 
 // Copies one file to ATarget, which must not exist: written under a temporary name in the
 // target's folder, synced, renamed without replacing, and the folder synced. AProgress gets the

@@ -5,6 +5,8 @@
 #include <sys/vfs.h>
 #include <unistd.h>
 
+#include <strings.h>
+
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -267,6 +269,25 @@ std::string ReadPSPTitle(const std::string &APath) {
   return {};
 }
 
+std::string StickNameProblem(const std::string &AName) {
+  const size_t slash = AName.find_last_of('/');
+  const std::string folder =
+      slash == std::string::npos ? std::string() : AName.substr(0, slash + 1);
+  const std::string name = AName.substr(folder.size());
+  const char *prefix = folder == DeviceAVCFolder     ? "MAQ"
+                       : folder == DeviceMPEG4Folder ? "M4V"
+                                                     : nullptr;
+  if (!prefix)
+    return {}; // the VIDEO folder lists any name
+  bool numbered =
+      name.size() == 12 && EndsWithMP4(name) && ::strncasecmp(name.c_str(), prefix, 3) == 0;
+  for (size_t i = 3; numbered && i < 8; ++i)
+    numbered = std::isdigit(static_cast<unsigned char>(name[i])) != 0;
+  if (numbered)
+    return {};
+  return std::string("the PSP lists only ") + prefix + "nnnnn.MP4 names in " + folder;
+}
+
 std::vector<TStickVideo> ListStickVideos(const std::string &ADeviceFolder) {
   std::vector<TStickVideo> videos;
   if (ADeviceFolder.empty())
@@ -303,6 +324,9 @@ std::vector<TStickVideo> ListStickVideos(const std::string &ADeviceFolder) {
         video.Problem = "not a video file";
       }
       probe.CloseFile();
+      const std::string nameProblem = StickNameProblem(video.Name);
+      if (!nameProblem.empty())
+        video.Problem = video.Problem.empty() ? nameProblem : video.Problem + "; " + nameProblem;
       videos.push_back(video);
     }
   }
@@ -323,6 +347,30 @@ bool RemoveStickVideo(const std::string &APath, std::string &AError) {
     ::close(fd);
   }
   return true;
+}
+
+bool RemoveStickVideoAt(const std::string &ADeviceFolder, const std::string &AName, int64_t ASize,
+                        std::string &AError) {
+  const size_t slash = AName.find_last_of('/');
+  const std::string folder =
+      slash == std::string::npos ? std::string() : AName.substr(0, slash + 1);
+  const std::string name = AName.substr(folder.size());
+  bool videoFolder = false;
+  for (const char *known : StickVideoFolders)
+    videoFolder = videoFolder || folder == known;
+  const std::string path = WithSeparator(ADeviceFolder) + AName;
+  struct stat st {};
+  if (ADeviceFolder.empty() || !videoFolder || !EndsWithMP4(name) ||
+      ::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+    AError = AName + ": not on the memory stick any more, nothing removed";
+    return false;
+  }
+  // Another video under the same name since the list was read (a copy took the freed number).
+  if (ASize >= 0 && static_cast<int64_t>(st.st_size) != ASize) {
+    AError = AName + ": another video has taken this name since, nothing removed";
+    return false;
+  }
+  return RemoveStickVideo(path, AError);
 }
 
 bool ContentHash(const std::string &APath, uint64_t &AHash) {
@@ -389,6 +437,25 @@ bool OnFatVolume(const std::string &AFolder) {
   return type == "vfat" || type == "msdos" || type == "fuse.fusefat";
 }
 
+std::vector<TStickVideo> ListStickVideoSizes(const std::string &ADeviceFolder) {
+  std::vector<TStickVideo> videos;
+  const std::string root = WithSeparator(ADeviceFolder);
+  for (const char *folder : StickVideoFolders) {
+    std::error_code ec;
+    for (fs::directory_iterator it(root + folder, ec), end; !ec && it != end; it.increment(ec)) {
+      const std::string name = it->path().filename().string();
+      if (!EndsWithMP4(name))
+        continue;
+      TStickVideo video;
+      video.Name = std::string(folder) + name;
+      video.Path = root + video.Name;
+      video.Size = RegularFileSize(video.Path);
+      videos.push_back(video);
+    }
+  }
+  return videos;
+}
+
 TStickCopyPlan PlanStickCopy(const std::string &ADeviceFolder,
                              const std::vector<TCopySource> &ASelected) {
   TStickCopyPlan plan;
@@ -409,20 +476,7 @@ TStickCopyPlan PlanStickCopy(const std::string &ADeviceFolder,
       continue;
     }
     if (!listed) {
-      // Sizes only: the stick's files are read for a hash when a size matches.
-      const std::string root = WithSeparator(ADeviceFolder);
-      for (const char *folder : StickVideoFolders)
-        for (fs::directory_iterator it(root + folder, ec), end; !ec && it != end;
-             it.increment(ec)) {
-          const std::string name = it->path().filename().string();
-          if (!EndsWithMP4(name))
-            continue;
-          TStickVideo video;
-          video.Name = std::string(folder) + name;
-          video.Path = root + video.Name;
-          video.Size = RegularFileSize(video.Path);
-          onStick.push_back(video);
-        }
+      onStick = ListStickVideoSizes(ADeviceFolder);
       listed = true;
     }
     const std::string twin = FindTwinOnStick(ADeviceFolder, source.Path, onStick);

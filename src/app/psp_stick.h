@@ -33,13 +33,30 @@ struct TStickVideo {
 // The folders, relative to the device folder, where the PSP's video player looks.
 extern const char *const StickVideoFolders[3]; // MP_ROOT/100ANV01/, MP_ROOT/100MNV01/, VIDEO/
 
+// Why the PSP's video player does not list the stick's video AName (relative to the device
+// folder): its MP_ROOT folders show only their numbered names ("MAQ00001.MP4"). Empty when it
+// is listed.
+std::string StickNameProblem(const std::string &AName);
+
 // The "*.MP4" files (any case) of the stick's video folders, each folder's in name order. A
-// file the libraries cannot read is listed with the problem "not a video file".
+// file the libraries cannot read is listed with the problem "not a video file", one the
+// player does not list with StickNameProblem.
 std::vector<TStickVideo> ListStickVideos(const std::string &ADeviceFolder);
+
+// The same files with their names and sizes only, nothing read: for finding twins.
+std::vector<TStickVideo> ListStickVideoSizes(const std::string &ADeviceFolder);
 
 // Removes a video from the stick together with its ".THM" thumbnail, and syncs the folder.
 // False with AError when the video could not be removed (a missing thumbnail is no error).
 bool RemoveStickVideo(const std::string &APath, std::string &AError);
+
+// Removes the stick's video AName (relative to ADeviceFolder, as TStickVideo::Name) and its
+// thumbnail, but only while it is still a plain ".MP4" file of one of the stick's video folders
+// of ASize bytes (any size when ASize is -1): a list read before a question box may have been
+// replaced since, and the removal must take what was asked about or nothing. False with AError
+// when nothing was removed.
+bool RemoveStickVideoAt(const std::string &ADeviceFolder, const std::string &AName, int64_t ASize,
+                        std::string &AError);
 
 // A 64-bit hash of a file's content; false when it cannot be read.
 bool ContentHash(const std::string &APath, uint64_t &AHash);

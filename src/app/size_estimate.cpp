@@ -22,16 +22,19 @@ constexpr double AudioSamplesPerFrame = 1024.0;
 
 } // namespace
 
-int64_t EstimateOutputSize(int AProfileIndex, int64_t ADurationUs, bool AInputHasVideo) {
+int64_t EstimateOutputSize(int AProfileIndex, int64_t ADurationUs, bool AInputHasVideo,
+                           int AVideoBitrate) {
   if (AProfileIndex < 0 || AProfileIndex >= PSPProfileCount || ADurationUs <= 0)
     return 0;
   const TPSPProfile &profile = PSPProfiles[static_cast<size_t>(AProfileIndex)];
   const bool mpeg4 = profile.Kind == "MPEG4";
   const double seconds = static_cast<double>(ADurationUs) / 1e6;
-  const double videoBitrate = AInputHasVideo ? PSPVideoBitrate : BlackPictureBitrate[mpeg4 ? 1 : 0];
+  const double rate = AVideoBitrate > 0 ? AVideoBitrate : PSPVideoBitrate;
+  const double videoBitrate = AInputHasVideo ? rate : BlackPictureBitrate[mpeg4 ? 1 : 0];
   double payload = (videoBitrate + PSPAudioBitrate) * seconds / 8;
+  // The encoder's first seconds run over by a share of the rate asked for.
   if (mpeg4 && AInputHasVideo)
-    payload += std::min(MPEG4StartBytes, PSPVideoBitrate * seconds / 8 / 2);
+    payload += std::min(MPEG4StartBytes * rate / PSPVideoBitrate, rate * seconds / 8 / 2);
   const double samples = seconds * (FrameRate + profile.AudioSampleRate / AudioSamplesPerFrame);
   return static_cast<int64_t>(payload) + HeaderBytes +
          static_cast<int64_t>(samples) * IndexBytesPerSample;

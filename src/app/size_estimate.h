@@ -8,7 +8,9 @@
 // video and sound bit rates over that time (the MPEG-4 encoder runs over its target by a
 // measured share), plus the MP4's headers and index. An input without pictures gets a still
 // black picture, which costs next to nothing. 0 for an unknown duration.
-int64_t EstimateOutputSize(int AProfileIndex, int64_t ADurationUs, bool AInputHasVideo = true);
+// AVideoBitrate: the picture's bit rate (bit/s) when it is not the profiles' usual one.
+int64_t EstimateOutputSize(int AProfileIndex, int64_t ADurationUs, bool AInputHasVideo = true,
+                           int AVideoBitrate = 0);
 
 // "1.2 GB" from 0.1 GB (10^8 bytes) up, "35 MB" below.
 std::string FormatGB(int64_t ABytes);

@@ -31,24 +31,257 @@ bool ParseJobs(const std::string &AText, int &AJobs) {
   return true;
 }
 
-// An option that takes a value: its canonical name, or empty.
-std::string ValueOption(const std::string &AName) {
-  if (AName == "--profile" || AName == "-p")
-    return "--profile";
-  if (AName == "--output" || AName == "-o")
-    return "--output";
-  if (AName == "--jobs" || AName == "-j")
-    return "--jobs";
-  if (AName == "--list")
-    return "--list";
-  if (AName == "--copy-to")
-    return "--copy-to";
-  if (AName == "--stick-list" || AName == "--eject")
-    return AName;
-  for (const char *name : {"--audio-track", "--subtitles", "--start", "--end", "--still-seconds"})
-    if (AName == name)
-      return AName;
-  return {};
+// What has been read so far of the command line.
+struct TParse {
+  explicit TParse(TCommandLine &ACommand) : Command(ACommand) {}
+  TCommandLine &Command;
+  bool ListGiven = false, CopyGiven = false, ToStickGiven = false;
+  std::string StickOption, StickDir; // --stick-list or --eject, and its folder
+  std::string ConversionOption;      // the first option given that only a conversion uses
+};
+
+using THandler = bool (*)(TParse &AParse, const std::string &AOption, const std::string &AValue,
+                          std::string &AError);
+
+// One option of the table below: its names, whether it takes a value, whether only a
+// conversion uses it, and what it sets.
+struct TOptionSpec {
+  const char *Long;
+  const char *Short; // "" when it has none
+  bool TakesValue;
+  bool Conversion;
+  THandler Handle;
+};
+
+bool NonEmpty(const std::string &AOption, const std::string &AValue, const char *AWhat,
+              std::string &AError) {
+  if (AValue.empty())
+    AError = "option '" + AOption + "' requires " + AWhat;
+  return !AValue.empty();
+}
+
+bool Once(bool &AGiven, const std::string &AOption, std::string &AError) {
+  if (AGiven)
+    AError = "option '" + AOption + "' given twice";
+  const bool first = !AGiven;
+  AGiven = true;
+  return first;
+}
+
+bool HandleProfile(TParse &AParse, const std::string &, const std::string &AValue,
+                   std::string &AError) {
+  AParse.Command.ProfileIndex = ProfileFromArgument(AValue);
+  if (AParse.Command.ProfileIndex < 0)
+    AError = "invalid profile '" + AValue + "' (see --help for the profiles)";
+  return AParse.Command.ProfileIndex >= 0;
+}
+
+bool HandleOutput(TParse &AParse, const std::string &AOption, const std::string &AValue,
+                  std::string &AError) {
+  AParse.Command.OutputDir = AValue;
+  return NonEmpty(AOption, AValue, "a folder", AError);
+}
+
+bool HandleJobs(TParse &AParse, const std::string &, const std::string &AValue,
+                std::string &AError) {
+  if (ParseJobs(AValue, AParse.Command.Jobs))
+    return true;
+  AError = "invalid number of jobs '" + AValue + "' (a whole number from 1 to " +
+           std::to_string(MaxJobs) + ")";
+  return false;
+}
+
+bool HandleList(TParse &AParse, const std::string &AOption, const std::string &AValue,
+                std::string &AError) {
+  AParse.Command.ListDir = AValue;
+  return Once(AParse.ListGiven, AOption, AError) && NonEmpty(AOption, AValue, "a folder", AError);
+}
+
+bool HandleCopyTo(TParse &AParse, const std::string &AOption, const std::string &AValue,
+                  std::string &AError) {
+  AParse.Command.DeviceDir = AValue;
+  return Once(AParse.CopyGiven, AOption, AError) &&
+         NonEmpty(AOption, AValue, "a device folder", AError);
+}
+
+bool HandleToStick(TParse &AParse, const std::string &AOption, const std::string &AValue,
+                   std::string &AError) {
+  AParse.Command.DeviceDir = AValue;
+  return Once(AParse.ToStickGiven, AOption, AError) &&
+         NonEmpty(AOption, AValue, "a device folder", AError);
+}
+
+bool HandleStick(TParse &AParse, const std::string &AOption, const std::string &AValue,
+                 std::string &AError) {
+  if (AOption == "--eject" && AParse.ToStickGiven) {
+    AParse.Command.EjectAfter = true; // with --to-stick, --eject takes no folder
+    return true;
+  }
+  if (!AParse.StickOption.empty()) {
+    AError = AParse.StickOption == AOption ? "option '" + AOption + "' given twice"
+                                           : "options '" + AParse.StickOption + "' and '" +
+                                                 AOption + "' cannot be used together";
+    return false;
+  }
+  AParse.StickOption = AOption;
+  AParse.StickDir = AValue;
+  return NonEmpty(AOption, AValue, "a device folder", AError);
+}
+
+bool HandleContent(TParse &AParse, const std::string &AOption, const std::string &AValue,
+                   std::string &AError) {
+  TContentChoice &content = AParse.Command.Content;
+  if (AOption == "--audio-track" || AOption == "--subtitles") {
+    (AOption == "--audio-track" ? content.AudioTrack : content.Subtitles) = AValue;
+    return NonEmpty(AOption, AValue, "a value", AError);
+  }
+  if (AOption == "--still-seconds") {
+    int seconds = 0;
+    if (!ParseJobs(AValue, seconds) || seconds > 3600) {
+      AError = "invalid length '" + AValue + "' for '--still-seconds' (1 to 3600 seconds)";
+      return false;
+    }
+    content.StillSeconds = seconds;
+    return true;
+  }
+  int64_t ms = 0;
+  if (!ParseClockTime(AValue, ms)) {
+    AError = "invalid time '" + AValue + "' for '" + AOption + "' (HH:MM:SS[.mmm] or seconds)";
+    return false;
+  }
+  (AOption == "--start" ? content.StartMs : content.EndMs) = ms;
+  return true;
+}
+
+bool HandleFlag(TParse &AParse, const std::string &AOption, const std::string &, std::string &) {
+  (AOption == "--fit-stick" ? AParse.Command.FitStick : AParse.Command.TakePartial) = true;
+  return true;
+}
+
+// Every option but --help and --version; kept as data so that each rule is one row.
+const TOptionSpec Options[] = {
+    {"--profile", "-p", true, true, HandleProfile},
+    {"--output", "-o", true, true, HandleOutput},
+    {"--jobs", "-j", true, true, HandleJobs},
+    {"--list", "", true, false, HandleList},
+    {"--copy-to", "", true, false, HandleCopyTo},
+    {"--copy-incomplete", "", false, false, HandleFlag},
+    {"--to-stick", "", true, false, HandleToStick},
+    {"--fit-stick", "", false, false, HandleFlag},
+    {"--stick-list", "", true, false, HandleStick},
+    {"--eject", "", true, false, HandleStick},
+    {"--audio-track", "", true, true, HandleContent},
+    {"--subtitles", "", true, true, HandleContent},
+    {"--start", "", true, true, HandleContent},
+    {"--end", "", true, true, HandleContent},
+    {"--still-seconds", "", true, true, HandleContent},
+};
+
+const TOptionSpec *FindOption(const std::string &AName) {
+  for (const TOptionSpec &option : Options)
+    if (AName == option.Long || (*option.Short != '\0' && AName == option.Short))
+      return &option;
+  return nullptr;
+}
+
+// Reads the option at AArgs[AIndex] (and its value, which may be the next argument).
+bool ReadOption(TParse &AParse, const std::vector<std::string> &AArgs, size_t &AIndex,
+                std::string &AError) {
+  const std::string &arg = AArgs[AIndex];
+  // The value: "--name=value", "-xVALUE", or the next argument.
+  std::string name = arg, value;
+  bool hasValue = false;
+  const size_t eq = arg.find('=');
+  if (arg.compare(0, 2, "--") == 0 && eq != std::string::npos) {
+    name = arg.substr(0, eq);
+    value = arg.substr(eq + 1);
+    hasValue = true;
+  } else if (arg.compare(0, 2, "--") != 0 && arg.size() > 2) {
+    name = arg.substr(0, 2);
+    value = arg.substr(2);
+    hasValue = true;
+  }
+  const TOptionSpec *option = FindOption(name);
+  if (!option) {
+    AError = "unrecognized option '" + arg + "'";
+    return false;
+  }
+  const bool takesValue = option->TakesValue && !(name == "--eject" && AParse.ToStickGiven);
+  if (!takesValue && hasValue) {
+    AError = "option '" + name + "' doesn't allow an argument";
+    return false;
+  }
+  if (takesValue && !hasValue) {
+    if (AIndex + 1 >= AArgs.size()) {
+      AError = "option '" + name + "' requires an argument";
+      return false;
+    }
+    value = AArgs[++AIndex];
+  }
+  if (option->Conversion && AParse.ConversionOption.empty())
+    AParse.ConversionOption = option->Long;
+  return option->Handle(AParse, option->Long, value, AError);
+}
+
+bool Fail(std::string &AError, const std::string &AText) {
+  AError = AText;
+  return false;
+}
+
+// The modes that take no conversion: --list, --copy-to, --stick-list, --eject DEVICE.
+bool FinishDeviceMode(TParse &AParse, std::string &AError) {
+  TCommandLine &command = AParse.Command;
+  const std::string mode = !AParse.StickOption.empty() ? AParse.StickOption
+                           : AParse.ListGiven          ? "--list"
+                                                       : "--copy-to";
+  if (AParse.ListGiven && AParse.CopyGiven)
+    return Fail(AError, "options '--list' and '--copy-to' cannot be used together");
+  if (!AParse.StickOption.empty() && (AParse.ListGiven || AParse.CopyGiven))
+    return Fail(AError, std::string("options '") + (AParse.ListGiven ? "--list" : "--copy-to") +
+                            "' and '" + AParse.StickOption + "' cannot be used together");
+  if (!AParse.ConversionOption.empty())
+    return Fail(AError,
+                "option '" + AParse.ConversionOption + "' cannot be used with '" + mode + "'");
+  if (command.TakePartial && mode != "--copy-to")
+    return Fail(AError, "option '--copy-incomplete' cannot be used with '" + mode + "'");
+  if (command.FitStick)
+    return Fail(AError, "option '--fit-stick' cannot be used with '" + mode + "'");
+  // No files is not a usage error for a copy: its own checks report the empty selection.
+  if (mode != "--copy-to" && !command.Files.empty())
+    return Fail(AError,
+                "option '" + mode + "' takes no files (unexpected '" + command.Files[0] + "')");
+  if (!AParse.StickOption.empty()) {
+    command.DeviceDir = AParse.StickDir;
+    command.Mode = mode == "--eject" ? TCommandMode::cmEject : TCommandMode::cmStickList;
+  } else {
+    command.Mode = AParse.ListGiven ? TCommandMode::cmList : TCommandMode::cmCopy;
+  }
+  return true;
+}
+
+// A conversion, or a conversion onto the stick with --to-stick.
+bool FinishConversion(TParse &AParse, std::string &AError) {
+  TCommandLine &command = AParse.Command;
+  if (AParse.ToStickGiven && (AParse.ListGiven || AParse.CopyGiven || !AParse.StickOption.empty()))
+    return Fail(AError, "option '" +
+                            std::string(AParse.ListGiven   ? "--list"
+                                        : AParse.CopyGiven ? "--copy-to"
+                                                           : AParse.StickOption) +
+                            "' cannot be used with '--to-stick'");
+  if (command.TakePartial)
+    return Fail(AError, "option '--copy-incomplete' cannot be used with '--to-stick': a "
+                        "stopped or cut-off conversion is never sent to the stick");
+  if (command.FitStick && !AParse.ToStickGiven)
+    return Fail(AError, "option '--fit-stick' needs '--to-stick'");
+  const TContentChoice &content = command.Content;
+  if (content.EndMs >= 0 && content.EndMs <= std::max<int64_t>(content.StartMs, 0))
+    return Fail(AError, "the end (" + FormatClockTime(content.EndMs) +
+                            ") is not after the start (" +
+                            FormatClockTime(std::max<int64_t>(content.StartMs, 0)) + ")");
+  if (command.Files.empty())
+    return Fail(AError, "no input files");
+  command.Mode = AParse.ToStickGiven ? TCommandMode::cmToStick : TCommandMode::cmConvert;
+  return true;
 }
 
 } // namespace
@@ -68,188 +301,47 @@ int ProfileFromArgument(const std::string &AArgument) {
 bool ParseCommandLine(const std::vector<std::string> &AArgs, TCommandLine &ACommand,
                       std::string &AError) {
   ACommand = TCommandLine();
-  bool listGiven = false, copyGiven = false;
-  std::string stickOption, stickDir; // --stick-list or --eject, and its folder
-  std::string conversionOption;      // the first of --profile, --output, --jobs given
+  TParse parse(ACommand);
+  // --eject is a plain switch when --to-stick is anywhere on the line, so it is looked for first.
+  for (const std::string &arg : AArgs) {
+    if (arg == "--")
+      break;
+    parse.ToStickGiven =
+        parse.ToStickGiven || arg == "--to-stick" || arg.rfind("--to-stick=", 0) == 0;
+  }
+  const bool toStick = parse.ToStickGiven;
+  parse.ToStickGiven = false;
   bool optionsEnded = false;
   for (size_t i = 0; i < AArgs.size(); ++i) {
     const std::string &arg = AArgs[i];
     if (optionsEnded || arg.empty() || arg[0] != '-' || arg == "-") {
       ACommand.Files.push_back(arg);
-      continue;
-    }
-    if (arg == "--") {
+    } else if (arg == "--") {
       optionsEnded = true;
-      continue;
-    }
-    if (arg == "--help" || arg == "-h") {
-      ACommand.Mode = TCommandMode::cmHelp;
+    } else if (arg == "--help" || arg == "-h" || arg == "--version" || arg == "-V") {
+      ACommand.Mode =
+          arg == "--help" || arg == "-h" ? TCommandMode::cmHelp : TCommandMode::cmVersion;
       return true;
+    } else {
+      if (toStick && arg == "--eject") {
+        ACommand.EjectAfter = true;
+        continue;
+      }
+      if (!ReadOption(parse, AArgs, i, AError))
+        return false;
     }
-    if (arg == "--version" || arg == "-V") {
-      ACommand.Mode = TCommandMode::cmVersion;
-      return true;
-    }
-    // The value: "--name=value", "-xVALUE", or the next argument.
-    std::string name = arg, value;
-    bool hasValue = false;
-    if (arg.compare(0, 2, "--") == 0) {
-      const size_t eq = arg.find('=');
-      if (eq != std::string::npos) {
-        name = arg.substr(0, eq);
-        value = arg.substr(eq + 1);
-        hasValue = true;
-      }
-    } else if (arg.size() > 2) {
-      name = arg.substr(0, 2);
-      value = arg.substr(2);
-      hasValue = true;
-    }
-    const std::string option = ValueOption(name);
-    if (option.empty()) {
-      AError = "unrecognized option '" + arg + "'";
-      return false;
-    }
-    if (!hasValue) {
-      if (i + 1 >= AArgs.size()) {
-        AError = "option '" + name + "' requires an argument";
-        return false;
-      }
-      value = AArgs[++i];
-    }
-    if (option == "--profile") {
-      ACommand.ProfileIndex = ProfileFromArgument(value);
-      if (ACommand.ProfileIndex < 0) {
-        AError = "invalid profile '" + value + "' (see --help for the profiles)";
-        return false;
-      }
-    } else if (option == "--output") {
-      if (value.empty()) {
-        AError = "option '--output' requires a folder";
-        return false;
-      }
-      ACommand.OutputDir = value;
-    } else if (option == "--jobs") {
-      if (!ParseJobs(value, ACommand.Jobs)) {
-        AError = "invalid number of jobs '" + value + "' (a whole number from 1 to " +
-                 std::to_string(MaxJobs) + ")";
-        return false;
-      }
-    } else if (option == "--list") {
-      if (listGiven || value.empty()) {
-        AError = listGiven ? "option '--list' given twice" : "option '--list' requires a folder";
-        return false;
-      }
-      listGiven = true;
-      ACommand.ListDir = value;
-    } else if (option == "--copy-to") {
-      if (copyGiven || value.empty()) {
-        AError = copyGiven ? "option '--copy-to' given twice"
-                           : "option '--copy-to' requires a device folder";
-        return false;
-      }
-      copyGiven = true;
-      ACommand.DeviceDir = value;
-    } else if (option == "--stick-list" || option == "--eject") {
-      if (!stickOption.empty() || value.empty()) {
-        AError = stickOption == option ? "option '" + option + "' given twice"
-                 : !stickOption.empty()
-                     ? "options '" + stickOption + "' and '" + option + "' cannot be used together"
-                     : "option '" + option + "' requires a device folder";
-        return false;
-      }
-      stickOption = option;
-      stickDir = value;
-    } else if (option == "--audio-track" || option == "--subtitles") {
-      if (value.empty()) {
-        AError = "option '" + option + "' requires a value";
-        return false;
-      }
-      (option == "--audio-track" ? ACommand.Content.AudioTrack : ACommand.Content.Subtitles) =
-          value;
-    } else if (option == "--start" || option == "--end") {
-      int64_t ms = 0;
-      if (!ParseClockTime(value, ms)) {
-        AError = "invalid time '" + value + "' for '" + option + "' (HH:MM:SS[.mmm] or seconds)";
-        return false;
-      }
-      (option == "--start" ? ACommand.Content.StartMs : ACommand.Content.EndMs) = ms;
-    } else if (option == "--still-seconds") {
-      int seconds = 0;
-      if (!ParseJobs(value, seconds) || seconds > 3600) {
-        AError = "invalid length '" + value + "' for '--still-seconds' (1 to 3600 seconds)";
-        return false;
-      }
-      ACommand.Content.StillSeconds = seconds;
-    }
-    const bool contentOption = option == "--audio-track" || option == "--subtitles" ||
-                               option == "--start" || option == "--end" ||
-                               option == "--still-seconds";
-    if ((option == "--profile" || option == "--output" || option == "--jobs" || contentOption) &&
-        conversionOption.empty())
-      conversionOption = option;
   }
-
-  if (listGiven && copyGiven) {
-    AError = "options '--list' and '--copy-to' cannot be used together";
-    return false;
-  }
-  if (!stickOption.empty()) {
-    if (listGiven || copyGiven) {
-      AError = std::string("options '") + (listGiven ? "--list" : "--copy-to") + "' and '" +
-               stickOption + "' cannot be used together";
-      return false;
-    }
-    if (!conversionOption.empty()) {
-      AError = "option '" + conversionOption + "' cannot be used with '" + stickOption + "'";
-      return false;
-    }
-    if (!ACommand.Files.empty()) {
-      AError =
-          "option '" + stickOption + "' takes no files (unexpected '" + ACommand.Files[0] + "')";
-      return false;
-    }
-    ACommand.DeviceDir = stickDir;
-    ACommand.Mode = stickOption == "--eject" ? TCommandMode::cmEject : TCommandMode::cmStickList;
-    return true;
-  }
-  if ((listGiven || copyGiven) && !conversionOption.empty()) {
-    AError = "option '" + conversionOption + "' cannot be used with '" +
-             (listGiven ? "--list" : "--copy-to") + "'";
-    return false;
-  }
-  if (listGiven) {
-    if (!ACommand.Files.empty()) {
-      AError = "option '--list' takes no files (unexpected '" + ACommand.Files[0] + "')";
-      return false;
-    }
-    ACommand.Mode = TCommandMode::cmList;
-    return true;
-  }
-  if (copyGiven) {
-    // No files is not a usage error: the copy's own checks report the empty selection.
-    ACommand.Mode = TCommandMode::cmCopy;
-    return true;
-  }
-  if (ACommand.Content.EndMs >= 0 &&
-      ACommand.Content.EndMs <= std::max<int64_t>(ACommand.Content.StartMs, 0)) {
-    AError = "the end (" + FormatClockTime(ACommand.Content.EndMs) + ") is not after the start (" +
-             FormatClockTime(std::max<int64_t>(ACommand.Content.StartMs, 0)) + ")";
-    return false;
-  }
-  if (ACommand.Files.empty()) {
-    AError = "no input files";
-    return false;
-  }
-  ACommand.Mode = TCommandMode::cmConvert;
-  return true;
+  const bool deviceMode =
+      !parse.ToStickGiven && (parse.ListGiven || parse.CopyGiven || !parse.StickOption.empty());
+  return deviceMode ? FinishDeviceMode(parse, AError) : FinishConversion(parse, AError);
 }
 
 std::string UsageText() {
   std::string text =
       "Usage: korvelo-convert [--profile N|NAME] [--output DIR] [--jobs N] FILE...\n"
       "       korvelo-convert --list DIR\n"
-      "       korvelo-convert --copy-to DEVICE [FILE...]\n"
+      "       korvelo-convert --copy-to DEVICE [--copy-incomplete] [FILE...]\n"
+      "       korvelo-convert --to-stick DEVICE [--fit-stick] [--eject] [options] FILE...\n"
       "       korvelo-convert --stick-list DEVICE\n"
       "       korvelo-convert --eject DEVICE\n"
       "Convert video, audio and picture files into MP4 files the PSP plays, list the\n"
@@ -287,14 +379,26 @@ std::string UsageText() {
       "                        for MPEG4), under the lowest free PSP file numbers;\n"
       "                        files already on the stick are never replaced, and a\n"
       "                        file the PSP cannot play is named and left out, and so is\n"
-      "                        one whose twin (same size and content) is on the stick\n"
+      "                        one whose twin (same size and content) is on the stick;\n"
+      "                        a conversion that was stopped or cut off is left out\n"
+      "      --copy-incomplete with --copy-to: copy such a partial file all the same\n"
+      "      --to-stick DEVICE convert the files that are not PSP videos yet (with the\n"
+      "                        options above), then copy each finished video in the\n"
+      "                        order given while it fits, check each copy on the stick\n"
+      "                        (a bad one is removed), and say what is on the stick and\n"
+      "                        what did not fit with the room it needs\n"
+      "      --fit-stick       with --to-stick: when the files would not fit, convert at\n"
+      "                        the bit rate that makes them fit (not below 250 kbit/s:\n"
+      "                        then refused, with the room missing)\n"
       "      --stick-list DEVICE  list the videos on the memory stick mounted at DEVICE:\n"
       "                        PSP name, title, duration, size, and why the PSP will not\n"
       "                        play one\n"
       "      --eject DEVICE    write out what is cached, unmount the memory stick that\n"
       "                        DEVICE (its device folder, or any path on it) lies on and\n"
       "                        power it off, through udisks2 on the system bus; a busy\n"
-      "                        stick names the programs holding its files\n"
+      "                        stick names the programs holding its files; with\n"
+      "                        --to-stick, --eject takes no DEVICE and ejects that stick\n"
+      "                        when the copy is done\n"
       "\n"
       "  -h, --help            show this help and exit\n"
       "  -V, --version         show the version and exit\n"

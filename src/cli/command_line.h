@@ -6,15 +6,27 @@
 
 #include "app/content_choice.h"
 
-enum class TCommandMode { cmHelp, cmVersion, cmConvert, cmList, cmCopy, cmStickList, cmEject };
+enum class TCommandMode {
+  cmHelp,
+  cmVersion,
+  cmConvert,
+  cmList,
+  cmCopy,
+  cmStickList,
+  cmEject,
+  cmToStick
+};
 
 struct TCommandLine {
   TCommandMode Mode = TCommandMode::cmConvert;
-  int ProfileIndex = -1; // -1: the default profile
-  std::string OutputDir; // empty: the current folder
-  int Jobs = 0;          // 0: one per core
-  std::string ListDir;   // --list
-  std::string DeviceDir; // --copy-to, --stick-list, --eject
+  int ProfileIndex = -1;    // -1: the default profile
+  std::string OutputDir;    // empty: the current folder
+  int Jobs = 0;             // 0: one per core
+  std::string ListDir;      // --list
+  std::string DeviceDir;    // --copy-to, --stick-list, --eject, --to-stick
+  bool TakePartial = false; // --copy-incomplete
+  bool FitStick = false;    // --fit-stick
+  bool EjectAfter = false;  // --eject with --to-stick
   std::vector<std::string> Files;
   TContentChoice Content; // --audio-track, --subtitles, --start, --end, --still-seconds
 };

@@ -3,17 +3,27 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <clocale>
+#include <cwchar>
+#include <locale.h>
+#include <wchar.h>
+
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <set>
+#include <sstream>
 
 #include "app/device_library.h"
 #include "app/folders.h"
+#include "app/output_verdict.h"
 #include "app/profiles.h"
 #include "app/psp_stick.h"
+#include "app/size_estimate.h"
+#include "app/stick_errand.h"
+#include "app/stick_fit.h"
 #include "app/stick_eject.h"
 #include "app/thumbnail.h"
 #include "cli/progress_view.h"
@@ -25,12 +35,40 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// The columns AText takes on a terminal: wide characters two, combining marks none. The C
+// library's tables are read under a UTF-8 locale for this thread only.
+size_t DisplayColumns(const std::string &AText) {
+  static const locale_t utf8 = ::newlocale(LC_CTYPE_MASK, "C.UTF-8", nullptr);
+  if (utf8 == nullptr)
+    return AText.size();
+  const locale_t previous = ::uselocale(utf8);
+  size_t columns = 0;
+  std::mbstate_t state{};
+  for (size_t at = 0; at < AText.size();) {
+    wchar_t c = 0;
+    const size_t n = std::mbrtowc(&c, AText.data() + at, AText.size() - at, &state);
+    if (n == 0 || n > AText.size() - at) { // a byte that starts no character: one column
+      state = std::mbstate_t{};
+      ++columns;
+      ++at;
+      continue;
+    }
+    const int width = ::wcwidth(c);
+    columns += width < 0 ? 1 : static_cast<size_t>(width);
+    at += n;
+  }
+  ::uselocale(previous);
+  return columns;
+}
+
 std::string PadRight(const std::string &AText, size_t AWidth) {
-  return AText.size() >= AWidth ? AText : AText + std::string(AWidth - AText.size(), ' ');
+  const size_t columns = DisplayColumns(AText);
+  return columns >= AWidth ? AText : AText + std::string(AWidth - columns, ' ');
 }
 
 std::string PadLeft(const std::string &AText, size_t AWidth) {
-  return AText.size() >= AWidth ? AText : std::string(AWidth - AText.size(), ' ') + AText;
+  const size_t columns = DisplayColumns(AText);
+  return columns >= AWidth ? AText : std::string(AWidth - columns, ' ') + AText;
 }
 
 std::string FileNameOf(const std::string &APath) {
@@ -72,7 +110,7 @@ int ListCommand(const std::string &ADir, FILE *AOut, FILE *AErr) {
   }
   size_t nameWidth = 8;
   for (const TConvertedFile &file : files)
-    nameWidth = std::max(nameWidth, PrintableText(file.Name).size());
+    nameWidth = std::max(nameWidth, DisplayColumns(PrintableText(file.Name)));
   std::string text = PadRight("Filename", nameWidth) + "  " + PadRight("Format", 6) + "  " +
                      PadLeft("Duration", 12) + "  " + PadLeft("File Size", 14) + "\n";
   int64_t total = 0;
@@ -101,8 +139,8 @@ int StickListCommand(const std::string &ADevice, FILE *AOut, FILE *AErr) {
   }
   size_t nameWidth = 8, titleWidth = 5;
   for (const TStickVideo &video : videos) {
-    nameWidth = std::max(nameWidth, PrintableText(video.Name).size());
-    titleWidth = std::max(titleWidth, std::min<size_t>(40, PrintableText(video.Title).size()));
+    nameWidth = std::max(nameWidth, DisplayColumns(PrintableText(video.Name)));
+    titleWidth = std::max(titleWidth, DisplayColumns(FitToColumns(PrintableText(video.Title), 40)));
   }
   std::string text = PadRight("PSP name", nameWidth) + "  " + PadRight("Title", titleWidth) + "  " +
                      PadLeft("Duration", 12) + "  " + PadLeft("File Size", 14) + "  Plays\n";
@@ -150,12 +188,20 @@ std::string FormatOfPSPVideo(const std::string &APath, std::string &AReason) {
   }
 }
 
-int CopyCommand(const std::string &ADevice, const std::vector<std::string> &AFiles,
-                const std::atomic<int> &ACancel, FILE *AOut, FILE *AErr) {
-  int status = 0;
+namespace {
+
+// The files named for a copy that may go onto the stick, with their device kinds; each one left
+// out is named on AErr and makes AStatus 1.
+std::vector<TCopySource> CopySources(const std::vector<std::string> &AFiles, bool ATakePartial,
+                                     FILE *AErr, int &AStatus) {
   std::vector<TCopySource> selected;
   std::set<std::string> seen;
   const std::set<std::string> named(AFiles.begin(), AFiles.end());
+  auto refuse = [&](const std::string &AFile, const std::string &AWhy) {
+    std::fprintf(AErr, "korvelo-convert: %s: %s\n", PrintableText(AFile).c_str(),
+                 PrintableText(AWhy).c_str());
+    AStatus = 1;
+  };
   for (const std::string &file : AFiles) {
     const std::string extension = LowerExtension(file);
     // A thumbnail named beside its video (as "out/AVC/*" names it) goes along with the video.
@@ -163,44 +209,45 @@ int CopyCommand(const std::string &ADevice, const std::vector<std::string> &AFil
     if (extension == ".thm" && (named.count(stem + ".mp4") || named.count(stem + ".MP4")))
       continue;
     if (extension != ".mp4") {
-      std::fprintf(AErr, "korvelo-convert: %s: not an MP4 file\n", PrintableText(file).c_str());
-      status = 1;
+      refuse(file, "not an MP4 file");
       continue;
     }
     struct stat st {};
     const bool found = ::stat(file.c_str(), &st) == 0;
     const int error = errno;
     if (!found || !S_ISREG(st.st_mode)) {
-      std::fprintf(AErr, "korvelo-convert: %s: %s\n", PrintableText(file).c_str(),
-                   found ? "not a regular file" : std::strerror(error));
-      status = 1;
+      refuse(file, found ? "not a regular file" : std::strerror(error));
       continue;
     }
     std::string reason;
     const std::string format = FormatOfPSPVideo(file, reason);
     if (format.empty()) {
-      std::fprintf(AErr, "korvelo-convert: %s: %s\n", PrintableText(file).c_str(), reason.c_str());
-      status = 1;
+      refuse(file, reason);
+      continue;
+    }
+    // Part of a video would play on the PSP as if it were the whole: only when asked for.
+    if (!ATakePartial && IsPartialConversion(file)) {
+      refuse(file, "its conversion did not finish (stopped or cut off), left out; "
+                   "--copy-incomplete copies it all the same");
       continue;
     }
     // The same file named twice is copied once.
     if (seen.insert(std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino)).second)
       selected.push_back({file, format});
   }
+  return selected;
+}
 
-  const bool terminal = ::isatty(::fileno(AOut)) != 0;
-  bool progressShown = false; // a progress line waits to be overwritten on the terminal
-  auto endProgressLine = [&] {
-    if (progressShown)
-      std::fputs("\r\033[K", AOut);
-    progressShown = false;
-    std::fflush(AOut);
-  };
-  size_t lastFile = static_cast<size_t>(-1);
-  auto progress = [&](const TCopyProgress &AProgress) {
-    if (ACancel.load() != 0)
+// The copy's progress: one line rewritten in place on a terminal, a line per file otherwise.
+class TCopyProgressLine {
+public:
+  TCopyProgressLine(FILE *AOut, const std::atomic<int> &ACancel)
+      : FOut(AOut), FCancel(ACancel), FTerminal(::isatty(::fileno(AOut)) != 0) {}
+
+  bool Show(const TCopyProgress &AProgress) {
+    if (FCancel.load() != 0)
       return false;
-    if (terminal) {
+    if (FTerminal) {
       const int percent = AProgress.BytesTotal > 0
                               ? static_cast<int>(100 * AProgress.BytesDone / AProgress.BytesTotal)
                               : 100;
@@ -208,20 +255,45 @@ int CopyCommand(const std::string &ADevice, const std::vector<std::string> &AFil
                                std::to_string(AProgress.FileCount) + "  " +
                                std::to_string(percent) + "%  " + FileNameOf(AProgress.Source) +
                                " -> " + AProgress.Target;
-      std::fputs(("\r\033[K" + FitToColumns(PrintableText(line), 79)).c_str(), AOut);
-      std::fflush(AOut);
-      progressShown = true;
-    } else if (AProgress.FileIndex != lastFile) {
-      std::fprintf(AOut, "copying %s -> %s\n", PrintableText(AProgress.Source).c_str(),
+      std::fputs(("\r\033[K" + FitToColumns(PrintableText(line), 79)).c_str(), FOut);
+      std::fflush(FOut);
+      FShown = true;
+    } else if (AProgress.FileIndex != FLastFile) {
+      std::fprintf(FOut, "copying %s -> %s\n", PrintableText(AProgress.Source).c_str(),
                    PrintableText(AProgress.Target).c_str());
-      std::fflush(AOut);
+      std::fflush(FOut);
     }
-    lastFile = AProgress.FileIndex;
+    FLastFile = AProgress.FileIndex;
     return true;
-  };
+  }
+  // Clears a progress line that waits to be overwritten, before other text.
+  void End() {
+    if (FShown)
+      std::fputs("\r\033[K", FOut);
+    FShown = false;
+    std::fflush(FOut);
+  }
+
+private:
+  FILE *FOut;
+  const std::atomic<int> &FCancel;
+  bool FTerminal, FShown = false;
+  size_t FLastFile = static_cast<size_t>(-1);
+};
+
+} // namespace
+
+int CopyCommand(const std::string &ADevice, const std::vector<std::string> &AFiles,
+                const std::atomic<int> &ACancel, FILE *AOut, FILE *AErr, bool ATakePartial) {
+  int status = 0;
+  const std::vector<TCopySource> selected = CopySources(AFiles, ATakePartial, AErr, status);
+  TCopyProgressLine line(AOut, ACancel);
+  size_t refusals = 0; // messages that mean a file asked for is not on the stick
   auto message = [&](const std::string &AText) {
-    endProgressLine();
-    FILE *stream = AText == MsgCopied ? AOut : AErr;
+    line.End();
+    const bool good = AText == MsgCopied || AText.rfind("Removed ", 0) == 0;
+    refusals += good ? 0 : 1;
+    FILE *stream = good ? AOut : AErr;
     std::fprintf(stream, "%s\n", AText.c_str());
     std::fflush(stream);
   };
@@ -234,16 +306,158 @@ int CopyCommand(const std::string &ADevice, const std::vector<std::string> &AFil
   }
   if (!selected.empty() && plan.Kept.empty())
     return status;
-  const TCopyResult result = CopyToDevice(ADevice, plan.Kept, progress, message);
-  endProgressLine();
-  if (result.Outcome == TCopyOutcome::coFailed && !result.Error.empty())
-    std::fprintf(AErr, "korvelo-convert: %s\n", PrintableText(result.Error).c_str());
+  const TCopyResult result = CopyToDevice(
+      ADevice, plan.Kept, [&](const TCopyProgress &AProgress) { return line.Show(AProgress); },
+      message);
+  line.End();
+  if (result.Outcome == TCopyOutcome::coFailed)
+    std::fprintf(AErr, "korvelo-convert: %s\n",
+                 PrintableText(CopyFailureDetails(ADevice, result)).c_str());
   if (result.Outcome == TCopyOutcome::coNothing)
     std::fprintf(AErr, "korvelo-convert: none of the files could be found any more\n");
-  for (const std::string &line : CopiedLines(ADevice, result))
-    std::fprintf(AOut, "%s\n", PrintableText(line).c_str());
-  // Every file asked for is on the device only when nothing was refused or left out.
-  if (result.Outcome != TCopyOutcome::coCopied || result.Messages.size() > 1)
+  for (const std::string &copied : CopiedLines(ADevice, result))
+    std::fprintf(AOut, "%s\n", PrintableText(copied).c_str());
+  // Every file asked for is on the device only when nothing was refused or left out; removing
+  // an earlier copy's leftovers is no failure.
+  if (result.Outcome != TCopyOutcome::coCopied || refusals > 0)
+    status = 1;
+  return status;
+}
+
+namespace {
+
+// The files of a --to-stick in the person's order: PSP videos taken as they are, the others
+// waiting for their conversion (Pending lists their places).
+struct TToStickPlan {
+  std::vector<TErrandVideo> Videos;
+  std::vector<std::string> ToConvert;
+  std::vector<size_t> Pending;
+};
+
+TToStickPlan PlanToStick(const std::vector<std::string> &AFiles) {
+  TToStickPlan plan;
+  for (const std::string &file : AFiles) {
+    TErrandVideo video;
+    video.Name = FileNameOf(file);
+    std::string reason;
+    if (LowerExtension(file) == ".mp4") // only an MP4 can be a PSP video already
+      video.Format = FormatOfPSPVideo(file, reason);
+    if (!video.Format.empty() && !IsPartialConversion(file)) {
+      video.Path = file;
+    } else {
+      video.Format.clear();
+      plan.Pending.push_back(plan.Videos.size());
+      plan.ToConvert.push_back(file);
+    }
+    plan.Videos.push_back(video);
+  }
+  return plan;
+}
+
+// What converting AFiles comes to, from their probed lengths (the range asked for, when one is).
+std::vector<TFitInput> FitInputs(const std::vector<std::string> &AFiles,
+                                 const TContentChoice &AContent) {
+  std::vector<TFitInput> inputs;
+  TAVProbe probe;
+  for (const std::string &file : AFiles) {
+    TFitInput input;
+    try {
+      if (probe.LoadFile(file)) {
+        TAVFileInfo info;
+        probe.GetFileInfo(info);
+        const int64_t start = std::max<int64_t>(AContent.StartMs, 0) * 1000;
+        const int64_t end = AContent.EndMs >= 0
+                                ? std::min<int64_t>(AContent.EndMs * 1000, info.Duration)
+                                : info.Duration;
+        input.DurationUs = std::max<int64_t>(end - start, 0);
+        input.HasVideo = probe.VideoStreamCount() > 0;
+      }
+    } catch (const std::exception &) {
+    }
+    probe.CloseFile();
+    inputs.push_back(input);
+  }
+  return inputs;
+}
+
+// The converted outputs take their places in the plan, or say why they are missing.
+void TakeConversions(const std::vector<TJobStatus> &AJobs, TToStickPlan &APlan) {
+  for (size_t i = 0; i < APlan.Pending.size(); ++i) {
+    TErrandVideo &video = APlan.Videos[APlan.Pending[i]];
+    if (i >= AJobs.size() || AJobs[i].State != TJobState::jsFinished) {
+      const bool failed = i < AJobs.size() && AJobs[i].State == TJobState::jsFailed;
+      video.Why = std::string(failed ? "not converted" : "its conversion was stopped") +
+                  (i < AJobs.size() && !AJobs[i].Message.empty() ? ": " + AJobs[i].Message : "");
+      continue;
+    }
+    video.Path = AJobs[i].OutputFile;
+    std::string reason;
+    video.Format = FormatOfPSPVideo(video.Path, reason);
+    if (video.Format.empty())
+      video.Why = reason;
+  }
+}
+
+} // namespace
+
+int ToStickCommand(const TCommandLine &ACommand, const TConvertFunction &AConvert,
+                   const TGuardedCopy &AGuard, FILE *AOut, FILE *AErr) {
+  const std::string &device = ACommand.DeviceDir;
+  if (DeviceFreeSpace(device) < 0) {
+    std::fprintf(AErr, "korvelo-convert: %s: %s\n", PrintableText(device).c_str(),
+                 MsgDeviceFolderMissing);
+    return 1;
+  }
+  TToStickPlan plan = PlanToStick(ACommand.Files);
+  TContentChoice content = ACommand.Content;
+  const int profile = ACommand.ProfileIndex >= 0 ? ACommand.ProfileIndex : DefaultProfileIndex;
+  TStickFit fit;
+  const int64_t cluster = StickClusterBytes(device);
+  if (ACommand.FitStick && !plan.ToConvert.empty()) {
+    int64_t taken = 0;
+    for (const TErrandVideo &video : plan.Videos)
+      taken += video.Path.empty() ? 0 : StickRoomFor(video.Path, cluster);
+    fit = FitToStick(profile, FitInputs(plan.ToConvert, content), taken, DeviceFreeSpace(device),
+                     cluster);
+    FILE *stream = fit.Possible ? AOut : AErr;
+    std::fprintf(stream, "%s%s\n", fit.Possible ? "" : "korvelo-convert: ", fit.Text().c_str());
+    if (!fit.Possible)
+      return 1;
+    if (!fit.FitsAsIs)
+      content.VideoBitrate = fit.VideoBitrate;
+  }
+  int status = 0;
+  if (!plan.ToConvert.empty()) {
+    std::vector<TJobStatus> jobs;
+    status = AConvert(plan.ToConvert, content, jobs);
+    if (status >= 128) // interrupted: nothing goes to the stick
+      return status;
+    TakeConversions(jobs, plan);
+  }
+  TErrandReport report;
+  const int copyStatus = AGuard([&](const std::atomic<int> &ACancel) {
+    TCopyProgressLine line(AOut, ACancel);
+    report = SendToStick(device, plan.Videos,
+                         [&](const TCopyProgress &AProgress) { return line.Show(AProgress); });
+    line.End();
+    return 0;
+  });
+  for (const std::string &message : report.Messages)
+    std::fprintf(AOut, "%s\n", PrintableText(message).c_str());
+  if (ACommand.FitStick && !fit.FitsAsIs) {
+    int64_t real = 0;
+    for (const TErrandVideo &video : plan.Videos)
+      real += video.Path.empty() ? 0 : StickRoomFor(video.Path, cluster);
+    std::fprintf(AOut, "%s\n", EstimateAfterText(fit.Expected, real).c_str());
+  }
+  std::istringstream lines(report.Text());
+  for (std::string text; std::getline(lines, text);)
+    std::fprintf(AOut, "%s\n", PrintableText(text).c_str());
+  std::fflush(AOut);
+  if (copyStatus != 0)
+    return copyStatus;
+  status = report.Complete() ? status : 1;
+  if (ACommand.EjectAfter && EjectCommand(device, AOut, AErr) != 0)
     status = 1;
   return status;
 }

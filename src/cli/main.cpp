@@ -56,7 +56,10 @@ void WriteError(const std::string &AText) {
 // A second Ctrl-C ends the program at once.
 void ForcedExit(int ASignal) { ExitNow(ASignal, "second interrupt"); }
 
-int Convert(const TCommandLine &ACommand) {
+// Converts AFiles as ACommand says and prints the summary; AJobs, when given, gets how each
+// file ended. Returns the exit status.
+int Convert(const TCommandLine &ACommand, const std::vector<std::string> &AFiles,
+            std::vector<TJobStatus> *AJobs = nullptr) {
   const std::string outputDir = ACommand.OutputDir.empty() ? "." : ACommand.OutputDir;
   if (!PrepareOutputFolder(outputDir)) {
     std::fprintf(stderr, "korvelo-convert: %s: %s\n", outputDir.c_str(), OutputFolderErrorMessage);
@@ -71,7 +74,7 @@ int Convert(const TCommandLine &ACommand) {
   settings.Content = ACommand.Content;
 
   std::unique_ptr<TProgressView> view = MakeProgressView(stdout, stderr);
-  TBatch batch(settings, ACommand.Files, *view);
+  TBatch batch(settings, AFiles, *view);
   int result = 0;
   {
     std::atomic<int> signals{0};
@@ -109,7 +112,30 @@ int Convert(const TCommandLine &ACommand) {
   }
   if (result == 0 && !allConverted)
     result = ExitFailure;
+  if (AJobs)
+    *AJobs = jobs;
   return result;
+}
+
+// Converts what is waiting, then sends every finished video to the stick; Ctrl-C during the
+// copy cancels it as it does for --copy-to.
+int ToStick(const TCommandLine &ACommand) {
+  auto convert = [&](const std::vector<std::string> &AFiles, const TContentChoice &AContent,
+                     std::vector<TJobStatus> &AJobs) {
+    TCommandLine command = ACommand;
+    command.Content = AContent;
+    return Convert(command, AFiles, &AJobs);
+  };
+  auto guarded = [](const std::function<int(const std::atomic<int> &)> &ACopy) {
+    std::atomic<int> cancel{0};
+    TSignalWatcher watcher([&](int ASignal) {
+      if (cancel.exchange(ASignal) != 0)
+        ForcedExit(ASignal);
+    });
+    const int status = ACopy(cancel);
+    return watcher.FirstSignal() != 0 ? 128 + watcher.FirstSignal() : status;
+  };
+  return ToStickCommand(ACommand, convert, guarded, stdout, stderr);
 }
 
 int Copy(const TCommandLine &ACommand) {
@@ -118,7 +144,8 @@ int Copy(const TCommandLine &ACommand) {
     if (cancel.exchange(ASignal) != 0)
       ForcedExit(ASignal);
   });
-  const int status = CopyCommand(ACommand.DeviceDir, ACommand.Files, cancel, stdout, stderr);
+  const int status =
+      CopyCommand(ACommand.DeviceDir, ACommand.Files, cancel, stdout, stderr, ACommand.TakePartial);
   return watcher.FirstSignal() != 0 ? 128 + watcher.FirstSignal() : status;
 }
 
@@ -171,7 +198,9 @@ int main(int argc, char **argv) {
     return StickListCommand(command.DeviceDir, stdout, stderr);
   case TCommandMode::cmCopy:
     return Copy(command);
+  case TCommandMode::cmToStick:
+    return ToStick(command);
   default:
-    return Convert(command);
+    return Convert(command, command.Files);
   }
 }

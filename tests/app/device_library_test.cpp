@@ -16,6 +16,7 @@
 #include "app/device_copy_job.h"
 #include "app/device_library.h"
 #include "app/profiles.h"
+#include "app/psp_stick.h"
 #include "app/psp_volumes.h"
 #include "support/test_support.h"
 
@@ -244,6 +245,14 @@ TEST(CopyToDevice, EveryFileAndTheDeviceFoldersReachTheMediumBeforeSuccessIsSaid
   EXPECT_EQ(r.Outcome, TCopyOutcome::coFailed);
   EXPECT_EQ(r.Messages, std::vector<std::string>{MsgCopyFailed});
   EXPECT_NE(r.Error.find("M4V00001.MP4"), std::string::npos) << r.Error;
+  // Told with its reason and the videos that are whole on the stick.
+  const std::string details = CopyFailureDetails(s.Device, r);
+  EXPECT_NE(details.find("MP_ROOT/100MNV01/M4V00001.MP4: Input/output error."), std::string::npos)
+      << details;
+  EXPECT_NE(details.find("Copied before it, and whole on the stick: a.mp4 "
+                         "(MP_ROOT/100ANV01/MAQ00001.MP4)"),
+            std::string::npos)
+      << details;
 }
 
 TEST(CopyToDevice, ShortOfNumbersCopiesWhatFitsInListOrderAndSaysHowMany) {
@@ -261,9 +270,10 @@ TEST(CopyToDevice, ShortOfNumbersCopiesWhatFitsInListOrderAndSaysHowMany) {
   const TCopySource a = s.Converted("a", "AVC"), b = s.Converted("b", "AVC", false),
                     c = s.Converted("c", "AVC");
   const TCopyResult r = CopyToDevice(s.Device, {a, b, c});
-  EXPECT_EQ(r.Messages, (std::vector<std::string>{
-                            "Insuffvient name space, only 2 AVC video file(s) can be copied to PSP",
-                            MsgCopied}));
+  EXPECT_EQ(
+      r.Messages,
+      (std::vector<std::string>{
+          "Insufficient name space, only 2 AVC video file(s) can be copied to PSP", MsgCopied}));
   EXPECT_EQ(r.Outcome, TCopyOutcome::coCopied);
   EXPECT_EQ(r.Count, 3u); // a with its thumbnail, b without one
   EXPECT_EQ(ReadFile(s.AVCDevice + "MAQ00005.MP4"), ReadFile(a.Path));
@@ -277,10 +287,10 @@ TEST(CopyToDevice, ChecksInOrderWithTheirMessages) {
   const TCopySource a = s.Converted("a", "AVC");
   // No device folder: its free space cannot be measured, even with nothing selected.
   EXPECT_EQ(CopyToDevice("", {}).Messages, std::vector<std::string>{MsgInsufficientSpace});
-  // A device folder that does not exist on a volume that does: nothing to measure either.
+  // A device folder that does not exist: said as such, not as a lack of room.
   TCopyResult r = CopyToDevice(s.Dir.file("nowhere"), {a});
   EXPECT_EQ(r.Outcome, TCopyOutcome::coRefused);
-  EXPECT_EQ(r.Messages, std::vector<std::string>{MsgInsufficientSpace});
+  EXPECT_EQ(r.Messages, std::vector<std::string>{MsgDeviceFolderMissing});
   EXPECT_FALSE(fs::exists(s.Dir.file("nowhere")));
   // The device layout cannot be made (a file where a folder belongs).
   const std::string blocked = s.Dir.file("blocked") + "/";
@@ -336,6 +346,57 @@ TEST(CopyToDevice, NeverOverwritesAFileOnTheDevice) {
   ASSERT_TRUE(CopyFileNoReplace(a.Path, s.AVCDevice + "MAQ00002.MP4", {}, error)) << error;
   EXPECT_EQ(ReadFile(s.AVCDevice + "MAQ00002.MP4"), ReadFile(a.Path));
   EXPECT_EQ(FolderEntries(s.AVCDevice).size(), 3u);
+}
+
+TEST(CopyToDevice, ANumberTakenMeanwhileGoesToTheNextAndAPulledStickEndsTheCopy) {
+  TCopySetup s;
+  const TCopySource a = s.Converted("a", "AVC"), b = s.Converted("b", "AVC");
+  fs::create_directories(s.AVCDevice);
+  // Another copy onto the same stick places its video under the number this one chose.
+  bool taken = false;
+  TCopyResult r = CopyToDevice(s.Device, {a}, [&](const TCopyProgress &) {
+    if (!taken)
+      Write(s.AVCDevice + "MAQ00000.MP4", "the other copy's video");
+    taken = true;
+    return true;
+  });
+  EXPECT_EQ(r.Outcome, TCopyOutcome::coCopied) << r.Error;
+  EXPECT_EQ(ReadFile(s.AVCDevice + "MAQ00000.MP4"), "the other copy's video");
+  EXPECT_EQ(ReadFile(s.AVCDevice + "MAQ00001.MP4"), ReadFile(a.Path));
+  EXPECT_EQ(ReadFile(s.AVCDevice + "MAQ00001.THM"), "thumb a");
+
+  // The stick pulled out during the first video: its empty mount folder takes nothing.
+  const std::string pulled = s.Dir.file("pulled");
+  bool pull = true;
+  r = CopyToDevice(s.Device, {b}, [&](const TCopyProgress &) {
+    if (pull) {
+      fs::rename(s.Device, pulled);
+      fs::create_directories(s.Device);
+    }
+    pull = false;
+    return true;
+  });
+  EXPECT_EQ(r.Outcome, TCopyOutcome::coFailed);
+  EXPECT_TRUE(FolderEntries(s.Device).empty());
+  EXPECT_NE(CopyFailureDetails(s.Device, r).find(MsgStickGone), std::string::npos) << r.Error;
+}
+
+TEST(RemoveStickVideoAt, RemovesWhatWasAskedAboutOrNothing) {
+  TCopySetup s;
+  fs::create_directories(s.AVCDevice);
+  Write(s.AVCDevice + "MAQ00000.MP4", "video zero");
+  Write(s.AVCDevice + "MAQ00000.THM", "thumb zero");
+  Write(s.Device + "notes.mp4", "not in a video folder");
+  std::string error;
+  // Another video took the name since the list was read: a different size.
+  EXPECT_FALSE(RemoveStickVideoAt(s.Device, "MP_ROOT/100ANV01/MAQ00000.MP4", 3, error));
+  EXPECT_FALSE(RemoveStickVideoAt(s.Device, "notes.mp4", -1, error));
+  EXPECT_FALSE(RemoveStickVideoAt(s.Device, "MP_ROOT/100ANV01/../../notes.mp4", -1, error));
+  EXPECT_FALSE(RemoveStickVideoAt(s.Device, "MP_ROOT/100ANV01/MAQ00009.MP4", -1, error));
+  EXPECT_EQ(FolderEntries(s.AVCDevice), (std::vector<std::string>{"MAQ00000.MP4", "MAQ00000.THM"}));
+  EXPECT_TRUE(fs::exists(s.Device + "notes.mp4"));
+  EXPECT_TRUE(RemoveStickVideoAt(s.Device, "MP_ROOT/100ANV01/MAQ00000.MP4", 10, error)) << error;
+  EXPECT_TRUE(FolderEntries(s.AVCDevice).empty());
 }
 
 TEST(CopyToDevice, CancelledCopyLeavesNoFileUnderAPSPName) {

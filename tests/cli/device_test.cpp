@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "app/output_verdict.h"
 #include "app/profiles.h"
 #include "support/command_runner.h"
 #include "probe/av_probe.h"
@@ -195,7 +196,7 @@ TEST(CliCopy, TwoFreeNumbersForThreeFiles) {
   const std::string third = MakeSource(work.file("out/AVC"), "third", "t3");
   const TRun run = RunConvert({"--copy-to", device, first, second, third});
   EXPECT_EQ(run.Status, 1) << run.All();
-  EXPECT_NE(run.Err.find("Insuffvient name space, only 2 AVC video file(s) can be copied to PSP"),
+  EXPECT_NE(run.Err.find("Insufficient name space, only 2 AVC video file(s) can be copied to PSP"),
             std::string::npos)
       << run.Err;
   EXPECT_EQ(ReadFile(avcDir + "MAQ00007.MP4"), ReadFile(first));
@@ -209,11 +210,10 @@ TEST(CliCopy, RefusalsInTheirOrder) {
   TempDir work;
   const std::string video = MakeSource(work.file("out/AVC"), "v", "t");
 
-  // A missing device folder (a stick not mounted) has no free space to measure.
+  // A missing device folder (a stick not mounted) is said as such, not as a lack of room.
   const TRun missing = RunConvert({"--copy-to", work.file("no-stick"), video});
   EXPECT_EQ(missing.Status, 1);
-  EXPECT_NE(missing.Err.find("Insuffvient disk space to copy selected video files."),
-            std::string::npos)
+  EXPECT_NE(missing.Err.find("The selected device folder do not exists."), std::string::npos)
       << missing.Err;
   EXPECT_FALSE(fs::exists(work.file("no-stick")));
 
@@ -225,7 +225,7 @@ TEST(CliCopy, RefusalsInTheirOrder) {
   fs::create_directories(work.file("small-stick"));
   const TRun tooBig = RunConvert({"--copy-to", work.file("small-stick"), huge});
   EXPECT_EQ(tooBig.Status, 1);
-  EXPECT_NE(tooBig.Err.find("Insuffvient disk space to copy selected video files."),
+  EXPECT_NE(tooBig.Err.find("Insufficient disk space to copy selected video files."),
             std::string::npos)
       << tooBig.Err;
   EXPECT_TRUE(FilesIn(work.file("small-stick")).empty());
@@ -288,4 +288,27 @@ TEST(CliCopy, OnlyVideosThePSPPlaysGoIntoTheFolderOfTheirCodec) {
   EXPECT_EQ(FilesIn(stick + "/MP_ROOT/100ANV01"), std::vector<std::string>{"MAQ00000.MP4"});
   EXPECT_EQ(FilesIn(stick + "/MP_ROOT/100MNV01"), std::vector<std::string>{"M4V00000.MP4"});
   EXPECT_EQ(ReadFile(stick + "/MP_ROOT/100MNV01/M4V00000.MP4"), ReadFile(work.file("clip.mp4")));
+}
+
+TEST(CliCopy, AStoppedConversionOnlyWhenAskedAndAnEarlierCopysLeftoversAreNoFailure) {
+  TempDir work;
+  const std::string stick = work.file("stick");
+  const std::string avcDir = stick + "/MP_ROOT/100ANV01/";
+  fs::create_directories(avcDir);
+  const std::string stopped = MakeSource(work.file("out/AVC"), "stopped", "");
+  ASSERT_TRUE(RecordOutputVerdict(stopped, TOutputVerdict::ovStopped));
+
+  TRun run = RunConvert({"--copy-to", stick, stopped});
+  EXPECT_EQ(run.Status, 1) << run.All();
+  EXPECT_NE(run.Err.find("stopped.mp4: its conversion did not finish (stopped or cut off), left "
+                         "out; --copy-incomplete copies it all the same"),
+            std::string::npos)
+      << run.Err;
+  EXPECT_TRUE(FilesIn(avcDir).empty());
+
+  WriteFile(avcDir + ".korvelo-copy-cut", "half a video from a copy cut off");
+  run = RunConvert({"--copy-to", stick, "--copy-incomplete", stopped});
+  EXPECT_EQ(run.Status, 0) << run.All();
+  EXPECT_NE(run.Out.find("Removed 1 unfinished file"), std::string::npos) << run.All();
+  EXPECT_EQ(FilesIn(avcDir), std::vector<std::string>{"MAQ00000.MP4"});
 }

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -141,13 +142,7 @@ TEST(SizeEstimate, TheFitLineSaysTheTotalInUnitsThatShowIt) {
 TEST(SizeEstimate, WithinFivePercentOfTheRealOutputForEveryProfile) {
   TempDir work;
   const std::string input = work.file("grain.mkv");
-  const int made = std::system(("ffmpeg -v error -y -f lavfi -i "
-                                "\"testsrc2=s=640x480:r=30000/1001,noise=alls=12:allf=t\" -f lavfi "
-                                "-i \"anoisesrc=r=48000:a=0.3\" -ac 2 -t 4 -c:v libx264 -preset "
-                                "ultrafast -qp 18 -c:a aac -b:a 192k '" +
-                                input + "' >/dev/null 2>&1")
-                                   .c_str());
-  if (made != 0)
+  if (!MakeBusyClip(input, 4))
     GTEST_SKIP() << "Debian's ffmpeg is needed to make the busy test clip";
   testing_support::RequireMediaLibraries();
   TAVProbe probe;
@@ -170,4 +165,43 @@ TEST(SizeEstimate, WithinFivePercentOfTheRealOutputForEveryProfile) {
     std::printf("profile %d: expected %.0f, real %.0f (%+.1f %%)\n", profile, expected, real,
                 100 * (expected - real) / real);
   }
+}
+
+TEST(CliStick, ColumnsLineUpWithAnEnDashTitleAndAnUnlistedNameIsSaid) {
+  TempDir work;
+  const std::string input = work.file("Holiday \u2013 day one.mov");
+  fs::copy_file(MediaFile("mov_h264_aac.mov"), input);
+  const TRun converted = RunConvert({"-o", work.file("out"), input});
+  ASSERT_EQ(converted.Status, 0) << converted.All();
+  const std::string video = work.file("out/AVC/Holiday \u2013 day one-480x272-AVC.mp4");
+  const std::string folder = work.file("stick/MP_ROOT/100ANV01/");
+  fs::create_directories(folder);
+  fs::copy_file(video, folder + "MAQ00000.MP4");
+  fs::copy_file(video, folder + "holiday.mp4");
+  WritePlayable(folder + "MAQ00001.MP4", "plain title");
+
+  const TRun run = RunConvert({"--stick-list", work.file("stick")});
+  ASSERT_EQ(run.Status, 0) << run.All();
+  // The duration column starts in the same terminal column on every row (an en dash is three
+  // bytes and one column).
+  std::vector<size_t> columns;
+  std::istringstream lines(run.Out);
+  for (std::string line; std::getline(lines, line);) {
+    const size_t at = line.find("00:00:0");
+    if (at == std::string::npos)
+      continue;
+    size_t column = 0;
+    for (size_t i = 0; i < at; ++i)
+      column += (static_cast<unsigned char>(line[i]) & 0xC0) != 0x80 ? 1 : 0;
+    columns.push_back(column);
+    if (line.find("holiday.mp4") != std::string::npos)
+      EXPECT_NE(line.find("no: the PSP lists only MAQnnnnn.MP4 names in MP_ROOT/100ANV01/"),
+                std::string::npos)
+          << line;
+    else
+      EXPECT_NE(line.find("  yes"), std::string::npos) << line;
+  }
+  ASSERT_EQ(columns.size(), 3u) << run.Out;
+  EXPECT_EQ(columns[0], columns[1]) << run.Out;
+  EXPECT_EQ(columns[0], columns[2]) << run.Out;
 }

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -216,6 +217,16 @@ bool BaselineJpegSize(const std::string &AData, int &AWidth, int &AHeight) {
     i += 2 + length;
   }
   return false;
+}
+
+bool MakeBusyClip(const std::string &APath, int ASeconds) {
+  const std::string command = "ffmpeg -v error -y -f lavfi -i "
+                              "\"testsrc2=s=640x480:r=30000/1001,noise=alls=12:allf=t\" -f lavfi "
+                              "-i \"anoisesrc=r=48000:a=0.3\" -ac 2 -t " +
+                              std::to_string(ASeconds) +
+                              " -c:v libx264 -preset ultrafast -qp 18 -c:a aac -b:a 192k '" +
+                              APath + "' >/dev/null 2>&1";
+  return std::system(command.c_str()) == 0;
 }
 
 std::vector<std::string> FilesIn(const std::filesystem::path &AFolder) {

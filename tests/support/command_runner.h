@@ -72,6 +72,11 @@ TMediaInfo ReadMedia(const std::string &APath);
 // Width and height of a baseline JPEG (0 x 0 when the data is not one), from its SOF0 header.
 bool BaselineJpegSize(const std::string &AData, int &AWidth, int &AHeight);
 
+// A clip of ASeconds that is hard to compress (a moving pattern with film grain, noise for
+// sound), made with Debian's ffmpeg: what the encoders' rate control is made for. False when
+// ffmpeg is not there.
+bool MakeBusyClip(const std::string &APath, int ASeconds);
+
 // The names of the entries of AFolder, sorted; empty when it cannot be read.
 std::vector<std::string> FilesIn(const std::filesystem::path &AFolder);
 

@@ -1,0 +1,168 @@
+#include "app/stick_errand.h"
+
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+
+#include <algorithm>
+
+#include "app/folders.h"
+#include "app/output_verdict.h"
+#include "app/profiles.h"
+#include "app/psp_stick.h"
+#include "app/thumbnail.h"
+#include "probe/av_probe.h"
+
+namespace {
+
+constexpr int64_t LargestCluster = 32768;
+
+int64_t FileBytes(const std::string &APath) {
+  struct stat st {};
+  return ::stat(APath.c_str(), &st) == 0 && S_ISREG(st.st_mode) ? static_cast<int64_t>(st.st_size)
+                                                                : -1;
+}
+
+int64_t InClusters(int64_t ABytes, int64_t ACluster) {
+  return ABytes <= 0 ? 0 : (ABytes + ACluster - 1) / ACluster * ACluster;
+}
+
+std::string Relative(const std::string &ADeviceFolder, const std::string &APath) {
+  const std::string root = WithSeparator(ADeviceFolder);
+  return APath.compare(0, root.size(), root) == 0 ? APath.substr(root.size()) : APath;
+}
+
+void AppendList(std::string &AText, const char *AHeading, const std::vector<std::string> &AItems) {
+  if (AItems.empty())
+    return;
+  AText += std::string(AText.empty() ? "" : "\n") + AHeading;
+  for (const std::string &item : AItems)
+    AText += "\n  " + item;
+}
+
+// Copies one video and reads the copy back; false when the errand cannot go on (the copy
+// failed or was cancelled: the stick may be gone).
+bool SendOne(const std::string &ADeviceFolder, const TErrandVideo &AVideo,
+             const TCopyProgressFunction &AProgress, const std::string &ADeviceDrive,
+             TErrandReport &AReport) {
+  const TCopyResult result =
+      CopyToDevice(ADeviceFolder, {{AVideo.Path, AVideo.Format}}, AProgress, {}, ADeviceDrive);
+  for (const std::string &message : result.Messages)
+    if (message != MsgCopied && message != MsgCopyFailed)
+      AReport.Messages.push_back(message);
+  std::string target;
+  for (const auto &copied : result.Copied)
+    if (copied.first == AVideo.Path)
+      target = copied.second;
+  if (result.Outcome != TCopyOutcome::coCopied) {
+    AReport.Problems.push_back(
+        AVideo.Name + ": " +
+        (result.Outcome == TCopyOutcome::coFailed
+             ? CopyFailureDetails(ADeviceFolder, result)
+             : std::string(result.Messages.empty() ? "not copied" : result.Messages.back())));
+    if (!target.empty()) { // the video is there, its thumbnail is not: no half copy stays
+      std::string ignored;
+      RemoveStickVideo(target, ignored);
+    }
+    return result.Outcome != TCopyOutcome::coFailed;
+  }
+  const std::string problem = StickCopyProblem(ADeviceFolder, AVideo.Path, target);
+  if (!problem.empty()) {
+    std::string error;
+    const bool removed = RemoveStickVideo(target, error);
+    AReport.Problems.push_back(AVideo.Name + ": the copy on the stick is bad (" + problem + "), " +
+                               (removed ? "removed" : "could not be removed: " + error));
+    return true;
+  }
+  AReport.OnStick.push_back(AVideo.Name + " \u2192 " + Relative(ADeviceFolder, target));
+  return true;
+}
+
+} // namespace
+
+int64_t StickClusterBytes(const std::string &ADeviceFolder) {
+  struct statvfs st {};
+  if (::statvfs(ADeviceFolder.c_str(), &st) != 0 || st.f_bsize < 512 || st.f_bsize > 1024 * 1024)
+    return LargestCluster;
+  return static_cast<int64_t>(st.f_bsize);
+}
+
+int64_t StickRoomFor(const std::string &AVideo, int64_t AClusterBytes) {
+  return InClusters(FileBytes(AVideo), AClusterBytes) +
+         InClusters(FileBytes(ThumbnailFileName(AVideo)), AClusterBytes);
+}
+
+std::string StickCopyProblem(const std::string &ADeviceFolder, const std::string &ASource,
+                             const std::string &ATarget) {
+  if (ATarget.empty())
+    return "not found on the stick";
+  const int64_t size = FileBytes(ATarget), expected = FileBytes(ASource);
+  if (size != expected)
+    return "size " + FormatSizeKB(std::max<int64_t>(size, 0)) + " instead of " +
+           FormatSizeKB(expected);
+  const std::string thumbnail = ThumbnailFileName(ASource);
+  if (FileBytes(thumbnail) >= 0 && FileBytes(ThumbnailFileName(ATarget)) != FileBytes(thumbnail))
+    return "its thumbnail is missing or cut short";
+  std::string problem;
+  try {
+    TAVProbe probe;
+    std::string format;
+    problem = probe.LoadFile(ATarget) ? PSPPlayProblem(ATarget, probe, format)
+                                      : std::string("not a video file");
+    probe.CloseFile();
+  } catch (const std::exception &e) {
+    problem = e.what();
+  }
+  if (problem.empty())
+    problem = StickNameProblem(Relative(ADeviceFolder, ATarget));
+  return problem;
+}
+
+TErrandReport SendToStick(const std::string &ADeviceFolder,
+                          const std::vector<TErrandVideo> &AVideos,
+                          const TCopyProgressFunction &AProgress, const std::string &ADeviceDrive) {
+  TErrandReport report;
+  bool full = false, ended = false;
+  const int64_t cluster = StickClusterBytes(ADeviceFolder);
+  for (const TErrandVideo &video : AVideos) {
+    if (ended) { // a failed or cancelled copy: the rest is named, not left unsaid
+      report.Problems.push_back(video.Name + ": not sent, the copy ended before it");
+      continue;
+    }
+    if (!video.Why.empty() || IsPartialConversion(video.Path)) {
+      report.Problems.push_back(video.Name + ": " +
+                                (video.Why.empty() ? "its conversion did not finish" : video.Why));
+      continue;
+    }
+    const std::string twin =
+        FindTwinOnStick(ADeviceFolder, video.Path, ListStickVideoSizes(ADeviceFolder));
+    if (!twin.empty()) {
+      report.OnStick.push_back(video.Name + " \u2192 " + twin + " (there already)");
+      continue;
+    }
+    const TStickCopyPlan plan = PlanStickCopy(ADeviceFolder, {{video.Path, video.Format}});
+    if (plan.Kept.empty()) { // too big for the stick's FAT
+      report.Problems.insert(report.Problems.end(), plan.Messages.begin(), plan.Messages.end());
+      continue;
+    }
+    const int64_t room = StickRoomFor(video.Path, cluster);
+    // One reading of the free room decides, after the copies before it.
+    full = full || DeviceFreeSpace(ADeviceFolder) < room;
+    if (full) {
+      report.NotFitting.push_back(video.Name + " (needs " + FormatSizeKB(room) + ")");
+      continue;
+    }
+    ended = !SendOne(ADeviceFolder, video, AProgress, ADeviceDrive, report);
+  }
+  report.FreeAfter = DeviceFreeSpace(ADeviceFolder);
+  return report;
+}
+
+std::string TErrandReport::Text() const {
+  std::string text = OnStick.empty() ? "None of them is on the memory stick." : "";
+  AppendList(text, "On the memory stick now:", OnStick);
+  AppendList(text,
+             ("Did not fit (" + FormatSizeKB(std::max<int64_t>(FreeAfter, 0)) + " free):").c_str(),
+             NotFitting);
+  AppendList(text, "Not sent:", Problems);
+  return text;
+}

@@ -1,0 +1,90 @@
+#include "app/stick_fit.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+#include "app/profiles.h"
+#include "app/size_estimate.h"
+
+namespace {
+
+// A thumbnail's file: 160x120 JPEG.
+constexpr int64_t ThumbnailBytes = 6000;
+// Aimed below the room: the encoder meets its rate only on average.
+constexpr double Headroom = 0.96;
+
+int64_t Clusters(int64_t ABytes, int64_t ACluster) {
+  return (ABytes + ACluster - 1) / ACluster * ACluster;
+}
+
+int64_t TotalAt(int AProfileIndex, const std::vector<TFitInput> &AInputs, int ABitrate,
+                int64_t ACluster) {
+  int64_t total = 0;
+  for (const TFitInput &input : AInputs)
+    total += StickRoomOfEstimate(
+        EstimateOutputSize(AProfileIndex, input.DurationUs, input.HasVideo, ABitrate), ACluster);
+  return total;
+}
+
+} // namespace
+
+int64_t StickRoomOfEstimate(int64_t ABytes, int64_t AClusterBytes) {
+  const int64_t cluster = std::max<int64_t>(AClusterBytes, 1);
+  return Clusters(ABytes, cluster) + Clusters(ThumbnailBytes, cluster);
+}
+
+TStickFit FitToStick(int AProfileIndex, const std::vector<TFitInput> &AInputs, int64_t ATakenBytes,
+                     int64_t AFree, int64_t AClusterBytes) {
+  TStickFit fit;
+  fit.Room = AFree;
+  fit.VideoBitrate = PSPVideoBitrate;
+  fit.Expected = ATakenBytes + TotalAt(AProfileIndex, AInputs, PSPVideoBitrate, AClusterBytes);
+  if (fit.Expected <= AFree)
+    return fit;
+  fit.FitsAsIs = false;
+  const double target = static_cast<double>(AFree) * Headroom;
+  // The total grows with the rate: the highest whole kbit/s whose total stays under the target.
+  int low = FitFloorBitrate / 1000, high = PSPVideoBitrate / 1000;
+  if (ATakenBytes + TotalAt(AProfileIndex, AInputs, low * 1000, AClusterBytes) > target) {
+    fit.Possible = false;
+    fit.VideoBitrate = FitFloorBitrate;
+    fit.Expected = ATakenBytes + TotalAt(AProfileIndex, AInputs, FitFloorBitrate, AClusterBytes);
+    fit.Missing = fit.Expected - AFree;
+    return fit;
+  }
+  while (low < high) {
+    const int middle = (low + high + 1) / 2;
+    if (ATakenBytes + TotalAt(AProfileIndex, AInputs, middle * 1000, AClusterBytes) <= target)
+      low = middle;
+    else
+      high = middle - 1;
+  }
+  fit.VideoBitrate = low * 1000;
+  fit.Expected = ATakenBytes + TotalAt(AProfileIndex, AInputs, fit.VideoBitrate, AClusterBytes);
+  return fit;
+}
+
+std::string TStickFit::Text() const {
+  if (FitsAsIs)
+    return "fits on the memory stick at the usual quality (" + FormatSizeKB(Expected) + " of " +
+           FormatSizeKB(Room) + " free)";
+  if (!Possible)
+    return "does not fit on the memory stick even at " + std::to_string(FitFloorBitrate / 1000) +
+           " kbit/s: " + FormatSizeKB(Missing) + " more room is needed (" + FormatSizeKB(Room) +
+           " free)";
+  return "about " + std::to_string(VideoBitrate / 1000) +
+         " kbit/s, a little softer picture, to fit the memory stick (" + FormatSizeKB(Expected) +
+         " of " + FormatSizeKB(Room) + " free)";
+}
+
+std::string EstimateAfterText(int64_t AExpected, int64_t AReal) {
+  const double share = AExpected > 0 ? 100.0 * static_cast<double>(AReal - AExpected) /
+                                           static_cast<double>(AExpected)
+                                     : 0;
+  char percent[32];
+  std::snprintf(percent, sizeof percent, "%.0f%% %s", std::fabs(share),
+                share < 0 ? "under" : "over");
+  return "Expected " + FormatSizeKB(AExpected) + ", came out " + FormatSizeKB(AReal) + " (" +
+         percent + ").";
+}
