@@ -95,6 +95,10 @@ bool LoadConversion(TCustomAVConverter &AConverter, const std::string &ALibraryP
   loaded.HasSound = probe.AudioStreamCount() > 0;
   loaded.BitRate = info.BitRate;
   loaded.FormatName = probe.GetFormatName();
+  loaded.VideoCodec = video.CodecName;
+  for (int i = 0; i < probe.StreamCount() && loaded.AudioCodec.empty(); ++i)
+    if (probe.StreamType(i) == AVMEDIA_TYPE_AUDIO)
+      loaded.AudioCodec = probe.StreamCodecName(i);
 
   if (!ResolveContentChoice(probe, AFileName, info.Duration, AChoice, LocaleLanguage(),
                             loaded.Content, AError))

@@ -33,11 +33,13 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include "app/format_line.h"
 #include "app/profiles.h"
 #include "app/size_estimate.h"
 #include "app/thumbnail.h"
 #include "ui/folders_page.h"
 #include "ui/messages.h"
+#include "ui/panel_names.h"
 #include "ui/text_fit.h"
 #include "app/window_rules.h"
 #include "converter/av_converter.h"
@@ -334,7 +336,8 @@ void TfrmConvertItem::ShowLoaded(const std::string &AFileName, const TLoadedConv
 void TfrmConvertItem::ShowTexts(const TLoadedConversion &ALoaded) {
   FLoaded = ALoaded;
   FDuration = ALoaded.DurationUs;
-  lbInfoString->setText(FromStd(InfoStringOf(ALoaded)));
+  NamePanelForScreenReaders(*this);
+  lbInfoString->setText(FromStd(FormatLineOf(ALoaded)));
   lbDuration->setText(FromStd(FormatDuration(FDuration >= 0 ? FDuration / 1000 : -1)));
   // The estimate follows the part converted.
   FExpectedSize =
@@ -362,10 +365,9 @@ void TfrmConvertItem::FitTexts() {
       ElidePath(lbInputFilename->fontMetrics(), name, lbInputFilename->width()));
   if (FOutputFileName.empty())
     return;
-  const QString info = FromStd(InfoStringOf(FLoaded));
-  lbInfoString->setToolTip(info);
-  lbInfoString->setText(ElideFormatLine(lbInfoString->fontMetrics(), info,
-                                        FromStd(FLoaded.FormatName), lbInfoString->width()));
+  lbInfoString->setToolTip(FromStd(FormatLineDetails(FLoaded)));
+  lbInfoString->setText(
+      FitParts(lbInfoString->fontMetrics(), FromStd(FormatLineOf(FLoaded)), lbInfoString->width()));
   // With the focus the output field shows its path from the end: the file itself.
   edOutputFilename->end(false);
   ShowContent();

@@ -292,6 +292,7 @@ void TfrmConvertList::ClearItems() {
   // An empty list has done nothing yet.
   if (FOnListProgress)
     FOnListProgress(-1, 0, isWaiting);
+  LayoutItems(); // no scroll bar left over an empty list
   update();
 }
 

@@ -156,6 +156,10 @@ QWidget *TFoldersPage::CreateFoldersBox() {
     AEdit = new QLineEdit(box);
     AEdit->setReadOnly(true);
     AButton = new QPushButton(tr("Browse"), box);
+    // A screen reader names the field and its button by the row's caption.
+    ALabel->setBuddy(AEdit);
+    AEdit->setAccessibleName(ACaption);
+    AButton->setAccessibleName(tr("Browse for the %1").arg(ACaption.toLower()));
     grid->addWidget(ALabel, ARow, 0);
     grid->addWidget(AEdit, ARow, 1);
     grid->addWidget(AButton, ARow, 2);
@@ -181,6 +185,7 @@ QWidget *TFoldersPage::CreateFilesBox() {
   splFiles = new QSplitter(Qt::Vertical, box);
   splFiles->setChildrenCollapsible(false);
   lvFiles = new QTableWidget(0, static_cast<int>(std::size(FileColumns)), splFiles);
+  lvFiles->setAccessibleName(tr("Converted files"));
   lvFiles->setShowGrid(true);
   lvFiles->setSelectionBehavior(QAbstractItemView::SelectRows);
   lvFiles->setSelectionMode(QAbstractItemView::ExtendedSelection);
@@ -215,6 +220,7 @@ QWidget *TFoldersPage::CreateFilesBox() {
   stickLayout->setContentsMargins(0, 0, 0, 0);
   lvStick = NewList(stickPage, StickColumns, static_cast<int>(std::size(StickColumns)));
   lvStick->horizontalHeader()->setSectionResizeMode(1, QHeaderView::Stretch);
+  lvStick->setAccessibleName(tr("On the memory stick"));
   lbStickState = new QLabel(stickPage);
   lbStickState->setTextFormat(Qt::PlainText);
   btnRemoveFromStick = new QPushButton(tr("Remove from stick"), stickPage);
@@ -244,6 +250,7 @@ QWidget *TFoldersPage::CreateFilesBox() {
   progressbarSize->setValue(0);
   progressbarSize->setTextVisible(false);
   progressbarSize->setToolTip(tr("Share of the device's free space the selection needs"));
+  progressbarSize->setAccessibleName(tr("Space the selection needs"));
 
   btnRefresh = new QPushButton(tr("Refresh"), box);
   btnCopy = new QPushButton(tr("Copy to PSP"), box);
@@ -350,6 +357,10 @@ void TFoldersPage::UseDeviceFolder(const std::string &AFolder) {
   edDeviceFolder->setText(Text(AFolder));
   // Offered again by the scan below if it still should be.
   FOfferedFolder.clear();
+  // The button pressed goes away: the focus stays in the row it belonged to rather than
+  // jumping on to the output folder's field.
+  if (btnUsePSP->hasFocus())
+    btnDeviceFolder->setFocus(Qt::OtherFocusReason);
   btnUsePSP->setVisible(false);
   LookForPSP();
   // The free space shown belonged to the previous device.

@@ -35,6 +35,18 @@ QString ElidePath(const QFontMetrics &AMetrics, const QString &APath, int AWidth
   return AMetrics.elidedText(APath, Qt::ElideMiddle, AWidth);
 }
 
+QString FitParts(const QFontMetrics &AMetrics, const QString &ALine, int AWidth) {
+  const QStringList parts = ALine.split(QStringLiteral(", "));
+  QString shown = parts.first();
+  for (int i = 1; i < parts.size(); ++i) {
+    const QString longer = shown + QStringLiteral(", ") + parts[i];
+    if (AMetrics.horizontalAdvance(longer) > AWidth)
+      break;
+    shown = longer;
+  }
+  return AMetrics.elidedText(shown, Qt::ElideRight, AWidth);
+}
+
 QString ElideFormatLine(const QFontMetrics &AMetrics, const QString &ALine, const QString &AName,
                         int AWidth) {
   if (AMetrics.horizontalAdvance(ALine) <= AWidth)

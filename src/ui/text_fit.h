@@ -13,6 +13,10 @@ class QFontMetrics;
 // file name; a name too long even for that loses its own middle.
 QString ElidePath(const QFontMetrics &AMetrics, const QString &APath, int AWidth);
 
+// ALine's parts (apart by ", "), as many from the first as fit in AWidth; the first shortened
+// with "…" when not even it fits. The other parts show whole or not at all.
+QString FitParts(const QFontMetrics &AMetrics, const QString &ALine, int AWidth);
+
 // The format line (AName followed by ",  <rate>kbps,  <size>") in AWidth pixels: the format's
 // name shortens first, then goes; the bit rate is never cut inside its number, and the size
 // goes before it does.
