@@ -7,6 +7,7 @@
 #include <climits>
 #include <cstdint>
 
+#include "app/file_reasons.h"
 #include "app/output_options.h"
 #include "app/profiles.h"
 #include "converter/av_converter.h"
@@ -80,6 +81,12 @@ bool LoadConversion(TCustomAVConverter &AConverter, const std::string &ALibraryP
   TAVProbe &probe = AConverter.AVProbe();
   if (!probe.LoadFile(AFileName)) {
     AError = "***File load error: " + probe.LastErrorMessage();
+    // The libraries' catch-all says nothing a person can act on; the file system tells why.
+    const std::string unknown = "Error while opening file";
+    const std::string reason = WhyNotReadable(AFileName);
+    if (!reason.empty() && AError.size() >= unknown.size() &&
+        AError.compare(AError.size() - unknown.size(), unknown.size(), unknown) == 0)
+      AError += ": " + reason;
     return false;
   }
   TAVFileInfo info;

@@ -26,6 +26,7 @@
 #include <set>
 
 #include "app/device_copy_job.h"
+#include "app/file_reasons.h"
 #include "app/mount_watch.h"
 #include "ui/udisks2_qt.h"
 #include "app/profiles.h"
@@ -284,8 +285,11 @@ void TFoldersPage::LoadSettings() {
   edOutputFolder->setText(Text(choice.Folder));
   FOutputFolderOK = choice.OK;
   // Told once the window is up, so that the message stands over it.
+  // The stored folder failed, and then (a second time) the one put in its place.
   for (int i = 0; i < choice.ErrorCount; ++i)
-    QTimer::singleShot(0, this, [this] { ShowOutputFolderError(); });
+    QTimer::singleShot(0, this, [this, folder = i == 0 ? settings.OutputFolder : choice.Folder] {
+      ShowOutputFolderError(folder);
+    });
   LookForPSP();
 }
 
@@ -303,8 +307,11 @@ bool TFoldersPage::OutputFolderReady() {
   return FOutputFolderOK;
 }
 
-void TFoldersPage::ShowOutputFolderError() {
-  ShowMessage(window(), QString::fromUtf8(OutputFolderErrorMessage));
+void TFoldersPage::ShowOutputFolderError(const std::string &AFolder) {
+  const std::string reason =
+      WhyNotWritableFolder(AFolder.empty() ? edOutputFolder->text().toStdString() : AFolder);
+  ShowMessage(window(), QString::fromUtf8(OutputFolderErrorMessage) +
+                            (reason.empty() ? QString() : QLatin1Char('\n') + Text(reason)));
   emit PageWanted();
 }
 
@@ -456,10 +463,9 @@ void TFoldersPage::ShowStickScan(const TStickScan &AScan) {
                              "choose another folder.")
                               .arg(OneLine(Text(DeviceFolder))));
   else
-    lbStickState->setText(
-        (lvStick->rowCount() == 1 ? tr("1 video") : tr("%1 videos").arg(lvStick->rowCount())) +
-        tr(", %1 on the stick; %2 free.")
-            .arg(Text(FormatSizeKB(total)), Text(FormatSizeKB(AScan.Free))));
+    lbStickState->setText(tr("%n video(s)", nullptr, lvStick->rowCount()) +
+                          tr(", %1 on the stick; %2 free.")
+                              .arg(Text(FormatSizeKB(total)), Text(FormatSizeKB(AScan.Free))));
   btnRemoveFromStick->setEnabled(!FDeviceGone && lvStick->rowCount() > 0);
   btnEject->setEnabled(!FDeviceGone && !DeviceFolder.empty() && !FEjectThread.joinable());
   if (wasGone != FDeviceGone && lvFiles->selectionModel()->hasSelection())
@@ -651,7 +657,8 @@ void TFoldersPage::CopyToDevice() {
            "the end):",
            nullptr, static_cast<int>(incomplete.size())) +
         "\n" + incomplete.join('\n') + "\n\n" +
-        tr("Copy them to the PSP all the same? No leaves them out.");
+        tr("Copy them to the PSP all the same? No leaves them out.", nullptr,
+           static_cast<int>(incomplete.size()));
     takeIncomplete = FConfirm ? FConfirm(question)
                               : QMessageBox::question(window(), QString::fromUtf8(ApplicationTitle),
                                                       question) == QMessageBox::Yes;

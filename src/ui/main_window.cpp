@@ -33,6 +33,7 @@
 #include <functional>
 #include <initializer_list>
 
+#include "app/file_reasons.h"
 #include "app/folders.h"
 #include "app/profiles.h"
 #include "app/remembered_batch.h"
@@ -130,6 +131,14 @@ TfrmMain::TfrmMain(const QString &AAppPath, QWidget *AParent)
   });
 
   LoadSettings();
+  // Settings that cannot be read leave the defaults in place: said, rather than silently.
+  const std::string settings = FFoldersPage->Places().SettingsFile;
+  const std::string unreadable = WhyNotReadable(settings, true);
+  if (!unreadable.empty())
+    PostMessage(this,
+                tr("The folder settings in %1 could not be read (%2): the folders are the "
+                   "usual ones until chosen again.")
+                    .arg(QString::fromStdString(settings), QString::fromStdString(unreadable)));
   // The window opens even without the media libraries: each file added tries them again.
   if (!FConverter->LoadLibraries(FAppPath, true))
     PostMessage(this, QString::fromStdString(FConverter->LastErrorMessage()));
@@ -190,9 +199,8 @@ void TfrmMain::CreateStatusLine() {
   // Files that were still to convert when the window last closed, and are still there.
   FRestorable = ReadRememberedBatch(RememberedBatchPath());
   btnRestore = new QPushButton(statusBar());
-  btnRestore->setText(FRestorable.size() == 1
-                          ? tr("Restore 1 file from last time")
-                          : tr("Restore %1 files from last time").arg(FRestorable.size()));
+  btnRestore->setText(
+      tr("Restore %n file(s) from last time", nullptr, static_cast<int>(FRestorable.size())));
   btnRestore->setVisible(!FRestorable.empty());
   connect(btnRestore, &QPushButton::clicked, this, [this] {
     QStringList files;

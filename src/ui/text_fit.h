@@ -25,7 +25,8 @@ QString ElideFormatLine(const QFontMetrics &AMetrics, const QString &ALine, cons
 
 // A one-line label that loses the middle of a text too long for it, keeping its start and its
 // end (on the status line: the file's name is shortened, "(1 of 3) — about 37 s left" stays).
-// The whole text is its tooltip while it is shortened. It never widens the window.
+// The whole text is its tooltip while it is shortened. It never widens the window. A sentence
+// without a path (a hint) is never cut: it wraps onto a further line.
 class TElidedLabel : public QFrame {
   Q_OBJECT
 
@@ -45,6 +46,8 @@ protected:
 
 private:
   void UpdateToolTip();
+  bool Wraps() const;
+  void UpdateHeight();
   QString FText;
 };
 

@@ -1,8 +1,8 @@
 #!/usr/bin/python3
 # Reads the window as a screen reader does, through AT-SPI, and fails on a control it cannot
-# name: every button, field, list and bar is found by its name. Run under an X server with a
-# session bus of its own (see CMakeLists.txt); arguments: the window program and a media file,
-# whose panel's controls are read too.
+# name: every button, field, list and bar is found by its name. Run with a session bus of
+# its own (see CMakeLists.txt), on an X server it starts; arguments: the window program and a
+# media file, whose panel's controls are read too.
 import os
 import subprocess
 import sys
@@ -48,12 +48,34 @@ def walk(node, depth=0):
         yield from walk(node.getChildAtIndex(i), depth + 1)
 
 
+def start_x_server():
+    """An X server on a display nobody else holds: Xvfb picks it and tells it (-displayfd)."""
+    read_end, write_end = os.pipe()
+    server = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-screen", "0",
+                               "1280x800x24", "-nolisten", "tcp"], pass_fds=(write_end,),
+                              stderr=subprocess.DEVNULL)
+    os.close(write_end)
+    with os.fdopen(read_end) as numbers:
+        display = numbers.readline().strip()
+    return server, ":" + display
+
+
 def main():
     program, media = sys.argv[1], sys.argv[2]
+    x_server, display = start_x_server()
+    try:
+        return read_window(program, media, display)
+    finally:
+        x_server.terminate()
+        x_server.wait(10)
+
+
+def read_window(program, media, display):
     home = tempfile.mkdtemp(prefix="korvelo-atspi-")
     # Folders of its own: a window of another test must not take this one's files.
     os.mkdir(home + "/runtime", 0o700)
-    env = dict(os.environ, QT_QPA_PLATFORM="xcb", QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1",
+    env = dict(os.environ, DISPLAY=display, QT_QPA_PLATFORM="xcb",
+               QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1",
                XDG_CONFIG_HOME=home + "/config", XDG_RUNTIME_DIR=home + "/runtime",
                XDG_STATE_HOME=home + "/state", XDG_CACHE_HOME=home + "/cache")
     window = subprocess.Popen([program, media], env=env, cwd=home)

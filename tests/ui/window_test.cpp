@@ -246,6 +246,9 @@ TEST_F(Window, AStoppedConversionsFileIsIncompleteAndCopiedOnlyWhenConfirmed) {
   QTest::qWait(300);
   ASSERT_EQ(questions.size(), 1);
   EXPECT_NE(questions[0].indexOf(QString::fromStdString(fs::path(output).filename().string())), -1);
+  EXPECT_TRUE(
+      questions[0].endsWith(QStringLiteral("Copy it to the PSP all the same? No leaves it out.")))
+      << questions[0].toStdString(); // one file: "it", not "them"
   EXPECT_FALSE(page->CopyRunning());
   EXPECT_FALSE(fs::exists(stick + "MP_ROOT/100ANV01/MAQ00000.MP4"));
   answer = true;
@@ -656,8 +659,34 @@ TEST_F(Window, AWholeBatchRunsFromTheKeyboardAlone) {
   QTest::keyClick(Panel(1), Qt::Key_Menu);
   EXPECT_TRUE(menuOpened);
 
+  QTest::keyClick(Panel(1), Qt::Key_Delete); // nothing selected: a hint, shown whole
+  EXPECT_TRUE(Main->lbStatus->text().startsWith(QStringLiteral("Click the panels")));
+  QTest::qWait(50); // the status line makes room
+  const QRect room = Main->lbStatus->contentsRect();
+  EXPECT_LE(
+      Main->lbStatus->fontMetrics()
+          .boundingRect(QRect(0, 0, room.width(), 10000), Qt::TextWordWrap, Main->lbStatus->text())
+          .height(),
+      room.height());
   Main->btnClear->trigger(); // and a clean list after Clear, no scroll bar left behind
   EXPECT_FALSE(List->scrollbarConvertList->isVisible());
+}
+
+// Settings that cannot be read are told at start, with the reason.
+TEST_F(Window, SettingsThatCannotBeReadAreToldAtStart) {
+  const std::string settings = Main->FoldersPage()->Places().SettingsFile;
+  Main.reset();
+  fs::remove(settings);
+  fs::create_directories(fs::path(settings).parent_path());
+  fs::create_symlink(settings, settings); // a loop: no file behind the name
+  Main = std::make_unique<TfrmMain>(QString::fromStdString(AppDir.path().string()));
+  List = Main->ConvertList();
+  QCoreApplication::processEvents();
+  fs::remove(settings);
+  ASSERT_FALSE(Messages.empty());
+  EXPECT_NE(Messages[0].find("could not be read (a symbolic link that leads back to itself"),
+            std::string::npos)
+      << Messages[0];
 }
 
 // The next start opens where this one closed: as large, as placed, on the same page.
@@ -1102,7 +1131,9 @@ TEST_F(Window, StartChecksTheOutputFolderAgainAndSaysOnceWhenItCannotBeWritten) 
   fs::remove_all(avc);
   std::ofstream(avc) << "not a folder";
   Main->btnStart->trigger();
-  EXPECT_EQ(Messages, std::vector<std::string>({"The selected output folder can not be written!"}));
+  ASSERT_EQ(Messages.size(), 1u);
+  EXPECT_EQ(Messages[0], "The selected output folder can not be written!\n" + avc.string() +
+                             " is a file, not a folder");
   EXPECT_EQ(Main->pcSteps->currentWidget(), Main->tshSettings);
   EXPECT_EQ(Panel(0)->FState, isWaiting);
   // A folder that has merely gone is made again.
