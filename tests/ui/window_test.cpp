@@ -649,6 +649,15 @@ TEST_F(Window, AWholeBatchRunsFromTheKeyboardAlone) {
   EXPECT_EQ(Main->pcSteps->currentWidget(), Main->tshHome);
   QTest::keyClick(Main.get(), Qt::Key_2, Qt::ControlModifier);
   Panel(1)->setFocus(Qt::TabFocusReason);
+  QTest::keyClick(Panel(1), Qt::Key_Delete); // nothing selected: a hint, shown whole
+  EXPECT_TRUE(Main->lbStatus->text().startsWith(QStringLiteral("Click the panels")));
+  QTest::qWait(50); // the status line makes room
+  const QRect room = Main->lbStatus->contentsRect();
+  EXPECT_LE(
+      Main->lbStatus->fontMetrics()
+          .boundingRect(QRect(0, 0, room.width(), 10000), Qt::TextWordWrap, Main->lbStatus->text())
+          .height(),
+      room.height());
   bool menuOpened = false;
   QTimer::singleShot(0, [&menuOpened] {
     if (QWidget *menu = QApplication::activePopupWidget()) {
@@ -659,15 +668,6 @@ TEST_F(Window, AWholeBatchRunsFromTheKeyboardAlone) {
   QTest::keyClick(Panel(1), Qt::Key_Menu);
   EXPECT_TRUE(menuOpened);
 
-  QTest::keyClick(Panel(1), Qt::Key_Delete); // nothing selected: a hint, shown whole
-  EXPECT_TRUE(Main->lbStatus->text().startsWith(QStringLiteral("Click the panels")));
-  QTest::qWait(50); // the status line makes room
-  const QRect room = Main->lbStatus->contentsRect();
-  EXPECT_LE(
-      Main->lbStatus->fontMetrics()
-          .boundingRect(QRect(0, 0, room.width(), 10000), Qt::TextWordWrap, Main->lbStatus->text())
-          .height(),
-      room.height());
   Main->btnClear->trigger(); // and a clean list after Clear, no scroll bar left behind
   EXPECT_FALSE(List->scrollbarConvertList->isVisible());
 }
