@@ -7,6 +7,7 @@
 #include <climits>
 #include <cstdint>
 
+#include "app/file_reasons.h"
 #include "app/output_options.h"
 #include "app/profiles.h"
 #include "converter/av_converter.h"
@@ -69,6 +70,12 @@ bool ProbeInput(TAVProbe &AProbe, const std::string &AFileName, const TContentCh
                 TLoadedConversion &ALoaded, std::string &AError) {
   if (!AProbe.LoadFile(AFileName)) {
     AError = "***File load error: " + AProbe.LastErrorMessage();
+    // The libraries' catch-all says nothing a person can act on; the file system tells why.
+    const std::string unknown = "Error while opening file";
+    const std::string reason = WhyNotReadable(AFileName);
+    if (!reason.empty() && AError.size() >= unknown.size() &&
+        AError.compare(AError.size() - unknown.size(), unknown.size(), unknown) == 0)
+      AError += ": " + reason;
     return false;
   }
   TAVFileInfo info;
@@ -84,6 +91,10 @@ bool ProbeInput(TAVProbe &AProbe, const std::string &AFileName, const TContentCh
   ALoaded.HasSound = AProbe.AudioStreamCount() > 0;
   ALoaded.BitRate = info.BitRate;
   ALoaded.FormatName = AProbe.GetFormatName();
+  ALoaded.VideoCodec = video.CodecName;
+  for (int i = 0; i < AProbe.StreamCount() && ALoaded.AudioCodec.empty(); ++i)
+    if (AProbe.StreamType(i) == AVMEDIA_TYPE_AUDIO)
+      ALoaded.AudioCodec = AProbe.StreamCodecName(i);
 
   if (!ResolveContentChoice(AProbe, AFileName, info.Duration, AChoice, LocaleLanguage(),
                             ALoaded.Content, AError))

@@ -14,9 +14,11 @@ class TCustomAVConverter;
 
 // What a successful load found and chose.
 struct TLoadedConversion {
-  int TaskIndex = -1;           // the converter's task for this file
-  std::string Title;            // the file's own title, else its name without extension
-  std::string FormatName;       // the probe's name of the input's format
+  int TaskIndex = -1;     // the converter's task for this file
+  std::string Title;      // the file's own title, else its name without extension
+  std::string FormatName; // the probe's name of the input's format
+  std::string VideoCodec; // the libraries' names of the first picture's and sound's codecs
+  std::string AudioCodec;
   int BitRate = -1;             // the container's, bit/s
   int SrcW = -1, SrcH = -1;     // the first video stream's picture; -1 without video
   double DisplayAspect = 0;     // the shape the picture is shown with; 0 = square pixels

@@ -42,7 +42,8 @@ int64_t EstimateOutputSize(int AProfileIndex, int64_t ADurationUs, bool AInputHa
 
 std::string FormatGB(int64_t ABytes) {
   char text[32];
-  if (ABytes >= 100000000)
+  // Below a gigabyte "0.1 GB" would hide what megabytes tell: 123 MB is not 149 MB.
+  if (ABytes >= 1000000000)
     std::snprintf(text, sizeof text, "%.1f GB", static_cast<double>(ABytes) / 1e9);
   else if (ABytes >= 1000000)
     std::snprintf(text, sizeof text, "%.0f MB", static_cast<double>(ABytes) / 1e6);

@@ -12,10 +12,10 @@
 int64_t EstimateOutputSize(int AProfileIndex, int64_t ADurationUs, bool AInputHasVideo = true,
                            int AVideoBitrate = 0);
 
-// "1.2 GB" from 0.1 GB (10^8 bytes) up, "35 MB" below.
+// "1.2 GB" from 1 GB (10^9 bytes) up, "123 MB" below, "404 KB" below a megabyte.
 std::string FormatGB(int64_t ABytes);
 
 // The Convert page's fit line: "Expected 1.2 GB — fits on the PSP memory stick (3.4 GB free)",
-// "Expected 1.2 GB — does not fit: 0.4 GB too much (0.8 GB free)", or without a device folder
+// "Expected 1.2 GB — does not fit: 400 MB too much (800 MB free)", or without a device folder
 // "Expected 1.2 GB". AFree is -1 when the stick is not there.
 std::string FitLineText(int64_t AExpected, bool ADeviceSet, int64_t AFree);

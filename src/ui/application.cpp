@@ -15,6 +15,7 @@ TKorveloApplication::TKorveloApplication(int &AArgc, char **AArgv) : QApplicatio
   setWindowIcon(QIcon::fromTheme(QStringLiteral("korvelo-converter")));
   // Fusion draws the same on every desktop; the palette stays the platform's.
   setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+  InstallTranslations();
 }
 
 bool TKorveloApplication::notify(QObject *AReceiver, QEvent *AEvent) {

@@ -42,6 +42,12 @@ QAction *TCommandBar::AddCommand(const QString &ACaption, const QIcon &AIcon, co
   return action;
 }
 
+void TCommandBar::SetShortcut(QAction *AAction, const QKeySequence &AKey) {
+  AAction->setShortcut(AKey);
+  AAction->setToolTip(
+      tr("%1 (%2)").arg(AAction->toolTip(), AKey.toString(QKeySequence::NativeText)));
+}
+
 void TCommandBar::AddSeparator() { FNextStartsGroup = true; }
 
 QToolButton *TCommandBar::widgetForAction(const QAction *AAction) const {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QIcon>
+#include <QKeySequence>
 #include <QWidget>
 #include <functional>
 #include <vector>
@@ -21,6 +22,8 @@ public:
   // A button for a new action; AHint empty: the caption is the tooltip.
   QAction *AddCommand(const QString &ACaption, const QIcon &AIcon, const QString &AHint,
                       std::function<void()> AHandler);
+  // AKey triggers AAction from anywhere in the window; the tooltip names the key.
+  void SetShortcut(QAction *AAction, const QKeySequence &AKey);
   // The next command starts a new group, set apart by a line where it shares its row.
   void AddSeparator();
   QToolButton *widgetForAction(const QAction *AAction) const;

@@ -34,12 +34,14 @@
 #include <stdexcept>
 
 #include "app/conversion_queue.h"
+#include "app/format_line.h"
 #include "app/profiles.h"
 #include "app/size_estimate.h"
 #include "app/thumbnail.h"
 #include "ui/file_loader.h"
 #include "ui/folders_page.h"
 #include "ui/messages.h"
+#include "ui/panel_names.h"
 #include "ui/text_fit.h"
 #include "app/window_rules.h"
 #include "converter/av_converter.h"
@@ -355,7 +357,8 @@ void TfrmConvertItem::ShowLoaded(const std::string &AFileName, const TLoadedConv
 void TfrmConvertItem::ShowTexts(const TLoadedConversion &ALoaded) {
   FLoaded = ALoaded;
   FDuration = ALoaded.DurationUs;
-  lbInfoString->setText(FromStd(InfoStringOf(ALoaded)));
+  NamePanelForScreenReaders(*this);
+  lbInfoString->setText(FromStd(FormatLineOf(ALoaded)));
   lbDuration->setText(FromStd(FormatDuration(FDuration >= 0 ? FDuration / 1000 : -1)));
   // The estimate follows the part converted.
   FExpectedSize =
@@ -383,10 +386,9 @@ void TfrmConvertItem::FitTexts() {
       ElidePath(lbInputFilename->fontMetrics(), name, lbInputFilename->width()));
   if (FOutputFileName.empty())
     return;
-  const QString info = FromStd(InfoStringOf(FLoaded));
-  lbInfoString->setToolTip(info);
-  lbInfoString->setText(ElideFormatLine(lbInfoString->fontMetrics(), info,
-                                        FromStd(FLoaded.FormatName), lbInfoString->width()));
+  lbInfoString->setToolTip(FromStd(FormatLineDetails(FLoaded)));
+  lbInfoString->setText(
+      FitParts(lbInfoString->fontMetrics(), FromStd(FormatLineOf(FLoaded)), lbInfoString->width()));
   // With the focus the output field shows its path from the end: the file itself.
   edOutputFilename->end(false);
   ShowContent();

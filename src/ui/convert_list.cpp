@@ -309,6 +309,7 @@ void TfrmConvertList::ClearItems() {
     FOnListProgress(-1, 0, isWaiting);
   if (busy)
     TellIfAllEnded();
+  LayoutItems(); // no scroll bar left over an empty list
   update();
 }
 

@@ -26,6 +26,7 @@
 #include <set>
 
 #include "app/device_copy_job.h"
+#include "app/file_reasons.h"
 #include "app/mount_watch.h"
 #include "ui/udisks2_qt.h"
 #include "app/profiles.h"
@@ -156,6 +157,10 @@ QWidget *TFoldersPage::CreateFoldersBox() {
     AEdit = new QLineEdit(box);
     AEdit->setReadOnly(true);
     AButton = new QPushButton(tr("Browse"), box);
+    // A screen reader names the field and its button by the row's caption.
+    ALabel->setBuddy(AEdit);
+    AEdit->setAccessibleName(ACaption);
+    AButton->setAccessibleName(tr("Browse for the %1").arg(ACaption.toLower()));
     grid->addWidget(ALabel, ARow, 0);
     grid->addWidget(AEdit, ARow, 1);
     grid->addWidget(AButton, ARow, 2);
@@ -181,6 +186,7 @@ QWidget *TFoldersPage::CreateFilesBox() {
   splFiles = new QSplitter(Qt::Vertical, box);
   splFiles->setChildrenCollapsible(false);
   lvFiles = new QTableWidget(0, static_cast<int>(std::size(FileColumns)), splFiles);
+  lvFiles->setAccessibleName(tr("Converted files"));
   lvFiles->setShowGrid(true);
   lvFiles->setSelectionBehavior(QAbstractItemView::SelectRows);
   lvFiles->setSelectionMode(QAbstractItemView::ExtendedSelection);
@@ -215,6 +221,7 @@ QWidget *TFoldersPage::CreateFilesBox() {
   stickLayout->setContentsMargins(0, 0, 0, 0);
   lvStick = NewList(stickPage, StickColumns, static_cast<int>(std::size(StickColumns)));
   lvStick->horizontalHeader()->setSectionResizeMode(1, QHeaderView::Stretch);
+  lvStick->setAccessibleName(tr("On the memory stick"));
   lbStickState = new QLabel(stickPage);
   lbStickState->setTextFormat(Qt::PlainText);
   btnRemoveFromStick = new QPushButton(tr("Remove from stick"), stickPage);
@@ -244,6 +251,7 @@ QWidget *TFoldersPage::CreateFilesBox() {
   progressbarSize->setValue(0);
   progressbarSize->setTextVisible(false);
   progressbarSize->setToolTip(tr("Share of the device's free space the selection needs"));
+  progressbarSize->setAccessibleName(tr("Space the selection needs"));
 
   btnRefresh = new QPushButton(tr("Refresh"), box);
   btnCopy = new QPushButton(tr("Copy to PSP"), box);
@@ -277,8 +285,11 @@ void TFoldersPage::LoadSettings() {
   edOutputFolder->setText(Text(choice.Folder));
   FOutputFolderOK = choice.OK;
   // Told once the window is up, so that the message stands over it.
+  // The stored folder failed, and then (a second time) the one put in its place.
   for (int i = 0; i < choice.ErrorCount; ++i)
-    QTimer::singleShot(0, this, [this] { ShowOutputFolderError(); });
+    QTimer::singleShot(0, this, [this, folder = i == 0 ? settings.OutputFolder : choice.Folder] {
+      ShowOutputFolderError(folder);
+    });
   LookForPSP();
 }
 
@@ -296,8 +307,11 @@ bool TFoldersPage::OutputFolderReady() {
   return FOutputFolderOK;
 }
 
-void TFoldersPage::ShowOutputFolderError() {
-  ShowMessage(window(), QString::fromUtf8(OutputFolderErrorMessage));
+void TFoldersPage::ShowOutputFolderError(const std::string &AFolder) {
+  const std::string reason =
+      WhyNotWritableFolder(AFolder.empty() ? edOutputFolder->text().toStdString() : AFolder);
+  ShowMessage(window(), QString::fromUtf8(OutputFolderErrorMessage) +
+                            (reason.empty() ? QString() : QLatin1Char('\n') + Text(reason)));
   emit PageWanted();
 }
 
@@ -350,6 +364,10 @@ void TFoldersPage::UseDeviceFolder(const std::string &AFolder) {
   edDeviceFolder->setText(Text(AFolder));
   // Offered again by the scan below if it still should be.
   FOfferedFolder.clear();
+  // The button pressed goes away: the focus stays in the row it belonged to rather than
+  // jumping on to the output folder's field.
+  if (btnUsePSP->hasFocus())
+    btnDeviceFolder->setFocus(Qt::OtherFocusReason);
   btnUsePSP->setVisible(false);
   LookForPSP();
   // The free space shown belonged to the previous device.
@@ -445,10 +463,9 @@ void TFoldersPage::ShowStickScan(const TStickScan &AScan) {
                              "choose another folder.")
                               .arg(OneLine(Text(DeviceFolder))));
   else
-    lbStickState->setText(
-        (lvStick->rowCount() == 1 ? tr("1 video") : tr("%1 videos").arg(lvStick->rowCount())) +
-        tr(", %1 on the stick; %2 free.")
-            .arg(Text(FormatSizeKB(total)), Text(FormatSizeKB(AScan.Free))));
+    lbStickState->setText(tr("%n video(s)", nullptr, lvStick->rowCount()) +
+                          tr(", %1 on the stick; %2 free.")
+                              .arg(Text(FormatSizeKB(total)), Text(FormatSizeKB(AScan.Free))));
   btnRemoveFromStick->setEnabled(!FDeviceGone && lvStick->rowCount() > 0);
   btnEject->setEnabled(!FDeviceGone && !DeviceFolder.empty() && !FEjectThread.joinable());
   if (wasGone != FDeviceGone && lvFiles->selectionModel()->hasSelection())
@@ -640,7 +657,8 @@ void TFoldersPage::CopyToDevice() {
            "the end):",
            nullptr, static_cast<int>(incomplete.size())) +
         "\n" + incomplete.join('\n') + "\n\n" +
-        tr("Copy them to the PSP all the same? No leaves them out.");
+        tr("Copy them to the PSP all the same? No leaves them out.", nullptr,
+           static_cast<int>(incomplete.size()));
     takeIncomplete = FConfirm ? FConfirm(question)
                               : QMessageBox::question(window(), QString::fromUtf8(ApplicationTitle),
                                                       question) == QMessageBox::Yes;

@@ -48,7 +48,7 @@ public:
   // unplugged, a folder deleted, or back again). Its sub-folders are made again when they can be.
   bool OutputFolderReady();
   // The output folder's message; then the page asks to be shown (PageWanted).
-  void ShowOutputFolderError();
+  void ShowOutputFolderError(const std::string &AFolder = std::string());
   // Lists the converted files at once; their durations fill in as they are read, off the
   // window's thread (a file that turns out not to be a video leaves the list).
   void RefreshFiles();

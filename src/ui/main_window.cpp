@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QContextMenuEvent>
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDir>
@@ -11,6 +12,7 @@
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
@@ -18,6 +20,8 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QSettings>
+#include <QStandardPaths>
 #include <QStyle>
 #include <QStatusBar>
 #include <QTabWidget>
@@ -29,6 +33,7 @@
 #include <functional>
 #include <initializer_list>
 
+#include "app/file_reasons.h"
 #include "app/folders.h"
 #include "app/profiles.h"
 #include "app/remembered_batch.h"
@@ -44,9 +49,6 @@
 #include "converter/av_converter.h"
 
 namespace {
-
-const char *const WindowCaption = "Korvelo Converter 1.8";
-const char *const ProductWebPage = "https://korvelo-converter.example.org/";
 
 // The open dialog's filter in the form "Name|patterns|Name|patterns".
 const char *const OpenDialogFilter =
@@ -75,6 +77,31 @@ QIcon ThemeIcon(std::initializer_list<const char *> ANames, QStyle::StandardPixm
   return QApplication::style()->standardIcon(AStandard);
 }
 
+// Where and how large the window was when it last closed, and on which page.
+struct TWindowPlace {
+  bool Valid = false;
+  QRect Geometry;
+  int Page = 1;
+  bool Maximized = false;
+};
+
+// Beside Config.ini in the user's configuration folder; the folders stay in Config.ini.
+QString WindowSettingsFile() {
+  return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+         QLatin1Char('/') + QString::fromUtf8(ApplicationTitle) + QStringLiteral("/Window.ini");
+}
+
+TWindowPlace ReadWindowPlace() {
+  const QSettings settings(WindowSettingsFile(), QSettings::IniFormat);
+  TWindowPlace place;
+  place.Geometry = settings.value(QStringLiteral("Window/Geometry")).toRect();
+  place.Valid = settings.status() == QSettings::NoError && place.Geometry.width() > 0 &&
+                place.Geometry.height() > 0;
+  place.Page = settings.value(QStringLiteral("Window/Page"), 1).toInt();
+  place.Maximized = settings.value(QStringLiteral("Window/Maximized"), false).toBool();
+  return place;
+}
+
 std::string WithTrailingSlash(const QString &AFolder) {
   QString folder = AFolder;
   if (!folder.endsWith(QLatin1Char('/')))
@@ -86,12 +113,45 @@ std::string WithTrailingSlash(const QString &AFolder) {
 
 TfrmMain::TfrmMain(const QString &AAppPath, QWidget *AParent)
     : QMainWindow(AParent), FConverter(std::make_unique<TCustomAVConverter>()) {
-  setWindowTitle(QString::fromUtf8(WindowCaption));
+  setWindowTitle(WindowCaption());
   setMinimumSize(138, 55);
   FAppPath =
       WithTrailingSlash(AAppPath.isEmpty() ? QCoreApplication::applicationDirPath() : AAppPath);
 
+  CreatePages();
   CreateMenu();
+  CreateStatusLine();
+
+  CloseTimer = new QTimer(this);
+  CloseTimer->setInterval(100);
+  CloseTimer->setSingleShot(true);
+  connect(CloseTimer, &QTimer::timeout, this, [this] {
+    CloseTimer->stop();
+    close();
+  });
+
+  LoadSettings();
+  // Settings that cannot be read leave the defaults in place: said, rather than silently.
+  const std::string settings = FFoldersPage->Places().SettingsFile;
+  const std::string unreadable = WhyNotReadable(settings, true);
+  if (!unreadable.empty())
+    PostMessage(this,
+                tr("The folder settings in %1 could not be read (%2): the folders are the "
+                   "usual ones until chosen again.")
+                    .arg(QString::fromStdString(settings), QString::fromStdString(unreadable)));
+  // The window opens even without the media libraries: each file added tries them again.
+  if (!FConverter->LoadLibraries(FAppPath, true))
+    PostMessage(this, QString::fromStdString(FConverter->LastErrorMessage()));
+  FFoldersPage->RefreshFiles();
+  SetUpKeyboard();
+  PlaceOnScreen();
+}
+
+QString TfrmMain::WindowCaption() {
+  return QStringLiteral("Korvelo Converter %1").arg(QStringLiteral(KORVELO_VERSION));
+}
+
+void TfrmMain::CreatePages() {
   pcSteps = new QTabWidget(this);
   pcSteps->setDocumentMode(false);
   tshHome = CreateHomePage();
@@ -116,13 +176,17 @@ TfrmMain::TfrmMain(const QString &AAppPath, QWidget *AParent)
       FFoldersPage->RefreshFiles();
     }
   });
+}
 
+void TfrmMain::CreateStatusLine() {
   lbStatus = new TElidedLabel(this);
+  lbStatus->setAccessibleName(tr("Status"));
   // A blank's room before the expected size beside it, however long the status.
   lbStatus->setContentsMargins(0, 0,
                                lbStatus->fontMetrics().horizontalAdvance(QLatin1Char(' ')) * 2, 0);
   statusBar()->addWidget(lbStatus, 1);
   lbFit = new QLabel(this);
+  lbFit->setAccessibleName(tr("Expected size"));
   statusBar()->addPermanentWidget(lbFit);
   // Panels come, go and change profile; the stick's space comes from the page's own scans.
   // A look at numbers already known, no disk touched.
@@ -135,9 +199,8 @@ TfrmMain::TfrmMain(const QString &AAppPath, QWidget *AParent)
   // Files that were still to convert when the window last closed, and are still there.
   FRestorable = ReadRememberedBatch(RememberedBatchPath());
   btnRestore = new QPushButton(statusBar());
-  btnRestore->setText(FRestorable.size() == 1
-                          ? tr("Restore 1 file from last time")
-                          : tr("Restore %1 files from last time").arg(FRestorable.size()));
+  btnRestore->setText(
+      tr("Restore %n file(s) from last time", nullptr, static_cast<int>(FRestorable.size())));
   btnRestore->setVisible(!FRestorable.empty());
   connect(btnRestore, &QPushButton::clicked, this, [this] {
     QStringList files;
@@ -148,43 +211,98 @@ TfrmMain::TfrmMain(const QString &AAppPath, QWidget *AParent)
     AddFiles(files);
   });
   statusBar()->addPermanentWidget(btnRestore);
+}
 
-  CloseTimer = new QTimer(this);
-  CloseTimer->setInterval(100);
-  CloseTimer->setSingleShot(true);
-  connect(CloseTimer, &QTimer::timeout, this, [this] {
-    CloseTimer->stop();
-    close();
-  });
-
-  LoadSettings();
-  // The window opens even without the media libraries: each file added tries them again.
-  if (!FConverter->LoadLibraries(FAppPath, true))
-    PostMessage(this, QString::fromStdString(FConverter->LastErrorMessage()));
-  FFoldersPage->RefreshFiles();
-
+// A first start opens at about two thirds of the screen, centred (at least as large as the
+// commands need); later ones where the window was closed, as large, on the same page.
+void TfrmMain::PlaceOnScreen() {
   // As wide as the command buttons need on one row with the desktop's font, if that is wider
   // than the design; a screen without the room gets them on two rows.
   const QMargins page = tshConvert->layout()->contentsMargins();
   const int commands = tbConvert->sizeHint().width() + page.left() + page.right() +
                        2 * style()->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, pcSteps) + 4;
-  const QSize design(std::max(ClientWidth, commands), ClientHeight +
-                                                          menuBar()->sizeHint().height() +
-                                                          statusBar()->sizeHint().height());
+  QSize design(std::max(ClientWidth, commands),
+               ClientHeight + menuBar()->sizeHint().height() + statusBar()->sizeHint().height());
   const QSize decorations(2 * WindowFrame, WindowTitleBar + WindowFrame);
-  if (const QScreen *screen = QGuiApplication::primaryScreen()) {
-    // A screen smaller than the design gets a window that fits it, title bar and frame included
-    // (their size is the desktop's: room is left for the usual ones), never one hanging off it.
-    const QRect available = screen->availableGeometry();
-    resize(design.boundedTo(available.size() - decorations));
-    const QPoint centred = available.center() - rect().center();
-    move(std::max(centred.x(), available.left()), std::max(centred.y(), available.top()));
-  } else {
+  const QScreen *screen = QGuiApplication::primaryScreen();
+  if (!screen) {
     resize(design);
+    return;
   }
+  // A screen smaller than the design gets a window that fits it, title bar and frame included
+  // (their size is the desktop's: room is left for the usual ones), never one hanging off it.
+  const QRect available = screen->availableGeometry();
+  design = design.expandedTo(available.size() * 2 / 3);
+  const TWindowPlace place = ReadWindowPlace();
+  QRect wanted(QPoint(), design);
+  wanted.moveCenter(available.center());
+  if (place.Valid) {
+    wanted = place.Geometry;
+    pcSteps->setCurrentIndex(std::clamp(place.Page, 0, pcSteps->count() - 1));
+  }
+  resize(wanted.size().boundedTo(available.size() - decorations));
+  // Never off the screen, however the screens have changed since.
+  const int x = std::clamp(wanted.x(), available.left(),
+                           std::max(available.left(), available.right() - width()));
+  const int y = std::clamp(wanted.y(), available.top(),
+                           std::max(available.top(), available.bottom() - height()));
+  move(x, y);
+  if (place.Maximized)
+    setWindowState(windowState() | Qt::WindowMaximized);
 }
 
 TfrmMain::~TfrmMain() = default;
+
+void TfrmMain::SavePlace() const {
+  QSettings settings(WindowSettingsFile(), QSettings::IniFormat);
+  const QRect normal = isMaximized() ? normalGeometry() : QRect(pos(), size());
+  settings.setValue(QStringLiteral("Window/Geometry"), normal);
+  settings.setValue(QStringLiteral("Window/Page"), pcSteps->currentIndex());
+  settings.setValue(QStringLiteral("Window/Maximized"), isMaximized());
+}
+
+void TfrmMain::SetUpKeyboard() {
+  pcSteps->setAccessibleName(tr("Pages"));
+  tbConvert->setAccessibleName(tr("Commands"));
+  FConvertList->setAccessibleName(tr("Conversion list"));
+  FConvertList->setAccessibleDescription(
+      tr("The files to convert, one panel each: arrow keys move between them, Space selects, "
+         "the Menu key opens a panel's menu."));
+  pbarTotal->setAccessibleName(tr("Overall progress"));
+  // The arrow keys walk the panels; a panel passes on the keys it does not use itself.
+  FConvertList->installEventFilter(this);
+}
+
+bool TfrmMain::eventFilter(QObject *AWatched, QEvent *AEvent) {
+  if (AWatched != FConvertList || AEvent->type() != QEvent::KeyPress)
+    return QMainWindow::eventFilter(AWatched, AEvent);
+  const auto *keyEvent = static_cast<QKeyEvent *>(AEvent);
+  const int key = keyEvent->key();
+  auto *focused = qobject_cast<TfrmConvertItem *>(QApplication::focusWidget());
+  if (focused &&
+      (key == Qt::Key_Menu || (key == Qt::Key_F10 && keyEvent->modifiers() == Qt::ShiftModifier))) {
+    // The panel's menu where the panel is, as the right button opens it.
+    const QPoint at(focused->width() / 2, focused->height() / 3);
+    QContextMenuEvent menu(QContextMenuEvent::Keyboard, at, focused->mapToGlobal(at));
+    QCoreApplication::sendEvent(focused, &menu);
+    return true;
+  }
+  if (!focused || FConvertList->Count() == 0 ||
+      (key != Qt::Key_Up && key != Qt::Key_Down && key != Qt::Key_Home && key != Qt::Key_End))
+    return QMainWindow::eventFilter(AWatched, AEvent);
+  int index = 0;
+  while (index < FConvertList->Count() && FConvertList->Item(index) != focused)
+    ++index;
+  if (index == FConvertList->Count())
+    return QMainWindow::eventFilter(AWatched, AEvent);
+  const int last = FConvertList->Count() - 1;
+  const int next = key == Qt::Key_Home  ? 0
+                   : key == Qt::Key_End ? last
+                   : key == Qt::Key_Up  ? std::max(index - 1, 0)
+                                        : std::min(index + 1, last);
+  FConvertList->Item(next)->setFocus(Qt::TabFocusReason);
+  return true;
+}
 
 void TfrmMain::ShowFitLine() {
   int64_t expected = 0;
@@ -198,31 +316,37 @@ void TfrmMain::ShowFitLine() {
 }
 
 void TfrmMain::CreateMenu() {
-  HomeMenu = menuBar()->addAction(tr("Home"), this, [this] { pcSteps->setCurrentIndex(0); });
-  ConvertMenu = menuBar()->addAction(tr("Convert"), this, [this] { pcSteps->setCurrentIndex(1); });
-  FoldersMenu =
-      menuBar()->addAction(tr("Folders && Files"), this, [this] { pcSteps->setCurrentIndex(2); });
-  HelpMenu = menuBar()->addAction(
-      tr("Help"), this, [] { QDesktopServices::openUrl(QUrl(QString::fromUtf8(ProductWebPage))); });
-  HelpMenu->setVisible(false);
-  // The desktop's usual Help menu, with the Home page's About text.
-  QMenu *help = menuBar()->addMenu(tr("&Help"));
-  help->addAction(tr("Korvelo Converter on the &web"), this,
-                  [] { QDesktopServices::openUrl(QUrl(QString::fromUtf8(ProductWebPage))); });
-  AboutAction = help->addAction(tr("&About Korvelo Converter"), this, [this] {
-    QMessageBox::about(
-        this, tr("About Korvelo Converter"),
-        tr("<h3>%1</h3><p>Version %2</p><p>Turns video, audio and picture files into MP4 files "
-           "that the PSP plays, and copies them onto its memory stick.</p>"
-           "<p>Thanks to Developer Teams for: FFMPEG, FAAC, x264</p><p><a href=\"%3\">%4</a></p>")
-            .arg(QString::fromUtf8(WindowCaption), QStringLiteral(KORVELO_VERSION),
-                 QString::fromUtf8(ProductWebPage), tr("Korvelo Converter on the web")));
-  });
+  QMenu *file = menuBar()->addMenu(tr("&File"));
+  file->addActions({btnAdd, btnRemove, btnClear});
+  file->addSeparator();
   // The desktop's key for closing a program; closing asks running conversions to stop first.
-  auto *quit = new QAction(this);
+  QAction *quit = file->addAction(tr("&Quit"), this, &QWidget::close);
   quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
-  connect(quit, &QAction::triggered, this, &QWidget::close);
-  addAction(quit);
+  QMenu *convert = menuBar()->addMenu(tr("&Convert"));
+  convert->addActions({btnStart, btnStop, btnPause, btnResume});
+  convert->addSeparator();
+  convert->addActions({btnOpenAVCFolder, btnOpenMPEG4Folder, btnOpenDeviceFolder});
+  // The pages, with the keys that turn to them from anywhere in the window.
+  QMenu *go = menuBar()->addMenu(tr("&Go"));
+  const QString pages[] = {tr("&Home"), tr("&Convert"), tr("&Folders and Files")};
+  for (int i = 0; i < 3; ++i) {
+    QAction *action = go->addAction(pages[i], this, [this, i] { pcSteps->setCurrentIndex(i); });
+    action->setShortcut(QKeySequence(Qt::CTRL | static_cast<Qt::Key>(Qt::Key_1 + i)));
+    PageActions[i] = action;
+  }
+  QMenu *help = menuBar()->addMenu(tr("&Help"));
+  AboutAction = help->addAction(tr("&About Korvelo Converter"), this, [this] {
+    QMessageBox::about(this, tr("About Korvelo Converter"),
+                       tr("<h3>Korvelo Converter</h3><p>Version %1</p><p>Turns video, audio and "
+                          "picture files into MP4 files that the PSP plays, and copies them onto "
+                          "its memory stick.</p><p>%2</p>")
+                           .arg(QStringLiteral(KORVELO_VERSION), Credits()));
+  });
+}
+
+QString TfrmMain::Credits() {
+  return tr("Thanks to Developer Teams for: FFmpeg's libraries and AAC encoder, x264, libass, Qt, "
+            "libjpeg-turbo");
 }
 
 QWidget *TfrmMain::CreateHomePage() {
@@ -231,12 +355,11 @@ QWidget *TfrmMain::CreateHomePage() {
   layout->addWidget(new THomePicture(page), 1);
   gbAbout = new QGroupBox(tr("About"), page);
   auto *about = new QVBoxLayout(gbAbout);
-  about->addWidget(new QLabel(tr("Thanks to Developer Teams for: FFMPEG, FAAC, x264"), gbAbout));
-  auto *link = new QLabel(gbAbout);
-  link->setText(QStringLiteral("<a href=\"%1\">%2</a>")
-                    .arg(QString::fromUtf8(ProductWebPage), tr("Korvelo Converter on the web")));
-  link->setOpenExternalLinks(true);
-  about->addWidget(link);
+  auto *version = new QLabel(tr("Korvelo Converter %1").arg(QStringLiteral(KORVELO_VERSION)));
+  about->addWidget(version);
+  auto *credits = new QLabel(Credits(), gbAbout);
+  credits->setWordWrap(true);
+  about->addWidget(credits);
   layout->addWidget(gbAbout);
   return page;
 }
@@ -259,9 +382,6 @@ QWidget *TfrmMain::CreateConvertPage() {
   btnClear = button(tr("Clear"),
                     ThemeIcon({"edit-clear-all", "edit-clear"}, QStyle::SP_LineEditClearButton),
                     QString(), [this] { FConvertList->ClearItems(); });
-  // The keys people expect for opening files and deleting what is selected.
-  btnAdd->setShortcut(QKeySequence::Open);
-  btnRemove->setShortcut(QKeySequence::Delete);
   tbConvert->AddSeparator();
   btnStart = button(tr("Start"), ThemeIcon({"media-playback-start"}, QStyle::SP_MediaPlay),
                     QString(), [this] { btnStartClick(); });
@@ -276,6 +396,14 @@ QWidget *TfrmMain::CreateConvertPage() {
                     QString(), [this] { FConvertList->PauseAll(); });
   btnResume = button(tr("Resume"), ThemeIcon({"media-seek-forward"}, QStyle::SP_MediaSeekForward),
                      QString(), [this] { FConvertList->ResumeNext(); });
+  // The keys people expect for opening files and deleting what is selected; F5 runs, as in
+  // the tools that build and run things.
+  tbConvert->SetShortcut(btnAdd, QKeySequence::Open);
+  tbConvert->SetShortcut(btnRemove, QKeySequence::Delete);
+  tbConvert->SetShortcut(btnStart, QKeySequence(Qt::Key_F5));
+  tbConvert->SetShortcut(btnStop, QKeySequence(Qt::SHIFT | Qt::Key_F5));
+  tbConvert->SetShortcut(btnPause, QKeySequence(Qt::CTRL | Qt::Key_P));
+  tbConvert->SetShortcut(btnResume, QKeySequence(Qt::CTRL | Qt::Key_R));
   tbConvert->AddSeparator();
   btnOpenAVCFolder =
       button(tr("AVC Folder"), ThemeIcon({"folder-videos", "folder"}, QStyle::SP_DirOpenIcon),
@@ -462,6 +590,7 @@ void TfrmMain::closeEvent(QCloseEvent *AEvent) {
     return;
   }
   CloseTimer->stop();
+  SavePlace();
   SaveSettings();
   std::vector<std::string> remembered = FLeftUnconverted;
   remembered.insert(remembered.end(), FRestorable.begin(), FRestorable.end());

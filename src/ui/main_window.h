@@ -76,8 +76,8 @@ public:
   QLabel *lbFit = nullptr;
   void ShowFitLine();
   QGroupBox *gbAbout = nullptr;
-  // The menu bar's entries, one per page, and Help.
-  QAction *HomeMenu = nullptr, *ConvertMenu = nullptr, *FoldersMenu = nullptr, *HelpMenu = nullptr;
+  // The Go menu's entries, one per page (Ctrl+1..3).
+  QAction *PageActions[3] = {};
   QAction *AboutAction = nullptr; // in the Help menu
   QAction *btnAdd = nullptr, *btnRemove = nullptr, *btnClear = nullptr, *btnStart = nullptr,
           *btnStop = nullptr, *btnPause = nullptr, *btnResume = nullptr,
@@ -90,10 +90,21 @@ public:
   // a message box, so what must be told goes to the error stream.
   bool FClosingForSignal = false;
 
+  // The title: the program's name and the build's version.
+  static QString WindowCaption();
+  // What the program is made with, for the Home page and About.
+  static QString Credits();
+
 protected:
   void closeEvent(QCloseEvent *AEvent) override;
+  bool eventFilter(QObject *AWatched, QEvent *AEvent) override;
 
 private:
+  void CreatePages();
+  void CreateStatusLine();
+  void SetUpKeyboard();
+  void PlaceOnScreen();
+  void SavePlace() const;
   QWidget *CreateHomePage();
   QWidget *CreateConvertPage();
   void CreateMenu();

@@ -21,6 +21,10 @@ void PostMessage(QWidget *AParent, const QString &AText,
 // it, so that a one-line row or status shows the whole name rather than its first line.
 QString OneLine(const QString &AName);
 
+// Loads the window's catalogues into the application: for now English, whose plural forms
+// turn "%n file(s)" into "1 file" and "2 files".
+void InstallTranslations();
+
 // While set, messages go here instead of to message boxes.
 using TMessageSink = std::function<void(const QString &AText, QMessageBox::Icon AIcon)>;
 void SetMessageSink(TMessageSink ASink);

@@ -8,6 +8,7 @@
 #include <QStyleOptionComboBox>
 #include <QStyleOptionFrame>
 #include <QStylePainter>
+#include <algorithm>
 
 namespace {
 
@@ -33,6 +34,18 @@ QString ElidePath(const QFontMetrics &AMetrics, const QString &APath, int AWidth
       return folderMark + AMetrics.elidedText(name.mid(1), Qt::ElideMiddle, nameWidth);
   }
   return AMetrics.elidedText(APath, Qt::ElideMiddle, AWidth);
+}
+
+QString FitParts(const QFontMetrics &AMetrics, const QString &ALine, int AWidth) {
+  const QStringList parts = ALine.split(QStringLiteral(", "));
+  QString shown = parts.first();
+  for (int i = 1; i < parts.size(); ++i) {
+    const QString longer = shown + QStringLiteral(", ") + parts[i];
+    if (AMetrics.horizontalAdvance(longer) > AWidth)
+      break;
+    shown = longer;
+  }
+  return AMetrics.elidedText(shown, Qt::ElideRight, AWidth);
 }
 
 QString ElideFormatLine(const QFontMetrics &AMetrics, const QString &ALine, const QString &AName,
@@ -74,12 +87,36 @@ void TElidedLabel::setText(const QString &AText) {
     return;
   FText = AText;
   UpdateToolTip();
+  UpdateHeight();
   updateGeometry();
   update();
 }
 
+// A sentence (a hint, a question) holds no file name to shorten: cut in its middle it would
+// not make sense, so it takes a further line instead. Paths and names keep to one line.
+bool TElidedLabel::Wraps() const {
+  return !FText.contains(QLatin1Char('/')) &&
+         (FText.endsWith(QLatin1Char('.')) || FText.endsWith(QLatin1Char('?')) ||
+          FText.endsWith(QLatin1Char('!')));
+}
+
 QString TElidedLabel::ShownText() const {
+  if (Wraps())
+    return FText;
   return fontMetrics().elidedText(FText, Qt::ElideMiddle, contentsRect().width());
+}
+
+void TElidedLabel::UpdateHeight() {
+  const QFontMetrics metrics = fontMetrics();
+  int height = metrics.height();
+  if (Wraps() && contentsRect().width() > 0)
+    height = std::max(
+        height,
+        metrics.boundingRect(QRect(0, 0, contentsRect().width(), 100000), Qt::TextWordWrap, FText)
+            .height());
+  const int wanted = height + frameWidth() * 2;
+  if (minimumHeight() != wanted)
+    setMinimumHeight(wanted);
 }
 
 QSize TElidedLabel::sizeHint() const {
@@ -96,18 +133,23 @@ void TElidedLabel::paintEvent(QPaintEvent *AEvent) {
   QFrame::paintEvent(AEvent);
   QPainter painter(this);
   painter.setPen(palette().color(QPalette::WindowText));
-  painter.drawText(contentsRect(), Qt::AlignLeft | Qt::AlignVCenter, ShownText());
+  painter.drawText(contentsRect(),
+                   Qt::AlignLeft | Qt::AlignVCenter | (Wraps() ? Qt::TextWordWrap : 0),
+                   ShownText());
 }
 
 void TElidedLabel::resizeEvent(QResizeEvent *AEvent) {
   QFrame::resizeEvent(AEvent);
   UpdateToolTip();
+  UpdateHeight();
 }
 
 void TElidedLabel::changeEvent(QEvent *AEvent) {
   QFrame::changeEvent(AEvent);
-  if (AEvent->type() == QEvent::FontChange)
+  if (AEvent->type() == QEvent::FontChange) {
     UpdateToolTip();
+    UpdateHeight();
+  }
 }
 
 void TElidedLabel::UpdateToolTip() { setToolTip(ShownText() == FText ? QString() : FText); }

@@ -13,6 +13,10 @@ class QFontMetrics;
 // file name; a name too long even for that loses its own middle.
 QString ElidePath(const QFontMetrics &AMetrics, const QString &APath, int AWidth);
 
+// ALine's parts (apart by ", "), as many from the first as fit in AWidth; the first shortened
+// with "…" when not even it fits. The other parts show whole or not at all.
+QString FitParts(const QFontMetrics &AMetrics, const QString &ALine, int AWidth);
+
 // The format line (AName followed by ",  <rate>kbps,  <size>") in AWidth pixels: the format's
 // name shortens first, then goes; the bit rate is never cut inside its number, and the size
 // goes before it does.
@@ -21,7 +25,8 @@ QString ElideFormatLine(const QFontMetrics &AMetrics, const QString &ALine, cons
 
 // A one-line label that loses the middle of a text too long for it, keeping its start and its
 // end (on the status line: the file's name is shortened, "(1 of 3) — about 37 s left" stays).
-// The whole text is its tooltip while it is shortened. It never widens the window.
+// The whole text is its tooltip while it is shortened. It never widens the window. A sentence
+// without a path (a hint) is never cut: it wraps onto a further line.
 class TElidedLabel : public QFrame {
   Q_OBJECT
 
@@ -41,6 +46,8 @@ protected:
 
 private:
   void UpdateToolTip();
+  bool Wraps() const;
+  void UpdateHeight();
   QString FText;
 };
 

@@ -136,7 +136,8 @@ TEST(SizeEstimate, TheFitLineSaysTheTotalInUnitsThatShowIt) {
   EXPECT_EQ(FitLineText(1200000000, true, 3400000000),
             "Expected 1.2 GB \u2014 fits on the PSP memory stick (3.4 GB free)");
   EXPECT_EQ(FitLineText(1200000000, true, 800000000),
-            "Expected 1.2 GB \u2014 does not fit: 0.4 GB too much (0.8 GB free)");
+            "Expected 1.2 GB \u2014 does not fit: 400 MB too much (800 MB free)");
+  EXPECT_EQ(FitLineText(123000000, false, 0), "Expected 123 MB");
 }
 
 TEST(SizeEstimate, WithinFivePercentOfTheRealOutputForEveryProfile) {

@@ -170,7 +170,9 @@ TEST_F(FoldersPage, FoldersKeptAcrossStartsWithFallbacksAndCancelKeepsTheFolder)
   std::ofstream(chosen + "/AVC") << "a file where the folder should be";
   SaveFolderSettings(SettingsFile, {"", chosen});
   Open();
-  EXPECT_EQ(Messages, std::vector<std::string>{OutputFolderErrorMessage});
+  // The message says why: the file standing where the folder should be.
+  EXPECT_EQ(Messages, std::vector<std::string>{std::string(OutputFolderErrorMessage) + "\n" +
+                                               chosen + "/AVC is a file, not a folder"});
   EXPECT_EQ(Main->pcSteps->currentWidget(), Main->tshSettings);
   EXPECT_EQ(Page->edOutputFolder->text().toStdString(), App);
   EXPECT_TRUE(Main->OutputFolderOK());
@@ -238,7 +240,8 @@ TEST_F(FoldersPage, ListsConvertedFilesAndTheSelectionRestoresItsStatus) {
   std::ofstream(refused + "/AVC") << "a file where the folder should be";
   Page->FBrowseFolder = [&](const QString &) { return QString::fromStdString(refused); };
   Page->btnOutputFolder->click();
-  EXPECT_EQ(Messages, std::vector<std::string>{OutputFolderErrorMessage});
+  EXPECT_EQ(Messages, std::vector<std::string>{std::string(OutputFolderErrorMessage) + "\n" +
+                                               refused + "/AVC is a file, not a folder"});
   EXPECT_EQ(list->rowCount(), 0);
 }
 
@@ -425,6 +428,8 @@ TEST_F(FoldersPage, AStickPluggedInIsOfferedListedWithVerdictsAndMissedWhenPulle
   Page->btnRemoveFromStick->click();
   ASSERT_EQ(asked.size(), 1u);
   EXPECT_NE(asked[0].find("MAQ00000.MP4"), std::string::npos) << asked[0];
+  EXPECT_EQ(asked[0].rfind("Remove 1 video from the memory stick, with its thumbnail?", 0), 0u)
+      << asked[0];
   EXPECT_FALSE(fs::exists(avc + "MAQ00000.THM"));
   ASSERT_TRUE(WaitUntil([this] { return Page->lvStick->rowCount() == 1; }, 5000));
 

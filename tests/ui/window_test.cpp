@@ -246,6 +246,9 @@ TEST_F(Window, AStoppedConversionsFileIsIncompleteAndCopiedOnlyWhenConfirmed) {
   QTest::qWait(300);
   ASSERT_EQ(questions.size(), 1);
   EXPECT_NE(questions[0].indexOf(QString::fromStdString(fs::path(output).filename().string())), -1);
+  EXPECT_TRUE(
+      questions[0].endsWith(QStringLiteral("Copy it to the PSP all the same? No leaves it out.")))
+      << questions[0].toStdString(); // one file: "it", not "them"
   EXPECT_FALSE(page->CopyRunning());
   EXPECT_FALSE(fs::exists(stick + "MP_ROOT/100ANV01/MAQ00000.MP4"));
   answer = true;
@@ -646,6 +649,98 @@ TEST_F(Window, TheKeyboardAloneReachesTheToolBarShowsSelectsAndRemovesPanelsAndQ
   EXPECT_FALSE(Main->isVisible());
 }
 
+// Ctrl+O, the dialog, the arrow keys, the Menu key, F5 and the pages: a batch without a mouse.
+TEST_F(Window, AWholeBatchRunsFromTheKeyboardAlone) {
+  Main->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(Main.get()));
+  // Ctrl+O opens the dialog; what is typed in it is Qt's own dialog's business.
+  QTimer::singleShot(0, [] {
+    auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+    ASSERT_NE(dialog, nullptr);
+    dialog->selectFile(QStringLiteral("\"%1\" \"%2\"")
+                           .arg(QString::fromStdString(MediaFile("mov_h264_aac.mov")),
+                                QString::fromStdString(MediaFile("wav_pcm.wav"))));
+    static_cast<QDialog *>(dialog)->accept();
+  });
+  QTest::keyClick(Main.get(), Qt::Key_O, Qt::ControlModifier);
+  WaitForLoads();
+  ASSERT_EQ(List->Count(), 2);
+  EXPECT_TRUE(Main->btnStart->toolTip().contains(QStringLiteral("F5")));
+  Main->activateWindow(); // back from the dialog
+  ASSERT_TRUE(QTest::qWaitForWindowActive(Main.get()));
+
+  Panel(0)->setFocus(Qt::TabFocusReason);
+  QTest::keyClick(Panel(0), Qt::Key_Down);
+  EXPECT_EQ(QApplication::focusWidget(), Panel(1));
+  QTest::keyClick(Panel(1), Qt::Key_Home);
+  EXPECT_EQ(QApplication::focusWidget(), Panel(0));
+  QTest::keyClick(Main.get(), Qt::Key_F5);
+  ASSERT_TRUE(WaitFor([&] { return Panel(0)->FState != isWaiting; }, 20000));
+  ASSERT_TRUE(WaitForState(1, isTerminated) && WaitForState(0, isTerminated));
+  EXPECT_TRUE(fs::exists(Panel(0)->OutputFileName()) && fs::exists(Panel(1)->OutputFileName()));
+  QTest::keyClick(Main.get(), Qt::Key_3, Qt::ControlModifier);
+  EXPECT_EQ(Main->pcSteps->currentWidget(), Main->tshSettings);
+  QTest::keyClick(Main.get(), Qt::Key_1, Qt::ControlModifier);
+  EXPECT_EQ(Main->pcSteps->currentWidget(), Main->tshHome);
+  QTest::keyClick(Main.get(), Qt::Key_2, Qt::ControlModifier);
+  Panel(1)->setFocus(Qt::TabFocusReason);
+  QTest::keyClick(Panel(1), Qt::Key_Delete); // nothing selected: a hint, shown whole
+  EXPECT_TRUE(Main->lbStatus->text().startsWith(QStringLiteral("Click the panels")));
+  QTest::qWait(50); // the status line makes room
+  const QRect room = Main->lbStatus->contentsRect();
+  EXPECT_LE(
+      Main->lbStatus->fontMetrics()
+          .boundingRect(QRect(0, 0, room.width(), 10000), Qt::TextWordWrap, Main->lbStatus->text())
+          .height(),
+      room.height());
+  bool menuOpened = false;
+  QTimer::singleShot(0, [&menuOpened] {
+    if (QWidget *menu = QApplication::activePopupWidget()) {
+      menuOpened = true;
+      QTest::keyClick(menu, Qt::Key_Escape);
+    }
+  });
+  QTest::keyClick(Panel(1), Qt::Key_Menu);
+  EXPECT_TRUE(menuOpened);
+
+  Main->btnClear->trigger(); // and a clean list after Clear, no scroll bar left behind
+  EXPECT_FALSE(List->scrollbarConvertList->isVisible());
+}
+
+// Settings that cannot be read are told at start, with the reason.
+TEST_F(Window, SettingsThatCannotBeReadAreToldAtStart) {
+  const std::string settings = Main->FoldersPage()->Places().SettingsFile;
+  Main.reset();
+  fs::remove(settings);
+  fs::create_directories(fs::path(settings).parent_path());
+  fs::create_symlink(settings, settings); // a loop: no file behind the name
+  Main = std::make_unique<TfrmMain>(QString::fromStdString(AppDir.path().string()));
+  List = Main->ConvertList();
+  QCoreApplication::processEvents();
+  fs::remove(settings);
+  ASSERT_FALSE(Messages.empty());
+  EXPECT_NE(Messages[0].find("could not be read (a symbolic link that leads back to itself"),
+            std::string::npos)
+      << Messages[0];
+}
+
+// The next start opens where this one closed: as large, as placed, on the same page.
+TEST_F(Window, TheNextStartOpensWhereTheWindowClosed) {
+  Main->resize(640, 480);
+  Main->move(20, 30);
+  Main->pcSteps->setCurrentWidget(Main->tshSettings);
+  QTest::qWait(20);
+  const QRect closed(Main->pos(), Main->size());
+  Main->close();
+  ASSERT_FALSE(Main->isVisible());
+  Main = std::make_unique<TfrmMain>(QString::fromStdString(AppDir.path().string()));
+  List = Main->ConvertList();
+  EXPECT_EQ(QRect(Main->pos(), Main->size()), closed);
+  EXPECT_EQ(Main->pcSteps->currentWidget(), Main->tshSettings);
+  Main->pcSteps->setCurrentWidget(Main->tshConvert); // the next tests start where they expect
+  Main->close();
+}
+
 TEST_F(Window, ANarrowWindowScrollsThePanelsSidewaysInsteadOfCuttingThem) {
   Add({MediaFile("mov_h264_aac.mov")});
   Main->resize(500, 450);
@@ -817,7 +912,9 @@ TEST_F(Window, RemovingTheConvertingPanelStopsItAndTheBatchGoesOn) {
 TEST_F(Window, ASoundFilesPanelSaysSoAndItsOutputFollowsTheProfileChosen) {
   Add({MediaFile("wav_pcm.wav")});
   ASSERT_EQ(List->Count(), 1);
-  EXPECT_TRUE(Panel(0)->lbInfoString->toolTip().endsWith(QStringLiteral("kbps,  audio only")))
+  EXPECT_TRUE(Panel(0)->lbInfoString->text().startsWith(QStringLiteral("PCM")))
+      << Panel(0)->lbInfoString->text().toStdString();
+  EXPECT_TRUE(Panel(0)->lbInfoString->toolTip().startsWith(QStringLiteral("WAV: PCM sound, ")))
       << Panel(0)->lbInfoString->toolTip().toStdString();
   const std::string first = Panel(0)->OutputFileName();
   QTest::keyClick(Panel(0)->cboxFormat, Qt::Key_Home); // row 0, an MPEG4 profile
@@ -1071,7 +1168,9 @@ TEST_F(Window, StartChecksTheOutputFolderAgainAndSaysOnceWhenItCannotBeWritten) 
   fs::remove_all(avc);
   std::ofstream(avc) << "not a folder";
   Main->btnStart->trigger();
-  EXPECT_EQ(Messages, std::vector<std::string>({"The selected output folder can not be written!"}));
+  ASSERT_EQ(Messages.size(), 1u);
+  EXPECT_EQ(Messages[0], "The selected output folder can not be written!\n" + avc.string() +
+                             " is a file, not a folder");
   EXPECT_EQ(Main->pcSteps->currentWidget(), Main->tshSettings);
   EXPECT_EQ(Panel(0)->FState, isWaiting);
   // A folder that has merely gone is made again.
