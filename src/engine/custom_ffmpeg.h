@@ -512,6 +512,7 @@ protected:
   // video_out.cpp (picture pre-processing, hooks, video encoding through EncodeFrame, statistics)
   // APicture: the decoded picture; PreProcessVideoFrame may repoint its data/linesize.
   void PreProcessVideoFrame(TInputStream &AIst, AVFrame *APicture);
+  void KeepHookedPicture(TInputStream &AIst, const AVFrame *AFrame);
   // AFrameSize: bytes of the last encoded frame (0 if none).
   void DoVideoOut(AVFormatContext *AOutput, TOutputStream &AOst, TInputStream &AIst,
                   AVFrame *APicture, int &AFrameSize);
@@ -598,6 +599,7 @@ private:
   void ResetInputOptions();
   // The stages of OpenInputFile and OpenOutputFile, in their order.
   AVFormatContext *NewInputContext(const std::string &AFileName);
+  void SeekBeforeStart(AVFormatContext *AContext, int64_t ATimestamp);
   void SetDemuxerParameters(AVDictionary *&AParameters);
   AVCodecContext *InputStreamCodec(AVFormatContext *AContext, unsigned AIndex, int AFileIndex,
                                    const std::string &AFileName);

@@ -63,6 +63,7 @@ TTranscodeRun::~TTranscodeRun() {
     avlib.swr_free(&ist.SampleConverter);
     avlib.av_channel_layout_uninit(&ist.ConverterLayout);
     avlib.av_frame_free(&ist.LastPicture);
+    avlib.av_frame_free(&ist.HookedPicture);
   }
   for (TOutputStream &ost : OutputStreams) {
     ost.Pipe.reset(); // its thread writes to the statistics file
