@@ -599,7 +599,6 @@ private:
   void ResetInputOptions();
   // The stages of OpenInputFile and OpenOutputFile, in their order.
   AVFormatContext *NewInputContext(const std::string &AFileName);
-  void SeekBeforeStart(AVFormatContext *AContext, int64_t ATimestamp);
   void SetDemuxerParameters(AVDictionary *&AParameters);
   AVCodecContext *InputStreamCodec(AVFormatContext *AContext, unsigned AIndex, int AFileIndex,
                                    const std::string &AFileName);

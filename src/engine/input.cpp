@@ -1,12 +1,12 @@
 // Opening input files: demuxer parameters from the option state, stream information, the start
 // seek, and the take-over of the input's picture and sound parameters into the option state.
 #include "engine/custom_ffmpeg.h"
+#include "engine/key_seek.h"
 #include "engine/picture_ops.h"
 
 #include <algorithm>
 #include <cctype>
 #include <climits>
-#include <limits>
 #include <memory>
 #include <string>
 #include <utility>
@@ -187,7 +187,10 @@ bool TCustomFFmpeg::OpenInputFile(const std::string &AFileName) {
     timestamp += context->start_time;
   InputCutAtStart[fileIndex] = StartTime > 0 && !CopyTs;
   if (StartTime != 0) {
-    SeekBeforeStart(context.get(), timestamp);
+    // Decoding starts at the key picture before the start; what comes before it is dropped.
+    SeekToKeyBefore(
+        context.get(), -1, timestamp,
+        avlib.av_find_best_stream(context.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0));
     StartTime = 0;
   }
 
@@ -207,51 +210,6 @@ bool TCustomFFmpeg::OpenInputFile(const std::string &AFileName) {
 
   ResetInputOptions();
   return true;
-}
-
-namespace {
-
-// Microseconds of the first key picture of stream AVideo from where the demuxer stands, or the
-// largest value when none comes within a few thousand packets.
-int64_t NextKeyPictureTime(AVFormatContext *AContext, int AVideo) {
-  AVPacket *packet = avlib.av_packet_alloc();
-  int64_t found = std::numeric_limits<int64_t>::max();
-  for (int read = 0; packet && read < 5000 && avlib.av_read_frame(AContext, packet) >= 0; ++read) {
-    const bool key = packet->stream_index == AVideo && (packet->flags & AV_PKT_FLAG_KEY);
-    const int64_t time = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
-    avlib.av_packet_unref(packet);
-    if (key && time != AV_NOPTS_VALUE) {
-      found = avlib.av_rescale_q(time, AContext->streams[AVideo]->time_base, AV_TIME_BASE_Q);
-      break;
-    }
-  }
-  avlib.av_packet_free(&packet);
-  return found;
-}
-
-} // namespace
-
-// Places the demuxer so that decoding from there reaches the picture at ATimestamp (the
-// file's clock, microseconds): at the key picture before it. Containers without an index
-// (MPEG-TS) land on any packet, from which the first key picture can lie past the start and
-// the part would lack its first seconds, or all its pictures: the seek then steps further back
-// until the key picture comes first. A failed seek leaves the demuxer where it stands.
-void TCustomFFmpeg::SeekBeforeStart(AVFormatContext *AContext, int64_t ATimestamp) {
-  const int video = avlib.av_find_best_stream(AContext, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
-  int64_t back = 0;
-  for (int tries = 0;; ++tries) {
-    const int64_t target = ATimestamp - back;
-    if (avlib.av_seek_frame(AContext, -1, target, AVSEEK_FLAG_BACKWARD) < 0 || video < 0)
-      return;
-    const bool atStart = AContext->start_time != AV_NOPTS_VALUE && target <= AContext->start_time;
-    if (atStart || tries == 7)
-      return;
-    if (NextKeyPictureTime(AContext, video) <= ATimestamp) {
-      avlib.av_seek_frame(AContext, -1, target, AVSEEK_FLAG_BACKWARD);
-      return;
-    }
-    back = back == 0 ? 1000000 : back * 2;
-  }
 }
 
 // A format context for the next input, with the forced format's options and decoders; nullptr

@@ -355,9 +355,11 @@ void Writer::addVideo() {
   if (spec_.keyframeSeconds > 0) {
     ctx->gop_size = static_cast<int>(std::lround(spec_.keyframeSeconds * av_q2d(spec_.frameRate)));
     ctx->keyint_min = ctx->gop_size;
-    // A flash is a scene change, where x264 would put a key picture of its own.
+    // A flash is a scene change, where an encoder would put a key picture of its own.
     if (std::string(codec->name) == "libx264")
       options.emplace_back("x264-params", "scenecut=0");
+    else
+      options.emplace_back("sc_threshold", "1000000000");
   }
   openEncoder(ctx, codec, options, "video");
 
