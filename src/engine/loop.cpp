@@ -126,10 +126,21 @@ int TCustomFFmpeg::LaggingInputFile(bool ASubtitlesOnly, double &AOptsMin) {
   return fileIndex;
 }
 
-// The recording time or the file size limit reached.
+// The recording time or the file size limit reached. The recording time is also reached when
+// every stream has been read past it: sound waiting for a whole encoder frame would otherwise
+// keep the output short of it, and the rest of the file would be read for nothing.
 bool TCustomFFmpeg::OutputLimitReached(double AOptsMin) {
   if (static_cast<double>(RecordingTime) / 1000000.0 <= AOptsMin)
     return true;
+  if (RecordingTime != std::numeric_limits<int64_t>::max()) {
+    bool allPast = true;
+    for (const TOutputStream &ost : TranscodeRun->OutputStreams)
+      if (!ost.Generated && ost.Codec && ost.Codec->codec_type != AVMEDIA_TYPE_SUBTITLE &&
+          TranscodeRun->InputStreams[ost.SourceIndex].Pts < RecordingTime)
+        allPast = false;
+    if (allPast)
+      return true;
+  }
   return LimitFileSize != 0 && OutputFiles[0]->pb &&
          LimitFileSize < avlib.avio_seek(OutputFiles[0]->pb, 0, SEEK_CUR);
 }

@@ -365,7 +365,7 @@ TEST_F(ProbeTest, ThePictureAtATimeIsExactInEveryContainer) {
     for (int y = AImage.Height / 4; y < AImage.Height * 3 / 4; ++y)
       for (int x = AImage.Width / 4; x < AImage.Width * 3 / 4; ++x)
         sum += AImage.Row(y)[3 * x + 1];
-    return sum / (AImage.Width / 2 * AImage.Height / 2) > 230;
+    return sum / (AImage.Width / 2.0 * AImage.Height / 2.0) > 230;
   };
   for (const char *name : {"film_keys10.mkv", "film_keys10.mp4", "film_keys10.ts"}) {
     SCOPED_TRACE(name);
