@@ -474,6 +474,9 @@ void TAVProbe::OpenDecoder(int AStreamIndex) {
   int result = avlib.avcodec_parameters_to_context(context, stream->codecpar);
   if (result >= 0) {
     context->pkt_timebase = stream->time_base;
+    // The picture at a slider time is decoded from the key picture before it, up to seconds of
+    // pictures: on all cores, as the person waits for it.
+    context->thread_count = 0;
     std::lock_guard<std::recursive_mutex> lock(CodecLock);
     result = avlib.avcodec_open2(context, decoder, nullptr);
   }

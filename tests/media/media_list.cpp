@@ -28,6 +28,8 @@ void addTimedFilms(std::vector<TTestMediaSpec> &list) {
     // pictures after a seek without times.
     film.maxBFrames = avi ? 0 : 2;
     film.keyframeSeconds = 10;
+    film.videoBitRate = 80000; // small files: under 512 kB
+    film.audioBitRate = 32000;
     film.flashAt = 12;
     film.duration = 20;
     list.push_back(film);
@@ -54,7 +56,8 @@ void addTimedFilms(std::vector<TTestMediaSpec> &list) {
   wmv.width = 640;
   wmv.height = 480;
   wmv.frameRate = {30, 1};
-  wmv.videoBitRate = 800000;
+  wmv.videoBitRate = 120000; // small: under 512 kB
+  wmv.audioBitRate = 48000;
   wmv.flashAt = 4;
   wmv.duration = 8;
   list.push_back(wmv);
