@@ -171,7 +171,13 @@ bool TCustomFFmpeg::SyncAudio(TOutputStream &AOst, TInputStream &AIst, const uin
   // Whole sample frames waiting in the fifo (it holds whole frames only).
   const int64_t fifoFrames =
       static_cast<int64_t>(avlib.av_fifo_can_read(AOst.Fifo) / static_cast<size_t>(encFrameBytes));
-  if (AudioSyncMethod == 0) {
+  // Sound that starts after the picture is preceded by silence, and sound before the output's
+  // start is cut, so that both streams start together as players show them; a start further
+  // off than a gap is filled is damage, which the jump below handles.
+  const double startGap = GetSyncIpts(AOst, StartTime);
+  const bool startsApart = AIst.IsStart && std::fabs(startGap) <= MaxFilledGapSeconds;
+  if (AudioSyncMethod == 0 && !startsApart) {
+    AIst.IsStart = false;
     const int64_t before = AOst.SyncOpts;
     AOst.SyncOpts = std::llrint(GetSyncIpts(AOst, StartTime) * encRate) - fifoFrames;
     // As for pictures: a gap too long to be real (a damaged time stamp) is not carried into
@@ -185,8 +191,11 @@ bool TCustomFFmpeg::SyncAudio(TOutputStream &AOst, TInputStream &AIst, const uin
   }
   const double delta = GetSyncIpts(AOst, StartTime) * encRate - static_cast<double>(AOst.SyncOpts) -
                        static_cast<double>(fifoFrames);
-  if (std::fabs(delta) <= 50)
+  if (std::fabs(delta) <= 50) {
+    if (AudioSyncMethod == 0)
+      AIst.IsStart = false; // started together: the clock alone keeps them so
     return true;
+  }
   // A gap of hours is more bytes than an int holds: no more than a few MiB are ever used of
   // it at once (silence is added in steps, and at most the packet is discarded).
   const double idelta = std::clamp(delta * decRate / encRate, -1e6, 1e6);

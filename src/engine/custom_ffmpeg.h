@@ -512,6 +512,7 @@ protected:
   // video_out.cpp (picture pre-processing, hooks, video encoding through EncodeFrame, statistics)
   // APicture: the decoded picture; PreProcessVideoFrame may repoint its data/linesize.
   void PreProcessVideoFrame(TInputStream &AIst, AVFrame *APicture);
+  void KeepHookedPicture(TInputStream &AIst, const AVFrame *AFrame);
   // AFrameSize: bytes of the last encoded frame (0 if none).
   void DoVideoOut(AVFormatContext *AOutput, TOutputStream &AOst, TInputStream &AIst,
                   AVFrame *APicture, int &AFrameSize);

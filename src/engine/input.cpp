@@ -1,6 +1,7 @@
 // Opening input files: demuxer parameters from the option state, stream information, the start
 // seek, and the take-over of the input's picture and sound parameters into the option state.
 #include "engine/custom_ffmpeg.h"
+#include "engine/key_seek.h"
 #include "engine/picture_ops.h"
 
 #include <algorithm>
@@ -186,8 +187,10 @@ bool TCustomFFmpeg::OpenInputFile(const std::string &AFileName) {
     timestamp += context->start_time;
   InputCutAtStart[fileIndex] = StartTime > 0 && !CopyTs;
   if (StartTime != 0) {
-    // A failed seek leaves the demuxer where it stands; the opening goes on.
-    avlib.av_seek_frame(context.get(), -1, timestamp, AVSEEK_FLAG_BACKWARD);
+    // Decoding starts at the key picture before the start; what comes before it is dropped.
+    SeekToKeyBefore(
+        context.get(), -1, timestamp,
+        avlib.av_find_best_stream(context.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0));
     StartTime = 0;
   }
 

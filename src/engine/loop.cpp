@@ -126,10 +126,21 @@ int TCustomFFmpeg::LaggingInputFile(bool ASubtitlesOnly, double &AOptsMin) {
   return fileIndex;
 }
 
-// The recording time or the file size limit reached.
+// The recording time or the file size limit reached. The recording time is also reached when
+// every stream has been read past it: sound waiting for a whole encoder frame would otherwise
+// keep the output short of it, and the rest of the file would be read for nothing.
 bool TCustomFFmpeg::OutputLimitReached(double AOptsMin) {
   if (static_cast<double>(RecordingTime) / 1000000.0 <= AOptsMin)
     return true;
+  if (RecordingTime != std::numeric_limits<int64_t>::max()) {
+    bool allPast = true;
+    for (const TOutputStream &ost : TranscodeRun->OutputStreams)
+      if (!ost.Generated && ost.Codec && ost.Codec->codec_type != AVMEDIA_TYPE_SUBTITLE &&
+          TranscodeRun->InputStreams[ost.SourceIndex].Pts < RecordingTime)
+        allPast = false;
+    if (allPast)
+      return true;
+  }
   return LimitFileSize != 0 && OutputFiles[0]->pb &&
          LimitFileSize < avlib.avio_seek(OutputFiles[0]->pb, 0, SEEK_CUR);
 }
@@ -188,8 +199,10 @@ void TCustomFFmpeg::ShiftToInputClock(int AFileIndex, const TInputStream &AIst, 
     return;
   const int64_t pktDts = ToMicroseconds(APacket->dts, tb);
   const int64_t delta = pktDts - AIst.NextPts;
+  // Going back is measured against the packets' own order: a picture's time may lie ahead.
+  const int64_t current = AIst.LastDts != AV_NOPTS_VALUE ? AIst.LastDts : AIst.Pts;
   if (static_cast<double>(std::llabs(delta)) > DtsDeltaThreshold * 1000000.0 ||
-      pktDts + 1 < AIst.Pts) {
+      pktDts + 1 < current) {
     InputTsOffsets[AFileIndex] -= delta;
     if (Verbose > 2 && OnLog)
       LogF(1, "timestamp discontinuity %lld, new offset= %lld", static_cast<long long>(delta),
@@ -244,10 +257,15 @@ void TCustomFFmpeg::KeepUp() {
 // Decodes one packet of AIst (nullptr: drain the decoder at the end) and serves every output
 // stream fed by it. Returns 0, or -1 when the packet could not be decoded.
 int TCustomFFmpeg::OutputPacket(TInputStream &AIst, int AIstIndex, const AVPacket *APacket) {
-  if (AIst.NextPts == AV_NOPTS_VALUE)
+  if (AIst.NextPts == AV_NOPTS_VALUE) {
+    // A first packet without a dts (Matroska's first key picture) starts the clock at its pts:
+    // from 0, a cut's pictures before the start would look like a jump and shift the part.
+    if (APacket && APacket->dts == AV_NOPTS_VALUE && APacket->pts != AV_NOPTS_VALUE)
+      AIst.Pts = ToMicroseconds(APacket->pts, AIst.Stream->time_base);
     AIst.NextPts = AIst.Pts;
+  }
   if (APacket && APacket->dts != AV_NOPTS_VALUE)
-    AIst.NextPts = AIst.Pts = ToMicroseconds(APacket->dts, AIst.Stream->time_base);
+    AIst.NextPts = AIst.Pts = AIst.LastDts = ToMicroseconds(APacket->dts, AIst.Stream->time_base);
 
   const AVMediaType type = AIst.Stream->codecpar->codec_type;
   const int64_t pts = APacket ? APacket->pts : AV_NOPTS_VALUE;
@@ -356,6 +374,10 @@ void TCustomFFmpeg::ServeDecodedFrame(TInputStream &AIst, int AIstIndex, AVFrame
   // one thread, or that stream would start late against the other and outlast it.
   if ((dec->active_thread_type & FF_THREAD_FRAME) && AFrame->pkt_dts != AV_NOPTS_VALUE)
     AIst.Pts = ToMicroseconds(AFrame->pkt_dts, AIst.Stream->time_base);
+  // A picture is shown at its own time, which with reordered pictures is not its packet's:
+  // a cut starts with the chosen picture and the flash stays with its beep.
+  if (video && AFrame->best_effort_timestamp != AV_NOPTS_VALUE)
+    AIst.Pts = ToMicroseconds(AFrame->best_effort_timestamp, AIst.Stream->time_base);
   if (!video) {
     const int bytes = ConvertDecodedAudio(AIst, AFrame);
     if (bytes < 1)
@@ -402,10 +424,40 @@ void TCustomFFmpeg::ServeDecodedFrame(TInputStream &AIst, int AIstIndex, AVFrame
     ServeEncoders(AIst, AIstIndex, nullptr, 0, AFrame, nullptr, APts);
   if (!AIst.LastPicture)
     AIst.LastPicture = avlib.av_frame_alloc();
-  if (AIst.LastPicture) {
-    avlib.av_frame_unref(AIst.LastPicture);
-    avlib.av_frame_move_ref(AIst.LastPicture, AFrame);
+  if (!AIst.LastPicture)
+    return;
+  avlib.av_frame_unref(AIst.LastPicture);
+  // A hooked picture lies in the hook buffer, which the next picture overwrites before this
+  // one is repeated: it is kept in a buffer of the stream's own, reused while it fits.
+  if (HookBuffer && AFrame->data[0] == HookBuffer) {
+    KeepHookedPicture(AIst, AFrame);
+    return;
   }
+  avlib.av_frame_move_ref(AIst.LastPicture, AFrame);
+}
+
+void TCustomFFmpeg::KeepHookedPicture(TInputStream &AIst, const AVFrame *AFrame) {
+  AVFrame *&held = AIst.HookedPicture;
+  if (held && (held->format != AFrame->format || held->width != AFrame->width ||
+               held->height != AFrame->height || avlib.av_frame_make_writable(held) < 0))
+    avlib.av_frame_free(&held);
+  if (!held) {
+    held = avlib.av_frame_alloc();
+    if (!held)
+      return;
+    held->format = AFrame->format;
+    held->width = AFrame->width;
+    held->height = AFrame->height;
+    if (avlib.av_frame_get_buffer(held, 0) < 0) {
+      avlib.av_frame_free(&held);
+      return;
+    }
+  }
+  avlib.av_image_copy(held->data, held->linesize, const_cast<const uint8_t **>(AFrame->data),
+                      AFrame->linesize, static_cast<AVPixelFormat>(AFrame->format), AFrame->width,
+                      AFrame->height);
+  if (avlib.av_frame_copy_props(held, AFrame) < 0 || avlib.av_frame_ref(AIst.LastPicture, held) < 0)
+    avlib.av_frame_unref(AIst.LastPicture);
 }
 
 // Decodes a subtitle packet (nullptr: drain) and serves what it gives. False when it failed.
@@ -587,8 +639,11 @@ void TCustomFFmpeg::ShowLastPicture(TInputStream &AIst, int AIstIndex) {
         continue;
       if (GetSyncIpts(ost, StartTime) / timeBase - static_cast<double>(ost.SyncOpts) <= 0.5)
         continue;
+      // The frames up to the end: as if a picture came one frame before it.
+      AIst.Pts = at - std::llrint(timeBase * 1000000.0);
       int frameSize = 0;
       DoVideoOut(OutputFiles[ost.FileIndex], ost, AIst, AIst.LastPicture, frameSize);
+      AIst.Pts = at;
       if (VStatsFileName && frameSize != 0)
         DoVideoStats(OutputFiles[ost.FileIndex], ost, frameSize, ost.FrameNumber, ost.SyncOpts);
     }

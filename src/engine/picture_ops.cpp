@@ -380,20 +380,23 @@ int VideoSyncFrameCount(int AVideoSyncMethod, double AEncTimeBase, double AIpts,
     return 1;
   }
   const double vdelta = outputPts - static_cast<double>(ASyncOpts);
-  if (vdelta < -1.1)
-    return 0;
   if (AVideoSyncMethod == 2) {
+    if (vdelta < -1.1)
+      return 0;
     ASyncOpts = std::llrint(outputPts);
     return 1;
   }
-  if (vdelta > 1.1) {
-    // Damaged timestamps open gaps of hours; repeating a picture through them would write
-    // for hours. A longer gap is jumped: the picture stands for it once.
-    if (vdelta * AEncTimeBase > MaxFilledGapSeconds) {
-      ASyncOpts = std::llrint(outputPts);
-      return 1;
-    }
-    return static_cast<int>(std::nearbyint(vdelta));
+  // The picture takes the output frame nearest to its time, the frames before it repeat the
+  // picture before: a flash stays within half a frame of its beep. A picture whose frame is
+  // already taken is dropped.
+  const int64_t frame = std::llrint(outputPts);
+  if (frame < ASyncOpts)
+    return 0;
+  // Damaged timestamps open gaps of hours; repeating a picture through them would write
+  // for hours. A longer gap is jumped: the picture stands for it once.
+  if (vdelta * AEncTimeBase > MaxFilledGapSeconds) {
+    ASyncOpts = frame;
+    return 1;
   }
-  return 1;
+  return static_cast<int>(frame - ASyncOpts) + 1;
 }

@@ -63,6 +63,7 @@ TTranscodeRun::~TTranscodeRun() {
     avlib.swr_free(&ist.SampleConverter);
     avlib.av_channel_layout_uninit(&ist.ConverterLayout);
     avlib.av_frame_free(&ist.LastPicture);
+    avlib.av_frame_free(&ist.HookedPicture);
   }
   for (TOutputStream &ost : OutputStreams) {
     ost.Pipe.reset(); // its thread writes to the statistics file
@@ -798,6 +799,14 @@ void TCustomFFmpeg::StartEncodePipe(TOutputStream &AOst) {
 
 void TCustomFFmpeg::OpenDecoder(TInputStream &AIst) {
   AVCodecContext *dec = AIst.Codec;
+  // No recording has a rate of a few hundred hertz: such a header is damaged, and believing it
+  // would make of each second of sound hours of output.
+  constexpr int LowestRecordedRate = 400;
+  if (dec->codec_type == AVMEDIA_TYPE_AUDIO && dec->sample_rate > 0 &&
+      dec->sample_rate < LowestRecordedRate)
+    throw FFMpegException(FormatText("Input stream #%d.%d declares a sample rate of %d Hz, which "
+                                     "no recording has: the file is damaged",
+                                     AIst.FileIndex, AIst.Index, dec->sample_rate));
   const AVCodec *codec = avlib.avcodec_find_decoder(dec->codec_id);
   if (!codec)
     throw FFMpegException(FormatText("Unsupported codec (id=%d) for input stream #%d.%d",

@@ -32,10 +32,12 @@ struct TInputStream {
   int FrameCount = 0;
   int64_t NextPts = AV_NOPTS_VALUE; // microseconds
   int64_t Pts = 0;                  // microseconds
+  int64_t LastDts = AV_NOPTS_VALUE; // of the last packet read, microseconds
   bool IsStart = true;
   double Quality = 0; // quality of the last decoded picture (lambda units)
   // The last decoded picture (moved, not copied), shown until the end of the input at the end.
   AVFrame *LastPicture = nullptr;
+  AVFrame *HookedPicture = nullptr; // owned; LastPicture's buffer when hooks drew it
 
   // Decoded audio arrives in the decoder's sample format; it is turned into signed 16-bit
   // interleaved samples at the decoder's rate and channel count before anything else sees it.

@@ -14,6 +14,7 @@
 #include <utility>
 
 #include "engine/engine_error.h"
+#include "engine/key_seek.h"
 #include "engine/text.h"
 #include "medialib/medialib.h"
 
@@ -69,6 +70,8 @@ TAVProbe::~TAVProbe() {
     avlib.av_packet_free(&FPacket);
   if (FFrame)
     avlib.av_frame_free(&FFrame);
+  if (FHeldFrame)
+    avlib.av_frame_free(&FHeldFrame);
 }
 
 void TAVProbe::CheckLibraries() {
@@ -186,6 +189,9 @@ void TAVProbe::CloseDecoder() {
   }
   FDecoderStream = -1;
   FDecoderDrained = false;
+  if (FHeldFrame)
+    avlib.av_frame_unref(FHeldFrame);
+  FNextPictureHeld = false;
 }
 
 void TAVProbe::CloseFile() {
@@ -201,6 +207,7 @@ void TAVProbe::CloseFile() {
     FSwsContext = nullptr;
   }
   CloseDecoder();
+  FPictureTarget = AV_NOPTS_VALUE;
   if (FFormatContext)
     avlib.avformat_close_input(&FFormatContext);
   if (FRGBBuffer)
@@ -391,7 +398,11 @@ bool TAVProbe::Seek(int AStreamIndex, int64_t ATime) {
     time = avlib.av_rescale_q(time, AVRational{1, 1000000}, stream->time_base);
     if (stream->duration > 0 && stream->duration < time)
       time = stream->duration;
-    start = stream->start_time;
+    // Times count from the file's start, as a chosen part's do: the slider's picture is the
+    // part's first one.
+    start = FFormatContext->start_time != AV_NOPTS_VALUE
+                ? avlib.av_rescale_q(FFormatContext->start_time, AV_TIME_BASE_Q, stream->time_base)
+                : stream->start_time;
   } else {
     if (FFormatContext->duration > 0 && FFormatContext->duration < time)
       time = FFormatContext->duration;
@@ -405,19 +416,20 @@ bool TAVProbe::Seek(int AStreamIndex, int64_t ATime) {
     FDecoderDrained = false;
   }
 
+  FPictureTarget = AV_NOPTS_VALUE;
+  FNextPictureHeld = false;
   // Backwards to 0 reaches the first key frame also where the first decoding time lies
   // before the start time (streams with reordered pictures).
-  int result;
+  bool sought;
   if (ATime > 0) {
-    result = avlib.av_seek_frame(FFormatContext, streamIndex, time, 0);
-    // No key frame at or after the time (sparse key frames, or near the end): the one
-    // before it is the closest picture there is.
-    if (result < 0)
-      result = avlib.av_seek_frame(FFormatContext, streamIndex, time, AVSEEK_FLAG_BACKWARD);
+    // The picture shown at the time: decoded forward from the key picture before it.
+    sought = SeekToKeyBefore(FFormatContext, streamIndex, time, FFirstVideoStream);
+    if (sought && streamIndex >= 0 && streamIndex == FFirstVideoStream)
+      FPictureTarget = time;
   } else {
-    result = avlib.av_seek_frame(FFormatContext, streamIndex, 0, AVSEEK_FLAG_BACKWARD);
+    sought = avlib.av_seek_frame(FFormatContext, streamIndex, 0, AVSEEK_FLAG_BACKWARD) >= 0;
   }
-  if (result < 0)
+  if (!sought)
     probeLog(0, "could not seek to position %0.3f\n", static_cast<double>(ATime) / 1000000);
   return true;
 }
@@ -462,6 +474,9 @@ void TAVProbe::OpenDecoder(int AStreamIndex) {
   int result = avlib.avcodec_parameters_to_context(context, stream->codecpar);
   if (result >= 0) {
     context->pkt_timebase = stream->time_base;
+    // The picture at a slider time is decoded from the key picture before it, up to seconds of
+    // pictures: on all cores, as the person waits for it.
+    context->thread_count = 0;
     std::lock_guard<std::recursive_mutex> lock(CodecLock);
     result = avlib.avcodec_open2(context, decoder, nullptr);
   }
@@ -496,6 +511,53 @@ bool TAVProbe::DecodeNextPicture() {
       // A damaged packet is skipped like one that yields no picture yet.
       avlib.avcodec_send_packet(FDecoderContext, FPacket);
     avlib.av_packet_unref(FPacket);
+  }
+}
+
+// The next picture into FFrame: after an exact seek, the last picture that starts at or before
+// the time (the one after it is held for the next call); else the next one decoded.
+bool TAVProbe::NextPictureToShow() {
+  if (FNextPictureHeld) {
+    std::swap(FFrame, FHeldFrame);
+    FNextPictureHeld = false;
+    return true;
+  }
+  const int64_t target = FPictureTarget;
+  FPictureTarget = AV_NOPTS_VALUE;
+  if (target == AV_NOPTS_VALUE || FDecoderStream != FFirstVideoStream)
+    return DecodeNextPicture();
+  if (!FHeldFrame && !(FHeldFrame = avlib.av_frame_alloc()))
+    throw FFMpegException("memory allocation error occurred");
+  const AVStream *stream = FFormatContext->streams[FDecoderStream];
+  const AVRational rate =
+      stream->avg_frame_rate.num > 0 ? stream->avg_frame_rate : stream->r_frame_rate;
+  const int64_t frame =
+      rate.num > 0 && rate.den > 0 ? avlib.av_rescale_q(1, av_inv_q(rate), stream->time_base) : 0;
+  bool held = false; // FHeldFrame holds a picture before the time
+  for (int64_t last = AV_NOPTS_VALUE;;) {
+    if (!DecodeNextPicture()) {
+      if (held)
+        std::swap(FFrame, FHeldFrame);
+      return held;
+    }
+    // A picture without a time of its own (AVI after a seek) follows the one before it.
+    int64_t pts = FFrame->best_effort_timestamp;
+    if (pts == AV_NOPTS_VALUE)
+      pts = FFrame->pkt_dts;
+    if (pts == AV_NOPTS_VALUE && last != AV_NOPTS_VALUE)
+      pts = last + frame;
+    last = pts;
+    if (pts != AV_NOPTS_VALUE && pts <= target) {
+      avlib.av_frame_unref(FHeldFrame);
+      avlib.av_frame_move_ref(FHeldFrame, FFrame);
+      held = true;
+      continue;
+    }
+    if (held) { // this one starts after the time: it is the next to show
+      std::swap(FFrame, FHeldFrame);
+      FNextPictureHeld = true;
+    }
+    return true;
   }
 }
 
@@ -614,7 +676,7 @@ TBGRImage *TAVProbe::GetFrameBitmap(int AStreamIndex) {
   bitmap.Pixels.reserve(static_cast<size_t>(stride) * static_cast<size_t>(height) +
                         ScalerSlack(stride));
   bitmap.Resize(width, height);
-  if (!DecodeNextPicture()) {
+  if (!NextPictureToShow()) {
     probeLog(2, "stream eof reached.\n");
     bitmap.Resize(width, height, true);
     return &bitmap;

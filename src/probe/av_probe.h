@@ -86,7 +86,10 @@ public:
   // Whether the loaded file's duration is only guessed from its size and bit rate (no index or
   // header gives it): such a guess can be far off for variable-rate sound.
   bool DurationGuessed() const;
-  // AStreamIndex -1 = automatic; ATime in microseconds, negative = the start.
+  // AStreamIndex -1 = automatic; ATime in microseconds from the file's start, negative = the
+  // start. The next GetFrameBitmap gives the picture shown at that time (the last one that
+  // starts at or before it), decoded forward from the key picture before it, in any container;
+  // the calls after it go on with the pictures that follow.
   bool Seek(int AStreamIndex, int64_t ATime);
   // Decodes the next picture of the stream (-1 = the first video stream) into the probe's
   // bitmap and returns it; never null, owned by the probe, valid until the next call or
@@ -125,6 +128,7 @@ private:
   void CloseDecoder();
   // Decodes the next picture of FDecoderStream into FFrame; false at the end of the stream.
   bool DecodeNextPicture();
+  bool NextPictureToShow();
   // Delivers FFrame into the bitmap (already of the turned size), turned by ATurn.
   bool ConvertPicture(const TPictureTurn &ATurn);
 
@@ -145,6 +149,11 @@ private:
   TScalerSetup FSwsSetup; // what FSwsContext was made for
   AVPacket *FPacket = nullptr;
   AVFrame *FFrame = nullptr;
+  // After an exact seek: the picture before the time while decoding towards it, then the one
+  // after it, which the next GetFrameBitmap shows (FNextPictureHeld).
+  AVFrame *FHeldFrame = nullptr;
+  int64_t FPictureTarget = AV_NOPTS_VALUE; // stream time base of FFirstVideoStream
+  bool FNextPictureHeld = false;
   std::unique_ptr<TBGRImage> FBitmap;
   bool FLastWasImage2 = false;
   uint8_t *FRGBBuffer = nullptr;

@@ -198,14 +198,15 @@ TEST_F(VideoOutTest, PadPaintsBordersInThePadColourAndCopiesTheInside) {
 TEST(VideoSyncRule, DropsDuplicatesAndFollowsTheInputClock) {
   const double tb = 0.04; // 25 fps: the default method is active
   int64_t opts = 10;
+  // A picture takes the frame nearest to its time; the frames before it are repeats.
   EXPECT_EQ(VideoSyncFrameCount(-1, tb, 8.5 * tb, opts), 0) << "1.5 frames behind";
-  EXPECT_EQ(VideoSyncFrameCount(-1, tb, 13.4 * tb, opts), 3) << "3.4 frames ahead";
-  EXPECT_EQ(VideoSyncFrameCount(1, 1.0, 12.5, opts), 2) << "ties round to even";
-  EXPECT_EQ(VideoSyncFrameCount(1, 1.0, 11.1, opts), 1);
-  EXPECT_EQ(VideoSyncFrameCount(1, 1.0, 8.9, opts), 1);
+  EXPECT_EQ(VideoSyncFrameCount(-1, tb, 13.4 * tb, opts), 4) << "3.4 frames ahead";
+  EXPECT_EQ(VideoSyncFrameCount(1, 1.0, 12.5, opts), 3) << "ties round to even";
+  EXPECT_EQ(VideoSyncFrameCount(1, 1.0, 10.4, opts), 1);
+  EXPECT_EQ(VideoSyncFrameCount(1, 1.0, 9.4, opts), 0) << "its frame is taken";
   EXPECT_EQ(opts, 10);
   // A gap of a few seconds is filled; a longer one (damaged timestamps, hours) is jumped.
-  EXPECT_EQ(VideoSyncFrameCount(-1, tb, (10 + 70) * tb, opts), 70);
+  EXPECT_EQ(VideoSyncFrameCount(-1, tb, (10 + 70) * tb, opts), 71);
   EXPECT_EQ(VideoSyncFrameCount(-1, tb, 90000.0, opts), 1);
   EXPECT_EQ(opts, 2250000);
   opts = 10;

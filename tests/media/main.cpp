@@ -1,6 +1,7 @@
 // korvelo-testmedia: makes the test media files.
 //   korvelo-testmedia [--verbose] OUTDIR
 //   korvelo-testmedia [--verbose] --one FILE --duration SECONDS --size WxH [--rate N]
+//                     [--keyframes SECONDS]
 #include <signal.h>
 #include <unistd.h>
 
@@ -25,7 +26,8 @@ namespace {
 
 const char kUsage[] =
     "usage: korvelo-testmedia [--verbose] OUTDIR\n"
-    "       korvelo-testmedia [--verbose] --one FILE --duration SECONDS --size WxH [--rate N]\n";
+    "       korvelo-testmedia [--verbose] --one FILE --duration SECONDS --size WxH [--rate N]\n"
+    "                         [--keyframes SECONDS]\n";
 
 bool verbose = false;
 
@@ -110,10 +112,11 @@ int makeAll(const fs::path &folder) {
 }
 
 int makeOne(const std::string &file, double duration, const std::string &size,
-            const std::string &rate) {
+            const std::string &rate, double keyframes) {
   TTestMediaSpec spec;
   spec.name = fs::path(file).filename().string();
   spec.duration = duration;
+  spec.keyframeSeconds = keyframes;
   if (avlib.av_parse_video_size(&spec.width, &spec.height, size.c_str()) < 0) {
     std::fprintf(stderr, "korvelo-testmedia: invalid size \"%s\"\n", size.c_str());
     return 2;
@@ -136,7 +139,7 @@ int makeOne(const std::string &file, double duration, const std::string &size,
 int main(int argc, char **argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   std::string folder, one, size, rate;
-  double duration = -1;
+  double duration = -1, keyframes = 0;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string &arg = args[i];
     const bool hasValue = i + 1 < args.size();
@@ -153,6 +156,8 @@ int main(int argc, char **argv) {
       }
     } else if (arg == "--size" && hasValue) {
       size = args[++i];
+    } else if (arg == "--keyframes" && hasValue) {
+      keyframes = std::strtod(args[++i].c_str(), nullptr);
     } else if (arg == "--rate" && hasValue) {
       rate = args[++i];
     } else if (!arg.empty() && arg[0] != '-' && folder.empty()) {
@@ -174,5 +179,5 @@ int main(int argc, char **argv) {
     return 1;
   }
   InstallLogCapture(verbose);
-  return oneMode ? makeOne(one, duration, size, rate) : makeAll(folder);
+  return oneMode ? makeOne(one, duration, size, rate, keyframes) : makeAll(folder);
 }

@@ -14,6 +14,55 @@ TTestMediaSpec media(const std::string &name, const std::string &video, const st
   return spec;
 }
 
+// Films to find moments in: a white flash and a beep together at a known time. Cuts are
+// tried on 20 s with key pictures 10 s apart (and B-frames, which give MP4 an edit list);
+// sound and picture that start apart in short clips; and a WMV as Windows tools make them.
+void addTimedFilms(std::vector<TTestMediaSpec> &list) {
+  for (const char *extension : {"mkv", "mp4", "ts", "avi"}) {
+    const bool avi = std::string(extension) == "avi";
+    TTestMediaSpec film = media(std::string("film_keys10.") + extension, avi ? "mpeg4" : "libx264",
+                                avi ? "libmp3lame" : "aac");
+    film.width = 160;
+    film.height = 120;
+    // AVI has no reordering of its own: its B-frames are a packing trick that leaves the
+    // pictures after a seek without times.
+    film.maxBFrames = avi ? 0 : 2;
+    film.keyframeSeconds = 10;
+    film.videoBitRate = 80000; // small files: under 512 kB
+    film.audioBitRate = 32000;
+    film.flashAt = 12;
+    film.duration = 20;
+    list.push_back(film);
+  }
+  for (const char *extension : {"mkv", "mp4", "ts"})
+    for (const char *delay : {"0.05", "0.3", "1.5"})
+      for (const char *late : {"sound", "picture"}) {
+        TTestMediaSpec clip =
+            media(std::string(late) + "_late_" + delay + "." + extension, "libx264", "aac");
+        clip.width = 160;
+        clip.height = 120;
+        clip.maxBFrames = 2;
+        clip.flashAt = 2.5;
+        clip.duration = 4;
+        clip.soundDelay = std::string(late) == "sound" ? std::stod(delay) : -std::stod(delay);
+        list.push_back(clip);
+      }
+  // Sorenson H.263, as old Flash video has it, with a key picture every second.
+  TTestMediaSpec flv1 = media("flv1_mp3.flv", "flv", "libmp3lame");
+  flv1.keyframeSeconds = 1;
+  flv1.duration = 4;
+  list.push_back(flv1);
+  TTestMediaSpec wmv = media("wmv2_wma2.wmv", "wmv2", "wmav2");
+  wmv.width = 640;
+  wmv.height = 480;
+  wmv.frameRate = {30, 1};
+  wmv.videoBitRate = 120000; // small: under 512 kB
+  wmv.audioBitRate = 48000;
+  wmv.flashAt = 4;
+  wmv.duration = 8;
+  list.push_back(wmv);
+}
+
 std::vector<TTestMediaSpec> makeList() {
   std::vector<TTestMediaSpec> list;
 
@@ -194,6 +243,7 @@ std::vector<TTestMediaSpec> makeList() {
   surround71.channels = 8;
   list.push_back(surround71);
 
+  addTimedFilms(list);
   return list;
 }
 

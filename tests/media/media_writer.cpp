@@ -206,6 +206,16 @@ void fillLevels(AVFrame *frame) {
       std::memset(frame->data[p] + y * frame->linesize[p], 128, (w + 1) / 2);
 }
 
+// The flash: a picture white all over.
+void fillWhite(AVFrame *frame) {
+  for (int p = 0; p < 3; ++p) {
+    const int rows = p == 0 ? frame->height : (frame->height + 1) / 2;
+    const int columns = p == 0 ? frame->width : (frame->width + 1) / 2;
+    for (int y = 0; y < rows; ++y)
+      std::memset(frame->data[p] + y * frame->linesize[p], p == 0 ? 235 : 128, columns);
+  }
+}
+
 // A red square in the stored corner that a viewer turning the picture clockwise by
 // rotation degrees sees top left.
 void paintMarker(AVFrame *frame, int rotation) {
@@ -286,6 +296,8 @@ private:
   void encodeSubtitle(SubtitleOut &s);
   void sendFrame(AVCodecContext *ctx, AVStream *stream, const AVFrame *frame, const char *what);
   void writePacket(AVPacket *pkt, AVCodecContext *ctx, AVStream *stream);
+  int64_t flashPicture() const;
+  double flashTime() const;
 
   const TTestMediaSpec &spec_;
   std::string path_;
@@ -339,7 +351,17 @@ void Writer::addVideo() {
   ctx->thread_count = 1; // several files may be made at once; keep each encoder on one core
   if (format_->flags & AVFMT_GLOBALHEADER)
     ctx->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-  openEncoder(ctx, codec, spec_.videoOptions, "video");
+  TCodecOptions options = spec_.videoOptions;
+  if (spec_.keyframeSeconds > 0) {
+    ctx->gop_size = static_cast<int>(std::lround(spec_.keyframeSeconds * av_q2d(spec_.frameRate)));
+    ctx->keyint_min = ctx->gop_size;
+    // A flash is a scene change, where an encoder would put a key picture of its own.
+    if (std::string(codec->name) == "libx264")
+      options.emplace_back("x264-params", "scenecut=0");
+    else
+      options.emplace_back("sc_threshold", "1000000000");
+  }
+  openEncoder(ctx, codec, options, "video");
 
   v->stream = checkAlloc(avlib.avformat_new_stream(output_.get(), nullptr), "a video stream");
   check(avlib.avcodec_parameters_from_context(v->stream->codecpar, ctx),
@@ -375,8 +397,10 @@ void Writer::addVideo() {
     if (!v->scaler)
       fail(std::string("cannot convert yuv420p to ") + avlib.av_get_pix_fmt_name(ctx->pix_fmt), 0);
   }
-  v->frameCount = spec_.stillPicture ? 1 : std::llround(spec_.duration * av_q2d(spec_.frameRate));
-  v->ptsOffset = std::llround(spec_.startOffset / av_q2d(ctx->time_base));
+  const double late = std::max(0.0, -spec_.soundDelay);
+  v->frameCount =
+      spec_.stillPicture ? 1 : std::llround((spec_.duration - late) * av_q2d(spec_.frameRate));
+  v->ptsOffset = std::llround((spec_.startOffset + late) / av_q2d(ctx->time_base));
   video_ = std::move(v);
 }
 
@@ -454,8 +478,9 @@ void Writer::addAudio(int index) {
     a->resampler.reset(swr);
     check(avlib.swr_init(swr), "cannot set up the sample conversion");
   }
-  a->sampleCount = std::llround(spec_.duration * spec_.sampleRate);
-  a->ptsOffset = std::llround(spec_.startOffset * spec_.sampleRate);
+  const double late = std::max(0.0, spec_.soundDelay);
+  a->sampleCount = std::llround((spec_.duration - late) * spec_.sampleRate);
+  a->ptsOffset = std::llround((spec_.startOffset + late) * spec_.sampleRate);
   a->frequency = 440.0 * (index + 1);
   audio_.push_back(std::move(a));
 }
@@ -523,6 +548,22 @@ void Writer::sendFrame(AVCodecContext *ctx, AVStream *stream, const AVFrame *fra
   }
 }
 
+// The picture that flashes: the first at or after flashAt (pictures start late by whole
+// frames). Without video, the beep sounds at flashAt itself.
+int64_t Writer::flashPicture() const {
+  const double frame = 1 / av_q2d(spec_.frameRate);
+  const double first = std::llround(std::max(0.0, -spec_.soundDelay) / frame) * frame;
+  return static_cast<int64_t>(std::ceil((spec_.flashAt - first) / frame - 1e-6));
+}
+
+double Writer::flashTime() const {
+  if (spec_.videoCodec.empty())
+    return spec_.flashAt;
+  const double frame = 1 / av_q2d(spec_.frameRate);
+  const double first = std::llround(std::max(0.0, -spec_.soundDelay) / frame) * frame;
+  return first + double(flashPicture()) * frame;
+}
+
 void Writer::encodeVideoFrame(VideoOut &v) {
   AVFrame *frame = v.pattern.get();
   const double time = double(v.next) / av_q2d(spec_.frameRate);
@@ -533,6 +574,8 @@ void Writer::encodeVideoFrame(VideoOut &v) {
   check(avlib.av_frame_make_writable(frame), "cannot write a video frame");
   if (spec_.levels)
     fillLevels(frame);
+  else if (spec_.flashAt >= 0 && v.next == flashPicture())
+    fillWhite(frame);
   else
     fillPattern(frame, v.next);
   if (spec_.rotation != 0)
@@ -559,9 +602,16 @@ void Writer::encodeAudioFrame(AudioOut &a) {
   const int channels = a.ctx->ch_layout.nb_channels;
   auto *samples = reinterpret_cast<int16_t *>(frame->data[0]);
   const double step = kTwoPi * a.frequency / a.ctx->sample_rate;
+  const double rate = a.ctx->sample_rate;
+  const double first = std::max(0.0, spec_.soundDelay);
+  const double flash = flashTime();
   for (int i = 0; i < a.frameSize; ++i) {
+    // With a flash the sound is silent but for the beep that goes with it.
+    const double at = first + double(a.next + i) / rate;
+    const bool quiet = spec_.flashAt >= 0 && (at < flash || at >= flash + 0.2);
     const int16_t value =
-        static_cast<int16_t>(std::lround(9830.0 * std::sin(step * double(a.next + i))));
+        quiet ? int16_t{0}
+              : static_cast<int16_t>(std::lround(9830.0 * std::sin(step * double(a.next + i))));
     for (int c = 0; c < channels; ++c)
       samples[i * channels + c] = value;
   }
@@ -652,12 +702,12 @@ void Writer::run() {
     enum { None, Video, Audio, Subtitle } kind = None;
     size_t audioIndex = 0;
     if (video_ && video_->next < video_->frameCount) {
-      best = double(video_->next) / av_q2d(spec_.frameRate);
+      best = double(video_->next) / av_q2d(spec_.frameRate) + std::max(0.0, -spec_.soundDelay);
       kind = Video;
     }
     for (size_t i = 0; i < audio_.size(); ++i) {
       const AudioOut &a = *audio_[i];
-      const double t = double(a.next) / a.ctx->sample_rate;
+      const double t = double(a.next) / a.ctx->sample_rate + std::max(0.0, spec_.soundDelay);
       if (a.next < a.sampleCount && t < best) {
         best = t;
         kind = Audio;

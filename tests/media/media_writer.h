@@ -64,6 +64,15 @@ struct TTestMediaSpec {
 
   double startOffset = 0; // seconds added to every timestamp
   double duration = 2.5;  // seconds
+
+  // Film-like timing: a key picture every keyframeSeconds (0: the encoder's choice), and at
+  // flashAt seconds (source time; negative: none) one white picture and a 0.2 s beep on
+  // otherwise silent sound, so that a test can find a moment in both streams.
+  double keyframeSeconds = 0;
+  double flashAt = -1;
+  // Seconds the sound starts after the picture (negative: the picture starts after the sound);
+  // the later stream is as much shorter, so both end together.
+  double soundDelay = 0;
 };
 
 // Failure of a media call: what was being done and the library's error text.

@@ -167,8 +167,59 @@ const std::vector<ExpectedFile> &expectedFiles() {
       {"audio_96k_24bit.flac", {audio(AV_CODEC_ID_FLAC, 96000)}},
       {"mkv_h264_flac.mkv", {video(AV_CODEC_ID_H264), audio(AV_CODEC_ID_FLAC, 48000)}},
       {"aac_71.mkv", {video(AV_CODEC_ID_H264), audio(AV_CODEC_ID_AAC, 48000, 8)}},
+      // Films to cut (20 s), clips whose streams start apart (4 s), old Flash and Windows video.
+      {"film_keys10.mkv",
+       {video(AV_CODEC_ID_H264, 160, 120), audio(AV_CODEC_ID_AAC)},
+       false,
+       0,
+       0.1,
+       19.9,
+       20.2},
+      {"film_keys10.mp4",
+       {video(AV_CODEC_ID_H264, 160, 120), audio(AV_CODEC_ID_AAC)},
+       false,
+       0,
+       0.1,
+       19.9,
+       20.2},
+      {"film_keys10.ts",
+       {video(AV_CODEC_ID_H264, 160, 120), audio(AV_CODEC_ID_AAC)},
+       false,
+       0,
+       0.1,
+       19.9,
+       20.2},
+      {"film_keys10.avi",
+       {video(AV_CODEC_ID_MPEG4, 160, 120), audio(AV_CODEC_ID_MP3)},
+       false,
+       0,
+       0.1,
+       19.9,
+       20.2},
+      {"flv1_mp3.flv", {audio(AV_CODEC_ID_MP3), video(AV_CODEC_ID_FLV1)}, false, 0, 0.1, 3.9, 4.2},
+      {"wmv2_wma2.wmv",
+       {video(AV_CODEC_ID_WMV2, 640, 480), audio(AV_CODEC_ID_WMAV2)},
+       false,
+       0,
+       0.1,
+       7.9,
+       8.2},
   };
-  return files;
+  static const std::vector<ExpectedFile> withClips = [] {
+    std::vector<ExpectedFile> list = files;
+    for (const char *extension : {"mkv", "mp4", "ts"})
+      for (const char *delay : {"0.05", "0.3", "1.5"})
+        for (const char *late : {"sound", "picture"})
+          list.push_back({std::string(late) + "_late_" + delay + "." + extension,
+                          {video(AV_CODEC_ID_H264, 160, 120), audio(AV_CODEC_ID_AAC)},
+                          false,
+                          0,
+                          0.1,
+                          3.9,
+                          4.2});
+    return list;
+  }();
+  return withClips;
 }
 
 void checkStream(const AVStream *st, const ExpectedStream &want, size_t index) {

@@ -14,9 +14,12 @@
 #include "engine/custom_ffmpeg.h"
 #include "medialib/medialib.h"
 #include "probe/av_probe.h"
+#include "support/decoded_media.h"
 #include "support/test_support.h"
 
+using testing_support::DecodePictures;
 using testing_support::MediaFile;
+using testing_support::TDecodedPicture;
 
 namespace {
 
@@ -340,17 +343,57 @@ TEST_F(ProbeTest, SeekingGoesToThePictureAtTheTime) {
   // Past the end: limited to the stream's duration, so still a success.
   EXPECT_TRUE(probe.Seek(-1, 60000000));
 
-  // With a single key picture at the start, seeking forward finds none after the time and
-  // falls back to the one before it rather than staying where reading was.
+  // With a single key picture at the start, the picture at the time is decoded from it.
   ASSERT_TRUE(probe.LoadFile(Media("mkv_h264_vorbis.mkv"), "")) << probe.LastErrorMessage();
   const std::vector<TBGRImage> sparse = AllPictures(probe);
   ASSERT_GT(sparse.size(), 60u);
   EXPECT_TRUE(probe.Seek(-1, 1200000));
-  EXPECT_EQ(IndexOf(sparse, *probe.GetFrameBitmap(-1)), 0);
+  // (Its pictures start at 0.023 s on the file's clock: the one shown at 1.2 s is 1.183 s.)
+  EXPECT_EQ(IndexOf(sparse, *probe.GetFrameBitmap(-1)), 29);
+  EXPECT_EQ(IndexOf(sparse, *probe.GetFrameBitmap(-1)), 30);
   EXPECT_FALSE(Logged("could not seek to position 1.200\n"));
 
   EXPECT_FALSE(probe.Seek(9, 0));
   EXPECT_TRUE(Logged("stream index #9 is invalid.\n"));
+}
+
+// The preview at a slider time is the picture shown at that time, in every container: the
+// films flash white for one picture at 12 s (their own clock, which may start late).
+TEST_F(ProbeTest, ThePictureAtATimeIsExactInEveryContainer) {
+  auto white = [](const TBGRImage &AImage) {
+    double sum = 0;
+    for (int y = AImage.Height / 4; y < AImage.Height * 3 / 4; ++y)
+      for (int x = AImage.Width / 4; x < AImage.Width * 3 / 4; ++x)
+        sum += AImage.Row(y)[3 * x + 1];
+    return sum / (AImage.Width / 2.0 * AImage.Height / 2.0) > 230;
+  };
+  for (const char *name : {"film_keys10.mkv", "film_keys10.mp4", "film_keys10.ts"}) {
+    SCOPED_TRACE(name);
+    ASSERT_TRUE(probe.LoadFile(Media(name), "")) << probe.LastErrorMessage();
+    TAVFileInfo file;
+    probe.GetFileInfo(file);
+    // The flash's time on the file's clock, as a player decoding from the start shows it.
+    double flash = -1;
+    for (const TDecodedPicture &picture : DecodePictures(Media(name), 1000))
+      if (picture.MeanLuma(40, 30, 120, 90) > 225) {
+        flash = picture.Time - static_cast<double>(file.StartTime) / 1e6;
+        break;
+      }
+    ASSERT_NEAR(flash, 12, 0.1);
+    const auto at = [&](double AOffset) { return std::llround((flash + AOffset) * 1e6); };
+    ASSERT_TRUE(probe.Seek(-1, at(-0.02)));
+    EXPECT_FALSE(white(*probe.GetFrameBitmap(-1)));
+    ASSERT_TRUE(probe.Seek(-1, at(0.02)));
+    EXPECT_TRUE(white(*probe.GetFrameBitmap(-1)));
+    EXPECT_FALSE(white(*probe.GetFrameBitmap(-1))) << "the next picture follows";
+  }
+  // Sorenson H.263 (old Flash video) at 2 s is the picture decoded there from the start (its
+  // pictures start at 0.025 s: the one shown at 2 s is 1.985 s).
+  ASSERT_TRUE(probe.LoadFile(Media("flv1_mp3.flv"), "")) << probe.LastErrorMessage();
+  const std::vector<TBGRImage> pictures = AllPictures(probe);
+  ASSERT_GT(pictures.size(), 90u);
+  ASSERT_TRUE(probe.Seek(-1, 2000000));
+  EXPECT_EQ(IndexOf(pictures, *probe.GetFrameBitmap(-1)), 49);
 }
 
 TEST_F(ProbeTest, StillPictureIsDecodedOnceAndNeverSeeks) {

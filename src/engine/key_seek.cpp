@@ -1,0 +1,54 @@
+#include "engine/key_seek.h"
+
+#include <limits>
+
+#include "medialib/medialib.h"
+
+namespace {
+
+// The time of the first key picture of AVideo from where the demuxer stands, in the time base
+// of AStream (microseconds for -1), or the largest value when none comes within a few thousand
+// packets.
+int64_t NextKeyPictureTime(AVFormatContext *AContext, int AStream, int AVideo) {
+  AVPacket *packet = avlib.av_packet_alloc();
+  int64_t found = std::numeric_limits<int64_t>::max();
+  const AVRational base = AStream < 0 ? AV_TIME_BASE_Q : AContext->streams[AStream]->time_base;
+  for (int read = 0; packet && read < 5000 && avlib.av_read_frame(AContext, packet) >= 0; ++read) {
+    const bool key = packet->stream_index == AVideo && (packet->flags & AV_PKT_FLAG_KEY);
+    const int64_t time = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
+    avlib.av_packet_unref(packet);
+    if (key && time != AV_NOPTS_VALUE) {
+      found = avlib.av_rescale_q(time, AContext->streams[AVideo]->time_base, base);
+      break;
+    }
+  }
+  avlib.av_packet_free(&packet);
+  return found;
+}
+
+} // namespace
+
+// Containers without an index (MPEG-TS, FLV without key frame list) land on any packet, from
+// which the first key picture can lie past the time: the part would lack its first seconds and
+// a preview would show garbage or a later picture. The seek then steps further back, 1, 2, 4 ...
+// 64 s, until the key picture comes first.
+bool SeekToKeyBefore(AVFormatContext *AContext, int AStream, int64_t ATime, int AVideo) {
+  const AVRational base = AStream < 0 ? AV_TIME_BASE_Q : AContext->streams[AStream]->time_base;
+  const int64_t second = avlib.av_rescale_q(1, AVRational{1, 1}, base);
+  int64_t start = AContext->start_time;
+  if (start != AV_NOPTS_VALUE)
+    start = avlib.av_rescale_q(start, AV_TIME_BASE_Q, base);
+  int64_t back = 0;
+  for (int tries = 0;; ++tries) {
+    const int64_t target = ATime - back;
+    if (avlib.av_seek_frame(AContext, AStream, target, AVSEEK_FLAG_BACKWARD) < 0)
+      return tries > 0;
+    if (AVideo < 0 || tries == 7 || (start != AV_NOPTS_VALUE && target <= start))
+      return true;
+    if (NextKeyPictureTime(AContext, AStream, AVideo) <= ATime) {
+      avlib.av_seek_frame(AContext, AStream, target, AVSEEK_FLAG_BACKWARD);
+      return true;
+    }
+    back = back == 0 ? second : back * 2;
+  }
+}
