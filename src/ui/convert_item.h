@@ -57,6 +57,8 @@ public:
   // already fitted into the preview box.
   void ShowLoaded(const std::string &AFileName, const TLoadedConversion &ALoaded,
                   const TBGRImage &APreview);
+  // The profile and content a file was loaded with, when added with its own (a restore).
+  void TakeChoices(int AProfile, const TContentChoice &AChoice);
   void StartItem();
   void PauseItem();
   void ResumeItem();

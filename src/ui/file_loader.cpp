@@ -42,12 +42,13 @@ TFileLoader::~TFileLoader() {
 
 void TFileLoader::Add(const std::string &AFileName, int AProfileIndex,
                       const std::string &ALibraryPath, const std::string &AAVCFolder,
-                      const std::string &AMPEG4Folder, int APreviewW, int APreviewH) {
-  FPendingNames.emplace(FNextSerial, AFileName);
+                      const std::string &AMPEG4Folder, int APreviewW, int APreviewH,
+                      const TContentChoice &AChoice) {
+  FPendingNames.emplace(FNextSerial, TRememberedJob{AFileName, AProfileIndex, AChoice});
   {
     std::lock_guard<std::mutex> lock(FMutex);
     FJobs.push_back({FNextSerial++, AFileName, ALibraryPath, AAVCFolder, AMPEG4Folder,
-                     AProfileIndex, APreviewW, APreviewH});
+                     AProfileIndex, APreviewW, APreviewH, AChoice});
   }
   FWake.notify_one();
   const int wanted = std::min<int>(MaxWorkers, std::max(1, TCustomAVConverter::CoreCount()));
@@ -59,8 +60,8 @@ int TFileLoader::Pending() const {
   return static_cast<int>(FNextSerial - std::max(FNextDelivery, FCancelledBelow));
 }
 
-std::vector<std::string> TFileLoader::PendingFiles() const {
-  std::vector<std::string> files;
+std::vector<TRememberedJob> TFileLoader::PendingFiles() const {
+  std::vector<TRememberedJob> files;
   for (const auto &pending : FPendingNames)
     files.push_back(pending.second);
   return files;
@@ -108,8 +109,9 @@ void TFileLoader::Work() {
 void TFileLoader::Load(const TJob &AJob, TFileLoad &AResult) {
   try {
     auto converter = std::make_unique<TCustomAVConverter>();
+    AResult.Asked = {AJob.FileName, AJob.Profile, AJob.Choice};
     if (!LoadConversion(*converter, AJob.LibraryPath, AJob.FileName, AJob.Profile, AJob.AVCFolder,
-                        AJob.MPEG4Folder, AResult.Loaded, AResult.Error))
+                        AJob.MPEG4Folder, AResult.Loaded, AResult.Error, AJob.Choice))
       return;
     TAVProbe &probe = converter->AVProbe();
     try {

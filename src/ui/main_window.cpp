@@ -140,12 +140,11 @@ TfrmMain::TfrmMain(const QString &AAppPath, QWidget *AParent)
                           : tr("Restore %1 files from last time").arg(FRestorable.size()));
   btnRestore->setVisible(!FRestorable.empty());
   connect(btnRestore, &QPushButton::clicked, this, [this] {
-    QStringList files;
-    for (const std::string &file : FRestorable)
-      files << QString::fromStdString(file);
+    pcSteps->setCurrentWidget(tshConvert);
+    for (const TRememberedJob &job : FRestorable)
+      FConvertList->AddItem(job.FileName, job.Profile, job.Choice);
     FRestorable.clear();
     btnRestore->hide();
-    AddFiles(files);
   });
   statusBar()->addPermanentWidget(btnRestore);
 
@@ -402,12 +401,20 @@ void TfrmMain::AddFiles(const QStringList &AFiles) {
 }
 
 void TfrmMain::TakeLaunch(const QString &AWorkingFolder, const QStringList &AArguments) {
+  const TWindowCommandLine command = ParseWindowCommandLine(AArguments, AWorkingFolder);
+  // Handed over as the window began to close: kept for the next start with the files left.
+  if (FClosing) {
+    for (const QString &path :
+         command.Command == TWindowCommand::wcOpen ? command.Files : QStringList())
+      for (const QString &file : MediaFilesIn(path))
+        FLeftUnconverted.push_back({file.toStdString(), -1, TContentChoice()});
+    return;
+  }
   if (isMinimized())
     showNormal();
   show();
   raise();
   activateWindow();
-  const TWindowCommandLine command = ParseWindowCommandLine(AArguments, AWorkingFolder);
   if (command.Command == TWindowCommand::wcOpen && !command.Files.isEmpty())
     AddFiles(command.Files);
 }
@@ -439,15 +446,24 @@ void TfrmMain::ListProgress(int, int APercent, TItemState AState) {
 }
 
 void TfrmMain::closeEvent(QCloseEvent *AEvent) {
+  // Quitting by mistake would lose the conversion under way: asked once, unless a signal closes.
+  if (!FClosing && !FClosingForSignal && !FConvertList->AllTerminated() &&
+      !AskQuestion(this, tr("A conversion is running. Stop it and quit?"), tr("Stop and quit"),
+                   tr("Keep converting"))) {
+    AEvent->ignore();
+    return;
+  }
   // What is still to convert as closing begins (the running conversion is stopped by it) is
   // offered back at the next start, with the files added that are still loading.
   if (!FClosing) {
     FLeftUnconverted.clear();
     for (int i = 0; i < FConvertList->Count(); ++i)
       if (FConvertList->Item(i)->FState != isTerminated)
-        FLeftUnconverted.push_back(FConvertList->Item(i)->InputFileName());
-    for (const std::string &file : FConvertList->LoadingFiles())
-      FLeftUnconverted.push_back(file);
+        FLeftUnconverted.push_back({FConvertList->Item(i)->InputFileName(),
+                                    FConvertList->Item(i)->cboxFormat->currentIndex(),
+                                    FConvertList->Item(i)->ContentChoice()});
+    for (const TRememberedJob &job : FConvertList->LoadingFiles())
+      FLeftUnconverted.push_back(job);
   }
   const bool canClose = FConvertList->AllTerminated();
   if (canClose && !FCloseScheduled) {
@@ -463,9 +479,12 @@ void TfrmMain::closeEvent(QCloseEvent *AEvent) {
   }
   CloseTimer->stop();
   SaveSettings();
-  std::vector<std::string> remembered = FLeftUnconverted;
+  std::vector<TRememberedJob> remembered = FLeftUnconverted;
   remembered.insert(remembered.end(), FRestorable.begin(), FRestorable.end());
-  WriteRememberedBatch(RememberedBatchPath(), remembered);
+  std::string error;
+  if (!WriteRememberedBatch(RememberedBatchPath(), remembered, error))
+    TellUnsaved(tr("The files still to convert could not be kept for the next start (%1).")
+                    .arg(QString::fromStdString(error)));
   AEvent->accept();
 }
 
@@ -475,13 +494,16 @@ void TfrmMain::SaveSettings() {
   const QString error = FFoldersPage->SaveSettings();
   if (error.isEmpty())
     return;
-  const QString text = tr("The folder settings could not be saved (%1): the next start will not "
-                          "know the folders chosen now.")
-                           .arg(error);
+  TellUnsaved(tr("The folder settings could not be saved (%1): the next start will not "
+                 "know the folders chosen now.")
+                  .arg(error));
+}
+
+void TfrmMain::TellUnsaved(const QString &AText) {
   if (FClosingForSignal)
-    std::fprintf(stderr, "korvelo-converter: %s\n", text.toLocal8Bit().constData());
+    std::fprintf(stderr, "korvelo-converter: %s\n", AText.toLocal8Bit().constData());
   else
-    ShowMessage(this, text);
+    ShowMessage(this, AText);
 }
 
 bool TfrmMain::OutputFolderOK() const { return FFoldersPage->OutputFolderOK(); }
