@@ -1,12 +1,15 @@
 #include "app/media_setup.h"
 
+#include "converter/av_converter.h"
 #include "engine/engine_error.h"
 #include "medialib/medialib.h"
 
 bool LoadMediaLibraries(const std::string &AFolder, std::string &AError) {
-  if (LoadLibraries(AFolder, true))
+  // Through a converter, which also hands the libraries' messages to the converters' logs.
+  TCustomAVConverter converter;
+  if (converter.LoadLibraries(AFolder, true))
     return true;
-  AError = LibraryLoadError();
+  AError = converter.LastErrorMessage();
   return false;
 }
 

@@ -14,10 +14,8 @@
 
 #include "app/profiles.h"
 #include "ui/file_loader.h"
-#include "medialib/medialib.h"
 #include "ui/messages.h"
 #include "app/window_rules.h"
-#include "converter/av_converter.h"
 
 namespace {
 

@@ -30,6 +30,7 @@
 #include <initializer_list>
 
 #include "app/folders.h"
+#include "app/media_setup.h"
 #include "app/profiles.h"
 #include "app/remembered_batch.h"
 #include "app/size_estimate.h"
@@ -41,7 +42,6 @@
 #include "ui/messages.h"
 #include "ui/text_fit.h"
 #include "ui/window_command_line.h"
-#include "converter/av_converter.h"
 
 namespace {
 
@@ -84,8 +84,7 @@ std::string WithTrailingSlash(const QString &AFolder) {
 
 } // namespace
 
-TfrmMain::TfrmMain(const QString &AAppPath, QWidget *AParent)
-    : QMainWindow(AParent), FConverter(std::make_unique<TCustomAVConverter>()) {
+TfrmMain::TfrmMain(const QString &AAppPath, QWidget *AParent) : QMainWindow(AParent) {
   setWindowTitle(QString::fromUtf8(WindowCaption));
   setMinimumSize(138, 55);
   FAppPath =
@@ -158,8 +157,9 @@ TfrmMain::TfrmMain(const QString &AAppPath, QWidget *AParent)
 
   LoadSettings();
   // The window opens even without the media libraries: each file added tries them again.
-  if (!FConverter->LoadLibraries(FAppPath, true))
-    PostMessage(this, QString::fromStdString(FConverter->LastErrorMessage()));
+  std::string libraryError;
+  if (!LoadMediaLibraries(FAppPath, libraryError))
+    PostMessage(this, QString::fromStdString(libraryError));
   FFoldersPage->RefreshFiles();
 
   // As wide as the command buttons need on one row with the desktop's font, if that is wider

@@ -24,7 +24,6 @@ class QTimer;
 class QVBoxLayout;
 class TCommandBar;
 class TElidedLabel;
-class TCustomAVConverter;
 class TfrmConvertList;
 class TFoldersPage;
 
@@ -63,7 +62,6 @@ public:
   void SetFoldersPage(QWidget *AContents);
 
   TfrmConvertList *ConvertList() const { return FConvertList; }
-  TCustomAVConverter &Converter() { return *FConverter; }
   const std::string &AppPath() const { return FAppPath; }
   bool OutputFolderOK() const;
   TFoldersPage *FoldersPage() const { return FFoldersPage; }
@@ -108,7 +106,6 @@ private:
   void ListProgress(int AIndex, int APercent, TItemState AState);
   void OpenFolder(const std::string &AFolder);
 
-  std::unique_ptr<TCustomAVConverter> FConverter;
   TfrmConvertList *FConvertList = nullptr;
   QVBoxLayout *FFoldersLayout = nullptr;
   TFoldersPage *FFoldersPage = nullptr;
