@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <mutex>
@@ -50,6 +51,21 @@ bool RemoveIfUnwritten(const std::string &APath, uint64_t ADevice, uint64_t AIno
          SameFile(st, ADevice, AInode) && ::unlink(APath.c_str()) == 0;
 }
 
+// A program that ends without EndOutputClaims (a tool, a test) leaves no empty record behind;
+// one that still holds claims leaves them to the next start. Never waits: another thread may
+// hold the lock as the program ends.
+void DropEmptyRecordAtExit() {
+  TRecord &record = Record();
+  if (!record.Lock.try_lock())
+    return;
+  if (record.Fd >= 0 && record.Held.empty() && record.Owner == ::getpid()) {
+    ::unlink(record.Path.c_str());
+    ::close(record.Fd);
+    record.Fd = -1;
+  }
+  record.Lock.unlock();
+}
+
 // Opens this run's record under ARecord.Lock; false when there is no state folder or it fails
 // (claims then work as before, only without the clean-up after a crash).
 bool OpenRecord(TRecord &ARecord) {
@@ -84,6 +100,8 @@ bool OpenRecord(TRecord &ARecord) {
     }
     ARecord.Fd = fd;
     ARecord.Path = path;
+    static const bool registered = std::atexit(DropEmptyRecordAtExit) == 0;
+    (void)registered;
   }
   return ARecord.Fd >= 0;
 }
