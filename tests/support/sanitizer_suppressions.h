@@ -16,5 +16,10 @@ extern "C" const char *__tsan_default_suppressions() {
   return "race:libavcodec.so\n"
          "race:libavutil.so\n"
          "race:libx264.so\n"
-         "race:libx265.so\n";
+         "race:libx265.so\n"
+         // Qt and GLib are not instrumented either: the D-Bus connection's thread and the
+         // event loop hand events and file descriptors over inside them.
+         "race:libQt6Core.so\n"
+         "race:libQt6DBus.so\n"
+         "race:libglib-2.0.so\n";
 }
