@@ -24,5 +24,6 @@ extern "C" const char *__tsan_default_suppressions() {
          "race:libQt6Gui.so\n"
          "race:libQt6DBus.so\n"
          "race:libglib-2.0.so\n"
-         "race:libdbus-1.so\n";
+         "race:libdbus-1.so\n"
+         "deadlock:libdbus-1.so\n";
 }
