@@ -374,6 +374,181 @@ bool IsStillPicture(TAVProbe &AProbe) {
   return imageFormat && AProbe.VideoStreamCount() == 1 && AProbe.AudioStreamCount() <= 0;
 }
 
+namespace {
+
+// The sound stream chosen: the number in ASound of the track taken (-1: the file has none),
+// and the stream to map when it is not the engine's own choice.
+bool ResolveSound(const std::vector<TTrackEntry> &ASound, const TContentChoice &AChoice,
+                  const std::string &AName, TResolvedContent &AResolved, int &ATrack,
+                  std::string &AError) {
+  ATrack = ASound.empty() ? -1 : 0;
+  if (AChoice.AudioTrack.empty())
+    return true;
+  if (ASound.empty()) {
+    AError = AName + " has no sound track to choose";
+    return false;
+  }
+  if (AllDigits(AChoice.AudioTrack)) {
+    const long n = std::strtol(AChoice.AudioTrack.c_str(), nullptr, 10);
+    if (n < 1 || n > static_cast<long>(ASound.size())) {
+      AError = "no sound track " + AChoice.AudioTrack + " in " + AName +
+               " (its sound tracks: " + ListOf(ASound) + ")";
+      return false;
+    }
+    ATrack = static_cast<int>(n - 1);
+  } else {
+    ATrack = -1;
+    for (size_t i = 0; i < ASound.size() && ATrack < 0; ++i)
+      if (SameLanguage(ASound[i].Language, AChoice.AudioTrack))
+        ATrack = static_cast<int>(i);
+    if (ATrack < 0) {
+      AError = "no sound track in the language '" + AChoice.AudioTrack + "' in " + AName +
+               " (its sound tracks: " + ListOf(ASound) + ")";
+      return false;
+    }
+  }
+  // The first one is what the engine takes anyway.
+  if (ATrack > 0)
+    AResolved.AudioStream = ASound[ATrack].StreamIndex;
+  return true;
+}
+
+// The part of the input, or the length of a picture.
+bool ResolveRange(bool AStill, int64_t ADurationUs, const TContentChoice &AChoice,
+                  const std::string &AName, TResolvedContent &AResolved, std::string &AError) {
+  AResolved.Still = AStill;
+  if (AStill) {
+    if (AChoice.StillSeconds < 1 || AChoice.StillSeconds > 3600) {
+      AError = "a picture's length must be from 1 to 3600 seconds";
+      return false;
+    }
+    AResolved.StillSeconds = AChoice.StillSeconds;
+    AResolved.LengthMs = int64_t(AChoice.StillSeconds) * 1000;
+    return true;
+  }
+  const int64_t start = AChoice.StartMs > 0 ? AChoice.StartMs : 0;
+  int64_t end = AChoice.EndMs;
+  const int64_t durationMs = ADurationUs > 0 ? ADurationUs / 1000 : -1;
+  if (end >= 0 && end <= start) {
+    AError = "the end (" + FormatClockTime(end) + ") is not after the start (" +
+             FormatClockTime(start) + ")";
+    return false;
+  }
+  if (durationMs > 0 && start >= durationMs) {
+    AError = "the start (" + FormatClockTime(start) + ") is past the end of " + AName + " (" +
+             FormatClockTime(durationMs) + ")";
+    return false;
+  }
+  if (durationMs > 0 && end > durationMs)
+    end = durationMs;
+  AResolved.StartMs = start;
+  if (end >= 0)
+    AResolved.LengthMs = end - start;
+  else if (start > 0 && durationMs > 0)
+    AResolved.LengthMs = durationMs - start;
+  return true;
+}
+
+void TakeStream(const TTrackEntry &ATrack, TSubtitleSource &ASubtitle) {
+  ASubtitle.Kind = TSubtitleKind::skStream;
+  ASubtitle.StreamIndex = ATrack.StreamIndex;
+  ASubtitle.Label = ATrack.Label;
+}
+
+void TakeFile(const std::string &APath, const std::string &ALabel, TSubtitleSource &ASubtitle) {
+  ASubtitle.Kind = TSubtitleKind::skFile;
+  ASubtitle.FileName = APath;
+  ASubtitle.Label = ALabel;
+}
+
+// No choice made: a forced stream carries what the film's own sound leaves untranslated,
+// wanted when the sound is in another language than the person's.
+void ChooseForcedSubtitles(const std::vector<TTrackEntry> &AStreams,
+                           const std::string &ASoundLanguage, const std::string &ALocaleLanguage,
+                           TSubtitleSource &ASubtitle) {
+  if (ASoundLanguage.empty() || ALocaleLanguage.empty() ||
+      SameLanguage(ASoundLanguage, ALocaleLanguage))
+    return;
+  const TTrackEntry *forced = nullptr;
+  for (const TTrackEntry &track : AStreams)
+    if (track.Forced && (!forced || (SameLanguage(track.Language, ALocaleLanguage) &&
+                                     !SameLanguage(forced->Language, ALocaleLanguage))))
+      forced = &track;
+  if (forced)
+    TakeStream(*forced, ASubtitle);
+}
+
+// "N": the file's streams first, then the files beside it, as the panel lists them.
+bool ChooseNumberedSubtitles(const std::vector<TTrackEntry> &AStreams, const std::string &AFileName,
+                             const std::string &AWanted, TSubtitleSource &ASubtitle,
+                             std::string &AError) {
+  const std::vector<TTrackEntry> files = SideSubtitleFiles(AFileName);
+  const long n = std::strtol(AWanted.c_str(), nullptr, 10);
+  const long streamCount = static_cast<long>(AStreams.size());
+  if (n < 1 || n > streamCount + static_cast<long>(files.size())) {
+    std::vector<TTrackEntry> all = AStreams;
+    all.insert(all.end(), files.begin(), files.end());
+    AError = "no subtitles " + AWanted + " for " + NameOf(AFileName) +
+             (all.empty() ? std::string(" (it has none, and no subtitle file beside it)")
+                          : " (its subtitles: " + ListOf(all) + ")");
+    return false;
+  }
+  if (n <= streamCount)
+    TakeStream(AStreams[n - 1], ASubtitle);
+  else
+    TakeFile(files[n - streamCount - 1].FileName, files[n - streamCount - 1].Label, ASubtitle);
+  return true;
+}
+
+// A language: a stream in it, else a file beside the input tagged with it.
+bool ChooseSubtitlesInLanguage(const std::vector<TTrackEntry> &AStreams,
+                               const std::string &AFileName, const std::string &AWanted,
+                               TSubtitleSource &ASubtitle, std::string &AError) {
+  for (const TTrackEntry &track : AStreams)
+    if (SameLanguage(track.Language, AWanted)) {
+      TakeStream(track, ASubtitle);
+      return true;
+    }
+  for (const TTrackEntry &file : SideSubtitleFiles(AFileName))
+    if (SameLanguage(file.Language, AWanted)) {
+      TakeFile(file.FileName, file.Label, ASubtitle);
+      return true;
+    }
+  AError = "no subtitles in the language '" + AWanted + "' for " + NameOf(AFileName);
+  return false;
+}
+
+bool ResolveSubtitles(TAVProbe &AProbe, const std::string &AFileName, const std::string &AWanted,
+                      const std::string &ASoundLanguage, const std::string &ALocaleLanguage,
+                      TSubtitleSource &ASubtitle, std::string &AError) {
+  const std::vector<TTrackEntry> streams = SubtitleTracks(AProbe);
+  bool ok = true;
+  if (AWanted.empty()) {
+    ChooseForcedSubtitles(streams, ASoundLanguage, ALocaleLanguage, ASubtitle);
+  } else if (Lower(AWanted) == "none") {
+    // nothing
+  } else if (AllDigits(AWanted)) {
+    ok = ChooseNumberedSubtitles(streams, AFileName, AWanted, ASubtitle, AError);
+  } else if (LooksLikeLanguage(AWanted) && !IsRegularFile(AWanted)) {
+    ok = ChooseSubtitlesInLanguage(streams, AFileName, AWanted, ASubtitle, AError);
+  } else if (!IsRegularFile(AWanted)) {
+    AError = "subtitle file not found: " + AWanted;
+    ok = false;
+  } else {
+    TakeFile(AWanted, NameOf(AWanted), ASubtitle);
+  }
+  if (!ok || ASubtitle.Kind != TSubtitleKind::skFile)
+    return ok;
+  // The engine takes the name on one option line.
+  if (ASubtitle.FileName.find_first_of("\r\n") != std::string::npos) {
+    AError = "a subtitle file name with a line break cannot be used: rename the file";
+    return false;
+  }
+  return CheckSubtitleFile(ASubtitle.FileName, AError);
+}
+
+} // namespace
+
 bool ResolveContentChoice(TAVProbe &AProbe, const std::string &AFileName, int64_t ADurationUs,
                           const TContentChoice &AChoice, const std::string &ALocaleLanguage,
                           TResolvedContent &AResolved, std::string &AError) {
@@ -384,149 +559,15 @@ bool ResolveContentChoice(TAVProbe &AProbe, const std::string &AFileName, int64_
       break;
     }
   const std::string name = NameOf(AFileName);
-
-  // The sound.
   const std::vector<TTrackEntry> sound = SoundTracks(AProbe);
-  int soundTrack = sound.empty() ? -1 : 0;
-  if (!AChoice.AudioTrack.empty()) {
-    if (sound.empty()) {
-      AError = name + " has no sound track to choose";
-      return false;
-    }
-    if (AllDigits(AChoice.AudioTrack)) {
-      const long n = std::strtol(AChoice.AudioTrack.c_str(), nullptr, 10);
-      if (n < 1 || n > static_cast<long>(sound.size())) {
-        AError = "no sound track " + AChoice.AudioTrack + " in " + name +
-                 " (its sound tracks: " + ListOf(sound) + ")";
-        return false;
-      }
-      soundTrack = static_cast<int>(n - 1);
-    } else {
-      soundTrack = -1;
-      for (size_t i = 0; i < sound.size() && soundTrack < 0; ++i)
-        if (SameLanguage(sound[i].Language, AChoice.AudioTrack))
-          soundTrack = static_cast<int>(i);
-      if (soundTrack < 0) {
-        AError = "no sound track in the language '" + AChoice.AudioTrack + "' in " + name +
-                 " (its sound tracks: " + ListOf(sound) + ")";
-        return false;
-      }
-    }
-    // The first one is what the engine takes anyway.
-    if (soundTrack > 0)
-      resolved.AudioStream = sound[soundTrack].StreamIndex;
-  }
-
-  // The part of the input, or the length of a picture.
-  resolved.Still = IsStillPicture(AProbe);
-  if (resolved.Still) {
-    if (AChoice.StillSeconds < 1 || AChoice.StillSeconds > 3600) {
-      AError = "a picture's length must be from 1 to 3600 seconds";
-      return false;
-    }
-    resolved.StillSeconds = AChoice.StillSeconds;
-    resolved.LengthMs = int64_t(AChoice.StillSeconds) * 1000;
-  } else {
-    const int64_t start = AChoice.StartMs > 0 ? AChoice.StartMs : 0;
-    int64_t end = AChoice.EndMs;
-    const int64_t durationMs = ADurationUs > 0 ? ADurationUs / 1000 : -1;
-    if (end >= 0 && end <= start) {
-      AError = "the end (" + FormatClockTime(end) + ") is not after the start (" +
-               FormatClockTime(start) + ")";
-      return false;
-    }
-    if (durationMs > 0 && start >= durationMs) {
-      AError = "the start (" + FormatClockTime(start) + ") is past the end of " + name + " (" +
-               FormatClockTime(durationMs) + ")";
-      return false;
-    }
-    if (durationMs > 0 && end > durationMs)
-      end = durationMs;
-    resolved.StartMs = start;
-    if (end >= 0)
-      resolved.LengthMs = end - start;
-    else if (start > 0 && durationMs > 0)
-      resolved.LengthMs = durationMs - start;
-  }
-
-  // The subtitles.
-  const std::vector<TTrackEntry> streams = SubtitleTracks(AProbe);
-  const std::string &wanted = AChoice.Subtitles;
-  auto takeStream = [&](const TTrackEntry &ATrack) {
-    resolved.Subtitle.Kind = TSubtitleKind::skStream;
-    resolved.Subtitle.StreamIndex = ATrack.StreamIndex;
-    resolved.Subtitle.Label = ATrack.Label;
-  };
-  auto takeFile = [&](const std::string &APath, const std::string &ALabel) {
-    resolved.Subtitle.Kind = TSubtitleKind::skFile;
-    resolved.Subtitle.FileName = APath;
-    resolved.Subtitle.Label = ALabel;
-  };
-  if (wanted.empty()) {
-    // A forced stream carries what the film's own sound leaves untranslated: wanted when the
-    // sound is in another language than the person's.
-    const std::string soundLanguage = soundTrack >= 0 ? sound[soundTrack].Language : "";
-    if (!soundLanguage.empty() && !ALocaleLanguage.empty() &&
-        !SameLanguage(soundLanguage, ALocaleLanguage)) {
-      const TTrackEntry *forced = nullptr;
-      for (const TTrackEntry &track : streams)
-        if (track.Forced && (!forced || (SameLanguage(track.Language, ALocaleLanguage) &&
-                                         !SameLanguage(forced->Language, ALocaleLanguage))))
-          forced = &track;
-      if (forced)
-        takeStream(*forced);
-    }
-  } else if (Lower(wanted) == "none") {
-    // nothing
-  } else if (AllDigits(wanted)) {
-    // The file's streams first, then the files beside it, as the panel lists them.
-    const std::vector<TTrackEntry> files = SideSubtitleFiles(AFileName);
-    const long n = std::strtol(wanted.c_str(), nullptr, 10);
-    const long streamCount = static_cast<long>(streams.size());
-    if (n < 1 || n > streamCount + static_cast<long>(files.size())) {
-      std::vector<TTrackEntry> all = streams;
-      all.insert(all.end(), files.begin(), files.end());
-      AError = "no subtitles " + wanted + " for " + name +
-               (all.empty() ? std::string(" (it has none, and no subtitle file beside it)")
-                            : " (its subtitles: " + ListOf(all) + ")");
-      return false;
-    }
-    if (n <= streamCount)
-      takeStream(streams[n - 1]);
-    else
-      takeFile(files[n - streamCount - 1].FileName, files[n - streamCount - 1].Label);
-  } else if (LooksLikeLanguage(wanted) && !IsRegularFile(wanted)) {
-    for (const TTrackEntry &track : streams)
-      if (SameLanguage(track.Language, wanted)) {
-        takeStream(track);
-        break;
-      }
-    if (resolved.Subtitle.Kind == TSubtitleKind::skNone)
-      for (const TTrackEntry &file : SideSubtitleFiles(AFileName))
-        if (SameLanguage(file.Language, wanted)) {
-          takeFile(file.FileName, file.Label);
-          break;
-        }
-    if (resolved.Subtitle.Kind == TSubtitleKind::skNone) {
-      AError = "no subtitles in the language '" + wanted + "' for " + name;
-      return false;
-    }
-  } else {
-    if (!IsRegularFile(wanted)) {
-      AError = "subtitle file not found: " + wanted;
-      return false;
-    }
-    takeFile(wanted, NameOf(wanted));
-  }
-  if (resolved.Subtitle.Kind == TSubtitleKind::skFile) {
-    // The engine takes the name on one option line.
-    if (resolved.Subtitle.FileName.find_first_of("\r\n") != std::string::npos) {
-      AError = "a subtitle file name with a line break cannot be used: rename the file";
-      return false;
-    }
-    if (!CheckSubtitleFile(resolved.Subtitle.FileName, AError))
-      return false;
-  }
+  int soundTrack = -1;
+  if (!ResolveSound(sound, AChoice, name, resolved, soundTrack, AError) ||
+      !ResolveRange(IsStillPicture(AProbe), ADurationUs, AChoice, name, resolved, AError))
+    return false;
+  const std::string soundLanguage = soundTrack >= 0 ? sound[soundTrack].Language : "";
+  if (!ResolveSubtitles(AProbe, AFileName, AChoice.Subtitles, soundLanguage, ALocaleLanguage,
+                        resolved.Subtitle, AError))
+    return false;
   AResolved = resolved;
   return true;
 }

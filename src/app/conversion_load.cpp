@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "app/file_reasons.h"
+#include "app/output_claim.h"
 #include "app/output_options.h"
 #include "app/profiles.h"
 #include "converter/av_converter.h"
@@ -220,7 +221,16 @@ bool ReopenConversion(TCustomAVConverter &AConverter, const std::string &ALibrar
     ReleaseOutputClaim(ALoaded);
     return false;
   }
-  // The claimed name: the file is there, empty, and the engine writes it over.
+  // The claimed name: the file is there, empty, and the engine writes it over; but only while it
+  // is still the one claimed, not a file another program has put under the name since.
+  if (!ClaimStillHeld({ALoaded.OutputFileName, ALoaded.OutputDevice, ALoaded.OutputInode},
+                      AError)) {
+    AError = "***Cannot do convert, error: " + AError;
+    AConverter.RemoveTask(ALoaded.TaskIndex);
+    ALoaded.TaskIndex = -1;
+    ReleaseOutputClaim(ALoaded);
+    return false;
+  }
   return SetClaimedOutput(AConverter, ALoaded, AError);
 }
 
@@ -228,11 +238,7 @@ void ReleaseOutputClaim(TLoadedConversion &ALoaded) {
   if (!ALoaded.OutputCreated || ALoaded.OutputFileName.empty())
     return;
   ALoaded.OutputCreated = false;
-  struct stat st {};
-  if (::stat(ALoaded.OutputFileName.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size == 0 &&
-      static_cast<uint64_t>(st.st_dev) == ALoaded.OutputDevice &&
-      static_cast<uint64_t>(st.st_ino) == ALoaded.OutputInode)
-    ::unlink(ALoaded.OutputFileName.c_str());
+  ReleaseClaim({ALoaded.OutputFileName, ALoaded.OutputDevice, ALoaded.OutputInode});
 }
 
 std::string InfoStringOf(const TLoadedConversion &ALoaded) {

@@ -1,11 +1,13 @@
 #include "app/folders.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -62,22 +64,44 @@ bool SplitKey(const std::string &ALine, std::string &AKey, std::string &AValue) 
 
 const char *const ByteOrderMark = "\xEF\xBB\xBF";
 
-// The file's lines without line ends. A UTF-8 byte-order mark, as editors on other systems
-// write it, is no part of the first line: ABom tells whether there was one.
-std::vector<std::string> ReadLines(const std::string &AFile, bool *ABom = nullptr) {
-  std::vector<std::string> lines;
-  std::ifstream in(AFile);
-  for (std::string line; std::getline(in, line);) {
+// The settings file as it was found: its lines without line ends, and how to write it back.
+struct TIniText {
+  std::vector<std::string> Lines;
+  bool Bom = false;  // a UTF-8 byte-order mark, as editors on other systems write it, came first
+  bool Crlf = false; // its lines end with CR LF, as a file from Windows does
+  std::string Error; // it is there but cannot be read: the reason
+};
+
+TIniText ReadLines(const std::string &AFile) {
+  TIniText ini;
+  std::string text;
+  const int fd = ::open(AFile.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    if (errno != ENOENT)
+      ini.Error = AFile + ": " + std::strerror(errno);
+    return ini;
+  }
+  char buffer[4096];
+  ssize_t n = 0;
+  while ((n = ::read(fd, buffer, sizeof buffer)) > 0)
+    text.append(buffer, static_cast<size_t>(n));
+  if (n < 0)
+    ini.Error = AFile + ": " + std::strerror(errno);
+  ::close(fd);
+  if (!ini.Error.empty())
+    return ini;
+  ini.Bom = text.compare(0, 3, ByteOrderMark) == 0;
+  const size_t firstEnd = text.find('\n');
+  ini.Crlf = firstEnd != std::string::npos && firstEnd > 0 && text[firstEnd - 1] == '\r';
+  for (size_t at = ini.Bom ? 3 : 0; at < text.size();) {
+    const size_t end = std::min(text.find('\n', at), text.size());
+    std::string line = text.substr(at, end - at);
     if (!line.empty() && line.back() == '\r')
       line.pop_back();
-    lines.push_back(line);
+    ini.Lines.push_back(line);
+    at = end + 1;
   }
-  const bool bom = !lines.empty() && lines[0].compare(0, 3, ByteOrderMark) == 0;
-  if (bom)
-    lines[0].erase(0, 3);
-  if (ABom)
-    *ABom = bom;
-  return lines;
+  return ini;
 }
 
 } // namespace
@@ -96,16 +120,30 @@ bool PrepareOutputFolder(const std::string &AFolder) {
   return ok;
 }
 
+std::string StateFolder() {
+  const char *state = std::getenv("XDG_STATE_HOME");
+  if (state && *state == '/')
+    return std::string(state) + "/korvelo-converter";
+  const char *home = std::getenv("HOME");
+  if (!home || *home != '/')
+    return {};
+  return std::string(home) + "/.local/state/korvelo-converter";
+}
+
 void SetDeviceFolder(const std::string &AFolder) {
   DeviceFolder = AFolder;
   DeviceDrive = VolumeOf(AFolder);
 }
 
-TFolderSettings LoadFolderSettings(const std::string &AIniFile, const std::string &AAppPath) {
+TFolderSettings LoadFolderSettings(const std::string &AIniFile, const std::string &AAppPath,
+                                   std::string *AReadError) {
   TFolderSettings settings;
   settings.OutputFolder = AAppPath;
   bool inSection = false, haveOutput = false;
-  for (const std::string &line : ReadLines(AIniFile)) {
+  TIniText ini = ReadLines(AIniFile);
+  if (AReadError)
+    *AReadError = ini.Error;
+  for (const std::string &line : ini.Lines) {
     const std::string section = SectionOf(line);
     if (!section.empty()) {
       inSection = SameKey(section, SettingsSection);
@@ -135,8 +173,14 @@ bool SaveFolderSettings(const std::string &AIniFile, const TFolderSettings &ASet
   const fs::path folder = fs::path(AIniFile).parent_path();
   if (!folder.empty())
     fs::create_directories(folder, ec); // the user's configuration folder on a first start
-  bool bom = false;
-  std::vector<std::string> lines = ReadLines(AIniFile, &bom);
+  TIniText ini = ReadLines(AIniFile);
+  if (!ini.Error.empty()) {
+    // What it holds is unknown: writing three lines over it would lose the rest.
+    if (AError)
+      *AError = ini.Error + "; it is left as it is";
+    return false;
+  }
+  std::vector<std::string> &lines = ini.Lines;
   const std::pair<const char *, std::string> keys[] = {{"DeviceFolder", ASettings.DeviceFolder},
                                                        {"OutputFolder", ASettings.OutputFolder}};
   // Find the section; replace the keys in it, or add them at its end.
@@ -177,10 +221,10 @@ bool SaveFolderSettings(const std::string &AIniFile, const TFolderSettings &ASet
   {
     errno = 0;
     std::ofstream out(temp, std::ios::trunc);
-    if (bom)
+    if (ini.Bom)
       out << ByteOrderMark;
     for (const std::string &line : lines)
-      out << line << "\n";
+      out << line << (ini.Crlf ? "\r\n" : "\n");
     // What is still buffered is written by the close: a full disk shows there.
     out.close();
     if (!out) {

@@ -15,6 +15,10 @@ std::string WithSeparator(const std::string &AFolder);
 // become empty. OutputFolder is not changed.
 bool PrepareOutputFolder(const std::string &AFolder);
 
+// The program's folder in the user's state folder: $XDG_STATE_HOME/korvelo-converter, else
+// ~/.local/state/korvelo-converter; empty when neither is set (nothing is then written).
+std::string StateFolder();
+
 // Sets DeviceFolder and the volume (DeviceDrive) whose free space the device page measures.
 void SetDeviceFolder(const std::string &AFolder);
 
@@ -24,11 +28,15 @@ struct TFolderSettings {
 };
 
 // Reads section "Folders" of the INI file AIniFile: "DeviceFolder" (default empty) and
-// "OutputFolder" (default AAppPath). A missing or unreadable file gives the defaults.
-TFolderSettings LoadFolderSettings(const std::string &AIniFile, const std::string &AAppPath);
-// Writes both keys into section "Folders", keeping every other line of the file; creates the
-// file and its folder when needed. False when it cannot be written, with the reason in AError
-// (a full disk included: the file is closed and checked before it replaces the old one).
+// "OutputFolder" (default AAppPath). A missing or unreadable file gives the defaults; one that
+// is there but cannot be read says why in AReadError.
+TFolderSettings LoadFolderSettings(const std::string &AIniFile, const std::string &AAppPath,
+                                   std::string *AReadError = nullptr);
+// Writes both keys into section "Folders", keeping every other line of the file, its comments
+// and its line ends; creates the file and its folder when needed. A file that is there but
+// cannot be read is never written over (false, with the reason). False when it cannot be written,
+// with the reason in AError (a full disk included: the file is closed and checked before it
+// replaces the old one).
 bool SaveFolderSettings(const std::string &AIniFile, const TFolderSettings &ASettings,
                         std::string *AError = nullptr);
 

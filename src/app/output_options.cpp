@@ -10,6 +10,7 @@
 #include <stdexcept>
 #include <system_error>
 
+#include "app/output_claim.h"
 #include "app/thumbnail.h"
 #include "converter/option_records.h"
 
@@ -30,11 +31,6 @@ std::string NumberedName(const TPSPOutputSettings &ASettings, int AN) {
   return ASettings.NameStem + "(" + std::to_string(AN) + ")" + ASettings.FileExt;
 }
 
-bool FileExists(const std::string &AName) {
-  std::error_code ec;
-  return std::filesystem::exists(AName, ec);
-}
-
 // Cuts AText to at most AMax bytes without splitting a UTF-8 character.
 std::string CutUtf8(const std::string &AText, size_t AMax) {
   if (AText.size() <= AMax)
@@ -43,6 +39,24 @@ std::string CutUtf8(const std::string &AText, size_t AMax) {
   while (n > 0 && (static_cast<unsigned char>(AText[n]) & 0xC0) == 0x80)
     --n;
   return AText.substr(0, n);
+}
+
+// The longest file name the folder ADir takes (255 on the usual file systems).
+size_t NameLimitOf(const std::string &ADir) {
+  const long limit = ::pathconf(ADir.empty() ? "." : ADir.c_str(), _PC_NAME_MAX);
+  return limit > 0 ? static_cast<size_t>(limit) : 255;
+}
+
+// AInputBase cut (whole UTF-8 characters) so that every file of the output fits the folder's
+// name limit: the name with its tail, a "(n)" number, and the longest of the extension and the
+// thumbnail's temporary name.
+std::string FittedBase(const std::string &AInputBase, const std::string &ATail,
+                       const std::string &ADir, const std::string &AExt) {
+  const size_t thumbnailTemp = std::strlen(".THM.tmp-XXXXXX");
+  const size_t reserved =
+      ATail.size() + std::strlen("(99999)") + std::max(AExt.size(), thumbnailTemp);
+  const size_t limit = NameLimitOf(ADir);
+  return limit > reserved ? CutUtf8(AInputBase, limit - reserved) : std::string();
 }
 
 } // namespace
@@ -99,33 +113,13 @@ TPSPOutputSettings BuildOutputOptions(int AProfileIndex, bool AFit, const std::s
   out.EncoderOptions = profile.EncoderOptions;
   out.FileExt = PSPFileExt;
 
-  const std::string base = BaseNameOf(AInputFileName) + "-" + profile.Size + "-" + profile.Kind;
+  const std::string tail = "-" + profile.Size + "-" + profile.Kind;
   const std::string &dir = profile.Kind == "AVC" ? AAVCDir : AMPEG4Dir;
-  out.NameStem = dir + base;
+  out.NameStem = dir + FittedBase(BaseNameOf(AInputFileName), tail, dir, out.FileExt) + tail;
   out.FileName = out.NameStem + out.FileExt;
-  for (int n = 1; FileExists(out.FileName); ++n)
+  for (int n = 1; OutputNameTaken(out.FileName); ++n)
     out.FileName = NumberedName(out, n);
   return out;
-}
-
-bool ClaimOutputFile(TPSPOutputSettings &ASettings, std::string &AError) {
-  int n = 0;
-  for (;;) {
-    const int fd =
-        ::open(ASettings.FileName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (fd >= 0) {
-      ::close(fd);
-      return true;
-    }
-    if (errno != EEXIST || ASettings.NameStem.empty() || n >= 99999) {
-      AError = ASettings.FileName + ": " + std::strerror(errno);
-      return false;
-    }
-    // Taken since it was chosen (by another process): the next number that is free.
-    do
-      ASettings.FileName = NumberedName(ASettings, ++n);
-    while (FileExists(ASettings.FileName));
-  }
 }
 
 void FillOutputOptions(const TPSPOutputSettings &ASettings, TOutputOptions &AOptions) {

@@ -51,12 +51,6 @@ TPSPOutputSettings BuildOutputOptions(int AProfileIndex, bool AFit, const std::s
                                       const std::string &AMPEG4Dir, int ASrcW, int ASrcH,
                                       double ADisplayAspect = 0);
 
-// Creates the output file ASettings.FileName exclusively, so that no other conversion, in this
-// process or another, can take the same name between its choice and the writing; when the name
-// has been taken meanwhile, the next free "(n)" is created and becomes FileName. False with the
-// system's reason in AError.
-bool ClaimOutputFile(TPSPOutputSettings &ASettings, std::string &AError);
-
 // The title a panel shows: the file's own title when it has one, else the file name without
 // folder and extension.
 std::string TitleFor(const std::string &AMetadataTitle, const std::string &AFileName);

@@ -11,14 +11,14 @@
 #include <vector>
 
 #include "app/folders.h"
+#include "app/media_setup.h"
+#include "app/output_claim.h"
 #include "app/profiles.h"
 #include "cli/batch.h"
 #include "cli/command_line.h"
 #include "cli/device_commands.h"
 #include "cli/progress_view.h"
 #include "cli/signals.h"
-#include "engine/unfinished_outputs.h"
-#include "medialib/medialib.h"
 
 namespace {
 
@@ -46,7 +46,7 @@ void WriteError(const std::string &AText) {
 // does not play: it is removed rather than left under its real name.
 [[noreturn]] void ExitNow(int ASignal, const char *AWhy) {
   WriteError(std::string("\nkorvelo-convert: ") + AWhy + ", exiting without waiting\n");
-  RemoveUnfinishedOutputs([](const char *APath) {
+  RemoveUnfinishedConversions([](const char *APath) {
     WriteError("korvelo-convert: " + PrintableText(APath) +
                ": removed, it was cut off before its end\n");
   });
@@ -73,6 +73,8 @@ int Convert(const TCommandLine &ACommand, const std::vector<std::string> &AFiles
   settings.LibraryPath = ProgramFolder();
   settings.Content = ACommand.Content;
 
+  // Names a run that was killed left claimed, empty, go before this run claims any.
+  RemoveAbandonedClaims();
   std::unique_ptr<TProgressView> view = MakeProgressView(stdout, stderr);
   TBatch batch(settings, AFiles, *view);
   int result = 0;
@@ -92,6 +94,7 @@ int Convert(const TCommandLine &ACommand, const std::vector<std::string> &AFiles
       result = 128 + watcher.FirstSignal();
   }
 
+  EndOutputClaims();
   const std::vector<TJobStatus> &jobs = batch.Jobs();
   std::fflush(stdout);
   std::printf("Converted %zu of %zu file%s (profile %d: %s).\n", batch.FinishedCount(), jobs.size(),
@@ -181,13 +184,14 @@ int main(int argc, char **argv) {
     break;
   }
 
-  if (!LoadLibraries(ProgramFolder(), true)) {
-    std::fprintf(stderr, "korvelo-convert: %s\n", LibraryLoadError().c_str());
+  std::string libraryError;
+  if (!LoadMediaLibraries(ProgramFolder(), libraryError)) {
+    std::fprintf(stderr, "korvelo-convert: %s\n", libraryError.c_str());
     return ExitFailure;
   }
   // The libraries' own messages would interleave with ours; a conversion's converter installs
   // its log bridge instead and the failures reach the summary.
-  SetMediaLogLevel(-1);
+  SilenceMediaLibraries();
   switch (command.Mode) {
   case TCommandMode::cmList:
     // Listing writes nothing: Ctrl-C may end it at once.

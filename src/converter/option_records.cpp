@@ -111,15 +111,10 @@ int64_t TimestampToUnixTime(double ATimestamp) {
   return static_cast<int64_t>(std::mktime(&fields));
 }
 
-void ApplyOutputOptions(TCustomFFmpeg &AEngine, const TOutputOptions &AOptions,
-                        const THookHandlers &AHooks) {
-  const TOutputOptions &o = AOptions;
-  TCustomFFmpeg &e = AEngine;
+namespace {
 
-  // 1. Further options; the fields below override the same options given here.
-  ApplyOptionText(e, o.ExtOptions);
-
-  // 2. The fields, in the order of the record.
+// The container and its muxing.
+void ApplyMuxFields(TCustomFFmpeg &e, const TOutputOptions &o) {
   if (!o.FileFormat.empty())
     e.SetOutputFormat(o.FileFormat);
   if (o.PacketSize > 0)
@@ -130,7 +125,10 @@ void ApplyOutputOptions(TCustomFFmpeg &AEngine, const TOutputOptions &AOptions,
     e.SetMuxMaxDelay(o.MuxDelay);
   if (o.MuxPreload > 0)
     e.SetMuxPreload(o.MuxPreload);
+}
 
+// The sound.
+void ApplyAudioFields(TCustomFFmpeg &e, const TOutputOptions &o) {
   if (!o.AudioCodec.empty())
     e.SetAudioCodec(o.AudioCodec);
   if (o.DisableAudio)
@@ -149,7 +147,10 @@ void ApplyOutputOptions(TCustomFFmpeg &AEngine, const TOutputOptions &AOptions,
   e.SetAudioSyncMethod(o.AudioSyncMethod);
   if (!o.AudioTag.empty())
     e.SetAudioTag(o.AudioTag);
+}
 
+// The picture: codec, rate, size, shape, crop and pads.
+void ApplyPictureFields(TCustomFFmpeg &e, const TOutputOptions &o) {
   if (!o.VideoCodec.empty())
     e.SetVideoCodec(o.VideoCodec);
   if (o.DisableVideo)
@@ -178,6 +179,10 @@ void ApplyOutputOptions(TCustomFFmpeg &AEngine, const TOutputOptions &AOptions,
     e.SetPadRight(o.PadRight);
   // There are no system colours here: only the colour bytes count.
   e.SetPadColor(static_cast<int>(o.PadColor & 0xFFFFFF));
+}
+
+// The video bit rate and its limits.
+void ApplyVideoRateFields(TCustomFFmpeg &e, const TOutputOptions &o) {
   if (o.GOPSize > 0)
     e.SetGenericOptionInt("gop", o.GOPSize);
   if (o.VideoBitrate > 0)
@@ -193,7 +198,10 @@ void ApplyOutputOptions(TCustomFFmpeg &AEngine, const TOutputOptions &AOptions,
   e.SetVideoSyncMethod(o.VideoSyncMethod);
   if (!o.VideoTag.empty())
     e.SetVideoTag(o.VideoTag);
+}
 
+// Subtitles, timestamps, length and the numbers of the description.
+void ApplyStreamAndTimeFields(TCustomFFmpeg &e, const TOutputOptions &o) {
   if (o.DisableSubtitle)
     e.SubtitleDisable = true;
   e.SubtitleLanguage = o.SubtitleLanguage;
@@ -206,8 +214,10 @@ void ApplyOutputOptions(TCustomFFmpeg &AEngine, const TOutputOptions &AOptions,
     e.SetYear(o.Year);
   if (o.Track > 0)
     e.SetTrack(o.Track);
+}
 
-  // 3. The texts, each up to its first zero byte.
+// The texts, each up to its first zero byte.
+void ApplyTextFields(TCustomFFmpeg &e, const TOutputOptions &o) {
   const std::string title = fixedText(o.Title), author = fixedText(o.Author),
                     copyright = fixedText(o.Copyright), comment = fixedText(o.Comment),
                     album = fixedText(o.Album), genre = fixedText(o.Genre);
@@ -223,6 +233,25 @@ void ApplyOutputOptions(TCustomFFmpeg &AEngine, const TOutputOptions &AOptions,
     e.SetAlbum(album);
   if (!genre.empty())
     e.SetGenre(genre);
+}
+
+} // namespace
+
+void ApplyOutputOptions(TCustomFFmpeg &AEngine, const TOutputOptions &AOptions,
+                        const THookHandlers &AHooks) {
+  const TOutputOptions &o = AOptions;
+  TCustomFFmpeg &e = AEngine;
+
+  // 1. Further options; the fields below override the same options given here.
+  ApplyOptionText(e, o.ExtOptions);
+
+  // 2. The fields, in the order of the record; 3. the texts.
+  ApplyMuxFields(e, o);
+  ApplyAudioFields(e, o);
+  ApplyPictureFields(e, o);
+  ApplyVideoRateFields(e, o);
+  ApplyStreamAndTimeFields(e, o);
+  ApplyTextFields(e, o);
 
   // 4. The target last, so that its settings win over the fields.
   if (const char *target = targetName(o.TargetType)) {

@@ -2,8 +2,10 @@
 
 #include <dlfcn.h>
 
+#include <atomic>
 #include <cstdio>
 #include <filesystem>
+#include <mutex>
 
 MediaFunctions avlib;
 std::atomic<int> CurrentLogLevel{1};
@@ -27,7 +29,11 @@ Library avformatLib{"avformat", LIBAVFORMAT_VERSION_MAJOR};
 Library swscaleLib{"swscale", LIBSWSCALE_VERSION_MAJOR};
 Library swresampleLib{"swresample", LIBSWRESAMPLE_VERSION_MAJOR};
 
-bool librariesLoaded = false;
+// Loading may be asked for by several threads at once (file loaders, the window, a converter):
+// one loads, the others wait for its result. The table is read without the lock once
+// librariesLoaded says it is complete.
+std::recursive_mutex loaderLock;
+std::atomic<bool> librariesLoaded{false};
 std::string libraryLoadError;
 std::string searchFolder; // set by LoadLibraries for the time of its loading
 
@@ -129,33 +135,42 @@ void unload(Library &lib) {
 
 // Registration is automatic on the installed libraries, so ARegisterAll has nothing to call.
 bool LoadAVUtil(bool AVersionedName, std::string &AError) {
+  const std::lock_guard<std::recursive_mutex> lock(loaderLock);
   return loadLibrary(avutilLib, AVersionedName, AError, bindAVUtil);
 }
 bool LoadAVCodec(bool AVersionedName, bool /*ARegisterAll*/, std::string &AError) {
+  const std::lock_guard<std::recursive_mutex> lock(loaderLock);
   return loadLibrary(avcodecLib, AVersionedName, AError, bindAVCodec);
 }
 bool LoadAVFormat(bool AVersionedName, bool /*ARegisterAll*/, std::string &AError) {
+  const std::lock_guard<std::recursive_mutex> lock(loaderLock);
   return loadLibrary(avformatLib, AVersionedName, AError, bindAVFormat);
 }
 bool LoadSwScale(bool AVersionedName, std::string &AError) {
+  const std::lock_guard<std::recursive_mutex> lock(loaderLock);
   return loadLibrary(swscaleLib, AVersionedName, AError, bindSwScale);
 }
 bool LoadSwResample(bool AVersionedName, std::string &AError) {
+  const std::lock_guard<std::recursive_mutex> lock(loaderLock);
   return loadLibrary(swresampleLib, AVersionedName, AError, bindSwResample);
 }
 
 bool LoadLibraries(const std::string &APath, bool AVersionedNames) {
   if (librariesLoaded)
     return true;
+  const std::lock_guard<std::recursive_mutex> lock(loaderLock);
+  if (librariesLoaded) // loaded by another thread meanwhile
+    return true;
   libraryLoadError.clear();
   searchFolder = APath;
   std::string error;
-  librariesLoaded = LoadAVCodec(AVersionedNames, true, error) &&
-                    LoadAVFormat(AVersionedNames, true, error) &&
-                    LoadAVUtil(AVersionedNames, error) && LoadSwScale(AVersionedNames, error) &&
-                    LoadSwResample(AVersionedNames, error);
+  const bool loaded = LoadAVCodec(AVersionedNames, true, error) &&
+                      LoadAVFormat(AVersionedNames, true, error) &&
+                      LoadAVUtil(AVersionedNames, error) && LoadSwScale(AVersionedNames, error) &&
+                      LoadSwResample(AVersionedNames, error);
   searchFolder.clear();
-  if (librariesLoaded) {
+  librariesLoaded = loaded;
+  if (loaded) {
     CurrentLogLevel = FromLibraryLogLevel(avlib.av_log_get_level());
   } else {
     libraryLoadError = error;
@@ -165,6 +180,7 @@ bool LoadLibraries(const std::string &APath, bool AVersionedNames) {
 }
 
 void UnloadLibraries() {
+  const std::lock_guard<std::recursive_mutex> lock(loaderLock);
   unload(avcodecLib);
   unload(avformatLib);
   unload(avutilLib);
@@ -180,7 +196,10 @@ bool AVCodecLoaded() { return avcodecLib.bound; }
 bool AVFormatLoaded() { return avformatLib.bound; }
 bool SwScaleLoaded() { return swscaleLib.bound; }
 bool SwResampleLoaded() { return swresampleLib.bound; }
-std::string LibraryLoadError() { return libraryLoadError; }
+std::string LibraryLoadError() {
+  const std::lock_guard<std::recursive_mutex> lock(loaderLock);
+  return libraryLoadError;
+}
 
 int InputOpenErrorCode(int AResult, const std::string &APath, bool AFormatGiven) {
   if (AResult != AVERROR_INVALIDDATA)

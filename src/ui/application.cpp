@@ -5,7 +5,7 @@
 
 #include "ui/messages.h"
 #include "app/window_rules.h"
-#include "engine/custom_ffmpeg.h"
+#include "app/media_setup.h"
 
 TKorveloApplication::TKorveloApplication(int &AArgc, char **AArgv) : QApplication(AArgc, AArgv) {
   setApplicationName(QStringLiteral("korvelo-converter"));
@@ -28,7 +28,7 @@ bool TKorveloApplication::notify(QObject *AReceiver, QEvent *AEvent) {
 }
 
 void AppException(const std::exception &AError) {
-  const bool engine = dynamic_cast<const FFMpegException *>(&AError) != nullptr;
+  const bool engine = IsEngineError(AError);
   ShowMessage(QApplication::activeWindow(), QString::fromStdString(WithFullStop(AError.what())),
               engine ? QMessageBox::Warning : QMessageBox::Critical);
 }

@@ -60,6 +60,8 @@ public:
   // already fitted into the preview box.
   void ShowLoaded(const std::string &AFileName, const TLoadedConversion &ALoaded,
                   const TBGRImage &APreview);
+  // The profile and content a file was loaded with, when added with its own (a restore).
+  void TakeChoices(int AProfile, const TContentChoice &AChoice);
   // AFromEnd: started from the end of the conversion before. A reload that fails then shows
   // its reason on the panel only: a message box would run the event loop inside that end.
   void StartItem(bool AFromEnd = false);

@@ -2,6 +2,7 @@
 // the part of the input (from the preview's position), shown in a word on the Output group's
 // title line.
 #include <QActionGroup>
+#include <QComboBox>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGroupBox>
@@ -43,6 +44,12 @@ bool TfrmConvertItem::SetContentChoice(const TContentChoice &AChoice) {
     return false;
   }
   return true;
+}
+
+void TfrmConvertItem::TakeChoices(int AProfile, const TContentChoice &AChoice) {
+  if (AProfile >= 0 && AProfile < cboxFormat->count())
+    cboxFormat->setCurrentIndex(AProfile);
+  FContent = AChoice;
 }
 
 void TfrmConvertItem::SetRangeStart() {

@@ -15,10 +15,8 @@
 
 #include "app/profiles.h"
 #include "ui/file_loader.h"
-#include "medialib/medialib.h"
 #include "ui/messages.h"
 #include "app/window_rules.h"
-#include "converter/av_converter.h"
 
 namespace {
 
@@ -59,7 +57,9 @@ TfrmConvertList::~TfrmConvertList() {
 
 int TfrmConvertList::Loading() const { return FLoader->Pending(); }
 
-std::vector<std::string> TfrmConvertList::LoadingFiles() const { return FLoader->PendingFiles(); }
+std::vector<TRememberedJob> TfrmConvertList::LoadingFiles() const {
+  return FLoader->PendingFiles();
+}
 
 void TfrmConvertList::ShowPanelOf(QWidget *AWidget) {
   if (!AWidget)
@@ -111,13 +111,13 @@ int TfrmConvertList::ClientHeight() const {
   return std::max(height() - (sideways ? ScrollBarWidth : 0), 0);
 }
 
-void TfrmConvertList::AddItem(const std::string &AFileName) {
-  // Libraries not loaded yet are tried here, once, rather than on several workers at once.
+void TfrmConvertList::AddItem(const std::string &AFileName, int AProfile,
+                              const TContentChoice &AChoice) {
+  // Libraries not loaded yet are loaded by the workers, one at a time (the loader is locked).
   const std::string libraryPath = QCoreApplication::applicationDirPath().toStdString();
-  if (!LibrariesLoaded())
-    TCustomAVConverter().LoadLibraries(libraryPath, true);
-  FLoader->Add(AFileName, DefaultProfileIndex, libraryPath, AVCFolder, MPEG4Folder,
-               TfrmConvertItem::PreviewWidth, TfrmConvertItem::PreviewHeight);
+  const int profile = AProfile >= 0 && AProfile < PSPProfileCount ? AProfile : DefaultProfileIndex;
+  FLoader->Add(AFileName, profile, libraryPath, AVCFolder, MPEG4Folder,
+               TfrmConvertItem::PreviewWidth, TfrmConvertItem::PreviewHeight, AChoice);
 }
 
 void TfrmConvertList::ItemLoaded(TFileLoad &ALoad) {
@@ -139,6 +139,7 @@ void TfrmConvertList::ItemLoaded(TFileLoad &ALoad) {
                                     const std::string &AMessage) {
       ItemTerminate(AIndex, AFinished, AException, AMessage);
     };
+    item->TakeChoices(ALoad.Asked.Profile, ALoad.Asked.Choice);
     item->ShowLoaded(ALoad.FileName, ALoad.Loaded, ALoad.Preview);
     // The output folder changed while the file was loading: it writes into the new one.
     if (ALoad.AVCFolder != AVCFolder || ALoad.MPEG4Folder != MPEG4Folder)

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "app/remembered_batch.h"
 #include "ui/convert_item.h"
 
 class QScrollBar;
@@ -33,10 +34,12 @@ public:
   // Loads the file off the window's thread; its panel appears, in the order files were added,
   // once its probe and first picture are done. A file refused says why: one message for the
   // files refused together.
-  void AddItem(const std::string &AFileName);
-  // Files added whose panels have not appeared yet, and their names in the order added.
+  // AProfile -1 is the default profile.
+  void AddItem(const std::string &AFileName, int AProfile = -1,
+               const TContentChoice &AChoice = TContentChoice());
+  // Files added whose panels have not appeared yet, and them as added, in that order.
   int Loading() const;
-  std::vector<std::string> LoadingFiles() const;
+  std::vector<TRememberedJob> LoadingFiles() const;
   void RemoveSelected();
   void ClearItems();
   void StartBatch();

@@ -45,7 +45,7 @@ uint64_t TFileLoader::Add(const std::string &AFileName, int AProfileIndex,
                           const std::string &AMPEG4Folder, int APreviewW, int APreviewH,
                           const TContentChoice &AChoice) {
   const uint64_t serial = FNextSerial;
-  FPendingNames.emplace(serial, AFileName);
+  FPendingNames.emplace(serial, TRememberedJob{AFileName, AProfileIndex, AChoice});
   {
     std::lock_guard<std::mutex> lock(FMutex);
     FJobs.push_back({FNextSerial++, AFileName, ALibraryPath, AAVCFolder, AMPEG4Folder,
@@ -62,8 +62,8 @@ int TFileLoader::Pending() const {
   return static_cast<int>(FNextSerial - std::max(FNextDelivery, FCancelledBelow));
 }
 
-std::vector<std::string> TFileLoader::PendingFiles() const {
-  std::vector<std::string> files;
+std::vector<TRememberedJob> TFileLoader::PendingFiles() const {
+  std::vector<TRememberedJob> files;
   for (const auto &pending : FPendingNames)
     files.push_back(pending.second);
   return files;
@@ -112,6 +112,7 @@ void TFileLoader::Work() {
 void TFileLoader::Load(const TJob &AJob, TFileLoad &AResult) {
   try {
     auto converter = std::make_unique<TCustomAVConverter>();
+    AResult.Asked = {AJob.FileName, AJob.Profile, AJob.Choice};
     if (!LoadConversion(*converter, AJob.LibraryPath, AJob.FileName, AJob.Profile, AJob.AVCFolder,
                         AJob.MPEG4Folder, AResult.Loaded, AResult.Error, AJob.Choice))
       return;

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "app/conversion_load.h"
+#include "app/remembered_batch.h"
 #include "converter/av_converter.h"
 #include "medialib/bgr_image.h"
 
@@ -30,6 +31,7 @@ struct TFileLoad {
   TLoadedConversion Loaded;
   TBGRImage Preview;                  // the first picture fitted into the panel's preview box
   std::string AVCFolder, MPEG4Folder; // the output folders it was loaded for
+  TRememberedJob Asked;               // the file with the profile and content it was added with
 };
 
 class TFileLoader : public QObject {
@@ -47,8 +49,8 @@ public:
                int APreviewH, const TContentChoice &AChoice = TContentChoice());
   // Files added and not delivered yet.
   int Pending() const;
-  // Their names, in the order they were added.
-  std::vector<std::string> PendingFiles() const;
+  // Them as they were added, in that order.
+  std::vector<TRememberedJob> PendingFiles() const;
   // Forgets the files not delivered yet (the list was cleared): their claims are given up.
   void Cancel();
 
@@ -74,7 +76,7 @@ private:
   uint64_t FNextDelivery = 0;
   uint64_t FCancelledBelow = 0;
   // The names of the files not delivered yet, by serial. Window's thread only.
-  std::map<uint64_t, std::string> FPendingNames;
+  std::map<uint64_t, TRememberedJob> FPendingNames;
   bool FDeliveryPosted = false;
   bool FStopping = false;
   std::vector<std::thread> FWorkers;

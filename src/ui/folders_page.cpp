@@ -179,6 +179,35 @@ QWidget *TFoldersPage::CreateFoldersBox() {
   return box;
 }
 
+QWidget *TFoldersPage::CreateStickPage(QWidget *AParent) {
+  auto *stickPage = new QWidget(AParent);
+  auto *stickLayout = new QGridLayout(stickPage);
+  stickLayout->setContentsMargins(0, 0, 0, 0);
+  lvStick = NewList(stickPage, StickColumns, static_cast<int>(std::size(StickColumns)));
+  lvStick->horizontalHeader()->setSectionResizeMode(1, QHeaderView::Stretch);
+  lvStick->setAccessibleName(tr("On the memory stick"));
+  lbStickState = new QLabel(stickPage);
+  lbStickState->setTextFormat(Qt::PlainText);
+  btnRemoveFromStick = new QPushButton(tr("Remove from stick"), stickPage);
+  btnRemoveFromStick->setToolTip(tr("Removes the selected videos and their thumbnails from the "
+                                    "memory stick"));
+  connect(btnRemoveFromStick, &QPushButton::clicked, this, [this] { btnRemoveFromStickClick(); });
+  stickLayout->addWidget(new QLabel(tr("On the memory stick:"), stickPage), 0, 0, 1, 2);
+  stickLayout->addWidget(lvStick, 1, 0, 1, 2);
+  btnEject = new QPushButton(tr("Eject"), stickPage);
+  btnEject->setToolTip(tr("Writes everything out, unmounts the stick and powers it off, so that "
+                          "it can be pulled out safely"));
+  connect(btnEject, &QPushButton::clicked, this, [this] { btnEjectClick(); });
+  auto *stickButtons = new QHBoxLayout;
+  stickButtons->addWidget(btnRemoveFromStick);
+  stickButtons->addWidget(btnEject);
+  stickLayout->addWidget(lbStickState, 2, 0);
+  stickLayout->addLayout(stickButtons, 2, 1);
+  stickLayout->setRowStretch(1, 1);
+  stickLayout->setColumnStretch(0, 1);
+  return stickPage;
+}
+
 QWidget *TFoldersPage::CreateFilesBox() {
   auto *box = new QGroupBox(tr("Video files"), this);
   auto *layout = new QGridLayout(box);
@@ -216,32 +245,7 @@ QWidget *TFoldersPage::CreateFilesBox() {
   splFiles->addWidget(lvFiles);
 
   // Beside what could be copied, what the stick holds already.
-  auto *stickPage = new QWidget(splFiles);
-  auto *stickLayout = new QGridLayout(stickPage);
-  stickLayout->setContentsMargins(0, 0, 0, 0);
-  lvStick = NewList(stickPage, StickColumns, static_cast<int>(std::size(StickColumns)));
-  lvStick->horizontalHeader()->setSectionResizeMode(1, QHeaderView::Stretch);
-  lvStick->setAccessibleName(tr("On the memory stick"));
-  lbStickState = new QLabel(stickPage);
-  lbStickState->setTextFormat(Qt::PlainText);
-  btnRemoveFromStick = new QPushButton(tr("Remove from stick"), stickPage);
-  btnRemoveFromStick->setToolTip(tr("Removes the selected videos and their thumbnails from the "
-                                    "memory stick"));
-  connect(btnRemoveFromStick, &QPushButton::clicked, this, [this] { btnRemoveFromStickClick(); });
-  stickLayout->addWidget(new QLabel(tr("On the memory stick:"), stickPage), 0, 0, 1, 2);
-  stickLayout->addWidget(lvStick, 1, 0, 1, 2);
-  btnEject = new QPushButton(tr("Eject"), stickPage);
-  btnEject->setToolTip(tr("Writes everything out, unmounts the stick and powers it off, so that "
-                          "it can be pulled out safely"));
-  connect(btnEject, &QPushButton::clicked, this, [this] { btnEjectClick(); });
-  auto *stickButtons = new QHBoxLayout;
-  stickButtons->addWidget(btnRemoveFromStick);
-  stickButtons->addWidget(btnEject);
-  stickLayout->addWidget(lbStickState, 2, 0);
-  stickLayout->addLayout(stickButtons, 2, 1);
-  stickLayout->setRowStretch(1, 1);
-  stickLayout->setColumnStretch(0, 1);
-  splFiles->addWidget(stickPage);
+  splFiles->addWidget(CreateStickPage(splFiles));
   splFiles->setStretchFactor(0, 3);
   splFiles->setStretchFactor(1, 2);
 
@@ -277,7 +281,16 @@ QWidget *TFoldersPage::CreateFilesBox() {
 }
 
 void TFoldersPage::LoadSettings() {
-  const TFolderSettings settings = LoadFolderSettings(FPlaces.SettingsFile, FPlaces.DefaultOutput);
+  std::string readError;
+  const TFolderSettings settings =
+      LoadFolderSettings(FPlaces.SettingsFile, FPlaces.DefaultOutput, &readError);
+  FSettingsUnreadable = !readError.empty();
+  if (FSettingsUnreadable)
+    QTimer::singleShot(0, this, [this, why = Text(readError)] {
+      ShowMessage(window(), tr("The settings file cannot be read (%1). The folders chosen now "
+                               "are used until the window closes; the file is left as it is.")
+                                .arg(why));
+    });
   SetDeviceFolder(settings.DeviceFolder);
   edDeviceFolder->setText(Text(DeviceFolder));
   const TOutputFolderChoice choice =
@@ -294,6 +307,8 @@ void TFoldersPage::LoadSettings() {
 }
 
 QString TFoldersPage::SaveSettings() {
+  if (FSettingsUnreadable)
+    return {}; // told at start
   std::string error;
   if (SaveFolderSettings(
           FPlaces.SettingsFile,

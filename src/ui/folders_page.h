@@ -107,6 +107,8 @@ protected:
 private:
   QWidget *CreateFoldersBox();
   QWidget *CreateFilesBox();
+  // What the stick holds, with its buttons.
+  QWidget *CreateStickPage(QWidget *AParent);
   QString BrowseFolder(const QString &ACurrent);
   void btnDeviceFolderClick();
   void btnOutputFolderClick();
@@ -133,6 +135,7 @@ private:
 
   TFolderPlaces FPlaces;
   bool FOutputFolderOK = false;
+  bool FSettingsUnreadable = false;   // told at start; the file is then left as it is
   std::vector<TConvertedFile> FFiles; // one per row, in row order
   int64_t FSelectedSize = 0;
   std::string FOfferedFolder;

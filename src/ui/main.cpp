@@ -11,11 +11,11 @@
 #include <csignal>
 #include <cstdio>
 
+#include "app/output_claim.h"
 #include "ui/application.h"
 #include "ui/main_window.h"
 #include "ui/single_instance.h"
 #include "ui/window_command_line.h"
-#include "engine/unfinished_outputs.h"
 
 namespace {
 
@@ -48,7 +48,7 @@ void SignalArrived(int ASignal) {
   }
   // The second one ends the program as the signal would have, but a file cut off before its
   // index, which would not play, is not left under its name.
-  RemoveUnfinishedOutputs();
+  RemoveUnfinishedConversions();
   ::signal(ASignal, SIG_DFL);
   ::raise(ASignal);
 }
@@ -85,6 +85,22 @@ void RaiseOpenFileLimit() {
   }
 }
 
+int RunWindow(TSingleInstance &AInstance, const QStringList &AFiles) {
+  TfrmMain window;
+  AInstance.FOnArrived = [&window](const QString &AFolder, const QStringList &AArguments) {
+    window.TakeLaunch(AFolder, AArguments);
+  };
+  AInstance.FAccepting = [&window] { return !window.Closing(); };
+  CloseOnSignals(window);
+  window.show();
+  if (!AFiles.isEmpty())
+    QTimer::singleShot(0, &window, [&window, AFiles] { window.AddFiles(AFiles); });
+  const int status = QApplication::exec();
+  AInstance.FOnArrived = nullptr;
+  AInstance.FAccepting = [] { return false; };
+  return status;
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
@@ -108,14 +124,10 @@ int main(int argc, char **argv) {
   if (instance.HandOverOrListen(QDir::currentPath(), arguments))
     return 0;
 
-  TfrmMain window;
-  instance.FOnArrived = [&window](const QString &AFolder, const QStringList &AArguments) {
-    window.TakeLaunch(AFolder, AArguments);
-  };
-  CloseOnSignals(window);
-  window.show();
-  if (!command.Files.isEmpty())
-    QTimer::singleShot(0, &window, [&window, files = command.Files] { window.AddFiles(files); });
-  const int status = app.exec();
+  // Names a run that was killed left claimed, empty, go before this run claims any.
+  RemoveAbandonedClaims();
+  const int status = RunWindow(instance, command.Files);
+  // After the window and its loaders are gone: what they still held was never written.
+  EndOutputClaims();
   return ClosingSignal != 0 ? 128 + ClosingSignal : status;
 }

@@ -35,6 +35,7 @@
 
 #include "app/file_reasons.h"
 #include "app/folders.h"
+#include "app/media_setup.h"
 #include "app/profiles.h"
 #include "app/remembered_batch.h"
 #include "app/size_estimate.h"
@@ -46,7 +47,6 @@
 #include "ui/messages.h"
 #include "ui/text_fit.h"
 #include "ui/window_command_line.h"
-#include "converter/av_converter.h"
 
 namespace {
 
@@ -111,8 +111,7 @@ std::string WithTrailingSlash(const QString &AFolder) {
 
 } // namespace
 
-TfrmMain::TfrmMain(const QString &AAppPath, QWidget *AParent)
-    : QMainWindow(AParent), FConverter(std::make_unique<TCustomAVConverter>()) {
+TfrmMain::TfrmMain(const QString &AAppPath, QWidget *AParent) : QMainWindow(AParent) {
   setWindowTitle(WindowCaption());
   setMinimumSize(138, 55);
   FAppPath =
@@ -140,8 +139,9 @@ TfrmMain::TfrmMain(const QString &AAppPath, QWidget *AParent)
                    "usual ones until chosen again.")
                     .arg(QString::fromStdString(settings), QString::fromStdString(unreadable)));
   // The window opens even without the media libraries: each file added tries them again.
-  if (!FConverter->LoadLibraries(FAppPath, true))
-    PostMessage(this, QString::fromStdString(FConverter->LastErrorMessage()));
+  std::string libraryError;
+  if (!LoadMediaLibraries(FAppPath, libraryError))
+    PostMessage(this, QString::fromStdString(libraryError));
   FFoldersPage->RefreshFiles();
   SetUpKeyboard();
   PlaceOnScreen();
@@ -203,12 +203,11 @@ void TfrmMain::CreateStatusLine() {
       tr("Restore %n file(s) from last time", nullptr, static_cast<int>(FRestorable.size())));
   btnRestore->setVisible(!FRestorable.empty());
   connect(btnRestore, &QPushButton::clicked, this, [this] {
-    QStringList files;
-    for (const std::string &file : FRestorable)
-      files << QString::fromStdString(file);
+    pcSteps->setCurrentWidget(tshConvert);
+    for (const TRememberedJob &job : FRestorable)
+      FConvertList->AddItem(job.FileName, job.Profile, job.Choice);
     FRestorable.clear();
     btnRestore->hide();
-    AddFiles(files);
   });
   statusBar()->addPermanentWidget(btnRestore);
 }
@@ -530,12 +529,20 @@ void TfrmMain::AddFiles(const QStringList &AFiles) {
 }
 
 void TfrmMain::TakeLaunch(const QString &AWorkingFolder, const QStringList &AArguments) {
+  const TWindowCommandLine command = ParseWindowCommandLine(AArguments, AWorkingFolder);
+  // Handed over as the window began to close: kept for the next start with the files left.
+  if (FClosing) {
+    for (const QString &path :
+         command.Command == TWindowCommand::wcOpen ? command.Files : QStringList())
+      for (const QString &file : MediaFilesIn(path))
+        FLeftUnconverted.push_back({file.toStdString(), -1, TContentChoice()});
+    return;
+  }
   if (isMinimized())
     showNormal();
   show();
   raise();
   activateWindow();
-  const TWindowCommandLine command = ParseWindowCommandLine(AArguments, AWorkingFolder);
   if (command.Command == TWindowCommand::wcOpen && !command.Files.isEmpty())
     AddFiles(command.Files);
 }
@@ -567,15 +574,24 @@ void TfrmMain::ListProgress(int, int APercent, TItemState AState) {
 }
 
 void TfrmMain::closeEvent(QCloseEvent *AEvent) {
+  // Quitting by mistake would lose the conversion under way: asked once, unless a signal closes.
+  if (!FClosing && !FClosingForSignal && !FConvertList->AllTerminated() &&
+      !AskQuestion(this, tr("A conversion is running. Stop it and quit?"), tr("Stop and quit"),
+                   tr("Keep converting"))) {
+    AEvent->ignore();
+    return;
+  }
   // What is still to convert as closing begins (the running conversion is stopped by it) is
   // offered back at the next start, with the files added that are still loading.
   if (!FClosing) {
     FLeftUnconverted.clear();
     for (int i = 0; i < FConvertList->Count(); ++i)
       if (FConvertList->Item(i)->FState != isTerminated)
-        FLeftUnconverted.push_back(FConvertList->Item(i)->InputFileName());
-    for (const std::string &file : FConvertList->LoadingFiles())
-      FLeftUnconverted.push_back(file);
+        FLeftUnconverted.push_back({FConvertList->Item(i)->InputFileName(),
+                                    FConvertList->Item(i)->cboxFormat->currentIndex(),
+                                    FConvertList->Item(i)->ContentChoice()});
+    for (const TRememberedJob &job : FConvertList->LoadingFiles())
+      FLeftUnconverted.push_back(job);
   }
   const bool canClose = FConvertList->AllTerminated();
   if (canClose && !FCloseScheduled) {
@@ -592,9 +608,12 @@ void TfrmMain::closeEvent(QCloseEvent *AEvent) {
   CloseTimer->stop();
   SavePlace();
   SaveSettings();
-  std::vector<std::string> remembered = FLeftUnconverted;
+  std::vector<TRememberedJob> remembered = FLeftUnconverted;
   remembered.insert(remembered.end(), FRestorable.begin(), FRestorable.end());
-  WriteRememberedBatch(RememberedBatchPath(), remembered);
+  std::string error;
+  if (!WriteRememberedBatch(RememberedBatchPath(), remembered, error))
+    TellUnsaved(tr("The files still to convert could not be kept for the next start (%1).")
+                    .arg(QString::fromStdString(error)));
   AEvent->accept();
 }
 
@@ -604,13 +623,16 @@ void TfrmMain::SaveSettings() {
   const QString error = FFoldersPage->SaveSettings();
   if (error.isEmpty())
     return;
-  const QString text = tr("The folder settings could not be saved (%1): the next start will not "
-                          "know the folders chosen now.")
-                           .arg(error);
+  TellUnsaved(tr("The folder settings could not be saved (%1): the next start will not "
+                 "know the folders chosen now.")
+                  .arg(error));
+}
+
+void TfrmMain::TellUnsaved(const QString &AText) {
   if (FClosingForSignal)
-    std::fprintf(stderr, "korvelo-converter: %s\n", text.toLocal8Bit().constData());
+    std::fprintf(stderr, "korvelo-converter: %s\n", AText.toLocal8Bit().constData());
   else
-    ShowMessage(this, text);
+    ShowMessage(this, AText);
 }
 
 bool TfrmMain::OutputFolderOK() const { return FFoldersPage->OutputFolderOK(); }

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "app/remembered_batch.h"
 #include "ui/convert_item.h"
 #include "ui/desktop_notifier.h"
 
@@ -23,7 +24,6 @@ class QTimer;
 class QVBoxLayout;
 class TCommandBar;
 class TElidedLabel;
-class TCustomAVConverter;
 class TfrmConvertList;
 class TFoldersPage;
 
@@ -48,16 +48,20 @@ public:
   // A later launch of the program: its files (relative to AWorkingFolder) are added and the
   // window comes to the front.
   void TakeLaunch(const QString &AWorkingFolder, const QStringList &AArguments);
+  // A close has been asked for: later launches open a window of their own.
+  bool Closing() const { return FClosing; }
 
   // Folder settings, kept by the Folders and Files page. A save that fails is told.
   void LoadSettings();
   void SaveSettings();
+  // A message about what could not be kept for the next start, on the terminal when a signal
+  // closes the window.
+  void TellUnsaved(const QString &AText);
   void ShowOutputFolderError();
   // Page 2 hosts the Folders and Files contents; this puts AContents on it.
   void SetFoldersPage(QWidget *AContents);
 
   TfrmConvertList *ConvertList() const { return FConvertList; }
-  TCustomAVConverter &Converter() { return *FConverter; }
   const std::string &AppPath() const { return FAppPath; }
   bool OutputFolderOK() const;
   TFoldersPage *FoldersPage() const { return FFoldersPage; }
@@ -113,7 +117,6 @@ private:
   void ListProgress(int AIndex, int APercent, TItemState AState);
   void OpenFolder(const std::string &AFolder);
 
-  std::unique_ptr<TCustomAVConverter> FConverter;
   TfrmConvertList *FConvertList = nullptr;
   QVBoxLayout *FFoldersLayout = nullptr;
   TFoldersPage *FFoldersPage = nullptr;
@@ -123,6 +126,6 @@ private:
   bool FClosing = false;
   bool FCloseScheduled = false;
   bool FConvertedSinceRefresh = false;
-  std::vector<std::string> FRestorable;      // offered by btnRestore, not taken yet
-  std::vector<std::string> FLeftUnconverted; // the list's unconverted files as closing began
+  std::vector<TRememberedJob> FRestorable;      // offered by btnRestore, not taken yet
+  std::vector<TRememberedJob> FLeftUnconverted; // the list's unconverted jobs as closing began
 };

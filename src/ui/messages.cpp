@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QPointer>
 #include <QTranslator>
+#include <QPushButton>
 
 namespace {
 
@@ -11,7 +12,26 @@ TMessageSink &Sink() {
   return sink;
 }
 
+TQuestionSink &Questions() {
+  static TQuestionSink sink;
+  return sink;
+}
+
 } // namespace
+
+bool AskQuestion(QWidget *AParent, const QString &AText, const QString &AYes, const QString &ANo) {
+  if (Questions())
+    return Questions()(AText);
+  if (Sink())
+    return true;
+  QMessageBox box(QMessageBox::Question, QString::fromUtf8(ApplicationTitle), AText,
+                  QMessageBox::NoButton, AParent);
+  QPushButton *yes = box.addButton(AYes, QMessageBox::AcceptRole);
+  box.addButton(ANo, QMessageBox::RejectRole);
+  box.setDefaultButton(yes);
+  box.exec();
+  return box.clickedButton() == yes;
+}
 
 void ShowMessage(QWidget *AParent, const QString &AText, QMessageBox::Icon AIcon) {
   if (Sink()) {
@@ -56,3 +76,5 @@ void InstallTranslations() {
 }
 
 void SetMessageSink(TMessageSink ASink) { Sink() = std::move(ASink); }
+
+void SetQuestionSink(TQuestionSink ASink) { Questions() = std::move(ASink); }

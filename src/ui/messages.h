@@ -17,6 +17,12 @@ void ShowMessage(QWidget *AParent, const QString &AText,
 void PostMessage(QWidget *AParent, const QString &AText,
                  QMessageBox::Icon AIcon = QMessageBox::Warning);
 
+// Asks AText with two answers, AYes first and the default; true for AYes. While a question
+// sink is set it answers; while only a message sink is set (tests), the answer is AYes.
+bool AskQuestion(QWidget *AParent, const QString &AText, const QString &AYes, const QString &ANo);
+using TQuestionSink = std::function<bool(const QString &AText)>;
+void SetQuestionSink(TQuestionSink ASink);
+
 // AName on one line: a line break or tab in a file name becomes a blank, as the line edits show
 // it, so that a one-line row or status shows the whole name rather than its first line.
 QString OneLine(const QString &AName);

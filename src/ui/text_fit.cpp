@@ -1,6 +1,7 @@
 #include "ui/text_fit.h"
 
 #include <QAbstractItemView>
+#include <QCoreApplication>
 #include <QEvent>
 #include <QFontMetrics>
 #include <QPainter>
@@ -9,6 +10,7 @@
 #include <QStyleOptionFrame>
 #include <QStylePainter>
 #include <algorithm>
+#include <QWheelEvent>
 
 namespace {
 
@@ -185,7 +187,25 @@ void TPathField::paintEvent(QPaintEvent *AEvent) {
 }
 
 TElidedComboBox::TElidedComboBox(QWidget *AParent) : QComboBox(AParent) {
+  // Not focused by the wheel either, so that scrolling past it never starts changing it.
+  setFocusPolicy(Qt::StrongFocus);
   connect(this, &QComboBox::currentTextChanged, this, [this] { UpdateToolTip(); });
+}
+
+void TElidedComboBox::wheelEvent(QWheelEvent *AEvent) {
+  if (hasFocus()) {
+    QComboBox::wheelEvent(AEvent);
+    return;
+  }
+  // Handed up to the first parent that takes it (the list, which scrolls), as an ignored
+  // event would be; done here so that it also holds for events the program sends itself.
+  for (QWidget *parent = parentWidget(); parent; parent = parent->parentWidget()) {
+    AEvent->accept();
+    QCoreApplication::sendEvent(parent, AEvent);
+    if (AEvent->isAccepted())
+      return;
+  }
+  AEvent->ignore();
 }
 
 QString TElidedComboBox::ShownText() const {

@@ -84,6 +84,9 @@ public:
 protected:
   void paintEvent(QPaintEvent *AEvent) override;
   void resizeEvent(QResizeEvent *AEvent) override;
+  // The wheel over a box in a scrolling list scrolls the list; it changes the choice only
+  // while the box has the focus.
+  void wheelEvent(QWheelEvent *AEvent) override;
 
 private:
   void UpdateToolTip();

@@ -99,7 +99,7 @@ TEST(OutputFolder, StartUpFallsBackToTheProgramFolderAndSaysSoWhenTheStoredOneFa
   EXPECT_EQ(OutputFolder, bad);
 }
 
-TEST(Settings, DefaultsWithoutAFileAndBothKeysWrittenKeepingOtherLines) {
+TEST(Settings, DefaultsWithoutAFileAndBothKeysWrittenKeepingOtherLinesAndLineEnds) {
   testing_support::TempDir dir;
   const std::string ini = dir.file("Config.ini");
   TFolderSettings s = LoadFolderSettings(ini, "/opt/korvelo/");
@@ -116,7 +116,8 @@ TEST(Settings, DefaultsWithoutAFileAndBothKeysWrittenKeepingOtherLines) {
   EXPECT_EQ(s.DeviceFolder, "/media/PSP/");
   EXPECT_EQ(s.OutputFolder, "/videos/out");
   const std::string text = ReadFile(ini);
-  EXPECT_NE(text.find("[Window]\nLeft=10\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("[Window]\r\nLeft=10\r\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("OutputFolder=/videos/out\r\n"), std::string::npos) << text;
   EXPECT_NE(text.find("Extra=1"), std::string::npos) << text;
   EXPECT_EQ(text.find("/old"), std::string::npos) << text;
 
@@ -135,7 +136,27 @@ TEST(Settings, DefaultsWithoutAFileAndBothKeysWrittenKeepingOtherLines) {
   EXPECT_EQ(s.DeviceFolder, "/stick");
   EXPECT_EQ(s.OutputFolder, "/out");
   ASSERT_TRUE(SaveFolderSettings(marked, {"/stick2", "/out2"}));
-  EXPECT_EQ(ReadFile(marked), "\xEF\xBB\xBF[Folders]\nDeviceFolder=/stick2\nOutputFolder=/out2\n");
+  EXPECT_EQ(ReadFile(marked),
+            "\xEF\xBB\xBF[Folders]\r\nDeviceFolder=/stick2\r\nOutputFolder=/out2\r\n");
+}
+
+TEST(Settings, AFileThatCannotBeReadIsNeverWrittenOver) {
+  testing_support::TempDir dir;
+  fs::permissions(dir.path(), fs::perms::all);
+  const std::string ini = dir.file("Config.ini");
+  const std::string kept = "; mine\n[Folders]\nOutputFolder=/videos\n[Other]\nx=1\n";
+  std::ofstream(ini) << kept;
+  fs::permissions(ini, fs::perms::none);
+  const std::string seen = AsOrdinaryUser([&] {
+    std::string readError, error;
+    const TFolderSettings s = LoadFolderSettings(ini, "/app/", &readError);
+    const bool saved = SaveFolderSettings(ini, {"", "/app/"}, &error);
+    return s.OutputFolder + "|" + (readError.empty() ? "no reason" : "reason") + "|" +
+           (saved ? "saved" : error);
+  });
+  EXPECT_EQ(seen, "/app/|reason|" + ini + ": Permission denied; it is left as it is");
+  fs::permissions(ini, fs::perms::owner_read | fs::perms::owner_write);
+  EXPECT_EQ(ReadFile(ini), kept);
 }
 
 TEST(Settings, PortableCopyKeepsItsConfigOtherwiseTheUsersFoldersHoldSettingsAndOutput) {

@@ -3,6 +3,7 @@
 
 #include <fstream>
 
+#include "app/output_claim.h"
 #include "app/output_options.h"
 #include "app/thumbnail.h"
 #include "converter/option_records.h"

@@ -16,5 +16,14 @@ extern "C" const char *__tsan_default_suppressions() {
   return "race:libavcodec.so\n"
          "race:libavutil.so\n"
          "race:libx264.so\n"
-         "race:libx265.so\n";
+         "race:libx265.so\n"
+         // Qt, GLib and libdbus are not instrumented either: the D-Bus connection's thread,
+         // the event loop and Qt's image scaling on its own thread pool hand events, file
+         // descriptors and picture rows over inside them.
+         "race:libQt6Core.so\n"
+         "race:libQt6Gui.so\n"
+         "race:libQt6DBus.so\n"
+         "race:libglib-2.0.so\n"
+         "race:libdbus-1.so\n"
+         "deadlock:libdbus-1.so\n";
 }

@@ -13,6 +13,7 @@
 #include <QScrollBar>
 #include <QTableWidget>
 #include <QUrl>
+#include <QWheelEvent>
 #include <QElapsedTimer>
 #include <QFileDialog>
 #include <QFileSystemModel>
@@ -422,10 +423,11 @@ TEST_F(Window, AFileGoneBeforeStartEndsItsPanelAsFailedAndTheWindowStillCloses) 
 
 TEST_F(Window, AVideoWhoseThumbnailCannotBeWrittenEndsConvertedWithTheWarning) {
   Add({MediaFile("flv_h264_aac.flv")});
-  const std::string output = Panel(0)->OutputFileName();
-  // A folder in the thumbnail's place: the video is written, its thumbnail cannot be.
-  fs::create_directory(ThumbnailFileName(output));
   Main->btnStart->trigger();
+  const std::string output = Panel(0)->OutputFileName();
+  // A folder put in the thumbnail's place once the name is claimed: the video is written, its
+  // thumbnail cannot be.
+  fs::create_directory(ThumbnailFileName(output));
   ASSERT_TRUE(WaitForState(0, isTerminated));
   ASSERT_EQ(Panel(0)->OutputFileName(), output);
   testing_support::ExpectPlaysOnPSP(output, DefaultProfileIndex);
@@ -489,6 +491,21 @@ TEST_F(Window, APictureThatDoesNotDecodeFailsWithItsReasonAndLeavesNothing) {
   EXPECT_NE(Main->lbStatus->text().indexOf(QStringLiteral("no picture could be decoded")), -1);
   EXPECT_FALSE(fs::exists(output));
   EXPECT_FALSE(fs::exists(ThumbnailFileName(output)));
+}
+
+TEST_F(Window, TheWheelOverAProfileBoxScrollsTheListAndLeavesTheProfileAlone) {
+  Add({MediaFile("mov_h264_aac.mov"), MediaFile("flv_h264_aac.flv"), MediaFile("ts_h264_aac.ts"),
+       MediaFile("wav_pcm.wav")});
+  ASSERT_TRUE(List->scrollbarConvertList->isVisible());
+  List->scrollbarConvertList->setValue(0);
+  QComboBox *box = Panel(0)->cboxFormat;
+  const QPointF at(box->width() / 2.0, box->height() / 2.0);
+  QWheelEvent down(at, box->mapToGlobal(at), QPoint(), QPoint(0, -120), Qt::NoButton,
+                   Qt::NoModifier, Qt::NoScrollPhase, false);
+  QApplication::sendEvent(box, &down);
+  EXPECT_GT(List->scrollbarConvertList->value(), 0);
+  EXPECT_LT(Panel(0)->y(), 0);
+  EXPECT_EQ(box->currentIndex(), DefaultProfileIndex);
 }
 
 TEST_F(Window, RemovingSelectedPanelsKeepsTheOthersInOrder) {
@@ -1132,12 +1149,17 @@ TEST_F(Window, TheBatchEndIsNotifiedAndItsProgressShownOnTheLauncherEntry) {
             seen.lastIndexOf(QStringLiteral("boolean true")));
 }
 
-TEST_F(Window, FilesLeftWaitingAreOfferedBackAtTheNextStartButNotOneThatHasGone) {
+TEST_F(Window, FilesLeftWaitingAreOfferedBackWithTheirChoicesOnceEachButNotOneThatHasGone) {
   const std::string gone = AppDir.file("gone.mov"), kept = AppDir.file("kept.flv");
   fs::copy_file(MediaFile("mov_h264_aac.mov"), gone);
   fs::copy_file(MediaFile("flv_h264_aac.flv"), kept);
   Add({gone, kept});
   ASSERT_EQ(List->Count(), 2);
+  Panel(1)->cboxFormat->setCurrentIndex(1); // MPEG4 368x208
+  emit Panel(1)->cboxFormat->activated(1);
+  TContentChoice part;
+  part.EndMs = 1000;
+  ASSERT_TRUE(Panel(1)->SetContentChoice(part));
   EXPECT_FALSE(Main->btnRestore->isVisible());
   // One more still loading as the window closes is remembered too.
   const std::string loading = AppDir.file("loading.ts");
@@ -1157,9 +1179,22 @@ TEST_F(Window, FilesLeftWaitingAreOfferedBackAtTheNextStartButNotOneThatHasGone)
   WaitForLoads();
   ASSERT_EQ(List->Count(), 2);
   EXPECT_EQ(Panel(0)->InputFileName(), kept);
+  EXPECT_EQ(Panel(0)->cboxFormat->currentIndex(), 1);
+  EXPECT_EQ(Panel(0)->ContentChoice().EndMs, 1000);
+  EXPECT_NE(Panel(0)->edOutputFilename->text().indexOf(QStringLiteral("368x208-MPEG4")), -1);
   EXPECT_EQ(Panel(1)->InputFileName(), loading);
   EXPECT_FALSE(Main->btnRestore->isVisible());
   EXPECT_TRUE(Messages.empty()) << Messages.front();
+
+  // Closing again and again, with the same files added anew, keeps one entry each.
+  for (int i = 0; i < 2; ++i) {
+    Add({kept});
+    ASSERT_TRUE(Main->close());
+    Main = std::make_unique<TfrmMain>(QString::fromStdString(AppDir.path().string()));
+    Main->show();
+    List = Main->ConvertList();
+  }
+  EXPECT_EQ(Main->btnRestore->text(), QStringLiteral("Restore 3 files from last time"));
 }
 
 TEST_F(Window, StartChecksTheOutputFolderAgainAndSaysOnceWhenItCannotBeWritten) {
