@@ -285,8 +285,10 @@ void TFoldersPage::LoadSettings() {
   const TFolderSettings settings =
       LoadFolderSettings(FPlaces.SettingsFile, FPlaces.DefaultOutput, &readError);
   FSettingsUnreadable = !readError.empty();
+  // The file system's reason in words a person can act on, where it has one.
+  const std::string reason = WhyNotReadable(FPlaces.SettingsFile, true);
   if (FSettingsUnreadable)
-    QTimer::singleShot(0, this, [this, why = Text(readError)] {
+    QTimer::singleShot(0, this, [this, why = Text(reason.empty() ? readError : reason)] {
       ShowMessage(window(), tr("The settings file cannot be read (%1). The folders chosen now "
                                "are used until the window closes; the file is left as it is.")
                                 .arg(why));

@@ -33,7 +33,6 @@
 #include <functional>
 #include <initializer_list>
 
-#include "app/file_reasons.h"
 #include "app/folders.h"
 #include "app/media_setup.h"
 #include "app/profiles.h"
@@ -130,14 +129,6 @@ TfrmMain::TfrmMain(const QString &AAppPath, QWidget *AParent) : QMainWindow(APar
   });
 
   LoadSettings();
-  // Settings that cannot be read leave the defaults in place: said, rather than silently.
-  const std::string settings = FFoldersPage->Places().SettingsFile;
-  const std::string unreadable = WhyNotReadable(settings, true);
-  if (!unreadable.empty())
-    PostMessage(this,
-                tr("The folder settings in %1 could not be read (%2): the folders are the "
-                   "usual ones until chosen again.")
-                    .arg(QString::fromStdString(settings), QString::fromStdString(unreadable)));
   // The window opens even without the media libraries: each file added tries them again.
   std::string libraryError;
   if (!LoadMediaLibraries(FAppPath, libraryError))
