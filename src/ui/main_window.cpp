@@ -354,13 +354,9 @@ QWidget *TfrmMain::CreateHomePage() {
   return page;
 }
 
-QWidget *TfrmMain::CreateConvertPage() {
-  auto *page = new QWidget;
-  auto *layout = new QVBoxLayout(page);
-  layout->setContentsMargins(6, 6, 6, 6);
-  layout->setSpacing(6);
-
-  tbConvert = new TCommandBar(QSize(ButtonWidth, ButtonHeight), page);
+// The Convert page's command row: the list's commands, the batch's and the folders'.
+void TfrmMain::CreateConvertCommands(QWidget *APage) {
+  tbConvert = new TCommandBar(QSize(ButtonWidth, ButtonHeight), APage);
   auto button = [this](const QString &ACaption, const QIcon &AIcon, const QString &AHint,
                        std::function<void()> AHandler) {
     return tbConvert->AddCommand(ACaption, AIcon, AHint, std::move(AHandler));
@@ -408,6 +404,15 @@ QWidget *TfrmMain::CreateConvertPage() {
                if (!QString::fromStdString(DeviceFolder).trimmed().isEmpty())
                  OpenFolder(DeviceFolder);
              });
+}
+
+QWidget *TfrmMain::CreateConvertPage() {
+  auto *page = new QWidget;
+  auto *layout = new QVBoxLayout(page);
+  layout->setContentsMargins(6, 6, 6, 6);
+  layout->setSpacing(6);
+
+  CreateConvertCommands(page);
   layout->addWidget(tbConvert);
 
   plBackground = new QWidget(page);

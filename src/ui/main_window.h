@@ -110,6 +110,7 @@ private:
   void PlaceOnScreen();
   void SavePlace() const;
   QWidget *CreateHomePage();
+  void CreateConvertCommands(QWidget *APage);
   QWidget *CreateConvertPage();
   void CreateMenu();
   void btnAddFilesClick();
