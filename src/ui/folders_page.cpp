@@ -104,8 +104,8 @@ std::vector<int> RowsOf(const QItemSelection &ASelection) {
 }
 
 QString IncompleteHint() {
-  return QObject::tr("Incomplete: its conversion was stopped or cut off before the end, so it "
-                     "has no thumbnail. Copy to PSP asks before copying it.");
+  return QObject::tr("Incomplete: its conversion was stopped or cut off before the end. Copy to "
+                     "PSP asks before copying it.");
 }
 
 } // namespace
@@ -386,10 +386,8 @@ void TFoldersPage::UseDeviceFolder(const std::string &AFolder) {
   if (btnUsePSP->hasFocus())
     btnDeviceFolder->setFocus(Qt::OtherFocusReason);
   btnUsePSP->setVisible(false);
+  // The free space shown belonged to the previous device: the scan shows the new one's.
   LookForPSP();
-  // The free space shown belonged to the previous device.
-  if (lvFiles->selectionModel()->hasSelection())
-    ShowSelectionStatus();
 }
 
 void TFoldersPage::LookForPSP() {
@@ -438,7 +436,6 @@ void TFoldersPage::ShowStickScan(const TStickScan &AScan) {
   }
   btnUsePSP->setVisible(!FOfferedFolder.empty());
 
-  const bool wasGone = FDeviceGone;
   FDeviceGone = !DeviceFolder.empty() && AScan.Gone;
   FDeviceFree = AScan.Gone ? -1 : AScan.Free;
   // A folder chosen before its stick was plugged in lies on the stick now.
@@ -485,18 +482,25 @@ void TFoldersPage::ShowStickScan(const TStickScan &AScan) {
                               .arg(Text(FormatSizeKB(total)), Text(FormatSizeKB(AScan.Free))));
   btnRemoveFromStick->setEnabled(!FDeviceGone && lvStick->rowCount() > 0);
   btnEject->setEnabled(!FDeviceGone && !DeviceFolder.empty() && !FEjectThread.joinable());
-  if (wasGone != FDeviceGone && lvFiles->selectionModel()->hasSelection())
+  // The selection's line and the stick's line tell the same reading of the free room.
+  if (lvFiles->selectionModel()->hasSelection())
     ShowSelectionStatus();
   emit StickScanned();
 }
 
 void TFoldersPage::btnRemoveFromStickClick() {
-  std::vector<const TStickVideo *> chosen;
+  // What is asked about, by name and size: a scan arriving while the question is open replaces
+  // the list, and "Yes" must still remove these videos or nothing.
+  struct TChosen {
+    std::string Name;
+    int64_t Size;
+  };
+  std::vector<TChosen> chosen;
   QString names;
   for (int row = 0; row < lvStick->rowCount(); ++row)
     if (lvStick->selectionModel()->isRowSelected(row, QModelIndex())) {
       const TStickVideo &video = FStickVideos[static_cast<size_t>(row)];
-      chosen.push_back(&video);
+      chosen.push_back({video.Name, video.Size});
       names += "\n" + OneLine(Text(video.Name)) +
                (video.Title.empty() ? QString() : " (" + OneLine(Text(video.Title)) + ")");
     }
@@ -504,6 +508,7 @@ void TFoldersPage::btnRemoveFromStickClick() {
     ShowMessage(window(), tr("Please select videos on the memory stick."));
     return;
   }
+  const std::string device = DeviceFolder;
   const QString question = tr("Remove %n video(s) from the memory stick, with their thumbnails?",
                               nullptr, static_cast<int>(chosen.size())) +
                            "\n" + names;
@@ -513,9 +518,9 @@ void TFoldersPage::btnRemoveFromStickClick() {
   if (!yes)
     return;
   QString errors;
-  for (const TStickVideo *video : chosen) {
+  for (const TChosen &video : chosen) {
     std::string error;
-    if (!RemoveStickVideo(video->Path, error))
+    if (!RemoveStickVideoAt(device, video.Name, video.Size, error))
       errors += "\n" + OneLine(Text(error));
   }
   if (!errors.isEmpty())
@@ -635,7 +640,7 @@ void TFoldersPage::lvFilesSelectionChanged(const std::vector<int> &ASelected,
 }
 
 void TFoldersPage::ShowSelectionStatus() {
-  const int64_t free = DeviceFreeSpace(DeviceFolder);
+  const int64_t free = FDeviceFree; // the last scan's, as the stick's line shows it
   StatusBarCopyFiles->showMessage(Text(SelectionStatusText(FSelectedSize, free)));
   progressbarSize->setValue(SelectionPercent(FSelectedSize, free));
   // Red when the selection does not fit; the platform's colour otherwise.
@@ -647,28 +652,30 @@ void TFoldersPage::ShowSelectionStatus() {
 
 bool TFoldersPage::CopyRunning() const { return FCopyJob->Running(); }
 
-void TFoldersPage::CopyToDevice() {
-  if (FCopyJob->Running())
-    return;
-  // A stick pulled out may leave its empty mount folder: a copy would fill the computer's disk.
-  if (!DeviceFolder.empty() && DeviceFolderGone(DeviceFolder, DeviceDrive)) {
-    ShowMessage(window(), tr("The memory stick at %1 is not there any more: plug in the PSP "
-                             "(USB mode) again, or choose another device folder.")
-                              .arg(OneLine(Text(DeviceFolder))));
-    LookForPSP();
-    return;
-  }
-  std::vector<TCopySource> selected;
+// A stick pulled out may leave its empty mount folder: a copy would fill the computer's disk.
+bool TFoldersPage::StickStillThere() {
+  if (DeviceFolder.empty() || !DeviceFolderGone(DeviceFolder, DeviceDrive))
+    return true;
+  ShowMessage(window(), tr("The memory stick at %1 is not there any more: plug in the PSP "
+                           "(USB mode) again, or choose another device folder.")
+                            .arg(OneLine(Text(DeviceFolder))));
+  LookForPSP();
+  return false;
+}
+
+std::vector<TCopySource> TFoldersPage::SelectedForCopy(bool &AAsked) {
+  std::vector<const TConvertedFile *> rows;
   QStringList incomplete;
   for (int row = 0; row < lvFiles->rowCount(); ++row)
     if (lvFiles->selectionModel()->isRowSelected(row, QModelIndex())) {
-      const TConvertedFile &file = FFiles[static_cast<size_t>(row)];
-      if (!file.Finished)
-        incomplete << OneLine(Text(file.Name));
+      rows.push_back(&FFiles[static_cast<size_t>(row)]);
+      if (!rows.back()->Finished)
+        incomplete << OneLine(Text(rows.back()->Name));
     }
   // A part of a video would play on the PSP as if it were the whole: only when asked for.
   bool takeIncomplete = incomplete.isEmpty();
-  if (!incomplete.isEmpty()) {
+  AAsked = !incomplete.isEmpty();
+  if (AAsked) {
     const QString question =
         tr("%n of the selected files did not finish converting (stopped or cut off before "
            "the end):",
@@ -680,14 +687,24 @@ void TFoldersPage::CopyToDevice() {
                               : QMessageBox::question(window(), QString::fromUtf8(ApplicationTitle),
                                                       question) == QMessageBox::Yes;
   }
-  for (int row = 0; row < lvFiles->rowCount(); ++row)
-    if (lvFiles->selectionModel()->isRowSelected(row, QModelIndex())) {
-      const TConvertedFile &file = FFiles[static_cast<size_t>(row)];
-      if (file.Finished || takeIncomplete)
-        selected.push_back({file.Path, file.Format});
-    }
-  if (selected.empty() && !incomplete.isEmpty())
+  std::vector<TCopySource> selected;
+  for (const TConvertedFile *file : rows)
+    if (file->Finished || takeIncomplete)
+      selected.push_back({file->Path, file->Format});
+  return selected;
+}
+
+void TFoldersPage::CopyToDevice() {
+  if (FCopyJob->Running() || !StickStillThere())
+    return;
+  bool asked = false;
+  // Taken before the question: the rows are not read again after it.
+  std::vector<TCopySource> selected = SelectedForCopy(asked);
+  if (asked && selected.empty())
     return; // only unfinished ones were chosen, and left out
+  // The question may have been open while the stick was pulled out; the job checks again.
+  if (asked && (FCopyJob->Running() || !StickStillThere()))
+    return;
 
   FCopyDialog = new QProgressDialog(tr("Copying to the PSP\u2026"), tr("Cancel"), 0,
                                     CopyDialogSteps, window());
@@ -704,7 +721,7 @@ void TFoldersPage::CopyToDevice() {
   });
   btnCopy->setEnabled(false);
 
-  FCopyJob->Start(DeviceFolder, std::move(selected));
+  FCopyJob->Start(DeviceFolder, std::move(selected), DeviceDrive);
 }
 
 void TFoldersPage::CopyProgress(const TCopyProgress &AProgress) {
@@ -729,10 +746,11 @@ void TFoldersPage::CopyDone(const TCopyResult &AResult) {
     FCopyDialog = nullptr;
   }
   btnCopy->setEnabled(true);
-  if (lvFiles->selectionModel()->hasSelection())
-    ShowSelectionStatus(); // the stick has less room now
   for (const std::string &message : AResult.Messages) {
     QString text = Text(message);
+    // Why it failed, and what is on the stick whole from before the failure.
+    if (message == MsgCopyFailed && AResult.Outcome == TCopyOutcome::coFailed)
+      text += "\n\n" + OneLine(Text(CopyFailureDetails(DeviceFolder, AResult)));
     // Where each video went, so that it can be found on the PSP.
     if (message == MsgCopied) {
       QStringList lines;
@@ -744,5 +762,5 @@ void TFoldersPage::CopyDone(const TCopyResult &AResult) {
     PostMessage(window(), text,
                 message == MsgCopied ? QMessageBox::Information : QMessageBox::Warning);
   }
-  LookForPSP(); // the stick's list has changed
+  LookForPSP(); // the stick's list and its free room have changed: the scan shows both
 }

@@ -130,6 +130,11 @@ private:
   void btnRemoveFromStickClick();
   void btnEjectClick();
   std::thread FEjectThread;
+  // False, told and rescanned, when the device folder's stick has been pulled out.
+  bool StickStillThere();
+  // The selected files to copy; unfinished ones only when the person says so (AAsked: a
+  // question was shown).
+  std::vector<TCopySource> SelectedForCopy(bool &AAsked);
   void CopyProgress(const TCopyProgress &AProgress);
   void CopyDone(const TCopyResult &AResult);
 

@@ -337,11 +337,13 @@ TEST_F(FoldersPage, CopiesUnderTheFreeNumbersAndACancelLeavesNoPSPName) {
     ASSERT_TRUE(Page->FCopyDialog);
     Page->FCopyDialog->findChild<QPushButton *>()->click(); // its Cancel button
   });
-  // two.mp4, still selected, is on the stick already.
+  // two.mp4, still selected, is on the stick already; the failure says why and what was copied.
   EXPECT_EQ(Messages, (std::vector<std::string>{
                           "two.mp4 is already on the stick as MP_ROOT/100ANV01/MAQ00003.MP4, "
                           "left out",
-                          MsgCopyFailed}));
+                          std::string(MsgCopyFailed) + "\n\nMP_ROOT/100ANV01/MAQ00004.MP4: "
+                                                       "Operation canceled. Nothing was copied "
+                                                       "before it."}));
   EXPECT_EQ(FolderEntries(avc), before);
   EXPECT_TRUE(Page->btnCopy->isEnabled());
 }
@@ -444,6 +446,43 @@ TEST_F(FoldersPage, AStickPluggedInIsOfferedListedWithVerdictsAndMissedWhenPulle
   Page->btnCopy->click();
   ASSERT_EQ(Messages.size(), 1u);
   EXPECT_NE(Messages[0].find("is not there any more"), std::string::npos) << Messages[0];
+}
+
+// The stick's list is read again while "Remove?" is open (a mount change, a copy from
+// elsewhere): "Yes" removes the video that was asked about, wherever its row went, or nothing.
+TEST_F(FoldersPage, RemoveTakesWhatWasAskedAboutAfterARescanDuringTheQuestion) {
+  const std::string stick = Dir.file("stick") + "/";
+  const std::string avc = stick + "MP_ROOT/100ANV01/";
+  fs::create_directories(avc);
+  for (const char *name : {"MAQ00000", "MAQ00001", "MAQ00002"})
+    fs::copy_file(MediaFile("aac_51.mp4"), avc + name + ".MP4");
+  Open();
+  ChooseDeviceFolder(stick);
+  ASSERT_TRUE(WaitUntil([this] { return Page->lvStick->rowCount() == 3; }, 5000));
+  Page->FConfirm = [&](const QString &) {
+    fs::remove(avc + "MAQ00000.MP4"); // the asked-about row moves up; another takes its place
+    Page->LookForPSP();
+    EXPECT_TRUE(WaitUntil([this] { return Page->lvStick->rowCount() == 2; }, 5000));
+    return true;
+  };
+  Page->lvStick->selectRow(1);
+  Page->btnRemoveFromStick->click();
+  EXPECT_FALSE(fs::exists(avc + "MAQ00001.MP4"));
+  EXPECT_TRUE(fs::exists(avc + "MAQ00002.MP4"));
+  ASSERT_TRUE(WaitUntil([this] { return Page->lvStick->rowCount() == 1; }, 5000));
+
+  // Its name taken by another video meanwhile: nothing is removed, and that is told.
+  Page->FConfirm = [&](const QString &) {
+    fs::remove(avc + "MAQ00002.MP4");
+    fs::copy_file(MediaFile("mov_h264_aac.mov"), avc + "MAQ00002.MP4");
+    return true;
+  };
+  Messages.clear();
+  Page->lvStick->selectRow(0);
+  Page->btnRemoveFromStick->click();
+  EXPECT_TRUE(fs::exists(avc + "MAQ00002.MP4"));
+  ASSERT_EQ(Messages.size(), 1u);
+  EXPECT_NE(Messages[0].find("another video has taken this name"), std::string::npos);
 }
 
 } // namespace
