@@ -79,6 +79,35 @@ bool SendOne(const std::string &ADeviceFolder, const TErrandVideo &AVideo,
 
 } // namespace
 
+std::string FormatOfPSPVideo(const std::string &APath, std::string &AReason) {
+  try {
+    TAVProbe probe;
+    if (!probe.LoadFile(APath)) {
+      AReason = "not a video file the PSP plays";
+      return {};
+    }
+    std::string format;
+    const std::string problem = PSPPlayProblem(APath, probe, format);
+    AReason =
+        problem.empty() ? std::string() : "not a PSP video: " + problem + ", convert it first";
+    return problem.empty() ? format : std::string();
+  } catch (const std::exception &e) {
+    AReason = e.what();
+    return {};
+  }
+}
+
+TErrandVideo ConvertedErrandVideo(const std::string &AName, const std::string &AOutput) {
+  TErrandVideo video;
+  video.Name = AName;
+  video.Path = AOutput;
+  std::string reason;
+  video.Format = FormatOfPSPVideo(AOutput, reason);
+  if (video.Format.empty())
+    video.Why = reason;
+  return video;
+}
+
 int64_t StickClusterBytes(const std::string &ADeviceFolder) {
   struct statvfs st {};
   if (::statvfs(ADeviceFolder.c_str(), &st) != 0 || st.f_bsize < 512 || st.f_bsize > 1024 * 1024)

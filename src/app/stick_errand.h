@@ -18,6 +18,16 @@ struct TErrandVideo {
   std::string Why;    // not sent, and why ("the conversion failed: ..."); empty to send it
 };
 
+// The device folder's kind a file the PSP's video player plays is copied as: "AVC" for H.264,
+// "MPEG4" for MPEG-4 video. Played: an MP4 with one H.264 (Baseline or Main, level 3.0 at
+// most) or MPEG-4 Simple video of at most 720x480 and AAC audio. Empty for any other file, with
+// AReason saying why ("not a PSP video: ..., convert it first").
+std::string FormatOfPSPVideo(const std::string &APath, std::string &AReason);
+
+// A conversion's output for the errand: its device kind read from the file (probed: not on the
+// window's thread), or why the PSP would not play it.
+TErrandVideo ConvertedErrandVideo(const std::string &AName, const std::string &AOutput);
+
 struct TErrandReport {
   // "clip.mp4 → MP_ROOT/100ANV01/MAQ00001.MP4", also for a video that was there already.
   std::vector<std::string> OnStick;

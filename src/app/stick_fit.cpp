@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "app/content_choice.h"
 #include "app/profiles.h"
 #include "app/size_estimate.h"
 
@@ -23,11 +24,25 @@ int64_t TotalAt(int AProfileIndex, const std::vector<TFitInput> &AInputs, int AB
   int64_t total = 0;
   for (const TFitInput &input : AInputs)
     total += StickRoomOfEstimate(
-        EstimateOutputSize(AProfileIndex, input.DurationUs, input.HasVideo, ABitrate), ACluster);
+        EstimateOutputSize(input.ProfileIndex >= 0 ? input.ProfileIndex : AProfileIndex,
+                           input.DurationUs, input.HasVideo, ABitrate),
+        ACluster);
   return total;
 }
 
 } // namespace
+
+TFitInput FitInputOf(int AProfileIndex, int64_t ADurationUs, const TContentChoice &AChoice,
+                     int64_t AShown) {
+  TFitInput input;
+  input.ProfileIndex = AProfileIndex;
+  const int64_t whole = std::max<int64_t>(ADurationUs, 0);
+  const int64_t start = std::min(std::max<int64_t>(AChoice.StartMs, 0) * 1000, whole);
+  const int64_t end = AChoice.EndMs >= 0 ? std::min<int64_t>(AChoice.EndMs * 1000, whole) : whole;
+  input.DurationUs = std::max<int64_t>(end - start, 0);
+  input.HasVideo = AShown != EstimateOutputSize(AProfileIndex, input.DurationUs, false);
+  return input;
+}
 
 int64_t StickRoomOfEstimate(int64_t ABytes, int64_t AClusterBytes) {
   const int64_t cluster = std::max<int64_t>(AClusterBytes, 1);

@@ -10,7 +10,14 @@
 struct TFitInput {
   int64_t DurationUs = 0; // of what is converted (its range), 0 when unknown
   bool HasVideo = true;
+  int ProfileIndex = -1; // its own profile; -1: the batch's
 };
+
+// A window's panel as an input of the fit: the length of its range of AChoice, and whether its
+// shown estimate AShown counted a picture (one without gets a still that costs next to nothing).
+struct TContentChoice;
+TFitInput FitInputOf(int AProfileIndex, int64_t ADurationUs, const TContentChoice &AChoice,
+                     int64_t AShown);
 
 // Below this the picture is too poor to be worth it: the fit is refused instead.
 constexpr int FitFloorBitrate = 250000; // bit/s
@@ -27,8 +34,9 @@ struct TStickFit {
   std::string Text() const;
 };
 
-// The fit of converting AInputs with profile AProfileIndex, beside ATakenBytes of files copied
-// as they are, onto a stick with AFree bytes free in clusters of AClusterBytes.
+// The fit of converting AInputs with profile AProfileIndex (unless they name their own), beside
+// ATakenBytes of files copied as they are, onto a stick with AFree bytes free in clusters of
+// AClusterBytes.
 TStickFit FitToStick(int AProfileIndex, const std::vector<TFitInput> &AInputs, int64_t ATakenBytes,
                      int64_t AFree, int64_t AClusterBytes);
 

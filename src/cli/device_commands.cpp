@@ -170,24 +170,6 @@ int EjectCommand(const std::string &APath, FILE *AOut, FILE *AErr) {
   return 1;
 }
 
-std::string FormatOfPSPVideo(const std::string &APath, std::string &AReason) {
-  try {
-    TAVProbe probe;
-    if (!probe.LoadFile(APath)) {
-      AReason = "not a video file the PSP plays";
-      return {};
-    }
-    std::string format;
-    const std::string problem = PSPPlayProblem(APath, probe, format);
-    AReason =
-        problem.empty() ? std::string() : "not a PSP video: " + problem + ", convert it first";
-    return problem.empty() ? format : std::string();
-  } catch (const std::exception &e) {
-    AReason = e.what();
-    return {};
-  }
-}
-
 namespace {
 
 // The files named for a copy that may go onto the stick, with their device kinds; each one left

@@ -23,12 +23,6 @@ int StickListCommand(const std::string &ADevice, FILE *AOut, FILE *AErr);
 // system bus, saying what happened as the window does. Returns the exit status.
 int EjectCommand(const std::string &APath, FILE *AOut, FILE *AErr);
 
-// The device folder's kind a file the PSP's video player plays is copied as: "AVC" for H.264,
-// "MPEG4" for MPEG-4 video. Played: an MP4 with one H.264 (Baseline or Main, level 3.0 at
-// most) or MPEG-4 Simple video of at most 720x480 and AAC audio. Empty for any other file, with
-// AReason saying why ("not a PSP video: ..., convert it first").
-std::string FormatOfPSPVideo(const std::string &APath, std::string &AReason);
-
 // Copies AFiles with their thumbnails to the device folder ADevice. A conversion that did not
 // finish is left out unless ATakePartial. ACancel, set from another thread, cancels the copy.
 // Returns the exit status.

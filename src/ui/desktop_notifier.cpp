@@ -63,6 +63,11 @@ QString TDesktopNotifier::BodyOf(int AConverted, const QStringList &AFailedNames
 }
 
 void TDesktopNotifier::BatchEnded(int AConverted, const QStringList &AFailedNames) {
+  Tell(SummaryOf(AConverted, AFailedNames), BodyOf(AConverted, AFailedNames),
+       !AFailedNames.isEmpty());
+}
+
+void TDesktopNotifier::Tell(const QString &ASummary, const QString &ABody, bool AProblem) {
   if (!FConnection.isConnected())
     return;
   QDBusMessage call = QDBusMessage::createMethodCall(
@@ -71,13 +76,11 @@ void TDesktopNotifier::BatchEnded(int AConverted, const QStringList &AFailedName
       QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("Notify"));
   QVariantMap hints;
   hints.insert(QStringLiteral("desktop-entry"), QStringLiteral("korvelo-converter"));
-  hints.insert(QStringLiteral("category"), AFailedNames.isEmpty()
-                                               ? QStringLiteral("transfer.complete")
-                                               : QStringLiteral("transfer.error"));
+  hints.insert(QStringLiteral("category"),
+               AProblem ? QStringLiteral("transfer.error") : QStringLiteral("transfer.complete"));
   // Servers may read the body as markup: a file name is text.
   call << QStringLiteral("Korvelo Converter") << uint(0) << QStringLiteral("korvelo-converter")
-       << SummaryOf(AConverted, AFailedNames) << BodyOf(AConverted, AFailedNames).toHtmlEscaped()
-       << QStringList() << hints << int(-1);
+       << ASummary << ABody.toHtmlEscaped() << QStringList() << hints << int(-1);
   // Not waited for: the window never hangs on a notification service.
   FConnection.send(call);
 }

@@ -19,6 +19,8 @@ public:
   void HideProgress();
   // A notification: "4 converted, 1 failed" with the failed files' names.
   void BatchEnded(int AConverted, const QStringList &AFailedNames);
+  // A notification with ASummary and ABody (plain text); AProblem: something went wrong.
+  void Tell(const QString &ASummary, const QString &ABody, bool AProblem);
 
   // The notification's texts, as sent.
   static QString SummaryOf(int AConverted, const QStringList &AFailedNames);

@@ -1,5 +1,6 @@
 #include "ui/folders_page.h"
 
+#include <QCheckBox>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
@@ -14,6 +15,7 @@
 #include <QProgressBar>
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QSettings>
 #include <QSignalBlocker>
 #include <QStandardPaths>
 #include <QStatusBar>
@@ -23,6 +25,7 @@
 #include <QUrl>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <chrono>
 #include <set>
 
 #include "app/device_copy_job.h"
@@ -103,6 +106,12 @@ std::vector<int> RowsOf(const QItemSelection &ASelection) {
   return {rows.begin(), rows.end()};
 }
 
+QString EjectSettingsFile() {
+  return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+         QLatin1Char('/') + QString::fromUtf8(ApplicationTitle) + QStringLiteral("/Window.ini");
+}
+const char *const EjectWhenDoneKey = "Stick/EjectWhenDone";
+
 QString IncompleteHint() {
   return QObject::tr("Incomplete: its conversion was stopped or cut off before the end. Copy to "
                      "PSP asks before copying it.");
@@ -141,6 +150,9 @@ TFoldersPage::TFoldersPage(const std::string &AAppPath, QWidget *AParent)
 }
 
 TFoldersPage::~TFoldersPage() {
+  FSendCancel = true;
+  if (FSendThread.joinable())
+    FSendThread.join();
   if (FEjectThread.joinable())
     FEjectThread.join();
   FMountWatcher.reset();
@@ -264,10 +276,23 @@ QWidget *TFoldersPage::CreateFilesBox() {
     LookForPSP();
   });
   connect(btnCopy, &QPushButton::clicked, this, [this] { CopyToDevice(); });
+  btnSendToPSP = new QPushButton(tr("Send to PSP"), box);
+  btnSendToPSP->setToolTip(tr("Converts what is waiting on the Convert page and puts the list's "
+                              "videos on the memory stick, in order, while they fit"));
+  connect(btnSendToPSP, &QPushButton::clicked, this, [this] { emit SendToPSPWanted(); });
+  chkEjectWhenDone = new QCheckBox(tr("Eject when done"), box);
+  chkEjectWhenDone->setToolTip(tr("Send to PSP ejects the memory stick when it has finished"));
+  chkEjectWhenDone->setChecked(
+      QSettings(EjectSettingsFile(), QSettings::IniFormat).value(EjectWhenDoneKey).toBool());
+  connect(chkEjectWhenDone, &QCheckBox::toggled, this, [](bool AChecked) {
+    QSettings(EjectSettingsFile(), QSettings::IniFormat).setValue(EjectWhenDoneKey, AChecked);
+  });
   auto *buttons = new QHBoxLayout;
+  buttons->addWidget(chkEjectWhenDone);
   buttons->addStretch(1);
   buttons->addWidget(btnRefresh);
   buttons->addWidget(btnCopy);
+  buttons->addWidget(btnSendToPSP);
 
   StatusBarCopyFiles = new QStatusBar(box);
   StatusBarCopyFiles->setSizeGripEnabled(false);
@@ -529,7 +554,7 @@ void TFoldersPage::btnRemoveFromStickClick() {
 }
 
 void TFoldersPage::btnEjectClick() {
-  if (FEjectThread.joinable() || DeviceDrive.empty() || FCopyJob->Running())
+  if (FEjectThread.joinable() || DeviceDrive.empty() || CopyRunning())
     return;
   btnEject->setEnabled(false);
   lbStickState->setText(tr("Ejecting the stick\u2026"));
@@ -650,7 +675,7 @@ void TFoldersPage::ShowSelectionStatus() {
   progressbarSize->setPalette(palette);
 }
 
-bool TFoldersPage::CopyRunning() const { return FCopyJob->Running(); }
+bool TFoldersPage::CopyRunning() const { return FCopyJob->Running() || FSendThread.joinable(); }
 
 // A stick pulled out may leave its empty mount folder: a copy would fill the computer's disk.
 bool TFoldersPage::StickStillThere() {
@@ -695,7 +720,7 @@ std::vector<TCopySource> TFoldersPage::SelectedForCopy(bool &AAsked) {
 }
 
 void TFoldersPage::CopyToDevice() {
-  if (FCopyJob->Running() || !StickStillThere())
+  if (CopyRunning() || !StickStillThere())
     return;
   bool asked = false;
   // Taken before the question: the rows are not read again after it.
@@ -703,9 +728,14 @@ void TFoldersPage::CopyToDevice() {
   if (asked && selected.empty())
     return; // only unfinished ones were chosen, and left out
   // The question may have been open while the stick was pulled out; the job checks again.
-  if (asked && (FCopyJob->Running() || !StickStillThere()))
+  if (asked && (CopyRunning() || !StickStillThere()))
     return;
 
+  OpenCopyDialog([this] { FCopyJob->Cancel(); });
+  FCopyJob->Start(DeviceFolder, std::move(selected), DeviceDrive);
+}
+
+void TFoldersPage::OpenCopyDialog(const std::function<void()> &ACancel) {
   FCopyDialog = new QProgressDialog(tr("Copying to the PSP\u2026"), tr("Cancel"), 0,
                                     CopyDialogSteps, window());
   FCopyDialog->setWindowTitle(QString::fromUtf8(ApplicationTitle));
@@ -715,13 +745,12 @@ void TFoldersPage::CopyToDevice() {
   FCopyDialog->setAutoReset(false);
   FCopyDialog->setMinimumWidth(420);
   FCopyDialog->setValue(0);
-  connect(FCopyDialog, &QProgressDialog::canceled, this, [this] {
+  connect(FCopyDialog, &QProgressDialog::canceled, this, [this, ACancel] {
     FCopyDialog->setLabelText(tr("Cancelling\u2026"));
-    FCopyJob->Cancel();
+    ACancel();
   });
   btnCopy->setEnabled(false);
-
-  FCopyJob->Start(DeviceFolder, std::move(selected), DeviceDrive);
+  btnSendToPSP->setEnabled(false);
 }
 
 void TFoldersPage::CopyProgress(const TCopyProgress &AProgress) {
@@ -739,13 +768,18 @@ void TFoldersPage::CopyProgress(const TCopyProgress &AProgress) {
         static_cast<int>(CopyDialogSteps * AProgress.BytesDone / AProgress.BytesTotal));
 }
 
-void TFoldersPage::CopyDone(const TCopyResult &AResult) {
+void TFoldersPage::CloseCopyDialog() {
   if (FCopyDialog) {
     FCopyDialog->hide();
     FCopyDialog->deleteLater();
     FCopyDialog = nullptr;
   }
   btnCopy->setEnabled(true);
+  btnSendToPSP->setEnabled(true);
+}
+
+void TFoldersPage::CopyDone(const TCopyResult &AResult) {
+  CloseCopyDialog();
   for (const std::string &message : AResult.Messages) {
     QString text = Text(message);
     // Why it failed, and what is on the stick whole from before the failure.
@@ -763,4 +797,83 @@ void TFoldersPage::CopyDone(const TCopyResult &AResult) {
                 message == MsgCopied ? QMessageBox::Information : QMessageBox::Warning);
   }
   LookForPSP(); // the stick's list and its free room have changed: the scan shows both
+}
+
+namespace {
+
+// The sends' work on their own thread: the outputs checked as PSP videos, sent, and the stick
+// ejected when asked.
+TFoldersPage::TSendResult SendAndEject(const std::string &ADevice, const std::string &ADrive,
+                                       const std::vector<TFoldersPage::TSendItem> &AItems,
+                                       bool AEject, const TCopyProgressFunction &AProgress) {
+  std::vector<TErrandVideo> videos;
+  for (const TFoldersPage::TSendItem &item : AItems) {
+    TErrandVideo video;
+    if (item.Why.empty())
+      video = ConvertedErrandVideo(item.Name, item.Output);
+    video.Name = item.Name;
+    if (!item.Why.empty())
+      video.Why = item.Why;
+    videos.push_back(video);
+  }
+  TFoldersPage::TSendResult result;
+  result.Report = SendToStick(ADevice, videos, AProgress, ADrive);
+  result.EjectAsked = AEject;
+  if (AEject && !DeviceFolderGone(ADevice, ADrive)) {
+    TQtUDisks2Bus udisks;
+    const TEjectResult eject = EjectStick(ADrive.empty() ? ADevice : ADrive, udisks);
+    result.Ejected = eject.Ejected;
+    result.EjectMessage = eject.Message;
+  }
+  return result;
+}
+
+} // namespace
+
+bool TFoldersPage::EjectWhenDone() const { return chkEjectWhenDone->isChecked(); }
+
+bool TFoldersPage::StickReady() {
+  if (!DeviceFolder.empty())
+    return StickStillThere();
+  ShowMessage(window(), tr("Choose the PSP memory stick first: the device folder is not set."));
+  emit PageWanted();
+  return false;
+}
+
+bool TFoldersPage::SendToStick(std::vector<TSendItem> AItems,
+                               std::function<void(const TSendResult &)> ADone) {
+  if (CopyRunning() || FEjectThread.joinable() || !StickReady())
+    return false;
+  FSendCancel = false;
+  OpenCopyDialog([this] { FSendCancel = true; });
+  FSendThread = std::thread([this, items = std::move(AItems), done = std::move(ADone),
+                             device = DeviceFolder, drive = DeviceDrive, eject = EjectWhenDone()] {
+    using Clock = std::chrono::steady_clock;
+    Clock::time_point last{};
+    size_t lastFile = static_cast<size_t>(-1);
+    // As the copy job does: once per file, and at most every interval within one.
+    auto progress = [&](const TCopyProgress &AProgress) {
+      const Clock::time_point now = Clock::now();
+      if (AProgress.FileIndex != lastFile ||
+          now - last >= std::chrono::milliseconds(TDeviceCopyJob::ProgressInterval)) {
+        lastFile = AProgress.FileIndex;
+        last = now;
+        QMetaObject::invokeMethod(
+            this, [this, AProgress] { CopyProgress(AProgress); }, Qt::QueuedConnection);
+      }
+      return !FSendCancel;
+    };
+    const TSendResult result = SendAndEject(device, drive, items, eject, progress);
+    QMetaObject::invokeMethod(
+        this,
+        [this, result, done] {
+          FSendThread.join();
+          CloseCopyDialog();
+          LookForPSP(); // the stick's list and free room have changed
+          if (done)
+            done(result);
+        },
+        Qt::QueuedConnection);
+  });
+  return true;
 }

@@ -5,6 +5,7 @@
 
 #include <QString>
 #include <QWidget>
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -17,7 +18,10 @@
 #include "app/duration_scan.h"
 #include "app/folders.h"
 #include "app/psp_stick.h"
+#include "app/stick_eject.h"
+#include "app/stick_errand.h"
 
+class QCheckBox;
 class QLabel;
 class QLineEdit;
 class QProgressBar;
@@ -55,7 +59,29 @@ public:
   // Files of the list whose durations are still being read.
   size_t DurationsPending() const { return FDurationScan->Pending(); }
   void CopyToDevice();
+  // A copy, or a send to the stick, is running.
   bool CopyRunning() const;
+
+  // One video of a send to the stick, in the person's order: a conversion's output, or why
+  // there is none.
+  struct TSendItem {
+    std::string Name;   // the input's file name
+    std::string Output; // the converted video; empty with Why
+    std::string Why;    // not sent, and why; empty to send it
+  };
+  struct TSendResult {
+    TErrandReport Report;
+    bool Ejected = false, EjectAsked = false;
+    std::string EjectMessage;
+  };
+  // Sends AItems to the device folder's stick off the window's thread: each output is checked
+  // as a PSP video, copied in order while it fits and read back, and the stick is ejected
+  // afterwards when "Eject when done" is ticked. ADone comes on the window's thread. False
+  // (and told) when the stick is not there or a copy runs already.
+  bool SendToStick(std::vector<TSendItem> AItems, std::function<void(const TSendResult &)> ADone);
+  bool EjectWhenDone() const;
+  // The device folder is set and its stick is there; told (and the page asked for) when not.
+  bool StickReady();
   // The device folder's stick as the last mount scan saw it.
   bool DeviceGone() const { return FDeviceGone; }
   const std::vector<TStickVideo> &StickVideos() const { return FStickVideos; }
@@ -88,6 +114,8 @@ public:
   QPushButton *btnRemoveFromStick = nullptr;
   QPushButton *btnEject = nullptr; // unmount and power off through udisks2
   QPushButton *btnCopy = nullptr, *btnRefresh = nullptr;
+  QPushButton *btnSendToPSP = nullptr;   // converts what waits and sends the list to the stick
+  QCheckBox *chkEjectWhenDone = nullptr; // remembered between starts
   QProgressBar *progressbarSize = nullptr;
   QStatusBar *StatusBarCopyFiles = nullptr;
   QProgressDialog *FCopyDialog = nullptr; // while a copy runs
@@ -99,6 +127,8 @@ signals:
   void OutputFolderChanged();
   // A scan of the mounts and the stick has been shown (DeviceGone, DeviceFree, StickVideos).
   void StickScanned();
+  // "Send to PSP" was pressed on the page: the window converts and sends.
+  void SendToPSPWanted();
 
 protected:
   void showEvent(QShowEvent *AEvent) override;
@@ -135,8 +165,11 @@ private:
   // The selected files to copy; unfinished ones only when the person says so (AAsked: a
   // question was shown).
   std::vector<TCopySource> SelectedForCopy(bool &AAsked);
+  // The copy's progress dialog, whose Cancel calls ACancel.
+  void OpenCopyDialog(const std::function<void()> &ACancel);
   void CopyProgress(const TCopyProgress &AProgress);
   void CopyDone(const TCopyResult &AResult);
+  void CloseCopyDialog();
 
   TFolderPlaces FPlaces;
   bool FOutputFolderOK = false;
@@ -155,4 +188,6 @@ private:
   uint64_t FScan = 0;  // the durations being read are of this Start
   size_t FFillRow = 0; // where the next duration read is expected (they come in row order)
   std::unique_ptr<TDeviceCopyJob> FCopyJob;
+  std::thread FSendThread; // a send to the stick
+  std::atomic<bool> FSendCancel{false};
 };

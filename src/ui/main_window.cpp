@@ -42,6 +42,7 @@
 #include "ui/convert_item.h"
 #include "ui/convert_list.h"
 #include "ui/folders_page.h"
+#include "ui/send_to_psp.h"
 #include "ui/home_picture.h"
 #include "ui/messages.h"
 #include "ui/text_fit.h"
@@ -154,6 +155,8 @@ void TfrmMain::CreatePages() {
           [this] { pcSteps->setCurrentWidget(tshSettings); });
   connect(FFoldersPage, &TFoldersPage::OutputFolderChanged, this,
           [this] { FConvertList->ReloadWaiting(); });
+  FSendToPSP = new TSendToPSP(FConvertList, FFoldersPage, FNotifier, this);
+  connect(FFoldersPage, &TFoldersPage::SendToPSPWanted, this, [this] { FSendToPSP->Start(); });
   SetFoldersPage(FFoldersPage);
   pcSteps->addTab(tshHome, tr("Home"));
   pcSteps->addTab(tshConvert, tr("Convert"));
@@ -313,7 +316,7 @@ void TfrmMain::CreateMenu() {
   QAction *quit = file->addAction(tr("&Quit"), this, &QWidget::close);
   quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
   QMenu *convert = menuBar()->addMenu(tr("&Convert"));
-  convert->addActions({btnStart, btnStop, btnPause, btnResume});
+  convert->addActions({btnStart, btnStop, btnPause, btnResume, btnSendToPSP});
   convert->addSeparator();
   convert->addActions({btnOpenAVCFolder, btnOpenMPEG4Folder, btnOpenDeviceFolder});
   // The pages, with the keys that turn to them from anywhere in the window.
@@ -404,6 +407,11 @@ void TfrmMain::CreateConvertCommands(QWidget *APage) {
                if (!QString::fromStdString(DeviceFolder).trimmed().isEmpty())
                  OpenFolder(DeviceFolder);
              });
+  tbConvert->AddSeparator();
+  btnSendToPSP =
+      button(tr("Send to PSP"), ThemeIcon({"document-send", "go-next"}, QStyle::SP_ArrowForward),
+             tr("Convert what is waiting and put the videos on the memory stick"),
+             [this] { FSendToPSP->Start(); });
 }
 
 QWidget *TfrmMain::CreateConvertPage() {
@@ -429,7 +437,8 @@ QWidget *TfrmMain::CreateConvertPage() {
   FConvertList->FOnBatchEnded = [this](int AConverted, const QStringList &AFailedNames,
                                        bool AStopped) {
     FNotifier.HideProgress();
-    if (!AStopped)
+    // A batch of Send to PSP is told with what went onto the stick, once.
+    if (!FSendToPSP->BatchEnded(AStopped) && !AStopped)
       FNotifier.BatchEnded(AConverted, AFailedNames);
   };
   FConvertList->FOnDropped = [this](const QStringList &APaths) { AddFiles(APaths); };

@@ -26,6 +26,7 @@ class TCommandBar;
 class TElidedLabel;
 class TfrmConvertList;
 class TFoldersPage;
+class TSendToPSP;
 
 class TfrmMain : public QMainWindow {
   Q_OBJECT
@@ -65,6 +66,7 @@ public:
   const std::string &AppPath() const { return FAppPath; }
   bool OutputFolderOK() const;
   TFoldersPage *FoldersPage() const { return FFoldersPage; }
+  TSendToPSP *SendToPSP() const { return FSendToPSP; }
   TDesktopNotifier &Notifier() { return FNotifier; }
 
   QTabWidget *pcSteps = nullptr;
@@ -86,7 +88,7 @@ public:
   QAction *btnAdd = nullptr, *btnRemove = nullptr, *btnClear = nullptr, *btnStart = nullptr,
           *btnStop = nullptr, *btnPause = nullptr, *btnResume = nullptr,
           *btnOpenAVCFolder = nullptr, *btnOpenMPEG4Folder = nullptr,
-          *btnOpenDeviceFolder = nullptr;
+          *btnOpenDeviceFolder = nullptr, *btnSendToPSP = nullptr;
   QTimer *CloseTimer = nullptr; // closes the window once the panels have stopped
   // On the status line while files left waiting when the window last closed can be added back.
   QPushButton *btnRestore = nullptr;
@@ -121,6 +123,7 @@ private:
   TfrmConvertList *FConvertList = nullptr;
   QVBoxLayout *FFoldersLayout = nullptr;
   TFoldersPage *FFoldersPage = nullptr;
+  TSendToPSP *FSendToPSP = nullptr; // converts, fits and copies onto the stick in one press
   std::string FAppPath;
   TDesktopNotifier FNotifier;
   QString FAddFolder; // where the open dialog was left

@@ -1,7 +1,9 @@
 // The window as a person uses it: files added, converted one after another, paused, resumed,
 // stopped, removed, and the window closed while a conversion runs.
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
+#include <sys/statvfs.h>
 
 #include <QApplication>
 #include <QComboBox>
@@ -48,6 +50,7 @@
 #include "ui/convert_list.h"
 #include "ui/folders_page.h"
 #include "ui/main_window.h"
+#include "ui/send_to_psp.h"
 #include "ui/messages.h"
 #include "ui/single_instance.h"
 #include "ui/text_fit.h"
@@ -725,6 +728,67 @@ TEST_F(Window, AWholeBatchRunsFromTheKeyboardAlone) {
 }
 
 // Settings that cannot be read are told at start, with the reason.
+// Send to PSP: the list converted and put on a small stick in its order while it fits; those
+// that do not fit are named with the room they need, and nothing else lands on the stick.
+TEST_F(Window, SendToPSPPutsWhatFitsOnASmallStickAndNamesTheRest) {
+  testing_support::TempDir stick;
+  if (::mount("tmpfs", stick.path().c_str(), "tmpfs", 0, "size=8m") != 0)
+    GTEST_SKIP() << "no memory file system can be mounted here for a small stick";
+  const std::string root = stick.path().string();
+  struct TUnmount {
+    std::string Root;
+    ~TUnmount() { ::umount2(Root.c_str(), MNT_DETACH); }
+  } unmount{root};
+  Main->FoldersPage()->FBrowseFolder = [&](const QString &) {
+    return QString::fromStdString(root);
+  };
+  Main->FoldersPage()->btnDeviceFolder->click();
+  Add({MediaFile("mov_h264_aac.mov"), MediaFile("mkv_h264_vorbis.mkv"),
+       MediaFile("flv_h264_aac.flv"), MediaFile("ts_h264_aac.ts"),
+       MediaFile("webm_vp8_vorbis.webm")});
+  ASSERT_EQ(List->Count(), 5);
+  // Converted by now: the stick is filled to leave room for the first three and half the fourth.
+  Main->SendToPSP()->FBeforeSend = [&] {
+    struct statvfs st {};
+    ASSERT_EQ(::statvfs(root.c_str(), &st), 0);
+    const uint64_t block = st.f_frsize, free = st.f_bavail * block;
+    auto room = [&](const std::string &AVideo) {
+      uint64_t bytes = 0;
+      for (const std::string &file : {AVideo, AVideo.substr(0, AVideo.size() - 4) + ".THM"})
+        bytes += (fs::file_size(file) + block - 1) / block * block;
+      return bytes;
+    };
+    const uint64_t wanted = room(Panel(0)->OutputFileName()) + room(Panel(1)->OutputFileName()) +
+                            room(Panel(2)->OutputFileName()) +
+                            room(Panel(3)->OutputFileName()) / 2 + 64 * 1024;
+    ASSERT_GT(free, wanted);
+    std::ofstream(root + "/filler.bin") << std::string(free - wanted, 'f');
+  };
+  Messages.clear();
+  Main->btnSendToPSP->trigger();
+  ASSERT_TRUE(WaitFor([this] { return !Messages.empty() && !Main->SendToPSP()->Running(); }));
+  QTest::qWait(50);
+  ASSERT_EQ(Messages.size(), 1u); // one message tells it all
+  for (const char *line : {"On the memory stick now:\n  mov_h264_aac.mov \u2192 "
+                           "MP_ROOT/100ANV01/MAQ00000.MP4\n"
+                           "  mkv_h264_vorbis.mkv \u2192 MP_ROOT/100ANV01/MAQ00001.MP4\n"
+                           "  flv_h264_aac.flv \u2192 MP_ROOT/100ANV01/MAQ00002.MP4\nDid not fit (",
+                           "  ts_h264_aac.ts (needs ", "  webm_vp8_vorbis.webm (needs "})
+    EXPECT_NE(Messages[0].find(line), std::string::npos) << line << "\n" << Messages[0];
+  std::vector<std::string> onStick;
+  for (const auto &entry : fs::recursive_directory_iterator(root + "/MP_ROOT"))
+    if (!entry.is_directory())
+      onStick.push_back(fs::relative(entry.path(), root).string());
+  std::sort(onStick.begin(), onStick.end());
+  EXPECT_EQ(onStick, (std::vector<std::string>{
+                         "MP_ROOT/100ANV01/MAQ00000.MP4", "MP_ROOT/100ANV01/MAQ00000.THM",
+                         "MP_ROOT/100ANV01/MAQ00001.MP4", "MP_ROOT/100ANV01/MAQ00001.THM",
+                         "MP_ROOT/100ANV01/MAQ00002.MP4", "MP_ROOT/100ANV01/MAQ00002.THM"}));
+  for (int i = 0; i < 3; ++i)
+    testing_support::ExpectPlaysOnPSP(
+        root + "/MP_ROOT/100ANV01/MAQ0000" + std::to_string(i) + ".MP4", DefaultProfileIndex);
+}
+
 TEST_F(Window, SettingsThatCannotBeReadAreToldAtStart) {
   const std::string settings = Main->FoldersPage()->Places().SettingsFile;
   Main.reset();
