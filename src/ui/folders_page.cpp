@@ -35,6 +35,7 @@
 #include "app/profiles.h"
 #include "app/psp_volumes.h"
 #include "ui/messages.h"
+#include "ui/text_fit.h"
 
 namespace {
 
@@ -59,6 +60,18 @@ const TColumn StickColumns[] = {{"PSP name", 250, Qt::AlignLeft | Qt::AlignVCent
                                 {"Plays on the PSP", 200, Qt::AlignLeft | Qt::AlignVCenter}};
 
 QString Text(const std::string &AText) { return QString::fromStdString(AText); }
+
+// The design's width, or more where a larger font needs it: a duration or a size shows whole
+// (the name column gives the room).
+int ColumnWidth(const QFontMetrics &AMetrics, const TColumn &AColumn) {
+  const QString caption = QObject::tr(AColumn.Caption);
+  const QString widest = caption == QObject::tr("Duration")    ? QStringLiteral("00:00:00.00")
+                         : caption == QObject::tr("File Size") ? QStringLiteral("9,999,999 KB")
+                                                               : caption;
+  const int padding = AMetrics.averageCharWidth() * 2;
+  return std::max({AColumn.Width, AMetrics.horizontalAdvance(widest) + padding,
+                   AMetrics.horizontalAdvance(caption) + padding});
+}
 
 // A report-style list as the page's lists look: whole rows, read-only, grid lines.
 QTableWidget *NewList(QWidget *AParent, const TColumn *AColumns, int ACount) {
@@ -198,14 +211,13 @@ QWidget *TFoldersPage::CreateStickPage(QWidget *AParent) {
   lvStick = NewList(stickPage, StickColumns, static_cast<int>(std::size(StickColumns)));
   lvStick->horizontalHeader()->setSectionResizeMode(1, QHeaderView::Stretch);
   lvStick->setAccessibleName(tr("On the memory stick"));
-  lbStickState = new QLabel(stickPage);
-  lbStickState->setTextFormat(Qt::PlainText);
+  // The list's caption and the stick's state in one line above it: the rows get the height.
+  lbStickState = new TElidedLabel(stickPage);
+  lbStickState->setAccessibleName(tr("The memory stick"));
   btnRemoveFromStick = new QPushButton(tr("Remove from stick"), stickPage);
   btnRemoveFromStick->setToolTip(tr("Removes the selected videos and their thumbnails from the "
                                     "memory stick"));
   connect(btnRemoveFromStick, &QPushButton::clicked, this, [this] { btnRemoveFromStickClick(); });
-  stickLayout->addWidget(new QLabel(tr("On the memory stick:"), stickPage), 0, 0, 1, 2);
-  stickLayout->addWidget(lvStick, 1, 0, 1, 2);
   btnEject = new QPushButton(tr("Eject"), stickPage);
   btnEject->setToolTip(tr("Writes everything out, unmounts the stick and powers it off, so that "
                           "it can be pulled out safely"));
@@ -213,8 +225,9 @@ QWidget *TFoldersPage::CreateStickPage(QWidget *AParent) {
   auto *stickButtons = new QHBoxLayout;
   stickButtons->addWidget(btnRemoveFromStick);
   stickButtons->addWidget(btnEject);
-  stickLayout->addWidget(lbStickState, 2, 0);
-  stickLayout->addLayout(stickButtons, 2, 1);
+  stickLayout->addWidget(lbStickState, 0, 0);
+  stickLayout->addLayout(stickButtons, 0, 1);
+  stickLayout->addWidget(lvStick, 1, 0, 1, 2);
   stickLayout->setRowStretch(1, 1);
   stickLayout->setColumnStretch(0, 1);
   return stickPage;
@@ -241,7 +254,7 @@ QWidget *TFoldersPage::CreateFilesBox() {
     auto *header = new QTableWidgetItem(tr(FileColumns[c].Caption));
     header->setTextAlignment(FileColumns[c].Alignment);
     lvFiles->setHorizontalHeaderItem(c, header);
-    lvFiles->setColumnWidth(c, FileColumns[c].Width);
+    lvFiles->setColumnWidth(c, ColumnWidth(lvFiles->fontMetrics(), FileColumns[c]));
   }
   // The name takes what the window gives beyond the other columns, so the rows end at the edge.
   lvFiles->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
@@ -261,13 +274,18 @@ QWidget *TFoldersPage::CreateFilesBox() {
   splFiles->setStretchFactor(0, 3);
   splFiles->setStretchFactor(1, 2);
 
+  // Across, with its meaning written on it, beside the buttons: no column of the lists' width.
   progressbarSize = new QProgressBar(box);
-  progressbarSize->setOrientation(Qt::Vertical);
   progressbarSize->setRange(0, 100);
   progressbarSize->setValue(0);
-  progressbarSize->setTextVisible(false);
+  progressbarSize->setTextVisible(true);
+  progressbarSize->setFormat(tr("Selection: %p% of the free room"));
+  progressbarSize->setMinimumWidth(
+      progressbarSize->fontMetrics().horizontalAdvance(progressbarSize->format()) +
+      progressbarSize->fontMetrics().averageCharWidth() * 4);
   progressbarSize->setToolTip(tr("Share of the device's free space the selection needs"));
   progressbarSize->setAccessibleName(tr("Space the selection needs"));
+  progressbarSize->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
 
   btnRefresh = new QPushButton(tr("Refresh"), box);
   btnCopy = new QPushButton(tr("Copy to PSP"), box);
@@ -288,19 +306,20 @@ QWidget *TFoldersPage::CreateFilesBox() {
     QSettings(EjectSettingsFile(), QSettings::IniFormat).setValue(EjectWhenDoneKey, AChecked);
   });
   auto *buttons = new QHBoxLayout;
-  buttons->addWidget(chkEjectWhenDone);
-  buttons->addStretch(1);
+  buttons->addWidget(progressbarSize, 1);
   buttons->addWidget(btnRefresh);
   buttons->addWidget(btnCopy);
+  buttons->addSpacing(buttons->spacing() * 2);
   buttons->addWidget(btnSendToPSP);
 
+  // Under Send to PSP, whose option it is.
   StatusBarCopyFiles = new QStatusBar(box);
   StatusBarCopyFiles->setSizeGripEnabled(false);
+  StatusBarCopyFiles->addPermanentWidget(chkEjectWhenDone);
 
   layout->addWidget(splFiles, 0, 0);
-  layout->addWidget(progressbarSize, 0, 1);
-  layout->addLayout(buttons, 1, 0, 1, 2);
-  layout->addWidget(StatusBarCopyFiles, 2, 0, 1, 2);
+  layout->addLayout(buttons, 1, 0);
+  layout->addWidget(StatusBarCopyFiles, 2, 0);
   layout->setRowStretch(0, 1);
   return box;
 }
@@ -495,14 +514,16 @@ void TFoldersPage::ShowStickScan(const TStickScan &AScan) {
       lvStick->setItem(row, c, item);
     }
   }
+  // The line names the list below it.
+  const QString caption = tr("Memory stick: ");
   if (DeviceFolder.empty())
-    lbStickState->setText(tr("No device folder chosen."));
+    lbStickState->setText(caption + tr("No device folder chosen."));
   else if (FDeviceGone)
-    lbStickState->setText(tr("The device folder %1 is missing: plug in the PSP (USB mode) or "
-                             "choose another folder.")
-                              .arg(OneLine(Text(DeviceFolder))));
+    lbStickState->setText(caption + tr("The device folder %1 is missing: plug in the PSP (USB "
+                                       "mode) or choose another folder.")
+                                        .arg(OneLine(Text(DeviceFolder))));
   else
-    lbStickState->setText(tr("%n video(s)", nullptr, lvStick->rowCount()) +
+    lbStickState->setText(caption + tr("%n video(s)", nullptr, lvStick->rowCount()) +
                           tr(", %1 on the stick; %2 free.")
                               .arg(Text(FormatSizeKB(total)), Text(FormatSizeKB(AScan.Free))));
   btnRemoveFromStick->setEnabled(!FDeviceGone && lvStick->rowCount() > 0);

@@ -31,6 +31,7 @@ class QStatusBar;
 class QTableWidget;
 class QTimer;
 class TDeviceCopyJob;
+class TElidedLabel;
 class TMountWatcher;
 class QSplitter;
 
@@ -109,8 +110,8 @@ public:
   QPushButton *btnUsePSP = nullptr; // "PSP memory stick found at …: use it", hidden otherwise
   QSplitter *splFiles = nullptr;    // the converted files above, what is on the stick below
   QTableWidget *lvFiles = nullptr;
-  QTableWidget *lvStick = nullptr; // the videos on the memory stick
-  QLabel *lbStickState = nullptr;  // the stick missing, or how full it is
+  QTableWidget *lvStick = nullptr;      // the videos on the memory stick
+  TElidedLabel *lbStickState = nullptr; // the stick missing, or how full it is
   QPushButton *btnRemoveFromStick = nullptr;
   QPushButton *btnEject = nullptr; // unmount and power off through udisks2
   QPushButton *btnCopy = nullptr, *btnRefresh = nullptr;

@@ -31,6 +31,7 @@
 #include "ui/folders_page.h"
 #include "ui/main_window.h"
 #include "ui/messages.h"
+#include "ui/text_fit.h"
 #include "probe/av_probe.h"
 #include "support/fat_image.h"
 #include "support/udisks2_stick.h"

@@ -11,6 +11,7 @@
 #include <QTableWidget>
 #include <QTimer>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
@@ -28,6 +29,12 @@ int main(int argc, char **argv) {
     return 2;
   }
   TKorveloApplication app(argc, argv);
+  // KORVELO_SHOT_FONT_PT: the desktop's font at that size, as a desktop's settings would give it.
+  if (const char *points = std::getenv("KORVELO_SHOT_FONT_PT")) {
+    QFont font = QApplication::font();
+    font.setPointSizeF(std::atof(points));
+    QApplication::setFont(font);
+  }
   testing_support::TempDir dir;
   const std::string appDir = dir.file("Korvelo") + "/";
   ::setenv("XDG_CONFIG_HOME", dir.file("config").c_str(), 1);
