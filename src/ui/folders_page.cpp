@@ -233,6 +233,47 @@ QWidget *TFoldersPage::CreateStickPage(QWidget *AParent) {
   return stickPage;
 }
 
+QHBoxLayout *TFoldersPage::CreateFilesButtons(QWidget *ABox) {
+  // Across, with its meaning written on it, beside the buttons: no column of the lists' width.
+  progressbarSize = new QProgressBar(ABox);
+  progressbarSize->setRange(0, 100);
+  progressbarSize->setValue(0);
+  progressbarSize->setTextVisible(true);
+  progressbarSize->setFormat(tr("Selection: %p% of the free room"));
+  progressbarSize->setMinimumWidth(
+      progressbarSize->fontMetrics().horizontalAdvance(progressbarSize->format()) +
+      progressbarSize->fontMetrics().averageCharWidth() * 4);
+  progressbarSize->setToolTip(tr("Share of the device's free space the selection needs"));
+  progressbarSize->setAccessibleName(tr("Space the selection needs"));
+  progressbarSize->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+
+  btnRefresh = new QPushButton(tr("Refresh"), ABox);
+  btnCopy = new QPushButton(tr("Copy to PSP"), ABox);
+  connect(btnRefresh, &QPushButton::clicked, this, [this] {
+    RefreshFiles();
+    LookForPSP();
+  });
+  connect(btnCopy, &QPushButton::clicked, this, [this] { CopyToDevice(); });
+  btnSendToPSP = new QPushButton(tr("Send to PSP"), ABox);
+  btnSendToPSP->setToolTip(tr("Converts what is waiting on the Convert page and puts the list's "
+                              "videos on the memory stick, in order, while they fit"));
+  connect(btnSendToPSP, &QPushButton::clicked, this, [this] { emit SendToPSPWanted(); });
+  chkEjectWhenDone = new QCheckBox(tr("Eject when done"), ABox);
+  chkEjectWhenDone->setToolTip(tr("Send to PSP ejects the memory stick when it has finished"));
+  chkEjectWhenDone->setChecked(
+      QSettings(EjectSettingsFile(), QSettings::IniFormat).value(EjectWhenDoneKey).toBool());
+  connect(chkEjectWhenDone, &QCheckBox::toggled, this, [](bool AChecked) {
+    QSettings(EjectSettingsFile(), QSettings::IniFormat).setValue(EjectWhenDoneKey, AChecked);
+  });
+  auto *buttons = new QHBoxLayout;
+  buttons->addWidget(progressbarSize, 1);
+  buttons->addWidget(btnRefresh);
+  buttons->addWidget(btnCopy);
+  buttons->addSpacing(buttons->spacing() * 2);
+  buttons->addWidget(btnSendToPSP);
+  return buttons;
+}
+
 QWidget *TFoldersPage::CreateFilesBox() {
   auto *box = new QGroupBox(tr("Video files"), this);
   auto *layout = new QGridLayout(box);
@@ -274,43 +315,7 @@ QWidget *TFoldersPage::CreateFilesBox() {
   splFiles->setStretchFactor(0, 3);
   splFiles->setStretchFactor(1, 2);
 
-  // Across, with its meaning written on it, beside the buttons: no column of the lists' width.
-  progressbarSize = new QProgressBar(box);
-  progressbarSize->setRange(0, 100);
-  progressbarSize->setValue(0);
-  progressbarSize->setTextVisible(true);
-  progressbarSize->setFormat(tr("Selection: %p% of the free room"));
-  progressbarSize->setMinimumWidth(
-      progressbarSize->fontMetrics().horizontalAdvance(progressbarSize->format()) +
-      progressbarSize->fontMetrics().averageCharWidth() * 4);
-  progressbarSize->setToolTip(tr("Share of the device's free space the selection needs"));
-  progressbarSize->setAccessibleName(tr("Space the selection needs"));
-  progressbarSize->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-
-  btnRefresh = new QPushButton(tr("Refresh"), box);
-  btnCopy = new QPushButton(tr("Copy to PSP"), box);
-  connect(btnRefresh, &QPushButton::clicked, this, [this] {
-    RefreshFiles();
-    LookForPSP();
-  });
-  connect(btnCopy, &QPushButton::clicked, this, [this] { CopyToDevice(); });
-  btnSendToPSP = new QPushButton(tr("Send to PSP"), box);
-  btnSendToPSP->setToolTip(tr("Converts what is waiting on the Convert page and puts the list's "
-                              "videos on the memory stick, in order, while they fit"));
-  connect(btnSendToPSP, &QPushButton::clicked, this, [this] { emit SendToPSPWanted(); });
-  chkEjectWhenDone = new QCheckBox(tr("Eject when done"), box);
-  chkEjectWhenDone->setToolTip(tr("Send to PSP ejects the memory stick when it has finished"));
-  chkEjectWhenDone->setChecked(
-      QSettings(EjectSettingsFile(), QSettings::IniFormat).value(EjectWhenDoneKey).toBool());
-  connect(chkEjectWhenDone, &QCheckBox::toggled, this, [](bool AChecked) {
-    QSettings(EjectSettingsFile(), QSettings::IniFormat).setValue(EjectWhenDoneKey, AChecked);
-  });
-  auto *buttons = new QHBoxLayout;
-  buttons->addWidget(progressbarSize, 1);
-  buttons->addWidget(btnRefresh);
-  buttons->addWidget(btnCopy);
-  buttons->addSpacing(buttons->spacing() * 2);
-  buttons->addWidget(btnSendToPSP);
+  QHBoxLayout *buttons = CreateFilesButtons(box);
 
   // Under Send to PSP, whose option it is.
   StatusBarCopyFiles = new QStatusBar(box);

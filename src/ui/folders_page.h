@@ -22,6 +22,7 @@
 #include "app/stick_errand.h"
 
 class QCheckBox;
+class QHBoxLayout;
 class QLabel;
 class QLineEdit;
 class QProgressBar;
@@ -138,6 +139,8 @@ protected:
 private:
   QWidget *CreateFoldersBox();
   QWidget *CreateFilesBox();
+  // The gauge and the buttons under the lists.
+  QHBoxLayout *CreateFilesButtons(QWidget *ABox);
   // What the stick holds, with its buttons.
   QWidget *CreateStickPage(QWidget *AParent);
   QString BrowseFolder(const QString &ACurrent);

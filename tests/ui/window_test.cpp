@@ -789,6 +789,57 @@ TEST_F(Window, SendToPSPPutsWhatFitsOnASmallStickAndNamesTheRest) {
         root + "/MP_ROOT/100ANV01/MAQ0000" + std::to_string(i) + ".MP4", DefaultProfileIndex);
 }
 
+// A batch that would not fit the stick at the usual rate is offered the rate that fits; taken,
+// every video goes on the stick and the note weighs the real total against the estimate.
+TEST_F(Window, SendToPSPOffersTheBitRateThatFitsAndThenAllGoOn) {
+  testing_support::TempDir stick;
+  if (::mount("tmpfs", stick.path().c_str(), "tmpfs", 0, "size=8m") != 0)
+    GTEST_SKIP() << "no memory file system can be mounted here for a small stick";
+  const std::string root = stick.path().string();
+  struct TUnmount {
+    std::string Root;
+    ~TUnmount() { ::umount2(Root.c_str(), MNT_DETACH); }
+  } unmount{root};
+  Main->FoldersPage()->FBrowseFolder = [&](const QString &) {
+    return QString::fromStdString(root);
+  };
+  Main->FoldersPage()->btnDeviceFolder->click();
+  Add({MediaFile("mov_h264_aac.mov"), MediaFile("mkv_h264_vorbis.mkv")});
+  ASSERT_EQ(List->Count(), 2);
+  // Room for about 70% of what the panels expect.
+  struct statvfs st {};
+  ASSERT_EQ(::statvfs(root.c_str(), &st), 0);
+  const uint64_t free = st.f_bavail * st.f_frsize;
+  const uint64_t wanted = static_cast<uint64_t>(
+      0.7 * static_cast<double>(Panel(0)->ExpectedSize() + Panel(1)->ExpectedSize()));
+  std::ofstream(root + "/filler.bin") << std::string(free - wanted, 'f');
+  Main->FoldersPage()->LookForPSP();
+  ASSERT_TRUE(WaitFor([&] {
+    return Main->FoldersPage()->DeviceFree() >= 0 &&
+           static_cast<uint64_t>(Main->FoldersPage()->DeviceFree()) <= wanted;
+  }));
+  std::vector<std::string> questions;
+  SetQuestionSink([&](const QString &AText) {
+    questions.push_back(AText.toStdString());
+    return true;
+  });
+  Messages.clear();
+  Main->btnSendToPSP->trigger();
+  const bool told = WaitFor([this] { return !Messages.empty() && !Main->SendToPSP()->Running(); });
+  SetQuestionSink({});
+  ASSERT_TRUE(told);
+  ASSERT_EQ(questions.size(), 1u);
+  EXPECT_NE(questions[0].find(" kbit/s, a little softer picture"), std::string::npos)
+      << questions[0];
+  EXPECT_GT(Panel(0)->ContentChoice().VideoBitrate, 250000);
+  EXPECT_LT(Panel(0)->ContentChoice().VideoBitrate, 768000);
+  EXPECT_EQ(Messages[0].find("Did not fit"), std::string::npos) << Messages[0];
+  EXPECT_NE(Messages[0].find("  mkv_h264_vorbis.mkv \u2192 MP_ROOT/100ANV01/MAQ00001.MP4"),
+            std::string::npos)
+      << Messages[0];
+  EXPECT_NE(Messages[0].find("Expected "), std::string::npos) << Messages[0];
+}
+
 TEST_F(Window, SettingsThatCannotBeReadAreToldAtStart) {
   const std::string settings = Main->FoldersPage()->Places().SettingsFile;
   Main.reset();
