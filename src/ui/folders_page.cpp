@@ -715,13 +715,14 @@ bool TFoldersPage::StickStillThere() {
 }
 
 std::vector<TCopySource> TFoldersPage::SelectedForCopy(bool &AAsked) {
-  std::vector<const TConvertedFile *> rows;
+  // Copies: a file found not to be a video while the question is open leaves FFiles.
+  std::vector<TConvertedFile> rows;
   QStringList incomplete;
   for (int row = 0; row < lvFiles->rowCount(); ++row)
     if (lvFiles->selectionModel()->isRowSelected(row, QModelIndex())) {
-      rows.push_back(&FFiles[static_cast<size_t>(row)]);
-      if (!rows.back()->Finished)
-        incomplete << OneLine(Text(rows.back()->Name));
+      rows.push_back(FFiles[static_cast<size_t>(row)]);
+      if (!rows.back().Finished)
+        incomplete << OneLine(Text(rows.back().Name));
     }
   // A part of a video would play on the PSP as if it were the whole: only when asked for.
   bool takeIncomplete = incomplete.isEmpty();
@@ -739,9 +740,9 @@ std::vector<TCopySource> TFoldersPage::SelectedForCopy(bool &AAsked) {
                                                       question) == QMessageBox::Yes;
   }
   std::vector<TCopySource> selected;
-  for (const TConvertedFile *file : rows)
-    if (file->Finished || takeIncomplete)
-      selected.push_back({file->Path, file->Format});
+  for (const TConvertedFile &file : rows)
+    if (file.Finished || takeIncomplete)
+      selected.push_back({file.Path, file.Format});
   return selected;
 }
 

@@ -87,10 +87,10 @@ bool TSendToPSP::OfferFit() {
   FFit = FitToStick(DefaultProfileIndex, inputs, 0, free, StickClusterBytes(DeviceFolder));
   int bitrate = 0; // the profiles' usual rate
   if (!FFit.FitsAsIs && !FFit.Possible) {
-    if (!AskQuestion(FWindow,
-                     tr("The videos %1.\n\nSend those that fit at the usual quality?")
-                         .arg(Text(FFit.Text())),
-                     tr("Send what fits"), tr("Cancel")))
+    if (!AskQuestion(
+            FWindow,
+            tr("The batch %1.\n\nSend those that fit at the usual quality?").arg(Text(FFit.Text())),
+            tr("Send what fits"), tr("Cancel")))
       return false;
   } else if (!FFit.FitsAsIs) {
     FFitted = AskQuestion(
