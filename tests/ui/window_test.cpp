@@ -727,22 +727,32 @@ TEST_F(Window, AWholeBatchRunsFromTheKeyboardAlone) {
   EXPECT_FALSE(List->scrollbarConvertList->isVisible());
 }
 
-// Settings that cannot be read are told at start, with the reason.
+// A memory file system of 8 MB standing in for a small memory stick.
+struct TSmallStick {
+  testing_support::TempDir Dir;
+  std::string Root = Dir.path().string();
+  bool Mounted = ::mount("tmpfs", Root.c_str(), "tmpfs", 0, "size=8m") == 0;
+  ~TSmallStick() {
+    if (Mounted)
+      ::umount2(Root.c_str(), MNT_DETACH);
+  }
+  // Chosen as the device folder on the Folders and Files page.
+  void Choose(TfrmMain &AMain) const {
+    AMain.FoldersPage()->FBrowseFolder = [root = Root](const QString &) {
+      return QString::fromStdString(root);
+    };
+    AMain.FoldersPage()->btnDeviceFolder->click();
+  }
+};
+
 // Send to PSP: the list converted and put on a small stick in its order while it fits; those
 // that do not fit are named with the room they need, and nothing else lands on the stick.
 TEST_F(Window, SendToPSPPutsWhatFitsOnASmallStickAndNamesTheRest) {
-  testing_support::TempDir stick;
-  if (::mount("tmpfs", stick.path().c_str(), "tmpfs", 0, "size=8m") != 0)
+  TSmallStick stick;
+  if (!stick.Mounted)
     GTEST_SKIP() << "no memory file system can be mounted here for a small stick";
-  const std::string root = stick.path().string();
-  struct TUnmount {
-    std::string Root;
-    ~TUnmount() { ::umount2(Root.c_str(), MNT_DETACH); }
-  } unmount{root};
-  Main->FoldersPage()->FBrowseFolder = [&](const QString &) {
-    return QString::fromStdString(root);
-  };
-  Main->FoldersPage()->btnDeviceFolder->click();
+  const std::string &root = stick.Root;
+  stick.Choose(*Main);
   Add({MediaFile("mov_h264_aac.mov"), MediaFile("mkv_h264_vorbis.mkv"),
        MediaFile("flv_h264_aac.flv"), MediaFile("ts_h264_aac.ts"),
        MediaFile("webm_vp8_vorbis.webm")});
@@ -792,18 +802,11 @@ TEST_F(Window, SendToPSPPutsWhatFitsOnASmallStickAndNamesTheRest) {
 // A batch that would not fit the stick at the usual rate is offered the rate that fits; taken,
 // every video goes on the stick and the note weighs the real total against the estimate.
 TEST_F(Window, SendToPSPOffersTheBitRateThatFitsAndThenAllGoOn) {
-  testing_support::TempDir stick;
-  if (::mount("tmpfs", stick.path().c_str(), "tmpfs", 0, "size=8m") != 0)
+  TSmallStick stick;
+  if (!stick.Mounted)
     GTEST_SKIP() << "no memory file system can be mounted here for a small stick";
-  const std::string root = stick.path().string();
-  struct TUnmount {
-    std::string Root;
-    ~TUnmount() { ::umount2(Root.c_str(), MNT_DETACH); }
-  } unmount{root};
-  Main->FoldersPage()->FBrowseFolder = [&](const QString &) {
-    return QString::fromStdString(root);
-  };
-  Main->FoldersPage()->btnDeviceFolder->click();
+  const std::string &root = stick.Root;
+  stick.Choose(*Main);
   Add({MediaFile("mov_h264_aac.mov"), MediaFile("mkv_h264_vorbis.mkv")});
   ASSERT_EQ(List->Count(), 2);
   // Room for about 70% of what the panels expect.
@@ -840,6 +843,7 @@ TEST_F(Window, SendToPSPOffersTheBitRateThatFitsAndThenAllGoOn) {
   EXPECT_NE(Messages[0].find("Expected "), std::string::npos) << Messages[0];
 }
 
+// Settings that cannot be read are told at start, with the reason.
 TEST_F(Window, SettingsThatCannotBeReadAreToldAtStart) {
   const std::string settings = Main->FoldersPage()->Places().SettingsFile;
   Main.reset();
