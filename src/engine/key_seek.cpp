@@ -6,6 +6,23 @@
 
 namespace {
 
+// A key picture without a time of its own, in a stream whose B-frames come after the picture
+// they precede (AVI): it is shown where the next such picture is decoded, after the B-frames
+// between them, and not at its own decoding time ADts.
+int64_t ReorderedKeyTime(AVFormatContext *AContext, AVPacket *APacket, int AVideo, int64_t ADts) {
+  int64_t shown = ADts;
+  for (int read = 0; read < 64 && avlib.av_read_frame(AContext, APacket) >= 0; ++read) {
+    const bool next = APacket->stream_index == AVideo && APacket->pts == AV_NOPTS_VALUE &&
+                      APacket->dts != AV_NOPTS_VALUE;
+    if (next)
+      shown = APacket->dts;
+    avlib.av_packet_unref(APacket);
+    if (next)
+      break;
+  }
+  return shown;
+}
+
 // The time of the first key picture of AVideo from where the demuxer stands, in the time base
 // of AStream (microseconds for -1), or the largest value when none comes within a few thousand
 // packets.
@@ -15,8 +32,13 @@ int64_t NextKeyPictureTime(AVFormatContext *AContext, int AStream, int AVideo) {
   const AVRational base = AStream < 0 ? AV_TIME_BASE_Q : AContext->streams[AStream]->time_base;
   for (int read = 0; packet && read < 5000 && avlib.av_read_frame(AContext, packet) >= 0; ++read) {
     const bool key = packet->stream_index == AVideo && (packet->flags & AV_PKT_FLAG_KEY);
-    const int64_t time = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
+    int64_t time = packet->pts;
+    const bool timeless = time == AV_NOPTS_VALUE && packet->dts != AV_NOPTS_VALUE;
+    if (timeless)
+      time = packet->dts;
     avlib.av_packet_unref(packet);
+    if (key && timeless && AContext->streams[AVideo]->codecpar->video_delay > 0)
+      time = ReorderedKeyTime(AContext, packet, AVideo, time);
     if (key && time != AV_NOPTS_VALUE) {
       found = avlib.av_rescale_q(time, AContext->streams[AVideo]->time_base, base);
       break;

@@ -396,7 +396,8 @@ bool TAVProbe::Seek(int AStreamIndex, int64_t ATime) {
   int64_t start;
   if (streamIndex >= 0) {
     const AVStream *stream = FFormatContext->streams[streamIndex];
-    time = avlib.av_rescale_q(time, AVRational{1, 1000000}, stream->time_base);
+    // Down: the picture shown at a time between two pictures is the earlier one.
+    time = avlib.av_rescale_q_rnd(time, AVRational{1, 1000000}, stream->time_base, AV_ROUND_DOWN);
     if (stream->duration > 0 && stream->duration < time)
       time = stream->duration;
     start = StartInStream(stream);
@@ -544,7 +545,9 @@ int64_t TAVProbe::PictureTime() const {
   const AVStream *stream = FFormatContext->streams[FDecoderStream];
   const int64_t start = StartInStream(stream);
   const int64_t time = FPictureTime - (start != AV_NOPTS_VALUE ? start : 0);
-  return std::max<int64_t>(0, avlib.av_rescale_q(time, stream->time_base, AVRational{1, 1000000}));
+  // Up, so that Seek, which rounds down, comes back to this picture.
+  return std::max<int64_t>(
+      0, avlib.av_rescale_q_rnd(time, stream->time_base, AVRational{1, 1000000}, AV_ROUND_UP));
 }
 
 // The next picture into FFrame: after an exact seek, the last picture that starts at or before
