@@ -420,7 +420,7 @@ bool TAVProbe::Seek(int AStreamIndex, int64_t ATime) {
   // Backwards to 0 reaches the first key frame also where the first decoding time lies
   // before the start time (streams with reordered pictures).
   bool sought;
-  if (ATime > 0) {
+  if (ATime > 0 || (streamIndex >= 0 && streamIndex == FFirstVideoStream)) {
     // The picture shown at the time: decoded forward from the key picture before it.
     sought = SeekToKeyBefore(FFormatContext, streamIndex, time, FFirstVideoStream);
     if (sought && streamIndex >= 0 && streamIndex == FFirstVideoStream)

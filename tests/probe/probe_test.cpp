@@ -408,6 +408,13 @@ TEST_F(ProbeTest, ThePictureAtATimeIsExactInEveryContainer) {
   ASSERT_GT(pictures.size(), 90u);
   ASSERT_TRUE(probe.Seek(-1, 2000000));
   EXPECT_EQ(IndexOf(pictures, *probe.GetFrameBitmap(-1)), 49);
+  // Its sound starts first: the start of the file, and times before its first picture, show
+  // the first picture (an index-less demuxer sent before it lands seconds later).
+  for (const int64_t time : {0, 10000}) {
+    ASSERT_TRUE(probe.Seek(-1, time));
+    EXPECT_EQ(IndexOf(pictures, *probe.GetFrameBitmap(-1)), 0) << time;
+    EXPECT_EQ(probe.PictureTime(), 25000);
+  }
 }
 
 TEST_F(ProbeTest, StillPictureIsDecodedOnceAndNeverSeeks) {
