@@ -508,9 +508,12 @@ bool TAVProbe::DecodeNextPicture() {
       avlib.avcodec_send_packet(FDecoderContext, nullptr);
       continue;
     }
-    if (FPacket->stream_index == FDecoderStream)
+    if (FPacket->stream_index == FDecoderStream) {
+      if (FSkipBefore != AV_NOPTS_VALUE)
+        ChooseSkipping(*FPacket);
       // A damaged packet is skipped like one that yields no picture yet.
       avlib.avcodec_send_packet(FDecoderContext, FPacket);
+    }
     avlib.av_packet_unref(FPacket);
   }
 }
@@ -564,6 +567,27 @@ bool TAVProbe::NextPictureToShow() {
     return DecodeNextPicture();
   if (!FHeldFrame && !(FHeldFrame = avlib.av_frame_alloc()))
     throw FFMpegException("memory allocation error occurred");
+  // Pictures more than a second before the time are decoded only where later ones need them.
+  const AVRational base = FFormatContext->streams[FDecoderStream]->time_base;
+  FSkipBefore = target - avlib.av_rescale_q(1, AVRational{1, 1}, base);
+  const bool shown = DecodeTowards(target);
+  FSkipBefore = AV_NOPTS_VALUE;
+  FDecoderContext->skip_frame = AVDISCARD_DEFAULT;
+  return shown;
+}
+
+void TAVProbe::ChooseSkipping(const AVPacket &APacket) {
+  // A container that keeps no presentation times (AVI) gives its pictures' times by counting
+  // them: there every picture is decoded.
+  if (APacket.pts == AV_NOPTS_VALUE)
+    FSkipBefore = AV_NOPTS_VALUE;
+  const bool far =
+      FSkipBefore != AV_NOPTS_VALUE && APacket.dts != AV_NOPTS_VALUE && APacket.dts < FSkipBefore;
+  FDecoderContext->skip_frame = far ? AVDISCARD_NONREF : AVDISCARD_DEFAULT;
+}
+
+bool TAVProbe::DecodeTowards(int64_t ATarget) {
+  const int64_t target = ATarget;
   bool held = false; // FHeldFrame holds a picture before the time
   for (;;) {
     if (!DecodeNextPicture()) {

@@ -133,6 +133,10 @@ private:
   // Decodes the next picture of FDecoderStream into FFrame; false at the end of the stream.
   bool DecodeNextPicture();
   bool NextPictureToShow();
+  // The last picture at or before ATarget into FFrame, the one after it held.
+  bool DecodeTowards(int64_t ATarget);
+  // Far before the picture wanted, pictures that no other refers to need no decoding.
+  void ChooseSkipping(const AVPacket &APacket);
   // Gives the picture in FFrame its time (stream time base) in best_effort_timestamp.
   void StampDecodedPicture();
   // The file's start in the time base of AStream, the zero of Seek's times.
@@ -163,6 +167,7 @@ private:
   int64_t FPictureTarget = AV_NOPTS_VALUE;   // stream time base of FFirstVideoStream
   int64_t FLastDecodedTime = AV_NOPTS_VALUE; // of the picture decoded last, stream time base
   int64_t FPictureTime = AV_NOPTS_VALUE;     // of the picture delivered last, stream time base
+  int64_t FSkipBefore = AV_NOPTS_VALUE; // ChooseSkipping: the decoding time where skipping ends
   bool FNextPictureHeld = false;
   std::unique_ptr<TBGRImage> FBitmap;
   bool FLastWasImage2 = false;
