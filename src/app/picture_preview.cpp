@@ -35,6 +35,7 @@ TPicturePreview::~TPicturePreview() {
   {
     std::lock_guard<std::mutex> lock(FLock);
     FEnding = true;
+    FStopDecoding = true;
     FPending.clear();
     FOrder.clear();
   }
@@ -151,6 +152,8 @@ void TPicturePreview::Answer(const TPending &APending) {
   answer.RequestedUs = APending.Request.TimeUs;
   if (!FindCached(APending.Request, answer)) {
     Decode(APending.Request, answer);
+    if (FStopDecoding) // cut short: its picture is not the one asked for
+      return;
     if (answer.Error.empty())
       KeepCached(APending.Request, answer);
   }
@@ -186,6 +189,7 @@ void TPicturePreview::Decode(const TPreviewRequest &ARequest, TPreviewAnswer &AA
   try {
     if (!file) {
       file = std::make_unique<TOpenFile>();
+      file->Probe.SetStopFlag(&FStopDecoding);
       if (!file->Probe.LoadFile(ARequest.FileName)) {
         AAnswer.Error = file->Probe.LastErrorMessage();
         FFiles.erase(ARequest.FileName);

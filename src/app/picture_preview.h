@@ -5,6 +5,7 @@
 // a file is closed once nobody has asked for its pictures for a few seconds.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -44,7 +45,7 @@ public:
   // ARestMs: how long a file stays open after its last request; ACachedPictures: how many
   // answers are kept.
   explicit TPicturePreview(int ARestMs = 3000, size_t ACachedPictures = 48);
-  // Waits for a decode under way; answers still waiting are dropped unraised.
+  // Ends a decode under way at its next packet; answers still waiting are dropped unraised.
   ~TPicturePreview();
   TPicturePreview(const TPicturePreview &) = delete;
   TPicturePreview &operator=(const TPicturePreview &) = delete;
@@ -85,6 +86,7 @@ private:
   mutable std::mutex FLock;
   std::condition_variable FWake;
   bool FEnding = false;
+  std::atomic<bool> FStopDecoding{false}; // the service ends: a decode under way gives up
   uint64_t FLastOwner = 0;
   // Waiting requests, one per owner, served in the order their owners first asked.
   std::list<uint64_t> FOrder;

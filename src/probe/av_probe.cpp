@@ -126,6 +126,12 @@ bool TAVProbe::LoadFile(const std::string &AFileName, const std::string &AFormat
     FLastErrorMessage = OpenErrorText(AFileName, AVERROR(ENOMEM));
     return false;
   }
+  if (FStop) {
+    context->interrupt_callback.callback = [](void *AStop) {
+      return static_cast<const std::atomic<bool> *>(AStop)->load() ? 1 : 0;
+    };
+    context->interrupt_callback.opaque = const_cast<std::atomic<bool> *>(FStop);
+  }
   // On failure the library frees the context itself.
   const int result =
       avlib.avformat_open_input(&context, LocalFileUrl(AFileName).c_str(), format, nullptr);

@@ -4,6 +4,7 @@
 // beside it on worker threads.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -108,6 +109,10 @@ public:
     FMaxHeight = AMaxHeight;
   }
 
+  // While *AStop is set, reading the file fails at once: a decode under way ends within a
+  // packet (its picture comes out black). Takes effect for files loaded afterwards.
+  void SetStopFlag(const std::atomic<bool> *AStop) { FStop = AStop; }
+
   bool FileLoaded() const { return FFormatContext != nullptr; }
   const std::string &LastErrorMessage() const { return FLastErrorMessage; }
   const std::string &LoadedFormat() const { return FLoadedFormat; }
@@ -148,7 +153,8 @@ private:
   std::string FLastErrorMessage;
   std::string FLoadedFormat;
   std::string FFileName; // as given to LoadFile; the library's name has "file:" before it
-  int FMaxWidth = 0, FMaxHeight = 0; // SetPictureLimit
+  int FMaxWidth = 0, FMaxHeight = 0;        // SetPictureLimit
+  const std::atomic<bool> *FStop = nullptr; // SetStopFlag
   int FStreamCount = -1;
   int FProgramCount = -1;
   int FAudioStreamCount = -1, FVideoStreamCount = -1, FSubtitleStreamCount = -1;
