@@ -46,11 +46,14 @@ TEST(PreviewBox, ASliderMovedFastEndsOnThePictureOfItsLastPositionWithItsTime) {
     QCoreApplication::processEvents();
     longest = std::max(longest, clock.elapsed());
   }
+  const int64_t before = box.PictureTimeUs();
   box.tbPreviewPos->setValue(73); // 14.6 s: 4.6 s of decoding from the key picture at 10 s
   const int64_t slider = box.SliderTimeUs();
   const auto settled = [&] {
     return box.PictureTimeUs() <= slider && box.PictureTimeUs() > slider - 40000;
   };
+  // The move only asked: the picture comes by a queued call, never while the slider moves.
+  EXPECT_EQ(box.PictureTimeUs(), before);
   for (QElapsedTimer waited; !settled();) {
     if (!waited.isValid())
       waited.start();
@@ -59,7 +62,8 @@ TEST(PreviewBox, ASliderMovedFastEndsOnThePictureOfItsLastPositionWithItsTime) {
     QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
     longest = std::max(longest, clock.elapsed());
   }
-  EXPECT_LT(longest, 25) << "ms the window's thread spent on one move or answer";
+  // Generous for a loaded machine: a decode of seconds of film on this thread takes longer.
+  EXPECT_LT(longest, 150) << "ms the window's thread spent on one move or answer";
   EXPECT_EQ(box.lbPreviewTime->text().toStdString(), FormatDuration(box.PictureTimeUs() / 1000));
   EXPECT_TRUE(box.tbPreviewPos->toolTip().contains(box.lbPreviewTime->text()));
 
