@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "app/i18n.h"
 #include "app/profiles.h"
 #include "app/window_rules.h"
 
@@ -79,15 +80,18 @@ public:
     const std::string prefix = Counter(AIndex, AJobs.size()) + " " + FileNameOf(job.InputFile);
     switch (job.State) {
     case TJobState::jsFinished:
-      line = prefix + ": done, " + FormatSizeKB(job.Size) + " -> " + PrintableText(job.OutputFile);
+      line = prefix + ": " +
+             FormatText(_("done, %s -> %s"), FormatSizeKB(job.Size).c_str(),
+                        PrintableText(job.OutputFile).c_str());
       if (!job.Message.empty())
-        line += " (warning: " + PrintableText(job.Message) + ")";
+        line += " (" + FormatText(_("warning: %s"), PrintableText(job.Message).c_str()) + ")";
       break;
     case TJobState::jsFailed:
-      line = prefix + ": FAILED: " + PrintableText(job.Message);
+      line = prefix + ": " + FormatText(_("FAILED: %s"), PrintableText(job.Message).c_str());
       break;
     case TJobState::jsStopped:
-      line = prefix + ": stopped" + (job.Message.empty() ? "" : ": " + PrintableText(job.Message));
+      line = prefix + ": " + _("stopped") +
+             (job.Message.empty() ? "" : ": " + PrintableText(job.Message));
       break;
     default:
       break;
@@ -168,10 +172,11 @@ private:
     const double elapsed = std::chrono::duration<double>(Clock::now() - FStart).count();
     std::string bar = Bar(fraction, columns >= 100 ? 30 : 20) +
                       PadLeft(std::to_string(Percent(fraction)), 4) + "%  " +
-                      std::to_string(CountDone(AJobs)) + "/" + std::to_string(AJobs.size()) +
-                      " files  elapsed " + FormatClock(elapsed);
+                      FormatText(_("%zu/%zu files  elapsed %s"), CountDone(AJobs), AJobs.size(),
+                                 FormatClock(elapsed).c_str());
     if (!FFinished)
-      bar += "  remaining " + FormatClock(Remaining(fraction, elapsed));
+      bar +=
+          "  " + FormatText(_("remaining %s"), FormatClock(Remaining(fraction, elapsed)).c_str());
     frame += FitToColumns(bar, columns) + "\n";
     ++lines;
     std::fputs(frame.c_str(), FOut);
@@ -200,19 +205,19 @@ public:
     const std::string prefix = Counter(AIndex, AJobs.size()) + " " + job.InputFile + ": ";
     switch (job.State) {
     case TJobState::jsConverting:
-      Out(prefix + "converting to " + job.OutputFile);
+      Out(prefix + FormatText(_("converting to %s"), job.OutputFile.c_str()));
       break;
     case TJobState::jsFinished:
-      Out(prefix + "done, " + FormatSizeKB(job.Size) + " (overall " +
-          std::to_string(Percent(BatchFraction(AJobs))) + "%)");
+      Out(prefix + FormatText(_("done, %s (overall %d%%)"), FormatSizeKB(job.Size).c_str(),
+                              Percent(BatchFraction(AJobs))));
       if (!job.Message.empty())
-        Err(prefix + "warning: " + job.Message);
+        Err(prefix + FormatText(_("warning: %s"), job.Message.c_str()));
       break;
     case TJobState::jsFailed:
-      Err(prefix + "failed: " + job.Message);
+      Err(prefix + FormatText(_("failed: %s"), job.Message.c_str()));
       break;
     case TJobState::jsStopped:
-      Out(prefix + "stopped" + (job.Message.empty() ? "" : ": " + job.Message));
+      Out(prefix + _("stopped") + (job.Message.empty() ? "" : ": " + job.Message));
       break;
     default:
       break;
@@ -232,9 +237,8 @@ public:
     const double fraction = BatchFraction(AJobs);
     const double elapsed = std::chrono::duration<double>(Clock::now() - FStart).count();
     Out(Counter(AIndex, AJobs.size()) + " " + job.InputFile + ": " +
-        std::to_string(Percent(JobFraction(job))) + "% (overall " +
-        std::to_string(Percent(fraction)) + "%, remaining " +
-        FormatClock(Remaining(fraction, elapsed)) + ")");
+        FormatText(_("%d%% (overall %d%%, remaining %s)"), Percent(JobFraction(job)),
+                   Percent(fraction), FormatClock(Remaining(fraction, elapsed)).c_str()));
   }
 
   void Tick(const std::vector<TJobStatus> &) override {}

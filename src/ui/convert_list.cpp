@@ -589,5 +589,5 @@ void TfrmConvertList::paintEvent(QPaintEvent *AEvent) {
   area.setWidth(ViewWidth());
   painter.drawText(
       area, Qt::AlignCenter | Qt::TextWordWrap,
-      tr("Add video, audio or picture files with \u201cAdd\u201d, or drop them here."));
+      tr("Add video, audio or picture files with “Add”, or drop them here."));
 }
