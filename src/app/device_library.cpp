@@ -187,8 +187,8 @@ struct TFd {
 } // namespace
 
 std::string NameSpaceMessage(size_t ACount, const std::string &AKind) {
-  return "Insufficient name space, only " + std::to_string(ACount) + " " + AKind +
-         " video file(s) can be copied to PSP";
+  return FormatText(_("Insufficient name space, only %zu %s video file(s) can be copied to PSP"),
+                    ACount, AKind.c_str());
 }
 
 TDurationReader ProbeDurationReader(TAVProbe &AProbe) {

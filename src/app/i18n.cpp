@@ -56,7 +56,7 @@ void InitTranslations() {
   if (!chosen || Plain(chosen)) {
     const std::string wanted = DesktopLanguage();
     if (!wanted.empty() && std::setlocale(LC_MESSAGES, "C.UTF-8"))
-      ::setenv("LANGUAGE", wanted.c_str(), 0);
+      ::setenv("LANGUAGE", wanted.c_str(), 1);
   }
   ::bindtextdomain(TextDomain, CatalogueFolder(TCatalogueKind::ckMessages).c_str());
   // UTF-8 whatever the character set of the locale: names and texts are UTF-8 throughout.
@@ -108,14 +108,26 @@ std::string PseudoMarked(const std::string &AText) {
   return marked;
 }
 
+namespace {
+
+// AItem of the user's LC_NUMERIC, or AEnglish when the locale has none.
+std::string NumericItem(nl_item AItem, const char *AEnglish) {
+  std::string found;
+  if (locale_t locale = ::newlocale(LC_NUMERIC_MASK, "", nullptr)) {
+    found = ::nl_langinfo_l(AItem, locale);
+    ::freelocale(locale);
+  }
+  return found.empty() ? std::string(AEnglish) : found;
+}
+
+} // namespace
+
 const std::string &DigitGroupSeparator() {
-  static const std::string separator = [] {
-    std::string found;
-    if (locale_t locale = ::newlocale(LC_NUMERIC_MASK, "", nullptr)) {
-      found = ::nl_langinfo_l(THOUSEP, locale);
-      ::freelocale(locale);
-    }
-    return found.empty() ? std::string(",") : found;
-  }();
+  static const std::string separator = NumericItem(THOUSEP, ",");
   return separator;
+}
+
+const std::string &DecimalMark() {
+  static const std::string mark = NumericItem(RADIXCHAR, ".");
+  return mark;
 }

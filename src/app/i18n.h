@@ -40,6 +40,7 @@ std::string CatalogueFolder(TCatalogueKind AKind);
 bool PseudoTranslation();
 std::string PseudoMarked(const std::string &AText);
 
-// The digit group separator of the user's locale for sizes ("1,234 KB", "1.234 KB"); a comma
-// where the locale has none (the C locale).
+// The digit group separator and decimal mark of the user's numbers (LC_NUMERIC) for sizes:
+// "1,234 KB" and "1.5 GB", "1.234 KB" and "1,5 GB". English's where the locale has none (C).
 const std::string &DigitGroupSeparator();
+const std::string &DecimalMark();

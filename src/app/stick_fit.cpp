@@ -85,9 +85,8 @@ std::string EstimateAfterText(int64_t AExpected, int64_t AReal) {
   const double share = AExpected > 0 ? 100.0 * static_cast<double>(AReal - AExpected) /
                                            static_cast<double>(AExpected)
                                      : 0;
-  char percent[32];
-  std::snprintf(percent, sizeof percent, "%.0f%% %s", std::fabs(share),
-                share < 0 ? "under" : "over");
-  return "Expected " + FormatSizeKB(AExpected) + ", came out " + FormatSizeKB(AReal) + " (" +
-         percent + ").";
+  const int percent = static_cast<int>(std::nearbyint(std::fabs(share)));
+  return FormatText(share < 0 ? _("Expected %s, came out %s (%d%% under).")
+                              : _("Expected %s, came out %s (%d%% over)."),
+                    FormatSizeKB(AExpected).c_str(), FormatSizeKB(AReal).c_str(), percent);
 }

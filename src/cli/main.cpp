@@ -68,8 +68,9 @@ int Convert(const TCommandLine &ACommand, const std::vector<std::string> &AFiles
   if (!PrepareOutputFolder(outputDir)) {
     // The message, then why: a file in the way, a read-only disk, no permission.
     const std::string why = WhyNotWritableFolder(outputDir);
-    std::fprintf(stderr, "korvelo-convert: %s: %s%s%s\n", PrintableText(outputDir).c_str(),
-                 _(OutputFolderErrorMessage), why.empty() ? "" : " ", PrintableText(why).c_str());
+    std::fprintf(stderr, "korvelo-convert: %s: %s%s%s%s\n", PrintableText(outputDir).c_str(),
+                 _(OutputFolderErrorMessage), why.empty() ? "" : " (", PrintableText(why).c_str(),
+                 why.empty() ? "" : ")");
     return ExitFailure;
   }
   TBatchSettings settings;

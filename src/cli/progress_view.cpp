@@ -289,17 +289,48 @@ std::string FormatClock(double ASeconds) {
   return TwoDigits(s / 3600) + ":" + TwoDigits(s % 3600 / 60) + ":" + TwoDigits(s % 60);
 }
 
+namespace {
+
+// The length of the valid UTF-8 character at AText[AAt], or 0 when the bytes there are not one
+// (a stray continuation byte, a cut or overlong sequence, a surrogate, past U+10FFFF).
+size_t Utf8Length(const std::string &AText, size_t AAt) {
+  const auto lead = static_cast<unsigned char>(AText[AAt]);
+  const size_t length = lead < 0xC2 ? 0 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : lead < 0xF5 ? 4 : 0;
+  if (length == 0 || AAt + length > AText.size())
+    return 0;
+  uint32_t code = lead & (0x7F >> length);
+  for (size_t i = 1; i < length; ++i) {
+    const auto next = static_cast<unsigned char>(AText[AAt + i]);
+    if ((next & 0xC0) != 0x80)
+      return 0;
+    code = code << 6 | (next & 0x3F);
+  }
+  const uint32_t least = length == 2 ? 0x80 : length == 3 ? 0x800 : 0x10000;
+  if (code < least || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
+    return 0;
+  return length;
+}
+
+} // namespace
+
 std::string PrintableText(const std::string &AText) {
   static const char *const hex = "0123456789abcdef";
   std::string text;
   text.reserve(AText.size());
-  for (const char c : AText) {
-    const auto u = static_cast<unsigned char>(c);
-    if (u >= 0x20 && u != 0x7F) {
-      text += c;
+  for (size_t at = 0; at < AText.size();) {
+    const auto u = static_cast<unsigned char>(AText[at]);
+    if (u >= 0x20 && u < 0x7F) {
+      text += AText[at++];
       continue;
     }
-    switch (c) {
+    // A whole character, unless it is a C1 control (U+0080..U+009F), which terminals obey.
+    const size_t length = u >= 0x80 ? Utf8Length(AText, at) : 0;
+    if (length > 0 && !(u == 0xC2 && static_cast<unsigned char>(AText[at + 1]) < 0xA0)) {
+      text.append(AText, at, length);
+      at += length;
+      continue;
+    }
+    switch (AText[at]) {
     case '\n':
       text += "\\n";
       break;
@@ -312,6 +343,7 @@ std::string PrintableText(const std::string &AText) {
     default:
       text += std::string("\\x") + hex[u >> 4] + hex[u & 15];
     }
+    ++at;
   }
   return text;
 }

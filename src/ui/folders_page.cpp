@@ -1,5 +1,6 @@
 #include "ui/folders_page.h"
 
+#include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
@@ -44,16 +45,18 @@ struct TColumn {
   int Width;
   Qt::Alignment Alignment;
 };
-const TColumn FileColumns[] = {{"Filename", 360, Qt::AlignLeft | Qt::AlignVCenter},
-                               {"Format", 70, Qt::AlignCenter},
-                               {"Duration", 90, Qt::AlignRight | Qt::AlignVCenter},
-                               {"File Size", 110, Qt::AlignRight | Qt::AlignVCenter}};
+const TColumn FileColumns[] = {
+    {QT_TRANSLATE_NOOP("TFoldersPage", "Filename"), 360, Qt::AlignLeft | Qt::AlignVCenter},
+    {QT_TRANSLATE_NOOP("TFoldersPage", "Format"), 70, Qt::AlignCenter},
+    {QT_TRANSLATE_NOOP("TFoldersPage", "Duration"), 90, Qt::AlignRight | Qt::AlignVCenter},
+    {QT_TRANSLATE_NOOP("TFoldersPage", "File Size"), 110, Qt::AlignRight | Qt::AlignVCenter}};
 
-const TColumn StickColumns[] = {{"PSP name", 250, Qt::AlignLeft | Qt::AlignVCenter},
-                                {"Title", 200, Qt::AlignLeft | Qt::AlignVCenter},
-                                {"Duration", 90, Qt::AlignRight | Qt::AlignVCenter},
-                                {"File Size", 100, Qt::AlignRight | Qt::AlignVCenter},
-                                {"Plays on the PSP", 200, Qt::AlignLeft | Qt::AlignVCenter}};
+const TColumn StickColumns[] = {
+    {QT_TRANSLATE_NOOP("TFoldersPage", "PSP name"), 250, Qt::AlignLeft | Qt::AlignVCenter},
+    {QT_TRANSLATE_NOOP("TFoldersPage", "Title"), 200, Qt::AlignLeft | Qt::AlignVCenter},
+    {QT_TRANSLATE_NOOP("TFoldersPage", "Duration"), 90, Qt::AlignRight | Qt::AlignVCenter},
+    {QT_TRANSLATE_NOOP("TFoldersPage", "File Size"), 100, Qt::AlignRight | Qt::AlignVCenter},
+    {QT_TRANSLATE_NOOP("TFoldersPage", "Plays on the PSP"), 200, Qt::AlignLeft | Qt::AlignVCenter}};
 
 QString Text(const std::string &AText) { return QString::fromStdString(AText); }
 
@@ -70,7 +73,8 @@ QTableWidget *NewList(QWidget *AParent, const TColumn *AColumns, int ACount) {
   list->horizontalHeader()->setStretchLastSection(false);
   list->horizontalHeader()->setHighlightSections(false);
   for (int c = 0; c < ACount; ++c) {
-    auto *header = new QTableWidgetItem(QObject::tr(AColumns[c].Caption));
+    auto *header =
+        new QTableWidgetItem(QCoreApplication::translate("TFoldersPage", AColumns[c].Caption));
     header->setTextAlignment(AColumns[c].Alignment);
     list->setHorizontalHeaderItem(c, header);
     list->setColumnWidth(c, AColumns[c].Width);

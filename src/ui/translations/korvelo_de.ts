@@ -183,6 +183,34 @@
         <translation>%1 wird nach %2 kopiert (Datei %3 von %4)
 %5 von %6</translation>
     </message>
+    <message>
+        <source>Filename</source>
+        <translation>Dateiname</translation>
+    </message>
+    <message>
+        <source>Format</source>
+        <translation>Format</translation>
+    </message>
+    <message>
+        <source>Duration</source>
+        <translation>Dauer</translation>
+    </message>
+    <message>
+        <source>File Size</source>
+        <translation>Dateigröße</translation>
+    </message>
+    <message>
+        <source>PSP name</source>
+        <translation>PSP-Name</translation>
+    </message>
+    <message>
+        <source>Title</source>
+        <translation>Titel</translation>
+    </message>
+    <message>
+        <source>Plays on the PSP</source>
+        <translation>Läuft auf der PSP</translation>
+    </message>
 </context>
 <context>
     <name>THomePicture</name>
@@ -376,6 +404,22 @@ und kopieren Sie sie dann unter „Ordner und Dateien“ auf den Memory Stick.</
     <message>
         <source>Progress of %1</source>
         <translation>Fortschritt von %1</translation>
+    </message>
+    <message>
+        <source>Filename:</source>
+        <translation>Dateiname:</translation>
+    </message>
+    <message>
+        <source>Format:</source>
+        <translation>Format:</translation>
+    </message>
+    <message>
+        <source>Duration:</source>
+        <translation>Dauer:</translation>
+    </message>
+    <message>
+        <source>Title:</source>
+        <translation>Titel:</translation>
     </message>
 </context>
 <context>

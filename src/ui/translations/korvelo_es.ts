@@ -183,6 +183,34 @@
         <translation>Copiando %1 a %2 (archivo %3 de %4)
 %5 de %6</translation>
     </message>
+    <message>
+        <source>Filename</source>
+        <translation>Nombre de archivo</translation>
+    </message>
+    <message>
+        <source>Format</source>
+        <translation>Formato</translation>
+    </message>
+    <message>
+        <source>Duration</source>
+        <translation>Duración</translation>
+    </message>
+    <message>
+        <source>File Size</source>
+        <translation>Tamaño</translation>
+    </message>
+    <message>
+        <source>PSP name</source>
+        <translation>Nombre PSP</translation>
+    </message>
+    <message>
+        <source>Title</source>
+        <translation>Título</translation>
+    </message>
+    <message>
+        <source>Plays on the PSP</source>
+        <translation>Se reproduce en la PSP</translation>
+    </message>
 </context>
 <context>
     <name>THomePicture</name>
@@ -376,6 +404,22 @@ y cópielos a la Memory Stick en Carpetas y archivos.</translation>
     <message>
         <source>Progress of %1</source>
         <translation>Progreso de %1</translation>
+    </message>
+    <message>
+        <source>Filename:</source>
+        <translation>Nombre de archivo:</translation>
+    </message>
+    <message>
+        <source>Format:</source>
+        <translation>Formato:</translation>
+    </message>
+    <message>
+        <source>Duration:</source>
+        <translation>Duración:</translation>
+    </message>
+    <message>
+        <source>Title:</source>
+        <translation>Título:</translation>
     </message>
 </context>
 <context>

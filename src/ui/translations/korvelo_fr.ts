@@ -183,6 +183,34 @@
         <translation>Copie de %1 vers %2 (fichier %3 sur %4)
 %5 sur %6</translation>
     </message>
+    <message>
+        <source>Filename</source>
+        <translation>Nom de fichier</translation>
+    </message>
+    <message>
+        <source>Format</source>
+        <translation>Format</translation>
+    </message>
+    <message>
+        <source>Duration</source>
+        <translation>Durée</translation>
+    </message>
+    <message>
+        <source>File Size</source>
+        <translation>Taille</translation>
+    </message>
+    <message>
+        <source>PSP name</source>
+        <translation>Nom PSP</translation>
+    </message>
+    <message>
+        <source>Title</source>
+        <translation>Titre</translation>
+    </message>
+    <message>
+        <source>Plays on the PSP</source>
+        <translation>Lisible sur la PSP</translation>
+    </message>
 </context>
 <context>
     <name>THomePicture</name>
@@ -376,6 +404,22 @@ puis copiez-les sur la Memory Stick depuis Dossiers et fichiers.</translation>
     <message>
         <source>Progress of %1</source>
         <translation>Progression de %1</translation>
+    </message>
+    <message>
+        <source>Filename:</source>
+        <translation>Nom de fichier :</translation>
+    </message>
+    <message>
+        <source>Format:</source>
+        <translation>Format :</translation>
+    </message>
+    <message>
+        <source>Duration:</source>
+        <translation>Durée :</translation>
+    </message>
+    <message>
+        <source>Title:</source>
+        <translation>Titre :</translation>
     </message>
 </context>
 <context>

@@ -179,6 +179,34 @@
         <translation>%1 を %2 へコピーしています (ファイル %3/%4)
 %5/%6</translation>
     </message>
+    <message>
+        <source>Filename</source>
+        <translation>ファイル名</translation>
+    </message>
+    <message>
+        <source>Format</source>
+        <translation>形式</translation>
+    </message>
+    <message>
+        <source>Duration</source>
+        <translation>長さ</translation>
+    </message>
+    <message>
+        <source>File Size</source>
+        <translation>サイズ</translation>
+    </message>
+    <message>
+        <source>PSP name</source>
+        <translation>PSP 名</translation>
+    </message>
+    <message>
+        <source>Title</source>
+        <translation>タイトル</translation>
+    </message>
+    <message>
+        <source>Plays on the PSP</source>
+        <translation>PSP で再生</translation>
+    </message>
 </context>
 <context>
     <name>THomePicture</name>
@@ -372,6 +400,22 @@ then copy them to the memory stick on Folders and Files.</source>
     <message>
         <source>Progress of %1</source>
         <translation>%1 の進み具合</translation>
+    </message>
+    <message>
+        <source>Filename:</source>
+        <translation>ファイル名:</translation>
+    </message>
+    <message>
+        <source>Format:</source>
+        <translation>形式:</translation>
+    </message>
+    <message>
+        <source>Duration:</source>
+        <translation>長さ:</translation>
+    </message>
+    <message>
+        <source>Title:</source>
+        <translation>タイトル:</translation>
     </message>
 </context>
 <context>
