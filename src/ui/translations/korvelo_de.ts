@@ -35,11 +35,11 @@
     </message>
     <message>
         <source>Choose the PSP memory stick with Browse</source>
-        <translation>Den Memory Stick der PSP mit „Durchsuchen“ auswählen</translation>
+        <translation>PSP-Memory-Stick mit „Durchsuchen“ wählen</translation>
     </message>
     <message>
         <source>Convert output folder</source>
-        <translation>Ausgabeordner der Konvertierung</translation>
+        <translation>Ausgabeordner</translation>
     </message>
     <message>
         <source>On the memory stick</source>
