@@ -345,6 +345,26 @@ bool ParseCommandLine(const std::vector<std::string> &AArgs, TCommandLine &AComm
   return deviceMode ? FinishDeviceMode(parse, AError) : FinishConversion(parse, AError);
 }
 
+namespace {
+
+// The end of the help: the profiles, then what the exit status tells.
+std::string ProfilesAndExitStatusText() {
+  std::string text = _("Profiles:\n");
+  for (int i = 0; i < PSPProfileCount; ++i) {
+    const TPSPProfile &profile = PSPProfiles[i];
+    text += "  " + std::to_string(i) + "  " + profile.Name + "  (" + profile.Kind + "-" +
+            profile.Size + ")" +
+            (i == DefaultProfileIndex ? std::string("  ") + _("default") : "") + "\n";
+  }
+  text += "\n";
+  text += _("Exit status: 0 when every file was converted (or copied, or the stick ejected),\n"
+            "1 when one failed or was refused, 2 for a usage error, 128 + the signal number\n"
+            "when interrupted.\n");
+  return text;
+}
+
+} // namespace
+
 std::string UsageText() {
   // One text per section, so that a translation keeps the columns of its section.
   std::string text;
@@ -414,17 +434,5 @@ std::string UsageText() {
   text += _("  -h, --help            show this help and exit\n"
             "  -V, --version         show the version and exit\n");
   text += "\n";
-  text += _("Profiles:\n");
-
-  for (int i = 0; i < PSPProfileCount; ++i) {
-    const TPSPProfile &profile = PSPProfiles[i];
-    text += "  " + std::to_string(i) + "  " + profile.Name + "  (" + profile.Kind + "-" +
-            profile.Size + ")" +
-            (i == DefaultProfileIndex ? std::string("  ") + _("default") : "") + "\n";
-  }
-  text += "\n";
-  text += _("Exit status: 0 when every file was converted (or copied, or the stick ejected),\n"
-            "1 when one failed or was refused, 2 for a usage error, 128 + the signal number\n"
-            "when interrupted.\n");
-  return text;
+  return text + ProfilesAndExitStatusText();
 }

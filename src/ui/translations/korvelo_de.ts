@@ -221,8 +221,8 @@
     <message>
         <source>Add files on the Convert page, press Start,
 then copy them to the memory stick on Folders and Files.</source>
-        <translation>Fügen Sie auf der Seite „Konvertieren“ Dateien hinzu, drücken Sie „Start“
-und kopieren Sie sie dann unter „Ordner und Dateien“ auf den Memory Stick.</translation>
+        <translation>Dateien auf der Seite „Konvertieren“ hinzufügen, „Start“ drücken,
+dann unter „Ordner und Dateien“ auf den Memory Stick kopieren.</translation>
     </message>
 </context>
 <context>
@@ -485,7 +485,7 @@ und kopieren Sie sie dann unter „Ordner und Dateien“ auf den Memory Stick.</
     <name>TfrmMain</name>
     <message>
         <source>Home</source>
-        <translation>Start</translation>
+        <translation>Startseite</translation>
     </message>
     <message>
         <source>Convert</source>
@@ -548,7 +548,7 @@ und kopieren Sie sie dann unter „Ordner und Dateien“ auf den Memory Stick.</
     </message>
     <message>
         <source>&amp;Home</source>
-        <translation>&amp;Start</translation>
+        <translation>&amp;Startseite</translation>
     </message>
     <message>
         <source>&amp;Folders and Files</source>

@@ -544,7 +544,7 @@ puis copiez-les sur la Memory Stick depuis Dossiers et fichiers.</translation>
     </message>
     <message>
         <source>&amp;Go</source>
-        <translation>&amp;Aller à</translation>
+        <translation>A&amp;ller à</translation>
     </message>
     <message>
         <source>&amp;Home</source>
