@@ -28,6 +28,7 @@
 
 #include "app/device_copy_job.h"
 #include "app/file_reasons.h"
+#include "app/i18n.h"
 #include "app/mount_watch.h"
 #include "ui/udisks2_qt.h"
 #include "app/profiles.h"
@@ -331,7 +332,7 @@ bool TFoldersPage::OutputFolderReady() {
 void TFoldersPage::ShowOutputFolderError(const std::string &AFolder) {
   const std::string reason =
       WhyNotWritableFolder(AFolder.empty() ? edOutputFolder->text().toStdString() : AFolder);
-  ShowMessage(window(), QString::fromUtf8(OutputFolderErrorMessage) +
+  ShowMessage(window(), QString::fromUtf8(_(OutputFolderErrorMessage)) +
                             (reason.empty() ? QString() : QLatin1Char('\n') + Text(reason)));
   emit PageWanted();
 }
@@ -736,7 +737,7 @@ void TFoldersPage::CopyDone(const TCopyResult &AResult) {
   if (lvFiles->selectionModel()->hasSelection())
     ShowSelectionStatus(); // the stick has less room now
   for (const std::string &message : AResult.Messages) {
-    QString text = Text(message);
+    QString text = Text(Translate(message.c_str())); // the core's fixed messages are catalogued
     // Where each video went, so that it can be found on the PSP.
     if (message == MsgCopied) {
       QStringList lines;

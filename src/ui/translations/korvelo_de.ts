@@ -421,6 +421,10 @@ dann unter „Ordner und Dateien“ auf den Memory Stick kopieren.</translation>
         <source>Title:</source>
         <translation>Titel:</translation>
     </message>
+    <message>
+        <source>end</source>
+        <translation>Ende</translation>
+    </message>
 </context>
 <context>
     <name>TfrmConvertList</name>

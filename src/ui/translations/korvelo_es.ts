@@ -421,6 +421,10 @@ y cópielos a la Memory Stick en Carpetas y archivos.</translation>
         <source>Title:</source>
         <translation>Título:</translation>
     </message>
+    <message>
+        <source>end</source>
+        <translation>final</translation>
+    </message>
 </context>
 <context>
     <name>TfrmConvertList</name>

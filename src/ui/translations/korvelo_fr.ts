@@ -421,6 +421,10 @@ puis copiez-les sur la Memory Stick depuis Dossiers et fichiers.</translation>
         <source>Title:</source>
         <translation>Titre :</translation>
     </message>
+    <message>
+        <source>end</source>
+        <translation>fin</translation>
+    </message>
 </context>
 <context>
     <name>TfrmConvertList</name>

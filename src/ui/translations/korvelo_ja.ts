@@ -417,6 +417,10 @@ then copy them to the memory stick on Folders and Files.</source>
         <source>Title:</source>
         <translation>タイトル:</translation>
     </message>
+    <message>
+        <source>end</source>
+        <translation>終わり</translation>
+    </message>
 </context>
 <context>
     <name>TfrmConvertList</name>
