@@ -45,15 +45,24 @@ const char *Intern(const std::string &AText) {
   return at->second.c_str();
 }
 
+bool EnglishAskedFor = false;
+
 } // namespace
 
 void InitTranslations() {
   // Only the messages follow the desktop: numbers in settings and in the media libraries'
   // options are read and written the same way in every language.
   const char *chosen = std::setlocale(LC_MESSAGES, "");
+  // The C locale named outright (a script's LC_ALL=C) asks for the English texts whatever
+  // LANGUAGE says, as in every GNU program.
+  std::string named;
+  for (const char *name : {"LC_ALL", "LC_MESSAGES", "LANG"})
+    if (const char *value = std::getenv(name); named.empty() && value)
+      named = value;
+  EnglishAskedFor = named == "C" || named == "POSIX";
   // gettext ignores LANGUAGE in the C locale, and a desktop language whose locale was never
   // generated falls back to C: the messages are then chosen through LANGUAGE under C.UTF-8.
-  if (!chosen || Plain(chosen)) {
+  if (!EnglishAskedFor && (!chosen || Plain(chosen))) {
     const std::string wanted = DesktopLanguage();
     if (!wanted.empty() && std::setlocale(LC_MESSAGES, "C.UTF-8"))
       ::setenv("LANGUAGE", wanted.c_str(), 1);
@@ -62,6 +71,8 @@ void InitTranslations() {
   // UTF-8 whatever the character set of the locale: names and texts are UTF-8 throughout.
   ::bind_textdomain_codeset(TextDomain, "UTF-8");
 }
+
+bool EnglishAsked() { return EnglishAskedFor; }
 
 const char *Translate(const char *AText) {
   if (PseudoTranslation())

@@ -17,6 +17,9 @@ constexpr const char *TextDomain = "korvelo-converter";
 // Call once at the start, before any thread (it may set LANGUAGE, see the source), and in the
 // window after QApplication, which sets the locale again.
 void InitTranslations();
+// True when the C locale was named outright (LC_ALL=C): the English texts, whatever LANGUAGE
+// says; the window then loads no catalogue either.
+bool EnglishAsked();
 
 // AText in the chosen language (the English text when no catalogue has it).
 const char *Translate(const char *AText) __attribute__((format_arg(1)));

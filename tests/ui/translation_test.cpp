@@ -149,6 +149,33 @@ TEST(PseudoLocale, TheCommandLinesHelpAndErrorsAreTranslated) {
   ExpectMarkedLines({QStringLiteral("--list"), QStringLiteral("/nonexistent-folder")}, 1);
 }
 
+// The first line of the command line's help in the language AEnvironment asks for.
+QString HelpLine(const QStringList &AEnvironment) {
+  QProcess program;
+  QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+  environment.remove(QStringLiteral("KORVELO_PSEUDO"));
+  for (const char *name : {"LANGUAGE", "LC_ALL", "LC_MESSAGES", "LANG"})
+    environment.remove(QString::fromLatin1(name));
+  for (const QString &variable : AEnvironment)
+    environment.insert(variable.section(QLatin1Char('='), 0, 0),
+                       variable.section(QLatin1Char('='), 1));
+  program.setProcessEnvironment(environment);
+  program.start(QStringLiteral(KORVELO_CLI_PROGRAM), {QStringLiteral("--help")});
+  EXPECT_TRUE(program.waitForFinished(30000));
+  return QString::fromUtf8(program.readAllStandardOutput()).section(QLatin1Char('\n'), 0, 0);
+}
+
+// The desktop's language, even one whose locale is not generated here; a script's LC_ALL=C
+// keeps the English texts.
+TEST(Languages, TheCommandLineSpeaksTheDesktopsLanguageAndEnglishUnderC) {
+  EXPECT_TRUE(HelpLine({QStringLiteral("LANGUAGE=de")}).startsWith(QStringLiteral("Aufruf:")));
+  EXPECT_TRUE(HelpLine({QStringLiteral("LANG=fr_FR.UTF-8")}).startsWith(QStringLiteral("Usage :")));
+  EXPECT_TRUE(HelpLine({QStringLiteral("LANGUAGE=ja"), QStringLiteral("LANG=C.UTF-8")})
+                  .startsWith(QStringLiteral("使い方:")));
+  EXPECT_TRUE(HelpLine({QStringLiteral("LANGUAGE=es"), QStringLiteral("LC_ALL=C")})
+                  .startsWith(QStringLiteral("Usage: korvelo-convert")));
+}
+
 } // namespace
 
 int main(int argc, char **argv) {

@@ -43,6 +43,8 @@ void InstallTranslations() {
   // The translator installed last is asked first: ours, then Qt's, then the English plurals.
   auto *english = new QTranslator(qApp);
   Install(english, english->load(KorveloEnglishCatalogue, KorveloEnglishCatalogueSize));
+  if (EnglishAsked())
+    return;
   const QLocale locale;
   auto *qt = new QTranslator(qApp);
   Install(qt, qt->load(locale, QStringLiteral("qtbase"), QStringLiteral("_"),
