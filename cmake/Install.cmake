@@ -30,6 +30,17 @@ foreach(page ${KORVELO_MAN_PAGES})
   install(FILES ${KORVELO_PACKAGING_OUT}/${page}.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 endforeach()
 
+# The command line's synopsis in each language of the catalogues, where man finds it for the
+# person's language (share/man/<language>/man1).
+foreach(language de fr es ja)
+  set(page ${KORVELO_PACKAGING_OUT}/${language}/korvelo-convert.1)
+  configure_file(${KORVELO_PACKAGING_DIR}/man/korvelo-convert.${language}.1.in ${page} @ONLY)
+  add_custom_command(OUTPUT ${page}.gz COMMAND ${GZIP_PROGRAM} -9nf -k ${page} DEPENDS ${page}
+    VERBATIM)
+  list(APPEND KORVELO_BUILT_FILES ${page}.gz)
+  install(FILES ${page}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/${language}/man1)
+endforeach()
+
 # The window's menu entry and icons only go with the window.
 if(TARGET korvelo-converter)
   install(TARGETS korvelo-converter RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
@@ -75,5 +86,9 @@ if(TARGET korvelo-converter)
   string(APPEND KORVELO_RUNTIME_PACKAGES ", qt6-qpa-plugins")
 endif()
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "${KORVELO_RUNTIME_PACKAGES}")
+# Qt's own dialogs (buttons, file chooser) in the desktop's language, beside our catalogues.
+if(TARGET korvelo-converter)
+  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-translations-l10n")
+endif()
 set(CPACK_GENERATOR DEB)
 include(CPack)

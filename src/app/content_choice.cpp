@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "app/i18n.h"
 #include "app/profiles.h"
 #include "probe/av_probe.h"
 
@@ -316,7 +317,8 @@ bool CheckSubtitleFile(const std::string &AFileName, std::string &AError) {
   const std::string name = NameOf(AFileName);
   FILE *file = std::fopen(AFileName.c_str(), "rb");
   if (!file) {
-    AError = "cannot read the subtitle file " + AFileName + ": " + std::strerror(errno);
+    AError = FormatText(_("cannot read the subtitle file %s: %s"), AFileName.c_str(),
+                        std::strerror(errno));
     return false;
   }
   std::string text;
@@ -385,14 +387,14 @@ bool ResolveSound(const std::vector<TTrackEntry> &ASound, const TContentChoice &
   if (AChoice.AudioTrack.empty())
     return true;
   if (ASound.empty()) {
-    AError = AName + " has no sound track to choose";
+    AError = FormatText(_("%s has no sound track to choose"), AName.c_str());
     return false;
   }
   if (AllDigits(AChoice.AudioTrack)) {
     const long n = std::strtol(AChoice.AudioTrack.c_str(), nullptr, 10);
     if (n < 1 || n > static_cast<long>(ASound.size())) {
-      AError = "no sound track " + AChoice.AudioTrack + " in " + AName +
-               " (its sound tracks: " + ListOf(ASound) + ")";
+      AError = FormatText(_("no sound track %s in %s (its sound tracks: %s)"),
+                          AChoice.AudioTrack.c_str(), AName.c_str(), ListOf(ASound).c_str());
       return false;
     }
     ATrack = static_cast<int>(n - 1);
@@ -402,8 +404,8 @@ bool ResolveSound(const std::vector<TTrackEntry> &ASound, const TContentChoice &
       if (SameLanguage(ASound[i].Language, AChoice.AudioTrack))
         ATrack = static_cast<int>(i);
     if (ATrack < 0) {
-      AError = "no sound track in the language '" + AChoice.AudioTrack + "' in " + AName +
-               " (its sound tracks: " + ListOf(ASound) + ")";
+      AError = FormatText(_("no sound track in the language '%s' in %s (its sound tracks: %s)"),
+                          AChoice.AudioTrack.c_str(), AName.c_str(), ListOf(ASound).c_str());
       return false;
     }
   }
@@ -419,7 +421,7 @@ bool ResolveRange(bool AStill, int64_t ADurationUs, const TContentChoice &AChoic
   AResolved.Still = AStill;
   if (AStill) {
     if (AChoice.StillSeconds < 1 || AChoice.StillSeconds > 3600) {
-      AError = "a picture's length must be from 1 to 3600 seconds";
+      AError = _("a picture's length must be from 1 to 3600 seconds");
       return false;
     }
     AResolved.StillSeconds = AChoice.StillSeconds;
@@ -430,13 +432,14 @@ bool ResolveRange(bool AStill, int64_t ADurationUs, const TContentChoice &AChoic
   int64_t end = AChoice.EndMs;
   const int64_t durationMs = ADurationUs > 0 ? ADurationUs / 1000 : -1;
   if (end >= 0 && end <= start) {
-    AError = "the end (" + FormatClockTime(end) + ") is not after the start (" +
-             FormatClockTime(start) + ")";
+    AError = FormatText(_("the end (%s) is not after the start (%s)"), FormatClockTime(end).c_str(),
+                        FormatClockTime(start).c_str());
     return false;
   }
   if (durationMs > 0 && start >= durationMs) {
-    AError = "the start (" + FormatClockTime(start) + ") is past the end of " + AName + " (" +
-             FormatClockTime(durationMs) + ")";
+    AError =
+        FormatText(_("the start (%s) is past the end of %s (%s)"), FormatClockTime(start).c_str(),
+                   AName.c_str(), FormatClockTime(durationMs).c_str());
     return false;
   }
   if (durationMs > 0 && end > durationMs)
@@ -488,9 +491,12 @@ bool ChooseNumberedSubtitles(const std::vector<TTrackEntry> &AStreams, const std
   if (n < 1 || n > streamCount + static_cast<long>(files.size())) {
     std::vector<TTrackEntry> all = AStreams;
     all.insert(all.end(), files.begin(), files.end());
-    AError = "no subtitles " + AWanted + " for " + NameOf(AFileName) +
-             (all.empty() ? std::string(" (it has none, and no subtitle file beside it)")
-                          : " (its subtitles: " + ListOf(all) + ")");
+    AError = all.empty()
+                 ? FormatText(_("no subtitles %s for %s (it has none, and no subtitle file "
+                                "beside it)"),
+                              AWanted.c_str(), NameOf(AFileName).c_str())
+                 : FormatText(_("no subtitles %s for %s (its subtitles: %s)"), AWanted.c_str(),
+                              NameOf(AFileName).c_str(), ListOf(all).c_str());
     return false;
   }
   if (n <= streamCount)
@@ -514,7 +520,8 @@ bool ChooseSubtitlesInLanguage(const std::vector<TTrackEntry> &AStreams,
       TakeFile(file.FileName, file.Label, ASubtitle);
       return true;
     }
-  AError = "no subtitles in the language '" + AWanted + "' for " + NameOf(AFileName);
+  AError = FormatText(_("no subtitles in the language '%s' for %s"), AWanted.c_str(),
+                      NameOf(AFileName).c_str());
   return false;
 }
 
@@ -532,7 +539,7 @@ bool ResolveSubtitles(TAVProbe &AProbe, const std::string &AFileName, const std:
   } else if (LooksLikeLanguage(AWanted) && !IsRegularFile(AWanted)) {
     ok = ChooseSubtitlesInLanguage(streams, AFileName, AWanted, ASubtitle, AError);
   } else if (!IsRegularFile(AWanted)) {
-    AError = "subtitle file not found: " + AWanted;
+    AError = FormatText(_("subtitle file not found: %s"), AWanted.c_str());
     ok = false;
   } else {
     TakeFile(AWanted, NameOf(AWanted), ASubtitle);
@@ -541,7 +548,7 @@ bool ResolveSubtitles(TAVProbe &AProbe, const std::string &AFileName, const std:
     return ok;
   // The engine takes the name on one option line.
   if (ASubtitle.FileName.find_first_of("\r\n") != std::string::npos) {
-    AError = "a subtitle file name with a line break cannot be used: rename the file";
+    AError = _("a subtitle file name with a line break cannot be used: rename the file");
     return false;
   }
   return CheckSubtitleFile(ASubtitle.FileName, AError);

@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "app/file_reasons.h"
+#include "app/i18n.h"
 #include "app/output_claim.h"
 #include "app/output_options.h"
 #include "app/profiles.h"
@@ -70,7 +71,7 @@ bool CheckInputFile(const std::string &AFileName, std::string &AError) {
 bool ProbeInput(TAVProbe &AProbe, const std::string &AFileName, const TContentChoice &AChoice,
                 TLoadedConversion &ALoaded, std::string &AError) {
   if (!AProbe.LoadFile(AFileName)) {
-    AError = "***File load error: " + AProbe.LastErrorMessage();
+    AError = _("***File load error: ") + AProbe.LastErrorMessage();
     // The libraries' catch-all says nothing a person can act on; the file system tells why.
     const std::string unknown = "Error while opening file";
     const std::string reason = WhyNotReadable(AFileName);
@@ -246,6 +247,6 @@ std::string InfoStringOf(const TLoadedConversion &ALoaded) {
   const std::string picture =
       ALoaded.SrcW > 0 && ALoaded.SrcH > 0
           ? std::to_string(ALoaded.SrcW) + "x" + std::to_string(ALoaded.SrcH)
-          : "audio only";
+          : _("audio only");
   return ALoaded.FormatName + ",  " + std::to_string(ALoaded.BitRate / 1000) + "kbps,  " + picture;
 }

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <limits>
 
+#include "app/i18n.h"
 #include "app/output_verdict.h"
 #include "app/profiles.h"
 #include "app/thumbnail.h"
@@ -151,28 +152,31 @@ std::string LibraryErrorText(const std::string &ALine) {
 std::string TConversionOutcome::Notes() const {
   std::string notes;
   if (EndedEarly)
-    notes = "the input ended at " + FormatDuration(ReachedMs) + " of the " +
-            FormatDuration(StatedMs) + " it states: it may be cut short or damaged";
+    notes = FormatText(_("the input ended at %s of the %s it states: it may be cut short or "
+                         "damaged"),
+                       FormatDuration(ReachedMs).c_str(), FormatDuration(StatedMs).c_str());
   if (Finished() && !ThumbnailWritten)
-    notes += std::string(notes.empty() ? "" : "; ") + "thumbnail not written: " + ThumbnailError;
+    notes += std::string(notes.empty() ? "" : "; ") +
+             FormatText(_("thumbnail not written: %s"), ThumbnailError.c_str());
   return notes;
 }
 
 std::string ConvertedOutputProblem(const std::string &AFileName, bool ANeedSound) {
   TStreamFacts video, audio;
   if (!ReadOutputFacts(AFileName, video, audio))
-    return "the converted file cannot be read back";
+    return _("the converted file cannot be read back");
   if (video.Index < 0 || video.Frames < 1)
-    return "no picture could be decoded";
+    return _("no picture could be decoded");
   if (ANeedSound && (audio.Index < 0 || audio.Frames < 1))
-    return "the sound could not be decoded";
+    return _("the sound could not be decoded");
   // A damaged time stamp taken at its word would put the picture minutes into the file.
   // A millisecond of rounding is allowed beyond the frame.
   if (std::isfinite(video.Start) && std::fabs(video.Start) > video.FrameTime + 0.001)
-    return "the picture would start at " + Seconds(video.Start) + " instead of 0";
+    return FormatText(_("the picture would start at %s instead of 0"),
+                      Seconds(video.Start).c_str());
   if (audio.Index >= 0 && std::isfinite(audio.Start) &&
       std::fabs(audio.Start) > audio.FrameTime + 0.001)
-    return "the sound would start at " + Seconds(audio.Start) + " instead of 0";
+    return FormatText(_("the sound would start at %s instead of 0"), Seconds(audio.Start).c_str());
   return {};
 }
 
@@ -207,7 +211,7 @@ TConversionOutcome ConcludeConversion(TCustomAVConverter &AConverter, const std:
     outcome.Kind = TOutcomeKind::okStopped;
   } else {
     outcome.Kind = TOutcomeKind::okFailed;
-    outcome.Reason = AEnd.Message.empty() ? "conversion failed" : AEnd.Message;
+    outcome.Reason = AEnd.Message.empty() ? _("conversion failed") : AEnd.Message;
     const std::string last = AErrors.Last();
     if (!last.empty() && outcome.Reason.find(last) == std::string::npos)
       outcome.Reason += " (" + last + ")";
@@ -226,9 +230,9 @@ TConversionOutcome ConcludeConversion(TCustomAVConverter &AConverter, const std:
     if (ALoaded.OutputCreated && !OutputHasPicture(output) && Remove(output)) {
       ALoaded.OutputCreated = false;
       outcome.OutputRemoved = true;
-      outcome.Reason = "stopped before any picture was written: nothing kept";
+      outcome.Reason = _("stopped before any picture was written: nothing kept");
     } else {
-      outcome.Reason = "partial output kept: " + output;
+      outcome.Reason = FormatText(_("partial output kept: %s"), output.c_str());
     }
     break;
   case TOutcomeKind::okFinished: {

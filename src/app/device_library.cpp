@@ -16,6 +16,7 @@
 
 #include "app/conversion_outcome.h"
 #include "app/folders.h"
+#include "app/i18n.h"
 #include "app/profiles.h"
 #include "app/psp_stick.h"
 #include "app/thumbnail.h"
@@ -23,13 +24,14 @@
 
 namespace fs = std::filesystem;
 
-const char *const MsgInsufficientSpace = "Insufficient disk space to copy selected video files.";
-const char *const MsgDeviceFolderMissing = "The selected device folder do not exists.";
-const char *const MsgCannotCreateFolder = "Can not create output folder";
-const char *const MsgSelectFiles = "Please select video files.";
-const char *const MsgCopyFailed = "Selected video files can not be copied to PSP properly";
-const char *const MsgCopied = "Selected video files have been copied to your PSP";
-const char *const MsgStickGone = "the memory stick is not there any more";
+const char *const MsgInsufficientSpace =
+    N_("Insufficient disk space to copy selected video files.");
+const char *const MsgDeviceFolderMissing = N_("The selected device folder do not exists.");
+const char *const MsgCannotCreateFolder = N_("Can not create output folder");
+const char *const MsgSelectFiles = N_("Please select video files.");
+const char *const MsgCopyFailed = N_("Selected video files can not be copied to PSP properly");
+const char *const MsgCopied = N_("Selected video files have been copied to your PSP");
+const char *const MsgStickGone = N_("the memory stick is not there any more");
 
 const char *const DeviceAVCFolder = "MP_ROOT/100ANV01/";
 const char *const DeviceMPEG4Folder = "MP_ROOT/100MNV01/";
@@ -185,8 +187,8 @@ struct TFd {
 } // namespace
 
 std::string NameSpaceMessage(size_t ACount, const std::string &AKind) {
-  return "Insufficient name space, only " + std::to_string(ACount) + " " + AKind +
-         " video file(s) can be copied to PSP";
+  return FormatText(_("Insufficient name space, only %zu %s video file(s) can be copied to PSP"),
+                    ACount, AKind.c_str());
 }
 
 TDurationReader ProbeDurationReader(TAVProbe &AProbe) {

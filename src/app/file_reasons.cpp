@@ -7,23 +7,25 @@
 #include <cerrno>
 #include <cstring>
 
+#include "app/i18n.h"
+
 namespace {
 
 std::string ReasonOf(int AError) {
   switch (AError) {
   case ELOOP:
-    return "a symbolic link that leads back to itself (a link loop)";
+    return _("a symbolic link that leads back to itself (a link loop)");
   case EACCES:
   case EPERM:
-    return "permission denied";
+    return _("permission denied");
   case ENOENT:
-    return "no such file or folder";
+    return _("no such file or folder");
   case EROFS:
-    return "on a read-only disk";
+    return _("on a read-only disk");
   case ENOTDIR:
-    return "a part of its path is a file, not a folder";
+    return _("a part of its path is a file, not a folder");
   case ENOSPC:
-    return "no space left on the disk";
+    return _("no space left on the disk");
   default:
     return std::strerror(AError);
   }
@@ -42,7 +44,7 @@ std::string FolderReason(const std::string &AFolder) {
     return FolderReason(AFolder.substr(0, slash));
   }
   if (!S_ISDIR(st.st_mode))
-    return AFolder + " is a file, not a folder";
+    return FormatText(_("%s is a file, not a folder"), AFolder.c_str());
   if (::access(AFolder.c_str(), W_OK | X_OK) != 0)
     return AFolder + ": " + ReasonOf(errno);
   return {};
@@ -57,12 +59,12 @@ std::string WhyNotReadable(const std::string &AFile, bool AMissingIsFine) {
   struct stat st {};
   const bool folder = ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode);
   ::close(fd);
-  return folder ? "a folder, not a file" : std::string();
+  return folder ? _("a folder, not a file") : std::string();
 }
 
 std::string WhyNotWritableFolder(const std::string &AFolder) {
   if (AFolder.empty())
-    return "no folder chosen";
+    return _("no folder chosen");
   std::string folder = AFolder;
   while (folder.size() > 1 && folder.back() == '/')
     folder.pop_back();

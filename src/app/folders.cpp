@@ -14,11 +14,12 @@
 #include <system_error>
 #include <vector>
 
+#include "app/i18n.h"
 #include "app/profiles.h"
 
 namespace fs = std::filesystem;
 
-const char *const OutputFolderErrorMessage = "The selected output folder can not be written!";
+const char *const OutputFolderErrorMessage = N_("The selected output folder can not be written!");
 
 namespace {
 

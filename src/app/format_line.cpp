@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "app/conversion_load.h"
+#include "app/i18n.h"
 
 namespace {
 
@@ -92,7 +93,8 @@ std::string CommonContainerName(const std::string &ADemuxer) {
   const std::string pipe = "_pipe";
   if (ADemuxer.size() > pipe.size() &&
       ADemuxer.compare(ADemuxer.size() - pipe.size(), pipe.size(), pipe) == 0)
-    return Upper(ADemuxer.substr(0, ADemuxer.size() - pipe.size())) + " picture";
+    return FormatText(_("%s picture"),
+                      Upper(ADemuxer.substr(0, ADemuxer.size() - pipe.size())).c_str());
   return ADemuxer;
 }
 
@@ -111,7 +113,7 @@ std::string FormatLineOf(const TLoadedConversion &ALoaded) {
   const std::string &codec = picture ? ALoaded.VideoCodec : ALoaded.AudioCodec;
   std::string line =
       codec.empty() ? CommonContainerName(ALoaded.FormatName) : CommonCodecName(codec);
-  line += ", " + (picture ? Picture(ALoaded) : std::string("audio only"));
+  line += ", " + (picture ? Picture(ALoaded) : std::string(_("audio only")));
   if (ALoaded.BitRate > 0)
     line += ", " + Rate(ALoaded);
   return line;
@@ -121,12 +123,13 @@ std::string FormatLineDetails(const TLoadedConversion &ALoaded) {
   std::string text = CommonContainerName(ALoaded.FormatName);
   std::string streams;
   if (!ALoaded.VideoCodec.empty() && ALoaded.SrcW > 0)
-    streams = CommonCodecName(ALoaded.VideoCodec) + " video";
+    streams = FormatText(_("%s video"), CommonCodecName(ALoaded.VideoCodec).c_str());
   if (!ALoaded.AudioCodec.empty())
-    streams += (streams.empty() ? "" : ", ") + CommonCodecName(ALoaded.AudioCodec) + " sound";
+    streams += (streams.empty() ? "" : ", ") +
+               FormatText(_("%s sound"), CommonCodecName(ALoaded.AudioCodec).c_str());
   if (!streams.empty())
     text += ": " + streams;
-  text += ", " + (ALoaded.SrcW > 0 && ALoaded.SrcH > 0 ? Picture(ALoaded) : "audio only");
+  text += ", " + (ALoaded.SrcW > 0 && ALoaded.SrcH > 0 ? Picture(ALoaded) : _("audio only"));
   if (ALoaded.BitRate > 0)
     text += ", " + Rate(ALoaded);
   return text;

@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include "app/i18n.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -109,7 +111,7 @@ std::string FormatSizeKB(int64_t ABytes) {
   const size_t lead = digits.size() % 3 == 0 ? 3 : digits.size() % 3;
   result += digits.substr(0, lead);
   for (size_t i = lead; i < digits.size(); i += 3)
-    result += "," + digits.substr(i, 3);
+    result += DigitGroupSeparator() + digits.substr(i, 3);
   return result + " KB";
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "app/i18n.h"
 #include "app/profiles.h"
 
 namespace {
@@ -49,17 +50,21 @@ std::string FormatGB(int64_t ABytes) {
     std::snprintf(text, sizeof text, "%.0f MB", static_cast<double>(ABytes) / 1e6);
   else // a few short clips must not read "Expected 0 MB"
     std::snprintf(text, sizeof text, "%.0f KB", static_cast<double>(ABytes) / 1e3);
-  return text;
+  std::string shown = text;
+  const size_t point = shown.find('.');
+  return point == std::string::npos ? shown : shown.replace(point, 1, DecimalMark());
 }
 
 std::string FitLineText(int64_t AExpected, bool ADeviceSet, int64_t AFree) {
-  const std::string expected = "Expected " + FormatGB(AExpected);
+  const std::string expected = FormatText(_("Expected %s"), FormatGB(AExpected).c_str());
   if (!ADeviceSet)
     return expected;
   if (AFree < 0)
-    return expected + " \u2014 the PSP memory stick is not there";
+    return expected + " \u2014 " + _("the PSP memory stick is not there");
   if (AExpected <= AFree)
-    return expected + " \u2014 fits on the PSP memory stick (" + FormatGB(AFree) + " free)";
-  return expected + " \u2014 does not fit: " + FormatGB(AExpected - AFree) + " too much (" +
-         FormatGB(AFree) + " free)";
+    return expected + " \u2014 " +
+           FormatText(_("fits on the PSP memory stick (%s free)"), FormatGB(AFree).c_str());
+  return expected + " \u2014 " +
+         FormatText(_("does not fit: %s too much (%s free)"), FormatGB(AExpected - AFree).c_str(),
+                    FormatGB(AFree).c_str());
 }

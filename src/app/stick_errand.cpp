@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "app/folders.h"
+#include "app/i18n.h"
 #include "app/output_verdict.h"
 #include "app/profiles.h"
 #include "app/psp_stick.h"
@@ -83,13 +84,14 @@ std::string FormatOfPSPVideo(const std::string &APath, std::string &AReason) {
   try {
     TAVProbe probe;
     if (!probe.LoadFile(APath)) {
-      AReason = "not a video file the PSP plays";
+      AReason = _("not a video file the PSP plays");
       return {};
     }
     std::string format;
     const std::string problem = PSPPlayProblem(APath, probe, format);
-    AReason =
-        problem.empty() ? std::string() : "not a PSP video: " + problem + ", convert it first";
+    AReason = problem.empty()
+                  ? std::string()
+                  : FormatText(_("not a PSP video: %s, convert it first"), problem.c_str());
     return problem.empty() ? format : std::string();
   } catch (const std::exception &e) {
     AReason = e.what();
@@ -177,7 +179,8 @@ TErrandReport SendToStick(const std::string &ADeviceFolder,
     // One reading of the free room decides, after the copies before it.
     full = full || DeviceFreeSpace(ADeviceFolder) < room;
     if (full) {
-      report.NotFitting.push_back(video.Name + " (needs " + FormatSizeKB(room) + ")");
+      report.NotFitting.push_back(
+          FormatText(_("%s (needs %s)"), video.Name.c_str(), FormatSizeKB(room).c_str()));
       continue;
     }
     ended = !SendOne(ADeviceFolder, video, AProgress, ADeviceDrive, report);
@@ -187,11 +190,13 @@ TErrandReport SendToStick(const std::string &ADeviceFolder,
 }
 
 std::string TErrandReport::Text() const {
-  std::string text = OnStick.empty() ? "None of them is on the memory stick." : "";
-  AppendList(text, "On the memory stick now:", OnStick);
-  AppendList(text,
-             ("Did not fit (" + FormatSizeKB(std::max<int64_t>(FreeAfter, 0)) + " free):").c_str(),
-             NotFitting);
-  AppendList(text, "Not sent:", Problems);
+  std::string text = OnStick.empty() ? _("None of them is on the memory stick.") : "";
+  AppendList(text, _("On the memory stick now:"), OnStick);
+  AppendList(
+      text,
+      FormatText(_("Did not fit (%s free):"), FormatSizeKB(std::max<int64_t>(FreeAfter, 0)).c_str())
+          .c_str(),
+      NotFitting);
+  AppendList(text, _("Not sent:"), Problems);
   return text;
 }

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "app/content_choice.h"
+#include "app/i18n.h"
 #include "app/profiles.h"
 #include "app/size_estimate.h"
 
@@ -82,24 +83,25 @@ TStickFit FitToStick(int AProfileIndex, const std::vector<TFitInput> &AInputs, i
 
 std::string TStickFit::Text() const {
   if (FitsAsIs)
-    return "fits on the memory stick at the usual quality (" + FormatSizeKB(Expected) + " of " +
-           FormatSizeKB(Room) + " free)";
+    return FormatText(_("fits on the memory stick at the usual quality (%s of %s free)"),
+                      FormatSizeKB(Expected).c_str(), FormatSizeKB(Room).c_str());
   if (!Possible)
-    return "does not fit on the memory stick even at " + std::to_string(FitFloorBitrate / 1000) +
-           " kbit/s: " + FormatSizeKB(Missing) + " more room is needed (" + FormatSizeKB(Room) +
-           " free)";
-  return "about " + std::to_string(VideoBitrate / 1000) +
-         " kbit/s, a little softer picture, to fit the memory stick (" + FormatSizeKB(Expected) +
-         " of " + FormatSizeKB(Room) + " free)";
+    return FormatText(_("does not fit on the memory stick even at %d kbit/s: %s more room is "
+                        "needed (%s free)"),
+                      FitFloorBitrate / 1000, FormatSizeKB(Missing).c_str(),
+                      FormatSizeKB(Room).c_str());
+  return FormatText(_("about %d kbit/s, a little softer picture, to fit the memory stick (%s of "
+                      "%s free)"),
+                    static_cast<int>(VideoBitrate / 1000), FormatSizeKB(Expected).c_str(),
+                    FormatSizeKB(Room).c_str());
 }
 
 std::string EstimateAfterText(int64_t AExpected, int64_t AReal) {
   const double share = AExpected > 0 ? 100.0 * static_cast<double>(AReal - AExpected) /
                                            static_cast<double>(AExpected)
                                      : 0;
-  char percent[32];
-  std::snprintf(percent, sizeof percent, "%.0f%% %s", std::fabs(share),
-                share < 0 ? "under" : "over");
-  return "Expected " + FormatSizeKB(AExpected) + ", came out " + FormatSizeKB(AReal) + " (" +
-         percent + ").";
+  const int percent = static_cast<int>(std::nearbyint(std::fabs(share)));
+  return FormatText(share < 0 ? _("Expected %s, came out %s (%d%% under).")
+                              : _("Expected %s, came out %s (%d%% over)."),
+                    FormatSizeKB(AExpected).c_str(), FormatSizeKB(AReal).c_str(), percent);
 }

@@ -15,6 +15,8 @@
 
 #include <jpeglib.h>
 
+#include "app/i18n.h"
+
 namespace {
 
 // ANum / ADen rounded to the nearest integer, ties to even (both positive).
@@ -324,7 +326,7 @@ bool MakeThumbnail(const TBGRImage &APicture, const std::string &AOutputFileName
   std::string temp = name + ".tmp-XXXXXX";
   const int fd = ::mkstemp(temp.data());
   if (fd < 0) {
-    AError = "Cannot create " + name + ": " + std::strerror(errno);
+    AError = FormatText(_("Cannot create %s: %s"), name.c_str(), std::strerror(errno));
     return false;
   }
   // mkstemp makes the file private; a thumbnail is as readable as the video beside it.
@@ -335,7 +337,7 @@ bool MakeThumbnail(const TBGRImage &APicture, const std::string &AOutputFileName
     ok = false;
   if (ok && ::rename(temp.c_str(), name.c_str()) == 0)
     return true;
-  AError = "Cannot write " + name + ": " + std::strerror(errno);
+  AError = FormatText(_("Cannot write %s: %s"), name.c_str(), std::strerror(errno));
   ::unlink(temp.c_str());
   return false;
 }

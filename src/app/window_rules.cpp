@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+
+#include "app/i18n.h"
 
 int PanelPercent(int64_t ACurrentMs, int64_t ATotalMs) {
   if (ATotalMs <= 0)
@@ -44,13 +47,12 @@ int64_t EstimateTimeLeftMs(int64_t ADoneMs, int64_t ATotalMs, int64_t AElapsedMs
 }
 
 std::string FormatTimeLeft(int64_t AMs) {
-  const int64_t s = (AMs + 999) / 1000;
-  auto two = [](int64_t n) { return (n < 10 ? "0" : "") + std::to_string(n); };
+  const int s = static_cast<int>(std::min<int64_t>((AMs + 999) / 1000, INT32_MAX));
   if (s < 60)
-    return "about " + std::to_string(s) + " s left";
+    return FormatText(_("about %d s left"), s);
   if (s < 3600)
-    return "about " + std::to_string(s / 60) + " min " + two(s % 60) + " s left";
-  return "about " + std::to_string(s / 3600) + " h " + two(s % 3600 / 60) + " min left";
+    return FormatText(_("about %d min %02d s left"), s / 60, s % 60);
+  return FormatText(_("about %d h %02d min left"), s / 3600, s % 3600 / 60);
 }
 
 std::string WithFullStop(const std::string &AMessage) {

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstring>
 
+#include "app/i18n.h"
 #include "app/profiles.h"
 
 namespace {
@@ -32,7 +33,8 @@ std::string FailureText(const TConversionJob &AJob) {
   std::string reason = AJob.Message;
   if (reason.rfind(AJob.InputFile + ": ", 0) == 0)
     reason.erase(0, AJob.InputFile.size() + 2);
-  return reason + (AJob.Outcome.OutputRemoved ? " (incomplete output removed)" : "");
+  return reason +
+         (AJob.Outcome.OutputRemoved ? std::string(" ") + _("(incomplete output removed)") : "");
 }
 
 } // namespace
@@ -101,7 +103,7 @@ void TBatch::Run() {
   for (TJobStatus &status : FStatus)
     if (status.State == TJobState::jsWaiting) {
       status.State = TJobState::jsStopped;
-      status.Message = "not started";
+      status.Message = _("not started");
     }
   FView.Finish(FStatus);
 }
@@ -110,10 +112,11 @@ bool TBatch::Handle(const TEvent &AEvent) {
   if (AEvent.Signal != 0) {
     if (!FStopping) {
       FStopping = true;
-      FView.Message(FStatus,
-                    std::string("korvelo-convert: ") + strsignal(AEvent.Signal) +
-                        ": stopping the running conversions",
-                    true);
+      FView.Message(
+          FStatus,
+          std::string("korvelo-convert: ") +
+              FormatText(_("%s: stopping the running conversions"), strsignal(AEvent.Signal)),
+          true);
       FQueue->Stop();
     }
     return true;

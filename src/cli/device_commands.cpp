@@ -18,6 +18,7 @@
 
 #include "app/device_library.h"
 #include "app/folders.h"
+#include "app/i18n.h"
 #include "app/output_verdict.h"
 #include "app/profiles.h"
 #include "app/psp_stick.h"
@@ -92,7 +93,8 @@ std::string LowerExtension(const std::string &APath) {
 int ListCommand(const std::string &ADir, FILE *AOut, FILE *AErr) {
   std::error_code ec;
   if (!fs::is_directory(ADir, ec)) {
-    std::fprintf(AErr, "korvelo-convert: %s: no such folder\n", PrintableText(ADir).c_str());
+    std::fprintf(AErr, "korvelo-convert: %s: %s\n", PrintableText(ADir).c_str(),
+                 _("no such folder"));
     return 1;
   }
   // Listing never creates the sub-folders: a folder without them simply holds no files.
@@ -105,23 +107,25 @@ int ListCommand(const std::string &ADir, FILE *AOut, FILE *AErr) {
   const std::vector<TConvertedFile> files =
       ListConvertedFiles(folder("AVC"), folder("MPEG4"), ProbeDurationReader(probe));
   if (files.empty()) {
-    std::fprintf(AOut, "No converted files in %s\n", PrintableText(ADir).c_str());
+    std::fprintf(AOut, _("No converted files in %s\n"), PrintableText(ADir).c_str());
     return 0;
   }
   size_t nameWidth = 8;
   for (const TConvertedFile &file : files)
     nameWidth = std::max(nameWidth, DisplayColumns(PrintableText(file.Name)));
-  std::string text = PadRight("Filename", nameWidth) + "  " + PadRight("Format", 6) + "  " +
-                     PadLeft("Duration", 12) + "  " + PadLeft("File Size", 14) + "\n";
+  std::string text = PadRight(_("Filename"), nameWidth) + "  " + PadRight(_("Format"), 6) + "  " +
+                     PadLeft(_("Duration"), 12) + "  " + PadLeft(_("File Size"), 14) + "\n";
   int64_t total = 0;
   for (const TConvertedFile &file : files) {
     text += PadRight(PrintableText(file.Name), nameWidth) + "  " + PadRight(file.Format, 6) + "  " +
             PadLeft(FormatDuration(file.DurationUs / 1000), 12) + "  " +
-            PadLeft(FormatSizeKB(file.Size), 14) + (file.Finished ? "" : "  incomplete") + "\n";
+            PadLeft(FormatSizeKB(file.Size), 14) +
+            (file.Finished ? "" : std::string("  ") + _("incomplete")) + "\n";
     total += file.Size;
   }
-  text += std::to_string(files.size()) + (files.size() == 1 ? " file, " : " files, ") +
-          FormatSizeKB(total) + "\n";
+  text += FormatText(TranslatePlural("%zu file, %s", "%zu files, %s", files.size()), files.size(),
+                     FormatSizeKB(total).c_str()) +
+          "\n";
   std::fputs(text.c_str(), AOut);
   return 0;
 }
@@ -129,12 +133,13 @@ int ListCommand(const std::string &ADir, FILE *AOut, FILE *AErr) {
 int StickListCommand(const std::string &ADevice, FILE *AOut, FILE *AErr) {
   std::error_code ec;
   if (!fs::is_directory(ADevice, ec)) {
-    std::fprintf(AErr, "korvelo-convert: %s: no such folder\n", PrintableText(ADevice).c_str());
+    std::fprintf(AErr, "korvelo-convert: %s: %s\n", PrintableText(ADevice).c_str(),
+                 _("no such folder"));
     return 1;
   }
   const std::vector<TStickVideo> videos = ListStickVideos(ADevice);
   if (videos.empty()) {
-    std::fprintf(AOut, "No videos on the memory stick at %s\n", PrintableText(ADevice).c_str());
+    std::fprintf(AOut, _("No videos on the memory stick at %s\n"), PrintableText(ADevice).c_str());
     return 0;
   }
   size_t nameWidth = 8, titleWidth = 5;
@@ -142,19 +147,23 @@ int StickListCommand(const std::string &ADevice, FILE *AOut, FILE *AErr) {
     nameWidth = std::max(nameWidth, DisplayColumns(PrintableText(video.Name)));
     titleWidth = std::max(titleWidth, DisplayColumns(FitToColumns(PrintableText(video.Title), 40)));
   }
-  std::string text = PadRight("PSP name", nameWidth) + "  " + PadRight("Title", titleWidth) + "  " +
-                     PadLeft("Duration", 12) + "  " + PadLeft("File Size", 14) + "  Plays\n";
+  std::string text = PadRight(_("PSP name"), nameWidth) + "  " + PadRight(_("Title"), titleWidth) +
+                     "  " + PadLeft(_("Duration"), 12) + "  " + PadLeft(_("File Size"), 14) + "  " +
+                     _("Plays") + "\n";
   int64_t total = 0;
   for (const TStickVideo &video : videos) {
     text += PadRight(PrintableText(video.Name), nameWidth) + "  " +
             PadRight(FitToColumns(PrintableText(video.Title), 40), titleWidth) + "  " +
             PadLeft(video.DurationUs < 0 ? "" : FormatDuration(video.DurationUs / 1000), 12) +
             "  " + PadLeft(FormatSizeKB(video.Size), 14) + "  " +
-            (video.Problem.empty() ? "yes" : "no: " + video.Problem) + "\n";
+            (video.Problem.empty() ? std::string(_("yes"))
+                                   : FormatText(_("no: %s"), video.Problem.c_str())) +
+            "\n";
     total += video.Size;
   }
-  text += std::to_string(videos.size()) + (videos.size() == 1 ? " video, " : " videos, ") +
-          FormatSizeKB(total) + "\n";
+  text += FormatText(TranslatePlural("%zu video, %s", "%zu videos, %s", videos.size()),
+                     videos.size(), FormatSizeKB(total).c_str()) +
+          "\n";
   std::fputs(text.c_str(), AOut);
   return 0;
 }
@@ -191,14 +200,14 @@ std::vector<TCopySource> CopySources(const std::vector<std::string> &AFiles, boo
     if (extension == ".thm" && (named.count(stem + ".mp4") || named.count(stem + ".MP4")))
       continue;
     if (extension != ".mp4") {
-      refuse(file, "not an MP4 file");
+      refuse(file, _("not an MP4 file"));
       continue;
     }
     struct stat st {};
     const bool found = ::stat(file.c_str(), &st) == 0;
     const int error = errno;
     if (!found || !S_ISREG(st.st_mode)) {
-      refuse(file, found ? "not a regular file" : std::strerror(error));
+      refuse(file, found ? _("not a regular file") : std::strerror(error));
       continue;
     }
     std::string reason;
@@ -209,8 +218,9 @@ std::vector<TCopySource> CopySources(const std::vector<std::string> &AFiles, boo
     }
     // Part of a video would play on the PSP as if it were the whole: only when asked for.
     if (!ATakePartial && IsPartialConversion(file)) {
-      refuse(file, "its conversion did not finish (stopped or cut off), left out; "
-                   "--copy-incomplete copies it all the same");
+      refuse(file, FormatText(_("its conversion did not finish (stopped or cut off), left out; "
+                                "%s copies it all the same"),
+                              "--copy-incomplete"));
       continue;
     }
     // The same file named twice is copied once.
@@ -233,15 +243,15 @@ public:
       const int percent = AProgress.BytesTotal > 0
                               ? static_cast<int>(100 * AProgress.BytesDone / AProgress.BytesTotal)
                               : 100;
-      const std::string line = "Copying " + std::to_string(AProgress.FileIndex + 1) + "/" +
-                               std::to_string(AProgress.FileCount) + "  " +
-                               std::to_string(percent) + "%  " + FileNameOf(AProgress.Source) +
-                               " -> " + AProgress.Target;
+      const std::string line =
+          FormatText(_("Copying %zu/%zu"), AProgress.FileIndex + 1, AProgress.FileCount) + "  " +
+          std::to_string(percent) + "%  " + FileNameOf(AProgress.Source) + " -> " +
+          AProgress.Target;
       std::fputs(("\r\033[K" + FitToColumns(PrintableText(line), 79)).c_str(), FOut);
       std::fflush(FOut);
       FShown = true;
     } else if (AProgress.FileIndex != FLastFile) {
-      std::fprintf(FOut, "copying %s -> %s\n", PrintableText(AProgress.Source).c_str(),
+      std::fprintf(FOut, _("copying %s -> %s\n"), PrintableText(AProgress.Source).c_str(),
                    PrintableText(AProgress.Target).c_str());
       std::fflush(FOut);
     }
@@ -276,7 +286,8 @@ int CopyCommand(const std::string &ADevice, const std::vector<std::string> &AFil
     const bool good = AText == MsgCopied || AText.rfind("Removed ", 0) == 0;
     refusals += good ? 0 : 1;
     FILE *stream = good ? AOut : AErr;
-    std::fprintf(stream, "%s\n", AText.c_str());
+    // The core's fixed messages are in the catalogue; one naming files shows as it came.
+    std::fprintf(stream, "%s\n", PrintableText(Translate(AText.c_str())).c_str());
     std::fflush(stream);
   };
 
@@ -296,7 +307,7 @@ int CopyCommand(const std::string &ADevice, const std::vector<std::string> &AFil
     std::fprintf(AErr, "korvelo-convert: %s\n",
                  PrintableText(CopyFailureDetails(ADevice, result)).c_str());
   if (result.Outcome == TCopyOutcome::coNothing)
-    std::fprintf(AErr, "korvelo-convert: none of the files could be found any more\n");
+    std::fprintf(AErr, "korvelo-convert: %s\n", _("none of the files could be found any more"));
   for (const std::string &copied : CopiedLines(ADevice, result))
     std::fprintf(AOut, "%s\n", PrintableText(copied).c_str());
   // Every file asked for is on the device only when nothing was refused or left out; removing
@@ -368,7 +379,7 @@ void TakeConversions(const std::vector<TJobStatus> &AJobs, TToStickPlan &APlan) 
     TErrandVideo &video = APlan.Videos[APlan.Pending[i]];
     if (i >= AJobs.size() || AJobs[i].State != TJobState::jsFinished) {
       const bool failed = i < AJobs.size() && AJobs[i].State == TJobState::jsFailed;
-      video.Why = std::string(failed ? "not converted" : "its conversion was stopped") +
+      video.Why = std::string(failed ? _("not converted") : _("its conversion was stopped")) +
                   (i < AJobs.size() && !AJobs[i].Message.empty() ? ": " + AJobs[i].Message : "");
       continue;
     }
@@ -387,7 +398,7 @@ int ToStickCommand(const TCommandLine &ACommand, const TConvertFunction &AConver
   const std::string &device = ACommand.DeviceDir;
   if (DeviceFreeSpace(device) < 0) {
     std::fprintf(AErr, "korvelo-convert: %s: %s\n", PrintableText(device).c_str(),
-                 MsgDeviceFolderMissing);
+                 _(MsgDeviceFolderMissing));
     return 1;
   }
   TToStickPlan plan = PlanToStick(ACommand.Files);

@@ -10,7 +10,9 @@
 #include <thread>
 #include <vector>
 
+#include "app/file_reasons.h"
 #include "app/folders.h"
+#include "app/i18n.h"
 #include "app/media_setup.h"
 #include "app/output_claim.h"
 #include "app/profiles.h"
@@ -45,16 +47,18 @@ void WriteError(const std::string &AText) {
 // Ends the program at once, for when a stop takes too long. A file cut off before its index
 // does not play: it is removed rather than left under its real name.
 [[noreturn]] void ExitNow(int ASignal, const char *AWhy) {
-  WriteError(std::string("\nkorvelo-convert: ") + AWhy + ", exiting without waiting\n");
+  WriteError("\nkorvelo-convert: " + FormatText(_("%s, exiting without waiting"), AWhy) + "\n");
   RemoveUnfinishedConversions([](const char *APath) {
-    WriteError("korvelo-convert: " + PrintableText(APath) +
-               ": removed, it was cut off before its end\n");
+    WriteError(
+        "korvelo-convert: " +
+        FormatText(_("%s: removed, it was cut off before its end"), PrintableText(APath).c_str()) +
+        "\n");
   });
   ::_exit(128 + ASignal);
 }
 
 // A second Ctrl-C ends the program at once.
-void ForcedExit(int ASignal) { ExitNow(ASignal, "second interrupt"); }
+void ForcedExit(int ASignal) { ExitNow(ASignal, _("second interrupt")); }
 
 // Converts AFiles as ACommand says and prints the summary; AJobs, when given, gets how each
 // file ended. Returns the exit status.
@@ -62,7 +66,11 @@ int Convert(const TCommandLine &ACommand, const std::vector<std::string> &AFiles
             std::vector<TJobStatus> *AJobs = nullptr) {
   const std::string outputDir = ACommand.OutputDir.empty() ? "." : ACommand.OutputDir;
   if (!PrepareOutputFolder(outputDir)) {
-    std::fprintf(stderr, "korvelo-convert: %s: %s\n", outputDir.c_str(), OutputFolderErrorMessage);
+    // The message, then why: a file in the way, a read-only disk, no permission.
+    const std::string why = WhyNotWritableFolder(outputDir);
+    std::fprintf(stderr, "korvelo-convert: %s: %s%s%s%s\n", PrintableText(outputDir).c_str(),
+                 _(OutputFolderErrorMessage), why.empty() ? "" : " (", PrintableText(why).c_str(),
+                 why.empty() ? "" : ")");
     return ExitFailure;
   }
   TBatchSettings settings;
@@ -88,7 +96,7 @@ int Convert(const TCommandLine &ACommand, const std::vector<std::string> &AFiles
             ForcedExit(ASignal);
           batch.RequestStop(ASignal);
         },
-        StopGraceMs, [](int ASignal) { ExitNow(ASignal, "a conversion did not stop in time"); });
+        StopGraceMs, [](int ASignal) { ExitNow(ASignal, _("a conversion did not stop in time")); });
     batch.Run();
     if (watcher.FirstSignal() != 0)
       result = 128 + watcher.FirstSignal();
@@ -97,8 +105,9 @@ int Convert(const TCommandLine &ACommand, const std::vector<std::string> &AFiles
   EndOutputClaims();
   const std::vector<TJobStatus> &jobs = batch.Jobs();
   std::fflush(stdout);
-  std::printf("Converted %zu of %zu file%s (profile %d: %s).\n", batch.FinishedCount(), jobs.size(),
-              jobs.size() == 1 ? "" : "s", settings.ProfileIndex,
+  std::printf(TranslatePlural("Converted %zu of %zu file (profile %d: %s).\n",
+                              "Converted %zu of %zu files (profile %d: %s).\n", jobs.size()),
+              batch.FinishedCount(), jobs.size(), settings.ProfileIndex,
               PSPProfiles[settings.ProfileIndex].Name.c_str());
   std::fflush(stdout);
   bool allConverted = true;
@@ -107,9 +116,9 @@ int Convert(const TCommandLine &ACommand, const std::vector<std::string> &AFiles
     if (finished && job.Message.empty())
       continue;
     allConverted = allConverted && finished;
-    const char *what = finished                           ? "Warning"
-                       : job.State == TJobState::jsFailed ? "Failed"
-                                                          : "Stopped";
+    const char *what = finished                           ? _("Warning")
+                       : job.State == TJobState::jsFailed ? _("Failed")
+                                                          : _("Stopped");
     std::fprintf(stderr, "%s: %s: %s\n", what, PrintableText(job.InputFile).c_str(),
                  PrintableText(job.Message).c_str());
   }
@@ -157,6 +166,8 @@ int Copy(const TCommandLine &ACommand) {
 int main(int argc, char **argv) {
   // Before any thread exists, so that every thread inherits the blocked signals.
   TSignalWatcher::BlockSignals();
+  // The messages in the desktop's language; also before any thread, as it may set LANGUAGE.
+  InitTranslations();
   // A closed pipe on the output must not kill a conversion half-way through its file.
   ::signal(SIGPIPE, SIG_IGN);
 
@@ -164,8 +175,8 @@ int main(int argc, char **argv) {
   std::string error;
   if (!ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc), command, error)) {
     std::fprintf(stderr,
-                 "korvelo-convert: %s\nTry 'korvelo-convert --help' for more information.\n",
-                 error.c_str());
+                 _("korvelo-convert: %s\nTry 'korvelo-convert --help' for more information.\n"),
+                 PrintableText(error).c_str());
     return ExitUsage;
   }
   switch (command.Mode) {

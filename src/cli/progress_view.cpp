@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "app/i18n.h"
 #include "app/profiles.h"
 #include "app/window_rules.h"
 
@@ -79,15 +80,18 @@ public:
     const std::string prefix = Counter(AIndex, AJobs.size()) + " " + FileNameOf(job.InputFile);
     switch (job.State) {
     case TJobState::jsFinished:
-      line = prefix + ": done, " + FormatSizeKB(job.Size) + " -> " + PrintableText(job.OutputFile);
+      line = prefix + ": " +
+             FormatText(_("done, %s -> %s"), FormatSizeKB(job.Size).c_str(),
+                        PrintableText(job.OutputFile).c_str());
       if (!job.Message.empty())
-        line += " (warning: " + PrintableText(job.Message) + ")";
+        line += " (" + FormatText(_("warning: %s"), PrintableText(job.Message).c_str()) + ")";
       break;
     case TJobState::jsFailed:
-      line = prefix + ": FAILED: " + PrintableText(job.Message);
+      line = prefix + ": " + FormatText(_("FAILED: %s"), PrintableText(job.Message).c_str());
       break;
     case TJobState::jsStopped:
-      line = prefix + ": stopped" + (job.Message.empty() ? "" : ": " + PrintableText(job.Message));
+      line = prefix + ": " + _("stopped") +
+             (job.Message.empty() ? "" : ": " + PrintableText(job.Message));
       break;
     default:
       break;
@@ -168,10 +172,11 @@ private:
     const double elapsed = std::chrono::duration<double>(Clock::now() - FStart).count();
     std::string bar = Bar(fraction, columns >= 100 ? 30 : 20) +
                       PadLeft(std::to_string(Percent(fraction)), 4) + "%  " +
-                      std::to_string(CountDone(AJobs)) + "/" + std::to_string(AJobs.size()) +
-                      " files  elapsed " + FormatClock(elapsed);
+                      FormatText(_("%zu/%zu files  elapsed %s"), CountDone(AJobs), AJobs.size(),
+                                 FormatClock(elapsed).c_str());
     if (!FFinished)
-      bar += "  remaining " + FormatClock(Remaining(fraction, elapsed));
+      bar +=
+          "  " + FormatText(_("remaining %s"), FormatClock(Remaining(fraction, elapsed)).c_str());
     frame += FitToColumns(bar, columns) + "\n";
     ++lines;
     std::fputs(frame.c_str(), FOut);
@@ -200,19 +205,19 @@ public:
     const std::string prefix = Counter(AIndex, AJobs.size()) + " " + job.InputFile + ": ";
     switch (job.State) {
     case TJobState::jsConverting:
-      Out(prefix + "converting to " + job.OutputFile);
+      Out(prefix + FormatText(_("converting to %s"), job.OutputFile.c_str()));
       break;
     case TJobState::jsFinished:
-      Out(prefix + "done, " + FormatSizeKB(job.Size) + " (overall " +
-          std::to_string(Percent(BatchFraction(AJobs))) + "%)");
+      Out(prefix + FormatText(_("done, %s (overall %d%%)"), FormatSizeKB(job.Size).c_str(),
+                              Percent(BatchFraction(AJobs))));
       if (!job.Message.empty())
-        Err(prefix + "warning: " + job.Message);
+        Err(prefix + FormatText(_("warning: %s"), job.Message.c_str()));
       break;
     case TJobState::jsFailed:
-      Err(prefix + "failed: " + job.Message);
+      Err(prefix + FormatText(_("failed: %s"), job.Message.c_str()));
       break;
     case TJobState::jsStopped:
-      Out(prefix + "stopped" + (job.Message.empty() ? "" : ": " + job.Message));
+      Out(prefix + _("stopped") + (job.Message.empty() ? "" : ": " + job.Message));
       break;
     default:
       break;
@@ -232,9 +237,8 @@ public:
     const double fraction = BatchFraction(AJobs);
     const double elapsed = std::chrono::duration<double>(Clock::now() - FStart).count();
     Out(Counter(AIndex, AJobs.size()) + " " + job.InputFile + ": " +
-        std::to_string(Percent(JobFraction(job))) + "% (overall " +
-        std::to_string(Percent(fraction)) + "%, remaining " +
-        FormatClock(Remaining(fraction, elapsed)) + ")");
+        FormatText(_("%d%% (overall %d%%, remaining %s)"), Percent(JobFraction(job)),
+                   Percent(fraction), FormatClock(Remaining(fraction, elapsed)).c_str()));
   }
 
   void Tick(const std::vector<TJobStatus> &) override {}
@@ -285,17 +289,48 @@ std::string FormatClock(double ASeconds) {
   return TwoDigits(s / 3600) + ":" + TwoDigits(s % 3600 / 60) + ":" + TwoDigits(s % 60);
 }
 
+namespace {
+
+// The length of the valid UTF-8 character at AText[AAt], or 0 when the bytes there are not one
+// (a stray continuation byte, a cut or overlong sequence, a surrogate, past U+10FFFF).
+size_t Utf8Length(const std::string &AText, size_t AAt) {
+  const auto lead = static_cast<unsigned char>(AText[AAt]);
+  const size_t length = lead < 0xC2 ? 0 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : lead < 0xF5 ? 4 : 0;
+  if (length == 0 || AAt + length > AText.size())
+    return 0;
+  uint32_t code = lead & (0x7F >> length);
+  for (size_t i = 1; i < length; ++i) {
+    const auto next = static_cast<unsigned char>(AText[AAt + i]);
+    if ((next & 0xC0) != 0x80)
+      return 0;
+    code = code << 6 | (next & 0x3F);
+  }
+  const uint32_t least = length == 2 ? 0x80 : length == 3 ? 0x800 : 0x10000;
+  if (code < least || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
+    return 0;
+  return length;
+}
+
+} // namespace
+
 std::string PrintableText(const std::string &AText) {
   static const char *const hex = "0123456789abcdef";
   std::string text;
   text.reserve(AText.size());
-  for (const char c : AText) {
-    const auto u = static_cast<unsigned char>(c);
-    if (u >= 0x20 && u != 0x7F) {
-      text += c;
+  for (size_t at = 0; at < AText.size();) {
+    const auto u = static_cast<unsigned char>(AText[at]);
+    if (u >= 0x20 && u < 0x7F) {
+      text += AText[at++];
       continue;
     }
-    switch (c) {
+    // A whole character, unless it is a C1 control (U+0080..U+009F), which terminals obey.
+    const size_t length = u >= 0x80 ? Utf8Length(AText, at) : 0;
+    if (length > 0 && !(u == 0xC2 && static_cast<unsigned char>(AText[at + 1]) < 0xA0)) {
+      text.append(AText, at, length);
+      at += length;
+      continue;
+    }
+    switch (AText[at]) {
     case '\n':
       text += "\\n";
       break;
@@ -308,6 +343,7 @@ std::string PrintableText(const std::string &AText) {
     default:
       text += std::string("\\x") + hex[u >> 4] + hex[u & 15];
     }
+    ++at;
   }
   return text;
 }

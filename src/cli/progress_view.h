@@ -49,8 +49,9 @@ public:
 // The terminal view when AOut is a terminal, the plain one otherwise.
 std::unique_ptr<TProgressView> MakeProgressView(FILE *AOut, FILE *AErr);
 
-// AText with its control characters as C escapes ("\n", "\x1b"): a file name holding a line
-// feed or an escape never splits a line or moves the cursor.
+// AText with its control characters and the bytes that are not UTF-8 as C escapes ("\n",
+// "\x1b", "\xff"): a file name holding a line feed, an escape or a stray byte never splits a
+// line, moves the cursor or garbles the terminal.
 std::string PrintableText(const std::string &AText);
 
 // Cuts AText to at most AColumns characters (UTF-8 aware, one column per character).

@@ -49,7 +49,7 @@
 namespace {
 
 QLabel *Caption(const char *AText, QWidget *AParent) {
-  auto *label = new QLabel(QString::fromUtf8(AText), AParent);
+  auto *label = new QLabel(QCoreApplication::translate("TfrmConvertItem", AText), AParent);
   label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
   return label;
 }
@@ -138,11 +138,11 @@ void TfrmConvertItem::CreateInputGroup(QHBoxLayout &ARow) {
   }
   lbInputFilename->installEventFilter(this);
   lbInfoString->installEventFilter(this);
-  input->addWidget(Caption("Filename:", gbInput), 0, 0);
+  input->addWidget(Caption(QT_TR_NOOP("Filename:"), gbInput), 0, 0);
   input->addWidget(lbInputFilename, 0, 1);
-  input->addWidget(Caption("Format:", gbInput), 1, 0);
+  input->addWidget(Caption(QT_TR_NOOP("Format:"), gbInput), 1, 0);
   input->addWidget(lbInfoString, 1, 1);
-  input->addWidget(Caption("Duration:", gbInput), 2, 0);
+  input->addWidget(Caption(QT_TR_NOOP("Duration:"), gbInput), 2, 0);
   input->addWidget(lbDuration, 2, 1);
   // The values' column is a little wider than a duration, so that on a narrow panel the file's
   // name keeps its extension.
@@ -178,12 +178,12 @@ void TfrmConvertItem::CreateOutputGroup(QHBoxLayout &ARow) {
                                         barFont.horizontalAdvance(tr("Done, no thumbnail"))) +
                                16);
   // The bar shares the title's row: the profile list needs its whole width, the title does not.
-  output->addWidget(Caption("Filename:", gbOutput), 0, 0);
+  output->addWidget(Caption(QT_TR_NOOP("Filename:"), gbOutput), 0, 0);
   output->addWidget(edOutputFilename, 0, 1, 1, 2);
-  output->addWidget(Caption("Title:", gbOutput), 1, 0);
+  output->addWidget(Caption(QT_TR_NOOP("Title:"), gbOutput), 1, 0);
   output->addWidget(edTitle, 1, 1);
   output->addWidget(pbarPreview, 1, 2);
-  output->addWidget(Caption("Format:", gbOutput), 2, 0);
+  output->addWidget(Caption(QT_TR_NOOP("Format:"), gbOutput), 2, 0);
   lbExpectedSize = new QLabel(gbOutput);
   lbExpectedSize->setToolTip(tr("Expected size of the converted file"));
   lbExpectedSize->setAlignment(Qt::AlignRight | Qt::AlignVCenter);

@@ -3,6 +3,7 @@
 // title line.
 #include <QActionGroup>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGroupBox>
@@ -25,7 +26,8 @@ QString RangeText(const TContentChoice &AChoice, int64_t ADurationUs) {
   const int64_t start = std::max<int64_t>(AChoice.StartMs, 0);
   const int64_t end = AChoice.EndMs >= 0 ? AChoice.EndMs : ADurationUs / 1000;
   return FromStd(FormatClockTime(start)) + QStringLiteral(" \u2013 ") +
-         (end >= 0 ? FromStd(FormatClockTime(end)) : QStringLiteral("end"));
+         (end >= 0 ? FromStd(FormatClockTime(end))
+                   : QCoreApplication::translate("TfrmConvertItem", "end"));
 }
 
 } // namespace

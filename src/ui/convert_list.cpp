@@ -587,7 +587,6 @@ void TfrmConvertList::paintEvent(QPaintEvent *AEvent) {
   painter.setPen(palette().color(QPalette::PlaceholderText));
   QRect area = rect();
   area.setWidth(ViewWidth());
-  painter.drawText(
-      area, Qt::AlignCenter | Qt::TextWordWrap,
-      tr("Add video, audio or picture files with \u201cAdd\u201d, or drop them here."));
+  painter.drawText(area, Qt::AlignCenter | Qt::TextWordWrap,
+                   tr("Add video, audio or picture files with “Add”, or drop them here."));
 }

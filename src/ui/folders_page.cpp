@@ -1,6 +1,7 @@
 #include "ui/folders_page.h"
 
 #include <QCheckBox>
+#include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
@@ -30,6 +31,7 @@
 
 #include "app/device_copy_job.h"
 #include "app/file_reasons.h"
+#include "app/i18n.h"
 #include "app/mount_watch.h"
 #include "ui/udisks2_qt.h"
 #include "app/profiles.h"
@@ -48,16 +50,18 @@ struct TColumn {
   int Width;
   Qt::Alignment Alignment;
 };
-const TColumn FileColumns[] = {{"Filename", 360, Qt::AlignLeft | Qt::AlignVCenter},
-                               {"Format", 70, Qt::AlignCenter},
-                               {"Duration", 90, Qt::AlignRight | Qt::AlignVCenter},
-                               {"File Size", 110, Qt::AlignRight | Qt::AlignVCenter}};
+const TColumn FileColumns[] = {
+    {QT_TRANSLATE_NOOP("TFoldersPage", "Filename"), 360, Qt::AlignLeft | Qt::AlignVCenter},
+    {QT_TRANSLATE_NOOP("TFoldersPage", "Format"), 70, Qt::AlignCenter},
+    {QT_TRANSLATE_NOOP("TFoldersPage", "Duration"), 90, Qt::AlignRight | Qt::AlignVCenter},
+    {QT_TRANSLATE_NOOP("TFoldersPage", "File Size"), 110, Qt::AlignRight | Qt::AlignVCenter}};
 
-const TColumn StickColumns[] = {{"PSP name", 250, Qt::AlignLeft | Qt::AlignVCenter},
-                                {"Title", 200, Qt::AlignLeft | Qt::AlignVCenter},
-                                {"Duration", 90, Qt::AlignRight | Qt::AlignVCenter},
-                                {"File Size", 100, Qt::AlignRight | Qt::AlignVCenter},
-                                {"Plays on the PSP", 200, Qt::AlignLeft | Qt::AlignVCenter}};
+const TColumn StickColumns[] = {
+    {QT_TRANSLATE_NOOP("TFoldersPage", "PSP name"), 250, Qt::AlignLeft | Qt::AlignVCenter},
+    {QT_TRANSLATE_NOOP("TFoldersPage", "Title"), 200, Qt::AlignLeft | Qt::AlignVCenter},
+    {QT_TRANSLATE_NOOP("TFoldersPage", "Duration"), 90, Qt::AlignRight | Qt::AlignVCenter},
+    {QT_TRANSLATE_NOOP("TFoldersPage", "File Size"), 100, Qt::AlignRight | Qt::AlignVCenter},
+    {QT_TRANSLATE_NOOP("TFoldersPage", "Plays on the PSP"), 200, Qt::AlignLeft | Qt::AlignVCenter}};
 
 QString Text(const std::string &AText) { return QString::fromStdString(AText); }
 
@@ -86,7 +90,8 @@ QTableWidget *NewList(QWidget *AParent, const TColumn *AColumns, int ACount) {
   list->horizontalHeader()->setStretchLastSection(false);
   list->horizontalHeader()->setHighlightSections(false);
   for (int c = 0; c < ACount; ++c) {
-    auto *header = new QTableWidgetItem(QObject::tr(AColumns[c].Caption));
+    auto *header =
+        new QTableWidgetItem(QCoreApplication::translate("TFoldersPage", AColumns[c].Caption));
     header->setTextAlignment(AColumns[c].Alignment);
     list->setHorizontalHeaderItem(c, header);
     list->setColumnWidth(c, AColumns[c].Width);
@@ -376,7 +381,7 @@ bool TFoldersPage::OutputFolderReady() {
 void TFoldersPage::ShowOutputFolderError(const std::string &AFolder) {
   const std::string reason =
       WhyNotWritableFolder(AFolder.empty() ? edOutputFolder->text().toStdString() : AFolder);
-  ShowMessage(window(), QString::fromUtf8(OutputFolderErrorMessage) +
+  ShowMessage(window(), QString::fromUtf8(_(OutputFolderErrorMessage)) +
                             (reason.empty() ? QString() : QLatin1Char('\n') + Text(reason)));
   emit PageWanted();
 }
@@ -808,7 +813,7 @@ void TFoldersPage::CloseCopyDialog() {
 void TFoldersPage::CopyDone(const TCopyResult &AResult) {
   CloseCopyDialog();
   for (const std::string &message : AResult.Messages) {
-    QString text = Text(message);
+    QString text = Text(Translate(message.c_str())); // the core's fixed messages are catalogued
     // Why it failed, and what is on the stick whole from before the failure.
     if (message == MsgCopyFailed && AResult.Outcome == TCopyOutcome::coFailed)
       text += "\n\n" + OneLine(Text(CopyFailureDetails(DeviceFolder, AResult)));

@@ -1,5 +1,6 @@
 #include "ui/home_picture.h"
 
+#include <QFontMetricsF>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
@@ -107,9 +108,17 @@ void THomePicture::paintEvent(QPaintEvent *) {
 
   DrawHandheld(painter);
 
+  // A translation may need more lines than the English: its letters get smaller until it fits.
+  const QRectF hintArea(20, 465, DesignW - 40, 110);
+  const QString hint = tr("Add files on the Convert page, press Start,\nthen copy them to the "
+                          "memory stick on Folders and Files.");
+  constexpr int flags = Qt::AlignCenter | Qt::TextWordWrap;
+  for (int pixels = 24; pixels > 12; --pixels) {
+    sub.setPixelSize(pixels);
+    if (QFontMetricsF(sub).boundingRect(hintArea, flags, hint).height() <= hintArea.height())
+      break;
+  }
   painter.setFont(sub);
   painter.setPen(QColor(215, 235, 250));
-  painter.drawText(QRectF(0, 470, DesignW, 80), Qt::AlignCenter | Qt::TextWordWrap,
-                   tr("Add files on the Convert page, press Start,\nthen copy them to the "
-                      "memory stick on Folders and Files."));
+  painter.drawText(hintArea, flags, hint);
 }

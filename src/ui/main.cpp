@@ -11,6 +11,7 @@
 #include <csignal>
 #include <cstdio>
 
+#include "app/i18n.h"
 #include "app/output_claim.h"
 #include "ui/application.h"
 #include "ui/main_window.h"
@@ -104,7 +105,9 @@ int RunWindow(TSingleInstance &AInstance, const QStringList &AFiles) {
 } // namespace
 
 int main(int argc, char **argv) {
-  // Help and version need no display: answered before Qt looks for one.
+  // Help and version need no display: answered before Qt looks for one, in the desktop's
+  // language.
+  InitTranslations();
   const TWindowCommandLine early = ParseWindowCommandLine(ArgumentsOf(argc, argv), QString());
   if (early.Command == TWindowCommand::wcHelp || early.Command == TWindowCommand::wcVersion)
     return Print(stdout, early.Text, 0);

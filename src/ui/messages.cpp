@@ -2,7 +2,6 @@
 
 #include <QApplication>
 #include <QPointer>
-#include <QTranslator>
 #include <QPushButton>
 
 namespace {
@@ -61,18 +60,6 @@ QString OneLine(const QString &AName) {
     if (c.category() == QChar::Other_Control)
       c = QLatin1Char(' ');
   return line;
-}
-
-// Built from translations/korvelo_en.ts into the library.
-extern const unsigned char KorveloEnglishCatalogue[];
-extern const int KorveloEnglishCatalogueSize;
-
-void InstallTranslations() {
-  auto *english = new QTranslator(qApp);
-  if (english->load(KorveloEnglishCatalogue, KorveloEnglishCatalogueSize))
-    QCoreApplication::installTranslator(english);
-  else
-    delete english;
 }
 
 void SetMessageSink(TMessageSink ASink) { Sink() = std::move(ASink); }

@@ -27,8 +27,8 @@ void SetQuestionSink(TQuestionSink ASink);
 // it, so that a one-line row or status shows the whole name rather than its first line.
 QString OneLine(const QString &AName);
 
-// Loads the window's catalogues into the application: for now English, whose plural forms
-// turn "%n file(s)" into "1 file" and "2 files".
+// Loads the catalogues of the desktop's language (the window's, Qt's and the core's); English,
+// the source, only needs its plural forms ("%n file(s)" -> "1 file", "2 files").
 void InstallTranslations();
 
 // While set, messages go here instead of to message boxes.

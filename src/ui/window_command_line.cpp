@@ -2,22 +2,25 @@
 
 #include <QDir>
 
+#include "app/i18n.h"
+
 namespace {
 
 const char *const ProgramName = "korvelo-converter";
 
+// Answered before Qt starts, so through the core's catalogue (InitTranslations) rather than Qt's.
 QString UsageText() {
-  return QStringLiteral(
-             "Usage: %1 [FILE]...\n"
-             "Open the Korvelo Converter window and add each FILE (video, audio or picture) to\n"
-             "its conversion list.\n"
-             "\n"
-             "  -h, --help     show this help and exit\n"
-             "  -V, --version  show the version and exit\n"
-             "  --             the arguments after it are file names, even when they start\n"
-             "                 with \"-\"\n"
-             "\n"
-             "Qt's own options, such as -platform or -style, are also taken.\n")
+  return QString::fromUtf8(
+             _("Usage: %1 [FILE]...\n"
+               "Open the Korvelo Converter window and add each FILE (video, audio or picture) to\n"
+               "its conversion list.\n"
+               "\n"
+               "  -h, --help     show this help and exit\n"
+               "  -V, --version  show the version and exit\n"
+               "  --             the arguments after it are file names, even when they start\n"
+               "                 with \"-\"\n"
+               "\n"
+               "Qt's own options, such as -platform or -style, are also taken.\n"))
       .arg(QString::fromUtf8(ProgramName));
 }
 
@@ -47,8 +50,8 @@ TWindowCommandLine ParseWindowCommandLine(const QStringList &AArguments,
     } else if (result.Command != TWindowCommand::wcError) {
       // Help or version later on the line still win, as they do in other programs.
       result.Command = TWindowCommand::wcError;
-      result.Text = QStringLiteral("%1: unrecognized option '%2'\n"
-                                   "Try '%1 --help' for more information.\n")
+      result.Text = QString::fromUtf8(_("%1: unrecognized option '%2'\n"
+                                        "Try '%1 --help' for more information.\n"))
                         .arg(QString::fromUtf8(ProgramName), arg);
     }
   }

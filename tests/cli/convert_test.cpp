@@ -236,7 +236,10 @@ TEST(CliConvert, OutputFolderThatCannotBeWritten) {
   WriteFile(work.file("plain-file"), "x");
   const TRun run = RunConvert({"-o", work.file("plain-file"), MediaFile("mov_h264_aac.mov")});
   EXPECT_EQ(run.Status, 1);
-  EXPECT_NE(run.Err.find("The selected output folder can not be written!"), std::string::npos)
+  // The message, then why, in words a person can act on.
+  EXPECT_NE(run.Err.find("The selected output folder can not be written! (" +
+                         work.file("plain-file") + " is a file, not a folder)"),
+            std::string::npos)
       << run.Err;
 }
 

@@ -438,15 +438,22 @@ TEST(CliDisk, AFullDiskIsCalledSoAndAMissingThumbnailIsAWarning) {
   }
 }
 
-TEST(CliNames, ControlCharactersInNamesArePrintedEscaped) {
+TEST(CliNames, ControlCharactersAndBytesNotUtf8InNamesArePrintedEscaped) {
   TempDir work;
   const std::string input = work.file("two\nlines\x1b[2J.flv");
   fs::copy_file(MediaFile("flv_h264_aac.flv"), input);
-  const TRun run = RunConvert({"-o", work.file("out"), input});
+  // A name from another character set: its stray byte escaped, its UTF-8 letters kept.
+  const std::string latin = work.file("caf\xc3\xa9 \xe9t\xe9.flv");
+  fs::copy_file(MediaFile("flv_h264_aac.flv"), latin);
+  const TRun run = RunConvert({"-o", work.file("out"), input, latin});
   ASSERT_EQ(run.Status, 0) << run.All();
   const std::string shown = work.file("two\\nlines\\x1b[2J.flv");
-  EXPECT_NE(run.Out.find("[1/1] " + shown + ": converting to "), std::string::npos) << run.Out;
+  EXPECT_NE(run.Out.find("] " + shown + ": converting to "), std::string::npos) << run.Out;
+  EXPECT_NE(run.Out.find("] " + work.file("caf\xc3\xa9 \\xe9t\\xe9.flv") + ": converting to "),
+            std::string::npos)
+      << run.Out;
   EXPECT_EQ(run.Out.find('\x1b'), std::string::npos);
+  EXPECT_EQ(run.Out.find('\xe9'), std::string::npos);
   // Every line of the output is one of ours: none starts with the rest of a split name.
   for (size_t at = 0; at < run.Out.size(); at = run.Out.find('\n', at) + 1) {
     if (run.Out.compare(at, 5, "lines") == 0)

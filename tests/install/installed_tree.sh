@@ -34,6 +34,18 @@ else
   fail "the installed korvelo-convert could not convert:"; cat "$tmp/convert.log"
 fi
 
+# The installed programs find their catalogues in the install tree, not in the build folder.
+LANGUAGE=de "$bin/korvelo-convert" --help 2>&1 | grep -q '^Aufruf: korvelo-convert' ||
+  fail "the installed korvelo-convert does not speak German with LANGUAGE=de"
+for language in de fr es ja; do
+  [ -f "$dest/usr/share/locale/$language/LC_MESSAGES/korvelo-converter.mo" ] ||
+    fail "no $language catalogue for the command line"
+  [ "$window" = 1 ] && { [ -f "$dest/usr/share/korvelo-converter/translations/korvelo_$language.qm" ] ||
+    fail "no $language catalogue for the window"; }
+  warnings=$(LC_ALL=C.UTF-8 man --warnings -l "$dest/usr/share/man/$language/man1/korvelo-convert.1.gz" 2>&1 > /dev/null)
+  [ -z "$warnings" ] || fail "the $language synopsis warns: $warnings"
+done
+
 pages=(korvelo-convert)
 [ "$window" = 1 ] && pages+=(korvelo-converter)
 for page in "${pages[@]}"; do

@@ -1,7 +1,5 @@
 <?xml version="1.0" encoding="utf-8"?>
 <!DOCTYPE TS>
-<!-- English is the source language: this catalogue only gives the plural forms of the texts
-     that count something. -->
 <TS version="2.1" language="en" sourcelanguage="en">
 <context>
     <name>TFoldersPage</name>
