@@ -1,11 +1,13 @@
 #include "app/conversion_queue.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 
 #include "app/conversion_load.h"
+#include "app/thumbnail.h"
 #include "app/window_rules.h"
 #include "converter/av_converter.h"
 
@@ -153,6 +155,11 @@ int64_t TConversionQueue::BatchTimeLeftMs() const {
   return EstimateTimeLeftMs(done, total, NowMs() - FBatchStartMs - paused);
 }
 
+TBatchEnd TConversionQueue::LastBatch() const {
+  std::lock_guard<std::mutex> lock(FLock);
+  return FBatch;
+}
+
 TConversionQueue::TEntry *TConversionQueue::Find(int AId) {
   for (auto &entry : FEntries)
     if (entry->Data.Id == AId)
@@ -188,6 +195,11 @@ int TConversionQueue::Add(const std::string &AInputFile, int AProfileIndex,
   Post([this, raw] {
     {
       std::lock_guard<std::mutex> lock(FLock);
+      // Removed before its turn came (the list cleared while files were loading).
+      if (FCancelled.erase(raw->Data.Id) > 0) {
+        delete raw;
+        return;
+      }
       FEntries.emplace_back(raw);
       // A file added while Start's batch runs is part of it; after its end it only waits.
       raw->InBatch = FBatchWanted;
@@ -207,8 +219,10 @@ void TConversionQueue::LoadEntry(TEntry &AEntry) {
   bool ok = false;
   try {
     ok = OpenEntry(AEntry, error);
-    if (ok)
+    if (ok) {
+      TakePreview(AEntry);
       ParkConversion(*AEntry.Converter);
+    }
   } catch (const std::exception &e) {
     error = e.what();
     ok = false;
@@ -222,9 +236,36 @@ void TConversionQueue::LoadEntry(TEntry &AEntry) {
   Change(AEntry, [&](TConversionJob &AJob) {
     AJob.State = ok ? TConversionState::csWaiting : TConversionState::csFailed;
     AJob.Message = error;
-    if (!ok)
+    if (!ok) {
       AJob.OutputFile.clear();
+      AJob.Log.push_back(error);
+    }
   });
+}
+
+// The first picture of the file, for a front end to show until it looks elsewhere; a reload
+// keeps the one taken.
+void TConversionQueue::TakePreview(TEntry &AEntry) {
+  if (FSettings.PreviewWidth <= 0 || AEntry.Data.Preview.Width > 0)
+    return;
+  TBGRImage picture;
+  try {
+    TAVProbe &probe = AEntry.Converter->AVProbe();
+    probe.Seek(-1, 0);
+    FitOnCanvas(*probe.GetFrameBitmap(-1), picture, FSettings.PreviewWidth, FSettings.PreviewHeight,
+                AEntry.Loaded.DisplayAspect);
+  } catch (const std::exception &) {
+    // A stream without a decoder has no preview: the picture stays black.
+    FitOnCanvas(TBGRImage(), picture, FSettings.PreviewWidth, FSettings.PreviewHeight);
+  }
+  std::lock_guard<std::mutex> lock(FLock);
+  AEntry.Data.Preview = std::move(picture);
+}
+
+void TConversionQueue::Note(TEntry &AEntry, const std::string &ALine) {
+  std::lock_guard<std::mutex> lock(FLock);
+  if (AEntry.Data.Log.size() < MaxLogLines)
+    AEntry.Data.Log.push_back(ALine);
 }
 
 // Sets the job's task up: the parked one opened again in the name it holds, else a new load.
@@ -249,6 +290,8 @@ bool TConversionQueue::OpenEntry(TEntry &AEntry, std::string &AError) {
     AJob.SoundTracks = loaded.SoundTracks;
     AJob.Subtitles = loaded.Subtitles;
     AJob.DurationMs = loaded.OutputDurationUs >= 0 ? loaded.OutputDurationUs / 1000 : -1;
+    AJob.Loaded = loaded;
+    AJob.Ready = true;
   });
   return ok;
 }
@@ -297,6 +340,7 @@ void TConversionQueue::StartEntry(TEntry &AEntry) {
   AEntry.PausedMs = 0;
   AEntry.PauseStartMs = -1;
   Connect(AEntry);
+  Note(AEntry, "Converting " + AEntry.Data.InputFile + " into " + AEntry.Loaded.OutputFileName);
   ++FActive;
   Change(AEntry, [](TConversionJob &AJob) { AJob.State = TConversionState::csConverting; });
   AEntry.Converter->StartConvert(1);
@@ -377,7 +421,22 @@ void TConversionQueue::Ended(TEntry &AEntry) {
       ConcludeConversion(*AEntry.Converter, job.InputFile, AEntry.Loaded, AEntry.TaskEnd,
                          job.CurrentMs, job.DurationMs, AEntry.Errors, job.PictureTimeUs);
   AEntry.Converter.reset();
+  // A conversion cut short by removing its job leaves no half file: nothing shows it any more,
+  // and the device page would list and copy it as a converted one.
+  if (AEntry.Removing && !outcome.Finished() && !outcome.OutputRemoved)
+    ::unlink(AEntry.Loaded.OutputFileName.c_str());
   const int64_t size = outcome.OutputRemoved ? 0 : FileSize(AEntry.Loaded.OutputFileName);
+  {
+    std::lock_guard<std::mutex> lock(FLock);
+    if (AEntry.Removing)
+      FBatch.Stopped = true;
+    else if (outcome.Finished())
+      ++FBatch.Converted;
+    else if (outcome.Kind == TOutcomeKind::okFailed)
+      FBatch.Failed.push_back(job.InputFile);
+    else
+      FBatch.Stopped = true;
+  }
   Change(AEntry, [&](TConversionJob &AJob) {
     AJob.Ended = true;
     AJob.Outcome = outcome;
@@ -389,16 +448,19 @@ void TConversionQueue::Ended(TEntry &AEntry) {
     case TOutcomeKind::okFinished:
       AJob.State = TConversionState::csFinished;
       AJob.Message = outcome.Notes();
+      AJob.Log.push_back("Converted");
       if (AJob.DurationMs > 0)
         AJob.CurrentMs = AJob.DurationMs;
       break;
     case TOutcomeKind::okFailed:
       AJob.State = TConversionState::csFailed;
       AJob.Message = outcome.Reason;
+      AJob.Log.push_back("Failed: " + outcome.Reason);
       break;
     case TOutcomeKind::okStopped:
       AJob.State = TConversionState::csStopped;
       AJob.Message = outcome.Reason;
+      AJob.Log.push_back("Stopped: " + outcome.Reason);
       break;
     }
   });
@@ -423,6 +485,9 @@ void TConversionQueue::Fail(TEntry &AEntry, const std::string &AMessage) {
     AJob.Outcome.Reason = AMessage;
     AJob.Message = AMessage;
     AJob.OutputFile.clear();
+    AJob.Log.push_back(AMessage);
+    AJob.Log.push_back("Failed: " + AMessage);
+    FBatch.Failed.push_back(AJob.InputFile);
   });
   if (!FSettings.Policy.GoOnAfterFailure)
     FBatchWanted = false;
@@ -485,6 +550,7 @@ void TConversionQueue::DoStart() {
     std::lock_guard<std::mutex> lock(FLock);
     FBatchRunning = true;
     FBatchWanted = true;
+    FBatch = TBatchEnd();
     FBatchStartMs = NowMs();
     FPausedMs = 0;
     FPauseStartMs = -1;
@@ -498,6 +564,10 @@ void TConversionQueue::Stop() {
 }
 
 void TConversionQueue::DoStop() {
+  if (FBatchRunning) {
+    std::lock_guard<std::mutex> lock(FLock);
+    FBatch.Stopped = true;
+  }
   FBatchWanted = false;
   FHeldByPause = false;
   // The state follows each converter's end when it comes.
@@ -552,10 +622,18 @@ void TConversionQueue::DoPauseResume(bool APause) {
 }
 
 void TConversionQueue::Remove(int AId) {
+  {
+    std::lock_guard<std::mutex> lock(FLock);
+    FCancelled.insert(AId);
+  }
   Post([this, AId] { DoRemove(AId); });
 }
 
 void TConversionQueue::DoRemove(int AId) {
+  {
+    std::lock_guard<std::mutex> lock(FLock);
+    FCancelled.erase(AId);
+  }
   TEntry *entry = Find(AId);
   if (!entry || entry->Removing)
     return;
@@ -583,17 +661,34 @@ void TConversionQueue::DoRemove(int AId) {
 }
 
 void TConversionQueue::SetChoice(int AId, int AProfileIndex, const TContentChoice &AContent) {
-  Post([this, AId, AProfileIndex, AContent] {
-    TEntry *entry = Find(AId);
-    if (!entry || entry->Removing || Busy(entry->Data.State))
-      return;
-    {
-      std::lock_guard<std::mutex> lock(FLock);
-      entry->Data.ProfileIndex = AProfileIndex;
-      entry->Data.Content = AContent;
-    }
-    if (entry->Parked)
-      Reload(*entry);
+  Post([this, AId, AProfileIndex, AContent] { DoSetChoice(AId, AProfileIndex, AContent); });
+}
+
+// A loaded job shows what the new choice gives at once; a choice the file cannot meet is told
+// and the job goes back to the one before.
+void TConversionQueue::DoSetChoice(int AId, int AProfileIndex, const TContentChoice &AContent) {
+  TEntry *entry = Find(AId);
+  if (!entry || entry->Removing || Busy(entry->Data.State))
+    return;
+  const int lastProfile = entry->Data.ProfileIndex;
+  const TContentChoice lastContent = entry->Data.Content;
+  const auto choose = [&](int AProfile, const TContentChoice &AChoice) {
+    std::lock_guard<std::mutex> lock(FLock);
+    entry->Data.ProfileIndex = AProfile;
+    entry->Data.Content = AChoice;
+  };
+  choose(AProfileIndex, AContent);
+  if (!FSettings.Policy.LoadOnAdd || !(entry->Parked || entry->LoadRefused))
+    return;
+  Reload(*entry);
+  if (!entry->LoadRefused || !entry->Data.Ready)
+    return;
+  const std::string refused = entry->Data.Message;
+  choose(lastProfile, lastContent);
+  Reload(*entry);
+  Change(*entry, [&](TConversionJob &AJob) {
+    AJob.ChoiceRefused = refused;
+    ++AJob.ChoiceRefusals;
   });
 }
 
