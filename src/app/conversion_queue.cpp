@@ -1,6 +1,8 @@
 #include "app/conversion_queue.h"
 
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -15,6 +17,10 @@ namespace {
 
 // Enough of a run's log to tell what went wrong, without a long run growing without bound.
 constexpr size_t MaxLogLines = 5000;
+// Loads at once when files are added: more would only queue on the cores.
+constexpr int MinLoaders = 2, MaxLoaders = 4;
+// The loaders yield to the window's thread when both want a core: a click is answered first.
+constexpr int LoaderNice = 5;
 
 int64_t NowMs() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -34,6 +40,23 @@ bool Busy(TConversionState AState) {
 
 } // namespace
 
+namespace {
+
+// The first picture of a loaded file fitted into a box; black when it has none to decode.
+TBGRImage FirstPicture(TCustomAVConverter &AConverter, double AAspect, int AWidth, int AHeight) {
+  TBGRImage picture;
+  try {
+    TAVProbe &probe = AConverter.AVProbe();
+    probe.Seek(-1, 0);
+    FitOnCanvas(*probe.GetFrameBitmap(-1), picture, AWidth, AHeight, AAspect);
+  } catch (const std::exception &) {
+    FitOnCanvas(TBGRImage(), picture, AWidth, AHeight);
+  }
+  return picture;
+}
+
+} // namespace
+
 bool ProgressTimeUsable(int64_t ACurrentMs, int64_t ADurationMs) {
   return ACurrentMs >= 0 && (ADurationMs <= 0 || ACurrentMs <= 2 * ADurationMs);
 }
@@ -48,10 +71,28 @@ struct TConversionQueue::TEntry {
   bool LoadRefused = false; // its load on add failed: Start does not try it again
   bool Removing = false;    // removed while converting: goes once its converter ends
   bool InBatch = false;     // counts in the batch's time left
+  bool InLoader = false;    // its load on add runs on a loader thread
   TLibraryErrors Errors;
   TTaskEnd TaskEnd;
   int Threads = 0;
   int64_t StartedMs = 0, PausedMs = 0, PauseStartMs = -1;
+};
+
+// A load handed to a loader thread, with everything it reads copied.
+struct TConversionQueue::TLoadTask {
+  int Id = 0;
+  std::string InputFile;
+  int ProfileIndex = 0;
+  TContentChoice Content;
+  std::string AVCFolder, MPEG4Folder;
+};
+
+struct TConversionQueue::TLoadResult {
+  bool Ok = false;
+  std::string Error;
+  std::unique_ptr<TCustomAVConverter> Converter; // parked
+  TLoadedConversion Loaded;
+  TBGRImage Preview;
 };
 
 TConversionQueue::TConversionQueue(TQueueSettings ASettings, TQueueListener AListener)
@@ -63,6 +104,7 @@ TConversionQueue::TConversionQueue(TQueueSettings ASettings, TQueueListener ALis
 // Running conversions are stopped and concluded as usual (the thread ends once they have), so
 // nothing is left half-written; names claimed by jobs that never ran are given back.
 TConversionQueue::~TConversionQueue() {
+  StopLoaders();
   {
     std::lock_guard<std::mutex> lock(FLock);
     FCommands.emplace_back([this] { DoStop(); });
@@ -108,7 +150,114 @@ void TConversionQueue::Run() {
 
 void TConversionQueue::WaitIdle() {
   std::unique_lock<std::mutex> lock(FLock);
-  FIdle.wait(lock, [this] { return FCommands.empty() && !FBusy && !FBatchRunning; });
+  FIdle.wait(lock, [this] {
+    return FCommands.empty() && !FBusy && !FBatchRunning && FLoadsInFlight == 0;
+  });
+}
+
+// Loads not begun are dropped; those under way finish and come back to the queue's thread,
+// which gives their claims back when the queue goes.
+void TConversionQueue::StopLoaders() {
+  {
+    std::lock_guard<std::mutex> lock(FLock);
+    FLoadersQuit = true;
+    FLoadsInFlight -= static_cast<int>(FLoadTasks.size());
+    FLoadTasks.clear();
+  }
+  FLoadWake.notify_all();
+  for (std::thread &loader : FLoaders)
+    loader.join();
+}
+
+void TConversionQueue::BeginLoad(TEntry &AEntry) {
+  AEntry.InLoader = true;
+  Change(AEntry, [](TConversionJob &AJob) { AJob.State = TConversionState::csLoading; });
+  {
+    std::lock_guard<std::mutex> lock(FLock);
+    FLoadTasks.push_back({AEntry.Data.Id, AEntry.Data.InputFile, AEntry.Data.ProfileIndex,
+                          AEntry.Data.Content, FSettings.AVCFolder, FSettings.MPEG4Folder});
+    ++FLoadsInFlight;
+  }
+  FLoadWake.notify_one();
+  const int wanted = std::clamp(TCustomAVConverter::CoreCount(), MinLoaders, MaxLoaders);
+  if (static_cast<int>(FLoaders.size()) < wanted)
+    FLoaders.emplace_back([this] { RunLoader(); });
+}
+
+void TConversionQueue::RunLoader() {
+  ::setpriority(PRIO_PROCESS, static_cast<id_t>(::syscall(SYS_gettid)), LoaderNice);
+  for (;;) {
+    TLoadTask task;
+    {
+      std::unique_lock<std::mutex> lock(FLock);
+      FLoadWake.wait(lock, [this] { return FLoadersQuit || !FLoadTasks.empty(); });
+      if (FLoadersQuit)
+        return;
+      task = std::move(FLoadTasks.front());
+      FLoadTasks.pop_front();
+    }
+    auto result = std::make_shared<TLoadResult>();
+    LoadOff(task, *result);
+    Post([this, task, result] { LoadDone(task, *result); });
+  }
+}
+
+// On a loader thread: reads only the task and the settings that never change.
+void TConversionQueue::LoadOff(const TLoadTask &ATask, TLoadResult &AResult) const {
+  {
+    std::lock_guard<std::mutex> lock(FLock);
+    if (FCancelled.count(ATask.Id) > 0)
+      return; // removed meanwhile: nothing to claim for it
+  }
+  AResult.Converter = std::make_unique<TCustomAVConverter>();
+  AResult.Converter->SetProgressInterval(FSettings.ProgressIntervalMs);
+  try {
+    AResult.Ok = LoadConversion(*AResult.Converter, FSettings.LibraryPath, ATask.InputFile,
+                                ATask.ProfileIndex, ATask.AVCFolder, ATask.MPEG4Folder,
+                                AResult.Loaded, AResult.Error, ATask.Content);
+    if (AResult.Ok && FSettings.PreviewWidth > 0)
+      AResult.Preview = FirstPicture(*AResult.Converter, AResult.Loaded.DisplayAspect,
+                                     FSettings.PreviewWidth, FSettings.PreviewHeight);
+    if (AResult.Ok)
+      ParkConversion(*AResult.Converter);
+  } catch (const std::exception &e) {
+    AResult.Error = "***File load error: " + ATask.InputFile + ": " + e.what();
+    AResult.Ok = false;
+  }
+  if (!AResult.Ok) {
+    ReleaseOutputClaim(AResult.Loaded);
+    AResult.Converter.reset();
+  }
+}
+
+void TConversionQueue::LoadDone(const TLoadTask &ATask, TLoadResult &AResult) {
+  {
+    std::lock_guard<std::mutex> lock(FLock);
+    --FLoadsInFlight;
+  }
+  TEntry *entry = Find(ATask.Id);
+  if (!entry || entry->Removing) {
+    ReleaseOutputClaim(AResult.Loaded); // loaded for a job that has gone
+    return;
+  }
+  entry->InLoader = false;
+  entry->Converter = std::move(AResult.Converter);
+  entry->Parked = AResult.Ok;
+  entry->LoadRefused = !AResult.Ok;
+  ShowLoad(*entry, AResult.Loaded, AResult.Ok);
+  Change(*entry, [&](TConversionJob &AJob) {
+    AJob.Preview = std::move(AResult.Preview);
+    AJob.State = AResult.Ok ? TConversionState::csWaiting : TConversionState::csFailed;
+    AJob.Message = AResult.Error;
+    if (!AResult.Ok)
+      AJob.Log.push_back(AResult.Error);
+  });
+  // The output folders changed while it loaded: it writes into the new ones.
+  if (AResult.Ok &&
+      (ATask.AVCFolder != FSettings.AVCFolder || ATask.MPEG4Folder != FSettings.MPEG4Folder))
+    Reload(*entry);
+  StartNext();
+  EndBatchIfIdle();
 }
 
 bool TConversionQueue::BatchRunning() const {
@@ -206,7 +355,7 @@ int TConversionQueue::Add(const std::string &AInputFile, int AProfileIndex,
     }
     Raise(TQueueEventKind::qeChanged, raw->Data.Id);
     if (FSettings.Policy.LoadOnAdd)
-      LoadEntry(*raw);
+      BeginLoad(*raw);
     StartNext();
   });
   return id;
@@ -248,16 +397,8 @@ void TConversionQueue::LoadEntry(TEntry &AEntry) {
 void TConversionQueue::TakePreview(TEntry &AEntry) {
   if (FSettings.PreviewWidth <= 0 || AEntry.Data.Preview.Width > 0)
     return;
-  TBGRImage picture;
-  try {
-    TAVProbe &probe = AEntry.Converter->AVProbe();
-    probe.Seek(-1, 0);
-    FitOnCanvas(*probe.GetFrameBitmap(-1), picture, FSettings.PreviewWidth, FSettings.PreviewHeight,
-                AEntry.Loaded.DisplayAspect);
-  } catch (const std::exception &) {
-    // A stream without a decoder has no preview: the picture stays black.
-    FitOnCanvas(TBGRImage(), picture, FSettings.PreviewWidth, FSettings.PreviewHeight);
-  }
+  TBGRImage picture = FirstPicture(*AEntry.Converter, AEntry.Loaded.DisplayAspect,
+                                   FSettings.PreviewWidth, FSettings.PreviewHeight);
   std::lock_guard<std::mutex> lock(FLock);
   AEntry.Data.Preview = std::move(picture);
 }
@@ -280,20 +421,24 @@ bool TConversionQueue::OpenEntry(TEntry &AEntry, std::string &AError) {
   const bool ok = LoadConversion(*AEntry.Converter, FSettings.LibraryPath, AEntry.Data.InputFile,
                                  AEntry.Data.ProfileIndex, FSettings.AVCFolder,
                                  FSettings.MPEG4Folder, loaded, AError, AEntry.Data.Content);
-  AEntry.Loaded = loaded;
+  ShowLoad(AEntry, loaded, ok);
+  return ok;
+}
+
+void TConversionQueue::ShowLoad(TEntry &AEntry, const TLoadedConversion &ALoaded, bool AOk) {
+  AEntry.Loaded = ALoaded;
   Change(AEntry, [&](TConversionJob &AJob) {
-    AJob.OutputFile = loaded.OutputCreated ? loaded.OutputFileName : std::string();
-    if (!ok)
+    AJob.OutputFile = ALoaded.OutputCreated ? ALoaded.OutputFileName : std::string();
+    if (!AOk)
       return;
-    AJob.Title = loaded.Title;
-    AJob.Info = InfoStringOf(loaded);
-    AJob.SoundTracks = loaded.SoundTracks;
-    AJob.Subtitles = loaded.Subtitles;
-    AJob.DurationMs = loaded.OutputDurationUs >= 0 ? loaded.OutputDurationUs / 1000 : -1;
-    AJob.Loaded = loaded;
+    AJob.Title = ALoaded.Title;
+    AJob.Info = InfoStringOf(ALoaded);
+    AJob.SoundTracks = ALoaded.SoundTracks;
+    AJob.Subtitles = ALoaded.Subtitles;
+    AJob.DurationMs = ALoaded.OutputDurationUs >= 0 ? ALoaded.OutputDurationUs / 1000 : -1;
+    AJob.Loaded = ALoaded;
     AJob.Ready = true;
   });
-  return ok;
 }
 
 void TConversionQueue::StartNext() {
@@ -510,6 +655,10 @@ void TConversionQueue::Erase(int AId) {
 void TConversionQueue::EndBatchIfIdle() {
   if (!FBatchRunning || FActive > 0 || FHeldByPause)
     return;
+  // Files still loading that Start's batch takes are part of it.
+  if (FBatchWanted && std::any_of(FEntries.begin(), FEntries.end(),
+                                  [](const auto &AEntry) { return AEntry->InLoader; }))
+    return;
   {
     std::lock_guard<std::mutex> lock(FLock);
     FBatchRunning = false;
@@ -535,6 +684,8 @@ void TConversionQueue::DoStart() {
       std::lock_guard<std::mutex> lock(FLock);
       entry->InBatch = true;
     }
+    if (entry->InLoader)
+      continue; // it joins once loaded
     Change(*entry, [](TConversionJob &AJob) {
       AJob.State = TConversionState::csWaiting;
       AJob.Ended = false;

@@ -136,6 +136,8 @@ public:
 
 private:
   struct TEntry;
+  struct TLoadTask;
+  struct TLoadResult;
   using TCommand = std::function<void()>;
 
   void Post(TCommand ACommand);
@@ -158,6 +160,14 @@ private:
   void Erase(int AId);
   void EndBatchIfIdle();
   void TakePreview(TEntry &AEntry);
+  // Loads on add run on a few loader threads, so that many files added at once show soon;
+  // each result comes back to the queue's thread.
+  void BeginLoad(TEntry &AEntry);
+  void RunLoader();
+  void LoadOff(const TLoadTask &ATask, TLoadResult &AResult) const;
+  void LoadDone(const TLoadTask &ATask, TLoadResult &AResult);
+  void ShowLoad(TEntry &AEntry, const TLoadedConversion &ALoaded, bool AOk);
+  void StopLoaders();
   void Note(TEntry &AEntry, const std::string &ALine);
   void DoSetChoice(int AId, int AProfileIndex, const TContentChoice &AContent);
   void DoStart();
@@ -180,4 +190,10 @@ private:
   std::deque<TCommand> FCommands;
   bool FBusy = false, FQuit = false;
   std::thread FThread;
+
+  std::condition_variable FLoadWake;
+  std::deque<TLoadTask> FLoadTasks; // under FLock
+  int FLoadsInFlight = 0;           // added and not back yet, under FLock
+  bool FLoadersQuit = false;
+  std::vector<std::thread> FLoaders;
 };

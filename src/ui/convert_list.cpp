@@ -4,10 +4,12 @@
 #include <QComboBox>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QMimeData>
 #include <QPainter>
 #include <QScrollBar>
+#include <QTimer>
 #include <QUrl>
 #include <QWheelEvent>
 #include <algorithm>
@@ -57,14 +59,20 @@ TfrmConvertList::TfrmConvertList(QWidget *AParent)
   scrollbarSideways = new QScrollBar(Qt::Horizontal, this);
   scrollbarSideways->setVisible(false);
   connect(scrollbarSideways, &QScrollBar::valueChanged, this, [this] { LayoutItems(); });
-  // The queue raises its events on its own thread: each becomes a queued call here.
-  const QPointer<TfrmConvertList> self(this);
-  FQueue = std::make_unique<TConversionQueue>(WindowQueue(), [self](const TQueueEvent &AEvent) {
+  // The queue raises its events on its own threads; they are run here, in order, from a queued
+  // call (the queue goes before the list, so the list is there for them).
+  FQueue = std::make_unique<TConversionQueue>(WindowQueue(), [this](const TQueueEvent &AEvent) {
+    std::lock_guard<std::mutex> lock(FEventsLock);
+    FEvents.push_back(AEvent);
+    if (FEventsPosted)
+      return;
+    FEventsPosted = true;
+    const QPointer<TfrmConvertList> self(this);
     QMetaObject::invokeMethod(
-        self.data(),
-        [self, AEvent] {
+        this,
+        [self] {
           if (self)
-            self->QueueEvent(AEvent);
+            self->RunEvents();
         },
         Qt::QueuedConnection);
   });
@@ -151,6 +159,36 @@ int TfrmConvertList::IndexOf(int AId) const {
   return -1;
 }
 
+void TfrmConvertList::RunEvents() {
+  constexpr int SliceMs = 30;
+  QElapsedTimer clock;
+  clock.start();
+  for (;;) {
+    TQueueEvent event;
+    {
+      std::lock_guard<std::mutex> lock(FEventsLock);
+      if (FEvents.empty()) {
+        FEventsPosted = false;
+        return;
+      }
+      event = FEvents.front();
+      FEvents.pop_front();
+    }
+    QueueEvent(event);
+    if (clock.elapsed() >= SliceMs) {
+      const QPointer<TfrmConvertList> self(this);
+      QMetaObject::invokeMethod(
+          this,
+          [self] {
+            if (self)
+              self->RunEvents();
+          },
+          Qt::QueuedConnection);
+      return;
+    }
+  }
+}
+
 void TfrmConvertList::QueueEvent(const TQueueEvent &AEvent) {
   switch (AEvent.Kind) {
   case TQueueEventKind::qeChanged:
@@ -188,7 +226,15 @@ void TfrmConvertList::JobChanged(int AId, bool AProgress) {
 
 // The loads come back in the order the files were added; each file waits for those before it.
 void TfrmConvertList::ShowLoaded() {
+  // A file slow to load holds back those loaded after it: their panels then come in slices.
+  constexpr int SliceMs = 30;
+  QElapsedTimer clock;
+  clock.start();
   while (!FPending.empty()) {
+    if (clock.elapsed() >= SliceMs) {
+      QTimer::singleShot(0, this, [this] { ShowLoaded(); });
+      return;
+    }
     TConversionJob job;
     const int id = FPending.front().Id;
     if (!FQueue->Job(id, job) || (!job.Ready && job.State != TConversionState::csFailed))

@@ -6,7 +6,9 @@
 #include <QStringList>
 #include <QWidget>
 #include <functional>
+#include <deque>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -84,6 +86,9 @@ private:
     int Id;
     TRememberedJob Asked;
   };
+  // Runs the queue's events that have come, for a slice of time at most, so that many files
+  // loading at once leave the window's other events their turn.
+  void RunEvents();
   void JobChanged(int AId, bool AProgress);
   // Panels for the files loaded, in the order added; the refused told together.
   void ShowLoaded();
@@ -104,6 +109,9 @@ private:
   int ClientHeight() const; // what the list shows of its panels' height
   void ShowStatus(const QString &AText);
 
+  std::mutex FEventsLock; // the queue's events not run yet, from its thread
+  std::deque<TQueueEvent> FEvents;
+  bool FEventsPosted = false;
   std::unique_ptr<TConversionQueue> FQueue;
   std::vector<TfrmConvertItem *> FItems;
   std::vector<TPending> FPending;       // added, not shown yet, in the order added

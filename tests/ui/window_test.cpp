@@ -629,6 +629,12 @@ TEST_F(Window, ElevenHundredFilesUnderTheUsualOpenFileLimitAllLoadWhileTheWindow
   ticker.start();
   Main->AddFiles(files);
   EXPECT_LT(sinceTick.elapsed(), 1000); // adding returns at once
+  QElapsedTimer firstPanel;
+  firstPanel.start();
+  // The first panels show while the rest still load.
+  EXPECT_TRUE(WaitFor([&] { return List->Count() > 0; }, 5000));
+  EXPECT_GT(List->Loading(), ManyFiles / 2)
+      << "first panel after " << firstPanel.elapsed() << " ms";
   const bool loaded = WaitFor([&] { return List->Loading() == 0; }, 120000);
   ticker.stop();
   setrlimit(RLIMIT_NOFILE, &saved);
