@@ -573,11 +573,10 @@ void TConversionQueue::Ended(TEntry &AEntry) {
   const int64_t size = outcome.OutputRemoved ? 0 : FileSize(AEntry.Loaded.OutputFileName);
   {
     std::lock_guard<std::mutex> lock(FLock);
-    if (AEntry.Removing)
-      FBatch.Stopped = true;
-    else if (outcome.Finished())
+    // A removed job's end counts as a stop of the batch, whatever it was.
+    if (!AEntry.Removing && outcome.Finished())
       ++FBatch.Converted;
-    else if (outcome.Kind == TOutcomeKind::okFailed)
+    else if (!AEntry.Removing && outcome.Kind == TOutcomeKind::okFailed)
       FBatch.Failed.push_back(job.InputFile);
     else
       FBatch.Stopped = true;
@@ -593,7 +592,7 @@ void TConversionQueue::Ended(TEntry &AEntry) {
     case TOutcomeKind::okFinished:
       AJob.State = TConversionState::csFinished;
       AJob.Message = outcome.Notes();
-      AJob.Log.push_back("Converted");
+      AJob.Log.emplace_back("Converted");
       if (AJob.DurationMs > 0)
         AJob.CurrentMs = AJob.DurationMs;
       break;

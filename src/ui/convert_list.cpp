@@ -67,14 +67,7 @@ TfrmConvertList::TfrmConvertList(QWidget *AParent)
     if (FEventsPosted)
       return;
     FEventsPosted = true;
-    const QPointer<TfrmConvertList> self(this);
-    QMetaObject::invokeMethod(
-        this,
-        [self] {
-          if (self)
-            self->RunEvents();
-        },
-        Qt::QueuedConnection);
+    PostRunEvents();
   });
   // Tabbing into a panel scrolled out of sight brings it into view; a click keeps the list still.
   connect(qApp, &QApplication::focusChanged, this, [this](QWidget *, QWidget *ANow) {
@@ -159,6 +152,18 @@ int TfrmConvertList::IndexOf(int AId) const {
   return -1;
 }
 
+// Callable from any thread: the call runs on the window's.
+void TfrmConvertList::PostRunEvents() {
+  const QPointer<TfrmConvertList> self(this);
+  QMetaObject::invokeMethod(
+      this,
+      [self] {
+        if (self)
+          self->RunEvents();
+      },
+      Qt::QueuedConnection);
+}
+
 void TfrmConvertList::RunEvents() {
   constexpr int SliceMs = 30;
   QElapsedTimer clock;
@@ -176,14 +181,7 @@ void TfrmConvertList::RunEvents() {
     }
     QueueEvent(event);
     if (clock.elapsed() >= SliceMs) {
-      const QPointer<TfrmConvertList> self(this);
-      QMetaObject::invokeMethod(
-          this,
-          [self] {
-            if (self)
-              self->RunEvents();
-          },
-          Qt::QueuedConnection);
+      PostRunEvents();
       return;
     }
   }

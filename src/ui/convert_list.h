@@ -89,6 +89,7 @@ private:
   // Runs the queue's events that have come, for a slice of time at most, so that many files
   // loading at once leave the window's other events their turn.
   void RunEvents();
+  void PostRunEvents();
   void JobChanged(int AId, bool AProgress);
   // Panels for the files loaded, in the order added; the refused told together.
   void ShowLoaded();
