@@ -4,7 +4,7 @@
 // ffmpeg tool's accurate seeking ("-ss T -i FILE -t 5") with the same profile, paired runs.
 // The film is made once into the build folder by the ffmpeg tool (2 minutes encoded, repeated
 // by stream copy).
-//   korvelo-bench-seek [FILM] [--convert PATH]   environment: BENCH_RUNS (5)
+//   korvelo-bench-seek [FILM] [--convert PATH]   environment: BENCH_RUNS (5; 0: no cuts)
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -78,6 +78,18 @@ void ProbePreviews(const std::string &AFilm, int ACount) {
               " (target < 300 ms)\n",
               ACount, static_cast<double>(info.Duration) / 1e6, Median(times),
               *std::max_element(times.begin(), times.end()));
+  // The worst case: the last picture before a key picture, 249 pictures decoded from the key
+  // picture before it (the bench's film has key pictures 10 s apart).
+  times.clear();
+  std::uniform_int_distribution<int64_t> key(0, std::max<int64_t>(info.Duration / 10000000 - 2, 0));
+  for (int i = 0; i < ACount / 2; ++i) {
+    const auto start = std::chrono::steady_clock::now();
+    probe.Seek(-1, key(random) * 10000000 + 9970000);
+    probe.GetFrameBitmap(-1);
+    times.push_back(Seconds(std::chrono::steady_clock::now() - start) * 1000);
+  }
+  std::printf("(a) probe preview 30 ms before %d key pictures: median %.0f ms, slowest %.0f ms\n",
+              ACount / 2, Median(times), *std::max_element(times.begin(), times.end()));
 }
 
 void CutParts(const std::string &AFilm, const std::string &AConvert, int ARuns) {
@@ -133,6 +145,7 @@ int main(int argc, char **argv) {
     return 1;
   }
   ProbePreviews(film, 20);
-  CutParts(film, convert, runs ? std::max(1, std::atoi(runs)) : 5);
+  if (!runs || std::atoi(runs) > 0)
+    CutParts(film, convert, runs ? std::max(1, std::atoi(runs)) : 5);
   return 0;
 }

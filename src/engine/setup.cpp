@@ -797,16 +797,43 @@ void TCustomFFmpeg::StartEncodePipe(TOutputStream &AOst) {
     AOst.Pipe.reset();
 }
 
-void TCustomFFmpeg::OpenDecoder(TInputStream &AIst) {
-  AVCodecContext *dec = AIst.Codec;
-  // No recording has a rate of a few hundred hertz: such a header is damaged, and believing it
-  // would make of each second of sound hours of output.
-  constexpr int LowestRecordedRate = 400;
-  if (dec->codec_type == AVMEDIA_TYPE_AUDIO && dec->sample_rate > 0 &&
-      dec->sample_rate < LowestRecordedRate)
+namespace {
+
+// A sound header that lies about its rate makes of each second of sound minutes or hours of
+// output: refused before a packet is read.
+void CheckDeclaredSampleRate(const TInputStream &AIst) {
+  const AVCodecContext *dec = AIst.Codec;
+  if (dec->codec_type != AVMEDIA_TYPE_AUDIO || dec->sample_rate <= 0)
+    return;
+  // No recording anyone listens to has a rate under a kilohertz (telephones use 8 kHz).
+  constexpr int LowestRecordedRate = 1000;
+  if (dec->sample_rate < LowestRecordedRate)
     throw FFMpegException(FormatText("Input stream #%d.%d declares a sample rate of %d Hz, which "
                                      "no recording has: the file is damaged",
                                      AIst.FileIndex, AIst.Index, dec->sample_rate));
+  // Plain PCM states its rate twice, as samples and as bytes a second; a header whose two rates
+  // differ several times over has been written wrong (or damaged), and which is true is unknown.
+  const bool pcm =
+      dec->codec_id >= AV_CODEC_ID_PCM_S16LE && dec->codec_id < AV_CODEC_ID_ADPCM_IMA_QT;
+  const int64_t sampleBits =
+      static_cast<int64_t>(dec->ch_layout.nb_channels) * dec->bits_per_coded_sample;
+  if (!pcm || sampleBits <= 0 || dec->bit_rate <= 0)
+    return;
+  const int64_t byteRateHz = dec->bit_rate / sampleBits;
+  constexpr int64_t Contradiction = 4;
+  if (byteRateHz > dec->sample_rate * Contradiction ||
+      byteRateHz * Contradiction < dec->sample_rate)
+    throw FFMpegException(FormatText("Input stream #%d.%d declares a sample rate of %d Hz, but "
+                                     "bytes for %lld Hz: the file is damaged",
+                                     AIst.FileIndex, AIst.Index, dec->sample_rate,
+                                     static_cast<long long>(byteRateHz)));
+}
+
+} // namespace
+
+void TCustomFFmpeg::OpenDecoder(TInputStream &AIst) {
+  AVCodecContext *dec = AIst.Codec;
+  CheckDeclaredSampleRate(AIst);
   const AVCodec *codec = avlib.avcodec_find_decoder(dec->codec_id);
   if (!codec)
     throw FFMpegException(FormatText("Unsupported codec (id=%d) for input stream #%d.%d",

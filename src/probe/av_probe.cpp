@@ -126,6 +126,12 @@ bool TAVProbe::LoadFile(const std::string &AFileName, const std::string &AFormat
     FLastErrorMessage = OpenErrorText(AFileName, AVERROR(ENOMEM));
     return false;
   }
+  if (FStop) {
+    context->interrupt_callback.callback = [](void *AStop) {
+      return static_cast<const std::atomic<bool> *>(AStop)->load() ? 1 : 0;
+    };
+    context->interrupt_callback.opaque = const_cast<std::atomic<bool> *>(FStop);
+  }
   // On failure the library frees the context itself.
   const int result =
       avlib.avformat_open_input(&context, LocalFileUrl(AFileName).c_str(), format, nullptr);
@@ -189,6 +195,7 @@ void TAVProbe::CloseDecoder() {
   }
   FDecoderStream = -1;
   FDecoderDrained = false;
+  FLastDecodedTime = FPictureTime = AV_NOPTS_VALUE;
   if (FHeldFrame)
     avlib.av_frame_unref(FHeldFrame);
   FNextPictureHeld = false;
@@ -395,14 +402,11 @@ bool TAVProbe::Seek(int AStreamIndex, int64_t ATime) {
   int64_t start;
   if (streamIndex >= 0) {
     const AVStream *stream = FFormatContext->streams[streamIndex];
-    time = avlib.av_rescale_q(time, AVRational{1, 1000000}, stream->time_base);
+    // Down: the picture shown at a time between two pictures is the earlier one.
+    time = avlib.av_rescale_q_rnd(time, AVRational{1, 1000000}, stream->time_base, AV_ROUND_DOWN);
     if (stream->duration > 0 && stream->duration < time)
       time = stream->duration;
-    // Times count from the file's start, as a chosen part's do: the slider's picture is the
-    // part's first one.
-    start = FFormatContext->start_time != AV_NOPTS_VALUE
-                ? avlib.av_rescale_q(FFormatContext->start_time, AV_TIME_BASE_Q, stream->time_base)
-                : stream->start_time;
+    start = StartInStream(stream);
   } else {
     if (FFormatContext->duration > 0 && FFormatContext->duration < time)
       time = FFormatContext->duration;
@@ -417,11 +421,12 @@ bool TAVProbe::Seek(int AStreamIndex, int64_t ATime) {
   }
 
   FPictureTarget = AV_NOPTS_VALUE;
+  FLastDecodedTime = AV_NOPTS_VALUE;
   FNextPictureHeld = false;
   // Backwards to 0 reaches the first key frame also where the first decoding time lies
   // before the start time (streams with reordered pictures).
   bool sought;
-  if (ATime > 0) {
+  if (ATime > 0 || (streamIndex >= 0 && streamIndex == FFirstVideoStream)) {
     // The picture shown at the time: decoded forward from the key picture before it.
     sought = SeekToKeyBefore(FFormatContext, streamIndex, time, FFirstVideoStream);
     if (sought && streamIndex >= 0 && streamIndex == FFirstVideoStream)
@@ -494,8 +499,10 @@ bool TAVProbe::DecodeNextPicture() {
   for (;;) {
     // A packet may hold more than one picture: take what the decoder already has first.
     int result = avlib.avcodec_receive_frame(FDecoderContext, FFrame);
-    if (result >= 0)
+    if (result >= 0) {
+      StampDecodedPicture();
       return true;
+    }
     if (result != AVERROR(EAGAIN))
       return false; // drained, or the decoder gave up
     result = avlib.av_read_frame(FFormatContext, FPacket);
@@ -507,11 +514,49 @@ bool TAVProbe::DecodeNextPicture() {
       avlib.avcodec_send_packet(FDecoderContext, nullptr);
       continue;
     }
-    if (FPacket->stream_index == FDecoderStream)
+    if (FPacket->stream_index == FDecoderStream) {
+      if (FSkipBefore != AV_NOPTS_VALUE)
+        ChooseSkipping(*FPacket);
       // A damaged packet is skipped like one that yields no picture yet.
       avlib.avcodec_send_packet(FDecoderContext, FPacket);
+    }
     avlib.av_packet_unref(FPacket);
   }
+}
+
+int64_t TAVProbe::StartInStream(const AVStream *AStream) const {
+  // Times count from the file's start, as a chosen part's do: the slider's picture is the
+  // part's first one.
+  return FFormatContext->start_time != AV_NOPTS_VALUE
+             ? avlib.av_rescale_q(FFormatContext->start_time, AV_TIME_BASE_Q, AStream->time_base)
+             : AStream->start_time;
+}
+
+void TAVProbe::StampDecodedPicture() {
+  // A picture without a time of its own (AVI after a seek) follows the one before it.
+  int64_t pts = FFrame->best_effort_timestamp;
+  if (pts == AV_NOPTS_VALUE)
+    pts = FFrame->pkt_dts;
+  if (pts == AV_NOPTS_VALUE && FLastDecodedTime != AV_NOPTS_VALUE) {
+    const AVStream *stream = FFormatContext->streams[FDecoderStream];
+    const AVRational rate =
+        stream->avg_frame_rate.num > 0 ? stream->avg_frame_rate : stream->r_frame_rate;
+    if (rate.num > 0 && rate.den > 0)
+      pts = FLastDecodedTime + avlib.av_rescale_q(1, av_inv_q(rate), stream->time_base);
+  }
+  FFrame->best_effort_timestamp = pts;
+  FLastDecodedTime = pts;
+}
+
+int64_t TAVProbe::PictureTime() const {
+  if (!FFormatContext || FPictureTime == AV_NOPTS_VALUE || FDecoderStream < 0)
+    return -1;
+  const AVStream *stream = FFormatContext->streams[FDecoderStream];
+  const int64_t start = StartInStream(stream);
+  const int64_t time = FPictureTime - (start != AV_NOPTS_VALUE ? start : 0);
+  // Up, so that Seek, which rounds down, comes back to this picture.
+  return std::max<int64_t>(
+      0, avlib.av_rescale_q_rnd(time, stream->time_base, AVRational{1, 1000000}, AV_ROUND_UP));
 }
 
 // The next picture into FFrame: after an exact seek, the last picture that starts at or before
@@ -528,25 +573,35 @@ bool TAVProbe::NextPictureToShow() {
     return DecodeNextPicture();
   if (!FHeldFrame && !(FHeldFrame = avlib.av_frame_alloc()))
     throw FFMpegException("memory allocation error occurred");
-  const AVStream *stream = FFormatContext->streams[FDecoderStream];
-  const AVRational rate =
-      stream->avg_frame_rate.num > 0 ? stream->avg_frame_rate : stream->r_frame_rate;
-  const int64_t frame =
-      rate.num > 0 && rate.den > 0 ? avlib.av_rescale_q(1, av_inv_q(rate), stream->time_base) : 0;
+  // Pictures more than a second before the time are decoded only where later ones need them.
+  const AVRational base = FFormatContext->streams[FDecoderStream]->time_base;
+  FSkipBefore = target - avlib.av_rescale_q(1, AVRational{1, 1}, base);
+  const bool shown = DecodeTowards(target);
+  FSkipBefore = AV_NOPTS_VALUE;
+  FDecoderContext->skip_frame = AVDISCARD_DEFAULT;
+  return shown;
+}
+
+void TAVProbe::ChooseSkipping(const AVPacket &APacket) {
+  // A container that keeps no presentation times (AVI) gives its pictures' times by counting
+  // them: there every picture is decoded.
+  if (APacket.pts == AV_NOPTS_VALUE)
+    FSkipBefore = AV_NOPTS_VALUE;
+  const bool far =
+      FSkipBefore != AV_NOPTS_VALUE && APacket.dts != AV_NOPTS_VALUE && APacket.dts < FSkipBefore;
+  FDecoderContext->skip_frame = far ? AVDISCARD_NONREF : AVDISCARD_DEFAULT;
+}
+
+bool TAVProbe::DecodeTowards(int64_t ATarget) {
+  const int64_t target = ATarget;
   bool held = false; // FHeldFrame holds a picture before the time
-  for (int64_t last = AV_NOPTS_VALUE;;) {
+  for (;;) {
     if (!DecodeNextPicture()) {
       if (held)
         std::swap(FFrame, FHeldFrame);
       return held;
     }
-    // A picture without a time of its own (AVI after a seek) follows the one before it.
-    int64_t pts = FFrame->best_effort_timestamp;
-    if (pts == AV_NOPTS_VALUE)
-      pts = FFrame->pkt_dts;
-    if (pts == AV_NOPTS_VALUE && last != AV_NOPTS_VALUE)
-      pts = last + frame;
-    last = pts;
+    const int64_t pts = FFrame->best_effort_timestamp;
     if (pts != AV_NOPTS_VALUE && pts <= target) {
       avlib.av_frame_unref(FHeldFrame);
       avlib.av_frame_move_ref(FHeldFrame, FFrame);
@@ -641,6 +696,7 @@ TBGRImage *TAVProbe::GetFrameBitmap(int AStreamIndex) {
   TBGRImage &bitmap = *FBitmap;
 
   if (!ResolveVideoStream(AStreamIndex)) {
+    FPictureTime = AV_NOPTS_VALUE;
     bitmap.Resize(0, 0);
     return &bitmap;
   }
@@ -676,12 +732,14 @@ TBGRImage *TAVProbe::GetFrameBitmap(int AStreamIndex) {
   bitmap.Pixels.reserve(static_cast<size_t>(stride) * static_cast<size_t>(height) +
                         ScalerSlack(stride));
   bitmap.Resize(width, height);
+  FPictureTime = AV_NOPTS_VALUE;
   if (!NextPictureToShow()) {
     probeLog(2, "stream eof reached.\n");
     bitmap.Resize(width, height, true);
     return &bitmap;
   }
   const bool converted = ConvertPicture(turn);
+  FPictureTime = FFrame->best_effort_timestamp;
   avlib.av_frame_unref(FFrame);
   if (!converted) {
     bitmap.Resize(width, height, true);

@@ -4,6 +4,7 @@
 // beside it on worker threads.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -96,6 +97,10 @@ public:
   // CloseFile. Empty (0 x 0) when there is nothing to decode, black after the last picture.
   // Throws FFMpegException when the stream's decoder is missing or does not open.
   TBGRImage *GetFrameBitmap(int AStreamIndex = -1);
+  // The time the picture GetFrameBitmap gave last is shown at, in microseconds from the file's
+  // start (the clock Seek takes); -1 when there was none or it has no time. Seeking to it gives
+  // that picture again.
+  int64_t PictureTime() const;
   // Pictures larger than AMaxWidth x AMaxHeight come out of GetFrameBitmap fitted into that
   // size, keeping their shape: a thumbnail of a 16000x16000 picture needs no 768 MB bitmap.
   // 0 (the default) delivers every picture at its own size.
@@ -103,6 +108,10 @@ public:
     FMaxWidth = AMaxWidth;
     FMaxHeight = AMaxHeight;
   }
+
+  // While *AStop is set, reading the file fails at once: a decode under way ends within a
+  // packet (its picture comes out black). Takes effect for files loaded afterwards.
+  void SetStopFlag(const std::atomic<bool> *AStop) { FStop = AStop; }
 
   bool FileLoaded() const { return FFormatContext != nullptr; }
   const std::string &LastErrorMessage() const { return FLastErrorMessage; }
@@ -129,6 +138,14 @@ private:
   // Decodes the next picture of FDecoderStream into FFrame; false at the end of the stream.
   bool DecodeNextPicture();
   bool NextPictureToShow();
+  // The last picture at or before ATarget into FFrame, the one after it held.
+  bool DecodeTowards(int64_t ATarget);
+  // Far before the picture wanted, pictures that no other refers to need no decoding.
+  void ChooseSkipping(const AVPacket &APacket);
+  // Gives the picture in FFrame its time (stream time base) in best_effort_timestamp.
+  void StampDecodedPicture();
+  // The file's start in the time base of AStream, the zero of Seek's times.
+  int64_t StartInStream(const AVStream *AStream) const;
   // Delivers FFrame into the bitmap (already of the turned size), turned by ATurn.
   bool ConvertPicture(const TPictureTurn &ATurn);
 
@@ -136,7 +153,8 @@ private:
   std::string FLastErrorMessage;
   std::string FLoadedFormat;
   std::string FFileName; // as given to LoadFile; the library's name has "file:" before it
-  int FMaxWidth = 0, FMaxHeight = 0; // SetPictureLimit
+  int FMaxWidth = 0, FMaxHeight = 0;        // SetPictureLimit
+  const std::atomic<bool> *FStop = nullptr; // SetStopFlag
   int FStreamCount = -1;
   int FProgramCount = -1;
   int FAudioStreamCount = -1, FVideoStreamCount = -1, FSubtitleStreamCount = -1;
@@ -152,7 +170,10 @@ private:
   // After an exact seek: the picture before the time while decoding towards it, then the one
   // after it, which the next GetFrameBitmap shows (FNextPictureHeld).
   AVFrame *FHeldFrame = nullptr;
-  int64_t FPictureTarget = AV_NOPTS_VALUE; // stream time base of FFirstVideoStream
+  int64_t FPictureTarget = AV_NOPTS_VALUE;   // stream time base of FFirstVideoStream
+  int64_t FLastDecodedTime = AV_NOPTS_VALUE; // of the picture decoded last, stream time base
+  int64_t FPictureTime = AV_NOPTS_VALUE;     // of the picture delivered last, stream time base
+  int64_t FSkipBefore = AV_NOPTS_VALUE; // ChooseSkipping: the decoding time where skipping ends
   bool FNextPictureHeld = false;
   std::unique_ptr<TBGRImage> FBitmap;
   bool FLastWasImage2 = false;

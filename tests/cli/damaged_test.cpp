@@ -267,6 +267,32 @@ TEST(CliDamaged, ALyingSampleRateFailsAtOnceWithItsReason) {
             std::string::npos)
       << run.Err;
   EXPECT_TRUE(FilesIn(work.file("out/AVC")).empty());
+
+  // The same 44.1 kHz sound under a header of 500 Hz (both of its rates), and of 4 kHz whose
+  // bytes a second still say 44.1 kHz: minutes of output from seconds of sound.
+  const std::string sound = ReadFile(MediaFile("wav_pcm.wav"));
+  ASSERT_GT(sound.size(), 44u);
+  const auto lying = [&](const std::string &AName, uint32_t ARate, uint32_t AByteRate) {
+    std::string header = sound;
+    for (int i = 0; i < 4; ++i) {
+      header[24 + i] = static_cast<char>(ARate >> (8 * i));
+      header[28 + i] = static_cast<char>(AByteRate >> (8 * i));
+    }
+    std::ofstream(work.file(AName), std::ios::binary) << header;
+    return work.file(AName);
+  };
+  const TRun low = RunConvert({"-o", work.file("out"), lying("low.wav", 500, 500 * 4)});
+  EXPECT_EQ(low.Status, 1) << low.All();
+  EXPECT_NE(low.Err.find("declares a sample rate of 500 Hz, which no recording has"),
+            std::string::npos)
+      << low.Err;
+  const TRun contradicted =
+      RunConvert({"-o", work.file("out"), lying("contradicted.wav", 4000, 44100 * 4)});
+  EXPECT_EQ(contradicted.Status, 1) << contradicted.All();
+  EXPECT_NE(contradicted.Err.find("declares a sample rate of 4000 Hz, but bytes for 44100 Hz"),
+            std::string::npos)
+      << contradicted.Err;
+  EXPECT_TRUE(FilesIn(work.file("out/AVC")).empty());
 }
 
 TEST(CliDamaged, ColonNamesAndExtremeShapesConvert) {

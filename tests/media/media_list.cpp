@@ -24,9 +24,9 @@ void addTimedFilms(std::vector<TTestMediaSpec> &list) {
                                 avi ? "libmp3lame" : "aac");
     film.width = 160;
     film.height = 120;
-    // AVI has no reordering of its own: its B-frames are a packing trick that leaves the
-    // pictures after a seek without times.
-    film.maxBFrames = avi ? 0 : 2;
+    // B-frames everywhere, AVI too: it keeps no presentation times, so its key pictures come
+    // without a time of their own and the ones before them are only known by decoding order.
+    film.maxBFrames = 2;
     film.keyframeSeconds = 10;
     film.videoBitRate = 80000; // small files: under 512 kB
     film.audioBitRate = 32000;

@@ -367,7 +367,8 @@ TEST_F(ProbeTest, ThePictureAtATimeIsExactInEveryContainer) {
         sum += AImage.Row(y)[3 * x + 1];
     return sum / (AImage.Width / 2.0 * AImage.Height / 2.0) > 230;
   };
-  for (const char *name : {"film_keys10.mkv", "film_keys10.mp4", "film_keys10.ts"}) {
+  for (const char *name :
+       {"film_keys10.mkv", "film_keys10.mp4", "film_keys10.ts", "film_keys10.avi"}) {
     SCOPED_TRACE(name);
     ASSERT_TRUE(probe.LoadFile(Media(name), "")) << probe.LastErrorMessage();
     TAVFileInfo file;
@@ -387,6 +388,19 @@ TEST_F(ProbeTest, ThePictureAtATimeIsExactInEveryContainer) {
     EXPECT_TRUE(white(*probe.GetFrameBitmap(-1)));
     EXPECT_FALSE(white(*probe.GetFrameBitmap(-1))) << "the next picture follows";
   }
+  // AVI keeps no presentation times: its key picture of 10 s is shown after the two B-frames
+  // that follow it in the file, which belong to the pictures before it. Picture k is shown at
+  // (k + 1) x 40 ms.
+  ASSERT_TRUE(probe.LoadFile(Media("film_keys10.avi"), "")) << probe.LastErrorMessage();
+  const std::vector<TBGRImage> avi = AllPictures(probe);
+  ASSERT_GT(avi.size(), 300u);
+  for (const int ms : {9980, 10020, 10060, 10100, 10150}) {
+    SCOPED_TRACE(ms);
+    ASSERT_TRUE(probe.Seek(-1, ms * 1000));
+    EXPECT_EQ(IndexOf(avi, *probe.GetFrameBitmap(-1)), ms / 40 - 1);
+    EXPECT_EQ(probe.PictureTime(), ms / 40 * 40000);
+  }
+
   // Sorenson H.263 (old Flash video) at 2 s is the picture decoded there from the start (its
   // pictures start at 0.025 s: the one shown at 2 s is 1.985 s).
   ASSERT_TRUE(probe.LoadFile(Media("flv1_mp3.flv"), "")) << probe.LastErrorMessage();
@@ -394,6 +408,13 @@ TEST_F(ProbeTest, ThePictureAtATimeIsExactInEveryContainer) {
   ASSERT_GT(pictures.size(), 90u);
   ASSERT_TRUE(probe.Seek(-1, 2000000));
   EXPECT_EQ(IndexOf(pictures, *probe.GetFrameBitmap(-1)), 49);
+  // Its sound starts first: the start of the file, and times before its first picture, show
+  // the first picture (an index-less demuxer sent before it lands seconds later).
+  for (const int64_t time : {0, 10000}) {
+    ASSERT_TRUE(probe.Seek(-1, time));
+    EXPECT_EQ(IndexOf(pictures, *probe.GetFrameBitmap(-1)), 0) << time;
+    EXPECT_EQ(probe.PictureTime(), 25000);
+  }
 }
 
 TEST_F(ProbeTest, StillPictureIsDecodedOnceAndNeverSeeks) {
