@@ -442,14 +442,16 @@ void TConversionQueue::ShowLoad(TEntry &AEntry, const TLoadedConversion &ALoaded
 }
 
 void TConversionQueue::StartNext() {
-  const auto waiting = [](const std::unique_ptr<TEntry> &AEntry) {
-    return AEntry->Data.State == TConversionState::csWaiting && !AEntry->Removing;
+  // Jobs start in the order added: one of the batch still loading holds back those after it.
+  const auto next = [](const std::unique_ptr<TEntry> &AEntry) {
+    return !AEntry->Removing && ((AEntry->InLoader && AEntry->InBatch) ||
+                                 AEntry->Data.State == TConversionState::csWaiting);
   };
   while (FBatchWanted && !FHeldByPause && FActive < FSettings.Policy.Jobs) {
-    const auto next = std::find_if(FEntries.begin(), FEntries.end(), waiting);
-    if (next == FEntries.end())
+    const auto entry = std::find_if(FEntries.begin(), FEntries.end(), next);
+    if (entry == FEntries.end() || (*entry)->InLoader)
       break;
-    StartEntry(**next);
+    StartEntry(**entry);
   }
 }
 
@@ -807,6 +809,7 @@ void TConversionQueue::DoRemove(int AId) {
     ReleaseOutputClaim(entry->Loaded);
   entry->Converter.reset();
   Erase(AId);
+  StartNext(); // it may have held back the ones after it
   EndBatchIfIdle();
 }
 

@@ -16,17 +16,15 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
-#include <QImage>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLayout>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPalette>
-#include <QPixmap>
 #include <QProgressBar>
 #include <QSlider>
-#include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <stdexcept>
@@ -36,10 +34,10 @@
 #include "app/size_estimate.h"
 #include "app/thumbnail.h"
 #include "app/window_rules.h"
-#include "ui/convert_item_picture.h"
 #include "ui/folders_page.h"
 #include "ui/messages.h"
 #include "ui/panel_names.h"
+#include "ui/preview_box.h"
 #include "ui/text_fit.h"
 
 namespace {
@@ -51,9 +49,6 @@ QLabel *Caption(const char *AText, QWidget *AParent) {
 }
 
 QString FromStd(const std::string &AText) { return QString::fromStdString(AText); }
-
-// How long the slider rests before the preview lets its file go.
-constexpr int PictureRestMs = 1500;
 
 } // namespace
 
@@ -72,7 +67,7 @@ TItemState ItemStateOf(TConversionState AState) {
 }
 
 TfrmConvertItem::TfrmConvertItem(QWidget *AParent, TConversionQueue &AQueue, int AJobId)
-    : QFrame(AParent), FQueue(AQueue), FPicture(std::make_unique<TPanelPicture>()) {
+    : QFrame(AParent), FQueue(AQueue) {
   FJob.Id = AJobId;
   setFixedHeight(DesignHeight);
   // Tab stops at the panel itself too: Space there selects it, as a click does.
@@ -87,32 +82,21 @@ TfrmConvertItem::TfrmConvertItem(QWidget *AParent, TConversionQueue &AQueue, int
   CreatePreview(*row);
   CreateInputGroup(*row);
   CreateOutputGroup(*row);
-  FPictureRest = new QTimer(this);
-  FPictureRest->setSingleShot(true);
-  FPictureRest->setInterval(PictureRestMs);
-  connect(FPictureRest, &QTimer::timeout, this, [this] { FPicture->Rest(); });
   CreateMenu();
 }
 
 TfrmConvertItem::~TfrmConvertItem() = default;
 
+// The preview box decodes its pictures off the window's thread; the thumbnail takes the one
+// it shows.
 void TfrmConvertItem::CreatePreview(QHBoxLayout &ARow) {
-  // The preview picture with its position slider.
-  auto *previewColumn = new QVBoxLayout;
-  previewColumn->setSpacing(2);
-  imgThumb = new QLabel(this);
-  imgThumb->setFixedSize(PreviewWidth, PreviewHeight);
-  FPreview.Resize(PreviewWidth, PreviewHeight, true);
-  ShowPreviewFrame(FPreview);
-  tbPreviewPos = new QSlider(Qt::Horizontal, this);
-  tbPreviewPos->setRange(0, 100);
-  tbPreviewPos->setPageStep(2);
-  tbPreviewPos->setSingleStep(1);
-  tbPreviewPos->setTickPosition(QSlider::NoTicks);
-  tbPreviewPos->setFixedWidth(PreviewWidth);
-  tbPreviewPos->setToolTip(tr("Preview position"));
-  tbPreviewPos->installEventFilter(this);
-  connect(tbPreviewPos, &QSlider::valueChanged, this, [this] { tbPreviewPosChange(); });
+  boxPreview = new TPreviewBox(this);
+  imgThumb = boxPreview->imgThumb;
+  tbPreviewPos = boxPreview->tbPreviewPos;
+  connect(boxPreview, &TPreviewBox::PictureTimeChanged, this, [this](int64_t ATimeUs) {
+    FPreviewTimeUs = ATimeUs;
+    FQueue.SetPictureTime(FJob.Id, ATimeUs);
+  });
   // Over the foot of the picture, on a failed panel: why, in short, whatever the panel's width.
   lbReason = new QLabel(imgThumb);
   lbReason->setWordWrap(true);
@@ -120,10 +104,22 @@ void TfrmConvertItem::CreatePreview(QHBoxLayout &ARow) {
   lbReason->setStyleSheet(
       QStringLiteral("background: rgba(0, 0, 0, 190); color: white; padding: 2px;"));
   lbReason->hide();
-  previewColumn->addWidget(imgThumb);
-  previewColumn->addWidget(tbPreviewPos);
-  previewColumn->addStretch(1);
-  ARow.addLayout(previewColumn);
+  // The picture's time goes over its top corner: beside the slider it would cost the panel its
+  // place on an 800-pixel screen.
+  QLabel *time = boxPreview->lbPreviewTime;
+  boxPreview->layout()->removeWidget(time);
+  time->setParent(imgThumb);
+  time->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  QFont small = time->font();
+  small.setPointSizeF(small.pointSizeF() * 0.85);
+  time->setFont(small);
+  time->setStyleSheet(
+      QStringLiteral("background: rgba(0, 0, 0, 150); color: white; padding: 0 2px;"));
+  const int timeWidth = time->fontMetrics().horizontalAdvance(QStringLiteral("00:00:00.00")) + 10;
+  time->setMinimumWidth(0);
+  time->setGeometry(PreviewWidth - timeWidth, 0, timeWidth, time->fontMetrics().height() + 2);
+  time->show();
+  ARow.addWidget(boxPreview, 0, Qt::AlignTop);
 }
 
 void TfrmConvertItem::CreateInputGroup(QHBoxLayout &ARow) {
@@ -264,10 +260,11 @@ void TfrmConvertItem::ShowJob(const TConversionJob &AJob, bool AProgress) {
     FProfile = FJob.ProfileIndex;
     FContent = FJob.Content;
   }
-  if (firstPicture) {
-    FPreview = FJob.Preview;
-    ShowPreviewFrame(FPreview);
-  }
+  // The box shows the picture the load took until the slider moves.
+  if (firstPicture)
+    boxPreview->SetInput(FJob.Loaded.InputFileName.empty() ? FJob.InputFile
+                                                           : FJob.Loaded.InputFileName,
+                         FJob.Loaded.DurationUs, &FJob.Preview);
   if (FJob.Ready && !AProgress)
     ShowLoad();
   FState = ItemStateOf(FJob.State);
@@ -377,27 +374,7 @@ void TfrmConvertItem::ShowOutcome() {
     break;
   }
 }
-// Until the preview box does it off the window's thread, the picture is decoded here.
-void TfrmConvertItem::ShowFrameAt(int64_t ATime) {
-  FPreviewTimeUs = ATime;
-  FQueue.SetPictureTime(FJob.Id, ATime);
-  TBGRImage picture;
-  if (!FJob.Ready ||
-      !FPicture->PictureAt(FJob.Loaded.InputFileName, FJob.Loaded.InputFormat, ATime, picture))
-    picture = TBGRImage(); // a stream without a decoder has no preview: the picture is black
-  FitOnCanvas(picture, FPreview, PreviewWidth, PreviewHeight, FJob.Loaded.DisplayAspect);
-  ShowPreviewFrame(FPreview);
-}
-
-void TfrmConvertItem::ShowPreviewFrame(const TBGRImage &APicture) {
-  const QImage image(APicture.Pixels.data(), APicture.Width, APicture.Height, APicture.Stride,
-                     QImage::Format_BGR888);
-  imgThumb->setPixmap(QPixmap::fromImage(image));
-}
-
 bool TfrmConvertItem::eventFilter(QObject *AWatched, QEvent *AEvent) {
-  // The slider moves the preview only once the user has been in it, so that moves of the
-  // panel's own making never start a decode.
   if ((AWatched == lbInputFilename || AWatched == lbInfoString || AWatched == lbContent) &&
       AEvent->type() == QEvent::Resize)
     FitTexts();
@@ -405,23 +382,7 @@ bool TfrmConvertItem::eventFilter(QObject *AWatched, QEvent *AEvent) {
       (AEvent->type() == QEvent::Resize || AEvent->type() == QEvent::FontChange ||
        AEvent->type() == QEvent::StyleChange))
     PlaceContentLine();
-  if (AWatched == tbPreviewPos &&
-      (AEvent->type() == QEvent::FocusIn || AEvent->type() == QEvent::MouseButtonPress ||
-       AEvent->type() == QEvent::Wheel))
-    FPreviewReady = true;
   return QFrame::eventFilter(AWatched, AEvent);
-}
-
-void TfrmConvertItem::tbPreviewPosChange() {
-  if (!FPreviewReady || FPreviewPending)
-    return;
-  // Moves that arrive while a picture is decoded collapse into one for the latest position.
-  FPreviewPending = true;
-  QTimer::singleShot(0, this, [this] {
-    FPreviewPending = false;
-    ShowFrameAt(Duration() > 0 ? Duration() * tbPreviewPos->value() / 100 : 0);
-    FPictureRest->start();
-  });
 }
 
 void TfrmConvertItem::SetSelected(bool ASelected) {

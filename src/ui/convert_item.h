@@ -6,11 +6,9 @@
 
 #include <QFrame>
 #include <QStringList>
-#include <memory>
 #include <string>
 
 #include "app/conversion_queue.h"
-#include "medialib/bgr_image.h"
 
 class QAction;
 class QComboBox;
@@ -21,8 +19,7 @@ class QLabel;
 class QLineEdit;
 class QProgressBar;
 class QSlider;
-class QTimer;
-class TPanelPicture;
+class TPreviewBox;
 
 enum TItemState { isConverting = 0, isPaused = 1, isWaiting = 2, isTerminated = 3 };
 
@@ -44,8 +41,6 @@ public:
   int JobId() const { return FJob.Id; }
   // Shows the job as the queue has it now; AProgress: only its progress has changed.
   void ShowJob(const TConversionJob &AJob, bool AProgress = false);
-  // Shows the input's picture at ATime microseconds in the preview; the thumbnail takes it.
-  void ShowFrameAt(int64_t ATime);
 
   TItemState FState = isWaiting;
   bool FSelected = false;
@@ -72,8 +67,9 @@ public:
   QComboBox *cboxFormat = nullptr;
   QLabel *lbExpectedSize = nullptr; // "about 12,345 KB"
   QProgressBar *pbarPreview = nullptr;
-  QLabel *imgThumb = nullptr;
-  QSlider *tbPreviewPos = nullptr;
+  TPreviewBox *boxPreview = nullptr;
+  QLabel *imgThumb = nullptr;      // the box's
+  QSlider *tbPreviewPos = nullptr; // the box's
   // What goes into the file besides the profile, in a word: the part, the sound, the subtitles.
   QLabel *lbContent = nullptr;
 
@@ -112,8 +108,6 @@ private:
   void CreateMenu();
   void ShowLoad();
   void ShowProgress();
-  void tbPreviewPosChange();
-  void ShowPreviewFrame(const TBGRImage &APicture);
   void ShowOutcome();
   void FitTexts();
   void ShowReason(const QString &AMessage);
@@ -133,11 +127,5 @@ private:
   int FShownRefusals = 0; // refused choices told so far
   int64_t FExpectedSize = 0;
   QMenu *FContentHolder = nullptr; // owns the content entries shown in mnuPanel
-  bool FPreviewReady = false;
-  bool FPreviewPending = false;
-  int64_t FPreviewTimeUs = 0; // where the picture shown was taken, for the thumbnail
-  std::unique_ptr<TPanelPicture> FPicture;
-  TBGRImage FPreview; // the picture imgThumb shows
-  // Lets the preview's file go once the slider has rested: a waiting panel holds no file open.
-  QTimer *FPictureRest = nullptr;
+  int64_t FPreviewTimeUs = 0;      // where the picture shown was taken, for the thumbnail
 };

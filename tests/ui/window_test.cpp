@@ -46,6 +46,7 @@
 #include "app/thumbnail.h"
 #include "ui/command_bar.h"
 #include "ui/convert_list.h"
+#include "ui/preview_box.h"
 #include "ui/folders_page.h"
 #include "ui/main_window.h"
 #include "ui/messages.h"
@@ -1334,19 +1335,20 @@ TEST_F(Window, SoundSubtitlesAndPartChosenOnThePanelAreShownAndConverted) {
   // The part from the preview's picture at 20 % to the one at 60 % (the slider moves the
   // picture once the user has been in it).
   QTest::mouseClick(panel->tbPreviewPos, Qt::LeftButton);
+  // Each mark is the time of the picture shown, which comes once decoded.
   const auto markAt = [&](int APercent, Qt::Key AKey) {
     panel->tbPreviewPos->setValue(APercent);
-    QTest::qWait(50); // the picture is fetched after the slider has moved
+    const int64_t sliderUs = panel->boxPreview->SliderTimeUs();
+    EXPECT_TRUE(WaitFor(
+        [&] { return std::llabs(panel->boxPreview->PictureTimeUs() - sliderUs) < 100000; }, 10000));
     QTest::keyClick(panel, AKey);
+    return panel->boxPreview->PictureTimeUs() / 1000; // whole milliseconds, as marks are taken
   };
-  markAt(20, Qt::Key_BracketLeft);
-  markAt(60, Qt::Key_BracketRight);
+  const int64_t startMs = markAt(20, Qt::Key_BracketLeft);
+  const int64_t endMs = markAt(60, Qt::Key_BracketRight);
   const TContentChoice &choice = panel->ContentChoice();
-  // Whole milliseconds, as the marks are taken.
-  const int64_t startMs = panel->Duration() / 1000 * 20 / 100;
-  const int64_t endMs = panel->Duration() / 1000 * 60 / 100;
-  EXPECT_NEAR(choice.StartMs, startMs, 1);
-  EXPECT_NEAR(choice.EndMs, endMs, 1);
+  EXPECT_EQ(choice.StartMs, startMs);
+  EXPECT_EQ(choice.EndMs, endMs);
   const QString shown = panel->lbContent->toolTip();
   for (const std::string &part :
        {FormatClockTime(choice.StartMs) + " \u2013 " + FormatClockTime(choice.EndMs),
