@@ -91,8 +91,6 @@ struct TQueueEvent {
 // Raised on the queue's own thread: a front end posts it to its own thread and returns.
 using TQueueListener = std::function<void(const TQueueEvent &AEvent)>;
 
-class TCustomAVConverter;
-
 // Whether a reported media time can be taken: one the engine could not measure comes negative
 // or absurd (beyond twice the known length), and the last good one is kept instead.
 bool ProgressTimeUsable(int64_t ACurrentMs, int64_t ADurationMs);

@@ -300,6 +300,14 @@ void TfrmConvertItem::ShowLoad() {
 }
 
 void TfrmConvertItem::ShowProgress() {
+  // Loaded again for a new folder or choice, the file could not be: it says why.
+  if (FJob.State == TConversionState::csFailed) {
+    pbarPreview->setValue(0);
+    pbarPreview->setFormat(tr("Failed"));
+    pbarPreview->setToolTip(FromStd(FJob.Message));
+    ShowReason(FromStd(FJob.Message));
+    return;
+  }
   ShowReason(QString());
   pbarPreview->setToolTip(QString());
   if (FState == isWaiting) {

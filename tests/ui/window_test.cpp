@@ -956,7 +956,10 @@ TEST_F(Window, ASoundFilesPanelSaysSoAndItsOutputFollowsTheProfileChosen) {
 }
 
 TEST_F(Window, PanelsNotStartedFollowANewOutputFolderAndTheConvertingOneKeepsItsOwn) {
-  Add({testing_support::LongMediaFile(60), MediaFile("mov_h264_aac.mov")});
+  const std::string gone = AppDir.file("gone.mov");
+  fs::copy_file(MediaFile("mov_h264_aac.mov"), gone);
+  Add({testing_support::LongMediaFile(60), MediaFile("mov_h264_aac.mov"), gone});
+  fs::remove(gone); // its panel cannot follow: it says why
   Main->btnStart->trigger();
   ASSERT_TRUE(WaitForState(0, isConverting));
   const std::string converting = Panel(0)->OutputFileName();
@@ -976,6 +979,8 @@ TEST_F(Window, PanelsNotStartedFollowANewOutputFolderAndTheConvertingOneKeepsIts
   EXPECT_EQ(Panel(1)->edOutputFilename->text().toStdString(), moved);
   EXPECT_TRUE(fs::exists(moved));
   EXPECT_FALSE(fs::exists(held)); // the name it held in the old folder is not left behind
+  ASSERT_TRUE(WaitFor([&] { return Panel(2)->pbarPreview->text() == "Failed"; }));
+  EXPECT_TRUE(Panel(2)->lbReason->isVisible());
   EXPECT_TRUE(Messages.empty()) << Messages.front();
 }
 
