@@ -158,30 +158,32 @@ void TConversionQueue::WaitIdle() {
 // Loads not begun are dropped; those under way finish and come back to the queue's thread,
 // which gives their claims back when the queue goes.
 void TConversionQueue::StopLoaders() {
+  std::vector<std::thread> loaders;
   {
     std::lock_guard<std::mutex> lock(FLock);
     FLoadersQuit = true;
     FLoadsInFlight -= static_cast<int>(FLoadTasks.size());
     FLoadTasks.clear();
+    loaders.swap(FLoaders); // the queue's thread may be adding one
   }
   FLoadWake.notify_all();
-  for (std::thread &loader : FLoaders)
+  for (std::thread &loader : loaders)
     loader.join();
 }
 
 void TConversionQueue::BeginLoad(TEntry &AEntry) {
   AEntry.InLoader = true;
   Change(AEntry, [](TConversionJob &AJob) { AJob.State = TConversionState::csLoading; });
+  const int wanted = std::clamp(TCustomAVConverter::CoreCount(), MinLoaders, MaxLoaders);
   {
     std::lock_guard<std::mutex> lock(FLock);
     FLoadTasks.push_back({AEntry.Data.Id, AEntry.Data.InputFile, AEntry.Data.ProfileIndex,
                           AEntry.Data.Content, FSettings.AVCFolder, FSettings.MPEG4Folder});
     ++FLoadsInFlight;
+    if (!FLoadersQuit && static_cast<int>(FLoaders.size()) < wanted)
+      FLoaders.emplace_back([this] { RunLoader(); });
   }
   FLoadWake.notify_one();
-  const int wanted = std::clamp(TCustomAVConverter::CoreCount(), MinLoaders, MaxLoaders);
-  if (static_cast<int>(FLoaders.size()) < wanted)
-    FLoaders.emplace_back([this] { RunLoader(); });
 }
 
 void TConversionQueue::RunLoader() {

@@ -193,5 +193,5 @@ private:
   std::deque<TLoadTask> FLoadTasks; // under FLock
   int FLoadsInFlight = 0;           // added and not back yet, under FLock
   bool FLoadersQuit = false;
-  std::vector<std::thread> FLoaders;
+  std::vector<std::thread> FLoaders; // under FLock
 };
