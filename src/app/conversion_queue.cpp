@@ -1,11 +1,15 @@
 #include "app/conversion_queue.h"
 
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 
 #include "app/conversion_load.h"
+#include "app/thumbnail.h"
 #include "app/window_rules.h"
 #include "converter/av_converter.h"
 
@@ -13,6 +17,10 @@ namespace {
 
 // Enough of a run's log to tell what went wrong, without a long run growing without bound.
 constexpr size_t MaxLogLines = 5000;
+// Loads at once when files are added: more would only queue on the cores.
+constexpr int MinLoaders = 2, MaxLoaders = 4;
+// The loaders yield to the window's thread when both want a core: a click is answered first.
+constexpr int LoaderNice = 5;
 
 int64_t NowMs() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -32,6 +40,23 @@ bool Busy(TConversionState AState) {
 
 } // namespace
 
+namespace {
+
+// The first picture of a loaded file fitted into a box; black when it has none to decode.
+TBGRImage FirstPicture(TCustomAVConverter &AConverter, double AAspect, int AWidth, int AHeight) {
+  TBGRImage picture;
+  try {
+    TAVProbe &probe = AConverter.AVProbe();
+    probe.Seek(-1, 0);
+    FitOnCanvas(*probe.GetFrameBitmap(-1), picture, AWidth, AHeight, AAspect);
+  } catch (const std::exception &) {
+    FitOnCanvas(TBGRImage(), picture, AWidth, AHeight);
+  }
+  return picture;
+}
+
+} // namespace
+
 bool ProgressTimeUsable(int64_t ACurrentMs, int64_t ADurationMs) {
   return ACurrentMs >= 0 && (ADurationMs <= 0 || ACurrentMs <= 2 * ADurationMs);
 }
@@ -46,10 +71,28 @@ struct TConversionQueue::TEntry {
   bool LoadRefused = false; // its load on add failed: Start does not try it again
   bool Removing = false;    // removed while converting: goes once its converter ends
   bool InBatch = false;     // counts in the batch's time left
+  bool InLoader = false;    // its load on add runs on a loader thread
   TLibraryErrors Errors;
   TTaskEnd TaskEnd;
   int Threads = 0;
   int64_t StartedMs = 0, PausedMs = 0, PauseStartMs = -1;
+};
+
+// A load handed to a loader thread, with everything it reads copied.
+struct TConversionQueue::TLoadTask {
+  int Id = 0;
+  std::string InputFile;
+  int ProfileIndex = 0;
+  TContentChoice Content;
+  std::string AVCFolder, MPEG4Folder;
+};
+
+struct TConversionQueue::TLoadResult {
+  bool Ok = false;
+  std::string Error;
+  std::unique_ptr<TCustomAVConverter> Converter; // parked
+  TLoadedConversion Loaded;
+  TBGRImage Preview;
 };
 
 TConversionQueue::TConversionQueue(TQueueSettings ASettings, TQueueListener AListener)
@@ -61,6 +104,7 @@ TConversionQueue::TConversionQueue(TQueueSettings ASettings, TQueueListener ALis
 // Running conversions are stopped and concluded as usual (the thread ends once they have), so
 // nothing is left half-written; names claimed by jobs that never ran are given back.
 TConversionQueue::~TConversionQueue() {
+  StopLoaders();
   {
     std::lock_guard<std::mutex> lock(FLock);
     FCommands.emplace_back([this] { DoStop(); });
@@ -106,7 +150,116 @@ void TConversionQueue::Run() {
 
 void TConversionQueue::WaitIdle() {
   std::unique_lock<std::mutex> lock(FLock);
-  FIdle.wait(lock, [this] { return FCommands.empty() && !FBusy && !FBatchRunning; });
+  FIdle.wait(lock, [this] {
+    return FCommands.empty() && !FBusy && !FBatchRunning && FLoadsInFlight == 0;
+  });
+}
+
+// Loads not begun are dropped; those under way finish and come back to the queue's thread,
+// which gives their claims back when the queue goes.
+void TConversionQueue::StopLoaders() {
+  std::vector<std::thread> loaders;
+  {
+    std::lock_guard<std::mutex> lock(FLock);
+    FLoadersQuit = true;
+    FLoadsInFlight -= static_cast<int>(FLoadTasks.size());
+    FLoadTasks.clear();
+    loaders.swap(FLoaders); // the queue's thread may be adding one
+  }
+  FLoadWake.notify_all();
+  for (std::thread &loader : loaders)
+    loader.join();
+}
+
+void TConversionQueue::BeginLoad(TEntry &AEntry) {
+  AEntry.InLoader = true;
+  Change(AEntry, [](TConversionJob &AJob) { AJob.State = TConversionState::csLoading; });
+  const int wanted = std::clamp(TCustomAVConverter::CoreCount(), MinLoaders, MaxLoaders);
+  {
+    std::lock_guard<std::mutex> lock(FLock);
+    FLoadTasks.push_back({AEntry.Data.Id, AEntry.Data.InputFile, AEntry.Data.ProfileIndex,
+                          AEntry.Data.Content, FSettings.AVCFolder, FSettings.MPEG4Folder});
+    ++FLoadsInFlight;
+    if (!FLoadersQuit && static_cast<int>(FLoaders.size()) < wanted)
+      FLoaders.emplace_back([this] { RunLoader(); });
+  }
+  FLoadWake.notify_one();
+}
+
+void TConversionQueue::RunLoader() {
+  ::setpriority(PRIO_PROCESS, static_cast<id_t>(::syscall(SYS_gettid)), LoaderNice);
+  for (;;) {
+    TLoadTask task;
+    {
+      std::unique_lock<std::mutex> lock(FLock);
+      FLoadWake.wait(lock, [this] { return FLoadersQuit || !FLoadTasks.empty(); });
+      if (FLoadersQuit)
+        return;
+      task = std::move(FLoadTasks.front());
+      FLoadTasks.pop_front();
+    }
+    auto result = std::make_shared<TLoadResult>();
+    LoadOff(task, *result);
+    Post([this, task, result] { LoadDone(task, *result); });
+  }
+}
+
+// On a loader thread: reads only the task and the settings that never change.
+void TConversionQueue::LoadOff(const TLoadTask &ATask, TLoadResult &AResult) const {
+  {
+    std::lock_guard<std::mutex> lock(FLock);
+    if (FCancelled.count(ATask.Id) > 0)
+      return; // removed meanwhile: nothing to claim for it
+  }
+  AResult.Converter = std::make_unique<TCustomAVConverter>();
+  AResult.Converter->SetProgressInterval(FSettings.ProgressIntervalMs);
+  try {
+    AResult.Ok = LoadConversion(*AResult.Converter, FSettings.LibraryPath, ATask.InputFile,
+                                ATask.ProfileIndex, ATask.AVCFolder, ATask.MPEG4Folder,
+                                AResult.Loaded, AResult.Error, ATask.Content);
+    if (AResult.Ok && FSettings.PreviewWidth > 0)
+      AResult.Preview = FirstPicture(*AResult.Converter, AResult.Loaded.DisplayAspect,
+                                     FSettings.PreviewWidth, FSettings.PreviewHeight);
+    if (AResult.Ok)
+      ParkConversion(*AResult.Converter);
+  } catch (const std::exception &e) {
+    AResult.Error = "***File load error: " + ATask.InputFile + ": " + e.what();
+    AResult.Ok = false;
+  }
+  if (!AResult.Ok) {
+    ReleaseOutputClaim(AResult.Loaded);
+    AResult.Converter.reset();
+  }
+}
+
+void TConversionQueue::LoadDone(const TLoadTask &ATask, TLoadResult &AResult) {
+  {
+    std::lock_guard<std::mutex> lock(FLock);
+    --FLoadsInFlight;
+  }
+  TEntry *entry = Find(ATask.Id);
+  if (!entry || entry->Removing) {
+    ReleaseOutputClaim(AResult.Loaded); // loaded for a job that has gone
+    return;
+  }
+  entry->InLoader = false;
+  entry->Converter = std::move(AResult.Converter);
+  entry->Parked = AResult.Ok;
+  entry->LoadRefused = !AResult.Ok;
+  ShowLoad(*entry, AResult.Loaded, AResult.Ok);
+  Change(*entry, [&](TConversionJob &AJob) {
+    AJob.Preview = std::move(AResult.Preview);
+    AJob.State = AResult.Ok ? TConversionState::csWaiting : TConversionState::csFailed;
+    AJob.Message = AResult.Error;
+    if (!AResult.Ok)
+      AJob.Log.push_back(AResult.Error);
+  });
+  // The output folders changed while it loaded: it writes into the new ones.
+  if (AResult.Ok &&
+      (ATask.AVCFolder != FSettings.AVCFolder || ATask.MPEG4Folder != FSettings.MPEG4Folder))
+    Reload(*entry);
+  StartNext();
+  EndBatchIfIdle();
 }
 
 bool TConversionQueue::BatchRunning() const {
@@ -153,6 +306,11 @@ int64_t TConversionQueue::BatchTimeLeftMs() const {
   return EstimateTimeLeftMs(done, total, NowMs() - FBatchStartMs - paused);
 }
 
+TBatchEnd TConversionQueue::LastBatch() const {
+  std::lock_guard<std::mutex> lock(FLock);
+  return FBatch;
+}
+
 TConversionQueue::TEntry *TConversionQueue::Find(int AId) {
   for (auto &entry : FEntries)
     if (entry->Data.Id == AId)
@@ -188,13 +346,18 @@ int TConversionQueue::Add(const std::string &AInputFile, int AProfileIndex,
   Post([this, raw] {
     {
       std::lock_guard<std::mutex> lock(FLock);
+      // Removed before its turn came (the list cleared while files were loading).
+      if (FCancelled.erase(raw->Data.Id) > 0) {
+        delete raw;
+        return;
+      }
       FEntries.emplace_back(raw);
       // A file added while Start's batch runs is part of it; after its end it only waits.
       raw->InBatch = FBatchWanted;
     }
     Raise(TQueueEventKind::qeChanged, raw->Data.Id);
     if (FSettings.Policy.LoadOnAdd)
-      LoadEntry(*raw);
+      BeginLoad(*raw);
     StartNext();
   });
   return id;
@@ -207,8 +370,10 @@ void TConversionQueue::LoadEntry(TEntry &AEntry) {
   bool ok = false;
   try {
     ok = OpenEntry(AEntry, error);
-    if (ok)
+    if (ok) {
+      TakePreview(AEntry);
       ParkConversion(*AEntry.Converter);
+    }
   } catch (const std::exception &e) {
     error = e.what();
     ok = false;
@@ -222,9 +387,28 @@ void TConversionQueue::LoadEntry(TEntry &AEntry) {
   Change(AEntry, [&](TConversionJob &AJob) {
     AJob.State = ok ? TConversionState::csWaiting : TConversionState::csFailed;
     AJob.Message = error;
-    if (!ok)
+    if (!ok) {
       AJob.OutputFile.clear();
+      AJob.Log.push_back(error);
+    }
   });
+}
+
+// The first picture of the file, for a front end to show until it looks elsewhere; a reload
+// keeps the one taken.
+void TConversionQueue::TakePreview(TEntry &AEntry) {
+  if (FSettings.PreviewWidth <= 0 || AEntry.Data.Preview.Width > 0)
+    return;
+  TBGRImage picture = FirstPicture(*AEntry.Converter, AEntry.Loaded.DisplayAspect,
+                                   FSettings.PreviewWidth, FSettings.PreviewHeight);
+  std::lock_guard<std::mutex> lock(FLock);
+  AEntry.Data.Preview = std::move(picture);
+}
+
+void TConversionQueue::Note(TEntry &AEntry, const std::string &ALine) {
+  std::lock_guard<std::mutex> lock(FLock);
+  if (AEntry.Data.Log.size() < MaxLogLines)
+    AEntry.Data.Log.push_back(ALine);
 }
 
 // Sets the job's task up: the parked one opened again in the name it holds, else a new load.
@@ -239,29 +423,37 @@ bool TConversionQueue::OpenEntry(TEntry &AEntry, std::string &AError) {
   const bool ok = LoadConversion(*AEntry.Converter, FSettings.LibraryPath, AEntry.Data.InputFile,
                                  AEntry.Data.ProfileIndex, FSettings.AVCFolder,
                                  FSettings.MPEG4Folder, loaded, AError, AEntry.Data.Content);
-  AEntry.Loaded = loaded;
-  Change(AEntry, [&](TConversionJob &AJob) {
-    AJob.OutputFile = loaded.OutputCreated ? loaded.OutputFileName : std::string();
-    if (!ok)
-      return;
-    AJob.Title = loaded.Title;
-    AJob.Info = InfoStringOf(loaded);
-    AJob.SoundTracks = loaded.SoundTracks;
-    AJob.Subtitles = loaded.Subtitles;
-    AJob.DurationMs = loaded.OutputDurationUs >= 0 ? loaded.OutputDurationUs / 1000 : -1;
-  });
+  ShowLoad(AEntry, loaded, ok);
   return ok;
 }
 
+void TConversionQueue::ShowLoad(TEntry &AEntry, const TLoadedConversion &ALoaded, bool AOk) {
+  AEntry.Loaded = ALoaded;
+  Change(AEntry, [&](TConversionJob &AJob) {
+    AJob.OutputFile = ALoaded.OutputCreated ? ALoaded.OutputFileName : std::string();
+    if (!AOk)
+      return;
+    AJob.Title = ALoaded.Title;
+    AJob.Info = InfoStringOf(ALoaded);
+    AJob.SoundTracks = ALoaded.SoundTracks;
+    AJob.Subtitles = ALoaded.Subtitles;
+    AJob.DurationMs = ALoaded.OutputDurationUs >= 0 ? ALoaded.OutputDurationUs / 1000 : -1;
+    AJob.Loaded = ALoaded;
+    AJob.Ready = true;
+  });
+}
+
 void TConversionQueue::StartNext() {
-  const auto waiting = [](const std::unique_ptr<TEntry> &AEntry) {
-    return AEntry->Data.State == TConversionState::csWaiting && !AEntry->Removing;
+  // Jobs start in the order added: one of the batch still loading holds back those after it.
+  const auto next = [](const std::unique_ptr<TEntry> &AEntry) {
+    return !AEntry->Removing && ((AEntry->InLoader && AEntry->InBatch) ||
+                                 AEntry->Data.State == TConversionState::csWaiting);
   };
   while (FBatchWanted && !FHeldByPause && FActive < FSettings.Policy.Jobs) {
-    const auto next = std::find_if(FEntries.begin(), FEntries.end(), waiting);
-    if (next == FEntries.end())
+    const auto entry = std::find_if(FEntries.begin(), FEntries.end(), next);
+    if (entry == FEntries.end() || (*entry)->InLoader)
       break;
-    StartEntry(**next);
+    StartEntry(**entry);
   }
 }
 
@@ -297,6 +489,7 @@ void TConversionQueue::StartEntry(TEntry &AEntry) {
   AEntry.PausedMs = 0;
   AEntry.PauseStartMs = -1;
   Connect(AEntry);
+  Note(AEntry, "Converting " + AEntry.Data.InputFile + " into " + AEntry.Loaded.OutputFileName);
   ++FActive;
   Change(AEntry, [](TConversionJob &AJob) { AJob.State = TConversionState::csConverting; });
   AEntry.Converter->StartConvert(1);
@@ -377,7 +570,21 @@ void TConversionQueue::Ended(TEntry &AEntry) {
       ConcludeConversion(*AEntry.Converter, job.InputFile, AEntry.Loaded, AEntry.TaskEnd,
                          job.CurrentMs, job.DurationMs, AEntry.Errors, job.PictureTimeUs);
   AEntry.Converter.reset();
+  // A conversion cut short by removing its job leaves no half file: nothing shows it any more,
+  // and the device page would list and copy it as a converted one.
+  if (AEntry.Removing && !outcome.Finished() && !outcome.OutputRemoved)
+    ::unlink(AEntry.Loaded.OutputFileName.c_str());
   const int64_t size = outcome.OutputRemoved ? 0 : FileSize(AEntry.Loaded.OutputFileName);
+  {
+    std::lock_guard<std::mutex> lock(FLock);
+    // A removed job's end counts as a stop of the batch, whatever it was.
+    if (!AEntry.Removing && outcome.Finished())
+      ++FBatch.Converted;
+    else if (!AEntry.Removing && outcome.Kind == TOutcomeKind::okFailed)
+      FBatch.Failed.push_back(job.InputFile);
+    else
+      FBatch.Stopped = true;
+  }
   Change(AEntry, [&](TConversionJob &AJob) {
     AJob.Ended = true;
     AJob.Outcome = outcome;
@@ -389,16 +596,19 @@ void TConversionQueue::Ended(TEntry &AEntry) {
     case TOutcomeKind::okFinished:
       AJob.State = TConversionState::csFinished;
       AJob.Message = outcome.Notes();
+      AJob.Log.emplace_back("Converted");
       if (AJob.DurationMs > 0)
         AJob.CurrentMs = AJob.DurationMs;
       break;
     case TOutcomeKind::okFailed:
       AJob.State = TConversionState::csFailed;
       AJob.Message = outcome.Reason;
+      AJob.Log.push_back("Failed: " + outcome.Reason);
       break;
     case TOutcomeKind::okStopped:
       AJob.State = TConversionState::csStopped;
       AJob.Message = outcome.Reason;
+      AJob.Log.push_back("Stopped: " + outcome.Reason);
       break;
     }
   });
@@ -423,6 +633,9 @@ void TConversionQueue::Fail(TEntry &AEntry, const std::string &AMessage) {
     AJob.Outcome.Reason = AMessage;
     AJob.Message = AMessage;
     AJob.OutputFile.clear();
+    AJob.Log.push_back(AMessage);
+    AJob.Log.push_back("Failed: " + AMessage);
+    FBatch.Failed.push_back(AJob.InputFile);
   });
   if (!FSettings.Policy.GoOnAfterFailure)
     FBatchWanted = false;
@@ -444,6 +657,10 @@ void TConversionQueue::Erase(int AId) {
 
 void TConversionQueue::EndBatchIfIdle() {
   if (!FBatchRunning || FActive > 0 || FHeldByPause)
+    return;
+  // Files still loading that Start's batch takes are part of it.
+  if (FBatchWanted && std::any_of(FEntries.begin(), FEntries.end(),
+                                  [](const auto &AEntry) { return AEntry->InLoader; }))
     return;
   {
     std::lock_guard<std::mutex> lock(FLock);
@@ -470,6 +687,8 @@ void TConversionQueue::DoStart() {
       std::lock_guard<std::mutex> lock(FLock);
       entry->InBatch = true;
     }
+    if (entry->InLoader)
+      continue; // it joins once loaded
     Change(*entry, [](TConversionJob &AJob) {
       AJob.State = TConversionState::csWaiting;
       AJob.Ended = false;
@@ -485,6 +704,7 @@ void TConversionQueue::DoStart() {
     std::lock_guard<std::mutex> lock(FLock);
     FBatchRunning = true;
     FBatchWanted = true;
+    FBatch = TBatchEnd();
     FBatchStartMs = NowMs();
     FPausedMs = 0;
     FPauseStartMs = -1;
@@ -498,6 +718,10 @@ void TConversionQueue::Stop() {
 }
 
 void TConversionQueue::DoStop() {
+  if (FBatchRunning) {
+    std::lock_guard<std::mutex> lock(FLock);
+    FBatch.Stopped = true;
+  }
   FBatchWanted = false;
   FHeldByPause = false;
   // The state follows each converter's end when it comes.
@@ -552,10 +776,18 @@ void TConversionQueue::DoPauseResume(bool APause) {
 }
 
 void TConversionQueue::Remove(int AId) {
+  {
+    std::lock_guard<std::mutex> lock(FLock);
+    FCancelled.insert(AId);
+  }
   Post([this, AId] { DoRemove(AId); });
 }
 
 void TConversionQueue::DoRemove(int AId) {
+  {
+    std::lock_guard<std::mutex> lock(FLock);
+    FCancelled.erase(AId);
+  }
   TEntry *entry = Find(AId);
   if (!entry || entry->Removing)
     return;
@@ -579,21 +811,39 @@ void TConversionQueue::DoRemove(int AId) {
     ReleaseOutputClaim(entry->Loaded);
   entry->Converter.reset();
   Erase(AId);
+  StartNext(); // it may have held back the ones after it
   EndBatchIfIdle();
 }
 
 void TConversionQueue::SetChoice(int AId, int AProfileIndex, const TContentChoice &AContent) {
-  Post([this, AId, AProfileIndex, AContent] {
-    TEntry *entry = Find(AId);
-    if (!entry || entry->Removing || Busy(entry->Data.State))
-      return;
-    {
-      std::lock_guard<std::mutex> lock(FLock);
-      entry->Data.ProfileIndex = AProfileIndex;
-      entry->Data.Content = AContent;
-    }
-    if (entry->Parked)
-      Reload(*entry);
+  Post([this, AId, AProfileIndex, AContent] { DoSetChoice(AId, AProfileIndex, AContent); });
+}
+
+// A loaded job shows what the new choice gives at once; a choice the file cannot meet is told
+// and the job goes back to the one before.
+void TConversionQueue::DoSetChoice(int AId, int AProfileIndex, const TContentChoice &AContent) {
+  TEntry *entry = Find(AId);
+  if (!entry || entry->Removing || Busy(entry->Data.State))
+    return;
+  const int lastProfile = entry->Data.ProfileIndex;
+  const TContentChoice lastContent = entry->Data.Content;
+  const auto choose = [&](int AProfile, const TContentChoice &AChoice) {
+    std::lock_guard<std::mutex> lock(FLock);
+    entry->Data.ProfileIndex = AProfile;
+    entry->Data.Content = AChoice;
+  };
+  choose(AProfileIndex, AContent);
+  if (!FSettings.Policy.LoadOnAdd || !(entry->Parked || entry->LoadRefused))
+    return;
+  Reload(*entry);
+  if (!entry->LoadRefused || !entry->Data.Ready)
+    return;
+  const std::string refused = entry->Data.Message;
+  choose(lastProfile, lastContent);
+  Reload(*entry);
+  Change(*entry, [&](TConversionJob &AJob) {
+    AJob.ChoiceRefused = refused;
+    ++AJob.ChoiceRefusals;
   });
 }
 

@@ -10,12 +10,14 @@
 #include <list>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "app/content_choice.h"
 #include "app/conversion_outcome.h"
+#include "medialib/bgr_image.h"
 
 enum class TConversionState {
   csWaiting,
@@ -48,6 +50,20 @@ struct TConversionJob {
   TConversionOutcome Outcome;
   std::string Message; // why it failed or stopped; a finished one's warnings
   std::vector<std::string> Log;
+  bool Ready = false;       // loaded once: what the file holds is known
+  TLoadedConversion Loaded; // what the last good load found and chose
+  TBGRImage Preview;        // its first picture, fitted into the settings' preview box
+  // A choice the file could not meet, and how many so far: the job kept the one before.
+  std::string ChoiceRefused;
+  int ChoiceRefusals = 0;
+};
+
+// How a batch went: the jobs it converted, the inputs that failed, and whether it was stopped
+// (by Stop, or by removing what converted) rather than run to its end.
+struct TBatchEnd {
+  int Converted = 0;
+  std::vector<std::string> Failed;
+  bool Stopped = false;
 };
 
 struct TQueuePolicy {
@@ -64,6 +80,7 @@ struct TQueueSettings {
   std::string LibraryPath; // searched first for the media libraries
   std::string AVCFolder, MPEG4Folder;
   int ProgressIntervalMs = 250;
+  int PreviewWidth = 0, PreviewHeight = 0; // 0: the load takes no first picture
 };
 
 enum class TQueueEventKind { qeChanged, qeProgress, qeRemoved, qeBatchEnded };
@@ -73,8 +90,6 @@ struct TQueueEvent {
 };
 // Raised on the queue's own thread: a front end posts it to its own thread and returns.
 using TQueueListener = std::function<void(const TQueueEvent &AEvent)>;
-
-class TCustomAVConverter;
 
 // Whether a reported media time can be taken: one the engine could not measure comes negative
 // or absurd (beyond twice the known length), and the last good one is kept instead.
@@ -114,9 +129,13 @@ public:
   bool Job(int AId, TConversionJob &AJob) const;
   // The whole batch's time left, -1 while there is too little to go on.
   int64_t BatchTimeLeftMs() const;
+  // The batch running, or else the last one.
+  TBatchEnd LastBatch() const;
 
 private:
   struct TEntry;
+  struct TLoadTask;
+  struct TLoadResult;
   using TCommand = std::function<void()>;
 
   void Post(TCommand ACommand);
@@ -138,6 +157,17 @@ private:
   void Ended(TEntry &AEntry);
   void Erase(int AId);
   void EndBatchIfIdle();
+  void TakePreview(TEntry &AEntry);
+  // Loads on add run on a few loader threads, so that many files added at once show soon;
+  // each result comes back to the queue's thread.
+  void BeginLoad(TEntry &AEntry);
+  void RunLoader();
+  void LoadOff(const TLoadTask &ATask, TLoadResult &AResult) const;
+  void LoadDone(const TLoadTask &ATask, TLoadResult &AResult);
+  void ShowLoad(TEntry &AEntry, const TLoadedConversion &ALoaded, bool AOk);
+  void StopLoaders();
+  void Note(TEntry &AEntry, const std::string &ALine);
+  void DoSetChoice(int AId, int AProfileIndex, const TContentChoice &AContent);
   void DoStart();
   void DoRemove(int AId);
   void DoStop();
@@ -150,10 +180,18 @@ private:
   int FActive = 0;
   bool FBatchRunning = false, FBatchWanted = false, FHeldByPause = false;
   int64_t FBatchStartMs = 0, FPausedMs = 0, FPauseStartMs = -1;
+  TBatchEnd FBatch;
+  std::set<int> FCancelled; // removed before their Add was done
 
   mutable std::mutex FLock; // the commands, and the jobs' data that snapshots copy
   std::condition_variable FWake, FIdle;
   std::deque<TCommand> FCommands;
   bool FBusy = false, FQuit = false;
   std::thread FThread;
+
+  std::condition_variable FLoadWake;
+  std::deque<TLoadTask> FLoadTasks; // under FLock
+  int FLoadsInFlight = 0;           // added and not back yet, under FLock
+  bool FLoadersQuit = false;
+  std::vector<std::thread> FLoaders; // under FLock
 };

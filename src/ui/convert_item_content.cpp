@@ -32,30 +32,14 @@ QString RangeText(const TContentChoice &AChoice, int64_t ADurationUs) {
 
 } // namespace
 
-bool TfrmConvertItem::SetContentChoice(const TContentChoice &AChoice) {
-  const TContentChoice last = FContent;
+void TfrmConvertItem::SetContentChoice(const TContentChoice &AChoice) {
   FContent = AChoice;
-  if (FState != isWaiting || FInputFileName.empty()) {
-    ShowContent();
-    return true;
-  }
-  if (!LoadInputFile(FInputFileName)) {
-    // The message has been shown; the file is loaded again as it was.
-    FContent = last;
-    LoadInputFile(FInputFileName);
-    return false;
-  }
-  return true;
-}
-
-void TfrmConvertItem::TakeChoices(int AProfile, const TContentChoice &AChoice) {
-  if (AProfile >= 0 && AProfile < cboxFormat->count())
-    cboxFormat->setCurrentIndex(AProfile);
-  FContent = AChoice;
+  FQueue.SetChoice(FJob.Id, FProfile, FContent);
+  ShowContent();
 }
 
 void TfrmConvertItem::SetRangeStart() {
-  if (FState != isWaiting || FDuration <= 0)
+  if (FState != isWaiting || Duration() <= 0)
     return;
   TContentChoice choice = FContent;
   choice.StartMs = FPreviewTimeUs / 1000;
@@ -66,7 +50,7 @@ void TfrmConvertItem::SetRangeStart() {
 }
 
 void TfrmConvertItem::SetRangeEnd() {
-  if (FState != isWaiting || FDuration <= 0)
+  if (FState != isWaiting || Duration() <= 0)
     return;
   TContentChoice choice = FContent;
   choice.EndMs = FPreviewTimeUs / 1000;
@@ -74,12 +58,12 @@ void TfrmConvertItem::SetRangeEnd() {
 }
 
 void TfrmConvertItem::AddContentActions(QMenu &AMenu) {
-  const bool waiting = FState == isWaiting && !FInputFileName.empty();
+  const bool waiting = FState == isWaiting && FJob.Ready;
 
   QMenu *sound = AMenu.addMenu(tr("Sound"));
   auto *soundGroup = new QActionGroup(sound);
-  for (size_t i = 0; i < FLoaded.SoundTracks.size(); ++i) {
-    QAction *action = sound->addAction(FromStd(FLoaded.SoundTracks[i].Label));
+  for (size_t i = 0; i < FJob.Loaded.SoundTracks.size(); ++i) {
+    QAction *action = sound->addAction(FromStd(FJob.Loaded.SoundTracks[i].Label));
     action->setCheckable(true);
     action->setActionGroup(soundGroup);
     const std::string number = std::to_string(i + 1);
@@ -90,11 +74,11 @@ void TfrmConvertItem::AddContentActions(QMenu &AMenu) {
       SetContentChoice(choice);
     });
   }
-  sound->setEnabled(waiting && FLoaded.SoundTracks.size() > 1);
+  sound->setEnabled(waiting && FJob.Loaded.SoundTracks.size() > 1);
 
   QMenu *subtitles = AMenu.addMenu(tr("Subtitles"));
   auto *subtitleGroup = new QActionGroup(subtitles);
-  const std::string chosen = FLoaded.Content.Subtitle.Label;
+  const std::string chosen = FJob.Loaded.Content.Subtitle.Label;
   auto addSubtitle = [&](const QString &AText, const std::string &AValue, bool AChecked) {
     QAction *action = subtitles->addAction(AText);
     action->setCheckable(true);
@@ -106,21 +90,21 @@ void TfrmConvertItem::AddContentActions(QMenu &AMenu) {
       SetContentChoice(choice);
     });
   };
-  addSubtitle(tr("None"), "none", FLoaded.Content.Subtitle.Kind == TSubtitleKind::skNone);
-  for (size_t i = 0; i < FLoaded.Subtitles.size(); ++i) {
+  addSubtitle(tr("None"), "none", FJob.Loaded.Content.Subtitle.Kind == TSubtitleKind::skNone);
+  for (size_t i = 0; i < FJob.Loaded.Subtitles.size(); ++i) {
     const bool isChosen =
-        FLoaded.Content.Subtitle.Kind != TSubtitleKind::skNone &&
-        (FLoaded.Subtitles[i].StreamIndex >= 0
-             ? FLoaded.Content.Subtitle.StreamIndex == FLoaded.Subtitles[i].StreamIndex
-             : FLoaded.Content.Subtitle.FileName == FLoaded.Subtitles[i].FileName);
-    addSubtitle(FromStd(FLoaded.Subtitles[i].Label), std::to_string(i + 1), isChosen);
+        FJob.Loaded.Content.Subtitle.Kind != TSubtitleKind::skNone &&
+        (FJob.Loaded.Subtitles[i].StreamIndex >= 0
+             ? FJob.Loaded.Content.Subtitle.StreamIndex == FJob.Loaded.Subtitles[i].StreamIndex
+             : FJob.Loaded.Content.Subtitle.FileName == FJob.Loaded.Subtitles[i].FileName);
+    addSubtitle(FromStd(FJob.Loaded.Subtitles[i].Label), std::to_string(i + 1), isChosen);
   }
   subtitles->addSeparator();
   QAction *other = subtitles->addAction(tr("Subtitle file..."));
   connect(other, &QAction::triggered, this, [this] {
     const QString file = QFileDialog::getOpenFileName(
         window(), tr("Subtitles to burn into the picture"),
-        QFileInfo(FromStd(FInputFileName)).absolutePath(),
+        QFileInfo(FromStd(FJob.InputFile)).absolutePath(),
         tr("Subtitles (*.srt *.ass *.ssa *.vtt *.SRT *.ASS *.SSA *.VTT)"));
     if (file.isEmpty())
       return;
@@ -131,7 +115,7 @@ void TfrmConvertItem::AddContentActions(QMenu &AMenu) {
   subtitles->setEnabled(waiting);
 
   AMenu.addSeparator();
-  const bool timed = waiting && FDuration > 0 && !FLoaded.Content.Still;
+  const bool timed = waiting && Duration() > 0 && !FJob.Loaded.Content.Still;
   const QString at = FromStd(FormatClockTime(FPreviewTimeUs / 1000));
   QAction *start = AMenu.addAction(tr("Set start (%1)").arg(at), this, [this] { SetRangeStart(); });
   start->setShortcut(QKeySequence(Qt::Key_BracketLeft));
@@ -167,17 +151,17 @@ void TfrmConvertItem::ShowContent() {
   if (!lbContent)
     return;
   QStringList parts;
-  const TResolvedContent &content = FLoaded.Content;
+  const TResolvedContent &content = FJob.Loaded.Content;
   if (content.Still)
     parts << tr("%1 s still").arg(content.StillSeconds);
   else if (FContent.StartMs > 0 || FContent.EndMs >= 0)
-    parts << RangeText(FContent, FDuration);
-  if (FLoaded.SoundTracks.size() > 1) {
+    parts << RangeText(FContent, Duration());
+  if (FJob.Loaded.SoundTracks.size() > 1) {
     int track = 0;
-    for (size_t i = 0; i < FLoaded.SoundTracks.size(); ++i)
-      if (FLoaded.SoundTracks[i].StreamIndex == content.AudioStream)
+    for (size_t i = 0; i < FJob.Loaded.SoundTracks.size(); ++i)
+      if (FJob.Loaded.SoundTracks[i].StreamIndex == content.AudioStream)
         track = static_cast<int>(i);
-    parts << tr("Sound %1").arg(FromStd(FLoaded.SoundTracks[track].Label));
+    parts << tr("Sound %1").arg(FromStd(FJob.Loaded.SoundTracks[track].Label));
   }
   // The line names a subtitle stream by its language alone (the codec says little to a
   // person); the tooltip says all.
@@ -185,7 +169,7 @@ void TfrmConvertItem::ShowContent() {
   if (content.Subtitle.Kind != TSubtitleKind::skNone) {
     QString name = FromStd(content.Subtitle.Label);
     full << tr("Subtitles %1").arg(name);
-    for (const TTrackEntry &track : FLoaded.Subtitles)
+    for (const TTrackEntry &track : FJob.Loaded.Subtitles)
       if (content.Subtitle.Kind == TSubtitleKind::skStream &&
           track.StreamIndex == content.Subtitle.StreamIndex && !track.Language.empty())
         name =

@@ -4,19 +4,20 @@
 #include <QComboBox>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QMimeData>
 #include <QPainter>
 #include <QScrollBar>
+#include <QTimer>
 #include <QUrl>
 #include <QWheelEvent>
 #include <algorithm>
 #include <cstdlib>
 
 #include "app/profiles.h"
-#include "ui/file_loader.h"
-#include "ui/messages.h"
 #include "app/window_rules.h"
+#include "ui/messages.h"
 
 namespace {
 
@@ -27,9 +28,28 @@ bool Busy(const TfrmConvertItem *AItem) {
   return AItem->FState == isConverting || AItem->FState == isPaused;
 }
 
+QString NameOf(const std::string &AFile) {
+  return OneLine(QFileInfo(QString::fromStdString(AFile)).fileName());
+}
+
+// The window's batch: files load as they are added, and a failed or stopped conversion ends it.
+TQueueSettings WindowQueue() {
+  TQueueSettings settings;
+  settings.Policy.LoadOnAdd = true;
+  settings.Policy.GoOnAfterFailure = false;
+  settings.Policy.Jobs = 1;
+  settings.LibraryPath = QCoreApplication::applicationDirPath().toStdString();
+  settings.AVCFolder = AVCFolder;
+  settings.MPEG4Folder = MPEG4Folder;
+  settings.PreviewWidth = TfrmConvertItem::PreviewWidth;
+  settings.PreviewHeight = TfrmConvertItem::PreviewHeight;
+  return settings;
+}
+
 } // namespace
 
-TfrmConvertList::TfrmConvertList(QWidget *AParent) : QWidget(AParent) {
+TfrmConvertList::TfrmConvertList(QWidget *AParent)
+    : QWidget(AParent), FAVCFolder(AVCFolder), FMPEG4Folder(MPEG4Folder) {
   setAcceptDrops(true);
   scrollbarConvertList = new QScrollBar(Qt::Vertical, this);
   scrollbarConvertList->setRange(0, ScrollMax);
@@ -39,8 +59,16 @@ TfrmConvertList::TfrmConvertList(QWidget *AParent) : QWidget(AParent) {
   scrollbarSideways = new QScrollBar(Qt::Horizontal, this);
   scrollbarSideways->setVisible(false);
   connect(scrollbarSideways, &QScrollBar::valueChanged, this, [this] { LayoutItems(); });
-  FLoader = new TFileLoader([this](TFileLoad &ALoad) { ItemLoaded(ALoad); }, this);
-  FReloader = new TFileLoader([this](TFileLoad &ALoad) { ReloadDelivered(ALoad); }, this);
+  // The queue raises its events on its own threads; they are run here, in order, from a queued
+  // call (the queue goes before the list, so the list is there for them).
+  FQueue = std::make_unique<TConversionQueue>(WindowQueue(), [this](const TQueueEvent &AEvent) {
+    std::lock_guard<std::mutex> lock(FEventsLock);
+    FEvents.push_back(AEvent);
+    if (FEventsPosted)
+      return;
+    FEventsPosted = true;
+    PostRunEvents();
+  });
   // Tabbing into a panel scrolled out of sight brings it into view; a click keeps the list still.
   connect(qApp, &QApplication::focusChanged, this, [this](QWidget *, QWidget *ANow) {
     if (QGuiApplication::mouseButtons() == Qt::NoButton)
@@ -48,17 +76,15 @@ TfrmConvertList::TfrmConvertList(QWidget *AParent) : QWidget(AParent) {
   });
 }
 
-// The loader goes first: its workers finish the files they hold and give up the names claimed
-// for panels that will never show.
-TfrmConvertList::~TfrmConvertList() {
-  delete FLoader;
-  delete FReloader;
-}
-
-int TfrmConvertList::Loading() const { return FLoader->Pending(); }
+// The queue goes before the panels that show it; its events still on their way are dropped
+// with the list.
+TfrmConvertList::~TfrmConvertList() { FQueue.reset(); }
 
 std::vector<TRememberedJob> TfrmConvertList::LoadingFiles() const {
-  return FLoader->PendingFiles();
+  std::vector<TRememberedJob> files;
+  for (const TPending &pending : FPending)
+    files.push_back(pending.Asked);
+  return files;
 }
 
 void TfrmConvertList::ShowPanelOf(QWidget *AWidget) {
@@ -113,66 +139,201 @@ int TfrmConvertList::ClientHeight() const {
 
 void TfrmConvertList::AddItem(const std::string &AFileName, int AProfile,
                               const TContentChoice &AChoice) {
-  // Libraries not loaded yet are loaded by the workers, one at a time (the loader is locked).
-  const std::string libraryPath = QCoreApplication::applicationDirPath().toStdString();
+  ReloadWaiting(); // the queue loads into the folders chosen now
   const int profile = AProfile >= 0 && AProfile < PSPProfileCount ? AProfile : DefaultProfileIndex;
-  FLoader->Add(AFileName, profile, libraryPath, AVCFolder, MPEG4Folder,
-               TfrmConvertItem::PreviewWidth, TfrmConvertItem::PreviewHeight, AChoice);
+  const int id = FQueue->Add(AFileName, profile, AChoice);
+  FPending.push_back({id, TRememberedJob{AFileName, profile, AChoice}});
 }
 
-void TfrmConvertList::ItemLoaded(TFileLoad &ALoad) {
-  if (!ALoad.OK) {
-    FRefused.push_back(ALoad.Error);
-  } else {
-    auto *item = new TfrmConvertItem(this, std::move(ALoad.Converter));
-    FItems.push_back(item);
-    const int index = Count() - 1;
-    item->setGeometry(0, index * (TfrmConvertItem::DesignHeight + ItemGap), ItemWidth(),
-                      TfrmConvertItem::DesignHeight);
-    item->FSelected = false;
-    item->FIndex = index;
-    item->FOnItemProgress = [this](int AIndex, int, int, int ACurrentDuration, float, float,
-                                   int64_t, int ATotalOutputDuration, TItemState AState) {
-      ItemProgress(AIndex, ACurrentDuration, ATotalOutputDuration, AState);
-    };
-    item->FOnItemTerminate = [this](int AIndex, bool AFinished, bool AException,
-                                    const std::string &AMessage) {
-      ItemTerminate(AIndex, AFinished, AException, AMessage);
-    };
-    item->TakeChoices(ALoad.Asked.Profile, ALoad.Asked.Choice);
-    item->ShowLoaded(ALoad.FileName, ALoad.Loaded, ALoad.Preview);
-    // The output folder changed while the file was loading: it writes into the new one.
-    if (ALoad.AVCFolder != AVCFolder || ALoad.MPEG4Folder != MPEG4Folder)
-      item->ReloadIfWaiting();
-    // A file that joins a running batch adds its time to the estimate of the time left.
-    if (FBatchWanted && FBatchClock.isValid())
-      FBatchTotalMs += std::max<int64_t>(item->Duration() / 1000, 0);
-    FMinItemWidth = std::max(FMinItemWidth, item->minimumSizeHint().width());
-    // The list shows the panel added last; moving the bar lays the panels out.
-    if (scrollbarConvertList->value() == ScrollMax)
-      LayoutItems();
-    else
-      scrollbarConvertList->setValue(ScrollMax);
-    update();
-    // Start was pressed before this panel was ready, and nothing converts now.
-    if (FBatchWanted && !FStopRequested && AllTerminated())
-      StartNextWaiting();
-  }
-  if (Loading() == 0)
-    EndBatchIfIdle(false); // the last files were refused
-  // The files refused together are told together, once the others have loaded.
-  if (!FRefused.empty() && Loading() == 0) {
-    QString text;
-    if (FRefused.size() == 1) {
-      text = QString::fromStdString(FRefused.front());
-    } else {
-      text = tr("%1 files could not be added:").arg(FRefused.size());
-      for (const std::string &refused : FRefused)
-        text += QLatin1Char('\n') + OneLine(QString::fromStdString(refused));
+int TfrmConvertList::IndexOf(int AId) const {
+  for (int i = 0; i < Count(); ++i)
+    if (FItems[static_cast<size_t>(i)]->JobId() == AId)
+      return i;
+  return -1;
+}
+
+// Callable from any thread: the call runs on the window's.
+void TfrmConvertList::PostRunEvents() {
+  const QPointer<TfrmConvertList> self(this);
+  QMetaObject::invokeMethod(
+      this,
+      [self] {
+        if (self)
+          self->RunEvents();
+      },
+      Qt::QueuedConnection);
+}
+
+void TfrmConvertList::RunEvents() {
+  constexpr int SliceMs = 30;
+  QElapsedTimer clock;
+  clock.start();
+  for (;;) {
+    TQueueEvent event;
+    {
+      std::lock_guard<std::mutex> lock(FEventsLock);
+      if (FEvents.empty()) {
+        FEventsPosted = false;
+        return;
+      }
+      event = FEvents.front();
+      FEvents.pop_front();
     }
-    FRefused.clear();
-    PostMessage(window(), text);
+    QueueEvent(event);
+    if (clock.elapsed() >= SliceMs) {
+      PostRunEvents();
+      return;
+    }
   }
+}
+
+void TfrmConvertList::QueueEvent(const TQueueEvent &AEvent) {
+  switch (AEvent.Kind) {
+  case TQueueEventKind::qeChanged:
+  case TQueueEventKind::qeProgress:
+    JobChanged(AEvent.JobId, AEvent.Kind == TQueueEventKind::qeProgress);
+    break;
+  case TQueueEventKind::qeRemoved:
+    break; // the list took the panel away itself
+  case TQueueEventKind::qeBatchEnded:
+    BatchEnded();
+    break;
+  }
+}
+
+void TfrmConvertList::JobChanged(int AId, bool AProgress) {
+  const int index = IndexOf(AId);
+  if (index < 0) {
+    ShowLoaded();
+    return;
+  }
+  TConversionJob job;
+  if (!FQueue->Job(AId, job))
+    return;
+  TfrmConvertItem *item = Item(index);
+  const TItemState before = item->FState;
+  const bool endedBefore = item->Job().Ended;
+  item->ShowJob(job, AProgress);
+  if (item->FState == isConverting && before == isWaiting)
+    PanelStarted(index);
+  if (job.Ended && !endedBefore)
+    PanelEnded(index, job);
+  else if (AProgress)
+    PanelProgress(index, job);
+}
+
+// The loads come back in the order the files were added; each file waits for those before it.
+void TfrmConvertList::ShowLoaded() {
+  // A file slow to load holds back those loaded after it: their panels then come in slices.
+  constexpr int SliceMs = 30;
+  QElapsedTimer clock;
+  clock.start();
+  while (!FPending.empty()) {
+    if (clock.elapsed() >= SliceMs) {
+      QTimer::singleShot(0, this, [this] { ShowLoaded(); });
+      return;
+    }
+    TConversionJob job;
+    const int id = FPending.front().Id;
+    if (!FQueue->Job(id, job) || (!job.Ready && job.State != TConversionState::csFailed))
+      break;
+    if (job.Ready && job.State == TConversionState::csLoading)
+      break; // its first picture is still being taken
+    FPending.erase(FPending.begin());
+    if (job.Ready) {
+      AddPanel(job);
+    } else {
+      FRefused.push_back(job.Message);
+      FQueue->Remove(id);
+    }
+  }
+  // The files refused together are told together, once the others have loaded.
+  if (FRefused.empty() || !FPending.empty())
+    return;
+  QString text;
+  if (FRefused.size() == 1) {
+    text = QString::fromStdString(FRefused.front());
+  } else {
+    text = tr("%1 files could not be added:").arg(FRefused.size());
+    for (const std::string &refused : FRefused)
+      text += QLatin1Char('\n') + OneLine(QString::fromStdString(refused));
+  }
+  FRefused.clear();
+  PostMessage(window(), text);
+}
+
+void TfrmConvertList::AddPanel(const TConversionJob &AJob) {
+  auto *item = new TfrmConvertItem(this, *FQueue, AJob.Id);
+  FItems.push_back(item);
+  const int index = Count() - 1;
+  item->setGeometry(0, index * (TfrmConvertItem::DesignHeight + ItemGap), ItemWidth(),
+                    TfrmConvertItem::DesignHeight);
+  item->FIndex = index;
+  item->ShowJob(AJob);
+  FMinItemWidth = std::max(FMinItemWidth, item->minimumSizeHint().width());
+  // The list shows the panel added last; moving the bar lays the panels out.
+  if (scrollbarConvertList->value() == ScrollMax)
+    LayoutItems();
+  else
+    scrollbarConvertList->setValue(ScrollMax);
+  item->show();
+  update();
+  if (item->FState == isConverting)
+    PanelStarted(index);
+}
+
+void TfrmConvertList::PanelStarted(int AIndex) {
+  TfrmConvertItem *item = Item(AIndex);
+  // The list follows the batch while the panel it showed converting is in sight.
+  if (!FFollowed || (FFollowed->y() < ClientHeight() && FFollowed->geometry().bottom() >= 0))
+    ScrollToPanel(AIndex);
+  FFollowed = item;
+  if (!FStopRequested)
+    ShowStatus(tr("Converting %1").arg(NameOf(item->InputFileName())));
+}
+
+void TfrmConvertList::PanelProgress(int AIndex, const TConversionJob &AJob) {
+  if (!FOnListProgress)
+    return;
+  const TItemState state = ItemStateOf(AJob.State);
+  FOnListProgress(AIndex, OverallPercent(AIndex, Count(), AJob.CurrentMs, AJob.DurationMs), state);
+  // A report still on its way when the batch was paused or stopped leaves the status saying so.
+  if (state != isConverting || FStopRequested)
+    return;
+  const int64_t left = FQueue->BatchTimeLeftMs();
+  QString text =
+      tr("Converting %1 (%2 of %3)").arg(NameOf(AJob.InputFile)).arg(AIndex + 1).arg(Count());
+  if (left >= 0)
+    text += QStringLiteral("  \u2014  ") + QString::fromStdString(FormatTimeLeft(left));
+  ShowStatus(text);
+}
+
+void TfrmConvertList::PanelEnded(int AIndex, const TConversionJob &AJob) {
+  const bool finished = AJob.State == TConversionState::csFinished;
+  if (FOnListProgress)
+    FOnListProgress(AIndex, AIndex == Count() - 1 && finished ? 100 : -1, isTerminated);
+  if (AJob.State == TConversionState::csFailed)
+    ShowStatus(tr("Conversion failed: %1").arg(QString::fromStdString(AJob.Message)));
+  else if (!finished)
+    ShowStatus(tr("Conversion stopped"));
+  else if (AIndex == Count() - 1)
+    ShowStatus(tr("All conversions finished"));
+  // A stopped conversion leaves its part in the output folder too: the file list must show it.
+  if (FOnItemFinished)
+    FOnItemFinished();
+}
+
+void TfrmConvertList::BatchEnded() {
+  // A Start pressed meanwhile has begun the next one.
+  FBatchRunning = FQueue->BatchRunning();
+  const TBatchEnd batch = FQueue->LastBatch();
+  if (FOnBatchEnded) {
+    QStringList failed;
+    for (const std::string &input : batch.Failed)
+      failed << NameOf(input);
+    FOnBatchEnded(batch.Converted, failed, batch.Stopped);
+  }
+  TellIfAllEnded();
 }
 
 void TfrmConvertList::LayoutItems() {
@@ -227,14 +388,6 @@ void TfrmConvertList::wheelEvent(QWheelEvent *AEvent) {
   const bool sideways = scrollbarSideways->isVisible() && std::abs(delta.x()) > std::abs(delta.y());
   QCoreApplication::sendEvent(sideways ? scrollbarSideways : scrollbarConvertList, AEvent);
 }
-
-// Panels are numbered by their place, so that the overall percentage and the last panel's
-// 100 % stay right after panels before them are removed.
-void TfrmConvertList::Renumber() {
-  for (int i = 0; i < Count(); ++i)
-    FItems[static_cast<size_t>(i)]->FIndex = i;
-}
-
 void TfrmConvertList::RemoveSelected() {
   if (FItems.empty())
     return;
@@ -250,84 +403,68 @@ void TfrmConvertList::RemoveSelected() {
   bool removedConverting = false, removedPaused = false;
   std::vector<TfrmConvertItem *> kept;
   for (TfrmConvertItem *item : FItems) {
-    if (item->FSelected) {
-      removedConverting = removedConverting || item->FState == isConverting;
-      removedPaused = removedPaused || item->FState == isPaused;
-      item->ClosePanel();
-    } else {
+    if (!item->FSelected) {
       kept.push_back(item);
+      continue;
     }
+    removedConverting = removedConverting || item->FState == isConverting;
+    removedPaused = removedPaused || item->FState == isPaused;
+    FQueue->Remove(item->JobId());
+    item->hide();
+    item->deleteLater();
   }
   FItems.swap(kept);
-  Renumber();
+  // Panels are numbered by their place, so that the overall percentage and the last panel's
+  // 100 % stay right after panels before them are removed.
+  for (int i = 0; i < Count(); ++i)
+    FItems[static_cast<size_t>(i)]->FIndex = i;
   LayoutItems();
   update();
   if (FItems.empty() && FOnListProgress)
     FOnListProgress(-1, 0, isWaiting);
   // A removed paused panel leaves the batch paused: Resume goes on with the next waiting one.
-  if (removedPaused && !removedConverting && !FStopRequested &&
-      std::any_of(FItems.begin(), FItems.end(),
-                  [](const TfrmConvertItem *AItem) { return AItem->FState == isWaiting; })) {
-    FHeldByPause = true;
+  const bool waiting = std::any_of(FItems.begin(), FItems.end(), [](const TfrmConvertItem *AItem) {
+    return AItem->FState == isWaiting;
+  });
+  if (removedPaused && !removedConverting && !FStopRequested && waiting)
     ShowStatus(tr("Paused"));
-  } else if (removedPaused && !removedConverting) {
-    if (AllTerminated())
-      ShowStatus(QString());
-    EndBatchIfIdle(true);
-  }
-  // A removed converting panel does not end the batch: the next waiting panel goes on.
-  if (removedConverting) {
-    StartNextWaiting();
-    if (AllTerminated())
-      ShowStatus(QString()); // the file it named is gone from the list
-    EndBatchIfIdle(true);
-  }
-  if (removedConverting || removedPaused)
-    TellIfAllEnded();
-  BatchChanged();
+  else if ((removedConverting || removedPaused) && !waiting)
+    ShowStatus(QString()); // the file it named is gone from the list
 }
 
-// A removed panel reports no end of its own: a window that waits for the conversions to end
-// before it closes hears it from here.
+// A window that waits for the conversions to end before it closes hears it from here.
 void TfrmConvertList::TellIfAllEnded() {
   if (AllTerminated() && FOnListProgress)
     FOnListProgress(-1, -1, isTerminated);
 }
 
 void TfrmConvertList::ClearItems() {
-  FLoader->Cancel();
+  for (const TPending &pending : FPending)
+    FQueue->Remove(pending.Id);
+  FPending.clear();
   FRefused.clear();
-  FBatchWanted = false;
   std::vector<TfrmConvertItem *> items;
   items.swap(FItems);
-  const bool busy = std::any_of(items.begin(), items.end(), Busy);
-  for (TfrmConvertItem *item : items)
-    item->ClosePanel();
-  EndBatchIfIdle(true);
+  for (TfrmConvertItem *item : items) {
+    FQueue->Remove(item->JobId());
+    item->hide();
+    item->deleteLater();
+  }
   ShowStatus(QString());
   // An empty list has done nothing yet.
   if (FOnListProgress)
     FOnListProgress(-1, 0, isWaiting);
-  if (busy)
-    TellIfAllEnded();
   LayoutItems(); // no scroll bar left over an empty list
   update();
 }
 
 void TfrmConvertList::StopAll() {
   FStopRequested = true;
-  FBatchWanted = false;
-  if (FHeldByPause) { // nothing runs: the held batch simply ends
-    FHeldByPause = false;
+  const bool stopping = std::any_of(FItems.begin(), FItems.end(), Busy);
+  // A batch held by a removed paused panel simply ends.
+  if (!stopping && FBatchRunning)
     ShowStatus(tr("Conversion stopped"));
-    EndBatchIfIdle(true);
-  }
-  bool stopping = false;
-  for (TfrmConvertItem *item : FItems)
-    if (Busy(item)) {
-      item->StopItem();
-      stopping = true;
-    }
+  FQueue->Stop();
   // The encoders finish what they hold before the end is reported: until then Start waits.
   if (stopping)
     ShowStatus(tr("Stopping\u2026"));
@@ -340,58 +477,25 @@ void TfrmConvertList::PauseAll() {
       ShowStatus(tr("Nothing is converting"));
     return;
   }
-  for (TfrmConvertItem *item : FItems)
-    if (item->FState == isConverting) {
-      item->PauseItem();
-      if (!FPauseClock.isValid())
-        FPauseClock.start();
-      ShowStatus(tr("Paused"));
-    }
+  FQueue->Pause();
+  ShowStatus(tr("Paused"));
 }
 
 void TfrmConvertList::ResumeNext() {
-  // The paused panel was removed: the batch goes on with the next waiting one.
-  if (FHeldByPause && AllTerminated()) {
-    FHeldByPause = false;
-    FBatchClock.start();
-    StartNextWaiting();
-    BatchChanged();
-    EndBatchIfIdle(false);
+  const bool paused = std::any_of(FItems.begin(), FItems.end(), [](const TfrmConvertItem *AItem) {
+    return AItem->FState == isPaused;
+  });
+  // Also a batch whose paused panel was removed: it goes on with the next waiting one.
+  if (!paused && (std::any_of(FItems.begin(), FItems.end(), Busy) || !FBatchRunning)) {
+    ShowStatus(tr("Nothing is paused"));
     return;
   }
-  for (TfrmConvertItem *item : FItems)
-    if (item->FState == isPaused) {
-      item->ResumeItem();
-      if (FPauseClock.isValid()) {
-        FPausedMs += FPauseClock.elapsed();
-        FPauseClock.invalidate();
-      }
-      return;
-    }
-  ShowStatus(tr("Nothing is paused"));
-}
-
-void TfrmConvertList::StartNextWaiting(bool AFromEnd) {
-  if (FStopRequested || FHeldByPause)
-    return;
-  for (TfrmConvertItem *item : FItems)
-    if (item->FState == isWaiting) {
-      // The list follows the batch while the panel it showed converting is in sight.
-      if (!FFollowed || (FFollowed->y() < ClientHeight() && FFollowed->geometry().bottom() >= 0))
-        ScrollToPanel(
-            static_cast<int>(std::find(FItems.begin(), FItems.end(), item) - FItems.begin()));
-      FFollowed = item;
-      item->StartItem(AFromEnd);
-      ShowStatus(
-          tr("Converting %1")
-              .arg(OneLine(QFileInfo(QString::fromStdString(item->InputFileName())).fileName())));
-      return;
-    }
+  FQueue->Resume();
 }
 
 void TfrmConvertList::StartBatch() {
   // The presses that do nothing say so, and the buttons stay as they are.
-  if (FItems.empty() && Loading() == 0) {
+  if (FItems.empty() && FPending.empty()) {
     ShowStatus(tr("Nothing to start: add files first"));
     return;
   }
@@ -401,153 +505,28 @@ void TfrmConvertList::StartBatch() {
       ShowStatus(tr("Paused: Resume goes on, Stop ends the batch"));
     return;
   }
-  for (TfrmConvertItem *item : FItems)
-    item->ResetItem();
+  // The paused panel was removed: the batch waits for Resume.
+  if (FQueue->BatchRunning()) {
+    ShowStatus(tr("Paused: Resume goes on, Stop ends the batch"));
+    return;
+  }
   FStopRequested = false;
-  FBatchWanted = true;
-  FHeldByPause = false;
   FFollowed = nullptr; // Start shows the first panel it converts
   FBatchRunning = true;
-  FBatchConverted = 0;
-  FBatchFailed.clear();
-  BatchStarted();
-  StartNextWaiting();
+  FQueue->Start();
 }
 
-void TfrmConvertList::EndBatchIfIdle(bool AStopped) {
-  if (!FBatchRunning || !AllTerminated() || FHeldByPause)
-    return;
-  if (FBatchWanted && !FStopRequested && Loading() > 0)
-    return; // files still loading are part of it
-
-  FBatchRunning = false;
-  // Only Start begins the next batch: a file added from now on waits for it.
-  FBatchWanted = false;
-  if (FOnBatchEnded)
-    FOnBatchEnded(FBatchConverted, FBatchFailed, AStopped);
-}
-
-// Off the window's thread: a long list of waiting panels would hold it for each one's probe.
+// The queue loads the waiting panels again, off the window's thread.
 void TfrmConvertList::ReloadWaiting() {
-  const std::string libraryPath = QCoreApplication::applicationDirPath().toStdString();
-  for (TfrmConvertItem *item : FItems) {
-    if (item->FState != isWaiting || item->InputFileName().empty())
-      continue;
-    item->GiveUpClaim();
-    const uint64_t serial =
-        FReloader->Add(item->InputFileName(), item->cboxFormat->currentIndex(), libraryPath,
-                       AVCFolder, MPEG4Folder, 0, 0, item->ContentChoice());
-    item->AwaitReload(serial);
-    FReloads[serial] = item;
-  }
-}
-
-// A load no panel takes any more gives its claim back.
-void TfrmConvertList::ReloadDelivered(TFileLoad &ALoad) {
-  const auto at = FReloads.find(ALoad.Serial);
-  QPointer<TfrmConvertItem> item;
-  if (at != FReloads.end()) {
-    item = at->second;
-    FReloads.erase(at);
-  }
-  if (!item || !item->TakeReload(ALoad))
-    ReleaseOutputClaim(ALoad.Loaded);
+  if (FAVCFolder == AVCFolder && FMPEG4Folder == MPEG4Folder)
+    return;
+  FAVCFolder = AVCFolder;
+  FMPEG4Folder = MPEG4Folder;
+  FQueue->SetFolders(AVCFolder, MPEG4Folder);
 }
 
 bool TfrmConvertList::AllTerminated() const {
-  return std::none_of(FItems.begin(), FItems.end(), Busy);
-}
-
-void TfrmConvertList::BatchStarted() {
-  FBatchClock.start();
-  FPauseClock.invalidate();
-  FPausedMs = 0;
-  FBatchBaseMs = 0;
-  FLastReporter = nullptr;
-  FBatchTotalMs = 0;
-  for (TfrmConvertItem *item : FItems)
-    FBatchTotalMs += std::max<int64_t>(item->Duration() / 1000, 0);
-}
-
-void TfrmConvertList::BatchChanged() {
-  if (!FBatchClock.isValid())
-    return;
-  const auto busy = std::find_if(FItems.begin(), FItems.end(), Busy);
-  if (busy == FItems.end()) {
-    FBatchClock.invalidate();
-    return;
-  }
-  FBatchClock.start();
-  FPausedMs = 0;
-  FPauseClock.invalidate();
-  if (std::any_of(FItems.begin(), FItems.end(),
-                  [](const TfrmConvertItem *AItem) { return AItem->FState == isPaused; }))
-    FPauseClock.start();
-  FBatchTotalMs = 0;
-  for (TfrmConvertItem *item : FItems)
-    FBatchTotalMs += std::max<int64_t>(item->Duration() / 1000, 0);
-  FBatchBaseMs = BatchDoneMs(static_cast<int>(busy - FItems.begin()),
-                             *busy == FLastReporter ? FLastReportedMs : 0);
-}
-
-// Media time converted so far: the panels before the converting one are done.
-int64_t TfrmConvertList::BatchDoneMs(int ACurrentIndex, int64_t ACurrentMs) const {
-  int64_t done = std::max<int64_t>(ACurrentMs, 0);
-  for (int i = 0; i < ACurrentIndex && i < Count(); ++i)
-    done += std::max<int64_t>(FItems[static_cast<size_t>(i)]->Duration() / 1000, 0);
-  return done;
-}
-
-void TfrmConvertList::ItemProgress(int AIndex, int ACurrentDuration, int ATotalOutputDuration,
-                                   TItemState AState) {
-  if (!FOnListProgress)
-    return;
-  FOnListProgress(AIndex, OverallPercent(AIndex, Count(), ACurrentDuration, ATotalOutputDuration),
-                  AState);
-  if (AIndex < 0 || AIndex >= Count() || !FBatchClock.isValid())
-    return;
-  FLastReporter = Item(AIndex);
-  FLastReportedMs = ACurrentDuration;
-  // A report still on its way when the batch was paused or stopped leaves the status saying so.
-  if (AState != isConverting || FStopRequested)
-    return;
-  const int64_t paused = FPausedMs + (FPauseClock.isValid() ? FPauseClock.elapsed() : 0);
-  const int64_t left =
-      EstimateTimeLeftMs(BatchDoneMs(AIndex, ACurrentDuration) - FBatchBaseMs,
-                         FBatchTotalMs - FBatchBaseMs, FBatchClock.elapsed() - paused);
-  QString text =
-      tr("Converting %1 (%2 of %3)")
-          .arg(OneLine(QFileInfo(QString::fromStdString(Item(AIndex)->InputFileName())).fileName()))
-          .arg(AIndex + 1)
-          .arg(Count());
-  if (left >= 0)
-    text += QStringLiteral("  \u2014  ") + QString::fromStdString(FormatTimeLeft(left));
-  ShowStatus(text);
-}
-
-void TfrmConvertList::ItemTerminate(int AIndex, bool AFinished, bool AException,
-                                    const std::string &AMessage) {
-  if (FOnListProgress)
-    FOnListProgress(AIndex, AIndex == Count() - 1 && AFinished ? 100 : -1, isTerminated);
-  if (AException)
-    ShowStatus(tr("Conversion failed: %1").arg(QString::fromStdString(AMessage)));
-  else if (!AFinished)
-    ShowStatus(tr("Conversion stopped"));
-  else if (AIndex == Count() - 1)
-    ShowStatus(tr("All conversions finished"));
-  if (!AFinished)
-    FBatchWanted = false; // a failed or stopped conversion ends the batch
-  // A stopped conversion leaves its part in the output folder too: the file list must show it.
-  if (FOnItemFinished)
-    FOnItemFinished();
-  if (AFinished)
-    ++FBatchConverted;
-  else if (AException && AIndex >= 0 && AIndex < Count())
-    FBatchFailed << OneLine(
-        QFileInfo(QString::fromStdString(Item(AIndex)->InputFileName())).fileName());
-  if (AFinished)
-    StartNextWaiting(true);
-  EndBatchIfIdle(!AFinished && !AException);
+  return std::none_of(FItems.begin(), FItems.end(), Busy) && !FBatchRunning;
 }
 
 void TfrmConvertList::ShowStatus(const QString &AText) {

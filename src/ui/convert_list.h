@@ -1,23 +1,22 @@
-// TfrmConvertList: the scrolling list of conversion panels on the Convert page, and the batch
-// that converts them one after another.
+// TfrmConvertList: the scrolling list of conversion panels on the Convert page, a view of the
+// conversion queue that converts them one after another.
 #pragma once
 
-#include <QElapsedTimer>
 #include <QPointer>
 #include <QStringList>
 #include <QWidget>
 #include <functional>
-#include <map>
+#include <deque>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
+#include "app/conversion_queue.h"
 #include "app/remembered_batch.h"
 #include "ui/convert_item.h"
 
 class QScrollBar;
-class TFileLoader;
-struct TFileLoad;
 
 // APercent -1: no new value.
 using TListProgressEvent = std::function<void(int AIndex, int APercent, TItemState AState)>;
@@ -29,16 +28,16 @@ public:
   static constexpr int ScrollBarWidth = 17;
 
   explicit TfrmConvertList(QWidget *AParent = nullptr);
+  // Stops what converts and waits for it; names claimed for waiting files are given back.
   ~TfrmConvertList() override;
 
-  // Loads the file off the window's thread; its panel appears, in the order files were added,
-  // once its probe and first picture are done. A file refused says why: one message for the
-  // files refused together.
-  // AProfile -1 is the default profile.
+  // The queue loads the file off the window's thread; its panel appears, in the order files
+  // were added, once the load is done. A file refused says why: one message for the files
+  // refused together. AProfile -1 is the default profile.
   void AddItem(const std::string &AFileName, int AProfile = -1,
                const TContentChoice &AChoice = TContentChoice());
   // Files added whose panels have not appeared yet, and them as added, in that order.
-  int Loading() const;
+  int Loading() const { return static_cast<int>(FPending.size()); }
   std::vector<TRememberedJob> LoadingFiles() const;
   void RemoveSelected();
   void ClearItems();
@@ -50,7 +49,7 @@ public:
   void StopAll();
   void PauseAll();
   void ResumeNext();
-  // True when no panel converts or is paused: waiting panels never ran and have nothing to end.
+  // True when no batch runs: waiting panels never ran and have nothing to end.
   bool AllTerminated() const;
 
   int Count() const { return static_cast<int>(FItems.size()); }
@@ -64,9 +63,13 @@ public:
   // The batch has ended: the panels it converted, the names of those that failed, and whether
   // it was stopped (by Stop, or by removing the panels) rather than run to its end.
   std::function<void(int AConverted, const QStringList &AFailedNames, bool AStopped)> FOnBatchEnded;
+  // From Start until the queue's end of the batch has reached the window.
   bool BatchRunning() const { return FBatchRunning; }
   // Files and folders dropped on the list, in their order; unset, the files are added as they are.
   std::function<void(const QStringList &APaths)> FOnDropped;
+  // One of the queue's events, on the window's thread (a late one changes nothing the job's
+  // state does not say).
+  void QueueEvent(const TQueueEvent &AEvent);
 
   QScrollBar *scrollbarConvertList = nullptr;
   QScrollBar *scrollbarSideways = nullptr; // shown while the panels are wider than the list
@@ -79,55 +82,45 @@ protected:
   void paintEvent(QPaintEvent *AEvent) override;
 
 private:
-  void ItemLoaded(TFileLoad &ALoad);
+  struct TPending {
+    int Id;
+    TRememberedJob Asked;
+  };
+  // Runs the queue's events that have come, for a slice of time at most, so that many files
+  // loading at once leave the window's other events their turn.
+  void RunEvents();
+  void PostRunEvents();
+  void JobChanged(int AId, bool AProgress);
+  // Panels for the files loaded, in the order added; the refused told together.
+  void ShowLoaded();
+  void AddPanel(const TConversionJob &AJob);
+  void PanelStarted(int AIndex);
+  void PanelEnded(int AIndex, const TConversionJob &AJob);
+  void PanelProgress(int AIndex, const TConversionJob &AJob);
+  void BatchEnded();
   void LayoutItems();
   // Scrolls the panel that holds AWidget fully into view.
   void ShowPanelOf(QWidget *AWidget);
   // Scrolls panel AIndex fully into view, up or down.
   void ScrollToPanel(int AIndex);
-  // AFromEnd: started from the end of the conversion before, which must not wait for a person.
-  void StartNextWaiting(bool AFromEnd = false);
   void TellIfAllEnded();
-  void ItemProgress(int AIndex, int ACurrentDuration, int ATotalOutputDuration, TItemState AState);
-  void ItemTerminate(int AIndex, bool AFinished, bool AException, const std::string &AMessage);
-  void Renumber();
+  int IndexOf(int AId) const;
   int ItemWidth() const;
   int ViewWidth() const;    // what the list shows of a panel's width
   int ClientHeight() const; // what the list shows of its panels' height
   void ShowStatus(const QString &AText);
-  // Time bookkeeping for the status line's estimate of the whole batch.
-  void BatchStarted();
-  // Panels removed mid-batch took their time and their share with them: the estimate starts
-  // again from what is left.
-  void BatchChanged();
-  int64_t BatchDoneMs(int ACurrentIndex, int64_t ACurrentMs) const;
 
-  void EndBatchIfIdle(bool AStopped);
-
+  std::mutex FEventsLock; // the queue's events not run yet, from its thread
+  std::deque<TQueueEvent> FEvents;
+  bool FEventsPosted = false;
+  std::unique_ptr<TConversionQueue> FQueue;
   std::vector<TfrmConvertItem *> FItems;
-  bool FBatchRunning = false;
-  int FBatchConverted = 0;
-  QStringList FBatchFailed;
-  TFileLoader *FLoader = nullptr;
-  // Loads the waiting panels again when the output folder changes; the panel each load is for.
-  TFileLoader *FReloader = nullptr;
-  std::map<uint64_t, QPointer<TfrmConvertItem>> FReloads;
-  void ReloadDelivered(TFileLoad &ALoad);
-  std::vector<std::string> FRefused; // messages of files refused since the last were shown
-  // Start was pressed and the batch has not been stopped or ended by a failure: panels still
-  // loading are converted when they appear.
-  bool FBatchWanted = false;
-  int FMinItemWidth = 0;               // the narrowest a panel shows all of itself
-  bool FStatusIsHint = false;          // the status line says how to use Remove
-  QPointer<TfrmConvertItem> FFollowed; // the panel the batch last started
+  std::vector<TPending> FPending;       // added, not shown yet, in the order added
+  std::vector<std::string> FRefused;    // messages of files refused since the last were shown
+  std::string FAVCFolder, FMPEG4Folder; // the output folders the queue was last told
+  int FMinItemWidth = 0;                // the narrowest a panel shows all of itself
+  bool FStatusIsHint = false;           // the status line says how to use Remove
+  QPointer<TfrmConvertItem> FFollowed;  // the panel the batch last started
   bool FStopRequested = false;
-  // The paused panel was removed: the batch waits for Resume before it goes on.
-  bool FHeldByPause = false;
-  QElapsedTimer FBatchClock;
-  int64_t FPausedMs = 0;
-  QElapsedTimer FPauseClock;
-  int64_t FBatchTotalMs = 0;
-  int64_t FBatchBaseMs = 0; // media time done when the clock was last started
-  QPointer<TfrmConvertItem> FLastReporter;
-  int64_t FLastReportedMs = 0;
+  bool FBatchRunning = false;
 };

@@ -24,6 +24,8 @@ TQueueSettings SettingsFor(const TempDir &AOut, bool AWindow, int AJobs = 1) {
   settings.Policy.GoOnAfterFailure = !AWindow;
   settings.Policy.LoadOnAdd = AWindow;
   settings.Policy.Jobs = AJobs;
+  if (AWindow)
+    settings.PreviewWidth = 138, settings.PreviewHeight = 102;
   fs::create_directories(AOut.path() / "AVC");
   fs::create_directories(AOut.path() / "MPEG4");
   settings.AVCFolder = AOut.file("AVC") + "/";
@@ -69,6 +71,8 @@ TEST(ConversionQueue, WindowStartsOnlyFromStartAndConvertsEveryJobAgain) {
   TConversionJob job = JobOf(queue, first);
   EXPECT_EQ(job.State, TConversionState::csWaiting);
   EXPECT_FALSE(job.Title.empty());
+  EXPECT_TRUE(job.Ready);
+  EXPECT_EQ(job.Preview.Width, 138) << "the window shows the first picture as soon as it loads";
   const std::string firstOutput = job.OutputFile;
   ASSERT_TRUE(fs::exists(firstOutput)) << "a waiting job holds its name";
 
@@ -112,6 +116,10 @@ TEST(ConversionQueue, FailureEndsTheWindowsBatchWhileTheCommandLineGoesOn) {
     EXPECT_FALSE(JobOf(queue, bad).Message.empty());
     EXPECT_EQ(JobOf(queue, good).State, TConversionState::csWaiting);
     EXPECT_FALSE(queue.BatchRunning());
+    const TBatchEnd batch = queue.LastBatch();
+    EXPECT_EQ(batch.Converted, 0);
+    EXPECT_EQ(batch.Failed, std::vector<std::string>{gone});
+    EXPECT_FALSE(batch.Stopped);
   }
   EXPECT_TRUE(EmptyFiles(out).empty()) << EmptyFiles(out).front();
 
@@ -148,8 +156,10 @@ TEST(ConversionQueue, PauseResumeRemoveAndStop) {
     queue.Resume();
     ASSERT_TRUE(WaitFor([&] { return JobOf(queue, a).State == TConversionState::csConverting; }));
 
+    const std::string cutShort = JobOf(queue, a).OutputFile;
     queue.Remove(a);
     ASSERT_TRUE(WaitFor([&] { return JobOf(queue, b).State == TConversionState::csConverting; }));
+    EXPECT_FALSE(fs::exists(cutShort)) << "a removed conversion leaves no half file";
     TConversionJob removed;
     EXPECT_FALSE(queue.Job(a, removed));
     EXPECT_TRUE(queue.BatchRunning());
@@ -159,6 +169,12 @@ TEST(ConversionQueue, PauseResumeRemoveAndStop) {
     EXPECT_EQ(JobOf(queue, b).State, TConversionState::csStopped);
     EXPECT_EQ(JobOf(queue, c).State, TConversionState::csWaiting);
     EXPECT_TRUE(fs::exists(waitingOutput));
+    EXPECT_TRUE(queue.LastBatch().Stopped);
+    // Removed before its load came: nothing is claimed for it.
+    const int late = queue.Add(MediaFile("avi_mpeg4_mp3.avi"), DefaultProfileIndex);
+    queue.Remove(late);
+    queue.WaitIdle();
+    EXPECT_FALSE(queue.Job(late, removed));
   }
   EXPECT_FALSE(fs::exists(waitingOutput));
   EXPECT_TRUE(EmptyFiles(out).empty()) << EmptyFiles(out).front();
