@@ -672,21 +672,24 @@ void TConversionQueue::EndBatchIfIdle() {
   Raise(TQueueEventKind::qeBatchEnded, 0);
 }
 
-void TConversionQueue::Start() {
-  Post([this] { DoStart(); });
+void TConversionQueue::Start(bool AOnlyNotRun) {
+  Post([this, AOnlyNotRun] { DoStart(AOnlyNotRun); });
 }
 
 // Every job converts again, into a name claimed anew when its last run used its claim.
-void TConversionQueue::DoStart() {
+void TConversionQueue::DoStart(bool AOnlyNotRun) {
   if (FActive > 0 || FHeldByPause)
     return;
   for (auto &entry : FEntries) {
     if (entry->Removing || entry->LoadRefused)
       continue;
+    const bool keep = AOnlyNotRun && entry->Data.Ended;
     {
       std::lock_guard<std::mutex> lock(FLock);
-      entry->InBatch = true;
+      entry->InBatch = !keep;
     }
+    if (keep)
+      continue;
     if (entry->InLoader)
       continue; // it joins once loaded
     Change(*entry, [](TConversionJob &AJob) {

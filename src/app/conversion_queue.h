@@ -116,7 +116,9 @@ public:
   // Where in the input the job's thumbnail is taken (the preview's picture), microseconds.
   void SetPictureTime(int AId, int64_t ATimeUs);
   // Converts every job again; nothing happens while one converts or is paused.
-  void Start();
+  // AOnlyNotRun: jobs that have run keep what they made and stay out of the batch (sending to
+  // the stick converts only what waits).
+  void Start(bool AOnlyNotRun = false);
   // Stops what converts; the batch then ends, waiting jobs stay waiting.
   void Stop();
   void Pause();
@@ -168,7 +170,7 @@ private:
   void StopLoaders();
   void Note(TEntry &AEntry, const std::string &ALine);
   void DoSetChoice(int AId, int AProfileIndex, const TContentChoice &AContent);
-  void DoStart();
+  void DoStart(bool AOnlyNotRun);
   void DoRemove(int AId);
   void DoStop();
   void DoPauseResume(bool APause);

@@ -288,8 +288,9 @@ void TfrmConvertItem::ShowLoad() {
   lbInfoString->setText(FromStd(FormatLineOf(loaded)));
   lbDuration->setText(
       FromStd(FormatDuration(loaded.DurationUs >= 0 ? loaded.DurationUs / 1000 : -1)));
-  // The estimate follows the part converted.
-  FExpectedSize = EstimateOutputSize(FJob.ProfileIndex, loaded.OutputDurationUs, loaded.SrcW > 0);
+  // The estimate follows the part converted, at the rate a fit to the stick chose.
+  FExpectedSize = EstimateOutputSize(FJob.ProfileIndex, loaded.OutputDurationUs, loaded.SrcW > 0,
+                                     FJob.Content.VideoBitrate);
   lbExpectedSize->setText(
       FExpectedSize > 0 ? tr("about %1").arg(FromStd(FormatSizeKB(FExpectedSize))) : QString());
   edOutputFilename->setText(FromStd(loaded.OutputFileName));

@@ -493,7 +493,7 @@ void TfrmConvertList::ResumeNext() {
   FQueue->Resume();
 }
 
-void TfrmConvertList::StartBatch() {
+void TfrmConvertList::StartBatch(bool AOnlyNotRun) {
   // The presses that do nothing say so, and the buttons stay as they are.
   if (FItems.empty() && FPending.empty()) {
     ShowStatus(tr("Nothing to start: add files first"));
@@ -513,7 +513,7 @@ void TfrmConvertList::StartBatch() {
   FStopRequested = false;
   FFollowed = nullptr; // Start shows the first panel it converts
   FBatchRunning = true;
-  FQueue->Start();
+  FQueue->Start(AOnlyNotRun);
 }
 
 // The queue loads the waiting panels again, off the window's thread.

@@ -41,7 +41,8 @@ public:
   std::vector<TRememberedJob> LoadingFiles() const;
   void RemoveSelected();
   void ClearItems();
-  void StartBatch();
+  // AOnlyNotRun: the panels that have converted keep their files (a send to the stick).
+  void StartBatch(bool AOnlyNotRun = false);
   // The output folder has changed: panels not yet started write into the new one.
   void ReloadWaiting();
   // Stops the panels that convert or are paused; waiting panels stay waiting, and the batch

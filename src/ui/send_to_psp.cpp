@@ -66,7 +66,7 @@ void TSendToPSP::Start() {
   if (!OfferFit())
     return;
   FWaitingForBatch = true;
-  FList->StartBatch();
+  FList->StartBatch(true);
   if (!FList->BatchRunning() && FWaitingForBatch) { // nothing could start
     FWaitingForBatch = false;
     Send();
@@ -77,14 +77,19 @@ bool TSendToPSP::OfferFit() {
   const int64_t free = FPage->DeviceFree();
   if (free < 0)
     return true;
-  // Start converts every panel again: all of them are the batch.
+  // What has converted goes as it is; what has not run is the batch.
   std::vector<TFitInput> inputs;
+  int64_t taken = 0;
+  const int64_t cluster = StickClusterBytes(DeviceFolder);
   for (int i = 0; i < FList->Count(); ++i) {
     const TfrmConvertItem *item = FList->Item(i);
-    inputs.push_back(FitInputOf(item->cboxFormat->currentIndex(), item->Duration(),
-                                item->ContentChoice(), item->ExpectedSize()));
+    if (item->FState != isTerminated)
+      inputs.push_back(FitInputOf(item->cboxFormat->currentIndex(), item->Duration(),
+                                  item->ContentChoice(), item->ExpectedSize()));
+    else if (!SendItemOf(*item).Output.empty())
+      taken += StickRoomFor(item->OutputFileName(), cluster);
   }
-  FFit = FitToStick(DefaultProfileIndex, inputs, 0, free, StickClusterBytes(DeviceFolder));
+  FFit = FitToStick(DefaultProfileIndex, inputs, taken, free, cluster);
   int bitrate = 0; // the profiles' usual rate
   if (!FFit.FitsAsIs && !FFit.Possible) {
     if (!AskQuestion(
@@ -104,9 +109,11 @@ bool TSendToPSP::OfferFit() {
   }
   for (int i = 0; i < FList->Count(); ++i) {
     TfrmConvertItem *item = FList->Item(i);
+    if (item->FState == isTerminated)
+      continue; // converted already: sent as it is
     TContentChoice choice = item->ContentChoice();
     choice.VideoBitrate = bitrate; // also undoes an earlier fit
-    item->TakeChoices(-1, choice);
+    item->SetContentChoice(choice);
   }
   return true;
 }

@@ -95,6 +95,16 @@ TEST(ConversionQueue, WindowStartsOnlyFromStartAndConvertsEveryJobAgain) {
   EXPECT_EQ(job.State, TConversionState::csFinished);
   EXPECT_NE(job.OutputFile, firstOutput) << "converted again, beside the first output";
   EXPECT_TRUE(fs::exists(firstOutput));
+
+  // A send to the stick converts only what has not run: the others keep their files.
+  const std::string kept = job.OutputFile;
+  const int third = queue.Add(MediaFile("mkv_h264_vorbis.mkv"), DefaultProfileIndex);
+  queue.WaitIdle();
+  queue.Start(true);
+  queue.WaitIdle();
+  EXPECT_EQ(JobOf(queue, third).State, TConversionState::csFinished);
+  EXPECT_EQ(JobOf(queue, first).OutputFile, kept);
+  EXPECT_EQ(JobOf(queue, first).State, TConversionState::csFinished);
 }
 
 // A failed job ends the window's batch, the jobs after it keep waiting and the failed one's
