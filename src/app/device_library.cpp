@@ -298,9 +298,12 @@ TLeftovers RemoveCopyLeftovers(const std::string &ADeviceFolder) {
 }
 
 std::string LeftoversMessage(const TLeftovers &ALeftovers) {
-  return "Removed " + std::to_string(ALeftovers.Count) + " unfinished file" +
-         (ALeftovers.Count == 1 ? "" : "s") + " (" + FormatSizeKB(ALeftovers.Bytes) +
-         ") left on the memory stick by an earlier copy that was interrupted.";
+  return FormatText(TranslatePlural("Removed %zu unfinished file (%s) left on the memory stick by "
+                                    "an earlier copy that was interrupted.",
+                                    "Removed %zu unfinished files (%s) left on the memory stick "
+                                    "by an earlier copy that was interrupted.",
+                                    static_cast<unsigned long>(ALeftovers.Count)),
+                    ALeftovers.Count, FormatSizeKB(ALeftovers.Bytes).c_str());
 }
 
 namespace {
