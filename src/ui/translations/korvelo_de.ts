@@ -247,6 +247,14 @@
         <source>Choose the PSP memory stick first: the device folder is not set.</source>
         <translation>Zuerst den PSP-Memory-Stick wählen: Der Geräteordner ist nicht festgelegt.</translation>
     </message>
+    <message>
+        <source>yes</source>
+        <translation>ja</translation>
+    </message>
+    <message>
+        <source>no: %1</source>
+        <translation>nein: %1</translation>
+    </message>
 </context>
 <context>
     <name>THomePicture</name>

@@ -247,6 +247,14 @@
         <source>Choose the PSP memory stick first: the device folder is not set.</source>
         <translation>Elija primero la Memory Stick de la PSP: la carpeta del dispositivo no está definida.</translation>
     </message>
+    <message>
+        <source>yes</source>
+        <translation>sí</translation>
+    </message>
+    <message>
+        <source>no: %1</source>
+        <translation>no: %1</translation>
+    </message>
 </context>
 <context>
     <name>THomePicture</name>

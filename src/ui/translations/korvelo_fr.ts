@@ -247,6 +247,14 @@
         <source>Choose the PSP memory stick first: the device folder is not set.</source>
         <translation>Choisissez d&apos;abord la Memory Stick de la PSP : le dossier de l&apos;appareil n&apos;est pas défini.</translation>
     </message>
+    <message>
+        <source>yes</source>
+        <translation>oui</translation>
+    </message>
+    <message>
+        <source>no: %1</source>
+        <translation>non : %1</translation>
+    </message>
 </context>
 <context>
     <name>THomePicture</name>

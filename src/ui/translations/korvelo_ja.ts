@@ -243,6 +243,14 @@
         <source>Choose the PSP memory stick first: the device folder is not set.</source>
         <translation>先に PSP のメモリースティックを選択してください: デバイスフォルダーが設定されていません。</translation>
     </message>
+    <message>
+        <source>yes</source>
+        <translation>可</translation>
+    </message>
+    <message>
+        <source>no: %1</source>
+        <translation>不可: %1</translation>
+    </message>
 </context>
 <context>
     <name>THomePicture</name>
