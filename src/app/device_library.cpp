@@ -247,8 +247,8 @@ int64_t DeviceFreeSpace(const std::string &AFolder) {
 }
 
 std::string SelectionStatusText(int64_t ASelectedSize, int64_t AFreeSpace) {
-  return FormatSizeKB(ASelectedSize) + " selected, " + FormatSizeKB(AFreeSpace) +
-         " available on device folder.";
+  return FormatText(_("%s selected, %s available on device folder."),
+                    FormatSizeKB(ASelectedSize).c_str(), FormatSizeKB(AFreeSpace).c_str());
 }
 
 int SelectionPercent(int64_t ASelectedSize, int64_t AFreeSpace) {
@@ -597,7 +597,8 @@ std::string CopyFailureDetails(const std::string &ADeviceFolder, const TCopyResu
     if (EndsWithMP4(copied.second))
       before += (before.empty() ? "" : ", ") + fs::path(copied.first).filename().string() + " (" +
                 shown(copied.second) + ")";
-  text += before.empty() ? " Nothing was copied before it."
-                         : " Copied before it, and whole on the stick: " + before + ".";
+  text += before.empty()
+              ? _(" Nothing was copied before it.")
+              : FormatText(_(" Copied before it, and whole on the stick: %s."), before.c_str());
   return text;
 }
