@@ -247,8 +247,8 @@ int64_t DeviceFreeSpace(const std::string &AFolder) {
 }
 
 std::string SelectionStatusText(int64_t ASelectedSize, int64_t AFreeSpace) {
-  return FormatSizeKB(ASelectedSize) + " selected, " + FormatSizeKB(AFreeSpace) +
-         " available on device folder.";
+  return FormatText(_("%s selected, %s available on device folder."),
+                    FormatSizeKB(ASelectedSize).c_str(), FormatSizeKB(AFreeSpace).c_str());
 }
 
 int SelectionPercent(int64_t ASelectedSize, int64_t AFreeSpace) {
@@ -298,9 +298,12 @@ TLeftovers RemoveCopyLeftovers(const std::string &ADeviceFolder) {
 }
 
 std::string LeftoversMessage(const TLeftovers &ALeftovers) {
-  return "Removed " + std::to_string(ALeftovers.Count) + " unfinished file" +
-         (ALeftovers.Count == 1 ? "" : "s") + " (" + FormatSizeKB(ALeftovers.Bytes) +
-         ") left on the memory stick by an earlier copy that was interrupted.";
+  return FormatText(TranslatePlural("Removed %zu unfinished file (%s) left on the memory stick by "
+                                    "an earlier copy that was interrupted.",
+                                    "Removed %zu unfinished files (%s) left on the memory stick "
+                                    "by an earlier copy that was interrupted.",
+                                    static_cast<unsigned long>(ALeftovers.Count)),
+                    ALeftovers.Count, FormatSizeKB(ALeftovers.Bytes).c_str());
 }
 
 namespace {
@@ -594,7 +597,8 @@ std::string CopyFailureDetails(const std::string &ADeviceFolder, const TCopyResu
     if (EndsWithMP4(copied.second))
       before += (before.empty() ? "" : ", ") + fs::path(copied.first).filename().string() + " (" +
                 shown(copied.second) + ")";
-  text += before.empty() ? " Nothing was copied before it."
-                         : " Copied before it, and whole on the stick: " + before + ".";
+  text += before.empty()
+              ? _(" Nothing was copied before it.")
+              : FormatText(_(" Copied before it, and whole on the stick: %s."), before.c_str());
   return text;
 }

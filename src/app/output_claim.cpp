@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "app/folders.h"
+#include "app/i18n.h"
 #include "app/output_options.h"
 #include "app/thumbnail.h"
 #include "engine/unfinished_outputs.h"
@@ -222,12 +223,15 @@ bool ClaimOutputFile(TPSPOutputSettings &ASettings, TClaimedFile &AClaimed, std:
 bool ClaimStillHeld(const TClaimedFile &AClaimed, std::string &AError) {
   struct stat st {};
   if (::lstat(AClaimed.Path.c_str(), &st) != 0) {
-    AError = AClaimed.Path + ": " + std::strerror(errno) + " (removed since it was chosen)";
+    const std::string why = std::strerror(errno); // before the catalogue is read
+    AError =
+        FormatText(_("%s: %s (removed since it was chosen)"), AClaimed.Path.c_str(), why.c_str());
     return false;
   }
   if (!S_ISREG(st.st_mode) || st.st_size != 0 || !SameFile(st, AClaimed.Device, AClaimed.Inode)) {
-    AError = AClaimed.Path + ": another file is under this name since it was chosen; it is left "
-                             "as it is";
+    AError = FormatText(
+        _("%s: another file is under this name since it was chosen; it is left as it is"),
+        AClaimed.Path.c_str());
     return false;
   }
   return true;

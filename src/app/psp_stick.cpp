@@ -18,6 +18,7 @@
 #include <sstream>
 
 #include "app/folders.h"
+#include "app/i18n.h"
 #include "app/profiles.h"
 #include "app/thumbnail.h"
 #include "medialib/media_functions.h"
@@ -185,39 +186,40 @@ std::string MountType(const std::string &AMountPoint, bool ASource = false) {
 std::string PSPPlayProblem(const std::string &APath, TAVProbe &AProbe, std::string &AFormat) {
   const std::string brand = BrandOf(APath);
   if (brand == "qt  ")
-    return "QuickTime file, not MP4";
+    return _("QuickTime file, not MP4");
   if (AProbe.GetFormatName().rfind("mov,", 0) != 0 || brand.empty())
-    return AProbe.GetFormatName() + " file, not MP4";
+    return FormatText(_("%s file, not MP4"), AProbe.GetFormatName().c_str());
   if (AProbe.VideoStreamCount() < 1)
-    return "no video";
+    return _("no video");
   if (AProbe.VideoStreamCount() > 1)
-    return std::to_string(AProbe.VideoStreamCount()) + " video streams";
+    return FormatText(TranslatePlural("%d video stream", "%d video streams",
+                                      static_cast<unsigned long>(AProbe.VideoStreamCount())),
+                      AProbe.VideoStreamCount());
   TAVVideoInfo video;
   AProbe.GetVideoInfo(-1, video);
   const std::string codec = video.CodecName;
   if (codec != "h264" && codec != "mpeg4")
-    return codec + " video";
+    return FormatText(_("%s video"), codec.c_str());
   if (video.Width > 720 || video.Height > 480)
-    return "size " + std::to_string(video.Width) + "x" + std::to_string(video.Height) +
-           " not allowed";
+    return FormatText(_("size %dx%d not allowed"), video.Width, video.Height);
   if (codec == "h264") {
     AFormat = "AVC";
     const int profile = video.Profile & ~FF_PROFILE_H264_CONSTRAINED;
     if (profile != FF_PROFILE_H264_BASELINE && profile != FF_PROFILE_H264_MAIN)
-      return "H.264 " + CodecProfileName(AV_CODEC_ID_H264, video.Profile) + " profile";
+      return FormatText(_("H.264 %s profile"),
+                        CodecProfileName(AV_CODEC_ID_H264, video.Profile).c_str());
     if (video.Level > 30)
-      return "level " + std::to_string(video.Level / 10) + "." + std::to_string(video.Level % 10) +
-             " above 3.0";
+      return FormatText(_("level %d.%d above 3.0"), video.Level / 10, video.Level % 10);
   } else {
     AFormat = "MPEG4";
     if (video.Profile != FF_PROFILE_MPEG4_SIMPLE && video.Profile != FF_PROFILE_UNKNOWN)
-      return "MPEG-4 " + CodecProfileName(AV_CODEC_ID_MPEG4, video.Profile);
+      return FormatText(_("MPEG-4 %s"), CodecProfileName(AV_CODEC_ID_MPEG4, video.Profile).c_str());
   }
   if (AProbe.AudioStreamCount() < 1)
-    return "no AAC sound";
+    return _("no AAC sound");
   for (int i = 0; i < AProbe.StreamCount(); ++i)
     if (AProbe.StreamType(i) == AVMEDIA_TYPE_AUDIO && AProbe.StreamCodecName(i) != "aac")
-      return AProbe.StreamCodecName(i) + " sound, not AAC";
+      return FormatText(_("%s sound, not AAC"), AProbe.StreamCodecName(i).c_str());
   return {};
 }
 
@@ -285,7 +287,7 @@ std::string StickNameProblem(const std::string &AName) {
     numbered = std::isdigit(static_cast<unsigned char>(name[i])) != 0;
   if (numbered)
     return {};
-  return std::string("the PSP lists only ") + prefix + "nnnnn.MP4 names in " + folder;
+  return FormatText(_("the PSP lists only %snnnnn.MP4 names in %s"), prefix, folder.c_str());
 }
 
 std::vector<TStickVideo> ListStickVideos(const std::string &ADeviceFolder) {
@@ -318,10 +320,10 @@ std::vector<TStickVideo> ListStickVideos(const std::string &ADeviceFolder) {
           std::string format;
           video.Problem = PSPPlayProblem(video.Path, probe, format);
         } else {
-          video.Problem = "not a video file";
+          video.Problem = _("not a video file");
         }
       } catch (const std::exception &) {
-        video.Problem = "not a video file";
+        video.Problem = _("not a video file");
       }
       probe.CloseFile();
       const std::string nameProblem = StickNameProblem(video.Name);
@@ -362,12 +364,13 @@ bool RemoveStickVideoAt(const std::string &ADeviceFolder, const std::string &ANa
   struct stat st {};
   if (ADeviceFolder.empty() || !videoFolder || !EndsWithMP4(name) ||
       ::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
-    AError = AName + ": not on the memory stick any more, nothing removed";
+    AError = FormatText(_("%s: not on the memory stick any more, nothing removed"), AName.c_str());
     return false;
   }
   // Another video under the same name since the list was read (a copy took the freed number).
   if (ASize >= 0 && static_cast<int64_t>(st.st_size) != ASize) {
-    AError = AName + ": another video has taken this name since, nothing removed";
+    AError = FormatText(_("%s: another video has taken this name since, nothing removed"),
+                        AName.c_str());
     return false;
   }
   return RemoveStickVideo(path, AError);
@@ -471,8 +474,9 @@ TStickCopyPlan PlanStickCopy(const std::string &ADeviceFolder,
   for (const TCopySource &source : ASelected) {
     const int64_t size = RegularFileSize(source.Path);
     if (fat && size > FatMaxFileSize) {
-      plan.Messages.push_back(FileNameOf(source.Path) + " is " + FormatSizeKB(size) +
-                              ": a FAT32 memory stick holds no file of 4 GiB or more, left out");
+      plan.Messages.push_back(
+          FormatText(_("%s is %s: a FAT32 memory stick holds no file of 4 GiB or more, left out"),
+                     FileNameOf(source.Path).c_str(), FormatSizeKB(size).c_str()));
       continue;
     }
     if (!listed) {
@@ -481,8 +485,8 @@ TStickCopyPlan PlanStickCopy(const std::string &ADeviceFolder,
     }
     const std::string twin = FindTwinOnStick(ADeviceFolder, source.Path, onStick);
     if (!twin.empty()) {
-      plan.Messages.push_back(FileNameOf(source.Path) + " is already on the stick as " + twin +
-                              ", left out");
+      plan.Messages.push_back(FormatText(_("%s is already on the stick as %s, left out"),
+                                         FileNameOf(source.Path).c_str(), twin.c_str()));
       continue;
     }
     plan.Kept.push_back(source);

@@ -59,7 +59,7 @@ bool SendOne(const std::string &ADeviceFolder, const TErrandVideo &AVideo,
         AVideo.Name + ": " +
         (result.Outcome == TCopyOutcome::coFailed
              ? CopyFailureDetails(ADeviceFolder, result)
-             : std::string(result.Messages.empty() ? "not copied" : result.Messages.back())));
+             : std::string(result.Messages.empty() ? _("not copied") : result.Messages.back())));
     if (!target.empty()) { // the video is there, its thumbnail is not: no half copy stays
       std::string ignored;
       RemoveStickVideo(target, ignored);
@@ -70,8 +70,11 @@ bool SendOne(const std::string &ADeviceFolder, const TErrandVideo &AVideo,
   if (!problem.empty()) {
     std::string error;
     const bool removed = RemoveStickVideo(target, error);
-    AReport.Problems.push_back(AVideo.Name + ": the copy on the stick is bad (" + problem + "), " +
-                               (removed ? "removed" : "could not be removed: " + error));
+    AReport.Problems.push_back(
+        removed ? FormatText(_("%s: the copy on the stick is bad (%s), removed"),
+                             AVideo.Name.c_str(), problem.c_str())
+                : FormatText(_("%s: the copy on the stick is bad (%s), could not be removed: %s"),
+                             AVideo.Name.c_str(), problem.c_str(), error.c_str()));
     return true;
   }
   AReport.OnStick.push_back(AVideo.Name + " \u2192 " + Relative(ADeviceFolder, target));
@@ -125,20 +128,20 @@ int64_t StickRoomFor(const std::string &AVideo, int64_t AClusterBytes) {
 std::string StickCopyProblem(const std::string &ADeviceFolder, const std::string &ASource,
                              const std::string &ATarget) {
   if (ATarget.empty())
-    return "not found on the stick";
+    return _("not found on the stick");
   const int64_t size = FileBytes(ATarget), expected = FileBytes(ASource);
   if (size != expected)
-    return "size " + FormatSizeKB(std::max<int64_t>(size, 0)) + " instead of " +
-           FormatSizeKB(expected);
+    return FormatText(_("size %s instead of %s"), FormatSizeKB(std::max<int64_t>(size, 0)).c_str(),
+                      FormatSizeKB(expected).c_str());
   const std::string thumbnail = ThumbnailFileName(ASource);
   if (FileBytes(thumbnail) >= 0 && FileBytes(ThumbnailFileName(ATarget)) != FileBytes(thumbnail))
-    return "its thumbnail is missing or cut short";
+    return _("its thumbnail is missing or cut short");
   std::string problem;
   try {
     TAVProbe probe;
     std::string format;
     problem = probe.LoadFile(ATarget) ? PSPPlayProblem(ATarget, probe, format)
-                                      : std::string("not a video file");
+                                      : std::string(_("not a video file"));
     probe.CloseFile();
   } catch (const std::exception &e) {
     problem = e.what();
@@ -156,18 +159,20 @@ TErrandReport SendToStick(const std::string &ADeviceFolder,
   const int64_t cluster = StickClusterBytes(ADeviceFolder);
   for (const TErrandVideo &video : AVideos) {
     if (ended) { // a failed or cancelled copy: the rest is named, not left unsaid
-      report.Problems.push_back(video.Name + ": not sent, the copy ended before it");
+      report.Problems.push_back(
+          FormatText(_("%s: not sent, the copy ended before it"), video.Name.c_str()));
       continue;
     }
     if (!video.Why.empty() || IsPartialConversion(video.Path)) {
-      report.Problems.push_back(video.Name + ": " +
-                                (video.Why.empty() ? "its conversion did not finish" : video.Why));
+      report.Problems.push_back(
+          video.Name + ": " + (video.Why.empty() ? _("its conversion did not finish") : video.Why));
       continue;
     }
     const std::string twin =
         FindTwinOnStick(ADeviceFolder, video.Path, ListStickVideoSizes(ADeviceFolder));
     if (!twin.empty()) {
-      report.OnStick.push_back(video.Name + " \u2192 " + twin + " (there already)");
+      report.OnStick.push_back(
+          FormatText(_("%s \u2192 %s (there already)"), video.Name.c_str(), twin.c_str()));
       continue;
     }
     const TStickCopyPlan plan = PlanStickCopy(ADeviceFolder, {{video.Path, video.Format}});

@@ -299,7 +299,7 @@ std::string ThumbnailFileName(const std::string &AOutputFileName) {
 
 bool EncodeJpeg(const TBGRImage &APicture, int AQuality, std::string &AJpeg, std::string &AError) {
   if (APicture.Empty()) {
-    AError = "empty picture";
+    AError = _("empty picture");
     return false;
   }
   std::vector<unsigned char> row(static_cast<size_t>(APicture.Width) * 3);

@@ -515,7 +515,8 @@ void TFoldersPage::ShowStickScan(const TStickScan &AScan) {
     const std::string cells[] = {
         video.Name, video.Title,
         video.DurationUs < 0 ? std::string() : FormatDuration(video.DurationUs / 1000),
-        FormatSizeKB(video.Size), video.Problem.empty() ? "yes" : "no: " + video.Problem};
+        FormatSizeKB(video.Size),
+        (video.Problem.empty() ? tr("yes") : tr("no: %1").arg(Text(video.Problem))).toStdString()};
     for (int c = 0; c < lvStick->columnCount(); ++c) {
       auto *item = new QTableWidgetItem(OneLine(Text(cells[c])));
       item->setTextAlignment(StickColumns[c].Alignment);

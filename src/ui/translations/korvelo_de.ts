@@ -4,8 +4,16 @@
 <context>
     <name>QObject</name>
     <message>
-        <source>Incomplete: its conversion was stopped or cut off before the end, so it has no thumbnail. Copy to PSP asks before copying it.</source>
-        <translation>Unvollständig: Die Konvertierung wurde angehalten oder vor dem Ende abgebrochen, daher hat die Datei kein Vorschaubild. „Auf PSP kopieren“ fragt nach, bevor es sie kopiert.</translation>
+        <source>Duration</source>
+        <translation>Dauer</translation>
+    </message>
+    <message>
+        <source>File Size</source>
+        <translation>Dateigröße</translation>
+    </message>
+    <message>
+        <source>Incomplete: its conversion was stopped or cut off before the end. Copy to PSP asks before copying it.</source>
+        <translation>Unvollständig: Seine Konvertierung wurde vor dem Ende angehalten oder abgebrochen. „Auf PSP kopieren“ fragt vor dem Kopieren nach.</translation>
     </message>
 </context>
 <context>
@@ -52,10 +60,6 @@
     <message>
         <source>Removes the selected videos and their thumbnails from the memory stick</source>
         <translation>Entfernt die ausgewählten Videos und ihre Vorschaubilder vom Memory Stick</translation>
-    </message>
-    <message>
-        <source>On the memory stick:</source>
-        <translation>Auf dem Memory Stick:</translation>
     </message>
     <message>
         <source>Eject</source>
@@ -211,6 +215,46 @@
         <source>Plays on the PSP</source>
         <translation>Läuft auf der PSP</translation>
     </message>
+    <message>
+        <source>The memory stick</source>
+        <translation>Der Memory Stick</translation>
+    </message>
+    <message>
+        <source>Selection: %p% of the free room</source>
+        <translation>Auswahl: %p% des freien Platzes</translation>
+    </message>
+    <message>
+        <source>Send to PSP</source>
+        <translation>An PSP senden</translation>
+    </message>
+    <message>
+        <source>Converts what is waiting on the Convert page and puts the list&apos;s videos on the memory stick, in order, while they fit</source>
+        <translation>Konvertiert, was auf der Seite „Konvertieren“ wartet, und legt die Videos der Liste der Reihe nach auf den Memory Stick, solange sie passen</translation>
+    </message>
+    <message>
+        <source>Eject when done</source>
+        <translation>Danach auswerfen</translation>
+    </message>
+    <message>
+        <source>Send to PSP ejects the memory stick when it has finished</source>
+        <translation>„An PSP senden“ wirft den Memory Stick aus, wenn es fertig ist</translation>
+    </message>
+    <message>
+        <source>Memory stick: </source>
+        <translation>Memory Stick: </translation>
+    </message>
+    <message>
+        <source>Choose the PSP memory stick first: the device folder is not set.</source>
+        <translation>Zuerst den PSP-Memory-Stick wählen: Der Geräteordner ist nicht festgelegt.</translation>
+    </message>
+    <message>
+        <source>yes</source>
+        <translation>ja</translation>
+    </message>
+    <message>
+        <source>no: %1</source>
+        <translation>nein: %1</translation>
+    </message>
 </context>
 <context>
     <name>THomePicture</name>
@@ -223,6 +267,78 @@
 then copy them to the memory stick on Folders and Files.</source>
         <translation>Dateien auf der Seite „Konvertieren“ hinzufügen, „Start“ drücken,
 dann unter „Ordner und Dateien“ auf den Memory Stick kopieren.</translation>
+    </message>
+</context>
+<context>
+    <name>TPreviewBox</name>
+    <message>
+        <source>Preview position</source>
+        <translation>Vorschauposition</translation>
+    </message>
+    <message>
+        <source>Time of the preview&apos;s picture</source>
+        <translation>Zeitpunkt des Bildes in der Vorschau</translation>
+    </message>
+    <message>
+        <source>Preview position: %1</source>
+        <translation>Vorschauposition: %1</translation>
+    </message>
+</context>
+<context>
+    <name>TSendToPSP</name>
+    <message>
+        <source>Nothing to send: add files on the Convert page first.</source>
+        <translation>Nichts zu senden: Zuerst Dateien auf der Seite „Konvertieren“ hinzufügen.</translation>
+    </message>
+    <message>
+        <source>The batch %1.
+
+Send those that fit at the usual quality?</source>
+        <translation>Der Stapel %1.
+
+Diejenigen senden, die in der üblichen Qualität passen?</translation>
+    </message>
+    <message>
+        <source>Send what fits</source>
+        <translation>Senden, was passt</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Abbrechen</translation>
+    </message>
+    <message>
+        <source>The videos do not all fit on the memory stick at the usual quality. Convert them at %1?
+
+Keeping the quality sends those that fit, in the list&apos;s order.</source>
+        <translation>Die Videos passen in der üblichen Qualität nicht alle auf den Memory Stick. Mit %1 konvertieren?
+
+Beim Beibehalten der Qualität werden die passenden in der Reihenfolge der Liste gesendet.</translation>
+    </message>
+    <message>
+        <source>Make them fit</source>
+        <translation>Passend machen</translation>
+    </message>
+    <message>
+        <source>Keep the quality</source>
+        <translation>Qualität beibehalten</translation>
+    </message>
+    <message>
+        <source>Send to PSP stopped with the conversion: nothing was copied to the memory stick.</source>
+        <translation>„An PSP senden“ wurde mit der Konvertierung beendet: Nichts wurde auf den Memory Stick kopiert.</translation>
+    </message>
+    <message numerus="yes">
+        <source>%n video(s) on the memory stick</source>
+        <translation>
+            <numerusform>%n Video auf dem Memory Stick</numerusform>
+            <numerusform>%n Videos auf dem Memory Stick</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>, %n did not fit</source>
+        <translation>
+            <numerusform>, %n hat nicht gepasst</numerusform>
+            <numerusform>, %n haben nicht gepasst</numerusform>
+        </translation>
     </message>
 </context>
 <context>
@@ -673,6 +789,14 @@ dann unter „Ordner und Dateien“ auf den Memory Stick kopieren.</translation>
     <message>
         <source>The folder settings could not be saved (%1): the next start will not know the folders chosen now.</source>
         <translation>Die Ordnereinstellungen konnten nicht gespeichert werden (%1): Beim nächsten Start sind die jetzt gewählten Ordner nicht bekannt.</translation>
+    </message>
+    <message>
+        <source>Send to PSP</source>
+        <translation>An PSP senden</translation>
+    </message>
+    <message>
+        <source>Convert what is waiting and put the videos on the memory stick</source>
+        <translation>Konvertieren, was wartet, und die Videos auf den Memory Stick legen</translation>
     </message>
 </context>
 </TS>

@@ -33,6 +33,23 @@
     </message>
 </context>
 <context>
+    <name>TSendToPSP</name>
+    <message numerus="yes">
+        <source>%n video(s) on the memory stick</source>
+        <translation>
+            <numerusform>%n video on the memory stick</numerusform>
+            <numerusform>%n videos on the memory stick</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>, %n did not fit</source>
+        <translation>
+            <numerusform>, %n did not fit</numerusform>
+            <numerusform>, %n did not fit</numerusform>
+        </translation>
+    </message>
+</context>
+<context>
     <name>TfrmMain</name>
     <message numerus="yes">
         <source>Restore %n file(s) from last time</source>

@@ -4,8 +4,16 @@
 <context>
     <name>QObject</name>
     <message>
-        <source>Incomplete: its conversion was stopped or cut off before the end, so it has no thumbnail. Copy to PSP asks before copying it.</source>
-        <translation>Incompleto: su conversión se detuvo o se cortó antes del final, así que no tiene miniatura. «Copiar a la PSP» pregunta antes de copiarlo.</translation>
+        <source>Duration</source>
+        <translation>Duración</translation>
+    </message>
+    <message>
+        <source>File Size</source>
+        <translation>Tamaño</translation>
+    </message>
+    <message>
+        <source>Incomplete: its conversion was stopped or cut off before the end. Copy to PSP asks before copying it.</source>
+        <translation>Incompleto: su conversión se detuvo o se cortó antes del final. Copiar a la PSP pregunta antes de copiarlo.</translation>
     </message>
 </context>
 <context>
@@ -52,10 +60,6 @@
     <message>
         <source>Removes the selected videos and their thumbnails from the memory stick</source>
         <translation>Quita de la Memory Stick los vídeos seleccionados y sus miniaturas</translation>
-    </message>
-    <message>
-        <source>On the memory stick:</source>
-        <translation>En la Memory Stick:</translation>
     </message>
     <message>
         <source>Eject</source>
@@ -211,6 +215,46 @@
         <source>Plays on the PSP</source>
         <translation>Se reproduce en la PSP</translation>
     </message>
+    <message>
+        <source>The memory stick</source>
+        <translation>La Memory Stick</translation>
+    </message>
+    <message>
+        <source>Selection: %p% of the free room</source>
+        <translation>Selección: %p% del espacio libre</translation>
+    </message>
+    <message>
+        <source>Send to PSP</source>
+        <translation>Enviar a la PSP</translation>
+    </message>
+    <message>
+        <source>Converts what is waiting on the Convert page and puts the list&apos;s videos on the memory stick, in order, while they fit</source>
+        <translation>Convierte lo que espera en la página Convertir y pone los vídeos de la lista en la Memory Stick, en orden, mientras quepan</translation>
+    </message>
+    <message>
+        <source>Eject when done</source>
+        <translation>Expulsar al terminar</translation>
+    </message>
+    <message>
+        <source>Send to PSP ejects the memory stick when it has finished</source>
+        <translation>Enviar a la PSP expulsa la Memory Stick al terminar</translation>
+    </message>
+    <message>
+        <source>Memory stick: </source>
+        <translation>Memory Stick: </translation>
+    </message>
+    <message>
+        <source>Choose the PSP memory stick first: the device folder is not set.</source>
+        <translation>Elija primero la Memory Stick de la PSP: la carpeta del dispositivo no está definida.</translation>
+    </message>
+    <message>
+        <source>yes</source>
+        <translation>sí</translation>
+    </message>
+    <message>
+        <source>no: %1</source>
+        <translation>no: %1</translation>
+    </message>
 </context>
 <context>
     <name>THomePicture</name>
@@ -223,6 +267,78 @@
 then copy them to the memory stick on Folders and Files.</source>
         <translation>Añada archivos en la página Convertir, pulse Iniciar
 y cópielos a la Memory Stick en Carpetas y archivos.</translation>
+    </message>
+</context>
+<context>
+    <name>TPreviewBox</name>
+    <message>
+        <source>Preview position</source>
+        <translation>Posición de la vista previa</translation>
+    </message>
+    <message>
+        <source>Time of the preview&apos;s picture</source>
+        <translation>Momento de la imagen de la vista previa</translation>
+    </message>
+    <message>
+        <source>Preview position: %1</source>
+        <translation>Posición de la vista previa: %1</translation>
+    </message>
+</context>
+<context>
+    <name>TSendToPSP</name>
+    <message>
+        <source>Nothing to send: add files on the Convert page first.</source>
+        <translation>Nada que enviar: añada primero archivos en la página Convertir.</translation>
+    </message>
+    <message>
+        <source>The batch %1.
+
+Send those that fit at the usual quality?</source>
+        <translation>El lote %1.
+
+¿Enviar los que caben con la calidad habitual?</translation>
+    </message>
+    <message>
+        <source>Send what fits</source>
+        <translation>Enviar lo que cabe</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Cancelar</translation>
+    </message>
+    <message>
+        <source>The videos do not all fit on the memory stick at the usual quality. Convert them at %1?
+
+Keeping the quality sends those that fit, in the list&apos;s order.</source>
+        <translation>Los vídeos no caben todos en la Memory Stick con la calidad habitual. ¿Convertirlos a %1?
+
+Mantener la calidad envía los que caben, en el orden de la lista.</translation>
+    </message>
+    <message>
+        <source>Make them fit</source>
+        <translation>Hacer que quepan</translation>
+    </message>
+    <message>
+        <source>Keep the quality</source>
+        <translation>Mantener la calidad</translation>
+    </message>
+    <message>
+        <source>Send to PSP stopped with the conversion: nothing was copied to the memory stick.</source>
+        <translation>Enviar a la PSP se detuvo con la conversión: no se copió nada a la Memory Stick.</translation>
+    </message>
+    <message numerus="yes">
+        <source>%n video(s) on the memory stick</source>
+        <translation>
+            <numerusform>%n vídeo en la Memory Stick</numerusform>
+            <numerusform>%n vídeos en la Memory Stick</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>, %n did not fit</source>
+        <translation>
+            <numerusform>, %n no cupo</numerusform>
+            <numerusform>, %n no cupieron</numerusform>
+        </translation>
     </message>
 </context>
 <context>
@@ -673,6 +789,14 @@ y cópielos a la Memory Stick en Carpetas y archivos.</translation>
     <message>
         <source>The folder settings could not be saved (%1): the next start will not know the folders chosen now.</source>
         <translation>No se pudieron guardar los ajustes de carpetas (%1): el próximo inicio no conocerá las carpetas elegidas ahora.</translation>
+    </message>
+    <message>
+        <source>Send to PSP</source>
+        <translation>Enviar a la PSP</translation>
+    </message>
+    <message>
+        <source>Convert what is waiting and put the videos on the memory stick</source>
+        <translation>Convertir lo que espera y poner los vídeos en la Memory Stick</translation>
     </message>
 </context>
 </TS>

@@ -4,8 +4,16 @@
 <context>
     <name>QObject</name>
     <message>
-        <source>Incomplete: its conversion was stopped or cut off before the end, so it has no thumbnail. Copy to PSP asks before copying it.</source>
-        <translation>Incomplet : sa conversion a été arrêtée ou interrompue avant la fin, il n&apos;a donc pas de miniature. « Copier sur la PSP » demande avant de le copier.</translation>
+        <source>Duration</source>
+        <translation>Durée</translation>
+    </message>
+    <message>
+        <source>File Size</source>
+        <translation>Taille</translation>
+    </message>
+    <message>
+        <source>Incomplete: its conversion was stopped or cut off before the end. Copy to PSP asks before copying it.</source>
+        <translation>Incomplet : sa conversion a été arrêtée ou interrompue avant la fin. Copier sur la PSP demande avant de le copier.</translation>
     </message>
 </context>
 <context>
@@ -52,10 +60,6 @@
     <message>
         <source>Removes the selected videos and their thumbnails from the memory stick</source>
         <translation>Retire de la Memory Stick les vidéos choisies et leurs miniatures</translation>
-    </message>
-    <message>
-        <source>On the memory stick:</source>
-        <translation>Sur la Memory Stick :</translation>
     </message>
     <message>
         <source>Eject</source>
@@ -211,6 +215,46 @@
         <source>Plays on the PSP</source>
         <translation>Lisible sur la PSP</translation>
     </message>
+    <message>
+        <source>The memory stick</source>
+        <translation>La Memory Stick</translation>
+    </message>
+    <message>
+        <source>Selection: %p% of the free room</source>
+        <translation>Sélection : %p% de l&apos;espace libre</translation>
+    </message>
+    <message>
+        <source>Send to PSP</source>
+        <translation>Envoyer sur la PSP</translation>
+    </message>
+    <message>
+        <source>Converts what is waiting on the Convert page and puts the list&apos;s videos on the memory stick, in order, while they fit</source>
+        <translation>Convertit ce qui attend sur la page Convertir et place les vidéos de la liste sur la Memory Stick, dans l&apos;ordre, tant qu&apos;elles tiennent</translation>
+    </message>
+    <message>
+        <source>Eject when done</source>
+        <translation>Éjecter à la fin</translation>
+    </message>
+    <message>
+        <source>Send to PSP ejects the memory stick when it has finished</source>
+        <translation>Envoyer sur la PSP éjecte la Memory Stick une fois terminé</translation>
+    </message>
+    <message>
+        <source>Memory stick: </source>
+        <translation>Memory Stick : </translation>
+    </message>
+    <message>
+        <source>Choose the PSP memory stick first: the device folder is not set.</source>
+        <translation>Choisissez d&apos;abord la Memory Stick de la PSP : le dossier de l&apos;appareil n&apos;est pas défini.</translation>
+    </message>
+    <message>
+        <source>yes</source>
+        <translation>oui</translation>
+    </message>
+    <message>
+        <source>no: %1</source>
+        <translation>non : %1</translation>
+    </message>
 </context>
 <context>
     <name>THomePicture</name>
@@ -223,6 +267,78 @@
 then copy them to the memory stick on Folders and Files.</source>
         <translation>Ajoutez des fichiers sur la page Convertir, appuyez sur Démarrer,
 puis copiez-les sur la Memory Stick depuis Dossiers et fichiers.</translation>
+    </message>
+</context>
+<context>
+    <name>TPreviewBox</name>
+    <message>
+        <source>Preview position</source>
+        <translation>Position de l&apos;aperçu</translation>
+    </message>
+    <message>
+        <source>Time of the preview&apos;s picture</source>
+        <translation>Instant de l&apos;image de l&apos;aperçu</translation>
+    </message>
+    <message>
+        <source>Preview position: %1</source>
+        <translation>Position de l&apos;aperçu : %1</translation>
+    </message>
+</context>
+<context>
+    <name>TSendToPSP</name>
+    <message>
+        <source>Nothing to send: add files on the Convert page first.</source>
+        <translation>Rien à envoyer : ajoutez d&apos;abord des fichiers sur la page Convertir.</translation>
+    </message>
+    <message>
+        <source>The batch %1.
+
+Send those that fit at the usual quality?</source>
+        <translation>Le lot %1.
+
+Envoyer celles qui tiennent à la qualité habituelle ?</translation>
+    </message>
+    <message>
+        <source>Send what fits</source>
+        <translation>Envoyer ce qui tient</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Annuler</translation>
+    </message>
+    <message>
+        <source>The videos do not all fit on the memory stick at the usual quality. Convert them at %1?
+
+Keeping the quality sends those that fit, in the list&apos;s order.</source>
+        <translation>Les vidéos ne tiennent pas toutes sur la Memory Stick à la qualité habituelle. Les convertir à %1 ?
+
+Garder la qualité envoie celles qui tiennent, dans l&apos;ordre de la liste.</translation>
+    </message>
+    <message>
+        <source>Make them fit</source>
+        <translation>Les faire tenir</translation>
+    </message>
+    <message>
+        <source>Keep the quality</source>
+        <translation>Garder la qualité</translation>
+    </message>
+    <message>
+        <source>Send to PSP stopped with the conversion: nothing was copied to the memory stick.</source>
+        <translation>Envoyer sur la PSP s&apos;est arrêté avec la conversion : rien n&apos;a été copié sur la Memory Stick.</translation>
+    </message>
+    <message numerus="yes">
+        <source>%n video(s) on the memory stick</source>
+        <translation>
+            <numerusform>%n vidéo sur la Memory Stick</numerusform>
+            <numerusform>%n vidéos sur la Memory Stick</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>, %n did not fit</source>
+        <translation>
+            <numerusform>, %n n&apos;a pas tenu</numerusform>
+            <numerusform>, %n n&apos;ont pas tenu</numerusform>
+        </translation>
     </message>
 </context>
 <context>
@@ -673,6 +789,14 @@ puis copiez-les sur la Memory Stick depuis Dossiers et fichiers.</translation>
     <message>
         <source>The folder settings could not be saved (%1): the next start will not know the folders chosen now.</source>
         <translation>Les réglages des dossiers n&apos;ont pas pu être enregistrés (%1) : au prochain démarrage, les dossiers choisis maintenant seront inconnus.</translation>
+    </message>
+    <message>
+        <source>Send to PSP</source>
+        <translation>Envoyer sur la PSP</translation>
+    </message>
+    <message>
+        <source>Convert what is waiting and put the videos on the memory stick</source>
+        <translation>Convertir ce qui attend et placer les vidéos sur la Memory Stick</translation>
     </message>
 </context>
 </TS>

@@ -4,8 +4,16 @@
 <context>
     <name>QObject</name>
     <message>
-        <source>Incomplete: its conversion was stopped or cut off before the end, so it has no thumbnail. Copy to PSP asks before copying it.</source>
-        <translation>不完全: 変換が途中で停止または中断されたため、サムネイルがありません。「PSP へコピー」はコピーする前に確認します。</translation>
+        <source>Duration</source>
+        <translation>長さ</translation>
+    </message>
+    <message>
+        <source>File Size</source>
+        <translation>サイズ</translation>
+    </message>
+    <message>
+        <source>Incomplete: its conversion was stopped or cut off before the end. Copy to PSP asks before copying it.</source>
+        <translation>不完全: 変換が最後まで終わる前に停止または中断されました。「PSP へコピー」はコピーする前に確認します。</translation>
     </message>
 </context>
 <context>
@@ -52,10 +60,6 @@
     <message>
         <source>Removes the selected videos and their thumbnails from the memory stick</source>
         <translation>選択したビデオとそのサムネイルをメモリースティックから削除します</translation>
-    </message>
-    <message>
-        <source>On the memory stick:</source>
-        <translation>メモリースティック上:</translation>
     </message>
     <message>
         <source>Eject</source>
@@ -207,6 +211,46 @@
         <source>Plays on the PSP</source>
         <translation>PSP で再生</translation>
     </message>
+    <message>
+        <source>The memory stick</source>
+        <translation>メモリースティック</translation>
+    </message>
+    <message>
+        <source>Selection: %p% of the free room</source>
+        <translation>選択: 空き容量の %p%</translation>
+    </message>
+    <message>
+        <source>Send to PSP</source>
+        <translation>PSP へ送る</translation>
+    </message>
+    <message>
+        <source>Converts what is waiting on the Convert page and puts the list&apos;s videos on the memory stick, in order, while they fit</source>
+        <translation>「変換」ページで待っているものを変換し、リストのビデオを収まる限り順番にメモリースティックへ入れます</translation>
+    </message>
+    <message>
+        <source>Eject when done</source>
+        <translation>終わったら取り出す</translation>
+    </message>
+    <message>
+        <source>Send to PSP ejects the memory stick when it has finished</source>
+        <translation>「PSP へ送る」が終わったらメモリースティックを取り出します</translation>
+    </message>
+    <message>
+        <source>Memory stick: </source>
+        <translation>メモリースティック: </translation>
+    </message>
+    <message>
+        <source>Choose the PSP memory stick first: the device folder is not set.</source>
+        <translation>先に PSP のメモリースティックを選択してください: デバイスフォルダーが設定されていません。</translation>
+    </message>
+    <message>
+        <source>yes</source>
+        <translation>可</translation>
+    </message>
+    <message>
+        <source>no: %1</source>
+        <translation>不可: %1</translation>
+    </message>
 </context>
 <context>
     <name>THomePicture</name>
@@ -219,6 +263,76 @@
 then copy them to the memory stick on Folders and Files.</source>
         <translation>「変換」ページでファイルを追加して「開始」を押し、
 「フォルダーとファイル」でメモリースティックへコピーします。</translation>
+    </message>
+</context>
+<context>
+    <name>TPreviewBox</name>
+    <message>
+        <source>Preview position</source>
+        <translation>プレビューの位置</translation>
+    </message>
+    <message>
+        <source>Time of the preview&apos;s picture</source>
+        <translation>プレビュー画像の時刻</translation>
+    </message>
+    <message>
+        <source>Preview position: %1</source>
+        <translation>プレビューの位置: %1</translation>
+    </message>
+</context>
+<context>
+    <name>TSendToPSP</name>
+    <message>
+        <source>Nothing to send: add files on the Convert page first.</source>
+        <translation>送るものがありません: 先に「変換」ページでファイルを追加してください。</translation>
+    </message>
+    <message>
+        <source>The batch %1.
+
+Send those that fit at the usual quality?</source>
+        <translation>一括変換の内容は %1。
+
+通常の画質で収まるものを送りますか?</translation>
+    </message>
+    <message>
+        <source>Send what fits</source>
+        <translation>収まる分を送る</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>キャンセル</translation>
+    </message>
+    <message>
+        <source>The videos do not all fit on the memory stick at the usual quality. Convert them at %1?
+
+Keeping the quality sends those that fit, in the list&apos;s order.</source>
+        <translation>通常の画質ではすべてのビデオがメモリースティックに収まりません。%1 で変換しますか?
+
+画質を保つと、収まるものをリストの順に送ります。</translation>
+    </message>
+    <message>
+        <source>Make them fit</source>
+        <translation>収まるようにする</translation>
+    </message>
+    <message>
+        <source>Keep the quality</source>
+        <translation>画質を保つ</translation>
+    </message>
+    <message>
+        <source>Send to PSP stopped with the conversion: nothing was copied to the memory stick.</source>
+        <translation>「PSP へ送る」は変換とともに停止しました: メモリースティックには何もコピーされていません。</translation>
+    </message>
+    <message numerus="yes">
+        <source>%n video(s) on the memory stick</source>
+        <translation>
+            <numerusform>メモリースティックに %n 本のビデオ</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>, %n did not fit</source>
+        <translation>
+            <numerusform>、%n 本は収まりませんでした</numerusform>
+        </translation>
     </message>
 </context>
 <context>
@@ -668,6 +782,14 @@ then copy them to the memory stick on Folders and Files.</source>
     <message>
         <source>The folder settings could not be saved (%1): the next start will not know the folders chosen now.</source>
         <translation>フォルダーの設定を保存できませんでした (%1): 次回の起動時には今選んだフォルダーが使われません。</translation>
+    </message>
+    <message>
+        <source>Send to PSP</source>
+        <translation>PSP へ送る</translation>
+    </message>
+    <message>
+        <source>Convert what is waiting and put the videos on the memory stick</source>
+        <translation>待っているものを変換し、ビデオをメモリースティックへ入れます</translation>
     </message>
 </context>
 </TS>
