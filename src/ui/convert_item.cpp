@@ -25,6 +25,8 @@
 #include <QPalette>
 #include <QProgressBar>
 #include <QSlider>
+#include <QStyle>
+#include <QStyleOptionProgressBar>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <stdexcept>
@@ -49,6 +51,40 @@ QLabel *Caption(const char *AText, QWidget *AParent) {
 }
 
 QString FromStd(const std::string &AText) { return QString::fromStdString(AText); }
+
+// A bar that may be narrower than its caption: the caption loses its middle, so the percentage
+// at its end stays; text() and the screen reader keep all of it. Its preferred width is that
+// of its longest caption, its narrowest that of a percentage.
+class TFittedBar : public QProgressBar {
+public:
+  TFittedBar(QWidget *AParent, const QStringList &ALongest)
+      : QProgressBar(AParent), FLongest(ALongest) {}
+
+  QSize sizeHint() const override {
+    int longest = fontMetrics().horizontalAdvance(QStringLiteral("100%"));
+    for (const QString &caption : FLongest)
+      longest = std::max(longest, fontMetrics().horizontalAdvance(caption));
+    return {longest + Padding, QProgressBar::sizeHint().height()};
+  }
+  QSize minimumSizeHint() const override {
+    return {fontMetrics().horizontalAdvance(QStringLiteral("100%")) + Padding,
+            QProgressBar::minimumSizeHint().height()};
+  }
+
+protected:
+  void paintEvent(QPaintEvent * /*AEvent*/) override {
+    QStyleOptionProgressBar option;
+    initStyleOption(&option);
+    option.text =
+        fontMetrics().elidedText(option.text, Qt::ElideMiddle, std::max(width() - Padding, 0));
+    QPainter painter(this);
+    style()->drawControl(QStyle::CE_ProgressBar, &option, &painter, this);
+  }
+
+private:
+  static constexpr int Padding = 16;
+  QStringList FLongest;
+};
 
 } // namespace
 
@@ -76,8 +112,8 @@ TfrmConvertItem::TfrmConvertItem(QWidget *AParent, TConversionQueue &AQueue, int
   setAutoFillBackground(false);
 
   auto *row = new QHBoxLayout(this);
-  row->setContentsMargins(8, 5, 8, 5);
-  row->setSpacing(8);
+  row->setContentsMargins(5, 5, 5, 5);
+  row->setSpacing(5);
 
   CreatePreview(*row);
   CreateInputGroup(*row);
@@ -125,7 +161,7 @@ void TfrmConvertItem::CreatePreview(QHBoxLayout &ARow) {
 void TfrmConvertItem::CreateInputGroup(QHBoxLayout &ARow) {
   gbInput = new QGroupBox(tr("Input"), this);
   auto *input = new QGridLayout(gbInput);
-  input->setContentsMargins(8, 4, 8, 6);
+  input->setContentsMargins(3, 4, 3, 6);
   input->setVerticalSpacing(4);
   lbInputFilename = new QLabel(gbInput);
   lbInfoString = new QLabel(gbInput);
@@ -144,9 +180,8 @@ void TfrmConvertItem::CreateInputGroup(QHBoxLayout &ARow) {
   input->addWidget(lbInfoString, 1, 1);
   input->addWidget(Caption(QT_TR_NOOP("Duration:"), gbInput), 2, 0);
   input->addWidget(lbDuration, 2, 1);
-  // The values' column is a little wider than a duration, so that on a narrow panel the file's
-  // name keeps its extension.
-  input->setColumnMinimumWidth(1, valueWidth + 12);
+  // The values' column is as narrow as a duration: the file's name keeps its extension anyway.
+  input->setColumnMinimumWidth(1, valueWidth);
   input->setColumnStretch(1, 1);
   ARow.addWidget(gbInput, 3);
 }
@@ -154,7 +189,7 @@ void TfrmConvertItem::CreateInputGroup(QHBoxLayout &ARow) {
 void TfrmConvertItem::CreateOutputGroup(QHBoxLayout &ARow) {
   gbOutput = new QGroupBox(tr("Output"), this);
   auto *output = new QGridLayout(gbOutput);
-  output->setContentsMargins(8, 4, 8, 6);
+  output->setContentsMargins(3, 4, 3, 6);
   output->setVerticalSpacing(4);
   edOutputFilename = new TPathField(gbOutput);
   edOutputFilename->setReadOnly(true);
@@ -168,15 +203,11 @@ void TfrmConvertItem::CreateOutputGroup(QHBoxLayout &ARow) {
     field->setPalette(look);
   }
   CreateFormatBox();
-  pbarPreview = new QProgressBar(gbOutput);
+  // As wide as its longest captions where there is room; on an 800-pixel screen it shortens.
+  pbarPreview = new TFittedBar(gbOutput, {tr("Stopped at %1%").arg(100), tr("Done, no thumbnail")});
   pbarPreview->setRange(0, 100);
   pbarPreview->setValue(0);
   pbarPreview->setTextVisible(true);
-  // Wide enough for its longest captions on one line.
-  const QFontMetrics barFont = pbarPreview->fontMetrics();
-  pbarPreview->setMinimumWidth(std::max(barFont.horizontalAdvance(tr("Stopped at %1%").arg(100)),
-                                        barFont.horizontalAdvance(tr("Done, no thumbnail"))) +
-                               16);
   // The bar shares the title's row: the profile list needs its whole width, the title does not.
   output->addWidget(Caption(QT_TR_NOOP("Filename:"), gbOutput), 0, 0);
   output->addWidget(edOutputFilename, 0, 1, 1, 2);

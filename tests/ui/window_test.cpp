@@ -19,6 +19,7 @@
 #include <QElapsedTimer>
 #include <QFileDialog>
 #include <QFileSystemModel>
+#include <QGroupBox>
 #include <QGuiApplication>
 #include <QImage>
 #include <QScreen>
@@ -37,6 +38,7 @@
 #include <QTest>
 #include <QToolButton>
 #include <QTimer>
+#include <QTranslator>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
@@ -44,6 +46,7 @@
 #include <memory>
 #include <vector>
 
+#include "app/i18n.h"
 #include "app/profiles.h"
 #include "app/thumbnail.h"
 #include "ui/command_bar.h"
@@ -902,6 +905,29 @@ TEST_F(Window, ANarrowWindowScrollsThePanelsSidewaysInsteadOfCuttingThem) {
   QTest::qWait(20);
   EXPECT_FALSE(List->scrollbarSideways->isVisible());
   EXPECT_EQ(panel->x(), 0);
+}
+
+// German, the longest texts, at 11 pt on an 800x600 screen: the panel fits without scrolling
+// sideways; what is too long shortens inside it.
+TEST_F(Window, AGermanPanelAt11PointFitsAnEightHundredPixelScreen) {
+  QTranslator german;
+  ASSERT_TRUE(german.load(QLocale(QLocale::German), QStringLiteral("korvelo"), QStringLiteral("_"),
+                          QString::fromStdString(CatalogueFolder(TCatalogueKind::ckWindow))));
+  QCoreApplication::installTranslator(&german);
+  const QFont desktop = QApplication::font();
+  QFont larger = desktop;
+  larger.setPointSizeF(11);
+  QApplication::setFont(larger);
+  Add({MediaFile("mov_h264_aac.mov")});
+  QTest::qWait(20);
+  ASSERT_EQ(List->Count(), 1);
+  const TfrmConvertItem *panel = Panel(0);
+  EXPECT_EQ(panel->gbInput->title(), QStringLiteral("Eingabe"));
+  EXPECT_FALSE(List->scrollbarSideways->isVisible())
+      << panel->minimumSizeHint().width() << " " << List->width() << " " << Main->width();
+  EXPECT_LE(panel->geometry().right(), List->scrollbarConvertList->x());
+  QCoreApplication::removeTranslator(&german);
+  QApplication::setFont(desktop);
 }
 
 TEST_F(Window, OnAScreenSmallerThanTheDesignTheWindowFitsTheScreen) {
