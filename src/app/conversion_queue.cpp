@@ -11,6 +11,7 @@
 #include "app/conversion_load.h"
 #include "app/thumbnail.h"
 #include "app/window_rules.h"
+#include "app/i18n.h"
 #include "converter/av_converter.h"
 
 namespace {
@@ -489,7 +490,8 @@ void TConversionQueue::StartEntry(TEntry &AEntry) {
   AEntry.PausedMs = 0;
   AEntry.PauseStartMs = -1;
   Connect(AEntry);
-  Note(AEntry, "Converting " + AEntry.Data.InputFile + " into " + AEntry.Loaded.OutputFileName);
+  Note(AEntry, FormatText(_("Converting %s into %s"), AEntry.Data.InputFile.c_str(),
+                          AEntry.Loaded.OutputFileName.c_str()));
   ++FActive;
   Change(AEntry, [](TConversionJob &AJob) { AJob.State = TConversionState::csConverting; });
   AEntry.Converter->StartConvert(1);
@@ -596,7 +598,7 @@ void TConversionQueue::Ended(TEntry &AEntry) {
     case TOutcomeKind::okFinished:
       AJob.State = TConversionState::csFinished;
       AJob.Message = outcome.Notes();
-      AJob.Log.emplace_back("Converted");
+      AJob.Log.emplace_back(_("Converted"));
       if (AJob.DurationMs > 0)
         AJob.CurrentMs = AJob.DurationMs;
       break;

@@ -396,20 +396,8 @@ Beim Beibehalten der Qualität werden die passenden in der Reihenfolge der Liste
         <translation>Pausiert bei %p %</translation>
     </message>
     <message>
-        <source>Converting %1 into %2 (%3)</source>
-        <translation>%1 wird in %2 konvertiert (%3)</translation>
-    </message>
-    <message>
-        <source>Converted</source>
-        <translation>Konvertiert</translation>
-    </message>
-    <message>
         <source>Failed: %1</source>
         <translation>Fehlgeschlagen: %1</translation>
-    </message>
-    <message>
-        <source>Stopped at %1%: %2</source>
-        <translation>Angehalten bei %1 %: %2</translation>
     </message>
     <message>
         <source>The thumbnail of %1 was not written: %2</source>

@@ -396,20 +396,8 @@ Mantener la calidad envía los que caben, en el orden de la lista.</translation>
         <translation>En pausa al %p %</translation>
     </message>
     <message>
-        <source>Converting %1 into %2 (%3)</source>
-        <translation>Convirtiendo %1 en %2 (%3)</translation>
-    </message>
-    <message>
-        <source>Converted</source>
-        <translation>Convertido</translation>
-    </message>
-    <message>
         <source>Failed: %1</source>
         <translation>Error: %1</translation>
-    </message>
-    <message>
-        <source>Stopped at %1%: %2</source>
-        <translation>Detenido al %1 %: %2</translation>
     </message>
     <message>
         <source>The thumbnail of %1 was not written: %2</source>

@@ -396,20 +396,8 @@ Garder la qualité envoie celles qui tiennent, dans l&apos;ordre de la liste.</t
         <translation>En pause à %p %</translation>
     </message>
     <message>
-        <source>Converting %1 into %2 (%3)</source>
-        <translation>Conversion de %1 en %2 (%3)</translation>
-    </message>
-    <message>
-        <source>Converted</source>
-        <translation>Converti</translation>
-    </message>
-    <message>
         <source>Failed: %1</source>
         <translation>Échec : %1</translation>
-    </message>
-    <message>
-        <source>Stopped at %1%: %2</source>
-        <translation>Arrêté à %1 % : %2</translation>
     </message>
     <message>
         <source>The thumbnail of %1 was not written: %2</source>

@@ -390,20 +390,8 @@ Keeping the quality sends those that fit, in the list&apos;s order.</source>
         <translation>%p% で一時停止</translation>
     </message>
     <message>
-        <source>Converting %1 into %2 (%3)</source>
-        <translation>%1 を %2 に変換しています (%3)</translation>
-    </message>
-    <message>
-        <source>Converted</source>
-        <translation>変換済み</translation>
-    </message>
-    <message>
         <source>Failed: %1</source>
         <translation>失敗: %1</translation>
-    </message>
-    <message>
-        <source>Stopped at %1%: %2</source>
-        <translation>%1% で停止: %2</translation>
     </message>
     <message>
         <source>The thumbnail of %1 was not written: %2</source>
