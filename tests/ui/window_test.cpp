@@ -6,6 +6,7 @@
 #include <sys/statvfs.h>
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -48,6 +49,7 @@
 
 #include "app/i18n.h"
 #include "app/profiles.h"
+#include "app/psp_stick.h"
 #include "app/thumbnail.h"
 #include "ui/command_bar.h"
 #include "ui/convert_list.h"
@@ -61,6 +63,7 @@
 #include "ui/window_command_line.h"
 #include "support/decoded_media.h"
 #include "support/psp_checks.h"
+#include "support/udisks2_stick.h"
 #include "support/test_support.h"
 #include "wait_until.h"
 
@@ -78,6 +81,7 @@ bool WaitFor(const std::function<bool()> &ACondition, int ATimeoutMs = 90000) {
 class Window : public ::testing::Test {
 protected:
   void SetUp() override {
+    ++WindowsMade;
     testing_support::RequireMediaLibraries();
     SetMessageSink([this](const QString &AText, QMessageBox::Icon) {
       Messages.push_back(AText.toStdString());
@@ -110,10 +114,13 @@ protected:
   bool WaitForState(int AIndex, TItemState AState) {
     return WaitFor([&] { return Panel(AIndex)->FState == AState; });
   }
+  // Five files sent by Send to PSP to a small stick at ARoot where three fit: its one message.
+  std::string SendFive(const std::string &ARoot);
   bool WaitForProgress(int AIndex, int APercent) {
     return WaitFor([&] { return Panel(AIndex)->pbarPreview->value() >= APercent; });
   }
 
+  static inline int WindowsMade = 0; // in this process
   testing_support::TempDir AppDir;
   std::unique_ptr<TfrmMain> Main;
   TfrmConvertList *List = nullptr;
@@ -738,6 +745,14 @@ TEST_F(Window, AWholeBatchRunsFromTheKeyboardAlone) {
   EXPECT_FALSE(List->scrollbarConvertList->isVisible());
 }
 
+// The stick at ARoot chosen as the device folder on the Folders and Files page.
+void ChooseStick(TfrmMain &AMain, const std::string &ARoot) {
+  AMain.FoldersPage()->FBrowseFolder = [ARoot](const QString &) {
+    return QString::fromStdString(ARoot);
+  };
+  AMain.FoldersPage()->btnDeviceFolder->click();
+}
+
 // A memory file system of 8 MB standing in for a small memory stick.
 struct TSmallStick {
   testing_support::TempDir Dir;
@@ -747,31 +762,19 @@ struct TSmallStick {
     if (Mounted)
       ::umount2(Root.c_str(), MNT_DETACH);
   }
-  // Chosen as the device folder on the Folders and Files page.
-  void Choose(TfrmMain &AMain) const {
-    AMain.FoldersPage()->FBrowseFolder = [root = Root](const QString &) {
-      return QString::fromStdString(root);
-    };
-    AMain.FoldersPage()->btnDeviceFolder->click();
-  }
+  void Choose(TfrmMain &AMain) const { ChooseStick(AMain, Root); }
 };
 
-// Send to PSP: the list converted and put on a small stick in its order while it fits; those
-// that do not fit are named with the room they need, and nothing else lands on the stick.
-TEST_F(Window, SendToPSPPutsWhatFitsOnASmallStickAndNamesTheRest) {
-  TSmallStick stick;
-  if (!stick.Mounted)
-    GTEST_SKIP() << "no memory file system can be mounted here for a small stick";
-  const std::string &root = stick.Root;
-  stick.Choose(*Main);
+// Five files sent to the stick at ARoot, which is filled, once they are converted, to leave
+// room for the first three and half the fourth. The one message that tells it all.
+std::string Window::SendFive(const std::string &ARoot) {
   Add({MediaFile("mov_h264_aac.mov"), MediaFile("mkv_h264_vorbis.mkv"),
        MediaFile("flv_h264_aac.flv"), MediaFile("ts_h264_aac.ts"),
        MediaFile("webm_vp8_vorbis.webm")});
-  ASSERT_EQ(List->Count(), 5);
-  // Converted by now: the stick is filled to leave room for the first three and half the fourth.
-  Main->SendToPSP()->FBeforeSend = [&] {
+  EXPECT_EQ(List->Count(), 5);
+  Main->SendToPSP()->FBeforeSend = [this, ARoot] {
     struct statvfs st {};
-    ASSERT_EQ(::statvfs(root.c_str(), &st), 0);
+    ASSERT_EQ(::statvfs(ARoot.c_str(), &st), 0);
     const uint64_t block = st.f_frsize, free = st.f_bavail * block;
     auto room = [&](const std::string &AVideo) {
       uint64_t bytes = 0;
@@ -783,23 +786,29 @@ TEST_F(Window, SendToPSPPutsWhatFitsOnASmallStickAndNamesTheRest) {
                             room(Panel(2)->OutputFileName()) +
                             room(Panel(3)->OutputFileName()) / 2 + 64 * 1024;
     ASSERT_GT(free, wanted);
-    std::ofstream(root + "/filler.bin") << std::string(free - wanted, 'f');
+    std::ofstream(ARoot + "/filler.bin") << std::string(free - wanted, 'f');
   };
   Messages.clear();
   Main->btnSendToPSP->trigger();
-  ASSERT_TRUE(WaitFor([this] { return !Messages.empty() && !Main->SendToPSP()->Running(); }));
+  if (!WaitFor([this] { return !Messages.empty() && !Main->SendToPSP()->Running(); }))
+    return "(no message)";
   QTest::qWait(50);
-  ASSERT_EQ(Messages.size(), 1u); // one message tells it all
+  EXPECT_EQ(Messages.size(), 1u);
+  return Messages.front();
+}
+
+// The first three on the stick at ARoot under the PSP's names, playable; the two others named.
+void ExpectThreeOfFive(const std::string &ARoot, const std::string &AMessage) {
   for (const char *line : {"On the memory stick now:\n  mov_h264_aac.mov \u2192 "
                            "MP_ROOT/100ANV01/MAQ00000.MP4\n"
                            "  mkv_h264_vorbis.mkv \u2192 MP_ROOT/100ANV01/MAQ00001.MP4\n"
                            "  flv_h264_aac.flv \u2192 MP_ROOT/100ANV01/MAQ00002.MP4\nDid not fit (",
                            "  ts_h264_aac.ts (needs ", "  webm_vp8_vorbis.webm (needs "})
-    EXPECT_NE(Messages[0].find(line), std::string::npos) << line << "\n" << Messages[0];
+    EXPECT_NE(AMessage.find(line), std::string::npos) << line << "\n" << AMessage;
   std::vector<std::string> onStick;
-  for (const auto &entry : fs::recursive_directory_iterator(root + "/MP_ROOT"))
+  for (const auto &entry : fs::recursive_directory_iterator(ARoot + "/MP_ROOT"))
     if (!entry.is_directory())
-      onStick.push_back(fs::relative(entry.path(), root).string());
+      onStick.push_back(fs::relative(entry.path(), ARoot).string());
   std::sort(onStick.begin(), onStick.end());
   EXPECT_EQ(onStick, (std::vector<std::string>{
                          "MP_ROOT/100ANV01/MAQ00000.MP4", "MP_ROOT/100ANV01/MAQ00000.THM",
@@ -807,7 +816,52 @@ TEST_F(Window, SendToPSPPutsWhatFitsOnASmallStickAndNamesTheRest) {
                          "MP_ROOT/100ANV01/MAQ00002.MP4", "MP_ROOT/100ANV01/MAQ00002.THM"}));
   for (int i = 0; i < 3; ++i)
     testing_support::ExpectPlaysOnPSP(
-        root + "/MP_ROOT/100ANV01/MAQ0000" + std::to_string(i) + ".MP4", DefaultProfileIndex);
+        ARoot + "/MP_ROOT/100ANV01/MAQ0000" + std::to_string(i) + ".MP4", DefaultProfileIndex);
+}
+
+// Send to PSP: the list converted and put on a small stick in its order while it fits; those
+// that do not fit are named with the room they need, and nothing else lands on the stick.
+TEST_F(Window, SendToPSPPutsWhatFitsOnASmallStickAndNamesTheRest) {
+  TSmallStick stick;
+  if (!stick.Mounted)
+    GTEST_SKIP() << "no memory file system can be mounted here for a small stick";
+  stick.Choose(*Main);
+  const std::string message = SendFive(stick.Root);
+  ExpectThreeOfFive(stick.Root, message);
+}
+
+// A stick served by the real udisks2 daemon on a private bus that stands in for the system bus.
+// It is set up before the window: the D-Bus library reads the system bus's address once per
+// process, when the window first talks to the session bus.
+class WindowWithUDisks2Stick : public Window {
+protected:
+  void SetUp() override {
+    if (WindowsMade > 0)
+      GTEST_SKIP() << "a window ran earlier in this process, so the D-Bus library keeps the real "
+                      "system bus: run this test in a process of its own, as ctest does";
+    Stick = std::make_unique<testing_support::TUDisks2Stick>();
+    if (!Stick->Unavailable().empty())
+      GTEST_SKIP() << Stick->Unavailable();
+    ASSERT_EQ(Stick->Error(), "");
+    Window::SetUp();
+  }
+  std::unique_ptr<testing_support::TUDisks2Stick> Stick; // outlives the window
+};
+
+// "Eject when done" ticked: once the videos are on it, the stick is unmounted through udisks2.
+TEST_F(WindowWithUDisks2Stick, SendToPSPEjectsTheStickWhenAsked) {
+  const std::string &root = Stick->Root();
+  ChooseStick(*Main, root);
+  Main->FoldersPage()->chkEjectWhenDone->setChecked(true);
+  const std::string message = SendFive(root);
+  EXPECT_NE(message.find("\nThe stick has been unmounted: it can be removed."), std::string::npos)
+      << message;
+  ASSERT_EQ(MountSource(root), "");
+  // The page takes the stick for gone: nothing more to eject or to copy into its empty folder.
+  EXPECT_TRUE(WaitFor([this] { return !Main->FoldersPage()->btnEject->isEnabled(); }, 10000));
+  // What it holds, read from the stick mounted again.
+  ASSERT_EQ(::mount(Stick->Device().c_str(), root.c_str(), "ext4", 0, nullptr), 0);
+  ExpectThreeOfFive(root, message);
 }
 
 // A batch that would not fit the stick at the usual rate is offered the rate that fits; taken,
