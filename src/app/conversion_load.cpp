@@ -55,13 +55,15 @@ bool CheckInputFile(const std::string &AFileName, std::string &AError) {
   if (::stat(AFileName.c_str(), &st) != 0)
     return true; // the probe says why
   if (!S_ISREG(st.st_mode)) {
-    AError = "***File load error: " + AFileName +
-             (S_ISDIR(st.st_mode) ? ": a folder, not a media file"
-                                  : ": not a regular file, it cannot be read twice");
+    AError = _("***File load error: ") +
+             FillName(S_ISDIR(st.st_mode) ? _("%s: a folder, not a media file")
+                                          : _("%s: not a regular file, it cannot be read twice"),
+                      AFileName);
     return false;
   }
   if (st.st_size == 0) {
-    AError = "***File load error: " + AFileName + ": an empty file (0 bytes), not a media file";
+    AError = _("***File load error: ") +
+             FillName(_("%s: an empty file (0 bytes), not a media file"), AFileName);
     return false;
   }
   return true;
@@ -73,7 +75,7 @@ bool ProbeInput(TAVProbe &AProbe, const std::string &AFileName, const TContentCh
   if (!AProbe.LoadFile(AFileName)) {
     AError = _("***File load error: ") + AProbe.LastErrorMessage();
     // The libraries' catch-all says nothing a person can act on; the file system tells why.
-    const std::string unknown = "Error while opening file";
+    const std::string unknown = FillName(_("%s: Error while opening file"), "");
     const std::string reason = WhyNotReadable(AFileName);
     if (!reason.empty() && AError.size() >= unknown.size() &&
         AError.compare(AError.size() - unknown.size(), unknown.size(), unknown) == 0)
@@ -121,7 +123,7 @@ bool SetClaimedOutput(TCustomAVConverter &AConverter, TLoadedConversion &ALoaded
   output.FileName = ALoaded.OutputFileName;
   if (AConverter.SetOutputFile(ALoaded.TaskIndex, output.FileName, &output))
     return true;
-  AError = "***Cannot do convert, error: " + AConverter.LastErrorMessage();
+  AError = _("***Cannot do convert, error: ") + AConverter.LastErrorMessage();
   AConverter.RemoveTask(ALoaded.TaskIndex);
   ALoaded.TaskIndex = -1;
   ReleaseOutputClaim(ALoaded);
@@ -134,7 +136,7 @@ bool ClaimAndSetOutput(TCustomAVConverter &AConverter, TPSPOutputSettings &ASett
                        TLoadedConversion &ALoaded, std::string &AError) {
   std::string claimError;
   if (!ClaimOutputFile(ASettings, claimError)) {
-    AError = "***Cannot do convert, error: " + claimError;
+    AError = _("***Cannot do convert, error: ") + claimError;
     AConverter.RemoveTask(ALoaded.TaskIndex);
     ALoaded.TaskIndex = -1;
     return false;
@@ -183,7 +185,7 @@ bool LoadConversion(TCustomAVConverter &AConverter, const std::string &ALibraryP
   ApplyContent(loaded.Content, input);
   loaded.TaskIndex = AConverter.AddInputFile(input.FileName, &input);
   if (loaded.TaskIndex < 0) {
-    AError = "***File open error: " + AConverter.LastErrorMessage();
+    AError = _("***File open error: ") + AConverter.LastErrorMessage();
     return false;
   }
   loaded.InputFileName = input.FileName;
@@ -218,7 +220,7 @@ bool ReopenConversion(TCustomAVConverter &AConverter, const std::string &ALibrar
   ApplyContent(ALoaded.Content, input);
   ALoaded.TaskIndex = AConverter.AddInputFile(input.FileName, &input);
   if (ALoaded.TaskIndex < 0) {
-    AError = "***File open error: " + AConverter.LastErrorMessage();
+    AError = _("***File open error: ") + AConverter.LastErrorMessage();
     ReleaseOutputClaim(ALoaded);
     return false;
   }
@@ -226,7 +228,7 @@ bool ReopenConversion(TCustomAVConverter &AConverter, const std::string &ALibrar
   // is still the one claimed, not a file another program has put under the name since.
   if (!ClaimStillHeld({ALoaded.OutputFileName, ALoaded.OutputDevice, ALoaded.OutputInode},
                       AError)) {
-    AError = "***Cannot do convert, error: " + AError;
+    AError = _("***Cannot do convert, error: ") + AError;
     AConverter.RemoveTask(ALoaded.TaskIndex);
     ALoaded.TaskIndex = -1;
     ReleaseOutputClaim(ALoaded);

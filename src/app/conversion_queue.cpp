@@ -224,7 +224,7 @@ void TConversionQueue::LoadOff(const TLoadTask &ATask, TLoadResult &AResult) con
     if (AResult.Ok)
       ParkConversion(*AResult.Converter);
   } catch (const std::exception &e) {
-    AResult.Error = "***File load error: " + ATask.InputFile + ": " + e.what();
+    AResult.Error = _("***File load error: ") + ATask.InputFile + ": " + e.what();
     AResult.Ok = false;
   }
   if (!AResult.Ok) {

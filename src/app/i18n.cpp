@@ -5,10 +5,7 @@
 
 #include <clocale>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
-#include <mutex>
-#include <unordered_map>
 
 namespace fs = std::filesystem;
 
@@ -33,16 +30,6 @@ std::string DesktopLanguage() {
     return Plain(locale) ? std::string() : locale;
   }
   return {};
-}
-
-const char *Intern(const std::string &AText) {
-  static std::mutex mutex;
-  static std::unordered_map<std::string, std::string> marked;
-  std::lock_guard<std::mutex> lock(mutex);
-  auto at = marked.find(AText);
-  if (at == marked.end())
-    at = marked.emplace(AText, PseudoMarked(AText)).first;
-  return at->second.c_str();
 }
 
 bool EnglishAskedFor = false;
@@ -74,15 +61,11 @@ void InitTranslations() {
 
 bool EnglishAsked() { return EnglishAskedFor; }
 
-const char *Translate(const char *AText) {
-  if (PseudoTranslation())
-    return Intern(AText);
-  return ::dgettext(TextDomain, AText);
-}
+const char *Translate(const char *AText) { return LayerText(AText); }
 
 const char *TranslatePlural(const char *ASingular, const char *APlural, unsigned long ACount) {
   if (PseudoTranslation())
-    return Intern(ACount == 1 ? ASingular : APlural);
+    return LayerText(ACount == 1 ? ASingular : APlural);
   return ::dngettext(TextDomain, ASingular, APlural, ACount);
 }
 
@@ -98,25 +81,6 @@ std::string CatalogueFolder(TCatalogueKind AKind) {
   if (!error && fs::is_directory(beside, error))
     return beside.string();
   return std::string(KORVELO_BUILD_CATALOGUES) + (messages ? "/locale" : "/translations");
-}
-
-bool PseudoTranslation() {
-  static const bool pseudo = [] {
-    const char *value = std::getenv("KORVELO_PSEUDO");
-    return value && *value && std::strcmp(value, "0") != 0;
-  }();
-  return pseudo;
-}
-
-// Each line marked on its own, so that a test reading line by line sees every one.
-std::string PseudoMarked(const std::string &AText) {
-  std::string marked;
-  size_t start = 0;
-  for (size_t end; (end = AText.find('\n', start)) != std::string::npos; start = end + 1)
-    marked += (end > start ? "\u27e6" + AText.substr(start, end - start) + "\u27e7" : "") + "\n";
-  if (start < AText.size())
-    marked += "\u27e6" + AText.substr(start) + "\u27e7";
-  return marked;
 }
 
 namespace {

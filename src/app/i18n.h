@@ -9,9 +9,8 @@
 // FormatText: a translated text with its placeholders filled ("%1$s" lets a translation
 // put them in another order).
 #include "engine/text.h"
-
-// The gettext domain: korvelo-converter.mo in <folder>/<language>/LC_MESSAGES.
-constexpr const char *TextDomain = "korvelo-converter";
+// The text domain and the pseudo-locale, shared with the lower layers' messages.
+#include "medialib/words.h"
 
 // Chooses the language from LANGUAGE, LC_ALL, LC_MESSAGES and LANG and finds the catalogues.
 // Call once at the start, before any thread (it may set LANGUAGE, see the source), and in the
@@ -37,11 +36,6 @@ const char *TranslatePlural(const char *ASingular, const char *APlural, unsigned
 // ../share; any other beside it; a program in the build tree finds the build's.
 enum class TCatalogueKind { ckMessages, ckWindow };
 std::string CatalogueFolder(TCatalogueKind AKind);
-
-// KORVELO_PSEUDO=1: every translated text comes back marked as ⟦text⟧, so that a test sees which
-// texts a person reads without having gone through a catalogue.
-bool PseudoTranslation();
-std::string PseudoMarked(const std::string &AText);
 
 // The digit group separator and decimal mark of the user's numbers (LC_NUMERIC) for sizes:
 // "1,234 KB" and "1.5 GB", "1.234 KB" and "1,5 GB". English's where the locale has none (C).

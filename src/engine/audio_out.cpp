@@ -9,6 +9,7 @@
 
 #include "engine/custom_ffmpeg.h"
 #include "engine/transcode_types.h"
+#include "medialib/words.h"
 
 namespace {
 
@@ -32,7 +33,7 @@ int64_t TCustomFFmpeg::EncodeAudioSamples(AVFormatContext *AOutput, TOutputStrea
     // The thread's frames hold one encoder frame: the fifo never gives more.
     frame->nb_samples = enc->frame_size;
     if (ASamples > enc->frame_size || avlib.av_frame_make_writable(frame) < 0)
-      throw FFMpegException("Audio encoding failed");
+      throw FFMpegException(M_("Audio encoding failed"));
   } else if (frame->buf[0]) {
     // A copy made writable gets the size the frame claims: claim its whole capacity, not the
     // previous call's count.
@@ -46,10 +47,10 @@ int64_t TCustomFFmpeg::EncodeAudioSamples(AVFormatContext *AOutput, TOutputStrea
     frame->format = enc->sample_fmt;
     frame->sample_rate = enc->sample_rate;
     if (avlib.av_channel_layout_copy(&frame->ch_layout, &enc->ch_layout) < 0)
-      throw FFMpegException("Audio encoding failed");
+      throw FFMpegException(M_("Audio encoding failed"));
     frame->nb_samples = std::max(ASamples, enc->frame_size);
     if (avlib.av_frame_get_buffer(frame, 0) < 0)
-      throw FFMpegException("Audio encoding failed");
+      throw FFMpegException(M_("Audio encoding failed"));
     AOst.EncoderFrameCapacity = frame->nb_samples;
   }
   frame->nb_samples = ASamples;
@@ -62,13 +63,13 @@ int64_t TCustomFFmpeg::EncodeAudioSamples(AVFormatContext *AOutput, TOutputStrea
                                     enc->sample_rate, 0, nullptr) < 0 ||
           avlib.swr_init(AOst.EncoderConverter) < 0) {
         avlib.swr_free(&AOst.EncoderConverter);
-        throw FFMpegException("Audio encoding failed");
+        throw FFMpegException(M_("Audio encoding failed"));
       }
     }
     // Same rate on both sides: the converter holds nothing back.
     if (avlib.swr_convert(AOst.EncoderConverter, frame->extended_data, ASamples, &AData,
                           ASamples) != ASamples)
-      throw FFMpegException("Audio encoding failed");
+      throw FFMpegException(M_("Audio encoding failed"));
   }
   // The sample clock follows the input clock, which may jitter by a few samples; the muxer
   // refuses timestamps that go back, so a frame never starts before the previous one ended.
@@ -151,8 +152,9 @@ void TCustomFFmpeg::FitResampler(TOutputStream &AOst, TInputStream &AIst) {
   avlib.av_channel_layout_uninit(&outLayout);
   if (ret < 0 || avlib.swr_init(AOst.Resampler) < 0) {
     avlib.swr_free(&AOst.Resampler);
-    throw FFMpegException(FormatText("Can not resample %d channels @ %d Hz to %d channels @ %d Hz",
-                                     decChannels, decRate, Channels(enc), enc->sample_rate));
+    throw FFMpegException(
+        FormatText(M_("Can not resample %d channels @ %d Hz to %d channels @ %d Hz"), decChannels,
+                   decRate, Channels(enc), enc->sample_rate));
   }
   AOst.ResamplerInRate = decRate;
   AOst.ResamplerInChannels = decChannels;
@@ -246,14 +248,14 @@ void TCustomFFmpeg::ResampleAudio(TOutputStream &AOst, const TInputStream &AIst,
   const int inSamples = ASize / (AIst.ConverterChannels * 2);
   const int outMax = avlib.swr_get_out_samples(AOst.Resampler, inSamples);
   if (outMax < 0)
-    throw FFMpegException("Audio resampling failed");
+    throw FFMpegException(M_("Audio resampling failed"));
   const size_t needed = static_cast<size_t>(outMax) * encFrameBytes;
   if (run.ResampleBuffer.size() < needed)
     run.ResampleBuffer.resize(needed);
   uint8_t *out = run.ResampleBuffer.data();
   const int got = avlib.swr_convert(AOst.Resampler, &out, outMax, &ABuf, inSamples);
   if (got < 0)
-    throw FFMpegException("Audio resampling failed");
+    throw FFMpegException(M_("Audio resampling failed"));
   ABuf = run.ResampleBuffer.data();
   ASize = got * encFrameBytes;
 }
@@ -275,7 +277,7 @@ void TCustomFFmpeg::EncodeAudioBuffer(AVFormatContext *AOutput, TOutputStream &A
   const size_t canWrite = avlib.av_fifo_can_write(AOst.Fifo);
   if (canWrite < static_cast<size_t>(ASize) &&
       avlib.av_fifo_grow2(AOst.Fifo, static_cast<size_t>(ASize) - canWrite) < 0)
-    throw FFMpegException("av_fifo_realloc2() failed");
+    throw FFMpegException(M_("Not enough memory"));
   avlib.av_fifo_write(AOst.Fifo, ABuf, static_cast<size_t>(ASize));
   const size_t frameBytes = static_cast<size_t>(enc->frame_size) * encFrameBytes;
   if (run.ResampleBuffer.size() < frameBytes)
@@ -315,7 +317,7 @@ void TCustomFFmpeg::DoSubtitleOut(AVFormatContext *AOutput, TOutputStream &AOst,
                                   const AVSubtitle *ASub, int64_t APts) {
   if (APts == AV_NOPTS_VALUE) {
     if (OnLog)
-      Log(0, "Subtitle packets must have a pts");
+      Log(0, M_("Subtitle packets must have a pts"));
     return;
   }
   TTranscodeRun &run = *TranscodeRun;
@@ -332,10 +334,10 @@ void TCustomFFmpeg::DoSubtitleOut(AVFormatContext *AOutput, TOutputStream &AOst,
     const int size = avlib.avcodec_encode_subtitle(
         enc, run.SubtitleBuffer.data(), static_cast<int>(run.SubtitleBuffer.size()), &sub);
     if (size < 0)
-      throw FFMpegException("Subtitle encoding failed");
+      throw FFMpegException(M_("Subtitle encoding failed"));
     AVPacket *pkt = run.OutPacket;
     if (avlib.av_new_packet(pkt, size) < 0)
-      throw FFMpegException("av_mallocz fail");
+      throw FFMpegException(M_("Not enough memory"));
     std::memcpy(pkt->data, run.SubtitleBuffer.data(), static_cast<size_t>(size));
     pkt->stream_index = AOst.Index;
     pkt->pts = avlib.av_rescale_q(APts, AIst.Stream->time_base, AOst.Stream->time_base);

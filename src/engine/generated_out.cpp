@@ -6,6 +6,7 @@
 
 #include "engine/custom_ffmpeg.h"
 #include "engine/transcode_types.h"
+#include "medialib/words.h"
 
 namespace {
 
@@ -39,13 +40,14 @@ void TCustomFFmpeg::OpenGeneratedStream(TOutputStream &AOst) {
   if (!AOst.EncoderFrame) {
     AOst.EncoderFrame = avlib.av_frame_alloc();
     if (!AOst.EncoderFrame)
-      throw FFMpegException("av_mallocz fail");
+      throw FFMpegException(M_("Not enough memory"));
   }
   AVFrame *frame = AOst.EncoderFrame;
   avlib.av_frame_unref(frame);
   const std::string failText =
-      FormatText("Cannot make the %s of output stream #%d.%d",
-                 enc->codec_type == AVMEDIA_TYPE_VIDEO ? "black picture" : "silence",
+      FormatText(enc->codec_type == AVMEDIA_TYPE_VIDEO
+                     ? M_("Cannot make the black picture of output stream #%d.%d")
+                     : M_("Cannot make the silence of output stream #%d.%d"),
                  AOst.FileIndex, AOst.Index);
   switch (enc->codec_type) {
   case AVMEDIA_TYPE_AUDIO: {

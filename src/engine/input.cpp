@@ -14,6 +14,7 @@
 
 #include "engine/transcode_types.h"
 #include "medialib/medialib.h"
+#include "medialib/words.h"
 
 namespace {
 
@@ -56,29 +57,29 @@ bool HasRealMediaExtension(const std::string &AFileName) {
 } // namespace
 
 std::string TCustomFFmpeg::ErrorText(const std::string &AFileName, int AResultCode) {
-  // The file name is appended, never used as a format: it may hold '%'.
+  // The file name is filled in, never used as a format: it may hold '%'.
   const char *text;
   if (AResultCode == AVERROR_INVALIDDATA || AResultCode == AVERROR_DEMUXER_NOT_FOUND)
-    text = ": Unknown format";
+    text = M_("%s: Unknown format");
   else if (AResultCode == AVERROR(EDOM))
-    text = ": Incorrect image filename syntax.\r\n"
-           "Use '%d' to specify the image number:\r\n"
-           "  for img1.jpg, img2.jpg, ..., use 'img%d.jpg';\r\n"
-           "  for img001.jpg, img002.jpg, ..., use 'img%03d.jpg'.";
+    text = M_("%s: Incorrect image filename syntax.\r\n"
+              "Use '%%d' to specify the image number:\r\n"
+              "  for img1.jpg, img2.jpg, ..., use 'img%%d.jpg';\r\n"
+              "  for img001.jpg, img002.jpg, ..., use 'img%%03d.jpg'.");
   else if (AResultCode == AVERROR(EINVAL))
-    text = ": Error while parsing header";
+    text = M_("%s: Error while parsing header");
   else if (AResultCode == AVERROR(ENOMEM))
-    text = ": memory allocation error occurred";
+    text = M_("%s: memory allocation error occurred");
   else if (AResultCode == AVERROR(EIO))
-    text = ": I/O error occurred\r\n"
-           "Usually that means that input file is truncated and/or corrupted.";
+    text = M_("%s: I/O error occurred\r\n"
+              "Usually that means that input file is truncated and/or corrupted.");
   else if (AResultCode == AVERROR(ENOENT))
-    text = ": no such file or directory";
+    text = M_("%s: no such file or directory");
   else if (AResultCode == AVERROR(ENOSPC) || AResultCode == AVERROR(EDQUOT))
-    text = ": No space left on device"; // a full disk is called so, wherever it strikes
+    text = M_("%s: No space left on device"); // a full disk is called so, wherever it strikes
   else
-    text = ": Error while opening file";
-  return AFileName + text;
+    text = M_("%s: Error while opening file");
+  return FillName(text, AFileName);
 }
 
 bool TCustomFFmpeg::LookupCodec(const char *AName, int AMediaType, bool AEncoder,
@@ -86,15 +87,16 @@ bool TCustomFFmpeg::LookupCodec(const char *AName, int AMediaType, bool AEncoder
   ACodecId = AV_CODEC_ID_NONE;
   if (!AName)
     return true;
-  const char *kind = AEncoder ? "encoder" : "decoder";
   const AVCodec *codec = AEncoder ? avlib.avcodec_find_encoder_by_name(AName)
                                   : avlib.avcodec_find_decoder_by_name(AName);
   if (!codec) {
-    ErrorMessage = std::string("Unknown ") + kind + " '" + AName + "'";
+    ErrorMessage =
+        FillName(AEncoder ? M_("Unknown encoder '%s'") : M_("Unknown decoder '%s'"), AName);
     return false;
   }
   if (codec->type != AMediaType) {
-    ErrorMessage = std::string("Invalid ") + kind + " type '" + AName + "'";
+    ErrorMessage = FillName(
+        AEncoder ? M_("Invalid encoder type '%s'") : M_("Invalid decoder type '%s'"), AName);
     return false;
   }
   ACodecId = codec->id;
@@ -115,7 +117,7 @@ void TCustomFFmpeg::SetInputFormat(const std::string &AName) {
   const std::string name = FormatNameOf(AName);
   const AVInputFormat *format = avlib.av_find_input_format(name.c_str());
   if (!format)
-    throw FFMpegException("Unknown input format: " + name);
+    throw FFMpegException(FillName(M_("Unknown input format: %s"), name));
   InputFormat = format;
 }
 
@@ -149,7 +151,7 @@ bool TCustomFFmpeg::OpenInputFile(const std::string &AFileName) {
   };
   // A full table is an ordinary failure of the opening, reported like the others.
   try {
-    CheckTableRoom(fileIndex, MaxFiles, "input files");
+    CheckTableRoom(fileIndex, MaxFiles, MN_("input files"));
   } catch (const FFMpegException &e) {
     ErrorMessage = e.what();
     return fail();
@@ -178,7 +180,7 @@ bool TCustomFFmpeg::OpenInputFile(const std::string &AFileName) {
     result = avlib.avformat_find_stream_info(context.get(), nullptr);
   }
   if (result < 0 && Verbose >= 0) {
-    ErrorMessage = AFileName + ": could not find codec parameters";
+    ErrorMessage = FillName(M_("%s: could not find codec parameters"), AFileName);
     return fail();
   }
 
@@ -318,7 +320,7 @@ AVCodecContext *TCustomFFmpeg::InputStreamCodec(AVFormatContext *AContext, unsig
   case AVMEDIA_TYPE_UNKNOWN:
     break;
   default:
-    throw FFMpegException("invalid codec_type");
+    throw FFMpegException(M_("invalid codec_type"));
   }
   return codec.release();
 }
@@ -355,7 +357,7 @@ bool TCustomFFmpeg::TakeInputPicture(AVFormatContext *AContext, AVStream *AStrea
   // (A file opened for one program of several may leave the others' streams undescribed.)
   if (!VideoDisable && ProgramId == 0 && avlib.avcodec_find_decoder(ACodec->codec_id) &&
       (ACodec->pix_fmt == AV_PIX_FMT_NONE || ACodec->width <= 0 || ACodec->height <= 0)) {
-    ErrorMessage = FormatText("Cannot determine the picture format of input stream #%d.%d",
+    ErrorMessage = FormatText(M_("Cannot determine the picture format of input stream #%d.%d"),
                               AFileIndex, AStream->index);
     return false;
   }

@@ -10,6 +10,7 @@
 
 #include "engine/unfinished_outputs.h"
 #include "medialib/medialib.h"
+#include "medialib/words.h"
 
 namespace {
 
@@ -55,13 +56,13 @@ void TCustomFFmpeg::Prepare() {
   for (int t = 0; t < 5; ++t) {
     CodecDefaults[t] = avlib.avcodec_alloc_context3(nullptr);
     if (!CodecDefaults[t])
-      throw FFMpegException("Could not allocate the codec option holders");
+      throw FFMpegException(M_("Could not allocate the codec option holders"));
     CodecDefaults[t]->codec_type = static_cast<AVMediaType>(t);
   }
   FormatDefaults = avlib.avformat_alloc_context();
   ScalerDefaults = avlib.sws_alloc_context();
   if (!FormatDefaults || !ScalerDefaults)
-    throw FFMpegException("Could not allocate the option holders");
+    throw FFMpegException(M_("Could not allocate the option holders"));
   avlib.av_opt_set_int(ScalerDefaults, "sws_flags", SwsFlags, 0);
 }
 

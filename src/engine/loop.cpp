@@ -14,6 +14,7 @@
 #include "engine/transcode_types.h"
 #include "engine/unfinished_outputs.h"
 #include "medialib/medialib.h"
+#include "medialib/words.h"
 
 namespace {
 
@@ -44,7 +45,7 @@ void TCustomFFmpeg::TranscodeLoop() {
   run.FilterPacket = avlib.av_packet_alloc();
   run.DecodedFrame = avlib.av_frame_alloc();
   if (!run.ReadPacket || !run.OutPacket || !run.FilterPacket || !run.DecodedFrame)
-    throw FFMpegException("av_mallocz fail");
+    throw FFMpegException(M_("Not enough memory"));
   AVPacket *pkt = run.ReadPacket;
   bool subtitlesOnly = true;
   for (const TOutputStream &ost : run.OutputStreams)
@@ -226,7 +227,8 @@ void TCustomFFmpeg::EndTranscodeLoop() {
   for (int k = 0; k < OutputFileCount; ++k) {
     const int ret = avlib.av_write_trailer(OutputFiles[k]);
     if (ret < 0)
-      throw FFMpegException(ErrorText("av_write_trailer()", ret));
+      throw FFMpegException(
+          ErrorText(FillName(M_("Could not finish the output file %s"), OutputFiles[k]->url), ret));
     ForgetUnfinishedOutput(UnfinishedNotes[k]);
     UnfinishedNotes[k] = -1;
   }
@@ -527,7 +529,7 @@ void TCustomFFmpeg::ServeEncoders(TInputStream &AIst, int AIstIndex, const uint8
       DoSubtitleOut(os, ost, AIst, ASubtitle, APacketPts);
       break;
     default:
-      throw FFMpegException("invalid codec_type");
+      throw FFMpegException(M_("invalid codec_type"));
     }
   }
 }
@@ -551,7 +553,7 @@ void TCustomFFmpeg::ServeCopies(TInputStream &AIst, int AIstIndex, const AVPacke
     }
     AVPacket *out = run.OutPacket;
     if (avlib.av_packet_ref(out, APacket) < 0)
-      throw FFMpegException("av_mallocz fail");
+      throw FFMpegException(M_("Not enough memory"));
     const AVRational itb = AIst.Stream->time_base;
     const AVRational otb = ost.Stream->time_base;
     out->stream_index = ost.Index;
@@ -587,8 +589,8 @@ int TCustomFFmpeg::ConvertDecodedAudio(TInputStream &AIst, const AVFrame *AFrame
                                   AFrame->sample_rate, 0, nullptr) < 0 ||
         avlib.swr_init(AIst.SampleConverter) < 0) {
       avlib.swr_free(&AIst.SampleConverter);
-      throw FFMpegException(
-          FormatText("Can not convert audio of input stream #%d.%d", AIst.FileIndex, AIst.Index));
+      throw FFMpegException(FormatText(M_("Can not convert audio of input stream #%d.%d"),
+                                       AIst.FileIndex, AIst.Index));
     }
     AIst.ConverterFormat = AFrame->format;
     AIst.ConverterRate = AFrame->sample_rate;
@@ -731,7 +733,7 @@ void TCustomFFmpeg::WriteFrame(AVFormatContext *AOutput, AVPacket *APacket, TOut
     if (ret < 0 && ret != AVERROR(EAGAIN) && ret != AVERROR_EOF) {
       if (OnLog) {
         const std::string what = FormatText(
-            "%s failed for stream %d, codec %s", AOst.BitstreamFilter->filter->name, AOst.Index,
+            M_("%s failed for stream %d, codec %s"), AOst.BitstreamFilter->filter->name, AOst.Index,
             AOst.EncodingNeeded && AOst.Codec && AOst.Codec->codec ? AOst.Codec->codec->name
                                                                    : "copy");
         Log(0, ErrorText(what, ret));

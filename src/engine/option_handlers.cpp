@@ -2,6 +2,7 @@
 // "target" option (VCD, SVCD, DVD, DV).
 #include "engine/custom_ffmpeg.h"
 #include "engine/text.h"
+#include "medialib/words.h"
 
 #include <cerrno>
 #include <charconv>
@@ -79,25 +80,27 @@ void SkipOne(const char *&APos) {
 
 // ---- cropping and padding ----
 
-void ApplyCrop(int AValue, const char *ASide, bool AVertical, int &ACrop, int &ADimension) {
+// AOddText: the message for an odd size, marked where the side is named.
+void ApplyCrop(int AValue, const char *AOddText, bool AVertical, int &ACrop, int &ADimension) {
   if (AValue < 0)
     return;
   if (AValue % 2 != 0)
-    throw FFMpegException(FormatText("%s crop size must be a multiple of 2", ASide));
+    throw FFMpegException(LayerText(AOddText));
   if (AValue >= ADimension)
     throw FFMpegException(
-        FormatText("%s crop dimensions are outside the range of the original image.\n"
-                   "Remember to crop first and scale second.",
-                   AVertical ? "Vertical" : "Horizontal"));
+        AVertical ? M_("Vertical crop dimensions are outside the range of the original image.\n"
+                       "Remember to crop first and scale second.")
+                  : M_("Horizontal crop dimensions are outside the range of the original image.\n"
+                       "Remember to crop first and scale second."));
   ACrop = AValue;
   ADimension -= AValue;
 }
 
-void ApplyPad(int AValue, const char *ASide, int &APad) {
+void ApplyPad(int AValue, const char *AOddText, int &APad) {
   if (AValue < 0)
     return;
   if (AValue % 2 != 0)
-    throw FFMpegException(FormatText("%s pad size must be a multiple of 2", ASide));
+    throw FFMpegException(LayerText(AOddText));
   APad = AValue;
 }
 
@@ -129,8 +132,8 @@ void ParseMatrix(const std::string &AText, uint16_t *&AMatrix) {
     long value = std::strtol(p, nullptr, 10);
     if (value < 1 || value > 255 || errno == ERANGE)
       throw FFMpegException(
-          FormatText("Invalid coefficient in matrix \"%s\" at coeff %d: it must lie "
-                     "between 1 and 255",
+          FormatText(M_("Invalid coefficient in matrix \"%s\" at coeff %d: it must lie "
+                        "between 1 and 255"),
                      AText.c_str(), i));
     values[i] = static_cast<uint16_t>(value);
     if (i == 63)
@@ -138,12 +141,12 @@ void ParseMatrix(const std::string &AText, uint16_t *&AMatrix) {
     p = std::strchr(p, ',');
     if (!p)
       throw FFMpegException(
-          FormatText("Syntax error in matrix \"%s\" at coeff %d", AText.c_str(), i));
+          FormatText(M_("Syntax error in matrix \"%s\" at coeff %d"), AText.c_str(), i));
     ++p;
   }
   auto *matrix = static_cast<uint16_t *>(avlib.av_mallocz(sizeof values));
   if (!matrix)
-    throw FFMpegException("Out of memory for the quantisation matrix");
+    throw FFMpegException(M_("Out of memory for the quantisation matrix"));
   std::memcpy(matrix, values, sizeof values);
   avlib.av_freep(&AMatrix);
   AMatrix = matrix;
@@ -161,11 +164,12 @@ void ApplyCodecName(const std::string &AValue, char *&AName, bool &ACopy) {
     AName = avlib.av_strdup(AValue.c_str());
 }
 
-void ApplyCodecTag(const std::string &AValue, const char *AKind, uint32_t &ATag) {
+// AWrongSizeText: the message for a tag that is not four characters long.
+void ApplyCodecTag(const std::string &AValue, const char *AWrongSizeText, uint32_t &ATag) {
   if (AValue.empty())
     return;
   if (AValue.size() != 4)
-    throw ECodecTagError(FormatText("%s tag parameter must be 4 chars", AKind));
+    throw ECodecTagError(LayerText(AWrongSizeText));
   const auto *c = reinterpret_cast<const unsigned char *>(AValue.data());
   ATag = uint32_t(c[0]) | uint32_t(c[1]) << 8 | uint32_t(c[2]) << 16 | uint32_t(c[3]) << 24;
 }
@@ -175,8 +179,9 @@ void ApplyCodecTag(const std::string &AValue, const char *AKind, uint32_t &ATag)
 int64_t ParseTime(const std::string &AText, bool ADuration, const char *AOption) {
   int64_t result = 0;
   if (avlib.av_parse_time(&result, AText.c_str(), ADuration ? 1 : 0) < 0)
-    throw FFMpegException(FormatText("Invalid %s specification for %s: %s",
-                                     ADuration ? "duration" : "date", AOption, AText.c_str()));
+    throw FFMpegException(FormatText(ADuration ? M_("Invalid duration specification for %s: %s")
+                                               : M_("Invalid date specification for %s: %s"),
+                                     AOption, AText.c_str()));
   return result;
 }
 
@@ -393,7 +398,7 @@ void TCustomFFmpeg::SetFormat(const std::string &AValue) {
   InputFormat = avlib.av_find_input_format(name.c_str());
   OutputFormat = avlib.av_guess_format(name.c_str(), nullptr, nullptr);
   if (!InputFormat && !OutputFormat)
-    throw FFMpegException(FormatText("Unknown input or output format: %s", AValue.c_str()));
+    throw FFMpegException(FormatText(M_("Unknown input or output format: %s"), AValue.c_str()));
 }
 
 void TCustomFFmpeg::SetFrameRate(const std::string &AValue) {
@@ -401,7 +406,7 @@ void TCustomFFmpeg::SetFrameRate(const std::string &AValue) {
     return;
   AVRational rate{0, 0};
   if (avlib.av_parse_video_rate(&rate, AValue.c_str()) < 0)
-    throw FFMpegException("Incorrect frame rate");
+    throw FFMpegException(M_("Incorrect frame rate"));
   FrameRate = rate;
 }
 
@@ -410,10 +415,10 @@ void TCustomFFmpeg::SetFrameSize(const std::string &AValue) {
     return;
   int width = 0, height = 0;
   if (avlib.av_parse_video_size(&width, &height, AValue.c_str()) < 0)
-    throw FFMpegException("Incorrect frame size");
+    throw FFMpegException(M_("Incorrect frame size"));
   // A refused size is not kept: the encoders need even dimensions.
   if (width % 2 != 0 || height % 2 != 0)
-    throw FFMpegException("Frame size must be a multiple of 2");
+    throw FFMpegException(M_("Frame size must be a multiple of 2"));
   FrameWidth = width;
   FrameHeight = height;
 }
@@ -435,7 +440,7 @@ void TCustomFFmpeg::SetAspectRatio(const std::string &AValue) {
     ratio = 0;
   }
   if (ratio == 0)
-    throw FFMpegException("Incorrect aspect ratio specification.");
+    throw FFMpegException(M_("Incorrect aspect ratio specification."));
   FrameAspectRatio = static_cast<float>(ratio);
 }
 
@@ -454,21 +459,31 @@ void TCustomFFmpeg::SetPixelFormat(const std::string &AValue) {
   }
 }
 
-void TCustomFFmpeg::SetCropTop(int AValue) { ApplyCrop(AValue, "Top", true, CropTop, FrameHeight); }
+void TCustomFFmpeg::SetCropTop(int AValue) {
+  ApplyCrop(AValue, MN_("Top crop size must be a multiple of 2"), true, CropTop, FrameHeight);
+}
 void TCustomFFmpeg::SetCropBottom(int AValue) {
-  ApplyCrop(AValue, "Bottom", true, CropBottom, FrameHeight);
+  ApplyCrop(AValue, MN_("Bottom crop size must be a multiple of 2"), true, CropBottom, FrameHeight);
 }
 void TCustomFFmpeg::SetCropLeft(int AValue) {
-  ApplyCrop(AValue, "Left", false, CropLeft, FrameWidth);
+  ApplyCrop(AValue, MN_("Left crop size must be a multiple of 2"), false, CropLeft, FrameWidth);
 }
 void TCustomFFmpeg::SetCropRight(int AValue) {
-  ApplyCrop(AValue, "Right", false, CropRight, FrameWidth);
+  ApplyCrop(AValue, MN_("Right crop size must be a multiple of 2"), false, CropRight, FrameWidth);
 }
 
-void TCustomFFmpeg::SetPadTop(int AValue) { ApplyPad(AValue, "Top", PadTop); }
-void TCustomFFmpeg::SetPadBottom(int AValue) { ApplyPad(AValue, "Bottom", PadBottom); }
-void TCustomFFmpeg::SetPadLeft(int AValue) { ApplyPad(AValue, "Left", PadLeft); }
-void TCustomFFmpeg::SetPadRight(int AValue) { ApplyPad(AValue, "Right", PadRight); }
+void TCustomFFmpeg::SetPadTop(int AValue) {
+  ApplyPad(AValue, MN_("Top pad size must be a multiple of 2"), PadTop);
+}
+void TCustomFFmpeg::SetPadBottom(int AValue) {
+  ApplyPad(AValue, MN_("Bottom pad size must be a multiple of 2"), PadBottom);
+}
+void TCustomFFmpeg::SetPadLeft(int AValue) {
+  ApplyPad(AValue, MN_("Left pad size must be a multiple of 2"), PadLeft);
+}
+void TCustomFFmpeg::SetPadRight(int AValue) {
+  ApplyPad(AValue, MN_("Right pad size must be a multiple of 2"), PadRight);
+}
 
 void TCustomFFmpeg::SetPadColor(int AValue) {
   // Red in the lowest byte, then green, then blue.
@@ -480,7 +495,7 @@ void TCustomFFmpeg::SetPadColor(int AValue) {
 
 void TCustomFFmpeg::SetQScale(double AValue) {
   if (!(AValue > 0 && AValue <= 255))
-    throw FFMpegException("qscale must be > 0.0 and <= 255");
+    throw FFMpegException(M_("qscale must be > 0.0 and <= 255"));
   VideoQScale = static_cast<float>(AValue);
 }
 
@@ -507,10 +522,10 @@ void TCustomFFmpeg::SetSubtitleCodec(const std::string &AValue) {
 }
 
 void TCustomFFmpeg::SetVideoTag(const std::string &AValue) {
-  ApplyCodecTag(AValue, "video", VideoCodecTag);
+  ApplyCodecTag(AValue, MN_("video tag parameter must be 4 chars"), VideoCodecTag);
 }
 void TCustomFFmpeg::SetAudioTag(const std::string &AValue) {
-  ApplyCodecTag(AValue, "audio", AudioCodecTag);
+  ApplyCodecTag(AValue, MN_("audio tag parameter must be 4 chars"), AudioCodecTag);
 }
 
 void TCustomFFmpeg::SetIntraMatrix(const std::string &AValue) { ParseMatrix(AValue, IntraMatrix); }
@@ -518,7 +533,7 @@ void TCustomFFmpeg::SetInterMatrix(const std::string &AValue) { ParseMatrix(AVal
 
 void TCustomFFmpeg::SetPass(int AValue) {
   if (AValue != 1 && AValue != 2)
-    throw FFMpegException("pass number can be only 1 or 2");
+    throw FFMpegException(M_("pass number can be only 1 or 2"));
   DoPass = AValue;
 }
 
@@ -538,7 +553,7 @@ void TCustomFFmpeg::SetVStatsFile(const std::string &AValue) {
 }
 
 void TCustomFFmpeg::AddStreamMap(const std::string &AValue) {
-  CheckTableRoom(StreamMapCount, MaxStreamMaps, "stream mappings");
+  CheckTableRoom(StreamMapCount, MaxStreamMaps, MN_("stream mappings"));
   TStreamMap map;
   const char *p = AValue.c_str();
   map.FileIndex = LeadingIndex(p);
@@ -559,7 +574,7 @@ void TCustomFFmpeg::AddStreamMap(const std::string &AValue) {
 }
 
 void TCustomFFmpeg::AddMetaDataMap(const std::string &AValue) {
-  CheckTableRoom(MetaDataMapCount, MaxMetaDataMaps, "metadata mappings");
+  CheckTableRoom(MetaDataMapCount, MaxMetaDataMaps, MN_("metadata mappings"));
   TMetaDataMap map;
   const char *p = AValue.c_str();
   map.OutFile = LeadingIndex(p);
@@ -577,9 +592,9 @@ void TCustomFFmpeg::SetInputTsScale(const std::string &AValue) {
   if (!LeadingDecimal(p, scale, end))
     scale = 0;
   if (stream < 0 || stream >= MAX_STREAMS)
-    throw FFMpegException(FormatText("stream index over MAX_STREAMS(%d)", MAX_STREAMS));
+    throw FFMpegException(FormatText(M_("stream index over MAX_STREAMS(%d)"), MAX_STREAMS));
   // The scale belongs to the input opened next; with every input slot taken there is none.
-  CheckTableRoom(InputFileCount, MaxFiles, "input files");
+  CheckTableRoom(InputFileCount, MaxFiles, MN_("input files"));
   InputTsScales[InputFileCount][stream] = scale;
 }
 
@@ -640,7 +655,7 @@ void TCustomFFmpeg::AddFrameHook(const std::string &AValue) {
   argv.push_back(nullptr);
   int result = FrameHookAdd(FrameHooks, static_cast<int>(words.size()), argv.data());
   if (result != 0)
-    throw FFMpegException("Failed to add video hook function: " + AValue);
+    throw FFMpegException(M_("Failed to add video hook function: ") + AValue);
   UsingVHook = true;
 }
 
@@ -669,7 +684,7 @@ void TCustomFFmpeg::SetTarget(const std::string &ATargetType, const std::string 
     norm = 2;
   } else {
     if (FrameRate.den == 0)
-      throw FFMpegException("frame_rate is invalid.");
+      throw FFMpegException(M_("frame_rate is invalid."));
     norm = NormOfRate(FrameRate);
     if (norm < 0)
       norm = NormOfInputs(*this);
@@ -684,7 +699,7 @@ void TCustomFFmpeg::SetTarget(const std::string &ATargetType, const std::string 
     if (ATargetType == candidate.Type)
       preset = &candidate;
   if (!preset)
-    throw FFMpegException("Unknown target type");
+    throw FFMpegException(M_("Unknown target type"));
 
   const bool pal = norm == 0;
   if (preset->VideoCodec)

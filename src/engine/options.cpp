@@ -15,14 +15,15 @@
 #include <unordered_map>
 
 #include "medialib/medialib.h"
+#include "medialib/words.h"
 
 // ---------------------------------------------------------------------------------------------
 // Free helpers
 
 void CheckTableRoom(int ACount, int AMax, const char *AWhat) {
   if (ACount >= AMax)
-    throw FFMpegException("Too many " + std::string(AWhat) + ": at most " + std::to_string(AMax) +
-                          " are allowed");
+    throw FFMpegException(
+        FormatText(M_("Too many %s: at most %d are allowed"), LayerText(AWhat), AMax));
 }
 
 namespace {
@@ -44,14 +45,14 @@ template <typename T> T convertInteger(const std::string &AValue) {
   T result{};
   const auto [ptr, ec] = std::from_chars(begin, end, result, 10);
   if (begin == end || ec != std::errc() || ptr != end)
-    throw EConvertError("'" + AValue + "' is not a valid integer value");
+    throw EConvertError(FormatText(M_("'%s' is not a valid integer value"), AValue.c_str()));
   return result;
 }
 
 float convertSingle(const std::string &AValue) {
   const double value = StrToFloat(AValue);
   if (std::fabs(value) > FLT_MAX)
-    throw EConvertError("'" + AValue + "' is not a valid floating point value");
+    throw EConvertError(FormatText(M_("'%s' is not a valid floating point value"), AValue.c_str()));
   return static_cast<float>(value);
 }
 
@@ -226,13 +227,13 @@ const std::unordered_map<std::string, OptionEntry> &optionTable() {
       {"vhook", KORVELO_OPTION(E.AddFrameHook(V))},
 
       {"newvideo", KORVELO_OPTION((void)V; if (E.OutputFileCount == 0) throw FFMpegException(
-                                      "At least one output file must be specified");
+                                      M_("At least one output file must be specified"));
                                   E.NewVideoStream(E.OutputFiles[E.OutputFileCount - 1]))},
       {"newaudio", KORVELO_OPTION((void)V; if (E.OutputFileCount == 0) throw FFMpegException(
-                                      "At least one output file must be specified");
+                                      M_("At least one output file must be specified"));
                                   E.NewAudioStream(E.OutputFiles[E.OutputFileCount - 1]))},
       {"newsubtitle", KORVELO_OPTION((void)V; if (E.OutputFileCount == 0) throw FFMpegException(
-                                         "At least one output file must be specified");
+                                         M_("At least one output file must be specified"));
                                      E.NewSubtitleStream(E.OutputFiles[E.OutputFileCount - 1]))},
   };
   return table;
@@ -255,7 +256,7 @@ double StrToFloat(const std::string &AValue) {
   double result = 0;
   const auto [ptr, ec] = std::from_chars(begin, end, result, std::chars_format::general);
   if (begin == end || ec != std::errc() || ptr != end || !std::isfinite(result))
-    throw EConvertError("'" + AValue + "' is not a valid floating point value");
+    throw EConvertError(FormatText(M_("'%s' is not a valid floating point value"), AValue.c_str()));
   return result;
 }
 
@@ -276,9 +277,10 @@ void TCustomFFmpeg::SetOption(const std::string &AName, const std::string &AValu
   case OptionEntry::Refused:
     // Said as what it is: threads follow the engine's share of the cores, and the engine has
     // no bitstream filters to name.
-    throw FFMpegException("Unsupported option: " + AName +
-                          (AName == "threads" ? " (the engine chooses its own threads)"
-                                              : " (bitstream filters are not available)"));
+    throw FFMpegException(FillName(
+        AName == "threads" ? M_("Unsupported option: %s (the engine chooses its own threads)")
+                           : M_("Unsupported option: %s (bitstream filters are not available)"),
+        AName));
   case OptionEntry::Handler:
     it->second.handler(*this, AValue);
     return;

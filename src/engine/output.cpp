@@ -2,6 +2,7 @@
 // per stream configured from the option state, metadata, and the file opened for writing.
 #include "engine/custom_ffmpeg.h"
 #include "medialib/medialib.h"
+#include "medialib/words.h"
 
 #include <sys/stat.h>
 
@@ -195,7 +196,7 @@ void TCustomFFmpeg::SetOutputFormat(const std::string &AName) {
   const std::string name = FormatNameOf(AName);
   const AVOutputFormat *format = avlib.av_guess_format(name.c_str(), nullptr, nullptr);
   if (!format)
-    throw FFMpegException("Unknown output format: " + name);
+    throw FFMpegException(FillName(M_("Unknown output format: %s"), name));
   OutputFormat = format;
 }
 
@@ -219,7 +220,7 @@ void TCustomFFmpeg::CheckInputStreamKinds(bool &AHasVideo, bool &AHasAudio, bool
       case AVMEDIA_TYPE_ATTACHMENT:
         break;
       default:
-        throw FFMpegException("invalid codec_type of input file");
+        throw FFMpegException(M_("invalid codec_type of input file"));
       }
     }
   }
@@ -233,7 +234,7 @@ void TCustomFFmpeg::NewVideoStream(AVFormatContext *AContext) {
   const int fileIndex = OutputFileIndexOf(AContext);
   const int streamIndex = static_cast<int>(AContext->nb_streams);
   if (fileIndex >= MaxFiles || streamIndex >= MAX_STREAMS)
-    failWith("Could not alloc stream");
+    failWith(M_("Could not alloc stream"));
 
   // Everything that can fail by the user's choice is checked before the stream exists, so a
   // refused stream never leaves a half-made one in the file.
@@ -244,12 +245,12 @@ void TCustomFFmpeg::NewVideoStream(AVFormatContext *AContext) {
     if (!ChooseEncoder(AContext, VideoCodecName, AVMEDIA_TYPE_VIDEO, encoder, codecId))
       failWith(ErrorMessage);
     if (!ParseRcOverride(VideoRcOverride, overrides))
-      failWith("error parsing rc_override");
+      failWith(M_("error parsing rc_override"));
   }
 
   CodecContextPtr codec(avlib.avcodec_alloc_context3(encoder));
   if (!codec)
-    failWith("Could not alloc stream");
+    failWith(M_("Could not alloc stream"));
   codec->codec_type = AVMEDIA_TYPE_VIDEO;
   codec->thread_count = ThreadCount;
   if (VideoCodecTag != 0)
@@ -274,7 +275,7 @@ void TCustomFFmpeg::NewVideoStream(AVFormatContext *AContext) {
 
   AVStream *stream = avlib.avformat_new_stream(AContext, nullptr);
   if (!stream)
-    failWith("Could not alloc stream");
+    failWith(M_("Could not alloc stream"));
   if (!VideoStreamCopy)
     stream->time_base = codec->time_base;
 
@@ -341,7 +342,7 @@ void TCustomFFmpeg::SetVideoCoding(AVCodecContext *ACodec,
       continue;
     *target = static_cast<uint16_t *>(avlib.av_malloc(64 * sizeof(uint16_t)));
     if (!*target)
-      failWith("Could not alloc stream");
+      failWith(M_("Could not alloc stream"));
     std::memcpy(*target, source, 64 * sizeof(uint16_t));
   }
 
@@ -349,7 +350,7 @@ void TCustomFFmpeg::SetVideoCoding(AVCodecContext *ACodec,
     ACodec->rc_override =
         static_cast<RcOverride *>(avlib.av_malloc(AOverrides.size() * sizeof(RcOverride)));
     if (!ACodec->rc_override)
-      failWith("Could not alloc stream");
+      failWith(M_("Could not alloc stream"));
     std::memcpy(ACodec->rc_override, AOverrides.data(), AOverrides.size() * sizeof(RcOverride));
     ACodec->rc_override_count = static_cast<int>(AOverrides.size());
   }
@@ -374,7 +375,7 @@ void TCustomFFmpeg::NewAudioStream(AVFormatContext *AContext) {
   const int fileIndex = OutputFileIndexOf(AContext);
   const int streamIndex = static_cast<int>(AContext->nb_streams);
   if (fileIndex >= MaxFiles || streamIndex >= MAX_STREAMS)
-    failWith("Could not alloc stream");
+    failWith(M_("Could not alloc stream"));
 
   const AVCodec *encoder = nullptr;
   AVCodecID codecId = AV_CODEC_ID_NONE;
@@ -385,7 +386,7 @@ void TCustomFFmpeg::NewAudioStream(AVFormatContext *AContext) {
 
   CodecContextPtr codec(avlib.avcodec_alloc_context3(encoder));
   if (!codec)
-    failWith("Could not alloc stream");
+    failWith(M_("Could not alloc stream"));
   codec->codec_type = AVMEDIA_TYPE_AUDIO;
   codec->thread_count = ThreadCount;
   if (AudioCodecTag != 0)
@@ -417,7 +418,7 @@ void TCustomFFmpeg::NewAudioStream(AVFormatContext *AContext) {
 
   AVStream *stream = avlib.avformat_new_stream(AContext, nullptr);
   if (!stream)
-    failWith("Could not alloc stream");
+    failWith(M_("Could not alloc stream"));
   if (AudioSampleRate > 0)
     stream->time_base = codec->time_base;
   SetLanguage(stream, AudioLanguage);
@@ -439,7 +440,7 @@ void TCustomFFmpeg::NewSubtitleStream(AVFormatContext *AContext) {
   const int fileIndex = OutputFileIndexOf(AContext);
   const int streamIndex = static_cast<int>(AContext->nb_streams);
   if (fileIndex >= MaxFiles || streamIndex >= MAX_STREAMS)
-    failWith("Could not alloc stream");
+    failWith(M_("Could not alloc stream"));
 
   const AVCodec *encoder = nullptr;
   AVCodecID codecId = AV_CODEC_ID_NONE;
@@ -452,7 +453,7 @@ void TCustomFFmpeg::NewSubtitleStream(AVFormatContext *AContext) {
 
   CodecContextPtr codec(avlib.avcodec_alloc_context3(encoder));
   if (!codec)
-    failWith("Could not alloc stream");
+    failWith(M_("Could not alloc stream"));
   codec->codec_type = AVMEDIA_TYPE_SUBTITLE;
 
   Dictionary privateOptions;
@@ -464,7 +465,7 @@ void TCustomFFmpeg::NewSubtitleStream(AVFormatContext *AContext) {
 
   AVStream *stream = avlib.avformat_new_stream(AContext, nullptr);
   if (!stream)
-    failWith("Could not alloc stream");
+    failWith(M_("Could not alloc stream"));
   SetLanguage(stream, SubtitleLanguage);
 
   StoreOutputStream(fileIndex, streamIndex, SubtitleStreamCopy, codec.release(),
@@ -495,14 +496,14 @@ bool TCustomFFmpeg::OpenOutputFile(const std::string &AFileName) {
   };
 
   try {
-    CheckTableRoom(fileIndex, MaxFiles, "output files");
+    CheckTableRoom(fileIndex, MaxFiles, MN_("output files"));
   } catch (const FFMpegException &e) {
     return fail(e.what());
   }
   const AVOutputFormat *format =
       OutputFormat ? OutputFormat : avlib.av_guess_format(nullptr, AFileName.c_str(), nullptr);
   if (!format)
-    return fail("Unable to find a suitable output format for '" + AFileName + "'");
+    return fail(FillName(M_("Unable to find a suitable output format for '%s'"), AFileName));
   // Sets the muxer, its private defaults and the file name in one step.
   AVFormatContext *raw = nullptr;
   if (avlib.avformat_alloc_output_context2(&raw, format, nullptr, AFileName.c_str()) < 0 || !raw)
@@ -567,7 +568,7 @@ std::string TCustomFFmpeg::AddOutputStreams(AVFormatContext *AContext, int AFile
     try {
       CheckInputStreamKinds(hasVideo, hasAudio, hasSubtitle);
     } catch (const std::exception &e) {
-      return std::string("check_audio_video_sub_inputs fail: ") + e.what();
+      return FillName(M_("check_audio_video_sub_inputs fail: %s"), e.what());
     }
     // The PSP muxer refuses a file without exactly one video and one audio stream: what the
     // inputs lack is made (black pictures, silence), encoded with the current options.
@@ -586,12 +587,12 @@ std::string TCustomFFmpeg::AddOutputStreams(AVFormatContext *AContext, int AFile
   if (wantVideo && !VideoDisable) {
     // Without a picture to scale from, the frame size must be given.
     if (generateVideo && (FrameWidth <= 0 || FrameHeight <= 0))
-      return "new_video_stream fail: the inputs have no video stream and no frame size "
-             "was given to make one";
+      return M_("new_video_stream fail: the inputs have no video stream and no frame size "
+                "was given to make one");
     try {
       NewVideoStream(AContext);
     } catch (const std::exception &e) {
-      return std::string("new_video_stream fail: ") + e.what();
+      return FillName(M_("new_video_stream fail: %s"), e.what());
     }
     OutputStreamGenerated[AFileIndex][AContext->nb_streams - 1] = generateVideo;
   }
@@ -599,7 +600,7 @@ std::string TCustomFFmpeg::AddOutputStreams(AVFormatContext *AContext, int AFile
     try {
       NewAudioStream(AContext);
     } catch (const std::exception &e) {
-      return std::string("new_audio_stream fail: ") + e.what();
+      return FillName(M_("new_audio_stream fail: %s"), e.what());
     }
     OutputStreamGenerated[AFileIndex][AContext->nb_streams - 1] = generateAudio;
   }
@@ -608,7 +609,7 @@ std::string TCustomFFmpeg::AddOutputStreams(AVFormatContext *AContext, int AFile
       NewSubtitleStream(AContext);
     } catch (const std::exception &e) {
       // The reason, like the two above: the file name alone would not say what went wrong.
-      return std::string("new_subtitle_stream fail: ") + e.what();
+      return FillName(M_("new_subtitle_stream fail: %s"), e.what());
     }
   }
   return std::string();
@@ -653,9 +654,9 @@ std::string TCustomFFmpeg::OpenOutputTarget(AVFormatContext *AContext, int AFile
   const int opened =
       avlib.avio_open(&AContext->pb, LocalFileUrl(AFileName).c_str(), AVIO_FLAG_WRITE);
   if (opened == AVERROR(ENOSPC) || opened == AVERROR(EDQUOT))
-    return ErrorText("Could not open '" + AFileName + "'", opened);
+    return ErrorText(FillName(M_("Could not open '%s'"), AFileName), opened);
   if (opened < 0)
-    return "Could not open '" + AFileName + "'";
+    return FillName(M_("Could not open '%s'"), AFileName);
   ACreated = true;
   struct stat st;
   if (::stat(AContext->url, &st) == 0) {

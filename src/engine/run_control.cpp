@@ -12,6 +12,7 @@
 
 #include "engine/custom_ffmpeg.h"
 #include "medialib/medialib.h"
+#include "medialib/words.h"
 
 namespace {
 
@@ -48,7 +49,7 @@ int TFFmpegThread::Start() {
       engine->Thread = nullptr;
     }
     delete this;
-    engine->FailRun(std::string("Cannot start the conversion thread: ") + e.what());
+    engine->FailRun(std::string(M_("Cannot start the conversion thread: ")) + e.what());
     engine->ThreadLeft();
     return 0;
   }
@@ -88,9 +89,9 @@ TFFmpegThread *TCustomFFmpeg::Run(bool AThreaded, TThreadPriority APriority) {
     if (Running || Terminated)
       return nullptr;
     if (OutputFileCount == 0)
-      failure = "Must supply at least one output file";
+      failure = M_("Must supply at least one output file");
     else if (InputFileCount == 0)
-      failure = "Must supply at least one input file";
+      failure = M_("Must supply at least one input file");
     // Claimed under the lock: a Stop from another thread sees a running or a terminated
     // engine, never an idle one about to run (which would terminate it a second time).
     if (failure) {

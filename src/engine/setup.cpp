@@ -12,6 +12,7 @@
 #include "engine/transcode_types.h"
 #include "engine/unfinished_outputs.h"
 #include "medialib/medialib.h"
+#include "medialib/words.h"
 
 namespace {
 
@@ -53,7 +54,7 @@ void CopyDisplayMatrix(AVStream *AFrom, AVStream *ATo) {
 void AllocRunPicture(AVFrame *&APicture, AVPixelFormat AFormat, int AWidth, int AHeight,
                      const char *AFailText) {
   if (!AllocPicture(APicture, AFormat, AWidth, AHeight))
-    throw FFMpegException(AFailText);
+    throw FFMpegException(LayerText(AFailText));
 }
 
 } // namespace
@@ -239,24 +240,24 @@ int TCustomFFmpeg::CheckStreamMaps() {
   int nbOutput = 0, nbMapped = 0;
   for (int k = 0; k < OutputFileCount; ++k) {
     if (OutputFiles[k]->nb_streams == 0)
-      throw FFMpegException("Output file does not contain any stream");
+      throw FFMpegException(M_("Output file does not contain any stream"));
     nbOutput += static_cast<int>(OutputFiles[k]->nb_streams);
     for (unsigned i = 0; i < OutputFiles[k]->nb_streams; ++i)
       if (i >= MAX_STREAMS || !OutputStreamGenerated[k][i])
         ++nbMapped;
   }
   if (StreamMapCount > 0 && StreamMapCount != nbMapped)
-    throw FFMpegException("Number of stream maps must match number of output streams");
+    throw FFMpegException(M_("Number of stream maps must match number of output streams"));
   for (int i = 0; i < StreamMapCount; ++i) {
     const TStreamMap &map = StreamMaps[i];
     if (map.FileIndex < 0 || map.FileIndex >= InputFileCount || map.StreamIndex < 0 ||
         map.StreamIndex >= run.InputFileTable[map.FileIndex].NbStreams)
       throw FFMpegException(
-          FormatText("Could not find input stream #%d.%d", map.FileIndex, map.StreamIndex));
+          FormatText(M_("Could not find input stream #%d.%d"), map.FileIndex, map.StreamIndex));
     if (map.SyncFileIndex < 0 || map.SyncFileIndex >= InputFileCount || map.SyncStreamIndex < 0 ||
         map.SyncStreamIndex >= run.InputFileTable[map.SyncFileIndex].NbStreams)
-      throw FFMpegException(
-          FormatText("Could not find sync stream #%d.%d", map.SyncFileIndex, map.SyncStreamIndex));
+      throw FFMpegException(FormatText(M_("Could not find sync stream #%d.%d"), map.SyncFileIndex,
+                                       map.SyncStreamIndex));
   }
   return nbOutput;
 }
@@ -273,7 +274,7 @@ void TCustomFFmpeg::SetupOutputStreams(int ACount) {
       ost.Stream = OutputFiles[k]->streams[i];
       ost.Codec = i < MAX_STREAMS ? OutputCodecs[k][i] : nullptr;
       if (!ost.Codec)
-        throw FFMpegException(FormatText("Output stream #%d.%u has no codec context", k, i));
+        throw FFMpegException(FormatText(M_("Output stream #%d.%u has no codec context"), k, i));
       ost.Generated = i < MAX_STREAMS && OutputStreamGenerated[k][i];
       if (ost.Generated)
         run.HasGeneratedStreams = true;
@@ -299,7 +300,7 @@ void TCustomFFmpeg::ChooseSourceStreams() {
       if (InputType(run.InputStreams[ost.SourceIndex]) != type) {
         avlib.av_dump_format(OutputFiles[ost.FileIndex], ost.FileIndex,
                              OutputFiles[ost.FileIndex]->url, 1);
-        throw FFMpegException(FormatText("Codec type mismatch for mapping #%d.%d -> #%d.%d",
+        throw FFMpegException(FormatText(M_("Codec type mismatch for mapping #%d.%d -> #%d.%d"),
                                          map.FileIndex, map.StreamIndex, ost.FileIndex, ost.Index));
       }
       ost.SyncIst =
@@ -334,8 +335,9 @@ int TCustomFFmpeg::FindSourceStream(const TOutputStream &AOst, AVMediaType AType
   if (found < 0) {
     avlib.av_dump_format(OutputFiles[AOst.FileIndex], AOst.FileIndex,
                          OutputFiles[AOst.FileIndex]->url, 1);
-    throw FFMpegException(FormatText("Could not find input stream matching output stream #%d.%d",
-                                     AOst.FileIndex, AOst.Index));
+    throw FFMpegException(
+        FormatText(M_("Could not find input stream matching output stream #%d.%d"), AOst.FileIndex,
+                   AOst.Index));
   }
   return found;
 }
@@ -363,12 +365,12 @@ void TCustomFFmpeg::SetupStreamParameters(TOutputStream &AOst) {
   }
   if (!ist.Codec)
     throw FFMpegException(
-        FormatText("Input stream #%d.%d has no codec context", ist.FileIndex, ist.Index));
+        FormatText(M_("Input stream #%d.%d has no codec context"), ist.FileIndex, ist.Index));
   switch (AOst.Codec->codec_type) {
   case AVMEDIA_TYPE_AUDIO:
     AOst.Fifo = avlib.av_fifo_alloc2(1024, 1, 0);
     if (!AOst.Fifo)
-      throw FFMpegException("av_fifo_init fail");
+      throw FFMpegException(M_("av_fifo_init fail"));
     AOst.AudioResample = AOst.Codec->sample_rate != ist.Codec->sample_rate || AudioSyncMethod > 1;
     break;
   case AVMEDIA_TYPE_VIDEO:
@@ -378,7 +380,7 @@ void TCustomFFmpeg::SetupStreamParameters(TOutputStream &AOst) {
   case AVMEDIA_TYPE_SUBTITLE:
     break;
   default:
-    throw FFMpegException("invalid codec_type of output stream");
+    throw FFMpegException(M_("invalid codec_type of output stream"));
   }
   AOst.EncodingNeeded = true;
   ist.DecodingNeeded = true;
@@ -391,7 +393,7 @@ void TCustomFFmpeg::SetupStreamCopy(TOutputStream &AOst, const TInputStream &AIs
   AVCodecParameters *par = AOst.Stream->codecpar;
   const uint32_t wantedTag = enc->codec_tag;
   if (avlib.avcodec_parameters_copy(par, ist_st->codecpar) < 0)
-    throw FFMpegException("av_mallocz fail");
+    throw FFMpegException(M_("Not enough memory"));
   if (wantedTag != 0) {
     par->codec_tag = wantedTag;
   } else {
@@ -427,7 +429,7 @@ void TCustomFFmpeg::CheckStreamCopy(TOutputStream &AOst, const TInputStream &AIs
   switch (par->codec_type) {
   case AVMEDIA_TYPE_AUDIO:
     if (AudioVolume != 256)
-      throw FFMpegException("-acodec copy and -vol are incompatible (frames are not decoded)");
+      throw FFMpegException(M_("-acodec copy and -vol are incompatible (frames are not decoded)"));
     if ((par->block_align == 1 && par->codec_id == AV_CODEC_ID_MP3) ||
         par->codec_id == AV_CODEC_ID_AC3)
       par->block_align = 0;
@@ -435,9 +437,10 @@ void TCustomFFmpeg::CheckStreamCopy(TOutputStream &AOst, const TInputStream &AIs
   case AVMEDIA_TYPE_VIDEO:
     if (OnCustomHook)
       throw FFMpegException(
-          "-vcodec copy and CustomHook are incompatible (frames are not decoded)");
+          M_("-vcodec copy and CustomHook are incompatible (frames are not decoded)"));
     if (UsingVHook)
-      throw FFMpegException("-vcodec copy and -vhook are incompatible (frames are not decoded)");
+      throw FFMpegException(
+          M_("-vcodec copy and -vhook are incompatible (frames are not decoded)"));
     AOst.Stream->sample_aspect_ratio = AIst.Stream->sample_aspect_ratio;
     // Copied pictures are not turned: the copy keeps the turn for its viewer.
     CopyDisplayMatrix(AIst.Stream, AOst.Stream);
@@ -445,7 +448,7 @@ void TCustomFFmpeg::CheckStreamCopy(TOutputStream &AOst, const TInputStream &AIs
   case AVMEDIA_TYPE_SUBTITLE:
     break;
   default:
-    throw FFMpegException("invalid codec_type of output stream");
+    throw FFMpegException(M_("invalid codec_type of output stream"));
   }
 }
 
@@ -457,7 +460,7 @@ void TCustomFFmpeg::SetupVideoGeometry(TOutputStream &AOst, const TInputStream &
   // meant as seen. A format the turn cannot handle goes on as stored.
   AOst.Turn = PictureTurnOf(AIst.Stream);
   if (!AOst.Turn.None() && !CanTurn(enc->pix_fmt, AOst.Turn)) {
-    LogF(0, "Pictures of %s cannot be turned as the input's display matrix asks",
+    LogF(0, M_("Pictures of %s cannot be turned as the input's display matrix asks"),
          avlib.av_get_pix_fmt_name(enc->pix_fmt));
     AOst.Turn = TPictureTurn();
   }
@@ -501,14 +504,16 @@ void TCustomFFmpeg::SetupVideoScaling(TOutputStream &AOst, const TInputStream &A
     enc->colorspace = dec->colorspace;
   // The scaler's set-up ends the process on a picture it cannot describe.
   if (dec->pix_fmt == AV_PIX_FMT_NONE || croppedWidth <= 0 || croppedHeight <= 0)
-    throw FFMpegException(FormatText("Cannot determine the picture format of input stream #%d.%d",
-                                     AIst.FileIndex, AIst.Index));
+    throw FFMpegException(
+        FormatText(M_("Cannot determine the picture format of input stream #%d.%d"), AIst.FileIndex,
+                   AIst.Index));
   if ((AOst.VideoPad || !AOst.Turn.None()) && !AOst.VideoResample)
-    AllocRunPicture(AOst.PictTmp, enc->pix_fmt, enc->width, enc->height, "avpicture_alloc fail");
+    AllocRunPicture(AOst.PictTmp, enc->pix_fmt, enc->width, enc->height,
+                    MN_("avpicture_alloc fail"));
   if (!AOst.VideoResample)
     return;
   AllocRunPicture(AOst.PictTmp, enc->pix_fmt, enc->width, enc->height,
-                  "Cannot allocate temp picture, check pix fmt");
+                  MN_("Cannot allocate temp picture, check pix fmt"));
   if (ScalerDefaults) {
     int64_t flags = 0;
     if (avlib.av_opt_get_int(ScalerDefaults, "sws_flags", 0, &flags) >= 0)
@@ -521,7 +526,7 @@ void TCustomFFmpeg::SetupVideoScaling(TOutputStream &AOst, const TInputStream &A
   TurnedSize(AOst.Turn, scaledWidth, scaledHeight);
   if (!AOst.Turn.None())
     AllocRunPicture(AOst.TurnTmp, enc->pix_fmt, scaledWidth, scaledHeight,
-                    "Cannot allocate temp picture, check pix fmt");
+                    MN_("Cannot allocate temp picture, check pix fmt"));
   TScalerSetup scaler;
   scaler.SrcWidth = croppedWidth;
   scaler.SrcHeight = croppedHeight;
@@ -531,7 +536,7 @@ void TCustomFFmpeg::SetupVideoScaling(TOutputStream &AOst, const TInputStream &A
   scaler.SetDestination(enc->pix_fmt, enc->color_range);
   scaler.Flags = SwsFlags;
   if (!FitScaler(AOst.ImgResampleCtx, AOst.ImgResampleSetup, scaler))
-    throw FFMpegException("Cannot get resampling context");
+    throw FFMpegException(M_("Cannot get resampling context"));
   AOst.ResampleHeight = croppedHeight;
 }
 
@@ -554,7 +559,7 @@ void TCustomFFmpeg::PrepareStreamBuffers(TOutputStream &AOst, int AIndex) {
     if (enc->flags & AV_CODEC_FLAG_PASS1) {
       AOst.LogFile = std::fopen(logName.c_str(), "w");
       if (!AOst.LogFile)
-        throw FFMpegException("creat file fail: " + logName);
+        throw FFMpegException(M_("creat file fail: ") + logName);
     } else {
       ReadPassStatistics(enc, logName);
     }
@@ -569,14 +574,14 @@ void TCustomFFmpeg::PrepareStreamBuffers(TOutputStream &AOst, int AIndex) {
 void TCustomFFmpeg::ReadPassStatistics(AVCodecContext *AEncoder, const std::string &ALogName) {
   FILE *f = std::fopen(ALogName.c_str(), "r");
   if (!f)
-    throw FFMpegException("creat open fail: " + ALogName);
+    throw FFMpegException(M_("creat open fail: ") + ALogName);
   std::fseek(f, 0, SEEK_END);
   const long size = std::ftell(f);
   std::fseek(f, 0, SEEK_SET);
   char *buffer = size >= 0 ? static_cast<char *>(avlib.av_malloc(size + 1)) : nullptr;
   if (!buffer) {
     std::fclose(f);
-    throw FFMpegException("Could not allocate log buffer");
+    throw FFMpegException(M_("Could not allocate log buffer"));
   }
   const size_t got = std::fread(buffer, 1, static_cast<size_t>(size), f);
   std::fclose(f);
@@ -630,10 +635,10 @@ void TCustomFFmpeg::CopyMappedMetadata() {
   for (int i = 0; i < MetaDataMapCount; ++i) {
     const TMetaDataMap &map = MetaDataMaps[i];
     if (map.OutFile < 0 || map.OutFile >= OutputFileCount)
-      throw FFMpegException(FormatText("Invalid output file index %d map_meta_data(%d,%d)",
+      throw FFMpegException(FormatText(M_("Invalid output file index %d map_meta_data(%d,%d)"),
                                        map.OutFile, map.OutFile, map.InFile));
     if (map.InFile < 0 || map.InFile >= InputFileCount)
-      throw FFMpegException(FormatText("Invalid input file index %d map_meta_data(%d,%d)",
+      throw FFMpegException(FormatText(M_("Invalid input file index %d map_meta_data(%d,%d)"),
                                        map.InFile, map.OutFile, map.InFile));
     for (const char *key : MetaDataKeys) {
       const AVDictionaryEntry *e =
@@ -657,10 +662,10 @@ void TCustomFFmpeg::WriteOutputHeaders() {
     avlib.av_dict_free(&options);
     if (ret == AVERROR(ENOSPC) || ret == AVERROR(EDQUOT))
       throw FFMpegException(
-          ErrorText(FormatText("Could not write header for output file #%d", k), ret));
+          ErrorText(FormatText(M_("Could not write header for output file #%d"), k), ret));
     if (ret < 0)
       throw FFMpegException(FormatText(
-          "Could not write header for output file #%d (incorrect codec parameters ?)", k));
+          M_("Could not write header for output file #%d (incorrect codec parameters ?)"), k));
   }
 }
 
@@ -694,7 +699,7 @@ void TCustomFFmpeg::OpenEncoder(TOutputStream &AOst, TInputStream &AIst) {
   const AVCodec *codec = avlib.avcodec_find_encoder(enc->codec_id);
   if (!codec)
     throw FFMpegException(
-        FormatText("Unsupported codec for output stream #%d.%d", AOst.FileIndex, AOst.Index));
+        FormatText(M_("Unsupported codec for output stream #%d.%d"), AOst.FileIndex, AOst.Index));
 
   switch (enc->codec_type) {
   case AVMEDIA_TYPE_AUDIO:
@@ -747,14 +752,14 @@ void TCustomFFmpeg::OpenEncoder(TOutputStream &AOst, TInputStream &AIst) {
     avlib.av_dict_free(&options);
     if (ret < 0)
       throw FFMpegException(
-          FormatText("Error while opening codec for output stream #%d.%d - maybe "
-                     "incorrect parameters such as bit_rate, rate, width or height",
+          FormatText(M_("Error while opening codec for output stream #%d.%d - maybe "
+                        "incorrect parameters such as bit_rate, rate, width or height"),
                      AOst.FileIndex, AOst.Index));
     OpenedEncoders.push_back(&AOst);
   }
   ExtraSize += enc->extradata_size;
   if (avlib.avcodec_parameters_from_context(AOst.Stream->codecpar, enc) < 0)
-    throw FFMpegException("av_mallocz fail");
+    throw FFMpegException(M_("Not enough memory"));
   AOst.Stream->time_base = enc->time_base;
   if (enc->codec_type == AVMEDIA_TYPE_VIDEO) {
     AOst.Stream->sample_aspect_ratio = enc->sample_aspect_ratio;
@@ -763,7 +768,7 @@ void TCustomFFmpeg::OpenEncoder(TOutputStream &AOst, TInputStream &AIst) {
   if (enc->codec_type == AVMEDIA_TYPE_AUDIO) {
     AOst.EncoderFrame = avlib.av_frame_alloc();
     if (!AOst.EncoderFrame)
-      throw FFMpegException("av_mallocz fail");
+      throw FFMpegException(M_("Not enough memory"));
   }
 }
 
@@ -808,9 +813,10 @@ void CheckDeclaredSampleRate(const TInputStream &AIst) {
   // No recording anyone listens to has a rate under a kilohertz (telephones use 8 kHz).
   constexpr int LowestRecordedRate = 1000;
   if (dec->sample_rate < LowestRecordedRate)
-    throw FFMpegException(FormatText("Input stream #%d.%d declares a sample rate of %d Hz, which "
-                                     "no recording has: the file is damaged",
-                                     AIst.FileIndex, AIst.Index, dec->sample_rate));
+    throw FFMpegException(
+        FormatText(M_("Input stream #%d.%d declares a sample rate of %d Hz, which "
+                      "no recording has: the file is damaged"),
+                   AIst.FileIndex, AIst.Index, dec->sample_rate));
   // Plain PCM states its rate twice, as samples and as bytes a second; a header whose two rates
   // differ several times over has been written wrong (or damaged), and which is true is unknown.
   const bool pcm =
@@ -823,8 +829,8 @@ void CheckDeclaredSampleRate(const TInputStream &AIst) {
   constexpr int64_t Contradiction = 4;
   if (byteRateHz > dec->sample_rate * Contradiction ||
       byteRateHz * Contradiction < dec->sample_rate)
-    throw FFMpegException(FormatText("Input stream #%d.%d declares a sample rate of %d Hz, but "
-                                     "bytes for %lld Hz: the file is damaged",
+    throw FFMpegException(FormatText(M_("Input stream #%d.%d declares a sample rate of %d Hz, but "
+                                        "bytes for %lld Hz: the file is damaged"),
                                      AIst.FileIndex, AIst.Index, dec->sample_rate,
                                      static_cast<long long>(byteRateHz)));
 }
@@ -836,14 +842,14 @@ void TCustomFFmpeg::OpenDecoder(TInputStream &AIst) {
   CheckDeclaredSampleRate(AIst);
   const AVCodec *codec = avlib.avcodec_find_decoder(dec->codec_id);
   if (!codec)
-    throw FFMpegException(FormatText("Unsupported codec (id=%d) for input stream #%d.%d",
+    throw FFMpegException(FormatText(M_("Unsupported codec (id=%d) for input stream #%d.%d"),
                                      static_cast<int>(dec->codec_id), AIst.FileIndex, AIst.Index));
   dec->pkt_timebase = AIst.Stream->time_base;
   // Large inputs are decode-bound at the device's picture sizes.
   dec->thread_count = CodecThreadCount();
   std::lock_guard<std::recursive_mutex> lock(CodecLock);
   if (avlib.avcodec_open2(dec, codec, nullptr) < 0)
-    throw FFMpegException(FormatText("Error while opening codec for input stream #%d.%d",
+    throw FFMpegException(FormatText(M_("Error while opening codec for input stream #%d.%d"),
                                      AIst.FileIndex, AIst.Index));
   OpenedDecoders.push_back(&AIst);
 }

@@ -10,6 +10,7 @@
 #include "engine/custom_ffmpeg.h"
 #include "engine/transcode_types.h"
 #include "medialib/medialib.h"
+#include "medialib/words.h"
 
 namespace {
 
@@ -67,11 +68,11 @@ TSubtitleBurner::~TSubtitleBurner() {
 void TSubtitleBurner::OpenDecoder(const AVCodecParameters *APar, AVRational ATimeBase) {
   const AVCodec *codec = avlib.avcodec_find_decoder(APar->codec_id);
   if (!codec)
-    throw FFMpegException(std::string("No decoder for the subtitles (") +
-                          avlib.avcodec_get_name(APar->codec_id) + ")");
+    throw FFMpegException(
+        FillName(M_("No decoder for the subtitles (%s)"), avlib.avcodec_get_name(APar->codec_id)));
   FDecoder = avlib.avcodec_alloc_context3(codec);
   if (!FDecoder || avlib.avcodec_parameters_to_context(FDecoder, APar) < 0)
-    throw FFMpegException("av_mallocz fail");
+    throw FFMpegException(M_("Not enough memory"));
   FDecoder->pkt_timebase = ATimeBase;
   FTimeBase = ATimeBase;
   int opened;
@@ -80,7 +81,7 @@ void TSubtitleBurner::OpenDecoder(const AVCodecParameters *APar, AVRational ATim
     opened = avlib.avcodec_open2(FDecoder, codec, nullptr);
   }
   if (opened < 0)
-    throw FFMpegException(std::string("Cannot open the subtitle decoder ") + codec->name);
+    throw FFMpegException(FillName(M_("Cannot open the subtitle decoder %s"), codec->name));
   const AVCodecDescriptor *desc = avlib.avcodec_descriptor_get(APar->codec_id);
   FBitmap = desc && (desc->props & AV_CODEC_PROP_BITMAP_SUB);
   if (!FBitmap)
@@ -90,11 +91,11 @@ void TSubtitleBurner::OpenDecoder(const AVCodecParameters *APar, AVRational ATim
 void TSubtitleBurner::SetUpText() {
   FLibrary = ass_library_init();
   if (!FLibrary)
-    throw FFMpegException("Cannot start the subtitle renderer (libass)");
+    throw FFMpegException(M_("Cannot start the subtitle renderer (libass)"));
   ass_set_message_cb(FLibrary, QuietLibass, nullptr);
   FRenderer = ass_renderer_init(FLibrary);
   if (!FRenderer)
-    throw FFMpegException("Cannot start the subtitle renderer (libass)");
+    throw FFMpegException(M_("Cannot start the subtitle renderer (libass)"));
   // Drawn at the output size, into the picture's part of the frame.
   const TGeometry &g = FGeometry;
   ass_set_frame_size(FRenderer, g.FrameWidth, g.FrameHeight);
@@ -105,7 +106,7 @@ void TSubtitleBurner::SetUpText() {
   ass_set_fonts(FRenderer, nullptr, "sans-serif", ASS_FONTPROVIDER_AUTODETECT, nullptr, 1);
   FTrack = ass_new_track(FLibrary);
   if (!FTrack)
-    throw FFMpegException("Cannot start the subtitle renderer (libass)");
+    throw FFMpegException(M_("Cannot start the subtitle renderer (libass)"));
   if (FDecoder->subtitle_header && FDecoder->subtitle_header_size > 0)
     ass_process_codec_private(FTrack, reinterpret_cast<char *>(FDecoder->subtitle_header),
                               FDecoder->subtitle_header_size);
@@ -131,7 +132,7 @@ void TSubtitleBurner::AddFonts(AVFormatContext *AInput) {
 void TSubtitleBurner::OpenStream(AVFormatContext *AInput, int AStream, const TGeometry &AGeometry) {
   if (!AInput || AStream < 0 || AStream >= static_cast<int>(AInput->nb_streams) ||
       AInput->streams[AStream]->codecpar->codec_type != AVMEDIA_TYPE_SUBTITLE)
-    throw FFMpegException(FormatText("Input stream #0.%d is no subtitle stream", AStream));
+    throw FFMpegException(FormatText(M_("Input stream #0.%d is no subtitle stream"), AStream));
   FGeometry = AGeometry;
   FStream = AStream;
   OpenDecoder(AInput->streams[AStream]->codecpar, AInput->streams[AStream]->time_base);
@@ -143,7 +144,7 @@ void TSubtitleBurner::OpenFile(const std::string &AFileName, int64_t AOffsetUs,
   FGeometry = AGeometry;
   AVFormatContext *input = nullptr;
   if (avlib.avformat_open_input(&input, AFileName.c_str(), nullptr, nullptr) < 0)
-    throw FFMpegException(AFileName + ": not a subtitle file that can be read");
+    throw FFMpegException(FillName(M_("%s: not a subtitle file that can be read"), AFileName));
   struct TClose {
     AVFormatContext *&Input;
     ~TClose() { avlib.avformat_close_input(&Input); }
@@ -157,11 +158,11 @@ void TSubtitleBurner::OpenFile(const std::string &AFileName, int64_t AOffsetUs,
     if (input->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_SUBTITLE)
       stream = static_cast<int>(i);
   if (stream < 0)
-    throw FFMpegException(AFileName + ": no subtitles in this file");
+    throw FFMpegException(FillName(M_("%s: no subtitles in this file"), AFileName));
   OpenDecoder(input->streams[stream]->codecpar, input->streams[stream]->time_base);
   AVPacket *packet = avlib.av_packet_alloc();
   if (!packet)
-    throw FFMpegException("av_mallocz fail");
+    throw FFMpegException(M_("Not enough memory"));
   while (avlib.av_read_frame(input, packet) >= 0) {
     if (packet->stream_index == stream)
       Decode(packet, AOffsetUs);
@@ -169,7 +170,7 @@ void TSubtitleBurner::OpenFile(const std::string &AFileName, int64_t AOffsetUs,
   }
   avlib.av_packet_free(&packet);
   if (FEventCount == 0)
-    throw FFMpegException(AFileName + ": no subtitles could be read from this file");
+    throw FFMpegException(FillName(M_("%s: no subtitles could be read from this file"), AFileName));
 }
 
 void TSubtitleBurner::TakePacket(const AVPacket *APacket, int64_t AOffsetUs) {
@@ -448,10 +449,10 @@ void TCustomFFmpeg::OpenSubtitleBurn() {
       break;
     }
   if (!video || InputFileCount < 1)
-    throw FFMpegException("Subtitles can only be burned into a converted picture");
+    throw FFMpegException(M_("Subtitles can only be burned into a converted picture"));
   const AVCodecContext *enc = video->Codec;
   if (enc->pix_fmt != AV_PIX_FMT_YUV420P && enc->pix_fmt != AV_PIX_FMT_YUVJ420P)
-    throw FFMpegException("Subtitles can only be burned into 4:2:0 pictures");
+    throw FFMpegException(M_("Subtitles can only be burned into 4:2:0 pictures"));
   TSubtitleBurner::TGeometry geometry;
   geometry.FrameWidth = enc->width;
   geometry.FrameHeight = enc->height;

@@ -9,6 +9,7 @@
 #include "engine/custom_ffmpeg.h"
 #include "engine/picture_ops.h"
 #include "engine/transcode_types.h"
+#include "medialib/words.h"
 
 namespace {
 
@@ -62,7 +63,7 @@ void TCustomFFmpeg::PreProcessVideoFrame(TInputStream &AIst, AVFrame *APicture) 
       try {
         OnBeforeHook(this, HookAction, pts);
       } catch (...) {
-        Log(0, "Error occurs OnBeforeHook: " + exceptionText(std::current_exception()));
+        Log(0, M_("Error occurs OnBeforeHook: ") + exceptionText(std::current_exception()));
         HookAction = haStop;
       }
       if (HookAction == haStop)
@@ -98,13 +99,13 @@ void TCustomFFmpeg::PreProcessVideoFrame(TInputStream &AIst, AVFrame *APicture) 
   TPicturePlanes work;
   const int size = avlib.av_image_get_buffer_size(format, width, height, 1);
   if (size <= 0 || !growBuffer(HookBuffer, HookBufferSize, size)) {
-    Log(0, "hook buf malloc error.");
+    Log(0, M_("hook buf malloc error."));
     return;
   }
   avlib.av_image_fill_arrays(work.data, work.linesize, HookBuffer, format, width, height, 1);
   bool copy = !Deinterlace;
   if (Deinterlace && !DeinterlacePicture(work, input, format, width, height)) {
-    Log(0, "deinterlace error.");
+    Log(0, M_("deinterlace error."));
     copy = true; // the picture goes on as it came
   }
   if (copy)
@@ -130,14 +131,14 @@ void TCustomFFmpeg::RunCustomHook(TPicturePlanes &AWork, AVPixelFormat AFormat, 
   bool stop = false;
   TPicturePlanes rgb;
   if (!isPacked24(rgbFormat)) {
-    Log(0, "Cannot initialize the toRGB conversion context");
+    Log(0, M_("Cannot initialize the toRGB conversion context"));
     stop = true;
   } else if (AFormat == rgbFormat) {
     rgb = AWork;
   } else {
     const int size = avlib.av_image_get_buffer_size(rgbFormat, AWidth, AHeight, 1);
     if (size <= 0 || !growBuffer(RGBBuffer, RGBBufferSize, size)) {
-      Log(0, "hook buf malloc error.");
+      Log(0, M_("hook buf malloc error."));
       return;
     }
     avlib.av_image_fill_arrays(rgb.data, rgb.linesize, RGBBuffer, rgbFormat, AWidth, AHeight, 1);
@@ -149,7 +150,7 @@ void TCustomFFmpeg::RunCustomHook(TPicturePlanes &AWork, AVPixelFormat AFormat, 
     toRGB.SetDestination(rgbFormat, AVCOL_RANGE_JPEG);
     toRGB.Flags = SWS_BICUBIC;
     if (!FitScaler(ToRGBContext, ToRGBSetup, toRGB)) {
-      Log(0, "Cannot initialize the toRGB conversion context");
+      Log(0, M_("Cannot initialize the toRGB conversion context"));
       stop = true;
     } else {
       avlib.sws_scale(ToRGBContext, AWork.data, AWork.linesize, 0, AHeight, rgb.data, rgb.linesize);
@@ -171,7 +172,7 @@ void TCustomFFmpeg::RunCustomHook(TPicturePlanes &AWork, AVPixelFormat AFormat, 
       try {
         OnCustomHook(this, *HookBitmap, HookFrameNumber, APts, update, stopHook);
       } catch (...) {
-        Log(0, "Error occurs OnCustomHook: " + exceptionText(std::current_exception()));
+        Log(0, M_("Error occurs OnCustomHook: ") + exceptionText(std::current_exception()));
         update = false;
       }
       // The handler may have resized the bitmap; only a picture of the right size comes back.
@@ -190,7 +191,7 @@ void TCustomFFmpeg::RunCustomHook(TPicturePlanes &AWork, AVPixelFormat AFormat, 
       fromRGB.SetDestination(AFormat, ARange, AColorspace);
       fromRGB.Flags = SWS_BICUBIC;
       if (!FitScaler(FromRGBContext, FromRGBSetup, fromRGB)) {
-        Log(0, "Cannot initialize the fromRGB conversion context");
+        Log(0, M_("Cannot initialize the fromRGB conversion context"));
         stop = true;
       } else {
         avlib.sws_scale(FromRGBContext, rgb.data, rgb.linesize, 0, AHeight, AWork.data,
@@ -279,7 +280,7 @@ void TCustomFFmpeg::OutputPicture(AVFormatContext *AOutput, TOutputStream &AOst,
     draw.Final = draw.Tmp;
     if ((AOst.VideoResample || draw.Turn) &&
         !CropPicture(draw.ScaleTarget, draw.Tmp, draw.EncFormat, AOst.PadTop, AOst.PadLeft)) {
-      Log(0, "error padding picture");
+      Log(0, M_("error padding picture"));
       return;
     }
   }
@@ -304,7 +305,7 @@ bool TCustomFFmpeg::CropInputPicture(TPictureDraw &ADraw, const TOutputStream &A
     TPicturePlanes cropped;
     if (ADraw.SrcWidth <= 0 || ADraw.SrcHeight <= 0 ||
         !CropPicture(cropped, ADraw.Formatted, ADraw.DecFormat, AOst.TopBand, AOst.LeftBand)) {
-      Log(0, "error cropping picture");
+      Log(0, M_("error cropping picture"));
       return false;
     }
     ADraw.Formatted = cropped;
@@ -323,7 +324,7 @@ bool TCustomFFmpeg::PrepareCanvas(TPictureDraw &ADraw, TOutputStream &AOst) {
   // An encoder that holds pictures back may still hold the last one: draw into a buffer of our
   // own (a no-op while nobody else refers to it).
   if (ADraw.Canvas && (drawn || ADraw.Pipe) && avlib.av_frame_make_writable(ADraw.Canvas) < 0)
-    throw FFMpegException("Video encoding failed");
+    throw FFMpegException(M_("Video encoding failed"));
   if (ADraw.Canvas)
     ADraw.Tmp = PlanesOf(ADraw.Canvas);
   ADraw.ScaleTarget = ADraw.Tmp;
@@ -347,7 +348,7 @@ void TCustomFFmpeg::StartScalingMidRun(TPictureDraw &ADraw, TOutputStream &AOst)
   const AVCodecContext *enc = AOst.Codec;
   auto allocate = [&](AVFrame *&AFrame, int AWidth, int AHeight) {
     if (!AllocPicture(AFrame, ADraw.EncFormat, AWidth, AHeight))
-      throw FFMpegException("Cannot allocate temp picture, check pix fmt");
+      throw FFMpegException(M_("Cannot allocate temp picture, check pix fmt"));
   };
   if (!ADraw.Canvas) {
     allocate(AOst.PictTmp, enc->width, enc->height);
@@ -388,7 +389,7 @@ bool TCustomFFmpeg::ScalePicture(TPictureDraw &ADraw, TOutputStream &AOst,
   scaler.Flags = SwsFlags;
   if (!FitScaler(AOst.ImgResampleCtx, AOst.ImgResampleSetup, scaler) ||
       (ADraw.Turn && !AOst.TurnTmp)) {
-    Log(0, "Cannot get resampling context");
+    Log(0, M_("Cannot get resampling context"));
     return false;
   }
   if (ADraw.Turn)
@@ -407,14 +408,14 @@ bool TCustomFFmpeg::TurnAndPadPicture(TPictureDraw &ADraw, const TOutputStream &
     ADraw.Final = ADraw.Tmp;
     if (!TurnPicture(ADraw.ScaleTarget, ADraw.TurnSource, ADraw.EncFormat, ADraw.TurnWidth,
                      ADraw.TurnHeight, AOst.Turn)) {
-      Log(0, "error turning picture");
+      Log(0, M_("error turning picture"));
       return false;
     }
   }
   if (AOst.VideoPad &&
       !PadPicture(ADraw.Final, ADraw.PadSource, enc->height, enc->width, ADraw.EncFormat,
                   AOst.PadTop, AOst.PadBottom, AOst.PadLeft, AOst.PadRight, PadColor)) {
-    Log(0, "error padding picture");
+    Log(0, M_("error padding picture"));
     return false;
   }
   return true;
@@ -430,11 +431,11 @@ void TCustomFFmpeg::BurnSubtitles(TPictureDraw &ADraw, TOutputStream &AOst) {
   if (ADraw.Final.data[0] != ADraw.Tmp.data[0]) {
     if (!ADraw.Canvas) {
       if (!AllocPicture(AOst.PictTmp, ADraw.EncFormat, enc->width, enc->height))
-        throw FFMpegException("Cannot allocate temp picture, check pix fmt");
+        throw FFMpegException(M_("Cannot allocate temp picture, check pix fmt"));
       ADraw.Canvas = AOst.PictTmp;
     }
     if (avlib.av_frame_make_writable(ADraw.Canvas) < 0)
-      throw FFMpegException("Video encoding failed");
+      throw FFMpegException(M_("Video encoding failed"));
     ADraw.Tmp = PlanesOf(ADraw.Canvas);
     avlib.av_image_copy(ADraw.Tmp.data, ADraw.Tmp.linesize,
                         const_cast<const uint8_t **>(ADraw.Final.data), ADraw.Final.linesize,
@@ -457,7 +458,7 @@ void TCustomFFmpeg::SendPicture(AVFormatContext *AOutput, TOutputStream &AOst,
   if (!AOst.EncoderFrame) {
     AOst.EncoderFrame = avlib.av_frame_alloc();
     if (!AOst.EncoderFrame)
-      throw FFMpegException("Video encoding failed");
+      throw FFMpegException(M_("Video encoding failed"));
   }
   if (ADraw.Pipe && ADraw.Final.data[0] != ADraw.Tmp.data[0]) {
     avlib.av_image_copy(ADraw.Tmp.data, ADraw.Tmp.linesize,
@@ -536,7 +537,8 @@ void TCustomFFmpeg::DoVideoStats(AVFormatContext *, TOutputStream &AOst, int AFr
   if (!VStatsFile) {
     VStatsFile = VStatsFileName ? std::fopen(VStatsFileName, "w") : nullptr;
     if (!VStatsFile)
-      throw FFMpegException(std::string("fopen fail: ") + (VStatsFileName ? VStatsFileName : ""));
+      throw FFMpegException(std::string(M_("fopen fail: ")) +
+                            (VStatsFileName ? VStatsFileName : ""));
   }
   const AVCodecContext *enc = AOst.Codec;
   if (enc->codec_type != AVMEDIA_TYPE_VIDEO)

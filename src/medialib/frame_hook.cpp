@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "medialib/media_functions.h"
+#include "medialib/words.h"
 
 namespace {
 
@@ -71,13 +72,13 @@ int FrameHookAdd(TFrameHookEntry *&AList, int AArgc, char *AArgv[]) {
 
   int result = 0;
   if (!entry->Process) {
-    logError("Failed to find Process entrypoint in %s\n", args[0]);
+    logError(M_("Failed to find Process entrypoint in %s\n"), args[0]);
     result = -2;
   } else if (!entry->Configure && AArgc > 1) {
-    logError("Failed to find Configure entrypoint in %s\n", args[0]);
+    logError(M_("Failed to find Configure entrypoint in %s\n"), args[0]);
     result = -2;
   } else if (entry->Configure && entry->Configure(&entry->Context, AArgc, args) != 0) {
-    logError("Failed to Configure %s\n", args[0]);
+    logError(M_("Failed to Configure %s\n"), args[0]);
     result = -22;
   }
   if (result != 0) {

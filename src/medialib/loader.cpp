@@ -1,4 +1,5 @@
 #include "medialib/medialib.h"
+#include "medialib/words.h"
 
 #include <dlfcn.h>
 
@@ -79,7 +80,7 @@ bool loadLibrary(Library &lib, bool versioned, std::string &error, Bind bind) {
     lib.handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!lib.handle) {
       const char *why = dlerror();
-      lib.error = format("Load libraray %s error: %s", path, why ? why : "");
+      lib.error = format(M_("Load libraray %s error: %s"), path, why ? why : "");
       error = lib.error;
       return false;
     }
@@ -89,7 +90,7 @@ bool loadLibrary(Library &lib, bool versioned, std::string &error, Bind bind) {
   dlerror();
   if (const char *missing = bind(lib.handle)) {
     const char *why = dlerror();
-    lib.error = format("Load function %s@%s error: %s", missing, path, why ? why : "");
+    lib.error = format(M_("Load function %s@%s error: %s"), missing, path, why ? why : "");
     error = lib.error;
     return false;
   }

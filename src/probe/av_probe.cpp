@@ -17,6 +17,7 @@
 #include "engine/key_seek.h"
 #include "engine/text.h"
 #include "medialib/medialib.h"
+#include "medialib/words.h"
 
 namespace {
 
@@ -32,9 +33,7 @@ void probeLog(int ALevel, const char *AFormat, ...) {
 }
 
 std::string formatText(const char *AFormat, const std::string &AText) {
-  char buffer[2048];
-  std::snprintf(buffer, sizeof buffer, AFormat, AText.c_str());
-  return buffer;
+  return FillName(AFormat, AText);
 }
 
 // What the scaler may write past the last row of a packed picture: a row and a little more.
@@ -76,36 +75,36 @@ TAVProbe::~TAVProbe() {
 
 void TAVProbe::CheckLibraries() {
   if (!AVCodecLoaded())
-    throw FFMpegException("LibAVCodec not loaded.");
+    throw FFMpegException(M_("LibAVCodec not loaded."));
   if (!AVFormatLoaded())
-    throw FFMpegException("LibAVFormat not loaded.");
+    throw FFMpegException(M_("LibAVFormat not loaded."));
   if (!AVUtilLoaded())
-    throw FFMpegException("LibAVUtil not loaded.");
+    throw FFMpegException(M_("LibAVUtil not loaded."));
   if (!SwScaleLoaded())
-    throw FFMpegException("LibSwScale not loaded.");
+    throw FFMpegException(M_("LibSwScale not loaded."));
 }
 
 std::string TAVProbe::OpenErrorText(const std::string &AFileName, int AResultCode) {
   // Matched by meaning: the library's codes are this platform's errno values.
   if (AResultCode == AVERROR_INVALIDDATA || AResultCode == AVERROR_DEMUXER_NOT_FOUND)
-    return formatText("%s: Unknown format", AFileName);
+    return formatText(M_("%s: Unknown format"), AFileName);
   if (AResultCode == AVERROR(EDOM))
-    return formatText("%s: Incorrect image filename syntax.\r\n"
-                      "Use '%%d' to specify the image number:\r\n"
-                      "  for img1.jpg, img2.jpg, ..., use 'img%%d.jpg';\r\n"
-                      "  for img001.jpg, img002.jpg, ..., use 'img%%03d.jpg'.",
+    return formatText(M_("%s: Incorrect image filename syntax.\r\n"
+                         "Use '%%d' to specify the image number:\r\n"
+                         "  for img1.jpg, img2.jpg, ..., use 'img%%d.jpg';\r\n"
+                         "  for img001.jpg, img002.jpg, ..., use 'img%%03d.jpg'."),
                       AFileName);
   if (AResultCode == AVERROR(EINVAL))
-    return formatText("%s: Error while parsing header", AFileName);
+    return formatText(M_("%s: Error while parsing header"), AFileName);
   if (AResultCode == AVERROR(ENOMEM))
-    return formatText("%s: memory allocation error occurred", AFileName);
+    return formatText(M_("%s: memory allocation error occurred"), AFileName);
   if (AResultCode == AVERROR(EIO))
-    return formatText("%s: I/O error occurred\r\n"
-                      "Usually that means that input file is truncated and/or corrupted.",
+    return formatText(M_("%s: I/O error occurred\r\n"
+                         "Usually that means that input file is truncated and/or corrupted."),
                       AFileName);
   if (AResultCode == AVERROR(ENOENT))
-    return formatText("%s: no such file or directory", AFileName);
-  return formatText("%s: Error while opening file", AFileName);
+    return formatText(M_("%s: no such file or directory"), AFileName);
+  return formatText(M_("%s: Error while opening file"), AFileName);
 }
 
 bool TAVProbe::LoadFile(const std::string &AFileName, const std::string &AFormat) {
@@ -116,7 +115,7 @@ bool TAVProbe::LoadFile(const std::string &AFileName, const std::string &AFormat
   if (!AFormat.empty()) {
     format = avlib.av_find_input_format(AFormat.c_str());
     if (!format) {
-      FLastErrorMessage = formatText("Unknown input format: %s", AFormat);
+      FLastErrorMessage = formatText(M_("Unknown input format: %s"), AFormat);
       return false;
     }
   }
@@ -148,7 +147,7 @@ bool TAVProbe::LoadFile(const std::string &AFileName, const std::string &AFormat
     found = avlib.avformat_find_stream_info(FFormatContext, nullptr);
   }
   if (found < 0) {
-    FLastErrorMessage = formatText("%s: could not find codec parameters", AFileName);
+    FLastErrorMessage = formatText(M_("%s: could not find codec parameters"), AFileName);
     CloseFile();
     return false;
   }
@@ -260,17 +259,17 @@ void TAVProbe::GetVideoInfo(int AStreamIndex, TAVVideoInfo &AInfo) {
   if (AStreamIndex < 0) {
     AStreamIndex = FFirstVideoStream;
     if (AStreamIndex == -1) {
-      probeLog(0, "no video stream.\n");
+      probeLog(0, M_("no video stream.\n"));
       return;
     }
   } else if (AStreamIndex >= FStreamCount) {
-    probeLog(0, "stream index #%d is invalid.\n", AStreamIndex);
+    probeLog(0, M_("stream index #%d is invalid.\n"), AStreamIndex);
     return;
   }
   const AVStream *stream = FFormatContext->streams[AStreamIndex];
   const AVCodecParameters *par = stream->codecpar;
   if (par->codec_type != AVMEDIA_TYPE_VIDEO) {
-    probeLog(0, "stream #%d is not video stream.\n", AStreamIndex);
+    probeLog(0, M_("stream #%d is not video stream.\n"), AStreamIndex);
     return;
   }
 
@@ -378,7 +377,7 @@ bool TAVProbe::IsSingleImageFormat() const {
 bool TAVProbe::Seek(int AStreamIndex, int64_t ATime) {
   if (!FFormatContext) {
     probeLog(1, "file not loaded.\n");
-    FLastErrorMessage = "file not loaded.";
+    FLastErrorMessage = M_("file not loaded.");
     return false;
   }
   if (IsSingleImageFormat()) {
@@ -395,7 +394,7 @@ bool TAVProbe::Seek(int AStreamIndex, int64_t ATime) {
     if (streamIndex < 0)
       streamIndex = FFirstSubtitleStream;
   } else if (AStreamIndex >= FStreamCount) {
-    probeLog(0, "stream index #%d is invalid.\n", AStreamIndex);
+    probeLog(0, M_("stream index #%d is invalid.\n"), AStreamIndex);
     return false;
   }
 
@@ -435,27 +434,27 @@ bool TAVProbe::Seek(int AStreamIndex, int64_t ATime) {
     sought = avlib.av_seek_frame(FFormatContext, streamIndex, 0, AVSEEK_FLAG_BACKWARD) >= 0;
   }
   if (!sought)
-    probeLog(0, "could not seek to position %0.3f\n", static_cast<double>(ATime) / 1000000);
+    probeLog(0, M_("could not seek to position %0.3f\n"), static_cast<double>(ATime) / 1000000);
   return true;
 }
 
 bool TAVProbe::ResolveVideoStream(int &AStreamIndex) {
   if (!FFormatContext) {
-    probeLog(0, "file not loaded.\n");
+    probeLog(0, M_("file not loaded.\n"));
     return false;
   }
   if (AStreamIndex < 0) {
     AStreamIndex = FFirstVideoStream;
     if (AStreamIndex < 0) {
-      probeLog(0, "no video stream.\n");
+      probeLog(0, M_("no video stream.\n"));
       return false;
     }
   } else if (AStreamIndex >= FStreamCount) {
-    probeLog(0, "stream index #%d is invalid.\n", AStreamIndex);
+    probeLog(0, M_("stream index #%d is invalid.\n"), AStreamIndex);
     return false;
   }
   if (FFormatContext->streams[AStreamIndex]->codecpar->codec_type != AVMEDIA_TYPE_VIDEO) {
-    probeLog(0, "stream #%d is not video stream.\n", AStreamIndex);
+    probeLog(0, M_("stream #%d is not video stream.\n"), AStreamIndex);
     return false;
   }
   return true;
@@ -467,11 +466,12 @@ void TAVProbe::OpenDecoder(int AStreamIndex) {
   const AVCodec *decoder = avlib.avcodec_find_decoder(stream->codecpar->codec_id);
   char message[256];
   if (!decoder) {
-    std::snprintf(message, sizeof message, "Unsupported codec (id=%d) for input file stream #%d",
+    std::snprintf(message, sizeof message,
+                  M_("Unsupported codec (id=%d) for input file stream #%d"),
                   static_cast<int>(stream->codecpar->codec_id), AStreamIndex);
     throw FFMpegException(message);
   }
-  std::snprintf(message, sizeof message, "Error while opening codec for input file stream #%d",
+  std::snprintf(message, sizeof message, M_("Error while opening codec for input file stream #%d"),
                 AStreamIndex);
   AVCodecContext *context = avlib.avcodec_alloc_context3(decoder);
   if (!context)
@@ -572,7 +572,7 @@ bool TAVProbe::NextPictureToShow() {
   if (target == AV_NOPTS_VALUE || FDecoderStream != FFirstVideoStream)
     return DecodeNextPicture();
   if (!FHeldFrame && !(FHeldFrame = avlib.av_frame_alloc()))
-    throw FFMpegException("memory allocation error occurred");
+    throw FFMpegException(M_("memory allocation error occurred"));
   // Pictures more than a second before the time are decoded only where later ones need them.
   const AVRational base = FFormatContext->streams[FDecoderStream]->time_base;
   FSkipBefore = target - avlib.av_rescale_q(1, AVRational{1, 1}, base);
@@ -650,7 +650,7 @@ bool TAVProbe::ConvertPicture(const TPictureTurn &ATurn) {
     // Straight into the bitmap: of a 16000x16000 picture a second copy is another 768 MB.
     // GetFrameBitmap left room past the last row for what the scaler writes beyond it.
     if (!FitScaler(FSwsContext, FSwsSetup, scaler)) {
-      probeLog(0, "Cannot initialize the toRGB conversion context\n");
+      probeLog(0, M_("Cannot initialize the toRGB conversion context\n"));
       return false;
     }
     bitmap.Pixels.resize(bitmap.Pixels.size() + ScalerSlack(bitmap.Stride));
@@ -673,7 +673,7 @@ bool TAVProbe::ConvertPicture(const TPictureTurn &ATurn) {
     FRGBBufferSize = 0;
     FRGBBuffer = static_cast<uint8_t *>(avlib.av_malloc(needed));
     if (!FRGBBuffer)
-      throw FFMpegException("memory allocation error occurred");
+      throw FFMpegException(M_("memory allocation error occurred"));
     FRGBBufferSize = needed;
   }
   uint8_t *planes[4];
@@ -682,7 +682,7 @@ bool TAVProbe::ConvertPicture(const TPictureTurn &ATurn) {
   // A picture whose size differs from the stream's coded size is scaled to it, never copied
   // past the rows of either picture.
   if (!FitScaler(FSwsContext, FSwsSetup, scaler)) {
-    probeLog(0, "Cannot initialize the toRGB conversion context\n");
+    probeLog(0, M_("Cannot initialize the toRGB conversion context\n"));
     return false;
   }
   avlib.sws_scale(FSwsContext, frame.data, frame.linesize, 0, frame.height, planes, linesizes);
@@ -714,7 +714,7 @@ TBGRImage *TAVProbe::GetFrameBitmap(int AStreamIndex) {
   if (!FFrame)
     FFrame = avlib.av_frame_alloc();
   if (!FPacket || !FFrame)
-    throw FFMpegException("memory allocation error occurred");
+    throw FFMpegException(M_("memory allocation error occurred"));
 
   // The picture as its viewer sees it: a clip stored sideways comes out upright.
   const TPictureTurn turn = PictureTurnOf(FFormatContext->streams[AStreamIndex]);

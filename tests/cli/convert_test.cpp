@@ -221,6 +221,35 @@ TEST(CliConvert, BadInputsFailAloneWithTheirMessages) {
                                       "mp3_audio-480x272-AVC.THM", "mp3_audio-480x272-AVC.mp4"}));
 }
 
+// With a German desktop the reasons from below the app core come in German too: a file that
+// cannot be opened, with why, and the engine's own failure.
+TEST(CliConvert, FailuresInTheDesktopsLanguage) {
+  TempDir work;
+  const std::string loop = work.file("loop.mkv");
+  fs::create_symlink(loop, loop);
+  const std::string textOnly = work.file("text.srt");
+  WriteFile(textOnly, "1\n00:00:00,000 --> 00:00:01,000\nHallo\n\n");
+  std::vector<std::pair<std::string, std::string>> saved;
+  for (const char *name : {"LANGUAGE", "LC_ALL", "LC_MESSAGES", "LANG", "KORVELO_PSEUDO"}) {
+    const char *value = std::getenv(name);
+    saved.emplace_back(name, value ? value : "\x01");
+    ::unsetenv(name);
+  }
+  ::setenv("LANGUAGE", "de", 1);
+  const TRun run = RunConvert({"-o", work.file("out"), loop, textOnly}, work.path().string());
+  for (const auto &[name, value] : saved)
+    value == "\x01" ? ::unsetenv(name.c_str()) : ::setenv(name.c_str(), value.c_str(), 1);
+  EXPECT_NE(run.Err.find("Fehlgeschlagen: " + loop + ": ***Fehler beim Laden der Datei: " + loop +
+                         ": Fehler beim Öffnen der Datei: ein symbolischer Link, der auf sich "
+                         "selbst zurückführt"),
+            std::string::npos)
+      << run.Err;
+  const size_t textFailed = run.Err.find("Fehlgeschlagen: " + textOnly + ": ");
+  ASSERT_NE(textFailed, std::string::npos) << run.Err;
+  EXPECT_NE(run.Err.find("Die Ausgabedatei enthält keinen Stream", textFailed), std::string::npos)
+      << run.Err;
+}
+
 TEST(CliConvert, MPEG4ProfileIntoTheCurrentFolder) {
   TempDir work;
   const std::string input = MediaFile("avi_mpeg4_mp3.avi");

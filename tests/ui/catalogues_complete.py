@@ -53,10 +53,12 @@ def window_problems(source, lupdate, work):
 
 def message_problems(source, work):
     pot = work / "korvelo-converter.pot"
-    sources = sorted(str(p) for d in ("src/app", "src/cli") for p in (source / d).glob("*.cpp"))
+    folders = ("src/medialib", "src/engine", "src/probe", "src/converter", "src/app", "src/cli")
+    sources = sorted(str(p) for d in folders for p in (source / d).glob("*.cpp"))
     sources.append(str(source / "src/ui/window_command_line.cpp"))
     subprocess.run(["xgettext", "--language=C++", "--from-code=UTF-8", "--keyword=_",
                     "--keyword=N_", "--keyword=Translate", "--keyword=TranslatePlural:1,2",
+                    "--keyword=M_", "--keyword=MN_", "--keyword=LayerText",
                     "-o", str(pot), *sources], check=True)
     problems = []
     for language in LANGUAGES:
