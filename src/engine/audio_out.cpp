@@ -81,7 +81,7 @@ int64_t TCustomFFmpeg::EncodeAudioSamples(AVFormatContext *AOutput, TOutputStrea
     return 0; // counted as its packets come back
   }
   frame->pts = APts;
-  return EncodeFrame(AOutput, AOst, frame, "Audio encoding failed");
+  return EncodeFrame(AOutput, AOst, frame, M_("Audio encoding failed"));
 }
 
 // Sound of one decoded packet to its encoder: kept in sync with the run's clock, converted to
@@ -310,7 +310,7 @@ void TCustomFFmpeg::FlushAudioEncoder(AVFormatContext *AOutput, TOutputStream &A
   if (AOst.Pipe)
     AOst.Pipe->Finish();
   else
-    AudioSize += EncodeFrame(AOutput, AOst, nullptr, "Audio encoding failed");
+    AudioSize += EncodeFrame(AOutput, AOst, nullptr, M_("Audio encoding failed"));
 }
 
 void TCustomFFmpeg::DoSubtitleOut(AVFormatContext *AOutput, TOutputStream &AOst, TInputStream &AIst,

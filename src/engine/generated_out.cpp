@@ -117,14 +117,14 @@ void TCustomFFmpeg::FeedGeneratedStreams(bool AEndOfRun) {
         }
         frame->nb_samples = samples;
         frame->pts = ost.SyncOpts;
-        AudioSize += EncodeFrame(os, ost, frame, "Audio encoding failed");
+        AudioSize += EncodeFrame(os, ost, frame, M_("Audio encoding failed"));
         ost.SyncOpts += samples;
         ++ost.FrameNumber;
         if (samples < full)
           break; // a short frame is the last one an encoder takes
       }
       if (AEndOfRun)
-        AudioSize += EncodeFrame(os, ost, nullptr, "Audio encoding failed");
+        AudioSize += EncodeFrame(os, ost, nullptr, M_("Audio encoding failed"));
     } else if (enc->codec_type == AVMEDIA_TYPE_VIDEO) {
       const double tick = av_q2d(enc->time_base);
       // While the run goes on, pictures that end by the real position; at the end, every
@@ -136,12 +136,12 @@ void TCustomFFmpeg::FeedGeneratedStreams(bool AEndOfRun) {
       while (tick > 0 && wanted()) {
         frame->pts = ost.SyncOpts;
         frame->pict_type = AV_PICTURE_TYPE_NONE;
-        VideoSize += EncodeFrame(os, ost, frame, "Video encoding failed");
+        VideoSize += EncodeFrame(os, ost, frame, M_("Video encoding failed"));
         ++ost.SyncOpts;
         ++ost.FrameNumber;
       }
       if (AEndOfRun)
-        VideoSize += EncodeFrame(os, ost, nullptr, "Video encoding failed");
+        VideoSize += EncodeFrame(os, ost, nullptr, M_("Video encoding failed"));
     }
   }
 }

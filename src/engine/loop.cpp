@@ -671,7 +671,7 @@ void TCustomFFmpeg::FlushEncoders(int AIstIndex) {
       if (ost.Pipe)
         ost.Pipe->Finish();
       else
-        VideoSize += EncodeFrame(os, ost, nullptr, "Video encoding failed");
+        VideoSize += EncodeFrame(os, ost, nullptr, M_("Video encoding failed"));
       break;
     default:
       break;

@@ -796,7 +796,7 @@ void TCustomFFmpeg::StartEncodePipe(TOutputStream &AOst) {
       AudioSize += WriteEncodedPacket(OutputFiles[ost->FileIndex], *ost, APacket);
     };
   AOst.Pipe = std::make_unique<TEncodePipe>(
-      AOst.Codec, AOst.LogFile, video ? "Video encoding failed" : "Audio encoding failed",
+      AOst.Codec, AOst.LogFile, video ? M_("Video encoding failed") : M_("Audio encoding failed"),
       std::move(sink));
   if (!AOst.Pipe->Start())
     AOst.Pipe.reset();

@@ -39,7 +39,7 @@ std::string exceptionText(const std::exception_ptr &AError) {
   } catch (const std::exception &e) {
     return e.what();
   } catch (...) {
-    return "unknown exception";
+    return M_("unknown exception");
   }
 }
 
@@ -329,7 +329,7 @@ bool TCustomFFmpeg::PrepareCanvas(TPictureDraw &ADraw, TOutputStream &AOst) {
     ADraw.Tmp = PlanesOf(ADraw.Canvas);
   ADraw.ScaleTarget = ADraw.Tmp;
   if (drawn && !ADraw.Tmp.data[0]) {
-    Log(0, AOst.VideoPad ? "error padding picture" : "Cannot get resampling context");
+    Log(0, AOst.VideoPad ? M_("error padding picture") : M_("Cannot get resampling context"));
     return false;
   }
   int seenWidth = ADraw.SrcWidth, seenHeight = ADraw.SrcHeight;
@@ -494,7 +494,7 @@ void TCustomFFmpeg::SendPicture(AVFormatContext *AOutput, TOutputStream &AOst,
     }
     DescribePicture(frame, AOst, AIst, APicture);
     frame->pts = AOst.SyncOpts;
-    const int64_t written = EncodeFrame(AOutput, AOst, frame, "Video encoding failed");
+    const int64_t written = EncodeFrame(AOutput, AOst, frame, M_("Video encoding failed"));
     if (written > 0) {
       AFrameSize = static_cast<int>(written);
       VideoSize += written;
