@@ -511,7 +511,7 @@ Mantener la calidad envía los que caben, en el orden de la lista.</translation>
     </message>
     <message>
         <source>Filename:</source>
-        <translation>Nombre de archivo:</translation>
+        <translation>Archivo:</translation>
     </message>
     <message>
         <source>Format:</source>

@@ -265,7 +265,7 @@
     <message>
         <source>Add files on the Convert page, press Start,
 then copy them to the memory stick on Folders and Files.</source>
-        <translation>Ajoutez des fichiers sur la page Convertir, appuyez sur Démarrer,
+        <translation>Ajoutez des fichiers dans Convertir, appuyez sur Démarrer,
 puis copiez-les sur la Memory Stick depuis Dossiers et fichiers.</translation>
     </message>
 </context>
@@ -511,7 +511,7 @@ Garder la qualité envoie celles qui tiennent, dans l&apos;ordre de la liste.</t
     </message>
     <message>
         <source>Filename:</source>
-        <translation>Nom de fichier :</translation>
+        <translation>Fichier :</translation>
     </message>
     <message>
         <source>Format:</source>

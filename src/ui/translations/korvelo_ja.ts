@@ -256,7 +256,7 @@
     <name>THomePicture</name>
     <message>
         <source>Your videos, ready for the PSP</source>
-        <translation>お手持ちのビデオを PSP で</translation>
+        <translation>お手持ちのビデオを、PSP で。</translation>
     </message>
     <message>
         <source>Add files on the Convert page, press Start,
@@ -673,11 +673,11 @@ Keeping the quality sends those that fit, in the list&apos;s order.</source>
     </message>
     <message>
         <source>Thanks to Developer Teams for: FFmpeg&apos;s libraries and AAC encoder, x264, libass, Qt, libjpeg-turbo</source>
-        <translation>次の開発チームに感謝します: FFmpeg のライブラリと AAC エンコーダー、x264、libass、Qt、libjpeg-turbo</translation>
+        <translation>謝辞: FFmpeg のライブラリと AAC エンコーダー、x264、libass、Qt、libjpeg-turbo</translation>
     </message>
     <message>
         <source>About</source>
-        <translation>情報</translation>
+        <translation>バージョン情報</translation>
     </message>
     <message>
         <source>Korvelo Converter %1</source>
