@@ -126,7 +126,7 @@
     </message>
     <message>
         <source>, %1 on the stick; %2 free.</source>
-        <translation>, %1 en la tarjeta; %2 libres.</translation>
+        <translation>, %1 ocupados; %2 libres.</translation>
     </message>
     <message>
         <source>Please select videos on the memory stick.</source>
