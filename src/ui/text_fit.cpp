@@ -88,6 +88,8 @@ void TElidedLabel::setText(const QString &AText) {
   if (AText == FText)
     return;
   FText = AText;
+  // A frame has no text of its own for a screen reader: it reads the line as the description.
+  setAccessibleDescription(AText);
   UpdateToolTip();
   UpdateHeight();
   updateGeometry();
