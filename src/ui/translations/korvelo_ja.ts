@@ -485,7 +485,7 @@ Keeping the quality sends those that fit, in the list&apos;s order.</source>
     </message>
     <message>
         <source>Space selects the panel; the Menu key opens its menu; [ and ] set the start and end of the part to convert at the preview&apos;s picture.</source>
-        <translation>Space でパネルを選択、メニューキーでメニューを開きます。[ と ] でプレビュー画像の位置を変換範囲の開始・終了に設定します。</translation>
+        <translation>スペースキーでパネルを選択、メニューキーでメニューを開きます。[ と ] でプレビュー画像の位置を変換範囲の開始・終了に設定します。</translation>
     </message>
     <message>
         <source>Output file name</source>
@@ -532,7 +532,7 @@ Keeping the quality sends those that fit, in the list&apos;s order.</source>
     </message>
     <message>
         <source>Click the panels to remove (or press Space on one), then Remove.</source>
-        <translation>削除するパネルをクリック (またはパネル上で Space) してから「削除」を押してください。</translation>
+        <translation>削除するパネルをクリック (またはパネル上でスペースキー) してから「削除」を押してください。</translation>
     </message>
     <message>
         <source>Paused</source>
@@ -625,7 +625,7 @@ Keeping the quality sends those that fit, in the list&apos;s order.</source>
     </message>
     <message>
         <source>The files to convert, one panel each: arrow keys move between them, Space selects, the Menu key opens a panel&apos;s menu.</source>
-        <translation>変換するファイル (1 ファイルに 1 パネル): 矢印キーで移動、Space で選択、メニューキーでパネルのメニューを開きます。</translation>
+        <translation>変換するファイル (1 ファイルに 1 パネル): 矢印キーで移動、スペースキーで選択、メニューキーでパネルのメニューを開きます。</translation>
     </message>
     <message>
         <source>Overall progress</source>
