@@ -201,6 +201,16 @@ TEST(Languages, TheCommandLineSpeaksTheDesktopsLanguageAndEnglishUnderC) {
                   .startsWith(QStringLiteral("Usage: korvelo-convert")));
 }
 
+// A Japanese hint ends with its own full stop: on a narrow status line it takes a further line
+// rather than losing its middle.
+TEST(Languages, AJapaneseSentenceWrapsInsteadOfLosingItsMiddle) {
+  TElidedLabel label;
+  label.resize(120, 20);
+  const QString hint = QStringLiteral("削除するパネルをクリックしてから「削除」を押してください。");
+  label.setText(hint);
+  EXPECT_EQ(label.ShownText(), hint);
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
