@@ -165,8 +165,8 @@
     <message numerus="yes">
         <source>Copy them to the PSP all the same? No leaves them out.</source>
         <translation>
-            <numerusform>¿Copiarlo a la PSP de todos modos? No lo deja fuera.</numerusform>
-            <numerusform>¿Copiarlos a la PSP de todos modos? No los deja fuera.</numerusform>
+            <numerusform>¿Copiarlo a la PSP de todos modos? «No» lo deja fuera.</numerusform>
+            <numerusform>¿Copiarlos a la PSP de todos modos? «No» los deja fuera.</numerusform>
         </translation>
     </message>
     <message>

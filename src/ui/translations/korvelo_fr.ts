@@ -165,8 +165,8 @@
     <message numerus="yes">
         <source>Copy them to the PSP all the same? No leaves them out.</source>
         <translation>
-            <numerusform>Le copier quand même sur la PSP ? Non le laisse de côté.</numerusform>
-            <numerusform>Les copier quand même sur la PSP ? Non les laisse de côté.</numerusform>
+            <numerusform>Le copier quand même sur la PSP ? « Non » le laisse de côté.</numerusform>
+            <numerusform>Les copier quand même sur la PSP ? « Non » les laisse de côté.</numerusform>
         </translation>
     </message>
     <message>
