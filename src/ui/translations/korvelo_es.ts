@@ -680,7 +680,7 @@ Mantener la calidad envía los que caben, en el orden de la lista.</translation>
     </message>
     <message>
         <source>Thanks to Developer Teams for: FFmpeg&apos;s libraries and AAC encoder, x264, libass, Qt, libjpeg-turbo</source>
-        <translation>Gracias a los equipos de desarrollo de: las bibliotecas y el codificador AAC de FFmpeg, x264, libass, Qt, libjpeg-turbo</translation>
+        <translation>Gracias a los equipos que desarrollan: las bibliotecas y el codificador AAC de FFmpeg, x264, libass, Qt, libjpeg-turbo</translation>
     </message>
     <message>
         <source>About</source>

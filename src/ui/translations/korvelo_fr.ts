@@ -680,7 +680,7 @@ Garder la qualité envoie celles qui tiennent, dans l&apos;ordre de la liste.</t
     </message>
     <message>
         <source>Thanks to Developer Teams for: FFmpeg&apos;s libraries and AAC encoder, x264, libass, Qt, libjpeg-turbo</source>
-        <translation>Merci aux équipes de développement de : les bibliothèques et l&apos;encodeur AAC de FFmpeg, x264, libass, Qt, libjpeg-turbo</translation>
+        <translation>Merci aux équipes qui développent : les bibliothèques et l&apos;encodeur AAC de FFmpeg, x264, libass, Qt, libjpeg-turbo</translation>
     </message>
     <message>
         <source>About</source>
