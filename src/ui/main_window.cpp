@@ -180,7 +180,8 @@ void TfrmMain::CreateStatusLine() {
                                lbStatus->fontMetrics().horizontalAdvance(QLatin1Char(' ')) * 2, 0);
   statusBar()->addWidget(lbStatus, 1);
   lbFit = new QLabel(this);
-  lbFit->setAccessibleName(tr("Expected size"));
+  // The line itself is the name a screen reader reads; a fixed name would hide the numbers.
+  lbFit->setAccessibleDescription(tr("Expected size"));
   statusBar()->addPermanentWidget(lbFit);
   // Panels come, go and change profile; the stick's space comes from the page's own scans.
   // A look at numbers already known, no disk touched.

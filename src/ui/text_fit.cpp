@@ -88,6 +88,8 @@ void TElidedLabel::setText(const QString &AText) {
   if (AText == FText)
     return;
   FText = AText;
+  // A frame has no text of its own for a screen reader: it reads the line as the description.
+  setAccessibleDescription(AText);
   UpdateToolTip();
   UpdateHeight();
   updateGeometry();
@@ -97,9 +99,10 @@ void TElidedLabel::setText(const QString &AText) {
 // A sentence (a hint, a question) holds no file name to shorten: cut in its middle it would
 // not make sense, so it takes a further line instead. Paths and names keep to one line.
 bool TElidedLabel::Wraps() const {
-  return !FText.contains(QLatin1Char('/')) &&
-         (FText.endsWith(QLatin1Char('.')) || FText.endsWith(QLatin1Char('?')) ||
-          FText.endsWith(QLatin1Char('!')));
+  // The full stops and marks of Japanese and Chinese end a sentence too.
+  static const QString sentenceEnds = QStringLiteral(".?!\u3002\uff1f\uff01");
+  return !FText.contains(QLatin1Char('/')) && !FText.isEmpty() &&
+         sentenceEnds.contains(FText.back());
 }
 
 QString TElidedLabel::ShownText() const {

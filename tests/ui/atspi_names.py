@@ -22,8 +22,14 @@ EXPECTED = {
     ("menu item", "Folders and Files"), ("text", "Device folder"),
     ("text", "Convert output folder"), ("push button", "Browse for the device folder"),
     ("table", "Converted files"), ("table", "On the memory stick"),
-    ("filler", "Conversion list"),
+    ("filler", "Conversion list"), ("check box", "Eject when done"),
+    ("slider", "Preview position"), ("label", "Time of the preview's picture"),
 }
+# Controls whose name is not enough: they must say what they do, or what they show. Both Send
+# to PSP buttons (tool bar and Folders page) are looked at.
+DESCRIBED = {("push button", "Send to PSP"), ("check box", "Eject when done"),
+             ("slider", "Preview position"), ("frame", "The memory stick"),
+             ("label", "Expected")}
 # Kinds a person acts on or reads from, which need a name to be told apart.
 NAMED_ROLES = {"push button", "toggle button", "check box", "radio button", "combo box", "text",
                "entry", "password text", "list", "table", "tree", "tree table", "progress bar",
@@ -70,6 +76,33 @@ def main():
         x_server.wait(10)
 
 
+def read_names(app):
+    """What a screen reader would miss in the window: names not found, controls without one,
+    and controls without a needed description."""
+    found = set()
+    faults = []
+    seen, bare = set(), set()
+    for node in walk(app):
+        role = node.getRoleName()
+        name = node.name or ""
+        found.add((role, name.replace("&", "")))
+        # The expected size is read by its line, which starts with the word.
+        key = (role, "Expected") if name.startswith("Expected ") else (role, name)
+        if key in DESCRIBED:
+            seen.add(key)
+            if not (node.description or "").strip():
+                bare.add(key)
+        if not node.getState().contains(pyatspi.STATE_SHOWING) and role != "menu item":
+            continue  # a hidden control (a button shown only when it applies)
+        if role in NAMED_ROLES and not name.strip():
+            faults.append("without a name: %s in %s" %
+                          (role, node.parent.getRoleName() if node.parent else "?"))
+    faults += ["not found by name: %s \"%s\"" % what for what in sorted(EXPECTED - found)]
+    faults += ["without a description: %s \"%s\"" % what
+               for what in sorted((DESCRIBED - seen) | bare)]
+    return faults
+
+
 def read_window(program, media, display):
     home = tempfile.mkdtemp(prefix="korvelo-atspi-")
     # Folders of its own: a window of another test must not take this one's files.
@@ -84,27 +117,17 @@ def read_window(program, media, display):
         if app is None:
             print("the window never appeared on the accessibility bus")
             return 1
-        # The panel comes once its file has loaded.
+        # The panel, the expected size and the stick's line come as the window reads the
+        # file and the mounts: read again until all is there, or the time is up.
         deadline = time.time() + 60
-        while time.time() < deadline and not any(
-                node.getRoleName() == "combo box" for node in walk(app)):
+        while True:
+            faults = read_names(app)
+            if not faults or time.time() > deadline:
+                break
             time.sleep(0.5)
-        found = set()
-        unnamed = []
-        for node in walk(app):
-            role = node.getRoleName()
-            name = node.name or ""
-            found.add((role, name.replace("&", "")))
-            if not node.getState().contains(pyatspi.STATE_SHOWING) and role != "menu item":
-                continue  # a hidden control (a button shown only when it applies)
-            if role in NAMED_ROLES and not name.strip():
-                unnamed.append(role + " in " + (node.parent.getRoleName() if node.parent else "?"))
-        missing = sorted(EXPECTED - found)
-        for role, name in missing:
-            print("not found by name: %s \"%s\"" % (role, name))
-        for what in unnamed:
-            print("without a name: " + what)
-        return 1 if missing or unnamed else 0
+        for fault in faults:
+            print(fault)
+        return 1 if faults else 0
     finally:
         window.terminate()
         try:

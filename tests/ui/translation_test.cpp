@@ -1,6 +1,7 @@
 // Every text a person reads goes through a catalogue: under the pseudo-locale each translated
 // text comes back marked ⟦…⟧, so a text shown without the marks was never translated. The
-// window is read page by page with a file added; the command line's help and an error too.
+// window is read page by page with a file added and a memory stick chosen whose videos the PSP
+// plays and does not; the command line's help and an error too.
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
@@ -14,18 +15,22 @@
 #include <QMenuBar>
 #include <QProcess>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <QStatusBar>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTableWidget>
 #include <cstdlib>
+#include <filesystem>
 #include <set>
 
 #include "ui/application.h"
 #include "ui/convert_list.h"
+#include "ui/folders_page.h"
 #include "ui/main_window.h"
 #include "ui/messages.h"
+#include "ui/text_fit.h"
 #include "support/test_support.h"
 #include "wait_until.h"
 
@@ -75,6 +80,8 @@ std::vector<std::pair<QString, QString>> VisibleTexts(QWidget *AWindow) {
     add(widget, widget->toolTip());
     if (auto *label = qobject_cast<QLabel *>(widget))
       add(widget, label->text());
+    if (auto *label = qobject_cast<TElidedLabel *>(widget))
+      add(widget, label->text());
     if (auto *button = qobject_cast<QAbstractButton *>(widget))
       add(widget, button->text());
     if (auto *box = qobject_cast<QGroupBox *>(widget))
@@ -87,9 +94,15 @@ std::vector<std::pair<QString, QString>> VisibleTexts(QWidget *AWindow) {
       for (int i = 0; i < tabs->count(); ++i)
         add(widget, tabs->tabText(i));
     if (auto *table = qobject_cast<QTableWidget *>(widget))
-      for (int c = 0; c < table->columnCount(); ++c)
+      for (int c = 0; c < table->columnCount(); ++c) {
         if (table->horizontalHeaderItem(c))
           add(widget, table->horizontalHeaderItem(c)->text());
+        // The cells' words of our own (a verdict, "(Incomplete)"); a title is the file's.
+        for (int row = 0; row < table->rowCount(); ++row)
+          if (table->item(row, c) &&
+              !table->horizontalHeaderItem(c)->text().contains(QStringLiteral("Title")))
+            add(widget, table->item(row, c)->text());
+      }
     if (auto *menus = qobject_cast<QMenuBar *>(widget))
       for (QAction *menu : menus->actions()) {
         add(widget, menu->text());
@@ -110,6 +123,18 @@ TEST(PseudoLocale, EveryTextOfTheWindowsPagesIsTranslated) {
   window.show();
   window.AddFiles({QString::fromStdString(MediaFile("mov_h264_aac.mov"))});
   ASSERT_TRUE(WaitUntil([&] { return window.ConvertList()->Loading() == 0; }, 60000));
+  // A stick with a video the PSP plays and one it does not, chosen as the device folder.
+  const std::string folder = appDir.file("stick/MP_ROOT/100ANV01/");
+  std::filesystem::create_directories(folder);
+  std::filesystem::copy_file(MediaFile("aac_51.mp4"), folder + "MAQ00000.MP4");
+  std::filesystem::copy_file(MediaFile("h264_10bit.mp4"), folder + "MAQ00001.MP4");
+  TFoldersPage *files = window.FoldersPage();
+  files->FListVolumes = [] { return std::vector<std::string>{}; };
+  files->FBrowseFolder = [&](const QString &) {
+    return QString::fromStdString(appDir.file("stick"));
+  };
+  files->btnDeviceFolder->click();
+  ASSERT_TRUE(WaitUntil([&] { return files->lvStick->rowCount() == 2; }, 10000));
   QCoreApplication::processEvents();
   auto *pages = window.findChild<QTabWidget *>();
   ASSERT_NE(pages, nullptr);
@@ -174,6 +199,16 @@ TEST(Languages, TheCommandLineSpeaksTheDesktopsLanguageAndEnglishUnderC) {
                   .startsWith(QStringLiteral("使い方:")));
   EXPECT_TRUE(HelpLine({QStringLiteral("LANGUAGE=es"), QStringLiteral("LC_ALL=C")})
                   .startsWith(QStringLiteral("Usage: korvelo-convert")));
+}
+
+// A Japanese hint ends with its own full stop: on a narrow status line it takes a further line
+// rather than losing its middle.
+TEST(Languages, AJapaneseSentenceWrapsInsteadOfLosingItsMiddle) {
+  TElidedLabel label;
+  label.resize(120, 20);
+  const QString hint = QStringLiteral("削除するパネルをクリックしてから「削除」を押してください。");
+  label.setText(hint);
+  EXPECT_EQ(label.ShownText(), hint);
 }
 
 } // namespace

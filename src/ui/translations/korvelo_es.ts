@@ -126,7 +126,7 @@
     </message>
     <message>
         <source>, %1 on the stick; %2 free.</source>
-        <translation>, %1 en la tarjeta; %2 libres.</translation>
+        <translation>, %1 ocupados; %2 libres.</translation>
     </message>
     <message>
         <source>Please select videos on the memory stick.</source>
@@ -165,8 +165,8 @@
     <message numerus="yes">
         <source>Copy them to the PSP all the same? No leaves them out.</source>
         <translation>
-            <numerusform>¿Copiarlo a la PSP de todos modos? No lo deja fuera.</numerusform>
-            <numerusform>¿Copiarlos a la PSP de todos modos? No los deja fuera.</numerusform>
+            <numerusform>¿Copiarlo a la PSP de todos modos? «No» lo deja fuera.</numerusform>
+            <numerusform>¿Copiarlos a la PSP de todos modos? «No» los deja fuera.</numerusform>
         </translation>
     </message>
     <message>
@@ -511,7 +511,7 @@ Mantener la calidad envía los que caben, en el orden de la lista.</translation>
     </message>
     <message>
         <source>Filename:</source>
-        <translation>Nombre de archivo:</translation>
+        <translation>Archivo:</translation>
     </message>
     <message>
         <source>Format:</source>
@@ -680,7 +680,7 @@ Mantener la calidad envía los que caben, en el orden de la lista.</translation>
     </message>
     <message>
         <source>Thanks to Developer Teams for: FFmpeg&apos;s libraries and AAC encoder, x264, libass, Qt, libjpeg-turbo</source>
-        <translation>Gracias a los equipos de desarrollo de: las bibliotecas y el codificador AAC de FFmpeg, x264, libass, Qt, libjpeg-turbo</translation>
+        <translation>Gracias a los equipos que desarrollan: las bibliotecas y el codificador AAC de FFmpeg, x264, libass, Qt, libjpeg-turbo</translation>
     </message>
     <message>
         <source>About</source>

@@ -165,8 +165,8 @@
     <message numerus="yes">
         <source>Copy them to the PSP all the same? No leaves them out.</source>
         <translation>
-            <numerusform>Le copier quand même sur la PSP ? Non le laisse de côté.</numerusform>
-            <numerusform>Les copier quand même sur la PSP ? Non les laisse de côté.</numerusform>
+            <numerusform>Le copier quand même sur la PSP ? « Non » le laisse de côté.</numerusform>
+            <numerusform>Les copier quand même sur la PSP ? « Non » les laisse de côté.</numerusform>
         </translation>
     </message>
     <message>
@@ -265,7 +265,7 @@
     <message>
         <source>Add files on the Convert page, press Start,
 then copy them to the memory stick on Folders and Files.</source>
-        <translation>Ajoutez des fichiers sur la page Convertir, appuyez sur Démarrer,
+        <translation>Ajoutez des fichiers dans Convertir, appuyez sur Démarrer,
 puis copiez-les sur la Memory Stick depuis Dossiers et fichiers.</translation>
     </message>
 </context>
@@ -511,7 +511,7 @@ Garder la qualité envoie celles qui tiennent, dans l&apos;ordre de la liste.</t
     </message>
     <message>
         <source>Filename:</source>
-        <translation>Nom de fichier :</translation>
+        <translation>Fichier :</translation>
     </message>
     <message>
         <source>Format:</source>
@@ -680,7 +680,7 @@ Garder la qualité envoie celles qui tiennent, dans l&apos;ordre de la liste.</t
     </message>
     <message>
         <source>Thanks to Developer Teams for: FFmpeg&apos;s libraries and AAC encoder, x264, libass, Qt, libjpeg-turbo</source>
-        <translation>Merci aux équipes de développement de : les bibliothèques et l&apos;encodeur AAC de FFmpeg, x264, libass, Qt, libjpeg-turbo</translation>
+        <translation>Merci aux équipes qui développent : les bibliothèques et l&apos;encodeur AAC de FFmpeg, x264, libass, Qt, libjpeg-turbo</translation>
     </message>
     <message>
         <source>About</source>

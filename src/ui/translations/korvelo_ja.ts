@@ -120,12 +120,12 @@
     <message numerus="yes">
         <source>%n video(s)</source>
         <translation>
-            <numerusform>%n 本のビデオ</numerusform>
+            <numerusform>ビデオ %n 本</numerusform>
         </translation>
     </message>
     <message>
         <source>, %1 on the stick; %2 free.</source>
-        <translation>、スティック上に %1、空き %2。</translation>
+        <translation>、合計 %1、空き %2。</translation>
     </message>
     <message>
         <source>Please select videos on the memory stick.</source>
@@ -134,7 +134,7 @@
     <message numerus="yes">
         <source>Remove %n video(s) from the memory stick, with their thumbnails?</source>
         <translation>
-            <numerusform>%n 本のビデオをサムネイルごとメモリースティックから削除しますか?</numerusform>
+            <numerusform>%n 本のビデオをサムネイルごとメモリースティックから削除しますか？</numerusform>
         </translation>
     </message>
     <message>
@@ -162,7 +162,7 @@
     <message numerus="yes">
         <source>Copy them to the PSP all the same? No leaves them out.</source>
         <translation>
-            <numerusform>それでも PSP へコピーしますか? 「いいえ」で除外します。</numerusform>
+            <numerusform>それでも PSP へコピーしますか？「いいえ」で除外します。</numerusform>
         </translation>
     </message>
     <message>
@@ -256,7 +256,7 @@
     <name>THomePicture</name>
     <message>
         <source>Your videos, ready for the PSP</source>
-        <translation>あなたのビデオを PSP 用に</translation>
+        <translation>お手持ちのビデオを、PSP で。</translation>
     </message>
     <message>
         <source>Add files on the Convert page, press Start,
@@ -292,7 +292,7 @@ then copy them to the memory stick on Folders and Files.</source>
 Send those that fit at the usual quality?</source>
         <translation>一括変換の内容は %1。
 
-通常の画質で収まるものを送りますか?</translation>
+通常の画質で収まるものを送りますか？</translation>
     </message>
     <message>
         <source>Send what fits</source>
@@ -306,7 +306,7 @@ Send those that fit at the usual quality?</source>
         <source>The videos do not all fit on the memory stick at the usual quality. Convert them at %1?
 
 Keeping the quality sends those that fit, in the list&apos;s order.</source>
-        <translation>通常の画質ではすべてのビデオがメモリースティックに収まりません。%1 で変換しますか?
+        <translation>通常の画質ではすべてのビデオがメモリースティックに収まりません。%1 で変換しますか？
 
 画質を保つと、収まるものをリストの順に送ります。</translation>
     </message>
@@ -403,7 +403,7 @@ Keeping the quality sends those that fit, in the list&apos;s order.</source>
     </message>
     <message>
         <source>The input ended at %1 of the %2 it states: it may be cut short or damaged. What it held is converted.</source>
-        <translation>入力は表示上の長さ %2 のうち %1 で終わりました: 短く切れているか壊れている可能性があります。含まれていた部分は変換されます。</translation>
+        <translation>入力は記録上の長さ %2 のうち %1 で終わりました: 途中で切れているか壊れている可能性があります。含まれていた部分を変換します。</translation>
     </message>
     <message>
         <source>Failed</source>
@@ -485,7 +485,7 @@ Keeping the quality sends those that fit, in the list&apos;s order.</source>
     </message>
     <message>
         <source>Space selects the panel; the Menu key opens its menu; [ and ] set the start and end of the part to convert at the preview&apos;s picture.</source>
-        <translation>Space でパネルを選択、メニューキーでメニューを開きます。[ と ] でプレビューの画像を変換する部分の開始・終了にします。</translation>
+        <translation>スペースキーでパネルを選択、メニューキーでメニューを開きます。[ と ] でプレビュー画像の位置を変換範囲の開始・終了に設定します。</translation>
     </message>
     <message>
         <source>Output file name</source>
@@ -501,7 +501,7 @@ Keeping the quality sends those that fit, in the list&apos;s order.</source>
     </message>
     <message>
         <source>Progress of %1</source>
-        <translation>%1 の進み具合</translation>
+        <translation>%1 の進行状況</translation>
     </message>
     <message>
         <source>Filename:</source>
@@ -532,7 +532,7 @@ Keeping the quality sends those that fit, in the list&apos;s order.</source>
     </message>
     <message>
         <source>Click the panels to remove (or press Space on one), then Remove.</source>
-        <translation>削除するパネルをクリック (またはパネル上で Space) してから「削除」を押してください。</translation>
+        <translation>削除するパネルをクリック (またはパネル上でスペースキー) してから「削除」を押してください。</translation>
     </message>
     <message>
         <source>Paused</source>
@@ -625,11 +625,11 @@ Keeping the quality sends those that fit, in the list&apos;s order.</source>
     </message>
     <message>
         <source>The files to convert, one panel each: arrow keys move between them, Space selects, the Menu key opens a panel&apos;s menu.</source>
-        <translation>変換するファイル (1 ファイルに 1 パネル): 矢印キーで移動、Space で選択、メニューキーでパネルのメニューを開きます。</translation>
+        <translation>変換するファイル (1 ファイルに 1 パネル): 矢印キーで移動、スペースキーで選択、メニューキーでパネルのメニューを開きます。</translation>
     </message>
     <message>
         <source>Overall progress</source>
-        <translation>全体の進み具合</translation>
+        <translation>全体の進行状況</translation>
     </message>
     <message>
         <source>&amp;File</source>
@@ -673,11 +673,11 @@ Keeping the quality sends those that fit, in the list&apos;s order.</source>
     </message>
     <message>
         <source>Thanks to Developer Teams for: FFmpeg&apos;s libraries and AAC encoder, x264, libass, Qt, libjpeg-turbo</source>
-        <translation>開発チームに感謝します: FFmpeg のライブラリと AAC エンコーダー、x264、libass、Qt、libjpeg-turbo</translation>
+        <translation>謝辞: FFmpeg のライブラリと AAC エンコーダー、x264、libass、Qt、libjpeg-turbo</translation>
     </message>
     <message>
         <source>About</source>
-        <translation>情報</translation>
+        <translation>バージョン情報</translation>
     </message>
     <message>
         <source>Korvelo Converter %1</source>
@@ -749,7 +749,7 @@ Keeping the quality sends those that fit, in the list&apos;s order.</source>
     </message>
     <message>
         <source>A conversion is running. Stop it and quit?</source>
-        <translation>変換の実行中です。停止して終了しますか?</translation>
+        <translation>変換の実行中です。停止して終了しますか？</translation>
     </message>
     <message>
         <source>Stop and quit</source>
