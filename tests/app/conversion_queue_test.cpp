@@ -72,7 +72,8 @@ TEST(ConversionQueue, WindowStartsOnlyFromStartAndConvertsEveryJobAgain) {
   EXPECT_EQ(job.State, TConversionState::csWaiting);
   EXPECT_FALSE(job.Title.empty());
   EXPECT_TRUE(job.Ready);
-  EXPECT_EQ(job.Preview.Width, 138) << "the window shows the first picture as soon as it loads";
+  ASSERT_TRUE(job.Preview);
+  EXPECT_EQ(job.Preview->Width, 138) << "the window shows the first picture as soon as it loads";
   const std::string firstOutput = job.OutputFile;
   ASSERT_TRUE(fs::exists(firstOutput)) << "a waiting job holds its name";
 

@@ -56,6 +56,8 @@
 #include "ui/preview_box.h"
 #include "ui/folders_page.h"
 #include "ui/main_window.h"
+#include "ui/panel_input.h"
+#include "ui/panel_picture.h"
 #include "ui/send_to_psp.h"
 #include "ui/messages.h"
 #include "ui/single_instance.h"
