@@ -13,14 +13,6 @@
 
 namespace {
 
-bool Busy(const TfrmConvertItem *AItem) {
-  return AItem->FState == isConverting || AItem->FState == isPaused;
-}
-
-QString NameOf(const std::string &AFile) {
-  return OneLine(QFileInfo(QString::fromStdString(AFile)).fileName());
-}
-
 // The window's batch: files load as they are added, and a failed or stopped conversion ends it.
 TQueueSettings WindowQueue() {
   TQueueSettings settings;
@@ -39,7 +31,10 @@ TQueueSettings WindowQueue() {
 
 TfrmConvertList::TfrmConvertList(QWidget *AParent)
     : TPanelScroller(AParent, TfrmConvertItem::DesignHeight), FAVCFolder(AVCFolder),
-      FMPEG4Folder(MPEG4Folder) {
+      FMPEG4Folder(MPEG4Folder), FStatus([this](const QString &AText) {
+        if (FOnStatus)
+          FOnStatus(AText);
+      }) {
   // The queue raises its events on its own threads; the pump runs them here, in order (the
   // queue goes before the list, so the list is there for them).
   FPump = new TQueuePump(this, [this](const TQueueEvent &AEvent) { QueueEvent(AEvent); });
@@ -152,36 +147,23 @@ void TfrmConvertList::PanelStarted(int AIndex) {
   if (!FFollowed || InSight(FFollowed))
     ScrollToPanel(AIndex);
   FFollowed = item;
-  if (!FStopRequested)
-    ShowStatus(tr("Converting %1").arg(NameOf(item->InputFileName())));
+  FStatus.Started(item->InputFileName());
 }
 
 void TfrmConvertList::PanelProgress(int AIndex, const TConversionJob &AJob) {
   if (!FOnListProgress)
     return;
-  const TItemState state = ItemStateOf(AJob.State);
-  FOnListProgress(AIndex, OverallPercent(AIndex, Count(), AJob.CurrentMs, AJob.DurationMs), state);
-  // A report still on its way when the batch was paused or stopped leaves the status saying so.
-  if (state != isConverting || FStopRequested)
-    return;
-  const int64_t left = FQueue->BatchTimeLeftMs();
-  QString text =
-      tr("Converting %1 (%2 of %3)").arg(NameOf(AJob.InputFile)).arg(AIndex + 1).arg(Count());
-  if (left >= 0)
-    text += QStringLiteral("  \u2014  ") + QString::fromStdString(FormatTimeLeft(left));
-  ShowStatus(text);
+  const int percent = OverallPercent(AIndex, Count(), AJob.CurrentMs, AJob.DurationMs);
+  FOnListProgress(AIndex, percent, ItemStateOf(AJob.State));
+  FStatus.Progress(AJob, AIndex, Count(), FQueue->BatchTimeLeftMs());
 }
 
 void TfrmConvertList::PanelEnded(int AIndex, const TConversionJob &AJob) {
-  const bool finished = AJob.State == TConversionState::csFinished;
+  const bool last = AIndex == Count() - 1;
   if (FOnListProgress)
-    FOnListProgress(AIndex, AIndex == Count() - 1 && finished ? 100 : -1, isTerminated);
-  if (AJob.State == TConversionState::csFailed)
-    ShowStatus(tr("Conversion failed: %1").arg(QString::fromStdString(AJob.Message)));
-  else if (!finished)
-    ShowStatus(tr("Conversion stopped"));
-  else if (AIndex == Count() - 1)
-    ShowStatus(tr("All conversions finished"));
+    FOnListProgress(AIndex, last && AJob.State == TConversionState::csFinished ? 100 : -1,
+                    isTerminated);
+  FStatus.Ended(AJob, last);
   // A stopped conversion leaves its part in the output folder too: the file list must show it.
   if (FOnItemFinished)
     FOnItemFinished();
@@ -206,21 +188,26 @@ void TfrmConvertList::RemoveSelected() {
   if (std::none_of(FItems.begin(), FItems.end(),
                    [](const TfrmConvertItem *AItem) { return AItem->FSelected; })) {
     // Nothing happens without a selection: the status line says how to make one.
-    ShowStatus(tr("Click the panels to remove (or press Space on one), then Remove."));
-    FStatusIsHint = true;
+    FStatus.Hint(tr("Click the panels to remove (or press Space on one), then Remove."));
     return;
   }
-  if (FStatusIsHint)
-    ShowStatus(QString()); // done as it said
-  bool removedConverting = false, removedPaused = false;
+  FStatus.HintDone();
+  const TItemState removed =
+      TakeAway([](const TfrmConvertItem *AItem) { return AItem->FSelected; });
+  if (FItems.empty() && FOnListProgress)
+    FOnListProgress(-1, 0, isWaiting);
+  FStatus.Removed(removed, AnyIn(isWaiting, isWaiting));
+}
+
+TItemState TfrmConvertList::TakeAway(const std::function<bool(const TfrmConvertItem *)> &APick) {
+  TItemState busiest = isWaiting;
   std::vector<TfrmConvertItem *> kept;
   for (TfrmConvertItem *item : FItems) {
-    if (!item->FSelected) {
+    if (!APick(item)) {
       kept.push_back(item);
       continue;
     }
-    removedConverting = removedConverting || item->FState == isConverting;
-    removedPaused = removedPaused || item->FState == isPaused;
+    busiest = std::min(busiest, item->FState);
     FQueue->Remove(item->JobId());
     item->hide();
     item->deleteLater();
@@ -230,18 +217,9 @@ void TfrmConvertList::RemoveSelected() {
   // 100 % stay right after panels before them are removed.
   for (int i = 0; i < Count(); ++i)
     FItems[static_cast<size_t>(i)]->FIndex = i;
-  LayoutItems();
+  LayoutItems(); // no scroll bar left over an empty list
   update();
-  if (FItems.empty() && FOnListProgress)
-    FOnListProgress(-1, 0, isWaiting);
-  // A removed paused panel leaves the batch paused: Resume goes on with the next waiting one.
-  const bool waiting = std::any_of(FItems.begin(), FItems.end(), [](const TfrmConvertItem *AItem) {
-    return AItem->FState == isWaiting;
-  });
-  if (removedPaused && !removedConverting && !FStopRequested && waiting)
-    ShowStatus(tr("Paused"));
-  else if ((removedConverting || removedPaused) && !waiting)
-    ShowStatus(QString()); // the file it named is gone from the list
+  return busiest;
 }
 
 // A window that waits for the conversions to end before it closes hears it from here.
@@ -252,51 +230,39 @@ void TfrmConvertList::TellIfAllEnded() {
 
 void TfrmConvertList::ClearItems() {
   FAdded.Clear(*FQueue);
-  std::vector<TfrmConvertItem *> items;
-  items.swap(FItems);
-  for (TfrmConvertItem *item : items) {
-    FQueue->Remove(item->JobId());
-    item->hide();
-    item->deleteLater();
-  }
-  ShowStatus(QString());
+  TakeAway([](const TfrmConvertItem *) { return true; });
+  FStatus.Say(QString());
   // An empty list has done nothing yet.
   if (FOnListProgress)
     FOnListProgress(-1, 0, isWaiting);
-  LayoutItems(); // no scroll bar left over an empty list
-  update();
 }
 
 void TfrmConvertList::StopAll() {
-  FStopRequested = true;
-  const bool stopping = std::any_of(FItems.begin(), FItems.end(), Busy);
+  FStatus.FStopRequested = true;
+  const bool stopping = AnyIn(isConverting, isPaused);
   // A batch held by a removed paused panel simply ends.
   if (!stopping && FBatchRunning)
-    ShowStatus(tr("Conversion stopped"));
+    FStatus.Say(tr("Conversion stopped"));
   FQueue->Stop();
   // The encoders finish what they hold before the end is reported: until then Start waits.
   if (stopping)
-    ShowStatus(tr("Stopping\u2026"));
+    FStatus.Say(tr("Stopping\u2026"));
 }
 
 void TfrmConvertList::PauseAll() {
-  if (std::none_of(FItems.begin(), FItems.end(),
-                   [](const TfrmConvertItem *AItem) { return AItem->FState == isConverting; })) {
-    if (std::none_of(FItems.begin(), FItems.end(), Busy))
-      ShowStatus(tr("Nothing is converting"));
+  if (!AnyIn(isConverting, isConverting)) {
+    if (!AnyIn(isPaused, isPaused))
+      FStatus.Say(tr("Nothing is converting"));
     return;
   }
   FQueue->Pause();
-  ShowStatus(tr("Paused"));
+  FStatus.Say(tr("Paused"));
 }
 
 void TfrmConvertList::ResumeNext() {
-  const bool paused = std::any_of(FItems.begin(), FItems.end(), [](const TfrmConvertItem *AItem) {
-    return AItem->FState == isPaused;
-  });
   // Also a batch whose paused panel was removed: it goes on with the next waiting one.
-  if (!paused && (std::any_of(FItems.begin(), FItems.end(), Busy) || !FBatchRunning)) {
-    ShowStatus(tr("Nothing is paused"));
+  if (!AnyIn(isPaused, isPaused) && (AnyIn(isConverting, isConverting) || !FBatchRunning)) {
+    FStatus.Say(tr("Nothing is paused"));
     return;
   }
   FQueue->Resume();
@@ -305,21 +271,20 @@ void TfrmConvertList::ResumeNext() {
 void TfrmConvertList::StartBatch(bool AOnlyNotRun) {
   // The presses that do nothing say so, and the buttons stay as they are.
   if (FItems.empty() && FAdded.Count() == 0) {
-    ShowStatus(tr("Nothing to start: add files first"));
+    FStatus.Say(tr("Nothing to start: add files first"));
     return;
   }
-  if (std::any_of(FItems.begin(), FItems.end(), Busy)) {
-    if (std::any_of(FItems.begin(), FItems.end(),
-                    [](const TfrmConvertItem *AItem) { return AItem->FState == isPaused; }))
-      ShowStatus(tr("Paused: Resume goes on, Stop ends the batch"));
+  if (AnyIn(isConverting, isPaused)) {
+    if (AnyIn(isPaused, isPaused))
+      FStatus.Say(tr("Paused: Resume goes on, Stop ends the batch"));
     return;
   }
   // The paused panel was removed: the batch waits for Resume.
   if (FQueue->BatchRunning()) {
-    ShowStatus(tr("Paused: Resume goes on, Stop ends the batch"));
+    FStatus.Say(tr("Paused: Resume goes on, Stop ends the batch"));
     return;
   }
-  FStopRequested = false;
+  FStatus.FStopRequested = false;
   FFollowed = nullptr; // Start shows the first panel it converts
   FBatchRunning = true;
   FQueue->Start(AOnlyNotRun);
@@ -335,13 +300,13 @@ void TfrmConvertList::ReloadWaiting() {
 }
 
 bool TfrmConvertList::AllTerminated() const {
-  return std::none_of(FItems.begin(), FItems.end(), Busy) && !FBatchRunning;
+  return !AnyIn(isConverting, isPaused) && !FBatchRunning;
 }
 
-void TfrmConvertList::ShowStatus(const QString &AText) {
-  FStatusIsHint = false;
-  if (FOnStatus)
-    FOnStatus(AText);
+bool TfrmConvertList::AnyIn(TItemState AState, TItemState AOther) const {
+  return std::any_of(FItems.begin(), FItems.end(), [=](const TfrmConvertItem *AItem) {
+    return AItem->FState == AState || AItem->FState == AOther;
+  });
 }
 
 void TfrmConvertList::Dropped(const QStringList &APaths) {

@@ -12,6 +12,7 @@
 #include "app/added_files.h"
 #include "app/conversion_queue.h"
 #include "app/remembered_batch.h"
+#include "ui/batch_status.h"
 #include "ui/convert_item.h"
 #include "ui/panel_scroller.h"
 
@@ -85,16 +86,18 @@ private:
   void PanelProgress(int AIndex, const TConversionJob &AJob);
   void BatchEnded();
   void TellIfAllEnded();
+  // Takes away the panels APick picks, and their jobs; returns the busiest state among them.
+  TItemState TakeAway(const std::function<bool(const TfrmConvertItem *)> &APick);
   int IndexOf(int AId) const;
-  void ShowStatus(const QString &AText);
+  // Whether a panel is in state AState or AOther.
+  bool AnyIn(TItemState AState, TItemState AOther) const;
 
   TQueuePump *FPump = nullptr;
   std::unique_ptr<TConversionQueue> FQueue;
   std::vector<TfrmConvertItem *> FItems;
   TAddedFiles FAdded;                   // added, not shown yet
   std::string FAVCFolder, FMPEG4Folder; // the output folders the queue was last told
-  bool FStatusIsHint = false;           // the status line says how to use Remove
-  QPointer<TfrmConvertItem> FFollowed;  // the panel the batch last started
-  bool FStopRequested = false;
+  TBatchStatus FStatus;
+  QPointer<TfrmConvertItem> FFollowed; // the panel the batch last started
   bool FBatchRunning = false;
 };

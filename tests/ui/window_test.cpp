@@ -413,6 +413,13 @@ TEST_F(Window, AFileGoneBeforeStartEndsItsPanelAsFailedAndTheWindowStillCloses) 
   fs::copy_file(MediaFile("mov_h264_aac.mov"), copy);
   Add({copy});
   fs::remove(copy);
+  // The log opened before Start follows the run.
+  Panel(0)->actShowLog->trigger();
+  QPlainTextEdit *log = nullptr;
+  for (QWidget *widget : QApplication::topLevelWidgets())
+    if (auto *dialog = qobject_cast<QDialog *>(widget); dialog && dialog->isVisible())
+      log = dialog->findChild<QPlainTextEdit *>();
+  ASSERT_NE(log, nullptr);
   Main->btnStart->trigger(); // reloads the file: its panel says why, with no message box
   ASSERT_TRUE(WaitForState(0, isTerminated));
   EXPECT_TRUE(Messages.empty()) << Messages.front();
@@ -424,12 +431,6 @@ TEST_F(Window, AFileGoneBeforeStartEndsItsPanelAsFailedAndTheWindowStillCloses) 
       << Panel(0)->lbReason->text().toStdString();
   EXPECT_TRUE(Panel(0)->lbReason->isVisible());
   EXPECT_EQ(Panel(0)->lbReason->toolTip(), Panel(0)->pbarPreview->toolTip());
-  Panel(0)->actShowLog->trigger();
-  QPlainTextEdit *log = nullptr;
-  for (QWidget *widget : QApplication::topLevelWidgets())
-    if (auto *dialog = qobject_cast<QDialog *>(widget); dialog && dialog->isVisible())
-      log = dialog->findChild<QPlainTextEdit *>();
-  ASSERT_NE(log, nullptr);
   EXPECT_TRUE(log->isReadOnly());
   EXPECT_NE(log->toPlainText().indexOf(loadError), -1) << log->toPlainText().toStdString();
   EXPECT_NE(log->toPlainText().indexOf(QStringLiteral("Failed: ") + Panel(0)->lbReason->toolTip()),
