@@ -16,10 +16,22 @@ QString FromStd(const std::string &AText) { return QString::fromStdString(AText)
 
 } // namespace
 
+QGridLayout *PanelGrid(QGroupBox &AGroup) {
+  auto *grid = new QGridLayout(&AGroup);
+  grid->setContentsMargins(3, 4, 3, 6);
+  grid->setVerticalSpacing(4);
+  return grid;
+}
+
+void AddCaption(QGridLayout &AGrid, int ARow, const char *AText) {
+  auto *caption =
+      new QLabel(QCoreApplication::translate("TfrmConvertItem", AText), AGrid.parentWidget());
+  caption->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  AGrid.addWidget(caption, ARow, 0);
+}
+
 TPanelInput::TPanelInput(QWidget *AParent) : QGroupBox(TfrmConvertItem::tr("Input"), AParent) {
-  auto *input = new QGridLayout(this);
-  input->setContentsMargins(3, 4, 3, 6);
-  input->setVerticalSpacing(4);
+  QGridLayout *input = PanelGrid(*this);
   lbInputFilename = new QLabel(this);
   lbInfoString = new QLabel(this);
   lbDuration = new QLabel(QStringLiteral("00:00:00.00"), this);
@@ -36,9 +48,7 @@ TPanelInput::TPanelInput(QWidget *AParent) : QGroupBox(TfrmConvertItem::tr("Inpu
                             QT_TRANSLATE_NOOP("TfrmConvertItem", "Duration:")};
   QLabel *values[] = {lbInputFilename, lbInfoString, lbDuration};
   for (int row = 0; row < 3; ++row) {
-    auto *caption = new QLabel(QCoreApplication::translate("TfrmConvertItem", captions[row]), this);
-    caption->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    input->addWidget(caption, row, 0);
+    AddCaption(*input, row, captions[row]);
     input->addWidget(values[row], row, 1);
   }
   // The values' column is as narrow as a duration: the file's name keeps its extension anyway.

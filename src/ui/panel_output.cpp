@@ -17,24 +17,17 @@
 #include "app/window_rules.h"
 #include "ui/convert_item.h"
 #include "ui/fitted_bar.h"
+#include "ui/panel_input.h"
 #include "ui/text_fit.h"
 
 namespace {
 
 QString FromStd(const std::string &AText) { return QString::fromStdString(AText); }
 
-QLabel *Caption(const char *AText, QWidget *AParent) {
-  auto *label = new QLabel(QCoreApplication::translate("TfrmConvertItem", AText), AParent);
-  label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-  return label;
-}
-
 } // namespace
 
 TPanelOutput::TPanelOutput(QWidget *AParent) : QGroupBox(TfrmConvertItem::tr("Output"), AParent) {
-  auto *output = new QGridLayout(this);
-  output->setContentsMargins(3, 4, 3, 6);
-  output->setVerticalSpacing(4);
+  QGridLayout *output = PanelGrid(*this);
   edOutputFilename = new TPathField(this);
   edOutputFilename->setReadOnly(true);
   edTitle = new QLineEdit(this);
@@ -54,15 +47,18 @@ TPanelOutput::TPanelOutput(QWidget *AParent) : QGroupBox(TfrmConvertItem::tr("Ou
   pbarPreview->setValue(0);
   pbarPreview->setTextVisible(true);
   // The bar shares the title's row: the profile list needs its whole width, the title does not.
-  output->addWidget(Caption(QT_TRANSLATE_NOOP("TfrmConvertItem", "Filename:"), this), 0, 0);
+  AddCaption(*output, 0, QT_TRANSLATE_NOOP("TfrmConvertItem", "Filename:"));
   output->addWidget(edOutputFilename, 0, 1, 1, 2);
-  output->addWidget(Caption(QT_TRANSLATE_NOOP("TfrmConvertItem", "Title:"), this), 1, 0);
+  AddCaption(*output, 1, QT_TRANSLATE_NOOP("TfrmConvertItem", "Title:"));
   output->addWidget(edTitle, 1, 1);
   output->addWidget(pbarPreview, 1, 2);
-  output->addWidget(Caption(QT_TRANSLATE_NOOP("TfrmConvertItem", "Format:"), this), 2, 0);
+  AddCaption(*output, 2, QT_TRANSLATE_NOOP("TfrmConvertItem", "Format:"));
   lbExpectedSize = new QLabel(this);
   lbExpectedSize->setToolTip(TfrmConvertItem::tr("Expected size of the converted file"));
   lbExpectedSize->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  // It takes the bar's column, and gives up its "about" rather than widen a narrow panel.
+  lbExpectedSize->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+  lbExpectedSize->installEventFilter(this);
   // The list keeps its own width beside the title's column; the estimate sits under the bar.
   auto *formatRow = new QHBoxLayout;
   formatRow->addWidget(cboxFormat);
@@ -104,9 +100,8 @@ void TPanelOutput::CreateFormatBox() {
 void TPanelOutput::ShowLoad(const TConversionJob &AJob, int AProfile, int64_t AExpectedSize) {
   if (cboxFormat->currentIndex() != AProfile)
     cboxFormat->setCurrentIndex(AProfile);
-  lbExpectedSize->setText(
-      AExpectedSize > 0 ? TfrmConvertItem::tr("about %1").arg(FromStd(FormatSizeKB(AExpectedSize)))
-                        : QString());
+  FSize = AExpectedSize > 0 ? FromStd(FormatSizeKB(AExpectedSize)) : QString();
+  FitSize();
   const QString name = FromStd(AJob.Loaded.OutputFileName);
   edOutputFilename->setText(name);
   edOutputFilename->setToolTip(name);
@@ -182,6 +177,14 @@ void TPanelOutput::ShowContent(const QString &AText, const QString &AFull) {
   FitContent();
 }
 
+void TPanelOutput::FitSize() {
+  const QFontMetrics metrics = lbExpectedSize->fontMetrics();
+  lbExpectedSize->setMinimumWidth(metrics.horizontalAdvance(FSize) + 2);
+  const QString about = FSize.isEmpty() ? QString() : TfrmConvertItem::tr("about %1").arg(FSize);
+  lbExpectedSize->setText(metrics.horizontalAdvance(about) < lbExpectedSize->width() ? about
+                                                                                     : FSize);
+}
+
 void TPanelOutput::FitContent() {
   lbContent->setText(lbContent->fontMetrics().elidedText(FContentText, Qt::ElideRight,
                                                          std::max(lbContent->width(), 40)));
@@ -190,6 +193,9 @@ void TPanelOutput::FitContent() {
 bool TPanelOutput::eventFilter(QObject *AWatched, QEvent *AEvent) {
   if (AWatched == lbContent && AEvent->type() == QEvent::Resize)
     FitContent();
+  if (AWatched == lbExpectedSize &&
+      (AEvent->type() == QEvent::Resize || AEvent->type() == QEvent::FontChange))
+    FitSize();
   if (AWatched == this &&
       (AEvent->type() == QEvent::Resize || AEvent->type() == QEvent::FontChange ||
        AEvent->type() == QEvent::StyleChange))

@@ -45,6 +45,8 @@ private:
   void CreateFormatBox();
   void PlaceContentLine();
   void FitContent();
+  void FitSize();
 
   QString FContentText;
+  QString FSize; // the expected size alone ("2,262 KB"), empty before a load
 };
