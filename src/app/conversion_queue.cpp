@@ -58,6 +58,18 @@ TBGRImage FirstPicture(TCustomAVConverter &AConverter, double AAspect, int AWidt
 
 } // namespace
 
+std::string ShortReason(const TConversionJob &AJob, const std::string &AMessage) {
+  for (const std::string &name : {AJob.InputFile, AJob.Loaded.OutputFileName}) {
+    if (name.empty())
+      continue;
+    const std::string named = name + ": ";
+    const size_t at = AMessage.find(named);
+    if (at != std::string::npos && at + named.size() < AMessage.size())
+      return AMessage.substr(at + named.size());
+  }
+  return AMessage;
+}
+
 bool ProgressTimeUsable(int64_t ACurrentMs, int64_t ADurationMs) {
   return ACurrentMs >= 0 && (ADurationMs <= 0 || ACurrentMs <= 2 * ADurationMs);
 }
@@ -66,6 +78,7 @@ bool ProgressTimeUsable(int64_t ACurrentMs, int64_t ADurationMs) {
 // written there under FLock and copied under it by the front ends.
 struct TConversionQueue::TEntry {
   TConversionJob Data;
+  std::vector<std::string> Log; // under FLock
   std::unique_ptr<TCustomAVConverter> Converter;
   TLoadedConversion Loaded;
   bool Parked = false;      // loaded, its name claimed, its files let go until its turn
@@ -77,6 +90,14 @@ struct TConversionQueue::TEntry {
   TTaskEnd TaskEnd;
   int Threads = 0;
   int64_t StartedMs = 0, PausedMs = 0, PauseStartMs = -1;
+
+  // Under FLock.
+  void Say(std::string ALine) {
+    if (Log.size() >= MaxLogLines)
+      return;
+    Log.push_back(std::move(ALine));
+    Data.LogLines = Log.size();
+  }
 };
 
 // A load handed to a loader thread, with everything it reads copied.
@@ -249,11 +270,13 @@ void TConversionQueue::LoadDone(const TLoadTask &ATask, TLoadResult &AResult) {
   entry->LoadRefused = !AResult.Ok;
   ShowLoad(*entry, AResult.Loaded, AResult.Ok);
   Change(*entry, [&](TConversionJob &AJob) {
-    AJob.Preview = std::move(AResult.Preview);
+    AJob.Preview = AResult.Preview.Empty()
+                       ? nullptr
+                       : std::make_shared<const TBGRImage>(std::move(AResult.Preview));
     AJob.State = AResult.Ok ? TConversionState::csWaiting : TConversionState::csFailed;
     AJob.Message = AResult.Error;
     if (!AResult.Ok)
-      AJob.Log.push_back(AResult.Error);
+      entry->Say(AResult.Error);
   });
   // The output folders changed while it loaded: it writes into the new ones.
   if (AResult.Ok &&
@@ -286,6 +309,15 @@ bool TConversionQueue::Job(int AId, TConversionJob &AJob) const {
       return true;
     }
   return false;
+}
+
+std::vector<std::string> TConversionQueue::Log(int AId, size_t AFrom) const {
+  std::lock_guard<std::mutex> lock(FLock);
+  for (const auto &entry : FEntries)
+    if (entry->Data.Id == AId)
+      return {entry->Log.begin() + static_cast<std::ptrdiff_t>(std::min(AFrom, entry->Log.size())),
+              entry->Log.end()};
+  return {};
 }
 
 // Media time done against the batch's whole, over the wall time it ran unpaused.
@@ -390,7 +422,7 @@ void TConversionQueue::LoadEntry(TEntry &AEntry) {
     AJob.Message = error;
     if (!ok) {
       AJob.OutputFile.clear();
-      AJob.Log.push_back(error);
+      AEntry.Say(error);
     }
   });
 }
@@ -398,18 +430,18 @@ void TConversionQueue::LoadEntry(TEntry &AEntry) {
 // The first picture of the file, for a front end to show until it looks elsewhere; a reload
 // keeps the one taken.
 void TConversionQueue::TakePreview(TEntry &AEntry) {
-  if (FSettings.PreviewWidth <= 0 || AEntry.Data.Preview.Width > 0)
+  if (FSettings.PreviewWidth <= 0 || AEntry.Data.Preview)
     return;
-  TBGRImage picture = FirstPicture(*AEntry.Converter, AEntry.Loaded.DisplayAspect,
-                                   FSettings.PreviewWidth, FSettings.PreviewHeight);
+  auto picture = std::make_shared<const TBGRImage>(
+      FirstPicture(*AEntry.Converter, AEntry.Loaded.DisplayAspect, FSettings.PreviewWidth,
+                   FSettings.PreviewHeight));
   std::lock_guard<std::mutex> lock(FLock);
   AEntry.Data.Preview = std::move(picture);
 }
 
 void TConversionQueue::Note(TEntry &AEntry, const std::string &ALine) {
   std::lock_guard<std::mutex> lock(FLock);
-  if (AEntry.Data.Log.size() < MaxLogLines)
-    AEntry.Data.Log.push_back(ALine);
+  AEntry.Say(ALine);
 }
 
 // Sets the job's task up: the parked one opened again in the name it holds, else a new load.
@@ -528,8 +560,7 @@ void TConversionQueue::Connect(TEntry &AEntry) {
     if (ALevel == llError)
       entry->Errors.Add(AMsg, ATaskIndex >= 0);
     std::lock_guard<std::mutex> lock(FLock);
-    if (entry->Data.Log.size() < MaxLogLines)
-      entry->Data.Log.push_back(AMsg);
+    entry->Say(AMsg);
   });
 }
 
@@ -598,19 +629,19 @@ void TConversionQueue::Ended(TEntry &AEntry) {
     case TOutcomeKind::okFinished:
       AJob.State = TConversionState::csFinished;
       AJob.Message = outcome.Notes();
-      AJob.Log.emplace_back(_("Converted"));
+      AEntry.Say(_("Converted"));
       if (AJob.DurationMs > 0)
         AJob.CurrentMs = AJob.DurationMs;
       break;
     case TOutcomeKind::okFailed:
       AJob.State = TConversionState::csFailed;
       AJob.Message = outcome.Reason;
-      AJob.Log.push_back("Failed: " + outcome.Reason);
+      AEntry.Say("Failed: " + outcome.Reason);
       break;
     case TOutcomeKind::okStopped:
       AJob.State = TConversionState::csStopped;
       AJob.Message = outcome.Reason;
-      AJob.Log.push_back("Stopped: " + outcome.Reason);
+      AEntry.Say("Stopped: " + outcome.Reason);
       break;
     }
   });
@@ -635,8 +666,8 @@ void TConversionQueue::Fail(TEntry &AEntry, const std::string &AMessage) {
     AJob.Outcome.Reason = AMessage;
     AJob.Message = AMessage;
     AJob.OutputFile.clear();
-    AJob.Log.push_back(AMessage);
-    AJob.Log.push_back("Failed: " + AMessage);
+    AEntry.Say(AMessage);
+    AEntry.Say("Failed: " + AMessage);
     FBatch.Failed.push_back(AJob.InputFile);
   });
   if (!FSettings.Policy.GoOnAfterFailure)
@@ -694,12 +725,14 @@ void TConversionQueue::DoStart(bool AOnlyNotRun) {
       continue;
     if (entry->InLoader)
       continue; // it joins once loaded
-    Change(*entry, [](TConversionJob &AJob) {
+    Change(*entry, [&entry](TConversionJob &AJob) {
       AJob.State = TConversionState::csWaiting;
       AJob.Ended = false;
       AJob.Outcome = TConversionOutcome();
       AJob.Message.clear();
-      AJob.Log.clear();
+      entry->Log.clear();
+      AJob.LogLines = 0;
+      ++AJob.LogRun;
       AJob.CurrentMs = 0;
       AJob.Fps = 0;
       AJob.TimeLeftMs = -1;

@@ -49,14 +49,23 @@ struct TConversionJob {
   bool Ended = false;        // Outcome holds how the last run ended
   TConversionOutcome Outcome;
   std::string Message; // why it failed or stopped; a finished one's warnings
-  std::vector<std::string> Log;
+  // How many lines the log holds (read with TConversionQueue::Log: a snapshot copies none of
+  // them), and how many times a new run has begun it afresh.
+  size_t LogLines = 0;
+  int LogRun = 0;
   bool Ready = false;       // loaded once: what the file holds is known
   TLoadedConversion Loaded; // what the last good load found and chose
-  TBGRImage Preview;        // its first picture, fitted into the settings' preview box
+  // Its first picture, fitted into the settings' preview box; null until taken. Shared, never
+  // changed: every snapshot and view holds the one picture.
+  std::shared_ptr<const TBGRImage> Preview;
   // A choice the file could not meet, and how many so far: the job kept the one before.
   std::string ChoiceRefused;
   int ChoiceRefusals = 0;
 };
+
+// Why AJob failed, in short: what AMessage says after the input's or the output's name
+// ("…clip.mov: no such file or directory"); the whole message when it names neither.
+std::string ShortReason(const TConversionJob &AJob, const std::string &AMessage);
 
 // How a batch went: the jobs it converted, the inputs that failed, and whether it was stopped
 // (by Stop, or by removing what converted) rather than run to its end.
@@ -129,6 +138,8 @@ public:
   bool BatchRunning() const;
   std::vector<TConversionJob> Jobs() const;
   bool Job(int AId, TConversionJob &AJob) const;
+  // The job's log from line AFrom on (the engine's, the converter's and the load's lines).
+  std::vector<std::string> Log(int AId, size_t AFrom = 0) const;
   // The whole batch's time left, -1 while there is too little to go on.
   int64_t BatchTimeLeftMs() const;
   // The batch running, or else the last one.

@@ -4,11 +4,11 @@
 // converting and concluding all happen there, off the window's thread.
 #pragma once
 
-#include <QFrame>
-#include <QStringList>
+#include <QPointer>
 #include <string>
 
 #include "app/conversion_queue.h"
+#include "ui/selectable_frame.h"
 
 class QAction;
 class QComboBox;
@@ -19,14 +19,18 @@ class QLabel;
 class QLineEdit;
 class QProgressBar;
 class QSlider;
+class TLogView;
+class TPanelInput;
+class TPanelOutput;
 class TPreviewBox;
+class TReasonLabel;
 
 enum TItemState { isConverting = 0, isPaused = 1, isWaiting = 2, isTerminated = 3 };
 
 // How a job's state reads on its panel.
 TItemState ItemStateOf(TConversionState AState);
 
-class TfrmConvertItem : public QFrame {
+class TfrmConvertItem : public TSelectableFrame {
   Q_OBJECT
 
 public:
@@ -43,7 +47,6 @@ public:
   void ShowJob(const TConversionJob &AJob, bool AProgress = false);
 
   TItemState FState = isWaiting;
-  bool FSelected = false;
   int FIndex = 0;
 
   const std::string &InputFileName() const { return FJob.InputFile; }
@@ -54,24 +57,23 @@ public:
   const TConversionOutcome &Outcome() const { return FJob.Outcome; }
   // The output's expected size in bytes (0 before a load), as the panel shows it.
   int64_t ExpectedSize() const { return FExpectedSize; }
-  void SetSelected(bool ASelected);
 
   // The controls, named as the design names them (the tests look at them too).
-  QGroupBox *gbInput = nullptr;
-  QGroupBox *gbOutput = nullptr;
-  QLabel *lbInputFilename = nullptr;
+  TPanelInput *gbInput = nullptr;
+  QLabel *lbInputFilename = nullptr; // the input group's, as the next two
   QLabel *lbInfoString = nullptr;
   QLabel *lbDuration = nullptr;
-  QLineEdit *edOutputFilename = nullptr;
+  TPanelOutput *gbOutput = nullptr;
+  QLineEdit *edOutputFilename = nullptr; // the output group's, as the next five
   QLineEdit *edTitle = nullptr;
   QComboBox *cboxFormat = nullptr;
-  QLabel *lbExpectedSize = nullptr; // "about 12,345 KB"
+  QLabel *lbExpectedSize = nullptr;
   QProgressBar *pbarPreview = nullptr;
+  // What goes into the file besides the profile, in a word: the part, the sound, the subtitles.
+  QLabel *lbContent = nullptr;
   TPreviewBox *boxPreview = nullptr;
   QLabel *imgThumb = nullptr;      // the box's
   QSlider *tbPreviewPos = nullptr; // the box's
-  // What goes into the file besides the profile, in a word: the part, the sound, the subtitles.
-  QLabel *lbContent = nullptr;
 
   // The sound track, subtitles, range and still length chosen for this file.
   const TContentChoice &ContentChoice() const { return FContent; }
@@ -84,7 +86,7 @@ public:
   // Start or end of the part to convert at the preview's picture.
   void SetRangeStart();
   void SetRangeEnd();
-  QLabel *lbReason = nullptr; // why the conversion failed, in short
+  TReasonLabel *lbReason = nullptr; // why the conversion failed, in short
   // The context menu: the conversion's messages, the output's folder, the file in a player.
   QMenu *mnuPanel = nullptr;
   QAction *actShowLog = nullptr, *actOpenFolder = nullptr, *actPlay = nullptr;
@@ -93,30 +95,24 @@ public:
   QString LogText() const;
 
 protected:
-  void mousePressEvent(QMouseEvent *AEvent) override;
   void keyPressEvent(QKeyEvent *AEvent) override;
-  void paintEvent(QPaintEvent *AEvent) override;
   void contextMenuEvent(QContextMenuEvent *AEvent) override;
-  bool eventFilter(QObject *AWatched, QEvent *AEvent) override;
 
 private:
-  // The constructor's stages: the preview, the groups, the profile list and the context menu.
+  // The constructor's stages: the preview, the groups and the context menu.
   void CreatePreview(QHBoxLayout &ARow);
   void CreateInputGroup(QHBoxLayout &ARow);
   void CreateOutputGroup(QHBoxLayout &ARow);
-  void CreateFormatBox();
   void CreateMenu();
   void ShowLoad();
-  void ShowProgress();
-  void ShowOutcome();
-  void FitTexts();
-  void ShowReason(const QString &AMessage);
+  void ShowEnd();
+  void ShowReason(const std::string &AMessage);
   void ShowLog();
   // The converted file when there is one, otherwise the input.
   QString FileToPlay() const;
   void RefreshContentActions();
   void ShowContent();
-  void PlaceContentLine();
+  bool MayMark() const;
 
   TConversionQueue &FQueue;
   TConversionJob FJob;
@@ -128,4 +124,5 @@ private:
   int64_t FExpectedSize = 0;
   QMenu *FContentHolder = nullptr; // owns the content entries shown in mnuPanel
   int64_t FPreviewTimeUs = 0;      // where the picture shown was taken, for the thumbnail
+  QPointer<TLogView> FLogView;     // while open, it fetches the lines said since
 };

@@ -4,29 +4,27 @@
 
 #include <QPointer>
 #include <QStringList>
-#include <QWidget>
 #include <functional>
-#include <deque>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
+#include "app/added_files.h"
 #include "app/conversion_queue.h"
 #include "app/remembered_batch.h"
+#include "ui/batch_status.h"
 #include "ui/convert_item.h"
+#include "ui/panel_scroller.h"
 
-class QScrollBar;
+class TQueuePump;
 
 // APercent -1: no new value.
 using TListProgressEvent = std::function<void(int AIndex, int APercent, TItemState AState)>;
 
-class TfrmConvertList : public QWidget {
+class TfrmConvertList : public TPanelScroller {
   Q_OBJECT
 
 public:
-  static constexpr int ScrollBarWidth = 17;
-
   explicit TfrmConvertList(QWidget *AParent = nullptr);
   // Stops what converts and waits for it; names claimed for waiting files are given back.
   ~TfrmConvertList() override;
@@ -37,7 +35,7 @@ public:
   void AddItem(const std::string &AFileName, int AProfile = -1,
                const TContentChoice &AChoice = TContentChoice());
   // Files added whose panels have not appeared yet, and them as added, in that order.
-  int Loading() const { return static_cast<int>(FPending.size()); }
+  int Loading() const { return FAdded.Count(); }
   std::vector<TRememberedJob> LoadingFiles() const;
   void RemoveSelected();
   void ClearItems();
@@ -53,7 +51,7 @@ public:
   // True when no batch runs: waiting panels never ran and have nothing to end.
   bool AllTerminated() const;
 
-  int Count() const { return static_cast<int>(FItems.size()); }
+  int Count() const override { return static_cast<int>(FItems.size()); }
   TfrmConvertItem *Item(int AIndex) const { return FItems.at(static_cast<size_t>(AIndex)); }
 
   TListProgressEvent FOnListProgress;
@@ -72,25 +70,13 @@ public:
   // state does not say).
   void QueueEvent(const TQueueEvent &AEvent);
 
-  QScrollBar *scrollbarConvertList = nullptr;
-  QScrollBar *scrollbarSideways = nullptr; // shown while the panels are wider than the list
-
 protected:
-  void resizeEvent(QResizeEvent *AEvent) override;
-  void wheelEvent(QWheelEvent *AEvent) override;
-  void dragEnterEvent(QDragEnterEvent *AEvent) override;
-  void dropEvent(QDropEvent *AEvent) override;
-  void paintEvent(QPaintEvent *AEvent) override;
+  QWidget *PanelAt(int AIndex) const override { return Item(AIndex); }
+  // Added in the order they come, as if chosen with Add (unless FOnDropped says otherwise).
+  void Dropped(const QStringList &APaths) override;
+  QString EmptyText() const override;
 
 private:
-  struct TPending {
-    int Id;
-    TRememberedJob Asked;
-  };
-  // Runs the queue's events that have come, for a slice of time at most, so that many files
-  // loading at once leave the window's other events their turn.
-  void RunEvents();
-  void PostRunEvents();
   void JobChanged(int AId, bool AProgress);
   // Panels for the files loaded, in the order added; the refused told together.
   void ShowLoaded();
@@ -99,29 +85,19 @@ private:
   void PanelEnded(int AIndex, const TConversionJob &AJob);
   void PanelProgress(int AIndex, const TConversionJob &AJob);
   void BatchEnded();
-  void LayoutItems();
-  // Scrolls the panel that holds AWidget fully into view.
-  void ShowPanelOf(QWidget *AWidget);
-  // Scrolls panel AIndex fully into view, up or down.
-  void ScrollToPanel(int AIndex);
   void TellIfAllEnded();
+  // Takes away the panels APick picks, and their jobs; returns the busiest state among them.
+  TItemState TakeAway(const std::function<bool(const TfrmConvertItem *)> &APick);
   int IndexOf(int AId) const;
-  int ItemWidth() const;
-  int ViewWidth() const;    // what the list shows of a panel's width
-  int ClientHeight() const; // what the list shows of its panels' height
-  void ShowStatus(const QString &AText);
+  // Whether a panel is in state AState or AOther.
+  bool AnyIn(TItemState AState, TItemState AOther) const;
 
-  std::mutex FEventsLock; // the queue's events not run yet, from its thread
-  std::deque<TQueueEvent> FEvents;
-  bool FEventsPosted = false;
+  TQueuePump *FPump = nullptr;
   std::unique_ptr<TConversionQueue> FQueue;
   std::vector<TfrmConvertItem *> FItems;
-  std::vector<TPending> FPending;       // added, not shown yet, in the order added
-  std::vector<std::string> FRefused;    // messages of files refused since the last were shown
+  TAddedFiles FAdded;                   // added, not shown yet
   std::string FAVCFolder, FMPEG4Folder; // the output folders the queue was last told
-  int FMinItemWidth = 0;                // the narrowest a panel shows all of itself
-  bool FStatusIsHint = false;           // the status line says how to use Remove
-  QPointer<TfrmConvertItem> FFollowed;  // the panel the batch last started
-  bool FStopRequested = false;
+  TBatchStatus FStatus;
+  QPointer<TfrmConvertItem> FFollowed; // the panel the batch last started
   bool FBatchRunning = false;
 };

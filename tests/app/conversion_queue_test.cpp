@@ -72,7 +72,8 @@ TEST(ConversionQueue, WindowStartsOnlyFromStartAndConvertsEveryJobAgain) {
   EXPECT_EQ(job.State, TConversionState::csWaiting);
   EXPECT_FALSE(job.Title.empty());
   EXPECT_TRUE(job.Ready);
-  EXPECT_EQ(job.Preview.Width, 138) << "the window shows the first picture as soon as it loads";
+  ASSERT_TRUE(job.Preview);
+  EXPECT_EQ(job.Preview->Width, 138) << "the window shows the first picture as soon as it loads";
   const std::string firstOutput = job.OutputFile;
   ASSERT_TRUE(fs::exists(firstOutput)) << "a waiting job holds its name";
 
@@ -81,6 +82,12 @@ TEST(ConversionQueue, WindowStartsOnlyFromStartAndConvertsEveryJobAgain) {
   job = JobOf(queue, first);
   ASSERT_EQ(job.State, TConversionState::csFinished) << job.Message;
   EXPECT_GT(fs::file_size(firstOutput), 0u);
+  // The log is read apart from the snapshots, from any line on; a new run begins it afresh.
+  const std::vector<std::string> log = queue.Log(first);
+  ASSERT_EQ(log.size(), job.LogLines);
+  ASSERT_FALSE(log.empty());
+  EXPECT_EQ(queue.Log(first, log.size() - 1), std::vector<std::string>{log.back()});
+  const int firstRun = job.LogRun;
 
   const int second = queue.Add(MediaFile("avi_mpeg4_mp3.avi"), DefaultProfileIndex);
   queue.WaitIdle();
@@ -94,6 +101,8 @@ TEST(ConversionQueue, WindowStartsOnlyFromStartAndConvertsEveryJobAgain) {
   job = JobOf(queue, first);
   EXPECT_EQ(job.State, TConversionState::csFinished);
   EXPECT_NE(job.OutputFile, firstOutput) << "converted again, beside the first output";
+  EXPECT_GT(job.LogRun, firstRun);
+  EXPECT_EQ(queue.Log(first).size(), job.LogLines);
   EXPECT_TRUE(fs::exists(firstOutput));
 
   // A send to the stick converts only what has not run: the others keep their files.

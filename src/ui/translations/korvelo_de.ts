@@ -511,7 +511,7 @@ Beim Beibehalten der Qualität werden die passenden in der Reihenfolge der Liste
     </message>
     <message>
         <source>Filename:</source>
-        <translation>Dateiname:</translation>
+        <translation>Datei:</translation>
     </message>
     <message>
         <source>Format:</source>
