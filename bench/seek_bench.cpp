@@ -90,6 +90,24 @@ void ProbePreviews(const std::string &AFilm, int ACount) {
   }
   std::printf("(a) probe preview 30 ms before %d key pictures: median %.0f ms, slowest %.0f ms\n",
               ACount / 2, Median(times), *std::max_element(times.begin(), times.end()));
+  // Steps from the picture shown: to the next picture, and one second on.
+  std::vector<double> next, second;
+  for (int i = 0; i < ACount / 2; ++i) {
+    probe.Seek(-1, at(random));
+    probe.GetFrameBitmap(-1);
+    auto start = std::chrono::steady_clock::now();
+    probe.Seek(-1, probe.NextPictureTime());
+    probe.GetFrameBitmap(-1);
+    next.push_back(Seconds(std::chrono::steady_clock::now() - start) * 1000);
+    start = std::chrono::steady_clock::now();
+    probe.Seek(-1, probe.PictureTime() + 1000000);
+    probe.GetFrameBitmap(-1);
+    second.push_back(Seconds(std::chrono::steady_clock::now() - start) * 1000);
+  }
+  std::printf("(a) a step to the next picture: median %.0f ms, slowest %.0f ms; one second on:"
+              " median %.0f ms, slowest %.0f ms\n",
+              Median(next), *std::max_element(next.begin(), next.end()), Median(second),
+              *std::max_element(second.begin(), second.end()));
 }
 
 void CutParts(const std::string &AFilm, const std::string &AConvert, int ARuns) {
