@@ -140,21 +140,6 @@ void TfrmConvertItem::CreatePreview(QHBoxLayout &ARow) {
   lbReason->setStyleSheet(
       QStringLiteral("background: rgba(0, 0, 0, 190); color: white; padding: 2px;"));
   lbReason->hide();
-  // The picture's time goes over its top corner: beside the slider it would cost the panel its
-  // place on an 800-pixel screen.
-  QLabel *time = boxPreview->lbPreviewTime;
-  boxPreview->layout()->removeWidget(time);
-  time->setParent(imgThumb);
-  time->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-  QFont small = time->font();
-  small.setPointSizeF(small.pointSizeF() * 0.85);
-  time->setFont(small);
-  time->setStyleSheet(
-      QStringLiteral("background: rgba(0, 0, 0, 150); color: white; padding: 0 2px;"));
-  const int timeWidth = time->fontMetrics().horizontalAdvance(QStringLiteral("00:00:00.00")) + 10;
-  time->setMinimumWidth(0);
-  time->setGeometry(PreviewWidth - timeWidth, 0, timeWidth, time->fontMetrics().height() + 2);
-  time->show();
   ARow.addWidget(boxPreview, 0, Qt::AlignTop);
 }
 

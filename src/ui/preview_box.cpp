@@ -34,20 +34,28 @@ TPreviewBox::TPreviewBox(QWidget *AParent, std::shared_ptr<TPicturePreview> ASer
   tbPreviewPos->setPageStep(2);
   tbPreviewPos->setSingleStep(1);
   tbPreviewPos->setTickPosition(QSlider::NoTicks);
-  tbPreviewPos->setFixedWidth(PictureWidth);
   tbPreviewPos->setAccessibleName(tr("Preview position"));
   tbPreviewPos->setAccessibleDescription(StepKeysText());
   tbPreviewPos->installEventFilter(this);
   connect(tbPreviewPos, &QSlider::valueChanged, this, [this] { tbPreviewPosChange(); });
   lbPreviewTime = new QLabel(this);
   lbPreviewTime->setAccessibleName(tr("Time of the preview's picture"));
+  // The time and the slider share the picture's width: a panel has no room beside it on an
+  // 800-pixel screen. A size smaller than the window's leaves the slider room to move in.
+  QFont small = lbPreviewTime->font();
+  small.setPointSizeF(small.pointSizeF() * 0.85);
+  lbPreviewTime->setFont(small);
+  lbPreviewTime->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
   // As wide as the longest time, so that the slider does not move as the digits change.
-  lbPreviewTime->setMinimumWidth(
+  lbPreviewTime->setFixedWidth(
       lbPreviewTime->fontMetrics().horizontalAdvance(QStringLiteral("00:00:00.00")) + 2);
-  grid->addWidget(imgThumb, 0, 0);
+  // Below this the slider is too short to aim at: the box then grows past the picture.
+  tbPreviewPos->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+  tbPreviewPos->setMinimumWidth(40);
+  grid->addWidget(imgThumb, 0, 0, 1, 2);
   grid->addWidget(tbPreviewPos, 1, 0);
-  grid->addWidget(lbPreviewTime, 1, 1, Qt::AlignLeft | Qt::AlignVCenter);
-  grid->setColumnStretch(2, 1);
+  grid->addWidget(lbPreviewTime, 1, 1);
+  grid->setColumnStretch(0, 1);
   grid->setRowStretch(2, 1);
   TBGRImage black;
   black.Resize(PictureWidth, PictureHeight, true);
