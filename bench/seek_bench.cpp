@@ -1,10 +1,10 @@
 // Exact time on a long film: (a) the probe's picture at random slider times of a 2-hour 1080p
 // H.264 film with key pictures 10 s apart (decoded forward from the key picture before each
 // time; target: under 300 ms; the worst case paired with the ffmpeg tool's accurate seek to one
-// picture, "-ss T -i FILE -frames:v 1"), steps to the next picture and a second on, and (b) a 5 s
-// part cut exactly by korvelo-convert against the ffmpeg tool's accurate seeking ("-ss T -i FILE -t
-// 5") with the same profile, paired runs. The film is made once into the build folder by the ffmpeg
-// tool (2 minutes encoded, repeated by stream copy).
+// picture, "-ss T -i FILE -frames:v 1"), steps to the next picture and a second on, and (b) a
+// 5 s part cut exactly by korvelo-convert against the ffmpeg tool's accurate seeking ("-ss T
+// -i FILE -t 5") with the same profile, paired runs. The film is made once into the build
+// folder by the ffmpeg tool (2 minutes encoded, repeated by stream copy).
 //   korvelo-bench-seek [FILM] [--convert PATH]   environment: BENCH_RUNS (5; 0: no cuts)
 #include <algorithm>
 #include <chrono>
