@@ -20,16 +20,26 @@
 
 namespace {
 
-TEST(PreviewBox, ASliderMovedFastEndsOnThePictureOfItsLastPositionWithItsTime) {
-  testing_support::RequireMediaLibraries();
-  const std::string film = testing_support::MediaFile("film_keys10.mkv"); // keys 10 s apart
+// A film with key pictures 10 s apart in a box on the screen, and a probe of the film to
+// compare with.
+class PreviewBox : public testing::Test {
+protected:
+  void SetUp() override {
+    testing_support::RequireMediaLibraries();
+    film = testing_support::MediaFile("film_keys10.mkv");
+    ASSERT_TRUE(probe.LoadFile(film)) << probe.LastErrorMessage();
+    TAVFileInfo info;
+    probe.GetFileInfo(info);
+    box.show();
+    box.SetInput(film, info.Duration);
+  }
+
+  std::string film;
   TAVProbe probe;
-  ASSERT_TRUE(probe.LoadFile(film)) << probe.LastErrorMessage();
-  TAVFileInfo info;
-  probe.GetFileInfo(info);
   TPreviewBox box;
-  box.show();
-  box.SetInput(film, info.Duration);
+};
+
+TEST_F(PreviewBox, ASliderMovedFastEndsOnThePictureOfItsLastPositionWithItsTime) {
   // The first picture comes by itself (the film's pictures start at 0.023 s).
   ASSERT_TRUE(WaitUntil([&] { return box.PictureTimeUs() > 0; }, 10000));
   EXPECT_EQ(box.lbPreviewTime->text(), "00:00:00.02");
@@ -84,16 +94,7 @@ TEST(PreviewBox, ASliderMovedFastEndsOnThePictureOfItsLastPositionWithItsTime) {
 
 // Finer than the slider's hundredths: Ctrl+Right shows the next picture, Shift+Right the one a
 // second on, and the slider follows.
-TEST(PreviewBox, StepKeysLandOnTheNextPictureAndASecondOn) {
-  testing_support::RequireMediaLibraries();
-  const std::string film = testing_support::MediaFile("film_keys10.mkv");
-  TAVProbe probe;
-  ASSERT_TRUE(probe.LoadFile(film)) << probe.LastErrorMessage();
-  TAVFileInfo info;
-  probe.GetFileInfo(info);
-  TPreviewBox box;
-  box.show();
-  box.SetInput(film, info.Duration);
+TEST_F(PreviewBox, StepKeysLandOnTheNextPictureAndASecondOn) {
   QFocusEvent focus(QEvent::FocusIn);
   QCoreApplication::sendEvent(box.tbPreviewPos, &focus);
   box.tbPreviewPos->setValue(50);
