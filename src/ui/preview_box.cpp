@@ -10,6 +10,7 @@
 #include <QSlider>
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "app/picture_preview.h"
 #include "app/profiles.h"
@@ -123,7 +124,9 @@ bool TPreviewBox::StepKey(const QKeyEvent &AKey) {
   // From the time asked last when its picture is still on its way: presses add up.
   FPictureSteps = 0;
   const int64_t from = FAsking ? FAskedUs : FPictureTimeUs;
-  StepTo(std::clamp<int64_t>(from + direction * int64_t{1000000}, 0, FDurationUs));
+  // A file of unknown length is stepped on as far as its pictures go.
+  const int64_t last = FDurationUs > 0 ? FDurationUs : std::numeric_limits<int64_t>::max() / 2;
+  StepTo(std::clamp<int64_t>(from + direction * int64_t{1000000}, 0, last));
   return true;
 }
 
