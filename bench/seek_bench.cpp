@@ -1,15 +1,17 @@
 // Exact time on a long film: (a) the probe's picture at random slider times of a 2-hour 1080p
 // H.264 film with key pictures 10 s apart (decoded forward from the key picture before each
-// time; target: under 300 ms), and (b) a 5 s part cut exactly by korvelo-convert against the
-// ffmpeg tool's accurate seeking ("-ss T -i FILE -t 5") with the same profile, paired runs.
-// The film is made once into the build folder by the ffmpeg tool (2 minutes encoded, repeated
-// by stream copy).
+// time; target: under 300 ms; the worst case paired with the ffmpeg tool's accurate seek to one
+// picture, "-ss T -i FILE -frames:v 1"), steps to the next picture and a second on, and (b) a
+// 5 s part cut exactly by korvelo-convert against the ffmpeg tool's accurate seeking ("-ss T
+// -i FILE -t 5") with the same profile, paired runs. The film is made once into the build
+// folder by the ffmpeg tool (2 minutes encoded, repeated by stream copy).
 //   korvelo-bench-seek [FILM] [--convert PATH]   environment: BENCH_RUNS (5; 0: no cuts)
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <ctime>
 #include <random>
 #include <string>
 #include <vector>
@@ -23,6 +25,12 @@ namespace {
 
 double Seconds(std::chrono::steady_clock::duration ADuration) {
   return std::chrono::duration<double>(ADuration).count();
+}
+
+double ProcessorSeconds() {
+  timespec now{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
 }
 
 double Median(std::vector<double> AValues) {
@@ -79,17 +87,46 @@ void ProbePreviews(const std::string &AFilm, int ACount) {
               ACount, static_cast<double>(info.Duration) / 1e6, Median(times),
               *std::max_element(times.begin(), times.end()));
   // The worst case: the last picture before a key picture, 249 pictures decoded from the key
-  // picture before it (the bench's film has key pictures 10 s apart).
+  // picture before it (the bench's film has key pictures 10 s apart); the processor time tells
+  // the work done apart from the machine's load. Paired with the ffmpeg tool's accurate seek to
+  // one picture, which includes its start and the file's opening.
   times.clear();
+  std::vector<double> cpu, peer;
   std::uniform_int_distribution<int64_t> key(0, std::max<int64_t>(info.Duration / 10000000 - 2, 0));
   for (int i = 0; i < ACount / 2; ++i) {
+    const int64_t time = key(random) * 10000000 + 9970000;
     const auto start = std::chrono::steady_clock::now();
-    probe.Seek(-1, key(random) * 10000000 + 9970000);
+    const double cpuStart = ProcessorSeconds();
+    probe.Seek(-1, time);
     probe.GetFrameBitmap(-1);
     times.push_back(Seconds(std::chrono::steady_clock::now() - start) * 1000);
+    cpu.push_back((ProcessorSeconds() - cpuStart) * 1000);
+    char command[64];
+    std::snprintf(command, sizeof command, "ffmpeg -v error -ss %.3f -i '", time / 1e6);
+    peer.push_back(Timed(command + AFilm + "' -frames:v 1 -f null -") * 1000);
   }
-  std::printf("(a) probe preview 30 ms before %d key pictures: median %.0f ms, slowest %.0f ms\n",
-              ACount / 2, Median(times), *std::max_element(times.begin(), times.end()));
+  std::printf("(a) probe preview 30 ms before %d key pictures: median %.0f ms (%.0f ms of processor"
+              " time), slowest %.0f ms; ffmpeg -ss -i -frames:v 1 median %.0f ms\n",
+              ACount / 2, Median(times), Median(cpu), *std::max_element(times.begin(), times.end()),
+              Median(peer));
+  // Steps from the picture shown: to the next picture, and one second on.
+  std::vector<double> next, second;
+  for (int i = 0; i < ACount / 2; ++i) {
+    probe.Seek(-1, at(random));
+    probe.GetFrameBitmap(-1);
+    auto start = std::chrono::steady_clock::now();
+    probe.Seek(-1, probe.NextPictureTime());
+    probe.GetFrameBitmap(-1);
+    next.push_back(Seconds(std::chrono::steady_clock::now() - start) * 1000);
+    start = std::chrono::steady_clock::now();
+    probe.Seek(-1, probe.PictureTime() + 1000000);
+    probe.GetFrameBitmap(-1);
+    second.push_back(Seconds(std::chrono::steady_clock::now() - start) * 1000);
+  }
+  std::printf("(a) a step to the next picture: median %.0f ms, slowest %.0f ms; one second on:"
+              " median %.0f ms, slowest %.0f ms\n",
+              Median(next), *std::max_element(next.begin(), next.end()), Median(second),
+              *std::max_element(second.begin(), second.end()));
 }
 
 void CutParts(const std::string &AFilm, const std::string &AConvert, int ARuns) {

@@ -207,12 +207,14 @@ void TPicturePreview::Decode(const TPreviewRequest &ARequest, TPreviewAnswer &AA
     probe.Seek(-1, ARequest.TimeUs);
     const TBGRImage *picture = probe.GetFrameBitmap(-1);
     AAnswer.PictureUs = probe.PictureTime();
+    AAnswer.NextPictureUs = probe.NextPictureTime();
     FitOnCanvas(*picture, AAnswer.Picture, ARequest.BoxWidth, ARequest.BoxHeight,
                 file->DisplayAspect);
   } catch (const std::exception &e) {
     // A stream without a decoder has no preview: the picture stays black.
     AAnswer.Error = e.what();
     AAnswer.PictureUs = -1;
+    AAnswer.NextPictureUs = -1;
     if (!file->Probe.FileLoaded()) {
       FFiles.erase(ARequest.FileName);
       return;

@@ -26,6 +26,9 @@ struct TPreviewAnswer {
   // RequestedUs is the last one that starts at or before it. -1 when the file has no picture
   // there (or none at all).
   int64_t PictureUs = -1;
+  // When the picture after it starts (a step to the next picture asks for this time); -1 when
+  // unknown or there is none.
+  int64_t NextPictureUs = -1;
   TBGRImage Picture; // fitted into the box on black; black when there is no picture
   std::string Error; // why there is no picture (the file would not open, no decoder)
   bool FromCache = false;

@@ -90,7 +90,8 @@ extern "C" {
   X(av_filename_number_test) X(av_muxer_iterate) X(av_demuxer_iterate) \
   X(av_find_best_stream) X(avformat_query_codec) X(av_guess_frame_rate) \
   X(av_guess_sample_aspect_ratio) X(avformat_version) X(av_find_default_stream_index) \
-  X(av_stream_get_side_data) X(av_stream_new_side_data)
+  X(av_stream_get_side_data) X(av_stream_new_side_data) \
+  X(avformat_index_get_entry_from_timestamp)
 
 #define KORVELO_SWSCALE_FUNCTIONS(X) \
   X(sws_scale) X(sws_getContext) X(sws_freeContext) X(sws_getCachedContext) \

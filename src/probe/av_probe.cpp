@@ -194,7 +194,8 @@ void TAVProbe::CloseDecoder() {
   }
   FDecoderStream = -1;
   FDecoderDrained = false;
-  FLastDecodedTime = FPictureTime = AV_NOPTS_VALUE;
+  FNextPictureHeld = false;
+  FLastDecodedTime = FPictureTime = FLastPacketTime = AV_NOPTS_VALUE;
   if (FHeldFrame)
     avlib.av_frame_unref(FHeldFrame);
   FNextPictureHeld = false;
@@ -414,13 +415,18 @@ bool TAVProbe::Seek(int AStreamIndex, int64_t ATime) {
   if (start != AV_NOPTS_VALUE)
     time += start;
 
+  if (streamIndex >= 0 && streamIndex == FFirstVideoStream && DecodingOnReaches(time)) {
+    // Stepping on through a film: no flush, no seek, no key picture decoded again.
+    FPictureTarget = time;
+    return true;
+  }
   if (FDecoderContext) {
     avlib.avcodec_flush_buffers(FDecoderContext);
     FDecoderDrained = false;
   }
 
   FPictureTarget = AV_NOPTS_VALUE;
-  FLastDecodedTime = AV_NOPTS_VALUE;
+  FLastDecodedTime = FLastPacketTime = AV_NOPTS_VALUE;
   FNextPictureHeld = false;
   // Backwards to 0 reaches the first key frame also where the first decoding time lies
   // before the start time (streams with reordered pictures).
@@ -517,6 +523,8 @@ bool TAVProbe::DecodeNextPicture() {
     if (FPacket->stream_index == FDecoderStream) {
       if (FSkipBefore != AV_NOPTS_VALUE)
         ChooseSkipping(*FPacket);
+      if (FPacket->dts != AV_NOPTS_VALUE || FPacket->pts != AV_NOPTS_VALUE)
+        FLastPacketTime = FPacket->dts != AV_NOPTS_VALUE ? FPacket->dts : FPacket->pts;
       // A damaged packet is skipped like one that yields no picture yet.
       avlib.avcodec_send_packet(FDecoderContext, FPacket);
     }
@@ -548,27 +556,53 @@ void TAVProbe::StampDecodedPicture() {
   FLastDecodedTime = pts;
 }
 
-int64_t TAVProbe::PictureTime() const {
-  if (!FFormatContext || FPictureTime == AV_NOPTS_VALUE || FDecoderStream < 0)
+int64_t TAVProbe::FileTime(int64_t AStreamTime) const {
+  if (!FFormatContext || AStreamTime == AV_NOPTS_VALUE || FDecoderStream < 0)
     return -1;
   const AVStream *stream = FFormatContext->streams[FDecoderStream];
   const int64_t start = StartInStream(stream);
-  const int64_t time = FPictureTime - (start != AV_NOPTS_VALUE ? start : 0);
+  const int64_t time = AStreamTime - (start != AV_NOPTS_VALUE ? start : 0);
   // Up, so that Seek, which rounds down, comes back to this picture.
   return std::max<int64_t>(
       0, avlib.av_rescale_q_rnd(time, stream->time_base, AVRational{1, 1000000}, AV_ROUND_UP));
 }
 
+int64_t TAVProbe::PictureTime() const { return FileTime(FPictureTime); }
+
+int64_t TAVProbe::NextPictureTime() const {
+  return FNextPictureHeld && FPictureTarget == AV_NOPTS_VALUE
+             ? FileTime(FHeldFrame->best_effort_timestamp)
+             : -1;
+}
+
+bool TAVProbe::DecodingOnReaches(int64_t ATarget) const {
+  if (!FDecoderContext || FDecoderStream != FFirstVideoStream || FDecoderDrained ||
+      !FNextPictureHeld || FPictureTarget != AV_NOPTS_VALUE || FLastPacketTime == AV_NOPTS_VALUE)
+    return false;
+  const int64_t next = FHeldFrame->best_effort_timestamp;
+  if (next == AV_NOPTS_VALUE || ATarget < next)
+    return false;
+  AVStream *stream = FFormatContext->streams[FDecoderStream];
+  // A seek would go to this key picture: when the decoder has had it already, going on from
+  // here decodes fewer pictures.
+  const AVIndexEntry *key =
+      avlib.avformat_index_get_entry_from_timestamp(stream, ATarget, AVSEEK_FLAG_BACKWARD);
+  if (key)
+    return key->timestamp <= FLastPacketTime;
+  // Without an index: a short step on costs less than a key interval.
+  return ATarget - next <= avlib.av_rescale_q(1, AVRational{1, 1}, stream->time_base);
+}
+
 // The next picture into FFrame: after an exact seek, the last picture that starts at or before
 // the time (the one after it is held for the next call); else the next one decoded.
 bool TAVProbe::NextPictureToShow() {
-  if (FNextPictureHeld) {
+  const int64_t target = FPictureTarget;
+  FPictureTarget = AV_NOPTS_VALUE;
+  if (FNextPictureHeld && target == AV_NOPTS_VALUE) {
     std::swap(FFrame, FHeldFrame);
     FNextPictureHeld = false;
     return true;
   }
-  const int64_t target = FPictureTarget;
-  FPictureTarget = AV_NOPTS_VALUE;
   if (target == AV_NOPTS_VALUE || FDecoderStream != FFirstVideoStream)
     return DecodeNextPicture();
   if (!FHeldFrame && !(FHeldFrame = avlib.av_frame_alloc()))
@@ -594,7 +628,10 @@ void TAVProbe::ChooseSkipping(const AVPacket &APacket) {
 
 bool TAVProbe::DecodeTowards(int64_t ATarget) {
   const int64_t target = ATarget;
-  bool held = false; // FHeldFrame holds a picture before the time
+  // FHeldFrame holds a picture at or before the time (decoding on: the one after the picture
+  // given last)
+  bool held = FNextPictureHeld;
+  FNextPictureHeld = false;
   for (;;) {
     if (!DecodeNextPicture()) {
       if (held)

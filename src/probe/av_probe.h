@@ -90,7 +90,8 @@ public:
   // AStreamIndex -1 = automatic; ATime in microseconds from the file's start, negative = the
   // start. The next GetFrameBitmap gives the picture shown at that time (the last one that
   // starts at or before it), decoded forward from the key picture before it, in any container;
-  // the calls after it go on with the pictures that follow.
+  // the calls after it go on with the pictures that follow. A time a little after the picture
+  // given last is reached by decoding on, without a seek.
   bool Seek(int AStreamIndex, int64_t ATime);
   // Decodes the next picture of the stream (-1 = the first video stream) into the probe's
   // bitmap and returns it; never null, owned by the probe, valid until the next call or
@@ -101,6 +102,9 @@ public:
   // start (the clock Seek takes); -1 when there was none or it has no time. Seeking to it gives
   // that picture again.
   int64_t PictureTime() const;
+  // After an exact seek: the time the picture after the one GetFrameBitmap gave starts at (the
+  // same clock); -1 when unknown or there is none.
+  int64_t NextPictureTime() const;
   // Pictures larger than AMaxWidth x AMaxHeight come out of GetFrameBitmap fitted into that
   // size, keeping their shape: a thumbnail of a 16000x16000 picture needs no 768 MB bitmap.
   // 0 (the default) delivers every picture at its own size.
@@ -138,6 +142,11 @@ private:
   // Decodes the next picture of FDecoderStream into FFrame; false at the end of the stream.
   bool DecodeNextPicture();
   bool NextPictureToShow();
+  // Whether decoding on from the picture held reaches the picture at ATarget (stream time base)
+  // sooner than a seek to the key picture before it.
+  bool DecodingOnReaches(int64_t ATarget) const;
+  // A stream time of the decoder's stream in microseconds from the file's start, rounded up.
+  int64_t FileTime(int64_t AStreamTime) const;
   // The last picture at or before ATarget into FFrame, the one after it held.
   bool DecodeTowards(int64_t ATarget);
   // Far before the picture wanted, pictures that no other refers to need no decoding.
@@ -173,6 +182,7 @@ private:
   int64_t FPictureTarget = AV_NOPTS_VALUE;   // stream time base of FFirstVideoStream
   int64_t FLastDecodedTime = AV_NOPTS_VALUE; // of the picture decoded last, stream time base
   int64_t FPictureTime = AV_NOPTS_VALUE;     // of the picture delivered last, stream time base
+  int64_t FLastPacketTime = AV_NOPTS_VALUE;  // of the packet sent last, stream time base
   int64_t FSkipBefore = AV_NOPTS_VALUE; // ChooseSkipping: the decoding time where skipping ends
   bool FNextPictureHeld = false;
   std::unique_ptr<TBGRImage> FBitmap;

@@ -66,7 +66,6 @@ void TfrmConvertItem::CreatePreview(QHBoxLayout &ARow) {
     FQueue.SetPictureTime(FJob.Id, ATimeUs);
   });
   lbReason = new TReasonLabel(imgThumb);
-  PutTimeOverPicture(*boxPreview);
   ARow.addWidget(boxPreview, 0, Qt::AlignTop);
 }
 

@@ -1,7 +1,9 @@
 // TPreviewBox: a file's preview picture with its position slider and, beside the slider, the
 // time of the picture shown. The pictures come from the shared preview service (decoded on its
 // worker thread); the box only asks and shows what comes back, so dragging the slider never
-// holds up the window, and the last position wins.
+// holds up the window, and the last position wins. On the slider, Ctrl+Left/Right step to the
+// previous/next picture and Shift+Left/Right a second back/on from the picture shown, finer
+// than the slider's hundredths of the film.
 #pragma once
 
 #include <QPointer>
@@ -12,6 +14,7 @@
 
 #include "medialib/bgr_image.h"
 
+class QKeyEvent;
 class QLabel;
 class QSlider;
 class TPicturePreview;
@@ -58,6 +61,14 @@ private:
   void ShowAnswer(uint64_t AInput, const TPreviewAnswer &AAnswer);
   void ShowPicture(const TBGRImage &APicture, int64_t ATimeUs);
   void AskFor(int64_t ATimeUs);
+  // Ctrl/Shift with Left/Right on the slider; false for any other key.
+  bool StepKey(const QKeyEvent &AKey);
+  // Takes one of the picture steps pressed, unless an answer is still awaited.
+  void TakeStep();
+  // Asks for the picture at ATimeUs and puts the slider near it, without a request of its own.
+  void StepTo(int64_t ATimeUs);
+  // The step keys, for the slider's tooltip and screen readers.
+  static QString StepKeysText();
 
   std::shared_ptr<TPicturePreview> FService;
   uint64_t FOwner = 0;
@@ -65,7 +76,12 @@ private:
   std::string FFileName;
   int64_t FDurationUs = 0;
   int64_t FPictureTimeUs = 0;
-  uint64_t FInput = 0; // counts the files set: answers about an earlier one are passed over
+  int64_t FNextPictureUs = -1; // when the picture after the one shown starts
+  bool FNextKnown = false;     // FNextPictureUs came with the picture shown (-1: the last one)
+  int64_t FAskedUs = -1;       // the time asked for last
+  bool FAsking = false;        // its answer has not come yet
+  int FPictureSteps = 0;       // picture steps pressed and not yet taken (< 0: back)
+  uint64_t FInput = 0;         // counts the files set: answers about an earlier one are passed over
   bool FPreviewReady = false;
   TBGRImage FPicture;
 };

@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFocusEvent>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QSlider>
 #include <algorithm>
@@ -19,16 +20,26 @@
 
 namespace {
 
-TEST(PreviewBox, ASliderMovedFastEndsOnThePictureOfItsLastPositionWithItsTime) {
-  testing_support::RequireMediaLibraries();
-  const std::string film = testing_support::MediaFile("film_keys10.mkv"); // keys 10 s apart
+// A film with key pictures 10 s apart in a box on the screen, and a probe of the film to
+// compare with.
+class PreviewBox : public testing::Test {
+protected:
+  void SetUp() override {
+    testing_support::RequireMediaLibraries();
+    film = testing_support::MediaFile("film_keys10.mkv");
+    ASSERT_TRUE(probe.LoadFile(film)) << probe.LastErrorMessage();
+    TAVFileInfo info;
+    probe.GetFileInfo(info);
+    box.show();
+    box.SetInput(film, info.Duration);
+  }
+
+  std::string film;
   TAVProbe probe;
-  ASSERT_TRUE(probe.LoadFile(film)) << probe.LastErrorMessage();
-  TAVFileInfo info;
-  probe.GetFileInfo(info);
   TPreviewBox box;
-  box.show();
-  box.SetInput(film, info.Duration);
+};
+
+TEST_F(PreviewBox, ASliderMovedFastEndsOnThePictureOfItsLastPositionWithItsTime) {
   // The first picture comes by itself (the film's pictures start at 0.023 s).
   ASSERT_TRUE(WaitUntil([&] { return box.PictureTimeUs() > 0; }, 10000));
   EXPECT_EQ(box.lbPreviewTime->text(), "00:00:00.02");
@@ -79,6 +90,37 @@ TEST(PreviewBox, ASliderMovedFastEndsOnThePictureOfItsLastPositionWithItsTime) {
   for (size_t i = 0; i < shown.Pixels.size(); ++i)
     differing += std::abs(shown.Pixels[i] - expected.Pixels[i]) > 24;
   EXPECT_LT(differing, static_cast<int>(shown.Pixels.size() / 50));
+}
+
+// Finer than the slider's hundredths: Ctrl+Right shows the next picture, Shift+Right the one a
+// second on, and the slider follows.
+TEST_F(PreviewBox, StepKeysLandOnTheNextPictureAndASecondOn) {
+  QFocusEvent focus(QEvent::FocusIn);
+  QCoreApplication::sendEvent(box.tbPreviewPos, &focus);
+  box.tbPreviewPos->setValue(50);
+  const int64_t slider = box.SliderTimeUs();
+  ASSERT_TRUE(WaitUntil([&] { return box.PictureTimeUs() > slider - 40000; }, 10000));
+  const int64_t shown = box.PictureTimeUs();
+  // The next picture's time, as decoding on from the picture shown gives it.
+  probe.Seek(-1, shown);
+  probe.GetFrameBitmap(-1);
+  probe.GetFrameBitmap(-1);
+  const int64_t next = probe.PictureTime();
+  ASSERT_GT(next, shown);
+
+  const auto press = [&](Qt::KeyboardModifier AModifier) {
+    QKeyEvent key(QEvent::KeyPress, Qt::Key_Right, AModifier);
+    QCoreApplication::sendEvent(box.tbPreviewPos, &key);
+  };
+  press(Qt::ControlModifier);
+  ASSERT_TRUE(WaitUntil([&] { return box.PictureTimeUs() != shown; }, 10000));
+  EXPECT_EQ(box.PictureTimeUs(), next);
+  EXPECT_EQ(box.tbPreviewPos->value(), 50) << "the slider stays on the rounded position";
+  press(Qt::ShiftModifier);
+  ASSERT_TRUE(WaitUntil([&] { return box.PictureTimeUs() != next; }, 10000));
+  EXPECT_LE(box.PictureTimeUs(), next + 1000000);
+  EXPECT_GT(box.PictureTimeUs(), next + 1000000 - 40000);
+  EXPECT_TRUE(box.tbPreviewPos->toolTip().contains(box.lbPreviewTime->text()));
 }
 
 } // namespace

@@ -283,6 +283,10 @@ y cópielos a la Memory Stick en Carpetas y archivos.</translation>
         <source>Preview position: %1</source>
         <translation>Posición de la vista previa: %1</translation>
     </message>
+    <message>
+        <source>Ctrl+Left, Ctrl+Right: the previous, the next picture. Shift+Left, Shift+Right: one second back, on.</source>
+        <translation>Ctrl+Izquierda, Ctrl+Derecha: la imagen anterior, la siguiente. Mayús+Izquierda, Mayús+Derecha: un segundo atrás, adelante.</translation>
+    </message>
 </context>
 <context>
     <name>TSendToPSP</name>

@@ -279,6 +279,10 @@ then copy them to the memory stick on Folders and Files.</source>
         <source>Preview position: %1</source>
         <translation>プレビューの位置: %1</translation>
     </message>
+    <message>
+        <source>Ctrl+Left, Ctrl+Right: the previous, the next picture. Shift+Left, Shift+Right: one second back, on.</source>
+        <translation>Ctrl+←、Ctrl+→: 前の画像、次の画像。Shift+←、Shift+→: 1 秒戻る、1 秒進む。</translation>
+    </message>
 </context>
 <context>
     <name>TSendToPSP</name>
