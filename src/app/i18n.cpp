@@ -85,13 +85,35 @@ std::string CatalogueFolder(TCatalogueKind AKind) {
 
 namespace {
 
-// AItem of the user's LC_NUMERIC, or AEnglish when the locale has none.
+// The numbers' conventions of the catalogue's languages, for a desktop whose locale was never
+// generated (LANG=de_DE.UTF-8 without its locale, or LANGUAGE=de under C.UTF-8): the texts are
+// German then, so are the numbers. Glibc's own for these locales; English's for the others.
+struct TNumbers {
+  const char *Language, *Separator, *Mark;
+};
+constexpr TNumbers LanguageNumbers[] = {
+    {"de", ".", ","}, {"es", ".", ","}, {"fr", "\u202f", ","}, {"ja", ",", "."}};
+
+const char *LanguageItem(const std::string &ALanguage, nl_item AItem, const char *AEnglish) {
+  for (const TNumbers &numbers : LanguageNumbers)
+    if (ALanguage.rfind(numbers.Language, 0) == 0)
+      return AItem == THOUSEP ? numbers.Separator : numbers.Mark;
+  return AEnglish;
+}
+
+// AItem of the user's LC_NUMERIC; where that locale is not there, the messages' language's.
 std::string NumericItem(nl_item AItem, const char *AEnglish) {
-  std::string found;
-  if (locale_t locale = ::newlocale(LC_NUMERIC_MASK, "", nullptr)) {
-    found = ::nl_langinfo_l(AItem, locale);
-    ::freelocale(locale);
-  }
+  std::string named;
+  for (const char *name : {"LC_ALL", "LC_NUMERIC", "LANG"})
+    if (const char *value = std::getenv(name); named.empty() && value)
+      named = value;
+  if (named == "C" || named == "POSIX")
+    return AEnglish; // a script's C locale reads its numbers the English way
+  locale_t locale = Plain(named) ? nullptr : ::newlocale(LC_NUMERIC_MASK, named.c_str(), nullptr);
+  if (!locale)
+    return LanguageItem(Plain(named) ? DesktopLanguage() : named, AItem, AEnglish);
+  std::string found = ::nl_langinfo_l(AItem, locale);
+  ::freelocale(locale);
   return found.empty() ? std::string(AEnglish) : found;
 }
 

@@ -38,6 +38,7 @@ enum class TCatalogueKind { ckMessages, ckWindow };
 std::string CatalogueFolder(TCatalogueKind AKind);
 
 // The digit group separator and decimal mark of the user's numbers (LC_NUMERIC) for sizes:
-// "1,234 KB" and "1.5 GB", "1.234 KB" and "1,5 GB". English's where the locale has none (C).
+// "1,234 KB" and "1.5 GB", "1.234 KB" and "1,5 GB". Where the desktop's locale is not generated,
+// the texts' language's; English's in the C locale and for languages without a catalogue.
 const std::string &DigitGroupSeparator();
 const std::string &DecimalMark();

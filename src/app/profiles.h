@@ -57,7 +57,8 @@ std::string VolumeOf(const std::string &APath);
 
 // "00000" outside 0..99999, else the number left-padded with zeros to five digits.
 std::string PadNumber5(int N);
-// Kilobytes of 1000 bytes, grouped by "," whatever the locale, followed by " KB".
+// Kilobytes of 1000 bytes in groups of three, followed by " KB": "1,234 KB" in English, grouped
+// the user's way in other languages ("1.234 KB" in German).
 std::string FormatSizeKB(int64_t ABytes);
 // Two digits at least: 7 gives "07", 123 gives "123".
 std::string TwoDigits(int64_t N);

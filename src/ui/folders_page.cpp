@@ -36,6 +36,7 @@
 #include "ui/udisks2_qt.h"
 #include "app/profiles.h"
 #include "app/psp_volumes.h"
+#include "app/size_estimate.h"
 #include "ui/messages.h"
 #include "ui/text_fit.h"
 
@@ -57,7 +58,7 @@ const TColumn FileColumns[] = {
     {QT_TRANSLATE_NOOP("TFoldersPage", "File Size"), 110, Qt::AlignRight | Qt::AlignVCenter}};
 
 const TColumn StickColumns[] = {
-    {QT_TRANSLATE_NOOP("TFoldersPage", "PSP name"), 250, Qt::AlignLeft | Qt::AlignVCenter},
+    {QT_TRANSLATE_NOOP("TFoldersPage", "PSP name"), 120, Qt::AlignLeft | Qt::AlignVCenter},
     {QT_TRANSLATE_NOOP("TFoldersPage", "Title"), 200, Qt::AlignLeft | Qt::AlignVCenter},
     {QT_TRANSLATE_NOOP("TFoldersPage", "Duration"), 90, Qt::AlignRight | Qt::AlignVCenter},
     {QT_TRANSLATE_NOOP("TFoldersPage", "File Size"), 100, Qt::AlignRight | Qt::AlignVCenter},
@@ -68,10 +69,12 @@ QString Text(const std::string &AText) { return QString::fromStdString(AText); }
 // The design's width, or more where a larger font needs it: a duration or a size shows whole
 // (the name column gives the room).
 int ColumnWidth(const QFontMetrics &AMetrics, const TColumn &AColumn) {
-  const QString caption = QObject::tr(AColumn.Caption);
-  const QString widest = caption == QObject::tr("Duration")    ? QStringLiteral("00:00:00.00")
-                         : caption == QObject::tr("File Size") ? QStringLiteral("9,999,999 KB")
-                                                               : caption;
+  const QString caption = QCoreApplication::translate("TFoldersPage", AColumn.Caption);
+  const std::string column = AColumn.Caption;
+  const QString widest = column == "Duration"    ? QStringLiteral("00:00:00.00")
+                         : column == "File Size" ? QStringLiteral("9,999,999 KB")
+                         : column == "PSP name"  ? QStringLiteral("MP_ROOT/100ANV01/MAQ00000.MP4")
+                                                 : caption;
   const int padding = AMetrics.averageCharWidth() * 2;
   return std::max({AColumn.Width, AMetrics.horizontalAdvance(widest) + padding,
                    AMetrics.horizontalAdvance(caption) + padding});
@@ -200,6 +203,7 @@ QWidget *TFoldersPage::CreateFoldersBox() {
   edDeviceFolder->setPlaceholderText(tr("Choose the PSP memory stick with Browse"));
   btnUsePSP = new QPushButton(box);
   btnUsePSP->setVisible(false);
+  edDeviceFolder->installEventFilter(this);
   grid->addWidget(btnUsePSP, 1, 1, Qt::AlignLeft);
   row(2, tr("Convert output folder"), Label2, edOutputFolder, btnOutputFolder);
   grid->setColumnStretch(1, 1);
@@ -214,7 +218,9 @@ QWidget *TFoldersPage::CreateStickPage(QWidget *AParent) {
   auto *stickLayout = new QGridLayout(stickPage);
   stickLayout->setContentsMargins(0, 0, 0, 0);
   lvStick = NewList(stickPage, StickColumns, static_cast<int>(std::size(StickColumns)));
-  lvStick->horizontalHeader()->setSectionResizeMode(1, QHeaderView::Stretch);
+  for (int c = 0; c < lvStick->columnCount(); ++c)
+    lvStick->setColumnWidth(c, ColumnWidth(lvStick->fontMetrics(), StickColumns[c]));
+  FitStickColumns();
   lvStick->setAccessibleName(tr("On the memory stick"));
   // The list's caption and the stick's state in one line above it: the rows get the height.
   lbStickState = new TElidedLabel(stickPage);
@@ -430,6 +436,41 @@ void TFoldersPage::btnOutputFolderClick() {
 
 void TFoldersPage::btnUsePSPClick() { UseDeviceFolder(FOfferedFolder); }
 
+void TFoldersPage::ShowOfferedFolder() {
+  if (FOfferedFolder.empty())
+    return;
+  QString shown = Text(FOfferedFolder);
+  if (shown.size() > 1 && shown.endsWith(QLatin1Char('/')))
+    shown.chop(1);
+  const QString text = tr("PSP memory stick found at %1: use it");
+  // The button's frame and the words around the path, measured as the button draws them.
+  btnUsePSP->setText(QString(text).arg(QString()));
+  const int room = edDeviceFolder->width() - btnUsePSP->sizeHint().width();
+  const QString elided = btnUsePSP->fontMetrics().elidedText(shown, Qt::ElideMiddle, room);
+  // A "&" in a folder's name is shown, not taken for a shortcut.
+  btnUsePSP->setText(text.arg(QString(elided).replace(QLatin1Char('&'), QStringLiteral("&&"))));
+  btnUsePSP->setToolTip(elided == shown ? QString() : shown);
+}
+
+void TFoldersPage::FitStickColumns() {
+  const bool titled = std::any_of(FStickVideos.begin(), FStickVideos.end(),
+                                  [](const TStickVideo &AVideo) { return !AVideo.Title.empty(); });
+  QHeaderView *header = lvStick->horizontalHeader();
+  header->setSectionResizeMode(1, titled ? QHeaderView::Stretch : QHeaderView::Interactive);
+  header->setSectionResizeMode(4, titled ? QHeaderView::Interactive : QHeaderView::Stretch);
+  if (!titled) // an empty column keeps just its caption's width
+    lvStick->setColumnWidth(1, ColumnWidth(lvStick->fontMetrics(), {StickColumns[1].Caption, 0,
+                                                                    StickColumns[1].Alignment}));
+  else
+    lvStick->setColumnWidth(4, ColumnWidth(lvStick->fontMetrics(), StickColumns[4]));
+}
+
+bool TFoldersPage::eventFilter(QObject *AWatched, QEvent *AEvent) {
+  if (AWatched == edDeviceFolder && AEvent->type() == QEvent::Resize)
+    ShowOfferedFolder();
+  return QWidget::eventFilter(AWatched, AEvent);
+}
+
 void TFoldersPage::UseDeviceFolder(const std::string &AFolder) {
   SetDeviceFolder(AFolder);
   edDeviceFolder->setText(Text(AFolder));
@@ -482,12 +523,7 @@ void TFoldersPage::ShowStickScan(const TStickScan &AScan) {
   if (AScan.DeviceFolder != DeviceFolder)
     return; // the folder changed meanwhile: its own scan follows
   FOfferedFolder = AScan.Offered;
-  if (!FOfferedFolder.empty()) {
-    QString shown = Text(FOfferedFolder);
-    if (shown.size() > 1 && shown.endsWith(QLatin1Char('/')))
-      shown.chop(1);
-    btnUsePSP->setText(tr("PSP memory stick found at %1: use it").arg(shown));
-  }
+  ShowOfferedFolder();
   btnUsePSP->setVisible(!FOfferedFolder.empty());
 
   FDeviceGone = !DeviceFolder.empty() && AScan.Gone;
@@ -520,11 +556,14 @@ void TFoldersPage::ShowStickScan(const TStickScan &AScan) {
     for (int c = 0; c < lvStick->columnCount(); ++c) {
       auto *item = new QTableWidgetItem(OneLine(Text(cells[c])));
       item->setTextAlignment(StickColumns[c].Alignment);
-      if (c == 4 && !video.Problem.empty())
+      if (c == 4 && !video.Problem.empty()) {
         item->setForeground(Qt::darkRed);
+        item->setToolTip(item->text()); // the reason in full where the column cuts it
+      }
       lvStick->setItem(row, c, item);
     }
   }
+  FitStickColumns();
   // The line names the list below it.
   const QString caption = tr("Memory stick: ");
   if (DeviceFolder.empty())
@@ -534,9 +573,9 @@ void TFoldersPage::ShowStickScan(const TStickScan &AScan) {
                                        "mode) or choose another folder.")
                                         .arg(OneLine(Text(DeviceFolder))));
   else
-    lbStickState->setText(caption + tr("%n video(s)", nullptr, lvStick->rowCount()) +
-                          tr(", %1 on the stick; %2 free.")
-                              .arg(Text(FormatSizeKB(total)), Text(FormatSizeKB(AScan.Free))));
+    lbStickState->setText(
+        caption + tr("%n video(s)", nullptr, lvStick->rowCount()) +
+        tr(", %1 on the stick; %2 free.").arg(Text(FormatGB(total)), Text(FormatGB(AScan.Free))));
   btnRemoveFromStick->setEnabled(!FDeviceGone && lvStick->rowCount() > 0);
   btnEject->setEnabled(!FDeviceGone && !DeviceFolder.empty() && !FEjectThread.joinable());
   // The selection's line and the stick's line tell the same reading of the free room.

@@ -135,6 +135,8 @@ signals:
 protected:
   void showEvent(QShowEvent *AEvent) override;
   void hideEvent(QHideEvent *AEvent) override;
+  // The offered stick's button follows the device folder field's width.
+  bool eventFilter(QObject *AWatched, QEvent *AEvent) override;
 
 private:
   QWidget *CreateFoldersBox();
@@ -147,6 +149,10 @@ private:
   void btnDeviceFolderClick();
   void btnOutputFolderClick();
   void btnUsePSPClick();
+  // The offered folder on its button, shortened in the middle to the field's width.
+  void ShowOfferedFolder();
+  // The Title column takes the room when a video has a title, else the verdict does.
+  void FitStickColumns();
   void lvFilesSelectionChanged(const std::vector<int> &ASelected,
                                const std::vector<int> &ADeselected);
   void ShowSelectionStatus();

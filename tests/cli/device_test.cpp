@@ -130,6 +130,41 @@ TEST(CliList, ConvertedFilesWithFormatDurationAndSize) {
   EXPECT_TRUE(FilesIn(work.file("bare")).empty());
 }
 
+TEST(CliList, SizesGroupedTheGermanWayInGerman) {
+  TempDir work;
+  // A playable video of over a megabyte: the generator's, with a "free" box to pad it.
+  const std::string video = ReadFile(MediaFile("aac_51.mp4"));
+  const uint32_t padding = 1500000;
+  std::string box = {static_cast<char>(padding >> 24),
+                     static_cast<char>(padding >> 16),
+                     static_cast<char>(padding >> 8),
+                     static_cast<char>(padding),
+                     'f',
+                     'r',
+                     'e',
+                     'e'};
+  box.resize(padding, '\0');
+  fs::create_directories(work.file("out/AVC"));
+  WriteFile(work.file("out/AVC/big.mp4"), video + box);
+  std::vector<std::pair<std::string, std::string>> saved;
+  for (const char *name :
+       {"LANGUAGE", "LC_ALL", "LC_NUMERIC", "LC_MESSAGES", "LANG", "KORVELO_PSEUDO"}) {
+    const char *value = std::getenv(name);
+    saved.emplace_back(name, value ? value : "\x01");
+    ::unsetenv(name);
+  }
+  ::setenv("LANGUAGE", "de", 1);
+  const TRun run = RunConvert({"--list", work.file("out")});
+  for (const auto &[name, value] : saved)
+    value == "\x01" ? ::unsetenv(name.c_str()) : ::setenv(name.c_str(), value.c_str(), 1);
+  ASSERT_EQ(run.Status, 0) << run.All();
+  const int64_t kilo = static_cast<int64_t>(video.size() + padding) / 1000;
+  const std::string thousands = std::to_string(kilo % 1000);
+  const std::string german = std::to_string(kilo / 1000) + "." +
+                             std::string(3 - thousands.size(), '0') + thousands + " KB";
+  EXPECT_NE(run.Out.find(german), std::string::npos) << run.Out;
+}
+
 TEST(CliCopy, FillsTheLowestFreeNumbersWithThumbnails) {
   TempDir work;
   const std::string device = work.file("stick");
