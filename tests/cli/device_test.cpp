@@ -26,6 +26,20 @@ namespace {
 
 const char *const Copied = "Selected video files have been copied to your PSP";
 
+// An MP4 "free" box holding AText and APadding zero bytes: players skip it.
+std::string FreeBox(const std::string &AText, uint32_t APadding) {
+  const uint32_t size = static_cast<uint32_t>(8 + AText.size()) + APadding;
+  const char header[8] = {static_cast<char>(size >> 24),
+                          static_cast<char>(size >> 16),
+                          static_cast<char>(size >> 8),
+                          static_cast<char>(size),
+                          'f',
+                          'r',
+                          'e',
+                          'e'};
+  return std::string(header, 8) + AText + std::string(APadding, '\0');
+}
+
 // A video the PSP plays, as the copy finds it in AFolder: the generator's H.264 Baseline file,
 // or an MPEG-4 one converted here when AFolder ends in "MPEG4". A trailing "free" box naming the
 // file keeps it playable and tells copies apart; AThumbnail, when not empty, is its ".THM".
@@ -48,17 +62,8 @@ std::string MakeSource(const std::string &AFolder, const std::string &AName,
   } else {
     video = ReadFile(MediaFile("aac_51.mp4"));
   }
-  const uint32_t size = static_cast<uint32_t>(8 + AName.size());
-  const char header[8] = {static_cast<char>(size >> 24),
-                          static_cast<char>(size >> 16),
-                          static_cast<char>(size >> 8),
-                          static_cast<char>(size),
-                          'f',
-                          'r',
-                          'e',
-                          'e'};
   const std::string path = AFolder + "/" + AName + ".mp4";
-  WriteFile(path, video + std::string(header, 8) + AName);
+  WriteFile(path, video + FreeBox(AName, 0));
   if (!AThumbnail.empty())
     WriteFile(AFolder + "/" + AName + ".THM", AThumbnail);
   return path;
@@ -135,15 +140,7 @@ TEST(CliList, SizesGroupedTheGermanWayInGerman) {
   // A playable video of over a megabyte: the generator's, with a "free" box to pad it.
   const std::string video = ReadFile(MediaFile("aac_51.mp4"));
   const uint32_t padding = 1500000;
-  std::string box = {static_cast<char>(padding >> 24),
-                     static_cast<char>(padding >> 16),
-                     static_cast<char>(padding >> 8),
-                     static_cast<char>(padding),
-                     'f',
-                     'r',
-                     'e',
-                     'e'};
-  box.resize(padding, '\0');
+  const std::string box = FreeBox(std::string(), padding - 8);
   fs::create_directories(work.file("out/AVC"));
   WriteFile(work.file("out/AVC/big.mp4"), video + box);
   std::vector<std::pair<std::string, std::string>> saved;
