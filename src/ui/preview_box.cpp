@@ -30,6 +30,7 @@ TPreviewBox::TPreviewBox(QWidget *AParent, std::shared_ptr<TPicturePreview> ASer
   grid->setVerticalSpacing(2);
   imgThumb = new QLabel(this);
   imgThumb->setFixedSize(PictureWidth, PictureHeight);
+  imgThumb->setAccessibleName(tr("Preview picture"));
   tbPreviewPos = new QSlider(Qt::Horizontal, this);
   tbPreviewPos->setRange(0, 100);
   tbPreviewPos->setPageStep(2);
@@ -209,6 +210,8 @@ void TPreviewBox::ShowPicture(const TBGRImage &APicture, int64_t ATimeUs) {
   imgThumb->setPixmap(QPixmap::fromImage(image));
   const QString time = QString::fromStdString(FormatDuration(ATimeUs / 1000));
   lbPreviewTime->setText(time);
+  // Its name says what the time is; a screen reader reads the time itself here.
+  lbPreviewTime->setAccessibleDescription(time);
   tbPreviewPos->setToolTip(tr("Preview position: %1").arg(time) + QLatin1Char('\n') +
                            StepKeysText());
   if (ATimeUs == FPictureTimeUs)
