@@ -513,7 +513,7 @@ Keeping the quality sends those that fit, in the list&apos;s order.</source>
     </message>
     <message>
         <source>Filename:</source>
-        <translation>ファイル名:</translation>
+        <translation>ファイル:</translation>
     </message>
     <message>
         <source>Format:</source>
