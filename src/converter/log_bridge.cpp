@@ -127,7 +127,7 @@ size_t FormatLogMessage(char *ABuffer, size_t ASize, size_t APrefixLength, const
 }
 
 void LogBridge(void *ASource, int ALevel, const char *AFormat, va_list AArgs) {
-  const int level = FromLibraryLogLevel(ALevel);
+  const int level = LoggedLevel(ALevel);
   if (CurrentLogLevel < level)
     return;
   const int threadId = static_cast<int>(syscall(SYS_gettid));

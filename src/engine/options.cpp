@@ -330,7 +330,9 @@ bool TCustomFFmpeg::SetGenericOption(const std::string &AName, const std::string
   const char *name = AName.c_str();
   const char *value = AValue.c_str();
   const char *acceptedName = nullptr;
-
+  // A value one holder refuses another may take ("profile=main" is libx264's, not the
+  // generic profile's): the refusals are not errors.
+  const TLibraryTrial trial;
   for (int t = 0; t < 5; ++t) {
     const AVOption *option =
         avlib.av_opt_find(CodecDefaults[0], name, nullptr, kCodecHolderMasks[t], 0);

@@ -256,6 +256,19 @@ int FromLibraryLogLevel(int ALevel) {
   return 3;
 }
 
+namespace {
+thread_local int TrialDepth = 0;
+} // namespace
+
+TLibraryTrial::TLibraryTrial() { ++TrialDepth; }
+TLibraryTrial::~TLibraryTrial() { --TrialDepth; }
+bool TLibraryTrial::Active() { return TrialDepth > 0; }
+
+int LoggedLevel(int ALibraryLevel) {
+  const int level = FromLibraryLogLevel(ALibraryLevel);
+  return level == 0 && TLibraryTrial::Active() ? 2 : level;
+}
+
 void SetMediaLogLevel(int ALevel) {
   if (avlib.av_log_set_level)
     avlib.av_log_set_level(ToLibraryLogLevel(ALevel));

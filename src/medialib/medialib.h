@@ -53,5 +53,20 @@ int FromLibraryLogLevel(int ALevel); // AV_LOG_* -> program numbering
 // Sets the library's level and CurrentLogLevel together.
 void SetMediaLogLevel(int ALevel);
 
+// A library call made to learn whether it is accepted (an option offered to each holder that
+// may take it) logs its refusal as an error, though nothing failed. While one lives on a
+// thread, the errors that thread logs are debugging detail: they never become the reason of
+// some conversion's failure.
+class TLibraryTrial {
+public:
+  TLibraryTrial();
+  ~TLibraryTrial();
+  TLibraryTrial(const TLibraryTrial &) = delete;
+  TLibraryTrial &operator=(const TLibraryTrial &) = delete;
+  static bool Active();
+};
+// FromLibraryLogLevel for a line logged on this thread now: a trial's error is debugging.
+int LoggedLevel(int ALibraryLevel);
+
 // Serialises codec opening and closing and stream-information probing across all engines.
 extern std::recursive_mutex CodecLock;

@@ -129,7 +129,7 @@ void TfrmConvertItem::ShowJob(const TConversionJob &AJob, bool AProgress) {
   if (firstPicture)
     boxPreview->SetInput(FJob.Loaded.InputFileName.empty() ? FJob.InputFile
                                                            : FJob.Loaded.InputFileName,
-                         FJob.Loaded.DurationUs, FJob.Preview.get());
+                         FJob.Loaded.DurationUs, FJob.Preview);
   if (FJob.Ready && !AProgress)
     ShowLoad();
   FState = ItemStateOf(FJob.State);

@@ -23,11 +23,12 @@ QGridLayout *PanelGrid(QGroupBox &AGroup) {
   return grid;
 }
 
-void AddCaption(QGridLayout &AGrid, int ARow, const char *AText) {
+QLabel *AddCaption(QGridLayout &AGrid, int ARow, const char *AText) {
   auto *caption =
       new QLabel(QCoreApplication::translate("TfrmConvertItem", AText), AGrid.parentWidget());
   caption->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
   AGrid.addWidget(caption, ARow, 0);
+  return caption;
 }
 
 TPanelInput::TPanelInput(QWidget *AParent) : QGroupBox(TfrmConvertItem::tr("Input"), AParent) {

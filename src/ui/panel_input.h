@@ -12,7 +12,7 @@ class QLabel;
 // The grid of a panel's group, with the margins the groups share.
 QGridLayout *PanelGrid(QGroupBox &AGroup);
 // The caption of row ARow (one of the panel's texts) in the grid's first column.
-void AddCaption(QGridLayout &AGrid, int ARow, const char *AText);
+QLabel *AddCaption(QGridLayout &AGrid, int ARow, const char *AText);
 
 class TPanelInput : public QGroupBox {
   Q_OBJECT

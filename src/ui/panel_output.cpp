@@ -47,12 +47,15 @@ TPanelOutput::TPanelOutput(QWidget *AParent) : QGroupBox(TfrmConvertItem::tr("Ou
   pbarPreview->setValue(0);
   pbarPreview->setTextVisible(true);
   // The bar shares the title's row: the profile list needs its whole width, the title does not.
-  AddCaption(*output, 0, QT_TRANSLATE_NOOP("TfrmConvertItem", "Filename:"));
+  // Screen readers name a field by its caption; a combo box on Linux only so, as its name
+  // there is the item chosen.
+  AddCaption(*output, 0, QT_TRANSLATE_NOOP("TfrmConvertItem", "Filename:"))
+      ->setBuddy(edOutputFilename);
   output->addWidget(edOutputFilename, 0, 1, 1, 2);
-  AddCaption(*output, 1, QT_TRANSLATE_NOOP("TfrmConvertItem", "Title:"));
+  AddCaption(*output, 1, QT_TRANSLATE_NOOP("TfrmConvertItem", "Title:"))->setBuddy(edTitle);
   output->addWidget(edTitle, 1, 1);
   output->addWidget(pbarPreview, 1, 2);
-  AddCaption(*output, 2, QT_TRANSLATE_NOOP("TfrmConvertItem", "Format:"));
+  AddCaption(*output, 2, QT_TRANSLATE_NOOP("TfrmConvertItem", "Format:"))->setBuddy(cboxFormat);
   lbExpectedSize = new QLabel(this);
   lbExpectedSize->setToolTip(TfrmConvertItem::tr("Expected size of the converted file"));
   lbExpectedSize->setAlignment(Qt::AlignRight | Qt::AlignVCenter);

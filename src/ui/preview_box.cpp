@@ -30,6 +30,7 @@ TPreviewBox::TPreviewBox(QWidget *AParent, std::shared_ptr<TPicturePreview> ASer
   grid->setVerticalSpacing(2);
   imgThumb = new QLabel(this);
   imgThumb->setFixedSize(PictureWidth, PictureHeight);
+  imgThumb->setAccessibleName(tr("Preview picture"));
   tbPreviewPos = new QSlider(Qt::Horizontal, this);
   tbPreviewPos->setRange(0, 100);
   tbPreviewPos->setPageStep(2);
@@ -58,15 +59,19 @@ TPreviewBox::TPreviewBox(QWidget *AParent, std::shared_ptr<TPicturePreview> ASer
   grid->addWidget(lbPreviewTime, 1, 1);
   grid->setColumnStretch(0, 1);
   grid->setRowStretch(2, 1);
-  TBGRImage black;
-  black.Resize(PictureWidth, PictureHeight, true);
-  ShowPicture(black, 0);
+  // One black picture for every box until its own comes.
+  static const std::shared_ptr<const TBGRImage> black = [] {
+    auto picture = std::make_shared<TBGRImage>();
+    picture->Resize(PictureWidth, PictureHeight, true);
+    return picture;
+  }();
+  ShowFitted(black, 0);
 }
 
 TPreviewBox::~TPreviewBox() { FService->Forget(FOwner); }
 
 void TPreviewBox::SetInput(const std::string &AFileName, int64_t ADurationUs,
-                           const TBGRImage *AFirstPicture) {
+                           std::shared_ptr<const TBGRImage> AFirstPicture) {
   const bool sameFile = AFileName == FFileName && ADurationUs == FDurationUs;
   if (!sameFile) {
     ++FInput;
@@ -80,7 +85,10 @@ void TPreviewBox::SetInput(const std::string &AFileName, int64_t ADurationUs,
   }
   if (AFirstPicture) {
     FNextKnown = false;
-    ShowPicture(*AFirstPicture, 0);
+    if (AFirstPicture->Width == PictureWidth && AFirstPicture->Height == PictureHeight)
+      ShowFitted(std::move(AFirstPicture), 0);
+    else
+      ShowPicture(*AFirstPicture, 0);
   } else if (!sameFile)
     AskFor(0);
 }
@@ -200,15 +208,23 @@ void TPreviewBox::ShowAnswer(uint64_t AInput, const TPreviewAnswer &AAnswer) {
 }
 
 void TPreviewBox::ShowPicture(const TBGRImage &APicture, int64_t ATimeUs) {
+  auto fitted = std::make_shared<TBGRImage>();
   if (APicture.Width == PictureWidth && APicture.Height == PictureHeight)
-    FPicture = APicture;
+    *fitted = APicture;
   else
-    FitOnCanvas(APicture, FPicture, PictureWidth, PictureHeight);
-  const QImage image(FPicture.Pixels.data(), FPicture.Width, FPicture.Height, FPicture.Stride,
+    FitOnCanvas(APicture, *fitted, PictureWidth, PictureHeight);
+  ShowFitted(std::move(fitted), ATimeUs);
+}
+
+void TPreviewBox::ShowFitted(std::shared_ptr<const TBGRImage> APicture, int64_t ATimeUs) {
+  FPicture = std::move(APicture);
+  const QImage image(FPicture->Pixels.data(), FPicture->Width, FPicture->Height, FPicture->Stride,
                      QImage::Format_BGR888);
   imgThumb->setPixmap(QPixmap::fromImage(image));
   const QString time = QString::fromStdString(FormatDuration(ATimeUs / 1000));
   lbPreviewTime->setText(time);
+  // Its name says what the time is; a screen reader reads the time itself here.
+  lbPreviewTime->setAccessibleDescription(time);
   tbPreviewPos->setToolTip(tr("Preview position: %1").arg(time) + QLatin1Char('\n') +
                            StepKeysText());
   if (ATimeUs == FPictureTimeUs)

@@ -35,13 +35,14 @@ public:
   // The file whose pictures the slider shows, ADurationUs long. AFirstPicture: its picture at
   // 0 when already at hand, fitted into PictureWidth x PictureHeight (else it is asked for).
   // The same file again keeps the slider where it is and the picture it shows.
+  // The picture is shared, not copied: a thousand panels hold each picture once.
   void SetInput(const std::string &AFileName, int64_t ADurationUs,
-                const TBGRImage *AFirstPicture = nullptr);
+                std::shared_ptr<const TBGRImage> AFirstPicture = nullptr);
   // The time of the picture shown, microseconds from the file's start: what the part's start
   // and end and the thumbnail take. A file without pictures gives the slider's time.
   int64_t PictureTimeUs() const { return FPictureTimeUs; }
   // The picture shown, fitted into PictureWidth x PictureHeight.
-  const TBGRImage &Picture() const { return FPicture; }
+  const TBGRImage &Picture() const { return *FPicture; }
   // The time the slider's position stands for.
   int64_t SliderTimeUs() const;
 
@@ -60,6 +61,8 @@ private:
   void tbPreviewPosChange();
   void ShowAnswer(uint64_t AInput, const TPreviewAnswer &AAnswer);
   void ShowPicture(const TBGRImage &APicture, int64_t ATimeUs);
+  // APicture: already PictureWidth x PictureHeight.
+  void ShowFitted(std::shared_ptr<const TBGRImage> APicture, int64_t ATimeUs);
   void AskFor(int64_t ATimeUs);
   // Ctrl/Shift with Left/Right on the slider; false for any other key.
   bool StepKey(const QKeyEvent &AKey);
@@ -83,5 +86,5 @@ private:
   int FPictureSteps = 0;       // picture steps pressed and not yet taken (< 0: back)
   uint64_t FInput = 0;         // counts the files set: answers about an earlier one are passed over
   bool FPreviewReady = false;
-  TBGRImage FPicture;
+  std::shared_ptr<const TBGRImage> FPicture;
 };

@@ -24,12 +24,16 @@ EXPECTED = {
     ("table", "Converted files"), ("table", "On the memory stick"),
     ("filler", "Conversion list"), ("check box", "Eject when done"),
     ("slider", "Preview position"), ("label", "Time of the preview's picture"),
+    ("image", "Preview picture"),
 }
+# Fields a screen reader names by their caption (on Linux a combo box is named by its item, so
+# only the caption tells what it chooses).
+LABELLED = {("combo box", "Format:"), ("text", "Filename:"), ("text", "Title:")}
 # Controls whose name is not enough: they must say what they do, or what they show. Both Send
 # to PSP buttons (tool bar and Folders page) are looked at.
 DESCRIBED = {("push button", "Send to PSP"), ("check box", "Eject when done"),
              ("slider", "Preview position"), ("frame", "The memory stick"),
-             ("label", "Expected")}
+             ("label", "Expected"), ("label", "Time of the preview's picture")}
 # Kinds a person acts on or reads from, which need a name to be told apart.
 NAMED_ROLES = {"push button", "toggle button", "check box", "radio button", "combo box", "text",
                "entry", "password text", "list", "table", "tree", "tree table", "progress bar",
@@ -86,6 +90,10 @@ def read_names(app):
         role = node.getRoleName()
         name = node.name or ""
         found.add((role, name.replace("&", "")))
+        for relation in node.getRelationSet():
+            if relation.getRelationType() == pyatspi.RELATION_LABELLED_BY:
+                found.update((role, relation.getTarget(i).name)
+                             for i in range(relation.getNTargets()))
         # The expected size is read by its line, which starts with the word.
         key = (role, "Expected") if name.startswith("Expected ") else (role, name)
         if key in DESCRIBED:
@@ -97,7 +105,8 @@ def read_names(app):
         if role in NAMED_ROLES and not name.strip():
             faults.append("without a name: %s in %s" %
                           (role, node.parent.getRoleName() if node.parent else "?"))
-    faults += ["not found by name: %s \"%s\"" % what for what in sorted(EXPECTED - found)]
+    faults += ["not found by name: %s \"%s\"" % what
+               for what in sorted((EXPECTED | LABELLED) - found)]
     faults += ["without a description: %s \"%s\"" % what
                for what in sorted((DESCRIBED - seen) | bare)]
     return faults

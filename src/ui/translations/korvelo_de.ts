@@ -287,6 +287,10 @@ dann unter „Ordner und Dateien“ auf den Memory Stick kopieren.</translation>
         <source>Ctrl+Left, Ctrl+Right: the previous, the next picture. Shift+Left, Shift+Right: one second back, on.</source>
         <translation>Strg+Links, Strg+Rechts: das vorige, das nächste Bild. Umschalt+Links, Umschalt+Rechts: eine Sekunde zurück, vor.</translation>
     </message>
+    <message>
+        <source>Preview picture</source>
+        <translation>Vorschaubild</translation>
+    </message>
 </context>
 <context>
     <name>TSendToPSP</name>

@@ -287,6 +287,10 @@ y cópielos a la Memory Stick en Carpetas y archivos.</translation>
         <source>Ctrl+Left, Ctrl+Right: the previous, the next picture. Shift+Left, Shift+Right: one second back, on.</source>
         <translation>Ctrl+Izquierda, Ctrl+Derecha: la imagen anterior, la siguiente. Mayús+Izquierda, Mayús+Derecha: un segundo atrás, adelante.</translation>
     </message>
+    <message>
+        <source>Preview picture</source>
+        <translation>Imagen de la vista previa</translation>
+    </message>
 </context>
 <context>
     <name>TSendToPSP</name>

@@ -287,6 +287,10 @@ puis copiez-les sur la Memory Stick depuis Dossiers et fichiers.</translation>
         <source>Ctrl+Left, Ctrl+Right: the previous, the next picture. Shift+Left, Shift+Right: one second back, on.</source>
         <translation>Ctrl+Gauche, Ctrl+Droite : l&apos;image précédente, la suivante. Maj+Gauche, Maj+Droite : une seconde en arrière, en avant.</translation>
     </message>
+    <message>
+        <source>Preview picture</source>
+        <translation>Image de l&apos;aperçu</translation>
+    </message>
 </context>
 <context>
     <name>TSendToPSP</name>

@@ -283,6 +283,10 @@ then copy them to the memory stick on Folders and Files.</source>
         <source>Ctrl+Left, Ctrl+Right: the previous, the next picture. Shift+Left, Shift+Right: one second back, on.</source>
         <translation>Ctrl+←、Ctrl+→: 前の画像、次の画像。Shift+←、Shift+→: 1 秒戻る、1 秒進む。</translation>
     </message>
+    <message>
+        <source>Preview picture</source>
+        <translation>プレビューの画像</translation>
+    </message>
 </context>
 <context>
     <name>TSendToPSP</name>
@@ -509,7 +513,7 @@ Keeping the quality sends those that fit, in the list&apos;s order.</source>
     </message>
     <message>
         <source>Filename:</source>
-        <translation>ファイル名:</translation>
+        <translation>ファイル:</translation>
     </message>
     <message>
         <source>Format:</source>
