@@ -4,14 +4,6 @@
 <context>
     <name>QObject</name>
     <message>
-        <source>Duration</source>
-        <translation>Dauer</translation>
-    </message>
-    <message>
-        <source>File Size</source>
-        <translation>Dateigröße</translation>
-    </message>
-    <message>
         <source>Incomplete: its conversion was stopped or cut off before the end. Copy to PSP asks before copying it.</source>
         <translation>Unvollständig: Seine Konvertierung wurde vor dem Ende angehalten oder abgebrochen. „Auf PSP kopieren“ fragt vor dem Kopieren nach.</translation>
     </message>

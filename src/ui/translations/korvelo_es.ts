@@ -4,14 +4,6 @@
 <context>
     <name>QObject</name>
     <message>
-        <source>Duration</source>
-        <translation>Duración</translation>
-    </message>
-    <message>
-        <source>File Size</source>
-        <translation>Tamaño</translation>
-    </message>
-    <message>
         <source>Incomplete: its conversion was stopped or cut off before the end. Copy to PSP asks before copying it.</source>
         <translation>Incompleto: su conversión se detuvo o se cortó antes del final. Copiar a la PSP pregunta antes de copiarlo.</translation>
     </message>

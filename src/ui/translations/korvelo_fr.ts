@@ -4,14 +4,6 @@
 <context>
     <name>QObject</name>
     <message>
-        <source>Duration</source>
-        <translation>Durée</translation>
-    </message>
-    <message>
-        <source>File Size</source>
-        <translation>Taille</translation>
-    </message>
-    <message>
         <source>Incomplete: its conversion was stopped or cut off before the end. Copy to PSP asks before copying it.</source>
         <translation>Incomplet : sa conversion a été arrêtée ou interrompue avant la fin. Copier sur la PSP demande avant de le copier.</translation>
     </message>

@@ -4,14 +4,6 @@
 <context>
     <name>QObject</name>
     <message>
-        <source>Duration</source>
-        <translation>長さ</translation>
-    </message>
-    <message>
-        <source>File Size</source>
-        <translation>サイズ</translation>
-    </message>
-    <message>
         <source>Incomplete: its conversion was stopped or cut off before the end. Copy to PSP asks before copying it.</source>
         <translation>不完全: 変換が最後まで終わる前に停止または中断されました。「PSP へコピー」はコピーする前に確認します。</translation>
     </message>
