@@ -1556,11 +1556,17 @@ TEST_F(Window, SoundSubtitlesAndPartChosenOnThePanelAreShownAndConverted) {
   const TContentChoice &choice = panel->ContentChoice();
   EXPECT_EQ(choice.StartMs, startMs);
   EXPECT_EQ(choice.EndMs, endMs);
-  const QString shown = panel->lbContent->toolTip();
-  for (const std::string &part :
-       {FormatClockTime(choice.StartMs) + " \u2013 " + FormatClockTime(choice.EndMs),
-        std::string("Sound fre \u00b7 AAC 5.1"), std::string("Subtitles ger")})
-    EXPECT_TRUE(shown.contains(QString::fromStdString(part))) << shown.toStdString();
+  // The sound and subtitles shown are what the queue's reload found, which comes a little later.
+  const auto shows = [&] {
+    const QString shown = panel->lbContent->toolTip();
+    for (const std::string &part :
+         {FormatClockTime(choice.StartMs) + " \u2013 " + FormatClockTime(choice.EndMs),
+          std::string("Sound fre \u00b7 AAC 5.1"), std::string("Subtitles ger")})
+      if (!shown.contains(QString::fromStdString(part)))
+        return false;
+    return true;
+  };
+  EXPECT_TRUE(WaitFor(shows, 10000)) << panel->lbContent->toolTip().toStdString();
   EXPECT_TRUE(Messages.empty()) << Messages.front();
 
   // Start converts what the panel shows: that part, with the French sound.
